@@ -1,0 +1,51 @@
+// The program's message box service as an interface: the shell supplies the
+// real box; headless runs and tests answer from a script and log every box.
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace kv {
+
+enum class MsgIcon { None, Error, Exclamation, Question, Information };
+enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
+enum class MsgAnswer { Ok, Cancel, Yes, No, Retry };
+
+class MessageBoxService {
+ public:
+  virtual ~MessageBoxService() = default;
+  virtual MsgAnswer Show(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon icon) = 0;
+};
+
+// Answers from a list ("yes", "no", ...); when the list runs out, the default
+// button (the first) answers. Every box shown is recorded.
+class ScriptedMessageBox : public MessageBoxService {
+ public:
+  struct Shown {
+    std::string text;
+    std::string title;
+    MsgButtons buttons;
+    MsgIcon icon;
+    MsgAnswer answer;
+  };
+  explicit ScriptedMessageBox(std::deque<MsgAnswer> answers = {}) : answers_(std::move(answers)) {}
+  MsgAnswer Show(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon icon) override;
+  const std::vector<Shown>& shown() const { return shown_; }
+
+ private:
+  std::deque<MsgAnswer> answers_;
+  std::vector<Shown> shown_;
+};
+
+// The process-wide service; a ScriptedMessageBox with no answers by default,
+// so nothing ever blocks before the shell installs the real one.
+MessageBoxService& MessageBoxes();
+void SetMessageBoxes(MessageBoxService* service);
+
+inline MsgAnswer ShowMessage(const std::string& text, const std::string& title,
+                             MsgButtons buttons = MsgButtons::Ok, MsgIcon icon = MsgIcon::None) {
+  return MessageBoxes().Show(text, title, buttons, icon);
+}
+
+}  // namespace kv

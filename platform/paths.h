@@ -1,0 +1,68 @@
+// The Windows-path model. Stored names keep their Windows form ("\" and drive
+// letters, any case); a drive map and a case-insensitive lookup turn them into
+// host paths only at the moment a file is opened.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+// After trimming leading white space: at least two characters, the second ":".
+bool IsDrivePath(std::string_view text);
+// After trimming leading white space: starts with two backslashes.
+bool IsNetworkPath(std::string_view text);
+// The host path exists and is a directory.
+bool IsDirectory(const std::string& hostPath);
+// The system's text for an errno value; empty for 0.
+std::string SystemErrorText(int code);
+// The display title of a file: its name with extension; empty when none.
+std::string FileTitle(std::string_view path);
+
+bool IsSeparator(char c);
+
+// The parts of a stored name in the manner of the system's path splitter:
+// "C:" + "\dir\sub\" + "name" + ".ext". Both separators are accepted.
+struct PathParts {
+  std::string drive;
+  std::string dir;
+  std::string name;
+  std::string ext;  // with its dot, empty when none
+};
+PathParts SplitPath(std::string_view path);
+
+std::string FileNameAndExt(std::string_view path);  // "name.ext"
+std::string FileNameOnly(std::string_view path);    // "name"
+std::string ExtensionOf(std::string_view path);     // ".ext" or empty
+std::string DriveAndDir(std::string_view path);     // "C:\dir\" or empty
+// `path` with its extension (if any) replaced by `ext` (".kvb").
+std::string ReplaceExtension(std::string_view path, std::string_view ext);
+
+// Drive letters to host folders. Z: is "/" unless configured otherwise; a
+// letter without a mapping falls back to the default folder (C: when unset).
+class DriveMap {
+ public:
+  DriveMap();
+  void Map(char letter, std::string hostFolder);
+  void SetDefault(std::string hostFolder) { default_ = std::move(hostFolder); }
+  std::optional<std::string> Folder(char letter) const;
+
+ private:
+  std::map<char, std::string> drives_;
+  std::string default_;
+};
+
+// Turns a stored name into a host path. Relative names are taken against
+// `baseDir` (a host folder, usually the project's); every component is looked
+// up without regard to case. An existing file or folder gives its real
+// spelling; a name whose last component is missing gives the path it would
+// have (for creating files); a missing folder on the way gives nothing.
+std::optional<std::string> ResolveHostPath(std::string_view stored, const DriveMap& drives,
+                                           const std::string& baseDir);
+
+// The process-wide drive map (C: defaults to the open project's folder).
+DriveMap& ProcessDriveMap();
+
+}  // namespace kv

@@ -1,0 +1,179 @@
+#include "platform/settings.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "platform/text.h"
+
+namespace kv {
+namespace {
+
+SettingsStore* g_override = nullptr;
+
+// Names are matched without regard to case, as registry keys were.
+bool SameName(const std::string& a, const std::string& b) { return EqualsNoCase(a, b); }
+
+}  // namespace
+
+SettingsStore::SettingsStore(std::string path) : path_(std::move(path)) { Reload(); }
+
+std::string SettingsStore::DefaultPath() {
+  std::string base;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
+    base = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    base = std::string(home) + "/.config";
+  } else {
+    return {};
+  }
+  return base + "/Dunmere Corp./Korvel.conf";
+}
+
+SettingsStore& SettingsStore::Process() {
+  if (g_override) return *g_override;
+  static SettingsStore store(DefaultPath());
+  return store;
+}
+
+void SettingsStore::SetProcess(SettingsStore* store) { g_override = store; }
+
+void SettingsStore::Reload() {
+  std::lock_guard lock(mutex_);
+  lines_.clear();
+  sections_.clear();
+  if (path_.empty()) return;
+  std::ifstream in(path_);
+  if (!in) return;
+  std::string section;
+  std::string text;
+  while (std::getline(in, text)) {
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    std::string_view t = Trim(text);
+    // The file is UTF-8 for people who edit it; values are Windows-1252 inside.
+    if (t.size() >= 2 && t.front() == '[' && t.back() == ']') {
+      section = Utf8ToCp1252(t.substr(1, t.size() - 2));
+      bool known = false;
+      for (const std::string& s : sections_) known = known || s == section;
+      if (!known) sections_.push_back(section);
+      continue;
+    }
+    size_t eq = t.find('=');
+    if (t.empty() || t.front() == ';' || t.front() == '#' || eq == std::string_view::npos) {
+      lines_.push_back({section, {}, {}, text});
+      continue;
+    }
+    lines_.push_back({section, Utf8ToCp1252(Trim(t.substr(0, eq))), Utf8ToCp1252(Trim(t.substr(eq + 1))), {}});
+  }
+}
+
+const SettingsStore::Line* SettingsStore::Find(const std::string& section, const std::string& name) const {
+  for (const Line& l : lines_)
+    if (!l.key.empty() && SameName(l.section, section) && SameName(l.key, name)) return &l;
+  return nullptr;
+}
+
+int32_t SettingsStore::GetInt(const std::string& section, const std::string& name, int32_t def) const {
+  std::lock_guard lock(mutex_);
+  const Line* l = Find(section, name);
+  if (!l) return def;
+  int64_t v = 0;
+  const char* b = l->value.data();
+  const char* e = b + l->value.size();
+  auto [p, ec] = std::from_chars(b, e, v);
+  if (ec != std::errc() || p != e || v < INT32_MIN || v > UINT32_MAX) return def;
+  return static_cast<int32_t>(static_cast<uint32_t>(v));
+}
+
+std::string SettingsStore::GetString(const std::string& section, const std::string& name,
+                                     const std::string& def) const {
+  std::lock_guard lock(mutex_);
+  const Line* l = Find(section, name);
+  return l ? l->value : def;
+}
+
+bool SettingsStore::SetInt(const std::string& section, const std::string& name, int32_t value) {
+  return Set(section, name, std::to_string(value));
+}
+
+bool SettingsStore::SetString(const std::string& section, const std::string& name, const std::string& value) {
+  return Set(section, name, value);
+}
+
+bool SettingsStore::Set(const std::string& section, const std::string& name, const std::string& value) {
+  std::lock_guard lock(mutex_);
+  // A line break would split the value into a second entry.
+  std::string clean;
+  for (char c : value) clean += (c == '\r' || c == '\n') ? ' ' : c;
+  for (Line& l : lines_) {
+    if (!l.key.empty() && SameName(l.section, section) && SameName(l.key, name)) {
+      l.value = clean;
+      return Save();
+    }
+  }
+  bool known = false;
+  for (const std::string& s : sections_) known = known || SameName(s, section);
+  if (!known) sections_.push_back(section);
+  // Insert after the last line of the section, so the file stays grouped.
+  size_t at = lines_.size();
+  for (size_t i = 0; i < lines_.size(); ++i)
+    if (SameName(lines_[i].section, section)) at = i + 1;
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), Line{section, name, clean, {}});
+  return Save();
+}
+
+bool SettingsStore::Save() const {
+  if (path_.empty()) return true;
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
+  std::ostringstream out;
+  // Lines before the first section header belong to section "".
+  for (const Line& l : lines_) {
+    if (!l.section.empty()) break;
+    out << (l.key.empty() ? l.raw : Cp1252ToUtf8(l.key) + "=" + Cp1252ToUtf8(l.value)) << "\n";
+  }
+  for (const std::string& s : sections_) {
+    if (s.empty()) continue;
+    out << "[" << Cp1252ToUtf8(s) << "]\n";
+    for (const Line& l : lines_) {
+      if (l.section != s) continue;
+      out << (l.key.empty() ? l.raw : Cp1252ToUtf8(l.key) + "=" + Cp1252ToUtf8(l.value)) << "\n";
+    }
+  }
+  std::string tmp = path_ + ".tmp." + std::to_string(::getpid());
+  {
+    std::ofstream f(tmp, std::ios::trunc);
+    if (!f) return false;
+    f << out.str();
+    f.flush();
+    if (!f) {
+      std::remove(tmp.c_str());
+      return false;
+    }
+  }
+  if (std::rename(tmp.c_str(), path_.c_str()) != 0) {
+    std::remove(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+int32_t GetSetting(const std::string& section, const std::string& name, int32_t def) {
+  return SettingsStore::Process().GetInt(section, name, def);
+}
+std::string GetSetting(const std::string& section, const std::string& name, const std::string& def) {
+  return SettingsStore::Process().GetString(section, name, def);
+}
+bool SetSetting(const std::string& section, const std::string& name, int32_t value) {
+  return SettingsStore::Process().SetInt(section, name, value);
+}
+bool SetSetting(const std::string& section, const std::string& name, const std::string& value) {
+  return SettingsStore::Process().SetString(section, name, value);
+}
+
+}  // namespace kv

@@ -1,0 +1,85 @@
+#include "platform/string_table.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace kv {
+namespace {
+
+struct Entry {
+  uint32_t id;
+  const char* text;
+};
+
+// Sorted by id. Each subsystem keeps its texts together under its comment.
+constexpr Entry kStrings[] = {
+    // File dialog filters of the project document.
+    {5019, "Korvel Files|*.kvs;*.kvp||"},
+    {5040, "Korvel Scripts|*.kvs||"},
+    {5041, "Korvel Projects|*.kvp||"},
+    {5047, "Framed Sprite Sequence|*.fss||"},
+    // Sockets.
+    {5080, "Unable to initialize socket services.  Remote file access will be disabled."},
+    {5083, "Zure Files|*.kvg||"},
+    {5093, "Korvel Standbys|*.kvb||"},
+    {5109, "Korvel Compilation|*.kvg||"},
+    {5113, "Korvel Templates|*.kvt||"},
+    {5200, "Compiled Scripts|*.ebc||"},
+    {5202, "Orlan Scripts|*.ebs||"},
+    // Project document.
+    {6041, "Project Message"},
+    // HTTP progress.
+    {6087, "Connecting to %s, port %lu..."},
+    {6088, "Requesting resource %s..."},
+    {6089, "Received %lu bytes%%s of %s"},
+    {6177, "The file '%s' could not be processed because it is a new file format.\r\n\r\nPlease upgrade to a newer "
+           "version of the Korvel Runtime Player or check the file for validity."},
+    {6178, "The file '%s' could not be processed because it is a new file format.\r\n\r\nPlease upgrade to a newer "
+           "version of ~Tarn."},
+    {6323, "Exception while preparing:"},
+    {6325, "Unable to prepare .KVG file"},
+    {7009, "Run Time Error"},
+    {7014, "Unable to locate project script"},
+    {7019, ".  Continue?  (Yes or No)"},
+    {8002, "Unable to locate Korvel script"},
+    {8026, "Insufficient Memory"},
+    {31475, " is not in project"},
+    {51475, "Cannot read file as a Korvel script."},
+    {57344, "Korvel"},
+    // Archive failures: 61872 + cause.
+    {61446, "an unnamed file"},
+    {61872, "No error occurred."},
+    {61873, "An unknown error occurred while accessing %1."},
+    {61874, "An attempt was made to write to the reading %1."},
+    {61875, "An attempt was made to access %1 past its end."},
+    {61876, "An attempt was made to read from the writing %1."},
+    {61877, "%1 has a bad format."},
+    {61878, "%1 contained an unexpected object."},
+    {61879, "%1 contains an incorrect schema."},
+};
+
+}  // namespace
+
+const char* LoadString(uint32_t id) {
+  auto it = std::lower_bound(std::begin(kStrings), std::end(kStrings), id,
+                             [](const Entry& e, uint32_t key) { return e.id < key; });
+  if (it == std::end(kStrings) || it->id != id) return "";
+  return it->text;
+}
+
+std::string FormatString(uint32_t id, const std::string& arg) {
+  std::string text = LoadString(id);
+  std::string out;
+  out.reserve(text.size() + arg.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == 's') {
+      out += arg;
+      ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace kv

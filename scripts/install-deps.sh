@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The one list of Debian 12 packages the player, its tools, tests and
+# benchmarks need. Installs only what is missing; safe to run again.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config git
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev python3
+  # libraries of the player and its tools
+  nlohmann-json3-dev libpng-dev zlib1g-dev libcurl4-openssl-dev qt6-base-dev
+  # fuzzing (clang's libFuzzer and sanitizer runtimes)
+  clang libclang-rt-14-dev
+  # test oracles and benchmark baselines only
+  libexpat1-dev libxml2-dev libpugixml-dev libpixman-1-dev lua5.4 nginx-light curl
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#packages[@]} packages present"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
