@@ -1,0 +1,234 @@
+// The archive: the byte encoding every persistent file of the player uses,
+// with object and class tags, the class registry and schema handling. Every
+// persistent class's Serialize reads and writes itself through it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace kv {
+
+class Archive;
+class CObject;
+class CStgDoc;
+class FieldVisitor;
+
+using ObjectPtr = std::shared_ptr<CObject>;
+
+inline constexpr uint32_t kVersionable = 0x80000000u;
+inline constexpr uint32_t kNotPersistent = 0xFFFFu;
+
+// What the registry knows of a class: its name, schema (bit 31 versionable,
+// low 16 bits written to files), factory and base.
+struct ClassInfo {
+  const char* name;
+  uint32_t schema;
+  ObjectPtr (*factory)();  // null for classes never created by name
+  const ClassInfo* base;
+
+  bool IsVersionable() const { return (schema & kVersionable) != 0; }
+  uint16_t FileSchema() const { return static_cast<uint16_t>(schema & 0xFFFF); }
+  bool IsPersistent() const { return (schema & 0xFFFF) != kNotPersistent; }
+  bool IsDerivedFrom(const ClassInfo& other) const;
+};
+
+// The process-wide list of classes, searched by exact, case-sensitive name.
+class ClassRegistry {
+ public:
+  static void Register(const ClassInfo& info);
+  static const ClassInfo* Find(std::string_view name);
+  static std::vector<const ClassInfo*> All();
+};
+
+// The serializable root. Derived classes declare themselves with
+// KV_DECLARE_CLASS and KV_IMPLEMENT_CLASS.
+class CObject {
+ public:
+  virtual ~CObject() = default;
+  static const ClassInfo& StaticClass();
+  virtual const ClassInfo& GetClassInfo() const { return StaticClass(); }
+  // Reads or writes the object's own data; the archive's direction decides.
+  virtual void Serialize(Archive& ar);
+  // Names every stored field for the JSON dump and pack of kvtool.
+  virtual void DescribeFields(FieldVisitor& visitor);
+  bool IsKindOf(const ClassInfo& info) const { return GetClassInfo().IsDerivedFrom(info); }
+};
+
+#define KV_DECLARE_CLASS(Name)                                                   \
+ public:                                                                         \
+  static const ::kv::ClassInfo& StaticClass();                                   \
+  const ::kv::ClassInfo& GetClassInfo() const override { return StaticClass(); }
+
+// The class registers itself the first time StaticClass() is called; each
+// library's Register...Classes() function calls it for all of its classes.
+#define KV_IMPLEMENT_CLASS(Name, Base, Schema)                                                      \
+  const ::kv::ClassInfo& Name::StaticClass() {                                                      \
+    static const ::kv::ClassInfo info{#Name, (Schema),                                              \
+                                      []() -> ::kv::ObjectPtr { return std::make_shared<Name>(); }, \
+                                      &Base::StaticClass()};                                        \
+    static const bool registered = (::kv::ClassRegistry::Register(info), true);                     \
+    (void)registered;                                                                               \
+    return info;                                                                                    \
+  }
+
+// Registers the containers, the project tree node and the document.
+void RegisterPersistClasses();
+
+class CArchiveException : public std::exception {
+ public:
+  enum Cause : int {
+    none = 0,
+    genericException = 1,
+    readOnly = 2,
+    endOfFile = 3,
+    writeOnly = 4,
+    badIndex = 5,
+    badClass = 6,
+    badSchema = 7,
+  };
+
+  CArchiveException(int cause, std::string fileName, std::string detail = {});
+  int m_cause;
+  std::string m_fileName;
+  std::string m_detail;  // what was being read, for diagnostics; not part of the report text
+
+  // The default report: string 61872 + cause with the file name (or "an
+  // unnamed file") for "%1".
+  std::string Message() const;
+  const char* what() const noexcept override { return what_.c_str(); }
+
+ private:
+  std::string what_;
+};
+
+class Archive {
+ public:
+  static constexpr uint32_t kNoSchema = 0xFFFFFFFFu;
+  // Deeper object nesting than this is refused as a bad format: no stored file
+  // nests anywhere near it, and hostile input must not exhaust the stack.
+  static constexpr int kMaxDepth = 200;
+
+  // A loading archive over bytes that outlive it.
+  Archive(std::span<const uint8_t> data, std::string fileName, CStgDoc* document = nullptr);
+  // A storing archive into its own buffer.
+  explicit Archive(std::string fileName, CStgDoc* document = nullptr);
+
+  bool IsStoring() const { return storing_; }
+  bool IsLoading() const { return !storing_; }
+  const std::string& fileName() const { return fileName_; }
+  CStgDoc* GetDocument() const { return document_; }
+  // The bytes written so far (storing).
+  const std::vector<uint8_t>& buffer() const { return out_; }
+  size_t Position() const { return storing_ ? out_.size() : pos_; }
+  size_t Remaining() const { return storing_ ? 0 : in_.size() - pos_; }
+
+  [[noreturn]] void Fail(int cause, std::string detail = {}) const;
+
+  // Primitives, little-endian.
+  void WriteU8(uint8_t v);
+  void WriteU16(uint16_t v);
+  void WriteU32(uint32_t v);
+  void WriteI8(int8_t v) { WriteU8(static_cast<uint8_t>(v)); }
+  void WriteI16(int16_t v) { WriteU16(static_cast<uint16_t>(v)); }
+  void WriteI32(int32_t v) { WriteU32(static_cast<uint32_t>(v)); }
+  void WriteFloat(float v);
+  void WriteDouble(double v);
+  void WriteBytes(const void* data, size_t size);
+  uint8_t ReadU8();
+  uint16_t ReadU16();
+  uint32_t ReadU32();
+  int8_t ReadI8() { return static_cast<int8_t>(ReadU8()); }
+  int16_t ReadI16() { return static_cast<int16_t>(ReadU16()); }
+  int32_t ReadI32() { return static_cast<int32_t>(ReadU32()); }
+  float ReadFloat();
+  double ReadDouble();
+  void ReadBytes(void* data, size_t size);
+  std::vector<uint8_t> ReadBlock(size_t size);
+
+  // Length-prefixed Windows-1252 string; the reader also takes wide strings.
+  void WriteString(std::string_view s);
+  std::string ReadString();
+
+  // Element counts. The reader refuses a count whose elements, at
+  // `minElementBytes` each, could not fit in what is left of the input.
+  void WriteCount(uint64_t count);
+  uint32_t ReadCount(size_t minElementBytes = 1);
+  // A u32 count checked the same way (several stored blocks count in u32).
+  uint32_t ReadCheckedU32(size_t minElementBytes);
+
+  // Objects with class information and shared references.
+  void WriteObject(const CObject* object);
+  void WriteObject(const ObjectPtr& object) { WriteObject(object.get()); }
+  ObjectPtr ReadObject(const ClassInfo* expected);
+  template <class T>
+  std::shared_ptr<T> ReadObjectOf() {
+    return std::static_pointer_cast<T>(ReadObject(&T::StaticClass()));
+  }
+  // The schema found in the file for the object whose Serialize runs.
+  uint32_t GetObjectSchema() const { return objectSchema_; }
+
+  // A list of objects: count, then each as an object reference.
+  void WriteObjectList(const std::vector<ObjectPtr>& list);
+  std::vector<ObjectPtr> ReadObjectList(const ClassInfo* expected);
+  template <class T>
+  void IoList(std::vector<std::shared_ptr<T>>& list) {
+    if (storing_) {
+      WriteCount(list.size());
+      for (const auto& p : list) WriteObject(p.get());
+    } else {
+      uint32_t n = ReadCount(2);
+      list.clear();
+      list.reserve(n);
+      for (uint32_t i = 0; i < n; ++i) list.push_back(ReadObjectOf<T>());
+    }
+  }
+
+  // Two-way helpers: storing writes the value, loading reads into it, so one
+  // Serialize body serves both directions.
+  void Io(uint8_t& v) { storing_ ? WriteU8(v) : void(v = ReadU8()); }
+  void Io(int8_t& v) { storing_ ? WriteI8(v) : void(v = ReadI8()); }
+  void Io(uint16_t& v) { storing_ ? WriteU16(v) : void(v = ReadU16()); }
+  void Io(int16_t& v) { storing_ ? WriteI16(v) : void(v = ReadI16()); }
+  void Io(uint32_t& v) { storing_ ? WriteU32(v) : void(v = ReadU32()); }
+  void Io(int32_t& v) { storing_ ? WriteI32(v) : void(v = ReadI32()); }
+  void Io(float& v) { storing_ ? WriteFloat(v) : void(v = ReadFloat()); }
+  void Io(double& v) { storing_ ? WriteDouble(v) : void(v = ReadDouble()); }
+  void Io(std::string& v) { storing_ ? WriteString(v) : void(v = ReadString()); }
+  // A fixed-size raw block.
+  void IoBytes(std::vector<uint8_t>& v, size_t size);
+
+  // A class's own version word: storing writes `newest` and answers it;
+  // loading reads it and refuses anything outside [oldest, newest] with
+  // bad schema, naming `what`.
+  uint16_t Version(uint16_t newest, uint16_t oldest, const char* what);
+
+ private:
+  struct Entry {
+    ObjectPtr object;
+    const ClassInfo* cls = nullptr;
+  };
+  void Need(size_t size) const;
+  uint32_t AddEntry(Entry e);
+
+  bool storing_;
+  std::string fileName_;
+  CStgDoc* document_;
+  std::span<const uint8_t> in_;
+  size_t pos_ = 0;
+  std::vector<uint8_t> out_;
+  uint32_t mapCount_ = 1;
+  std::unordered_map<const void*, uint32_t> storeMap_;  // objects and ClassInfos
+  std::vector<Entry> loadTable_;
+  std::unordered_map<const ClassInfo*, uint16_t> schemaMap_;
+  uint32_t objectSchema_ = kNoSchema;
+  int depth_ = 0;
+};
+
+}  // namespace kv

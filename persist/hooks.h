@@ -1,0 +1,47 @@
+// What the document layer asks of the layers above it: the resource locator
+// (name mapping, base path, compilation archives) and the running engine
+// (whether a project plays, rwLastError, aborting). Each layer installs its
+// implementation at start-up; the defaults answer as if neither existed.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace kv {
+
+class ResourceResolver {
+ public:
+  virtual ~ResourceResolver() = default;
+  // The local file for a stored name; nothing when it cannot be had.
+  virtual std::optional<std::string> RetrieveResource(const std::string& name);
+  // The stored name a cached local file was retrieved for, if any.
+  virtual std::optional<std::string> FindCachedName(const std::string& localFile);
+  // The base that relative tree paths are completed against (empty: none).
+  virtual std::string GetBasePath();
+  virtual void SetBasePath(const std::string& base);
+  // Compilation archives by path.
+  virtual bool IsArchiveOpen(const std::string& path);
+  virtual bool OpenArchive(const std::string& path, int key);
+  virtual void CloseAllArchives();
+  // Plugin mode: a path registered with its project name is opened as it is.
+  virtual void RegisterProjectPath(const std::string& path, const std::string& projectName);
+};
+
+class PlayState {
+ public:
+  virtual ~PlayState() = default;
+  virtual bool IsPlaying();
+  virtual void SetLastError(int code);
+  virtual void AbortProject();
+  // A restart of the presentation is in progress (the stage is kept).
+  virtual bool IsRestarting();
+  // The engine forgets where it was (a new project became current).
+  virtual void ResetNavigation();
+};
+
+ResourceResolver& Resolver();
+void SetResolver(ResourceResolver* resolver);
+PlayState& Engine();
+void SetPlayState(PlayState* state);
+
+}  // namespace kv

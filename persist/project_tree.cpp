@@ -1,0 +1,286 @@
+#include "persist/project_tree.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "net/url.h"
+#include "persist/document.h"
+#include "persist/fields.h"
+#include "persist/hooks.h"
+#include "platform/message_box.h"
+#include "platform/paths.h"
+#include "platform/string_table.h"
+#include "platform/text.h"
+
+namespace kv {
+
+KV_IMPLEMENT_CLASS(CProjNode, CObject, 0)
+
+void CProjNode::Serialize(Archive& ar) {
+  uint16_t v = ar.Version(4, 1, "project tree node");
+  if (ar.IsLoading()) {
+    nodeVersion = v;
+    loadedVersion = v;
+    extraWord = 0;
+  }
+  if (v >= 3) {
+    ar.Io(description);
+    ar.Io(note);
+    ar.Io(orlanFile);
+    ar.Io(extraWord);
+  }
+  ar.Io(kind);
+  ar.Io(level);
+  ar.Io(path);
+  if (ar.IsStoring()) return;
+  std::string trimmed(Trim(path));
+  std::string base = IsPluginMode() ? std::string() : Resolver().GetBasePath();
+  if (!base.empty() && !trimmed.empty() && !IsAbsoluteName(trimmed)) {
+    if (IsSeparator(trimmed.front())) trimmed.erase(0, 1);
+    path = base + trimmed;
+  } else {
+    path = trimmed;
+  }
+  if (v == 1) path += ".kvs";
+}
+
+void CProjNode::DescribeFields(FieldVisitor& v) {
+  v.Field("nodeVersion", nodeVersion);
+  v.Field("description", description);
+  v.Field("note", note);
+  v.Field("orlanFile", orlanFile);
+  v.Field("extraWord", extraWord);
+  v.Field("kind", kind);
+  v.Field("level", level);
+  v.Field("path", path);
+}
+
+std::shared_ptr<CStgDoc>& CurrentProject() {
+  static std::shared_ptr<CStgDoc> doc;
+  return doc;
+}
+
+std::string& CurrentProjectPath() {
+  static std::string path;
+  return path;
+}
+
+std::string& StandbysPath() {
+  static std::string path;
+  return path;
+}
+
+namespace {
+
+const std::vector<std::shared_ptr<CProjNode>>* Tree() {
+  const auto& doc = CurrentProject();
+  if (!doc || doc->projectTree.empty()) return nullptr;
+  return &doc->projectTree;
+}
+
+bool NodeMatches(const CProjNode& node, const std::string& name, bool useCache) {
+  std::string nodeFile = FileNameAndExt(node.path);
+  if (EqualsNoCase(nodeFile, FileNameAndExt(name))) return true;
+  if (!useCache) return false;
+  auto original = Resolver().FindCachedName(name);
+  return original && EqualsNoCase(nodeFile, FileNameAndExt(*original));
+}
+
+bool Absolute(const std::string& path) { return IsAbsoluteName(path) || (!path.empty() && path[0] == '.'); }
+
+bool IsCompilationOpen() {
+  const auto& doc = CurrentProject();
+  return doc && doc->fromCompilation;
+}
+
+}  // namespace
+
+bool FileExistsInCurrentDir(const std::string& fileNameAndExt) {
+  char cwd[4096];
+  if (!::getcwd(cwd, sizeof cwd)) return false;
+  auto host = ResolveHostPath(fileNameAndExt, ProcessDriveMap(), cwd);
+  if (!host) return false;
+  struct stat st {};
+  return ::stat(host->c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::shared_ptr<CProjNode> FindTreeNode(const std::string& name) {
+  const auto* tree = Tree();
+  if (!tree) return nullptr;
+  for (const auto& node : *tree)
+    if (node && NodeMatches(*node, name, true)) return node;
+  return nullptr;
+}
+
+int GetNodeKind(const std::string& name) {
+  auto node = FindTreeNode(name);
+  return node ? static_cast<int>(node->kind) : static_cast<int>(kNodeNotInProject);
+}
+
+int ResolveScriptPath(const std::string& name, std::string& path) {
+  if (EqualsNoCase(ExtensionOf(name), ".kvb")) return kNodeStandbys;
+  auto node = FindTreeNode(name);
+  if (!node) return kNodeNotInProject;
+  path = node->path;
+  std::string local = FileNameAndExt(name);
+  if (Absolute(path) && !IsCompilationOpen() && FileExistsInCurrentDir(local)) path = local;
+  return node->kind;
+}
+
+void AskNotInProject(const std::string& name) {
+  std::string text = name + LoadString(sid::kNotInProject) + LoadString(sid::kContinueYesNo);
+  if (ShowMessage(text, LoadString(sid::kProjectMessage), MsgButtons::YesNo, MsgIcon::Question) == MsgAnswer::No)
+    Engine().AbortProject();
+}
+
+TreeNeighbours GetTreeNeighbours(const std::string& name, bool scenesOnly, bool report) {
+  TreeNeighbours r;
+  const auto* tree = Tree();
+  if (tree) {
+    const auto& nodes = *tree;
+    size_t i = 0;
+    bool ended = false;
+    while (i < nodes.size() && !ended) {
+      if (!nodes[i] || !NodeMatches(*nodes[i], name, true)) {
+        ++i;
+        continue;
+      }
+      // A later match repeats the walk and replaces what the earlier one found.
+      r = TreeNeighbours{};
+      r.found = true;
+      r.node = nodes[i];
+      const uint16_t level = nodes[i]->level;
+      size_t j = i + 1;
+      for (; j < nodes.size(); ++j) {
+        const auto& n = nodes[j];
+        if (!n) continue;
+        if (scenesOnly) {
+          if (n->kind == kNodeScene) {
+            r.next = n;
+            break;
+          }
+        } else {
+          if (n->level < level) break;
+          if (n->level == level) {
+            r.next = n;
+            break;
+          }
+          if (!r.firstChild) r.firstChild = n;
+        }
+      }
+      const size_t lastLooked = j;
+      if (!scenesOnly && level == 0) break;
+      for (size_t k = i; k-- > 0;) {
+        const auto& n = nodes[k];
+        if (!n) continue;
+        if (scenesOnly) {
+          if (n->kind == kNodeScene) {
+            r.prior = n;
+            break;
+          }
+        } else {
+          if (n->level < level) {
+            if (n->level != 0) r.parent = n;
+            ended = true;
+            break;
+          }
+          if (n->level == level && !r.prior) r.prior = n;
+        }
+      }
+      i = lastLooked + 1;
+    }
+  }
+  if (r.found) return r;
+  if (!StandbysPath().empty() && EqualsNoCase(FileNameAndExt(name), FileNameAndExt(StandbysPath()))) {
+    r.found = true;
+    return r;
+  }
+  if (report && !name.empty() && Engine().IsPlaying()) {
+    Engine().SetLastError(4);
+    AskNotInProject(name);
+  }
+  return r;
+}
+
+std::optional<std::string> GetNextSibling(const std::string& name) {
+  auto r = GetTreeNeighbours(name, false, false);
+  if (!r.next) return std::nullopt;
+  return r.next->path;
+}
+
+std::optional<std::string> GetNextScene(const std::string& name) {
+  auto r = GetTreeNeighbours(name, true, false);
+  if (!r.next) return std::nullopt;
+  return r.next->path;
+}
+
+std::optional<std::string> GetPriorScene(const std::string& name, bool siblingsOnly) {
+  auto r = GetTreeNeighbours(name, !siblingsOnly, false);
+  if (!r.prior) return std::nullopt;
+  if (!siblingsOnly) return r.prior->path;
+  if (r.prior->kind != kNodeScene) return std::nullopt;
+  auto other = GetTreeNeighbours(r.prior->path, false, true);
+  if (other.parent != r.parent) return std::nullopt;
+  return r.prior->path;
+}
+
+std::optional<std::string> GetParentNode(const std::string& name) {
+  auto r = GetTreeNeighbours(name, false, false);
+  if (!r.parent) return std::nullopt;
+  return r.parent->path;
+}
+
+std::optional<std::string> GetFirstChild(const std::string& name, std::shared_ptr<CProjNode>* node) {
+  auto r = GetTreeNeighbours(name, false, true);
+  if (node) *node = r.node;
+  if (!r.firstChild) return std::nullopt;
+  return r.firstChild->path;
+}
+
+std::optional<std::string> GetNodeDescription(const std::string& name) {
+  auto r = GetTreeNeighbours(name, false, true);
+  if (!r.node) return std::nullopt;
+  return r.node->description;
+}
+
+std::optional<std::string> GetOrlanFile(const std::string& name) {
+  auto r = GetTreeNeighbours(name, false, true);
+  if (!r.node) return std::nullopt;
+  std::string path = r.node->orlanFile;
+  if (path.empty()) return std::nullopt;
+  if (!Absolute(path)) return path;
+  char cwd[4096];
+  if (::getcwd(cwd, sizeof cwd)) {
+    auto host = ResolveHostPath(path, ProcessDriveMap(), cwd);
+    struct stat st {};
+    if (host && ::stat(host->c_str(), &st) == 0 && S_ISREG(st.st_mode)) return path;
+  }
+  std::string local = FileNameOnly(name) + ".ebc";
+  if (FileExistsInCurrentDir(local)) return local;
+  return path;
+}
+
+std::vector<std::shared_ptr<CProjNode>> GetSceneBranch(const std::string& name) {
+  std::vector<std::shared_ptr<CProjNode>> branch;
+  const auto* tree = Tree();
+  if (!tree) return branch;
+  const auto& nodes = *tree;
+  bool matched = false;
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    if (!nodes[i] || !NodeMatches(*nodes[i], name, false)) continue;
+    matched = true;
+    if (nodes[i]->kind != kNodeScene && nodes[i]->kind != kNodeBackground) return branch;
+    uint16_t lowest = nodes[i]->level;
+    for (size_t k = i; k-- > 0;) {
+      const auto& n = nodes[k];
+      if (n && n->level != 0 && n->level < lowest) {
+        branch.push_back(n);
+        lowest = n->level;
+      }
+    }
+  }
+  if (!matched && Engine().IsPlaying()) AskNotInProject(name);
+  return branch;
+}
+
+}  // namespace kv
