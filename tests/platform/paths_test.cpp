@@ -1,0 +1,85 @@
+#include "platform/paths.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace kv {
+namespace {
+
+TEST(Paths, DriveAndNetworkPaths) {
+  const std::tuple<const char*, bool, bool> cases[] = {
+      {"C:", true, false},        {"  d:\\x", true, false}, {"x:y", true, false},   {"C", false, false},
+      {"\\\\srv\\s", false, true}, {" \\\\srv", false, true}, {"\\x", false, false}, {"", false, false},
+      {"//srv/s", false, false},
+  };
+  for (auto [text, drive, network] : cases) {
+    EXPECT_EQ(IsDrivePath(text), drive) << text;
+    EXPECT_EQ(IsNetworkPath(text), network) << text;
+  }
+}
+
+TEST(Paths, Split) {
+  struct Case {
+    const char* path;
+    const char* drive;
+    const char* dir;
+    const char* name;
+    const char* ext;
+  } cases[] = {
+      {"C:\\dir\\sub\\name.ext", "C:", "\\dir\\sub\\", "name", ".ext"},
+      {"dir/a.b.c", "", "dir/", "a.b", ".c"},
+      {"noext", "", "", "noext", ""},
+      {"C:file.kvs", "C:", "", "file", ".kvs"},
+      {"\\\\srv\\share\\f.kvp", "", "\\\\srv\\share\\", "f", ".kvp"},
+      {"dir.d\\file", "", "dir.d\\", "file", ""},
+  };
+  for (const Case& c : cases) {
+    PathParts p = SplitPath(c.path);
+    EXPECT_EQ(p.drive, c.drive) << c.path;
+    EXPECT_EQ(p.dir, c.dir) << c.path;
+    EXPECT_EQ(p.name, c.name) << c.path;
+    EXPECT_EQ(p.ext, c.ext) << c.path;
+  }
+  EXPECT_EQ(ReplaceExtension("C:\\p\\proj.kvp", ".kvb"), "C:\\p\\proj.kvb");
+  EXPECT_EQ(ReplaceExtension("proj", ".kvb"), "proj.kvb");
+  EXPECT_EQ(FileTitle("a\\b\\c.kvs"), "c.kvs");
+}
+
+TEST(Paths, ResolveHostPathIgnoresCase) {
+  auto dir = std::filesystem::temp_directory_path() / ("kvpaths" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir / "Media" / "Pics");
+  std::ofstream(dir / "Media" / "Pics" / "Logo.BMP") << "x";
+  std::ofstream(dir / "caf\xC3\xA9.kvs") << "x";  // a UTF-8 name on disk
+  DriveMap drives;
+  drives.Map('C', dir.string());
+  const std::string base = dir.string();
+  struct Case {
+    const char* stored;
+    std::optional<std::string> host;
+  } cases[] = {
+      {"media\\pics\\logo.bmp", base + "/Media/Pics/Logo.BMP"},
+      {"C:\\MEDIA\\Pics\\LOGO.bmp", base + "/Media/Pics/Logo.BMP"},
+      {"\\media\\pics\\new.bmp", base + "/Media/Pics/new.bmp"},  // rooted: on drive C
+      {"media\\gone\\x.bmp", std::nullopt},                      // a folder on the way is missing
+      {"CAF\xC9.KVS", base + "/caf\xC3\xA9.kvs"},                // Windows-1252 name, UTF-8 on disk
+      {"Q:\\x", std::nullopt},                                   // no such drive
+      {"\\\\server\\share\\x", std::nullopt},
+      {"Z:\\", std::string("/")},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ResolveHostPath(c.stored, drives, base), c.host) << c.stored;
+  drives.SetDefault(base);
+  EXPECT_EQ(ResolveHostPath("Q:\\media", drives, "/"), base + "/Media");
+  EXPECT_TRUE(IsDirectory(base + "/Media"));
+  EXPECT_FALSE(IsDirectory(base + "/Media/Pics/Logo.BMP"));
+  std::filesystem::remove_all(dir);
+}
+
+TEST(Paths, SystemErrorText) {
+  EXPECT_EQ(SystemErrorText(0), "");
+  EXPECT_FALSE(SystemErrorText(ENOENT).empty());
+}
+
+}  // namespace
+}  // namespace kv
