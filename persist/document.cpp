@@ -1,5 +1,7 @@
 #include "persist/document.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -257,8 +259,9 @@ void CStgDoc::Serialize(Archive& ar) {
   ar.Io(s.stageCaption);
   if (ar.IsLoading() && !hasClientSize) {
     // A version-1 stage has no canvas size of its own: the canvas is the window.
-    s.clientWidth = static_cast<uint32_t>(std::max(0, s.stageRight - s.stageLeft));
-    s.clientHeight = static_cast<uint32_t>(std::max(0, s.stageBottom - s.stageTop));
+    // In 64 bits: a hostile rectangle must not overflow.
+    s.clientWidth = static_cast<uint32_t>(std::clamp<int64_t>(int64_t{s.stageRight} - s.stageLeft, 0, INT32_MAX));
+    s.clientHeight = static_cast<uint32_t>(std::clamp<int64_t>(int64_t{s.stageBottom} - s.stageTop, 0, INT32_MAX));
   }
   if (ar.IsLoading()) {
     ProjectSettings& current = CurrentProjectSettings();
