@@ -287,7 +287,11 @@ void Archive::WriteObject(const CObject* object) {
   const_cast<CObject*>(object)->Serialize(*this);
 }
 
-ObjectPtr Archive::ReadObject(const ClassInfo* expected) {
+ObjectPtr Archive::ReadObject(const ClassInfo* expected) { return Read(expected, true); }
+
+std::weak_ptr<CObject> Archive::ReadBackReference(const ClassInfo* expected) { return Read(expected, false); }
+
+ObjectPtr Archive::Read(const ClassInfo* expected, bool owning) {
   if (storing_) Fail(CArchiveException::writeOnly);
   uint16_t t = ReadU16();
   uint32_t tag = t == 0x7FFF ? ReadU32() : ((static_cast<uint32_t>(t & 0x8000) << 16) | (t & 0x7FFF));
@@ -297,6 +301,7 @@ ObjectPtr Archive::ReadObject(const ClassInfo* expected) {
     if (n >= loadTable_.size()) Fail(CArchiveException::badIndex, "object reference beyond the table");
     const Entry& e = loadTable_[n];
     if (n != 0 && !e.object) Fail(CArchiveException::badIndex, "a class where an object was expected");
+    if (owning && e.inProgress) Fail(CArchiveException::badIndex, "an object that contains itself");
     if (e.object && expected && !e.object->IsKindOf(*expected))
       Fail(CArchiveException::badClass, std::string("expected ") + expected->name);
     return e.object;
@@ -332,7 +337,7 @@ ObjectPtr Archive::ReadObject(const ClassInfo* expected) {
   if (depth_ >= kMaxDepth) Fail(CArchiveException::badIndex, "objects nested too deeply");
 
   ObjectPtr object = cls->factory();
-  AddEntry({object, nullptr});
+  uint32_t entry = AddEntry({object, nullptr, true});
   uint32_t savedSchema = objectSchema_;
   objectSchema_ = schema;
   ++depth_;
@@ -345,6 +350,7 @@ ObjectPtr Archive::ReadObject(const ClassInfo* expected) {
   }
   --depth_;
   objectSchema_ = savedSchema;
+  loadTable_[entry].inProgress = false;
   return object;
 }
 

@@ -166,7 +166,12 @@ class Archive {
   // Objects with class information and shared references.
   void WriteObject(const CObject* object);
   void WriteObject(const ObjectPtr& object) { WriteObject(object.get()); }
+  // An owning reference. A reference to an object whose own Serialize is
+  // still running would make an ownership cycle that is never freed; it is
+  // refused as a bad format. Such back-links are read with ReadBackReference.
   ObjectPtr ReadObject(const ClassInfo* expected);
+  // A non-owning reference, which may name an object still being read.
+  std::weak_ptr<CObject> ReadBackReference(const ClassInfo* expected);
   template <class T>
   std::shared_ptr<T> ReadObjectOf() {
     return std::static_pointer_cast<T>(ReadObject(&T::StaticClass()));
@@ -213,7 +218,9 @@ class Archive {
   struct Entry {
     ObjectPtr object;
     const ClassInfo* cls = nullptr;
+    bool inProgress = false;  // its Serialize is running
   };
+  ObjectPtr Read(const ClassInfo* expected, bool owning);
   void Need(size_t size) const;
   uint32_t AddEntry(Entry e);
 

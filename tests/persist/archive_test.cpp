@@ -319,3 +319,46 @@ TEST_F(ArchiveTest, RegistryKnowsBases) {
 
 }  // namespace
 }  // namespace kv
+
+namespace kv {
+namespace {
+
+// Holds a back-link to whatever contains it.
+class CBackLinked : public CObject {
+  KV_DECLARE_CLASS(CBackLinked)
+ public:
+  std::weak_ptr<CObject> owner;
+  void Serialize(Archive& ar) override {
+    if (ar.IsLoading()) owner = ar.ReadBackReference(nullptr);
+  }
+};
+KV_IMPLEMENT_CLASS(CBackLinked, CObject, 0)
+
+TEST(ArchiveCycles, OwningSelfReferenceIsRefused) {
+  RegisterPersistClasses();
+  // A CObList (class 1, object 2) whose one element is a reference to entry 2.
+  Bytes b;
+  b.newClass("CObList").u16(1).u16(2);
+  Archive in(std::span(b.b.data(), b.b.size()), "t");
+  EXPECT_EQ(CauseOf([&] { in.ReadObject(nullptr); }), CArchiveException::badIndex);
+  // Once the list is complete, a reference to it is fine.
+  Bytes later;
+  later.newClass("CObList").u16(0).u16(2);
+  Archive in2(std::span(later.b.data(), later.b.size()), "t");
+  EXPECT_EQ(in2.ReadObject(nullptr), in2.ReadObject(nullptr));
+}
+
+TEST(ArchiveCycles, BackReferenceToAnOwnerResolves) {
+  RegisterPersistClasses();
+  CBackLinked::StaticClass();
+  // A list (entry 2) holding a back-linked object whose data names entry 2.
+  Bytes b;
+  b.newClass("CObList").u16(1).newClass("CBackLinked").u16(2);
+  Archive in(std::span(b.b.data(), b.b.size()), "t");
+  auto list = in.ReadObjectOf<CObList>();
+  ASSERT_EQ(list->items.size(), 1u);
+  EXPECT_EQ(std::static_pointer_cast<CBackLinked>(list->items[0])->owner.lock(), list);
+}
+
+}  // namespace
+}  // namespace kv
