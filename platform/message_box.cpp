@@ -7,7 +7,7 @@ MessageBoxService* g_service = nullptr;
 
 MsgAnswer ScriptedMessageBox::Show(const std::string& text, const std::string& title, MsgButtons buttons,
                                    MsgIcon icon) {
-  MsgAnswer answer;
+  MsgAnswer answer = MsgAnswer::Ok;
   if (!answers_.empty()) {
     answer = answers_.front();
     answers_.pop_front();
