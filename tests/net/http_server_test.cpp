@@ -1,0 +1,115 @@
+// Downloads from a real HTTP server that nobody here wrote: Python's
+// http.server, started on 127.0.0.1 for the test and stopped after it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+#include "net/http.h"
+#include "net/socket.h"
+#include "tests/net/loopback_server.h"
+
+extern char** environ;
+
+namespace kv {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Pattern(size_t size) {
+  std::string s(size, '\0');
+  uint32_t x = 2463534242u;  // xorshift: every byte value, no repeating block
+  for (char& c : s) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  return s;
+}
+
+class PythonServer : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::string tmpl = (fs::temp_directory_path() / "kvpyXXXXXX").string();
+    dir_ = ::mkdtemp(tmpl.data());
+    for (auto [name, size] : {std::pair{"zero.bin", 0}, {"one.bin", 1}, {"fifty.bin", 50 << 20}})
+      std::ofstream(dir_ / name, std::ios::binary) << Pattern(static_cast<size_t>(size));
+    port_ = test::FreeLoopbackPort();
+    std::string portText = std::to_string(port_);
+    std::string dirText = dir_.string();
+    const char* argv[] = {"python3", "-m", "http.server", "--bind", "127.0.0.1", "--directory",
+                          dirText.c_str(), portText.c_str(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);  // its access log
+    int rc = posix_spawnp(&pid_, "python3", &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) pid_ = 0;
+    // Ready when it accepts a connection; bounded so a broken interpreter fails fast.
+    for (int i = 0; pid_ && i < 100 && !Accepts(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  static void TearDownTestSuite() {
+    if (pid_) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    fs::remove_all(dir_);
+  }
+  static bool Accepts() {
+    try {
+      CBlockingSocket s;
+      s.Create();
+      s.Connect(CBlockingSocket::GetHostByName("127.0.0.1", port_), 1);
+      return true;
+    } catch (const CBlockingSocketException&) {
+      return false;
+    }
+  }
+  static std::string Url(const char* name) { return "http://127.0.0.1:" + std::to_string(port_) + "/" + name; }
+
+  static inline fs::path dir_;
+  static inline uint16_t port_ = 0;
+  static inline pid_t pid_ = 0;
+};
+
+TEST_F(PythonServer, DownloadsExactBytes) {
+  ASSERT_TRUE(pid_ && Accepts()) << "python3 -m http.server did not start";
+  for (auto [name, size] : {std::pair{"zero.bin", 0}, {"one.bin", 1}, {"fifty.bin", 50 << 20}}) {
+    fs::path out = dir_ / (std::string(name) + ".got");
+    HttpFileOutput file(out.string());
+    ASSERT_EQ(file.Open(), 0);
+    UrlRecord url;
+    ASSERT_TRUE(ParseUrl(Url(name), url));
+    HttpStatus status;
+    uint32_t counted = 0;
+    int error = -1;
+    ASSERT_TRUE(HttpGet(url, &file, status, nullptr, nullptr, &counted, false, error)) << name << " " << error;
+    ASSERT_EQ(file.Finish(), 0);
+    EXPECT_EQ(status.status, 200);
+    EXPECT_EQ(status.contentLength, static_cast<uint32_t>(size)) << name;
+    EXPECT_EQ(counted, static_cast<uint32_t>(size)) << name;
+    std::ifstream in(out, std::ios::binary);
+    std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(got == Pattern(static_cast<size_t>(size))) << name << ": bytes differ";
+  }
+}
+
+TEST_F(PythonServer, HeadQueries) {
+  ASSERT_TRUE(pid_ && Accepts());
+  EXPECT_TRUE(RemoteResourceExists(Url("one.bin")));
+  EXPECT_EQ(RemoteResourceSize(Url("fifty.bin")), 50 << 20);
+  EXPECT_FALSE(RemoteResourceExists(Url("absent.bin")));  // 404
+  EXPECT_EQ(RemoteResourceSize(Url("absent.bin")), -1);
+}
+
+}  // namespace
+}  // namespace kv
