@@ -9,3 +9,7 @@ kv_add_test(net_http_test SOURCES
   DEPS kv_net kv_net_testing)
 kv_add_test(net_http_server_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/http_server_test.cpp
   DEPS kv_net kv_net_testing)
+if(TARGET kvtool)
+  add_dependencies(net_http_server_test kvtool)
+  target_compile_definitions(net_http_server_test PRIVATE KVTOOL_PATH="$<TARGET_FILE:kvtool>")
+endif()

@@ -111,5 +111,43 @@ TEST_F(PythonServer, HeadQueries) {
   EXPECT_EQ(RemoteResourceSize(Url("absent.bin")), -1);
 }
 
+#ifdef KVTOOL_PATH
+struct ToolRun {
+  int status;
+  std::string out;
+};
+
+// Runs kvtool with standard output (and error, when `both`) captured.
+ToolRun RunKvtool(const std::string& args, bool both = false) {
+  std::string cmd = std::string(KVTOOL_PATH) + " " + args + (both ? " 2>&1" : " 2>/dev/null");
+  FILE* p = ::popen(cmd.c_str(), "r");
+  std::string out;
+  char buf[256];
+  while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+  int rc = ::pclose(p);
+  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, out};
+}
+
+TEST_F(PythonServer, KvtoolGetAndHead) {
+  ASSERT_TRUE(pid_ && Accepts());
+  fs::path out = dir_ / "tool.got";
+  ToolRun get = RunKvtool("get " + Url("fifty.bin") + " -o " + out.string());
+  EXPECT_EQ(get.status, 0);
+  std::ifstream in(out, std::ios::binary);
+  std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(got == Pattern(50 << 20));
+
+  ToolRun missing = RunKvtool("get " + Url("absent.bin") + " -o " + (dir_ / "none").string(), true);
+  EXPECT_EQ(missing.status, 4);
+  EXPECT_NE(missing.out.find("error 10013"), std::string::npos) << missing.out;
+  EXPECT_FALSE(fs::exists(dir_ / "none"));
+
+  EXPECT_EQ(RunKvtool("head " + Url("one.bin")).out, "exists: true\nsize: 1\n");
+  ToolRun absent = RunKvtool("head " + Url("absent.bin"));
+  EXPECT_EQ(absent.out, "exists: false\nsize: -1\n");
+  EXPECT_EQ(absent.status, 1);
+}
+#endif
+
 }  // namespace
 }  // namespace kv
