@@ -167,9 +167,16 @@ int HttpTimeout() { return g_timeout.load(); }
 
 std::string BuildHttpGetRequest(const UrlRecord& url) {
   // The Host line lets a server with several names pick the right one.
-  std::string host = url.host;
-  if (url.port != 80) host += ":" + std::to_string(url.port);
-  return "GET " + url.path + " HTTP/1.0\r\nHost: " + host + "\r\n\r\n";
+  std::string request = "GET ";
+  request += url.path;
+  request += " HTTP/1.0\r\nHost: ";
+  request += url.host;
+  if (url.port != 80) {
+    request += ':';
+    request += std::to_string(url.port);
+  }
+  request += "\r\n\r\n";
+  return request;
 }
 
 size_t HttpHeaderEnd(std::string_view data) { return HeaderEndFrom(data, 0); }
