@@ -198,6 +198,15 @@ TEST(HttpGet, AgainstScriptedServer) {
   }
 }
 
+TEST(HttpGet, RefusalIsLogged) {
+  test::LogCapture log;
+  LoopbackServer server({ServerStep::ReadRequest(), ServerStep::Send("HTTP/1.0 404 Not Found\r\n\r\n")});
+  EXPECT_FALSE(Fetch(server.Url("/gone.kvs")).ok);
+  EXPECT_NE(log.Text().find("Failed to retrieve 127.0.0.1/gone.kvs:\r\nHTTP/1.0 404 Not Found\r\n"),
+            std::string::npos)
+      << log.Text();
+}
+
 TEST(HttpGet, SendsRequestWithHostHeader) {
   LoopbackServer server({ServerStep::ReadRequest(), ServerStep::Send("HTTP/1.0 200 OK\r\n\r\n")});
   Fetch(server.Url("/dir/file.kvs"));

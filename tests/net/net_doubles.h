@@ -7,13 +7,20 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <unistd.h>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include "net/hooks.h"
+#include "platform/log.h"
+#include "platform/settings.h"
 
 namespace kv::test {
 
@@ -83,6 +90,33 @@ struct CodeRecorder {
     self->codes.emplace_back(code, value);
     return code == 11 ? self->answer-- : 0;
   }
+};
+
+// Turns the log on into a file of its own for one test.
+class LogCapture {
+ public:
+  LogCapture() : path_(std::filesystem::temp_directory_path() / ("kvnetlog" + std::to_string(::getpid()) + ".log")) {
+    std::filesystem::remove(path_);
+    store_.SetInt("Logging", "Enabled", 1);
+    store_.SetString("Logging", "OutputFile", path_.string());
+    SettingsStore::SetProcess(&store_);
+    ResetLogForTesting();
+  }
+  ~LogCapture() {
+    SettingsStore::SetProcess(nullptr);
+    ResetLogForTesting();
+    std::filesystem::remove(path_);
+  }
+  std::string Text() const {
+    std::ifstream in(path_, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+ private:
+  std::filesystem::path path_;
+  SettingsStore store_{""};
 };
 
 }  // namespace kv::test

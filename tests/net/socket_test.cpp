@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <netdb.h>
 #include <regex>
+#include <sys/resource.h>
+
+#include "platform/message_box.h"
 
 #include "tests/net/loopback_server.h"
 #include "tests/net/net_doubles.h"
@@ -57,6 +60,26 @@ TEST(StartSockets, OnceAndAgainAfterStop) {
   EXPECT_TRUE(StartSockets());
   StopSockets();
   EXPECT_TRUE(StartSockets());
+}
+
+// Exits 0 when starting without a free descriptor fails, shows message 5080
+// once, and a second start answers as the first did.
+[[noreturn]] void StartWithoutDescriptors() {
+  StopSockets();
+  ScriptedMessageBox boxes;
+  SetMessageBoxes(&boxes);
+  rlimit none{0, 0};
+  ::setrlimit(RLIMIT_NOFILE, &none);  // the proving socket cannot be made
+  bool first = StartSockets();
+  bool again = StartSockets();
+  bool shown = boxes.shown().size() == 1 &&
+               boxes.shown()[0].text == "Unable to initialize socket services.  Remote file access will be disabled.";
+  std::_Exit(!first && !again && shown ? 0 : 1);
+}
+
+TEST(StartSocketsDeathTest, FailureShowsMessageAndSticks) {
+  // In a child process: the services' state is process-wide and a failure stays.
+  EXPECT_EXIT(StartWithoutDescriptors(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(GetHostByName, UrlHostAndFailure) {

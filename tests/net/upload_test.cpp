@@ -5,8 +5,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <thread>
 
+#include "platform/message_box.h"
 #include "tests/net/loopback_server.h"
 #include "tests/net/net_doubles.h"
 
@@ -93,6 +95,20 @@ TEST_F(UploadTest, RequestMatchesLayoutByteForByte) {
   EXPECT_EQ(server.Requests().at(0), kExpectedRequest);
 }
 
+TEST_F(UploadTest, RequestTextGoesToTheLogNotABox) {
+  test::LogCapture log;
+  ScriptedMessageBox boxes;
+  SetMessageBoxes(&boxes);
+  LoopbackServer server(kAnswerOk);
+  ASSERT_TRUE(HttpUploadMultipartForm(Args(server.Url("/"))));
+  poster_->WaitFor(1);
+  ASSERT_TRUE(WaitIdle());
+  SetMessageBoxes(nullptr);
+  EXPECT_TRUE(boxes.shown().empty());
+  EXPECT_NE(log.Text().find(kExpectedRequest.substr(0, kExpectedRequest.find("pic.jpg"))), std::string::npos)
+      << log.Text();
+}
+
 TEST_F(UploadTest, PiecesReportedThenResponse) {
   LoopbackServer server(kAnswerOk);
   ASSERT_TRUE(HttpUploadMultipartForm(Args(server.Url("/"), 4)));
@@ -164,8 +180,13 @@ TEST_F(UploadTest, FailuresReachTheCallback) {
   }
   // Nobody listening: the socket error ends the thread with its report.
   MultipartUploadArgs a = Args("http://127.0.0.1:" + std::to_string(test::FreeLoopbackPort()) + "/");
+  test::LogCapture log;
   ASSERT_TRUE(HttpUploadMultipartForm(a));
   EXPECT_EQ(poster_->WaitFor(seen + 1).back(), (Report{"OnUpload", "Thread Crashed", 0}));
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_TRUE(std::regex_search(log.Text(), std::regex(R"(WINSOCK ERROR--CLIENT: [0-9/]+ [0-9:]+ GMT -- )"
+                                                       R"(Connect error #10061\r\n)")))
+      << log.Text();
 }
 
 }  // namespace
