@@ -133,7 +133,9 @@ HttpFileOutput::~HttpFileOutput() {
 
 int HttpFileOutput::Open() {
   fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  return fd_ < 0 ? errno : 0;
+  if (fd_ < 0) return errno;
+  created_ = true;
+  return 0;
 }
 
 int HttpFileOutput::Finish() {
@@ -159,7 +161,8 @@ int HttpFileOutput::Write(const char* data, size_t length, size_t& written) {
 
 void HttpFileOutput::Discard() {
   Finish();
-  ::unlink(path_.c_str());
+  if (created_) ::unlink(path_.c_str());
+  created_ = false;
 }
 
 void SetHttpTimeout(int seconds) { g_timeout = seconds; }

@@ -74,6 +74,7 @@ class HttpFileOutput : public HttpOutputStream {
  private:
   std::string path_;
   int fd_ = -1;
+  bool created_ = false;  // only a file we created is ours to remove
 };
 
 // Time-out in seconds of each connect, send and receive wait of HttpGet.

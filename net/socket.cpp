@@ -235,8 +235,14 @@ std::string CHttpBlockingSocket::ReadHttpHeaderLine() {
   // than mistaking a partial read for a closed connection.
   while (lines_.empty()) {
     char buf[kReadChunk];
-    int n = Receive(buf, sizeof buf, kDefaultTimeout);
-    if (n < 0) throw CBlockingSocketException("Socket_Error", 0);
+    int n = 0;
+    try {
+      n = Receive(buf, sizeof buf, kDefaultTimeout);
+    } catch (const CBlockingSocketException& e) {
+      // A failed read is reported under this operation's own name; a time-out keeps its text.
+      if (e.text() != "Receive") throw;
+      throw CBlockingSocketException("Socket_Error", e.code());
+    }
     if (n == 0) return {};
     std::string_view chunk(buf, static_cast<size_t>(n));
     size_t start = 0;

@@ -140,6 +140,11 @@ void LoopbackServer::Serve(int fd) {
         break;
       case ServerStep::kClose:
         goto done;
+      case ServerStep::kReset: {
+        linger hard{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        goto done;
+      }
     }
   }
 done:

@@ -15,7 +15,7 @@
 namespace kv::test {
 
 struct ServerStep {
-  enum Kind { kReadRequest, kSend, kPause, kClose } kind;
+  enum Kind { kReadRequest, kSend, kPause, kClose, kReset } kind;
   std::string bytes;  // kSend
   int ms = 0;         // kPause
 
@@ -23,6 +23,7 @@ struct ServerStep {
   static ServerStep Send(std::string b) { return {kSend, std::move(b), 0}; }
   static ServerStep Pause(int ms) { return {kPause, {}, ms}; }
   static ServerStep Close() { return {kClose, {}, 0}; }
+  static ServerStep Reset() { return {kReset, {}, 0}; }  // close with a reset, not an orderly end
 };
 
 class LoopbackServer {

@@ -111,6 +111,18 @@ TEST(ReadHttpHeaderLine, JoinsSegmentsAndSplitsLines) {
   EXPECT_EQ(s.ReadHttpHeaderLine(), "");  // closed: the unended tail is no line
 }
 
+TEST(ReadHttpHeaderLine, ResetIsSocketError) {
+  LoopbackServer server({ServerStep::Send("HTTP/1.0"), ServerStep::Pause(50), ServerStep::Reset()});
+  CHttpBlockingSocket s;
+  ConnectLoopback(s, server.port());
+  try {
+    s.ReadHttpHeaderLine();
+    ADD_FAILURE() << "a reset connection gave a line";
+  } catch (const CBlockingSocketException& e) {
+    EXPECT_EQ(e.GetErrorMessage(), "Socket_Error error #10054");
+  }
+}
+
 TEST(ReadHttpHeaderLine, EndlessLineIsRefused) {
   LoopbackServer server({ServerStep::Send(std::string(CHttpBlockingSocket::kMaxLine + 1000, 'x'))});
   CHttpBlockingSocket s;
