@@ -81,10 +81,6 @@ size_t HeaderEndFrom(std::string_view data, size_t from) {
   return std::string_view::npos;
 }
 
-void Notify(HttpProgressCallback callback, void* data, int code, uint32_t value) {
-  if (callback) callback(code, data, value);
-}
-
 std::string Format6087(const UrlRecord& url) {
   char buf[1024];
   std::snprintf(buf, sizeof buf, LoadString(kSidConnecting), url.host.c_str(), static_cast<unsigned long>(url.port));
@@ -217,107 +213,128 @@ size_t HttpHeaderLength(std::string_view data) {
   return end == std::string_view::npos ? 0 : end;
 }
 
+namespace {
+
+// What one download reports to, and how long each wait may take.
+struct Transfer {
+  HttpProgressCallback callback;
+  void* callbackData;
+  ProgressSink* sink;  // null unless progress is shown
+  int timeout;
+  void Notify(int code, uint32_t value) const {
+    if (callback) callback(code, callbackData, value);
+  }
+};
+
+// The response's first bytes, up to and including the blank line that ends
+// the header when it comes within kMaxHeader bytes (and perhaps body bytes
+// after it). Empty when the peer closed without answering.
+std::string ReceiveHeader(CBlockingSocket& socket, const Transfer& t, std::vector<char>& buf) {
+  std::string head;
+  size_t scanned = 0;
+  while (HeaderEndFrom(head, scanned) == std::string::npos && head.size() < kMaxHeader) {
+    scanned = head.empty() ? 0 : head.size() - 1;  // a blank line may begin in the last byte seen
+    t.Notify(kHttpReceiving, 0);
+    int n = socket.Receive(buf.data(), std::min(buf.size(), kMaxHeader - head.size()), t.timeout);
+    if (n == 0) break;
+    head.append(buf.data(), static_cast<size_t>(n));
+  }
+  return head;
+}
+
+// Stores the body, starting with the bytes that came with the header. With
+// `sized`, exactly `length` bytes make the body and fewer are a failure.
+// Without `out` only the first block is looked at.
+bool ReceiveBody(CBlockingSocket& socket, const Transfer& t, const std::string& path, std::string_view first,
+                 bool sized, uint32_t length, HttpOutputStream* out, uint32_t* byteCounter,
+                 std::vector<char>& buf, int& errorCode) {
+  uint64_t total = 0;
+  std::string_view block = first;
+  for (bool isFirst = true;; isFirst = false) {
+    if (!isFirst) {
+      t.Notify(kHttpReceiving, 0);
+      int n = socket.Receive(buf.data(), buf.size(), t.timeout);  // answers 0 again at once after a close
+      if (n == 0) {
+        if (sized && total < length) {
+          errorCode = kHttpErrorCutShort;
+          return false;
+        }
+        return true;
+      }
+      block = std::string_view(buf.data(), static_cast<size_t>(n));
+    }
+    if (sized && total + block.size() > length) block = block.substr(0, static_cast<size_t>(length - total));
+    total += block.size();
+    if (t.sink) t.sink->SetProgressText(Format6089(static_cast<uint32_t>(total), path), static_cast<uint32_t>(total));
+    t.Notify(kHttpReceived, static_cast<uint32_t>(block.size()));
+    if (!out) return true;
+    if (StopRequested()) {
+      errorCode = wsa::kEintr;
+      return false;
+    }
+    if (int err = StoreBlock(*out, block.data(), block.size(), t.callback, t.callbackData); err != 0) {
+      errorCode = err;
+      return false;
+    }
+    if (byteCounter) *byteCounter += static_cast<uint32_t>(block.size());
+    if (sized && total == length) return true;
+  }
+}
+
+}  // namespace
+
 bool HttpGet(const UrlRecord& url, HttpOutputStream* out, HttpStatus& status, HttpProgressCallback callback,
              void* callbackData, uint32_t* byteCounter, bool showProgress, int& errorCode) {
   status = HttpStatus{};
   errorCode = 0;
   if (byteCounter) *byteCounter = 0;
-  const int timeout = HttpTimeout();
-  bool result = false;
+  Transfer t{callback, callbackData, nullptr, HttpTimeout()};
   ProgressWindow progress;
+  bool result = false;
   try {
-    Notify(callback, callbackData, kHttpStarting, 0);
+    t.Notify(kHttpStarting, 0);
     CBlockingSocket socket;
     socket.Create(CBlockingSocket::kStream);
     int one = 1;
     ::setsockopt(socket.handle(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
 
     if (showProgress) {
-      Notify(callback, callbackData, kHttpProgressOpening, 0);
-      progress.sink = CurrentProgressSink();
-      if (progress.sink) progress.sink->StartProgress();
-      Notify(callback, callbackData, kHttpConnecting, 0);
-      if (progress.sink) progress.sink->SetProgressText(Format6087(url), 0);
+      t.Notify(kHttpProgressOpening, 0);
+      progress.sink = t.sink = CurrentProgressSink();
+      if (t.sink) t.sink->StartProgress();
+      t.Notify(kHttpConnecting, 0);
+      if (t.sink) t.sink->SetProgressText(Format6087(url), 0);
     }
-    socket.Connect(CBlockingSocket::GetHostByName(url.host, static_cast<uint16_t>(url.port)), timeout);
+    socket.Connect(CBlockingSocket::GetHostByName(url.host, static_cast<uint16_t>(url.port)), t.timeout);
 
-    Notify(callback, callbackData, kHttpConnected, 0);
+    t.Notify(kHttpConnected, 0);
     std::string request = BuildHttpGetRequest(url);
     const auto requestLength = static_cast<uint32_t>(request.size());
     if (showProgress) {
-      Notify(callback, callbackData, kHttpRequesting, requestLength);
-      if (progress.sink) progress.sink->SetProgressText(FormatWith(kSidRequesting, url.path), 0);
+      t.Notify(kHttpRequesting, requestLength);
+      if (t.sink) t.sink->SetProgressText(FormatWith(kSidRequesting, url.path), 0);
     }
-    socket.Write(request.data(), request.size(), timeout);
-    Notify(callback, callbackData, kHttpRequestSent, requestLength);
+    socket.Write(request.data(), request.size(), t.timeout);
+    t.Notify(kHttpRequestSent, requestLength);
 
-    // The header may come in any number of segments: gather it up to its
-    // blank line before reading anything from it.
     std::vector<char> buf(kReceiveBlock);
-    std::string head;
-    size_t scanned = 0;
-    while (HeaderEndFrom(head, scanned) == std::string::npos && head.size() < kMaxHeader) {
-      scanned = head.empty() ? 0 : head.size() - 1;  // a blank line may begin in the last byte seen
-      Notify(callback, callbackData, kHttpReceiving, 0);
-      int n = socket.Receive(buf.data(), std::min(buf.size(), kMaxHeader - head.size()), timeout);
-      if (n == 0) break;
-      head.append(buf.data(), static_cast<size_t>(n));
-    }
-    result = !head.empty();
+    std::string head = ReceiveHeader(socket, t, buf);
     ParseHttpStatusHeader(head, status);
     size_t headerLength = HttpHeaderLength(head);
     bool headerBroken = StartsWithNoCase(head, "HTTP/") &&
                         (headerLength == 0 || status.length == HttpStatus::Length::kMalformed);
-    if (!result) {
+    if (head.empty()) {
       errorCode = kHttpErrorCutShort;  // closed without a byte of answer
     } else if (status.status != 200 || headerBroken) {
       errorCode = kHttpErrorNotAvailable;
       Log("Failed to retrieve %s%s:\r\n%s", url.host.c_str(), url.path.c_str(), head.c_str());
-      result = false;
     } else {
+      if (t.sink) t.sink->SetProgressTotal(status.contentLength);
+      t.Notify(kHttpContentLength, status.contentLength);
       // Only a recognised header fixes the body's size.
       const bool sized = headerLength > 0 && status.length == HttpStatus::Length::kGiven;
-      if (progress.sink) progress.sink->SetProgressTotal(status.contentLength);
-      Notify(callback, callbackData, kHttpContentLength, status.contentLength);
-      uint64_t total = 0;
-      const char* block = head.data() + headerLength;
-      size_t blockLength = head.size() - headerLength;
-      // After the peer has closed, a further receive answers 0 again at once.
-      for (bool first = true;; first = false) {
-        if (!first) {
-          Notify(callback, callbackData, kHttpReceiving, 0);
-          int n = socket.Receive(buf.data(), buf.size(), timeout);
-          if (n == 0) {
-            if (sized && total < status.contentLength) {  // fewer bytes than announced: a cut transfer
-              errorCode = kHttpErrorCutShort;
-              result = false;
-            }
-            break;
-          }
-          block = buf.data();
-          blockLength = static_cast<size_t>(n);
-        }
-        if (sized && total + blockLength > status.contentLength)
-          blockLength = static_cast<size_t>(status.contentLength - total);
-        total += blockLength;
-        if (progress.sink)
-          progress.sink->SetProgressText(Format6089(static_cast<uint32_t>(total), url.path),
-                                         static_cast<uint32_t>(total));
-        Notify(callback, callbackData, kHttpReceived, static_cast<uint32_t>(blockLength));
-        if (!out) break;
-        if (StopRequested()) {
-          errorCode = wsa::kEintr;
-          result = false;
-          break;
-        }
-        if (int err = StoreBlock(*out, block, blockLength, callback, callbackData); err != 0) {
-          errorCode = err;
-          result = false;
-          break;
-        }
-        if (byteCounter) *byteCounter += static_cast<uint32_t>(blockLength);
-        if (sized && total == status.contentLength) break;
-      }
+      result = ReceiveBody(socket, t, url.path, std::string_view(head).substr(headerLength), sized,
+                           status.contentLength, out, byteCounter, buf, errorCode);
     }
     socket.Close();
   } catch (const CBlockingSocketException& e) {
