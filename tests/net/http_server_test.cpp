@@ -149,6 +149,7 @@ TEST_F(PythonServer, KvtoolGetAndHead) {
   ToolRun missing = RunKvtool("get " + Url("absent.bin") + " -o " + (dir_ / "none").string(), true);
   EXPECT_EQ(missing.status, 4);
   EXPECT_NE(missing.out.find("error 10013"), std::string::npos) << missing.out;
+  EXPECT_NE(missing.out.find("Requesting resource /absent.bin...\n"), std::string::npos) << missing.out;
   EXPECT_FALSE(fs::exists(dir_ / "none"));
 
   EXPECT_EQ(RunKvtool("head " + Url("one.bin")).out, "exists: true\nsize: 1\n");
