@@ -1,0 +1,111 @@
+// The blocking socket layer of the HTTP client: stream sockets over POSIX
+// whose waits have time-outs, run in short slices that end on the player's
+// stop test, and whose errors carry WinSock error numbers as the stored
+// projects and scripts know them. Used by net/http and net/upload.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <string>
+
+namespace kv {
+
+// WinSock error numbers the layer reports.
+namespace wsa {
+inline constexpr int kEintr = 10004;  // also: a wait ended by the stop test
+inline constexpr int kEacces = 10013;
+inline constexpr int kEwouldblock = 10035;
+inline constexpr int kEconnreset = 10054;
+inline constexpr int kEtimedout = 10060;
+inline constexpr int kEconnrefused = 10061;
+inline constexpr int kHostNotFound = 11001;
+}  // namespace wsa
+
+// The WinSock number for an errno value (the value itself when unknown), and
+// for a getaddrinfo result.
+int WinSockErrorFromErrno(int err);
+int WinSockErrorFromResolver(int gaiResult);
+
+class CBlockingSocketException : public std::exception {
+ public:
+  // `code` is the WinSock number at the moment of failure, 0 for none.
+  CBlockingSocketException(std::string text, int code);
+  const char* what() const noexcept override { return message_.c_str(); }
+  const std::string& text() const { return text_; }
+  int code() const { return code_; }
+  // "%s error #%d", or "%s error" when the code is 0, cut to `size` - 1
+  // characters as into a caller's buffer of `size` bytes.
+  std::string GetErrorMessage(size_t size = 256) const;
+
+ private:
+  std::string text_;
+  int code_;
+  std::string message_;
+};
+
+// "WINSOCK ERROR--<prefix> <time GMT> -- <message>" (the log adds the line end).
+std::string SocketErrorLine(const std::string& prefix, const CBlockingSocketException& e);
+
+// Once per process until StopSockets; later calls answer as the first did.
+// On failure shows message 5080 and returns false.
+bool StartSockets();
+void StopSockets();
+
+class CBlockingSocket {
+ public:
+  static constexpr int kStream = 1;
+  static constexpr int kDatagram = 2;
+
+  CBlockingSocket() = default;
+  CBlockingSocket(const CBlockingSocket&) = delete;
+  CBlockingSocket& operator=(const CBlockingSocket&) = delete;
+  virtual ~CBlockingSocket();
+
+  void Create(int type = kStream);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  int handle() const { return fd_; }
+
+  // Connecting waits too: a host that never answers must not hold a thread.
+  void Connect(const sockaddr_in& address, int timeoutSeconds = kDefaultTimeout);
+  int Send(const char* data, size_t length, int timeoutSeconds);
+  void Write(const char* data, size_t length, int timeoutSeconds);
+  // 0 when the peer has closed.
+  int Receive(char* buffer, size_t size, int timeoutSeconds);
+
+  // The host part of `name` when it parses as a URL, else `name` itself.
+  static sockaddr_in GetHostByName(const std::string& name, uint16_t port);
+  void ConnectTo(const std::string& host, int timeoutSeconds = kDefaultTimeout);
+
+  static constexpr int kDefaultTimeout = 15;
+
+ private:
+  int fd_ = -1;
+};
+
+class CHttpBlockingSocket : public CBlockingSocket {
+ public:
+  // The next complete line, "\n" included; empty when the peer closed first.
+  std::string ReadHttpHeaderLine();
+
+  // Sends in `pieces` pieces (the last carries the remainder), reporting each
+  // piece's number to `callback` and pausing 5 ms; pieces <= 0, or at least as
+  // many pieces as bytes, sends at once. Stops early, without error, on the
+  // stop test or when `cancel` reads -1.
+  void WriteWithProgress(const char* data, size_t length, int timeoutSeconds, int pieces,
+                         const std::atomic<int32_t>* cancel, const std::string& callback);
+
+  static constexpr size_t kReadChunk = 520;
+  static constexpr size_t kMaxLine = 64 * 1024;
+
+ private:
+  std::deque<std::string> lines_;
+  std::string partial_;
+};
+
+}  // namespace kv

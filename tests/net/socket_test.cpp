@@ -1,0 +1,209 @@
+#include "net/socket.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <netdb.h>
+#include <regex>
+#include <sys/resource.h>
+
+#include "platform/message_box.h"
+
+#include "tests/net/loopback_server.h"
+#include "tests/net/net_doubles.h"
+
+namespace kv {
+namespace {
+
+using test::LoopbackServer;
+using test::ServerStep;
+
+TEST(CBlockingSocketException, Messages) {
+  const struct {
+    const char* text;
+    int code;
+    size_t size;
+    const char* message;
+  } cases[] = {
+      {"Connect", 10061, 256, "Connect error #10061"},
+      {"Receive timeout", 0, 256, "Receive timeout error"},
+      {"Send", 10054, 8, "Send er"},  // cut to the caller's 8-byte buffer, terminator included
+      {"Close", 0, 1, ""},
+  };
+  for (const auto& c : cases) {
+    CBlockingSocketException e(c.text, c.code);
+    EXPECT_EQ(e.GetErrorMessage(c.size), c.message) << c.text;
+    EXPECT_EQ(e.code(), c.code);
+  }
+  EXPECT_STREQ(CBlockingSocketException("Connect", 10061).what(), "Connect error #10061");
+}
+
+TEST(WinSockError, FromErrnoAndResolver) {
+  const std::pair<int, int> errnos[] = {{ECONNREFUSED, 10061}, {ETIMEDOUT, 10060}, {ECONNRESET, 10054},
+                                        {EPIPE, 10054},        {EAGAIN, 10035},    {EHOSTUNREACH, 10065},
+                                        {EADDRINUSE, 10048},   {EINTR, 10004},     {0, 0}};
+  for (auto [err, wsa] : errnos) EXPECT_EQ(WinSockErrorFromErrno(err), wsa) << err;
+  EXPECT_EQ(WinSockErrorFromResolver(EAI_NONAME), 11001);
+  EXPECT_EQ(WinSockErrorFromResolver(EAI_AGAIN), 11002);
+  EXPECT_EQ(WinSockErrorFromResolver(EAI_FAIL), 11003);
+}
+
+TEST(SocketErrorLine, Layout) {
+  std::string line = SocketErrorLine("CLIENT:", CBlockingSocketException("Connect", 10061));
+  EXPECT_TRUE(std::regex_match(line, std::regex(R"(WINSOCK ERROR--CLIENT: \d\d/\d\d/\d\d \d\d:\d\d:\d\d GMT -- )"
+                                                R"(Connect error #10061)")))
+      << line;
+}
+
+TEST(StartSockets, OnceAndAgainAfterStop) {
+  EXPECT_TRUE(StartSockets());
+  EXPECT_TRUE(StartSockets());
+  StopSockets();
+  EXPECT_TRUE(StartSockets());
+}
+
+// Exits 0 when starting without a free descriptor fails, shows message 5080
+// once, and a second start answers as the first did.
+[[noreturn]] void StartWithoutDescriptors() {
+  StopSockets();
+  ScriptedMessageBox boxes;
+  SetMessageBoxes(&boxes);
+  // One box before the limit: a sanitizer's type check of the call needs a
+  // descriptor the first time it meets the type.
+  ShowMessage("before", "");
+  rlimit old{};
+  ::getrlimit(RLIMIT_NOFILE, &old);
+  rlimit none{0, old.rlim_max};
+  ::setrlimit(RLIMIT_NOFILE, &none);  // the proving socket cannot be made
+  bool first = StartSockets();
+  ::setrlimit(RLIMIT_NOFILE, &old);
+  bool again = StartSockets();  // could succeed now, but answers as the first call did
+  bool shown = boxes.shown().size() == 2 &&
+               boxes.shown()[1].text == "Unable to initialize socket services.  Remote file access will be disabled.";
+  std::_Exit(!first && !again && shown ? 0 : 1);
+}
+
+TEST(StartSocketsDeathTest, FailureShowsMessageAndSticks) {
+  // In a child process: the services' state is process-wide and a failure stays.
+  EXPECT_EXIT(StartWithoutDescriptors(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(GetHostByName, UrlHostAndFailure) {
+  sockaddr_in a = CBlockingSocket::GetHostByName("http://127.0.0.1:9/x", 8080);
+  EXPECT_EQ(ntohl(a.sin_addr.s_addr), INADDR_LOOPBACK);
+  EXPECT_EQ(ntohs(a.sin_port), 8080);  // the caller's port, not the URL's
+  try {
+    CBlockingSocket::GetHostByName("no-such-host.invalid", 80);
+    ADD_FAILURE() << "resolved an invalid name";
+  } catch (const CBlockingSocketException& e) {
+    EXPECT_EQ(e.text(), "GetHostByName");
+    EXPECT_NE(e.code(), 0);
+  }
+}
+
+void ConnectLoopback(CBlockingSocket& s, uint16_t port) {
+  s.Create(CBlockingSocket::kStream);
+  s.Connect(CBlockingSocket::GetHostByName("127.0.0.1", port), 5);
+}
+
+TEST(ReadHttpHeaderLine, JoinsSegmentsAndSplitsLines) {
+  LoopbackServer server({ServerStep::Send("HTTP/1.0 2"), ServerStep::Pause(50), ServerStep::Send("00 OK\r\nA: b\r\nC"),
+                         ServerStep::Pause(50), ServerStep::Send(": d\nlast without end")});
+  CHttpBlockingSocket s;
+  ConnectLoopback(s, server.port());
+  EXPECT_EQ(s.ReadHttpHeaderLine(), "HTTP/1.0 200 OK\r\n");
+  EXPECT_EQ(s.ReadHttpHeaderLine(), "A: b\r\n");
+  EXPECT_EQ(s.ReadHttpHeaderLine(), "C: d\n");
+  EXPECT_EQ(s.ReadHttpHeaderLine(), "");  // closed: the unended tail is no line
+}
+
+TEST(ReadHttpHeaderLine, ResetIsSocketError) {
+  LoopbackServer server({ServerStep::Send("HTTP/1.0"), ServerStep::Pause(50), ServerStep::Reset()});
+  CHttpBlockingSocket s;
+  ConnectLoopback(s, server.port());
+  try {
+    s.ReadHttpHeaderLine();
+    ADD_FAILURE() << "a reset connection gave a line";
+  } catch (const CBlockingSocketException& e) {
+    EXPECT_EQ(e.GetErrorMessage(), "Socket_Error error #10054");
+  }
+}
+
+TEST(ReadHttpHeaderLine, EndlessLineIsRefused) {
+  LoopbackServer server({ServerStep::Send(std::string(CHttpBlockingSocket::kMaxLine + 1000, 'x'))});
+  CHttpBlockingSocket s;
+  ConnectLoopback(s, server.port());
+  EXPECT_THROW(s.ReadHttpHeaderLine(), CBlockingSocketException);
+}
+
+TEST(Receive, TimeoutAndStop) {
+  LoopbackServer server({ServerStep::Pause(3000)});
+  CBlockingSocket s;
+  ConnectLoopback(s, server.port());
+  char buf[16];
+  try {
+    s.Receive(buf, sizeof buf, 1);
+    ADD_FAILURE() << "no time-out";
+  } catch (const CBlockingSocketException& e) {
+    EXPECT_EQ(e.GetErrorMessage(), "Receive timeout error");
+  }
+  test::SwitchStop stop;
+  stop.stop = true;
+  test::StopScope scope(&stop);
+  try {
+    s.Receive(buf, sizeof buf, 10);
+    ADD_FAILURE() << "the stop test was not seen";
+  } catch (const CBlockingSocketException& e) {
+    EXPECT_EQ(e.GetErrorMessage(), "Receive error #10004");
+  }
+}
+
+TEST(WriteWithProgress, Pieces) {
+  const struct {
+    int pieces;
+    size_t length;
+    std::vector<int32_t> reported;
+  } cases[] = {
+      {3, 10, {1, 2, 3, 4}},  // three pieces of 3 bytes, then the remaining byte
+      {5, 10, {1, 2, 3, 4, 5}},
+      {10, 10, {}},  // as many pieces as bytes: at once
+      {0, 10, {}},   // no pieces: at once
+      {-4, 10, {}},
+  };
+  for (const auto& c : cases) {
+    auto poster = std::make_shared<test::RecordingPoster>();
+    test::PosterScope scope(poster);
+    LoopbackServer server({ServerStep::ReadRequest()});
+    std::string data(c.length, 'z');  // no blank line: the server reads until we close
+    {
+      CHttpBlockingSocket s;
+      ConnectLoopback(s, server.port());
+      s.WriteWithProgress(data.data(), data.size(), 5, c.pieces, nullptr, "OnUp");
+    }
+    EXPECT_EQ(server.Requests().at(0), data) << c.pieces;
+    std::vector<int32_t> got;
+    for (const test::Report& r : poster->WaitFor(0)) {
+      EXPECT_EQ(r.callback, "OnUp");
+      EXPECT_EQ(r.text, "");
+      got.push_back(r.number);
+    }
+    EXPECT_EQ(got, c.reported) << c.pieces;
+  }
+}
+
+TEST(WriteWithProgress, CancelStopsEarly) {
+  auto poster = std::make_shared<test::RecordingPoster>();
+  test::PosterScope scope(poster);
+  LoopbackServer server({ServerStep::ReadRequest()});
+  std::atomic<int32_t> cancel{-1};
+  {
+    CHttpBlockingSocket s;
+    ConnectLoopback(s, server.port());
+    s.WriteWithProgress("0123456789", 10, 5, 5, &cancel, "OnUp");
+  }
+  EXPECT_EQ(server.Requests().at(0), "");
+  EXPECT_TRUE(poster->WaitFor(0).empty());
+}
+
+}  // namespace
+}  // namespace kv
