@@ -62,21 +62,29 @@ TEST(StageStretchDraw, SeamCasesWriteEveryPixelInBothFormats) {
     struct Case {
       int sw, sh, dw, dh;
     };
-    for (const Case& k : {Case{3, 3, 2, 2}, Case{3, 3, 7, 7}, Case{2, 2, 5, 5}, Case{7, 3, 3, 11}}) {
-      StageSprite s;
-      const DecodedPicture pic = Picture24(k.sw, k.sh, [](int x, int y) { return (x + y) % 2 ? kRed : kBlue; });
-      s.SetPicture(pic.View());
-      s.Setup({0, 0, k.dw, k.dh}, {0, 0, k.sw, k.sh}, 5, false, {}, 0, 0);
-      PixelBuffer target(k.dw, k.dh, f);
-      target.Fill(kGreen);  // the sentinel: no stretched pixel is green
-      s.DrawStretchedTo(target);
-      for (int y = 0; y < k.dh; ++y)
-        for (int x = 0; x < k.dw; ++x) {
-          const int sx = StretchSource(x, k.sw, k.dw), sy = StretchSource(y, k.sh, k.dh);
-          ASSERT_EQ(target.GetPixel(x, y), (sx + sy) % 2 ? kRed : kBlue) << k.sw << "->" << k.dw << " at " << x
-                                                                          << "," << y;
-        }
-    }
+    // Small ratios from the seam cases, and rows long enough for the
+    // eight-pixel groups of the vector path (growing, near 1:1, shrinking).
+    const Case cases[] = {{3, 3, 2, 2},  {3, 3, 7, 7},  {2, 2, 5, 5},  {7, 3, 3, 11},
+                          {13, 5, 40, 9}, {30, 4, 31, 4}, {50, 2, 20, 2}, {9, 1, 64, 1}};
+    // Pixel colour by source position; every third column is the key.
+    auto colour = [](int x, int y) { return x % 3 == 2 ? kGrey : (x + y) % 2 ? kRed : kBlue; };
+    for (const Case& k : cases)
+      for (bool keyed : {false, true}) {
+        StageSprite s;
+        const DecodedPicture pic = Picture24(k.sw, k.sh, colour);
+        s.SetPicture(pic.View());
+        s.Setup({0, 0, k.dw, k.dh}, {0, 0, k.sw, k.sh}, 5, keyed, kGrey, 0, 0);
+        PixelBuffer target(k.dw, k.dh, f);
+        target.Fill(kGreen);  // the sentinel: no stretched pixel is green
+        s.DrawStretchedTo(target);
+        for (int y = 0; y < k.dh; ++y)
+          for (int x = 0; x < k.dw; ++x) {
+            const int sx = StretchSource(x, k.sw, k.dw), sy = StretchSource(y, k.sh, k.dh);
+            const ColorRef want = keyed && sx % 3 == 2 ? kGreen : colour(sx, sy);
+            ASSERT_EQ(target.GetPixel(x, y), want) << k.sw << "->" << k.dw << " keyed " << keyed << " at " << x
+                                                   << "," << y;
+          }
+      }
   }
   SetDisplayFormat(PixelFormat::kXrgb32);
 }
