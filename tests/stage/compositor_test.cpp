@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "stage/test_presenter.h"
@@ -392,6 +393,99 @@ TEST_P(StageCompositor, EffectsGoThroughTheTransitionEngine) {
   EXPECT_FALSE(c.Contains(s));
   EXPECT_FALSE(s.Hide(true, 0, 0, 0, 0));  // no longer on the stage
   c.SetEffectEngine(nullptr);
+}
+
+// Walks three steps to the right, watching the sprite's flags.
+struct FakePathPlayer : PathPlayer {
+  void Play(StageSprite& s, const MotionPath&) override {
+    movingDuring = s.moving;
+    for (int i = 1; i <= 3 && !s.motion.stopMotion; ++i)
+      s.MoveTo(s.rect.Offset(1, 0), s.layer, false);
+  }
+  int movingDuring = 0;
+};
+
+TEST_P(StageCompositor, PathsArePlayedThroughThePathPlayer) {
+  StageSprite s;
+  Place(s, Solid24(10, 10, kRed), {0, 0, 10, 10}, 5);
+  s.compositor = &c;
+  const MotionPath* path = reinterpret_cast<const MotionPath*>(&s);  // opaque to the compositor
+  EXPECT_THROW(s.PlayPath(*path), std::runtime_error);
+  FakePathPlayer player;
+  c.SetPathPlayer(&player);
+  s.Show(ShowParams::kSrcCopy, 0, 0, 0, 0, path, 0, 0, 0, kStateShown);
+  EXPECT_EQ(player.movingDuring, 1);
+  EXPECT_EQ(s.moving, 0);
+  EXPECT_EQ(s.rect, (Rect{3, 0, 13, 10}));
+  EXPECT_EQ(At(1, 5), E(kBack));
+  EXPECT_EQ(At(12, 5), E(kRed));
+  // A deferred sprite with a path plays it when revealed, after being drawn.
+  StageSprite d;
+  Place(d, Solid24(5, 5, kBlue), {0, 20, 5, 25}, 5);
+  d.compositor = &c;
+  d.Show(ShowParams::kSrcCopy, 0, 0, 0, 0, path, 0, 0, 0, kStateDeferred);
+  c.RevealDeferred();
+  EXPECT_EQ(d.rect, (Rect{3, 20, 8, 25}));
+  EXPECT_EQ(d.pendingPath, nullptr);
+  EXPECT_EQ(d.arrival, -1);
+  EXPECT_EQ(At(7, 22), E(kBlue));
+  c.SetPathPlayer(nullptr);
+}
+
+TEST_P(StageCompositor, DeferredSpriteWithAnEffectIsShownThroughIt) {
+  FakeEffects effects;
+  c.SetEffectEngine(&effects);
+  StageSprite s;
+  Place(s, Solid24(10, 10, kRed), {0, 0, 10, 10}, 5);
+  s.compositor = &c;
+  s.Show(ShowParams::kSrcCopy, 12, 0, 0, 0, nullptr, 0, 0, 0, kStateDeferred);
+  EXPECT_EQ(s.pending.effect, 12u);
+  c.RevealDeferred();
+  EXPECT_EQ(effects.effect, 12u);
+  EXPECT_EQ(effects.stateDuring, kStateAppearing);
+  EXPECT_EQ(s.displayState, kStateShown);
+  EXPECT_TRUE(c.Contains(s));
+  c.SetEffectEngine(nullptr);
+}
+
+TEST_P(StageCompositor, WindowSpriteStatesShowAndHideTheChildWindow) {
+  FakeWindow child;
+  StageSprite win;
+  win.BecomeWindowSprite(child);
+  win.Setup({5, 5, 15, 15}, {}, 5, false, {}, 0, 0);
+  c.Add(win, true);
+  EXPECT_EQ(child.geometry, (Rect{5, 5, 15, 15}));  // restacked: moved to its rectangle
+  const int repaints = child.repaints;
+  win.SetDisplayState(kStateHidden);
+  EXPECT_FALSE(child.visible);
+  EXPECT_GT(child.repaints, repaints);
+  EXPECT_EQ(c.HitTest(8, 8), &c.Background());
+  win.SetDisplayState(kStateShown);
+  EXPECT_TRUE(child.visible);
+  EXPECT_EQ(c.HitTest(8, 8), &win);
+  win.Clear();
+  EXPECT_FALSE(child.forwarding);
+}
+
+TEST_P(StageCompositor, LoadPictureReadsAnUncompressedBmp) {
+  // 1 x 1, 24 bits: header (54 bytes) then B, G, R and one padding byte.
+  std::vector<uint8_t> f = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0,
+                            1, 0, 24, 0};
+  f.resize(54, 0);
+  for (uint8_t b : {0x00, 0x00, 0xF8, 0x00}) f.push_back(b);
+  const std::string path = ::testing::TempDir() + "kv_stage_load.bmp";
+  FILE* out = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(out, nullptr);
+  std::fwrite(f.data(), 1, f.size(), out);
+  std::fclose(out);
+  StageSprite s;
+  EXPECT_EQ(s.LoadPicture(path, {0, 0, 4, 4}, 5, false, {}, 0), 0);
+  EXPECT_EQ(s.srcRect, (Rect{0, 0, 1, 1}));
+  c.Add(s, true);
+  UpdateAll();
+  EXPECT_EQ(At(3, 3), E(kRed));
+  std::remove(path.c_str());
+  EXPECT_EQ(s.LoadPicture(path, {0, 0, 4, 4}, 5, false, {}, 0), kErrNoPicture);
 }
 
 TEST_P(StageCompositor, HideWithoutEffectRemovesAndRedraws) {
