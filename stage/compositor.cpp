@@ -534,25 +534,32 @@ void Compositor::RevealDeferred() {
   std::stable_sort(remaining.begin(), remaining.end(),
                    [](const StageSprite* a, const StageSprite* b) { return a->arrival < b->arrival; });
   // Effects and paths pace themselves with waits, so they run outside the lock.
+  auto setState = [](StageSprite& s, uint8_t state) {
+    std::lock_guard lock(StageLock());
+    s.displayState = state;
+  };
   for (StageSprite* s : remaining) {
     try {
       if (s->kind == kWindowSprite) {
         if (s->window) s->window->SetVisible(true);
-        s->displayState = kStateShown;
+        setState(*s, kStateShown);
       } else if (s->displayState == kStateDeferred && s->pending.effect != 0) {
         if (!effects_) throw std::runtime_error("stage: the transition effect engine is not installed in this build");
         Remove(*s, false);
-        s->displayState = kStateAppearing;
+        setState(*s, kStateAppearing);
         effects_->RunShow(*s, s->pending);
-        s->displayState = kStateShown;
+        setState(*s, kStateShown);
         if (env_->StopRequested()) break;
       } else {
-        s->displayState = kStateShown;
+        setState(*s, kStateShown);
       }
-      if (const MotionPath* path = s->pendingPath) {
-        s->pendingPath = nullptr;
-        s->PlayPath(*path);
+      const MotionPath* path = nullptr;
+      {
+        std::lock_guard lock(StageLock());
+        std::swap(path, s->pendingPath);
       }
+      if (path) s->PlayPath(*path);
+      std::lock_guard lock(StageLock());
       s->arrival = -1;
     } catch (const std::exception& e) {
       env_->ReportInternalError(std::string("revealing deferred objects: ") + e.what());

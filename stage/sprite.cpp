@@ -491,10 +491,13 @@ void StageSprite::PlayPath(const MotionPath& path) {
   if (!c.Paths()) throw Missing("the motion path player");
   struct Moving {
     StageSprite& s;
-    ~Moving() { s.moving = 0, s.busy = 0; }
-  } guard{*this};
-  moving = 1;
-  busy = 1;
+    explicit Moving(StageSprite& sprite) : s(sprite) { Set(1); }
+    ~Moving() { Set(0); }
+    void Set(int32_t on) {
+      std::lock_guard lock(StageLock());
+      s.moving = s.busy = on;
+    }
+  } guard(*this);
   c.Paths()->Play(*this, path);
   c.Update(DisplayedRect());
 }
@@ -557,7 +560,10 @@ void StageSprite::Show(uint32_t rop, uint32_t effect, uint32_t param1, uint32_t 
   }
   if (owner) owner->ProcessPicture(*this);
   if (mode == kStateDeferred) {
-    arrival = c.NextArrival();
+    {
+      std::lock_guard lock(StageLock());
+      arrival = c.NextArrival();
+    }
     c.Add(*this, true);
     return;
   }
@@ -571,15 +577,15 @@ void StageSprite::Show(uint32_t rop, uint32_t effect, uint32_t param1, uint32_t 
       c.Update(DisplayedRect());
     return;
   }
-  stretch = stretchOption == 1;
-  Fit();
-  displayState = kStateAppearing;
-  if (!c.Effects()) {
-    displayState = mode;
-    throw Missing("the transition effect engine");
+  if (!c.Effects()) throw Missing("the transition effect engine");
+  {
+    std::lock_guard lock(StageLock());
+    stretch = stretchOption == 1;
+    Fit();
+    displayState = kStateAppearing;
   }
   c.Effects()->RunShow(*this, pending);
-  displayState = mode;
+  SetDisplayState(mode);
 }
 
 bool StageSprite::Hide(bool redrawNow, uint32_t effect, uint32_t param1, uint32_t param2, uint32_t speed) {
@@ -588,9 +594,9 @@ bool StageSprite::Hide(bool redrawNow, uint32_t effect, uint32_t param1, uint32_
   if (effect != 0 && kind == kDrawnSprite) {
     if (!c->Effects()) throw Missing("the transition effect engine");
     c->Flush(false);
-    displayState = kStateDisappearing;
+    SetDisplayState(kStateDisappearing);
     c->Effects()->RunHide(*this, {ShowParams::kSrcCopy, effect, param1, param2, speed, 0});
-    displayState = kStateShown;
+    SetDisplayState(kStateShown);
     return true;
   }
   const Rect d = DisplayedRect();
