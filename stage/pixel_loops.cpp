@@ -67,17 +67,34 @@ KV_INLINE V8 Load8(const uint32_t* p) {
 }
 KV_INLINE void Store8(uint32_t* p, const V8& v) { std::memcpy(p, &v, sizeof v); }
 
-// All ones in the lanes whose pixel lies inside the ranges.
-KV_INLINE V8 TransparentLanes(const Ranges32& k, const V8& p) {
-  const V8 r = ((p >> 16) & 0xFF) - k.rLo, g = ((p >> 8) & 0xFF) - k.gLo, b = (p & 0xFF) - k.bLo;
-  return V8(r <= k.rHi - k.rLo) & V8(g <= k.gHi - k.gLo) & V8(b <= k.bHi - k.bLo);
+typedef uint8_t V32 __attribute__((vector_size(32)));
+
+// The ranges as byte lanes B, G, R, X (X always inside), for clamping.
+struct LaneRanges {
+  V32 lo, hi;
+  explicit LaneRanges(const Ranges32& k) {
+    for (int i = 0; i < 32; i += 4) {
+      lo[i] = uint8_t(k.bLo), lo[i + 1] = uint8_t(k.gLo), lo[i + 2] = uint8_t(k.rLo), lo[i + 3] = 0;
+      hi[i] = uint8_t(k.bHi), hi[i + 1] = uint8_t(k.gHi), hi[i + 2] = uint8_t(k.rHi), hi[i + 3] = 0xFF;
+    }
+  }
+};
+
+// All ones in the lanes whose pixel lies inside the ranges: a channel is
+// inside when clamping it to its range leaves it unchanged.
+KV_INLINE V8 TransparentLanes(const LaneRanges& k, const V8& p) {
+  const V32 b = V32(p);
+  V32 c = b < k.lo ? k.lo : b;
+  c = c > k.hi ? k.hi : c;
+  return V8(V8(c == b) == 0xFFFFFFFFu);
 }
 
 // One stretched row of 32-bit pixels. While every group of eight destination
 // pixels draws on at most eight consecutive source pixels (any enlargement),
 // a group is one load and one lane permutation instead of eight gathers.
 template <bool Keyed>
-KV_INLINE void StretchRow32(uint32_t* d, const uint32_t* s, const int32_t* cols, int w, const Ranges32* key) {
+KV_INLINE void StretchRow32(uint32_t* d, const uint32_t* s, const int32_t* cols, int w, const Ranges32* key,
+                             const LaneRanges* lanes8) {
   int x = 0;
   const int32_t last = w > 0 ? cols[w - 1] : 0;
   for (; x + 8 <= w; x += 8) {
@@ -87,7 +104,7 @@ KV_INLINE void StretchRow32(uint32_t* d, const uint32_t* s, const int32_t* cols,
     std::memcpy(&lanes, cols + x, sizeof lanes);
     V8 p = __builtin_shuffle(Load8(s + base), V8(lanes - uint32_t(base)));
     if (Keyed) {
-      const V8 clear = TransparentLanes(*key, p);
+      const V8 clear = TransparentLanes(*lanes8, p);
       p = (Load8(d + x) & clear) | (p & ~clear);
     }
     Store8(d + x, p);
@@ -203,7 +220,20 @@ KV_CLONES void Fill16(uint8_t* dst, ptrdiff_t ds, int w, int h, uint16_t pixel) 
 
 KV_CLONES void KeyedCopy32(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int w, int h,
                            KeyRanges k) {
-  KeyedCopyKernel<uint32_t>(dst, ds, src, ss, w, h, Ranges32(k));
+  const Ranges32 key(k);
+  const LaneRanges lanes8(key);
+  for (int y = 0; y < h; ++y) {
+    uint32_t* d = RowOf<uint32_t>(dst, ds, y);
+    const uint32_t* s = RowOf<uint32_t>(src, ss, y);
+    int x = 0;
+    for (; x + 8 <= w; x += 8) {
+      const V8 p = Load8(s + x);
+      const V8 clear = TransparentLanes(lanes8, p);
+      Store8(d + x, (Load8(d + x) & clear) | (p & ~clear));
+    }
+    for (; x < w; ++x)
+      if (!key.Transparent(s[x])) d[x] = s[x];
+  }
 }
 
 KV_CLONES void KeyedCopy16(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int w, int h,
@@ -235,7 +265,7 @@ KV_CLONES void Stretch32(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff
       std::memcpy(d, RowOf<uint32_t>(dst, ds, y - 1), size_t(w) * 4);
       continue;
     }
-    StretchRow32<false>(d, RowOf<uint32_t>(src, ss, rows[y]), cols, w, nullptr);
+    StretchRow32<false>(d, RowOf<uint32_t>(src, ss, rows[y]), cols, w, nullptr, nullptr);
   }
 }
 
@@ -247,8 +277,9 @@ KV_CLONES void Stretch16(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff
 KV_CLONES void StretchKeyed32(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, const int32_t* cols,
                               int w, const int32_t* rows, int h, KeyRanges k) {
   const Ranges32 key(k);
+  const LaneRanges lanes8(key);
   for (int y = 0; y < h; ++y)
-    StretchRow32<true>(RowOf<uint32_t>(dst, ds, y), RowOf<uint32_t>(src, ss, rows[y]), cols, w, &key);
+    StretchRow32<true>(RowOf<uint32_t>(dst, ds, y), RowOf<uint32_t>(src, ss, rows[y]), cols, w, &key, &lanes8);
 }
 
 KV_CLONES void StretchKeyed16(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, const int32_t* cols,

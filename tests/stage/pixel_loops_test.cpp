@@ -100,6 +100,15 @@ TEST(StagePixelLoops, KeyedCopy32ChecksEveryChannelRange) {
   EXPECT_EQ(dst[2], 0xFF184158u);  // green one above
   EXPECT_EQ(dst[3], 0xFF183861u);  // blue one above
   EXPECT_EQ(dst[4], 5u);           // on the upper and lower bounds
+  // The same pixels over a row long enough for the eight-pixel groups.
+  uint32_t wideSrc[21], wideDst[21];
+  for (int i = 0; i < 21; ++i) wideSrc[i] = src[i % 5], wideDst[i] = uint32_t(100 + i);
+  loops::KeyedCopy32(reinterpret_cast<uint8_t*>(wideDst), 84, reinterpret_cast<const uint8_t*>(wideSrc), 84, 21, 1,
+                     {0x10, 0x20, 0x30, 0x40, 0x50, 0x60});
+  for (int i = 0; i < 21; ++i) {
+    const bool clear = i % 5 == 0 || i % 5 == 4;
+    EXPECT_EQ(wideDst[i], clear ? uint32_t(100 + i) : wideSrc[i]) << i;
+  }
 }
 
 TEST(StagePixelLoops, KeyedCopy16ExpandsBeforeComparing) {
