@@ -31,7 +31,8 @@ KV_INLINE const T* RowOf(const uint8_t* base, ptrdiff_t stride, int y) {
   return reinterpret_cast<const T*>(base + stride * y);
 }
 
-KV_INLINE bool In(uint32_t v, uint32_t lo, uint32_t hi) { return v - lo <= hi - lo; }
+// 0 or 1, combined with & so that the loops stay free of branches.
+KV_INLINE uint32_t In(uint32_t v, uint32_t lo, uint32_t hi) { return v - lo <= hi - lo; }
 
 struct Ranges32 {
   uint32_t rLo, rHi, gLo, gHi, bLo, bHi;
@@ -60,12 +61,19 @@ struct Exact16 {
 // pairs of SSE2 operations in the default one.
 typedef uint32_t V8 __attribute__((vector_size(32)));
 
-KV_INLINE V8 Load8(const uint32_t* p) {
-  V8 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
+// Results go through out parameters: a vector returned by value changes the
+// ABI of the default clone, which some compilers reject.
+KV_INLINE void Load8(V8& v, const uint32_t* p) { std::memcpy(&v, p, sizeof v); }
 KV_INLINE void Store8(uint32_t* p, const V8& v) { std::memcpy(p, &v, sizeof v); }
+
+// Lane i of the result is lane index[i] of v (vpermd in the AVX2 clone).
+KV_INLINE void Permute8(V8& out, const V8& v, const V8& index) {
+#if defined(__clang__)
+  for (int i = 0; i < 8; ++i) out[i] = v[index[i] & 7];
+#else
+  out = __builtin_shuffle(v, index);
+#endif
+}
 
 typedef uint8_t V32 __attribute__((vector_size(32)));
 
@@ -82,11 +90,11 @@ struct LaneRanges {
 
 // All ones in the lanes whose pixel lies inside the ranges: a channel is
 // inside when clamping it to its range leaves it unchanged.
-KV_INLINE V8 TransparentLanes(const LaneRanges& k, const V8& p) {
+KV_INLINE void TransparentLanes(V8& clear, const LaneRanges& k, const V8& p) {
   const V32 b = V32(p);
   V32 c = b < k.lo ? k.lo : b;
   c = c > k.hi ? k.hi : c;
-  return V8(V8(c == b) == 0xFFFFFFFFu);
+  clear = V8(V8(c == b) == 0xFFFFFFFFu);
 }
 
 // One stretched row of 32-bit pixels. While every group of eight destination
@@ -100,12 +108,15 @@ KV_INLINE void StretchRow32(uint32_t* d, const uint32_t* s, const int32_t* cols,
   for (; x + 8 <= w; x += 8) {
     const int32_t base = cols[x];
     if (cols[x + 7] - base > 7 || base + 7 > last) break;
-    V8 lanes;
+    V8 lanes, source, p;
     std::memcpy(&lanes, cols + x, sizeof lanes);
-    V8 p = __builtin_shuffle(Load8(s + base), V8(lanes - uint32_t(base)));
+    Load8(source, s + base);
+    Permute8(p, source, V8(lanes - uint32_t(base)));
     if (Keyed) {
-      const V8 clear = TransparentLanes(*lanes8, p);
-      p = (Load8(d + x) & clear) | (p & ~clear);
+      V8 clear, old;
+      TransparentLanes(clear, *lanes8, p);
+      Load8(old, d + x);
+      p = (old & clear) | (p & ~clear);
     }
     Store8(d + x, p);
   }
@@ -227,9 +238,11 @@ KV_CLONES void KeyedCopy32(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdi
     const uint32_t* s = RowOf<uint32_t>(src, ss, y);
     int x = 0;
     for (; x + 8 <= w; x += 8) {
-      const V8 p = Load8(s + x);
-      const V8 clear = TransparentLanes(lanes8, p);
-      Store8(d + x, (Load8(d + x) & clear) | (p & ~clear));
+      V8 p, clear, old;
+      Load8(p, s + x);
+      TransparentLanes(clear, lanes8, p);
+      Load8(old, d + x);
+      Store8(d + x, (old & clear) | (p & ~clear));
     }
     for (; x < w; ++x)
       if (!key.Transparent(s[x])) d[x] = s[x];

@@ -4,6 +4,9 @@
 
 #include <cstdio>
 #include <stdexcept>
+#include <string>
+
+#include <unistd.h>
 
 #include "stage/test_presenter.h"
 #include "tests/stage/stage_test_util.h"
@@ -473,7 +476,9 @@ TEST_P(StageCompositor, LoadPictureReadsAnUncompressedBmp) {
                             1, 0, 24, 0};
   f.resize(54, 0);
   for (uint8_t b : {0x00, 0x00, 0xF8, 0x00}) f.push_back(b);
-  const std::string path = ::testing::TempDir() + "kv_stage_load.bmp";
+  // One file per format and process: ctest may run both variants at once.
+  const std::string path = ::testing::TempDir() + "kv_stage_load_" + std::to_string(int(GetParam())) + "_" +
+                           std::to_string(::getpid()) + ".bmp";
   FILE* out = std::fopen(path.c_str(), "wb");
   ASSERT_NE(out, nullptr);
   std::fwrite(f.data(), 1, f.size(), out);

@@ -6,6 +6,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
+
+#include <unistd.h>
 
 #include "stage/compositor.h"
 #include "stage/png.h"
@@ -36,7 +39,9 @@ TEST(StageSnapshot, WholeStageGoesToPngInBothFormats) {
     StageSprite s;
     Place(s, Solid24(2, 2, kRed), {1, 1, 3, 3}, 5);
     c.Add(s, false);  // never updated: the snapshot composes by itself
-    const std::string path = (std::filesystem::temp_directory_path() / "kv_stage_snapshot.png").string();
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("kv_stage_snapshot_" + std::to_string(::getpid()) + ".png"))
+                                 .string();
     std::string error;
     ASSERT_TRUE(c.WriteSnapshot(path, &error)) << error;
     int w = 0, h = 0;
