@@ -161,6 +161,12 @@ TEST(StagePixelLoops, ConversionsToBothFormats) {
     EXPECT_EQ(p32, k.want32) << std::hex << k.in;
     EXPECT_EQ(p16, k.want16) << std::hex << k.in;
   }
+  // A row long enough for the four-pixel shuffles: pixel i is B i, G 2i, R 3i.
+  uint8_t row[23 * 3];
+  for (int i = 0; i < 23; ++i) row[3 * i] = uint8_t(i), row[3 * i + 1] = uint8_t(2 * i), row[3 * i + 2] = uint8_t(3 * i);
+  uint32_t wide[23];
+  loops::Convert24To32(reinterpret_cast<uint8_t*>(wide), sizeof wide, row, sizeof row, 23, 1);
+  for (uint32_t i = 0; i < 23; ++i) EXPECT_EQ(wide[i], 0xFF000000u | (3 * i) << 16 | (2 * i) << 8 | i) << i;
   const uint8_t bgrx[4] = {0x10, 0x20, 0x30, 0x00};
   loops::Convert32To32(reinterpret_cast<uint8_t*>(&p32), 4, bgrx, 4, 1, 1);
   EXPECT_EQ(p32, 0xFF302010u);
