@@ -451,8 +451,8 @@ void Compositor::RepaintBackground(bool invalidate) {
     background_.format = offscreen_.Format();
     background_.CreateSurface(whole, kBackgroundLayer);
   }
-  // The original's fill ran one pixel past the right and bottom edges; that
-  // pixel lies outside the surface, so filling the surface is the same.
+  // A fill one pixel past the right and bottom edges would lie outside the
+  // surface, so filling the surface covers the whole background.
   background_.Fill(backColor_);
   background_.compositor = this;
   if (!Contains(background_)) Insert(background_);

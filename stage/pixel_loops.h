@@ -23,7 +23,7 @@ void Fill16(uint8_t* dst, ptrdiff_t dstStride, int w, int h, uint16_t pixel);
 void KeyedCopy32(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int w, int h, KeyRanges k);
 void KeyedCopy16(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int w, int h, KeyRanges k);
 void KeyedCopyExact16(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int w, int h, uint16_t key);
-// Pictures that came from 8-bit data: `index` is the original index plane,
+// Pictures that came from 8-bit data: `index` is the picture's index plane,
 // transparent[i] != 0 marks the indexes that are not drawn.
 void KeyedCopyIndexed32(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, const uint8_t* index,
                         ptrdiff_t is, int w, int h, const uint8_t* transparent);

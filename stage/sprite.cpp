@@ -514,7 +514,7 @@ bool StageSprite::PlaceWindow() {
   if (kind != kWindowSprite || !window) return false;
   const Rect d = DisplayedRect();
   if (window->Geometry() == d) return false;
-  // The original slept 1 ms after a move; a move here is posted, never waited for.
+  // No pause after the move: the child window applies it asynchronously.
   window->Move(d);
   return true;
 }
