@@ -512,10 +512,10 @@ void Compositor::RevealDeferred() {
         if (s->kind != kDrawnSprite || s->displayState != kStateDeferred || s->pending.effect != 0) continue;
         s->displayState = kStateShown;
         if (!s->pendingPath) s->arrival = -1;
-        if (s->layer == kStampLayer)
-          Stamp(*s);
-        else
-          MarkDirty(s->DisplayedRect(), false);
+        // A deferred sprite was never drawn, so a stamped one needs its area
+        // redrawn too, or it would stay invisible until something else moves.
+        if (s->layer == kStampLayer) Stamp(*s);
+        MarkDirty(s->DisplayedRect(), false);
       }
       Flush(false);
       for (StageSprite* s : listed) {

@@ -329,6 +329,7 @@ TEST_P(StageCompositor, StampAtLayer255SurvivesRemoval) {
   c.RevealDeferred();
   EXPECT_FALSE(c.Contains(*s));
   EXPECT_EQ(s->displayState, kStateShown);
+  EXPECT_EQ(presenter.Screen().GetPixel(15, 15), E(kGreen));  // shown at once, not only stamped
   s.reset();
   UpdateAll();
   EXPECT_EQ(At(15, 15), E(kGreen));
