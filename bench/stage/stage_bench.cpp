@@ -1,0 +1,301 @@
+// Compositor speed: each pixel loop against memcpy of the same bytes, a full
+// stage composition against pixman and QPainter, and moving a keyed sprite.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "stage/compositor.h"
+#include "stage/pixel_loops.h"
+#include "stage/stretch_map.h"
+
+#ifdef KV_BENCH_PIXMAN
+#include <pixman.h>
+#endif
+#ifdef KV_BENCH_QT
+#include <QImage>
+#include <QPainter>
+#endif
+
+namespace kv {
+namespace {
+
+constexpr int kSizes[][2] = {{640, 480}, {1024, 768}, {1920, 1080}};
+constexpr ColorRef kKey{0x00FF00FF};
+
+void Sizes(benchmark::internal::Benchmark* b) {
+  for (auto& s : kSizes) b->Args({s[0], s[1]});
+}
+
+// A picture with about a quarter of its pixels in the key colour.
+PixelBuffer Pattern(int w, int h) {
+  PixelBuffer p(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      p.SetPixel(x, y, ((x / 7 + y / 5) % 4 == 0) ? kKey : ColorRef::FromRgb(uint8_t(x), uint8_t(y), uint8_t(x ^ y)));
+  return p;
+}
+
+const loops::KeyRanges kRanges{0xFF, 0xFF, 0, 0, 0xFF, 0xFF};
+
+void BM_Memcpy(benchmark::State& state) {
+  const int w = int(state.range(0)), h = int(state.range(1));
+  const size_t bytes = size_t(w) * h * 4;
+  std::vector<uint8_t> src(bytes, 1), dst(bytes);
+  for (auto _ : state) {
+    std::memcpy(dst.data(), src.data(), bytes);
+    benchmark::DoNotOptimize(dst.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
+}
+BENCHMARK(BM_Memcpy)->Apply(Sizes);
+
+void BM_Copy(benchmark::State& state) {
+  const int w = int(state.range(0)), h = int(state.range(1));
+  PixelBuffer src = Pattern(w, h), dst(w, h);
+  for (auto _ : state) {
+    loops::CopyRows(dst.Data(), dst.Stride(), src.Data(), src.Stride(), w * 4, h);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * w * h * 4);
+}
+BENCHMARK(BM_Copy)->Apply(Sizes);
+
+void BM_KeyedCopy(benchmark::State& state) {
+  const int w = int(state.range(0)), h = int(state.range(1));
+  PixelBuffer src = Pattern(w, h), dst(w, h);
+  for (auto _ : state) {
+    loops::KeyedCopy32(dst.Data(), dst.Stride(), src.Data(), src.Stride(), w, h, kRanges);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * w * h * 4);
+}
+BENCHMARK(BM_KeyedCopy)->Apply(Sizes);
+
+void BM_KeyedCopy16(benchmark::State& state) {
+  const int w = int(state.range(0)), h = int(state.range(1));
+  PixelBuffer src(w, h, PixelFormat::kRgb565), dst(w, h, PixelFormat::kRgb565);
+  CopyRect(src, Pattern(w, h), src.Bounds());
+  for (auto _ : state) {
+    loops::KeyedCopyExact16(dst.Data(), dst.Stride(), src.Data(), src.Stride(), w, h, ToRgb565(kKey));
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * w * h * 2);
+}
+BENCHMARK(BM_KeyedCopy16)->Apply(Sizes);
+
+// Stretch from two thirds of the size up to the full size.
+template <bool Keyed>
+void Stretch(benchmark::State& state) {
+  const int w = int(state.range(0)), h = int(state.range(1));
+  const int sw = w * 2 / 3, sh = h * 2 / 3;
+  PixelBuffer src = Pattern(sw, sh), dst(w, h);
+  std::vector<int32_t> cols(static_cast<size_t>(w)), rows(static_cast<size_t>(h));
+  BuildStretchMap(0, sw, w, 0, w, cols.data());
+  BuildStretchMap(0, sh, h, 0, h, rows.data());
+  for (auto _ : state) {
+    if (Keyed)
+      loops::StretchKeyed32(dst.Data(), dst.Stride(), src.Data(), src.Stride(), cols.data(), w, rows.data(), h,
+                            kRanges);
+    else
+      loops::Stretch32(dst.Data(), dst.Stride(), src.Data(), src.Stride(), cols.data(), w, rows.data(), h);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * w * h * 4);
+}
+void BM_Stretch(benchmark::State& state) { Stretch<false>(state); }
+void BM_KeyedStretch(benchmark::State& state) { Stretch<true>(state); }
+BENCHMARK(BM_Stretch)->Apply(Sizes);
+BENCHMARK(BM_KeyedStretch)->Apply(Sizes);
+
+// 24-bit file rows to the stage format (bytes counted on the output side).
+void BM_Convert24To32(benchmark::State& state) {
+  const int w = int(state.range(0)), h = int(state.range(1));
+  const ptrdiff_t ss = (w * 3 + 3) / 4 * 4;
+  std::vector<uint8_t> src(size_t(ss) * h, 7);
+  PixelBuffer dst(w, h);
+  for (auto _ : state) {
+    loops::Convert24To32(dst.Data(), dst.Stride(), src.data(), ss, w, h);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * w * h * 4);
+}
+BENCHMARK(BM_Convert24To32)->Apply(Sizes);
+
+// ---------------------------------------------------------------- full stage
+
+constexpr int kStageW = 1024, kStageH = 768;
+constexpr ColorRef kBackColor{0x00806040};
+
+struct SpriteSpec {
+  Rect rect;
+  int picW, picH;
+  bool keyed;
+};
+// 4 opaque, 3 keyed, 3 stretched (the last one keyed too); none covers another fully.
+const SpriteSpec kScene[10] = {
+    {{0, 0, 300, 200}, 300, 200, false},       {{250, 100, 550, 350}, 300, 250, false},
+    {{600, 50, 900, 300}, 300, 250, false},    {{100, 400, 400, 700}, 300, 300, false},
+    {{350, 300, 650, 550}, 300, 250, true},    {{700, 350, 1000, 650}, 300, 300, true},
+    {{50, 200, 250, 400}, 200, 200, true},     {{450, 500, 850, 760}, 200, 130, false},
+    {{800, 0, 1020, 200}, 110, 100, false},    {{200, 550, 500, 760}, 150, 105, true},
+};
+
+// The baselines' sources: alpha 0 where the key is, opaque elsewhere.
+uint32_t KeyToAlpha(uint32_t p, bool keyed) {
+  return keyed && (p & 0xFFFFFF) == (ToXrgb32(kKey) & 0xFFFFFF) ? 0 : (p | 0xFF000000);
+}
+
+std::vector<uint8_t> Picture32(int w, int h, std::vector<uint8_t>& out) {
+  const PixelBuffer p = Pattern(w, h);
+  out.resize(size_t(w) * h * 4);
+  for (int y = 0; y < h; ++y) std::memcpy(&out[size_t(y) * w * 4], p.Row(y), size_t(w) * 4);
+  return out;
+}
+
+void BM_StageUpdate(benchmark::State& state) {
+  Compositor c(CompositorRole::kStage);
+  c.Initialise({0, 0, kStageW, kStageH}, kBackColor, PixelFormat::kXrgb32, nullptr);
+  std::vector<std::unique_ptr<StageSprite>> sprites;
+  for (const SpriteSpec& s : kScene) {
+    auto sprite = std::make_unique<StageSprite>();
+    std::vector<uint8_t> bits;
+    Picture32(s.picW, s.picH, bits);
+    sprite->SetPicture({s.picW, s.picH, 32, Layout16::k555, bits.data(), s.picW * 4, {}});
+    sprite->Setup(s.rect, {0, 0, s.picW, s.picH}, 5, s.keyed, kKey, 0, 0);
+    c.Add(*sprite, true);
+    sprites.push_back(std::move(sprite));
+  }
+  for (auto _ : state) {
+    c.Update({0, 0, kStageW, kStageH});
+    benchmark::ClobberMemory();
+  }
+  state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+  for (auto& s : sprites) c.Remove(*s, false);
+}
+BENCHMARK(BM_StageUpdate)->Unit(benchmark::kMicrosecond);
+
+#ifdef KV_BENCH_PIXMAN
+void BM_StagePixman(benchmark::State& state) {
+  std::vector<uint32_t> stage(size_t(kStageW) * kStageH);
+  pixman_image_t* dst =
+      pixman_image_create_bits(PIXMAN_x8r8g8b8, kStageW, kStageH, stage.data(), kStageW * 4);
+  const pixman_color_t back{0x4040, 0x6060, 0x8080, 0xFFFF};
+  pixman_image_t* fill = pixman_image_create_solid_fill(&back);
+  std::vector<std::vector<uint32_t>> pixels;
+  std::vector<pixman_image_t*> srcs;
+  // Sources prepared outside the timing: the key becomes alpha 0.
+  for (const SpriteSpec& s : kScene) {
+    std::vector<uint8_t> bits;
+    Picture32(s.picW, s.picH, bits);
+    std::vector<uint32_t> px(size_t(s.picW) * s.picH);
+    std::memcpy(px.data(), bits.data(), px.size() * 4);
+    for (uint32_t& p : px) p = KeyToAlpha(p, s.keyed);
+    pixels.push_back(std::move(px));
+    pixman_image_t* img = pixman_image_create_bits(s.keyed ? PIXMAN_a8r8g8b8 : PIXMAN_x8r8g8b8, s.picW, s.picH,
+                                                   pixels.back().data(), s.picW * 4);
+    if (s.rect.Width() != s.picW || s.rect.Height() != s.picH) {
+      pixman_transform_t t;
+      pixman_transform_init_scale(&t, pixman_double_to_fixed(double(s.picW) / s.rect.Width()),
+                                  pixman_double_to_fixed(double(s.picH) / s.rect.Height()));
+      pixman_image_set_transform(img, &t);
+      pixman_image_set_filter(img, PIXMAN_FILTER_NEAREST, nullptr, 0);
+    }
+    srcs.push_back(img);
+  }
+  for (auto _ : state) {
+    pixman_image_composite32(PIXMAN_OP_SRC, fill, nullptr, dst, 0, 0, 0, 0, 0, 0, kStageW, kStageH);
+    for (size_t i = 0; i < srcs.size(); ++i) {
+      const SpriteSpec& s = kScene[i];
+      pixman_image_composite32(s.keyed ? PIXMAN_OP_OVER : PIXMAN_OP_SRC, srcs[i], nullptr, dst, 0, 0, 0, 0,
+                               s.rect.left, s.rect.top, s.rect.Width(), s.rect.Height());
+    }
+    benchmark::ClobberMemory();
+  }
+  state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+  for (pixman_image_t* i : srcs) pixman_image_unref(i);
+  pixman_image_unref(fill);
+  pixman_image_unref(dst);
+}
+BENCHMARK(BM_StagePixman)->Unit(benchmark::kMicrosecond);
+#endif
+
+#ifdef KV_BENCH_QT
+void BM_StageQPainter(benchmark::State& state) {
+  QImage stage(kStageW, kStageH, QImage::Format_RGB32);
+  std::vector<QImage> images;
+  for (const SpriteSpec& s : kScene) {
+    std::vector<uint8_t> bits;
+    Picture32(s.picW, s.picH, bits);
+    QImage img(s.picW, s.picH, s.keyed ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    for (int y = 0; y < s.picH; ++y) {
+      auto* row = reinterpret_cast<uint32_t*>(img.scanLine(y));
+      for (int x = 0; x < s.picW; ++x) {
+        uint32_t p;
+        std::memcpy(&p, &bits[size_t(y * s.picW + x) * 4], 4);
+        row[x] = KeyToAlpha(p, s.keyed);
+      }
+    }
+    images.push_back(std::move(img));
+  }
+  const QColor back(0x40, 0x60, 0x80);
+  for (auto _ : state) {
+    QPainter p(&stage);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.fillRect(0, 0, kStageW, kStageH, back);
+    for (size_t i = 0; i < images.size(); ++i) {
+      const SpriteSpec& s = kScene[i];
+      p.setCompositionMode(s.keyed ? QPainter::CompositionMode_SourceOver : QPainter::CompositionMode_Source);
+      p.drawImage(QRect(s.rect.left, s.rect.top, s.rect.Width(), s.rect.Height()), images[i]);
+    }
+    p.end();
+    benchmark::ClobberMemory();
+  }
+  state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_StageQPainter)->Unit(benchmark::kMicrosecond);
+#endif
+
+// ---------------------------------------------------------------- moving
+
+// A 100 x 100 keyed sprite moving one pixel per step over 10 layers of
+// pictures, MoveTo with its flush, presented into a window-sized buffer.
+void BM_MoveKeyedSprite(benchmark::State& state) {
+  PixelBuffer screen(kStageW, kStageH);
+  BufferPresenter presenter(screen);
+  Compositor c(CompositorRole::kStage);
+  c.Initialise({0, 0, kStageW, kStageH}, kBackColor, PixelFormat::kXrgb32, &presenter);
+  std::vector<std::unique_ptr<StageSprite>> layers;
+  std::vector<uint8_t> bits;
+  for (int i = 0; i < 10; ++i) {
+    auto s = std::make_unique<StageSprite>();
+    Picture32(400, 300, bits);
+    s->SetPicture({400, 300, 32, Layout16::k555, bits.data(), 400 * 4, {}});
+    s->Setup({100 + i * 30, 100 + i * 20, 500 + i * 30, 400 + i * 20}, {0, 0, 400, 300}, uint16_t(20 + i), i % 2,
+             kKey, 0, 0);
+    c.Add(*s, true);
+    layers.push_back(std::move(s));
+  }
+  StageSprite mover;
+  Picture32(100, 100, bits);
+  mover.SetPicture({100, 100, 32, Layout16::k555, bits.data(), 400, {}});
+  mover.Setup({200, 200, 300, 300}, {0, 0, 100, 100}, 5, true, kKey, 0, 0);
+  c.Add(mover, true);
+  c.Update({0, 0, kStageW, kStageH});
+  int x = 200;
+  for (auto _ : state) {
+    x = x >= 600 ? 200 : x + 1;
+    mover.MoveTo({x, 200, x + 100, 300}, 5, false);
+  }
+  c.Remove(mover, false);
+  for (auto& s : layers) c.Remove(*s, false);
+}
+BENCHMARK(BM_MoveKeyedSprite)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace kv
+
+BENCHMARK_MAIN();

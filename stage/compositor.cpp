@@ -1,0 +1,589 @@
+#include "stage/compositor.h"
+
+#include <algorithm>
+#include <exception>
+#include <mutex>
+
+#include "platform/log.h"
+#include "stage/locks.h"
+#include "stage/png.h"
+
+namespace kv {
+
+std::recursive_mutex& StageLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+std::mutex& DirtyLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::mutex& PictureLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+void StageEnvironment::ReportInternalError(const std::string& what) { Log("Internal error: %s", what.c_str()); }
+
+namespace {
+
+StageEnvironment& DefaultEnvironment() {
+  static StageEnvironment env;
+  return env;
+}
+
+int SortKey(const StageSprite& s) { return s.kind == kWindowSprite ? s.layer : s.layer + 255; }
+
+bool Hidden(const StageSprite& s) { return s.displayState == kStateHidden || s.displayState == kStateDeferred; }
+
+// States in which a sprite in front may hide the ones behind it.
+bool MayCover(const StageSprite& s) {
+  switch (s.displayState) {
+    case kStateShown:
+    case kStateDisabled:
+    case kStatePlaceholder:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Marks the calling thread as the one composing, for the re-entry check.
+struct PaintingScope {
+  std::thread::id& id;
+  explicit PaintingScope(std::thread::id& slot) : id(slot) { id = std::this_thread::get_id(); }
+  ~PaintingScope() { id = std::thread::id(); }
+};
+
+}  // namespace
+
+Compositor& StageCompositor() {
+  static Compositor stage(CompositorRole::kStage);
+  return stage;
+}
+
+void BufferPresenter::Present(const PixelBuffer& frame, const Rect& rect) { CopyRect(target_, frame, rect); }
+
+Compositor::Compositor(CompositorRole role) : role_(role), env_(&DefaultEnvironment()) {
+  background_.layer = kBackgroundLayer;
+}
+
+Compositor::~Compositor() {
+  std::lock_guard lock(StageLock());
+  Release();
+  ForEachRegisteredSprite([this](StageSprite& s) {
+    if (s.compositor == this) s.compositor = nullptr, s.onStage = 0;
+  });
+}
+
+void Compositor::SetEnvironment(StageEnvironment* env) { env_ = env ? env : &DefaultEnvironment(); }
+
+int Compositor::Initialise(const Rect& area, ColorRef backColor, PixelFormat format, Presenter* presenter) {
+  std::lock_guard lock(StageLock());
+  Release();
+  if (area.IsEmpty()) return kErrNoOffscreen;
+  PixelBuffer offscreen(area.Width(), area.Height(), format);
+  if (offscreen.IsNull()) return kErrNoPicture;
+  offscreen_ = std::move(offscreen);
+  width_ = area.Width();
+  height_ = area.Height();
+  backColor_ = backColor;
+  presenter_ = presenter;
+  area_ = area;
+  viewport_ = area;
+  background_.format = format;
+  RepaintBackground(false);
+  return 0;
+}
+
+int Compositor::InitialiseOver(PixelBuffer& target, const Rect& viewport, ColorRef backColor) {
+  std::lock_guard lock(StageLock());
+  auto presenter = std::make_unique<BufferPresenter>(target);
+  const int result = Initialise(target.Bounds(), backColor, target.Format(), presenter.get());
+  if (result != 0) return result;
+  ownedPresenter_ = std::move(presenter);
+  viewport_ = viewport.Intersect(target.Bounds());
+  return 0;
+}
+
+void Compositor::Release() {
+  std::lock_guard lock(StageLock());
+  Clear();
+  background_.Clear();
+  offscreen_ = PixelBuffer();
+  presenter_ = nullptr;
+  ownedPresenter_.reset();
+  std::lock_guard dirty(DirtyLock());
+  lastDirty_ = -1;
+}
+
+// ---------------------------------------------------------------- the list
+
+void Compositor::Insert(StageSprite& sprite) {
+  // Back to front; the background stays at the back whatever the layers.
+  if (&sprite == &background_) {
+    sprites_.insert(sprites_.begin(), &sprite);
+    return;
+  }
+  const int key = SortKey(sprite);
+  size_t at = 0;
+  for (size_t i = sprites_.size(); i-- > 0;) {
+    if (sprites_[i] == &background_ || SortKey(*sprites_[i]) >= key) {
+      at = i + 1;
+      break;
+    }
+  }
+  sprites_.insert(sprites_.begin() + ptrdiff_t(at), &sprite);
+  if (sprite.kind == kWindowSprite) ++windowSprites_;
+}
+
+bool Compositor::Unlist(StageSprite& sprite) {
+  auto it = std::find(sprites_.begin(), sprites_.end(), &sprite);
+  if (it == sprites_.end()) return false;
+  sprites_.erase(it);
+  if (sprite.kind == kWindowSprite) --windowSprites_;
+  sprite.onStage = 0;
+  return true;
+}
+
+bool Compositor::Contains(const StageSprite& sprite) const {
+  std::lock_guard lock(StageLock());
+  return std::find(sprites_.begin(), sprites_.end(), &sprite) != sprites_.end();
+}
+
+void Compositor::Add(StageSprite& sprite, bool redraw) {
+  std::lock_guard lock(StageLock());
+  if (redraw) {
+    // Without a palette display the translation is always the identity.
+    for (int i = 0; i < 256; ++i) sprite.colorMap[i] = uint8_t(i);
+    sprite.remapActive = 0;
+    sprite.remapPending = 0;
+  }
+  sprite.marks = 0;
+  if (!Contains(sprite)) Insert(sprite);
+  sprite.compositor = this;
+  sprite.onStage = 1;
+  sprite.motion.stopMotion = false;
+  if (sprite.kind == kWindowSprite && sprite.window) {
+    sprite.window->AttachToStage();
+    if (sprite.displayState != kStateDeferred) {
+      sprite.window->SetVisible(true);
+      RestackWindows();
+    }
+  }
+}
+
+void Compositor::Remove(StageSprite& sprite, bool redraw) {
+  std::lock_guard lock(StageLock());
+  const bool listed = Unlist(sprite);
+  sprite.motion.stopMotion = true;
+  if (sprite.kind == kWindowSprite) {
+    if (sprite.window) sprite.window->SetVisible(false);
+  } else if (redraw && listed) {
+    Update(sprite.DisplayedRect());
+  }
+}
+
+void Compositor::Replace(StageSprite& sprite, StageSprite& other) {
+  std::lock_guard lock(StageLock());
+  auto it = std::find(sprites_.begin(), sprites_.end(), &sprite);
+  if (it == sprites_.end()) return;
+  *it = &other;
+  windowSprites_ += (other.kind == kWindowSprite) - (sprite.kind == kWindowSprite);
+  sprite.onStage = 0;
+  other.onStage = 1;
+  other.compositor = this;
+  if (sprite.kind == kWindowSprite && sprite.window) sprite.window->SetVisible(false);
+  if (other.kind == kWindowSprite && other.window) {
+    other.window->AttachToStage();
+    other.window->SetVisible(true);
+  }
+}
+
+void Compositor::Clear() {
+  std::lock_guard lock(StageLock());
+  for (StageSprite* s : sprites_) {
+    if (s->kind == kWindowSprite && s->window) s->window->SetVisible(false);
+    s->onStage = 0;
+  }
+  sprites_.clear();
+  windowSprites_ = 0;
+}
+
+void Compositor::Resort(StageSprite& sprite) {
+  std::lock_guard lock(StageLock());
+  if (!Unlist(sprite)) return;
+  Insert(sprite);
+  sprite.onStage = 1;
+}
+
+void Compositor::RestackWindows() {
+  std::lock_guard lock(StageLock());
+  ChildWindow* above = nullptr;
+  for (size_t i = sprites_.size(); i-- > 0;) {
+    StageSprite& s = *sprites_[i];
+    if (s.kind != kWindowSprite || !s.window || Hidden(s)) continue;
+    s.window->StackBehind(above);
+    s.window->SetVisible(true);
+    s.window->Move(s.DisplayedRect());
+    s.window->Repaint();
+    above = s.window;
+  }
+}
+
+std::vector<StageSprite*> Compositor::Sprites() const {
+  std::lock_guard lock(StageLock());
+  return sprites_;
+}
+
+int Compositor::WindowSpriteCount() const {
+  std::lock_guard lock(StageLock());
+  return windowSprites_;
+}
+
+bool Compositor::Suspended() const {
+  std::lock_guard lock(StageLock());
+  return suspended_;
+}
+
+int32_t Compositor::NextArrival() {
+  std::lock_guard lock(StageLock());
+  deferredSinceReveal_ = true;
+  return arrivals_++;
+}
+
+StageSprite* Compositor::FindMarked(uint8_t mark) {
+  std::lock_guard lock(StageLock());
+  for (size_t i = sprites_.size(); i-- > 0;)
+    if (sprites_[i]->marks & mark) return sprites_[i];
+  return nullptr;
+}
+
+StageSprite* Compositor::HitTest(int x, int y) {
+  std::lock_guard lock(StageLock());
+  for (size_t i = sprites_.size(); i-- > 0;)
+    if (sprites_[i]->HitTest(x, y)) return sprites_[i];
+  return nullptr;
+}
+
+// ---------------------------------------------------------------- updating
+
+Rect Compositor::ClientRect() const {
+  const Rect r = env_->ClientRect();
+  return r.IsEmpty() ? Rect{0, 0, width_, height_} : r;
+}
+
+void Compositor::Update(const Rect& rect) {
+  // The stage lock comes first, so an update from another thread waits for
+  // the one in progress instead of being dropped.
+  std::lock_guard lock(StageLock());
+  if (offscreen_.IsNull()) return;
+  if (env_->StopRequested()) {
+    MarkDirty(rect, true);  // kept for the next flush, not lost
+    return;
+  }
+  if (role_ == CompositorRole::kStage && env_->PlayerRunning() &&
+      (env_->QuitRequested() || !rect.Overlaps(ClientRect())))
+    return;
+  Rect paint = rect.Intersect({0, 0, width_, height_});
+  if (paint.IsEmpty() || suspended_) return;
+  if (paintingThread_ == std::this_thread::get_id()) {
+    MarkDirty(paint, true);  // a sprite's drawing asked again: kept for the next flush
+    return;
+  }
+  if (role_ != CompositorRole::kStage) {
+    paint = paint.Intersect(viewport_);
+    if (paint.IsEmpty()) return;
+  }
+  PaintingScope painting(paintingThread_);
+  ComposeRect(paint);
+  if (pageFlip_)
+    MarkDirty(paint, true);
+  else if (presenter_)
+    presenter_->Present(offscreen_, paint);
+}
+
+void Compositor::ComposeRect(const Rect& paint) {
+  // Child windows paint themselves; they only need to be in place.
+  if (windowSprites_ > 0) {
+    bool moved = false;
+    for (StageSprite* s : sprites_)
+      if (s->kind == kWindowSprite && !Hidden(*s) && s->DisplayedRect().Overlaps(paint)) moved |= s->PlaceWindow();
+    if (moved)
+      for (StageSprite* s : sprites_)
+        if (s->kind == kWindowSprite && s->window && !Hidden(*s) && s->DisplayedRect().Overlaps(paint))
+          s->window->Repaint();
+  }
+
+  DrawTarget target{offscreen_, {0, 0}};
+  bool testCovering = role_ == CompositorRole::kStage;
+  const size_t n = sprites_.size();
+  for (size_t i = 0; i < n; ++i) {
+    StageSprite& s = *sprites_[i];
+    if (Hidden(s)) continue;
+    if (s.kind == kWindowSprite && s.displayState != kStatePlaceholder) continue;
+    const Rect part = s.DisplayedRect().Intersect(paint);
+    if (part.IsEmpty()) continue;
+    if (testCovering) {
+      bool covered = false;
+      for (size_t j = i + 1; j < n && !covered; ++j) {
+        const StageSprite& f = *sprites_[j];
+        covered = MayCover(f) && f.IsOpaque() && f.DisplayedRect().Contains(part);
+      }
+      if (covered) continue;
+      testCovering = false;
+    }
+    try {
+      if (s.displayState == kStatePlaceholder)
+        offscreen_.Fill(part, kPlaceholderColor);
+      else
+        s.Draw(target, part);
+    } catch (const std::exception& e) {
+      env_->ReportInternalError(std::string("drawing a sprite: ") + e.what());
+    }
+    s.changed = 0;
+  }
+}
+
+// ---------------------------------------------------------------- dirty list
+
+void Compositor::MarkDirty(const Rect& rect, bool merge) {
+  std::lock_guard lock(DirtyLock());
+  MarkDirtyLocked(rect, merge);
+}
+
+void Compositor::MarkDirtyLocked(const Rect& rect, bool merge) {
+  if (rect.IsEmpty()) return;
+  if (lastDirty_ < 0) {
+    dirty_[0] = rect;
+    lastDirty_ = 0;
+    return;
+  }
+  if (merge) {
+    for (int i = 0; i <= lastDirty_; ++i) {
+      if (dirty_[i].Touches(rect)) {
+        dirty_[i] = dirty_[i].Union(rect);
+        return;
+      }
+    }
+  }
+  if (lastDirty_ + 1 >= kMaxDirty) {
+    dirty_[lastDirty_] = dirty_[lastDirty_].Union(rect);
+    return;
+  }
+  dirty_[++lastDirty_] = rect;
+}
+
+std::vector<Rect> Compositor::DirtyRects() const {
+  std::lock_guard lock(DirtyLock());
+  return std::vector<Rect>(dirty_.begin(), dirty_.begin() + (lastDirty_ + 1));
+}
+
+void Compositor::Flush(bool collectChanged) {
+  std::lock_guard lock(StageLock());
+  std::array<Rect, kMaxDirty> work;
+  int count;
+  {
+    std::lock_guard dirty(DirtyLock());
+    if (collectChanged) {
+      for (StageSprite* s : sprites_) {
+        if (!s->changed) continue;
+        MarkDirtyLocked(s->DisplayedRect(), true);
+        s->changed = 0;
+      }
+    }
+    for (int i = lastDirty_; i >= 1; --i) {
+      if (!dirty_[i].Overlaps(dirty_[i - 1])) continue;
+      dirty_[i - 1] = dirty_[i - 1].Union(dirty_[i]);
+      std::copy(dirty_.begin() + i + 1, dirty_.begin() + lastDirty_ + 1, dirty_.begin() + i);
+      --lastDirty_;
+    }
+    count = lastDirty_ + 1;
+    std::copy(dirty_.begin(), dirty_.begin() + count, work.begin());
+    lastDirty_ = -1;
+  }
+  for (int i = count; i-- > 0;) Update(work[i]);
+}
+
+void Compositor::SetPageFlipCollecting(bool on) {
+  std::lock_guard lock(StageLock());
+  pageFlip_ = on;
+}
+
+bool Compositor::PageFlipCollecting() const {
+  std::lock_guard lock(StageLock());
+  return pageFlip_;
+}
+
+void Compositor::FlipFlush(bool wholeFrame) {
+  std::lock_guard lock(StageLock());
+  std::array<Rect, kMaxDirty> work;
+  int count;
+  {
+    std::lock_guard dirty(DirtyLock());
+    if (lastDirty_ < 0) return;
+    if (!wholeFrame) {
+      // Only the tail is merged: the first pair that does not touch ends it.
+      while (lastDirty_ > 0 && dirty_[lastDirty_].Touches(dirty_[lastDirty_ - 1])) {
+        dirty_[lastDirty_ - 1] = dirty_[lastDirty_ - 1].Union(dirty_[lastDirty_]);
+        --lastDirty_;
+      }
+    }
+    count = lastDirty_ + 1;
+    std::copy(dirty_.begin(), dirty_.begin() + count, work.begin());
+    lastDirty_ = -1;
+  }
+  if (!presenter_) return;
+  if (wholeFrame) {
+    presenter_->PresentFrame(offscreen_);
+    return;
+  }
+  for (int i = 0; i < count; ++i) presenter_->Present(offscreen_, work[i]);
+}
+
+// ---------------------------------------------------------------- background
+
+void Compositor::RepaintBackground(bool invalidate) {
+  std::lock_guard lock(StageLock());
+  if (offscreen_.IsNull()) return;
+  const Rect whole{0, 0, width_, height_};
+  if (background_.Picture().IsNull() || background_.rect != whole) {
+    background_.format = offscreen_.Format();
+    background_.CreateSurface(whole, kBackgroundLayer);
+  }
+  // A fill one pixel past the right and bottom edges would lie outside the
+  // surface, so filling the surface covers the whole background.
+  background_.Fill(backColor_);
+  background_.compositor = this;
+  if (!Contains(background_)) Insert(background_);
+  background_.onStage = 1;
+  if (invalidate) {
+    // Reset before redrawing, so that a page-flip collection keeps the redraw.
+    {
+      std::lock_guard dirty(DirtyLock());
+      lastDirty_ = -1;
+    }
+    Update(whole);
+  }
+}
+
+bool Compositor::SetPalette(const std::array<ColorRef, 256>*) { return false; }
+
+void Compositor::Stamp(StageSprite& sprite) {
+  std::lock_guard lock(StageLock());
+  if (offscreen_.IsNull()) return;
+  const bool listed = Unlist(sprite);
+  if (background_.Picture().IsNull()) RepaintBackground(false);
+  DrawTarget target{background_.MutablePicture(), {background_.rect.left, background_.rect.top}};
+  const Rect d = sprite.DisplayedRect();
+  try {
+    if (sprite.kind == kWindowSprite) {
+      if (sprite.window) sprite.window->RenderInto(target.buffer, target.origin);
+    } else {
+      sprite.Draw(target, d);
+    }
+  } catch (const std::exception& e) {
+    env_->ReportInternalError(std::string("stamping a sprite: ") + e.what());
+  }
+  background_.PictureChanged();
+  if (!listed || sprite.layer < kStampLayer) Update(d);
+}
+
+void Compositor::SuspendDrawing(bool suspend) {
+  std::lock_guard lock(StageLock());
+  suspended_ = suspend;
+  if (!suspend && presenter_) presenter_->Invalidate(background_.rect);
+}
+
+// ---------------------------------------------------------------- deferred sprites
+
+void Compositor::RevealDeferred() {
+  std::vector<StageSprite*> remaining;
+  {
+    std::lock_guard lock(StageLock());
+    if (!deferredSinceReveal_) {
+      Flush(false);
+      return;
+    }
+    deferredSinceReveal_ = false;
+    try {
+      const std::vector<StageSprite*> listed = sprites_;
+      for (StageSprite* s : listed) {
+        if (s->kind != kDrawnSprite || s->displayState != kStateDeferred || s->pending.effect != 0) continue;
+        s->displayState = kStateShown;
+        if (!s->pendingPath) s->arrival = -1;
+        // A deferred sprite was never drawn, so a stamped one needs its area
+        // redrawn too, or it would stay invisible until something else moves.
+        if (s->layer == kStampLayer) Stamp(*s);
+        MarkDirty(s->DisplayedRect(), false);
+      }
+      Flush(false);
+      for (StageSprite* s : listed) {
+        if (s->kind != kWindowSprite || s->displayState != kStateDeferred || s->pending.effect != 0) continue;
+        if (s->window) s->window->SetVisible(true);
+        if (s->layer == kStampLayer) Stamp(*s);
+        s->displayState = kStateShown;
+      }
+      for (StageSprite* s : listed)
+        if (s->arrival >= 0 && (s->displayState == kStateDeferred || s->pendingPath)) remaining.push_back(s);
+    } catch (const std::exception& e) {
+      env_->ReportInternalError(std::string("revealing deferred objects: ") + e.what());
+      return;
+    }
+  }
+  std::stable_sort(remaining.begin(), remaining.end(),
+                   [](const StageSprite* a, const StageSprite* b) { return a->arrival < b->arrival; });
+  // Effects and paths pace themselves with waits, so they run outside the lock.
+  auto setState = [](StageSprite& s, uint8_t state) {
+    std::lock_guard lock(StageLock());
+    s.displayState = state;
+  };
+  for (StageSprite* s : remaining) {
+    try {
+      if (s->kind == kWindowSprite) {
+        if (s->window) s->window->SetVisible(true);
+        setState(*s, kStateShown);
+      } else if (s->displayState == kStateDeferred && s->pending.effect != 0) {
+        if (!effects_) throw std::runtime_error("stage: the transition effect engine is not installed in this build");
+        Remove(*s, false);
+        setState(*s, kStateAppearing);
+        effects_->RunShow(*s, s->pending);
+        setState(*s, kStateShown);
+        if (env_->StopRequested()) break;
+      } else {
+        setState(*s, kStateShown);
+      }
+      const MotionPath* path = nullptr;
+      {
+        std::lock_guard lock(StageLock());
+        std::swap(path, s->pendingPath);
+      }
+      if (path) s->PlayPath(*path);
+      std::lock_guard lock(StageLock());
+      s->arrival = -1;
+    } catch (const std::exception& e) {
+      env_->ReportInternalError(std::string("revealing deferred objects: ") + e.what());
+    }
+  }
+}
+
+// ---------------------------------------------------------------- snapshots
+
+PixelBuffer Compositor::Snapshot() {
+  std::lock_guard lock(StageLock());
+  if (offscreen_.IsNull()) return PixelBuffer();
+  PaintingScope painting(paintingThread_);
+  ComposeRect({0, 0, width_, height_});
+  return offscreen_.Clone();
+}
+
+bool Compositor::WriteSnapshot(const std::string& pngPath, std::string* error) {
+  const PixelBuffer frame = Snapshot();
+  if (frame.IsNull()) {
+    if (error) *error = "the compositor has no picture";
+    return false;
+  }
+  return WritePng(frame, pngPath, error);
+}
+
+}  // namespace kv

@@ -1,0 +1,107 @@
+// The interfaces through which the compositor reaches what lies outside it:
+// the presenter (the window copy), child windows of window sprites, a sprite's
+// owning insert, the transition engine and path player, and the run state.
+// Later subsystems implement them; tests use doubles.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "stage/geometry.h"
+#include "stage/pixel_buffer.h"
+
+namespace kv {
+
+class StageSprite;
+struct MotionPath;  // the node block of a motion path, defined by the path code
+
+// Receives the rectangles that changed. Called under the stage lock: an
+// implementation copies what it needs under its own frame lock and returns.
+class Presenter {
+ public:
+  virtual ~Presenter() = default;
+  virtual void Present(const PixelBuffer& frame, const Rect& rect) = 0;
+  // The whole frame in one step (the back-buffer flip of full-screen mode).
+  virtual void PresentFrame(const PixelBuffer& frame) { Present(frame, frame.Bounds()); }
+  // Asks the window to repaint `rect` later; its paint calls Update.
+  virtual void Invalidate(const Rect&) {}
+};
+
+// The child window behind a window sprite (a control, a movie window). Calls
+// arrive under the stage lock, so an implementation must not wait for another
+// thread (post to the GUI thread instead).
+class ChildWindow {
+ public:
+  virtual ~ChildWindow() = default;
+  virtual Rect Geometry() const = 0;  // in drawing-window coordinates
+  virtual void Move(const Rect& r) = 0;
+  virtual void SetVisible(bool visible) = 0;
+  virtual void Repaint() = 0;
+  // Places this window directly behind `above`; nullptr puts it on top.
+  virtual void StackBehind(ChildWindow* above) = 0;
+  virtual void AttachToStage() = 0;
+  // Mouse messages on the window also go to the drawing window, with the
+  // point mapped to its coordinates, so stage event routing sees them.
+  virtual void ForwardMouseToStage(bool on) = 0;
+  virtual ColorRef PixelAt(int x, int y) const = 0;
+  // Draws the window's current image into `target` (whose pixel (0,0) is the
+  // stage point `origin`), for stamping; false when the window cannot.
+  virtual bool RenderInto(PixelBuffer& /*target*/, Point /*origin*/) { return false; }
+};
+
+// The visible insert that owns a sprite.
+class SpriteOwner {
+ public:
+  virtual ~SpriteOwner() = default;
+  virtual bool ShowsMetafile() const { return false; }
+  // Re-renders a metafile picture at the displayed size.
+  virtual void RenderMetafile(StageSprite&, int /*width*/, int /*height*/) {}
+  // The per-picture image processing applied before a show.
+  virtual void ProcessPicture(StageSprite&) {}
+  virtual bool Stopping() const { return false; }
+};
+
+struct ShowParams {
+  static constexpr uint32_t kSrcCopy = 0x00CC0020;
+  uint32_t rop = kSrcCopy;
+  uint32_t effect = 0;
+  uint32_t param1 = 0;
+  uint32_t param2 = 0;
+  uint32_t speed = 0;
+  uint32_t option = 0;
+};
+
+// The transition engine. RunShow puts the sprite on the stage through the
+// effect; RunHide takes it off.
+class EffectEngine {
+ public:
+  virtual ~EffectEngine() = default;
+  virtual void RunShow(StageSprite& sprite, const ShowParams& params) = 0;
+  virtual void RunHide(StageSprite& sprite, const ShowParams& params) = 0;
+};
+
+// Walks a path, calling MoveTo on the sprite per step and pacing with its
+// step clock, and ends early when the sprite's stop-motion flag is set.
+class PathPlayer {
+ public:
+  virtual ~PathPlayer() = default;
+  virtual void Play(StageSprite& sprite, const MotionPath& path) = 0;
+};
+
+// What the compositor needs to know of the running player. The defaults
+// describe a player that is not running (tools, tests, printing).
+class StageEnvironment {
+ public:
+  virtual ~StageEnvironment() = default;
+  virtual bool PlayerRunning() const { return false; }
+  virtual bool QuitRequested() const { return false; }
+  virtual bool ShuttingDown() const { return false; }
+  // A stop has been requested for the calling thread.
+  virtual bool StopRequested() const { return false; }
+  virtual bool ModalDialogOpen() const { return false; }
+  // The drawing window's client size; empty: the compositor's own size.
+  virtual Rect ClientRect() const { return {}; }
+  virtual void ReportInternalError(const std::string& what);
+};
+
+}  // namespace kv
