@@ -1,0 +1,6 @@
+# Tests of the resource locator, compilation archives and their decoders.
+if(TARGET kv_locator)
+  kv_add_test(locator_test SOURCES
+    codec_test.cpp
+    DEPS kv_locator)
+endif()
