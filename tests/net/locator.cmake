@@ -2,5 +2,7 @@
 if(TARGET kv_locator)
   kv_add_test(locator_test SOURCES
     codec_test.cpp
+    kvg_archive_test.cpp
+    locator_test.cpp
     DEPS kv_locator)
 endif()
