@@ -4,5 +4,7 @@ if(TARGET kv_locator)
     codec_test.cpp
     kvg_archive_test.cpp
     locator_test.cpp
+    remote_history_test.cpp
+    temp_folder_test.cpp
     DEPS kv_locator)
 endif()
