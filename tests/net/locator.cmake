@@ -6,5 +6,6 @@ if(TARGET kv_locator)
     locator_test.cpp
     remote_history_test.cpp
     temp_folder_test.cpp
+    url_fetch_test.cpp
     DEPS kv_locator)
 endif()
