@@ -9,3 +9,7 @@ if(TARGET kv_locator)
     url_fetch_test.cpp
     DEPS kv_locator)
 endif()
+if(TARGET kvtool AND TARGET kv_locator)
+  add_test(NAME kvtool_kvg COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kvtool_kvg_test.sh $<TARGET_FILE:kvtool>)
+  set_tests_properties(kvtool_kvg PROPERTIES LABELS unit)
+endif()
