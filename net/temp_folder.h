@@ -51,6 +51,9 @@ class TempFolder {
   std::string path_;
 };
 
+// What start-up shows (no title, OK button) when Join fails.
+inline constexpr const char* kSemaphoreFailureText = "semaphore failure";
+
 // One running instance's share of the "glm" files. While an instance lives it
 // holds a shared lock on "ClearGloms"; start-ups are serialised by an
 // exclusive lock on "BlockGloms". The kernel drops both when a process dies.
