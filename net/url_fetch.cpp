@@ -3,7 +3,10 @@
 #include <curl/curl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <memory>
 #include <mutex>
 
 namespace kv {

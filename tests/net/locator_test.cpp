@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -206,6 +207,20 @@ TEST_F(LocatorTest, PluginModeCachesOnlyTemporaryFiles) {
   std::string a = locator_.FindInArchives("a.txt");
   EXPECT_FALSE(a.empty());
   EXPECT_EQ(locator_.LookupCached("a.txt"), a);
+  // A file of the compilation's own folder is not cached, even there.
+  project.compilationDir = Temp() + "/";
+  locator_.SetProject(project);
+  auto made = TempFolder(Temp()).CreateUnique("glm", ".bmp");
+  ASSERT_TRUE(made);
+  close(made->fd);
+  locator_.AddCachedResource("c.bmp", made->path);
+  EXPECT_EQ(locator_.LookupCached("c.bmp"), "");
+  // In stand-alone mode both are cached.
+  locator_.SetStandAlone(true);
+  locator_.AddCachedResource("c.bmp", made->path);
+  locator_.AddCachedResource("beside", dir_ / "beside.bmp");
+  EXPECT_EQ(locator_.LookupCached("c.bmp"), made->path);
+  EXPECT_EQ(locator_.LookupCached("beside"), dir_ / "beside.bmp");
 }
 
 class FakeRequestor : public RemoteRequestor {
