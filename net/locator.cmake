@@ -15,3 +15,8 @@ kv_add_library(kv_locator SOURCES
   url_fetch.cpp
   DEPS kv_url kv_platform
   PRIVATE_DEPS CURL::libcurl)
+# The fuzz targets need coverage of the library's own code, not only of
+# their entry points.
+if(KV_FUZZ)
+  target_compile_options(kv_locator PRIVATE -fsanitize=fuzzer-no-link)
+endif()

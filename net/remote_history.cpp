@@ -2,11 +2,20 @@
 
 #include <cstdio>
 
+#include "net/url_fetch.h"
 #include "platform/string_table.h"
 #include "platform/text.h"
 
 namespace kv {
 namespace {
+
+// The dialog's texts.
+constexpr uint32_t kNotAvailable = 6817;
+constexpr uint32_t kInitializing = 6818;
+constexpr uint32_t kConnecting = 6819;
+constexpr uint32_t kRequesting = 6820;
+constexpr uint32_t kReceivedOf = 6821;
+constexpr uint32_t kRetrieved = 6822;
 
 std::string ValueName(int n) { return "URL" + std::to_string(n); }
 
@@ -40,18 +49,18 @@ bool RememberRemoteAddress(SettingsStore& store, const std::string& address) {
 int RemoteProgress::OnProgress(int code, uint32_t value) {
   char buf[256];
   switch (code) {
-    case 1: text_ = LoadString(6818); break;
-    case 3: text_ = LoadString(6819); break;
-    case 5: text_ = LoadString(6820); break;
-    case 8:
+    case kFetchStarting: text_ = LoadString(kInitializing); break;
+    case kFetchConnecting: text_ = LoadString(kConnecting); break;
+    case kFetchRequesting: text_ = LoadString(kRequesting); break;
+    case kFetchReceived:
       received_ += value;
-      std::snprintf(buf, sizeof buf, LoadString(6821), static_cast<unsigned long>(received_),
+      std::snprintf(buf, sizeof buf, LoadString(kReceivedOf), static_cast<unsigned long>(received_),
                     static_cast<unsigned long>(length_));
       text_ = buf;
       break;
-    case 9: text_ = LoadString(6822); break;
-    case 10: text_.clear(); break;
-    case 12:
+    case kFetchDone: text_ = LoadString(kRetrieved); break;
+    case kFetchEnded: text_.clear(); break;
+    case kFetchContentLength:
       length_ = value;
       received_ = 0;
       break;
@@ -71,6 +80,6 @@ int RemoteProgress::Callback(int code, void* data, uint32_t value) {
   return static_cast<RemoteProgress*>(data)->OnProgress(code, value);
 }
 
-std::string RemoteNotFoundText(const std::string& address) { return FormatString(6817, address); }
+std::string RemoteNotFoundText(const std::string& address) { return FormatString(kNotAvailable, address); }
 
 }  // namespace kv
