@@ -13,11 +13,14 @@
 
 namespace kv::test {
 
-// KV_SHARED_DIR in the environment wins over the build's guess (worktrees
-// sit one level deeper than the checkout the build assumes).
+// KV_SHARED_DIR in the environment wins over the build's guess; a worktree
+// sits one level deeper than the checkout the build assumes.
 inline std::string SharedDir() {
   const char* env = std::getenv("KV_SHARED_DIR");
-  return env && *env ? env : KV_SHARED_DIR;
+  if (env && *env) return env;
+  std::error_code ec;
+  if (std::filesystem::is_directory(KV_SHARED_DIR, ec)) return KV_SHARED_DIR;
+  return std::string(KV_SOURCE_DIR) + "/../../shared";
 }
 
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
