@@ -4,7 +4,7 @@
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
-#include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -65,11 +65,19 @@ const Bytes& Data() {
 
 double g_zlibBytesPerSecond = 0;
 
+// Thread CPU time: the build machines are shared, and wall time there says
+// more about the neighbours than about the decoder.
+double ThreadSeconds() {
+  timespec ts;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
 template <typename Fn>
 double TimeIt(Fn fn) {
-  auto t0 = std::chrono::steady_clock::now();
+  double t0 = ThreadSeconds();
   fn();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  return ThreadSeconds() - t0;
 }
 
 void ReportVsZlib(benchmark::State& state, double seconds, size_t runs, size_t packed) {
@@ -141,18 +149,24 @@ void BM_Extract1000(benchmark::State& state) {
   kv::LocatorOptions options;
   options.temporaryFolder = dir + "/tmp";
   kv::CResourceLocator locator(options);
-  double seconds = 0;
+  double seconds = 0, wall = 0;
   size_t runs = 0;
   for (auto _ : state) {
+    timespec w0, w1;
+    clock_gettime(CLOCK_MONOTONIC, &w0);
     seconds += TimeIt([&] {
       if (!locator.OpenArchive(kvg, 0x1234, false)) state.SkipWithError("extraction failed");
     });
+    clock_gettime(CLOCK_MONOTONIC, &w1);
+    wall += double(w1.tv_sec - w0.tv_sec) + double(w1.tv_nsec - w0.tv_nsec) * 1e-9;
     ++runs;
     state.PauseTiming();
     locator.Reset();
     state.ResumeTiming();
   }
+  // Per entry: thread CPU time, and wall time (which includes file system waits).
   state.counters["ms_per_entry"] = seconds * 1000.0 / double(runs) / 1000.0;
+  state.counters["wall_ms_per_entry"] = wall * 1000.0 / double(runs) / 1000.0;
   std::filesystem::remove_all(dir);
 }
 
