@@ -38,6 +38,13 @@ constexpr Entry kStrings[] = {
            "version of ~Tarn."},
     {6323, "Exception while preparing:"},
     {6325, "Unable to prepare .KVG file"},
+    // Open-remote dialog.
+    {6817, "The resource '%s' cannot be found or is not available."},
+    {6818, "Initializing socket connection..."},
+    {6819, "Connecting to host..."},
+    {6820, "Requesting resource from host..."},
+    {6821, "Received %lu of %lu bytes"},
+    {6822, "Resource successfully retrieved"},
     {7009, "Run Time Error"},
     {7014, "Unable to locate project script"},
     {7019, ".  Continue?  (Yes or No)"},

@@ -1,9 +1,50 @@
+#include <cstdio>
+#include <cstring>
+
+#include "platform/text.h"
 #include "tools/kvtool/commands.h"
+#include "tools/kvtool/kvg_common.h"
 
 namespace kv::tool {
 
-int RunLs(int, char**) {
-  return Fail("ls", kExitUnsupported, "not built yet: this build has no 'ls' command");
+int RunLs(int argc, char** argv) {
+  const char* file = nullptr;
+  std::optional<uint32_t> key;
+  for (int i = 0; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--key") && i + 1 < argc) {
+      key = ParseKey(argv[++i]);
+      if (!key) return Fail("ls", kExitUsage, "bad key '%s'", argv[i]);
+    } else if (!file && argv[i][0] != '-') {
+      file = argv[i];
+    } else {
+      return Fail("ls", kExitUsage, "usage: kvtool ls FILE.kvg [--key N]");
+    }
+  }
+  if (!file) return Fail("ls", kExitUsage, "usage: kvtool ls FILE.kvg [--key N]");
+  int code = kExitOk;
+  auto reader = OpenKvgForTool("ls", file, key, code);
+  if (!reader) return code;
+  std::printf("description: %s\n", Cp1252ToUtf8(reader->description()).c_str());
+  std::printf("key: 0x%08X\nentries: %u\n", reader->key(), reader->entryCount());
+  std::printf("%-10s %12s %12s  %s\n", "method", "stored", "decoded", "name");
+  int result = kExitOk;
+  KvgError walk = reader->ForEachEntry([&](const KvgEntry& e) {
+    std::vector<uint8_t> data;
+    KvgError error = reader->ReadEntry(e, data);
+    char decoded[32];
+    if (error == KvgError::None) {
+      std::snprintf(decoded, sizeof decoded, "%zu", data.size());
+    } else {
+      std::snprintf(decoded, sizeof decoded, "error");
+      result = kExitBadData;
+    }
+    std::printf("%-10s %12llu %12s  %s%s\n", KvgMethodName(e.method()), static_cast<unsigned long long>(e.storedSize),
+                decoded, Cp1252ToUtf8(e.name).c_str(), e.wideName() ? "" : "  (8-bit name)");
+    if (error != KvgError::None) std::fprintf(stderr, "kvtool ls: %s: %s\n", e.name.c_str(), KvgErrorText(error));
+    return true;
+  });
+  if (walk != KvgError::None) return Fail("ls", kExitBadData, "%s: %s", file, KvgErrorText(walk));
+  return result;
 }
 
 }  // namespace kv::tool
