@@ -9,6 +9,11 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_L
   target_compile_options(kv_warnings INTERFACE -Wno-restrict)
 endif()
 
+# Every library of a fuzzing build carries coverage, not only the fuzz targets.
+if(KV_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 if(KV_SANITIZE)
   add_compile_options(-fsanitize=${KV_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=${KV_SANITIZE})
