@@ -7,9 +7,12 @@ namespace kv {
 
 KV_IMPLEMENT_CLASS(CDisplay, CVisibleInsert, kVersionable | 1)
 
+// Reset leaves the picture file as it is.
 void CDisplay::Reset() {
   CVisibleInsert::Reset();
+  std::string keep = std::move(pictureFile);
   ResetKindFields<DisplayFields>(*this);
+  pictureFile = std::move(keep);
   showMode = show_mode::kPlayWhenReady;
 }
 
