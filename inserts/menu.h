@@ -98,6 +98,8 @@ class CMenuObj : public CVisibleInsert {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+  // A menu's items are chosen by their own command ids, never by hotkeys.
+  bool HasHotkey(uint32_t, uint32_t) const override { return false; }
 };
 
 }  // namespace kv
