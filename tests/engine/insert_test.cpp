@@ -143,6 +143,18 @@ TEST_F(InsertRecord, LoadsEveryVersionWithResetDefaultsAndWritesVersionFive) {
   }
 }
 
+TEST_F(InsertRecord, AHandlerWrittenTwiceIsOneObjectReferencedTwice) {
+  // handlerCount 2: the handler in full, then a reference to its entry. Entries:
+  // 1 the CInsert class, 2 the insert, 3 the CFlow class, 4 the handler.
+  Bytes file = Record(5, kFull);
+  file[file.size() - HandlerBytes().size() - 1] = 0x02;
+  file = Cat({file, {0x04, 0x00}});
+  auto insert = test::LoadOne<CInsert>(file);
+  ASSERT_EQ(insert->handlers.size(), 2u);
+  EXPECT_EQ(insert->handlers[0], insert->handlers[1]);
+  EXPECT_EQ(test::StoreOne(*insert), file);
+}
+
 TEST_F(InsertRecord, RefusesUnknownVersions) {
   for (uint16_t version : {0, 6, 0xFFFF}) {
     Bytes file = Record(5, kFull);
