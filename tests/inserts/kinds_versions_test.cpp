@@ -406,3 +406,35 @@ TEST(ThreeDTest, RecordRoundTrips) {
 
 }  // namespace
 }  // namespace kv
+
+namespace kv {
+namespace {
+
+Bytes CollectBytes(uint16_t version, uint32_t listCount) {
+  Bytes b;
+  b.newClass("CCollectData", 0).u16(version);
+  if (version >= 3) b.u8(1).u8(2);
+  if (version >= 2) b.u32(3);
+  b.u32(4).u32(5).u32(6).u32(7).str("a").str("b").str("c").str("d");
+  b.u32(listCount).str("one").str("two");
+  return b;
+}
+
+TEST(CollectDataTest, OlderRecordsWriteVersion3AndTheListIsBounded) {
+  auto data = As<CCollectData>(ExpectLoadsAsNewest(CollectBytes(3, 2).data, CollectBytes(3, 2).data));
+  EXPECT_EQ(data->record.byteB, 2);
+  EXPECT_EQ(data->record.lead, 3u);
+  EXPECT_EQ(data->record.texts[3], "d");
+  ASSERT_EQ(data->record.list.size(), 2u);
+  // Version 1 lacks the two bytes and the leading value; they stay 0.
+  Bytes v3 = CollectBytes(1, 2);
+  Bytes expected;
+  expected.newClass("CCollectData", 0).u16(3).u8(0).u8(0).u32(0);
+  expected.u32(4).u32(5).u32(6).u32(7).str("a").str("b").str("c").str("d").u32(2).str("one").str("two");
+  As<CCollectData>(ExpectLoadsAsNewest(v3.data, expected.data));
+  EXPECT_EQ(LoadFailure(CollectBytes(4, 2).data), CArchiveException::badSchema);
+  EXPECT_EQ(LoadFailure(CollectBytes(3, 0x40000000).data), CArchiveException::endOfFile);
+}
+
+}  // namespace
+}  // namespace kv
