@@ -20,6 +20,13 @@ inline Bytes Cat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
+// Little-endian integers.
+inline Bytes U16(uint16_t v) { return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}; }
+inline Bytes U32(uint32_t v) {
+  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+          static_cast<uint8_t>(v >> 24)};
+}
+
 // The characters of a text, no prefix.
 inline Bytes Chars(std::string_view s) { return Bytes(s.begin(), s.end()); }
 

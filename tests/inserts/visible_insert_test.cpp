@@ -14,11 +14,8 @@ using test::Bytes;
 using test::Cat;
 using test::NewClassTag;
 
-Bytes U16(uint16_t v) { return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}; }
-Bytes U32(uint32_t v) {
-  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-          static_cast<uint8_t>(v >> 24)};
-}
+using test::U16;
+using test::U32;
 
 class VisibleRecord : public ::testing::Test {
  protected:
