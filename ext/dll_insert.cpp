@@ -2,6 +2,7 @@
 
 #include "inserts/kind_fields.h"
 #include "persist/fields.h"
+#include "persist/json_fields.h"
 
 namespace kv {
 

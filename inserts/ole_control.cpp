@@ -1,5 +1,6 @@
 #include "inserts/ole_control.h"
 
+#include "inserts/fixed_bytes.h"
 #include "inserts/kind_fields.h"
 #include "persist/containers.h"
 #include "persist/fields.h"

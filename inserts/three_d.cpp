@@ -1,5 +1,6 @@
 #include "inserts/three_d.h"
 
+#include "inserts/fixed_bytes.h"
 #include "inserts/kind_fields.h"
 #include "persist/fields.h"
 
