@@ -14,6 +14,7 @@
 #include "engine/timer.h"
 #include "engine/var.h"
 #include "engine/wait.h"
+#include "persist/containers.h"
 #include "tests/engine/test_bytes.h"
 
 namespace kv {
@@ -260,6 +261,26 @@ TEST_F(KindRecords, FlowOwnsItselfAfterLoadingAndKnowsOnlyVersionOne) {
   EXPECT_EQ(flow->eventCode, 999999u);
   EXPECT_EQ(flow->GetOwner(), flow);
   EXPECT_EQ(LoadFailure(Object("CFlow", {0x02, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})), CArchiveException::badSchema);
+}
+
+TEST_F(KindRecords, AHandlerThatHoldsItsOwnerIsRefused) {
+  Bytes withOneHandler = ResetRecordV5();
+  withOneHandler.back() = 0x01;  // handlerCount 1
+  const Bytes flowPart = {0x01, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0x00};  // version 1, command 0, ...
+  // The flow (entry 2) lists itself as its handler.
+  const Bytes self = Cat({NewClassTag("CFlow"), withOneHandler, {0x02, 0x00}});
+  EXPECT_EQ(LoadFailure(self), CArchiveException::badIndex);
+  // Flow A (entry 2) holds flow B (class reference 0x8001, entry 3), which holds A again.
+  const Bytes mutual = Cat({NewClassTag("CFlow"), withOneHandler, {0x01, 0x80}, withOneHandler, {0x02, 0x00}});
+  EXPECT_EQ(LoadFailure(mutual), CArchiveException::badIndex);
+  // A flow shared by two owners is no cycle: A holds B, then C (class ref, entry 4) holds B again.
+  const Bytes shared = Cat({NewClassTag("CObList"), {0x02, 0x00}, NewClassTag("CFlow"), withOneHandler, {0x03, 0x80},
+                            ResetRecordV5(), flowPart, flowPart, {0x03, 0x80}, withOneHandler, {0x05, 0x00}, flowPart});
+  auto list = test::LoadOne<CObList>(shared);
+  ASSERT_EQ(list->items.size(), 2u);
+  auto a = std::static_pointer_cast<CFlow>(list->items[0]);
+  auto c = std::static_pointer_cast<CFlow>(list->items[1]);
+  EXPECT_EQ(a->handlers[0], c->handlers[0]);
 }
 
 }  // namespace
