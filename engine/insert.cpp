@@ -110,19 +110,11 @@ void CInsert::Serialize(Archive& ar) {
     ar.WriteU8(static_cast<uint8_t>(handlers.size()));
     for (const auto& h : handlers) ar.WriteObject(h.get());
   } else {
-    // A reference back to an insert whose handlers are still being read would
-    // make the insert own itself; such a file is refused as malformed.
-    thread_local std::vector<const CInsert*> loading;
-    loading.push_back(this);
-    struct Pop {
-      ~Pop() { loading.pop_back(); }
-    } pop;
     const uint8_t count = ar.ReadU8();
     handlers.reserve(count);
     for (uint8_t i = 0; i < count; ++i) {
-      auto h = ar.ReadObjectOf<CFlow>();
-      if (h && std::find(loading.begin(), loading.end(), h.get()) != loading.end())
-        ar.Fail(CArchiveException::badIndex, "handlers: a handler that holds its own owner");
+      // Owned: a reference back to an insert still being read is refused.
+      auto h = std::static_pointer_cast<CFlow>(ar.ReadOwnedObject(&CFlow::StaticClass()));
       if (h) h->owner = weak_from_this();
       handlers.push_back(std::move(h));
     }

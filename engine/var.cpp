@@ -146,7 +146,7 @@ void CVar::Serialize(Archive& ar) {
   } else {
     varVersion = version;
     items.clear();
-    auto list = ar.ReadObjectOf<CObList>();
+    auto list = std::static_pointer_cast<CObList>(ar.ReadOwnedObject(&CObList::StaticClass()));
     if (list) {
       for (const ObjectPtr& p : list->items) {
         auto item = std::dynamic_pointer_cast<CVarsItem>(p);

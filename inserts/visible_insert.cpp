@@ -72,7 +72,7 @@ void CVisibleInsert::Serialize(Archive& ar) {
     if (ar.IsStoring()) {
       ar.WriteObject(attachedSound.get());
     } else {
-      attachedSound = std::static_pointer_cast<CInsert>(ar.ReadObject(SoundClass()));
+      attachedSound = std::static_pointer_cast<CInsert>(ar.ReadOwnedObject(SoundClass()));
     }
   }
   if (version >= 2) {

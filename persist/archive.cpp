@@ -1,5 +1,6 @@
 #include "persist/archive.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -336,15 +337,28 @@ ObjectPtr Archive::ReadObject(const ClassInfo* expected) {
   uint32_t savedSchema = objectSchema_;
   objectSchema_ = schema;
   ++depth_;
+  beingRead_.push_back(object.get());
   try {
     object->Serialize(*this);
   } catch (...) {
     --depth_;
+    beingRead_.pop_back();
     objectSchema_ = savedSchema;
     throw;
   }
   --depth_;
+  beingRead_.pop_back();
   objectSchema_ = savedSchema;
+  return object;
+}
+
+bool Archive::IsBeingRead(const CObject* object) const {
+  return object && std::find(beingRead_.begin(), beingRead_.end(), object) != beingRead_.end();
+}
+
+ObjectPtr Archive::ReadOwnedObject(const ClassInfo* expected) {
+  ObjectPtr object = ReadObject(expected);
+  if (IsBeingRead(object.get())) Fail(CArchiveException::badIndex, "an object that contains itself");
   return object;
 }
 
@@ -357,7 +371,7 @@ std::vector<ObjectPtr> Archive::ReadObjectList(const ClassInfo* expected) {
   uint32_t n = ReadCount(2);
   std::vector<ObjectPtr> list;
   list.reserve(n);
-  for (uint32_t i = 0; i < n; ++i) list.push_back(ReadObject(expected));
+  for (uint32_t i = 0; i < n; ++i) list.push_back(ReadOwnedObject(expected));
   return list;
 }
 

@@ -171,6 +171,12 @@ class Archive {
   std::shared_ptr<T> ReadObjectOf() {
     return std::static_pointer_cast<T>(ReadObject(&T::StaticClass()));
   }
+  // Whether `object` is one whose Serialize is still running (a reference
+  // back to it from its own data).
+  bool IsBeingRead(const CObject* object) const;
+  // ReadObject for a place that owns what it reads: a reference back to an
+  // object still being read would make it own itself, and is refused.
+  ObjectPtr ReadOwnedObject(const ClassInfo* expected);
   // The schema found in the file for the object whose Serialize runs.
   uint32_t GetObjectSchema() const { return objectSchema_; }
 
@@ -186,7 +192,7 @@ class Archive {
       uint32_t n = ReadCount(2);
       list.clear();
       list.reserve(n);
-      for (uint32_t i = 0; i < n; ++i) list.push_back(ReadObjectOf<T>());
+      for (uint32_t i = 0; i < n; ++i) list.push_back(std::static_pointer_cast<T>(ReadOwnedObject(&T::StaticClass())));
     }
   }
 
@@ -229,6 +235,7 @@ class Archive {
   std::unordered_map<const ClassInfo*, uint16_t> schemaMap_;
   uint32_t objectSchema_ = kNoSchema;
   int depth_ = 0;
+  std::vector<const CObject*> beingRead_;
 };
 
 }  // namespace kv

@@ -263,6 +263,14 @@ TEST_F(KindRecords, FlowOwnsItselfAfterLoadingAndKnowsOnlyVersionOne) {
   EXPECT_EQ(LoadFailure(Object("CFlow", {0x02, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})), CArchiveException::badSchema);
 }
 
+TEST_F(KindRecords, AnItemListThatHoldsItselfIsRefused) {
+  // Entries: 1 CVar class, 2 the group, 3 CObList class, 4 the list, whose one
+  // element refers to entry 4 again.
+  const Bytes file = Cat({NewClassTag("CVar"), ResetRecordV5(), {0x01, 0x00, 0x00, 0x00}, NewClassTag("CObList"),
+                          {0x01, 0x00, 0x04, 0x00}});
+  EXPECT_EQ(LoadFailure(file), CArchiveException::badIndex);
+}
+
 TEST_F(KindRecords, AHandlerThatHoldsItsOwnerIsRefused) {
   Bytes withOneHandler = ResetRecordV5();
   withOneHandler.back() = 0x01;  // handlerCount 1
