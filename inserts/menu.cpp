@@ -1,6 +1,7 @@
 #include "inserts/menu.h"
 
 #include <unordered_set>
+#include <utility>
 
 #include "persist/fields.h"
 
@@ -13,10 +14,11 @@ KV_IMPLEMENT_CLASS(CMenuObj, CVisibleInsert, kVersionable | 0)
 
 // One pass over a menu tree. Every item must appear once: an item listed
 // twice would have its record read twice, and one listed inside itself
-// would make the tree a cycle.
+// would make the tree a cycle. Writing checks the tree; reading checks each
+// item's own mark, which also catches an item shared with another menu.
 struct MenuTreeIo {
   Archive& ar;
-  std::unordered_set<const CMenuItem*> seen;
+  std::unordered_set<const CMenuItem*> written;
 };
 
 CSubMenu::CSubMenu(const CSubMenu& other)
@@ -54,7 +56,8 @@ void CSubMenu::SerializeList(MenuTreeIo& io, int depth) {
     }
   }
   for (const auto& item : items) {
-    if (!io.seen.insert(item.get()).second) ar.Fail(CArchiveException::badIndex, "menu item listed twice");
+    bool again = ar.IsLoading() ? std::exchange(item->recordRead_, true) : !io.written.insert(item.get()).second;
+    if (again) ar.Fail(CArchiveException::badIndex, "menu item listed twice");
     item->SerializeRecord(io, depth);
   }
 }

@@ -68,6 +68,9 @@ class CMenuItem : public CObject {
  private:
   friend class CSubMenu;
   void SerializeRecord(MenuTreeIo& io, int depth);
+  // Set once this item's record has been read, so that a second list naming
+  // it, in this menu or another one of the file, is refused.
+  bool recordRead_ = false;
 };
 
 class CMenuDefinition : public CObject {

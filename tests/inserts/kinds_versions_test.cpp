@@ -2,6 +2,7 @@
 // on its stored counts, and its reset and copy rules.
 #include <gtest/gtest.h>
 
+#include "ext/register.h"
 #include "inserts/avi.h"
 #include "inserts/button.h"
 #include "inserts/data_entry.h"
@@ -210,6 +211,24 @@ TEST(MenuTest, BadVersionsSharedItemsAndDeepNestingFail) {
   }
   EXPECT_EQ(LoadFailure(deep.data, &detail), CArchiveException::badIndex);
   EXPECT_EQ(detail, "menu items nested too deeply");
+}
+
+TEST(MenuTest, AnItemSharedWithAnotherMenuIsRefused) {
+  Bytes b = MenuBytes(1);  // entries 1 to 5
+  b.u16(0x8001).u16(1).add(test::VisibleRecord());  // a second CMenuObj, entry 6
+  b.u16(1).u8(0).i32(0).i32(0).u8(0).u16(1).u8(1);
+  b.u16(1).u16(1).u16(4);  // its top list names "File", entry 4
+  b.u16(1).u32(0).str("X").u8(0).u8(0).u16(10000).u8(0).u8(0).u8(1).u16(0).str("").u16(1).u16(0);
+  RegisterInsertClasses();
+  Archive ar(b.data, "test");
+  ASSERT_TRUE(ar.ReadObject(nullptr));
+  try {
+    ar.ReadObject(nullptr);
+    FAIL() << "the shared item was read twice";
+  } catch (const CArchiveException& e) {
+    EXPECT_EQ(e.m_cause, CArchiveException::badIndex);
+    EXPECT_EQ(e.m_detail, "menu item listed twice");
+  }
 }
 
 Bytes DataEntryBytes(uint8_t firstSelect, uint8_t secondSelect) {
