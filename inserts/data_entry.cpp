@@ -25,8 +25,7 @@ void CDataEntry::Serialize(Archive& ar) {
   entryFont.Serialize(ar);
   ar.Io(maskType);
   ar.Io(mask);
-  uint8_t firstSelectOnFocus = selectOnFocus;
-  ar.Io(firstSelectOnFocus);  // superseded by the second copy below
+  ar.Io(firstSelectOnFocus);
   ar.Io(readOnly);
   ar.Io(autoTab);
   ar.Io(selectOnFocus);
@@ -55,9 +54,10 @@ void CDataEntry::DescribeFields(FieldVisitor& v) {
   entryFont.DescribeAs(v, "entryFont");
   v.Field("maskType", maskType);
   v.Field("mask", mask);
-  v.Field("selectOnFocus", selectOnFocus);
+  v.Field("firstSelectOnFocus", firstSelectOnFocus);
   v.Field("readOnly", readOnly);
   v.Field("autoTab", autoTab);
+  v.Field("selectOnFocus", selectOnFocus);
   v.Field("insertMode", insertMode);
   v.Field("allowInsertToggle", allowInsertToggle);
   v.Field("autoHeight", autoHeight);

@@ -17,9 +17,12 @@ struct DataEntryFields {
   CKVFont entryFont;
   uint8_t maskType = 0;  // 0 `mask`; 1 "99999"; 2 "$9999.99"; 3 "99:99"; 4 "99//99//9999"
   std::string mask;      // empty means "X"
-  uint8_t selectOnFocus = 1;  // stored twice; the second copy wins on reading
+  // Stored twice; the second copy is the one in force. The first is kept as
+  // read so that a file whose copies differ writes back unchanged.
+  uint8_t firstSelectOnFocus = 1;
   uint8_t readOnly = 0;
   uint8_t autoTab = 0;
+  uint8_t selectOnFocus = 1;
   uint8_t insertMode = 0;
   uint8_t allowInsertToggle = 1;
   uint8_t autoHeight = 0;

@@ -1,21 +1,12 @@
 #include "inserts/sprite.h"
 
+#include "inserts/fixed_bytes.h"
 #include "inserts/kind_fields.h"
 #include "persist/fields.h"
-#include "persist/json_fields.h"
 
 namespace kv {
 
 KV_IMPLEMENT_CLASS(CSprite, CVisibleInsert, 0)
-
-namespace {
-
-// Nine records of an older frame layout follow the sprite part; they are
-// read past and written with these fixed values.
-constexpr size_t kLegacyRecords = 9;
-constexpr uint32_t kLegacyValues[] = {1156, 1171, 1, 7};
-
-}  // namespace
 
 void CSprite::Reset() {
   CVisibleInsert::Reset();
@@ -67,16 +58,10 @@ void CSprite::Serialize(Archive& ar) {
   if (v >= 2) ar.Io(spriteAux2);
   ar.Io(defaultFrame);
   ar.Io(spriteAux1);
-  for (size_t i = 0; i < kLegacyRecords; ++i) {
-    if (ar.IsStoring()) {
-      ar.WriteString({});
-      ar.WriteString({});
-      for (uint32_t x : kLegacyValues) ar.WriteU32(x);
-    } else {
-      ar.ReadString();
-      ar.ReadString();
-      for (size_t k = 0; k < std::size(kLegacyValues); ++k) ar.ReadU32();
-    }
+  for (LegacyFrameRecord& r : legacyRecords) {
+    ar.Io(r.text1);
+    ar.Io(r.text2);
+    for (uint32_t& x : r.values) ar.Io(x);
   }
 }
 
@@ -86,15 +71,10 @@ void CSprite::DescribeFields(FieldVisitor& v) {
   v.BeginGroup("frameSprite");
   v.Field("frameVersion", f.frameVersion);
   v.Field("skipFirstCellOnLoop", f.skipFirstCellOnLoop);
-  size_t n = v.BeginArray("frames", f.frames.size());
-  if (n != f.frames.size()) throw JsonFieldError("frames: a sprite has exactly nine");
-  for (size_t i = 0; i < n; ++i) {
-    v.BeginElement(i);
-    v.Field("framePicture", f.frames[i].framePicture);
-    v.Field("distancePerCell", f.frames[i].distancePerCell);
-    v.EndElement();
-  }
-  v.EndArray();
+  DescribeFixedRecords(v, "frames", f.frames, [&v](SpriteFrame& frame) {
+    v.Field("framePicture", frame.framePicture);
+    v.Field("distancePerCell", frame.distancePerCell);
+  });
   v.Field("historyLength", f.historyLength);
   v.Field("autoCentre", f.autoCentre);
   v.Field("autoCentreDelay", f.autoCentreDelay);
@@ -107,6 +87,11 @@ void CSprite::DescribeFields(FieldVisitor& v) {
   v.Field("spriteAux2", spriteAux2);
   v.Field("defaultFrame", defaultFrame);
   v.Field("spriteAux1", spriteAux1);
+  DescribeFixedRecords(v, "legacyRecords", legacyRecords, [&v](LegacyFrameRecord& r) {
+    v.Field("text1", r.text1);
+    v.Field("text2", r.text2);
+    DescribeFixedRecords(v, "values", r.values, [&v](uint32_t& x) { v.Field(nullptr, x); });
+  });
 }
 
 }  // namespace kv

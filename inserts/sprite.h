@@ -31,6 +31,14 @@ struct FrameSpriteRecord {
   uint32_t skipFirstCellOnLoop = 0;
 };
 
+// One of nine records of an older frame layout that follow the sprite part;
+// nothing reads them, and they are written back as found.
+struct LegacyFrameRecord {
+  std::string text1;
+  std::string text2;
+  std::array<uint32_t, 4> values{1156, 1171, 1, 7};  // what a new sprite writes
+};
+
 struct SpriteFields {
   uint16_t spriteVersion = 0;  // version read; written as 3
   FrameSpriteRecord frameSprite;
@@ -38,6 +46,7 @@ struct SpriteFields {
   uint32_t spriteAux1 = 1;
   uint32_t spriteAux2 = 1;
   uint32_t spriteAux3 = 0;
+  std::array<LegacyFrameRecord, FrameSpriteRecord::kFrames> legacyRecords;
 };
 
 class CSprite : public CVisibleInsert, public SpriteFields {

@@ -243,9 +243,10 @@ Bytes DataEntryBytes(uint8_t firstSelect, uint8_t secondSelect) {
   return b;
 }
 
-TEST(DataEntryTest, TheSecondSelectOnFocusCopyWins) {
-  auto entry = As<CDataEntry>(ExpectLoadsAsNewest(DataEntryBytes(1, 0).data, DataEntryBytes(0, 0).data));
+TEST(DataEntryTest, TheSecondSelectOnFocusCopyWinsAndTheFirstIsKept) {
+  auto entry = As<CDataEntry>(ExpectLoadsAsNewest(DataEntryBytes(1, 0).data, DataEntryBytes(1, 0).data));
   EXPECT_EQ(entry->selectOnFocus, 0);
+  EXPECT_EQ(entry->firstSelectOnFocus, 1);
   EXPECT_EQ(entry->maskType, 4);
   EXPECT_EQ(entry->readOnly, 1);
   EXPECT_EQ(entry->passwordChar, "*");
@@ -351,6 +352,19 @@ TEST(SpriteTest, OldFrameAndSpritePartsWriteVersion3) {
   As<CSprite>(ExpectLoadsAsNewest(SpriteBytes(3, 3).data, SpriteBytes(3, 3).data));
   EXPECT_EQ(LoadFailure(SpriteBytes(4, 3).data), CArchiveException::badSchema);
   EXPECT_EQ(LoadFailure(SpriteBytes(3, 4).data), CArchiveException::badSchema);
+}
+
+TEST(SpriteTest, LegacyRecordsAreCarriedAsFound) {
+  Bytes b = SpriteBytes(3, 3);
+  // The last legacy record's last value, 7, becomes 8; its first text "" becomes "x".
+  b.data[b.data.size() - 4] = 8;  // low byte of the little-endian value
+  size_t lastRecord = b.data.size() - (2 + 16);
+  b.data[lastRecord] = 1;
+  b.data.insert(b.data.begin() + static_cast<std::ptrdiff_t>(lastRecord) + 1, 'x');
+  auto sprite = As<CSprite>(ExpectLoadsAsNewest(b.data, b.data));
+  EXPECT_EQ(sprite->legacyRecords[8].text1, "x");
+  EXPECT_EQ(sprite->legacyRecords[8].values[3], 8u);
+  EXPECT_EQ(sprite->legacyRecords[0].values[0], 1156u);
 }
 
 TEST(SpriteTest, FrameVersion2CarriesTheOwnersScaling) {
