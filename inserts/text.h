@@ -32,6 +32,8 @@ class CText : public CGraphic, public TextFields {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+  // Texts read from records older than version 3 are never stretched.
+  uint8_t GetStretchPicture() const override { return newFormat ? stretchPicture : 0; }
 };
 
 }  // namespace kv

@@ -42,6 +42,7 @@ TEST(TextTest, GoldenVersion3LoadsAndWritesBack) {
   ASSERT_TRUE(text);
   EXPECT_EQ(text->textVersion, 3);
   EXPECT_EQ(text->newFormat, 1);
+  EXPECT_EQ(text->GetStretchPicture(), 1);
   EXPECT_EQ(text->penStyle, 2);
   EXPECT_EQ(text->penWidth, 3);
   EXPECT_EQ(text->penColor, 0xFFu);
@@ -71,6 +72,8 @@ TEST(TextTest, OlderVersionsEnterAtTheirStepAndWriteVersion3) {
   EXPECT_EQ(text->charPlacement, 0u);
   EXPECT_EQ(text->newFormat, 0);
   EXPECT_EQ(text->text, "Hello");
+  EXPECT_EQ(text->stretchPicture, 1);  // as stored in the visible part
+  EXPECT_EQ(text->GetStretchPicture(), 0);
 
   Bytes v2 = TextHead(2);
   v2.u32(0).str("");
