@@ -94,3 +94,31 @@ TEST(AudioTest, ResetDefaults) {
 
 }  // namespace
 }  // namespace kv
+
+#include "inserts/display.h"
+
+namespace kv {
+namespace {
+
+TEST(AudioTest, AVisibleInsertsAttachedSoundIsCopiedWithIt) {
+  Bytes visible = test::VisiblePartV4();
+  const size_t soundAt = 9;  // version, auxOption3 and three words come first
+  Bytes b;
+  b.newClass("CDisplay", 1).add(test::CommonRecordV5());
+  b.data.insert(b.data.end(), visible.data.begin(), visible.data.begin() + soundAt);
+  b.add(SoundHead("CFileAudio", 2)).add(Version2Part()).add(SoundTail());
+  b.data.insert(b.data.end(), visible.data.begin() + soundAt + 2, visible.data.end());  // past the null object
+  b.u16(1).u16(0).str("A.BMP").u32(0);  // the image part
+  auto display = std::dynamic_pointer_cast<CDisplay>(test::ExpectLoadsAsNewest(b.data, b.data));
+  ASSERT_TRUE(display);
+  auto sound = std::dynamic_pointer_cast<CFileAudio>(display->attachedSound);
+  ASSERT_TRUE(sound);
+  EXPECT_EQ(sound->fileName, "DING.WAV");
+  auto copy = std::dynamic_pointer_cast<CDisplay>(display->Clone());
+  ASSERT_TRUE(copy && copy->attachedSound);
+  EXPECT_NE(copy->attachedSound, display->attachedSound);
+  EXPECT_EQ(std::dynamic_pointer_cast<CFileAudio>(copy->attachedSound)->channel, 7u);
+}
+
+}  // namespace
+}  // namespace kv
