@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "inserts/display.h"
 #include "tests/inserts/kind_bytes.h"
 
 namespace kv {
@@ -94,8 +95,6 @@ TEST(AudioTest, ResetDefaults) {
 
 }  // namespace
 }  // namespace kv
-
-#include "inserts/display.h"
 
 namespace kv {
 namespace {
