@@ -1,5 +1,6 @@
 #include "persist/archive.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 

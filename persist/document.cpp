@@ -16,21 +16,6 @@
 
 namespace kv {
 
-// The document is not written through the object mechanism; its class entry
-// names it for the registry and the dump.
-KV_IMPLEMENT_CLASS(CStgDoc, CObject, 0)
-
-namespace {
-
-InsertCloner g_cloner = nullptr;
-bool g_plugin = false;
-
-// Screen size used for the default stage rectangle until the shell reports
-// the real one.
-int32_t g_screenWidth = 1024, g_screenHeight = 768;
-
-const ClassInfo* InsertClass() { return ClassRegistry::Find("CInsert"); }
-
 void SerializeCollection(Archive& ar, CollectionRecord& c) {
   uint16_t v = ar.Version(3, 1, "collection record");
   c.recordVersion = v;
@@ -50,6 +35,43 @@ void SerializeCollection(Archive& ar, CollectionRecord& c) {
     for (uint32_t i = 0; i < n; ++i) c.list.push_back(ar.ReadString());
   }
 }
+
+void DescribeCollection(FieldVisitor& v, CollectionRecord& c) {
+  v.Field("recordVersion", c.recordVersion);
+  v.Field("byteA", c.byteA);
+  v.Field("byteB", c.byteB);
+  v.Field("lead", c.lead);
+  v.BeginArray("values", 4);
+  for (size_t i = 0; i < 4; ++i) {
+    v.BeginElement(i);
+    v.Field(nullptr, c.values[i]);
+    v.EndElement();
+  }
+  v.EndArray();
+  v.BeginArray("texts", 4);
+  for (size_t i = 0; i < 4; ++i) {
+    v.BeginElement(i);
+    v.Field(nullptr, c.texts[i]);
+    v.EndElement();
+  }
+  v.EndArray();
+  v.Values("list", c.list);
+}
+
+// The document is not written through the object mechanism; its class entry
+// names it for the registry and the dump.
+KV_IMPLEMENT_CLASS(CStgDoc, CObject, 0)
+
+namespace {
+
+InsertCloner g_cloner = nullptr;
+bool g_plugin = false;
+
+// Screen size used for the default stage rectangle until the shell reports
+// the real one.
+int32_t g_screenWidth = 1024, g_screenHeight = 768;
+
+const ClassInfo* InsertClass() { return ClassRegistry::Find("CInsert"); }
 
 constexpr uint32_t kControlRecordSize = 44;
 constexpr size_t kNarrowTextBytes = 24;  // 21 characters and 3 padding bytes
@@ -301,25 +323,7 @@ void CStgDoc::DescribeFields(FieldVisitor& v) {
   DescribeSettings(v, settings);
   v.EndGroup();
   v.BeginGroup("collection");
-  v.Field("recordVersion", collection.recordVersion);
-  v.Field("byteA", collection.byteA);
-  v.Field("byteB", collection.byteB);
-  v.Field("lead", collection.lead);
-  v.BeginArray("values", 4);
-  for (size_t i = 0; i < 4; ++i) {
-    v.BeginElement(i);
-    v.Field(nullptr, collection.values[i]);
-    v.EndElement();
-  }
-  v.EndArray();
-  v.BeginArray("texts", 4);
-  for (size_t i = 0; i < 4; ++i) {
-    v.BeginElement(i);
-    v.Field(nullptr, collection.texts[i]);
-    v.EndElement();
-  }
-  v.EndArray();
-  v.Values("list", collection.list);
+  DescribeCollection(v, collection);
   v.EndGroup();
   v.BeginGroup("controlTables");
   for (auto [name, list] : {std::pair{"first", &controlTables.first}, std::pair{"second", &controlTables.second}}) {

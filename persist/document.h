@@ -60,6 +60,11 @@ struct CollectionRecord {
   std::vector<std::string> list;
 };
 
+// The collection record's stored form and field names; the data-collection
+// object uses the same layout.
+void SerializeCollection(Archive& ar, CollectionRecord& c);
+void DescribeCollection(FieldVisitor& v, CollectionRecord& c);
+
 // One control window of a control table; its text is stored in one of two
 // fixed-size forms.
 struct ControlRecord {

@@ -1,0 +1,340 @@
+#include "engine/insert.h"
+
+#include <algorithm>
+#include <ctime>
+
+#include "engine/flow.h"
+#include "engine/kinds.h"
+#include "engine/strings.h"
+#include "persist/document.h"
+#include "persist/fields.h"
+#include "persist/hooks.h"
+#include "persist/json_fields.h"
+#include "platform/log.h"
+#include "platform/string_table.h"
+
+namespace kv {
+
+KV_IMPLEMENT_CLASS(CInsert, CObject, 0)
+
+uint32_t CurrentTime32() { return static_cast<uint32_t>(std::time(nullptr)); }
+
+CInsert::CInsert() : createdTime(CurrentTime32()) {}
+
+CInsert::~CInsert() {
+  // A copy clears its source's link to it; a source clears its copy's link back.
+  if (auto s = source.lock()) {
+    s->clone.reset();
+  } else if (auto c = clone.lock()) {
+    c->source.reset();
+  }
+}
+
+void CInsert::Reset() {
+  createdTime = CurrentTime32();
+  hotkeys.clear();
+  active = 0;
+  auxValue = 0;
+  delayMs = 0;
+  comment.clear();
+  name.clear();
+  editorFlag = 1;
+  threaded = 0;
+  auxByte = 0;
+  armed = 1;
+  runState = run_state::kIdle;
+  layer = 127;
+  showMode = show_mode::kShowAndPlay;
+  rect = {0, 0, 64, 64};
+  auxText1.clear();
+  auxText2.clear();
+  flags = 0;
+  auxWord = 0;
+  auxLong = 0;
+}
+
+void CInsert::Serialize(Archive& ar) {
+  const uint16_t version = ar.Version(kNewestVersion, 1, "CInsert");
+  if (ar.IsLoading()) {
+    document = ar.GetDocument();
+    Reset();
+    loadedVersion = version;
+    handlers.clear();
+  }
+  // Each later version put its additions in front of the older fields.
+  if (version >= 5) {
+    ar.Io(auxText1);
+    ar.Io(auxText2);
+    ar.Io(flags);
+    ar.Io(auxWord);
+  }
+  if (version >= 4) ar.Io(auxLong);
+  if (version >= 3) {
+    if (ar.IsStoring()) {
+      ar.WriteU32(static_cast<uint32_t>(hotkeys.size()));
+    } else {
+      hotkeys.resize(ar.ReadCheckedU32(8));
+    }
+    for (Hotkey& h : hotkeys) {
+      ar.Io(h.key);
+      ar.Io(h.modifiers);
+    }
+  }
+  if (version >= 2) ar.Io(showMode);
+  ar.Io(active);
+  ar.Io(threaded);
+  ar.Io(delayMs);
+  ar.Io(auxValue);
+  ar.Io(comment);
+  ar.Io(name);
+  ar.Io(editorFlag);
+  ar.Io(layer);
+  ar.Io(rect.left);
+  ar.Io(rect.top);
+  ar.Io(rect.right);
+  ar.Io(rect.bottom);
+  ar.Io(auxByte);
+  ar.Io(runState);
+  if (ar.IsLoading()) {
+    // A file never starts an insert playing or paused.
+    if (flags & kInsertFlagDisabled) {
+      runState = run_state::kDisabled;
+    } else if (runState != run_state::kDisabled) {
+      runState = run_state::kIdle;
+    }
+  }
+  if (ar.IsStoring()) {
+    // Refused rather than written as a wrapped one-byte count.
+    if (handlers.size() > kMaxHandlers)
+      ar.Fail(CArchiveException::genericException, "handlerCount: more than 255 handlers");
+    ar.WriteU8(static_cast<uint8_t>(handlers.size()));
+    for (const auto& h : handlers) ar.WriteObject(h.get());
+  } else {
+    const uint8_t count = ar.ReadU8();
+    handlers.reserve(count);
+    for (uint8_t i = 0; i < count; ++i) {
+      // Owned: a reference back to an insert still being read is refused.
+      auto h = std::static_pointer_cast<CFlow>(ar.ReadObject(&CFlow::StaticClass()));
+      if (h) h->owner = weak_from_this();
+      handlers.push_back(std::move(h));
+    }
+  }
+}
+
+namespace {
+
+// A count printed beside its array, which pack checks against the array.
+void CheckCount(FieldVisitor& v, const char* name, uint32_t printed, size_t actual) {
+  if (v.IsReading() && printed != actual)
+    throw JsonFieldError(std::string(name) + ": " + std::to_string(printed) + " does not match the " +
+                         std::to_string(actual) + " entries given");
+}
+
+}  // namespace
+
+void CInsert::DescribeFields(FieldVisitor& v) {
+  v.Field("loadedVersion", loadedVersion);
+  v.Field("auxText1", auxText1);
+  v.Field("auxText2", auxText2);
+  v.Field("flags", flags);
+  v.Field("auxWord", auxWord);
+  v.Field("auxLong", auxLong);
+  uint32_t hotkeyCount = static_cast<uint32_t>(hotkeys.size());
+  v.Field("hotkeyCount", hotkeyCount);
+  v.Records("hotkeys", hotkeys, [&v](Hotkey& h) {
+    v.Field("key", h.key);
+    v.Field("modifiers", h.modifiers);
+  });
+  CheckCount(v, "hotkeyCount", hotkeyCount, hotkeys.size());
+  v.Field("showMode", showMode);
+  v.Field("active", active);
+  v.Field("threaded", threaded);
+  v.Field("delayMs", delayMs);
+  v.Field("auxValue", auxValue);
+  v.Field("comment", comment);
+  v.Field("name", name);
+  v.Field("editorFlag", editorFlag);
+  v.Field("layer", layer);
+  v.BeginGroup("rect");
+  v.Field("left", rect.left);
+  v.Field("top", rect.top);
+  v.Field("right", rect.right);
+  v.Field("bottom", rect.bottom);
+  v.EndGroup();
+  v.Field("auxByte", auxByte);
+  v.Field("runState", runState);
+  uint32_t handlerCount = static_cast<uint32_t>(handlers.size());
+  v.Field("handlerCount", handlerCount);
+  v.Objects("handlers", handlers);
+  CheckCount(v, "handlerCount", handlerCount, handlers.size());
+  if (v.IsReading())
+    for (auto& h : handlers)
+      if (h) h->owner = weak_from_this();
+}
+
+std::shared_ptr<CInsert> CInsert::Clone() const {
+  auto copy = std::dynamic_pointer_cast<CInsert>(GetClassInfo().factory());
+  copy->CopyFrom(*this);
+  return copy;
+}
+
+void CInsert::CopyFrom(const CInsert& other) {
+  loadedVersion = other.loadedVersion;
+  hotkeys = other.hotkeys;
+  document = other.document;
+  active = other.active;
+  auxValue = other.auxValue;
+  delayMs = other.delayMs;
+  comment = other.comment;
+  name = other.name;
+  // While the player runs a copy keeps its own editor flag.
+  if (!Engine().IsPlaying()) editorFlag = other.editorFlag;
+  threaded = other.threaded;
+  runState = other.runState;
+  layer = other.layer;
+  showMode = other.showMode;
+  rect = other.rect;
+  auxText1 = other.auxText1;
+  auxText2 = other.auxText2;
+  flags = other.flags;
+  auxWord = other.auxWord;
+  auxLong = other.auxLong;
+  primary.reset();  // a copy receives its own requests
+  handlers.clear();
+  handlers.reserve(other.handlers.size());
+  for (const auto& h : other.handlers) {
+    std::shared_ptr<CFlow> copy;
+    if (h) {
+      copy = std::static_pointer_cast<CFlow>(h->Clone());
+      copy->owner = weak_from_this();
+    }
+    handlers.push_back(std::move(copy));
+  }
+}
+
+bool CInsert::HasHotkey(uint32_t key, uint32_t modifiers) const {
+  if (modifiers == 0) return false;
+  return std::find(hotkeys.begin(), hotkeys.end(), Hotkey{key, modifiers}) != hotkeys.end();
+}
+
+void CInsert::SetRect(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  rect = {left, top, right, bottom};
+}
+
+void CInsert::MoveTo(int32_t left, int32_t top, int32_t right, int32_t bottom, bool /*redraw*/) {
+  // Without a sprite a move is only a new rectangle.
+  rect = {left, top, right, bottom};
+}
+
+std::string CInsert::DescribeLocation(const CStgDoc* script, bool withScript, bool withKind) const {
+  std::string label = name;
+  const auto notSpace = [](unsigned char c) { return c != ' ' && c != '\t' && c != '\r' && c != '\n'; };
+  label.erase(label.begin(), std::find_if(label.begin(), label.end(), notSpace));
+  label.erase(std::find_if(label.rbegin(), label.rend(), notSpace).base(), label.end());
+  const std::string kindPrefix = withKind ? GetKindName() + ", " : std::string();
+  std::string text;
+  if (label.empty()) {
+    unsigned position = 0;
+    if (script) {
+      for (size_t i = 0; i < script->items.size(); ++i)
+        if (script->items[i].get() == this) position = static_cast<unsigned>(i + 1);
+    }
+    text = FormatString(sid::kObjectAtPosition, kindPrefix);
+    if (size_t at = text.find("%u"); at != std::string::npos) text.replace(at, 2, std::to_string(position));
+  } else {
+    text = kindPrefix + label;
+  }
+  if (withScript && script) text += " " + FormatString(sid::kInScript, script->pathName);
+  return text;
+}
+
+bool CInsert::CanPlay() const {
+  const KindInfo* k = FindKind(GetClassInfo().name);
+  return k ? k->canPlay : true;
+}
+
+std::string CInsert::GetKindName() const {
+  const KindInfo* k = FindKind(GetClassInfo().name);
+  return k && k->kindName ? k->kindName : LoadString(sid::kUndefined);
+}
+
+std::string CInsert::GetDescription() {
+  std::string text;
+  int type = 0;
+  GetPropertyText(-1, text, type);
+  return text;
+}
+
+int CInsert::GetKindId() const {
+  const KindInfo* k = FindKind(GetClassInfo().name);
+  return k ? k->kindId : kind::kInsertFolder;
+}
+
+int CInsert::GetContainerKind() const {
+  const KindInfo* k = FindKind(GetClassInfo().name);
+  return k ? k->containerKind : 0;
+}
+
+int CInsert::GetCategory() const {
+  const KindInfo* k = FindKind(GetClassInfo().name);
+  return k ? k->category : category::kPlain;
+}
+
+void CInsert::GetSize(int32_t& width, int32_t& height) const {
+  width = rect.Width();
+  height = rect.Height();
+}
+
+int CInsert::Run(int32_t mode) {
+  runMode = mode;
+  return 1;
+}
+
+bool CInsert::ClearArmed() {
+  armed = 0;
+  return true;
+}
+
+bool CInsert::GetNaturalSize(int32_t& width, int32_t& height) {
+  width = 64;
+  height = 64;
+  return false;
+}
+
+int CInsert::AddHandler(uint32_t eventCode, std::shared_ptr<CFlow> handler) {
+  if (!handler) return 0;
+  if (handlers.size() >= kMaxHandlers) {
+    Log("Handler for event %u refused: %s already has %zu handlers", eventCode, name.c_str(), handlers.size());
+    return 0;
+  }
+  handler->eventCode = eventCode;
+  handler->owner = weak_from_this();
+  handlers.push_back(std::move(handler));
+  return 1;
+}
+
+std::shared_ptr<CFlow> CInsert::FindHandler(uint32_t eventCode) {
+  for (const auto& h : handlers) {
+    if (h && h->eventCode == eventCode) {
+      h->owner = weak_from_this();
+      return h;
+    }
+  }
+  return nullptr;
+}
+
+void CInsert::RemoveHandlers(uint32_t eventCode) {
+  std::erase_if(handlers, [eventCode](const std::shared_ptr<CFlow>& h) { return h && h->eventCode == eventCode; });
+}
+
+std::shared_ptr<CInsert> CInsert::GetPrimary() {
+  if (auto p = primary.lock()) return p;
+  return shared_from_this();
+}
+
+void CInsert::SetRunning(int32_t value) {
+  running = value;
+  if (auto s = source.lock()) s->running = value;
+}
+
+}  // namespace kv

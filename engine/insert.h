@@ -1,0 +1,255 @@
+// CInsert: the record every step of a script shares (name, rectangle, layer,
+// show mode, hotkeys, event handlers, links to its thread copy) and the one
+// virtual interface through which the runner, the stage and the extensions
+// drive any kind. Every insert kind derives from it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "persist/archive.h"
+
+namespace kv {
+
+class CFlow;
+class CStgDoc;
+class ScriptThreadContext;
+class StageSprite;
+struct MotionPath;
+
+struct Hotkey {
+  uint32_t key = 0;
+  uint32_t modifiers = 0;
+  friend bool operator==(const Hotkey&, const Hotkey&) = default;
+};
+
+// Left, top, right, bottom in stage pixels, as stored.
+struct InsertRect {
+  int32_t left = 0;
+  int32_t top = 0;
+  int32_t right = 0;
+  int32_t bottom = 0;
+  int32_t Width() const { return right - left; }
+  int32_t Height() const { return bottom - top; }
+  friend bool operator==(const InsertRect&, const InsertRect&) = default;
+};
+
+namespace run_state {
+inline constexpr uint8_t kIdle = 0;
+inline constexpr uint8_t kStarted = 1;
+inline constexpr uint8_t kPaused = 2;
+inline constexpr uint8_t kDisabled = 3;
+}  // namespace run_state
+
+namespace show_mode {
+inline constexpr int32_t kUnset = -1;
+inline constexpr int32_t kShow = 0;
+inline constexpr int32_t kShowAndPlay = 1;
+inline constexpr int32_t kPlayWhenReady = 2;
+inline constexpr int32_t kShowAndPlayWhenReady = 3;
+inline constexpr int32_t kHeld = 4;
+inline constexpr int32_t kThreaded = 5;
+}  // namespace show_mode
+
+// `flags` bit: the insert is disabled.
+inline constexpr uint16_t kInsertFlagDisabled = 4;
+// `handlerCount` is one byte.
+inline constexpr size_t kMaxHandlers = 255;
+
+class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
+  KV_DECLARE_CLASS(CInsert)
+ public:
+  static constexpr uint16_t kNewestVersion = 5;
+
+  CInsert();
+  ~CInsert() override;
+  CInsert(const CInsert&) = delete;
+  CInsert& operator=(const CInsert&) = delete;
+
+  // The common record, in declaration order.
+  uint16_t loadedVersion = 0;
+  uint32_t createdTime = 0;
+  std::vector<Hotkey> hotkeys;  // hotkeyCount is its size
+  CStgDoc* document = nullptr;  // borrowed: the document outlives its inserts
+  uint32_t active = 0;
+  uint32_t auxValue = 0;
+  uint32_t delayMs = 0;
+  std::string comment;
+  std::string name;
+  uint8_t editorFlag = 0;
+  uint8_t threaded = 0;
+  uint8_t auxByte = 0;
+  uint8_t armed = 0;
+  std::vector<std::shared_ptr<CFlow>> handlers;  // handlerCount is its size
+  int32_t runMode = 0;
+  uint8_t runState = run_state::kIdle;
+  uint8_t layer = 0;
+  std::weak_ptr<ScriptThreadContext> thread;
+  int32_t showMode = show_mode::kUnset;
+  InsertRect rect;
+  std::weak_ptr<CInsert> clone;
+  std::weak_ptr<CInsert> source;
+  std::weak_ptr<CInsert> primary;  // empty: the insert itself
+  std::atomic<int32_t> playRequested{0};
+  std::string auxText1;
+  std::string auxText2;
+  uint16_t flags = 0;
+  uint16_t auxWord = 0;
+  uint32_t auxLong = 0;
+  std::atomic<int32_t> running{0};
+
+  void Serialize(Archive& ar) override;
+  void DescribeFields(FieldVisitor& v) override;
+
+  // Virtual interface; the bodies here are the answers of a kind that does
+  // not override them.
+  virtual bool HasHotkey(uint32_t key, uint32_t modifiers) const;
+  virtual void OnHotkey(uint32_t /*key*/, uint32_t /*modifiers*/, int /*phase*/) {}
+  virtual void GetPropertyText(int /*index*/, std::string& /*text*/, int& /*type*/) {}
+  virtual void SetFileName(const std::string& /*text*/) {}
+  virtual int SetPropertyText(int /*index*/, const std::string& /*text*/) { return 1; }
+  virtual bool HasContent() const { return false; }
+  virtual bool HasContentAlias() const { return HasContent(); }
+  virtual void SetContentText(const std::string& /*text*/) {}
+  // A new object of the same kind with CopyFrom(*this).
+  virtual std::shared_ptr<CInsert> Clone() const;
+  virtual void Reset();
+  // Copies every stored field except auxByte; hotkeys deep; the handlers are
+  // replaced by clones owned by this insert. Kinds extend it with their own
+  // fields; `other` is always of this insert's own class.
+  virtual void CopyFrom(const CInsert& other);
+  virtual void SetParameterText(const std::string& /*text*/) {}
+  virtual void SetRect(int32_t left, int32_t top, int32_t right, int32_t bottom);
+  virtual void MoveTo(int32_t left, int32_t top, int32_t right, int32_t bottom, bool redraw);
+  virtual void SetTransparent(uint8_t) {}
+  virtual void SetTransparentColor(uint32_t) {}
+  virtual void SetColorTolerance(uint8_t) {}
+  // Adds the event codes this kind raises (for the editor).
+  virtual void ListEvents(std::vector<uint32_t>& /*events*/) const {}
+  virtual void SetHasPath(uint8_t) {}
+  // Ownership of the block passes to the insert.
+  virtual void SetPath(std::unique_ptr<MotionPath> /*block*/) {}
+  virtual void ResetRunValues() {}
+  virtual void Prepare() {}
+  virtual void OnEnable() {}
+  virtual void OnDisable() {}
+  virtual void SimulateClick() {}
+  virtual void SetStretchPicture(uint8_t) {}
+  virtual void Hide() {}
+  virtual void Stop() { Hide(); }
+  virtual void SetLayer(uint8_t value) { layer = value; }
+  virtual bool IsWindowBased() const { return false; }
+  virtual void HandleStageEvent(uint32_t /*eventCode*/) {}
+  virtual void TakeOffStage() {}
+  virtual void ShowOnStage() {}
+  virtual void HideOnStage() {}
+  virtual bool HasPictureFile() const { return false; }
+  // How error reports name the insert: its name, or its position in `script`.
+  virtual std::string DescribeLocation(const CStgDoc* script, bool withScript, bool withKind) const;
+  virtual int GetTextFontSize() const { return -1; }
+  virtual void SetTextFontSize(int /*points*/) {}
+  virtual bool IsShown() const { return false; }
+  virtual bool IsActive() const { return active != 0 && runState != run_state::kDisabled; }
+  virtual bool CanPlay() const;
+  virtual bool IsPlaying() const { return false; }
+  virtual bool IsPaused() const { return runState == run_state::kPaused; }
+  virtual int32_t GetShownSignal() const { return 1; }
+  virtual void SetShownSignal(int32_t) {}
+  virtual std::string GetKindName() const;
+  virtual std::string GetKindHelp() const { return {}; }
+  virtual std::string GetName() const { return name; }
+  virtual std::string GetDescription();
+  virtual int GetKindId() const;
+  virtual int GetContainerKind() const;
+  virtual std::string GetParameterText() const { return {}; }
+  virtual std::string GetFileName() const { return {}; }
+  virtual InsertRect GetRect() const { return rect; }
+  virtual InsertRect GetStageRect() const { return rect; }
+  void GetRectCopy(InsertRect& out) const { out = GetStageRect(); }
+  virtual void GetSize(int32_t& width, int32_t& height) const;
+  void SetSize(int32_t width, int32_t height) { SetRect(rect.left, rect.top, rect.left + width, rect.top + height); }
+  void ResizeTo(int32_t width, int32_t height) {
+    MoveTo(rect.left, rect.top, rect.left + width, rect.top + height, true);
+  }
+  // The base run records the mode and succeeds.
+  virtual int Run(int32_t mode);
+  virtual bool TryStagePlay() { return false; }
+  virtual bool ClearArmed();
+  virtual bool WantsOwnThread() const { return false; }
+  // Stores the code in the handler and appends it. A 256th handler is
+  // refused (answers 0): the stored count is one byte.
+  virtual int AddHandler(uint32_t eventCode, std::shared_ptr<CFlow> handler);
+  virtual uint32_t GetTransparentColor() const { return 0; }
+  virtual uint8_t GetTransparent() const { return 2; }
+  virtual uint8_t GetColorTolerance() const { return 0; }
+  virtual uint8_t GetStretchPicture() const { return 2; }
+  virtual uint8_t GetHasPath() const { return 2; }
+  virtual uint8_t GetPaletteMode() const { return 1; }
+  virtual void SetPaletteMode(uint8_t) {}
+  virtual void SetRunState(uint8_t value) { runState = value; }
+  virtual const MotionPath* GetPath() const { return nullptr; }
+  virtual StageSprite* GetSprite(bool /*create*/) { return nullptr; }
+  virtual int GetCategory() const;
+  virtual bool GetNaturalSize(int32_t& width, int32_t& height);
+  virtual void SetTextColor(uint32_t) {}
+  virtual uint32_t GetTextColor() const { return 0; }
+  virtual void SetTextShadowColor(uint32_t) {}
+  virtual uint32_t GetTextShadowColor() const { return 0; }
+  virtual void SetFaceColor(uint32_t) {}
+  virtual uint32_t GetFaceColor() const { return 0; }
+  virtual void SetForegroundColor(uint32_t) {}
+  virtual uint32_t GetForegroundColor() const { return 0; }
+  virtual void SetShadowColor(uint32_t) {}
+  virtual uint32_t GetShadowColor() const { return 0; }
+  virtual void SetBackgroundColor(uint32_t) {}
+  virtual uint32_t GetBackgroundColor() const { return 0; }
+  virtual void SetLineColor(uint32_t) {}
+  virtual uint32_t GetLineColor() const { return 0; }
+  virtual void SetHighlightColor(uint32_t) {}
+  virtual uint32_t GetHighlightColor() const { return 0; }
+  virtual void SetStartTime(double) {}
+  virtual double GetStartTime() const { return 0.0; }
+  virtual void SetEndTime(double) {}
+  virtual double GetEndTime() const { return 0.0; }
+  virtual void SetVolumePercent(int) {}
+  virtual int GetVolumePercent() const { return 0; }
+  virtual void SetPanStep(int) {}
+  virtual int GetPanStep() const { return 0; }
+  virtual void SetFrequencyHz(int) {}
+  virtual int GetFrequencyHz() const { return 0; }
+  virtual void ShiftFrequencyPercent(int) {}
+  virtual void ChangeContent(const std::string&) {}
+  virtual void SetPressedPicture(const std::string&) {}
+  virtual std::string GetPressedPicture() const { return {}; }
+  virtual void Rotate(double, double, double) {}
+  virtual void RotateAbsolute(double, double, double) {}
+  virtual void GetRotateInfo(double& x, double& y, double& z) const { x = y = z = 0; }
+  virtual void Spin(double, double, double, double) {}
+  virtual bool HasHideEffect() const { return false; }
+
+  // Shared helpers.
+  // The first handler answering `eventCode`; it records this insert as its owner.
+  std::shared_ptr<CFlow> FindHandler(uint32_t eventCode);
+  void RemoveHandlers(uint32_t eventCode);
+  // The insert that receives requests (itself unless set).
+  std::shared_ptr<CInsert> GetPrimary();
+  // Stores `running`, on the source of a copy too while it lives.
+  void SetRunning(int32_t value);
+
+ protected:
+  // The kind-specific half of a copy: `other` cast to the caller's class.
+  template <class T>
+  static const T& Same(const CInsert& other) {
+    return dynamic_cast<const T&>(other);
+  }
+};
+
+using InsertPtr = std::shared_ptr<CInsert>;
+
+// The current time as stored in createdTime.
+uint32_t CurrentTime32();
+
+}  // namespace kv

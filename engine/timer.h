@@ -1,0 +1,39 @@
+// CTimer ("Timer"): raises "Timer period expired" periodically, once, a
+// counted number of times, or after random periods.
+#pragma once
+
+#include "engine/insert.h"
+
+namespace kv {
+
+namespace timer_type {
+inline constexpr uint32_t kPeriodic = 1;
+inline constexpr uint32_t kOneShot = 2;
+inline constexpr uint32_t kCountedPeriodic = 3;
+inline constexpr uint32_t kRandomPeriodic = 4;
+inline constexpr uint32_t kRandomOneShot = 5;
+inline constexpr uint32_t kRandomCountedPeriodic = 6;
+}  // namespace timer_type
+
+class CTimer : public CInsert {
+  KV_DECLARE_CLASS(CTimer)
+ public:
+  uint16_t timerVersion = 0;
+  uint32_t timerType = timer_type::kPeriodic;
+  uint32_t periodMs = 1000;
+  uint32_t minPeriodMs = 1;
+  uint32_t repeatCount = 1;
+  uint32_t timerEnabled = 1;
+  uint32_t runArgument = 0;
+  uint32_t stopped = 0;
+  uint32_t timerRunning = 0;
+
+  void Serialize(Archive& ar) override;
+  void DescribeFields(FieldVisitor& v) override;
+  void Reset() override;
+  void CopyFrom(const CInsert& other) override;
+  bool ClearArmed() override { return false; }
+  bool IsPlaying() const override { return timerRunning != 0; }
+};
+
+}  // namespace kv

@@ -1,0 +1,72 @@
+// Global variables: CVarsItem is one typed, named variable; CVar ("Global
+// Variables") is an insert holding a named group of them. The variable store
+// looks names up among the groups of the project document.
+#pragma once
+
+#include <array>
+
+#include "engine/insert.h"
+
+namespace kv {
+
+class CObList;
+
+namespace var_type {
+inline constexpr uint16_t kInt2 = 0;
+inline constexpr uint16_t kWord = 1;
+inline constexpr uint16_t kBool = 2;
+inline constexpr uint16_t kInt4 = 3;
+inline constexpr uint16_t kDWord = 4;
+inline constexpr uint16_t kDouble = 5;
+inline constexpr uint16_t kString = 6;
+}  // namespace var_type
+
+class CVarsItem : public CObject {
+  KV_DECLARE_CLASS(CVarsItem)
+ public:
+  CVarsItem() { Reset(); }
+
+  uint16_t loadedVersion = 0;
+  uint32_t auxId = 0;
+  uint16_t type = var_type::kBool;
+  std::string name;
+  std::string auxText;
+  std::string initialText;
+  std::string currentText;
+  // Little-endian value bytes; the type decides how many are used.
+  std::array<uint8_t, 8> initialValue{};
+  std::array<uint8_t, 8> currentValue{};
+
+  void Serialize(Archive& ar) override;
+  void DescribeFields(FieldVisitor& v) override;
+  void Reset();
+  std::shared_ptr<CVarsItem> Clone() const;
+  // Bytes of the value that `type` uses (0 for strings and unknown types).
+  size_t ValueWidth() const;
+  void ResetToInitial();
+};
+
+class CVar : public CInsert {
+  KV_DECLARE_CLASS(CVar)
+ public:
+  CVar();
+  ~CVar() override;
+
+  uint16_t varVersion = 0;
+  uint8_t groupFlag = 0;
+  std::string groupName;
+  std::vector<std::shared_ptr<CVarsItem>> items;
+  uint32_t groupValue = 0;
+
+  void Serialize(Archive& ar) override;
+  void DescribeFields(FieldVisitor& v) override;
+  void Reset() override;
+  void CopyFrom(const CInsert& other) override;
+
+ private:
+  // The list object the items are written through. It lives as long as the
+  // group so that no later object of the same archive can take its address.
+  std::shared_ptr<CObList> storedList_;
+};
+
+}  // namespace kv

@@ -1,0 +1,27 @@
+// CDisplay: the image insert, one picture file shown on the stage.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "inserts/visible_insert.h"
+
+namespace kv {
+
+struct DisplayFields {
+  uint16_t imageVersion = 0;  // version read; only 1 exists
+  uint16_t imageOption = 0;
+  std::string pictureFile;  // before name substitution
+  uint32_t imageValue = 0;
+};
+
+class CDisplay : public CVisibleInsert, public DisplayFields {
+  KV_DECLARE_CLASS(CDisplay)
+ public:
+  void Serialize(Archive& ar) override;
+  void DescribeFields(FieldVisitor& v) override;
+  void Reset() override;
+  void CopyFrom(const CInsert& other) override;
+};
+
+}  // namespace kv

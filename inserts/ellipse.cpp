@@ -1,0 +1,7 @@
+#include "inserts/ellipse.h"
+
+namespace kv {
+
+KV_IMPLEMENT_CLASS(CEllipse, CObjectFill, kVersionable | 0)
+
+}  // namespace kv

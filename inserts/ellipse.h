@@ -1,0 +1,12 @@
+// CEllipse: a filled ellipse inscribed in its rectangle. It stores nothing beyond the fill part.
+#pragma once
+
+#include "inserts/object_fill.h"
+
+namespace kv {
+
+class CEllipse : public CObjectFill {
+  KV_DECLARE_CLASS(CEllipse)
+};
+
+}  // namespace kv

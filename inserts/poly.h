@@ -1,0 +1,30 @@
+// CPoly: a filled figure of up to 255 points in units of 1/1024 of the
+// object's rectangle, each with the platform's poly-draw point type.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "inserts/object_fill.h"
+
+namespace kv {
+
+struct PolyPoint {
+  int32_t x = 0;  // 1024: the right edge
+  int32_t y = 0;  // 1024: the bottom edge
+  uint8_t type = 0;  // 6 move to, 2 line to, 4 Bezier to; | 1 closes the figure
+};
+
+class CPoly : public CObjectFill {
+  KV_DECLARE_CLASS(CPoly)
+ public:
+  static constexpr size_t kMaxPoints = 255;  // the stored count is one byte
+  std::vector<PolyPoint> points;
+
+  void Serialize(Archive& ar) override;
+  void DescribeFields(FieldVisitor& v) override;
+  void Reset() override;
+  void CopyFrom(const CInsert& other) override;
+};
+
+}  // namespace kv

@@ -1,0 +1,107 @@
+// CVisibleInsert: what every on-stage insert adds to the common record (show
+// and hide effects, stretch, draw mode, motion path, transparency, palette
+// mode, object cursor, perspective scaling, when-done action, attached sound).
+// Every visual kind derives from it.
+#pragma once
+
+#include <memory>
+
+#include "engine/insert.h"
+#include "inserts/motion_path.h"
+
+namespace kv {
+
+namespace draw_mode {
+inline constexpr uint16_t kCopy = 0;
+inline constexpr uint16_t kAnd = 1;
+inline constexpr uint16_t kOr = 2;
+inline constexpr uint16_t kXor = 3;
+inline constexpr uint16_t kInvertedCopy = 4;
+inline constexpr uint16_t kMergePaint = 5;
+inline constexpr uint16_t kNor = 6;
+inline constexpr uint16_t kSourceErase = 7;
+}  // namespace draw_mode
+
+namespace scale_mode {
+inline constexpr int32_t kByPosition = 1283;
+inline constexpr int32_t kByVertical = 1284;
+inline constexpr int32_t kByHorizontal = 1285;
+inline constexpr int32_t kByLayer = 1417;
+}  // namespace scale_mode
+
+inline constexpr uint16_t kCursorFromFile = 0xFFFF;
+inline constexpr uint16_t kCursorHidden = 0xFFFE;
+
+class CVisibleInsert : public CInsert {
+  KV_DECLARE_CLASS(CVisibleInsert)
+ public:
+  static constexpr uint16_t kNewestVisibleVersion = 4;
+
+  CVisibleInsert();
+  ~CVisibleInsert() override;
+
+  uint16_t visibleVersion = 0;
+  uint16_t showEffect = 0;
+  uint16_t hideEffect = 0;
+  int32_t showSpeed = 9;
+  int32_t hideSpeed = 9;
+  uint16_t showParam1 = 4, showParam2 = 8;
+  uint16_t hideParam1 = 4, hideParam2 = 8;
+  uint8_t stretchPicture = 1;
+  uint16_t drawMode = draw_mode::kCopy;
+  uint8_t auxOption1 = 1;
+  uint8_t hasPath = 0;
+  std::unique_ptr<MotionPath> path;
+  uint8_t whenDone = 1;
+  uint32_t displayTime = 0;
+  uint8_t paletteMode = 0;
+  uint8_t transparent = 0;
+  uint32_t transparentColor = 0x00F0F8F8;
+  uint8_t colorTolerance = 0;
+  std::string cursorFile;
+  uint16_t cursorId = kCursorFromFile;
+  uint16_t auxWord1 = 0;
+  int32_t scaleEnabled = 0;
+  int32_t scaleMode = scale_mode::kByPosition;
+  int32_t scaleAtLeft = 100, scaleAtRight = 100;
+  int32_t scaleAtTop = 100, scaleAtBottom = 100;
+  int32_t scaleAtFront = 100, scaleAtBack = 100;
+  uint8_t auxOption3 = 0;
+  uint8_t auxOption4 = 1;
+  uint16_t auxWord2 = 0;
+  uint16_t auxWord3 = 0, auxWord4 = 0;
+  // A CFileAudio; held through the base so this layer needs no sound code.
+  std::shared_ptr<CInsert> attachedSound;
+  int32_t shownSignal = 1;
+  int32_t holdPending = 0;
+  int32_t waitingForScene = 0;
+
+  void Serialize(Archive& ar) override;
+  void DescribeFields(FieldVisitor& v) override;
+  void Reset() override;
+  void CopyFrom(const CInsert& other) override;
+
+  void SetTransparent(uint8_t v) override { transparent = v; }
+  uint8_t GetTransparent() const override { return transparent; }
+  void SetTransparentColor(uint32_t c) override { transparentColor = c; }
+  uint32_t GetTransparentColor() const override { return transparentColor; }
+  void SetColorTolerance(uint8_t v) override { colorTolerance = v; }
+  uint8_t GetColorTolerance() const override { return colorTolerance; }
+  void SetHasPath(uint8_t v) override { hasPath = v; }
+  uint8_t GetHasPath() const override { return hasPath; }
+  void SetPath(std::unique_ptr<MotionPath> block) override { path = std::move(block); }
+  const MotionPath* GetPath() const override { return path.get(); }
+  void SetStretchPicture(uint8_t v) override { stretchPicture = v; }
+  uint8_t GetStretchPicture() const override { return stretchPicture; }
+  void SetPaletteMode(uint8_t v) override { paletteMode = v; }
+  uint8_t GetPaletteMode() const override { return paletteMode; }
+  int32_t GetShownSignal() const override { return shownSignal; }
+  void SetShownSignal(int32_t v) override { shownSignal = v; }
+  bool HasContent() const override { return true; }
+  void ListEvents(std::vector<uint32_t>& events) const override;
+
+ private:
+  void ResetVisibleFields();
+};
+
+}  // namespace kv
