@@ -17,6 +17,8 @@ bool ResourceResolver::IsArchiveOpen(const std::string&) { return false; }
 bool ResourceResolver::OpenArchive(const std::string&, int) { return false; }
 void ResourceResolver::CloseAllArchives() {}
 void ResourceResolver::RegisterProjectPath(const std::string&, const std::string&) {}
+void ResourceResolver::ProjectOpened(bool, uint8_t, const std::string&, const std::string&) {}
+void ResourceResolver::Reset() {}
 
 bool PlayState::IsPlaying() { return false; }
 void PlayState::SetLastError(int) {}

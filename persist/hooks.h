@@ -4,6 +4,7 @@
 // implementation at start-up; the defaults answer as if neither existed.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -18,13 +19,19 @@ class ResourceResolver {
   virtual std::optional<std::string> FindCachedName(const std::string& localFile);
   // The base that relative tree paths are completed against (empty: none).
   virtual std::string GetBasePath();
-  virtual void SetBasePath(const std::string& base);
+  // The URL of a project opened from the net; the base becomes its folder.
+  virtual void SetBasePath(const std::string& projectUrl);
   // Compilation archives by path.
   virtual bool IsArchiveOpen(const std::string& path);
   virtual bool OpenArchive(const std::string& path, int key);
   virtual void CloseAllArchives();
   // Plugin mode: a path registered with its project name is opened as it is.
   virtual void RegisterProjectPath(const std::string& path, const std::string& projectName);
+  // What the locator keeps of the project OpenProject made current.
+  virtual void ProjectOpened(bool compilation, uint8_t fetchFlags, const std::string& projectFile,
+                             const std::string& compilationDir);
+  // Drops the cache, the archives and the files extracted for the last project.
+  virtual void Reset();
 };
 
 class PlayState {

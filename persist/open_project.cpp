@@ -102,6 +102,8 @@ bool OpenProject(const std::string& path, const std::string& projectName) {
   std::string displayName = projectName.empty() ? path : projectName;
   std::string standbys = ReplaceExtension(displayName, ".kvb");
   ResourceResolver& locator = Resolver();
+  // The previous project's cache, archives and extracted files go with it.
+  if (CurrentProject()) locator.Reset();
 
   if (compilation) {
     displayName = FileNameOnly(displayName) + ".kvp";
@@ -164,11 +166,12 @@ bool OpenProject(const std::string& path, const std::string& projectName) {
   UrlRecord url;
   const bool isUrl = ParseUrl(*resolved, url);
   if (isUrl) {
-    locator.SetBasePath(DriveAndDir(NormalizeUrl(*resolved)));
+    locator.SetBasePath(*resolved);
   } else if (!compilation) {
     ChangeDir(HostDirOf(*host));
   }
 
+  locator.ProjectOpened(compilation, doc->headerFlags[2], FileNameAndExt(*resolved), opened.compilationDir);
   CurrentProject() = doc;
   Engine().ResetNavigation();
   std::string finalPath = *resolved;
@@ -197,6 +200,7 @@ void CloseDocument(const std::shared_ptr<CStgDoc>& doc) {
   doc->controlTables = {};
   StandbysPath().clear();
   CurrentProject().reset();
+  Resolver().Reset();
 }
 
 std::shared_ptr<CStgDoc> LoadProjectForEngine(bool showErrors) {

@@ -35,6 +35,26 @@ check "old version is reported as read" 'grep -q "\"loadedVersion\": 3" "$work/v
 "$kvtool" pack "$work/v3.json" -o "$work/v3.kvp"
 check "pack writes the newest version" '[ "$(head -c 2 "$work/v3.kvp" | od -An -tx1 | tr -d " ")" = "0800" ]'
 
+# A compilation of each method dumps as the project inside it.
+mkdir -p "$work/kvg"
+cp "$corpus/project_v8.kvp" "$work/kvg/p.kvp"
+"$kvtool" dump "$work/kvg/p.kvp" >"$work/p.json"
+for m in none predictor lzss lzhuf; do
+  "$kvtool" pack-kvg "$work/kvg" -o "$work/p_$m.kvg" --method $m >/dev/null
+  "$kvtool" dump "$work/p_$m.kvg" p.kvp >"$work/p_$m.json" 2>"$work/err"
+  check "compilation ($m) dumps as its project" 'cmp -s "$work/p.json" "$work/p_$m.json"'
+done
+cp "$work/p_lzss.kvg" "$work/p.kvg"
+"$kvtool" dump "$work/p.kvg" >"$work/p_default.json"
+check "a compilation's own name names its project" 'cmp -s "$work/p.json" "$work/p_default.json"'
+"$kvtool" dump "$work/p_lzss.kvg" >/dev/null 2>"$work/err"; rc=$?
+check "missing project in a compilation exits 1" '[ $rc -eq 1 ]'
+check "missing project names the compilation" 'grep -q "in Consolidated File: $work/p_lzss.kvg" "$work/err"'
+printf '*PSB' >"$work/bad.kvg"
+"$kvtool" dump "$work/bad.kvg" >/dev/null 2>"$work/err"; rc=$?
+check "corrupt compilation exits 2" '[ $rc -eq 2 ]'
+check "corrupt compilation message" 'grep -q "Unable to prepare .KVG file For: bad.kvp" "$work/err"'
+
 echo '{"class":"CStgDoc"}' >"$work/bad.json"
 "$kvtool" pack "$work/bad.json" -o "$work/bad.kvp" 2>"$work/err"; rc=$?
 check "incomplete JSON exits 2" '[ $rc -eq 2 ]'

@@ -1,6 +1,10 @@
 #include "tools/kvtool/classes.h"
 
+#include <cstdio>
+
 #include "persist/archive.h"
+#include "platform/message_box.h"
+#include "platform/text.h"
 #ifdef KV_HAVE_INSERTS
 #include "ext/register.h"
 #endif
@@ -12,6 +16,26 @@ void RegisterAllClasses() {
 #ifdef KV_HAVE_INSERTS
   RegisterInsertClasses();
 #endif
+}
+
+namespace {
+
+class ConsoleMessages : public ScriptedMessageBox {
+ public:
+  MsgAnswer Show(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon icon) override {
+    std::string flat = Cp1252ToUtf8(text);
+    for (char& c : flat)
+      if (c == '\r') c = ' ';
+    std::fprintf(stderr, "%s: %s\n", Cp1252ToUtf8(title).c_str(), flat.c_str());
+    return ScriptedMessageBox::Show(text, title, buttons, icon);
+  }
+};
+
+}  // namespace
+
+void UseConsoleMessages() {
+  static ConsoleMessages box;
+  SetMessageBoxes(&box);
 }
 
 }  // namespace kv::tool

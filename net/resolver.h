@@ -1,0 +1,34 @@
+// Connects the document layer to the resource locator: OpenProject, the
+// project tree and the engine reach CResourceLocator through the
+// ResourceResolver interface this installs.
+#pragma once
+
+#include "net/locator.h"
+#include "persist/hooks.h"
+
+namespace kv {
+
+class LocatorResolver : public ResourceResolver {
+ public:
+  explicit LocatorResolver(CResourceLocator& locator) : locator_(locator) {}
+
+  std::optional<std::string> RetrieveResource(const std::string& name) override;
+  std::optional<std::string> FindCachedName(const std::string& localFile) override;
+  std::string GetBasePath() override;
+  void SetBasePath(const std::string& projectUrl) override;
+  bool IsArchiveOpen(const std::string& path) override;
+  bool OpenArchive(const std::string& path, int key) override;
+  void CloseAllArchives() override;
+  void RegisterProjectPath(const std::string& path, const std::string& projectName) override;
+  void ProjectOpened(bool compilation, uint8_t fetchFlags, const std::string& projectFile,
+                     const std::string& compilationDir) override;
+  void Reset() override;
+
+ private:
+  CResourceLocator& locator_;
+};
+
+// Installs a resolver over the process-wide locator (once; later calls keep it).
+void InstallProcessResolver();
+
+}  // namespace kv
