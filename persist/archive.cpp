@@ -14,6 +14,8 @@ namespace {
 struct Registry {
   std::mutex lock;
   std::vector<const ClassInfo*> classes;
+  // Names point at the classes' own static strings.
+  std::unordered_map<std::string_view, const ClassInfo*> byName;
 };
 
 Registry& TheRegistry() {
@@ -35,17 +37,14 @@ bool ClassInfo::IsDerivedFrom(const ClassInfo& other) const {
 void ClassRegistry::Register(const ClassInfo& info) {
   Registry& r = TheRegistry();
   std::lock_guard lock(r.lock);
-  for (const ClassInfo* c : r.classes)
-    if (c == &info) return;
-  r.classes.push_back(&info);
+  if (r.byName.emplace(info.name, &info).second) r.classes.push_back(&info);
 }
 
 const ClassInfo* ClassRegistry::Find(std::string_view name) {
   Registry& r = TheRegistry();
   std::lock_guard lock(r.lock);
-  for (const ClassInfo* c : r.classes)
-    if (name == c->name) return c;
-  return nullptr;
+  auto it = r.byName.find(name);
+  return it == r.byName.end() ? nullptr : it->second;
 }
 
 std::vector<const ClassInfo*> ClassRegistry::All() {
@@ -87,9 +86,9 @@ Archive::Archive(std::string fileName, CStgDoc* document)
 
 void Archive::Fail(int cause, std::string detail) const { throw CArchiveException(cause, fileName_, std::move(detail)); }
 
-void Archive::Need(size_t size) const {
+void Archive::NeedFailed(size_t) const {
   if (storing_) Fail(CArchiveException::writeOnly);
-  if (size > in_.size() - pos_) Fail(CArchiveException::endOfFile);
+  Fail(CArchiveException::endOfFile);
 }
 
 void Archive::WriteBytes(const void* data, size_t size) {
@@ -134,23 +133,6 @@ std::vector<uint8_t> Archive::ReadBlock(size_t size) {
   return v;
 }
 
-uint8_t Archive::ReadU8() {
-  Need(1);
-  return in_[pos_++];
-}
-uint16_t Archive::ReadU16() {
-  Need(2);
-  uint16_t v = static_cast<uint16_t>(in_[pos_] | (in_[pos_ + 1] << 8));
-  pos_ += 2;
-  return v;
-}
-uint32_t Archive::ReadU32() {
-  Need(4);
-  uint32_t v = static_cast<uint32_t>(in_[pos_]) | (static_cast<uint32_t>(in_[pos_ + 1]) << 8) |
-               (static_cast<uint32_t>(in_[pos_ + 2]) << 16) | (static_cast<uint32_t>(in_[pos_ + 3]) << 24);
-  pos_ += 4;
-  return v;
-}
 float Archive::ReadFloat() {
   uint32_t bits = ReadU32();
   float v;

@@ -141,9 +141,24 @@ class Archive {
   void WriteFloat(float v);
   void WriteDouble(double v);
   void WriteBytes(const void* data, size_t size);
-  uint8_t ReadU8();
-  uint16_t ReadU16();
-  uint32_t ReadU32();
+  // The hot reads are inline: a document is mostly these.
+  uint8_t ReadU8() {
+    Need(1);
+    return in_[pos_++];
+  }
+  uint16_t ReadU16() {
+    Need(2);
+    uint16_t v = static_cast<uint16_t>(in_[pos_] | (in_[pos_ + 1] << 8));
+    pos_ += 2;
+    return v;
+  }
+  uint32_t ReadU32() {
+    Need(4);
+    uint32_t v = static_cast<uint32_t>(in_[pos_]) | (static_cast<uint32_t>(in_[pos_ + 1]) << 8) |
+                 (static_cast<uint32_t>(in_[pos_ + 2]) << 16) | (static_cast<uint32_t>(in_[pos_ + 3]) << 24);
+    pos_ += 4;
+    return v;
+  }
   int8_t ReadI8() { return static_cast<int8_t>(ReadU8()); }
   int16_t ReadI16() { return static_cast<int16_t>(ReadU16()); }
   int32_t ReadI32() { return static_cast<int32_t>(ReadU32()); }
@@ -221,7 +236,10 @@ class Archive {
     bool inProgress = false;  // its Serialize is running
   };
   ObjectPtr Read(const ClassInfo* expected, bool owning);
-  void Need(size_t size) const;
+  void Need(size_t size) const {
+    if (storing_ || size > in_.size() - pos_) NeedFailed(size);
+  }
+  [[noreturn]] void NeedFailed(size_t size) const;
   uint32_t AddEntry(Entry e);
 
   bool storing_;
