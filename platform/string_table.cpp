@@ -44,6 +44,8 @@ constexpr Entry kStrings[] = {
     {8002, "Unable to locate Korvel script"},
     {8026, "Insufficient Memory"},
     {31475, " is not in project"},
+    // Orlan BASIC script errors.
+    {31477, "Error %d (Line %u): %s"},
     {51475, "Cannot read file as a Korvel script."},
     {57344, "Korvel"},
     // Archive failures: 61872 + cause.
