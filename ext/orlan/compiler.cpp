@@ -752,6 +752,24 @@ class Compiler {
   // without Option Explicit. Collected up front so registers stay stable.
   void DeclareImplicitLocals() {
     if (optionExplicit_) return;
+    // Names a Dim, Static or Const of the procedure declares are not implicit.
+    std::set<std::string> declared;
+    for (size_t q = p_; q < t_.size() && t_[q].kind != Tok::End; ++q) {
+      if (IsKw(t_[q], "End") && (IsKw(t_[q + 1], "Sub") || IsKw(t_[q + 1], "Function"))) break;
+      if (!(IsKw(t_[q], "Dim") || IsKw(t_[q], "Static") || IsKw(t_[q], "Const"))) continue;
+      int depth = 0;
+      bool expectName = true;
+      for (++q; q < t_.size() && t_[q].kind != Tok::Newline && t_[q].kind != Tok::Colon && t_[q].kind != Tok::End; ++q) {
+        const Token& tk = t_[q];
+        if (IsOp(tk, "(")) ++depth;
+        else if (IsOp(tk, ")")) --depth;
+        else if (IsOp(tk, ",") && depth == 0) expectName = true;
+        else if (expectName && tk.kind == Tok::Ident && !IsKw(tk, "WithEvents")) {
+          declared.insert(Lower(tk.text));
+          expectName = false;
+        }
+      }
+    }
     bool statementStart = true;
     while (Cur().kind != Tok::End) {
       const Token& tk = Cur();
@@ -775,7 +793,7 @@ class Compiler {
         bool assigned = IsOp(next, "=") || IsKw(next, "In") || (IsKw(t_[p_], "ReDim") && IsOp(next, "("));
         if (name.kind == Tok::Ident && assigned && !IsKeyword(name.text)) {
           std::string k = Lower(name.text);
-          if (!FindVar(k) && !procs_.count(k)) {
+          if (!FindVar(k) && !procs_.count(k) && !declared.count(k)) {
             Var v;
             v.kind = Var::Local;
             v.index = Hidden();

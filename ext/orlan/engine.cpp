@@ -609,6 +609,8 @@ std::pair<int, int> Engine::FindClass(std::string_view name) const {
 }
 
 std::shared_ptr<ScriptObject> Engine::LoadProgram(Program program, std::string& error) {
+  // Compiled programs pass the same verifier as loaded code blocks.
+  if (!VerifyProgram(program, error)) return nullptr;
   auto script = std::make_shared<ScriptObject>(*this, std::move(program));
   if (!script->Link(error)) return nullptr;
   return script;

@@ -510,13 +510,16 @@ void Thread::Execute() {
           }
           case Op::Neg:
           case Op::Not: R[in.a] = UnaryOp(in.op, RK(in.b)); break;
-          case Op::Jmp:
-            ip = code + in.a;
-            if (in.a < ip - code && --budget_ <= 0) {
+          case Op::Jmp: {
+            const Ins* target = code + in.a;
+            bool back = target < ip;
+            ip = target;
+            if (back && --budget_ <= 0) {
               fr->ip = ip;
               Poll();
             }
             break;
+          }
           case Op::JmpIf:
           case Op::JmpIfNot: {
             bool t = Truth(RK(in.b));
