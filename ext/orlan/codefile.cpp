@@ -1,6 +1,8 @@
 #include "ext/orlan/codefile.h"
 
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "ext/orlan/runtime.h"
 
@@ -512,6 +514,43 @@ EbcStatus EbcCodeBlock(std::span<const uint8_t> file, std::span<const uint8_t>& 
   if (h.codeOffset > file.size() || h.codeLength > file.size() - h.codeOffset) return EbcStatus::ShortRead;
   block = file.subspan(h.codeOffset, h.codeLength);
   return EbcStatus::Ok;
+}
+
+}  // namespace kv::orlan
+
+namespace kv::orlan {
+
+const char* OpName(Op op) {
+  static const char* kNames[] = {
+#define KV_ORLAN_NAME(name) #name,
+      KV_ORLAN_OPCODES(KV_ORLAN_NAME)
+#undef KV_ORLAN_NAME
+  };
+  size_t i = static_cast<size_t>(op);
+  return i < std::size(kNames) ? kNames[i] : "?";
+}
+
+std::string Disassemble(const Program& p) {
+  std::string out;
+  char buf[160];
+  for (const Function& f : p.functions) {
+    std::snprintf(buf, sizeof buf, "%s %s (%zu params, %u registers)\n", f.isFunction ? "Function" : "Sub", f.name.c_str(),
+                  f.params.size(), f.numRegs);
+    out += buf;
+    size_t line = 0;
+    for (size_t pc = 0; pc < f.code.size(); ++pc) {
+      while (line < f.lines.size() && f.lines[line].pc == pc) {
+        std::snprintf(buf, sizeof buf, "  ; line %u\n", f.lines[line].line);
+        out += buf;
+        ++line;
+      }
+      const Ins& in = f.code[pc];
+      std::snprintf(buf, sizeof buf, "  %4zu %-10s a=%u b=%u%s c=%u%s f=%u\n", pc, OpName(in.op), in.a, in.b & 0x7FFF,
+                    (in.b & kConstBit) ? "k" : "", in.c & 0x7FFF, (in.c & kConstBit) ? "k" : "", in.f);
+      out += buf;
+    }
+  }
+  return out;
 }
 
 }  // namespace kv::orlan

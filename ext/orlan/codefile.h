@@ -21,6 +21,8 @@ inline constexpr uint16_t kCodeBlockVersion = 1;
 std::vector<uint8_t> WriteCodeBlock(const Program& program);
 // Parses and verifies a code block; false with a reason on any defect.
 bool ReadCodeBlock(std::span<const uint8_t> bytes, Program& program, std::string& error);
+// A readable listing of the instructions, for orlanc --listing.
+std::string Disassemble(const Program& program);
 // Checks every operand, jump target, index and count of a program.
 bool VerifyProgram(const Program& program, std::string& error);
 

@@ -1670,14 +1670,8 @@ class Compiler {
       if (IsOp("(") && !forReDim) {
         ++p_;
         uint16_t arr = Materialize(lv);
-        uint16_t base = freereg_;
         uint8_t n = 0;
-        do {
-          uint16_t r = Alloc();
-          MoveTo(r, Expr());
-          ++n;
-        } while (AcceptOp(","));
-        ExpectOp(")");
+        uint16_t base = IndexList(n);
         LV e;
         e.kind = LV::Index;
         e.reg = arr;
@@ -1698,6 +1692,32 @@ class Compiler {
     }
     (void)methodCall;
     return lv;
+  }
+
+  // Indices up to ")" in consecutive registers; returns the first. A single
+  // index that already sits in a register is used where it is.
+  uint16_t IndexList(uint8_t& n) {
+    uint16_t base = freereg_;
+    n = 0;
+    do {
+      Ex e = Expr();
+      if (n == 0 && !e.isConst() && !IsOp(",") && !(e.temp && e.rk >= base)) {
+        ExpectOp(")");
+        n = 1;
+        return e.rk;
+      }
+      if (n == 0 && e.temp && e.rk == base && !IsOp(",")) {
+        ExpectOp(")");
+        n = 1;
+        return base;
+      }
+      uint16_t r = Alloc();
+      MoveTo(r, e);
+      freereg_ = r + 1;
+      ++n;
+    } while (AcceptOp(","));
+    ExpectOp(")");
+    return base;
   }
 
   // The index of the ")" matching the "(" at q (or the line end).
@@ -1850,7 +1870,21 @@ class Compiler {
   // ---- expressions (VBA precedence, lowest first) ----
   Ex Expr() { return Level(0); }
 
+  // A numeric constant beside a Long or Double operand takes that type, so
+  // the VM's same-type fast paths apply; the result type is unchanged.
+  Ex Widen(Ex k, const TypeRef& other) {
+    if (!k.isConst() || other.isArray) return k;
+    const Value& v = ConstValue(k);
+    if (other.vt == VarType::Long && v.tag == Tag::Integer) return ConstEx(Value::Lng(v.i));
+    if (other.vt == VarType::Double && (v.tag == Tag::Integer || v.tag == Tag::Long)) return ConstEx(Value::Dbl(v.i));
+    return k;
+  }
+
   Ex Binary(Op op, Ex a, Ex b) {
+    if (op != Op::Cat && op != Op::Like && op != Op::Is && !(a.isConst() && b.isConst())) {
+      a = Widen(a, b.type);
+      b = Widen(b, a.type);
+    }
     TypeRef rt = ResultType(op, a.type, b.type);
     uint8_t f = (!IsVariantLike(a.type) && !IsVariantLike(b.type)) ? kStrict : 0;
     if (op >= Op::Eq && op <= Op::Like && prog_.compare == CompareMode::Text) f |= kTextCmp;
@@ -2038,15 +2072,10 @@ class Compiler {
       if (IsOp("(") && (e.type.isArray || e.type.vt == VarType::Variant) && !e.isConst()) {
         ++p_;
         uint16_t arr = e.rk;
-        uint16_t base = freereg_;
+        uint16_t mark = freereg_;
         uint8_t n = 0;
-        do {
-          uint16_t r = Alloc();
-          MoveTo(r, Expr());
-          ++n;
-        } while (AcceptOp(","));
-        ExpectOp(")");
-        freereg_ = base;
+        uint16_t base = IndexList(n);
+        freereg_ = mark;
         Free(e);
         uint16_t r = Alloc();
         Emit(Op::Index, r, arr, base, n);

@@ -261,8 +261,10 @@ void Thread::PushFrame(const Function* fn, Value* base, int nargs) {
       else slot = script_->DefaultFor(pi.type, {});
     }
   }
-  if (fn->isFunction) base[0] = script_->DefaultFor(fn->result, {});
-  else base[0].Clear();
+  if (!fn->isFunction) base[0].Clear();
+  else if (fn->result.vt == VarType::Long && !fn->result.isArray) base[0].SetInt(Tag::Long, 0);
+  else if (fn->result.vt == VarType::Double && !fn->result.isArray) base[0].SetDouble(0);
+  else base[0] = script_->DefaultFor(fn->result, {});
   for (const LocalInit& li : fn->inits) base[li.slot] = script_->DefaultFor(li.type, li.dims);
   Frame f;
   f.fn = fn;
@@ -431,11 +433,17 @@ void Thread::Execute() {
   case Op::OPNAME: {                                                      \
     const Value& x = RK(in.b);                                            \
     const Value& y = RK(in.c);                                            \
-    if (x.tag == Tag::Long && y.tag == Tag::Long) {                       \
+    if (IntLike(x.tag) && IntLike(y.tag)) {                               \
       int32_t r;                                                          \
       if (!CHECKED(x.i, y.i, &r)) {                                       \
-        R[in.a].SetInt(Tag::Long, r);                                     \
-        break;                                                            \
+        if (x.tag == Tag::Long || y.tag == Tag::Long) {                   \
+          R[in.a].SetInt(Tag::Long, r);                                   \
+          break;                                                          \
+        }                                                                 \
+        if (r >= -32768 && r <= 32767) {                                  \
+          R[in.a].SetInt(Tag::Integer, r);                                \
+          break;                                                          \
+        }                                                                 \
       }                                                                   \
     } else if (x.tag == Tag::Double && y.tag == Tag::Double) {            \
       double r = x.d EXPR y.d;                                            \
@@ -474,11 +482,21 @@ void Thread::Execute() {
             R[in.a] = BinaryOp(Op::Cat, RK(in.b), y, in.f);
             break;
           }
-          case Op::Div:
-          case Op::Pow:
           case Op::And:
           case Op::Or:
-          case Op::Xor:
+          case Op::Xor: {
+            const Value& x = RK(in.b);
+            const Value& y = RK(in.c);
+            if (IntLike(x.tag) && IntLike(y.tag)) {
+              int32_t r = in.op == Op::And ? (x.i & y.i) : in.op == Op::Or ? (x.i | y.i) : (x.i ^ y.i);
+              R[in.a].SetInt(x.tag == Tag::Long || y.tag == Tag::Long ? Tag::Long : Tag::Integer, r);
+              break;
+            }
+            R[in.a] = BinaryOp(in.op, x, y, in.f);
+            break;
+          }
+          case Op::Div:
+          case Op::Pow:
           case Op::Eqv:
           case Op::Imp:
           case Op::Like:

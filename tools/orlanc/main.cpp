@@ -22,7 +22,7 @@ enum Exit { kOk = 0, kCompileError = 1, kUsage = 2, kRunError = 3, kIoError = 4 
 
 void Usage(FILE* to) {
   std::fprintf(to,
-               "Usage: orlanc FILE.ebs [-o FILE.ebc]\n"
+               "Usage: orlanc FILE.ebs [-o FILE.ebc] [--listing]\n"
                "       orlanc run FILE.ebs|FILE.ebc [--sub NAME] [ARGS...]\n"
                "\n"
                "Compiles Orlan BASIC source to a code file, reporting errors as\n"
@@ -70,9 +70,11 @@ bool CompileFile(const std::string& path, Program& program) {
 
 int CompileCommand(int argc, char** argv) {
   std::string input, output;
+  bool listing = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "-o" && i + 1 < argc) output = argv[++i];
+    else if (a == "--listing") listing = true;
     else if (!a.empty() && a[0] == '-') {
       std::fprintf(stderr, "orlanc: unknown option %s\n", a.c_str());
       return kUsage;
@@ -98,6 +100,7 @@ int CompileCommand(int argc, char** argv) {
     return kIoError;
   }
   if (!CompileFile(input, program)) return kCompileError;
+  if (listing) std::fputs(Disassemble(program).c_str(), stdout);
   std::vector<uint8_t> ebc = WriteEbc(program);
   std::ofstream out(output, std::ios::binary);
   out.write(reinterpret_cast<const char*>(ebc.data()), static_cast<std::streamsize>(ebc.size()));
