@@ -358,7 +358,7 @@ bool VerifyProgram(const Program& p, std::string& error) {
     for (const auto& d : dims) {
       if (d.count < 0 || static_cast<int64_t>(d.lower) + d.count - 1 > INT32_MAX) return false;
       total *= static_cast<uint64_t>(d.count);
-      if (total > (64u << 20)) return false;
+      if (total > kMaxArrayElements) return false;
     }
     return true;
   };

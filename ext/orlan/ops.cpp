@@ -115,7 +115,11 @@ Value BinaryOp(Op op, const Value& a0, const Value& b0, uint8_t flags) {
     case Op::Cat: {
       if (a.tag == Tag::Null && b.tag == Tag::Null) return Value::NullValue();
       std::string s = a.tag == Tag::Null ? std::string() : ToStr(a);
-      if (b.tag != Tag::Null) s += ToStr(b);
+      if (b.tag != Tag::Null) {
+        std::string t = ToStr(b);
+        if (s.size() + t.size() > kMaxStringLength) Raise(err::kOutOfStringSpace);
+        s += t;
+      }
       return Value::Str(std::move(s));
     }
     case Op::Eq:
@@ -146,7 +150,7 @@ Value BinaryOp(Op op, const Value& a0, const Value& b0, uint8_t flags) {
     case Op::Imp: return Logical(op, a, b, strict);
     default: break;
   }
-  if (op == Op::Add && a.tag == Tag::String && b.tag == Tag::String) return Value::Str(StrOf(a) + StrOf(b));
+  if (op == Op::Add && a.tag == Tag::String && b.tag == Tag::String) return BinaryOp(Op::Cat, a, b, flags);
   if (op == Op::Add && ((a.tag == Tag::String && b.tag == Tag::Empty) || (a.tag == Tag::Empty && b.tag == Tag::String)))
     return a.tag == Tag::String ? a : b;
   Value x = Numeric(a), y = Numeric(b);

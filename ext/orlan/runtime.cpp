@@ -192,14 +192,14 @@ FN(RTrim) {
 FN(Space) {
   UNUSED;
   int32_t k = ArgLong(fr, 1);
-  if (k < 0 || k > (64 << 20)) Raise(err::kInvalidCall);
+  if (k < 0 || static_cast<size_t>(k) > kMaxStringLength) Raise(err::kInvalidCall);
   fr[0] = Value::Str(std::string(static_cast<size_t>(k), ' '));
 }
 
 FN(StringFn) {
   UNUSED;
   int32_t k = ArgLong(fr, 1);
-  if (k < 0 || k > (64 << 20)) Raise(err::kInvalidCall);
+  if (k < 0 || static_cast<size_t>(k) > kMaxStringLength) Raise(err::kInvalidCall);
   const Value& c = Arg(fr, 2);
   char ch;
   if (c.tag == Tag::String) {

@@ -334,7 +334,7 @@ Value NewArray(VarType elem, const RecordType* rec, const std::vector<ArrayObj::
   for (const auto& d : dims) {
     if (d.count < 0) Raise(err::kSubscript);
     total *= static_cast<uint64_t>(d.count);
-    if (total > (64u << 20)) Raise(err::kOutOfMemory);
+    if (total > kMaxArrayElements) Raise(err::kOutOfMemory);
   }
   arr->data.reserve(total);
   for (uint64_t k = 0; k < total; ++k) arr->data.push_back(DefaultOf(elem, rec));

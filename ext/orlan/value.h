@@ -195,6 +195,10 @@ struct RefBoxObj : HeapObj {
   ~RefBoxObj();
 };
 
+// Bounds that keep hostile scripts from exhausting memory.
+inline constexpr size_t kMaxStringLength = 64u << 20;
+inline constexpr uint64_t kMaxArrayElements = 8u << 20;
+
 // A script run-time error with VBA's number.
 struct ScriptError {
   int number;

@@ -108,7 +108,7 @@ void ReDimArray(Value& var, const Value* bounds, int ndims, bool preserve) {
   std::vector<ArrayObj::Dim> dims;
   for (int k = 0; k < ndims; ++k) {
     int32_t lo = ToLong(bounds[2 * k]), hi = ToLong(bounds[2 * k + 1]);
-    if (hi < lo - 1 || static_cast<int64_t>(hi) - lo + 1 > (64 << 20)) Raise(err::kSubscript);
+    if (hi < lo - 1 || static_cast<int64_t>(hi) - lo + 1 > static_cast<int64_t>(kMaxArrayElements)) Raise(err::kSubscript);
     dims.push_back({lo, hi - lo + 1});
   }
   VarType elem = VarType::Variant;
@@ -475,7 +475,7 @@ void Thread::Execute() {
             const Value& y = RK(in.c);
             // s = s & x appends in place when nothing else shares the string.
             if (in.b == in.a && dst.tag == Tag::String && dst.h->refs.load(std::memory_order_relaxed) == 1 &&
-                y.tag == Tag::String && &y != &dst) {
+                y.tag == Tag::String && &y != &dst && StrOf(dst).size() + StrOf(y).size() <= kMaxStringLength) {
               static_cast<StrObj*>(dst.h)->s += StrOf(y);
               break;
             }
