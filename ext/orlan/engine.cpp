@@ -317,15 +317,7 @@ void ArgBlock::SetObject(int i, uint32_t handle, std::string_view className) {
 
 // ---- script objects ----
 
-ScriptObject::ScriptObject(Engine& engine, Program program) : engine_(engine), program_(std::move(program)) {
-  std::lock_guard<std::mutex> lock(engine_.scriptsMutex_);
-  engine_.scripts_.push_back(this);
-}
-
-ScriptObject::~ScriptObject() {
-  std::lock_guard<std::mutex> lock(engine_.scriptsMutex_);
-  engine_.scripts_.erase(std::remove(engine_.scripts_.begin(), engine_.scripts_.end(), this), engine_.scripts_.end());
-}
+ScriptObject::ScriptObject(Engine& engine, Program program) : engine_(engine), program_(std::move(program)) {}
 
 bool ScriptObject::Link(std::string& error) {
   const auto& libs = engine_.libraries();
@@ -521,9 +513,6 @@ void Thread::CallHost(Value* base, int import, int nargs) {
 
 void Thread::CallMember(Value* base, const std::string& name, int nargs, int kind) {
   Value obj(Deref(base[0]));
-  for (int k = 0; k <= nargs; ++k) {
-    // Arguments must not keep array elements locked after the call.
-  }
   auto fail = [&](int number) {
     for (int k = 1; k <= nargs + 1; ++k) base[k].Clear();
     Raise(number);
@@ -622,6 +611,9 @@ std::shared_ptr<ScriptObject> Engine::LoadProgram(Program program, std::string& 
   if (!VerifyProgram(program, error)) return nullptr;
   auto script = std::make_shared<ScriptObject>(*this, std::move(program));
   if (!script->Link(error)) return nullptr;
+  std::lock_guard<std::mutex> lock(scriptsMutex_);
+  scripts_.erase(std::remove_if(scripts_.begin(), scripts_.end(), [](const auto& w) { return w.expired(); }), scripts_.end());
+  scripts_.push_back(script);
   return script;
 }
 
@@ -705,11 +697,25 @@ void Engine::ClearObjectReferences(uint32_t handle) {
   if (handle == 0) return;
   // Object boxes are shared by every copy of a reference, so clearing the
   // boxes reachable from module variables and running frames clears them all.
-  std::lock_guard<std::mutex> lock(scriptsMutex_);
-  for (ScriptObject* s : scripts_)
+  // Each script's lock is taken (unless this thread already runs in it) so
+  // no value is read while its thread changes it.
+  std::vector<std::shared_ptr<ScriptObject>> scripts;
+  {
+    std::lock_guard<std::mutex> lock(scriptsMutex_);
+    for (const auto& w : scripts_)
+      if (auto s = w.lock()) scripts.push_back(std::move(s));
+  }
+  for (const auto& s : scripts) {
+    bool own = s->gilOwner.load() == std::this_thread::get_id();
+    if (!own) s->gil.lock();
     for (Value& g : s->globals) ClearIn(g, handle);
-  std::lock_guard<std::mutex> tlock(threadsMutex_);
-  for (Thread* t : threads_) t->VisitValues([&](Value& v) { ClearIn(v, handle); });
+    {
+      std::lock_guard<std::mutex> tlock(threadsMutex_);
+      for (Thread* t : threads_)
+        if (&t->script() == s.get()) t->VisitValues([&](Value& v) { ClearIn(v, handle); });
+    }
+    if (!own) s->gil.unlock();
+  }
 }
 
 }  // namespace kv::orlan

@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "ext/orlan/bytecode.h"
@@ -158,7 +159,6 @@ using ErrorCallback = std::function<void(Thread& thread, int number, uint32_t li
 class ScriptObject {
  public:
   ScriptObject(Engine& engine, Program program);
-  ~ScriptObject();
   bool Link(std::string& error);
 
   Engine& engine() { return engine_; }
@@ -179,6 +179,7 @@ class ScriptObject {
   // One script thread runs at a time; others wait and take turns.
   std::mutex gil;
   std::atomic<int> waiters{0};
+  std::atomic<std::thread::id> gilOwner{};
 
  private:
   Engine& engine_;
@@ -253,6 +254,7 @@ class Thread {
     errDescription.clear();
     errSource.clear();
   }
+  // Every value of the running frames; the caller holds the script's lock.
   void VisitValues(const std::function<void(Value&)>& fn);
 
  private:
@@ -341,7 +343,7 @@ class Engine {
   std::mutex threadsMutex_;
   std::vector<Thread*> threads_;
   std::mutex scriptsMutex_;
-  std::vector<ScriptObject*> scripts_;
+  std::vector<std::weak_ptr<ScriptObject>> scripts_;
 };
 
 // "Error %d (Line %u): %s" filled in, as the player shows a script error.

@@ -196,12 +196,14 @@ void Thread::LockScript() {
   script_->waiters.fetch_add(1);
   script_->gil.lock();
   script_->waiters.fetch_sub(1);
+  script_->gilOwner.store(std::this_thread::get_id());
   locked_ = true;
 }
 
 void Thread::UnlockScript() {
   if (!locked_) return;
   locked_ = false;
+  script_->gilOwner.store(std::thread::id());
   script_->gil.unlock();
 }
 
