@@ -329,7 +329,11 @@ class Compiler {
       try {
         ModuleStatement(typesPass);
       } catch (const Fail& f) {
-        if (!typesPass) Report(f);
+        Report(f);
+        SkipLine();
+      } catch (const ScriptError& e) {
+        // A conversion of a constant failed (an overflowing bound, say).
+        Report(Fail{Cur().line, e.description});
         SkipLine();
       }
     }
@@ -410,7 +414,7 @@ class Compiler {
     for (;;) {
       SkipLine();
       SkipSeparators();
-      if (Cur().kind == Tok::End) Error(std::string("Expected: End ") + kw);
+      if (Cur().kind == Tok::End) return;  // reported by the first pass
       if (IsKw("End") && IsKw(Peek(), kw)) {
         SkipLine();
         return;
@@ -424,12 +428,15 @@ class Compiler {
     for (;;) {
       SkipLine();
       SkipSeparators();
-      if (Cur().kind == Tok::End) throw Fail{line, isFunction ? "Expected: End Function" : "Expected: End Sub"};
+      // A missing End is reported by the second pass.
+      if (Cur().kind == Tok::End) return;
       if (IsKw("End") && (IsKw(Peek(), "Sub") || IsKw(Peek(), "Function"))) {
         SkipLine();
         return;
       }
     }
+    (void)line;
+    (void)isFunction;
   }
 
   void TypeDecl() {
@@ -735,6 +742,8 @@ class Compiler {
       Emit(Op::Ret);
     } catch (const Fail& f) {
       Report(f);
+    } catch (const ScriptError& e) {
+      Report(Fail{Cur().line, e.description});
     }
     for (auto& g : gotos_) {
       auto it = labels_.find(g.label);
@@ -840,7 +849,47 @@ class Compiler {
     }
     auto it = moduleVars_.find(k);
     if (it != moduleVars_.end()) return &it->second;
-    return nullptr;
+    return BuiltinConstant(k);
+  }
+
+  // VBA's named constants (vbCrLf, vbYesNo, ...), shadowed by the module's names.
+  static const Var* BuiltinConstant(const std::string& k) {
+    static const std::map<std::string, Var> kConstants = [] {
+      std::map<std::string, Var> m;
+      auto add = [&m](const char* name, Value v, VarType t) {
+        Var var;
+        var.kind = Var::Constant;
+        var.constant = std::move(v);
+        var.type = T(t);
+        m[name] = var;
+      };
+      auto str = [&](const char* name, const char* text) { add(name, Value::Str(text), VarType::String); };
+      str("vbcrlf", "\r\n");
+      str("vbnewline", "\r\n");
+      str("vbcr", "\r");
+      str("vblf", "\n");
+      str("vbtab", "\t");
+      str("vbback", "\b");
+      str("vbformfeed", "\f");
+      str("vbverticaltab", "\v");
+      str("vbnullstring", "");
+      add("vbnullchar", Value::Str(std::string(1, '\0')), VarType::String);
+      add("vbtrue", Value::Int(-1), VarType::Integer);
+      add("vbfalse", Value::Int(0), VarType::Integer);
+      add("vbobjecterror", Value::Lng(-2147221504), VarType::Long);
+      const std::pair<const char*, int> ints[] = {
+          {"vbbinarycompare", 0}, {"vbtextcompare", 1}, {"vbokonly", 0}, {"vbokcancel", 1}, {"vbabortretryignore", 2},
+          {"vbyesnocancel", 3}, {"vbyesno", 4}, {"vbretrycancel", 5}, {"vbcritical", 16}, {"vbquestion", 32},
+          {"vbexclamation", 48}, {"vbinformation", 64}, {"vbok", 1}, {"vbcancel", 2}, {"vbabort", 3}, {"vbretry", 4},
+          {"vbignore", 5}, {"vbyes", 6}, {"vbno", 7}, {"vbempty", 0}, {"vbnull", 1}, {"vbinteger", 2}, {"vblong", 3},
+          {"vbsingle", 4}, {"vbdouble", 5}, {"vbstring", 8}, {"vbobject", 9}, {"vberror", 10}, {"vbboolean", 11},
+          {"vbvariant", 12}, {"vbbyte", 17}, {"vbarray", 8192},
+      };
+      for (const auto& [name, v] : ints) add(name, Value::Int(v), VarType::Integer);
+      return m;
+    }();
+    auto it = kConstants.find(k);
+    return it == kConstants.end() ? nullptr : &it->second;
   }
 
   // ---- statements ----
@@ -858,17 +907,33 @@ class Compiler {
   }
 
   // Compiles statements until one of `enders` begins a statement; leaves it unread.
+  // "End If" for the enders {"elseif", "else", "end if"}: the block's closing words.
+  static std::string Expected(const std::vector<const char*>& enders) {
+    std::string s = enders.back();
+    bool up = true;
+    for (char& c : s) {
+      if (up) c = ToUpper1252(c);
+      up = c == ' ';
+    }
+    return "Expected: " + s;
+  }
+
   void Block(const std::vector<const char*>& enders) {
     for (;;) {
       SkipSeparators();
-      if (Cur().kind == Tok::End) Error(std::string("Expected: ") + enders[0]);
+      if (Cur().kind == Tok::End) Error(Expected(enders));
       if (AtBlockEnd(enders)) return;
-      if (IsKw("End") && (IsKw(Peek(), "Sub") || IsKw(Peek(), "Function"))) Error(std::string("Expected: ") + enders[0]);
+      if (IsKw("End") && (IsKw(Peek(), "Sub") || IsKw(Peek(), "Function"))) Error(Expected(enders));
       size_t start = p_;
       try {
         LabelAndStatement();
       } catch (const Fail& f) {
         Report(f);
+        if (p_ == start) ++p_;
+        SkipLine();
+        freereg_ = nactive_;
+      } catch (const ScriptError& e) {
+        Report(Fail{Cur().line, e.description});
         if (p_ == start) ++p_;
         SkipLine();
         freereg_ = nactive_;
@@ -881,7 +946,7 @@ class Compiler {
     bool lineStart = p_ == 0 || t_[p_ - 1].kind == Tok::Newline;
     if ((tk.kind == Tok::Ident && lineStart && Peek().kind == Tok::Colon && !IsKeyword(tk.text)) ||
         (tk.kind == Tok::Integer && lineStart)) {
-      std::string name = tk.kind == Tok::Integer ? std::to_string(static_cast<long long>(tk.number)) : Lower(tk.text);
+      std::string name = tk.kind == Tok::Integer ? LineLabel(tk) : Lower(tk.text);
       if (labels_.count(name)) Error("Duplicate label: " + tk.text);
       labels_[name] = Pc();
       AddLine(tk.line);
@@ -925,6 +990,11 @@ class Compiler {
         if (!AtStatementEnd()) Error("Syntax error");
         Emit(Op::EndProgram);
       } else if (k == "gosub" || k == "return") Error("GoSub and Return are not supported");
+      else if (k == "loop") Error("Loop without Do");
+      else if (k == "next") Error("Next without For");
+      else if (k == "wend") Error("Wend without While");
+      else if (k == "else" || k == "elseif") Error("Else without If");
+      else if (k == "case") Error("Case without Select Case");
       else if (k == "sub" || k == "function" || k == "option" || k == "type" || k == "declare" || k == "public" || k == "private")
         Error("Invalid inside procedure");
       else if ((k == "mid" || k == "mid$") && IsOp(Peek(), "(") && IsMidAssignment()) MidStatement();
@@ -1083,7 +1153,7 @@ class Compiler {
     for (;;) {
       if (Cur().kind == Tok::Integer) {
         // "If x Then 100" jumps to line label 100.
-        std::string name = std::to_string(static_cast<long long>(Cur().number));
+        std::string name = LineLabel(Cur());
         ++p_;
         gotos_.push_back({Emit(Op::Jmp), name, Cur().line, false});
       } else {
@@ -1296,11 +1366,18 @@ class Compiler {
     Error(kind == LoopCtx::For ? "Exit For not within For...Next" : "Exit Do not within Do...Loop");
   }
 
+  // A line-number label; VBA allows whole numbers up to 2^31.
+  std::string LineLabel(const Token& tk) const {
+    if (!(tk.number >= 0 && tk.number <= 2147483647.0) || tk.number != std::floor(tk.number))
+      throw Fail{tk.line, "Invalid line number"};
+    return std::to_string(static_cast<long long>(tk.number));
+  }
+
   std::string LabelName() {
     const Token& tk = Cur();
     if (tk.kind == Tok::Integer) {
       ++p_;
-      return std::to_string(static_cast<long long>(tk.number));
+      return LineLabel(tk);
     }
     return Lower(ExpectIdent());
   }
