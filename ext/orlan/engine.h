@@ -239,6 +239,7 @@ class Thread {
 
    private:
     Thread& t_;
+    bool unlocked_;
   };
 
   // The Err object and library state (runtime functions use them).

@@ -615,7 +615,8 @@ FN(ErrClear) {
 }
 FN(ErrRaise) {
   int32_t number = ArgLong(fr, 1);
-  if (number <= 0 || number > 65535) Raise(err::kInvalidCall);
+  // Positive numbers and vbObjectError + n are both valid; 0 is not an error.
+  if (number == 0) Raise(err::kInvalidCall);
   std::string source = Has(fr, n, 2) ? ArgStr(fr, 2) : std::string();
   std::string desc = Has(fr, n, 3) ? ArgStr(fr, 3) : ErrorText(number);
   t.errSource = source;

@@ -207,8 +207,10 @@ void Thread::UnlockScript() {
   script_->gil.unlock();
 }
 
-Thread::Unlock::Unlock(Thread& t) : t_(t) { t_.UnlockScript(); }
-Thread::Unlock::~Unlock() { t_.LockScript(); }
+Thread::Unlock::Unlock(Thread& t) : t_(t), unlocked_(t.locked_) { t_.UnlockScript(); }
+Thread::Unlock::~Unlock() {
+  if (unlocked_) t_.LockScript();
+}
 
 uint32_t Thread::CurrentLine() const {
   if (frames_.empty()) return errLine;
@@ -220,7 +222,7 @@ uint32_t Thread::CurrentLine() const {
 void Thread::Poll() {
   budget_ = kPollInterval;
   if (stop_.load(std::memory_order_relaxed)) throw StopSignal{};
-  if (script_->waiters.load(std::memory_order_relaxed) > 0) {
+  if (locked_ && script_->waiters.load(std::memory_order_relaxed) > 0) {
     UnlockScript();
     std::this_thread::yield();
     LockScript();
@@ -289,7 +291,10 @@ int Thread::Run(std::span<const Value> args) {
   errorResult_ = 0;
   pendingError_ = 0;
   ClearError();
-  LockScript();
+  // A host call may run another subroutine of the same script on this OS
+  // thread; it then runs inside the lock the outer run holds.
+  bool nested = script_->gilOwner.load() == std::this_thread::get_id();
+  if (!nested) LockScript();
   const Function* fn = &script_->program().functions[function_];
   try {
     for (size_t i = 0; i < args.size() && i < fn->params.size(); ++i) stack_[1 + i] = args[i];
@@ -304,7 +309,7 @@ int Thread::Run(std::span<const Value> args) {
   }
   while (!frames_.empty()) PopFrame();
   stack_[0].Clear();
-  UnlockScript();
+  if (!nested) UnlockScript();
   active_.store(false);
   return errorResult_;
 }

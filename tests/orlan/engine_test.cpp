@@ -383,6 +383,28 @@ TEST(Engine, YieldCallbackRunsDuringLongScriptsAndCanBeHeldOff) {
   EXPECT_EQ(calls.load(), -95);
 }
 
+TEST(Engine, HostCallRunsAnotherSubroutineOfTheSameScript) {
+  Engine engine;
+  std::string out;
+  std::shared_ptr<ScriptObject> script;
+  LibraryBuilder b;
+  b.AddSub(0, "Print", 1, 1, 1, {kStr});
+  b.AddSub(0, "RunInner", 2, 0, 0, {});
+  std::string error;
+  engine.RegisterLibrary("Nest", b.Finish(error), [&](Thread&, uint32_t id, ArgBlock& a, void*) {
+    if (id == 1) out += a.GetString(1) + "\n";
+    if (id == 2) {
+      std::string e;
+      auto inner = engine.CreateThread(script, "Inner", e);
+      EXPECT_EQ(inner->Run(), 0);
+    }
+  });
+  script = engine.LoadSource("Dim N As Long\nSub Outer()\nN = 1\nRunInner\nPrint N\nEnd Sub\nSub Inner()\nN = N + 41\nEnd Sub\n", error);
+  ASSERT_TRUE(script) << error;
+  EXPECT_EQ(engine.CreateThread(script, "Outer", error)->Run(), 0);
+  EXPECT_EQ(out, "42\n");
+}
+
 TEST(Engine, OptionsAreKept) {
   Engine e;
   e.SetOption(0, 0x100000);

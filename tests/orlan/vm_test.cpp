@@ -116,6 +116,8 @@ const Case kCases[] = {
     {"UnhandledErrorInCalleeReportsItsLine", "Sub Inner()\nDim o As Object\no.Foo\nEnd Sub\nSub Main()\nInner\nEnd Sub\n", "", 91, 3},
     {"ResumeWithoutError", "Resume Next", "", 20, 2},
     {"ErrRaiseUserNumber", "Err.Raise 513", "", 513, 2},
+    {"ErrRaiseObjectError", "On Error Resume Next\nErr.Raise vbObjectError + 1, \"mine\", \"bad thing\"\nPrint Err.Number - vbObjectError & \" \" & Err.Source & \" \" & Err.Description",
+     "1 mine bad thing\n"},
     {"DoEventsYields", "DoEvents\nPrint \"ok\"", "ok\n"},
     {"DeclareParsedButNotBound",
      "Declare Function GetTickCount Lib \"kernel32\" () As Long\nSub Main()\nPrint \"x\"\nPrint GetTickCount()\nEnd Sub\n", "x\n", 453, 4},
