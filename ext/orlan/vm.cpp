@@ -252,7 +252,7 @@ void Thread::Yield() {
   if (stop_.load()) throw StopSignal{};
 }
 
-void Thread::PushFrame(const Function* fn, Value* base, int nargs) {
+inline void Thread::PushFrame(const Function* fn, Value* base, int nargs) {
   if (frames_.size() >= kMaxFrames || base + fn->numRegs > stack_.data() + stack_.size()) Raise(err::kOutOfStack);
   size_t np = fn->params.size();
   for (size_t p = 0; p < np; ++p) {
@@ -277,7 +277,7 @@ void Thread::PushFrame(const Function* fn, Value* base, int nargs) {
   frames_.push_back(f);
 }
 
-void Thread::PopFrame() {
+inline void Thread::PopFrame() {
   Frame& f = frames_.back();
   for (uint16_t r = 1; r < f.fn->numRegs; ++r) f.base[r].Clear();
   if (f.inHandler) ClearError();
@@ -353,7 +353,20 @@ void Thread::CheckPending() {
 
 #define RK(x) (((x) & kConstBit) ? K[(x) & 0x7FFF] : Deref(R[(x)]))
 
+// Threaded dispatch: every handler ends in its own indirect jump, which the
+// branch predictor learns per opcode.
+#define KV_NEXT                                           \
+  do {                                                    \
+    in = *ip++;                                           \
+    goto* kDispatch[static_cast<uint8_t>(in.op)];         \
+  } while (0)
+
 void Thread::Execute() {
+  static const void* const kDispatch[] = {
+#define KV_ORLAN_LABEL(name) &&L_##name,
+      KV_ORLAN_OPCODES(KV_ORLAN_LABEL)
+#undef KV_ORLAN_LABEL
+  };
   const Program& prog = script_->program();
   const Value* K = prog.constants.data();
   const Function* fns = prog.functions.data();
@@ -364,12 +377,13 @@ void Thread::Execute() {
     const Ins* code = fn->code.data();
     const Ins* ip = fr->ip;
     Value* R = fr->base;
+    Ins in;
     try {
       for (;;) {
-        const Ins in = *ip++;
+        in = *ip++;
         switch (in.op) {
-          case Op::Nop: break;
-          case Op::Move: {
+          case Op::Nop: L_Nop: KV_NEXT;
+          case Op::Move: L_Move: {
             const Value& v = RK(in.b);
             if (!IsHeap(v.tag) && !IsHeap(R[in.a].tag)) {
               R[in.a].tag = v.tag;
@@ -378,33 +392,33 @@ void Thread::Execute() {
               Value t(v);
               R[in.a] = std::move(t);
             }
-            break;
+            KV_NEXT;
           }
-          case Op::Copy: R[in.a] = CopyForAssign(RK(in.b)); break;
-          case Op::LoadEmpty:
+          case Op::Copy: L_Copy: R[in.a] = CopyForAssign(RK(in.b)); KV_NEXT;
+          case Op::LoadEmpty: L_LoadEmpty:
             switch (in.f) {
               case 1: R[in.a] = Value::Nothing(); break;
               case 2: R[in.a] = Value::MissingValue(); break;
               case 3: R[in.a] = Value::NullValue(); break;
               default: R[in.a].Clear(); break;
             }
-            break;
-          case Op::LoadG: {
+            KV_NEXT;
+          case Op::LoadG: L_LoadG: {
             Value t(script_->globals[in.b]);
             R[in.a] = std::move(t);
-            break;
+            KV_NEXT;
           }
-          case Op::StoreG: {
+          case Op::StoreG: L_StoreG: {
             Value t = in.f ? CopyForAssign(RK(in.b)) : Value(RK(in.b));
             script_->globals[in.a] = std::move(t);
-            break;
+            KV_NEXT;
           }
-          case Op::SetRef: {
+          case Op::SetRef: L_SetRef: {
             Value t = in.f ? CopyForAssign(RK(in.b)) : Value(RK(in.b));
             Deref(R[in.a]) = std::move(t);
-            break;
+            KV_NEXT;
           }
-          case Op::MakeRef: {
+          case Op::MakeRef: L_MakeRef: {
             Value& src = R[in.b];
             if (src.tag == Tag::Ref || src.tag == Tag::RefBox) {
               Value t(src);
@@ -414,14 +428,14 @@ void Thread::Execute() {
               R[in.a].tag = Tag::Ref;
               R[in.a].ref = &src;
             }
-            break;
+            KV_NEXT;
           }
-          case Op::MakeRefG:
+          case Op::MakeRefG: L_MakeRefG:
             R[in.a].Clear();
             R[in.a].tag = Tag::Ref;
             R[in.a].ref = &script_->globals[in.b];
-            break;
-          case Op::Cvt: {
+            KV_NEXT;
+          case Op::Cvt: L_Cvt: {
             const Value& v = RK(in.b);
             VarType vt = static_cast<VarType>(in.c);
             if ((vt == VarType::Long && v.tag == Tag::Long) || (vt == VarType::Double && v.tag == Tag::Double)) {
@@ -434,10 +448,10 @@ void Thread::Execute() {
             } else {
               R[in.a] = Coerce(v, vt);
             }
-            break;
+            KV_NEXT;
           }
 #define KV_ARITH(OPNAME, CHECKED, EXPR)                                   \
-  case Op::OPNAME: {                                                      \
+  case Op::OPNAME: L_##OPNAME: {                                                    \
     const Value& x = RK(in.b);                                            \
     const Value& y = RK(in.c);                                            \
     if (IntLike(x.tag) && IntLike(y.tag)) {                               \
@@ -445,75 +459,75 @@ void Thread::Execute() {
       if (!CHECKED(x.i, y.i, &r)) {                                       \
         if (x.tag == Tag::Long || y.tag == Tag::Long) {                   \
           R[in.a].SetInt(Tag::Long, r);                                   \
-          break;                                                          \
+          KV_NEXT;                                                          \
         }                                                                 \
         if (r >= -32768 && r <= 32767) {                                  \
           R[in.a].SetInt(Tag::Integer, r);                                \
-          break;                                                          \
+          KV_NEXT;                                                          \
         }                                                                 \
       }                                                                   \
     } else if (x.tag == Tag::Double && y.tag == Tag::Double) {            \
       double r = x.d EXPR y.d;                                            \
       if (std::isfinite(r)) {                                             \
         R[in.a].SetDouble(r);                                             \
-        break;                                                            \
+        KV_NEXT;                                                            \
       }                                                                   \
     }                                                                     \
     R[in.a] = BinaryOp(Op::OPNAME, x, y, in.f);                           \
-    break;                                                                \
+    KV_NEXT;                                                                \
   }
           KV_ARITH(Add, __builtin_add_overflow, +)
           KV_ARITH(Sub, __builtin_sub_overflow, -)
           KV_ARITH(Mul, __builtin_mul_overflow, *)
 #undef KV_ARITH
-          case Op::Mod:
-          case Op::IDiv: {
+          case Op::Mod: L_Mod:
+          case Op::IDiv: L_IDiv: {
             const Value& x = RK(in.b);
             const Value& y = RK(in.c);
             if (x.tag == Tag::Long && y.tag == Tag::Long && y.i != 0 && !(y.i == -1 && x.i == INT32_MIN)) {
               R[in.a].SetInt(Tag::Long, in.op == Op::Mod ? x.i % y.i : x.i / y.i);
-              break;
+              KV_NEXT;
             }
             R[in.a] = BinaryOp(in.op, x, y, in.f);
-            break;
+            KV_NEXT;
           }
-          case Op::Cat: {
+          case Op::Cat: L_Cat: {
             Value& dst = R[in.a];
             const Value& y = RK(in.c);
             // s = s & x appends in place when nothing else shares the string.
             if (in.b == in.a && dst.tag == Tag::String && dst.h->refs.load(std::memory_order_relaxed) == 1 &&
                 y.tag == Tag::String && &y != &dst && StrOf(dst).size() + StrOf(y).size() <= kMaxStringLength) {
               static_cast<StrObj*>(dst.h)->s += StrOf(y);
-              break;
+              KV_NEXT;
             }
             R[in.a] = BinaryOp(Op::Cat, RK(in.b), y, in.f);
-            break;
+            KV_NEXT;
           }
-          case Op::And:
-          case Op::Or:
-          case Op::Xor: {
+          case Op::And: L_And:
+          case Op::Or: L_Or:
+          case Op::Xor: L_Xor: {
             const Value& x = RK(in.b);
             const Value& y = RK(in.c);
             if (IntLike(x.tag) && IntLike(y.tag)) {
               int32_t r = in.op == Op::And ? (x.i & y.i) : in.op == Op::Or ? (x.i | y.i) : (x.i ^ y.i);
               R[in.a].SetInt(x.tag == Tag::Long || y.tag == Tag::Long ? Tag::Long : Tag::Integer, r);
-              break;
+              KV_NEXT;
             }
             R[in.a] = BinaryOp(in.op, x, y, in.f);
-            break;
+            KV_NEXT;
           }
-          case Op::Div:
-          case Op::Pow:
-          case Op::Eqv:
-          case Op::Imp:
-          case Op::Like:
-          case Op::Is: R[in.a] = BinaryOp(in.op, RK(in.b), RK(in.c), in.f); break;
-          case Op::Eq:
-          case Op::Ne:
-          case Op::Lt:
-          case Op::Le:
-          case Op::Gt:
-          case Op::Ge: {
+          case Op::Div: L_Div:
+          case Op::Pow: L_Pow:
+          case Op::Eqv: L_Eqv:
+          case Op::Imp: L_Imp:
+          case Op::Like: L_Like:
+          case Op::Is: L_Is: R[in.a] = BinaryOp(in.op, RK(in.b), RK(in.c), in.f); KV_NEXT;
+          case Op::Eq: L_Eq:
+          case Op::Ne: L_Ne:
+          case Op::Lt: L_Lt:
+          case Op::Le: L_Le:
+          case Op::Gt: L_Gt:
+          case Op::Ge: L_Ge: {
             const Value& x = RK(in.b);
             const Value& y = RK(in.c);
             if (IntLike(x.tag) && IntLike(y.tag)) {
@@ -528,14 +542,14 @@ void Thread::Execute() {
                 default: r = c >= 0; break;
               }
               R[in.a].SetInt(Tag::Boolean, r ? -1 : 0);
-              break;
+              KV_NEXT;
             }
             R[in.a] = BinaryOp(in.op, x, y, in.f);
-            break;
+            KV_NEXT;
           }
-          case Op::Neg:
-          case Op::Not: R[in.a] = UnaryOp(in.op, RK(in.b)); break;
-          case Op::Jmp: {
+          case Op::Neg: L_Neg:
+          case Op::Not: L_Not: R[in.a] = UnaryOp(in.op, RK(in.b)); KV_NEXT;
+          case Op::Jmp: L_Jmp: {
             const Ins* target = code + in.a;
             bool back = target < ip;
             ip = target;
@@ -543,10 +557,10 @@ void Thread::Execute() {
               fr->ip = ip;
               Poll();
             }
-            break;
+            KV_NEXT;
           }
-          case Op::JmpIf:
-          case Op::JmpIfNot: {
+          case Op::JmpIf: L_JmpIf:
+          case Op::JmpIfNot: L_JmpIfNot: {
             bool t = Truth(RK(in.b));
             if (t == (in.op == Op::JmpIf)) {
               const Ins* target = code + in.a;
@@ -557,9 +571,9 @@ void Thread::Execute() {
               }
               ip = target;
             }
-            break;
+            KV_NEXT;
           }
-          case Op::JmpCmp: {
+          case Op::JmpCmp: L_JmpCmp: {
             const Value& x = RK(in.b);
             const Value& y = RK(in.c);
             int c;
@@ -572,7 +586,7 @@ void Thread::Execute() {
               c = CompareValues(x, y, static_cast<uint8_t>(((in.f & 8) ? kTextCmp : 0) | ((in.f & 16) ? kStrict : 0)), isNull);
               if (isNull) {
                 ip = code + in.a;
-                break;
+                KV_NEXT;
               }
             }
             bool r;
@@ -593,14 +607,14 @@ void Thread::Execute() {
               }
               ip = target;
             }
-            break;
+            KV_NEXT;
           }
-          case Op::ForPrep: {
+          case Op::ForPrep: L_ForPrep: {
             Value& v = R[in.a];
             if (ForDone(Deref(v), Deref(R[in.b]), Deref(R[in.b + 1]))) ip = code + in.c;
-            break;
+            KV_NEXT;
           }
-          case Op::ForLoop: {
+          case Op::ForLoop: L_ForLoop: {
             Value& v = R[in.a];
             const Value& limit = Deref(R[in.b]);
             const Value& step = Deref(R[in.b + 1]);
@@ -615,7 +629,7 @@ void Thread::Execute() {
                   Poll();
                 }
               }
-              break;
+              KV_NEXT;
             }
             VarType vt = static_cast<VarType>(in.f);
             Value next = BinaryOp(Op::Add, v, step, 0);
@@ -628,31 +642,31 @@ void Thread::Execute() {
                 Poll();
               }
             }
-            break;
+            KV_NEXT;
           }
-          case Op::EachPrep: {
+          case Op::EachPrep: L_EachPrep: {
             const Value& src = RK(in.b);
             if (src.tag != Tag::Array) Raise(src.tag == Tag::Object ? err::kNoSuchMember : err::kTypeMismatch);
             Value t(src);
             R[in.a] = std::move(t);
             R[in.a + 1].SetInt(Tag::Long, 0);
             if (ArrOf(R[in.a])->data.empty()) ip = code + in.c;
-            break;
+            KV_NEXT;
           }
-          case Op::EachNext: {
+          case Op::EachNext: L_EachNext: {
             if (R[in.a].tag != Tag::Array || R[in.a + 1].tag != Tag::Long) Raise(err::kForNotInitialized);
             ArrayObj* arr = ArrOf(R[in.a]);
             size_t idx = static_cast<size_t>(R[in.a + 1].i);
             if (idx >= arr->data.size()) {
               ip = code + in.c;
-              break;
+              KV_NEXT;
             }
             Value t(arr->data[idx]);
             R[in.b] = std::move(t);
             R[in.a + 1].i = static_cast<int32_t>(idx + 1);
-            break;
+            KV_NEXT;
           }
-          case Op::Call: {
+          case Op::Call: L_Call: {
             fr->ip = ip;
             if (--budget_ <= 0) Poll();
             PushFrame(&fns[in.a], R + in.b, in.c);
@@ -661,17 +675,17 @@ void Thread::Execute() {
             code = fn->code.data();
             ip = code;
             R = fr->base;
-            break;
+            KV_NEXT;
           }
-          case Op::CallHost:
+          case Op::CallHost: L_CallHost:
             fr->ip = ip;
             CallHost(R + in.b, in.a, in.c);
-            break;
-          case Op::CallLib:
+            KV_NEXT;
+          case Op::CallLib: L_CallLib:
             fr->ip = ip;
             GetLibFunc(in.a).fn(*this, R + in.b, in.c);
-            break;
-          case Op::Ret: {
+            KV_NEXT;
+          case Op::Ret: L_Ret: {
             if (frames_.size() == 1) {
               PopFrame();
               return;
@@ -682,16 +696,16 @@ void Thread::Execute() {
             code = fn->code.data();
             ip = fr->ip;
             R = fr->base;
-            break;
+            KV_NEXT;
           }
-          case Op::Index: {
+          case Op::Index: L_Index: {
             ArrayObj* arr = ArrayOperand(R[in.b]);
             size_t lin = ElementIndex(arr, R + in.c, in.f);
             Value t(arr->data[lin]);
             R[in.a] = std::move(t);
-            break;
+            KV_NEXT;
           }
-          case Op::SetIndex: {
+          case Op::SetIndex: L_SetIndex: {
             ArrayObj* arr = ArrayOperand(R[in.a]);
             size_t lin = ElementIndex(arr, R + in.c, in.f);
             const Value& v = RK(in.b);
@@ -702,38 +716,38 @@ void Thread::Execute() {
               Value t = StoreAs(v, arr->elemType, arr->elemRecord);
               slot = std::move(t);
             }
-            break;
+            KV_NEXT;
           }
-          case Op::RefIndex: {
+          case Op::RefIndex: L_RefIndex: {
             Value owner(Deref(R[in.b]));
             ArrayObj* arr = ArrayOperand(owner);
             size_t lin = ElementIndex(arr, R + in.c, in.f);
             R[in.a] = MakeBox(&arr->data[lin], owner);
-            break;
+            KV_NEXT;
           }
-          case Op::GetField: {
+          case Op::GetField: L_GetField: {
             RecordObj* rec = RecordOperand(R[in.b]);
             if (in.c >= rec->fields.size()) Raise(err::kTypeMismatch);
             Value t(rec->fields[in.c]);
             R[in.a] = std::move(t);
-            break;
+            KV_NEXT;
           }
-          case Op::SetField: {
+          case Op::SetField: L_SetField: {
             RecordObj* rec = RecordOperand(R[in.a]);
             if (in.c >= rec->fields.size()) Raise(err::kTypeMismatch);
             Value t = FieldStore(rec->type, in.c, RK(in.b));
             rec->fields[in.c] = std::move(t);
-            break;
+            KV_NEXT;
           }
-          case Op::RefField: {
+          case Op::RefField: L_RefField: {
             Value owner(Deref(R[in.b]));
             RecordObj* rec = RecordOperand(owner);
             if (in.c >= rec->fields.size()) Raise(err::kTypeMismatch);
             R[in.a] = MakeBox(&rec->fields[in.c], owner);
-            break;
+            KV_NEXT;
           }
-          case Op::GetMember:
-          case Op::RefMember: {
+          case Op::GetMember: L_GetMember:
+          case Op::RefMember: L_RefMember: {
             fr->ip = ip;
             const Value& obj = Deref(R[in.b]);
             const std::string& name = StrOf(K[in.c & 0x7FFF]);
@@ -748,15 +762,15 @@ void Thread::Execute() {
                 Value t(rec->fields[fi]);
                 R[in.a] = std::move(t);
               }
-              break;
+              KV_NEXT;
             }
             // A property read; the value lands in R[a] through a call frame there.
             Value target(obj);
             R[in.a] = std::move(target);
             CallMember(R + in.a, name, 0, 0);
-            break;
+            KV_NEXT;
           }
-          case Op::SetMember: {
+          case Op::SetMember: L_SetMember: {
             fr->ip = ip;
             const Value& obj = Deref(R[in.a]);
             const std::string& name = StrOf(K[in.c & 0x7FFF]);
@@ -766,7 +780,7 @@ void Thread::Execute() {
               if (fi < 0) Raise(err::kNoSuchMember);
               Value t = FieldStore(rec->type, fi, RK(in.b));
               rec->fields[fi] = std::move(t);
-              break;
+              KV_NEXT;
             }
             // Property put: the engine builds a small frame above the registers in use.
             Value* scratch = R + fn->numRegs;
@@ -776,9 +790,9 @@ void Thread::Execute() {
             CallMember(scratch, name, 1, 2);
             scratch[0].Clear();
             scratch[1].Clear();
-            break;
+            KV_NEXT;
           }
-          case Op::CallMethod: {
+          case Op::CallMethod: L_CallMethod: {
             fr->ip = ip;
             const std::string& name = StrOf(K[in.b & 0x7FFF]);
             Value& recv = R[in.a];
@@ -796,17 +810,17 @@ void Thread::Execute() {
               }
               for (int k = 1; k <= in.f; ++k) R[in.a + k].Clear();
               recv = std::move(field);
-              break;
+              KV_NEXT;
             }
             CallMember(R + in.a, name, in.f, in.c ? 3 : 4);
-            break;
+            KV_NEXT;
           }
-          case Op::NewObject:
+          case Op::NewObject: L_NewObject:
             fr->ip = ip;
             NewObject(&R[in.a], StrOf(K[in.b & 0x7FFF]));
-            break;
-          case Op::ReDim: ReDimArray(Deref(R[in.a]), R + in.b, in.c, in.f != 0); break;
-          case Op::Erase: {
+            KV_NEXT;
+          case Op::ReDim: L_ReDim: ReDimArray(Deref(R[in.a]), R + in.b, in.c, in.f != 0); KV_NEXT;
+          case Op::Erase: L_Erase: {
             Value& var = Deref(R[in.a]);
             if (var.tag != Tag::Array) Raise(err::kTypeMismatch);
             ArrayObj* arr = ArrOf(var);
@@ -817,9 +831,9 @@ void Thread::Execute() {
               arr->data.clear();
               arr->dims.clear();
             }
-            break;
+            KV_NEXT;
           }
-          case Op::OnError:
+          case Op::OnError: L_OnError:
             ClearError();
             switch (in.f) {
               case 0: fr->onError = 0; break;
@@ -830,18 +844,18 @@ void Thread::Execute() {
                 break;
               default: fr->inHandler = false; break;
             }
-            break;
-          case Op::Resume: {
+            KV_NEXT;
+          case Op::Resume: L_Resume: {
             if (!fr->inHandler) Raise(err::kResumeWithoutError);
             fr->inHandler = false;
             ClearError();
             if (in.f == 0) ip = code + StatementStartPc(fn, fr->errPc);
             else if (in.f == 1) ip = code + NextStatementPc(fn, fr->errPc);
             else ip = code + in.a;
-            break;
+            KV_NEXT;
           }
-          case Op::EndProgram: throw EndSignal{};
-          case Op::Count: break;
+          case Op::EndProgram: L_EndProgram: throw EndSignal{};
+          case Op::Count: __builtin_unreachable();  // the loader admits only known opcodes
         }
       }
     } catch (const ScriptError& e) {
@@ -861,6 +875,7 @@ void Thread::Execute() {
 }
 
 #undef RK
+#undef KV_NEXT
 
 void Thread::VisitValues(const std::function<void(Value&)>& fn) {
   if (frames_.empty()) return;

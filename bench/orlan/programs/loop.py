@@ -4,6 +4,6 @@ def main():
     for i in range(1, 10000001):
         s = (s + i * 3) & 0xFFFF
     return s
-t = time.perf_counter()
+t = time.process_time()
 r = main()
-print(time.perf_counter() - t, r)
+print(time.process_time() - t, r)
