@@ -39,10 +39,8 @@ double BestExternal(const char* interpreter, const std::string& path) {
     if (std::fscanf(p, "%lf", &secs) != 1) secs = -1;
     pclose(p);
     if (secs < 0) return -1;
-    total += secs;
-    ++runs;
+    best = best < 0 ? secs : std::min(best, secs);
   }
-  double best = runs ? total / runs : 0;
   return best;
 }
 
