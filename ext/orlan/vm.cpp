@@ -353,8 +353,9 @@ void Thread::CheckPending() {
 
 #define RK(x) (((x) & kConstBit) ? K[(x) & 0x7FFF] : Deref(R[(x)]))
 
-// Threaded dispatch: every handler ends in its own indirect jump, which the
-// branch predictor learns per opcode.
+// Threaded dispatch: handlers end in their own indirect jump, which the
+// branch predictor learns per opcode. Handlers with locals that need
+// destroying leave through `break` and the loop's dispatch instead.
 #define KV_NEXT                                           \
   do {                                                    \
     in = *ip++;                                           \
@@ -406,17 +407,17 @@ void Thread::Execute() {
           case Op::LoadG: L_LoadG: {
             Value t(script_->globals[in.b]);
             R[in.a] = std::move(t);
-            KV_NEXT;
+            break;
           }
           case Op::StoreG: L_StoreG: {
             Value t = in.f ? CopyForAssign(RK(in.b)) : Value(RK(in.b));
             script_->globals[in.a] = std::move(t);
-            KV_NEXT;
+            break;
           }
           case Op::SetRef: L_SetRef: {
             Value t = in.f ? CopyForAssign(RK(in.b)) : Value(RK(in.b));
             Deref(R[in.a]) = std::move(t);
-            KV_NEXT;
+            break;
           }
           case Op::MakeRef: L_MakeRef: {
             Value& src = R[in.b];
@@ -646,7 +647,7 @@ void Thread::Execute() {
                 Poll();
               }
             }
-            KV_NEXT;
+            break;
           }
           case Op::EachPrep: L_EachPrep: {
             const Value& src = RK(in.b);
@@ -655,7 +656,7 @@ void Thread::Execute() {
             R[in.a] = std::move(t);
             R[in.a + 1].SetInt(Tag::Long, 0);
             if (ArrOf(R[in.a])->data.empty()) ip = code + in.c;
-            KV_NEXT;
+            break;
           }
           case Op::EachNext: L_EachNext: {
             if (R[in.a].tag != Tag::Array || R[in.a + 1].tag != Tag::Long) Raise(err::kForNotInitialized);
@@ -668,7 +669,7 @@ void Thread::Execute() {
             Value t(arr->data[idx]);
             R[in.b] = std::move(t);
             R[in.a + 1].i = static_cast<int32_t>(idx + 1);
-            KV_NEXT;
+            break;
           }
           case Op::Call: L_Call: {
             fr->ip = ip;
@@ -707,7 +708,7 @@ void Thread::Execute() {
             size_t lin = ElementIndex(arr, R + in.c, in.f);
             Value t(arr->data[lin]);
             R[in.a] = std::move(t);
-            KV_NEXT;
+            break;
           }
           case Op::SetIndex: L_SetIndex: {
             ArrayObj* arr = ArrayOperand(R[in.a]);
@@ -727,28 +728,28 @@ void Thread::Execute() {
             ArrayObj* arr = ArrayOperand(owner);
             size_t lin = ElementIndex(arr, R + in.c, in.f);
             R[in.a] = MakeBox(&arr->data[lin], owner);
-            KV_NEXT;
+            break;
           }
           case Op::GetField: L_GetField: {
             RecordObj* rec = RecordOperand(R[in.b]);
             if (in.c >= rec->fields.size()) Raise(err::kTypeMismatch);
             Value t(rec->fields[in.c]);
             R[in.a] = std::move(t);
-            KV_NEXT;
+            break;
           }
           case Op::SetField: L_SetField: {
             RecordObj* rec = RecordOperand(R[in.a]);
             if (in.c >= rec->fields.size()) Raise(err::kTypeMismatch);
             Value t = FieldStore(rec->type, in.c, RK(in.b));
             rec->fields[in.c] = std::move(t);
-            KV_NEXT;
+            break;
           }
           case Op::RefField: L_RefField: {
             Value owner(Deref(R[in.b]));
             RecordObj* rec = RecordOperand(owner);
             if (in.c >= rec->fields.size()) Raise(err::kTypeMismatch);
             R[in.a] = MakeBox(&rec->fields[in.c], owner);
-            KV_NEXT;
+            break;
           }
           case Op::GetMember: L_GetMember:
           case Op::RefMember: L_RefMember: {
@@ -772,7 +773,7 @@ void Thread::Execute() {
             Value target(obj);
             R[in.a] = std::move(target);
             CallMember(R + in.a, name, 0, 0);
-            KV_NEXT;
+            break;
           }
           case Op::SetMember: L_SetMember: {
             fr->ip = ip;
@@ -784,7 +785,7 @@ void Thread::Execute() {
               if (fi < 0) Raise(err::kNoSuchMember);
               Value t = FieldStore(rec->type, fi, RK(in.b));
               rec->fields[fi] = std::move(t);
-              KV_NEXT;
+              break;
             }
             // Property put: the engine builds a small frame above the registers in use.
             Value* scratch = R + fn->numRegs;
@@ -814,7 +815,7 @@ void Thread::Execute() {
               }
               for (int k = 1; k <= in.f; ++k) R[in.a + k].Clear();
               recv = std::move(field);
-              KV_NEXT;
+              break;
             }
             CallMember(R + in.a, name, in.f, in.c ? 3 : 4);
             KV_NEXT;
