@@ -731,6 +731,8 @@ class Compiler {
       locals_[Lower(pi.name)] = v;
     }
     p_ = proc.bodyTok;
+    HoistDeclarations();
+    p_ = proc.bodyTok;
     DeclareImplicitLocals();
     p_ = proc.bodyTok;
     try {
@@ -755,6 +757,39 @@ class Compiler {
     }
     fn.numRegs = std::max<uint16_t>(maxreg_, 1);
     proc_ = nullptr;
+  }
+
+  // Dim and Static declare for the whole procedure: their registers are
+  // assigned and initialised at entry, before any statement runs, so no
+  // earlier temporary can share a local's register.
+  void HoistDeclarations() {
+    while (Cur().kind != Tok::End) {
+      if (IsKw("End") && (IsKw(Peek(), "Sub") || IsKw(Peek(), "Function"))) break;
+      const Token& prev = t_[p_ - 1];
+      bool start = p_ == proc_->bodyTok || prev.kind == Tok::Newline || prev.kind == Tok::Colon || IsKw(prev, "Then") ||
+                   IsKw(prev, "Else");
+      if (start && (IsKw("Dim") || IsKw("Static"))) {
+        bool isStatic = IsKw("Static");
+        ++p_;
+        try {
+          DimStatement(isStatic);
+          if (!(Cur().kind == Tok::Newline || Cur().kind == Tok::Colon || Cur().kind == Tok::End || IsKw("Else")))
+            Error("Expected: end of statement");
+        } catch (const Fail& f) {
+          Report(f);
+        } catch (const ScriptError& e) {
+          Report(Fail{Cur().line, e.description});
+        }
+        while (!(Cur().kind == Tok::Newline || Cur().kind == Tok::Colon || Cur().kind == Tok::End)) ++p_;
+        continue;
+      }
+      ++p_;
+    }
+  }
+
+  void SkipDeclaration() {
+    ++p_;
+    while (!AtStatementEnd()) ++p_;
   }
 
   // Names assigned without a Dim become Variant locals, as VBA allows
@@ -967,8 +1002,7 @@ class Compiler {
       Error("Syntax error");
     } else {
       std::string k = Lower(tk.text);
-      if (k == "dim") { ++p_; DimStatement(false); }
-      else if (k == "static") { ++p_; DimStatement(true); }
+      if (k == "dim" || k == "static") SkipDeclaration();  // declared when the procedure began
       else if (k == "const") { ++p_; ConstDecl(false); }
       else if (k == "redim") { ++p_; ReDimStatement(); }
       else if (k == "if") IfStatement();

@@ -182,6 +182,10 @@ const Case kCases[] = {
      "FF FFFF FFFFFFFF 10 255 -1 16\n"},
     {"LineContinuationAndComments", "Dim s ' a comment\ns = \"a\" & _\n    \"b\"\nRem another\nPrint s", "ab\n"},
     {"ImplicitVariables", "x = 5\ny = x * 2\nPrint y", "10\n"},
+    {"LocalsDeclaredLateKeepTheirStartValues",
+     "Dim s As String\ns = Left(\"abc\", 2) & Mid(\"xyz\", 2)\nDim g(1, 1) As Integer, n As Long\ng(1, 1) = 3\nPrint s & g(1, 1) & n",
+     "abyz30\n"},
+    {"DimInLoopKeepsValue", "Dim i As Long\nFor i = 1 To 3\nDim total As Long\ntotal = total + i\nNext\nPrint total", "6\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Orlan, Programs, ::testing::ValuesIn(kCases),
