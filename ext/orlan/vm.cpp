@@ -270,11 +270,12 @@ inline void Thread::PushFrame(const Function* fn, Value* base, int nargs) {
   else if (fn->result.vt == VarType::Double && !fn->result.isArray) base[0].SetDouble(0);
   else base[0] = script_->DefaultFor(fn->result, {});
   for (const LocalInit& li : fn->inits) base[li.slot] = script_->DefaultFor(li.type, li.dims);
-  Frame f;
+  // Built in place: a frame assembled on the stack and copied stalls the
+  // store-to-load forwarding of the copy.
+  Frame& f = frames_.emplace_back();
   f.fn = fn;
   f.base = base;
   f.ip = fn->code.data();
-  frames_.push_back(f);
 }
 
 inline void Thread::PopFrame() {
