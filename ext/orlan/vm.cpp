@@ -707,7 +707,13 @@ void Thread::Execute() {
           case Op::Index: L_Index: {
             ArrayObj* arr = ArrayOperand(R[in.b]);
             size_t lin = ElementIndex(arr, R + in.c, in.f);
-            Value t(arr->data[lin]);
+            const Value& e = arr->data[lin];
+            if (!IsHeap(e.tag) && !IsHeap(R[in.a].tag)) {
+              R[in.a].tag = e.tag;
+              R[in.a].raw = e.raw;
+              KV_NEXT;
+            }
+            Value t(e);
             R[in.a] = std::move(t);
             break;
           }
