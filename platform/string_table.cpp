@@ -96,6 +96,8 @@ constexpr Entry kStrings[] = {
     {9044, "Drop from Drag Action"},
     {31470, "Label"},
     {31475, " is not in project"},
+    // Orlan BASIC script errors.
+    {31477, "Error %d (Line %u): %s"},
     {51475, "Cannot read file as a Korvel script."},
     {57344, "Korvel"},
     // Archive failures: 61872 + cause.

@@ -1,0 +1,7 @@
+Function Fib(n As Long) As Long
+  If n < 2 Then Fib = n Else Fib = Fib(n - 1) + Fib(n - 2)
+End Function
+
+Sub Main()
+  Print Fib(27)
+End Sub

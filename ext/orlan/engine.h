@@ -1,0 +1,353 @@
+// The Orlan BASIC engine as the player drives it: engine instances, host
+// libraries declared and registered with a dispatcher, script objects made
+// from code blocks, threads that run a subroutine on the calling OS thread,
+// and the argument accessors host functions use. The player's Orlan binding
+// and orlanc's run mode are its callers.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "ext/orlan/bytecode.h"
+#include "ext/orlan/value.h"
+
+namespace kv::orlan {
+
+class Engine;
+class Thread;
+
+// Accessor value for a property without a getter or setter.
+inline constexpr uint16_t kNoAccessor = 0xFFFF;
+// Declaration flag that adds an overload to a name already declared.
+inline constexpr uint32_t kOverloadFlag = 0x4001;
+
+// A value type in a declaration, numbered as OLE Automation variants; a
+// record is 15 with the record type's name.
+struct HostType {
+  uint16_t vt = 12;
+  std::string record;
+  static constexpr uint16_t kInteger = 2, kLong = 3, kDouble = 5, kString = 8, kObject = 9, kBoolean = 11,
+                            kVariant = 12, kRecord = 15;
+};
+
+struct HostProc {
+  std::string name;
+  uint32_t id = 0;
+  bool isFunction = false;
+  HostType result;
+  int minArgs = 0, maxArgs = 0;
+  std::vector<HostType> args;
+};
+
+struct HostProperty {
+  std::string name;
+  uint16_t setId = kNoAccessor, getId = kNoAccessor;
+  HostType type;
+};
+
+struct HostClass {
+  std::string name;
+  uint32_t constructorId = 0;
+  std::vector<HostProc> methods;  // subroutine and function methods
+  std::vector<HostProperty> properties;
+};
+
+// A finished library declaration: what the host offers to scripts.
+struct HostLibrary {
+  std::vector<std::unique_ptr<RecordType>> records;
+  std::vector<HostProc> procs;      // overloads share a name
+  std::vector<HostProc> callbacks;  // prototypes of subroutines the host calls
+  std::vector<HostClass> classes;
+  const RecordType* FindRecord(std::string_view name) const;
+  const HostProc* FindCallback(std::string_view name) const;
+};
+
+// Builds a HostLibrary declaration by declaration, in the order the host
+// makes them. Any inconsistency makes Finish fail and names it in `error`.
+class LibraryBuilder {
+ public:
+  void AddRecordType(std::string name);
+  void AddField(std::string name, HostType type);  // to the last record type
+  void AddFunction(uint32_t flags, std::string name, uint32_t id, HostType result, int minArgs, int maxArgs,
+                   std::vector<HostType> types);
+  void AddSub(uint32_t flags, std::string name, uint32_t id, int minArgs, int maxArgs, std::vector<HostType> types);
+  void AddCallback(std::string name, int minArgs, int maxArgs, std::vector<HostType> types);
+  void AddClass(std::string name, uint32_t constructorId);
+  void AddMethod(std::string name, uint32_t id, int minArgs, int maxArgs, std::vector<HostType> types);
+  void AddFunctionMethod(std::string name, uint32_t id, HostType result, int minArgs, int maxArgs,
+                         std::vector<HostType> types);
+  void AddProperty(uint32_t flags, std::string name, uint16_t setId, uint16_t getId, HostType type);
+  std::unique_ptr<HostLibrary> Finish(std::string& error);
+
+ private:
+  void Fail(std::string message);
+  bool CheckType(const HostType& t);
+  std::unique_ptr<HostLibrary> lib_ = std::make_unique<HostLibrary>();
+  std::string error_;
+};
+
+// A record passed to the host, by reference: writes reach the script.
+class RecordRef {
+ public:
+  explicit RecordRef(RecordObj* rec = nullptr) : rec_(rec) {}
+  bool valid() const { return rec_ != nullptr; }
+  const RecordType* type() const { return rec_ ? rec_->type : nullptr; }
+  int FieldCount() const { return rec_ ? static_cast<int>(rec_->fields.size()) : 0; }
+  int32_t GetLong(int field) const;
+  int16_t GetInteger(int field) const;
+  double GetDouble(int field) const;
+  std::string GetString(int field) const;
+  void SetLong(int field, int32_t v);
+  void SetInteger(int field, int16_t v);
+  void SetDouble(int field, double v);
+  void SetString(int field, std::string v);
+
+ private:
+  Value* Field(int field) const;
+  RecordObj* rec_;
+};
+
+// The arguments of one host call. Slot 0 is a function's result, 1..n the
+// arguments (for class members slot 1 is the object). Conversions follow the
+// language's rules; a value that does not convert reads as 0 or "" and
+// marks the call with a type mismatch raised when the host returns.
+class ArgBlock {
+ public:
+  ArgBlock(Thread& thread, Value* slots, int count) : thread_(thread), slots_(slots), count_(count) {}
+  int Count() const { return count_ - 1; }  // arguments, without the result slot
+  bool IsMissing(int i) const;
+  int16_t GetInteger(int i) const;
+  int32_t GetLong(int i) const;
+  double GetDouble(int i) const;
+  std::string GetString(int i) const;
+  bool GetBoolean(int i) const;
+  RecordRef GetRecord(int i) const;
+  uint32_t GetObject(int i) const;  // 0 for Nothing
+  void SetInteger(int i, int16_t v);
+  void SetLong(int i, int32_t v);
+  void SetDouble(int i, double v);
+  void SetString(int i, std::string v);
+  void SetBoolean(int i, bool v);
+  // An object of the named host class (0 is Nothing).
+  void SetObject(int i, uint32_t handle, std::string_view className = {});
+  Value& Slot(int i) const;
+  Thread& thread() const { return thread_; }
+
+ private:
+  bool InRange(int i) const { return i >= 0 && i < count_; }
+  Thread& thread_;
+  Value* slots_;
+  int count_;
+};
+
+// Host calls arrive here with (thread, dispatch id, argument block, extra).
+using Dispatcher = std::function<void(Thread& thread, uint32_t id, ArgBlock& args, void* extra)>;
+// Called while scripts run; answers whether host messages are pending.
+using YieldCallback = std::function<bool(Thread& thread)>;
+using ErrorCallback = std::function<void(Thread& thread, int number, uint32_t line, const std::string& text, void* data)>;
+
+// A loaded script: the verified program, its module variables and its links
+// to the host libraries. Shared by the threads that run its subroutines.
+class ScriptObject {
+ public:
+  ScriptObject(Engine& engine, Program program);
+  bool Link(std::string& error);
+
+  Engine& engine() { return engine_; }
+  const Program& program() const { return program_; }
+  int FindSub(std::string_view name) const;
+  Value DefaultFor(const TypeRef& t, const std::vector<ArrayObj::Dim>& dims) const;
+  const RecordType* Record(int index) const { return records_[index]; }
+  int ClassOfType(int index) const { return typeClass_[index]; }
+
+  struct ImportLink {
+    int library = -1;  // index of the registered library
+    std::vector<const HostProc*> overloads;
+    bool isDeclare = false;
+  };
+
+  std::vector<Value> globals;
+  std::vector<ImportLink> imports;
+  // One script thread runs at a time; others wait and take turns.
+  std::mutex gil;
+  std::atomic<int> waiters{0};
+  std::atomic<std::thread::id> gilOwner{};
+
+ private:
+  Engine& engine_;
+  Program program_;
+  std::vector<std::unique_ptr<RecordType>> ownRecords_;
+  std::vector<const RecordType*> records_;
+  std::vector<int> typeClass_;  // per record slot: host class index, or -1
+};
+
+struct Frame {
+  const Function* fn = nullptr;
+  Value* base = nullptr;
+  const Ins* ip = nullptr;  // where this frame continues
+  uint16_t handler = 0;
+  uint8_t onError = 0;  // 0 none, 1 Resume Next, 2 GoTo handler
+  bool inHandler = false;
+  uint32_t errPc = 0;
+};
+
+// One script thread: runs one subroutine (and what it calls) to its end on
+// the OS thread that calls Run. Stop may come from any OS thread.
+class Thread {
+ public:
+  Thread(Engine& engine, std::shared_ptr<ScriptObject> script, int function);
+  ~Thread();
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+
+  // Runs the subroutine; returns 0 or the number of the error that ended it.
+  int Run(std::span<const Value> args = {});
+  // Points a finished thread at another subroutine of its script.
+  bool Retarget(std::string_view name);
+  // Ends the run at its next check: abort makes the error result 18.
+  void Stop(bool abort);
+  bool IsActive() const { return active_.load(); }
+  int ErrorResult() const { return errorResult_; }
+
+  void SetUserData(void* data) { userData_ = data; }
+  void* UserData() const { return userData_; }
+  void SetErrorCallback(ErrorCallback cb, void* data) {
+    errorCallback_ = std::move(cb);
+    errorData_ = data;
+  }
+  // Holds off the yield callback between HoldYield(true) and HoldYield(false).
+  void HoldYield(bool hold) { holdYield_ = hold; }
+  // Raises a run-time error in the script once the current host call returns.
+  void RaiseError(int number, std::string description = {});
+  ScriptObject& script() { return *script_; }
+  Engine& engine() { return engine_; }
+  const std::string& SubName() const;
+
+  // Lets other threads of the script run while the host blocks.
+  class Unlock {
+   public:
+    explicit Unlock(Thread& t);
+    ~Unlock();
+
+   private:
+    Thread& t_;
+    bool unlocked_;
+  };
+
+  // The Err object and library state (runtime functions use them).
+  int errNumber = 0;
+  std::string errDescription, errSource;
+  uint32_t errLine = 0;
+  uint32_t rndSeed = 0x50000;
+  float lastRnd = 0;
+  void Yield();  // DoEvents
+  uint32_t CurrentLine() const;
+  void ClearError() {
+    errNumber = 0;
+    errDescription.clear();
+    errSource.clear();
+  }
+  // Every value of the running frames; the caller holds the script's lock.
+  void VisitValues(const std::function<void(Value&)>& fn);
+
+ private:
+  friend class ArgBlock;
+  void Execute();
+  bool HandleError(const ScriptError& e);
+  void PushFrame(const Function* fn, Value* base, int nargs);
+  void PopFrame();
+  void Poll();
+  void CallHost(Value* base, int import, int nargs);
+  void CallMember(Value* base, const std::string& name, int nargs, int kind);
+  void NewObject(Value* dst, const std::string& cls);
+  void Dispatch(int library, uint32_t id, Value* base, int count);
+  void CheckPending();
+  void LockScript();
+  void UnlockScript();
+
+  Engine& engine_;
+  std::shared_ptr<ScriptObject> script_;
+  int function_;
+  std::vector<Value> stack_;
+  std::vector<Frame> frames_;
+  int budget_ = 0;
+  std::atomic<bool> stop_{false}, abort_{false};
+  std::atomic<bool> active_{false};
+  int errorResult_ = 0;
+  void* userData_ = nullptr;
+  ErrorCallback errorCallback_;
+  void* errorData_ = nullptr;
+  bool holdYield_ = false;
+  bool locked_ = false;
+  int64_t lastYieldNs_ = 0;
+  int pendingError_ = 0;
+  std::string pendingText_;
+};
+
+// An engine instance: registered host libraries, options, callbacks and the
+// registry of threads.
+class Engine {
+ public:
+  Engine();
+  ~Engine();
+
+  bool RegisterLibrary(std::string name, std::unique_ptr<HostLibrary> lib, Dispatcher dispatcher, void* extra = nullptr);
+  // Verifies and loads a code block (the bytes after the .ebc header).
+  std::shared_ptr<ScriptObject> LoadScript(std::span<const uint8_t> codeBlock, std::string& error);
+  // Compiles source and loads it (.ebs handed to the player).
+  std::shared_ptr<ScriptObject> LoadSource(std::string_view source, std::string& error);
+  std::shared_ptr<ScriptObject> LoadProgram(Program program, std::string& error);
+  // Whether the script has a subroutine `name` fitting the host's callback prototype.
+  bool HasSubroutine(const ScriptObject& script, std::string_view name, std::string_view prototype) const;
+  std::unique_ptr<Thread> CreateThread(std::shared_ptr<ScriptObject> script, std::string_view name, std::string& error);
+
+  void SetOption(int code, uint32_t value);
+  uint32_t Option(int code) const;
+  void SetYieldCallback(YieldCallback cb) { yield_ = std::move(cb); }
+  const YieldCallback& yieldCallback() const { return yield_; }
+  // Host output of Debug.Print, MsgBox and InputBox.
+  std::function<void(const std::string&)> debugPrint;
+  std::function<int(const std::string& prompt, int buttons, const std::string& title)> msgBox;
+  std::function<std::string(const std::string& prompt, const std::string& title, const std::string& def)> inputBox;
+
+  // Running threads, first to last, for the host's walks.
+  void ForEachThread(const std::function<void(Thread&)>& fn);
+  // Makes every script reference to a host object Nothing (the host destroyed it).
+  void ClearObjectReferences(uint32_t handle);
+
+  struct Library {
+    std::string name;
+    std::unique_ptr<HostLibrary> lib;
+    Dispatcher dispatcher;
+    void* extra;
+  };
+  const std::vector<Library>& libraries() const { return libraries_; }
+  // Finds a host class by name: (library, class index) or (-1, -1).
+  std::pair<int, int> FindClass(std::string_view name) const;
+
+ private:
+  friend class Thread;
+  friend class ScriptObject;
+  void AddThread(Thread* t);
+  void RemoveThread(Thread* t);
+  std::vector<Library> libraries_;
+  YieldCallback yield_;
+  uint32_t options_[32] = {};
+  std::mutex threadsMutex_;
+  std::vector<Thread*> threads_;
+  std::mutex scriptsMutex_;
+  std::vector<std::weak_ptr<ScriptObject>> scripts_;
+};
+
+// "Error %d (Line %u): %s" filled in, as the player shows a script error.
+std::string FormatScriptError(int number, uint32_t line, const std::string& text);
+
+}  // namespace kv::orlan

@@ -1,0 +1,84 @@
+// Compile errors: every error of a module is reported, each with its line.
+#include "ext/orlan/compiler.h"
+
+#include <gtest/gtest.h>
+
+namespace kv::orlan {
+namespace {
+
+struct ErrorCase {
+  const char* name;
+  const char* source;
+  uint32_t line;
+  const char* message;  // a part of the expected message
+};
+
+class CompileErrors : public ::testing::TestWithParam<ErrorCase> {};
+
+TEST_P(CompileErrors, ReportLineAndMessage) {
+  const ErrorCase& c = GetParam();
+  CompileResult r = Compile(c.source);
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.errors[0].line, c.line) << r.errors[0].message;
+  EXPECT_NE(r.errors[0].message.find(c.message), std::string::npos) << r.errors[0].message;
+}
+
+const ErrorCase kErrors[] = {
+    {"UndeclaredWithOptionExplicit", "Option Explicit\nSub Main()\nx = 1\nEnd Sub\n", 3, "Variable not defined: x"},
+    {"MissingEndIf", "Sub Main()\nIf 1 Then\nx = 1\nEnd Sub\n", 4, "Expected: End If"},
+    {"MissingEndSub", "Sub Main()\nx = 1\n", 1, "Expected: End Sub"},
+    {"LoopWithoutDo", "Sub Main()\nFor i = 1 To 2\nLoop\nNext\nEnd Sub\n", 3, "Loop without Do"},
+    {"ExitForOutsideLoop", "Sub Main()\nExit For\nEnd Sub\n", 2, "Exit For not within For"},
+    {"UnknownLabel", "Sub Main()\nGoTo nowhere\nEnd Sub\n", 2, "Label not defined: nowhere"},
+    {"DuplicateLabel", "Sub Main()\na:\na:\nEnd Sub\n", 3, "Duplicate label"},
+    {"DuplicateDim", "Sub Main()\nDim a\nDim a\nEnd Sub\n", 3, "Duplicate declaration"},
+    {"StatementOutsideProcedure", "x = 1\n", 1, "Invalid outside procedure"},
+    {"UnterminatedString", "Sub Main()\ns = \"abc\nEnd Sub\n", 2, "Unterminated string"},
+    {"ArgumentNotOptional", "Sub F(a)\nEnd Sub\nSub Main()\nF\nEnd Sub\n", 4, "Argument not optional"},
+    {"TooManyArguments", "Sub F(a)\nEnd Sub\nSub Main()\nF 1, 2\nEnd Sub\n", 4, "Wrong number of arguments"},
+    {"WrongLibraryArgumentCount", "Sub Main()\nx = Left(\"a\")\nEnd Sub\n", 2, "Wrong number of arguments"},
+    {"AssignToConstant", "Const K = 1\nSub Main()\nK = 2\nEnd Sub\n", 3, "Assignment to constant"},
+    {"ConstantOverflow", "Const K As Integer = 40000\n", 1, "Overflow"},
+    {"GoSubLeftOut", "Sub Main()\nGoSub x\nEnd Sub\n", 2, "GoSub"},
+    {"ExpressionExpected", "Sub Main()\nx = 1 +\nEnd Sub\n", 2, "Expected: expression"},
+    {"SetNeedsObject", "Sub Main()\nSet x = 5\nEnd Sub\n", 2, "Object required"},
+    {"OptionBaseTwo", "Option Base 2\n", 1, "Option Base"},
+    {"UnknownRecordField", "Type P\nX As Long\nEnd Type\nSub Main()\nDim p As P\np.Y = 1\nEnd Sub\n", 6, "member not found: Y"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Orlan, CompileErrors, ::testing::ValuesIn(kErrors),
+                         [](const ::testing::TestParamInfo<ErrorCase>& info) { return std::string(info.param.name); });
+
+TEST(Compiler, ReportsEveryErrorInOrder) {
+  CompileResult r = Compile("Sub Main()\nx = \nDim a\nDim a\ny = 1 +\nEnd Sub\nSub Two()\nGoTo none\nEnd Sub\n");
+  ASSERT_EQ(r.errors.size(), 4u);
+  EXPECT_EQ(r.errors[0].line, 2u);
+  EXPECT_EQ(r.errors[1].line, 4u);
+  EXPECT_EQ(r.errors[2].line, 5u);
+  EXPECT_EQ(r.errors[3].line, 8u);
+}
+
+TEST(Compiler, ForwardCallsAndHostImports) {
+  CompileResult r = Compile("Sub Main()\nLater 1\nkvoShow \"x\"\nDim r As kvrect\nEnd Sub\nSub Later(n)\nEnd Sub\n");
+  ASSERT_TRUE(r.ok()) << r.errors[0].message;
+  ASSERT_EQ(r.program.imports.size(), 1u);
+  EXPECT_EQ(r.program.imports[0].name, "kvoShow");
+  ASSERT_EQ(r.program.records.size(), 1u);
+  EXPECT_TRUE(r.program.records[0].external);
+  EXPECT_EQ(r.program.FindFunction("later"), 1);
+}
+
+TEST(Compiler, FoldsConstantsAndFusesComparisons) {
+  CompileResult r = Compile("Sub Main()\nDim i As Long\nIf i < 2 * 3 + 1 Then i = 1\nEnd Sub\n");
+  ASSERT_TRUE(r.ok());
+  const Function& f = r.program.functions[0];
+  bool fused = false;
+  for (const Ins& in : f.code) {
+    EXPECT_NE(in.op, Op::Mul);
+    if (in.op == Op::JmpCmp) fused = true;
+  }
+  EXPECT_TRUE(fused);
+}
+
+}  // namespace
+}  // namespace kv::orlan

@@ -1,0 +1,87 @@
+// The orlanc command line: compile errors as FILE(LINE): message, the
+// .ebc it writes, run mode with its host Print, and the exit codes.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status;
+  std::string output;  // stdout and stderr together
+};
+
+Result RunOrlanc(const std::string& args) {
+  std::string cmd = std::string(KV_BINARY_DIR) + "/tools/orlanc/orlanc " + args + " 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  Result r{-1, {}};
+  if (!p) return r;
+  char buf[512];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+  int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+class Orlanc : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("orlanc_test_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string Write(const char* name, const std::string& text) {
+    fs::path p = dir_ / name;
+    std::ofstream(p, std::ios::binary) << text;
+    return p.string();
+  }
+  fs::path dir_;
+};
+
+TEST_F(Orlanc, CompilesAndRunsCodeFiles) {
+  std::string src = Write("hello.ebs", "Sub Main()\nPrint \"hello \" & (6 * 7)\nEnd Sub\nSub Greet(name)\nPrint \"hi \" & name\nEnd Sub\n");
+  Result c = RunOrlanc("'" + src + "'");
+  EXPECT_EQ(c.status, 0) << c.output;
+  fs::path ebc = dir_ / "hello.ebc";
+  ASSERT_TRUE(fs::exists(ebc));
+  std::ifstream in(ebc, std::ios::binary);
+  char head[4];
+  in.read(head, 4);
+  EXPECT_EQ(std::string(head, 4), std::string("BE\x05\x00", 4));
+  Result r = RunOrlanc("run '" + ebc.string() + "'");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "hello 42\n");
+  r = RunOrlanc("run '" + src + "' --sub Greet Ann");
+  EXPECT_EQ(r.output, "hi Ann\n");
+}
+
+TEST_F(Orlanc, ReportsEveryCompileError) {
+  std::string src = Write("bad.ebs", "Sub Main()\nx = \nGoTo nowhere\nEnd Sub\n");
+  Result r = RunOrlanc("'" + src + "' -o '" + (dir_ / "out.ebc").string() + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, src + "(2): Expected: expression\n" + src + "(3): Label not defined: nowhere\n");
+  EXPECT_FALSE(fs::exists(dir_ / "out.ebc"));
+}
+
+TEST_F(Orlanc, RunTimeErrorsAndUsage) {
+  std::string src = Write("err.ebs", "Sub Main()\nPrint \"before\"\nPrint 1 / 0\nEnd Sub\n");
+  Result r = RunOrlanc("run '" + src + "'");
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.output, "before\n" + src + "(3): Error 11 (Line 3): Division by zero\n");
+  EXPECT_EQ(RunOrlanc("").status, 2);
+  EXPECT_EQ(RunOrlanc("--help").status, 0);
+  EXPECT_NE(RunOrlanc("--version").output.find("orlanc"), std::string::npos);
+  std::string junk = Write("junk.ebc", "BE\x05");
+  EXPECT_EQ(RunOrlanc("run '" + junk + "'").output, junk + ": Unknown file type\n");
+  EXPECT_EQ(RunOrlanc("run '" + src + "' --sub Missing").status, 2);
+}
+
+}  // namespace

@@ -1,0 +1,27 @@
+// Test helper: compiles a program, runs one of its subroutines with a host
+// library whose Print appends to the captured output, and reports the
+// outcome (output, error number and line, compile errors).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ext/orlan/compiler.h"
+#include "ext/orlan/engine.h"
+
+namespace kv::orlan::testing {
+
+struct RunOutcome {
+  std::string output;  // each Print is one line ending in "\n"
+  int error = 0;
+  uint32_t line = 0;
+  std::string errorText;
+  std::vector<CompileError> compileErrors;
+};
+
+// Registers the "Test" library with Print(String) on `engine`; prints go to `out`.
+void RegisterPrint(Engine& engine, std::string& out);
+
+RunOutcome RunProgram(const std::string& source, const std::string& sub = "Main");
+
+}  // namespace kv::orlan::testing

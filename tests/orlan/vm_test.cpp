@@ -1,0 +1,195 @@
+// Language behaviour, program by program: each case is a module whose Main
+// prints lines through the host's Print, or ends with a run-time error
+// whose number and line are checked.
+#include <gtest/gtest.h>
+
+#include "tests/orlan/script_runner.h"
+
+namespace kv::orlan::testing {
+namespace {
+
+struct Case {
+  const char* name;
+  const char* source;  // a whole module, or the body of Sub Main
+  const char* output;  // expected prints, one per line
+  int error = 0;       // expected run-time error number
+  uint32_t line = 0;   // and its line (counted in the wrapped module)
+};
+
+std::string Module(const char* source) {
+  std::string s = source;
+  if (s.find("Sub ") == std::string::npos && s.find("Function ") == std::string::npos)
+    return "Sub Main()\n" + s + "\nEnd Sub\n";
+  return s;
+}
+
+class Programs : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Programs, RunAsExpected) {
+  const Case& c = GetParam();
+  RunOutcome r = RunProgram(Module(c.source));
+  for (const auto& e : r.compileErrors) ADD_FAILURE() << "compile error line " << e.line << ": " << e.message;
+  EXPECT_EQ(r.output, c.output);
+  EXPECT_EQ(r.error, c.error) << r.errorText;
+  if (c.error > 0) {
+    EXPECT_EQ(r.line, c.line) << r.errorText;
+  }
+}
+
+const Case kCases[] = {
+    // Coercion corners.
+    {"StringPlusNumberAdds", "Print \"3\" + 4", "7\n"},
+    {"AmpersandConcatenates", "Print \"3\" & 4", "34\n"},
+    {"StringPlusStringConcatenates", "Print \"3\" + \"4\"", "34\n"},
+    {"CIntRoundsHalfToEven", "Print CInt(2.5) & \" \" & CInt(3.5) & \" \" & CInt(-2.5) & \" \" & CLng(0.5)", "2 4 -2 0\n"},
+    {"TrueIsMinusOne", "Print CInt(True) & \" \" & (True = -1) & \" \" & CStr(False)", "-1 True False\n"},
+    {"ModTakesSignOfDividend", "Print -7 Mod 3 & \" \" & 7 Mod -3 & \" \" & 5.5 Mod 2", "-1 1 0\n"},
+    {"IntegerDivisionTruncates", "Print 7 \\ 2 & \" \" & -7 \\ 2 & \" \" & 9.6 \\ 2", "3 -3 5\n"},
+    {"DivisionIsDouble", "Print 7 / 2 & \" \" & 1 / 4", "3.5 0.25\n"},
+    {"PowerAndNegation", "Print -2 ^ 2 & \" \" & 2 ^ -1 & \" \" & 2 ^ 10", "-4 0.5 1024\n"},
+    {"IntegerOverflowAt32768", "Dim i As Integer\ni = 32767\ni = i + 1", "", 6, 4},
+    {"IntegerLiteralsOverflow", "Dim l As Long\nl = 32767 + 1", "", 6, 3},
+    {"VariantIntegerPromotes", "Dim v\nv = 32767\nv = v + 1\nPrint v & \" \" & TypeName(v)", "32768 Long\n"},
+    {"LongOverflow", "Dim l As Long\nl = 2147483647\nl = l + 1", "", 6, 4},
+    {"AssignOverflowsInteger", "Dim i As Integer\ni = 40000", "", 6, 3},
+    {"StringToNumberMismatch", "Dim l As Long\nl = \"abc\"", "", 13, 3},
+    {"NumericStringConverts", "Dim l As Long\nl = \" 42 \"\nPrint l + 1", "43\n"},
+    {"DivisionByZero", "Dim x\nx = 1 / 0", "", 11, 3},
+    {"ZeroByZeroOverflows", "Dim x\nx = 0 / 0", "", 6, 3},
+    {"IntDivByZero", "Print 5 \\ 0", "", 11, 2},
+    {"DoubleToString", "Print 0.1 + 0.2 & \" \" & 1E+20 & \" \" & 1.5E-07 & \" \" & 100000# * 100000", "0.3 1E+20 1.5E-07 10000000000\n"},
+    {"LongLiteralProductOverflows", "Print 100000 * 100000", "", 6, 2},
+    {"BooleanArithmetic", "Print True + True & \" \" & (Not 0) & \" \" & (Not True)", "-2 -1 False\n"},
+    {"LogicalBitwise", "Print (12 And 10) & \" \" & (12 Or 3) & \" \" & (12 Xor 10) & \" \" & (5 Eqv 3) & \" \" & (True Imp False)",
+     "8 15 6 -7 False\n"},
+    {"ComparisonsOfStrings", "Print (\"abc\" < \"abd\") & (\"B\" > \"a\") & (\"x\" = \"x\")", "TrueFalseTrue\n"},
+    {"EmptyIsZeroAndEmptyString", "Dim v\nPrint v + 1 & \"|\" & v & \"|\" & (v = 0) & (v = \"\")", "1||TrueTrue\n"},
+    {"LikeOperator", "Print (\"abc\" Like \"a*\") & (\"a1\" Like \"a#\") & (\"b\" Like \"[a-c]\") & (\"d\" Like \"[!a-c]\") & (\"A\" Like \"a\")",
+     "TrueTrueTrueTrueFalse\n"},
+    {"OptionCompareText", "Option Compare Text\nSub Main()\nPrint (\"ABC\" = \"abc\") & (\"A\" Like \"a\") & InStr(\"xAy\", \"a\")\nEnd Sub\n",
+     "TrueTrue2\n"},
+    {"Precedence", "Print 1 + 2 * 3 & \" \" & (1 + 2) * 3 & \" \" & 2 * 3 Mod 4 & \" \" & 10 - 4 - 3 & \" \" & (1 < 2 And 3 > 2)",
+     "7 9 2 3 True\n"},
+    // Statements.
+    {"IfBlockElseIf",
+     "Dim i As Integer\nFor i = 1 To 3\nIf i = 1 Then\nPrint \"one\"\nElseIf i = 2 Then\nPrint \"two\"\nElse\nPrint \"other\"\nEnd If\nNext",
+     "one\ntwo\nother\n"},
+    {"SingleLineIf", "Dim x\nx = 5\nIf x > 3 Then Print \"big\" Else Print \"small\"\nIf x < 3 Then Print \"no\": Print \"no2\"\nPrint \"end\"",
+     "big\nend\n"},
+    {"SelectCase",
+     "Dim i\nFor i = 0 To 6\nSelect Case i\nCase 0: Print \"zero\"\nCase 1, 2: Print \"small\"\nCase 3 To 4: Print \"mid\"\n"
+     "Case Is >= 6: Print \"big\"\nCase Else: Print \"else\"\nEnd Select\nNext",
+     "zero\nsmall\nsmall\nmid\nmid\nelse\nbig\n"},
+    {"SelectCaseStrings", "Select Case \"b\"\nCase \"a\"\nPrint 1\nCase \"b\", \"c\"\nPrint 2\nEnd Select", "2\n"},
+    {"ForStep", "Dim i\nFor i = 10 To 1 Step -3\nPrint i\nNext i\nFor i = 0 To 1 Step 0.5\nPrint i\nNext", "10\n7\n4\n1\n0\n0.5\n1\n"},
+    {"ForCounterAfterLoop", "Dim i As Long\nFor i = 1 To 3\nNext\nPrint i\nFor i = 5 To 1\nNext\nPrint i", "4\n5\n"},
+    {"ForIntegerCounterOverflows", "Dim i As Integer\nFor i = 32760 To 32767\nNext", "", 6, 4},
+    {"ForEachOverArray", "Dim a(2) As Long, x\na(0) = 5: a(1) = 6: a(2) = 7\nFor Each x In a\nPrint x\nNext", "5\n6\n7\n"},
+    {"DoLoops",
+     "Dim i\ni = 0\nDo While i < 2\ni = i + 1\nLoop\nPrint i\nDo\ni = i + 1\nLoop Until i >= 5\nPrint i\nDo Until i = 7\ni = i + 1\nLoop\n"
+     "Print i\nDo\ni = i - 1\nLoop While i > 3\nPrint i",
+     "2\n5\n7\n3\n"},
+    {"WhileWend", "Dim i\nWhile i < 3\ni = i + 1\nWend\nPrint i", "3\n"},
+    {"ExitForAndDo", "Dim i\nFor i = 1 To 10\nIf i = 3 Then Exit For\nNext\nPrint i\nDo\ni = i + 1\nIf i > 5 Then Exit Do\nLoop\nPrint i",
+     "3\n6\n"},
+    {"GoToLabels", "Dim i\ni = 0\nagain:\ni = i + 1\nIf i < 3 Then GoTo again\nPrint i\nGoTo 100\nPrint \"skipped\"\n100 Print \"done\"",
+     "3\ndone\n"},
+    {"WithRecord",
+     "Type Pt\nX As Long\nY As Long\nEnd Type\nSub Main()\nDim p As Pt\nWith p\n.X = 3\n.Y = .X * 2\nEnd With\nPrint p.X & \",\" & p.Y\nEnd Sub\n",
+     "3,6\n"},
+    {"OnErrorGoToAndResumeNext",
+     "Sub Main()\nOn Error GoTo handler\nDim x\nx = 1 / 0\nPrint \"after \" & x\nExit Sub\nhandler:\nPrint \"caught \" & Err.Number & \" \" & Err.Description\n"
+     "Resume Next\nEnd Sub\n",
+     "caught 11 Division by zero\nafter \n"},
+    {"OnErrorResumeNext", "On Error Resume Next\nDim x\nx = 1 / 0\nPrint Err.Number\nErr.Clear\nPrint Err.Number\nx = CInt(\"zz\")\nPrint Err.Number",
+     "11\n0\n13\n"},
+    {"ResumeRetries",
+     "Sub Main()\nDim d\nd = 0\nOn Error GoTo fix\nPrint 10 / d\nExit Sub\nfix:\nd = 2\nResume\nEnd Sub\n", "5\n"},
+    {"ResumeLabel", "Sub Main()\nOn Error GoTo h\nErr.Raise 1234, \"src\", \"custom\"\nPrint \"no\"\nh:\nPrint Err.Number & \" \" & Err.Description\nEnd Sub\n",
+     "1234 custom\n"},
+    {"OnErrorGoToZeroStopsHandling", "On Error Resume Next\nOn Error GoTo 0\nDim x\nx = 1 / 0", "", 11, 5},
+    {"ErrorPropagatesToCaller",
+     "Sub Inner()\nDim a(1)\na(5) = 1\nEnd Sub\nSub Main()\nOn Error GoTo h\nInner\nPrint \"no\"\nExit Sub\nh:\nPrint \"caller got \" & Err.Number\nEnd Sub\n",
+     "caller got 9\n"},
+    {"ResumeNextInCallerSkipsCall",
+     "Sub Inner()\nErr.Raise 5\nPrint \"no\"\nEnd Sub\nSub Main()\nOn Error Resume Next\nInner\nPrint \"next \" & Err.Number\nEnd Sub\n", "next 5\n"},
+    {"UnhandledErrorInCalleeReportsItsLine", "Sub Inner()\nDim o As Object\no.Foo\nEnd Sub\nSub Main()\nInner\nEnd Sub\n", "", 91, 3},
+    {"ResumeWithoutError", "Resume Next", "", 20, 2},
+    {"ErrRaiseUserNumber", "Err.Raise 513", "", 513, 2},
+    {"ErrRaiseObjectError", "On Error Resume Next\nErr.Raise vbObjectError + 1, \"mine\", \"bad thing\"\nPrint Err.Number - vbObjectError & \" \" & Err.Source & \" \" & Err.Description",
+     "1 mine bad thing\n"},
+    {"DoEventsYields", "DoEvents\nPrint \"ok\"", "ok\n"},
+    {"DeclareParsedButNotBound",
+     "Declare Function GetTickCount Lib \"kernel32\" () As Long\nSub Main()\nPrint \"x\"\nPrint GetTickCount()\nEnd Sub\n", "x\n", 453, 4},
+    {"EndStopsTheRun", "Print 1\nEnd\nPrint 2", "1\n"},
+    // Procedures.
+    {"RecursionAndFunctions",
+     "Function Fact(n As Long) As Double\nIf n <= 1 Then Fact = 1 Else Fact = n * Fact(n - 1)\nEnd Function\nSub Main()\nPrint Fact(10)\nEnd Sub\n",
+     "3628800\n"},
+    {"ByRefDefaultAndByVal",
+     "Sub Bump(a As Long, ByVal b As Long)\na = a + 1\nb = b + 1\nEnd Sub\nSub Main()\nDim x As Long, y As Long\nBump x, y\nBump x, y\n"
+     "Print x & \" \" & y\nBump (x), y\nPrint x\nEnd Sub\n",
+     "2 0\n2\n"},
+    {"ByRefArrayElementAndRecordField",
+     "Type R\nN As Long\nEnd Type\nSub Twice(v As Long)\nv = v * 2\nEnd Sub\nSub Main()\nDim a(3) As Long, r As R\na(2) = 21\nTwice a(2)\n"
+     "r.N = 5\nTwice r.N\nPrint a(2) & \" \" & r.N\nEnd Sub\n",
+     "42 10\n"},
+    {"RecordsCopyOnAssignment",
+     "Type P\nX As Integer\nName As String\nEnd Type\nSub Main()\nDim a As P, b As P\na.X = 1: a.Name = \"a\"\nb = a\nb.X = 2\nPrint a.X & b.X & a.Name\nEnd Sub\n",
+     "12a\n"},
+    {"RecordByRefParameter",
+     "Type P\nX As Long\nEnd Type\nSub SetIt(p As P)\np.X = 99\nEnd Sub\nSub Main()\nDim q As P\nSetIt q\nPrint q.X\nEnd Sub\n", "99\n"},
+    {"NestedRecordsAndArraysOfRecords",
+     "Type In\nV As Long\nEnd Type\nType Out\nI As In\nS As String * 3\nEnd Type\nSub Main()\nDim o(1) As Out\no(1).I.V = 7\no(1).S = \"abcdef\"\n"
+     "Print o(1).I.V & o(1).S & Len(o(0).S)\nEnd Sub\n",
+     "7abc3\n"},
+    {"OptionalWithDefaults",
+     "Function F(a As Long, Optional b As Long = 10, Optional c) As String\nF = a & \",\" & b & \",\" & IsMissing(c)\nEnd Function\n"
+     "Sub Main()\nPrint F(1)\nPrint F(1, 2)\nPrint F(1, , 3)\nEnd Sub\n",
+     "1,10,True\n1,2,True\n1,10,False\n"},
+    {"ExitFunctionKeepsResult", "Function G() As Long\nG = 5\nExit Function\nG = 6\nEnd Function\nSub Main()\nPrint G()\nEnd Sub\n", "5\n"},
+    {"StaticLocals", "Sub Count()\nStatic n As Long\nn = n + 1\nPrint n\nEnd Sub\nSub Main()\nCount\nCount\nCall Count\nEnd Sub\n", "1\n2\n3\n"},
+    {"ModuleVariablesAndConstants",
+     "Option Explicit\nPrivate Const Base As Long = 100\nPublic Total As Long\nDim Names(1 To 2) As String\nSub Add(n As Long)\nTotal = Total + n\nEnd Sub\n"
+     "Sub Main()\nAdd Base\nAdd 5\nNames(2) = \"two\"\nPrint Total & Names(2) & LBound(Names)\nEnd Sub\n",
+     "105two1\n"},
+    {"OutOfStackSpace", "Sub Deep(n As Long)\nDeep n + 1\nEnd Sub\nSub Main()\nDeep 1\nEnd Sub\n", "", 28, 2},
+    // Arrays.
+    {"DynamicArraysReDimPreserve",
+     "Dim a() As Long, i As Long\nReDim a(2)\nFor i = 0 To 2\na(i) = i * 10\nNext\nReDim Preserve a(4)\na(4) = 40\nPrint UBound(a) & \" \" & a(1) & \" \" & a(3) & \" \" & a(4)\n"
+     "ReDim a(1)\nPrint a(1)",
+     "4 10 0 40\n0\n"},
+    {"MultiDimensional",
+     "Dim m(1 To 2, 0 To 2) As Integer\nm(2, 1) = 7\nPrint m(2, 1) & LBound(m, 2) & UBound(m, 1) & UBound(m, 2)", "7022\n"},
+    {"SubscriptOutOfRange", "Dim a(3)\na(4) = 1", "", 9, 3},
+    {"WrongDimensionCount", "Dim a(3, 3)\nPrint a(1)", "", 9, 3},
+    {"FixedArrayCannotReDim", "Dim a(3)\nReDim a(5)", "", 10, 3},
+    {"ArrayAssignmentCopies", "Dim a, b\na = Array(1, 2)\nb = a\nb(0) = 9\nPrint a(0) & b(0)", "19\n"},
+    {"OptionBaseOne", "Option Base 1\nSub Main()\nDim a(3)\nPrint LBound(a) & UBound(a) & LBound(Array(1))\nEnd Sub\n", "131\n"},
+    {"EraseArrays", "Dim a(2) As Long, b() As String\na(1) = 5\nReDim b(3)\nErase a, b\nPrint a(1)\nPrint UBound(b)", "0\n", 9, 7},
+    {"UBoundOfSplitOfEmpty", "Print UBound(Split(\"\", \",\"))", "-1\n"},
+    // Objects.
+    {"NothingAndIs", "Dim o As Object\nPrint (o Is Nothing)\nSet o = Nothing\nPrint IsObject(o) & TypeName(o)", "True\nTrueNothing\n"},
+    {"ObjectNotSet", "Dim o As Object\no.Value = 1", "", 91, 3},
+    // Strings are Windows-1252 bytes.
+    {"StringsAreBytes", "Dim s As String\ns = Chr(233) & Chr(128)\nPrint Len(s) & \" \" & Asc(Right(s, 1)) & \" \" & Asc(UCase(Chr(233)))", "2 128 201\n"},
+    {"MidStatement", "Dim s As String\ns = \"abcdef\"\nMid(s, 2, 3) = \"XYZW\"\nPrint s\nMid(s, 5) = \"12345\"\nPrint s", "aXYZef\naXYZ12\n"},
+    {"TypeNameAndVarType",
+     "Dim i As Integer, l As Long, d As Double, s As String, b As Boolean, v\nPrint TypeName(i) & TypeName(l) & TypeName(d) & TypeName(s) & TypeName(b) & TypeName(v)\n"
+     "Print VarType(i) & VarType(l) & VarType(d) & VarType(s) & VarType(b) & VarType(v) & VarType(Array(1))",
+     "IntegerLongDoubleStringBooleanEmpty\n2358110" "8204\n"},
+    {"HexOctAndLiterals", "Print Hex(255) & \" \" & Hex(-1) & \" \" & Hex(-1&) & \" \" & Oct(8) & \" \" & &HFF & \" \" & &HFFFF & \" \" & &H10&",
+     "FF FFFF FFFFFFFF 10 255 -1 16\n"},
+    {"LineContinuationAndComments", "Dim s ' a comment\ns = \"a\" & _\n    \"b\"\nRem another\nPrint s", "ab\n"},
+    {"ImplicitVariables", "x = 5\ny = x * 2\nPrint y", "10\n"},
+    {"LocalsDeclaredLateKeepTheirStartValues",
+     "Dim s As String\ns = Left(\"abc\", 2) & Mid(\"xyz\", 2)\nDim g(1, 1) As Integer, n As Long\ng(1, 1) = 3\nPrint s & g(1, 1) & n",
+     "abyz30\n"},
+    {"DimInLoopKeepsValue", "Dim i As Long\nFor i = 1 To 3\nDim total As Long\ntotal = total + i\nNext\nPrint total", "6\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Orlan, Programs, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kv::orlan::testing
