@@ -4,6 +4,7 @@
 #include "persist/document.h"
 #include "persist/json_fields.h"
 #include "net/resolver.h"
+#include "net/temp_folder.h"
 #include "persist/open_project.h"
 #include "persist/project_tree.h"
 #include "platform/paths.h"
@@ -21,6 +22,12 @@ int DumpCompilation(const std::string& path, const std::string& projectName) {
   RegisterAllClasses();
   UseConsoleMessages();
   InstallProcessResolver();
+  // kvtool extracts into the players' temporary folder, so it joins the
+  // running instances like a player: no other instance purges its files.
+  const std::string temp = CResourceLocator::Process().GetTemporaryDirectory();
+  std::string error;
+  auto instance = temp.empty() ? nullptr : InstanceUnit::Join(DefaultRuntimeFolder(), TempFolder(temp), nullptr, &error);
+  if (!instance) return Fail("dump", kExitFailed, "%s%s%s", kSemaphoreFailureText, error.empty() ? "" : ": ", error.c_str());
   // Whatever happens, the files extracted for the dump are removed.
   struct ResetOnExit {
     ~ResetOnExit() { CResourceLocator::Process().Reset(); }
