@@ -1,0 +1,282 @@
+// The XML document tree: typed nodes, the lookups and edits the screen-saver
+// list and the scriptable XML reader make, and the values they read. The
+// parser (xml/parser.h) builds it; the writer (xml/writer.h) prints it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kv::AdvXMLParser {
+
+// DOM node-type numbers; 6 is not used.
+enum NodeType : int {
+  kNullNode = 0,
+  kElementNode = 1,
+  kAttributeNode = 2,
+  kTextNode = 3,
+  kCDataNode = 4,
+  kReferenceNode = 5,
+  kProcessingInstructionNode = 7,
+  kCommentNode = 8,
+  kDocumentNode = 9,
+};
+
+// Whitespace mode of a container: 1 collapses added text and trims values.
+inline constexpr int kKeepWhitespace = 0;
+inline constexpr int kNormalizeWhitespace = 1;
+
+class Writer;
+class Container;
+class Element;
+class Attribute;
+class Document;
+
+// Space, TAB, CR and LF.
+constexpr bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+// Every run of whitespace becomes one space (leading and trailing runs too).
+std::string Collapse(std::string_view text);
+// Leading and trailing whitespace removed.
+std::string_view Trim(std::string_view text);
+
+// A bump allocator: the storage of every node and string of one document,
+// released all at once with it.
+class Arena {
+ public:
+  Arena() = default;
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+  // `align` is a power of two.
+  void* Allocate(size_t size, size_t align) {
+    size_t pad = (0 - reinterpret_cast<uintptr_t>(cursor_)) & (align - 1);
+    if (static_cast<size_t>(limit_ - cursor_) < pad + size) return AllocateInNewChunk(size, align);
+    void* memory = cursor_ + pad;
+    cursor_ += pad + size;
+    return memory;
+  }
+
+ private:
+  void* AllocateInNewChunk(size_t size, size_t align);
+
+  std::vector<std::unique_ptr<std::byte[]>> chunks_;
+  std::byte* cursor_ = nullptr;
+  std::byte* limit_ = nullptr;
+  size_t next_chunk_ = 4096;
+};
+
+// Nodes live in their document's arena and are handled through references;
+// none is deleted alone. The kind decides the meaning of the stored text:
+// the name of elements, attributes, targets and entity references, the
+// value of text, comment and CDATA nodes.
+class Node {
+ public:
+  Node(const Node&) = delete;
+  Node& operator=(const Node&) = delete;
+
+  NodeType Type() const { return static_cast<NodeType>(type_); }
+  bool IsType(int type) const { return type == type_; }
+  std::string_view Name() const;
+
+  // The node's value as the table of node kinds defines it.
+  void GetValue(std::string& value) const;
+  std::string Value() const;
+  // Appends the value to `out` (containers trim their own part in mode 1).
+  void AppendValue(std::string& out) const;
+  // Whether GetValue would give an empty string, without building it.
+  bool HasEmptyValue() const;
+  // Whether the value holds a byte other than whitespace.
+  bool HasNonSpace() const;
+
+  void Write(Writer& writer) const;
+
+
+  Node* Next() const { return next_; }
+  Element* AsElement();
+  const Element* AsElement() const;
+  Container* AsContainer();
+  const Container* AsContainer() const;
+
+ protected:
+  Node(NodeType type, std::string_view text, uint8_t mode = 0)
+      : text_(text.data()), text_size_(static_cast<uint32_t>(text.size())), type_(static_cast<uint8_t>(type)),
+        mode_(mode) {}
+  std::string_view StoredText() const { return {text_, text_size_}; }
+  bool CanBeChild() const {
+    return type_ != kNullNode && type_ != kDocumentNode && type_ != kAttributeNode;
+  }
+  uint8_t mode_byte() const { return mode_; }
+
+ private:
+  friend class Container;
+  friend class Element;
+  Node* next_ = nullptr;
+  const char* text_;
+  uint32_t text_size_;
+  uint8_t type_;
+  bool linked_ = false;
+  uint8_t mode_;
+};
+
+// The one shared node returned by lookups that find nothing.
+class NullNode final : public Node {
+ public:
+  static NullNode& Instance();
+
+ private:
+  NullNode() : Node(kNullNode, {}) {}
+};
+
+// Text, comment and CDATA section: a value only.
+class LeafNode final : public Node {
+ public:
+  LeafNode(NodeType type, std::string_view value) : Node(type, value) {}
+  std::string_view Text() const { return StoredText(); }
+};
+
+class ProcessingInstruction final : public Node {
+ public:
+  ProcessingInstruction(std::string_view target, std::string_view data)
+      : Node(kProcessingInstructionNode, target), data_(data.data()), data_size_(static_cast<uint32_t>(data.size())) {}
+  std::string_view Data() const { return {data_, data_size_}; }
+
+ private:
+  const char* data_;
+  uint32_t data_size_;
+};
+
+// A character reference (empty name) or an entity reference (the entity's
+// name); its value is the one referenced byte.
+class Reference final : public Node {
+ public:
+  Reference(std::string_view name, int character) : Node(kReferenceNode, name), character_(character) {}
+  int Character() const { return character_; }
+  bool IsCharacterReference() const { return Name().empty(); }
+
+ private:
+  int character_;
+};
+
+// Element, attribute and document: an ordered list of child nodes.
+class Container : public Node {
+ public:
+  int Mode() const { return mode_byte(); }
+  Document& Owner() const { return *owner_; }
+
+  Node* FirstChild() const { return first_; }
+  size_t ChildCount() const;
+
+  // `child` must have been made by this container's document and not be
+  // linked anywhere yet (std::logic_error).
+  void AddChild(Node& child) {
+    if (child.linked_ || !child.CanBeChild()) RefuseChild();
+    child.linked_ = true;
+    (last_ ? last_->next_ : first_) = &child;
+    last_ = &child;
+  }
+  // A new text node with `text` (collapsed in mode 1).
+  void AddText(std::string_view text);
+  // Unlinks every child (a document's root among them); attributes stay.
+  // The memory returns with the document.
+  void ClearChildren();
+  void SetText(std::string_view text);
+
+ protected:
+  Container(NodeType type, std::string_view name, Document* owner, int mode)
+      : Node(type, name, static_cast<uint8_t>(mode)), owner_(owner) {}
+
+ private:
+  [[noreturn]] static void RefuseChild();
+  Document* owner_;
+  Node* first_ = nullptr;
+  Node* last_ = nullptr;
+};
+
+class Attribute final : public Container {
+ public:
+  Attribute(std::string_view name, Document* owner, int mode) : Container(kAttributeNode, name, owner, mode) {}
+};
+
+class Element final : public Container {
+ public:
+  Element(std::string_view name, Document* owner, int mode) : Container(kElementNode, name, owner, mode) {}
+
+  // The index-th child (from 0) with this name and type; else the null node.
+  Node& FindChild(std::string_view name, int index, int type) const;
+  // Get-or-create: appends empty elements of that name until the index-th
+  // exists. A negative index is refused with std::out_of_range.
+  Element& GetChildElement(std::string_view name, int index);
+  Node& FindAttribute(std::string_view name) const;
+  Node& AttributeAt(int index) const;
+  // Get-or-create: a missing attribute is appended empty.
+  Attribute& GetAttribute(std::string_view name);
+
+  Attribute* FirstAttribute() const { return first_attribute_; }
+  void AddAttribute(Attribute& attribute);
+
+ private:
+  Attribute* first_attribute_ = nullptr;
+  Attribute* last_attribute_ = nullptr;
+};
+
+class Document final : public Container {
+ public:
+  // An empty document (no children, no root), as the parser starts one.
+  explicit Document(int mode);
+  // A new document whose only child is an empty root element of that name.
+  Document(std::string_view root_name, int mode);
+
+  std::string_view Version() const { return version_; }
+  std::string_view Encoding() const { return encoding_; }
+  uint8_t Standalone() const { return standalone_; }
+  void SetDeclaration(std::string_view version, std::string_view encoding, uint8_t standalone);
+
+  Element* Root() const { return root_; }
+  // Appends `root` as a child and makes it the root.
+  void SetRoot(Element& root);
+  // The whole document through the writer; `indent` is repeated per level.
+  std::string ToString(std::string_view indent) const;
+
+  // Node factories: every node of a document is made here and lives as long
+  // as the document. Names and texts are copied.
+  Element& CreateElement(std::string_view name, int mode = kNormalizeWhitespace);
+  Attribute& CreateAttribute(std::string_view name, int mode = kNormalizeWhitespace);
+  LeafNode& CreateText(std::string_view text, bool collapse = false) {
+    return Make<LeafNode>(kTextNode, Store(text, collapse));
+  }
+  LeafNode& CreateComment(std::string_view text);
+  LeafNode& CreateCData(std::string_view content);
+  ProcessingInstruction& CreateProcessingInstruction(std::string_view target, std::string_view data);
+  Reference& CreateCharacterReference(int character);
+  // `name` must be one of the predefined entities (std::invalid_argument).
+  Reference& CreateEntityReference(std::string_view name);
+  // Copies `text` into the arena, collapsing whitespace runs when asked.
+  std::string_view Store(std::string_view text, bool collapse = false) {
+    if (text.empty()) return {};
+    // Whitespace between elements collapses to this; no need to store it.
+    if (text.size() == 1 && (text[0] == ' ' || (collapse && IsXmlSpace(text[0])))) return " ";
+    return StoreCopy(text, collapse);
+  }
+
+ private:
+  friend class Container;
+  template <typename T, typename... Args>
+  T& Make(Args&&... args) {
+    void* memory = arena_.Allocate(sizeof(T), alignof(T));
+    return *std::construct_at(static_cast<T*>(memory), std::forward<Args>(args)...);
+  }
+  std::string_view StoreCopy(std::string_view text, bool collapse);
+
+  Arena arena_;
+  std::string_view version_ = "1.0";
+  std::string_view encoding_ = "UTF-8";
+  uint8_t standalone_ = 1;
+  Element* root_ = nullptr;
+};
+
+// The predefined entities: lt, gt, amp, apos, quot. False for any other name.
+// `canonical`, when given, receives the table's own copy of the name.
+bool LookupEntity(std::string_view name, char& character, std::string_view* canonical = nullptr);
+
+}  // namespace kv::AdvXMLParser

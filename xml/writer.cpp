@@ -1,0 +1,128 @@
+#include "xml/writer.h"
+
+#include "xml/node.h"
+
+namespace kv::AdvXMLParser {
+
+void Writer::NewLine() {
+  out_.push_back('\n');
+  for (int i = 1; i < depth_; ++i) out_.append(indent_);
+}
+
+void Writer::WriteChildren(const Container& container) {
+  ++depth_;
+  for (const Node* c = container.FirstChild(); c; c = c->Next())
+    if (!c->HasEmptyValue()) c->Write(*this);
+  --depth_;
+}
+
+void Writer::ClosingStep() {
+  if (closed_) NewLine();
+  closed_ = true;
+}
+
+void Writer::WriteEscaped(std::string_view text) {
+  // Escaping '&', '<' and '>' as well as '"' makes every written value read
+  // back unchanged.
+  size_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char* entity;
+    switch (text[i]) {
+      case '"': entity = "&quot;"; break;
+      case '&': entity = "&amp;"; break;
+      case '<': entity = "&lt;"; break;
+      case '>': entity = "&gt;"; break;
+      default: continue;
+    }
+    out_.append(text.substr(run, i - run));
+    out_.append(entity);
+    run = i + 1;
+  }
+  out_.append(text.substr(run));
+}
+
+namespace {
+
+void WriteCharacterReference(std::string& out, int character) {
+  out.append("&#x");
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  char digits[8];
+  int n = 0;
+  for (unsigned v = character > 0 ? static_cast<unsigned>(character) : 0; v; v >>= 4) digits[n++] = kHex[v & 15];
+  while (n) out.push_back(digits[--n]);
+  out.push_back(';');
+}
+
+}  // namespace
+
+void Node::Write(Writer& writer) const {
+  std::string& out = writer.Out();
+  switch (type_) {
+    case kTextNode:
+      // A lone space is what whitespace between elements became; the
+      // writer's own line breaks stand in for it.
+      if (StoredText() != " ") writer.WriteEscaped(StoredText());
+      return;
+    case kCommentNode:
+      out.append("<!--").append(StoredText()).append("-->\n");
+      return;
+    case kCDataNode:
+      out.append("<![CDATA[").append(StoredText()).append("]]>\n");
+      return;
+    case kProcessingInstructionNode: {
+      std::string_view data = static_cast<const ProcessingInstruction*>(this)->Data();
+      out.append("<?").append(Name());
+      if (!data.empty()) out.append(" ").append(data);
+      out.append("?>\n");
+      return;
+    }
+    case kReferenceNode: {
+      const auto* reference = static_cast<const Reference*>(this);
+      if (reference->IsCharacterReference())
+        WriteCharacterReference(out, reference->Character());
+      else
+        out.append("&").append(Name()).append(";");
+      return;
+    }
+    case kAttributeNode:
+      out.append(Name()).append("=\"");
+      writer.WriteChildren(*static_cast<const Container*>(this));
+      writer.Out().push_back('"');
+      return;
+    case kElementNode: {
+      const auto* element = static_cast<const Element*>(this);
+      writer.NewLine();
+      writer.OpenedStartTag();
+      out.append("<").append(Name());
+      for (const Node* a = element->FirstAttribute(); a; a = a->Next()) {
+        writer.Out().push_back(' ');
+        a->Write(writer);
+      }
+      if (!element->FirstChild()) {
+        writer.Out().append("/>");
+        return;
+      }
+      writer.Out().push_back('>');
+      writer.WriteChildren(*element);
+      writer.ClosingStep();
+      writer.Out().append("</").append(Name()).append(">");
+      return;
+    }
+    case kDocumentNode: {
+      const auto* doc = static_cast<const Document*>(this);
+      out.append("<?xml version=\"").append(doc->Version()).append("\" encoding=\"").append(doc->Encoding()).append("\"?>\n");
+      writer.WriteChildren(*doc);
+      return;
+    }
+    default:
+      return;  // the null node writes nothing
+  }
+}
+
+std::string Document::ToString(std::string_view indent) const {
+  Writer writer(indent);
+  Node::Write(writer);
+  return writer.Take();
+}
+
+}  // namespace kv::AdvXMLParser
