@@ -466,8 +466,9 @@ class Parser {
   LeafNode& ParseComment() {
     run_scratch_.clear();
     for (;;) {
+      const char* at = At();
       char c = Get();
-      if (c == '\0') Fail(kErrEndOfInput, p_);
+      if (c == '\0') Fail(kErrEndOfInput, at);
       if (c == '-' && Peek() == '-') {
         Advance();
         if (Peek() != '>') Fail(kErrDoubleHyphenInComment, At());
@@ -487,8 +488,9 @@ class Parser {
     SkipSpace();
     run_scratch_.clear();
     for (;;) {
+      const char* at = At();
       char c = Get();
-      if (c == '\0') Fail(kErrEndOfInput, p_);
+      if (c == '\0') Fail(kErrEndOfInput, at);
       if (c == '?' && Peek() == '>') {
         Advance();
         return doc_.CreateProcessingInstruction(target, run_scratch_);

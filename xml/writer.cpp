@@ -9,10 +9,43 @@ void Writer::NewLine() {
   for (int i = 1; i < depth_; ++i) out_.append(indent_);
 }
 
+namespace {
+
+bool IsLoneSpace(const Node& node) {
+  return node.IsType(kTextNode) && static_cast<const LeafNode&>(node).Text() == " ";
+}
+
+// Comments, CDATA sections and processing instructions end with a LF.
+bool EndsWithLineBreak(const Node& node) {
+  return node.IsType(kCommentNode) || node.IsType(kCDataNode) || node.IsType(kProcessingInstructionNode);
+}
+
+const Node* NextWritten(const Node* node) {
+  for (node = node->Next(); node && node->HasEmptyValue(); node = node->Next()) {
+  }
+  return node;
+}
+
+}  // namespace
+
 void Writer::WriteChildren(const Container& container) {
   ++depth_;
-  for (const Node* c = container.FirstChild(); c; c = c->Next())
-    if (!c->HasEmptyValue()) c->Write(*this);
+  const Node* previous = nullptr;
+  for (const Node* c = container.FirstChild(); c; c = c->Next()) {
+    if (c->HasEmptyValue()) continue;
+    if (IsLoneSpace(*c)) {
+      // A lone space is the whitespace between elements: the line breaks
+      // written around elements stand in for it. Where no line break does
+      // (between two references, say) it is written, so the value reads
+      // back unchanged.
+      const Node* next = NextWritten(c);
+      bool stood_in = !previous || EndsWithLineBreak(*previous) || !next || next->IsType(kElementNode);
+      if (!stood_in) out_.push_back(' ');
+    } else {
+      c->Write(*this);
+    }
+    previous = c;
+  }
   --depth_;
 }
 
