@@ -207,6 +207,7 @@ class Parser {
       // words of a text are copied whole, separators go one by one.
       const __m128i space_or_below = _mm_set1_epi8(0x20);
       const __m128i lt = _mm_set1_epi8('<'), amp = _mm_set1_epi8('&'), own = _mm_set1_epi8(stop_byte);
+      const __m128i blank = _mm_set1_epi8(' '), lf = _mm_set1_epi8('\n'), tab = _mm_set1_epi8('\t');
       while (end_ - q >= 16 && run_.size() - n >= 16) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
         __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(v, space_or_below), space_or_below);
@@ -225,6 +226,17 @@ class Parser {
           n += plain;
           q += plain;
           in_space = false;
+        }
+        // A run of spaces, LFs and TABs becomes one space at once (CRs take
+        // the byte-wise path below).
+        unsigned spaces = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, tab)))));
+        unsigned run = static_cast<unsigned>(__builtin_ctz(~(spaces >> plain)));
+        if (run) {
+          if (!in_space) out[n++] = ' ';
+          in_space = true;
+          q += run;
+          continue;
         }
         if (Is(*q, stop)) break;
         emit(*q++);

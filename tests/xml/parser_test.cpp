@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <random>
 #include <string>
 
 #include "tests/xml/test_util.h"
@@ -287,6 +289,41 @@ TEST(Parse, CarriageReturnsAreDropped) {
   // Only one CR is dropped at a time; the next is read as whitespace.
   doc = ParseText("<a>x\r\ry</a>");
   EXPECT_EQ(doc->Root()->Value(), "x y");
+}
+
+// The reader's rules byte by byte: one CR dropped, the byte after it taken
+// as it is; every run between references collapsed; the value trimmed.
+std::string ExpectedValue(const std::string& text) {
+  std::string without_cr;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      if (++i >= text.size()) break;
+    }
+    without_cr.push_back(text[i]);
+  }
+  std::string value;
+  size_t start = 0;
+  for (size_t at; (at = without_cr.find("&amp;", start)) != std::string::npos; start = at + 5)
+    value += Collapse(std::string_view(without_cr).substr(start, at - start)) + "&";
+  value += Collapse(std::string_view(without_cr).substr(start));
+  return std::string(Trim(value));
+}
+
+TEST(Parse, LongRunsFollowTheByteWiseRules) {
+  const char* pieces[] = {"a", "word", " ", "  ", "\n", "\t", "\r", "\r\n", "\r\r", "&amp;", "]", "]]", "\x01", "\xE9", "'"};
+  std::mt19937 rng(99);
+  for (int round = 0; round < 400; ++round) {
+    std::string text;
+    for (int n = std::uniform_int_distribution<int>(0, 80)(rng); n > 0; --n)
+      text += pieces[std::uniform_int_distribution<size_t>(0, std::size(pieces) - 1)(rng)];
+    if (text.find("]]>") != std::string::npos) continue;
+    std::string content = "<r>" + text + "</r>";
+    auto doc = ParseText(content);
+    EXPECT_EQ(doc->Root()->Value(), ExpectedValue(text)) << content;
+    std::string attribute = "<r v=\"" + text + "\"/>";
+    doc = ParseText(attribute);
+    EXPECT_EQ(doc->Root()->FindAttribute("v").Value(), ExpectedValue(text)) << attribute;
+  }
 }
 
 TEST(Parse, AttributesKeepOrderAndDuplicates) {
