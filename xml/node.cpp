@@ -298,9 +298,20 @@ std::string_view Document::StoreCopy(std::string_view text, bool collapse) {
   return {memory, CollapseInto(text, memory)};
 }
 
-Element& Document::CreateElement(std::string_view name, int mode) { return Make<Element>(Store(name), this, mode); }
+std::string_view Document::StoreName(std::string_view name) {
+  if (name.empty()) return {};
+  size_t slot = (name.size() * 31 + static_cast<unsigned char>(name.front()) * 7 +
+                 static_cast<unsigned char>(name.back())) % recent_names_.size();
+  std::string_view& recent = recent_names_[slot];
+  if (recent != name) recent = Store(name);
+  return recent;
+}
+
+Element& Document::CreateElement(std::string_view name, int mode) {
+  return Make<Element>(StoreName(name), this, mode);
+}
 Attribute& Document::CreateAttribute(std::string_view name, int mode) {
-  return Make<Attribute>(Store(name), this, mode);
+  return Make<Attribute>(StoreName(name), this, mode);
 }
 LeafNode& Document::CreateComment(std::string_view text) { return Make<LeafNode>(kCommentNode, Store(text)); }
 LeafNode& Document::CreateCData(std::string_view content) { return Make<LeafNode>(kCDataNode, Store(content)); }
@@ -311,11 +322,16 @@ Reference& Document::CreateCharacterReference(int character) {
   return Make<Reference>(std::string_view{}, character);
 }
 Reference& Document::CreateEntityReference(std::string_view name) {
+  Reference* reference = TryCreateEntityReference(name);
+  if (!reference) throw std::invalid_argument("CreateEntityReference: not a predefined entity");
+  return *reference;
+}
+
+Reference* Document::TryCreateEntityReference(std::string_view name) {
   std::string_view canonical;
   char character = 0;
-  if (!LookupEntity(name, character, &canonical))
-    throw std::invalid_argument("CreateEntityReference: not a predefined entity");
-  return Make<Reference>(canonical, static_cast<unsigned char>(character));
+  if (!LookupEntity(name, character, &canonical)) return nullptr;
+  return &Make<Reference>(canonical, static_cast<unsigned char>(character));
 }
 
 }  // namespace kv::AdvXMLParser

@@ -3,6 +3,7 @@
 // parser (xml/parser.h) builds it; the writer (xml/writer.h) prints it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -251,6 +252,8 @@ class Document final : public Container {
   Reference& CreateCharacterReference(int character);
   // `name` must be one of the predefined entities (std::invalid_argument).
   Reference& CreateEntityReference(std::string_view name);
+  // Null when `name` is not a predefined entity.
+  Reference* TryCreateEntityReference(std::string_view name);
   // Copies `text` into the arena, collapsing whitespace runs when asked.
   std::string_view Store(std::string_view text, bool collapse = false) {
     if (text.empty()) return {};
@@ -267,8 +270,11 @@ class Document final : public Container {
     return *std::construct_at(static_cast<T*>(memory), std::forward<Args>(args)...);
   }
   std::string_view StoreCopy(std::string_view text, bool collapse);
+  // Element and attribute names repeat: one stored copy serves them all.
+  std::string_view StoreName(std::string_view name);
 
   Arena arena_;
+  std::array<std::string_view, 64> recent_names_{};
   std::string_view version_ = "1.0";
   std::string_view encoding_ = "UTF-8";
   uint8_t standalone_ = 1;

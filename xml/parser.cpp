@@ -164,13 +164,37 @@ class Parser {
     throw Exception(code, line, column);
   }
 
+  // The first byte at or after `q` that is no name byte.
+  const char* SkipNameBytes(const char* q) const {
+#if defined(__SSE2__)
+    // Letters (case folded with 0x20), '-' to ':' without '/', and '_';
+    // bytes of 0x80 and above are negative in the signed compares.
+    const __m128i case_bit = _mm_set1_epi8(0x20), before_a = _mm_set1_epi8('a' - 1), after_z = _mm_set1_epi8('z' + 1);
+    const __m128i before_dash = _mm_set1_epi8('-' - 1), after_colon = _mm_set1_epi8(':' + 1);
+    const __m128i slash = _mm_set1_epi8('/'), underscore = _mm_set1_epi8('_');
+    while (end_ - q >= 16) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+      __m128i folded = _mm_or_si128(v, case_bit);
+      __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(folded, before_a), _mm_cmpgt_epi8(after_z, folded));
+      __m128i punct = _mm_andnot_si128(_mm_cmpeq_epi8(v, slash),
+                                       _mm_and_si128(_mm_cmpgt_epi8(v, before_dash), _mm_cmpgt_epi8(after_colon, v)));
+      __m128i name = _mm_or_si128(_mm_or_si128(letter, punct), _mm_cmpeq_epi8(v, underscore));
+      unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(name)) & 0xFFFF;
+      if (other) return q + __builtin_ctz(other);
+      q += 16;
+    }
+#endif
+    while (q < end_ && Is(*q, kNameChar)) ++q;
+    return q;
+  }
+
   // A name, or false with the cursor unmoved. The view stays valid until
   // the next name is read.
   bool ReadName(std::string_view& name) {
     const char* q = At();
     if (q >= end_ || !Is(*q, kNameStart)) return false;
     const char* start = q++;
-    while (q < end_ && Is(*q, kNameChar)) ++q;
+    q = SkipNameBytes(q);
     if (q + 1 < end_ && *q == '\r' && Is(q[1], kNameChar)) {
       // A CR inside a name is dropped by the reader: gather byte by byte.
       name_scratch_.assign(start, q);
@@ -201,13 +225,15 @@ class Parser {
       n += !(space && in_space);
       in_space = space;
     };
+#if defined(__SSE2__)
+    const __m128i space_or_below = _mm_set1_epi8(0x20);
+    const __m128i lt = _mm_set1_epi8('<'), amp = _mm_set1_epi8('&'), own = _mm_set1_epi8(stop_byte);
+    const __m128i blank = _mm_set1_epi8(' '), lf = _mm_set1_epi8('\n'), tab = _mm_set1_epi8('\t');
+#endif
     for (;;) {
 #if defined(__SSE2__)
       // Sixteen bytes at a time while no byte needs a look of its own: the
       // words of a text are copied whole, separators go one by one.
-      const __m128i space_or_below = _mm_set1_epi8(0x20);
-      const __m128i lt = _mm_set1_epi8('<'), amp = _mm_set1_epi8('&'), own = _mm_set1_epi8(stop_byte);
-      const __m128i blank = _mm_set1_epi8(' '), lf = _mm_set1_epi8('\n'), tab = _mm_set1_epi8('\t');
       while (end_ - q >= 16 && run_.size() - n >= 16) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
         __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(v, space_or_below), space_or_below);
@@ -242,20 +268,22 @@ class Parser {
         emit(*q++);
       }
 #endif
-      const char* limit = q + std::min(static_cast<size_t>(end_ - q), run_.size() - n);
-      while (q < limit) {
-        uint16_t cls = kClasses[static_cast<unsigned char>(*q)];
-        if (cls & stop) break;
-        bool space = cls & kSpace;
-        out[n] = space ? ' ' : *q;
-        n += !(space && in_space);
-        in_space = space;
-        ++q;
-      }
-      if (q >= end_) break;
-      if (q == limit && !(kClasses[static_cast<unsigned char>(*q)] & stop)) {
-        out = Grow();
-        continue;
+      if (q >= end_ || !Is(*q, stop)) {
+        const char* limit = q + std::min(static_cast<size_t>(end_ - q), run_.size() - n);
+        while (q < limit) {
+          uint16_t cls = kClasses[static_cast<unsigned char>(*q)];
+          if (cls & stop) break;
+          bool space = cls & kSpace;
+          out[n] = space ? ' ' : *q;
+          n += !(space && in_space);
+          in_space = space;
+          ++q;
+        }
+        if (q >= end_) break;
+        if (q == limit && !Is(*q, stop)) {
+          out = Grow();
+          continue;
+        }
       }
       if (*q == '\r') {
         ++q;
@@ -451,10 +479,10 @@ class Parser {
     const char* name_at = At();
     if (!ReadName(name)) Fail(kErrBadReference, name_at);
     if (Peek() != ';') Fail(kErrBadReference, At());
-    char character;
-    if (!LookupEntity(name, character)) Fail(kErrUnknownEntity, name_at);
+    Reference* reference = doc_.TryCreateEntityReference(name);
+    if (!reference) Fail(kErrUnknownEntity, name_at);
     Advance();
-    return doc_.CreateEntityReference(name);
+    return *reference;
   }
 
   Reference& ParseCharacterReference(const char* amp, int base, int code) {
