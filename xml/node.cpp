@@ -111,7 +111,7 @@ void Node::AppendValue(std::string& out) const {
     case kAttributeNode:
     case kDocumentNode: {
       size_t start = out.size();
-      for (const Node* c = static_cast<const Container*>(this)->FirstChild(); c; c = c->next_) c->AppendValue(out);
+      for (const Node* c = static_cast<const Container*>(this)->FirstChild(); c; c = c->Next()) c->AppendValue(out);
       if (mode_ != kNormalizeWhitespace) return;
       std::string_view own(out.data() + start, out.size() - start);
       std::string_view trimmed = Trim(own);
@@ -140,7 +140,7 @@ bool Node::HasEmptyValue() const {
     case kDocumentNode:
       // Trimming empties a value exactly when no child holds a non-space byte.
       if (mode_ == kNormalizeWhitespace) return !HasNonSpace();
-      for (const Node* c = static_cast<const Container*>(this)->FirstChild(); c; c = c->next_)
+      for (const Node* c = static_cast<const Container*>(this)->FirstChild(); c; c = c->Next())
         if (!c->HasEmptyValue()) return false;
       return true;
     default:
@@ -161,7 +161,7 @@ bool Node::HasNonSpace() const {
     case kElementNode:
     case kAttributeNode:
     case kDocumentNode:
-      for (const Node* c = static_cast<const Container*>(this)->FirstChild(); c; c = c->next_)
+      for (const Node* c = static_cast<const Container*>(this)->FirstChild(); c; c = c->Next())
         if (c->HasNonSpace()) return true;
       return false;
     default:
@@ -188,7 +188,7 @@ NullNode& NullNode::Instance() {
 
 size_t Container::ChildCount() const {
   size_t n = 0;
-  for (const Node* c = first_; c; c = c->Next()) ++n;
+  for (const Node* c = FirstChild(); c; c = c->Next()) ++n;
   return n;
 }
 
@@ -201,7 +201,7 @@ void Container::AddText(std::string_view text) {
 }
 
 void Container::ClearChildren() {
-  first_ = last_ = nullptr;
+  last_ = nullptr;
   // The root is one of the children: it goes with them.
   if (IsType(kDocumentNode)) static_cast<Document*>(this)->root_ = nullptr;
 }
@@ -241,14 +241,14 @@ Element& Element::GetChildElement(std::string_view name, int index) {
 }
 
 Node& Element::FindAttribute(std::string_view name) const {
-  for (Node* a = first_attribute_; a; a = a->Next())
+  for (Node* a = FirstAttribute(); a; a = a->Next())
     if (a->Name() == name) return *a;
   return NullNode::Instance();
 }
 
 Node& Element::AttributeAt(int index) const {
   if (index < 0) return NullNode::Instance();
-  for (Node* a = first_attribute_; a; a = a->Next())
+  for (Node* a = FirstAttribute(); a; a = a->Next())
     if (index-- == 0) return *a;
   return NullNode::Instance();
 }
@@ -264,11 +264,7 @@ Attribute& Element::GetAttribute(std::string_view name) {
 void Element::AddAttribute(Attribute& attribute) {
   if (attribute.linked_) throw std::logic_error("AddAttribute: attribute is already linked");
   attribute.linked_ = true;
-  if (last_attribute_)
-    last_attribute_->next_ = &attribute;
-  else
-    first_attribute_ = &attribute;
-  last_attribute_ = &attribute;
+  Append(last_attribute_, attribute);
 }
 
 // ---- Document

@@ -93,7 +93,8 @@ class Node {
   void Write(Writer& writer) const;
 
 
-  Node* Next() const { return next_; }
+  // The following sibling, or null for the last one.
+  Node* Next() const { return IsLastLink(next_) ? nullptr : next_; }
   Element* AsElement();
   const Element* AsElement() const;
   Container* AsContainer();
@@ -112,6 +113,19 @@ class Node {
  private:
   friend class Container;
   friend class Element;
+  // Sibling lists are circular: the last node's link is the first node with
+  // the low bit set, so a list needs only its last node.
+  static bool IsLastLink(const Node* link) { return reinterpret_cast<uintptr_t>(link) & 1; }
+  static Node* LastLinkTo(Node* first) { return reinterpret_cast<Node*>(reinterpret_cast<uintptr_t>(first) | 1); }
+  static Node* FirstOf(const Node* last) {
+    return last ? reinterpret_cast<Node*>(reinterpret_cast<uintptr_t>(last->next_) & ~uintptr_t{1}) : nullptr;
+  }
+  // Appends `node` to the list that ends in `last`.
+  static void Append(Node*& last, Node& node) {
+    node.next_ = last ? last->next_ : LastLinkTo(&node);
+    if (last) last->next_ = &node;
+    last = &node;
+  }
   Node* next_ = nullptr;
   const char* text_;
   uint32_t text_size_;
@@ -165,7 +179,7 @@ class Container : public Node {
   int Mode() const { return mode_byte(); }
   Document& Owner() const { return *owner_; }
 
-  Node* FirstChild() const { return first_; }
+  Node* FirstChild() const { return FirstOf(last_); }
   size_t ChildCount() const;
 
   // `child` must have been made by this container's document and not be
@@ -173,8 +187,7 @@ class Container : public Node {
   void AddChild(Node& child) {
     if (child.linked_ || !child.CanBeChild()) RefuseChild();
     child.linked_ = true;
-    (last_ ? last_->next_ : first_) = &child;
-    last_ = &child;
+    Append(last_, child);
   }
   // A new text node with `text` (collapsed in mode 1).
   void AddText(std::string_view text);
@@ -190,7 +203,6 @@ class Container : public Node {
  private:
   [[noreturn]] static void RefuseChild();
   Document* owner_;
-  Node* first_ = nullptr;
   Node* last_ = nullptr;
 };
 
@@ -213,12 +225,11 @@ class Element final : public Container {
   // Get-or-create: a missing attribute is appended empty.
   Attribute& GetAttribute(std::string_view name);
 
-  Attribute* FirstAttribute() const { return first_attribute_; }
+  Attribute* FirstAttribute() const { return static_cast<Attribute*>(FirstOf(last_attribute_)); }
   void AddAttribute(Attribute& attribute);
 
  private:
-  Attribute* first_attribute_ = nullptr;
-  Attribute* last_attribute_ = nullptr;
+  Node* last_attribute_ = nullptr;
 };
 
 class Document final : public Container {
