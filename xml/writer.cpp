@@ -15,10 +15,7 @@ bool IsLoneSpace(const Node& node) {
   return node.IsType(kTextNode) && static_cast<const LeafNode&>(node).Text() == " ";
 }
 
-// Comments, CDATA sections and processing instructions end with a LF.
-bool EndsWithLineBreak(const Node& node) {
-  return node.IsType(kCommentNode) || node.IsType(kCDataNode) || node.IsType(kProcessingInstructionNode);
-}
+bool IsCharacterData(const Node* node) { return node && (node->IsType(kTextNode) || node->IsType(kReferenceNode)); }
 
 const Node* NextWritten(const Node* node) {
   for (node = node->Next(); node && node->HasEmptyValue(); node = node->Next()) {
@@ -34,13 +31,11 @@ void Writer::WriteChildren(const Container& container) {
   for (const Node* c = container.FirstChild(); c; c = c->Next()) {
     if (c->HasEmptyValue()) continue;
     if (IsLoneSpace(*c)) {
-      // A lone space is the whitespace between elements: the line breaks
-      // written around elements stand in for it. Where no line break does
-      // (between two references, say) it is written, so the value reads
-      // back unchanged.
+      // A lone space is the whitespace between markup, and the writer's
+      // line breaks stand in for it. Inside text split by references (as in
+      // "&lt; &gt;") it is data: written, so the value reads back unchanged.
       const Node* next = NextWritten(c);
-      bool stood_in = !previous || EndsWithLineBreak(*previous) || !next || next->IsType(kElementNode);
-      if (!stood_in) out_.push_back(' ');
+      if (IsCharacterData(previous) && (IsCharacterData(next) || (next && next->IsType(kCDataNode)))) out_.push_back(' ');
     } else {
       c->Write(*this);
     }

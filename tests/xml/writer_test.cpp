@@ -34,6 +34,9 @@ TEST(Writer, LayoutByteForByte) {
        kDeclaration + "\n<r>\n\t<a>1</a>\n\t<b>\n\t\t<c>2</c>\n\t</b>\n</r>"},
       // Text between elements stays where the parser found it.
       {"<r>x<a>1</a>y</r>", " ", kDeclaration + "\n<r>x\n <a>1</a>y\n</r>"},
+      // A space between an element and other markup or a reference is left out.
+      {"<r><a>1</a> &lt;</r>", " ", kDeclaration + "\n<r>\n <a>1</a>&lt;\n</r>"},
+      {"<r><a>1</a> <!--c--></r>", " ", kDeclaration + "\n<r>\n <a>1</a><!--c-->\n\n</r>"},
       // Attributes: every one written, an empty one as x="".
       {"<r x='1' y=''>t</r>", "  ", kDeclaration + "\n<r x=\"1\" y=\"\">t</r>"},
       // An element without text anywhere below it is left out, attributes or not.
@@ -81,12 +84,13 @@ TEST(Writer, ConfigurationDocumentWithOneSpaceIndent) {
   EXPECT_EQ(doc.ToString(" ").find("sound"), std::string::npos);
 }
 
-// A lone space is left out only where a line break written beside it
-// stands in for it; between references it is data and is written.
-TEST(Writer, LoneSpaceIsWrittenWhereNoLineBreakStandsIn) {
+// A lone space next to markup is left out (the layout's line breaks stand
+// in for it); one inside text split by references is data and is written.
+TEST(Writer, LoneSpaceInsideTextIsWritten) {
   const LayoutCase cases[] = {
       {"<r>&lt; &gt;</r>", " ", kDeclaration + "\n<r>&lt; &gt;</r>"},
-      {"<r><a>1</a> &lt;</r>", " ", kDeclaration + "\n<r>\n <a>1</a> &lt;\n</r>"},
+      {"<r>x&amp; &lt; y</r>", " ", kDeclaration + "\n<r>x&amp; &lt; y</r>"},
+      {"<r>&lt; <![CDATA[x]]></r>", " ", kDeclaration + "\n<r>&lt; <![CDATA[x]]>\n</r>"},
       {"<r>&lt; <a>1</a></r>", " ", kDeclaration + "\n<r>&lt;\n <a>1</a>\n</r>"},
       {"<r><!--c--> &lt;</r>", " ", kDeclaration + "\n<r><!--c-->\n&lt;</r>"},
       {"<r> &lt; </r>", " ", kDeclaration + "\n<r>&lt;</r>"},
