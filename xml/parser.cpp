@@ -232,8 +232,9 @@ class Parser {
 #endif
     for (;;) {
 #if defined(__SSE2__)
-      // Sixteen bytes at a time while no byte needs a look of its own: the
-      // words of a text are copied whole, separators go one by one.
+      // Sixteen bytes at a time: the bytes before the first one that needs a
+      // look of its own are copied whole, a run of whitespace after them
+      // becomes one space, and anything else goes one byte at a time.
       while (end_ - q >= 16 && run_.size() - n >= 16) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
         __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(v, space_or_below), space_or_below);
