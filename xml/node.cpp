@@ -62,7 +62,8 @@ bool LookupEntity(std::string_view name, char& character, std::string_view* cano
 // ---- Arena
 
 void* Arena::AllocateInNewChunk(size_t size, size_t align) {
-  // Chunks double up to 1 MiB; a large string gets a chunk of its own.
+  // Chunks double up to 1 MiB, small enough to come from the heap and be
+  // reused there; a large string gets a chunk of its own.
   size_t chunk = std::max(next_chunk_, size + align);
   chunks_.push_back(std::make_unique_for_overwrite<std::byte[]>(chunk));
   cursor_ = chunks_.back().get();
@@ -112,7 +113,7 @@ void Node::AppendValue(std::string& out) const {
     case kDocumentNode: {
       size_t start = out.size();
       for (const Node* c = static_cast<const Container*>(this)->FirstChild(); c; c = c->Next()) c->AppendValue(out);
-      if (mode_ != kNormalizeWhitespace) return;
+      if (extra() != kNormalizeWhitespace) return;
       std::string_view own(out.data() + start, out.size() - start);
       std::string_view trimmed = Trim(own);
       if (trimmed.size() == own.size()) return;
@@ -139,7 +140,7 @@ bool Node::HasEmptyValue() const {
     case kAttributeNode:
     case kDocumentNode:
       // Trimming empties a value exactly when no child holds a non-space byte.
-      if (mode_ == kNormalizeWhitespace) return !HasNonSpace();
+      if (extra() == kNormalizeWhitespace) return !HasNonSpace();
       for (const Node* c = static_cast<const Container*>(this)->FirstChild(); c; c = c->Next())
         if (!c->HasEmptyValue()) return false;
       return true;
@@ -315,7 +316,8 @@ ProcessingInstruction& Document::CreateProcessingInstruction(std::string_view ta
   return Make<ProcessingInstruction>(Store(target), Store(data));
 }
 Reference& Document::CreateCharacterReference(int character) {
-  return Make<Reference>(std::string_view{}, character);
+  if (character < 0 || character > 255) throw std::out_of_range("CreateCharacterReference: not a byte value");
+  return Make<Reference>(std::string_view{}, static_cast<uint8_t>(character));
 }
 Reference& Document::CreateEntityReference(std::string_view name) {
   Reference* reference = TryCreateEntityReference(name);

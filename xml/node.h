@@ -79,6 +79,9 @@ class Node {
   NodeType Type() const { return static_cast<NodeType>(type_); }
   bool IsType(int type) const { return type == type_; }
   std::string_view Name() const;
+  // The value of a text, comment or CDATA node as stored (for the other
+  // kinds, their stored name).
+  std::string_view Text() const { return StoredText(); }
 
   // The node's value as the table of node kinds defines it.
   void GetValue(std::string& value) const;
@@ -101,14 +104,17 @@ class Node {
   const Container* AsContainer() const;
 
  protected:
-  Node(NodeType type, std::string_view text, uint8_t mode = 0)
-      : text_(text.data()), text_size_(static_cast<uint32_t>(text.size())), type_(static_cast<uint8_t>(type)),
-        mode_(mode) {}
-  std::string_view StoredText() const { return {text_, text_size_}; }
+  // `text_size` bytes of text follow in a WithText, or, for a node made
+  // without storage, the text is empty (size 0) or one space (size 1).
+  Node(NodeType type, size_t text_size, bool has_storage, uint8_t extra = 0)
+      : text_size_(static_cast<uint32_t>(text_size)), type_(static_cast<uint8_t>(type)),
+        has_storage_(has_storage), extra_(extra) {}
+  std::string_view StoredText() const;
   bool CanBeChild() const {
     return type_ != kNullNode && type_ != kDocumentNode && type_ != kAttributeNode;
   }
-  uint8_t mode_byte() const { return mode_; }
+  // A container's whitespace mode, a reference's byte.
+  uint8_t extra() const { return extra_; }
 
  private:
   friend class Container;
@@ -127,12 +133,29 @@ class Node {
     last = &node;
   }
   Node* next_ = nullptr;
-  const char* text_;
   uint32_t text_size_;
   uint8_t type_;
   bool linked_ = false;
-  uint8_t mode_;
+  bool has_storage_;
+  uint8_t extra_;
 };
+
+// A node with stored text: the name of elements, attributes, targets and
+// entity references, the value of text, comment and CDATA nodes.
+class WithText : public Node {
+ protected:
+  WithText(NodeType type, std::string_view text, uint8_t extra = 0)
+      : Node(type, text.size(), true, extra), text_(text.data()) {}
+
+ private:
+  const char* text_;
+  friend class Node;
+};
+
+inline std::string_view Node::StoredText() const {
+  if (has_storage_) return {static_cast<const WithText*>(this)->text_, text_size_};
+  return text_size_ ? std::string_view(" ") : std::string_view();
+}
 
 // The one shared node returned by lookups that find nothing.
 class NullNode final : public Node {
@@ -140,20 +163,26 @@ class NullNode final : public Node {
   static NullNode& Instance();
 
  private:
-  NullNode() : Node(kNullNode, {}) {}
+  NullNode() : Node(kNullNode, 0, false) {}
 };
 
 // Text, comment and CDATA section: a value only.
-class LeafNode final : public Node {
+class LeafNode final : public WithText {
  public:
-  LeafNode(NodeType type, std::string_view value) : Node(type, value) {}
-  std::string_view Text() const { return StoredText(); }
+  LeafNode(NodeType type, std::string_view value) : WithText(type, value) {}
 };
 
-class ProcessingInstruction final : public Node {
+// The most common texts, empty and one space (what whitespace between
+// elements collapses to), need no storage.
+class ShortText final : public Node {
+ public:
+  explicit ShortText(bool space) : Node(kTextNode, space ? 1 : 0, false) {}
+};
+
+class ProcessingInstruction final : public WithText {
  public:
   ProcessingInstruction(std::string_view target, std::string_view data)
-      : Node(kProcessingInstructionNode, target), data_(data.data()), data_size_(static_cast<uint32_t>(data.size())) {}
+      : WithText(kProcessingInstructionNode, target), data_(data.data()), data_size_(static_cast<uint32_t>(data.size())) {}
   std::string_view Data() const { return {data_, data_size_}; }
 
  private:
@@ -163,20 +192,17 @@ class ProcessingInstruction final : public Node {
 
 // A character reference (empty name) or an entity reference (the entity's
 // name); its value is the one referenced byte.
-class Reference final : public Node {
+class Reference final : public WithText {
  public:
-  Reference(std::string_view name, int character) : Node(kReferenceNode, name), character_(character) {}
-  int Character() const { return character_; }
+  Reference(std::string_view name, uint8_t character) : WithText(kReferenceNode, name, character) {}
+  int Character() const { return extra(); }
   bool IsCharacterReference() const { return Name().empty(); }
-
- private:
-  int character_;
 };
 
 // Element, attribute and document: an ordered list of child nodes.
-class Container : public Node {
+class Container : public WithText {
  public:
-  int Mode() const { return mode_byte(); }
+  int Mode() const { return extra(); }
   Document& Owner() const { return *owner_; }
 
   Node* FirstChild() const { return FirstOf(last_); }
@@ -198,7 +224,7 @@ class Container : public Node {
 
  protected:
   Container(NodeType type, std::string_view name, Document* owner, int mode)
-      : Node(type, name, static_cast<uint8_t>(mode)), owner_(owner) {}
+      : WithText(type, name, static_cast<uint8_t>(mode)), owner_(owner) {}
 
  private:
   [[noreturn]] static void RefuseChild();
@@ -254,12 +280,15 @@ class Document final : public Container {
   // as the document. Names and texts are copied.
   Element& CreateElement(std::string_view name, int mode = kNormalizeWhitespace);
   Attribute& CreateAttribute(std::string_view name, int mode = kNormalizeWhitespace);
-  LeafNode& CreateText(std::string_view text, bool collapse = false) {
-    return Make<LeafNode>(kTextNode, Store(text, collapse));
+  Node& CreateText(std::string_view text, bool collapse = false) {
+    std::string_view stored = Store(text, collapse);
+    if (stored.empty() || stored == kSpace) return Make<ShortText>(!stored.empty());
+    return Make<LeafNode>(kTextNode, stored);
   }
   LeafNode& CreateComment(std::string_view text);
   LeafNode& CreateCData(std::string_view content);
   ProcessingInstruction& CreateProcessingInstruction(std::string_view target, std::string_view data);
+  // `character` is a byte value, 0 to 255 (std::out_of_range).
   Reference& CreateCharacterReference(int character);
   // `name` must be one of the predefined entities (std::invalid_argument).
   Reference& CreateEntityReference(std::string_view name);
@@ -269,7 +298,7 @@ class Document final : public Container {
   std::string_view Store(std::string_view text, bool collapse = false) {
     if (text.empty()) return {};
     // Whitespace between elements collapses to this; no need to store it.
-    if (text.size() == 1 && (text[0] == ' ' || (collapse && IsXmlSpace(text[0])))) return " ";
+    if (text.size() == 1 && (text[0] == ' ' || (collapse && IsXmlSpace(text[0])))) return kSpace;
     return StoreCopy(text, collapse);
   }
 
@@ -283,6 +312,7 @@ class Document final : public Container {
   std::string_view StoreCopy(std::string_view text, bool collapse);
   // Element and attribute names repeat: one stored copy serves them all.
   std::string_view StoreName(std::string_view name);
+  static constexpr std::string_view kSpace = " ";
 
   Arena arena_;
   std::array<std::string_view, 64> recent_names_{};

@@ -12,7 +12,7 @@ void Writer::NewLine() {
 namespace {
 
 bool IsLoneSpace(const Node& node) {
-  return node.IsType(kTextNode) && static_cast<const LeafNode&>(node).Text() == " ";
+  return node.IsType(kTextNode) && node.Text() == " ";
 }
 
 bool IsCharacterData(const Node* node) { return node && (node->IsType(kTextNode) || node->IsType(kReferenceNode)); }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 
 #include "tests/xml/test_util.h"
@@ -117,8 +118,11 @@ TEST(Writer, CharacterReferenceOfZeroWritesNoDigits) {
   Document doc("r", kNormalizeWhitespace);
   doc.Root()->AddText("x");
   doc.Root()->AddChild(doc.CreateCharacterReference(0));
-  doc.Root()->AddChild(doc.CreateCharacterReference(0x1F4));
-  EXPECT_EQ(doc.ToString(""), kDeclaration + "\n<r>x&#x;&#x1F4;</r>");
+  doc.Root()->AddChild(doc.CreateCharacterReference(0xFF));
+  EXPECT_EQ(doc.ToString(""), kDeclaration + "\n<r>x&#x;&#xFF;</r>");
+  // A reference names one byte.
+  EXPECT_THROW(doc.CreateCharacterReference(0x1F4), std::out_of_range);
+  EXPECT_THROW(doc.CreateCharacterReference(-1), std::out_of_range);
 }
 
 TEST(Writer, EmptyElementWrittenDirectly) {
