@@ -44,6 +44,18 @@ void Writer::WriteChildren(const Container& container) {
   --depth_;
 }
 
+void Writer::WriteDoublingCR(std::string_view text) {
+  // The reader drops one CR and takes the byte after it: a CR written twice
+  // reads back as one, where markup has no escape for it.
+  size_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') continue;
+    out_.append(text.substr(run, i + 1 - run));
+    run = i;
+  }
+  out_.append(text.substr(run));
+}
+
 void Writer::ClosingStep() {
   if (closed_) NewLine();
   closed_ = true;
@@ -51,7 +63,7 @@ void Writer::ClosingStep() {
 
 void Writer::WriteEscaped(std::string_view text) {
   // Escaping '&', '<' and '>' as well as '"' makes every written value read
-  // back unchanged.
+  // back unchanged; so does a CR as a reference (the reader drops bare CRs).
   size_t run = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     const char* entity;
@@ -60,6 +72,7 @@ void Writer::WriteEscaped(std::string_view text) {
       case '&': entity = "&amp;"; break;
       case '<': entity = "&lt;"; break;
       case '>': entity = "&gt;"; break;
+      case '\r': entity = "&#xD;"; break;
       default: continue;
     }
     out_.append(text.substr(run, i - run));
@@ -92,16 +105,23 @@ void Node::Write(Writer& writer) const {
       if (StoredText() != " ") writer.WriteEscaped(StoredText());
       return;
     case kCommentNode:
-      out.append("<!--").append(StoredText()).append("-->\n");
+      out.append("<!--");
+      writer.WriteDoublingCR(StoredText());
+      writer.Out().append("-->\n");
       return;
     case kCDataNode:
-      out.append("<![CDATA[").append(StoredText()).append("]]>\n");
+      out.append("<![CDATA[");
+      writer.WriteDoublingCR(StoredText());
+      writer.Out().append("]]>\n");
       return;
     case kProcessingInstructionNode: {
       std::string_view data = static_cast<const ProcessingInstruction*>(this)->Data();
       out.append("<?").append(Name());
-      if (!data.empty()) out.append(" ").append(data);
-      out.append("?>\n");
+      if (!data.empty()) {
+        out.append(" ");
+        writer.WriteDoublingCR(data);
+      }
+      writer.Out().append("?>\n");
       return;
     }
     case kReferenceNode: {

@@ -24,8 +24,12 @@ class Writer {
   // last start tag.
   void ClosingStep();
   void OpenedStartTag() { closed_ = false; }
-  // Text with '"', '&', '<' and '>' written as entity references.
+  // Text with '"', '&', '<' and '>' written as entity references and CR as
+  // a character reference.
   void WriteEscaped(std::string_view text);
+  // Comment, CDATA and PI content, where nothing can be escaped: each CR is
+  // written twice.
+  void WriteDoublingCR(std::string_view text);
 
  private:
   std::string out_;

@@ -114,6 +114,31 @@ TEST(Writer, TextIsEscaped) {
             kDeclaration + "\n<r v=\"x&quot;&amp;&lt;&gt;y\">a&lt;b &amp; &quot;c&quot;&gt; 'd'</r>");
 }
 
+// The reader drops a bare CR and keeps the byte after it; what the writer
+// writes must still read back with its CRs.
+TEST(Writer, CarriageReturnsReadBack) {
+  auto doc = ParseText("<r><!---\r\r-x--><![CDATA[a\r\rb]]><?p c\r\r\r\rd?>t</r>");
+  const Node* comment = doc->Root()->FirstChild()->Next();
+  ASSERT_EQ(comment->Value(), "-\r-x");
+  std::string written = doc->ToString(" ");
+  EXPECT_EQ(written, kDeclaration + "\n<r><!---\r\r-x-->\n<![CDATA[a\r\rb]]>\n<?p c\r\r\r\rd?>\nt</r>");
+  // Each kind reads back with its own CRs (the layout's LFs aside).
+  auto back = ParseText(written);
+  for (int type : {kCommentNode, kCDataNode}) {
+    const char* name = type == kCommentNode ? "#comment" : "#cdata-section";
+    EXPECT_EQ(back->Root()->FindChild(name, 0, type).Value(), doc->Root()->FindChild(name, 0, type).Value());
+  }
+  EXPECT_EQ(back->Root()->FindChild("p", 0, kProcessingInstructionNode).Value(), "c\r\rd");
+
+  Document raw("r", kNormalizeWhitespace);
+  Element& e = raw.CreateElement("e", kKeepWhitespace);
+  raw.Root()->AddChild(e);
+  e.AddText("a\rb");
+  written = raw.ToString("");
+  EXPECT_EQ(written, kDeclaration + "\n<r>\n<e>a&#xD;b</e>\n</r>");
+  EXPECT_EQ(ParseText(written)->Root()->Value(), "a\rb");
+}
+
 TEST(Writer, CharacterReferenceOfZeroWritesNoDigits) {
   Document doc("r", kNormalizeWhitespace);
   doc.Root()->AddText("x");
