@@ -86,7 +86,7 @@ class Node {
   // The node's value as the table of node kinds defines it.
   void GetValue(std::string& value) const;
   std::string Value() const;
-  // Appends the value to `out` (containers trim their own part in mode 1).
+  // Appends the value to `out` (containers trim their own share in mode 1).
   void AppendValue(std::string& out) const;
   // Whether GetValue would give an empty string, without building it.
   bool HasEmptyValue() const;

@@ -65,7 +65,7 @@ size_t EndOfTrailingMisc(const std::string& text, size_t pos) {
 // different subset in a few documented places:
 // - whatever follows the root element and its trailing comments and PIs is
 //   ignored, so a document that expat rejects only behind that point is
-//   judged by the part before it;
+//   judged by the bytes before it;
 // - duplicate attribute names are allowed;
 // - a character reference names one byte: any from 1 to 255, control bytes
 //   included, and nothing wider;

@@ -246,10 +246,10 @@ TEST(Parse, ValuesAreCollapsedWhenMadeAndTrimmed) {
   const Node& v = doc->Root()->FindAttribute("v");
   EXPECT_EQ(v.Value(), "a & b");
   // The value is made of text, reference, text.
-  const Node* part = v.AsContainer()->FirstChild();
-  EXPECT_EQ(part->Value(), "a ");
-  EXPECT_EQ(part->Next()->Name(), "amp");
-  EXPECT_EQ(part->Next()->Next()->Value(), " b");
+  const Node* piece = v.AsContainer()->FirstChild();
+  EXPECT_EQ(piece->Value(), "a ");
+  EXPECT_EQ(piece->Next()->Name(), "amp");
+  EXPECT_EQ(piece->Next()->Next()->Value(), " b");
 
   doc = ParseText("<a>\t1\n\n2\r\n3 </a>");
   EXPECT_EQ(doc->Root()->Value(), "1 2 3");
