@@ -300,7 +300,7 @@ std::string_view Document::StoreName(std::string_view name) {
   size_t slot = (name.size() * 31 + static_cast<unsigned char>(name.front()) * 7 +
                  static_cast<unsigned char>(name.back())) % recent_names_.size();
   std::string_view& recent = recent_names_[slot];
-  if (recent != name) recent = Store(name);
+  if (!SameBytes(recent, name)) recent = Store(name);
   return recent;
 }
 

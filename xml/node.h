@@ -35,6 +35,14 @@ class Element;
 class Attribute;
 class Document;
 
+// Byte-wise equality without a library call for the short names of tags.
+inline bool SameBytes(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 // Space, TAB, CR and LF.
 constexpr bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 // Every run of whitespace becomes one space (leading and trailing runs too).

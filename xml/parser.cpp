@@ -440,7 +440,7 @@ class Parser {
           std::string_view name;
           const char* name_at = At();
           if (!ReadName(name)) Fail(kErrExpectedName, name_at);
-          if (name != element.Name()) Fail(kErrMismatchedEndTag, name_at);
+          if (!SameBytes(name, element.Name())) Fail(kErrMismatchedEndTag, name_at);
           SkipSpace();
           if (Peek() != '>') Fail(kErrExpectedTagEnd, At());
           Advance();
