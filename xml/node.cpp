@@ -41,22 +41,32 @@ std::string_view Trim(std::string_view text) {
   return text.substr(begin, end - begin);
 }
 
-bool LookupEntity(std::string_view name, char& character, std::string_view* canonical) {
-  struct Entity {
-    std::string_view name;
-    char character;
-  };
-  static constexpr Entity kEntities[] = {
-      {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"apos", '\''}, {"quot", '"'},
-  };
+namespace {
+
+struct Entity {
+  std::string_view name;
+  char character;
+};
+constexpr Entity kEntities[] = {
+    {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"apos", '\''}, {"quot", '"'},
+};
+
+}  // namespace
+
+bool LookupEntity(std::string_view name, char& character) {
   for (const Entity& e : kEntities) {
     if (e.name == name) {
       character = e.character;
-      if (canonical) *canonical = e.name;
       return true;
     }
   }
   return false;
+}
+
+std::string_view EntityName(char character) {
+  for (const Entity& e : kEntities)
+    if (e.character == character) return e.name;
+  return {};
 }
 
 // ---- Arena
@@ -80,6 +90,7 @@ std::string_view Node::Name() const {
     case kCommentNode: return "#comment";
     case kCDataNode: return "#cdata-section";
     case kDocumentNode: return "#document";
+    case kReferenceNode: return text_size_ ? EntityName(static_cast<char>(extra_)) : std::string_view();
     default: return StoredText();
   }
 }
@@ -317,7 +328,7 @@ ProcessingInstruction& Document::CreateProcessingInstruction(std::string_view ta
 }
 Reference& Document::CreateCharacterReference(int character) {
   if (character < 0 || character > 255) throw std::out_of_range("CreateCharacterReference: not a byte value");
-  return Make<Reference>(std::string_view{}, static_cast<uint8_t>(character));
+  return Make<Reference>(false, static_cast<uint8_t>(character));
 }
 Reference& Document::CreateEntityReference(std::string_view name) {
   Reference* reference = TryCreateEntityReference(name);
@@ -326,10 +337,9 @@ Reference& Document::CreateEntityReference(std::string_view name) {
 }
 
 Reference* Document::TryCreateEntityReference(std::string_view name) {
-  std::string_view canonical;
   char character = 0;
-  if (!LookupEntity(name, character, &canonical)) return nullptr;
-  return &Make<Reference>(canonical, static_cast<unsigned char>(character));
+  if (!LookupEntity(name, character)) return nullptr;
+  return &Make<Reference>(true, static_cast<uint8_t>(character));
 }
 
 }  // namespace kv::AdvXMLParser

@@ -87,8 +87,7 @@ class Node {
   NodeType Type() const { return static_cast<NodeType>(type_); }
   bool IsType(int type) const { return type == type_; }
   std::string_view Name() const;
-  // The value of a text, comment or CDATA node as stored (for the other
-  // kinds, their stored name).
+  // The value of a text, comment or CDATA node as stored.
   std::string_view Text() const { return StoredText(); }
 
   // The node's value as the table of node kinds defines it.
@@ -200,9 +199,11 @@ class ProcessingInstruction final : public WithText {
 
 // A character reference (empty name) or an entity reference (the entity's
 // name); its value is the one referenced byte.
-class Reference final : public WithText {
+class Reference final : public Node {
  public:
-  Reference(std::string_view name, uint8_t character) : WithText(kReferenceNode, name, character) {}
+  // An entity reference's name follows from its byte (one entity per byte),
+  // so neither kind stores text.
+  Reference(bool entity, uint8_t character) : Node(kReferenceNode, entity ? 1 : 0, false, character) {}
   int Character() const { return extra(); }
   bool IsCharacterReference() const { return Name().empty(); }
 };
@@ -331,7 +332,8 @@ class Document final : public Container {
 };
 
 // The predefined entities: lt, gt, amp, apos, quot. False for any other name.
-// `canonical`, when given, receives the table's own copy of the name.
-bool LookupEntity(std::string_view name, char& character, std::string_view* canonical = nullptr);
+bool LookupEntity(std::string_view name, char& character);
+// The name of the entity for `character`; empty when there is none.
+std::string_view EntityName(char character);
 
 }  // namespace kv::AdvXMLParser
