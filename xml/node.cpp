@@ -1,7 +1,9 @@
 #include "xml/node.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
 namespace kv::AdvXMLParser {
@@ -71,14 +73,21 @@ std::string_view EntityName(char character) {
 
 // ---- Arena
 
+void Arena::FreeChunk::operator()(std::byte* chunk) const { std::free(chunk); }
+
 void* Arena::AllocateInNewChunk(size_t size, size_t align) {
-  // Chunks double up to 1 MiB, small enough to come from the heap and be
-  // reused there; a large string gets a chunk of its own.
-  size_t chunk = std::max(next_chunk_, size + align);
-  chunks_.push_back(std::make_unique_for_overwrite<std::byte[]>(chunk));
-  cursor_ = chunks_.back().get();
-  limit_ = cursor_ + chunk;
-  if (next_chunk_ < (size_t{1} << 20)) next_chunk_ *= 2;
+  if (size + align > kChunkSize - kHeader) {
+    // Only strings are this long; nodes never are.
+    large_.push_back(std::make_unique_for_overwrite<std::byte[]>(size + align));
+    std::byte* base = large_.back().get();
+    return base + ((0 - reinterpret_cast<uintptr_t>(base)) & (align - 1));
+  }
+  auto* chunk = static_cast<std::byte*>(std::aligned_alloc(kChunkSize, kChunkSize));
+  if (!chunk) throw std::bad_alloc();
+  chunks_.emplace_back(chunk);
+  std::memcpy(chunk, &owner_, sizeof owner_);
+  cursor_ = chunk + kHeader;
+  limit_ = chunk + kChunkSize;
   return Allocate(size, align);
 }
 
@@ -208,8 +217,13 @@ void Container::RefuseChild() {
   throw std::logic_error("AddChild: node is already linked or cannot be a child");
 }
 
+Document& Container::Owner() const {
+  if (IsType(kDocumentNode)) return *static_cast<Document*>(const_cast<Container*>(this));
+  return *static_cast<Document*>(Arena::OwnerOf(this));
+}
+
 void Container::AddText(std::string_view text) {
-  AddChild(owner_->CreateText(text, Mode() == kNormalizeWhitespace));
+  AddChild(Owner().CreateText(text, Mode() == kNormalizeWhitespace));
 }
 
 void Container::ClearChildren() {
@@ -281,7 +295,7 @@ void Element::AddAttribute(Attribute& attribute) {
 
 // ---- Document
 
-Document::Document(int mode) : Container(kDocumentNode, {}, this, mode) {}
+Document::Document(int mode) : Container(kDocumentNode, {}, mode), arena_(this) {}
 
 Document::Document(std::string_view root_name, int mode) : Document(mode) { SetRoot(CreateElement(root_name)); }
 
@@ -316,10 +330,10 @@ std::string_view Document::StoreName(std::string_view name) {
 }
 
 Element& Document::CreateElement(std::string_view name, int mode) {
-  return Make<Element>(StoreName(name), this, mode);
+  return Make<Element>(ArenaKey(), StoreName(name), mode);
 }
 Attribute& Document::CreateAttribute(std::string_view name, int mode) {
-  return Make<Attribute>(StoreName(name), this, mode);
+  return Make<Attribute>(ArenaKey(), StoreName(name), mode);
 }
 LeafNode& Document::CreateComment(std::string_view text) { return Make<LeafNode>(kCommentNode, Store(text)); }
 LeafNode& Document::CreateCData(std::string_view content) { return Make<LeafNode>(kCDataNode, Store(content)); }

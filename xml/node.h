@@ -51,10 +51,14 @@ std::string Collapse(std::string_view text);
 std::string_view Trim(std::string_view text);
 
 // A bump allocator: the storage of every node and string of one document,
-// released all at once with it.
+// released all at once with it. Nodes come from chunks aligned to their
+// size whose first word names the owner, so a node finds its document from
+// its own address and need not store it.
 class Arena {
  public:
-  Arena() = default;
+  static constexpr size_t kChunkSize = 64 * 1024;
+
+  explicit Arena(void* owner) : owner_(owner) {}
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
   // `align` is a power of two.
@@ -65,14 +69,30 @@ class Arena {
     cursor_ += pad + size;
     return memory;
   }
+  // The owner of the chunk that holds `p`, which came from Allocate with a
+  // size well below kChunkSize.
+  static void* OwnerOf(const void* p) {
+    return *reinterpret_cast<void* const*>(reinterpret_cast<uintptr_t>(p) & ~uintptr_t{kChunkSize - 1});
+  }
 
  private:
+  static constexpr size_t kHeader = 16;
   void* AllocateInNewChunk(size_t size, size_t align);
+  struct FreeChunk {
+    void operator()(std::byte* chunk) const;
+  };
 
-  std::vector<std::unique_ptr<std::byte[]>> chunks_;
+  std::vector<std::unique_ptr<std::byte, FreeChunk>> chunks_;
+  std::vector<std::unique_ptr<std::byte[]>> large_;  // strings too long for a chunk
+  void* owner_;
   std::byte* cursor_ = nullptr;
   std::byte* limit_ = nullptr;
-  size_t next_chunk_ = 4096;
+};
+
+// Only a document makes nodes that live in an arena.
+class ArenaKey {
+  ArenaKey() = default;
+  friend class Document;
 };
 
 // Nodes live in their document's arena and are handled through references;
@@ -212,7 +232,7 @@ class Reference final : public Node {
 class Container : public WithText {
  public:
   int Mode() const { return extra(); }
-  Document& Owner() const { return *owner_; }
+  Document& Owner() const;
 
   Node* FirstChild() const { return FirstOf(last_); }
   size_t ChildCount() const;
@@ -232,23 +252,21 @@ class Container : public WithText {
   void SetText(std::string_view text);
 
  protected:
-  Container(NodeType type, std::string_view name, Document* owner, int mode)
-      : WithText(type, name, static_cast<uint8_t>(mode)), owner_(owner) {}
+  Container(NodeType type, std::string_view name, int mode) : WithText(type, name, static_cast<uint8_t>(mode)) {}
 
  private:
   [[noreturn]] static void RefuseChild();
-  Document* owner_;
   Node* last_ = nullptr;
 };
 
 class Attribute final : public Container {
  public:
-  Attribute(std::string_view name, Document* owner, int mode) : Container(kAttributeNode, name, owner, mode) {}
+  Attribute(ArenaKey, std::string_view name, int mode) : Container(kAttributeNode, name, mode) {}
 };
 
 class Element final : public Container {
  public:
-  Element(std::string_view name, Document* owner, int mode) : Container(kElementNode, name, owner, mode) {}
+  Element(ArenaKey, std::string_view name, int mode) : Container(kElementNode, name, mode) {}
 
   // The index-th child (from 0) with this name and type; else the null node.
   Node& FindChild(std::string_view name, int index, int type) const;

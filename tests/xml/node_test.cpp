@@ -158,6 +158,25 @@ TEST(Container, ANodeIsLinkedOnce) {
   EXPECT_THROW(doc.CreateEntityReference("nbsp"), std::invalid_argument);
 }
 
+// Nodes find their document from where they are stored: editing must work
+// on nodes in any of a large document's chunks, next to long strings.
+TEST(Container, EditingNodesAcrossTheWholeArena) {
+  std::string text = "<r>";
+  for (int i = 0; i < 5000; ++i) text += "<e k='" + std::to_string(i) + "'>" + std::string(i % 7, 'x') + "</e>";
+  text += "<long>" + std::string(200000, 'y') + "</long></r>";
+  auto doc = ParseText(text);
+  Element& r = *doc->Root();
+  EXPECT_EQ(&r.Owner(), doc.get());
+  Element& last = *r.FindChild("e", 4999, kElementNode).AsElement();
+  EXPECT_EQ(&last.Owner(), doc.get());
+  last.GetAttribute("k").SetText("edited");
+  last.GetChildElement("sub", 1).SetText("deep");
+  EXPECT_EQ(last.FindAttribute("k").Value(), "edited");
+  EXPECT_EQ(last.Value(), "xdeep");  // 4999 % 7 is 1
+  EXPECT_EQ(r.FindChild("long", 0, kElementNode).Value().size(), 200000u);
+  EXPECT_EQ(&static_cast<Attribute&>(last.GetAttribute("k")).Owner(), doc.get());
+}
+
 TEST(Values, ContainersConcatenateAndTrimTheirChildren) {
   auto doc = ParseText("<r> <a> 1 </a><b>2<c> 3 </c></b>&#x20;<!--4--> </r>");
   EXPECT_EQ(doc->Root()->FindChild("a", 0, kElementNode).Value(), "1");
