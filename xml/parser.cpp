@@ -1,0 +1,574 @@
+#include "xml/parser.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace kv::AdvXMLParser {
+
+namespace {
+
+// Byte classes. Bytes of 0x80 and above belong to none of them.
+enum : uint16_t {
+  kNameStart = 1 << 0,
+  kNameChar = 1 << 1,
+  kDigit = 1 << 2,
+  kHexDigit = 1 << 3,
+  kEncodingChar = 1 << 4,
+  // Bytes that end a run of character data (with NUL and CR in each).
+  kContentStop = 1 << 5,
+  kDoubleQuoteStop = 1 << 6,
+  kSingleQuoteStop = 1 << 7,
+  kSpace = 1 << 8,
+};
+
+constexpr std::array<uint16_t, 256> kClasses = [] {
+  std::array<uint16_t, 256> t{};
+  for (int c = 0; c < 256; ++c) {
+    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    bool digit = c >= '0' && c <= '9';
+    uint16_t v = 0;
+    if (IsXmlSpace(static_cast<char>(c))) v |= kSpace;
+    if (letter || c == '_' || c == ':') v |= kNameStart;
+    if (letter || digit || c == '-' || c == '.' || c == ':' || c == '_') v |= kNameChar;
+    if (digit) v |= kDigit;
+    if (digit || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')) v |= kHexDigit;
+    if (letter || digit || c == '-' || c == '.' || c == '_') v |= kEncodingChar;
+    if (c == 0 || c == '\r' || c == '<' || c == '&' || c == ']') v |= kContentStop;
+    if (c == 0 || c == '\r' || c == '<' || c == '&' || c == '"') v |= kDoubleQuoteStop;
+    if (c == 0 || c == '\r' || c == '<' || c == '&' || c == '\'') v |= kSingleQuoteStop;
+    t[c] = v;
+  }
+  return t;
+}();
+
+bool Is(char c, uint16_t cls) { return kClasses[static_cast<unsigned char>(c)] & cls; }
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  return true;
+}
+
+class Parser {
+ public:
+  Parser(const char* buffer, size_t length, Document& doc)
+      : begin_(buffer), p_(buffer), end_(buffer + length), doc_(doc) {}
+
+  void ParseDocument() {
+    // A leading "<?xml" opens the declaration unless it is the start of a
+    // longer processing-instruction target such as "xml-stylesheet".
+    if (MatchNoCase("<?xml")) {
+      if (Is(Peek(), kNameChar))
+        p_ = begin_;
+      else
+        ParseDeclaration();
+    }
+    ParseMisc();
+    if (Peek() != '<') Fail(kErrNoRootElement, At());
+    doc_.SetRoot(ParseElement());
+    ParseMisc();
+    // Whatever follows the last comment or processing instruction is ignored.
+  }
+
+ private:
+  // The reader drops a single CR and takes the byte after it as it is.
+  const char* At() const { return p_ < end_ && *p_ == '\r' ? p_ + 1 : p_; }
+  char Peek() const {
+    const char* q = At();
+    return q < end_ ? *q : '\0';
+  }
+  void Advance() {
+    const char* q = At();
+    p_ = q < end_ ? q + 1 : q;
+  }
+  char Get() {
+    char c = Peek();
+    Advance();
+    return c;
+  }
+  bool Match(std::string_view literal) {
+    const char* saved = p_;
+    for (char c : literal) {
+      if (Get() != c) {
+        p_ = saved;
+        return false;
+      }
+    }
+    return true;
+  }
+  bool MatchNoCase(std::string_view literal) {
+    const char* saved = p_;
+    for (char c : literal) {
+      if (LowerAscii(Get()) != c) {
+        p_ = saved;
+        return false;
+      }
+    }
+    return true;
+  }
+  bool SkipSpace() {
+    const char* start = p_;
+    for (;;) {
+      while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\t')) ++p_;
+      // A CR is dropped by the reader; the byte after it decides.
+      if (p_ + 1 < end_ && *p_ == '\r' && IsXmlSpace(p_[1])) {
+        p_ += 2;
+        continue;
+      }
+      return p_ != start;
+    }
+  }
+  bool Equals() {
+    const char* saved = p_;
+    SkipSpace();
+    if (Peek() != '=') {
+      p_ = saved;
+      return false;
+    }
+    Advance();
+    SkipSpace();
+    return true;
+  }
+
+  // The first byte after any whitespace: where a missing token was expected.
+  const char* NextToken() {
+    const char* saved = p_;
+    SkipSpace();
+    const char* at = At();
+    p_ = saved;
+    return at;
+  }
+
+  [[noreturn]] void Fail(int code, const char* at) const {
+    int line = 1;
+    const char* line_start = begin_;
+    for (const char* q = begin_; q < at; ++q) {
+      if (*q == '\n') {
+        ++line;
+        line_start = q + 1;
+      }
+    }
+    int column = 1;
+    for (const char* q = line_start; q < at; ++q)
+      if (*q != '\r') ++column;
+    throw Exception(code, line, column);
+  }
+
+  // The first byte at or after `q` that is no name byte.
+  const char* SkipNameBytes(const char* q) const {
+#if defined(__SSE2__)
+    // Letters (case folded with 0x20), '-' to ':' without '/', and '_';
+    // bytes of 0x80 and above are negative in the signed compares.
+    const __m128i case_bit = _mm_set1_epi8(0x20), before_a = _mm_set1_epi8('a' - 1), after_z = _mm_set1_epi8('z' + 1);
+    const __m128i before_dash = _mm_set1_epi8('-' - 1), after_colon = _mm_set1_epi8(':' + 1);
+    const __m128i slash = _mm_set1_epi8('/'), underscore = _mm_set1_epi8('_');
+    while (end_ - q >= 16) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+      __m128i folded = _mm_or_si128(v, case_bit);
+      __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(folded, before_a), _mm_cmpgt_epi8(after_z, folded));
+      __m128i punct = _mm_andnot_si128(_mm_cmpeq_epi8(v, slash),
+                                       _mm_and_si128(_mm_cmpgt_epi8(v, before_dash), _mm_cmpgt_epi8(after_colon, v)));
+      __m128i name = _mm_or_si128(_mm_or_si128(letter, punct), _mm_cmpeq_epi8(v, underscore));
+      unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(name)) & 0xFFFF;
+      if (other) return q + __builtin_ctz(other);
+      q += 16;
+    }
+#endif
+    while (q < end_ && Is(*q, kNameChar)) ++q;
+    return q;
+  }
+
+  // A name, or false with the cursor unmoved. The view stays valid until
+  // the next name is read.
+  bool ReadName(std::string_view& name) {
+    const char* q = At();
+    if (q >= end_ || !Is(*q, kNameStart)) return false;
+    const char* start = q++;
+    q = SkipNameBytes(q);
+    if (q + 1 < end_ && *q == '\r' && Is(q[1], kNameChar)) {
+      // A CR inside a name is dropped by the reader: gather byte by byte.
+      name_scratch_.assign(start, q);
+      p_ = q;
+      while (Is(Peek(), kNameChar)) name_scratch_.push_back(Get());
+      name = name_scratch_;
+      return true;
+    }
+    p_ = q;
+    name = {start, static_cast<size_t>(q - start)};
+    return true;
+  }
+
+  // Character data up to the next byte of class `stop`, collapsed as a
+  // container in mode 1 collapses added text (every container the parser
+  // makes is in mode 1), with single CRs dropped as the reader drops them.
+  // The cursor is left on the stopping byte. In content a ']' is data unless
+  // "]]>" starts there. The view stays valid until the next run.
+  std::string_view GatherRun(uint16_t stop, char stop_byte) {
+    const char* q = p_;
+    size_t n = 0;
+    bool in_space = false;
+    char* out = run_.data();
+    auto emit = [&](char c) {
+      if (n == run_.size()) out = Grow();
+      bool space = IsXmlSpace(c);
+      out[n] = space ? ' ' : c;
+      n += !(space && in_space);
+      in_space = space;
+    };
+#if defined(__SSE2__)
+    const __m128i space_or_below = _mm_set1_epi8(0x20);
+    const __m128i lt = _mm_set1_epi8('<'), amp = _mm_set1_epi8('&'), own = _mm_set1_epi8(stop_byte);
+    const __m128i blank = _mm_set1_epi8(' '), lf = _mm_set1_epi8('\n'), tab = _mm_set1_epi8('\t');
+#endif
+    for (;;) {
+#if defined(__SSE2__)
+      // Sixteen bytes at a time: the bytes before the first one that needs a
+      // look of its own are copied whole, a run of whitespace after them
+      // becomes one space, and anything else goes one byte at a time.
+      while (end_ - q >= 16 && run_.size() - n >= 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+        __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(v, space_or_below), space_or_below);
+        __m128i marks = _mm_or_si128(_mm_or_si128(low, _mm_cmpeq_epi8(v, lt)),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, own)));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(marks));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n), v);
+        if (mask == 0) {
+          n += 16;
+          q += 16;
+          in_space = false;
+          continue;
+        }
+        unsigned plain = static_cast<unsigned>(__builtin_ctz(mask));
+        if (plain) {
+          n += plain;
+          q += plain;
+          in_space = false;
+        }
+        // A run of spaces, LFs and TABs becomes one space at once (CRs take
+        // the byte-wise path below).
+        unsigned spaces = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, tab)))));
+        unsigned run = static_cast<unsigned>(__builtin_ctz(~(spaces >> plain)));
+        if (run) {
+          if (!in_space) out[n++] = ' ';
+          in_space = true;
+          q += run;
+          continue;
+        }
+        if (Is(*q, stop)) break;
+        emit(*q++);
+      }
+#endif
+      if (q >= end_ || !Is(*q, stop)) {
+        const char* limit = q + std::min(static_cast<size_t>(end_ - q), run_.size() - n);
+        while (q < limit) {
+          uint16_t cls = kClasses[static_cast<unsigned char>(*q)];
+          if (cls & stop) break;
+          bool space = cls & kSpace;
+          out[n] = space ? ' ' : *q;
+          n += !(space && in_space);
+          in_space = space;
+          ++q;
+        }
+        if (q >= end_) break;
+        if (q == limit && !Is(*q, stop)) {
+          out = Grow();
+          continue;
+        }
+      }
+      if (*q == '\r') {
+        ++q;
+        if (q < end_ && *q == '\r') emit(*q++);
+        continue;
+      }
+      if (*q == ']') {
+        p_ = q;
+        if (Match("]]>")) Fail(kErrCDataEndInContent, q);
+        emit(*q++);
+        continue;
+      }
+      break;
+    }
+    p_ = q;
+    return {out, n};
+  }
+
+  char* Grow() {
+    run_.resize(run_.size() * 2);
+    return run_.data();
+  }
+
+  char Current() const { return p_ < end_ ? *p_ : '\0'; }
+
+  void ParseDeclaration() {
+    if (!SkipSpace() || !Match("version")) Fail(kErrBadVersion, At());
+    if (!Equals()) Fail(kErrExpectedEquals, NextToken());
+    std::string version = ReadQuoted(false, kNameChar, kErrBadVersion, kErrBadVersion);
+    std::string encoding = "UTF-8";
+    uint8_t standalone = 1;
+    bool space = SkipSpace();
+    if (space && Match("encoding")) {
+      if (!Equals()) Fail(kErrExpectedEquals, NextToken());
+      encoding = ReadQuoted(true, kEncodingChar, kErrEncodingNotQuoted, kErrBadEncoding);
+      space = SkipSpace();
+    }
+    if (space && Match("standalone")) {
+      if (!Equals()) Fail(kErrExpectedEquals, NextToken());
+      char quote = Peek();
+      if (quote != '"' && quote != '\'') Fail(kErrStandaloneNotQuoted, At());
+      Advance();
+      if (Match("yes"))
+        standalone = 1;
+      else if (Match("no"))
+        standalone = 0;
+      else
+        Fail(kErrBadStandalone, At());
+      if (Peek() != quote) Fail(kErrBadStandalone, At());
+      Advance();
+      SkipSpace();
+    }
+    if (!Match("?>")) Fail(kErrDeclarationNotClosed, At());
+    doc_.SetDeclaration(version, encoding, standalone);
+  }
+
+  // A quoted value of bytes of class `rest`, the first a letter when
+  // `letter_first`; `not_quoted` when no quote opens it, `bad` otherwise.
+  std::string ReadQuoted(bool letter_first, uint16_t rest, int not_quoted, int bad) {
+    char quote = Peek();
+    if (quote != '"' && quote != '\'') Fail(not_quoted, At());
+    Advance();
+    char c = Peek();
+    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (letter_first ? !letter : !Is(c, rest)) Fail(bad, At());
+    std::string value;
+    while (Is(Peek(), rest)) value.push_back(Get());
+    if (Peek() != quote) Fail(bad, At());
+    Advance();
+    return value;
+  }
+
+  void ParseMisc() {
+    for (;;) {
+      SkipSpace();
+      if (Match("<!--")) {
+        doc_.AddChild(ParseComment());
+      } else if (Match("<?")) {
+        doc_.AddChild(ParseProcessingInstruction());
+      } else {
+        return;
+      }
+    }
+  }
+
+  // The cursor is on '<'.
+  Element& ParseElement() {
+    const char* open = At();
+    Advance();
+    std::string_view name;
+    if (!ReadName(name)) Fail(kErrExpectedName, At());
+    // Nesting is bounded so that hostile input cannot exhaust the stack.
+    if (++depth_ > kMaxDepth) Fail(kErrTooDeep, open);
+    Element& element = doc_.CreateElement(name);
+    while (SkipSpace() && Is(Peek(), kNameStart)) ParseAttribute(element);
+    char c = Peek();
+    if (c == '/') {
+      Advance();
+      if (Peek() != '>') Fail(kErrExpectedEmptyEnd, At());
+      Advance();
+    } else if (c == '>') {
+      Advance();
+      ParseContent(element);
+    } else {
+      Fail(kErrExpectedTagEnd, At());
+    }
+    --depth_;
+    return element;
+  }
+
+  void ParseAttribute(Element& element) {
+    std::string_view name;
+    ReadName(name);
+    Attribute& attribute = doc_.CreateAttribute(name);
+    element.AddAttribute(attribute);
+    if (!Equals()) Fail(kErrExpectedEquals, NextToken());
+    char quote = Peek();
+    if (quote != '"' && quote != '\'') Fail(kErrExpectedQuote, At());
+    Advance();
+    const uint16_t stop = quote == '"' ? kDoubleQuoteStop : kSingleQuoteStop;
+    for (;;) {
+      std::string_view run = GatherRun(stop, quote);
+      char c = Current();
+      if (c == '\0') Fail(kErrEndOfInput, p_);
+      if (c == '<') Fail(kErrLessThanInValue, p_);
+      attribute.AddChild(doc_.CreateText(run));
+      if (c == '&') {
+        attribute.AddChild(ParseReference());
+        continue;
+      }
+      ++p_;  // the closing quote
+      return;
+    }
+  }
+
+  void ParseContent(Element& element) {
+    for (;;) {
+      std::string_view run = GatherRun(kContentStop, ']');
+      char c = Current();
+      if (c == '\0') Fail(kErrEndOfInput, p_);
+      element.AddChild(doc_.CreateText(run));
+      if (c == '&') {
+        element.AddChild(ParseReference());
+        continue;
+      }
+      // c == '<': an end tag, comment, CDATA section, processing
+      // instruction or child element, tried in that order.
+      const char* open = p_;
+      Advance();
+      switch (Peek()) {
+        case '/': {
+          Advance();
+          std::string_view name;
+          const char* name_at = At();
+          if (!ReadName(name)) Fail(kErrExpectedName, name_at);
+          if (!SameBytes(name, element.Name())) Fail(kErrMismatchedEndTag, name_at);
+          SkipSpace();
+          if (Peek() != '>') Fail(kErrExpectedTagEnd, At());
+          Advance();
+          return;
+        }
+        case '!':
+          p_ = open;
+          if (Match("<!--")) {
+            element.AddChild(ParseComment());
+            continue;
+          }
+          if (Match("<![CDATA[")) {
+            element.AddChild(ParseCData());
+            continue;
+          }
+          Fail(kErrBadMarkup, open);
+        case '?':
+          Advance();
+          element.AddChild(ParseProcessingInstruction());
+          continue;
+        default:
+          if (!Is(Peek(), kNameStart)) Fail(kErrBadMarkup, open);
+          p_ = open;
+          element.AddChild(ParseElement());
+          continue;
+      }
+    }
+  }
+
+  // At '&'.
+  Reference& ParseReference() {
+    const char* amp = p_;
+    if (Match("&#x")) return ParseCharacterReference(amp, 16, kErrBadHexReference);
+    if (Match("&#")) return ParseCharacterReference(amp, 10, kErrBadDecimalReference);
+    Advance();
+    std::string_view name;
+    const char* name_at = At();
+    if (!ReadName(name)) Fail(kErrBadReference, name_at);
+    if (Peek() != ';') Fail(kErrBadReference, At());
+    Reference* reference = doc_.TryCreateEntityReference(name);
+    if (!reference) Fail(kErrUnknownEntity, name_at);
+    Advance();
+    return *reference;
+  }
+
+  Reference& ParseCharacterReference(const char* amp, int base, int code) {
+    const uint16_t digit_class = base == 16 ? kHexDigit : kDigit;
+    if (!Is(Peek(), digit_class)) Fail(code, At());
+    unsigned value = 0;
+    while (Is(Peek(), digit_class)) {
+      char c = Get();
+      unsigned d = c <= '9' ? c - '0' : (LowerAscii(c) - 'a' + 10);
+      // Saturate: any value above 255 is refused below, however long.
+      value = value > 0xFFFF ? value : value * base + d;
+    }
+    if (Peek() != ';') Fail(kErrBadReference, At());
+    // The value is one byte: 0 and anything wider are refused, not truncated.
+    if (value == 0 || value > 255) Fail(code, amp);
+    Advance();
+    return doc_.CreateCharacterReference(static_cast<int>(value));
+  }
+
+  // After "<!--".
+  LeafNode& ParseComment() {
+    run_scratch_.clear();
+    for (;;) {
+      const char* at = At();
+      char c = Get();
+      if (c == '\0') Fail(kErrEndOfInput, at);
+      if (c == '-' && Peek() == '-') {
+        Advance();
+        if (Peek() != '>') Fail(kErrDoubleHyphenInComment, At());
+        Advance();
+        return doc_.CreateComment(run_scratch_);
+      }
+      run_scratch_.push_back(c);
+    }
+  }
+
+  // After "<?".
+  Node& ParseProcessingInstruction() {
+    std::string_view target;
+    const char* target_at = At();
+    if (!ReadName(target)) Fail(kErrNoPiTarget, target_at);
+    if (EqualsNoCase(target, "xml")) Fail(kErrReservedPiTarget, target_at);
+    SkipSpace();
+    run_scratch_.clear();
+    for (;;) {
+      const char* at = At();
+      char c = Get();
+      if (c == '\0') Fail(kErrEndOfInput, at);
+      if (c == '?' && Peek() == '>') {
+        Advance();
+        return doc_.CreateProcessingInstruction(target, run_scratch_);
+      }
+      run_scratch_.push_back(c);
+    }
+  }
+
+  // After "<![CDATA[".
+  LeafNode& ParseCData() {
+    run_scratch_.clear();
+    for (;;) {
+      const char* at = At();
+      char c = Get();
+      if (c == ']' && Match("]>")) return doc_.CreateCData(run_scratch_);
+      unsigned char u = static_cast<unsigned char>(c);
+      if (!(u == '\t' || u == '\n' || u == '\r' || (u >= 0x20 && u <= 0x7F))) Fail(kErrBadCDataByte, at);
+      run_scratch_.push_back(c);
+    }
+  }
+
+  const char* const begin_;
+  const char* p_;
+  const char* const end_;
+  Document& doc_;
+  int depth_ = 0;
+  std::string run_ = std::string(4096, '\0');
+  std::string run_scratch_;
+  std::string name_scratch_;
+};
+
+}  // namespace
+
+std::unique_ptr<Document> Parse(const char* buffer, size_t length, int mode) {
+  auto doc = std::make_unique<Document>(mode);
+  Parser(buffer, length, *doc).ParseDocument();
+  return doc;
+}
+
+}  // namespace kv::AdvXMLParser
