@@ -20,7 +20,8 @@ int Fail(const char* command, int code, const char* format, ...) {
 namespace {
 
 constexpr Command kCommands[] = {
-    {"dump", "dump FILE", "print a project, script or standbys file as JSON", RunDump},
+    {"dump", "dump FILE | dump FILE.kvg [PROJECT.kvp]", "print a project, script, standbys file or compilation as JSON",
+     RunDump},
     {"pack", "pack IN.json -o OUT", "write a JSON dump back as an archive", RunPack},
     {"xml", "xml check FILE | xml format FILE [-o OUT] [--indent N]", "check or reformat an XML file", RunXml},
     {"get", "get URL -o FILE", "fetch a file over HTTP", RunGet},
