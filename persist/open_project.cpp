@@ -180,7 +180,10 @@ bool OpenProject(const std::string& path, const std::string& projectName) {
   ProjectDir() = DriveAndDir(finalPath);
   if (!isUrl) {
     std::string hostDir = HostDirOf(*host);
-    ProcessDriveMap().SetDefault(hostDir);
+    // Drive C: stands for the project's own folder; for a compilation that is
+    // where the .kvg lies, not the folder its entries were extracted to.
+    auto compilationHost = compilation ? HostPathOf(path) : std::nullopt;
+    ProcessDriveMap().SetDefault(compilationHost ? HostDirOf(*compilationHost) : hostDir);
     if (!ProjectDir().empty()) ChangeDir(hostDir);
   }
   StandbysPath() = standbys;

@@ -12,6 +12,7 @@
 #include "persist/open_project.h"
 #include "persist/project_tree.h"
 #include "platform/message_box.h"
+#include "platform/paths.h"
 
 namespace kv {
 namespace {
@@ -90,6 +91,8 @@ TEST_F(ResolverTest, CompilationOfEachMethodOpens) {
     EXPECT_EQ(StandbysPath(), "inside.kvb");
     // In a compilation the root keeps its stored name.
     EXPECT_EQ(CurrentProject()->projectTree[0]->path, "inside.kvp");
+    // Drive C: is the folder of the .kvg, not the one its entries went to.
+    EXPECT_EQ(ResolveHostPath("C:\\media.bmp", ProcessDriveMap(), "/"), dir_.string() + "/media.bmp");
     CloseDocument(CurrentProject());
   }
   EXPECT_TRUE(box_.shown().empty());
