@@ -11,5 +11,5 @@ echo "demo: the bundled project $out/demo.kvp, as kvtool dump reads it:"
 build/default/tools/kvtool/kvtool dump "$out/demo.kvp"
 # The player itself is not built yet: until it is, the demo's stage is
 # composited by the compositor's own front end.
-(cd "$out" && ../tools/kvtool/kvtool compose stage.json -o frame-0001.png --hit 150,360 --hit 10,10)
+(cd "$out" && ../tools/kvtool/kvtool compose stage.json -o frame-0001.png)
 echo "demo: stage frame rendered to $(pwd)/$out/frame-0001.png"
