@@ -9,6 +9,7 @@
 #include "persist/fields.h"
 #include "persist/hooks.h"
 #include "persist/project_tree.h"
+#include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/string_table.h"
@@ -382,23 +383,7 @@ bool CStgDoc::SaveDocument(const std::string& hostPath) {
     ReportFileFailure(e, FileTitle(hostPath));
     return false;
   }
-  // Written beside the target and renamed over it, so a failed save never
-  // leaves a half-written project behind.
-  std::string tmp = hostPath + ".kvsave-XXXXXX";
-  std::vector<char> name(tmp.begin(), tmp.end());
-  name.push_back('\0');
-  int fd = ::mkstemp(name.data());
-  bool ok = fd >= 0;
-  size_t done = 0;
-  while (ok && done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
-  }
-  if (fd >= 0) ok = (::fsync(fd) == 0) && ok, ok = (::close(fd) == 0) && ok;
-  if (ok) ok = std::rename(name.data(), hostPath.c_str()) == 0;
-  if (!ok) {
-    if (fd >= 0) std::remove(name.data());
+  if (!WriteFileAtomically(hostPath, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))) {
     ReportFileFailure(CArchiveException(CArchiveException::genericException, hostPath), FileTitle(hostPath));
     return false;
   }

@@ -10,6 +10,7 @@
 #include "persist/document.h"
 #include "persist/hooks.h"
 #include "persist/project_tree.h"
+#include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/string_table.h"
@@ -60,31 +61,6 @@ std::string& ProjectDir() {
 }
 
 const OpenedProject& LastOpenedProject() { return g_opened; }
-
-bool ReadHostFile(const std::string& hostPath, std::string& bytes) {
-  int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  bytes.clear();
-  bytes.reserve(static_cast<size_t>(st.st_size));
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    bytes.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return true;
-}
 
 bool OpenProject(const std::string& path, const std::string& projectName) {
   if (path.empty()) return false;

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/files.h"
+
 namespace kv {
 
 class CStgDoc;
@@ -50,7 +52,5 @@ bool PreloadStandbys(const std::function<void(const std::string&)>& preload);
 // The name the standbys preload resolves (file name and extension).
 std::string StandbysPreloadName();
 
-// Reads a whole host file; false when it cannot be opened.
-bool ReadHostFile(const std::string& hostPath, std::string& bytes);
 
 }  // namespace kv

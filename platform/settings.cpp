@@ -9,6 +9,7 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace kv {
@@ -145,22 +146,7 @@ bool SettingsStore::Save() const {
       out << (l.key.empty() ? l.raw : Cp1252ToUtf8(l.key) + "=" + Cp1252ToUtf8(l.value)) << "\n";
     }
   }
-  std::string tmp = path_ + ".tmp." + std::to_string(::getpid());
-  {
-    std::ofstream f(tmp, std::ios::trunc);
-    if (!f) return false;
-    f << out.str();
-    f.flush();
-    if (!f) {
-      std::remove(tmp.c_str());
-      return false;
-    }
-  }
-  if (std::rename(tmp.c_str(), path_.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    return false;
-  }
-  return true;
+  return WriteFileAtomically(path_, out.str());
 }
 
 int32_t GetSetting(const std::string& section, const std::string& name, int32_t def) {

@@ -46,19 +46,8 @@ int RunPack(int argc, char** argv) {
   } catch (const CArchiveException& e) {
     return Fail("pack", kExitBadData, "%s: %s", in.c_str(), e.what());
   }
-  std::string tmp = out + ".tmp";
-  {
-    std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!f) {
-      std::remove(tmp.c_str());
-      return Fail("pack", kExitFailed, "cannot write %s", out.c_str());
-    }
-  }
-  if (std::rename(tmp.c_str(), out.c_str()) != 0) {
-    std::remove(tmp.c_str());
+  if (!WriteFileAtomically(out, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
     return Fail("pack", kExitFailed, "cannot write %s", out.c_str());
-  }
   return kExitOk;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "platform/files.h"
 #include "tools/kvtool/commands.h"
 #include "tools/kvtool/kvg_common.h"
 
@@ -74,10 +75,8 @@ int RunPackKvg(int argc, char** argv) {
     entries.push_back(std::move(e));
   }
   std::vector<uint8_t> bytes = BuildKvg(entries, key, description, wide);
-  std::ofstream f(out, std::ios::binary);
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  f.close();
-  if (!f) return Fail("pack-kvg", kExitFailed, "cannot write %s", out);
+  if (!WriteFileAtomically(out, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
+    return Fail("pack-kvg", kExitFailed, "cannot write %s", out);
   std::printf("%s: %zu entries, %zu bytes\n", out, entries.size(), bytes.size());
   return kExitOk;
 }

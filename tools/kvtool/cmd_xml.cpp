@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/files.h"
 #include "tools/kvtool/commands.h"
 #include "xml/parser.h"
 
@@ -79,13 +80,7 @@ int Format(int argc, char** argv) {
       return Fail("xml", kExitFailed, "cannot write the standard output");
     return kExitOk;
   }
-  std::ofstream out(output, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  if (!out) {
-    std::remove(output);
-    return Fail("xml", kExitFailed, "cannot write %s", output);
-  }
+  if (!WriteFileAtomically(output, text)) return Fail("xml", kExitFailed, "cannot write %s", output);
   return kExitOk;
 }
 

@@ -12,6 +12,7 @@
 #include "ext/orlan/codefile.h"
 #include "ext/orlan/compiler.h"
 #include "ext/orlan/engine.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace {
@@ -102,9 +103,7 @@ int CompileCommand(int argc, char** argv) {
   if (!CompileFile(input, program)) return kCompileError;
   if (listing) std::fputs(Disassemble(program).c_str(), stdout);
   std::vector<uint8_t> ebc = WriteEbc(program);
-  std::ofstream out(output, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(ebc.data()), static_cast<std::streamsize>(ebc.size()));
-  if (!out) {
+  if (!kv::WriteFileAtomically(output, std::string_view(reinterpret_cast<const char*>(ebc.data()), ebc.size()))) {
     std::fprintf(stderr, "%s: cannot write the file\n", output.c_str());
     return kIoError;
   }
