@@ -111,9 +111,14 @@ class JsonWriter : public FieldVisitor {
     for (ObjectPtr& p : v) a.push_back(p ? Print(*p) : Json(nullptr));
     Put(n, std::move(a));
   }
-  void BeginGroup(const char*) override { stack_.push_back(Json::object()); }
+  // Groups and arrays are put into their parent when they end.
+  void BeginGroup(const char* name) override {
+    pendingNames_.emplace_back(name ? name : "");
+    stack_.push_back(Json::object());
+  }
   void EndGroup() override { Close(); }
-  size_t BeginArray(const char*, size_t size) override {
+  size_t BeginArray(const char* name, size_t size) override {
+    pendingNames_.emplace_back(name ? name : "");
     stack_.push_back(Json::array());
     return size;
   }
@@ -131,7 +136,6 @@ class JsonWriter : public FieldVisitor {
   }
 
  private:
-  // Groups and arrays are opened without knowing their name; it is kept here.
   void Close() {
     Json j = std::move(stack_.back());
     stack_.pop_back();
@@ -147,31 +151,11 @@ class JsonWriter : public FieldVisitor {
     }
   }
 
- public:
-  // BeginGroup/BeginArray names, remembered until the matching End.
-  void PushName(const char* name) { pendingNames_.emplace_back(name ? name : ""); }
-
- private:
   std::unordered_map<const CObject*, int> counts_;
   std::unordered_map<const CObject*, int> ids_;
   std::vector<Json> stack_;
   std::vector<std::string> pendingNames_;
   int nextId_ = 1;
-};
-
-// JsonWriter needs the names of groups and arrays at their end; this wrapper
-// records them at their beginning.
-class NamedJsonWriter : public JsonWriter {
- public:
-  using JsonWriter::JsonWriter;
-  void BeginGroup(const char* name) override {
-    PushName(name);
-    JsonWriter::BeginGroup(name);
-  }
-  size_t BeginArray(const char* name, size_t size) override {
-    PushName(name);
-    return JsonWriter::BeginArray(name, size);
-  }
 };
 
 class JsonReader : public FieldVisitor {
@@ -377,7 +361,7 @@ class JsonReader : public FieldVisitor {
 Json ObjectToJson(CObject& object) {
   CountingVisitor counter;
   counter.Visit(&object);
-  NamedJsonWriter writer(std::move(counter.seen));
+  JsonWriter writer(std::move(counter.seen));
   return writer.Print(object);
 }
 
