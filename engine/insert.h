@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "persist/archive.h"
+#include "platform/geometry.h"
 
 namespace kv {
 
@@ -24,17 +25,6 @@ struct Hotkey {
   uint32_t key = 0;
   uint32_t modifiers = 0;
   friend bool operator==(const Hotkey&, const Hotkey&) = default;
-};
-
-// Left, top, right, bottom in stage pixels, as stored.
-struct InsertRect {
-  int32_t left = 0;
-  int32_t top = 0;
-  int32_t right = 0;
-  int32_t bottom = 0;
-  int32_t Width() const { return right - left; }
-  int32_t Height() const { return bottom - top; }
-  friend bool operator==(const InsertRect&, const InsertRect&) = default;
 };
 
 namespace run_state {
@@ -89,7 +79,7 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   uint8_t layer = 0;
   std::weak_ptr<ScriptThreadContext> thread;
   int32_t showMode = show_mode::kUnset;
-  InsertRect rect;
+  Rect rect;
   std::weak_ptr<CInsert> clone;
   std::weak_ptr<CInsert> source;
   std::weak_ptr<CInsert> primary;  // empty: the insert itself
@@ -166,9 +156,9 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   virtual int GetContainerKind() const;
   virtual std::string GetParameterText() const { return {}; }
   virtual std::string GetFileName() const { return {}; }
-  virtual InsertRect GetRect() const { return rect; }
-  virtual InsertRect GetStageRect() const { return rect; }
-  void GetRectCopy(InsertRect& out) const { out = GetStageRect(); }
+  virtual Rect GetRect() const { return rect; }
+  virtual Rect GetStageRect() const { return rect; }
+  void GetRectCopy(Rect& out) const { out = GetStageRect(); }
   virtual void GetSize(int32_t& width, int32_t& height) const;
   void SetSize(int32_t width, int32_t height) { SetRect(rect.left, rect.top, rect.left + width, rect.top + height); }
   void ResizeTo(int32_t width, int32_t height) {

@@ -98,11 +98,11 @@ void MotionPath::SetNode(size_t j, const PathNode& node) {
   });
 }
 
-std::optional<InsertRect> MotionPath::StartRect() const {
+std::optional<Rect> MotionPath::StartRect() const {
   // Other layouts have no node at this offset; reading it there gave garbage.
   if (NodeCount() == 0) return std::nullopt;
   const PathNode first = GetNode(0);
-  InsertRect r;
+  Rect r;
   r.left = first.centerX - first.width / 2;
   r.top = first.centerY - first.height / 2;
   r.right = r.left + first.width;

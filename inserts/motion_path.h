@@ -50,7 +50,7 @@ struct MotionPath {
   void SetNode(size_t j, const PathNode& node);
   // The rectangle a sprite takes before it moves: node 0's centre and size.
   // Only the type-4 layout has one.
-  std::optional<InsertRect> StartRect() const;
+  std::optional<Rect> StartRect() const;
 
   // A type-4 block with `pointCount` segments and zeroed nodes.
   static std::unique_ptr<MotionPath> MakeNodePath(int32_t pathValue, int32_t pointCount);

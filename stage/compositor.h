@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "stage/geometry.h"
+#include "platform/geometry.h"
 #include "stage/hooks.h"
 #include "stage/pixel_buffer.h"
 #include "stage/sprite.h"

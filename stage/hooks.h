@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "stage/geometry.h"
+#include "platform/geometry.h"
 #include "stage/pixel_buffer.h"
 
 namespace kv {

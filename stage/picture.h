@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "stage/geometry.h"
+#include "platform/geometry.h"
 
 namespace kv {
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "stage/geometry.h"
+#include "platform/geometry.h"
 #include "stage/pixel_format.h"
 
 namespace kv {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "stage/geometry.h"
+#include "platform/geometry.h"
 
 namespace kv {
 

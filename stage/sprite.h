@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "stage/geometry.h"
+#include "platform/geometry.h"
 #include "stage/hooks.h"
 #include "stage/picture.h"
 #include "stage/pixel_buffer.h"

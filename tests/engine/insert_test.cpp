@@ -130,7 +130,7 @@ TEST_F(InsertRecord, LoadsEveryVersionWithResetDefaultsAndWritesVersionFive) {
     EXPECT_EQ(insert->hotkeys.size(), version >= 3 ? 2u : 0u);
     EXPECT_EQ(insert->showMode, version >= 2 ? 3 : 1);
     EXPECT_EQ(insert->name, "Obj");
-    EXPECT_EQ(insert->rect, (InsertRect{1, 2, 65, -3}));
+    EXPECT_EQ(insert->rect, (Rect{1, 2, 65, -3}));
     EXPECT_EQ(insert->auxByte, 3);
     ASSERT_EQ(insert->handlers.size(), 1u);
     EXPECT_EQ(insert->handlers[0]->eventCode, 9005u);

@@ -87,7 +87,7 @@ TEST_F(VisibleRecord, NewestVersionWithANodePathRoundTrips) {
   EXPECT_EQ(last.centerX, 130);
   EXPECT_EQ(last.sourceRight, 40);
   // Node 0 centred at (100, 50), 40 x 20.
-  EXPECT_EQ(v->path->StartRect(), (InsertRect{80, 40, 120, 60}));
+  EXPECT_EQ(v->path->StartRect(), (Rect{80, 40, 120, 60}));
   EXPECT_EQ(test::StoreOne(*v), file);
 }
 

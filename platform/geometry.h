@@ -1,5 +1,5 @@
-// Small value types for stage geometry and colour, shared by the compositor,
-// its sprites, the pixel loops' callers and every later drawing client.
+// Small value types for stage geometry and colour, shared by the stored
+// records, the compositor, its sprites and every later drawing client.
 #pragma once
 
 #include <algorithm>
