@@ -7,6 +7,11 @@
 namespace kv {
 
 class CVarsItem;
+class RandomSource;
+
+// One operator of the calculation table; `known` is false for a code outside
+// it. Raises the math exception where the operator is undefined.
+double CalculateOperator(uint16_t op, double a, double b, RandomSource& random, bool& known);
 
 class CCalc : public CInsert {
   KV_DECLARE_CLASS(CCalc)
@@ -31,10 +36,18 @@ class CCalc : public CInsert {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
-  void ResetRunValues() override { resultCache.reset(); }
+  void ResetRunValues() override {
+    resultCache.reset();
+    firstCache.reset();
+    secondCache.reset();
+  }
 
  private:
   void ResetOwnFields();
+
+  // Run-time caches of variable operands (the stored slots keep constants).
+  std::weak_ptr<CVarsItem> firstCache, secondCache;
+  int Run(Runner& runner, int32_t mode) override;
 };
 
 }  // namespace kv

@@ -1,5 +1,13 @@
 #include "engine/compare.h"
 
+#include <cmath>
+#include <cstring>
+
+#include "engine/flow.h"
+#include "engine/run_error.h"
+#include "engine/runner.h"
+#include "engine/variables.h"
+
 #include "engine/events.h"
 #include "engine/operand.h"
 
@@ -61,6 +69,94 @@ void CCompare::CopyFrom(const CInsert& other) {
 
 void CCompare::ListEvents(std::vector<uint32_t>& events) const {
   for (uint32_t code = event::kEqual; code <= event::kLessOrEqual; ++code) events.push_back(code);
+}
+
+// --- behaviour
+
+int CCompare::Run(Runner& runner, int32_t mode) {
+  runMode = mode;
+  if (runner.IsStopRequested()) return 1;
+  VariableStore& vars = runner.variables();
+  // Each side: a variable, or a temporary number or text.
+  struct Side {
+    std::shared_ptr<CVarsItem> variable;
+    bool isString = false;
+    bool isWord = false;
+    double number = 0.0;
+    std::string text;
+  } a, b;
+  if (firstIsConstant) {
+    a.number = firstSlot;
+  } else {
+    a.variable = vars.FindVariable(firstName, &firstCache, groupName);
+    if (!a.variable) return 0;
+  }
+  auto typeOf = [](Side& s) {
+    if (s.variable) {
+      s.isString = s.variable->type == var_type::kString;
+      s.isWord = s.variable->type == var_type::kWord;
+    }
+  };
+  typeOf(a);
+  if (secondIsConstant) {
+    if (a.isString) {
+      b.isString = true;
+      b.text = secondName;
+    } else {
+      b.number = secondSlot;
+    }
+  } else {
+    b.variable = vars.FindVariable(secondName, &secondCache, groupName);
+    if (!b.variable) return 0;
+    typeOf(b);
+    if (firstIsConstant && b.isString) {
+      a.isString = true;
+      a.text = firstName;
+    }
+  }
+  runner.RegisterForEvents(*this);
+  runner.RaiseEvent(*this, event::kSetup, 0, nullptr);
+  auto textOf = [&](const Side& s) { return s.variable ? vars.Text(*s.variable) : s.text; };
+  auto numberOf = [&](const Side& s) {
+    if (s.variable) return vars.ToDouble(*s.variable);
+    if (s.isString) throw KVRunException(6010, s.text);
+    return s.number;
+  };
+  bool equal, greater, less, nearlyEqual, notEqual;
+  if (a.isString && (b.isString || b.isWord)) {
+    int c = std::strcmp(textOf(a).c_str(), textOf(b).c_str());
+    equal = nearlyEqual = c == 0;
+    greater = c > 0;
+    less = c < 0;
+    notEqual = c != 0;
+  } else {
+    double x = numberOf(a), y = numberOf(b);
+    nearlyEqual = std::fabs(y - x) < 1e-15;
+    equal = nearlyEqual;
+    greater = x > y;
+    less = x < y;
+    notEqual = x != y;
+  }
+  const struct {
+    uint32_t code;
+    bool holds;
+  } outcomes[] = {
+      {event::kEqual, equal},
+      {event::kGreater, greater},
+      {event::kLess, less},
+      {event::kGreaterOrEqual, greater || nearlyEqual},
+      {event::kLessOrEqual, less || nearlyEqual},
+      {event::kNotEqual, notEqual},
+  };
+  for (const auto& o : outcomes) {
+    if (!o.holds) continue;
+    if (auto handler = FindHandler(o.code)) {
+      runner.RegisterForEvents(*this);
+      runner.RaiseEvent(*this, 0, 0, handler);
+      return 1;
+    }
+  }
+  return 0;
 }
 
 }  // namespace kv

@@ -6,6 +6,8 @@
 
 namespace kv {
 
+class CVarsItem;
+
 class CCompare : public CInsert {
   KV_DECLARE_CLASS(CCompare)
  public:
@@ -26,6 +28,13 @@ class CCompare : public CInsert {
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
   void ListEvents(std::vector<uint32_t>& events) const override;
+
+  std::weak_ptr<CVarsItem> firstCache, secondCache;  // run-time lookups
+  int Run(Runner& runner, int32_t mode) override;
+  void ResetRunValues() override {
+    firstCache.reset();
+    secondCache.reset();
+  }
 };
 
 }  // namespace kv

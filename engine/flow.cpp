@@ -1,6 +1,16 @@
 #include "engine/flow.h"
 
 #include "persist/fields.h"
+#include "engine/runner.h"
+#include "engine/launch.h"
+#include "engine/run_error.h"
+#include "engine/variables.h"
+#include "persist/document.h"
+#include "persist/open_project.h"
+#include "persist/project_tree.h"
+#include "platform/paths.h"
+#include "platform/string_table.h"
+#include "platform/text.h"
 
 namespace kv {
 
@@ -57,6 +67,377 @@ void CFlow::CopyFrom(const CInsert& other) {
 std::shared_ptr<CInsert> CFlow::GetOwner() {
   if (auto o = owner.lock()) return o;
   return shared_from_this();
+}
+
+// --- behaviour
+
+namespace {
+
+namespace msg {
+constexpr uint32_t kFunctionNotImplemented = 51467;
+constexpr uint32_t kTooManyNestedCalls = 7004;
+constexpr uint32_t kRunTimeError = 7009;
+constexpr uint32_t kPreloadNonFreestyle = 7139;
+constexpr uint32_t kScriptNameBlank = 8029;
+constexpr uint32_t kUnableToLocateScript = 8002;
+constexpr uint32_t kUnableToLocateObject = 8025;
+constexpr uint32_t kThreadedJump = 8027;
+}  // namespace msg
+
+constexpr uint32_t kCannotThreadBackground = 0;  // detail text below
+
+// A command whose subsystem this build does not have yet refuses clearly.
+[[noreturn]] void Missing(uint16_t code, const char* subsystem) {
+  throw KVRunException(msg::kRunTimeError,
+                       "command " + std::to_string(code) + " needs the " + subsystem);
+}
+
+const char* SubsystemOf(uint16_t code) {
+  switch (code) {
+    case 12: case 13: case 14: case 22: case 27: case 39: case 40: case 54: case 55: case 56: case 67:
+    case 68: case 76: case 79: case 80: case 81:
+      return "stage";
+    case 32: case 33:
+      return "Orlan binding";
+    case 46: case 47: case 49: case 50: case 51:
+      return "application shell";
+    case 58: case 59: case 66:
+      return "printing";
+    case 64: case 65: case 70: case 74: case 75: case 77: case 78:
+      return "media";
+    default:
+      return nullptr;
+  }
+}
+
+bool IsThreadCopy(const InsertPtr& insert) { return insert && !insert->source.expired(); }
+
+}  // namespace
+
+int CFlow::Run(Runner& runner, int32_t mode) {
+  runMode = mode;
+  if (delayMs) runner.DelayBeforeActing(*this, mode);
+  if (runner.IsStopRequested()) return 1;
+  return Execute(runner, mode);
+}
+
+int CFlow::Execute(Runner& runner, int32_t mode) {
+  (void)kCannotThreadBackground;
+  if (command == command::kNone) return 0;
+  ScriptThreadContext* ctx = ScriptThreadContext::Current();
+  VariableStore& vars = runner.variables();
+  InsertPtr self = GetOwner();
+  auto expanded = [&] { return runner.ExpandNames(argument); };
+  auto findObject = [&]() -> InsertPtr {
+    InsertPtr found = runner.FindObject(argument, true);
+    return found;
+  };
+  auto requireObject = [&]() -> InsertPtr {
+    InsertPtr found = findObject();
+    if (!found) throw KVRunException(msg::kUnableToLocateObject, expanded());
+    return found;
+  };
+  // Loads the named script for a script-name command; null with the outcome
+  // already reported or recorded.
+  auto loadNamed = [&](uint16_t code, bool& inUse) -> DocPtr {
+    std::string name = expanded();
+    inUse = false;
+    if (name.empty()) throw KVRunException(msg::kScriptNameBlank, {});
+    if (runner.shuttingDown) return nullptr;
+    std::string path = name;
+    int kind = ResolveScriptPath(name, path);
+    resolvedPath = path;
+    bool failed = false;
+    DocPtr doc = runner.LoadScript(path, code, inUse, failed);
+    if (inUse) {
+      vars.SetLastError(5);
+      return nullptr;
+    }
+    if (failed) {
+      if (kind != kNodeProject) throw KVRunException(msg::kUnableToLocateScript, name);
+      return nullptr;
+    }
+    return doc;
+  };
+  // The loaded script the argument names; rwLastError 2 when it is not loaded.
+  auto loadedNamed = [&]() -> DocPtr {
+    std::string name = expanded();
+    std::string path = name;
+    ResolveScriptPath(name, path);
+    DocPtr doc = runner.FindLoadedScript(path);
+    if (!doc) vars.SetLastError(2);
+    return doc;
+  };
+  auto makeCurrent = [&](const DocPtr& doc) {
+    ctx->SetScript(doc);
+    ctx->nextPosition = doc->items.empty() ? kNoPosition : 0;
+    ctx->endPosition = static_cast<int64_t>(doc->items.size()) - 1;
+  };
+
+  if (const char* subsystem = SubsystemOf(command)) Missing(command, subsystem);
+  if (!ctx) throw KVRunException(msg::kRunTimeError, "command " + std::to_string(command) + " needs a script thread");
+
+  switch (command) {
+    case command::kCallFreestyleScript: {
+      bool inUse;
+      DocPtr doc = loadNamed(command, inUse);
+      if (!doc) return inUse ? 1 : 0;
+      if (!ctx->PushFrame()) {
+        runner.ReleaseScript(doc);
+        runner.ReportRunError(this, msg::kTooManyNestedCalls, expanded());
+        runner.AbortProject();
+        return 0;
+      }
+      makeCurrent(doc);
+      runner.RunScript(run_mode::kScript);
+      ctx->PopFrame(true);
+      if (ctx->currentScript) runner.TraceScript(*ctx, *ctx->currentScript);
+      runner.ReleaseScript(doc);
+      return 1;
+    }
+    case command::kStartLibraryObject:
+    case command::kThreadLibraryObject:
+      runner.ShowError(msg::kFunctionNotImplemented, LoadString(msg::kFunctionNotImplemented),
+                       LoadString(sid::kAppName));
+      return 1;
+    case command::kThreadFreestyleScript: {
+      bool inUse;
+      DocPtr doc = loadNamed(command, inUse);
+      if (!doc) return inUse ? 1 : 0;
+      if (doc->isBackground) {
+        vars.SetLastError(3);
+        runner.ReleaseScript(doc);
+        throw KVRunException(msg::kRunTimeError, " Cannot thread a Background");
+      }
+      auto thread = runner.StartScriptThread(doc);
+      if (!thread) {
+        runner.ReleaseScript(doc);
+        vars.SetLastError(3);
+        return 0;
+      }
+      // Wait briefly for the thread to come up, as callers expect it running.
+      runner.clock().Wait(ctx->port.waiter(), runner.Now() + 100, [&] { return thread->ready.load(); });
+      return 1;
+    }
+    case command::kSuspendThisScript:
+    case command::kSuspendScript:
+    case command::kResumeScript:
+    case command::kJumpToTop:
+    case command::kJumpToLabel:
+    case command::kFlowReplaceEvent:
+    case command::kFlowLeaveEvent:
+    case command::kFlowRunEvent:
+    case 61: {
+      bool inUse;
+      DocPtr doc = loadNamed(command, inUse);
+      if (!doc) return inUse ? 1 : 0;
+      DocPtr replaced = ctx->currentScript;
+      makeCurrent(doc);
+      // The script it replaces is released unless a caller still runs it.
+      bool held = replaced == runner.project();
+      for (int i = 0; i <= ctx->callDepth; ++i) held = held || ctx->callStack[i].script == replaced;
+      if (replaced && replaced != doc && !held) runner.ReleaseScript(replaced);
+      return 1;
+    }
+    case command::kResumePausedObject:
+      requireObject()->ResumeInsert(runner);
+      return 1;
+    case command::kResumeAllPaused:
+    case command::kHaltCurrentThread:
+    case command::kLeaveFreestyleScript: {
+      for (auto& t : runner.ScriptThreads()) {
+        auto played = t->playedInsert.lock();
+        InsertPtr copy = played ? played->clone.lock() : nullptr;
+        if (copy && copy->IsPaused())
+          copy->ResumeInsert(runner);
+        else if (t->paused) {
+          t->paused = false;
+          runner.clock().WakeAll();
+        }
+      }
+      if (command == command::kResumeAllPaused) return 1;
+      if (ctx->currentScript && !ctx->currentScript->items.empty())
+        ctx->nextPosition = static_cast<int64_t>(ctx->currentScript->items.size()) - 1;
+      ctx->port.PostKey(runner.stopKey);
+      return 1;
+    }
+    case command::kHaltOtherThreads: {
+      if (runner.IsStopRequested()) return 1;
+      for (auto& t : runner.ScriptThreads())
+        if (t.get() != ctx) runner.StopThread(*t);
+      for (auto& t : runner.ScriptThreads())
+        if (t.get() != ctx) runner.JoinThread(*t, kForever);
+      return 1;
+    }
+    case command::kHaltProject:
+      runner.AbortProject(false);
+      return 1;
+    case command::kAdvanceScript: {
+      DocPtr doc = loadedNamed();
+      if (!doc) return 1;
+      for (auto& t : runner.ScriptThreads())
+        if (t->currentScript == doc) t->port.PostKey(runner.stopKey);
+      if (ScriptThreadContext* p = runner.ProjectThread(); p && p->currentScript == doc) p->port.PostKey(runner.stopKey);
+      return 1;
+    }
+    case command::kGoToFreestyleScript:
+    case command::kGoToScene:
+    case 34:
+    case 35:
+    case 36:
+      return runner.ChangeScene(*this, command);
+    case command::kRestartProject:
+      if (!ctx->isProjectThread) {
+        auto r = std::make_unique<Request>();
+        r->code = command::kRestartProject;
+        runner.PostRequest(runner.ProjectThread(), std::move(r), false);
+        return 1;
+      }
+      if (runner.IsStopRequested()) return 1;
+      runner.RequestRestart();
+      runner.AbortProject(false);
+      return 1;
+    case command::kRemoveAllObjectsInScript: {
+      DocPtr doc = loadedNamed();
+      if (!doc) return 1;
+      if (doc->useCount > 0)
+        runner.StopScriptInserts(doc);
+      else
+        runner.ReleaseScript(doc);
+      return 1;
+    }
+    case command::kAdvanceThisThread:
+      ctx->port.PostKey(runner.stopKey);
+      return 1;
+    case command::kDisableObject:
+      requireObject()->Disable(runner);
+      return 1;
+    case command::kEnableObject:
+      requireObject()->Enable(runner);
+      return 1;
+    case command::kRetreatThisScript:
+      if (self && self->thread.lock()) {
+        ctx->stepBackPending = true;
+      } else {
+        vars.SetLastError(3);
+      }
+      return 1;
+    case command::kWaitForAdvance:
+      while (!runner.IsStopRequested() && self && self->thread.lock()) {
+        Message m = runner.PumpMessage(true, kForever);
+        if (m.IsKeyDown() && m.key == runner.stopKey) break;
+      }
+      return 1;
+    case command::kPreloadScript: {
+      bool inUse;
+      DocPtr doc = loadNamed(command, inUse);
+      if (!doc) return inUse ? 1 : 0;
+      if (!ctx->isProjectThread && GetNodeKind(doc->pathName) != kNodeFreestyle) {
+        runner.ReportRunError(this, msg::kPreloadNonFreestyle, {});
+        return 0;
+      }
+      if (!ctx->PushFrame()) {
+        runner.ReportRunError(this, msg::kTooManyNestedCalls, expanded());
+        runner.AbortProject();
+        return 0;
+      }
+      ctx->currentScript = doc;
+      if (!runner.IsStopRequested())
+        for (auto& obj : doc->items)
+          if (auto insert = std::dynamic_pointer_cast<CInsert>(obj); insert && insert->active &&
+                                                                       insert->runState != run_state::kDisabled)
+            insert->PreloadCopy();
+      ctx->PopFrame(true);
+      return 1;
+    }
+    case command::kJumpToLabelInScript: {
+      if (!self || !self->thread.lock()) {
+        vars.SetLastError(3);
+        return 1;
+      }
+      if (IsThreadCopy(self) || ctx->traceName.rfind("script:", 0) == 0) {
+        if (ctx->privateScript) runner.ReportRunError(this, msg::kThreadedJump, argument);
+      }
+      if (runner.shuttingDown && ctx->currentScript)
+        ctx->nextPosition = static_cast<int64_t>(ctx->currentScript->items.size()) - 1;
+      ctx->pendingLabel = expanded();
+      ctx->labelJumpPending = true;
+      return 1;
+    }
+    case command::kPlayObject:
+    case command::kInitializeObject:
+    case command::kPlayThisObject: {
+      InsertPtr target = command == command::kPlayThisObject ? self : requireObject();
+      if (!target) return 0;
+      if (target->GetCategory() == 1 && target->IsPlaying()) {
+        target->playRequested.exchange(0);
+        vars.SetLastError(5);
+        return 1;
+      }
+      target->playRequested.exchange(0);
+      if (command != command::kInitializeObject) target->showMode = show_mode::kShowAndPlay;
+      runner.PlayInsert(target, run_mode::kHandler, play_option::kOnlyActive | play_option::kSkipDisabled);
+      return 1;
+    }
+    case command::kPauseObject:
+      requireObject()->PauseInsert(runner);
+      return 1;
+    case command::kPauseAllObjects:
+      for (auto& t : runner.ScriptThreads())
+        if (auto played = t->playedInsert.lock()) {
+          InsertPtr copy = played->clone.lock();
+          (copy ? copy : played)->PauseInsert(runner);
+        }
+      return 1;
+    case command::kLaunchExecutable: {
+      auto launch = std::make_shared<CLaunch>();
+      launch->program = expanded();
+      launch->closeOnStop = 0;
+      launch->active = 1;
+      launch->thread = ctx->shared_from_this();
+      launch->SetRunning(1);
+      if (!launch->Run(runner, run_mode::kScript)) vars.SetLastError(2);
+      return 1;
+    }
+    case command::kStopObject:
+    case command::kStopThisObject: {
+      InsertPtr target = command == command::kStopThisObject ? self : findObject();
+      if (!target) return 1;
+      if (target->playRequested.exchange(0)) {
+        target->SetRunning(0);
+      } else {
+        target->StopIfPlaying();
+      }
+      return 1;
+    }
+    case command::kSaveProject: {
+      DocPtr project = runner.project();
+      if (project && !project->pathName.empty()) {
+        if (auto host = ResolveHostPath(project->pathName, ProcessDriveMap(), ProjectDir()))
+          project->SaveDocument(*host);
+      }
+      return 1;
+    }
+    case command::kWriteScript:
+      if (DocPtr doc = loadedNamed())
+        if (auto host = ResolveHostPath(doc->pathName, ProcessDriveMap(), ProjectDir())) doc->SaveDocument(*host);
+      return 1;
+    case command::kNothing:
+    case command::kMoveInTree:
+      return 1;
+    case command::kAppendToScript:
+      if (DocPtr doc = loadedNamed(); doc && self) doc->items.push_back(self);
+      return 1;
+    case command::kPauseThisObject:
+      if (self) self->PauseInsert(runner);
+      return 1;
+    case command::kResumeThisObject:
+      if (self) self->ResumeInsert(runner);
+      return 1;
+    default:
+      throw KVRunException(msg::kRunTimeError, "command " + std::to_string(command) + " is not known");
+  }
+  (void)mode;
 }
 
 }  // namespace kv

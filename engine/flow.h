@@ -34,6 +34,13 @@ class CFlow : public CInsert {
 
   // The insert holding the handler, or the CFlow itself.
   std::shared_ptr<CInsert> GetOwner();
+
+  double requestNumber = 0.0;  // a request's media time (commands 77, 78)
+  int Run(Runner& runner, int32_t mode) override;
+  void Stop() override {}
+
+ private:
+  int Execute(Runner& runner, int32_t mode);
 };
 
 }  // namespace kv

@@ -285,7 +285,7 @@ void CInsert::GetSize(int32_t& width, int32_t& height) const {
   height = rect.Height();
 }
 
-int CInsert::Run(int32_t mode) {
+int CInsert::Run(Runner& /*runner*/, int32_t mode) {
   runMode = mode;
   return 1;
 }

@@ -16,6 +16,7 @@
 namespace kv {
 
 class CFlow;
+class Runner;
 class CStgDoc;
 class ScriptThreadContext;
 class StageSprite;
@@ -164,8 +165,9 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   void ResizeTo(int32_t width, int32_t height) {
     MoveTo(rect.left, rect.top, rect.left + width, rect.top + height, true);
   }
-  // The base run records the mode and succeeds.
-  virtual int Run(int32_t mode);
+  // The base run records the mode and succeeds. Behaviour receives the
+  // run's runner.
+  virtual int Run(Runner& runner, int32_t mode);
   virtual bool TryStagePlay() { return false; }
   virtual bool ClearArmed();
   virtual bool WantsOwnThread() const { return false; }
@@ -219,6 +221,20 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   virtual void GetRotateInfo(double& x, double& y, double& z) const { x = y = z = 0; }
   virtual void Spin(double, double, double, double) {}
   virtual bool HasHideEffect() const { return false; }
+
+  // Pausing gates the insert's thread at its next pump.
+  virtual void Pause();
+  virtual void Resume();
+
+  // Shared helpers that raise events; the runner is the run's.
+  void Enable(Runner& runner);
+  void Disable(Runner& runner);
+  void ShowInsert(Runner& runner);
+  void HideInsert(Runner& runner);
+  void PauseInsert(Runner& runner);
+  void ResumeInsert(Runner& runner);
+  void StopIfPlaying();
+  void PreloadCopy();
 
   // Shared helpers.
   // The first handler answering `eventCode`; it records this insert as its owner.

@@ -1,6 +1,10 @@
 #include "engine/jump.h"
 
 #include "persist/fields.h"
+#include "engine/runner.h"
+#include "engine/label.h"
+#include "platform/text.h"
+#include "persist/document.h"
 
 namespace kv {
 
@@ -52,6 +56,65 @@ void CJump::CopyFrom(const CInsert& other) {
   forwardCount = o.forwardCount;
   counted = o.counted;
   passCounter = o.passCounter;
+}
+
+// --- behaviour
+
+namespace {
+constexpr uint32_t kNoSuchLabel = 8001;
+}  // namespace
+
+int CJump::Run(Runner& runner, int32_t mode) {
+  runMode = mode;
+  if (runner.IsStopRequested()) return 1;
+  ScriptThreadContext* ctx = ScriptThreadContext::Current();
+  if (!ctx || !ctx->currentScript) return 0;
+  if (counted) {
+    // A counted jump with a counter of n is taken n - 1 times.
+    if (passCounter < 2) return 1;
+    --passCounter;
+  }
+  const auto& items = ctx->currentScript->items;
+  const int64_t count = static_cast<int64_t>(items.size());
+  if (count == 0) return 0;
+  // The position of this jump: the one before the next, or the last.
+  int64_t self = (ctx->nextPosition == kNoPosition ? count : ctx->nextPosition) - 1;
+  switch (jumpType) {
+    case jump_type::kToEnd:
+      ctx->nextPosition = count - 1;
+      return 1;
+    case jump_type::kToTop:
+      ctx->nextPosition = 0;
+      return 1;
+    case jump_type::kToLabel:
+      for (int64_t i = 0; i < count; ++i) {
+        auto label = std::dynamic_pointer_cast<CLabel>(items[i]);
+        if (label && EqualsNoCase(label->labelName, labelName)) {
+          ctx->nextPosition = i + 1 < count ? i + 1 : kNoPosition;
+          return 1;
+        }
+      }
+      runner.ReportRunError(this, kNoSuchLabel, labelName);
+      return 0;
+    case jump_type::kBack: {
+      if (ctx->nextPosition == 0) return 1;
+      int64_t target = self;
+      for (int n = 0; n < backCount && target > 0; ++n) --target;
+      ctx->nextPosition = target;
+      return 1;
+    }
+    case jump_type::kForward: {
+      const int64_t last = count - 1;
+      if (forwardCount <= 1 || ctx->nextPosition == kNoPosition || ctx->nextPosition == last) return 1;
+      int64_t pos = ctx->nextPosition;
+      for (int n = 0; n < forwardCount - 1 && pos < last; ++n) ++pos;
+      // Reaching the last insert steps past it: the script ends.
+      ctx->nextPosition = pos == last ? kNoPosition : pos;
+      return 1;
+    }
+    default:
+      return 0;
+  }
 }
 
 }  // namespace kv

@@ -29,6 +29,8 @@ class CJump : public CInsert {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+
+  int Run(Runner& runner, int32_t mode) override;
 };
 
 }  // namespace kv

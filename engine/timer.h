@@ -6,6 +6,8 @@
 
 namespace kv {
 
+class RandomSource;
+
 namespace timer_type {
 inline constexpr uint32_t kPeriodic = 1;
 inline constexpr uint32_t kOneShot = 2;
@@ -25,8 +27,8 @@ class CTimer : public CInsert {
   uint32_t repeatCount = 1;
   uint32_t timerEnabled = 1;
   uint32_t runArgument = 0;
-  uint32_t stopped = 0;
-  uint32_t timerRunning = 0;
+  std::atomic<uint32_t> stopped{0};
+  std::atomic<uint32_t> timerRunning{0};
 
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
@@ -34,6 +36,15 @@ class CTimer : public CInsert {
   void CopyFrom(const CInsert& other) override;
   bool ClearArmed() override { return false; }
   bool IsPlaying() const override { return timerRunning != 0; }
+
+  int Run(Runner& runner, int32_t mode) override;
+  void Stop() override;
+  void TakeOffStage() override { Stop(); }
+  bool WantsOwnThread() const override;
+  void OnEnable() override { timerEnabled = 1; }
+  void OnDisable() override { timerEnabled = 0; }
+  // A period between minPeriodMs and periodMs from the thread's generator.
+  uint32_t RandomPeriod(RandomSource& random) const;
 };
 
 }  // namespace kv

@@ -4,6 +4,7 @@
 
 #include "persist/containers.h"
 #include "persist/fields.h"
+#include "engine/runner.h"
 
 namespace kv {
 
@@ -176,6 +177,15 @@ void CVar::CopyFrom(const CInsert& other) {
   groupValue = o.groupValue;
   items.clear();
   for (const auto& item : o.items) items.push_back(item ? item->Clone() : nullptr);
+}
+
+// --- behaviour
+
+int CVar::Run(Runner& runner, int32_t mode) {
+  runMode = mode;
+  if (mode != run_mode::kScript && mode != run_mode::kInitialize) return 0;
+  runner.variables().InitializeGroup(*this);
+  return 1;
 }
 
 }  // namespace kv

@@ -67,6 +67,9 @@ class CVar : public CInsert {
   // The list object the items are written through. It lives as long as the
   // group so that no later object of the same archive can take its address.
   std::shared_ptr<CObList> storedList_;
+
+ public:
+  int Run(Runner& runner, int32_t mode) override;
 };
 
 }  // namespace kv

@@ -1,6 +1,8 @@
 #include "engine/wait.h"
 
 #include "persist/fields.h"
+#include "engine/runner.h"
+#include "engine/commands.h"
 
 namespace kv {
 
@@ -64,6 +66,56 @@ void CWait::CopyFrom(const CInsert& other) {
   waitVersion = o.waitVersion;
   conditions = o.conditions;
   timeoutMs = o.timeoutMs;
+}
+
+// --- behaviour
+
+int CWait::Run(Runner& runner, int32_t mode) {
+  runMode = mode;
+  if (runner.IsStopRequested() || waiting) return 1;
+  waiting = 1;
+  ScriptThreadContext* ctx = ScriptThreadContext::Current();
+  if (conditions == 0 || !ctx) {
+    waiting = 0;
+    return 1;
+  }
+  // Navigation the wait supersedes is dropped from the head of the queue.
+  ctx->port.DropLeadingRequests([](const Request& r) {
+    switch (r.code) {
+      case 16: case 17: case 20: case 34: case 35: case 36: case 46: case 53: case 82:
+        return true;
+      default:
+        return false;
+    }
+  });
+  using namespace wait_condition;
+  const int64_t start = runner.Now();
+  const int64_t deadline = (conditions & kTimeout) ? start + timeoutMs : kForever;
+  for (;;) {
+    Message m = runner.PumpMessage(true, deadline);
+    uint16_t met = 0;
+    if ((m.IsKeyDown() && m.key == runner.stopKey) || runner.IsStopRequested() || !waiting) met |= kStop;
+    if ((conditions & kTimeout) && runner.Now() - start >= timeoutMs) met |= kTimeout;
+    if (m.kind == MsgKind::kButtonDown) {
+      if (m.button == mouse_button::kLeft) met |= conditions & kLeftButton;
+      if (m.button == mouse_button::kMiddle) met |= conditions & kMiddleButton;
+      if (m.button == mouse_button::kRight) met |= conditions & kRightButton;
+    }
+    if (m.IsKeyDown() && !m.posted) {
+      if ((conditions & kHotkey) && HasHotkey(m.key, m.modifiers)) met |= kHotkey;
+      met |= conditions & kAnyKey;
+    }
+    // A stop always ends the wait, even one disabled while it waits.
+    if ((met & kStop) || (met && waitEnabled)) break;
+  }
+  waiting = 0;
+  return 1;
+}
+
+void CWait::Stop() {
+  waiting = 0;
+  waitEnabled = 1;
+  if (auto t = thread.lock()) t->runner.clock().Wake(t->port.waiter());
 }
 
 }  // namespace kv

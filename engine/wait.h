@@ -25,8 +25,8 @@ class CWait : public CInsert {
   uint16_t waitVersion = 0;
   uint16_t conditions = wait_condition::kStopOnly;
   uint32_t timeoutMs = 0;
-  uint32_t waiting = 0;
-  uint32_t waitEnabled = 1;
+  std::atomic<uint32_t> waiting{0};
+  std::atomic<uint32_t> waitEnabled{1};
 
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
@@ -35,6 +35,13 @@ class CWait : public CInsert {
 
   // The condition set of an old record's wait style.
   static uint16_t ConditionsOfStyle(uint16_t style);
+
+  int Run(Runner& runner, int32_t mode) override;
+  void Stop() override;
+  void TakeOffStage() override { Stop(); }
+  bool IsPlaying() const override { return waiting != 0; }
+  void OnEnable() override { waitEnabled = 1; }
+  void OnDisable() override { waitEnabled = 0; }
 };
 
 }  // namespace kv

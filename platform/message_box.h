@@ -2,6 +2,7 @@
 // real box; headless runs and tests answer from a script and log every box.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
@@ -16,6 +17,12 @@ class MessageBoxService {
  public:
   virtual ~MessageBoxService() = default;
   virtual MsgAnswer Show(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon icon) = 0;
+  // The same with the string id of the main text (0 when it has none), for
+  // services that record what they showed.
+  virtual MsgAnswer ShowWithId(uint32_t /*textId*/, const std::string& text, const std::string& title,
+                               MsgButtons buttons, MsgIcon icon) {
+    return Show(text, title, buttons, icon);
+  }
 };
 
 // Answers from a list ("yes", "no", ...); when the list runs out, the default

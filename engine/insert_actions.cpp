@@ -1,0 +1,75 @@
+// The base record's shared actions that raise events: enabling, disabling,
+// showing, hiding, pausing and resuming an insert, as commands and
+// extensions ask for them.
+#include "engine/events.h"
+#include "engine/insert.h"
+#include "engine/runner.h"
+
+namespace kv {
+
+void CInsert::Pause() {
+  runState = run_state::kPaused;
+  if (auto t = thread.lock()) t->paused = true;
+}
+
+void CInsert::Resume() {
+  if (runState != run_state::kPaused) return;
+  if (auto t = thread.lock()) {
+    t->paused = false;
+    t->runner.clock().WakeAll();
+    runState = run_state::kStarted;
+  }
+}
+
+void CInsert::Enable(Runner& runner) {
+  if (IsActive() || IsPaused()) return;
+  OnEnable();
+  SetRunState(run_state::kStarted);
+  runner.RaiseEvent(*this, event::kEnabled, 0, nullptr);
+}
+
+void CInsert::Disable(Runner& runner) {
+  if (!IsActive()) return;
+  if (GetCategory() != 2) StopIfPlaying();
+  OnDisable();
+  SetRunState(run_state::kDisabled);
+  runner.RaiseEvent(*this, event::kDisabled, 0, nullptr);
+}
+
+void CInsert::ShowInsert(Runner& runner) {
+  if (!IsActive() || IsShown()) return;
+  ShowOnStage();
+  runner.RaiseEvent(*this, event::kShown, 0, nullptr);
+}
+
+void CInsert::HideInsert(Runner& runner) {
+  if (!IsActive() || !IsShown()) return;
+  HideOnStage();
+  runner.RaiseEvent(*this, event::kHidden, 0, nullptr);
+}
+
+void CInsert::PauseInsert(Runner& runner) {
+  if (!IsActive() || IsPaused()) return;
+  runner.RaiseEvent(*this, event::kPaused, 0, nullptr);
+  Pause();
+}
+
+void CInsert::ResumeInsert(Runner& runner) {
+  if (!IsPaused()) return;
+  Resume();
+  runner.RaiseEvent(*this, event::kUnpaused, 0, nullptr);
+}
+
+void CInsert::StopIfPlaying() {
+  if (IsActive() && (running || IsPlaying()))
+    Stop();
+  else
+    SetRunning(0);
+}
+
+void CInsert::PreloadCopy() {
+  if (!IsActive() || GetSprite(false)) return;
+  if (auto copy = Clone()) copy->Prepare();
+}
+
+}  // namespace kv

@@ -1,0 +1,32 @@
+// What the engine tells an observer of the run (the headless harness's
+// trace). Every call may come from any engine thread; texts are stored
+// Windows-1252 bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/variables.h"
+
+namespace kv {
+
+class TraceSink {
+ public:
+  virtual ~TraceSink() = default;
+  virtual void Start(const std::string& file) = 0;
+  virtual void Script(const std::string& thread, const std::string& path) = 0;
+  virtual void Run(const std::string& thread, const std::string& script, int64_t index,
+                   const std::string& insert, const std::string& className) = 0;
+  virtual void Event(const std::string& thread, const std::string& insert, uint32_t code) = 0;
+  virtual void Handler(const std::string& thread, const std::string& insert, uint32_t code,
+                       uint16_t command) = 0;
+  virtual void Set(const VariableView& value) = 0;
+  virtual void Rw(const VariableView& value) = 0;
+  virtual void MessageShown(uint32_t id, const std::string& title, const std::string& text,
+                       const std::string& answer) = 0;
+  virtual void Launch(const std::string& program, const std::vector<std::string>& args) = 0;
+  virtual void End(int code, const std::vector<VariableView>& vars, const std::vector<VariableView>& rw) = 0;
+};
+
+}  // namespace kv

@@ -1,0 +1,473 @@
+#include "engine/variables.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/runner.h"
+#include "engine/trace.h"
+#include "persist/document.h"
+#include "platform/string_table.h"
+#include "platform/text.h"
+
+namespace kv {
+
+namespace {
+
+constexpr uint32_t kMissingVariable = 6012;
+constexpr uint32_t kInWord = 31476;
+constexpr uint32_t kWrongVariableType = 6016;
+constexpr uint32_t kInvalidResultType = 6009;
+constexpr uint32_t kInvalidOperandType = 6010;
+constexpr uint32_t kRunTimeHalting = 7012;
+constexpr uint32_t kVariablesNotResident = 7010;
+
+template <class T>
+T Load(const std::array<uint8_t, 8>& bytes) {
+  T v;
+  std::memcpy(&v, bytes.data(), sizeof v);
+  return v;
+}
+
+template <class T>
+void Put(std::array<uint8_t, 8>& bytes, T v) {
+  std::memcpy(bytes.data(), &v, sizeof v);
+}
+
+std::shared_ptr<CVarsItem> MakeRuntime(const std::string& name, uint16_t type) {
+  auto item = std::make_shared<CVarsItem>();
+  item->name = name;
+  item->type = type;
+  item->loadedVersion = 1;
+  return item;
+}
+
+}  // namespace
+
+std::string FormatDoubleE(double value) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%e", value);
+  // The C library writes at least two exponent digits; stored texts have three.
+  std::string s = buf;
+  size_t e = s.find('e');
+  if (e == std::string::npos || e + 2 >= s.size()) return s;
+  std::string digits = s.substr(e + 2);
+  while (digits.size() < 3) digits.insert(digits.begin(), '0');
+  return s.substr(0, e + 2) + digits;
+}
+
+void VariableStore::BuildRuntimeVariables(const RuntimeFacts& f) {
+  using namespace var_type;
+  std::vector<std::shared_ptr<CVarsItem>> list;
+  auto i4 = [&](const char* name, int32_t v) {
+    auto it = MakeRuntime(name, kInt4);
+    Put(it->currentValue, v);
+    list.push_back(it);
+  };
+  auto dw = [&](const char* name, uint32_t v) {
+    auto it = MakeRuntime(name, kDWord);
+    Put(it->currentValue, v);
+    list.push_back(it);
+  };
+  auto str = [&](const char* name, const std::string& v) {
+    auto it = MakeRuntime(name, kString);
+    it->currentText = v;
+    list.push_back(it);
+  };
+  auto boolean = [&](const char* name, bool v) {
+    auto it = MakeRuntime(name, kBool);
+    Put(it->currentValue, static_cast<int16_t>(v ? -1 : 0));
+    list.push_back(it);
+  };
+  i4("rwDisplayWidth", f.displayWidth);
+  i4("rwDisplayHeight", f.displayHeight);
+  i4("rwPageFlipDelay", 30);
+  i4("rwKVVersion", 41);
+  i4("rwKVVersionBuild", 20);
+  i4("rwLastError", 0);
+  str("rwProjectDirectory", f.projectDirectory);
+  str("rwKVDirectory", f.programDirectory);
+  str("rwProjectName", f.projectName);
+  str("rwDragDropName", "");
+  boolean("rwbKVRuntime", true);
+  boolean("rwbShowBasicErrors", true);
+  dw("rwhStageWindow", f.stageWindow);
+  dw("rwhShelledProcess", 0);
+  dw("rwShellShowCmd", 5);
+  str("rwShellParamaters", "");
+  str("rwCDROMDrive", f.cdromDrive);
+  i4("rwPrintOrientation", 1);
+  str("rwCATMainProject", "");
+  boolean("rwbCATUsePlayer", false);
+  boolean("rwbCATShowEvents", false);
+  i4("rwTarnBrowserWnd", f.browserWindow);
+  str("rwTarnBaseURL", f.baseUrl);
+  str("rwTarnSiteId", f.siteId);
+  str("rwTarnAtt", f.att);
+  std::lock_guard lock(valueLock_);
+  runtime_ = std::move(list);
+  runtimeByName_.clear();
+  for (auto& item : runtime_) {
+    // Initial and current values are one storage for these.
+    item->initialValue = item->currentValue;
+    item->initialText = item->currentText;
+    runtimeByName_[item->name] = item;
+  }
+  lastError_ = runtimeByName_["rwLastError"];
+}
+
+std::shared_ptr<CVarsItem> VariableStore::FindRuntime(const std::string& name) const {
+  auto it = runtimeByName_.find(name);
+  return it == runtimeByName_.end() ? nullptr : it->second;
+}
+
+bool VariableStore::IsRuntime(const CVarsItem& item) const {
+  auto it = runtimeByName_.find(item.name);
+  return it != runtimeByName_.end() && it->second.get() == &item;
+}
+
+bool VariableStore::LoadVariables() {
+  DocPtr doc = runner_.project();
+  std::lock_guard lock(rangeLock_);
+  groups_.clear();
+  groupOf_.clear();
+  rangeComputed_ = true;
+  rangeDoc_ = doc;
+  if (!doc) return false;
+  bool inRange = false;
+  std::vector<std::shared_ptr<CVar>> started;
+  for (const ObjectPtr& obj : doc->items) {
+    auto group = std::dynamic_pointer_cast<CVar>(obj);
+    if (!group) {
+      if (inRange) break;
+      continue;
+    }
+    inRange = true;
+    groups_.push_back(group);
+    for (auto& item : group->items)
+      if (item) groupOf_[item.get()] = group->groupName;
+    started.push_back(group);
+  }
+  for (auto& g : started) InitializeGroup(*g);
+  return true;
+}
+
+void VariableStore::Forget() {
+  std::lock_guard lock(rangeLock_);
+  rangeComputed_ = false;
+  groups_.clear();
+  groupOf_.clear();
+  rangeDoc_.reset();
+}
+
+void VariableStore::InitializeGroup(CVar& group) {
+  std::lock_guard lock(valueLock_);
+  for (auto& item : group.items)
+    if (item) item->ResetToInitial();
+}
+
+bool VariableStore::AskContinue(uint32_t titleId, const std::string& name, const std::string& group) {
+  std::string text = name;
+  if (!group.empty()) text += LoadString(kInWord) + group;
+  return runner_.AskYesNo(titleId, text + LoadString(sid::kContinueYesNo), LoadString(titleId));
+}
+
+std::shared_ptr<CVarsItem> VariableStore::FindVariable(const std::string& name, std::weak_ptr<CVarsItem>* cache,
+                                                       const std::string& groupName, bool report) {
+  if (cache) {
+    if (auto cached = cache->lock()) return cached;
+  }
+  if (auto rt = FindRuntime(name)) return rt;
+  {
+    std::unique_lock lock(rangeLock_);
+    bool stale = rangeComputed_ && rangeDoc_.lock() != runner_.project();
+    if (!rangeComputed_ || stale) {
+      lock.unlock();
+      LoadVariables();
+      lock.lock();
+    }
+    if (groups_.empty()) {
+      lock.unlock();
+      if (report && !runner_.shuttingDown)
+        runner_.ShowError(kRunTimeHalting, LoadString(kVariablesNotResident), LoadString(kRunTimeHalting));
+      if (report) {
+        runner_.shuttingDown = true;
+        runner_.clock().WakeAll();
+      }
+      return nullptr;
+    }
+  }
+  std::string group = groupName;
+  if (group.empty()) {
+    ScriptThreadContext* ctx = ScriptThreadContext::Current();
+    if (runner_.playerRunning && ctx && ctx->currentScript)
+      group = ctx->currentScript->defaultGroup;
+    else if (runner_.project())
+      group = runner_.project()->defaultGroup;
+  }
+  {
+    std::lock_guard lock(rangeLock_);
+    for (auto& weak : groups_) {
+      auto g = weak.lock();
+      if (!g) continue;
+      if (!group.empty() && !EqualsNoCase(group, g->groupName)) continue;
+      for (auto& item : g->items) {
+        if (item && EqualsNoCase(item->name, name)) {
+          if (cache) *cache = item;
+          lastFoundGroup_ = g->groupName;
+          return item;
+        }
+      }
+    }
+  }
+  if (report) {
+    if (runner_.playerRunning && !AskContinue(kMissingVariable, name, groupName)) runner_.AbortProject();
+    SetLastError(2);
+  }
+  return nullptr;
+}
+
+double VariableStore::ReadNumberLocked(const CVarsItem& item) const {
+  using namespace var_type;
+  switch (item.type) {
+    case kInt2:
+    case kBool:
+      return Load<int16_t>(item.currentValue);
+    case kWord:
+      return Load<uint16_t>(item.currentValue);
+    case kInt4:
+      return Load<int32_t>(item.currentValue);
+    case kDWord:
+      return Load<uint32_t>(item.currentValue);
+    case kDouble:
+      return Load<double>(item.currentValue);
+    default:
+      throw KVRunException(kInvalidOperandType, item.name);
+  }
+}
+
+double VariableStore::ToDouble(const CVarsItem& item) {
+  std::lock_guard lock(valueLock_);
+  return ReadNumberLocked(item);
+}
+
+std::string VariableStore::Text(const CVarsItem& item) {
+  std::lock_guard lock(valueLock_);
+  return item.currentText;
+}
+
+std::string VariableStore::FormatValue(const CVarsItem& item) {
+  using namespace var_type;
+  std::lock_guard lock(valueLock_);
+  char buf[32];
+  switch (item.type) {
+    case kInt2:
+      std::snprintf(buf, sizeof buf, "%i", Load<int16_t>(item.currentValue));
+      return buf;
+    case kWord:
+      std::snprintf(buf, sizeof buf, "%u", Load<uint16_t>(item.currentValue));
+      return buf;
+    case kBool:
+      return Load<int16_t>(item.currentValue) ? "TRUE" : "FALSE";
+    case kInt4:
+      std::snprintf(buf, sizeof buf, "%i", Load<int32_t>(item.currentValue));
+      return buf;
+    case kDWord:
+      std::snprintf(buf, sizeof buf, "%u", Load<uint32_t>(item.currentValue));
+      return buf;
+    case kDouble:
+      return FormatDoubleE(Load<double>(item.currentValue));
+    case kString:
+      return item.currentText;
+    default:
+      return {};
+  }
+}
+
+void VariableStore::SetText(CVarsItem& item, const std::string& text) {
+  {
+    std::lock_guard lock(valueLock_);
+    item.currentText = text;
+  }
+  Traced(item);
+}
+
+void VariableStore::StoreNumber(CVarsItem& item, double x) {
+  using namespace var_type;
+  // Rounding half away from zero, then the low bits the type keeps; computed
+  // in 64 bits so no conversion is undefined for any finite input.
+  auto rounded = [](double v) -> int64_t { return static_cast<int64_t>(v < 0 ? v - 0.5 : v + 0.5); };
+  auto truncated32 = [](double v) -> int32_t { return static_cast<int32_t>(static_cast<int64_t>(v)); };
+  {
+    std::lock_guard lock(valueLock_);
+    switch (item.type) {
+      case kInt2:
+        Put(item.currentValue, static_cast<uint16_t>(rounded(x)));
+        break;
+      case kInt4:
+        Put(item.currentValue, static_cast<uint32_t>(rounded(x)));
+        break;
+      case kWord:
+        Put(item.currentValue, static_cast<uint16_t>(truncated32(x)));
+        break;
+      case kBool:
+        Put(item.currentValue, static_cast<uint16_t>(static_cast<uint16_t>(truncated32(x)) != 0 ? 1 : 0));
+        break;
+      case kDWord: {
+        int64_t t = truncated32(x);
+        Put(item.currentValue, static_cast<uint32_t>(t < 0 ? -t : t));
+        break;
+      }
+      case kDouble:
+        Put(item.currentValue, x);
+        break;
+      default:
+        throw KVRunException(kInvalidResultType, item.name);
+    }
+  }
+  Traced(item);
+}
+
+void VariableStore::ResetToInitial(CVarsItem& item) {
+  std::lock_guard lock(valueLock_);
+  item.ResetToInitial();
+}
+
+void VariableStore::StoreAsInitial(CVarsItem& item) {
+  std::lock_guard lock(valueLock_);
+  if (item.type == var_type::kString)
+    item.initialText = item.currentText;
+  else
+    item.initialValue = item.currentValue;
+}
+
+std::shared_ptr<CVarsItem> VariableStore::Typed(const std::string& name, std::initializer_list<uint16_t> types) {
+  auto item = FindVariable(name, nullptr, {});
+  if (!item) return nullptr;
+  for (uint16_t t : types)
+    if (item->type == t) return item;
+  if (runner_.playerRunning) {
+    std::string group;
+    {
+      std::lock_guard lock(rangeLock_);
+      group = lastFoundGroup_;
+    }
+    if (!AskContinue(kWrongVariableType, name, group)) runner_.AbortProject();
+    SetLastError(4);
+  }
+  return nullptr;
+}
+
+namespace {
+constexpr std::initializer_list<uint16_t> kInt16Types = {var_type::kInt2, var_type::kWord, var_type::kBool};
+constexpr std::initializer_list<uint16_t> kInt32Types = {var_type::kInt4, var_type::kDWord};
+constexpr std::initializer_list<uint16_t> kDoubleTypes = {var_type::kDouble};
+}  // namespace
+
+template <class T>
+T VariableStore::GetNumber(const std::string& name, std::initializer_list<uint16_t> types, T missing) {
+  if (runner_.shuttingDown) return missing;
+  auto item = Typed(name, types);
+  if (!item) return missing;
+  std::lock_guard lock(valueLock_);
+  return Load<T>(item->currentValue);
+}
+
+template <class T>
+void VariableStore::SetNumber(const std::string& name, std::initializer_list<uint16_t> types, T value) {
+  if (runner_.shuttingDown) return;
+  auto item = Typed(name, types);
+  if (!item) return;
+  {
+    std::lock_guard lock(valueLock_);
+    Put(item->currentValue, value);
+  }
+  Traced(*item);
+}
+
+uint16_t VariableStore::GetInt16(const std::string& name) { return GetNumber<uint16_t>(name, kInt16Types, kMissingInt16); }
+void VariableStore::SetInt16(const std::string& name, uint16_t value) { SetNumber(name, kInt16Types, value); }
+uint32_t VariableStore::GetInt32(const std::string& name) { return GetNumber<uint32_t>(name, kInt32Types, kMissingInt32); }
+void VariableStore::SetInt32(const std::string& name, uint32_t value) { SetNumber(name, kInt32Types, value); }
+double VariableStore::GetDouble(const std::string& name) {
+  return GetNumber<double>(name, kDoubleTypes, static_cast<double>(kMissingInt32));
+}
+void VariableStore::SetDouble(const std::string& name, double value) { SetNumber(name, kDoubleTypes, value); }
+
+std::string VariableStore::GetString(const std::string& name) {
+  if (runner_.shuttingDown) return {};
+  auto item = Typed(name, {var_type::kString});
+  if (!item) return {};
+  return Text(*item);
+}
+
+void VariableStore::SetString(const std::string& name, const std::string& value) {
+  if (runner_.shuttingDown) return;
+  auto item = Typed(name, {var_type::kString});
+  if (item) SetText(*item, value);
+}
+
+void VariableStore::SetLastError(int32_t code) {
+  std::shared_ptr<CVarsItem> item;
+  {
+    std::lock_guard lock(valueLock_);
+    item = lastError_;
+    if (!item) return;
+    Put(item->currentValue, code);
+  }
+  Traced(*item);
+}
+
+int32_t VariableStore::LastError() {
+  std::lock_guard lock(valueLock_);
+  return lastError_ ? Load<int32_t>(lastError_->currentValue) : 0;
+}
+
+VariableView VariableStore::View(const CVarsItem& item) {
+  VariableView v;
+  v.name = item.name;
+  v.type = item.type;
+  {
+    std::lock_guard lock(rangeLock_);
+    if (auto it = groupOf_.find(&item); it != groupOf_.end()) v.group = it->second;
+  }
+  std::lock_guard lock(valueLock_);
+  if (item.type == var_type::kString) {
+    v.isString = true;
+    v.text = item.currentText;
+  } else if (item.ValueWidth() != 0) {
+    v.number = ReadNumberLocked(item);
+  }
+  return v;
+}
+
+void VariableStore::Traced(const CVarsItem& item) {
+  TraceSink* trace = runner_.trace();
+  if (!trace) return;
+  if (IsRuntime(item))
+    trace->Rw(View(item));
+  else
+    trace->Set(View(item));
+}
+
+std::vector<VariableView> VariableStore::Snapshot() {
+  std::vector<std::shared_ptr<CVarsItem>> items;
+  {
+    std::lock_guard lock(rangeLock_);
+    for (auto& weak : groups_)
+      if (auto g = weak.lock())
+        for (auto& item : g->items)
+          if (item) items.push_back(item);
+  }
+  std::vector<VariableView> out;
+  for (auto& item : items) out.push_back(View(*item));
+  return out;
+}
+
+std::vector<VariableView> VariableStore::RuntimeSnapshot() {
+  std::vector<VariableView> out;
+  for (auto& item : runtime_) out.push_back(View(*item));
+  return out;
+}
+
+}  // namespace kv

@@ -1,0 +1,126 @@
+// The variable store: the project's `CVar` groups as one range, lookups by
+// name with caches, the run-time "rw" variables, typed access and the value
+// rules of calculations. Values are read and written by several threads;
+// one lock keeps numbers from tearing and strings whole.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/var.h"
+
+namespace kv {
+
+class Runner;
+class CStgDoc;
+
+// What the run-time variables report about the machine and the run.
+struct RuntimeFacts {
+  int32_t displayWidth = 1024;
+  int32_t displayHeight = 768;
+  std::string projectDirectory;  // stored form, with its trailing backslash
+  std::string programDirectory;
+  std::string projectName;
+  std::string cdromDrive;
+  uint32_t stageWindow = 0;
+  int32_t browserWindow = 0;
+  std::string baseUrl, siteId, att;
+};
+
+// One variable as a trace or a test sees it.
+struct VariableView {
+  std::string group;
+  std::string name;
+  uint16_t type = 0;
+  bool isString = false;
+  double number = 0.0;  // the value as its type reads it
+  std::string text;
+};
+
+// The magic answers of the typed getters for a missing variable.
+inline constexpr uint16_t kMissingInt16 = 0xDDDD;
+inline constexpr uint32_t kMissingInt32 = 0xDDDDDDDDu;
+
+class VariableStore {
+ public:
+  explicit VariableStore(Runner& runner) : runner_(runner) {}
+
+  // Rebuilds the run-time variables with their start values.
+  void BuildRuntimeVariables(const RuntimeFacts& facts);
+  // Computes the variable range of the project document and starts every
+  // group at its initial values. False when there is no project.
+  bool LoadVariables();
+  // The project was replaced or closed: drop the range.
+  void Forget();
+
+  // The central lookup. `cache` may be null. With `report`, a missing name
+  // asks the user (No aborts) and sets rwLastError 2.
+  std::shared_ptr<CVarsItem> FindVariable(const std::string& name, std::weak_ptr<CVarsItem>* cache,
+                                          const std::string& groupName, bool report = true);
+  std::shared_ptr<CVarsItem> FindRuntime(const std::string& name) const;
+  bool IsRuntime(const CVarsItem& item) const;
+
+  // Value access under the store's lock.
+  double ToDouble(const CVarsItem& item);  // a String raises 6010
+  std::string Text(const CVarsItem& item);
+  std::string FormatValue(const CVarsItem& item);
+  void SetText(CVarsItem& item, const std::string& text);
+  // The calculation's store rule by the result's type; 6009 for a type that
+  // takes no number.
+  void StoreNumber(CVarsItem& item, double x);
+  void ResetToInitial(CVarsItem& item);
+  void StoreAsInitial(CVarsItem& item);
+  void InitializeGroup(CVar& group);
+
+  // Typed access by name, as extensions and builtins use it.
+  uint16_t GetInt16(const std::string& name);
+  void SetInt16(const std::string& name, uint16_t value);
+  uint32_t GetInt32(const std::string& name);
+  void SetInt32(const std::string& name, uint32_t value);
+  double GetDouble(const std::string& name);
+  void SetDouble(const std::string& name, double value);
+  std::string GetString(const std::string& name);
+  void SetString(const std::string& name, const std::string& value);
+
+  void SetLastError(int32_t code);
+  int32_t LastError();
+
+  // Every variable of the range in stored order, and the run-time ones.
+  std::vector<VariableView> Snapshot();
+  std::vector<VariableView> RuntimeSnapshot();
+  VariableView View(const CVarsItem& item);
+
+ private:
+  std::shared_ptr<CVarsItem> Typed(const std::string& name, std::initializer_list<uint16_t> types);
+  template <class T>
+  T GetNumber(const std::string& name, std::initializer_list<uint16_t> types, T missing);
+  template <class T>
+  void SetNumber(const std::string& name, std::initializer_list<uint16_t> types, T value);
+  bool AskContinue(uint32_t titleId, const std::string& name, const std::string& group);
+  void Traced(const CVarsItem& item);  // lock not held
+  double ReadNumberLocked(const CVarsItem& item) const;
+
+  Runner& runner_;
+  std::mutex valueLock_;
+  std::vector<std::shared_ptr<CVarsItem>> runtime_;
+  std::unordered_map<std::string, std::shared_ptr<CVarsItem>> runtimeByName_;
+  std::shared_ptr<CVarsItem> lastError_;
+  // The range: groups of the project document, in order; the document is
+  // held weakly so a replaced project never leaves the store dangling.
+  std::mutex rangeLock_;
+  bool rangeComputed_ = false;
+  std::weak_ptr<CStgDoc> rangeDoc_;
+  std::vector<std::weak_ptr<CVar>> groups_;
+  std::unordered_map<const CVarsItem*, std::string> groupOf_;
+  std::string lastFoundGroup_;
+};
+
+// The "%e" form with the three-digit exponent stored texts were made with.
+std::string FormatDoubleE(double value);
+
+}  // namespace kv

@@ -1,0 +1,193 @@
+#include "engine/variables.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "engine/calc.h"
+#include "engine/label.h"
+#include "engine/random.h"
+#include "engine/run_error.h"
+#include "engine/runner.h"
+#include "persist/document.h"
+#include "platform/message_box.h"
+
+namespace kv {
+namespace {
+
+// The C runtime generator with seed 1 starts 41, 18467, 6334, 26500, 19169.
+TEST(RandomSource, ClassicSequence) {
+  RandomSource r(1);
+  const uint32_t expected[] = {41, 18467, 6334, 26500, 19169};
+  for (uint32_t e : expected) EXPECT_EQ(r.Next(), e);
+}
+
+TEST(FormatDoubleE, ThreeDigitExponent) {
+  EXPECT_EQ(FormatDoubleE(1.5), "1.500000e+000");
+  EXPECT_EQ(FormatDoubleE(-2.25e-7), "-2.250000e-007");
+  EXPECT_EQ(FormatDoubleE(1e100), "1.000000e+100");
+  EXPECT_EQ(FormatDoubleE(0.0), "0.000000e+000");
+}
+
+struct OpCase {
+  uint16_t op;
+  double a, b;
+  double expected;
+};
+
+class Operators : public ::testing::TestWithParam<OpCase> {};
+
+TEST_P(Operators, Table) {
+  const OpCase& c = GetParam();
+  RandomSource r(1);
+  bool known = false;
+  double x = CalculateOperator(c.op, c.a, c.b, r, known);
+  ASSERT_TRUE(known);
+  EXPECT_NEAR(x, c.expected, 1e-12);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calculation, Operators,
+    ::testing::Values(OpCase{0, 9, 4, 4}, OpCase{1, 9, 4, 13}, OpCase{2, 9, 4, 5}, OpCase{3, 9, 4, 36},
+                      OpCase{4, 9, 4, 2.25}, OpCase{5, 2, 10, 1024}, OpCase{6, 0, 2.25, 1.5}, OpCase{7, 0, -3, 3},
+                      OpCase{8, 0, -2.5, -3}, OpCase{8, 0, 2.5, 3}, OpCase{8, 0, 2.4999, 2}, OpCase{9, 0, -2.7, -2},
+                      OpCase{10, 0, 2.1, 3}, OpCase{11, 0, -2.1, -3}, OpCase{12, 0, M_E, 1},
+                      OpCase{14, 0, 90, 1}, OpCase{15, 0, 180, -1}, OpCase{16, 0, 45, 1}, OpCase{17, 0, 0.5, 30},
+                      OpCase{18, 0, 0.5, 60}, OpCase{19, 0, 1, 45},
+                      // 41 is the first draw of seed 1: (41 * 32767) / 32767
+                      OpCase{13, 0, 32767, 41}, OpCase{13, 0, 100, 0}));
+
+TEST(Operators, UndefinedOnesRaiseTheMathException) {
+  RandomSource r(1);
+  bool known;
+  for (auto [op, b] : {std::pair<uint16_t, double>{4, 0}, {6, -1}, {12, 0}, {12, -5}, {17, 1.5}, {18, -1.01}}) {
+    try {
+      CalculateOperator(op, 1, b, r, known);
+      ADD_FAILURE() << "operator " << op << " with " << b << " did not raise";
+    } catch (const KVRunException& e) {
+      EXPECT_EQ(e.id, 8003u);
+    }
+  }
+  CalculateOperator(20, 1, 1, r, known);
+  EXPECT_FALSE(known);
+}
+
+// The store rules of the result types, through a store of a run that never starts.
+class StoreRules : public ::testing::Test {
+ protected:
+  StoreRules() {
+    RunnerServices s;
+    s.clock = &clock;
+    s.messages = &boxes;
+    runner = std::make_unique<Runner>(s, RuntimeFacts{});
+  }
+  double Store(uint16_t type, double x) {
+    CVarsItem item;
+    item.type = type;
+    runner->variables().StoreNumber(item, x);
+    return runner->variables().ToDouble(item);
+  }
+  Clock clock{true};
+  ScriptedMessageBox boxes;
+  std::unique_ptr<Runner> runner;
+};
+
+TEST_F(StoreRules, EachTypeKeepsWhatItCan) {
+  using namespace var_type;
+  const struct {
+    uint16_t type;
+    double x, read;
+  } cases[] = {
+      {kInt2, -1.5, -2},     {kInt2, 1.5, 2},        {kInt2, 40000, -25536}, {kInt2, 65536 + 7, 7},
+      {kWord, 65537, 1},     {kWord, -1, 65535},     {kWord, 3.9, 3},        {kBool, 2, 1},
+      {kBool, 65536, 0},     {kInt4, 2.5, 3},        {kInt4, -2.5, -3},      {kInt4, 4294967296.0 + 5, 5},
+      {kDWord, -1, 1},       {kDWord, -7.9, 7},      {kDWord, 3e9, 1294967296}, {kDouble, 0.1, 0.1},
+  };
+  for (const auto& c : cases) EXPECT_DOUBLE_EQ(Store(c.type, c.x), c.read) << "type " << c.type << " x " << c.x;
+}
+
+TEST_F(StoreRules, FormatValueByType) {
+  using namespace var_type;
+  CVarsItem item;
+  auto& vars = runner->variables();
+  item.type = kInt2;
+  vars.StoreNumber(item, -5);
+  EXPECT_EQ(vars.FormatValue(item), "-5");
+  item.type = kWord;
+  vars.StoreNumber(item, 65535);
+  EXPECT_EQ(vars.FormatValue(item), "65535");
+  item.type = kBool;
+  vars.StoreNumber(item, 1);
+  EXPECT_EQ(vars.FormatValue(item), "TRUE");
+  item.type = kDWord;
+  vars.StoreNumber(item, -4000000000.0);
+  EXPECT_EQ(vars.FormatValue(item), "294967296");
+  item.type = kDouble;
+  vars.StoreNumber(item, 1234.5);
+  EXPECT_EQ(vars.FormatValue(item), "1.234500e+003");
+}
+
+TEST_F(StoreRules, StringsTakeNoNumber) {
+  CVarsItem item;
+  item.type = var_type::kString;
+  try {
+    runner->variables().StoreNumber(item, 1);
+    FAIL();
+  } catch (const KVRunException& e) {
+    EXPECT_EQ(e.id, 6009u);
+  }
+  try {
+    runner->variables().ToDouble(item);
+    FAIL();
+  } catch (const KVRunException& e) {
+    EXPECT_EQ(e.id, 6010u);
+  }
+}
+
+// Lookups: run-time names match exactly; other names without case, in the
+// first group of the range; a CVar after the range is not part of it.
+TEST(VariableLookup, RangeGroupsAndRuntimeNames) {
+  Clock clock(true);
+  ScriptedMessageBox boxes;
+  RunnerServices s;
+  s.clock = &clock;
+  s.messages = &boxes;
+  RuntimeFacts facts;
+  facts.displayHeight = 600;
+  Runner runner(s, facts);
+  auto doc = std::make_shared<CStgDoc>();
+  auto group = [](const std::string& name, const std::string& var, int32_t value) {
+    auto g = std::make_shared<CVar>();
+    g->groupName = name;
+    auto item = std::make_shared<CVarsItem>();
+    item->type = var_type::kInt4;
+    item->name = var;
+    std::memcpy(item->initialValue.data(), &value, 4);
+    g->items.push_back(item);
+    return g;
+  };
+  doc->items = {std::make_shared<CLabel>(), group("A", "x", 1), group("B", "x", 2),
+                std::make_shared<CLabel>(), group("C", "late", 3)};
+  runner.Start(doc, nullptr);
+  runner.Shutdown();
+  auto& vars = runner.variables();
+  auto x = vars.FindVariable("X", nullptr, {}, false);
+  ASSERT_NE(x, nullptr);
+  EXPECT_EQ(vars.ToDouble(*x), 1);
+  auto xb = vars.FindVariable("x", nullptr, "b", false);
+  ASSERT_NE(xb, nullptr);
+  EXPECT_EQ(vars.ToDouble(*xb), 2);
+  EXPECT_EQ(vars.FindVariable("late", nullptr, {}, false), nullptr);
+  auto height = vars.FindVariable("rwDisplayHeight", nullptr, {}, false);
+  ASSERT_NE(height, nullptr);
+  EXPECT_EQ(vars.ToDouble(*height), 600);
+  EXPECT_EQ(vars.FindVariable("rwdisplayheight", nullptr, {}, false), nullptr);
+  // The cache answers without a lookup, and dies with its variable.
+  std::weak_ptr<CVarsItem> cache;
+  EXPECT_EQ(vars.FindVariable("x", &cache, "A", false), x);
+  EXPECT_EQ(cache.lock(), x);
+}
+
+}  // namespace
+}  // namespace kv
