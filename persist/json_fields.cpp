@@ -160,6 +160,8 @@ class JsonWriter : public FieldVisitor {
 
 class JsonReader : public FieldVisitor {
  public:
+  explicit JsonReader(bool partial = false) : partial_(partial) {}
+
   ObjectPtr Build(const Json& j) {
     if (j.is_null()) return nullptr;
     if (!j.is_object()) Error("an object or null");
@@ -190,15 +192,16 @@ class JsonReader : public FieldVisitor {
   }
 
   bool IsReading() const override { return true; }
-  void Field(const char* n, uint8_t& v) override { v = Int<uint8_t>(n); }
-  void Field(const char* n, int8_t& v) override { v = Int<int8_t>(n); }
-  void Field(const char* n, uint16_t& v) override { v = Int<uint16_t>(n); }
-  void Field(const char* n, int16_t& v) override { v = Int<int16_t>(n); }
-  void Field(const char* n, uint32_t& v) override { v = Int<uint32_t>(n); }
-  void Field(const char* n, int32_t& v) override { v = Int<int32_t>(n); }
-  void Field(const char* n, float& v) override { v = Float<float>(n); }
-  void Field(const char* n, double& v) override { v = Float<double>(n); }
+  void Field(const char* n, uint8_t& v) override { if (Has(n)) v = Int<uint8_t>(n); }
+  void Field(const char* n, int8_t& v) override { if (Has(n)) v = Int<int8_t>(n); }
+  void Field(const char* n, uint16_t& v) override { if (Has(n)) v = Int<uint16_t>(n); }
+  void Field(const char* n, int16_t& v) override { if (Has(n)) v = Int<int16_t>(n); }
+  void Field(const char* n, uint32_t& v) override { if (Has(n)) v = Int<uint32_t>(n); }
+  void Field(const char* n, int32_t& v) override { if (Has(n)) v = Int<int32_t>(n); }
+  void Field(const char* n, float& v) override { if (Has(n)) v = Float<float>(n); }
+  void Field(const char* n, double& v) override { if (Has(n)) v = Float<double>(n); }
   void Field(const char* n, std::string& v) override {
+    if (!Has(n)) return;
     const Json& j = Get(n);
     if (!j.is_string()) Error(n, "a string");
     bool lossy = false;
@@ -206,6 +209,7 @@ class JsonReader : public FieldVisitor {
     if (lossy) Error(n, "text that Windows-1252 can hold");
   }
   void Field(const char* n, std::vector<uint8_t>& v) override {
+    if (!Has(n)) return;
     const Json& j = Get(n);
     if (!j.is_string() || j.get<std::string>().size() % 2) Error(n, "a string of hex digit pairs");
     const std::string s = j.get<std::string>();
@@ -217,12 +221,14 @@ class JsonReader : public FieldVisitor {
     }
   }
   void Field(const char* n, ObjectPtr& v) override {
+    if (!Has(n)) return;
     const Json& j = Get(n);
     path_.push_back(n ? n : "[]");
     v = Build(j);
     path_.pop_back();
   }
   void Field(const char* n, std::vector<ObjectPtr>& v) override {
+    if (!Has(n)) return;
     const Json& j = Get(n);
     if (!j.is_array()) Error(n, "an array of objects");
     v.clear();
@@ -233,7 +239,7 @@ class JsonReader : public FieldVisitor {
     }
   }
   void BeginGroup(const char* n) override {
-    const Json& j = Get(n);
+    const Json& j = Has(n) ? Get(n) : EmptyObject();
     if (!j.is_object()) Error(n, "an object");
     path_.push_back(n);
     frames_.push_back({&j, {}});
@@ -243,7 +249,13 @@ class JsonReader : public FieldVisitor {
     frames_.pop_back();
     path_.pop_back();
   }
-  size_t BeginArray(const char* n, size_t) override {
+  size_t BeginArray(const char* n, size_t size) override {
+    if (!Has(n)) {
+      // A partial print keeps the object's own elements.
+      path_.push_back(n);
+      arrays_.push_back(nullptr);
+      return size;
+    }
     const Json& j = Get(n);
     if (!j.is_array()) Error(n, "an array");
     path_.push_back(n);
@@ -252,7 +264,7 @@ class JsonReader : public FieldVisitor {
   }
   void BeginElement(size_t index) override {
     path_.push_back("[" + std::to_string(index) + "]");
-    frames_.push_back({&(*arrays_.back())[index], {}});
+    frames_.push_back({arrays_.back() ? &(*arrays_.back())[index] : &EmptyObject(), {}});
   }
   void EndElement() override {
     const Frame& f = frames_.back();
@@ -350,6 +362,20 @@ class JsonReader : public FieldVisitor {
     Error(n, "a number");
   }
 
+  // Whether the field is printed; a missing field is an error unless the
+  // print is partial, where the object keeps its default.
+  bool Has(const char* name) {
+    if (!partial_) return true;
+    const Frame& f = frames_.back();
+    if (f.json == &EmptyObject()) return false;
+    return !name || !f.json->is_object() || f.json->contains(name);
+  }
+  static const Json& EmptyObject() {
+    static const Json empty = Json::object();
+    return empty;
+  }
+
+  bool partial_;
   std::vector<Frame> frames_;
   std::vector<const Json*> arrays_;
   std::vector<std::string> path_;
@@ -365,14 +391,14 @@ Json ObjectToJson(CObject& object) {
   return writer.Print(object);
 }
 
-ObjectPtr ObjectFromJson(const Json& json) {
-  JsonReader reader;
+ObjectPtr ObjectFromJson(const Json& json, bool partial) {
+  JsonReader reader(partial);
   return reader.Build(json);
 }
 
-void FillFromJson(CObject& object, const Json& json) {
+void FillFromJson(CObject& object, const Json& json, bool partial) {
   if (!json.is_object()) throw JsonFieldError("(top): expected an object");
-  JsonReader reader;
+  JsonReader reader(partial);
   reader.Fill(object, json);
 }
 

@@ -20,8 +20,9 @@ class JsonFieldError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-ObjectPtr ObjectFromJson(const nlohmann::ordered_json& json);
+// `partial`: a missing field keeps the object's default instead of failing.
+ObjectPtr ObjectFromJson(const nlohmann::ordered_json& json, bool partial = false);
 // Fills an existing object (the document, which is not created by name).
-void FillFromJson(CObject& object, const nlohmann::ordered_json& json);
+void FillFromJson(CObject& object, const nlohmann::ordered_json& json, bool partial = false);
 
 }  // namespace kv

@@ -12,8 +12,11 @@ namespace kv::tool {
 
 int RunPack(int argc, char** argv) {
   std::string in, out;
+  bool partial = false;
   for (int i = 0; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "-o") && i + 1 < argc) {
+    if (!std::strcmp(argv[i], "--partial")) {
+      partial = true;
+    } else if (!std::strcmp(argv[i], "-o") && i + 1 < argc) {
       out = argv[++i];
     } else if (argv[i][0] != '-' && in.empty()) {
       in = argv[i];
@@ -23,7 +26,7 @@ int RunPack(int argc, char** argv) {
     }
   }
   if (in.empty() || out.empty()) {
-    std::fprintf(stderr, "usage: kvtool pack IN.json -o OUT\n");
+    std::fprintf(stderr, "usage: kvtool pack IN.json -o OUT [--partial]\n");
     return kExitUsage;
   }
   std::string text;
@@ -34,7 +37,7 @@ int RunPack(int argc, char** argv) {
     auto json = nlohmann::ordered_json::parse(text);
     if (!json.is_object() || json.value("class", "") != "CStgDoc")
       return Fail("pack", kExitBadData, "%s: the top object must be of class CStgDoc", in.c_str());
-    FillFromJson(doc, json);
+    FillFromJson(doc, json, partial);
   } catch (const nlohmann::json::exception& e) {
     return Fail("pack", kExitBadData, "%s: %s", in.c_str(), e.what());
   } catch (const JsonFieldError& e) {
