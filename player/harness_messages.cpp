@@ -1,0 +1,81 @@
+#include "player/harness_messages.h"
+
+#include <cstdio>
+
+#include "engine/trace.h"
+#include "platform/log.h"
+#include "platform/text.h"
+
+namespace kv {
+
+namespace {
+
+std::vector<MsgAnswer> Offered(MsgButtons b) {
+  switch (b) {
+    case MsgButtons::Ok: return {MsgAnswer::Ok};
+    case MsgButtons::OkCancel: return {MsgAnswer::Ok, MsgAnswer::Cancel};
+    case MsgButtons::YesNo: return {MsgAnswer::Yes, MsgAnswer::No};
+    case MsgButtons::YesNoCancel: return {MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Cancel};
+    case MsgButtons::RetryCancel: return {MsgAnswer::Retry, MsgAnswer::Cancel};
+  }
+  return {MsgAnswer::Ok};
+}
+
+}  // namespace
+
+const char* AnswerWord(MsgAnswer a) {
+  switch (a) {
+    case MsgAnswer::Ok: return "ok";
+    case MsgAnswer::Cancel: return "cancel";
+    case MsgAnswer::Yes: return "yes";
+    case MsgAnswer::No: return "no";
+    case MsgAnswer::Retry: return "retry";
+  }
+  return "ok";
+}
+
+bool HarnessMessageBox::ParseAnswers(const std::vector<std::string>& words, std::deque<std::string>& out,
+                                     std::string& error) {
+  static const char* const kWords[] = {"yes", "no", "ok", "cancel", "retry", "ignore", "abort"};
+  for (const std::string& w : words) {
+    bool known = w.rfind("text:", 0) == 0;
+    for (const char* k : kWords) known = known || w == k;
+    if (!known) {
+      error = "unknown answer \"" + w + "\" (yes, no, ok, cancel, retry, ignore, abort or text:VALUE)";
+      return false;
+    }
+    out.push_back(w);
+  }
+  return true;
+}
+
+HarnessMessageBox::HarnessMessageBox(std::deque<std::string> answers, TraceSink* trace, bool echo)
+    : answers_(std::move(answers)), trace_(trace), echo_(echo) {}
+
+MsgAnswer HarnessMessageBox::Show(const std::string& text, const std::string& title, MsgButtons buttons,
+                                  MsgIcon icon) {
+  return ShowWithId(0, text, title, buttons, icon);
+}
+
+MsgAnswer HarnessMessageBox::ShowWithId(uint32_t textId, const std::string& text, const std::string& title,
+                                        MsgButtons buttons, MsgIcon /*icon*/) {
+  const std::vector<MsgAnswer> offered = Offered(buttons);
+  MsgAnswer answer = offered.front();
+  {
+    std::lock_guard lock(mutex_);
+    if (!answers_.empty()) {
+      std::string word = answers_.front();
+      answers_.pop_front();
+      for (MsgAnswer a : offered)
+        if (word == AnswerWord(a)) answer = a;
+    }
+  }
+  Log("Message \"%s\": %s -> %s", title.c_str(), text.c_str(), AnswerWord(answer));
+  if (echo_)
+    std::fprintf(stderr, "korvel: message \"%s\": %s [%s]\n", Cp1252ToUtf8(title).c_str(),
+                 Cp1252ToUtf8(text).c_str(), AnswerWord(answer));
+  if (trace_) trace_->MessageShown(textId, title, text, AnswerWord(answer));
+  return answer;
+}
+
+}  // namespace kv

@@ -1,0 +1,37 @@
+// The message box of a run without windows: answers from the --answers
+// list in order, takes the box's default button when the list runs out or
+// an answer is not one the box offers, and traces every box it showed.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/message_box.h"
+
+namespace kv {
+
+class TraceSink;
+
+class HarnessMessageBox : public MessageBoxService {
+ public:
+  // Unknown answer words fill `error`.
+  static bool ParseAnswers(const std::vector<std::string>& words, std::deque<std::string>& out, std::string& error);
+
+  HarnessMessageBox(std::deque<std::string> answers, TraceSink* trace, bool echo);
+  MsgAnswer Show(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon icon) override;
+  MsgAnswer ShowWithId(uint32_t textId, const std::string& text, const std::string& title, MsgButtons buttons,
+                       MsgIcon icon) override;
+
+ private:
+  std::mutex mutex_;
+  std::deque<std::string> answers_;
+  TraceSink* trace_;
+  bool echo_;
+};
+
+const char* AnswerWord(MsgAnswer answer);
+
+}  // namespace kv

@@ -1,0 +1,110 @@
+#include "player/json_trace.h"
+
+#include <cmath>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/clock.h"
+#include "platform/text.h"
+
+namespace kv {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string U(const std::string& cp1252) { return Cp1252ToUtf8(cp1252); }
+
+Json ValueOf(const VariableView& v) {
+  if (v.isString) return U(v.text);
+  if (v.type == 5) {
+    if (!std::isfinite(v.number)) return nullptr;
+    return v.number;
+  }
+  return static_cast<int64_t>(v.number);
+}
+
+}  // namespace
+
+const char* VariableTypeName(uint16_t type) {
+  static const char* const kNames[] = {"Int2", "Word", "Bool", "Int4", "DWord", "Double", "String"};
+  return type < 7 ? kNames[type] : "Unknown";
+}
+
+JsonTrace::JsonTrace(Clock& clock, FILE* out, bool owned) : clock_(clock), out_(out), owned_(owned) {}
+
+JsonTrace::~JsonTrace() {
+  if (owned_ && out_) std::fclose(out_);
+}
+
+void JsonTrace::Write(const std::string& line) {
+  std::lock_guard lock(mutex_);
+  std::fwrite(line.data(), 1, line.size(), out_);
+  std::fputc('\n', out_);
+  std::fflush(out_);
+}
+
+void JsonTrace::Start(const std::string& file) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "start"}, {"file", U(file)}};
+  Write(j.dump());
+}
+
+void JsonTrace::Script(const std::string& thread, const std::string& path) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "script"}, {"thread", U(thread)}, {"path", U(path)}};
+  Write(j.dump());
+}
+
+void JsonTrace::Run(const std::string& thread, const std::string& script, int64_t index, const std::string& insert,
+                    const std::string& className) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "run"},         {"thread", U(thread)},   {"script", U(script)},
+         {"index", index},      {"insert", U(insert)}, {"class", className}};
+  Write(j.dump());
+}
+
+void JsonTrace::Event(const std::string& thread, const std::string& insert, uint32_t code) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "event"}, {"thread", U(thread)}, {"insert", U(insert)}, {"code", code}};
+  Write(j.dump());
+}
+
+void JsonTrace::Handler(const std::string& thread, const std::string& insert, uint32_t code, uint16_t command) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "handler"}, {"thread", U(thread)},
+         {"insert", U(insert)}, {"code", code},    {"command", command}};
+  Write(j.dump());
+}
+
+void JsonTrace::Set(const VariableView& v) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "set"}, {"group", U(v.group)}, {"var", U(v.name)}, {"value", ValueOf(v)}};
+  Write(j.dump());
+}
+
+void JsonTrace::Rw(const VariableView& v) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "rw"}, {"var", U(v.name)}, {"value", ValueOf(v)}};
+  Write(j.dump());
+}
+
+void JsonTrace::MessageShown(uint32_t id, const std::string& title, const std::string& text,
+                             const std::string& answer) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "message"}, {"id", id},
+         {"title", U(title)},   {"text", U(text)},  {"answer", answer}};
+  Write(j.dump());
+}
+
+void JsonTrace::Launch(const std::string& program, const std::vector<std::string>& args) {
+  Json list = Json::array();
+  for (const auto& a : args) list.push_back(U(a));
+  Json j{{"t", clock_.NowMs()}, {"ev", "launch"}, {"program", U(program)}, {"args", list}};
+  Write(j.dump());
+}
+
+void JsonTrace::End(int code, const std::vector<VariableView>& vars, const std::vector<VariableView>& rw) {
+  Json list = Json::array();
+  for (const auto& v : vars)
+    list.push_back(Json{{"group", U(v.group)}, {"var", U(v.name)}, {"type", VariableTypeName(v.type)},
+                        {"value", ValueOf(v)}});
+  Json runtime = Json::object();
+  for (const auto& v : rw) runtime[U(v.name)] = ValueOf(v);
+  Json j{{"t", clock_.NowMs()}, {"ev", "end"}, {"code", code}, {"vars", list}, {"rw", runtime}};
+  Write(j.dump());
+}
+
+}  // namespace kv

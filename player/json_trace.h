@@ -1,0 +1,48 @@
+// The headless harness's trace: one JSON object a line, every object with
+// the run's clock time `t` and its `ev`, texts converted to UTF-8.
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "engine/trace.h"
+
+namespace kv {
+
+class Clock;
+
+class JsonTrace : public TraceSink {
+ public:
+  // `out` is borrowed (standard output) or owned (a file opened by the caller
+  // and handed over with `owned`).
+  JsonTrace(Clock& clock, FILE* out, bool owned);
+  ~JsonTrace() override;
+
+  void Start(const std::string& file) override;
+  void Script(const std::string& thread, const std::string& path) override;
+  void Run(const std::string& thread, const std::string& script, int64_t index, const std::string& insert,
+           const std::string& className) override;
+  void Event(const std::string& thread, const std::string& insert, uint32_t code) override;
+  void Handler(const std::string& thread, const std::string& insert, uint32_t code, uint16_t command) override;
+  void Set(const VariableView& value) override;
+  void Rw(const VariableView& value) override;
+  void MessageShown(uint32_t id, const std::string& title, const std::string& text,
+                    const std::string& answer) override;
+  void Launch(const std::string& program, const std::vector<std::string>& args) override;
+  void End(int code, const std::vector<VariableView>& vars, const std::vector<VariableView>& rw) override;
+
+ private:
+  void Write(const std::string& line);
+  std::string Head(const char* ev);
+
+  Clock& clock_;
+  FILE* out_;
+  bool owned_;
+  std::mutex mutex_;
+};
+
+// The type name a trace gives a variable type.
+const char* VariableTypeName(uint16_t type);
+
+}  // namespace kv

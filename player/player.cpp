@@ -1,0 +1,296 @@
+#include "player/player.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "engine/clock.h"
+#include "engine/runner.h"
+#include "ext/register.h"
+#include "net/resolver.h"
+#include "persist/document.h"
+#include "persist/hooks.h"
+#include "persist/open_project.h"
+#include "persist/project_tree.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "player/harness_messages.h"
+#include "player/json_trace.h"
+#include "stage/compositor.h"
+
+namespace kv {
+
+namespace {
+
+// The document layer's questions about the engine, answered by this run.
+class RunPlayState : public PlayState {
+ public:
+  explicit RunPlayState(Runner*& runner) : runner_(runner) {}
+  bool IsPlaying() override { return runner_ && runner_->playerRunning; }
+  void SetLastError(int code) override {
+    if (runner_) runner_->variables().SetLastError(code);
+  }
+  void AbortProject() override {
+    if (runner_) runner_->AbortProject();
+  }
+
+ private:
+  Runner*& runner_;
+};
+
+DocPtr LoadScriptFile(const std::string& path) {
+  auto resolved = Resolver().RetrieveResource(path);
+  if (!resolved) return nullptr;
+  auto host = HostPathOf(*resolved);
+  std::string bytes;
+  if (host.empty() || !ReadHostFile(host, bytes)) return nullptr;
+  try {
+    auto doc = LoadDocument(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                            FileNameAndExt(*resolved), LastOpenedProject().compilation);
+    // Traces and lookups name a script as the project gave it.
+    doc->pathName = path;
+    return doc;
+  } catch (const std::exception&) {
+    // An unreadable script is reported by the command that asked for it.
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+Player::Player(PlayerOptions options, HostFacts host) : options_(std::move(options)), host_(std::move(host)) {}
+
+Player::~Player() {
+  if (runner_) runner_->Shutdown();
+  SetPlayState(nullptr);
+  SetMessageBoxes(nullptr);
+}
+
+int Player::Fail(int status, const std::string& message) {
+  std::fprintf(stderr, "korvel: %s\n", message.c_str());
+  return status;
+}
+
+int Player::Run() {
+  clock_ = std::make_unique<Clock>(options_.virtualClock);
+  if (!options_.traceFile.empty()) {
+    FILE* out = stdout;
+    bool owned = false;
+    if (options_.traceFile != "-") {
+      out = std::fopen(options_.traceFile.c_str(), "w");
+      if (!out) return Fail(exit_status::kNotFound, "cannot write the trace " + options_.traceFile);
+      owned = true;
+    }
+    trace_ = std::make_unique<JsonTrace>(*clock_, out, owned);
+  }
+  std::deque<std::string> answers;
+  std::string error;
+  if (!HarnessMessageBox::ParseAnswers(options_.answers, answers, error)) return Fail(exit_status::kUsage, error);
+  if (!options_.inputFile.empty()) {
+    std::string text;
+    if (!ReadHostFile(options_.inputFile, text))
+      return Fail(exit_status::kNotFound, "cannot read the input script " + options_.inputFile);
+    if (!ParseInputScript(text, input_, error))
+      return Fail(exit_status::kCorrupt, options_.inputFile + ": " + error);
+  }
+  if (!options_.renderDir.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(options_.renderDir, ec);
+    if (ec) return Fail(exit_status::kNotFound, "cannot create " + options_.renderDir + ": " + ec.message());
+  }
+  if (!options_.audioOut.empty() || options_.noAudioDevice)
+    std::fprintf(stderr, "korvel: sound is not played yet; --audio-out and --no-audio-device have no effect\n");
+  if (options_.fullscreen || !options_.scale.empty())
+    std::fprintf(stderr, "korvel: the stage window is not available yet; --fullscreen and --scale have no effect\n");
+  if (!options_.headless)
+    std::fprintf(stderr, "korvel: the stage window is not available yet; playing headless\n");
+
+  messages_ = std::make_unique<HarnessMessageBox>(std::move(answers), trace_.get(), trace_ == nullptr);
+  SetMessageBoxes(messages_.get());
+  Runner* runnerPtr = nullptr;
+  RunPlayState playState(runnerPtr);
+  SetPlayState(&playState);
+  RegisterInsertClasses();
+  InstallProcessResolver();
+
+  if (trace_) trace_->Start(options_.fileName);
+  if (options_.fileName.empty()) {
+    EndRun(exit_status::kUsage);
+    SetPlayState(nullptr);
+    return Fail(exit_status::kUsage, "no project file given (korvel --help lists the options)");
+  }
+  bool opened = false;
+  int openStatus = exit_status::kNotFound;
+  try {
+    opened = OpenProject(Utf8ToCp1252(options_.fileName), Utf8ToCp1252(options_.projectName));
+  } catch (const FatalProjectError&) {
+    openStatus = exit_status::kCorrupt;
+  }
+  if (!opened) {
+    EndRun(openStatus);
+    SetPlayState(nullptr);
+    return openStatus;
+  }
+  DocPtr project = CurrentProject();
+
+  RuntimeFacts facts;
+  facts.displayWidth = host_.screenWidth;
+  facts.displayHeight = host_.screenHeight;
+  facts.projectDirectory = ProjectDir();
+  facts.programDirectory = host_.programDir;
+  facts.projectName = FileNameAndExt(CurrentProjectPath());
+  facts.baseUrl = options_.baseUrl;
+  facts.siteId = options_.siteId;
+  facts.att = options_.attValue;
+
+  RunnerServices services;
+  services.clock = clock_.get();
+  services.messages = messages_.get();
+  services.trace = trace_.get();
+  services.seeded = options_.seed.has_value();
+  services.seed = options_.seed.value_or(0);
+  services.loadScript = LoadScriptFile;
+  runner_ = std::make_unique<Runner>(std::move(services), facts);
+  runnerPtr = runner_.get();
+
+  // The off-screen stage the frames are written from.
+  const ProjectSettings& s = project->settings;
+  int width = static_cast<int>(s.clientWidth), height = static_cast<int>(s.clientHeight);
+  if (width <= 0 || height <= 0) {
+    width = std::max(1, s.stageRight - s.stageLeft);
+    height = std::max(1, s.stageBottom - s.stageTop);
+  }
+  width = std::clamp(width, 1, 16384);
+  height = std::clamp(height, 1, 16384);
+  stage_ = std::make_unique<Compositor>(CompositorRole::kPicture);
+  stage_->Initialise(Rect{0, 0, width, height}, ColorRef(s.clientColor),
+                     options_.depth == 16 ? PixelFormat::kRgb565 : PixelFormat::kXrgb32, nullptr);
+
+  main_ = std::make_shared<ScriptThreadContext>(*runner_, "main", runner_->NextSeed());
+  ScriptThreadContext::SetCurrent(main_.get());
+  Waiter& waiter = main_->port.waiter();
+  waiter.wakeOnIdle = true;
+  clock_->Join(waiter);
+  runner_->Start(project, main_);
+
+  size_t nextInput = 0;
+  size_t nextRenderAt = 0;
+  int64_t nextEvery = options_.renderEvery ? options_.renderEvery : kForever;
+  bool wasIdle = false;
+  for (;;) {
+    const int64_t now = clock_->NowMs();
+    // Frames at given times show everything due at that time.
+    bool renderDue = (nextRenderAt < options_.renderAt.size() && options_.renderAt[nextRenderAt] <= now) ||
+                     nextEvery <= now;
+    if (renderDue) {
+      clock_->WaitQuiet(waiter);
+      while (nextRenderAt < options_.renderAt.size() && options_.renderAt[nextRenderAt] <= now)
+        RenderFrame("t-" + std::to_string(options_.renderAt[nextRenderAt++]) + ".png");
+      while (nextEvery <= now) {
+        RenderFrame("t-" + std::to_string(nextEvery) + ".png");
+        nextEvery += options_.renderEvery;
+      }
+    }
+    while (nextInput < input_.size() && input_[nextInput].timeMs <= now) Deliver(input_[nextInput++]);
+    if (runner_->Ended()) break;
+    if (options_.untilMs && now >= *options_.untilMs) break;
+    const bool idle = clock_->OthersIdle(waiter);
+    if (idle && !wasIdle) RenderFrame("");
+    wasIdle = idle;
+    const bool nothingScripted = nextInput >= input_.size() && nextRenderAt >= options_.renderAt.size();
+    if (options_.untilIdle && idle && nothingScripted) break;
+    int64_t deadline = kForever;
+    if (nextInput < input_.size()) deadline = std::min(deadline, input_[nextInput].timeMs);
+    if (nextRenderAt < options_.renderAt.size()) deadline = std::min(deadline, options_.renderAt[nextRenderAt]);
+    if (options_.untilMs) deadline = std::min(deadline, *options_.untilMs);
+    if (!options_.untilIdle || !nothingScripted) deadline = std::min(deadline, nextEvery);
+    waiter.wakeOnIdle = options_.untilIdle && nothingScripted;
+    runner_->PumpMessage(true, deadline);
+  }
+  const int status = runner_->ExitStatus();
+  runner_->Shutdown();
+  EndRun(status);
+  clock_->Leave(waiter);
+  ScriptThreadContext::SetCurrent(nullptr);
+  SetPlayState(nullptr);
+  return status;
+}
+
+void Player::Deliver(const InputEvent& e) {
+  // Input reaches the project thread and every script thread, whose waits
+  // look for keys and buttons; the stage routes it to objects once it has them.
+  std::vector<ScriptThreadContext*> targets;
+  if (runner_->ProjectThread()) targets.push_back(runner_->ProjectThread());
+  auto threads = runner_->ScriptThreads();
+  for (auto& t : threads) targets.push_back(t.get());
+  auto send = [&](MsgKind kind, uint32_t key, int button) {
+    for (ScriptThreadContext* t : targets) {
+      Message m;
+      m.kind = kind;
+      m.key = key;
+      m.modifiers = e.modifiers;
+      m.button = button;
+      m.x = e.x;
+      m.y = e.y;
+      t->port.Post(std::move(m));
+    }
+  };
+  using K = InputEvent::Kind;
+  switch (e.kind) {
+    case K::kMove: send(MsgKind::kMouseMove, 0, 0); break;
+    case K::kDown: send(MsgKind::kButtonDown, 0, mouse_button::kLeft); break;
+    case K::kUp: send(MsgKind::kButtonUp, 0, mouse_button::kLeft); break;
+    case K::kClick:
+      send(MsgKind::kButtonDown, 0, mouse_button::kLeft);
+      send(MsgKind::kButtonUp, 0, mouse_button::kLeft);
+      break;
+    case K::kRightClick:
+      send(MsgKind::kButtonDown, 0, mouse_button::kRight);
+      send(MsgKind::kButtonUp, 0, mouse_button::kRight);
+      break;
+    case K::kDoubleClick:
+      send(MsgKind::kButtonDown, 0, mouse_button::kLeft);
+      send(MsgKind::kButtonUp, 0, mouse_button::kLeft);
+      send(MsgKind::kDoubleClick, 0, mouse_button::kLeft);
+      send(MsgKind::kButtonUp, 0, mouse_button::kLeft);
+      break;
+    case K::kKey:
+      send(MsgKind::kKeyDown, e.key, 0);
+      send(MsgKind::kKeyUp, e.key, 0);
+      break;
+    case K::kChar:
+      for (unsigned char c : e.text) send(MsgKind::kChar, c, 0);
+      break;
+  }
+}
+
+void Player::RenderFrame(const std::string& name) {
+  if (options_.renderDir.empty() || !stage_) return;
+  std::string file = name;
+  if (file.empty()) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "frame-%04d.png", ++frames_);
+    file = buf;
+  }
+  std::string path = (std::filesystem::path(options_.renderDir) / file).string();
+  std::string error;
+  if (!stage_->WriteSnapshot(path, &error)) std::fprintf(stderr, "korvel: cannot write %s: %s\n", path.c_str(), error.c_str());
+}
+
+void Player::EndRun(int status) {
+  if (ended_) return;
+  ended_ = true;
+  RenderFrame("");
+  if (!options_.renderDir.empty() && stage_)
+    std::fprintf(stderr, "korvel: %d frame(s) written to %s\n", frames_, options_.renderDir.c_str());
+  if (!trace_) return;
+  if (runner_)
+    trace_->End(status, runner_->variables().Snapshot(), runner_->variables().RuntimeSnapshot());
+  else
+    trace_->End(status, {}, {});
+}
+
+}  // namespace kv
