@@ -1,7 +1,6 @@
 #include "engine/macro_host.h"
 
 #include <cstdlib>
-#include <filesystem>
 
 #include "platform/string_table.h"
 #include "platform/text.h"
@@ -71,11 +70,7 @@ std::string PlayerMacroHost::CacheDir() {
   return cacheDir_;
 }
 
-std::string PlayerMacroHost::CurrentDir() {
-  std::error_code ec;
-  std::filesystem::path cwd = std::filesystem::current_path(ec);
-  return ec ? std::string() : drives_.StoredPathOf(cwd.string());
-}
+std::string PlayerMacroHost::CurrentDir() { return drives_.StoredPathOf(CurrentHostDir()); }
 
 std::vector<char> PlayerMacroHost::Drives(DriveType type) { return drives_.Letters(type); }
 
@@ -102,9 +97,7 @@ std::string PlayerMacroHost::RegistryValue(RegistryRoot root, const std::string&
 std::string PlayerMacroHost::IniValue(const std::string& file, const std::string& section, const std::string& key) {
   // Without a Windows directory, a bare name is looked for in the current
   // directory, which is the project's folder while one plays.
-  std::error_code ec;
-  std::string cwd = std::filesystem::current_path(ec).string();
-  auto host = ResolveHostPath(file, drives_, ec ? std::string(".") : cwd);
+  auto host = ResolveHostPath(file, drives_, CurrentHostDir());
   if (!host || IsDirectory(*host)) return {};
   return ReadIniEntry(*host, section, key);
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "platform/text.h"
@@ -22,6 +23,11 @@ bool IsNetworkPath(std::string_view text) {
 bool IsDirectory(const std::string& hostPath) {
   struct stat st {};
   return ::stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string CurrentHostDir() {
+  char cwd[4096];
+  return ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string(".");
 }
 
 std::string SystemErrorText(int code) {

@@ -17,6 +17,8 @@ bool IsDrivePath(std::string_view text);
 bool IsNetworkPath(std::string_view text);
 // The host path exists and is a directory.
 bool IsDirectory(const std::string& hostPath);
+// The process's current directory as a host path; "." when it cannot be read.
+std::string CurrentHostDir();
 // The system's text for an errno value; empty for 0.
 std::string SystemErrorText(int code);
 // The display title of a file: its name with extension; empty when none.
