@@ -66,7 +66,7 @@ bool ScanLiteral(std::string_view text, size_t& at, std::string_view literal) {
 
 // The drive number after "XD:" as "%u" reads it; a missing or zero number is 1.
 uint64_t DriveNumber(std::string_view rest) {
-  size_t at = 2;
+  size_t at = 2;  // after "FD", "RD", ...
   if (!ScanLiteral(rest, at, ":")) return 1;
   while (at < rest.size() && IsBlank(rest[at])) ++at;
   bool negative = at < rest.size() && rest[at] == '-';
@@ -92,8 +92,9 @@ std::string_view Clip(std::string_view value) { return value.substr(0, kMaxLooku
 
 // Appends the replacement of the macro whose text (after the "%") is `rest`;
 // true when it counts as a substitution for another pass.
-bool Replace(Keyword keyword, std::string_view rest, MacroHost& host, BoundedOutput& out) {
-  size_t at = 3;  // after "VAR", "ENV", "REG" or "INI"
+bool Replace(const KeywordName& word, std::string_view rest, MacroHost& host, BoundedOutput& out) {
+  const Keyword keyword = word.keyword;
+  size_t at = word.name.size();  // arguments follow the keyword
   switch (keyword) {
     case Keyword::FixedDrive:
     case Keyword::RemovableDrive:
@@ -151,7 +152,6 @@ bool Replace(Keyword keyword, std::string_view rest, MacroHost& host, BoundedOut
       return true;
     }
     case Keyword::Prompt: {
-      at = 6;
       auto initial = ScanLiteral(rest, at, ":") ? ScanField(rest, at, "%") : std::nullopt;
       auto chosen = host.PromptForFile(initial.value_or(std::string()));
       if (!chosen) return false;
@@ -192,7 +192,7 @@ bool ExpandOnce(std::string& text, MacroHost& host) {
     size_t keywordEnd = percent + 1;
     for (const KeywordName& k : kKeywords) {
       if (rest.starts_with(k.name)) {
-        replaced = Replace(k.keyword, rest, host, out) || replaced;
+        replaced = Replace(k, rest, host, out) || replaced;
         keywordEnd += k.name.size();
         break;
       }
