@@ -1,6 +1,7 @@
 #include "engine/macro_host.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/string_table.h"
 #include "platform/text.h"
@@ -27,6 +28,11 @@ std::string RegistrySection(RegistryRoot root, std::string_view subkey) {
 }
 
 std::string ReadIniEntry(const std::string& hostPath, const std::string& section, const std::string& key) {
+  // A project may name any path: devices, pipes and huge files are not read.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(hostPath, ec) || std::filesystem::file_size(hostPath, ec) > kMaxIniFileSize ||
+      ec)
+    return {};
   // A store without writes only reads; it never creates or changes the file.
   const SettingsStore file(hostPath);
   return file.GetString(section, key, "").substr(0, kMaxLookupSize);
@@ -98,7 +104,7 @@ std::string PlayerMacroHost::IniValue(const std::string& file, const std::string
   // Without a Windows directory, a bare name is looked for in the current
   // directory, which is the project's folder while one plays.
   auto host = ResolveHostPath(file, drives_, CurrentHostDir());
-  if (!host || IsDirectory(*host)) return {};
+  if (!host) return {};
   return ReadIniEntry(*host, section, key);
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 
@@ -20,8 +21,12 @@ namespace kv {
 // subkey ("HKEY_LOCAL_MACHINE\Software\Acme").
 std::string RegistrySection(RegistryRoot root, std::string_view subkey);
 
-// Reads one entry of an INI file by host path; empty when missing. Values
-// longer than kMaxLookupSize are cut.
+// INI files larger than this are not read.
+inline constexpr uintmax_t kMaxIniFileSize = 1024 * 1024;
+
+// Reads one entry of an INI file by host path; empty when missing or not a
+// regular file of at most kMaxIniFileSize bytes. Values longer than
+// kMaxLookupSize are cut.
 std::string ReadIniEntry(const std::string& hostPath, const std::string& section, const std::string& key);
 
 class PlayerMacroHost : public MacroHost {

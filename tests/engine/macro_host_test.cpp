@@ -60,6 +60,9 @@ TEST_F(MacroHostTest, IniEntriesThroughThePathLayer) {
   EXPECT_EQ(ExpandNames("%INI:\\data\\setup.ini:Paths:Missing%|", host_), "|");
   EXPECT_EQ(ExpandNames("%INI:\\data\\none.ini:Paths:Media%|", host_), "|");
   EXPECT_EQ(ExpandNames("%INI:\\data:Paths:Media%|", host_), "|");  // a folder
+  EXPECT_EQ(ExpandNames("%INI:/dev/zero:Paths:Media%|", host_), "|");  // a device is never read
+  std::ofstream(dir_ / "Data" / "big.ini") << "[Paths]\nMedia=x\n" << std::string(kMaxIniFileSize, ';');
+  EXPECT_EQ(ExpandNames("%INI:\\data\\big.ini:Paths:Media%|", host_), "|");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "Data" / "none.ini"));
 }
 
