@@ -3,6 +3,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "platform/text.h"
@@ -22,6 +23,11 @@ bool IsNetworkPath(std::string_view text) {
 bool IsDirectory(const std::string& hostPath) {
   struct stat st {};
   return ::stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string CurrentHostDir() {
+  char cwd[4096];
+  return ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string(".");
 }
 
 std::string SystemErrorText(int code) {
@@ -79,17 +85,57 @@ std::string ReplaceExtension(std::string_view path, std::string_view ext) {
   return p.drive + p.dir + p.name + std::string(ext);
 }
 
-DriveMap::DriveMap() { drives_['Z'] = "/"; }
+DriveMap::DriveMap() { drives_['Z'] = {"/", DriveType::Fixed}; }
 
-void DriveMap::Map(char letter, std::string hostFolder) {
-  drives_[ToUpper1252(letter)] = std::move(hostFolder);
+void DriveMap::Map(char letter, std::string hostFolder, DriveType type) {
+  drives_[ToUpper1252(letter)] = {std::move(hostFolder), type};
 }
 
 std::optional<std::string> DriveMap::Folder(char letter) const {
   auto it = drives_.find(ToUpper1252(letter));
-  if (it != drives_.end()) return it->second;
+  if (it != drives_.end()) return it->second.folder;
   if (!default_.empty()) return default_;
   return std::nullopt;
+}
+
+std::vector<char> DriveMap::Letters(DriveType type) const {
+  std::vector<char> letters;
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    auto it = drives_.find(letter);
+    bool fixedDefault = letter == 'C' && it == drives_.end() && !default_.empty();
+    if ((it != drives_.end() && it->second.type == type) || (fixedDefault && type == DriveType::Fixed))
+      letters.push_back(letter);
+  }
+  return letters;
+}
+
+std::string DriveMap::StoredPathOf(const std::string& hostPath) const {
+  // A folder holds the path when it is a prefix ending at a component boundary.
+  auto holds = [&](const std::string& folder) {
+    std::string f = folder;
+    while (f.size() > 1 && f.back() == '/') f.pop_back();
+    if (f == "/") return hostPath.starts_with('/');
+    return hostPath.starts_with(f) && (hostPath.size() == f.size() || hostPath[f.size()] == '/');
+  };
+  char best = 0;
+  size_t bestLength = 0;
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    auto folder = drives_.count(letter) || letter == 'C' ? Folder(letter) : std::nullopt;
+    if (!folder || folder->empty() || !holds(*folder)) continue;
+    size_t length = folder->size();
+    if (!best || length > bestLength) {
+      best = letter;
+      bestLength = length;
+    }
+  }
+  if (!best) return Utf8ToCp1252(hostPath);
+  std::string folder = *Folder(best);
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  std::string rest = folder == "/" ? hostPath : hostPath.substr(folder.size());
+  std::string stored{best, ':'};
+  for (char c : Utf8ToCp1252(rest)) stored += c == '/' ? '\\' : c;
+  if (stored.size() == 2) stored += '\\';
+  return stored;
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv {
 
@@ -16,6 +17,8 @@ bool IsDrivePath(std::string_view text);
 bool IsNetworkPath(std::string_view text);
 // The host path exists and is a directory.
 bool IsDirectory(const std::string& hostPath);
+// The process's current directory as a host path; "." when it cannot be read.
+std::string CurrentHostDir();
 // The system's text for an errno value; empty for 0.
 std::string SystemErrorText(int code);
 // The display title of a file: its name with extension; empty when none.
@@ -40,17 +43,31 @@ std::string DriveAndDir(std::string_view path);     // "C:\dir\" or empty
 // `path` with its extension (if any) replaced by `ext` (".kvb").
 std::string ReplaceExtension(std::string_view path, std::string_view ext);
 
+// The kinds of drive the system's drive-type query told apart.
+enum class DriveType { Fixed, Removable, CdRom, Network, RamDisk };
+
 // Drive letters to host folders. Z: is "/" unless configured otherwise; a
 // letter without a mapping falls back to the default folder (C: when unset).
 class DriveMap {
  public:
   DriveMap();
-  void Map(char letter, std::string hostFolder);
+  void Map(char letter, std::string hostFolder, DriveType type = DriveType::Fixed);
   void SetDefault(std::string hostFolder) { default_ = std::move(hostFolder); }
   std::optional<std::string> Folder(char letter) const;
+  // The letters that exist as drives of `type`, from A: to Z:. Only mapped
+  // letters count, and C: when the default folder stands in for it; the
+  // fallback of other letters makes no drive of them.
+  std::vector<char> Letters(DriveType type) const;
+  // The stored form ("C:\dir\sub") of an absolute host path: the drive whose
+  // folder holds it most closely (Z: "/" holds every path), Windows-1252.
+  std::string StoredPathOf(const std::string& hostPath) const;
 
  private:
-  std::map<char, std::string> drives_;
+  struct Drive {
+    std::string folder;
+    DriveType type;
+  };
+  std::map<char, Drive> drives_;
   std::string default_;
 };
 

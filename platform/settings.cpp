@@ -20,6 +20,22 @@ SettingsStore* g_override = nullptr;
 // Names are matched without regard to case, as registry keys were.
 bool SameName(const std::string& a, const std::string& b) { return EqualsNoCase(a, b); }
 
+bool IsUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    auto lead = static_cast<uint8_t>(text[i++]);
+    size_t follow = lead < 0x80 ? 0 : lead < 0xC2 ? 4 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 4;
+    if (follow == 4 || follow > text.size() - i) return false;
+    for (; follow > 0; --follow)
+      if ((static_cast<uint8_t>(text[i++]) & 0xC0) != 0x80) return false;
+  }
+  return true;
+}
+
+// Our own file is UTF-8 for people who edit it; an INI file written on the
+// original's system holds Windows-1252 bytes, taken as they are.
+std::string FromFile(std::string_view text) { return IsUtf8(text) ? Utf8ToCp1252(text) : std::string(text); }
+
 }  // namespace
 
 SettingsStore::SettingsStore(std::string path) : path_(std::move(path)) { Reload(); }
@@ -56,9 +72,8 @@ void SettingsStore::Reload() {
   while (std::getline(in, text)) {
     if (!text.empty() && text.back() == '\r') text.pop_back();
     std::string_view t = Trim(text);
-    // The file is UTF-8 for people who edit it; values are Windows-1252 inside.
     if (t.size() >= 2 && t.front() == '[' && t.back() == ']') {
-      section = Utf8ToCp1252(t.substr(1, t.size() - 2));
+      section = FromFile(t.substr(1, t.size() - 2));
       bool known = false;
       for (const std::string& s : sections_) known = known || s == section;
       if (!known) sections_.push_back(section);
@@ -69,7 +84,7 @@ void SettingsStore::Reload() {
       lines_.push_back({section, {}, {}, text});
       continue;
     }
-    lines_.push_back({section, Utf8ToCp1252(Trim(t.substr(0, eq))), Utf8ToCp1252(Trim(t.substr(eq + 1))), {}});
+    lines_.push_back({section, FromFile(Trim(t.substr(0, eq))), FromFile(Trim(t.substr(eq + 1))), {}});
   }
 }
 

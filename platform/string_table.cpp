@@ -15,6 +15,8 @@ struct Entry {
 constexpr Entry kStrings[] = {
     // File dialog filters of the project document.
     {5019, "Korvel Files|*.kvs;*.kvp||"},
+    // File dialogs.
+    {5032, "All Files|*.*||"},
     {5040, "Korvel Scripts|*.kvs||"},
     {5041, "Korvel Projects|*.kvp||"},
     {5047, "Framed Sprite Sequence|*.fss||"},
@@ -28,6 +30,7 @@ constexpr Entry kStrings[] = {
     {5113, "Korvel Templates|*.kvt||"},
     {5200, "Compiled Scripts|*.ebc||"},
     {5202, "Orlan Scripts|*.ebs||"},
+    {5797, "Select File"},
     // Project document.
     {5517, "Project Standbys"},
     {5737, "There is no default viewer for the specified file type."},

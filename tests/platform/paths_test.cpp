@@ -76,6 +76,40 @@ TEST(Paths, ResolveHostPathIgnoresCase) {
   std::filesystem::remove_all(dir);
 }
 
+TEST(Paths, DrivesByType) {
+  DriveMap drives;
+  EXPECT_EQ(drives.Letters(DriveType::Fixed), std::vector<char>{'Z'});  // no project: no C:
+  drives.SetDefault("/home/u/proj");
+  drives.Map('r', "/media/cdrom", DriveType::CdRom);
+  drives.Map('D', "/srv/data");
+  drives.Map('F', "/media/usb", DriveType::Removable);
+  EXPECT_EQ(drives.Letters(DriveType::Fixed), (std::vector<char>{'C', 'D', 'Z'}));
+  EXPECT_EQ(drives.Letters(DriveType::CdRom), std::vector<char>{'R'});
+  EXPECT_EQ(drives.Letters(DriveType::Removable), std::vector<char>{'F'});
+  EXPECT_TRUE(drives.Letters(DriveType::Network).empty());
+  drives.Map('C', "/srv/c", DriveType::RamDisk);  // a mapping replaces the default's drive
+  EXPECT_EQ(drives.Letters(DriveType::Fixed), (std::vector<char>{'D', 'Z'}));
+}
+
+TEST(Paths, StoredFormOfHostPaths) {
+  DriveMap drives;
+  drives.SetDefault("/home/u/proj/");
+  drives.Map('D', "/home/u/proj/data");
+  struct Case {
+    const char* host;
+    const char* stored;
+  };
+  const Case cases[] = {
+      {"/home/u/proj", "C:\\"},
+      {"/home/u/proj/sub/a.bmp", "C:\\sub\\a.bmp"},
+      {"/home/u/proj/data/x", "D:\\x"},        // the closest folder wins
+      {"/home/u/projects/x", "Z:\\home\\u\\projects\\x"},  // not a folder boundary
+      {"/", "Z:\\"},
+      {"/tmp/caf\xC3\xA9", "Z:\\tmp\\caf\xE9"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(drives.StoredPathOf(c.host), c.stored) << c.host;
+}
+
 TEST(Paths, SystemErrorText) {
   EXPECT_EQ(SystemErrorText(0), "");
   EXPECT_FALSE(SystemErrorText(ENOENT).empty());

@@ -75,5 +75,22 @@ TEST_F(SettingsTest, DefaultPathFollowsXdg) {
   else ::unsetenv("XDG_CONFIG_HOME");
 }
 
+TEST_F(SettingsTest, ReadsUtf8AndWindows1252Files) {
+  std::filesystem::create_directories(std::filesystem::path(path_).parent_path());
+  struct Case {
+    const char* line;
+    const char* value;
+  };
+  const Case cases[] = {
+      {"V=caf\xC3\xA9", "caf\xE9"},     // our own UTF-8
+      {"V=caf\xE9", "caf\xE9"},          // a Windows-1252 file as the original wrote it
+      {"V=\xC3\xA9\xE9", "\xC3\xA9\xE9"},  // not UTF-8 as a whole: bytes kept
+  };
+  for (const Case& c : cases) {
+    std::ofstream(path_) << "[S]\n" << c.line << "\n";
+    EXPECT_EQ(SettingsStore(path_).GetString("S", "V", ""), c.value) << c.line;
+  }
+}
+
 }  // namespace
 }  // namespace kv

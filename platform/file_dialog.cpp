@@ -1,0 +1,19 @@
+#include "platform/file_dialog.h"
+
+namespace kv {
+
+std::optional<std::string> ScriptedFileDialog::OpenFile(const FileDialogRequest& request) {
+  std::lock_guard lock(mutex_);
+  requests_.push_back(request);
+  if (answers_.empty()) return std::nullopt;
+  std::optional<std::string> answer = std::move(answers_.front());
+  answers_.pop_front();
+  return answer;
+}
+
+std::vector<FileDialogRequest> ScriptedFileDialog::requests() const {
+  std::lock_guard lock(mutex_);
+  return requests_;
+}
+
+}  // namespace kv
