@@ -6,6 +6,8 @@
 
 namespace kv {
 
+class LaunchedProgram;
+
 class CLaunch : public CInsert {
   KV_DECLARE_CLASS(CLaunch)
  public:
@@ -22,6 +24,15 @@ class CLaunch : public CInsert {
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
   bool HasContent() const override { return true; }
+
+  int Run(Runner& runner, int32_t mode) override;
+  void Stop() override;
+  void TakeOffStage() override { Stop(); }
+  bool IsPlaying() const override { return process_ != nullptr; }
+  bool WantsOwnThread() const override;
+
+ private:
+  std::shared_ptr<LaunchedProgram> process_;  // the running program, run-time only
 };
 
 }  // namespace kv

@@ -27,7 +27,9 @@ namespace kv {
 class CFlow;
 class CInsert;
 class CStgDoc;
+class DocumentOpener;
 class MessageBoxService;
+class ProgramLauncher;
 class Runner;
 class TraceSink;
 using InsertPtr = std::shared_ptr<CInsert>;
@@ -120,6 +122,9 @@ struct RunnerServices {
   std::function<DocPtr(const std::string& path)> loadScript;
   // Expands the name-substitution macros of a stored name.
   std::function<std::string(const std::string&)> expandNames;
+  // Starting programs and opening documents (the launch insert); may be null.
+  ProgramLauncher* launcher = nullptr;
+  DocumentOpener* documents = nullptr;
 };
 
 class Runner {
@@ -140,6 +145,8 @@ class Runner {
 
   Clock& clock() { return *services_.clock; }
   TraceSink* trace() { return services_.trace; }
+  ProgramLauncher* Launcher() { return services_.launcher; }
+  DocumentOpener* Documents() { return services_.documents; }
   VariableStore& variables() { return variables_; }
   const DocPtr& project() const { return project_; }
   int64_t Now() { return clock().NowMs(); }

@@ -78,4 +78,19 @@ MsgAnswer HarnessMessageBox::ShowWithId(uint32_t textId, const std::string& text
   return answer;
 }
 
+std::optional<std::string> HarnessMessageBox::TakeText(const std::optional<std::string>& def) {
+  std::lock_guard lock(mutex_);
+  if (answers_.empty()) return def;
+  std::string word = answers_.front();
+  answers_.pop_front();
+  if (word.rfind("text:", 0) == 0) return Utf8ToCp1252(word.substr(5));
+  return def;
+}
+
+std::optional<std::string> HarnessFileDialog::OpenFile(const FileDialogRequest& request) {
+  std::optional<std::string> def;
+  if (!request.initialFile.empty()) def = request.initialFile;
+  return answers_.TakeText(def);
+}
+
 }  // namespace kv

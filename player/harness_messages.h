@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/file_dialog.h"
 #include "platform/message_box.h"
 
 namespace kv {
@@ -24,6 +26,9 @@ class HarnessMessageBox : public MessageBoxService {
   MsgAnswer Show(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon icon) override;
   MsgAnswer ShowWithId(uint32_t textId, const std::string& text, const std::string& title, MsgButtons buttons,
                        MsgIcon icon) override;
+  // The next answer for a box that asks for text: the VALUE of "text:VALUE",
+  // else `def` (the list ran out or the answer is of another kind).
+  std::optional<std::string> TakeText(const std::optional<std::string>& def);
 
  private:
   std::mutex mutex_;
@@ -33,5 +38,17 @@ class HarnessMessageBox : public MessageBoxService {
 };
 
 const char* AnswerWord(MsgAnswer answer);
+
+// The file dialog of a run without windows answers from the same list:
+// "text:PATH" chooses PATH; otherwise it takes its initial file, or cancels
+// when it has none.
+class HarnessFileDialog : public FileDialog {
+ public:
+  explicit HarnessFileDialog(HarnessMessageBox& answers) : answers_(answers) {}
+  std::optional<std::string> OpenFile(const FileDialogRequest& request) override;
+
+ private:
+  HarnessMessageBox& answers_;
+};
 
 }  // namespace kv

@@ -7,6 +7,8 @@
 #include <sstream>
 
 #include "engine/clock.h"
+#include "engine/expand_names.h"
+#include "engine/macro_host.h"
 #include "engine/runner.h"
 #include "ext/register.h"
 #include "net/resolver.h"
@@ -15,6 +17,8 @@
 #include "persist/open_project.h"
 #include "persist/project_tree.h"
 #include "platform/files.h"
+#include "platform/launcher.h"
+#include "platform/settings.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "player/harness_messages.h"
@@ -140,8 +144,25 @@ int Player::Run() {
   facts.displayWidth = host_.screenWidth;
   facts.displayHeight = host_.screenHeight;
   facts.projectDirectory = ProjectDir();
-  facts.programDirectory = host_.programDir;
   facts.projectName = FileNameAndExt(CurrentProjectPath());
+  // Name substitution: the project's folder is drive C:, the cache is the
+  // locator's folder, and a variable is read silently.
+  fileDialog_ = std::make_unique<HarnessFileDialog>(*messages_);
+  macros_ = std::make_unique<PlayerMacroHost>(ProcessDriveMap(), SettingsStore::Process(), *fileDialog_);
+  macros_->SetProjectDir(ProcessDriveMap().StoredPathOf(CurrentHostDir()));
+  macros_->SetProgramDir(ProcessDriveMap().StoredPathOf(host_.programDir));
+  macros_->SetCacheDir(ProcessDriveMap().StoredPathOf(CResourceLocator::Process().GetTemporaryDirectory()));
+  macros_->SetVariableLookup([this](const std::string& name) -> std::optional<std::string> {
+    if (!runner_) return std::nullopt;
+    auto item = runner_->variables().FindVariable(name, nullptr, {}, false);
+    if (!item) return std::nullopt;
+    return runner_->variables().FormatValue(*item);
+  });
+  launcher_ = std::make_unique<PosixLauncher>(ProcessDriveMap());
+  documents_ = std::make_unique<XdgDocumentOpener>(*launcher_, ProcessDriveMap());
+  facts.cdromDrive = ExpandNames("%CD%", *macros_);
+  facts.projectDirectory = macros_->ProjectDir();
+  facts.programDirectory = macros_->ProgramDir();
   facts.baseUrl = options_.baseUrl;
   facts.siteId = options_.siteId;
   facts.att = options_.attValue;
@@ -153,6 +174,9 @@ int Player::Run() {
   services.seeded = options_.seed.has_value();
   services.seed = options_.seed.value_or(0);
   services.loadScript = LoadScriptFile;
+  services.expandNames = [this](const std::string& text) { return ExpandNames(text, *macros_); };
+  services.launcher = launcher_.get();
+  services.documents = documents_.get();
   runner_ = std::make_unique<Runner>(std::move(services), facts);
   runnerPtr = runner_.get();
 
@@ -174,6 +198,7 @@ int Player::Run() {
   Waiter& waiter = main_->port.waiter();
   waiter.wakeOnIdle = true;
   clock_->Join(waiter);
+  macros_->SetPlaying(true);
   runner_->Start(project, main_);
 
   size_t nextInput = 0;
@@ -212,6 +237,7 @@ int Player::Run() {
   }
   const int status = runner_->ExitStatus();
   runner_->Shutdown();
+  macros_->SetPlaying(false);
   EndRun(status);
   clock_->Leave(waiter);
   ScriptThreadContext::SetCurrent(nullptr);

@@ -16,7 +16,11 @@ namespace kv {
 
 class Clock;
 class Compositor;
+class DocumentOpener;
+class HarnessFileDialog;
 class HarnessMessageBox;
+class PlayerMacroHost;
+class ProgramLauncher;
 class JsonTrace;
 class Runner;
 class ScriptThreadContext;
@@ -57,6 +61,10 @@ class Player {
   std::unique_ptr<Clock> clock_;
   std::unique_ptr<JsonTrace> trace_;
   std::unique_ptr<HarnessMessageBox> messages_;
+  std::unique_ptr<HarnessFileDialog> fileDialog_;
+  std::unique_ptr<PlayerMacroHost> macros_;
+  std::unique_ptr<ProgramLauncher> launcher_;
+  std::unique_ptr<DocumentOpener> documents_;
   std::unique_ptr<Runner> runner_;
   std::shared_ptr<ScriptThreadContext> main_;
   std::unique_ptr<Compositor> stage_;
