@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,7 +20,17 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char* kName = "compose";
+constexpr OptionSpec kOptions[] = {
+    {"-o", "OUT.png", "the picture to write (required)"},
+    {"--hit", "X,Y", "print the index of the sprite hit at the point, -1 for none; repeatable"},
+};
+
+}  // namespace
+
+const CommandSpec kComposeSpec{"compose", "SCENE.json", "composite a stage description (BMP sprites) to PNG",
+                               kOptions};
+
+namespace {
 
 // A field error names the sprite and the field, for hand-written scenes.
 struct SceneError {
@@ -85,9 +94,14 @@ void BuildScene(const json& doc, const std::filesystem::path& baseDir, Scene& sc
       Rect pictureRect;
       if (!picture.empty()) {
         const std::filesystem::path path = baseDir / picture;
-        if (!std::filesystem::exists(path)) throw SceneError{kExitNotFound, "no picture file " + path.string()};
+        std::string bytes;
+        try {
+          bytes = ReadInputFile(path.string());
+        } catch (const ToolError& e) {
+          throw SceneError{e.code(), e.what()};
+        }
         std::string error;
-        const auto pic = ReadBmpFile(path.string(), &error);
+        const auto pic = ReadBmp(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), &error);
         if (!pic) throw SceneError{kExitBadData, path.string() + ": " + error};
         if (sprite->SetPicture(pic->View()) != 0) throw SceneError{kExitBadData, "picture cannot be attached"};
         pictureRect = {0, 0, pic->width, pic->height};
@@ -117,46 +131,38 @@ void BuildScene(const json& doc, const std::filesystem::path& baseDir, Scene& sc
 }  // namespace
 
 int RunCompose(int argc, char** argv) {
-  std::string scenePath, outPath;
+  const ParsedArgs args = ParseArgs(kComposeSpec, argc, argv);
+  RequireOperands(kComposeSpec, args, 1, 1);
+  if (!args.Has("-o")) UsageError(kComposeSpec, "-o OUT.png is required");
+  const std::string& scenePath = args.operands[0];
+  const std::string outPath = args.Value("-o");
   std::vector<Point> hits;
-  for (int i = 0; i < argc; ++i) {
-    const char* a = argv[i];
-    if (!std::strcmp(a, "-o") && i + 1 < argc) {
-      outPath = argv[++i];
-    } else if (!std::strcmp(a, "--hit") && i + 1 < argc) {
-      Point p;
-      char tail = 0;
-      if (std::sscanf(argv[++i], "%d,%d%c", &p.x, &p.y, &tail) != 2)
-        return Fail(kName, kExitUsage, "--hit wants X,Y, not '%s'", argv[i]);
-      hits.push_back(p);
-    } else if (a[0] == '-' || !scenePath.empty()) {
-      return Fail(kName, kExitUsage, "usage: kvtool compose SCENE.json -o OUT.png [--hit X,Y ...]");
-    } else {
-      scenePath = a;
-    }
+  for (const std::string& text : args.Values("--hit")) {
+    Point p;
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%d,%d%c", &p.x, &p.y, &tail) != 2)
+      UsageError(kComposeSpec, "--hit wants X,Y, not '" + text + "'");
+    hits.push_back(p);
   }
-  if (scenePath.empty() || outPath.empty())
-    return Fail(kName, kExitUsage, "usage: kvtool compose SCENE.json -o OUT.png [--hit X,Y ...]");
-  std::ifstream in(scenePath);
-  if (!in) return Fail(kName, kExitNotFound, "cannot read %s", scenePath.c_str());
+  const std::string sceneText = ReadInputFile(scenePath, false);
   json doc;
   try {
-    doc = json::parse(in);
+    doc = json::parse(sceneText);
   } catch (const json::exception& e) {
-    return Fail(kName, kExitBadData, "%s: %s", scenePath.c_str(), e.what());
+    return Fail(kExitBadData, "%s: %s", scenePath.c_str(), e.what());
   }
   Scene scene;
   try {
     BuildScene(doc, std::filesystem::path(scenePath).parent_path(), scene);
   } catch (const SceneError& e) {
-    return Fail(kName, e.code, "%s: %s", scenePath.c_str(), e.message.c_str());
+    return Fail(e.code, "%s: %s", scenePath.c_str(), e.message.c_str());
   } catch (const json::exception& e) {
-    return Fail(kName, kExitBadData, "%s: %s", scenePath.c_str(), e.what());
+    return Fail(kExitBadData, "%s: %s", scenePath.c_str(), e.what());
   }
   scene.compositor.Update({0, 0, scene.compositor.Width(), scene.compositor.Height()});
   std::string error;
   if (!scene.compositor.WriteSnapshot(outPath, &error))
-    return Fail(kName, kExitFailed, "%s: %s", outPath.c_str(), error.c_str());
+    return Fail(kExitFailed, "%s: %s", outPath.c_str(), error.c_str());
   for (const Point& p : hits) {
     const StageSprite* hit = scene.compositor.HitTest(p.x, p.y);
     int index = -1;
