@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,12 +52,25 @@ ColorRef ColorField(const json& j, const char* field, ColorRef fallback) {
   throw SceneError{kExitBadData, std::string("'") + field + "' must be a number such as 0x00BBGGRR"};
 }
 
+// An integer field within [min, max]; get<int> would wrap a larger number.
+int IntField(const json& j, const char* field, int fallback, int64_t min, int64_t max) {
+  if (!j.contains(field)) return fallback;
+  const json& v = j.at(field);
+  if (!v.is_number_integer() || v.get<int64_t>() < min || v.get<int64_t>() > max)
+    throw SceneError{kExitBadData, std::string("'") + field + "' must be an integer from " + std::to_string(min) +
+                                       " to " + std::to_string(max)};
+  return int(v.get<int64_t>());
+}
+
 Rect RectField(const json& j, const char* field, const Rect& fallback) {
   if (!j.contains(field)) return fallback;
   const json& v = j.at(field);
   if (!v.is_array() || v.size() != 4)
     throw SceneError{kExitBadData, std::string("'") + field + "' must be [left, top, right, bottom]"};
-  return {v[0].get<int>(), v[1].get<int>(), v[2].get<int>(), v[3].get<int>()};
+  constexpr int64_t kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
+  const json edges = {{"left", v[0]}, {"top", v[1]}, {"right", v[2]}, {"bottom", v[3]}};
+  return {IntField(edges, "left", 0, kMin, kMax), IntField(edges, "top", 0, kMin, kMax),
+          IntField(edges, "right", 0, kMin, kMax), IntField(edges, "bottom", 0, kMin, kMax)};
 }
 
 bool FlagField(const json& j, const char* field, bool fallback) {
@@ -72,9 +86,8 @@ struct Scene {
 
 void BuildScene(const json& doc, const std::filesystem::path& baseDir, Scene& scene) {
   if (!doc.is_object()) throw SceneError{kExitBadData, "the scene must be a JSON object"};
-  const int width = doc.value("width", 0), height = doc.value("height", 0);
-  if (width <= 0 || height <= 0 || width > 16384 || height > 16384)
-    throw SceneError{kExitBadData, "'width' and 'height' must be between 1 and 16384"};
+  if (!doc.contains("width") || !doc.contains("height")) throw SceneError{kExitBadData, "'width' and 'height' are required"};
+  const int width = IntField(doc, "width", 0, 1, 16384), height = IntField(doc, "height", 0, 1, 16384);
   const std::string format = doc.value("format", std::string("xrgb32"));
   if (format != "xrgb32" && format != "rgb565")
     throw SceneError{kExitBadData, "'format' must be \"xrgb32\" or \"rgb565\""};
@@ -107,16 +120,13 @@ void BuildScene(const json& doc, const std::filesystem::path& baseDir, Scene& sc
         pictureRect = {0, 0, pic->width, pic->height};
       }
       sprite->stretch = FlagField(j, "stretch", true);
-      const int tolerance = j.value("tolerance", 0);
-      if (tolerance < 0 || tolerance > 255) throw SceneError{kExitBadData, "'tolerance' must be 0 to 255"};
-      const int layer = j.value("layer", 0);
-      if (layer < 0 || layer > 65535) throw SceneError{kExitBadData, "'layer' must be 0 to 65535"};
+      const int tolerance = IntField(j, "tolerance", 0, 0, 255);
+      const int layer = IntField(j, "layer", 0, 0, 65535);
       sprite->Setup(RectField(j, "rect", pictureRect), RectField(j, "srcRect", pictureRect), uint16_t(layer),
                     FlagField(j, "keyed", false), ColorField(j, "keyColor", kDefaultKeyColor), uint8_t(tolerance),
                     0);
       sprite->Fit();
-      const int state = j.value("displayState", 0);
-      if (state < 0 || state > 7) throw SceneError{kExitBadData, "'displayState' must be 0 to 7"};
+      const int state = IntField(j, "displayState", 0, 0, 7);
       sprite->displayState = uint8_t(state);
       scene.compositor.Add(*sprite, true);
       scene.sprites.push_back(std::move(sprite));
