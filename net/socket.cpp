@@ -15,6 +15,7 @@
 
 #include "net/hooks.h"
 #include "net/url.h"
+#include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/string_table.h"
 
@@ -83,6 +84,22 @@ int WinSockErrorFromErrno(int err) {
   for (const auto& e : kErrnoToWinSock)
     if (e.err == err) return e.wsa;
   return err;
+}
+
+std::string WinSockErrorText(int code) {
+  switch (code) {
+    case wsa::kHostNotFound: return "host not found";
+    case 11002: return "temporary failure in name resolution";
+    case 11003: return "name resolution failed";
+    case 11004: return "the name has no address";
+  }
+  int err = code < 10000 ? code : 0;
+  for (const auto& e : kErrnoToWinSock)
+    if (e.wsa == code) {
+      err = e.err;
+      break;
+    }
+  return err > 0 ? ErrnoText(err) : "error " + std::to_string(code);
 }
 
 int WinSockErrorFromResolver(int gaiResult) {

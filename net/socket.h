@@ -30,6 +30,9 @@ inline constexpr int kHostNotFound = 11001;
 // for a getaddrinfo result.
 int WinSockErrorFromErrno(int err);
 int WinSockErrorFromResolver(int gaiResult);
+// A short lower-case text for a WinSock number ("connection refused"), or for
+// an errno value below 10000; "error N" for numbers neither table knows.
+std::string WinSockErrorText(int code);
 
 class CBlockingSocketException : public std::exception {
  public:

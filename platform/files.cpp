@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,29 +10,38 @@
 
 namespace kv {
 
-bool ReadHostFile(const std::string& hostPath, std::string& bytes) {
-  int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+bool ReadHostFile(const std::string& hostPath, std::string& bytes, int* error) {
+  auto fail = [error](int fd, int err) {
+    if (fd >= 0) ::close(fd);
+    if (error) *error = err;
     return false;
-  }
+  };
+  // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
+  int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return fail(-1, errno);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return fail(fd, errno);
+  if (!S_ISREG(st.st_mode)) return fail(fd, S_ISDIR(st.st_mode) ? EISDIR : ENODEV);
   bytes.clear();
   bytes.reserve(static_cast<size_t>(st.st_size));
   char buf[65536];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return false;
-    }
+    if (n < 0) return fail(fd, errno);
     if (n == 0) break;
     bytes.append(buf, static_cast<size_t>(n));
   }
   ::close(fd);
   return true;
+}
+
+std::string ErrnoText(int err) {
+  std::string text = std::strerror(err);
+  // Leave acronyms ("RFS specific error") as they are.
+  if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && !(text[1] >= 'A' && text[1] <= 'Z'))
+    text[0] = char(text[0] - 'A' + 'a');
+  return text;
 }
 
 bool WriteFileAtomically(const std::string& hostPath, std::string_view bytes, int* error) {

@@ -8,11 +8,17 @@
 
 namespace kv {
 
-// False when the path cannot be opened or is not a regular file.
-bool ReadHostFile(const std::string& hostPath, std::string& bytes);
+// False when the path cannot be opened or read or is not a regular file, with
+// the errno value in `error` (when given): EISDIR for a folder, ENODEV for
+// any other special file.
+bool ReadHostFile(const std::string& hostPath, std::string& bytes, int* error = nullptr);
 
 // On failure answers false with the errno value in `error` (when given);
 // the target is then unchanged.
 bool WriteFileAtomically(const std::string& hostPath, std::string_view bytes, int* error = nullptr);
+
+// strerror's text starting in lower case, to follow a colon in a message
+// ("cannot read x: no such file or directory").
+std::string ErrnoText(int err);
 
 }  // namespace kv

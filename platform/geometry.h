@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 
 namespace kv {
 
@@ -22,6 +23,11 @@ struct ColorRef {
   friend constexpr bool operator==(ColorRef, ColorRef) = default;
 };
 
+// A 64-bit result brought back into int's range.
+constexpr int ClampToInt(int64_t v) {
+  return int(std::clamp<int64_t>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+
 struct Point {
   int x = 0;
   int y = 0;
@@ -35,8 +41,12 @@ struct Rect {
   int right = 0;
   int bottom = 0;
 
-  constexpr int Width() const { return right - left; }
-  constexpr int Height() const { return bottom - top; }
+  // Coordinates come from stored files, so sizes are taken in 64 bits: the
+  // exact span for arithmetic that must not wrap, and its clamped int.
+  constexpr int64_t Width64() const { return int64_t(right) - left; }
+  constexpr int64_t Height64() const { return int64_t(bottom) - top; }
+  constexpr int Width() const { return ClampToInt(Width64()); }
+  constexpr int Height() const { return ClampToInt(Height64()); }
   constexpr bool IsEmpty() const { return right <= left || bottom <= top; }
   constexpr bool Contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
   constexpr bool Contains(const Rect& r) const {
@@ -59,7 +69,10 @@ struct Rect {
     if (r.IsEmpty()) return *this;
     return {std::min(left, r.left), std::min(top, r.top), std::max(right, r.right), std::max(bottom, r.bottom)};
   }
-  constexpr Rect Offset(int dx, int dy) const { return {left + dx, top + dy, right + dx, bottom + dy}; }
+  constexpr Rect Offset(int dx, int dy) const {
+    return {ClampToInt(int64_t(left) + dx), ClampToInt(int64_t(top) + dy), ClampToInt(int64_t(right) + dx),
+            ClampToInt(int64_t(bottom) + dy)};
+  }
   friend constexpr bool operator==(const Rect&, const Rect&) = default;
 };
 

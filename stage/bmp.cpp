@@ -1,8 +1,8 @@
 #include "stage/bmp.h"
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
+
+#include "platform/files.h"
 
 namespace kv {
 
@@ -93,10 +93,14 @@ std::optional<DecodedPicture> ReadBmp(std::span<const uint8_t> file, std::string
 }
 
 std::optional<DecodedPicture> ReadBmpFile(const std::string& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Fail(error, "cannot open the picture file");
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return ReadBmp(bytes, error);
+  // A folder or device named as a picture is refused, not read.
+  std::string bytes;
+  int err = 0;
+  if (!ReadHostFile(path, bytes, &err)) {
+    if (error) *error = "cannot open the picture file: " + ErrnoText(err);
+    return std::nullopt;
+  }
+  return ReadBmp(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), error);
 }
 
 }  // namespace kv

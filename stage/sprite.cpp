@@ -287,9 +287,9 @@ void StageSprite::Fit() {
 // ---------------------------------------------------------------- geometry
 
 Rect ScaleRect(const Rect& r, int w, int h) {
-  const int nw = w * r.Width() / 100, nh = h * r.Height() / 100;
-  const int left = r.left + (r.Width() - nw) / 2, top = r.top + (r.Height() - nh) / 2;
-  return {left, top, left + nw, top + nh};
+  const int64_t nw = w * r.Width64() / 100, nh = h * r.Height64() / 100;
+  const int64_t left = r.left + (r.Width64() - nw) / 2, top = r.top + (r.Height64() - nh) / 2;
+  return {ClampToInt(left), ClampToInt(top), ClampToInt(left + nw), ClampToInt(top + nh)};
 }
 
 namespace {
@@ -309,8 +309,8 @@ void PerspectivePercent(const PerspectiveScaling& s, const Rect& r, uint16_t lay
     return;
   }
   if (clientWidth <= 0 || clientHeight <= 0) return;
-  const int px = std::clamp((r.left + r.right) / 2 * 100 / clientWidth, 0, 100);
-  const int py = std::clamp((r.top + r.bottom) / 2 * 100 / clientHeight, 0, 100);
+  const int px = int(std::clamp<int64_t>((int64_t(r.left) + r.right) / 2 * 100 / clientWidth, 0, 100));
+  const int py = int(std::clamp<int64_t>((int64_t(r.top) + r.bottom) / 2 * 100 / clientHeight, 0, 100));
   const int sx = Lerp(s.atLeft, s.atRight, px), sy = Lerp(s.atTop, s.atBottom, py);
   if (s.mode == 1283) *w = sx, *h = sy;
   else if (s.mode == 1284) *w = *h = sy;
@@ -370,7 +370,7 @@ void StageSprite::DrawPicture(DrawTarget& target, const Rect& srcIn, const Rect&
   const uint8_t* lut = transparentIndex_.data();
   const ptrdiff_t is = pic.Width();
 
-  if (dst.Width() == src.Width() && dst.Height() == src.Height()) {
+  if (dst.Width64() == src.Width64() && dst.Height64() == src.Height64()) {
     const int sx = src.left + (c.left - dst.left), sy = src.top + (c.top - dst.top);
     const uint8_t* s = pic.At(sx, sy);
     if (!keyed) {
@@ -394,8 +394,8 @@ void StageSprite::DrawPicture(DrawTarget& target, const Rect& srcIn, const Rect&
   thread_local std::vector<int32_t> cols, rows;
   cols.resize(size_t(w));
   rows.resize(size_t(h));
-  BuildStretchMap(src.left, src.Width(), dst.Width(), c.left - dst.left, w, cols.data());
-  BuildStretchMap(src.top, src.Height(), dst.Height(), c.top - dst.top, h, rows.data());
+  BuildStretchMap(src.left, src.Width64(), dst.Width64(), int64_t(c.left) - dst.left, w, cols.data());
+  BuildStretchMap(src.top, src.Height64(), dst.Height64(), int64_t(c.top) - dst.top, h, rows.data());
   const uint8_t* s = pic.Data();
   if (!keyed) {
     to32 ? loops::Stretch32(d, ds, s, ss, cols.data(), w, rows.data(), h)
@@ -429,8 +429,8 @@ bool StageSprite::SourcePoint(int x, int y, int* px, int* py) const {
   const Rect d = DisplayedRect();
   if (d.IsEmpty() || srcRect.IsEmpty()) return false;
   const Rect s = srcRect;
-  *px = std::clamp(s.left + StretchSource(x - d.left, s.Width(), d.Width()), 0, picture_.Width() - 1);
-  *py = std::clamp(s.top + StretchSource(y - d.top, s.Height(), d.Height()), 0, picture_.Height() - 1);
+  *px = std::clamp(s.left + StretchSource(int64_t(x) - d.left, s.Width64(), d.Width64()), 0, picture_.Width() - 1);
+  *py = std::clamp(s.top + StretchSource(int64_t(y) - d.top, s.Height64(), d.Height64()), 0, picture_.Height() - 1);
   return true;
 }
 

@@ -17,7 +17,9 @@ inline int32_t StretchSource(int64_t d, int64_t srcLen, int64_t dstLen) {
 }
 
 // Fills out[i] = srcStart + StretchSource(from + i) for i in [0, count).
-inline void BuildStretchMap(int srcStart, int srcLen, int dstLen, int from, int count, int32_t* out) {
+// Lengths and the offset are 64-bit: a destination wider than int's range
+// (from stored coordinates) still maps every column inside the source.
+inline void BuildStretchMap(int srcStart, int64_t srcLen, int64_t dstLen, int64_t from, int count, int32_t* out) {
   for (int i = 0; i < count; ++i) out[i] = srcStart + StretchSource(from + i, srcLen, dstLen);
 }
 

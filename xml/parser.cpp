@@ -565,6 +565,40 @@ class Parser {
 
 }  // namespace
 
+const char* ErrorText(int code) {
+  static constexpr const char* kTexts[] = {
+      "unknown error",
+      "unexpected end of input",
+      "expected '=' after a name",
+      "expected a quoted value",
+      "'<' inside an attribute value",
+      "bad entity or character reference",
+      "bad hexadecimal character reference",
+      "bad decimal character reference",
+      "unknown entity",
+      "expected a name",
+      "expected '>' after '/'",
+      "tag not closed by '>'",
+      "mismatched end tag",
+      "unknown markup",
+      "']]>' in content",
+      "no root element",
+      "bad version in the declaration",
+      "declaration not closed",
+      "encoding not quoted",
+      "bad encoding name",
+      "standalone not quoted",
+      "standalone is neither yes nor no",
+      "'--' inside a comment",
+      "processing instruction without a target",
+      "reserved processing instruction target",
+      "bad byte in a CDATA section",
+      "elements nested too deeply",
+  };
+  static_assert(std::size(kTexts) == kErrTooDeep + 1, "one text per error code");
+  return code > 0 && code <= kErrTooDeep ? kTexts[code] : kTexts[0];
+}
+
 std::unique_ptr<Document> Parse(const char* buffer, size_t length, int mode) {
   auto doc = std::make_unique<Document>(mode);
   Parser(buffer, length, *doc).ParseDocument();

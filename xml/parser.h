@@ -41,6 +41,10 @@ enum ErrorCode : int {
   kErrTooDeep = 26,            // elements nested deeper than kMaxDepth
 };
 
+// What an error code means, in a few lower-case words ("mismatched end tag");
+// "unknown error" for a number outside the list.
+const char* ErrorText(int code);
+
 // Elements nest at most this deep: the parser recurses once per level and
 // must not exhaust the stack on hostile input.
 inline constexpr int kMaxDepth = 1024;

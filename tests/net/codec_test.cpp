@@ -148,7 +148,8 @@ TEST(Decoders, CapsAreHonoured) {
 class ReferenceFiles : public testing::TestWithParam<const char*> {};
 
 TEST_P(ReferenceFiles, DecodeExactly) {
-  const std::string base = test::SharedDir() + "/testdata/compression/" + GetParam();
+  KV_SHARED_DIR_OR_SKIP(shared);
+  const std::string base = shared + "/testdata/compression/" + GetParam();
   const Bytes raw = ReadFile(base + ".raw");
   Bytes out;
   EXPECT_EQ(DecodeLzhuf(ReadFile(base + ".lzhuf"), out), CodecStatus::Ok);
@@ -162,7 +163,8 @@ INSTANTIATE_TEST_SUITE_P(Compression, ReferenceFiles,
                                          "alphabet4_200k", "repeat_70000"));
 
 TEST(ReferenceFiles, TruncatedLzhufFails) {
-  Bytes in = ReadFile(test::SharedDir() + "/testdata/compression/text_64k.lzhuf");
+  KV_SHARED_DIR_OR_SKIP(shared);
+  Bytes in = ReadFile(shared + "/testdata/compression/text_64k.lzhuf");
   in.resize(in.size() - 3);
   Bytes out;
   EXPECT_EQ(DecodeLzhuf(in, out), CodecStatus::Truncated);
@@ -178,10 +180,11 @@ struct Method {
 class RoundTrip : public testing::TestWithParam<Method> {};
 
 TEST_P(RoundTrip, LargeAndEdgeInputs) {
+  KV_SHARED_DIR_OR_SKIP(shared);
   const Method& m = GetParam();
   const std::vector<Bytes> inputs = {
       Bytes{}, S("x"), Bytes(100000, 0), Bytes(4097, ' '), Mixed(3 << 20, 7),
-      ReadFile(test::SharedDir() + "/testdata/compression/random_300k.raw"),
+      ReadFile(shared + "/testdata/compression/random_300k.raw"),
   };
   for (const Bytes& in : inputs) {
     Bytes packed = m.encode(in);
@@ -197,12 +200,13 @@ INSTANTIATE_TEST_SUITE_P(Methods, RoundTrip,
                          [](const testing::TestParamInfo<Method>& info) { return std::string(info.param.name); });
 
 TEST(Lzhuf, EncoderOutputStaysSmall) {
+  KV_SHARED_DIR_OR_SKIP(shared);
   // 3 MB of mixed input passes the 0x8000 rescaling dozens of times; the
   // ratio shows the tree keeps adapting after each rebuild.
   Bytes in = Mixed(3 << 20, 11);
   Bytes packed = EncodeLzhuf(in);
   EXPECT_LT(packed.size(), in.size() * 3 / 4);
-  Bytes text = ReadFile(test::SharedDir() + "/testdata/compression/text_64k.raw");
+  Bytes text = ReadFile(shared + "/testdata/compression/text_64k.raw");
   EXPECT_LT(EncodeLzhuf(text).size(), text.size() / 2);
 }
 

@@ -147,8 +147,8 @@ TEST_F(PythonServer, KvtoolGetAndHead) {
   EXPECT_TRUE(ReadWhole(out) == Pattern(50 << 20));
 
   ToolRun missing = RunKvtool("get " + Url("absent.bin") + " -o " + (dir_ / "none").string(), true);
-  EXPECT_EQ(missing.status, 4);
-  EXPECT_NE(missing.out.find("error 10013"), std::string::npos) << missing.out;
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.out.find("error 10013 (the server answered HTTP status 404)"), std::string::npos) << missing.out;
   EXPECT_NE(missing.out.find("Requesting resource /absent.bin...\n"), std::string::npos) << missing.out;
   EXPECT_FALSE(fs::exists(dir_ / "none"));
 

@@ -13,15 +13,25 @@
 
 namespace kv::test {
 
+inline constexpr const char* kSharedDirMissing =
+    "the tests expect the shared/ folder beside the checkout, or its path in KV_SHARED_DIR";
+
 // KV_SHARED_DIR in the environment wins over the build's guess; a worktree
-// sits one level deeper than the checkout the build assumes.
+// sits one level deeper than the checkout the build assumes. Empty when none
+// is a folder: the shared_folder test then fails once with the reason, and
+// the tests that read the folder skip (KV_SHARED_DIR_OR_SKIP).
 inline std::string SharedDir() {
-  const char* env = std::getenv("KV_SHARED_DIR");
-  if (env && *env) return env;
   std::error_code ec;
-  if (std::filesystem::is_directory(KV_SHARED_DIR, ec)) return KV_SHARED_DIR;
-  return std::string(KV_SOURCE_DIR) + "/../../shared";
+  const char* env = std::getenv("KV_SHARED_DIR");
+  if (env && *env) return std::filesystem::is_directory(env, ec) ? env : "";
+  for (std::string dir : {std::string(KV_SHARED_DIR), std::string(KV_SOURCE_DIR) + "/../../shared"})
+    if (std::filesystem::is_directory(dir, ec)) return dir;
+  return "";
 }
+
+#define KV_SHARED_DIR_OR_SKIP(var)                    \
+  const std::string var = ::kv::test::SharedDir();    \
+  if (var.empty()) GTEST_SKIP() << ::kv::test::kSharedDirMissing
 
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -191,6 +191,24 @@ TEST(WriteWithProgress, Pieces) {
   }
 }
 
+// The tools print a WinSock number with words beside it: through the errno
+// it stands for, the resolver's own numbers, or the errno value itself.
+TEST(WinSockErrorText, WordsForTheNumbers) {
+  const struct {
+    int code;
+    const char* text;
+  } cases[] = {
+      {10061, "connection refused"},   // ECONNREFUSED
+      {10060, "connection timed out"}, // ETIMEDOUT
+      {10054, "connection reset by peer"},
+      {11001, "host not found"},
+      {11002, "temporary failure in name resolution"},
+      {2, "no such file or directory"},  // an errno value from a failed write
+      {10999, "error 10999"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WinSockErrorText(c.code), c.text) << c.code;
+}
+
 TEST(WriteWithProgress, CancelStopsEarly) {
   auto poster = std::make_shared<test::RecordingPoster>();
   test::PosterScope scope(poster);

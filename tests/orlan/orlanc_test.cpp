@@ -66,7 +66,7 @@ TEST_F(Orlanc, CompilesAndRunsCodeFiles) {
 TEST_F(Orlanc, ReportsEveryCompileError) {
   std::string src = Write("bad.ebs", "Sub Main()\nx = \nGoTo nowhere\nEnd Sub\n");
   Result r = RunOrlanc("'" + src + "' -o '" + (dir_ / "out.ebc").string() + "'");
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.output, src + "(2): Expected: expression\n" + src + "(3): Label not defined: nowhere\n");
   EXPECT_FALSE(fs::exists(dir_ / "out.ebc"));
 }
@@ -76,12 +76,12 @@ TEST_F(Orlanc, RunTimeErrorsAndUsage) {
   Result r = RunOrlanc("run '" + src + "'");
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.output, "before\n" + src + "(3): Error 11 (Line 3): Division by zero\n");
-  EXPECT_EQ(RunOrlanc("").status, 2);
+  EXPECT_EQ(RunOrlanc("").status, 64);
   EXPECT_EQ(RunOrlanc("--help").status, 0);
   EXPECT_NE(RunOrlanc("--version").output.find("orlanc"), std::string::npos);
   std::string junk = Write("junk.ebc", "BE\x05");
-  EXPECT_EQ(RunOrlanc("run '" + junk + "'").output, junk + ": Unknown file type\n");
-  EXPECT_EQ(RunOrlanc("run '" + src + "' --sub Missing").status, 2);
+  EXPECT_EQ(RunOrlanc("run '" + junk + "'").output, "orlanc run: " + junk + ": Unknown file type\n");
+  EXPECT_EQ(RunOrlanc("run '" + src + "' --sub Missing").status, 64);
 }
 
 }  // namespace

@@ -53,7 +53,22 @@ check "missing project names the compilation" 'grep -q "in Consolidated File: $w
 printf '*PSB' >"$work/bad.kvg"
 "$kvtool" dump "$work/bad.kvg" >/dev/null 2>"$work/err"; rc=$?
 check "corrupt compilation exits 2" '[ $rc -eq 2 ]'
-check "corrupt compilation message" 'grep -q "Unable to prepare .KVG file For: bad.kvp" "$work/err"'
+check "corrupt compilation message" 'grep -q "^kvtool dump: $work/bad.kvg: not a compilation (bad header)" "$work/err"'
+"$kvtool" dump "$work/none.kvg" >/dev/null 2>"$work/err"; rc=$?
+check "missing compilation exits 1" '[ $rc -eq 1 ]'
+check "missing compilation names itself" 'grep -q "^kvtool dump: cannot read $work/none.kvg: no such file" "$work/err"'
+check "missing compilation names no project" '! grep -q "none.kvp" "$work/err"'
+
+# A compilation packed with a key dumps with its header's key or the same one
+# given; another key is named as wrong.
+"$kvtool" pack-kvg "$work/kvg" -o "$work/keyed.kvg" --method lzss --key 0x01020304 >/dev/null
+"$kvtool" dump "$work/keyed.kvg" p.kvp >"$work/keyed.json" 2>"$work/err"
+check "keyed compilation dumps with its own key" 'cmp -s "$work/p.json" "$work/keyed.json"'
+"$kvtool" dump "$work/keyed.kvg" p.kvp --key 0x01020304 >"$work/keyed.json" 2>"$work/err"
+check "keyed compilation dumps with --key" 'cmp -s "$work/p.json" "$work/keyed.json"'
+"$kvtool" dump "$work/keyed.kvg" p.kvp --key 7 >/dev/null 2>"$work/err"; rc=$?
+check "wrong key exits 2" '[ $rc -eq 2 ]'
+check "wrong key is named" 'grep -q "wrong archive key: it was not packed with key 0x00000007" "$work/err"'
 
 echo '{"class":"CStgDoc"}' >"$work/bad.json"
 "$kvtool" pack "$work/bad.json" -o "$work/bad.kvp" 2>"$work/err"; rc=$?

@@ -32,6 +32,17 @@ std::string RunCommand(const std::string& command, int* status) {
   return out;
 }
 
+// The PNG's pixels as R, G, B bytes; empty when it cannot be read.
+std::vector<uint8_t> ReadRgb(const fs::path& png) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, png.c_str())) return {};
+  image.format = PNG_FORMAT_RGB;
+  std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return {};
+  return rgb;
+}
+
 class StageComposeTool : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -67,12 +78,8 @@ TEST_F(StageComposeTool, ComposesBothFormatsAndAnswersHits) {
     const std::string out = Compose(format, &status);
     ASSERT_EQ(status, 0) << format;
     EXPECT_EQ(out, "0\n-1\n1\n-1\n") << format;
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    ASSERT_TRUE(png_image_begin_read_from_file(&image, (dir / "out.png").c_str()));
-    image.format = PNG_FORMAT_RGB;
-    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
-    ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
+    const std::vector<uint8_t> rgb = ReadRgb(dir / "out.png");
+    ASSERT_FALSE(rgb.empty());
     auto px = [&](int x, int y) {
       const uint8_t* p = &rgb[size_t(y * 20 + x) * 3];
       return uint32_t(p[0]) << 16 | p[1] << 8 | p[2];
@@ -96,6 +103,9 @@ TEST_F(StageComposeTool, ReportsBadScenesWithTheirExitCodes) {
       {R"({"width": 5, "height": 5, "sprites": [{"picture": "missing.bmp"}]})", 1},
       {R"({"width": 5, "height": 5, "sprites": [{"picture": "two.bmp", "rect": [1, 2]}]})", 2},
       {R"({"width": 5,)", 2},
+      // A picture that names a folder is unreadable, not a crash.
+      {R"({"width": 5, "height": 5, "sprites": [{"picture": "."}]})", 1},
+      {R"({"width": 5, "height": 5, "sprites": [{"picture": "two.bmp", "rect": [0, 0, 4294967296, 1]}]})", 2},
   };
   for (const Case& k : cases) {
     std::ofstream(dir / "bad.json") << k.scene;
@@ -104,6 +114,39 @@ TEST_F(StageComposeTool, ReportsBadScenesWithTheirExitCodes) {
             " 2>/dev/null",
         &status);
     EXPECT_EQ(WEXITSTATUS(status), k.exit) << k.scene;
+  }
+}
+
+// Rectangles at the ends of int's range: the stretch maps every stage pixel
+// inside the picture (the asan build reads nothing outside it) and the PNG
+// shows the column the exact 64-bit mapping chooses.
+TEST_F(StageComposeTool, ExtremeRectanglesComposeInsideThePicture) {
+  struct Case {
+    const char* rect;
+    uint32_t colour;  // every stage pixel
+    const char* hit;  // the answer at 5,5
+  };
+  const Case cases[] = {
+      // stage x 0 is 2^31 columns into a 2^32 - 1 wide run of 2: column 1, blue.
+      {"[-2147483648, -2147483648, 2147483647, 2147483647]", 0x0000F8u, "0\n"},
+      // 0..63 of a 2^31 - 1 wide run of 2: column 0, red.
+      {"[0, 0, 2147483647, 2147483647]", 0xF80000u, "0\n"},
+      // ends at the stage's origin: the background, no hit.
+      {"[-2147483648, -2147483648, 0, 0]", 0x804020u, "-1\n"},
+  };
+  for (const Case& k : cases) {
+    std::ofstream(dir / "scene.json") << R"({"width": 20, "height": 10, "backColor": "0x00204080", "sprites": [
+        {"picture": "two.bmp", "rect": )" << k.rect << "}]}";
+    int status = 0;
+    const std::string out = RunCommand(std::string(KVTOOL_PATH) + " compose " + (dir / "scene.json").string() +
+                                           " -o " + (dir / "out.png").string() + " --hit 5,5",
+                                       &status);
+    ASSERT_EQ(status, 0) << k.rect;
+    EXPECT_EQ(out, k.hit) << k.rect;
+    const std::vector<uint8_t> rgb = ReadRgb(dir / "out.png");
+    ASSERT_FALSE(rgb.empty());
+    for (size_t i = 0; i < rgb.size(); i += 3)
+      ASSERT_EQ(uint32_t(rgb[i]) << 16 | rgb[i + 1] << 8 | rgb[i + 2], k.colour) << k.rect << " at byte " << i;
   }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -206,6 +207,40 @@ TEST_P(StageCompositor, UnstretchedPictureIsCutToItsRectangle) {
   EXPECT_EQ(At(10, 10), E(kRed));
   EXPECT_EQ(At(11, 11), E(kBlue));
   EXPECT_EQ(At(12, 12), E(kBack));
+}
+
+// Rectangles from stored files may span more than int's range; a stretched
+// picture must still map every stage pixel inside itself (ASan catches a read
+// outside it) and hit tests must agree with what was drawn.
+TEST_P(StageCompositor, ExtremeRectanglesStretchInsideThePicture) {
+  constexpr int kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
+  struct Case {
+    Rect rect;
+    ColorRef atOrigin;  // stage pixel (0, 0)
+    bool hit;           // the hit test at (5, 5)
+  };
+  // The picture is red | blue. Column of stage x: ((x - left + 1) * 2 - 1) / width.
+  const Case cases[] = {
+      // x - left = 2^31, width 2^32 - 1: (2^32 + 1) / (2^32 - 1) = 1, blue.
+      {{kMin, kMin, kMax, kMax}, kBlue, true},
+      // x - left = 0, width 2^31 - 1: 1 / (2^31 - 1) = 0, red.
+      {{0, 0, kMax, kMax}, kRed, true},
+      // x - left = 2^31, width 2^31: (2^32 + 1) / 2^31 = 2 outside without the
+      // exact width; the sprite ends at 0, so nothing shows.
+      {{kMin, kMin, 0, 0}, kBack, false},
+      {{kMax, kMax, kMin, kMin}, kBack, false},
+  };
+  for (const Case& k : cases) {
+    const DecodedPicture pic = Picture24(2, 1, [](int x, int) { return x == 0 ? kRed : kBlue; });
+    StageSprite s;
+    Place(s, pic, k.rect, 5);
+    c.Add(s, true);
+    UpdateAll();
+    EXPECT_EQ(At(0, 0), E(k.atOrigin)) << k.rect.left << "," << k.rect.right;
+    EXPECT_EQ(At(63, 47), E(k.atOrigin)) << k.rect.left << "," << k.rect.right;
+    EXPECT_EQ(c.HitTest(5, 5) == &s, k.hit) << k.rect.left << "," << k.rect.right;
+    c.Remove(s, true);
+  }
 }
 
 TEST_P(StageCompositor, DisplayStatesDecideDrawing) {

@@ -17,8 +17,9 @@ struct ToolRun {
   std::string out;
 };
 
-ToolRun RunTool(const std::string& args) {
-  std::string command = std::string(KVTOOL_PATH) + " " + args + " 2>/dev/null";
+// Captures standard output, or standard error alone when `errors`.
+ToolRun RunTool(const std::string& args, bool errors = false) {
+  std::string command = std::string(KVTOOL_PATH) + " " + args + (errors ? " 2>&1 >/dev/null" : " 2>/dev/null");
   FILE* pipe = popen(command.c_str(), "r");
   ToolRun run{-1, {}};
   if (!pipe) return run;
@@ -56,7 +57,7 @@ TEST_F(KvtoolXml, CheckReportsOkOrTheErrorWithItsPosition) {
 
   ToolRun bad = RunTool("xml check " + Write("bad.xml", "<a>\n  <b>\n</a>\n"));
   EXPECT_EQ(bad.status, 2);
-  EXPECT_EQ(bad.out, "error 12 at line 3, column 3\n");
+  EXPECT_EQ(bad.out, "error 12 (mismatched end tag) at line 3, column 3\n");
 
   ToolRun missing = RunTool("xml check " + (dir_ / "none.xml").string());
   EXPECT_EQ(missing.status, 1);
@@ -83,7 +84,35 @@ TEST_F(KvtoolXml, FormatWritesThroughTheWriter) {
   EXPECT_EQ(RunTool("xml format " + in + " --indent x").status, 64);
   EXPECT_EQ(RunTool("xml format " + in + " --indent -1").status, 64);
   EXPECT_EQ(RunTool("xml format " + (dir_ / "none.xml").string()).status, 1);
-  EXPECT_EQ(RunTool("xml format " + in + " -o " + (dir_ / "no" / "such" / "dir.xml").string()).status, 4);
+  EXPECT_EQ(RunTool("xml format " + in + " -o " + (dir_ / "no" / "such" / "dir.xml").string()).status, 3);
+}
+
+// The writer leaves out elements without text; the tool says how many, and a
+// dropped root is a failed format, not an empty success.
+TEST_F(KvtoolXml, FormatWarnsOfElementsItCouldNotWrite) {
+  struct Case {
+    const char* xml;
+    int status;
+    const char* warning;  // expected on standard error, "" for none
+  };
+  const Case cases[] = {
+      {"<r><a>1</a></r>", 0, ""},
+      {"<r><a/><b>t</b></r>", 0, "1 element without text was not written"},
+      {"<r><a><c/></a><b>t</b><d/></r>", 0, "3 elements without text were not written"},
+      {"<r><a/></r>", 3, "2 elements without text were not written"},
+      {"<r x='1'/>", 3, "1 element without text was not written"},
+  };
+  for (const Case& c : cases) {
+    ToolRun run = RunTool("xml format " + Write("w.xml", c.xml), true);
+    EXPECT_EQ(run.status, c.status) << c.xml;
+    if (*c.warning) {
+      EXPECT_NE(run.out.find(c.warning), std::string::npos) << c.xml << ": " << run.out;
+      EXPECT_EQ(run.out.rfind("kvtool xml: ", 0), 0u) << run.out;
+    } else {
+      EXPECT_EQ(run.out, "") << c.xml;
+    }
+    EXPECT_EQ(run.out.find("root element was dropped") != std::string::npos, c.status == 3) << c.xml;
+  }
 }
 
 }  // namespace

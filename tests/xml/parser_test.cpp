@@ -4,6 +4,7 @@
 
 #include <iterator>
 #include <random>
+#include <set>
 #include <string>
 
 #include "tests/xml/test_util.h"
@@ -374,6 +375,19 @@ TEST(Parse, EmbeddedNulEndsTheInput) {
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code, 1);
   EXPECT_EQ(error->column, 5);
+}
+
+// Every code the parser throws has its own words; numbers outside say so.
+TEST(ErrorText, EveryCodeHasDistinctWords) {
+  std::set<std::string> seen;
+  for (int code = kErrEndOfInput; code <= kErrTooDeep; ++code) {
+    const std::string text = ErrorText(code);
+    EXPECT_NE(text, "unknown error") << code;
+    EXPECT_TRUE(seen.insert(text).second) << code << ": " << text;
+  }
+  EXPECT_STREQ(ErrorText(kErrMismatchedEndTag), "mismatched end tag");
+  EXPECT_STREQ(ErrorText(0), "unknown error");
+  EXPECT_STREQ(ErrorText(kErrTooDeep + 1), "unknown error");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "persist/archive.h"
 #include "platform/message_box.h"
 #include "platform/text.h"
+#include "tools/common/toolkit.h"
 #ifdef KV_HAVE_INSERTS
 #include "ext/register.h"
 #endif
@@ -26,7 +27,7 @@ class ConsoleMessages : public ScriptedMessageBox {
     std::string flat = Cp1252ToUtf8(text);
     for (char& c : flat)
       if (c == '\r') c = ' ';
-    std::fprintf(stderr, "%s: %s\n", Cp1252ToUtf8(title).c_str(), flat.c_str());
+    Warn("%s: %s", Cp1252ToUtf8(title).c_str(), flat.c_str());
     return ScriptedMessageBox::Show(text, title, buttons, icon);
   }
 };

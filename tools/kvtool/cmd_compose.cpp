@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,7 +21,17 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char* kName = "compose";
+constexpr OptionSpec kOptions[] = {
+    {"-o", "OUT.png", "the picture to write (required)"},
+    {"--hit", "X,Y", "print the index of the sprite hit at the point, -1 for none; repeatable"},
+};
+
+}  // namespace
+
+const CommandSpec kComposeSpec{"compose", "SCENE.json", "composite a stage description (BMP sprites) to PNG",
+                               kOptions};
+
+namespace {
 
 // A field error names the sprite and the field, for hand-written scenes.
 struct SceneError {
@@ -42,12 +52,25 @@ ColorRef ColorField(const json& j, const char* field, ColorRef fallback) {
   throw SceneError{kExitBadData, std::string("'") + field + "' must be a number such as 0x00BBGGRR"};
 }
 
+// An integer field within [min, max]; get<int> would wrap a larger number.
+int IntField(const json& j, const char* field, int fallback, int64_t min, int64_t max) {
+  if (!j.contains(field)) return fallback;
+  const json& v = j.at(field);
+  if (!v.is_number_integer() || v.get<int64_t>() < min || v.get<int64_t>() > max)
+    throw SceneError{kExitBadData, std::string("'") + field + "' must be an integer from " + std::to_string(min) +
+                                       " to " + std::to_string(max)};
+  return int(v.get<int64_t>());
+}
+
 Rect RectField(const json& j, const char* field, const Rect& fallback) {
   if (!j.contains(field)) return fallback;
   const json& v = j.at(field);
   if (!v.is_array() || v.size() != 4)
     throw SceneError{kExitBadData, std::string("'") + field + "' must be [left, top, right, bottom]"};
-  return {v[0].get<int>(), v[1].get<int>(), v[2].get<int>(), v[3].get<int>()};
+  constexpr int64_t kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
+  const json edges = {{"left", v[0]}, {"top", v[1]}, {"right", v[2]}, {"bottom", v[3]}};
+  return {IntField(edges, "left", 0, kMin, kMax), IntField(edges, "top", 0, kMin, kMax),
+          IntField(edges, "right", 0, kMin, kMax), IntField(edges, "bottom", 0, kMin, kMax)};
 }
 
 bool FlagField(const json& j, const char* field, bool fallback) {
@@ -63,9 +86,8 @@ struct Scene {
 
 void BuildScene(const json& doc, const std::filesystem::path& baseDir, Scene& scene) {
   if (!doc.is_object()) throw SceneError{kExitBadData, "the scene must be a JSON object"};
-  const int width = doc.value("width", 0), height = doc.value("height", 0);
-  if (width <= 0 || height <= 0 || width > 16384 || height > 16384)
-    throw SceneError{kExitBadData, "'width' and 'height' must be between 1 and 16384"};
+  if (!doc.contains("width") || !doc.contains("height")) throw SceneError{kExitBadData, "'width' and 'height' are required"};
+  const int width = IntField(doc, "width", 0, 1, 16384), height = IntField(doc, "height", 0, 1, 16384);
   const std::string format = doc.value("format", std::string("xrgb32"));
   if (format != "xrgb32" && format != "rgb565")
     throw SceneError{kExitBadData, "'format' must be \"xrgb32\" or \"rgb565\""};
@@ -85,24 +107,26 @@ void BuildScene(const json& doc, const std::filesystem::path& baseDir, Scene& sc
       Rect pictureRect;
       if (!picture.empty()) {
         const std::filesystem::path path = baseDir / picture;
-        if (!std::filesystem::exists(path)) throw SceneError{kExitNotFound, "no picture file " + path.string()};
+        std::string bytes;
+        try {
+          bytes = ReadInputFile(path.string());
+        } catch (const ToolError& e) {
+          throw SceneError{e.code(), e.what()};
+        }
         std::string error;
-        const auto pic = ReadBmpFile(path.string(), &error);
+        const auto pic = ReadBmp(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), &error);
         if (!pic) throw SceneError{kExitBadData, path.string() + ": " + error};
         if (sprite->SetPicture(pic->View()) != 0) throw SceneError{kExitBadData, "picture cannot be attached"};
         pictureRect = {0, 0, pic->width, pic->height};
       }
       sprite->stretch = FlagField(j, "stretch", true);
-      const int tolerance = j.value("tolerance", 0);
-      if (tolerance < 0 || tolerance > 255) throw SceneError{kExitBadData, "'tolerance' must be 0 to 255"};
-      const int layer = j.value("layer", 0);
-      if (layer < 0 || layer > 65535) throw SceneError{kExitBadData, "'layer' must be 0 to 65535"};
+      const int tolerance = IntField(j, "tolerance", 0, 0, 255);
+      const int layer = IntField(j, "layer", 0, 0, 65535);
       sprite->Setup(RectField(j, "rect", pictureRect), RectField(j, "srcRect", pictureRect), uint16_t(layer),
                     FlagField(j, "keyed", false), ColorField(j, "keyColor", kDefaultKeyColor), uint8_t(tolerance),
                     0);
       sprite->Fit();
-      const int state = j.value("displayState", 0);
-      if (state < 0 || state > 7) throw SceneError{kExitBadData, "'displayState' must be 0 to 7"};
+      const int state = IntField(j, "displayState", 0, 0, 7);
       sprite->displayState = uint8_t(state);
       scene.compositor.Add(*sprite, true);
       scene.sprites.push_back(std::move(sprite));
@@ -117,46 +141,38 @@ void BuildScene(const json& doc, const std::filesystem::path& baseDir, Scene& sc
 }  // namespace
 
 int RunCompose(int argc, char** argv) {
-  std::string scenePath, outPath;
+  const ParsedArgs args = ParseArgs(kComposeSpec, argc, argv);
+  RequireOperands(kComposeSpec, args, 1, 1);
+  if (!args.Has("-o")) UsageError(kComposeSpec, "-o OUT.png is required");
+  const std::string& scenePath = args.operands[0];
+  const std::string outPath = args.Value("-o");
   std::vector<Point> hits;
-  for (int i = 0; i < argc; ++i) {
-    const char* a = argv[i];
-    if (!std::strcmp(a, "-o") && i + 1 < argc) {
-      outPath = argv[++i];
-    } else if (!std::strcmp(a, "--hit") && i + 1 < argc) {
-      Point p;
-      char tail = 0;
-      if (std::sscanf(argv[++i], "%d,%d%c", &p.x, &p.y, &tail) != 2)
-        return Fail(kName, kExitUsage, "--hit wants X,Y, not '%s'", argv[i]);
-      hits.push_back(p);
-    } else if (a[0] == '-' || !scenePath.empty()) {
-      return Fail(kName, kExitUsage, "usage: kvtool compose SCENE.json -o OUT.png [--hit X,Y ...]");
-    } else {
-      scenePath = a;
-    }
+  for (const std::string& text : args.Values("--hit")) {
+    Point p;
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%d,%d%c", &p.x, &p.y, &tail) != 2)
+      UsageError(kComposeSpec, "--hit wants X,Y, not '" + text + "'");
+    hits.push_back(p);
   }
-  if (scenePath.empty() || outPath.empty())
-    return Fail(kName, kExitUsage, "usage: kvtool compose SCENE.json -o OUT.png [--hit X,Y ...]");
-  std::ifstream in(scenePath);
-  if (!in) return Fail(kName, kExitNotFound, "cannot read %s", scenePath.c_str());
+  const std::string sceneText = ReadInputFile(scenePath, false);
   json doc;
   try {
-    doc = json::parse(in);
+    doc = json::parse(sceneText);
   } catch (const json::exception& e) {
-    return Fail(kName, kExitBadData, "%s: %s", scenePath.c_str(), e.what());
+    return Fail(kExitBadData, "%s: %s", scenePath.c_str(), e.what());
   }
   Scene scene;
   try {
     BuildScene(doc, std::filesystem::path(scenePath).parent_path(), scene);
   } catch (const SceneError& e) {
-    return Fail(kName, e.code, "%s: %s", scenePath.c_str(), e.message.c_str());
+    return Fail(e.code, "%s: %s", scenePath.c_str(), e.message.c_str());
   } catch (const json::exception& e) {
-    return Fail(kName, kExitBadData, "%s: %s", scenePath.c_str(), e.what());
+    return Fail(kExitBadData, "%s: %s", scenePath.c_str(), e.what());
   }
   scene.compositor.Update({0, 0, scene.compositor.Width(), scene.compositor.Height()});
   std::string error;
   if (!scene.compositor.WriteSnapshot(outPath, &error))
-    return Fail(kName, kExitFailed, "%s: %s", outPath.c_str(), error.c_str());
+    return Fail(kExitFailed, "%s: %s", outPath.c_str(), error.c_str());
   for (const Point& p : hits) {
     const StageSprite* hit = scene.compositor.HitTest(p.x, p.y);
     int index = -1;

@@ -1,9 +1,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/text.h"
 #include "tools/kvtool/commands.h"
 #include "tools/kvtool/kvg_common.h"
@@ -37,29 +37,26 @@ std::optional<std::filesystem::path> OutputPath(const std::string& name) {
 
 }  // namespace
 
+namespace {
+constexpr OptionSpec kOptions[] = {
+    {"-o", "DIR", "the folder to write into (required)"},
+    kReadKeyOption,
+};
+}  // namespace
+
+const CommandSpec kExtractSpec{"extract", "FILE.kvg [NAME...]", "extract all or the named entries of a compilation",
+                               kOptions};
+
 int RunExtract(int argc, char** argv) {
-  const char* usage = "usage: kvtool extract FILE.kvg [NAME...] -o DIR [--key N]";
-  const char* file = nullptr;
-  const char* dir = nullptr;
-  std::optional<uint32_t> key;
+  const ParsedArgs args = ParseArgs(kExtractSpec, argc, argv);
+  RequireOperands(kExtractSpec, args, 1, size_t(-1));
+  if (!args.Has("-o")) UsageError(kExtractSpec, "-o DIR is required");
+  const char* file = args.operands[0].c_str();
+  const char* dir = args.Value("-o");
   std::vector<std::string> names;
-  for (int i = 0; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "-o") && i + 1 < argc) {
-      dir = argv[++i];
-    } else if (!std::strcmp(argv[i], "--key") && i + 1 < argc) {
-      key = ParseKey(argv[++i]);
-      if (!key) return Fail("extract", kExitUsage, "bad key '%s'", argv[i]);
-    } else if (argv[i][0] == '-') {
-      return Fail("extract", kExitUsage, "%s", usage);
-    } else if (!file) {
-      file = argv[i];
-    } else {
-      names.push_back(Utf8ToCp1252(argv[i]));
-    }
-  }
-  if (!file || !dir) return Fail("extract", kExitUsage, "%s", usage);
+  for (size_t i = 1; i < args.operands.size(); ++i) names.push_back(Utf8ToCp1252(args.operands[i]));
   int code = kExitOk;
-  auto reader = OpenKvgForTool("extract", file, key, code);
+  auto reader = OpenKvgForTool(file, KeyOption(kExtractSpec, args), code);
   if (!reader) return code;
 
   std::vector<bool> matched(names.size(), false);
@@ -71,33 +68,33 @@ int RunExtract(int argc, char** argv) {
     if (!wanted) return true;
     auto rel = OutputPath(e.name);
     if (!rel) {
-      std::fprintf(stderr, "kvtool extract: skipped '%s': the name leads out of the output folder\n", e.name.c_str());
+      Warn("skipped '%s': the name leads out of the output folder", Cp1252ToUtf8(e.name).c_str());
       result = kExitBadData;
       return true;
     }
     std::vector<uint8_t> data;
     if (KvgError error = reader->ReadEntry(e, data); error != KvgError::None) {
-      std::fprintf(stderr, "kvtool extract: %s: %s\n", e.name.c_str(), KvgErrorText(error));
+      Warn("%s: %s", Cp1252ToUtf8(e.name).c_str(), KvgErrorText(error));
       result = kExitBadData;
       return true;
     }
     std::filesystem::path out = std::filesystem::path(dir) / *rel;
     std::error_code ec;
     std::filesystem::create_directories(out.parent_path(), ec);
-    std::ofstream f(out, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    if (!f) {
-      std::fprintf(stderr, "kvtool extract: cannot write %s\n", out.c_str());
+    int err = 0;
+    if (!WriteFileAtomically(out.string(), std::string_view(reinterpret_cast<const char*>(data.data()), data.size()),
+                             &err)) {
+      Warn("cannot write %s: %s", out.c_str(), ErrnoText(err).c_str());
       result = kExitFailed;
       return false;
     }
     std::printf("%s\n", out.c_str());
     return true;
   });
-  if (walk != KvgError::None) return Fail("extract", kExitBadData, "%s: %s", file, KvgErrorText(walk));
+  if (walk != KvgError::None) return Fail(kExitBadData, "%s: %s", file, KvgErrorText(walk));
   for (size_t i = 0; i < names.size(); ++i) {
     if (!matched[i]) {
-      std::fprintf(stderr, "kvtool extract: no entry named '%s'\n", Cp1252ToUtf8(names[i]).c_str());
+      Warn("no entry named '%s'", Cp1252ToUtf8(names[i]).c_str());
       if (result == kExitOk) result = kExitNotFound;
     }
   }

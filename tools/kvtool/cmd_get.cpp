@@ -7,7 +7,9 @@
 #include "net/hooks.h"
 #include "net/http.h"
 #include "net/socket.h"
+#include "platform/files.h"
 #include "tools/kvtool/commands.h"
+#include "tools/kvtool/http_common.h"
 
 namespace kv::tool {
 namespace {
@@ -44,26 +46,24 @@ class StderrProgress : public ProgressSink {
 
 }  // namespace
 
+namespace {
+constexpr OptionSpec kOptions[] = {
+    {"-o", "FILE", "the file to write (required)"},
+};
+}  // namespace
+
+const CommandSpec kGetSpec{"get", "URL", "fetch a file over HTTP/1.0, progress on standard error", kOptions};
+
 int RunGet(int argc, char** argv) {
-  const char* urlText = nullptr;
-  const char* outPath = nullptr;
-  for (int i = 0; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "-o") && i + 1 < argc)
-      outPath = argv[++i];
-    else if (!urlText)
-      urlText = argv[i];
-    else
-      return Fail("get", kExitUsage, "unexpected argument '%s' (usage: kvtool get URL -o FILE)", argv[i]);
-  }
-  if (!urlText || !outPath) return Fail("get", kExitUsage, "usage: kvtool get URL -o FILE");
-  UrlRecord url;
-  if (!ParseUrl(urlText, url) || url.type != kSchemeHttp)
-    return Fail("get", kExitUsage, "'%s' is not an http URL", urlText);
-  if (!StartSockets()) return Fail("get", kExitFailed, "socket services are not available");
+  const ParsedArgs args = ParseArgs(kGetSpec, argc, argv);
+  RequireOperands(kGetSpec, args, 1, 1);
+  if (!args.Has("-o")) UsageError(kGetSpec, "-o FILE is required");
+  const char* outPath = args.Value("-o");
+  const UrlRecord url = HttpUrlOperand(kGetSpec, args.operands[0]);
 
   HttpFileOutput file(outPath);
   if (int err = file.Open(); err != 0)
-    return Fail("get", kExitFailed, "cannot create %s: %s", outPath, std::strerror(err));
+    return Fail(kExitFailed, "cannot create %s: %s", outPath, ErrnoText(err).c_str());
   StderrProgress progress;
   SetProgressSink(&progress);
   HttpStatus status;
@@ -76,9 +76,9 @@ int RunGet(int argc, char** argv) {
     file.Discard();
   }
   if (!ok) {
-    if (status.status != 0 && status.status != 200)
-      return Fail("get", kExitFailed, "error %d (HTTP status %u)", error, static_cast<unsigned>(status.status));
-    return Fail("get", kExitFailed, "error %d", error);
+    // A failed write reports its errno value, below the WinSock numbers.
+    if (error > 0 && error < 10000) return Fail(kExitFailed, "cannot write %s: %s", outPath, ErrnoText(error).c_str());
+    return Fail(HttpFailureStatus(status), "%s: %s", args.operands[0].c_str(), HttpFailureText(error, status).c_str());
   }
   std::fprintf(stderr, "%u bytes written to %s\n", bytes, outPath);
   return kExitOk;

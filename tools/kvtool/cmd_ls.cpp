@@ -7,22 +7,20 @@
 
 namespace kv::tool {
 
+namespace {
+constexpr OptionSpec kOptions[] = {
+    kReadKeyOption,
+};
+}  // namespace
+
+const CommandSpec kLsSpec{"ls", "FILE.kvg", "list the description and every entry of a compilation", kOptions};
+
 int RunLs(int argc, char** argv) {
-  const char* file = nullptr;
-  std::optional<uint32_t> key;
-  for (int i = 0; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--key") && i + 1 < argc) {
-      key = ParseKey(argv[++i]);
-      if (!key) return Fail("ls", kExitUsage, "bad key '%s'", argv[i]);
-    } else if (!file && argv[i][0] != '-') {
-      file = argv[i];
-    } else {
-      return Fail("ls", kExitUsage, "usage: kvtool ls FILE.kvg [--key N]");
-    }
-  }
-  if (!file) return Fail("ls", kExitUsage, "usage: kvtool ls FILE.kvg [--key N]");
+  const ParsedArgs args = ParseArgs(kLsSpec, argc, argv);
+  RequireOperands(kLsSpec, args, 1, 1);
+  const char* file = args.operands[0].c_str();
   int code = kExitOk;
-  auto reader = OpenKvgForTool("ls", file, key, code);
+  auto reader = OpenKvgForTool(file, KeyOption(kLsSpec, args), code);
   if (!reader) return code;
   std::printf("description: %s\n", Cp1252ToUtf8(reader->description()).c_str());
   std::printf("key: 0x%08X\nentries: %u\n", reader->key(), reader->entryCount());
@@ -40,10 +38,10 @@ int RunLs(int argc, char** argv) {
     }
     std::printf("%-10s %12llu %12s  %s%s\n", KvgMethodName(e.method()), static_cast<unsigned long long>(e.storedSize),
                 decoded, Cp1252ToUtf8(e.name).c_str(), e.wideName() ? "" : "  (8-bit name)");
-    if (error != KvgError::None) std::fprintf(stderr, "kvtool ls: %s: %s\n", e.name.c_str(), KvgErrorText(error));
+    if (error != KvgError::None) Warn("%s: %s", Cp1252ToUtf8(e.name).c_str(), KvgErrorText(error));
     return true;
   });
-  if (walk != KvgError::None) return Fail("ls", kExitBadData, "%s: %s", file, KvgErrorText(walk));
+  if (walk != KvgError::None) return Fail(kExitBadData, "%s: %s", file, KvgErrorText(walk));
   return result;
 }
 

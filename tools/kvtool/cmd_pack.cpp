@@ -1,6 +1,5 @@
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "persist/document.h"
 #include "persist/json_fields.h"
@@ -10,47 +9,40 @@
 
 namespace kv::tool {
 
+namespace {
+constexpr OptionSpec kOptions[] = {
+    {"-o", "OUT", "the archive to write (required)"},
+    {"--partial", nullptr, "a field the JSON leaves out keeps its default (hand-written projects)"},
+};
+}  // namespace
+
+const CommandSpec kPackSpec{"pack", "IN.json", "write a JSON dump back as an archive, byte for byte", kOptions};
+
 int RunPack(int argc, char** argv) {
-  std::string in, out;
-  bool partial = false;
-  for (int i = 0; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--partial")) {
-      partial = true;
-    } else if (!std::strcmp(argv[i], "-o") && i + 1 < argc) {
-      out = argv[++i];
-    } else if (argv[i][0] != '-' && in.empty()) {
-      in = argv[i];
-    } else {
-      in.clear();
-      break;
-    }
-  }
-  if (in.empty() || out.empty()) {
-    std::fprintf(stderr, "usage: kvtool pack IN.json -o OUT [--partial]\n");
-    return kExitUsage;
-  }
-  std::string text;
-  if (!ReadHostFile(in, text)) return Fail("pack", kExitNotFound, "cannot read %s", in.c_str());
+  const ParsedArgs args = ParseArgs(kPackSpec, argc, argv);
+  RequireOperands(kPackSpec, args, 1, 1);
+  if (!args.Has("-o")) UsageError(kPackSpec, "-o OUT is required");
+  const std::string& in = args.operands[0];
+  const std::string text = ReadInputFile(in, false);
   RegisterAllClasses();
   CStgDoc doc;
   try {
     auto json = nlohmann::ordered_json::parse(text);
     if (!json.is_object() || json.value("class", "") != "CStgDoc")
-      return Fail("pack", kExitBadData, "%s: the top object must be of class CStgDoc", in.c_str());
-    FillFromJson(doc, json, partial);
+      return Fail(kExitBadData, "%s: the top object must be of class CStgDoc", in.c_str());
+    FillFromJson(doc, json, args.Has("--partial"));
   } catch (const nlohmann::json::exception& e) {
-    return Fail("pack", kExitBadData, "%s: %s", in.c_str(), e.what());
+    return Fail(kExitBadData, "%s: %s", in.c_str(), e.what());
   } catch (const JsonFieldError& e) {
-    return Fail("pack", kExitBadData, "%s: %s", in.c_str(), e.what());
+    return Fail(kExitBadData, "%s: %s", in.c_str(), e.what());
   }
   std::vector<uint8_t> bytes;
   try {
     bytes = doc.Store();
   } catch (const CArchiveException& e) {
-    return Fail("pack", kExitBadData, "%s: %s", in.c_str(), e.what());
+    return Fail(kExitBadData, "%s: %s", in.c_str(), e.what());
   }
-  if (!WriteFileAtomically(out, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
-    return Fail("pack", kExitFailed, "cannot write %s", out.c_str());
+  WriteOutputFile(args.Value("-o"), std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   return kExitOk;
 }
 

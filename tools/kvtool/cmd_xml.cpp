@@ -1,15 +1,10 @@
 // kvtool xml: checks an XML file with the player's own parser, or writes it
 // back through the player's writer.
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 
-#include "platform/files.h"
 #include "tools/kvtool/commands.h"
 #include "xml/parser.h"
 
@@ -19,12 +14,18 @@ namespace {
 
 namespace xml = kv::AdvXMLParser;
 
-bool ReadWholeFile(const char* path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
+constexpr OptionSpec kFormatOptions[] = {
+    {"-o", "OUT", "the file to write; standard output by default"},
+    {"--indent", "N", "spaces per level, 0 to 64 (default 1)"},
+};
+
+}  // namespace
+
+const CommandSpec kXmlCheckSpec{"xml check", "FILE", "check an XML file: \"ok\" or the error and where", {}};
+const CommandSpec kXmlFormatSpec{"xml format", "FILE", "rewrite an XML file through the player's writer",
+                                 kFormatOptions};
+
+namespace {
 
 // Parses as the player does: the file's bytes, a NUL and a CR, so that the
 // end of input reads as NUL.
@@ -34,53 +35,69 @@ std::unique_ptr<xml::Document> ParseFile(const std::string& bytes) {
   return xml::Parse(buffer.data(), bytes.size() + 2, xml::kKeepWhitespace);
 }
 
+std::string Describe(const xml::Exception& e) {
+  char text[160];
+  std::snprintf(text, sizeof text, "error %d (%s) at line %d, column %d", e.Code(), xml::ErrorText(e.Code()),
+                e.Line(), e.Column());
+  return text;
+}
+
+// Elements in `node`'s subtree, `node` included.
+size_t CountElements(const xml::Node& node) {
+  size_t n = node.IsType(xml::kElementNode) ? 1 : 0;
+  if (node.IsType(xml::kElementNode))
+    for (const xml::Node* c = node.AsContainer()->FirstChild(); c; c = c->Next()) n += CountElements(*c);
+  return n;
+}
+
+// Elements the writer leaves out: it writes only children that hold a value,
+// so an element without text below it is dropped with all it contains.
+size_t CountUnwritten(const xml::Container& container) {
+  size_t n = 0;
+  for (const xml::Node* c = container.FirstChild(); c; c = c->Next()) {
+    if (c->HasEmptyValue()) n += CountElements(*c);
+    else if (c->IsType(xml::kElementNode)) n += CountUnwritten(*c->AsContainer());
+  }
+  return n;
+}
+
 int Check(int argc, char** argv) {
-  if (argc != 1) return Fail("xml", kExitUsage, "usage: kvtool xml check FILE");
-  std::string bytes;
-  if (!ReadWholeFile(argv[0], bytes)) return Fail("xml", kExitNotFound, "cannot read %s: %s", argv[0], std::strerror(errno));
+  const ParsedArgs args = ParseArgs(kXmlCheckSpec, argc, argv);
+  RequireOperands(kXmlCheckSpec, args, 1, 1);
+  const std::string bytes = ReadInputFile(args.operands[0]);
   try {
     ParseFile(bytes);
   } catch (const xml::Exception& e) {
-    std::printf("error %d at line %d, column %d\n", e.Code(), e.Line(), e.Column());
+    WriteStdout(Describe(e) + "\n");
     return kExitBadData;
   }
-  std::printf("ok\n");
+  WriteStdout("ok\n");
   return kExitOk;
 }
 
 int Format(int argc, char** argv) {
-  const char* input = nullptr;
-  const char* output = nullptr;
+  const ParsedArgs args = ParseArgs(kXmlFormatSpec, argc, argv);
+  RequireOperands(kXmlFormatSpec, args, 1, 1);
+  const std::string& input = args.operands[0];
   long indent = 1;
-  for (int i = 0; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "-o") && i + 1 < argc) {
-      output = argv[++i];
-    } else if (!std::strcmp(argv[i], "--indent") && i + 1 < argc) {
-      char* end = nullptr;
-      indent = std::strtol(argv[++i], &end, 10);
-      if (*argv[i] == '\0' || *end != '\0' || indent < 0 || indent > 64)
-        return Fail("xml", kExitUsage, "--indent takes a number from 0 to 64");
-    } else if (!input && argv[i][0] != '-') {
-      input = argv[i];
-    } else {
-      return Fail("xml", kExitUsage, "usage: kvtool xml format FILE [-o OUT] [--indent N]");
-    }
-  }
-  if (!input) return Fail("xml", kExitUsage, "usage: kvtool xml format FILE [-o OUT] [--indent N]");
-  std::string bytes;
-  if (!ReadWholeFile(input, bytes)) return Fail("xml", kExitNotFound, "cannot read %s: %s", input, std::strerror(errno));
-  std::string text;
+  if (const char* text = args.Value("--indent")) indent = NumberOption(kXmlFormatSpec, "--indent", text, 0, 64);
+  const std::string bytes = ReadInputFile(input);
+  std::unique_ptr<xml::Document> doc;
   try {
-    text = ParseFile(bytes)->ToString(std::string(static_cast<size_t>(indent), ' '));
+    doc = ParseFile(bytes);
   } catch (const xml::Exception& e) {
-    return Fail("xml", kExitBadData, "%s: error %d at line %d, column %d", input, e.Code(), e.Line(), e.Column());
+    return Fail(kExitBadData, "%s: %s", input.c_str(), Describe(e).c_str());
   }
-  if (!output) {
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
-      return Fail("xml", kExitFailed, "cannot write the standard output");
-    return kExitOk;
+  const std::string text = doc->ToString(std::string(static_cast<size_t>(indent), ' '));
+  if (const char* output = args.Value("-o")) WriteOutputFile(output, text);
+  else WriteStdout(text);
+  if (size_t dropped = CountUnwritten(*doc)) {
+    Warn("%s: %zu element%s without text %s not written", input.c_str(), dropped, dropped == 1 ? "" : "s",
+         dropped == 1 ? "was" : "were");
+    // Without its root the output is no document at all.
+    if (!doc->Root() || doc->Root()->HasEmptyValue())
+      return Fail(kExitFailed, "%s: the root element was dropped", input.c_str());
   }
-  if (!WriteFileAtomically(output, text)) return Fail("xml", kExitFailed, "cannot write %s", output);
   return kExitOk;
 }
 
@@ -89,7 +106,8 @@ int Format(int argc, char** argv) {
 int RunXml(int argc, char** argv) {
   if (argc >= 1 && !std::strcmp(argv[0], "check")) return Check(argc - 1, argv + 1);
   if (argc >= 1 && !std::strcmp(argv[0], "format")) return Format(argc - 1, argv + 1);
-  return Fail("xml", kExitUsage, "usage: kvtool xml check FILE | kvtool xml format FILE [-o OUT] [--indent N]");
+  return Fail(kExitUsage, "expected 'check' or 'format'\n%s\n%s", UsageLine(kXmlCheckSpec).c_str(),
+              UsageLine(kXmlFormatSpec).c_str());
 }
 
 }  // namespace kv::tool

@@ -1,24 +1,14 @@
-// kvtool's subcommands. Each lives in its own cmd_<name>.cpp and receives the
-// arguments after its name. Exit codes are shared by all of them.
+// kvtool's subcommands. Each lives in its own cmd_<name>.cpp with the table
+// of its operands and options, and receives the arguments after its name.
 #pragma once
+
+#include "tools/common/options.h"
+#include "tools/common/toolkit.h"
 
 namespace kv::tool {
 
-enum ExitCode : int {
-  kExitOk = 0,
-  kExitNotFound = 1,     // an input file is missing or unreadable
-  kExitBadData = 2,      // an input file is corrupt or not of the expected kind
-  kExitUnsupported = 3,  // the request names something this build cannot do yet
-  kExitFailed = 4,       // any other failure (network, output file)
-  kExitUsage = 64,
-};
-
-struct Command {
-  const char* name;
-  const char* usage;
-  const char* summary;
-  int (*run)(int argc, char** argv);
-};
+extern const CommandSpec kDumpSpec, kPackSpec, kXmlCheckSpec, kXmlFormatSpec, kGetSpec, kHeadSpec, kLsSpec,
+    kExtractSpec, kPackKvgSpec, kComposeSpec;
 
 int RunDump(int argc, char** argv);
 int RunPack(int argc, char** argv);
@@ -29,8 +19,5 @@ int RunLs(int argc, char** argv);
 int RunExtract(int argc, char** argv);
 int RunPackKvg(int argc, char** argv);
 int RunCompose(int argc, char** argv);
-
-// Prints "kvtool CMD: MESSAGE" on standard error and returns `code`.
-int Fail(const char* command, int code, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
 }  // namespace kv::tool

@@ -1,5 +1,4 @@
 // kvtool: inspects and writes the player's files from the command line.
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -7,48 +6,33 @@
 
 namespace kv::tool {
 
-int Fail(const char* command, int code, const char* format, ...) {
-  std::fprintf(stderr, "kvtool %s: ", command);
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stderr, format, args);
-  va_end(args);
-  std::fputc('\n', stderr);
-  return code;
-}
-
 namespace {
 
-constexpr Command kCommands[] = {
-    {"dump", "dump FILE | dump FILE.kvg [PROJECT.kvp]", "print a project, script, standbys file or compilation as JSON",
-     RunDump},
-    {"pack", "pack IN.json -o OUT", "write a JSON dump back as an archive", RunPack},
-    {"xml", "xml check FILE | xml format FILE [-o OUT] [--indent N]", "check or reformat an XML file", RunXml},
-    {"get", "get URL -o FILE", "fetch a file over HTTP", RunGet},
-    {"head", "head URL", "ask whether a remote file exists and how large it is", RunHead},
-    {"ls", "ls FILE.kvg", "list the entries of a compilation", RunLs},
-    {"extract", "extract FILE.kvg [NAME...] -o DIR", "extract entries of a compilation", RunExtract},
-    {"pack-kvg", "pack-kvg DIR -o FILE.kvg [--method M] [--key N]", "write a compilation", RunPackKvg},
-    {"compose", "compose SCENE.json -o OUT.png [--hit X,Y ...]", "composite a stage description to PNG",
-     RunCompose},
+struct Command {
+  const char* name;
+  int (*run)(int argc, char** argv);
 };
+
+constexpr Command kCommands[] = {
+    {"dump", RunDump}, {"pack", RunPack},       {"xml", RunXml},           {"get", RunGet},         {"head", RunHead},
+    {"ls", RunLs},     {"extract", RunExtract}, {"pack-kvg", RunPackKvg}, {"compose", RunCompose},
+};
+
+const CommandSpec* const kHelpOrder[] = {&kDumpSpec,   &kPackSpec,    &kLsSpec,  &kExtractSpec,  &kPackKvgSpec,
+                                         &kComposeSpec, &kXmlCheckSpec, &kXmlFormatSpec, &kGetSpec, &kHeadSpec};
 
 void PrintHelp(FILE* to) {
   std::fprintf(to,
                "usage: kvtool COMMAND [ARGS]\n\n"
                "Inspects and writes Korvel project files.\n\ncommands:\n");
-  for (const Command& c : kCommands) std::fprintf(to, "  %-58s %s\n", c.usage, c.summary);
+  PrintCommands(to, kHelpOrder);
   std::fprintf(to,
                "\noptions:\n  --help      this text\n  --version   the version\n\n"
-               "exit status: 0 success, 1 file missing, 2 corrupt input, 3 not supported by this build,\n"
-               "4 other failure, 64 usage error\n");
+               "exit status: 0 success, 1 a file is missing or unreadable, 2 a file is corrupt,\n"
+               "3 the work itself failed, 64 usage error\n");
 }
 
-}  // namespace
-}  // namespace kv::tool
-
-int main(int argc, char** argv) {
-  using namespace kv::tool;
+int Main(int argc, char** argv) {
   if (argc < 2) {
     PrintHelp(stderr);
     return kExitUsage;
@@ -61,8 +45,15 @@ int main(int argc, char** argv) {
     std::printf("kvtool %s\n", KV_VERSION);
     return kExitOk;
   }
-  for (const Command& c : kCommands)
-    if (!std::strcmp(argv[1], c.name)) return c.run(argc - 2, argv + 2);
-  std::fprintf(stderr, "kvtool: unknown command '%s' (see kvtool --help)\n", argv[1]);
-  return kExitUsage;
+  for (const Command& c : kCommands) {
+    if (std::strcmp(argv[1], c.name)) continue;
+    SetCommandName(c.name);
+    return c.run(argc - 2, argv + 2);
+  }
+  return Fail(kExitUsage, "unknown command '%s' (see kvtool --help)", argv[1]);
 }
+
+}  // namespace
+}  // namespace kv::tool
+
+int main(int argc, char** argv) { return kv::tool::RunMain("kvtool", argc, argv, kv::tool::Main); }

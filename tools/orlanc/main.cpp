@@ -3,43 +3,49 @@
 // standard output) for tests and for authors.
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "ext/orlan/codefile.h"
 #include "ext/orlan/compiler.h"
 #include "ext/orlan/engine.h"
-#include "platform/files.h"
 #include "platform/text.h"
+#include "tools/common/options.h"
+#include "tools/common/toolkit.h"
 
 namespace {
 
 using namespace kv::orlan;
+using namespace kv::tool;
 
-enum Exit { kOk = 0, kCompileError = 1, kUsage = 2, kRunError = 3, kIoError = 4 };
+// Run-time errors raised when a subroutine is entered with the wrong arguments.
+constexpr int kArgumentNotOptional = 449;
+constexpr int kWrongArgumentCount = 450;
+
+constexpr OptionSpec kCompileOptions[] = {
+    {"-o", "FILE.ebc", "the code file to write; by default the source's name with .ebc"},
+    {"--listing", nullptr, "print the compiled code's listing"},
+};
+constexpr OptionSpec kRunOptions[] = {
+    {"--sub", "NAME", "the subroutine to run (default \"main\")"},
+};
+
+const CommandSpec kCompileSpec{"", "FILE.ebs", "compile Orlan BASIC source; errors as FILE(LINE): message",
+                               kCompileOptions};
+const CommandSpec kRunSpec{"run", "FILE.ebs|FILE.ebc [ARGS...]",
+                           "run a subroutine with the arguments as strings; Print and Debug.Print write to "
+                           "standard output",
+                           kRunOptions};
 
 void Usage(FILE* to) {
+  std::fprintf(to, "usage: orlanc FILE.ebs [OPTIONS] | orlanc run FILE [OPTIONS] [ARGS...]\n\ncommands:\n");
+  const CommandSpec* const specs[] = {&kCompileSpec, &kRunSpec};
+  PrintCommands(to, specs);
   std::fprintf(to,
-               "Usage: orlanc FILE.ebs [-o FILE.ebc] [--listing]\n"
-               "       orlanc run FILE.ebs|FILE.ebc [--sub NAME] [ARGS...]\n"
-               "\n"
-               "Compiles Orlan BASIC source to a code file, reporting errors as\n"
-               "FILE(LINE): message; or runs a subroutine (default \"main\") with\n"
-               "the arguments given as strings. Scripts print with Print and\n"
-               "Debug.Print.\n"
-               "\n"
-               "Exit status: 0 success, 1 compile errors, 2 usage, 3 run-time\n"
-               "error, 4 file error.\n");
-}
-
-bool ReadFile(const std::string& path, std::vector<uint8_t>& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
+               "\noptions:\n  --help      this text\n  --version   the version\n\n"
+               "exit status: 0 success, 1 a file is missing or unreadable, 2 a file is corrupt (compile\n"
+               "errors, a code file that cannot be loaded), 3 the run failed, 64 usage error\n");
 }
 
 bool EndsWithNoCase(const std::string& s, const char* suffix) {
@@ -48,8 +54,7 @@ bool EndsWithNoCase(const std::string& s, const char* suffix) {
 }
 
 // Source text is Windows-1252; UTF-8 files are converted so authors can use an ordinary editor.
-std::string SourceText(const std::vector<uint8_t>& bytes) {
-  std::string text(bytes.begin(), bytes.end());
+std::string SourceText(std::string text) {
   if (text.size() >= 3 && static_cast<uint8_t>(text[0]) == 0xEF && static_cast<uint8_t>(text[1]) == 0xBB &&
       static_cast<uint8_t>(text[2]) == 0xBF)
     return kv::Utf8ToCp1252(text.substr(3));
@@ -57,12 +62,7 @@ std::string SourceText(const std::vector<uint8_t>& bytes) {
 }
 
 bool CompileFile(const std::string& path, Program& program) {
-  std::vector<uint8_t> bytes;
-  if (!ReadFile(path, bytes)) {
-    std::fprintf(stderr, "%s: cannot read the file\n", path.c_str());
-    return false;
-  }
-  CompileResult r = Compile(SourceText(bytes));
+  CompileResult r = Compile(SourceText(ReadInputFile(path)));
   for (const auto& e : r.errors) std::fprintf(stderr, "%s(%u): %s\n", path.c_str(), e.line, e.message.c_str());
   if (!r.ok()) return false;
   program = std::move(r.program);
@@ -70,44 +70,23 @@ bool CompileFile(const std::string& path, Program& program) {
 }
 
 int CompileCommand(int argc, char** argv) {
-  std::string input, output;
-  bool listing = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "-o" && i + 1 < argc) output = argv[++i];
-    else if (a == "--listing") listing = true;
-    else if (!a.empty() && a[0] == '-') {
-      std::fprintf(stderr, "orlanc: unknown option %s\n", a.c_str());
-      return kUsage;
-    } else if (input.empty()) input = a;
-    else {
-      std::fprintf(stderr, "orlanc: more than one input file\n");
-      return kUsage;
-    }
-  }
-  if (input.empty()) {
-    Usage(stderr);
-    return kUsage;
-  }
+  const ParsedArgs args = ParseArgs(kCompileSpec, argc, argv);
+  RequireOperands(kCompileSpec, args, 1, 1);
+  const std::string& input = args.operands[0];
+  std::string output = args.Value("-o") ? args.Value("-o") : "";
   if (output.empty()) {
     size_t dot = input.find_last_of('.');
     size_t slash = input.find_last_of('/');
     output = (dot != std::string::npos && (slash == std::string::npos || dot > slash) ? input.substr(0, dot) : input) + ".ebc";
   }
   Program program;
-  std::vector<uint8_t> bytes;
-  if (!ReadFile(input, bytes)) {
-    std::fprintf(stderr, "%s: cannot read the file\n", input.c_str());
-    return kIoError;
-  }
-  if (!CompileFile(input, program)) return kCompileError;
-  if (listing) std::fputs(Disassemble(program).c_str(), stdout);
+  if (!CompileFile(input, program)) return kExitBadData;
+  if (args.Has("--listing")) std::fputs(Disassemble(program).c_str(), stdout);
   std::vector<uint8_t> ebc = WriteEbc(program);
-  if (!kv::WriteFileAtomically(output, std::string_view(reinterpret_cast<const char*>(ebc.data()), ebc.size()))) {
-    std::fprintf(stderr, "%s: cannot write the file\n", output.c_str());
-    return kIoError;
-  }
-  return kOk;
+  WriteOutputFile(output, std::string_view(reinterpret_cast<const char*>(ebc.data()), ebc.size()));
+  // On standard error, so that a listing on standard output stays clean.
+  std::fprintf(stderr, "orlanc: wrote %s (%zu bytes)\n", output.c_str(), ebc.size());
+  return kExitOk;
 }
 
 constexpr uint32_t kPrintId = 1;
@@ -143,84 +122,78 @@ void RegisterHost(Engine& engine) {
 }
 
 int RunCommand(int argc, char** argv) {
-  std::string file, sub = "main";
+  const ParsedArgs parsed = ParseArgs(kRunSpec, argc, argv);
+  RequireOperands(kRunSpec, parsed, 1, size_t(-1));
+  const std::string& file = parsed.operands[0];
+  const std::string sub = parsed.Value("--sub") ? parsed.Value("--sub") : "main";
   std::vector<Value> args;
-  for (int i = 2; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--sub" && i + 1 < argc && file.size()) sub = argv[++i];
-    else if (file.empty()) file = a;
-    else args.push_back(Value::Str(kv::Utf8ToCp1252(a)));
-  }
-  if (file.empty()) {
-    Usage(stderr);
-    return kUsage;
-  }
+  for (size_t i = 1; i < parsed.operands.size(); ++i) args.push_back(Value::Str(kv::Utf8ToCp1252(parsed.operands[i])));
   Engine engine;
   RegisterHost(engine);
   std::string error;
   std::shared_ptr<ScriptObject> script;
   if (EndsWithNoCase(file, ".ebc")) {
-    std::vector<uint8_t> bytes;
-    if (!ReadFile(file, bytes)) {
-      std::fprintf(stderr, "%s: cannot read the file\n", file.c_str());
-      return kIoError;
-    }
+    const std::string text = ReadInputFile(file);
+    const std::vector<uint8_t> bytes(text.begin(), text.end());
     std::span<const uint8_t> block;
     EbcStatus s = EbcCodeBlock(bytes, block);
-    if (s == EbcStatus::OlderVersion) {
-      std::fprintf(stderr, "%s: This script is an older version. Please re-compile in the Orlan Editor.\n", file.c_str());
-      return kIoError;
-    }
-    if (s != EbcStatus::Ok) {
-      std::fprintf(stderr, "%s: Unknown file type\n", file.c_str());
-      return kIoError;
-    }
+    if (s == EbcStatus::OlderVersion)
+      return Fail(kExitBadData, "%s: This script is an older version. Please re-compile in the Orlan Editor.",
+                  file.c_str());
+    if (s != EbcStatus::Ok) return Fail(kExitBadData, "%s: Unknown file type", file.c_str());
     script = engine.LoadScript(block, error);
-    if (!script) {
-      std::fprintf(stderr, "%s: Unknown file type (%s)\n", file.c_str(), error.c_str());
-      return kIoError;
-    }
+    if (!script) return Fail(kExitBadData, "%s: Unknown file type (%s)", file.c_str(), error.c_str());
   } else {
     Program program;
-    if (!CompileFile(file, program)) return kCompileError;
+    if (!CompileFile(file, program)) return kExitBadData;
     script = engine.LoadProgram(std::move(program), error);
-    if (!script) {
-      std::fprintf(stderr, "%s: %s\n", file.c_str(), error.c_str());
-      return kCompileError;
-    }
+    if (!script) return Fail(kExitBadData, "%s: %s", file.c_str(), error.c_str());
   }
   std::unique_ptr<Thread> thread = engine.CreateThread(script, sub, error);
-  if (!thread) {
-    std::fprintf(stderr, "%s: %s\n", file.c_str(), error.c_str());
-    return kUsage;
-  }
+  // The subroutine and its arguments came from the command line.
+  if (!thread) return Fail(kExitUsage, "%s: %s", file.c_str(), error.c_str());
+  // An argument error before the first line ran is about the arguments given
+  // on the command line, not a line of the script.
+  bool badArguments = false;
   thread->SetErrorCallback(
-      [&file](Thread&, int number, uint32_t line, const std::string& text, void*) {
+      [&](Thread&, int number, uint32_t line, const std::string& text, void*) {
         std::fflush(stdout);
+        if (line == 0 && (number == kArgumentNotOptional || number == kWrongArgumentCount)) {
+          badArguments = true;
+          Warn("%s: %s: %s (%zu given after the file name)", file.c_str(), sub.c_str(),
+               kv::Cp1252ToUtf8(text).c_str(), args.size());
+          return;
+        }
         std::fprintf(stderr, "%s(%u): %s\n", file.c_str(), line, kv::Cp1252ToUtf8(FormatScriptError(number, line, text)).c_str());
       },
       nullptr);
   int result = thread->Run(args);
   std::fflush(stdout);
-  return result == 0 ? kOk : kRunError;
+  if (badArguments) return kExitUsage;
+  return result == 0 ? kExitOk : kExitFailed;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   if (argc < 2) {
     Usage(stderr);
-    return kUsage;
+    return kExitUsage;
   }
   std::string cmd = argv[1];
   if (cmd == "--help" || cmd == "-h") {
     Usage(stdout);
-    return kOk;
+    return kExitOk;
   }
   if (cmd == "--version") {
     std::printf("orlanc %s (code block version %u, .ebc version %u)\n", KV_VERSION, kCodeBlockVersion, kEbcVersion);
-    return kOk;
+    return kExitOk;
   }
-  if (cmd == "run") return RunCommand(argc, argv);
-  return CompileCommand(argc, argv);
+  if (cmd == "run") {
+    SetCommandName("run");
+    return RunCommand(argc - 2, argv + 2);
+  }
+  return CompileCommand(argc - 1, argv + 1);
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunMain("orlanc", argc, argv, Main); }

@@ -1,0 +1,22 @@
+# Every file the demo project's tree names exists beside demo.kvp and dumps.
+# Inputs: KVTOOL, DEMO (the folder holding the packed demo).
+execute_process(COMMAND "${KVTOOL}" dump "${DEMO}/demo.kvp" OUTPUT_VARIABLE project RESULT_VARIABLE rc
+                ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "kvtool dump demo.kvp failed (${rc}): ${err}")
+endif()
+string(JSON count LENGTH "${project}" projectTree)
+if(count LESS 2)
+  message(FATAL_ERROR "the demo project names no scenes")
+endif()
+math(EXPR last "${count} - 1")
+foreach(i RANGE 0 ${last})
+  string(JSON path GET "${project}" projectTree ${i} path)
+  if(NOT EXISTS "${DEMO}/${path}")
+    message(FATAL_ERROR "the demo project names ${path}, which does not exist")
+  endif()
+  execute_process(COMMAND "${KVTOOL}" dump "${DEMO}/${path}" OUTPUT_QUIET RESULT_VARIABLE rc ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "kvtool dump ${path} failed (${rc}): ${err}")
+  endif()
+endforeach()
