@@ -15,6 +15,7 @@
 #include "stage/picture.h"
 #include "stage/pixel_buffer.h"
 #include "stage/pixel_loops.h"
+#include "stage/reveal_mask.h"
 
 namespace kv {
 
@@ -172,6 +173,8 @@ class StageSprite {
   int32_t busy = 0;
   int32_t changed = 0;
   PerspectiveScaling scaling;
+  // While an effect runs: only the pixels the mask marks are drawn.
+  const RevealMask* reveal = nullptr;
   bool fromMetafile = false;  // the loader marked the picture as a metafile
   PixelFormat format;         // the display format the picture is kept in
 

@@ -31,6 +31,7 @@ constexpr Command kCommands[] = {
     {"pack-kvg", "pack-kvg DIR -o FILE.kvg [--method M] [--key N]", "write a compilation", RunPackKvg},
     {"compose", "compose SCENE.json -o OUT.png [--hit X,Y ...]", "composite a stage description to PNG",
      RunCompose},
+    {"effect", "effect ID --size WxH -o DIR [--hide]", "render every step of a transition effect", RunEffect},
 };
 
 void PrintHelp(FILE* to) {
