@@ -223,7 +223,7 @@ Routine RandomCells(const RoutineInput& in, int variant) {
     w = std::max(w, 1), h = std::max(h, 1);
     m = CeilDiv(W, w), rows = CeilDiv(H, h), stepX = w, stepY = h, offX = 0, offY = 0;
   } else {
-    std::minstd_rand random(in.seed);
+    std::mt19937 random(in.seed);
     auto pick = [&](int size) { return int(int64_t(random() % 32768) * (size / 4) / 32767 + 2); };
     if (w <= 0) w = pick(W);
     if (h <= 0) h = pick(H);
@@ -347,7 +347,7 @@ Routine Spiral(const RoutineInput& in) {
 Routine Circuit(const RoutineInput& in) {
   const int cell = CapCell(std::max(in.param1, 2), in.width, in.height);
   const int cols = CeilDiv(in.width, cell), rows = CeilDiv(in.height, cell);
-  std::minstd_rand random(in.seed | 1);
+  std::mt19937 random(in.seed);
   std::vector<int> cells, stack{0};
   std::vector<uint8_t> seen(size_t(cols) * rows, 0);
   seen[0] = 1;
@@ -399,7 +399,7 @@ Routine Puzzle(const RoutineInput& in) {
 // Lines `width` wide growing across the object, each after its own delay.
 Routine GrowingLines(const RoutineInput& in, const Orientation& f) {
   const int width = std::max(in.param1, 1), speed = std::max(f.CH() / 32, 1) * std::max(in.param2, 1);
-  std::minstd_rand random(in.seed | 1);
+  std::mt19937 random(in.seed);
   std::vector<int> delay(size_t(CeilDiv(f.CW(), width)));
   for (int& d : delay) d = int(random() % 12);
   auto o = NewOrder(in);
@@ -448,7 +448,7 @@ Routine GrowingShapes(const RoutineInput& in, int shape) {
   } else {
     // Shapes at random centres, one starting every second step.
     const int count = std::clamp(in.param2, 1, 256);
-    std::minstd_rand random(in.seed | 1);
+    std::mt19937 random(in.seed);
     struct Centre { double x, y; int delay; };
     std::vector<Centre> centres;
     for (int i = 0; i < count; ++i)
