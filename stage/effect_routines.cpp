@@ -11,6 +11,7 @@ namespace kv {
 namespace {
 
 constexpr uint16_t kNever = 0xFFFF;  // revealed only by the final state
+constexpr int kMaxParameter = 1 << 16;
 constexpr double kPi = 3.14159265358979323846;
 
 int Clamp(int v, int lo, int hi) { return std::max(lo, std::min(v, std::max(lo, hi))); }
@@ -595,7 +596,8 @@ Routine Stack(const RoutineInput& in, const Orientation& f) {
 // variants first coarsen the old image; implode grids start at the centre;
 // directional ones move a sharp front with a band of tiles ahead of it.
 Routine Mosaic(const RoutineInput& in, const Orientation& f, int variant) {
-  const int W = in.width, H = in.height, start = std::max(in.param1, 2), by = std::max(in.param2, 1);
+  const int W = in.width, H = in.height, start = std::clamp(in.param1, 2, std::max({W, H, 2}));
+  const int by = std::max(in.param2, 1);
   const Rect whole{0, 0, W, H};
   std::vector<int> cells;
   for (int c = start; c > 1; c -= by) cells.push_back(c);
@@ -707,8 +709,12 @@ uint32_t CellSequence::Next() {
   return n_;
 }
 
-std::unique_ptr<EffectRoutine> MakeEffectRoutine(const RoutineInput& in) {
-  if (in.width <= 0 || in.height <= 0) return nullptr;
+std::unique_ptr<EffectRoutine> MakeEffectRoutine(const RoutineInput& given) {
+  if (given.width <= 0 || given.height <= 0) return nullptr;
+  // Stored parameters are bounded: no step or tile is larger than a stage.
+  RoutineInput in = given;
+  in.param1 = std::clamp(in.param1, -kMaxParameter, kMaxParameter);
+  in.param2 = std::clamp(in.param2, -kMaxParameter, kMaxParameter);
   const EffectInfo& info = InfoOf(in.effect);
   const Orientation f{in.width, in.height, info.orient};
   const int v = info.variant;

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/string_table.h"
@@ -422,6 +425,31 @@ TEST_F(EffectRun, BusySpriteRefusesASecondEffect) {
   engine.RunShow(sprite, {ShowParams::kSrcCopy, 1, 1, 0, 0, 0});
   EXPECT_TRUE(frames.empty());
   EXPECT_FALSE(c.Contains(sprite));
+}
+
+TEST_F(EffectRun, AnotherThreadCannotStartASecondEffectOnTheSprite) {
+  std::promise<void> running, tried;
+  std::shared_future<void> triedDone = tried.get_future().share();
+  std::atomic<int> steps{0};
+  engine.SetObserver([&](int step, int) {
+    ++steps;
+    if (step == 0) {
+      running.set_value();
+      triedDone.wait();  // hold the first effect until the second request returned
+    }
+  });
+  Place(sprite, Solid24(8, 6, kRed), kObject, 5);
+  sprite.compositor = &c;
+  std::thread first([&] { engine.RunShow(sprite, {ShowParams::kSrcCopy, 1, 2, 0, 0, 0}); });
+  running.get_future().wait();
+  engine.RunShow(sprite, {ShowParams::kSrcCopy, 9, 2, 0, 0, 0});
+  const int whileBusy = steps;
+  tried.set_value();
+  first.join();
+  EXPECT_EQ(whileBusy, 1);
+  EXPECT_EQ(steps, 3);  // only the wipe's own steps
+  EXPECT_EQ(MaskOf(c.Snapshot()), Mask(6, "########"));
+  EXPECT_EQ(sprite.busy, 0);
 }
 
 TEST_F(EffectRun, HideMasksTheObjectOut) {
