@@ -6,6 +6,7 @@
 
 #include "platform/log.h"
 #include "stage/locks.h"
+#include "stage/pixel_loops.h"
 #include "stage/png.h"
 
 namespace kv {
@@ -333,16 +334,63 @@ void Compositor::ComposeRect(const Rect& paint) {
       if (covered) continue;
       testCovering = false;
     }
-    try {
-      if (s.displayState == kStatePlaceholder)
-        offscreen_.Fill(part, kPlaceholderColor);
-      else
-        s.Draw(target, part);
-    } catch (const std::exception& e) {
-      env_->ReportInternalError(std::string("drawing a sprite: ") + e.what());
-    }
+    DrawSprite(s, target, part);
     s.changed = 0;
   }
+}
+
+void Compositor::DrawSprite(StageSprite& s, DrawTarget& target, const Rect& part) {
+  try {
+    if (s.displayState == kStatePlaceholder)
+      target.buffer.Fill(part.Offset(-target.origin.x, -target.origin.y), kPlaceholderColor);
+    else if (s.reveal)
+      DrawRevealed(s, target, part);
+    else
+      s.Draw(target, part);
+  } catch (const std::exception& e) {
+    env_->ReportInternalError(std::string("drawing a sprite: ") + e.what());
+  }
+}
+
+void Compositor::DrawRevealed(StageSprite& s, DrawTarget& target, const Rect& part) {
+  const RevealMask& mask = *s.reveal;
+  const Rect r = part.Intersect(mask.area);
+  if (r.IsEmpty()) return;
+  // The sprite draws over a copy of what lies beneath, and the mask picks
+  // from that copy, so keyed and self-drawn sprites keep their own rules.
+  PixelBuffer& scratch = revealScratch_;
+  if (scratch.IsNull() || scratch.Format() != target.buffer.Format() || scratch.Width() < r.Width() ||
+      scratch.Height() < r.Height())
+    scratch = PixelBuffer(std::max(r.Width(), scratch.Width()), std::max(r.Height(), scratch.Height()),
+                          target.buffer.Format());
+  const int bpp = target.buffer.BytesPerPixel();
+  uint8_t* under = target.buffer.At(r.left - target.origin.x, r.top - target.origin.y);
+  loops::CopyRows(scratch.Data(), scratch.Stride(), under, target.buffer.Stride(), r.Width() * bpp, r.Height());
+  DrawTarget drawn{scratch, {r.left, r.top}};
+  s.Draw(drawn, r);
+  const uint8_t* m = mask.At(r.left, r.top);
+  if (bpp == 4)
+    loops::MaskedCopy32(under, target.buffer.Stride(), scratch.Data(), scratch.Stride(), m, mask.Stride(), r.Width(),
+                        r.Height(), mask.on);
+  else
+    loops::MaskedCopy16(under, target.buffer.Stride(), scratch.Data(), scratch.Stride(), m, mask.Stride(), r.Width(),
+                        r.Height(), mask.on);
+}
+
+PixelBuffer Compositor::StageBeneath(const StageSprite& sprite, const Rect& r) {
+  std::lock_guard lock(StageLock());
+  const Rect area = r.Intersect({0, 0, width_, height_});
+  PixelBuffer out(std::max(area.Width(), 1), std::max(area.Height(), 1), offscreen_.Format());
+  if (area.IsEmpty() || offscreen_.IsNull()) return out;
+  DrawTarget target{out, {area.left, area.top}};
+  const auto end = std::find(sprites_.begin(), sprites_.end(), &sprite);
+  for (auto it = sprites_.begin(); it != end; ++it) {
+    StageSprite& s = **it;
+    if (Hidden(s) || (s.kind == kWindowSprite && s.displayState != kStatePlaceholder)) continue;
+    const Rect part = s.DisplayedRect().Intersect(area);
+    if (!part.IsEmpty()) DrawSprite(s, target, part);
+  }
+  return out;
 }
 
 // ---------------------------------------------------------------- dirty list

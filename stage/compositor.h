@@ -67,6 +67,10 @@ class Compositor {
   // back buffer); otherwise merged dirty rectangles go out one by one.
   void FlipFlush(bool wholeFrame);
 
+  // The stage behind `sprite` over `r` (every listed sprite behind it, or all
+  // of them when it is not listed), as effects need the image they reveal.
+  PixelBuffer StageBeneath(const StageSprite& sprite, const Rect& r);
+
   // Recomposes the whole area and returns a copy of it / writes it as PNG.
   PixelBuffer Snapshot();
   bool WriteSnapshot(const std::string& pngPath, std::string* error = nullptr);
@@ -97,6 +101,8 @@ class Compositor {
   void Insert(StageSprite& sprite);
   bool Unlist(StageSprite& sprite);
   void ComposeRect(const Rect& paint);
+  void DrawSprite(StageSprite& s, DrawTarget& target, const Rect& part);
+  void DrawRevealed(StageSprite& s, DrawTarget& target, const Rect& part);
   void MarkDirtyLocked(const Rect& rect, bool merge);
   Rect ClientRect() const;
 
@@ -110,6 +116,7 @@ class Compositor {
   std::vector<StageSprite*> sprites_;  // back to front
   int windowSprites_ = 0;
   PixelBuffer offscreen_;
+  PixelBuffer revealScratch_;  // what a masked sprite drew, before the mask; under the stage lock
   std::array<Rect, kMaxDirty> dirty_{};
   int lastDirty_ = -1;
   std::thread::id paintingThread_;  // the thread inside Update, under the stage lock

@@ -59,6 +59,8 @@ class SpriteOwner {
   // The per-picture image processing applied before a show.
   virtual void ProcessPicture(StageSprite&) {}
   virtual bool Stopping() const { return false; }
+  // A motion-path node was reached: raises its event code on the insert.
+  virtual void RaiseNodeEvent(uint32_t /*code*/) {}
 };
 
 struct ShowParams {

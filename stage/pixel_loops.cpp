@@ -211,7 +211,32 @@ KV_INLINE uint16_t Pack16(uint32_t r, uint32_t g, uint32_t b) {
   return uint16_t((r & 0xF8) << 8 | (g & 0xFC) << 3 | b >> 3);
 }
 
+template <typename T>
+KV_INLINE void MaskedCopyKernel(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, const uint8_t* mask,
+                                ptrdiff_t ms, int w, int h, uint8_t on) {
+  for (int y = 0; y < h; ++y) {
+    T* d = RowOf<T>(dst, ds, y);
+    const T* s = RowOf<T>(src, ss, y);
+    const uint8_t* m = mask + ms * y;
+    // Branch-free select, so the compiler vectorises the row.
+    for (int x = 0; x < w; ++x) {
+      const T keep = T(0) - T(m[x] != on);
+      d[x] = T((d[x] & keep) | (s[x] & ~keep));
+    }
+  }
+}
+
 }  // namespace
+
+KV_CLONES void MaskedCopy32(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, const uint8_t* mask,
+                            ptrdiff_t ms, int w, int h, uint8_t on) {
+  MaskedCopyKernel<uint32_t>(dst, ds, src, ss, mask, ms, w, h, on);
+}
+
+KV_CLONES void MaskedCopy16(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, const uint8_t* mask,
+                            ptrdiff_t ms, int w, int h, uint8_t on) {
+  MaskedCopyKernel<uint16_t>(dst, ds, src, ss, mask, ms, w, h, on);
+}
 
 KV_CLONES void CopyRows(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int rowBytes, int h) {
   for (int y = 0; y < h; ++y) std::memcpy(dst + ds * y, src + ss * y, size_t(rowBytes));

@@ -49,6 +49,13 @@ void StretchKeyedIndexed16(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdi
                            ptrdiff_t is, const int32_t* cols, int w, const int32_t* rows, int h,
                            const uint8_t* transparent);
 
+// Masked copies: a source pixel is written where its mask byte equals `on`
+// (one byte per pixel, `ms` bytes between mask rows).
+void MaskedCopy32(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, const uint8_t* mask, ptrdiff_t ms,
+                  int w, int h, uint8_t on);
+void MaskedCopy16(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, const uint8_t* mask, ptrdiff_t ms,
+                  int w, int h, uint8_t on);
+
 // Conversions of attached pictures into a stage format. `palette` holds 256
 // ready stage pixels. 24-bit sources are B, G, R bytes; 32-bit are B, G, R, X.
 void ConvertIndexedTo32(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int w, int h,

@@ -461,14 +461,19 @@ void StageSprite::SetLayer(uint16_t newLayer, bool resort) {
 }
 
 void StageSprite::MoveTo(const Rect& destination, uint16_t newLayer, bool batch) {
-  MoveImpl(destination, newLayer, batch, false);
+  MoveImpl(destination, nullptr, newLayer, batch, false);
+}
+
+void StageSprite::MoveWithSource(const Rect& destination, const Rect& source, uint16_t newLayer) {
+  MoveImpl(destination, &source, newLayer, false, false);
 }
 
 void StageSprite::MoveToUnion(const Rect& destination, uint16_t newLayer, bool batch) {
-  MoveImpl(destination, newLayer, batch, true);
+  MoveImpl(destination, nullptr, newLayer, batch, true);
 }
 
-void StageSprite::MoveImpl(const Rect& destination, uint16_t newLayer, bool batch, bool unionForm) {
+void StageSprite::MoveImpl(const Rect& destination, const Rect* source, uint16_t newLayer, bool batch,
+                           bool unionForm) {
   Compositor* c = nullptr;
   bool hidden;
   {
@@ -478,7 +483,10 @@ void StageSprite::MoveImpl(const Rect& destination, uint16_t newLayer, bool batc
     const Rect old = DisplayedRect();
     if (c && !hidden && !unionForm) c->MarkDirty(old, false);
     rect = destination;
-    Fit();
+    if (source)
+      SetSourceRect(*source);
+    else
+      Fit();
     if (layer != newLayer) SetLayer(newLayer, false);
     const Rect now = DisplayedRect();
     if (c) c->MarkDirty(unionForm && !hidden ? old.Union(now) : now, false);

@@ -15,6 +15,7 @@
 #include "stage/picture.h"
 #include "stage/pixel_buffer.h"
 #include "stage/pixel_loops.h"
+#include "stage/reveal_mask.h"
 
 namespace kv {
 
@@ -116,6 +117,8 @@ class StageSprite {
   void MoveTo(const Rect& destination, uint16_t newLayer, bool batch);
   // Moves marking the union of the old and new rectangles in one entry.
   void MoveToUnion(const Rect& destination, uint16_t newLayer, bool batch);
+  // A path position: destination and source set as given, no fitting.
+  void MoveWithSource(const Rect& destination, const Rect& source, uint16_t newLayer);
   void PlayPath(const MotionPath& path);
   void BecomeWindowSprite(ChildWindow& child);
   // Clamps to the picture and drops negative origins.
@@ -172,6 +175,8 @@ class StageSprite {
   int32_t busy = 0;
   int32_t changed = 0;
   PerspectiveScaling scaling;
+  // While an effect runs: only the pixels the mask marks are drawn.
+  const RevealMask* reveal = nullptr;
   bool fromMetafile = false;  // the loader marked the picture as a metafile
   PixelFormat format;         // the display format the picture is kept in
 
@@ -183,7 +188,7 @@ class StageSprite {
   loops::KeyRanges Ranges() const;
   bool SourcePoint(int x, int y, int* px, int* py) const;
   void DrawPicture(DrawTarget& target, const Rect& src, const Rect& dst, const Rect& clip);
-  void MoveImpl(const Rect& destination, uint16_t newLayer, bool batch, bool unionForm);
+  void MoveImpl(const Rect& destination, const Rect* source, uint16_t newLayer, bool batch, bool unionForm);
 
   PixelBuffer picture_;
   PixelBuffer otherFormat_;             // picture_ converted for a target of the other format

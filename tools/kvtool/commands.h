@@ -8,7 +8,7 @@
 namespace kv::tool {
 
 extern const CommandSpec kDumpSpec, kPackSpec, kXmlCheckSpec, kXmlFormatSpec, kGetSpec, kHeadSpec, kLsSpec,
-    kExtractSpec, kPackKvgSpec, kComposeSpec;
+    kExtractSpec, kPackKvgSpec, kComposeSpec, kEffectSpec;
 
 int RunDump(int argc, char** argv);
 int RunPack(int argc, char** argv);
@@ -19,5 +19,6 @@ int RunLs(int argc, char** argv);
 int RunExtract(int argc, char** argv);
 int RunPackKvg(int argc, char** argv);
 int RunCompose(int argc, char** argv);
+int RunEffect(int argc, char** argv);
 
 }  // namespace kv::tool

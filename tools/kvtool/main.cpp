@@ -16,10 +16,12 @@ struct Command {
 constexpr Command kCommands[] = {
     {"dump", RunDump}, {"pack", RunPack},       {"xml", RunXml},           {"get", RunGet},         {"head", RunHead},
     {"ls", RunLs},     {"extract", RunExtract}, {"pack-kvg", RunPackKvg}, {"compose", RunCompose},
+    {"effect", RunEffect},
 };
 
 const CommandSpec* const kHelpOrder[] = {&kDumpSpec,   &kPackSpec,    &kLsSpec,  &kExtractSpec,  &kPackKvgSpec,
-                                         &kComposeSpec, &kXmlCheckSpec, &kXmlFormatSpec, &kGetSpec, &kHeadSpec};
+                                         &kComposeSpec, &kEffectSpec, &kXmlCheckSpec, &kXmlFormatSpec,
+                                         &kGetSpec,     &kHeadSpec};
 
 void PrintHelp(FILE* to) {
   std::fprintf(to,

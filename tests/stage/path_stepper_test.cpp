@@ -1,0 +1,238 @@
+#include "stage/path_stepper.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "stage/compositor.h"
+#include "tests/stage/stage_test_util.h"
+
+namespace kv {
+namespace {
+
+using namespace kv::test;
+
+PathWaypoint Node(int x, int y, uint8_t kind = kStraightSegment, uint16_t span = 1, uint32_t event = 0,
+                  int minStep = 1, int delay = 0) {
+  PathWaypoint n;
+  n.x = int16_t(x), n.y = int16_t(y), n.width = 10, n.height = 6;
+  n.srcLeft = 0, n.srcTop = 0, n.srcRight = 10, n.srcBottom = 6;
+  n.segmentKind = kind, n.segmentSpan = span, n.event = event;
+  n.minStep = minStep, n.stepDelay = delay;
+  return n;
+}
+
+PathWaypoint Wider(PathWaypoint n) {
+  n.width = 20;
+  return n;
+}
+
+struct Recorder : PathMover {
+  void Move(const PathPose& p) override {
+    poses.push_back(p);
+    log.push_back("move");
+  }
+  void NodeEvent(uint32_t code) override { log.push_back("event " + std::to_string(code)); }
+  std::vector<PathPose> poses;
+  std::vector<std::string> log;
+};
+
+bool Play(const std::vector<PathWaypoint>& nodes, Recorder& r, EffectClock& clock,
+          std::function<bool()> interrupted = {}, PathOptions options = {}) {
+  StepClock steps(clock, 0, Pacing::kSleep, std::move(interrupted));
+  steps.Start(1);
+  return PathStepper(nodes, options).Play(r, steps);
+}
+
+TEST(PathStepper, StraightSpanStepsAlongTheLongerAxis) {
+  // (0, 0) to (30, 40): 40 steps, x = 30 * a / 40 truncated; one more step
+  // to (30, 41) and the final put.
+  ManualEffectClock clock;
+  Recorder r;
+  ASSERT_TRUE(Play({Node(0, 0, kStraightSegment, 1, 0, 1, 3), Node(30, 40), Node(30, 41)}, r, clock));
+  ASSERT_EQ(r.poses.size(), 42u);
+  struct Case {
+    int a, x, y;
+  } cases[] = {{1, 0, 1}, {2, 1, 2}, {20, 15, 20}, {39, 29, 39}, {40, 30, 40}};
+  for (const Case& k : cases) {
+    EXPECT_EQ(r.poses[size_t(k.a - 1)].centre, (Point{k.x, k.y})) << k.a;
+    // The rectangle by centre and size: left = x - 10 / 2, top = y - 6 / 2.
+    EXPECT_EQ(r.poses[size_t(k.a - 1)].rect, (Rect{k.x - 5, k.y - 3, k.x + 5, k.y + 3})) << k.a;
+  }
+  EXPECT_EQ(r.poses.back().centre, (Point{30, 41}));
+  // The step delay falls from 3 to 0 along the span, 3 - 3 * a / 40: 3 for
+  // a = 1..13, 2 for 14..26, 1 for 27..39, 0 at 40 and on the next span.
+  EXPECT_EQ(clock.NowMs(), 3 * 13 + 2 * 13 + 1 * 13);
+}
+
+TEST(PathStepper, MinimumStepSkipsSmallMoves) {
+  ManualEffectClock clock;
+  Recorder r;
+  ASSERT_TRUE(Play({Node(0, 0, kStraightSegment, 1, 0, 5), Node(30, 40, kStraightSegment, 1, 0, 5),
+                    Node(30, 45, kStraightSegment, 1, 0, 5)},
+                   r, clock));
+  // y moves 1 per step, so every fifth step is shown: 8 positions to (30, 40),
+  // one at (30, 45) and the final put.
+  ASSERT_EQ(r.poses.size(), 10u);
+  EXPECT_EQ(r.poses[0].centre, (Point{3, 5}));
+  EXPECT_EQ(r.poses[1].centre, (Point{7, 10}));
+  EXPECT_EQ(r.poses[7].centre, (Point{30, 40}));
+}
+
+TEST(PathStepper, CurvePassesThroughItsInnerNodes) {
+  const CurvePoint p0{0, 0}, p1{100, 50}, p2{200, -20}, p3{300, 100};
+  const CurvePoint at1 = CurveThrough(p0, p1, p2, p3, 0.22), at2 = CurveThrough(p0, p1, p2, p3, 0.78);
+  EXPECT_NEAR(at1.x, 100, 1e-9);
+  EXPECT_NEAR(at1.y, 50, 1e-9);
+  EXPECT_NEAR(at2.x, 200, 1e-9);
+  EXPECT_NEAR(at2.y, -20, 1e-9);
+
+  // Sampled every 0.002: some sample lands within half a pixel of each inner node.
+  const std::vector<PathWaypoint> nodes{Node(0, 0, kCurveSegment, 3, 1), Node(40, 30, kCurveSegment, 1, 2),
+                                        Node(110, 10, kCurveSegment, 1, 3), Node(160, 60, kStraightSegment, 1, 4)};
+  const std::vector<PathPose> samples = PathStepper(nodes).Samples();
+  for (const Point node : {Point{40, 30}, Point{110, 10}}) {
+    double nearest = 1e9;
+    for (const PathPose& p : samples) nearest = std::min(nearest, std::hypot(p.centre.x - node.x, p.centre.y - node.y));
+    EXPECT_LE(nearest, 0.5) << node.x << "," << node.y;
+  }
+  ManualEffectClock clock;
+  Recorder r;
+  ASSERT_TRUE(Play(nodes, r, clock));
+  EXPECT_EQ(r.poses.back().centre, (Point{160, 60}));
+  EXPECT_LE(r.poses.size(), 500u);
+}
+
+TEST(PathStepper, NodeEventsComeInOrder) {
+  ManualEffectClock clock;
+  Recorder r;
+  ASSERT_TRUE(Play({Node(0, 0, kStraightSegment, 1, 10), Node(2, 0, kCurveSegment, 3, 11), Node(4, 4, 0, 0, 12),
+                    Node(6, 0, 0, 0, 13), Node(8, 0, 0, 0, 14)},
+                   r, clock));
+  std::vector<std::string> events;
+  for (const std::string& s : r.log)
+    if (s != "move") events.push_back(s);
+  EXPECT_EQ(events, (std::vector<std::string>{"event 10", "event 11", "event 12", "event 13", "event 14"}));
+}
+
+TEST(PathStepper, DegenerateSpansStillEnd) {
+  struct Case {
+    const char* name;
+    std::vector<PathWaypoint> nodes;
+    Point end;
+    size_t moves;
+  } cases[] = {
+      // A span of 0 advances by one.
+      {"span0", {Node(0, 0, kStraightSegment, 0), Node(3, 0, kStraightSegment, 0), Node(3, 2)}, {3, 2}, 6},
+      // A span past the last node stops there.
+      {"pastEnd", {Node(0, 0, kStraightSegment, 1), Node(0, 4, kStraightSegment, 900), Node(2, 4)}, {2, 4}, 7},
+      // Equal centres (the size changes): one step to the end, then the put.
+      {"sameCentre", {Node(5, 5), Wider(Node(5, 5)), Node(5, 7)}, {5, 7}, 4},
+      // A kind-0 node is a curve; without three spans after it, it goes straight.
+      {"shortCurve", {Node(0, 0), Node(0, 2, 0, 7), Node(0, 3)}, {0, 3}, 4},
+      // One segment or none: the object only takes its start.
+      {"oneSegment", {Node(1, 1), Node(40, 40)}, {1, 1}, 1},
+      {"noSegment", {Node(1, 1)}, {1, 1}, 1},
+  };
+  for (const Case& k : cases) {
+    ManualEffectClock clock;
+    Recorder r;
+    ASSERT_TRUE(Play(k.nodes, r, clock)) << k.name;
+    ASSERT_FALSE(r.poses.empty()) << k.name;
+    EXPECT_EQ(r.poses.back().centre, k.end) << k.name;
+    EXPECT_EQ(r.poses.size(), k.moves) << k.name;
+  }
+}
+
+TEST(PathStepper, AlternateSetIsPlayedOnlyWhenAsked) {
+  const std::vector<PathWaypoint> nodes{Node(0, 0, kStraightSegment | kAlternateSet), Node(0, 10), Node(0, 12)};
+  ManualEffectClock clock;
+  Recorder normal, alternate;
+  ASSERT_TRUE(Play(nodes, normal, clock));
+  ASSERT_TRUE(Play(nodes, alternate, clock, {}, {true, false}));
+  EXPECT_EQ(normal.poses.size(), 3u);      // only the second segment's 2 steps and the put
+  EXPECT_EQ(alternate.poses.size(), 11u);  // only the first segment's 10 steps and the put
+}
+
+TEST(PathStepper, LayerFollowsTheStartNodeUnlessInterpolated) {
+  std::vector<PathWaypoint> nodes{Node(0, 0), Node(0, 10), Node(0, 11)};
+  nodes[0].layer = 10, nodes[1].layer = 20, nodes[2].layer = 20;
+  ManualEffectClock clock;
+  Recorder kept, blended;
+  ASSERT_TRUE(Play(nodes, kept, clock));
+  ASSERT_TRUE(Play(nodes, blended, clock, {}, {false, true}));
+  EXPECT_EQ(kept.poses[4].layer, 10);
+  EXPECT_EQ(blended.poses[4].layer, 15);  // 10 + 10 * 5 / 10
+}
+
+TEST(PathStepper, InterruptionStopsWithoutTheFinalPut) {
+  ManualEffectClock clock;
+  Recorder r;
+  int asked = 0;
+  EXPECT_FALSE(Play({Node(0, 0), Node(0, 50), Node(0, 60)}, r, clock, [&] { return ++asked > 6; }));
+  EXPECT_EQ(r.poses.size(), 3u);
+  EXPECT_EQ(r.poses.back().centre, (Point{0, 3}));
+}
+
+TEST(PathStepper, NearestSampleForDragging) {
+  const PathStepper path({Node(0, 0), Node(30, 40), Node(30, 41)});
+  struct Case {
+    Point mouse, want;
+  } cases[] = {{{15, 20}, {15, 20}}, {{23, 14}, {15, 20}}, {{-50, -50}, {0, 0}}, {{30, 100}, {30, 41}}};
+  for (const Case& k : cases) {
+    const auto p = path.Nearest(k.mouse);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->centre, k.want) << k.mouse.x << "," << k.mouse.y;
+  }
+  EXPECT_FALSE(PathStepper({}).Nearest({0, 0}));
+}
+
+struct EventOwner : SpriteOwner {
+  void RaiseNodeEvent(uint32_t code) override { codes.push_back(code); }
+  std::vector<uint32_t> codes;
+};
+
+TEST(StagePathPlayer, MovesTheSpriteAndRaisesEventsOnItsOwner) {
+  FakeEnvironment env;
+  Compositor c{CompositorRole::kStage};
+  ASSERT_EQ(c.Initialise({0, 0, 64, 48}, kBack, PixelFormat::kXrgb32, nullptr), 0);
+  c.SetEnvironment(&env);
+  ManualEffectClock clock;
+  std::vector<PathWaypoint> nodes{Node(10, 10, kStraightSegment, 1, 7), Node(20, 10, kStraightSegment, 1, 8),
+                                  Node(20, 30, kStraightSegment, 1, 9)};
+  nodes[2].srcRight = 5;  // the last node shows the left half of the picture
+  bool readerAsked = false;
+  StagePathPlayer player(clock, [&](const MotionPath&) {
+    readerAsked = true;
+    return std::optional(nodes);
+  });
+  c.SetPathPlayer(&player);
+  StageSprite s;
+  EventOwner owner;
+  s.owner = &owner;
+  Place(s, Solid24(10, 6, kRed), {5, 7, 15, 13}, 5);
+  c.Add(s, true);
+  const MotionPath* path = nullptr;
+  s.PlayPath(*reinterpret_cast<const MotionPath*>(&path));  // the reader never looks at the block
+  EXPECT_TRUE(readerAsked);
+  EXPECT_EQ(s.rect, (Rect{15, 27, 25, 33}));
+  EXPECT_EQ(s.srcRect, (Rect{0, 0, 5, 6}));
+  EXPECT_EQ(owner.codes, (std::vector<uint32_t>{7, 8, 9}));
+  EXPECT_EQ(c.Snapshot().GetPixel(20, 30), kRed);
+  EXPECT_EQ(s.moving, 0);
+}
+
+TEST(StagePathPlayer, OlderLayoutsLeaveTheSpriteInPlace) {
+  ManualEffectClock clock;
+  StagePathPlayer player(clock, [](const MotionPath&) { return std::optional<std::vector<PathWaypoint>>(); });
+  StageSprite s;
+  Place(s, Solid24(10, 6, kRed), {5, 7, 15, 13}, 5);
+  const MotionPath* path = nullptr;
+  player.Play(s, *reinterpret_cast<const MotionPath*>(&path));
+  EXPECT_EQ(s.rect, (Rect{5, 7, 15, 13}));
+}
+
+}  // namespace
+}  // namespace kv
