@@ -91,6 +91,13 @@ SoundBuffer ReadSoundFile(const std::filesystem::path& path) {
   return ReadSoundBytes(bytes);
 }
 
+std::optional<uint32_t> SoundFileRate(const std::filesystem::path& path) {
+  SF_INFO info{};
+  std::unique_ptr<SNDFILE, SndCloser> file(sf_open(path.c_str(), SFM_READ, &info));
+  if (!file || info.samplerate <= 0) return std::nullopt;
+  return static_cast<uint32_t>(info.samplerate);
+}
+
 FrameRange SegmentFrames(const SoundBuffer& sound, uint32_t startMs, uint32_t endMs) {
   const uint64_t frames = sound.Frames();
   const uint64_t rate = sound.sampleRate;

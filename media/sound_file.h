@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "media/mixer.h"
@@ -15,6 +16,10 @@ namespace kv {
 // Decodes untrusted bytes; throws SoundFileError on anything unplayable.
 SoundBuffer ReadSoundBytes(std::span<const uint8_t> bytes);
 SoundBuffer ReadSoundFile(const std::filesystem::path& path);
+
+// The file's own sample rate from its header, without decoding; nullopt when
+// libsndfile cannot read it.
+std::optional<uint32_t> SoundFileRate(const std::filesystem::path& path);
 
 struct FrameRange {
   uint64_t begin = 0;
