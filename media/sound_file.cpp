@@ -91,11 +91,11 @@ SoundBuffer ReadSoundFile(const std::filesystem::path& path) {
   return ReadSoundBytes(bytes);
 }
 
-std::optional<uint32_t> SoundFileRate(const std::filesystem::path& path) {
+std::optional<SoundFileInfo> ReadSoundInfo(const std::filesystem::path& path) {
   SF_INFO info{};
   std::unique_ptr<SNDFILE, SndCloser> file(sf_open(path.c_str(), SFM_READ, &info));
-  if (!file || info.samplerate <= 0) return std::nullopt;
-  return static_cast<uint32_t>(info.samplerate);
+  if (!file || info.samplerate <= 0 || info.frames < 0) return std::nullopt;
+  return SoundFileInfo{static_cast<uint64_t>(info.frames), static_cast<uint32_t>(info.samplerate), info.channels};
 }
 
 FrameRange SegmentFrames(const SoundBuffer& sound, uint32_t startMs, uint32_t endMs) {

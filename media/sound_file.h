@@ -17,9 +17,15 @@ namespace kv {
 SoundBuffer ReadSoundBytes(std::span<const uint8_t> bytes);
 SoundBuffer ReadSoundFile(const std::filesystem::path& path);
 
-// The file's own sample rate from its header, without decoding; nullopt when
-// libsndfile cannot read it.
-std::optional<uint32_t> SoundFileRate(const std::filesystem::path& path);
+struct SoundFileInfo {
+  uint64_t frames = 0;
+  uint32_t sampleRate = 0;
+  int channels = 0;
+};
+
+// A file's format from its header, without decoding; nullopt when libsndfile
+// cannot read it.
+std::optional<SoundFileInfo> ReadSoundInfo(const std::filesystem::path& path);
 
 struct FrameRange {
   uint64_t begin = 0;

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "media/capture_sink.h"
+
 namespace kv::test {
 
 class ScratchDir {
@@ -30,6 +32,18 @@ class ScratchDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// Keeps every rendered frame as the 16-bit values a capture file holds.
+class MemorySink : public AudioSink {
+ public:
+  void Write(const float* stereo, size_t frames) override {
+    for (size_t i = 0; i < 2 * frames; ++i) samples.push_back(SampleToPcm16(stereo[i]));
+  }
+  size_t Frames() const { return samples.size() / 2; }
+  int16_t L(size_t f) const { return samples[2 * f]; }
+  int16_t R(size_t f) const { return samples[2 * f + 1]; }
+  std::vector<int16_t> samples;
 };
 
 inline void PutLe(std::vector<uint8_t>& b, uint64_t v, int bytes) {

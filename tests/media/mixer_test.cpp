@@ -12,21 +12,11 @@
 namespace kv {
 namespace {
 
+using test::MemorySink;
 using test::Pcm16;
 using test::ReadPcm16;
 using test::ScratchDir;
 
-// Records every rendered frame as 16-bit values, as the capture file holds them.
-class MemorySink : public AudioSink {
- public:
-  void Write(const float* stereo, size_t frames) override {
-    for (size_t i = 0; i < 2 * frames; ++i) samples.push_back(SampleToPcm16(stereo[i]));
-  }
-  size_t Frames() const { return samples.size() / 2; }
-  int16_t L(size_t f) const { return samples[2 * f]; }
-  int16_t R(size_t f) const { return samples[2 * f + 1]; }
-  std::vector<int16_t> samples;
-};
 
 std::shared_ptr<SoundBuffer> Stereo16(const std::vector<int16_t>& interleaved, uint32_t rate = Mixer::kRate) {
   return std::make_shared<SoundBuffer>(SoundBufferFromPcm({2, rate, 16}, Pcm16(interleaved)));

@@ -170,7 +170,7 @@ TEST(SoundBufferManagerTest, PrepareSound) {
   ASSERT_FALSE(good.record.expired()) << good.detail;
   EXPECT_EQ(good.record.lock()->byteSize, 11025u * 2);  // 500 ms of mono as 16-bit
   EXPECT_EQ(manager.LastFrequency(), 22050u);
-  EXPECT_EQ(SoundFileRate(dir / "ok.wav"), 22050u);
+  EXPECT_EQ(ReadSoundInfo(dir / "ok.wav")->sampleRate, 22050u);  // the rate a shift starts from without a record
   for (const char* name : {"bad.wav", "missing.wav"}) {
     EXPECT_EQ(manager.PrepareSound(dir / name, 0, 10, kChannelMixAll, {}).error, sound_error::kPrepareFailed) << name;
   }
