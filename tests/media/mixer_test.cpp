@@ -17,7 +17,6 @@ using test::Pcm16;
 using test::ReadPcm16;
 using test::ScratchDir;
 
-
 std::shared_ptr<SoundBuffer> Stereo16(const std::vector<int16_t>& interleaved, uint32_t rate = Mixer::kRate) {
   return std::make_shared<SoundBuffer>(SoundBufferFromPcm({2, rate, 16}, Pcm16(interleaved)));
 }
