@@ -56,13 +56,17 @@ std::optional<DeviceType> TypeByExtension(const std::string& element) {
   return std::nullopt;
 }
 
+}  // namespace
+
+struct MciSystem::MediaSpan {
+  std::shared_ptr<const SoundBuffer> buffer;
+  uint64_t begin = 0, end = 0;  // frames of `buffer` for the asked range
+};
+
 // What a device plays: a timeline of frames, cut into tracks.
-class Media {
+class MciSystem::Media {
  public:
-  struct Span {
-    std::shared_ptr<const SoundBuffer> buffer;
-    uint64_t begin = 0, end = 0;  // frames of `buffer` for the asked range
-  };
+  using Span = MediaSpan;
   virtual ~Media() = default;
   virtual uint32_t Rate() const = 0;
   virtual uint64_t Frames() const = 0;
@@ -70,6 +74,10 @@ class Media {
   virtual const std::vector<uint64_t>& TrackStarts() const = 0;
   virtual Span Load(uint64_t from, uint64_t to) = 0;  // throws MciError
 };
+
+namespace {
+
+using Media = MciSystem::Media;
 
 // One sound in memory. A rendered song is longer than its length by the
 // release of its last notes, which rings out when it plays to its end.
@@ -212,7 +220,7 @@ struct MciSystem::Device {
   uint32_t id = 0;
   std::string name;
   DeviceType type = DeviceType::kWave;
-  std::unique_ptr<Media> media;
+  std::shared_ptr<Media> media;  // shared: loading runs outside the system's lock
   TimeFormat format = TimeFormat::kMs;
   VoiceId voice = 0;
   uint64_t voiceFrames = 0;  // what the voice plays, a song's release included
@@ -311,7 +319,7 @@ MciSystem::Device& MciSystem::Find(const std::string& name) {
 uint32_t MciSystem::Execute(std::string_view command, std::string& ret, const MciNotifyFn& notify) {
   const MciCommand cmd = ParseMciCommand(command);
   std::unique_lock lock(lock_);
-  if (cmd.verb == "open") return Open(cmd, ret, notify);
+  if (cmd.verb == "open") return Open(cmd, ret, notify, lock);
 
   const bool all = LowerAscii(cmd.device) == "all";
   std::map<std::string, std::string> kw;
@@ -348,8 +356,18 @@ uint32_t MciSystem::Execute(std::string_view command, std::string& ret, const Mc
       const uint64_t from = kw.count("from") ? d.ParsePosition(kw["from"]) : d.Current(*mixer_);
       const uint64_t to = kw.count("to") ? d.ParsePosition(kw["to"]) : d.Frames();
       if (from > d.Frames() || to > d.Frames() || from > to) throw MciError{mci_err::kOutOfRange};
+      Media::Span span;
+      if (from < to) {
+        // Decoding tracks takes long; the audio thread's end calls need the lock meanwhile.
+        const uint32_t id = d.id;
+        std::shared_ptr<Media> media = d.media;
+        lock.unlock();
+        span = media->Load(from, to);
+        lock.lock();
+        if (!devices_.count(id)) throw MciError{mci_err::kInvalidDeviceName};
+      }
       Halt(d, mci_notify::kSuperseded);
-      StartPlay(d, from, to, kw.count("notify") ? notify : MciNotifyFn{});
+      StartPlay(d, from, to, span, kw.count("notify") ? notify : MciNotifyFn{});
     }
     if (kw.count("wait") && d.voice) {
       const uint64_t left = d.voiceFrames - std::min(d.voiceFrames, mixer_->Position(d.voice).value_or(0));
@@ -465,7 +483,8 @@ uint32_t MciSystem::Execute(std::string_view command, std::string& ret, const Mc
   return done(d.id);
 }
 
-uint32_t MciSystem::Open(const MciCommand& cmd, std::string& ret, const MciNotifyFn& notify) {
+uint32_t MciSystem::Open(const MciCommand& cmd, std::string& ret, const MciNotifyFn& notify,
+                         std::unique_lock<std::recursive_mutex>& lock) {
   auto kw = MatchMciKeywords(cmd.args, kOpenGrammar);
   if (LowerAscii(cmd.device) == "new") throw MciError{mci_err::kUnsupportedFunction};  // no recording
   std::optional<DeviceType> type;
@@ -491,14 +510,19 @@ uint32_t MciSystem::Open(const MciCommand& cmd, std::string& ret, const MciNotif
 
   const bool aliased = kw.count("alias") > 0;
   const std::string name = aliased ? kw["alias"] : !element.empty() ? element : TypeName(*type);
-  for (auto& [id, d] : devices_) {
-    if (LowerAscii(d->name) != LowerAscii(name)) continue;
-    if (aliased) throw MciError{mci_err::kDuplicateAlias};
-    if (kw.count("shareable") && d->type == *type) {
-      ret = std::to_string(id);
-      return 0;
+  // Answers the id of a device a shareable open may share.
+  auto nameInUse = [&]() -> std::optional<uint32_t> {
+    for (auto& [id, d] : devices_) {
+      if (LowerAscii(d->name) != LowerAscii(name)) continue;
+      if (aliased) throw MciError{mci_err::kDuplicateAlias};
+      if (kw.count("shareable") && d->type == *type) return id;
+      throw MciError{mci_err::kDeviceOpen};
     }
-    throw MciError{mci_err::kDeviceOpen};
+    return std::nullopt;
+  };
+  if (auto shared = nameInUse()) {
+    ret = std::to_string(*shared);
+    return 0;
   }
   if (!mixer_) {
     throw MciError{*type == DeviceType::kWave        ? mci_err::kWaveOutputsInUse
@@ -506,31 +530,26 @@ uint32_t MciSystem::Open(const MciCommand& cmd, std::string& ret, const MciNotif
                                                      : mci_err::kCannotLoadDriver};
   }
 
+  // Decoding and MIDI rendering run unlocked: they take long, and the audio
+  // thread's end calls need the lock meanwhile.
+  lock.unlock();
+  std::shared_ptr<Media> media;
+  try {
+    media = LoadMedia(static_cast<int>(*type), element);
+  } catch (...) {
+    lock.lock();
+    throw;
+  }
+  lock.lock();
+  if (auto shared = nameInUse()) {
+    ret = std::to_string(*shared);
+    return 0;
+  }
   auto d = std::make_unique<Device>();
   d->type = *type;
   d->name = name;
-  if (*type == DeviceType::kCd) {
-    d->media = std::make_unique<TrackFolder>(config_.cdFolder);
-    d->format = TimeFormat::kMsf;
-  } else {
-    std::optional<fs::path> file;
-    if (config_.resolve) {
-      file = config_.resolve(element);
-    } else if (std::error_code ec; fs::is_regular_file(element, ec)) {
-      file = fs::path(element);
-    }
-    if (!file) throw MciError{mci_err::kFileNotFound};
-    if (*type == DeviceType::kSequencer) {
-      RenderedMidi song = RenderMidiFile(*file, config_.soundFont);
-      d->media = std::make_unique<WholeMedia>(std::move(song.sound), song.musicFrames);
-    } else {
-      try {
-        d->media = std::make_unique<WholeMedia>(ReadSoundFile(*file));
-      } catch (const SoundFileError&) {
-        throw MciError{mci_err::kInvalidFile};
-      }
-    }
-  }
+  d->media = std::move(media);
+  if (*type == DeviceType::kCd) d->format = TimeFormat::kMsf;
   d->id = nextId_++;
   ret = std::to_string(d->id);
   const uint32_t id = d->id;
@@ -539,12 +558,33 @@ uint32_t MciSystem::Open(const MciCommand& cmd, std::string& ret, const MciNotif
   return 0;
 }
 
+std::shared_ptr<Media> MciSystem::LoadMedia(int kind, const std::string& element) const {
+  const auto type = static_cast<DeviceType>(kind);
+  if (type == DeviceType::kCd) return std::make_shared<TrackFolder>(config_.cdFolder);
+  std::optional<fs::path> file;
+  if (config_.resolve) {
+    file = config_.resolve(element);
+  } else if (std::error_code ec; fs::is_regular_file(element, ec)) {
+    file = fs::path(element);
+  }
+  if (!file) throw MciError{mci_err::kFileNotFound};
+  if (type == DeviceType::kSequencer) {
+    RenderedMidi song = RenderMidiFile(*file, config_.soundFont);
+    return std::make_shared<WholeMedia>(std::move(song.sound), song.musicFrames);
+  }
+  try {
+    return std::make_shared<WholeMedia>(ReadSoundFile(*file));
+  } catch (const SoundFileError&) {
+    throw MciError{mci_err::kInvalidFile};
+  }
+}
+
 void MciSystem::Close(Device& d) {
   Halt(d, mci_notify::kAborted);
   devices_.erase(d.id);
 }
 
-void MciSystem::StartPlay(Device& d, uint64_t from, uint64_t to, MciNotifyFn notify) {
+void MciSystem::StartPlay(Device& d, uint64_t from, uint64_t to, const Media::Span& span, MciNotifyFn notify) {
   d.position = from;
   d.playFrom = from;
   d.playTo = to;
@@ -552,7 +592,6 @@ void MciSystem::StartPlay(Device& d, uint64_t from, uint64_t to, MciNotifyFn not
     if (notify) notify(d.id, mci_notify::kSuccessful);
     return;
   }
-  const Media::Span span = d.media->Load(from, to);
   const VoiceId voice = mixer_->CreateVoice(span.buffer, span.begin, span.end);
   if (voice == 0) throw MciError{mci_err::kInternal};
   const uint32_t id = d.id;

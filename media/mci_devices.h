@@ -48,13 +48,17 @@ class MciSystem {
   size_t OpenCount() const;
 
   struct Device;
+  struct MediaSpan;
+  class Media;
 
  private:
   uint32_t Execute(std::string_view command, std::string& ret, const MciNotifyFn& notify);
-  uint32_t Open(const struct MciCommand& cmd, std::string& ret, const MciNotifyFn& notify);
+  uint32_t Open(const struct MciCommand& cmd, std::string& ret, const MciNotifyFn& notify,
+                std::unique_lock<std::recursive_mutex>& lock);
+  std::shared_ptr<Media> LoadMedia(int kind, const std::string& element) const;
   Device& Find(const std::string& name);
   void Close(Device& d);
-  void StartPlay(Device& d, uint64_t from, uint64_t to, MciNotifyFn notify);
+  void StartPlay(Device& d, uint64_t from, uint64_t to, const MediaSpan& span, MciNotifyFn notify);
   void Halt(Device& d, uint32_t notifyCode);
   void OnVoiceEnd(uint32_t deviceId, VoiceId voice, VoiceEnd why);
 

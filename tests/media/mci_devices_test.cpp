@@ -166,6 +166,8 @@ TEST(MciNoDeviceTest, SoundingDevicesRefuseWithoutOutput) {
   MciSystem mci(nullptr, {});
   EXPECT_EQ(mci.SendString("open " + (dir / "ok.wav").string()), mci_err::kWaveOutputsInUse);
   EXPECT_EQ(mci.SendString("open cdaudio"), mci_err::kCannotLoadDriver);
+  EXPECT_EQ(mci.SendString("open " + (dir / "a.mid").string()), mci_err::kSeqNoMidiPresent);
+  EXPECT_EQ(mci.OpenCount(), 0u);
 }
 
 // Track folder: 1.0 s of 1000, 0.5 s of 2000 (FLAC), 0.2 s of 3000.
