@@ -40,6 +40,20 @@ sf_count_t VRead(void* ptr, sf_count_t count, void* user) {
 sf_count_t VWrite(const void*, sf_count_t, void*) { return 0; }
 sf_count_t VTell(void* user) { return static_cast<MemoryFile*>(user)->pos; }
 
+bool StartsWith(std::span<const uint8_t> b, size_t at, const char* tag) {
+  const size_t n = std::strlen(tag);
+  return b.size() >= at + n && std::memcmp(b.data() + at, tag, n) == 0;
+}
+
+// libsndfile's readers of rarer containers hang on some hostile headers
+// (a big-endian "RIFX" one loops for ever in the open), so only the formats
+// the player plays are handed to it: WAVE after our own checks, AIFF, FLAC
+// and Ogg by their signatures.
+bool IsOtherKnownFormat(std::span<const uint8_t> b) {
+  return (StartsWith(b, 0, "FORM") && (StartsWith(b, 8, "AIFF") || StartsWith(b, 8, "AIFC"))) ||
+         StartsWith(b, 0, "fLaC") || StartsWith(b, 0, "OggS");
+}
+
 struct SndCloser {
   void operator()(SNDFILE* f) const { sf_close(f); }
 };
@@ -48,7 +62,11 @@ struct SndCloser {
 
 SoundBuffer ReadSoundBytes(std::span<const uint8_t> bytes) {
   std::optional<WaveLayout> wave;
-  if (LooksLikeWave(bytes)) wave = ParseWaveHeader(bytes);
+  if (LooksLikeWave(bytes)) {
+    wave = ParseWaveHeader(bytes);
+  } else if (!IsOtherKnownFormat(bytes)) {
+    throw SoundFileError("not a WAVE, AIFF, FLAC or Ogg sound file");
+  }
 
   SF_VIRTUAL_IO io{VLength, VSeek, VRead, VWrite, VTell};
   MemoryFile mem{bytes, 0};

@@ -86,7 +86,10 @@ INSTANTIATE_TEST_SUITE_P(
                     Bad("chunk header cut short", {{4, 0x30}}, SIZE_MAX, {'x', 'y', 'z', 'w'}),
                     Bad("no data chunk", {{4, 0x24}}, 44),
                     Bad("data before format", {{12, 'd'}, {13, 'a'}, {14, 't'}, {15, 'a'}}),
-                    Bad("not a sound at all", {{0, 'X'}, {8, 'X'}})),
+                    Bad("not a sound at all", {{0, 'X'}, {8, 'X'}}),
+                    // Big-endian RIFX never reaches libsndfile, whose reader can hang on it
+                    // (tests/fuzz/wav/corpus/rifx_hang.wav is such a file).
+                    Bad("big-endian RIFX", {{3, 'X'}})),
     [](const auto& info) {
       std::string n = info.param.what;
       for (char& c : n) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
