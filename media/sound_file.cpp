@@ -46,9 +46,8 @@ bool StartsWith(std::span<const uint8_t> b, size_t at, const char* tag) {
 }
 
 // libsndfile's readers of rarer containers hang on some hostile headers
-// (a big-endian "RIFX" one loops for ever in the open), so only the formats
-// the player plays are handed to it: WAVE after our own checks, AIFF, FLAC
-// and Ogg by their signatures.
+// (a big-endian "RIFX" one loops for ever in the open), so only AIFF, FLAC
+// and Ogg, known by their signatures, are handed to it.
 bool IsOtherKnownFormat(std::span<const uint8_t> b) {
   return (StartsWith(b, 0, "FORM") && (StartsWith(b, 8, "AIFF") || StartsWith(b, 8, "AIFC"))) ||
          StartsWith(b, 0, "fLaC") || StartsWith(b, 0, "OggS");
@@ -61,12 +60,14 @@ struct SndCloser {
 }  // namespace
 
 SoundBuffer ReadSoundBytes(std::span<const uint8_t> bytes) {
-  std::optional<WaveLayout> wave;
   if (LooksLikeWave(bytes)) {
-    wave = ParseWaveHeader(bytes);
-  } else if (!IsOtherKnownFormat(bytes)) {
-    throw SoundFileError("not a WAVE, AIFF, FLAC or Ogg sound file");
+    // Checked WAVE is plain PCM: decoded here, since libsndfile also parses
+    // chunks past the RIFF's end and hangs on some hostile ones.
+    const WaveLayout w = ParseWaveHeader(bytes);
+    return SoundBufferFromPcm({w.channels, w.sampleRate, w.bitsPerSample},
+                              bytes.subspan(static_cast<size_t>(w.dataOffset), static_cast<size_t>(w.dataBytes)));
   }
+  if (!IsOtherKnownFormat(bytes)) throw SoundFileError("not a WAVE, AIFF, FLAC or Ogg sound file");
 
   SF_VIRTUAL_IO io{VLength, VSeek, VRead, VWrite, VTell};
   MemoryFile mem{bytes, 0};
@@ -93,10 +94,6 @@ SoundBuffer ReadSoundBytes(std::span<const uint8_t> bytes) {
   }
   if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
     throw SoundFileError(std::string("sound file decoding failed: ") + sf_strerror(file.get()));
-  }
-  if (wave && (out.Frames() != wave->Frames() || out.channels != wave->channels ||
-               out.sampleRate != wave->sampleRate)) {
-    throw SoundFileError("WAVE data does not match its header");
   }
   return out;
 }

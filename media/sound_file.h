@@ -1,5 +1,5 @@
-// Sound files through libsndfile (WAV, AIFF, FLAC, Ogg and whatever else it
-// reads), validated before use, decoded to a SoundBuffer for the mixer.
+// Sound files decoded to a SoundBuffer for the mixer: WAVE by our own checked
+// reader, AIFF, FLAC and Ogg through libsndfile.
 #pragma once
 
 #include <cstdint>
