@@ -10,10 +10,12 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev python3
   # libraries of the player and its tools
   nlohmann-json3-dev libpng-dev zlib1g-dev libcurl4-openssl-dev qt6-base-dev
+  libgif-dev libjpeg62-turbo-dev libtiff-dev
   # fuzzing (clang's libFuzzer and sanitizer runtimes)
   clang libclang-rt-14-dev
   # test oracles and benchmark baselines only
   libexpat1-dev libxml2-dev libpugixml-dev libpixman-1-dev lua5.4 nginx-light curl
+  python3-pil imagemagick libjpeg-turbo-progs
 )
 
 missing=()

@@ -29,6 +29,7 @@ int RunLs(int argc, char** argv);
 int RunExtract(int argc, char** argv);
 int RunPackKvg(int argc, char** argv);
 int RunCompose(int argc, char** argv);
+int RunPicture(int argc, char** argv);
 
 // Prints "kvtool CMD: MESSAGE" on standard error and returns `code`.
 int Fail(const char* command, int code, const char* format, ...) __attribute__((format(printf, 3, 4)));

@@ -31,6 +31,7 @@ constexpr Command kCommands[] = {
     {"pack-kvg", "pack-kvg DIR -o FILE.kvg [--method M] [--key N]", "write a compilation", RunPackKvg},
     {"compose", "compose SCENE.json -o OUT.png [--hit X,Y ...]", "composite a stage description to PNG",
      RunCompose},
+    {"picture", "picture FILE -o OUT.png", "decode a picture (BMP, GIF, PCX, TGA, JPEG, TIFF, PNG) to PNG", RunPicture},
 };
 
 void PrintHelp(FILE* to) {
