@@ -34,7 +34,8 @@ struct Header {
   bool core = false;
 };
 
-// One channel of a bit-field pixel scaled to eight bits.
+// One channel of a bit-field pixel widened to eight bits by shifting, as the
+// stage widens 16-bit pixels.
 struct Channel {
   uint32_t mask = 0;
   int shift = 0;
@@ -44,9 +45,7 @@ struct Channel {
   uint8_t Value(uint32_t pixel) const {
     if (bits == 0) return 0;
     const uint32_t v = (pixel & mask) >> shift;
-    if (bits >= 8) return uint8_t(v >> (bits - 8));
-    const uint32_t max = (1u << bits) - 1;
-    return uint8_t((v * 255 + max / 2) / max);
+    return uint8_t(bits >= 8 ? v >> (bits - 8) : v << (8 - bits));
   }
 };
 

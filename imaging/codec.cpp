@@ -71,6 +71,15 @@ std::vector<ColorRef> GreyTable(int bits) {
   return table;
 }
 
+bool IsGreyRamp(const PictureView& pic) {
+  if (pic.bitsPerPixel != 8 || pic.colorTable.size() != 256) return false;
+  for (size_t i = 0; i < 256; ++i)
+    if (pic.colorTable[i] != ColorRef::FromRgb(uint8_t(i), uint8_t(i), uint8_t(i))) return false;
+  return true;
+}
+
+}  // namespace detail
+
 void RowToRgb(const PictureView& pic, int y, uint8_t* rgb) {
   const uint8_t* row = pic.bits + pic.stride * y;
   for (int x = 0; x < pic.width; ++x, rgb += 3) {
@@ -95,15 +104,6 @@ void RowToRgb(const PictureView& pic, int y, uint8_t* rgb) {
     rgb[2] = c.Blue();
   }
 }
-
-bool IsGreyRamp(const PictureView& pic) {
-  if (pic.bitsPerPixel != 8 || pic.colorTable.size() != 256) return false;
-  for (size_t i = 0; i < 256; ++i)
-    if (pic.colorTable[i] != ColorRef::FromRgb(uint8_t(i), uint8_t(i), uint8_t(i))) return false;
-  return true;
-}
-
-}  // namespace detail
 
 namespace {
 

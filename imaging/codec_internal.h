@@ -57,9 +57,6 @@ DecodedPicture NewPicture(int64_t width, int64_t height, int bitsPerPixel, uint6
 // A grey ramp of 2^bits entries, for greyscale pictures held as 8-bit indexes.
 std::vector<ColorRef> GreyTable(int bits);
 
-// Row y of any picture as R, G, B bytes (width * 3); 16-bit channels are
-// expanded by shifting, as the stage reads them.
-void RowToRgb(const PictureView& picture, int y, uint8_t* rgb);
 // Whether the 8-bit picture's colour table is a grey ramp (0, 1, ... 255).
 bool IsGreyRamp(const PictureView& picture);
 // a·c + (255 − a)·k, rounded: a colour channel over the backdrop.

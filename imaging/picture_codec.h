@@ -72,6 +72,10 @@ struct Outcome {
   explicit operator bool() const { return error == PicError::kNone; }
 };
 
+// Row y of any picture as R, G, B bytes (width * 3); 16-bit channels are
+// expanded by shifting, as the stage reads them.
+void RowToRgb(const PictureView& picture, int y, uint8_t* rgb);
+
 // From the content; TGA, which has no signature, from a name ending in ".TGA".
 FileType DetectType(std::span<const uint8_t> bytes, std::string_view name);
 FileType TypeFromExtension(std::string_view name);

@@ -60,7 +60,6 @@ void DecodePng(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions
     Fail(d->source.at >= bytes.size() ? PicError::kTruncated : PicError::kCorrupt, "PNG data is unreadable");
   }
   png_set_read_fn(png, &d->source, ReadSource);
-  png_set_user_limits(png, kMaxSide, kMaxSide);
   png_set_chunk_malloc_max(png, 64u << 20);
   png_read_info(png, info);
   const png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);

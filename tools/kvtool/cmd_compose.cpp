@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "stage/bmp.h"
+#include "imaging/picture_codec.h"
 #include "stage/compositor.h"
 #include "tools/kvtool/commands.h"
 
@@ -86,11 +86,11 @@ void BuildScene(const json& doc, const std::filesystem::path& baseDir, Scene& sc
       if (!picture.empty()) {
         const std::filesystem::path path = baseDir / picture;
         if (!std::filesystem::exists(path)) throw SceneError{kExitNotFound, "no picture file " + path.string()};
-        std::string error;
-        const auto pic = ReadBmpFile(path.string(), &error);
-        if (!pic) throw SceneError{kExitBadData, path.string() + ": " + error};
-        if (sprite->SetPicture(pic->View()) != 0) throw SceneError{kExitBadData, "picture cannot be attached"};
-        pictureRect = {0, 0, pic->width, pic->height};
+        imaging::Picture pic;
+        const imaging::Outcome read = imaging::DecodeFile(path.string(), pic);
+        if (!read) throw SceneError{kExitBadData, path.string() + ": " + read.detail};
+        if (sprite->SetPicture(pic.pixels.View()) != 0) throw SceneError{kExitBadData, "picture cannot be attached"};
+        pictureRect = {0, 0, pic.pixels.width, pic.pixels.height};
       }
       sprite->stretch = FlagField(j, "stretch", true);
       const int tolerance = j.value("tolerance", 0);
