@@ -87,7 +87,8 @@ Header ReadHeader(ByteReader& in, uint32_t headerSize) {
 
 void ReadRle(std::span<const uint8_t> data, bool four, DecodedPicture& pic, bool topDown) {
   // Rows count from the bottom; pixels past a row's end or the last row are
-  // dropped, skipped ones keep index 0.
+  // dropped, skipped ones keep index 0. Data that stops before the end marker
+  // or the last row's end is cut short.
   ByteReader in(data);
   int64_t x = 0, y = 0;
   auto put = [&](uint8_t index) {
@@ -108,20 +109,18 @@ void ReadRle(std::span<const uint8_t> data, bool four, DecodedPicture& pic, bool
       x = 0;
       ++y;
     } else if (value == 1) {  // end of picture
-      break;
+      return;
     } else if (value == 2) {  // delta
-      if (in.Remaining() < 2) break;
       x += in.U8();
       y += in.U8();
     } else {  // absolute run, padded to a 16-bit boundary
-      const uint64_t bytes = four ? (value + 1u) / 2 : value;
-      if (bytes > in.Remaining()) break;
-      const auto run = in.Take(bytes);
+      const auto run = in.Take(four ? (value + 1u) / 2 : value);
       for (int i = 0; i < value; ++i) put(four ? uint8_t(i & 1 ? run[size_t(i / 2)] & 0x0F : run[size_t(i / 2)] >> 4)
                                                : run[size_t(i)]);
-      if (bytes & 1 && in.Remaining() > 0) in.Skip(1);
+      if (run.size() & 1 && in.Remaining() > 0) in.Skip(1);
     }
   }
+  if (y < pic.height) Fail(PicError::kTruncated, "BMP run-length data is cut short");
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ constexpr size_t kTailPalette = 1 + 768;
 class LineReader {
  public:
   LineReader(std::span<const uint8_t> data, bool rle) : in_(data), rle_(rle) {}
+  size_t Position() const { return in_.Position(); }
   void Next(uint8_t* line, size_t size) {
     size_t at = 0;
     while (at < size) {
@@ -133,6 +134,13 @@ void DecodePcx(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions
         dst[x] = uint8_t(line[size_t(x / perByte)] >> shift & ((1 << bits) - 1));
       }
     }
+  }
+  // A palette marker right behind the pixels with fewer than 768 bytes after
+  // it is a colour table cut short, not a grey picture.
+  if (bits == 8 && planes == 1 && data.size() == bytes.size() - kHeaderSize) {
+    const size_t at = kHeaderSize + lines.Position();
+    if (at < bytes.size() && bytes[at] == kPaletteMarker && bytes.size() - at < kTailPalette)
+      Fail(PicError::kTruncated, "PCX colour table is cut short");
   }
   out.pixels = std::move(pic);
   out.fileBits = bits * planes == 32 ? 24 : bits * planes;

@@ -56,7 +56,18 @@ int MapProc(thandle_t, void**, toff_t*) { return 0; }
 void UnmapProc(thandle_t, void*, toff_t) {}
 
 // libtiff's messages stay with the call instead of going to standard error.
-int Quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+// Errors are counted: libtiff goes on past some (a colour map cut short is
+// dropped with an error), and a picture read past an error is not sound.
+int CountError(TIFF*, void* errors, const char*, const char*, va_list) {
+  ++*static_cast<int*>(errors);
+  return 1;
+}
+// libtiff only warns when a tag's data lies past the end of the file, and
+// then reads a palette picture as grey: for us that is data cut short.
+int CountCutShort(TIFF*, void* errors, const char*, const char* format, va_list) {
+  if (std::strncmp(format, "IO error", 8) == 0) ++*static_cast<int*>(errors);
+  return 1;
+}
 
 struct OptionsFreer {
   void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
@@ -65,12 +76,12 @@ struct TiffCloser {
   void operator()(TIFF* t) const { TIFFClose(t); }
 };
 
-std::unique_ptr<TIFF, TiffCloser> Open(Memory& memory, const char* mode, uint64_t maxAlloc) {
+std::unique_ptr<TIFF, TiffCloser> Open(Memory& memory, const char* mode, uint64_t maxAlloc, int* errors) {
   std::unique_ptr<TIFFOpenOptions, OptionsFreer> options(TIFFOpenOptionsAlloc());
   if (!options) Fail(PicError::kTooLarge, "no memory for libtiff");
   TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), tmsize_t(maxAlloc));
-  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), Quiet, nullptr);
-  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), Quiet, nullptr);
+  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), CountError, errors);
+  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), CountCutShort, errors);
   return std::unique_ptr<TIFF, TiffCloser>(TIFFClientOpenExt("picture", mode, &memory, ReadProc, WriteProc, SeekProc,
                                                              CloseProc, SizeProc, MapProc, UnmapProc, options.get()));
 }
@@ -80,8 +91,9 @@ std::unique_ptr<TIFF, TiffCloser> Open(Memory& memory, const char* mode, uint64_
 void DecodeTiff(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions& options) {
   Memory memory{bytes};
   // No single buffer of libtiff's may exceed what the whole picture needs.
-  auto tif = Open(memory, "rm", std::max<uint64_t>(options.maxPixels * 8, 1u << 20));
-  if (!tif) Fail(PicError::kCorrupt, "TIFF header is unreadable");
+  int errors = 0;
+  auto tif = Open(memory, "rm", std::max<uint64_t>(options.maxPixels * 8, 1u << 20), &errors);
+  if (!tif || errors) Fail(PicError::kCorrupt, "TIFF header is unreadable");
   uint32_t width = 0, height = 0;
   TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
   TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
@@ -96,7 +108,7 @@ void DecodeTiff(std::span<const uint8_t> bytes, Picture& out, const DecodeOption
   if (!TIFFRGBAImageOK(tif.get(), message)) Fail(PicError::kUnsupported, "TIFF layout is not supported");
 
   std::vector<uint32_t> raster(size_t(width) * height);
-  if (!TIFFReadRGBAImageOriented(tif.get(), width, height, raster.data(), ORIENTATION_TOPLEFT, 1))
+  if (!TIFFReadRGBAImageOriented(tif.get(), width, height, raster.data(), ORIENTATION_TOPLEFT, 1) || errors)
     Fail(PicError::kCorrupt, "TIFF picture data is unreadable");
 
   // libtiff hands alpha pictures over premultiplied: add the backdrop's share.
@@ -132,7 +144,8 @@ void EncodeTiff(const PictureView& pic, int compression, std::vector<uint8_t>& o
   std::vector<uint8_t> bytes;
   Memory memory{{}, &bytes};
   {
-    auto tif = Open(memory, "w", 0);
+    int errors = 0;
+    auto tif = Open(memory, "w", 0, &errors);
     if (!tif) Fail(PicError::kCannotWrite, "libtiff could not start");
     const bool indexed = pic.bitsPerPixel == 8;
     const bool grey = IsGreyRamp(pic);
@@ -163,7 +176,7 @@ void EncodeTiff(const PictureView& pic, int compression, std::vector<uint8_t>& o
         RowToRgb(pic, y, row.data());
       if (TIFFWriteScanline(t, row.data(), uint32_t(y), 0) < 0) Fail(PicError::kCannotWrite, "libtiff failed while writing");
     }
-    if (!TIFFWriteDirectory(t)) Fail(PicError::kCannotWrite, "libtiff failed while finishing");
+    if (!TIFFWriteDirectory(t) || errors) Fail(PicError::kCannotWrite, "libtiff failed while finishing");
   }
   out = std::move(bytes);
 }

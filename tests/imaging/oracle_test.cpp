@@ -82,6 +82,19 @@ TEST_P(Oracle, EveryVariantMatchesTheReferenceDecoder) {
   for (const Case& c : cases) Compare(c);
 }
 
+TEST_P(Oracle, EveryVariantCutShortIsAnErrorNotAPicture) {
+  for (const Case& c : Cases(GetParam())) {
+    std::vector<uint8_t> bytes = ReadAll(std::string(KV_PICTURES_DIR) + "/" + c.file);
+    for (const size_t keep : {bytes.size() / 2, bytes.size() * 9 / 10, size_t(30)}) {
+      const std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + std::min(keep, bytes.size()));
+      Picture pic;
+      const Outcome outcome = Decode(cut, DetectType(bytes, c.file), pic);
+      EXPECT_FALSE(outcome) << c.file << " cut to " << keep << " bytes";
+      EXPECT_TRUE(pic.pixels.bits.empty()) << c.file;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, Oracle, ::testing::Values("bmp", "pcx", "tga", "gif", "jpg", "tif", "png"));
 
 }  // namespace
