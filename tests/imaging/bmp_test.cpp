@@ -5,10 +5,13 @@
 #include <vector>
 
 #include "imaging/picture_codec.h"
+#include "tests/imaging/pixels.h"
 #include "tests/stage/bmp_bytes.h"
 
 namespace kv::imaging {
 namespace {
+
+using test::Rgb;
 
 using namespace kv::test;
 
@@ -62,18 +65,6 @@ TEST(ImagingBmp, SixteenBitMasksChooseTheLayout) {
   Put32(g, 0x7C00);
   ASSERT_TRUE(Read(g, pic));
   EXPECT_EQ(pic.pixels.layout16, Layout16::k555);
-}
-
-// Pixels of an 8- or 24-bit decoded picture as 0xRRGGBB, row by row.
-std::vector<uint32_t> Rgb(const Picture& pic) {
-  std::vector<uint32_t> out;
-  std::vector<uint8_t> row(size_t(pic.pixels.width) * 3);
-  for (int y = 0; y < pic.pixels.height; ++y) {
-    RowToRgb(pic.pixels.View(), y, row.data());
-    for (int x = 0; x < pic.pixels.width; ++x)
-      out.push_back(uint32_t(row[3 * x]) << 16 | uint32_t(row[3 * x + 1]) << 8 | row[3 * x + 2]);
-  }
-  return out;
 }
 
 std::vector<uint8_t> Indexes(const Picture& pic) {

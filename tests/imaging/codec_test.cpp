@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "imaging/picture_codec.h"
+#include "tests/imaging/pixels.h"
 
 namespace kv::imaging {
 namespace {
+
+using test::Rgb;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -45,16 +48,6 @@ Bytes Cat(Bytes a, const Bytes& b) {
   return a;
 }
 
-std::vector<uint32_t> Rgb(const Picture& pic) {
-  std::vector<uint32_t> out;
-  std::vector<uint8_t> row(size_t(pic.pixels.width) * 3);
-  for (int y = 0; y < pic.pixels.height; ++y) {
-    RowToRgb(pic.pixels.View(), y, row.data());
-    for (int x = 0; x < pic.pixels.width; ++x)
-      out.push_back(uint32_t(row[3 * x]) << 16 | uint32_t(row[3 * x + 1]) << 8 | row[3 * x + 2]);
-  }
-  return out;
-}
 
 TEST(ImagingCodec, TypeComesFromTheContentAndTgaFromTheName) {
   struct Case {
