@@ -201,6 +201,27 @@ void DecodeBmp(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions
       generic = true, outBits = 24;
   }
 
+  if (!rle && !generic && bits >= 8) {
+    // The common case: rows appended in their final order, no zero fill first.
+    CheckSize(h.width, height, options.maxPixels);
+    DecodedPicture pic;
+    pic.width = int(h.width);
+    pic.height = int(height);
+    pic.bitsPerPixel = bits;
+    pic.layout16 = layout;
+    pic.stride = ptrdiff_t(PaddedStride(uint64_t(h.width), uint64_t(bits)));
+    pic.colorTable = std::move(table);
+    const size_t rowBytes = size_t(uint64_t(h.width) * bits / 8);
+    pic.bits.reserve(size_t(pic.stride) * size_t(height));
+    for (int64_t y = 0; y < height; ++y) {
+      pic.bits.insert(pic.bits.end(), fileRow(y), fileRow(y) + rowBytes);
+      pic.bits.resize(pic.bits.size() + size_t(pic.stride) - rowBytes, 0);
+    }
+    out.pixels = std::move(pic);
+    out.fileBits = bits;
+    return;
+  }
+
   DecodedPicture pic = NewPicture(h.width, height, outBits, options.maxPixels);
   pic.layout16 = layout;
   pic.colorTable = std::move(table);
@@ -218,7 +239,7 @@ void DecodeBmp(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions
         dst[2] = r.Value(p);
       }
     }
-  } else if (bits < 8) {
+  } else {
     const int perByte = 8 / bits;
     const uint8_t mask = uint8_t((1 << bits) - 1);
     for (int64_t y = 0; y < height; ++y) {
@@ -229,9 +250,6 @@ void DecodeBmp(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions
         dst[x] = uint8_t(src[x / perByte] >> shift & mask);
       }
     }
-  } else {
-    const size_t rowBytes = size_t(uint64_t(h.width) * bits / 8);
-    for (int64_t y = 0; y < height; ++y) std::memcpy(&pic.bits[size_t(y * pic.stride)], fileRow(y), rowBytes);
   }
   out.pixels = std::move(pic);
   out.fileBits = bits;

@@ -18,10 +18,16 @@ constexpr size_t kTailPalette = 1 + 768;
 // on into the next line, as some writers let it.
 class LineReader {
  public:
-  LineReader(std::span<const uint8_t> data, bool rle) : in_(data), rle_(rle) {}
-  size_t Position() const { return in_.Position(); }
+  LineReader(std::span<const uint8_t> data, bool rle) : at_(data.data()), end_(data.data() + data.size()), begin_(at_), rle_(rle) {}
+  size_t Position() const { return size_t(at_ - begin_); }
   void Next(uint8_t* line, size_t size) {
     size_t at = 0;
+    if (!rle_) {
+      if (size > size_t(end_ - at_)) Fail(PicError::kTruncated, "PCX data is cut short");
+      std::memcpy(line, at_, size);
+      at_ += size;
+      return;
+    }
     while (at < size) {
       if (pending_ > 0) {
         const size_t n = std::min<size_t>(pending_, size - at);
@@ -30,10 +36,12 @@ class LineReader {
         pending_ -= n;
         continue;
       }
-      const uint8_t b = in_.U8();
-      if (rle_ && b >= 0xC0) {
+      if (at_ == end_) Fail(PicError::kTruncated, "PCX data is cut short");
+      const uint8_t b = *at_++;
+      if (b >= 0xC0) {
+        if (at_ == end_) Fail(PicError::kTruncated, "PCX data is cut short");
         pending_ = b & 0x3F;
-        value_ = in_.U8();
+        value_ = *at_++;
       } else {
         line[at++] = b;
       }
@@ -41,7 +49,9 @@ class LineReader {
   }
 
  private:
-  ByteReader in_;
+  const uint8_t* at_;
+  const uint8_t* end_;
+  const uint8_t* begin_;
   bool rle_;
   size_t pending_ = 0;
   uint8_t value_ = 0;
@@ -117,19 +127,24 @@ void DecodePcx(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions
 
   LineReader lines(data, rle);
   std::vector<uint8_t> line(size_t(bytesPerLine) * size_t(planes));
+  const size_t bpl = size_t(bytesPerLine);
   for (int64_t y = 0; y < height; ++y) {
     lines.Next(line.data(), line.size());
     uint8_t* dst = &pic.bits[size_t(y * pic.stride)];
-    for (int64_t x = 0; x < width; ++x) {
-      if (rgb) {
-        for (int c = 0; c < 3; ++c) dst[3 * x + 2 - c] = line[size_t(c * bytesPerLine + uint64_t(x))];
-      } else if (planar) {
+    if (rgb) {
+      const uint8_t *r = line.data(), *g = r + bpl, *b = g + bpl;
+      for (int64_t x = 0; x < width; ++x, dst += 3) dst[0] = b[x], dst[1] = g[x], dst[2] = r[x];
+    } else if (bits == 8) {
+      std::memcpy(dst, line.data(), size_t(width));
+    } else if (planar) {
+      for (int64_t x = 0; x < width; ++x) {
         uint8_t v = 0;
-        for (int p = 0; p < planes; ++p)
-          v |= uint8_t((line[size_t(uint64_t(p) * bytesPerLine + uint64_t(x / 8))] >> (7 - x % 8) & 1) << p);
+        for (int p = 0; p < planes; ++p) v |= uint8_t((line[size_t(p) * bpl + size_t(x / 8)] >> (7 - x % 8) & 1) << p);
         dst[x] = v;
-      } else {
-        const int perByte = 8 / bits;
+      }
+    } else {
+      const int perByte = 8 / bits;
+      for (int64_t x = 0; x < width; ++x) {
         const int shift = 8 - bits * int(x % perByte + 1);
         dst[x] = uint8_t(line[size_t(x / perByte)] >> shift & ((1 << bits) - 1));
       }

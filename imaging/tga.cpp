@@ -94,7 +94,10 @@ void DecodeTga(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions
       }
     }
   };
-  if (!rle) {
+  if (!rle && !mirrored && pb != 2) {
+    for (int64_t r = 0; r < height; ++r, row += topDown ? pic.stride : -pic.stride)
+      std::memcpy(row, in.Take(uint64_t(width) * pb).data(), size_t(width) * pb);
+  } else if (!rle) {
     for (int64_t r = 0; r < height; ++r) put(in.Take(uint64_t(width) * pb).data(), size_t(width));
   } else {
     uint64_t left = pixels;
@@ -151,6 +154,12 @@ void EncodeTga(const PictureView& pic, std::vector<uint8_t>& out) {
       Put8(out, rgb[size_t(3 * x)]);
     }
   }
+  // The version 2 footer (no extension or developer area): some readers
+  // accept only files that carry it.
+  Put32(out, 0);
+  Put32(out, 0);
+  static constexpr char kSignature[] = "TRUEVISION-XFILE.";
+  out.insert(out.end(), kSignature, kSignature + sizeof kSignature);
 }
 
 }  // namespace kv::imaging::detail

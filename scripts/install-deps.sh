@@ -15,7 +15,7 @@ packages=(
   clang libclang-rt-14-dev
   # test oracles and benchmark baselines only
   libexpat1-dev libxml2-dev libpugixml-dev libpixman-1-dev lua5.4 nginx-light curl
-  python3-pil imagemagick libjpeg-turbo-progs
+  python3-pil imagemagick libjpeg-turbo-progs qt6-image-formats-plugins
 )
 
 missing=()
