@@ -138,6 +138,51 @@ TEST_F(ImagingEncode, PillowReadsBackWhatEachEncoderWrote) {
   CheckAll();
 }
 
+TEST(ImagingEncodeBytes, HeadersAndRunsAsTheFormatsLayThemOut) {
+  // 2 x 1 at 24 bits: B, G, R of red then blue, padded to 8 bytes.
+  DecodedPicture rgb;
+  rgb.width = 2, rgb.height = 1, rgb.bitsPerPixel = 24, rgb.stride = 8;
+  rgb.bits = {0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0, 0};
+  std::vector<uint8_t> bmp;
+  ASSERT_TRUE(Encode(rgb.View(), FileType::kBmp, bmp));
+  const std::vector<uint8_t> expectedBmp = {
+      'B', 'M', 62, 0, 0, 0,  // file size 14 + 40 + 8
+      0, 0, 0, 0,             // reserved
+      54, 0, 0, 0,            // pixels follow both headers
+      40, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0,  // header size, width 2, height 1 (bottom-up)
+      1, 0, 24, 0, 0, 0, 0, 0,              // one plane, 24 bits, no compression
+      8, 0, 0, 0,                           // pixel bytes
+      0x13, 0x0B, 0, 0, 0x13, 0x0B, 0, 0,   // 2835 pixels per metre (72 dpi) both ways
+      0, 0, 0, 0, 0, 0, 0, 0,               // colours used and important: none
+      0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0, 0};
+  EXPECT_EQ(bmp, expectedBmp);
+
+  // PCX run-length: 70 pixels of index 5 in an 8-bit 70 x 1 picture are runs
+  // of 63 (0xFF, 5) and 7 (0xC7, 5); index 0xC5 alone must be escaped as a
+  // run of one (0xC1, 0xC5); the even line length adds one byte of index 0.
+  DecodedPicture indexed;
+  indexed.width = 71, indexed.height = 1, indexed.bitsPerPixel = 8, indexed.stride = 72;
+  indexed.bits.assign(72, 5);
+  indexed.bits[70] = 0xC5;
+  indexed.colorTable.assign(256, ColorRef());
+  std::vector<uint8_t> pcx;
+  ASSERT_TRUE(Encode(indexed.View(), FileType::kPcx, pcx));
+  ASSERT_EQ(pcx.size(), 128u + 7 + 769);
+  EXPECT_EQ(std::vector<uint8_t>(pcx.begin() + 128, pcx.begin() + 135),
+            (std::vector<uint8_t>{0xFF, 5, 0xC7, 5, 0xC1, 0xC5, 0}));
+  EXPECT_EQ(pcx[66], 72);  // bytes per line, even
+  EXPECT_EQ(pcx[135], 0x0C);  // the colour table's marker
+
+  // TGA: no id, no map, type 2, origin 0,0, 2 x 1, 24 bits, top-left origin
+  // (0x20); B, G, R pixels; then the version 2 footer.
+  std::vector<uint8_t> tga;
+  ASSERT_TRUE(Encode(rgb.View(), FileType::kTga, tga));
+  const std::vector<uint8_t> head = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1, 0, 24, 0x20,
+                                     0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00};
+  EXPECT_EQ(std::vector<uint8_t>(tga.begin(), tga.begin() + 24), head);
+  EXPECT_EQ(std::string(tga.end() - 18, tga.end() - 1), "TRUEVISION-XFILE.");
+}
+
 TEST_F(ImagingEncode, GifWritesItsTransparentIndexBack) {
   EncodeOptions o;
   o.gifTransparentIndex = 7;
