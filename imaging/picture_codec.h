@@ -11,6 +11,7 @@
 
 #include "platform/geometry.h"
 #include "stage/picture.h"
+#include "stage/sprite.h"
 
 namespace kv::imaging {
 
@@ -40,8 +41,8 @@ enum class PicError : int32_t {
 
 // Pictures wider or higher than this are refused before anything is allocated.
 inline constexpr int kMaxSide = 16384;
-// The default key colour of the stage, behind pictures with an alpha channel.
-inline constexpr ColorRef kDefaultBackdrop{0x00F0F8F8};
+// Behind pictures with an alpha channel unless the caller names a colour.
+inline constexpr ColorRef kDefaultBackdrop = kDefaultKeyColor;
 
 struct Picture {
   // 8 bits (indexes into colorTable), 16 (5-5-5 or 5-6-5), 24 (B, G, R) or
