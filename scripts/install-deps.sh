@@ -11,10 +11,12 @@ packages=(
   # libraries of the player and its tools
   nlohmann-json3-dev libpng-dev zlib1g-dev libcurl4-openssl-dev qt6-base-dev
   libsdl2-dev libsndfile1-dev libfluidsynth-dev timgm6mb-soundfont
+  libgif-dev libjpeg62-turbo-dev libtiff-dev
   # fuzzing (clang's libFuzzer and sanitizer runtimes)
   clang libclang-rt-14-dev
   # test oracles and benchmark baselines only
   libexpat1-dev libxml2-dev libpugixml-dev libpixman-1-dev lua5.4 nginx-light curl sox
+  python3-pil imagemagick libjpeg-turbo-progs qt6-image-formats-plugins
 )
 
 missing=()

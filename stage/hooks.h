@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/geometry.h"
+#include "stage/picture.h"
 #include "stage/pixel_buffer.h"
 
 namespace kv {
@@ -47,6 +48,15 @@ class ChildWindow {
   // Draws the window's current image into `target` (whose pixel (0,0) is the
   // stage point `origin`), for stamping; false when the window cannot.
   virtual bool RenderInto(PixelBuffer& /*target*/, Point /*origin*/) { return false; }
+};
+
+// Turns a picture file into pixels for StageSprite::LoadPicture. The formats
+// live above the stage, in the picture library and the display kind.
+class PictureLoader {
+ public:
+  virtual ~PictureLoader() = default;
+  // 0 with `out` filled, or a loader error code (kErrNoPicture and others).
+  virtual int Load(const std::string& hostPath, DecodedPicture& out) = 0;
 };
 
 // The visible insert that owns a sprite.

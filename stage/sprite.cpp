@@ -7,7 +7,6 @@
 #include <optional>
 #include <stdexcept>
 
-#include "stage/bmp.h"
 #include "stage/compositor.h"
 #include "stage/locks.h"
 #include "stage/stretch_map.h"
@@ -203,15 +202,15 @@ int StageSprite::SetPicture(const PictureView& pic) {
   return 0;
 }
 
-int StageSprite::LoadPicture(const std::string& path, const Rect& destination, uint16_t newLayer, bool keyOn,
-                             ColorRef key, uint8_t tol) {
-  std::optional<DecodedPicture> pic;
+int StageSprite::LoadPicture(PictureLoader& loader, const std::string& path, const Rect& destination,
+                             uint16_t newLayer, bool keyOn, ColorRef key, uint8_t tol) {
+  DecodedPicture pic;
   {
     std::lock_guard lock(PictureLock());
-    pic = ReadBmpFile(path);
+    if (const int error = loader.Load(path, pic); error != 0) return error;
   }
-  if (!pic || SetPicture(pic->View()) != 0) return kErrNoPicture;
-  Setup(destination, Rect{0, 0, pic->width, pic->height}, newLayer, keyOn, key, tol, effectAbortKey);
+  if (SetPicture(pic.View()) != 0) return kErrNoPicture;
+  Setup(destination, Rect{0, 0, pic.width, pic.height}, newLayer, keyOn, key, tol, effectAbortKey);
   Fit();
   return 0;
 }

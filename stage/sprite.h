@@ -93,10 +93,10 @@ class StageSprite {
   // The picture stretched over all of `target`, with the sprite's transparency.
   virtual void DrawStretchedTo(PixelBuffer& target);
   virtual bool PlaceWindow();
-  // Loads an uncompressed BMP file and sets rectangles, layer and transparency;
-  // 0, or kErrNoPicture when the file cannot be read.
-  virtual int LoadPicture(const std::string& path, const Rect& destination, uint16_t newLayer, bool keyOn,
-                          ColorRef key, uint8_t tol);
+  // Loads a picture file through `loader` and sets rectangles, layer and
+  // transparency; 0, or the loader's error code.
+  virtual int LoadPicture(PictureLoader& loader, const std::string& path, const Rect& destination,
+                          uint16_t newLayer, bool keyOn, ColorRef key, uint8_t tol);
   virtual void ShowWindow(bool visible);
   virtual void SetWindowPos(const Rect& r);
   virtual void SetDisplayState(uint8_t state);

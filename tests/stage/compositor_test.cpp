@@ -506,27 +506,34 @@ TEST_P(StageCompositor, WindowSpriteStatesShowAndHideTheChildWindow) {
   EXPECT_FALSE(child.forwarding);
 }
 
-TEST_P(StageCompositor, LoadPictureReadsAnUncompressedBmp) {
-  // 1 x 1, 24 bits: header (54 bytes) then B, G, R and one padding byte.
-  std::vector<uint8_t> f = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0,
-                            1, 0, 24, 0};
-  f.resize(54, 0);
-  for (uint8_t b : {0x00, 0x00, 0xF8, 0x00}) f.push_back(b);
-  // One file per format and process: ctest may run both variants at once.
-  const std::string path = ::testing::TempDir() + "kv_stage_load_" + std::to_string(int(GetParam())) + "_" +
-                           std::to_string(::getpid()) + ".bmp";
-  FILE* out = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(out, nullptr);
-  std::fwrite(f.data(), 1, f.size(), out);
-  std::fclose(out);
+// A loader double: one red 24-bit pixel for "red", its error code otherwise.
+class OnePixelLoader : public PictureLoader {
+ public:
+  int error = 11;
+  std::string asked;
+  int Load(const std::string& path, DecodedPicture& out) override {
+    asked = path;
+    if (path != "red") return error;
+    out.width = out.height = 1;
+    out.bitsPerPixel = 24;
+    out.stride = 4;
+    out.bits = {0x00, 0x00, 0xF8, 0x00};
+    return 0;
+  }
+};
+
+TEST_P(StageCompositor, LoadPictureTakesPixelsAndErrorsFromItsLoader) {
+  OnePixelLoader loader;
   StageSprite s;
-  EXPECT_EQ(s.LoadPicture(path, {0, 0, 4, 4}, 5, false, {}, 0), 0);
+  EXPECT_EQ(s.LoadPicture(loader, "red", {0, 0, 4, 4}, 5, false, {}, 0), 0);
   EXPECT_EQ(s.srcRect, (Rect{0, 0, 1, 1}));
   c.Add(s, true);
   UpdateAll();
   EXPECT_EQ(At(3, 3), E(kRed));
-  std::remove(path.c_str());
-  EXPECT_EQ(s.LoadPicture(path, {0, 0, 4, 4}, 5, false, {}, 0), kErrNoPicture);
+  StageSprite t;
+  EXPECT_EQ(t.LoadPicture(loader, "missing.pcx", {0, 0, 4, 4}, 5, false, {}, 0), 11);
+  EXPECT_EQ(loader.asked, "missing.pcx");
+  EXPECT_FALSE(t.HasPicture());
 }
 
 TEST_P(StageCompositor, HideWithoutEffectRemovesAndRedraws) {

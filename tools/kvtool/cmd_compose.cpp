@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "stage/bmp.h"
+#include "imaging/picture_codec.h"
 #include "stage/compositor.h"
 #include "tools/kvtool/commands.h"
 
@@ -113,11 +113,12 @@ void BuildScene(const json& doc, const std::filesystem::path& baseDir, Scene& sc
         } catch (const ToolError& e) {
           throw SceneError{e.code(), e.what()};
         }
-        std::string error;
-        const auto pic = ReadBmp(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), &error);
-        if (!pic) throw SceneError{kExitBadData, path.string() + ": " + error};
-        if (sprite->SetPicture(pic->View()) != 0) throw SceneError{kExitBadData, "picture cannot be attached"};
-        pictureRect = {0, 0, pic->width, pic->height};
+        const std::span<const uint8_t> view(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        imaging::Picture pic;
+        const imaging::Outcome read = imaging::Decode(view, imaging::DetectType(view, path.string()), pic);
+        if (!read) throw SceneError{kExitBadData, path.string() + ": " + read.detail};
+        if (sprite->SetPicture(pic.pixels.View()) != 0) throw SceneError{kExitBadData, "picture cannot be attached"};
+        pictureRect = {0, 0, pic.pixels.width, pic.pixels.height};
       }
       sprite->stretch = FlagField(j, "stretch", true);
       const int tolerance = IntField(j, "tolerance", 0, 0, 255);

@@ -8,7 +8,7 @@
 namespace kv::tool {
 
 extern const CommandSpec kDumpSpec, kPackSpec, kXmlCheckSpec, kXmlFormatSpec, kGetSpec, kHeadSpec, kLsSpec,
-    kExtractSpec, kPackKvgSpec, kComposeSpec, kEffectSpec;
+    kExtractSpec, kPackKvgSpec, kComposeSpec, kEffectSpec, kPictureSpec;
 
 int RunDump(int argc, char** argv);
 int RunPack(int argc, char** argv);
@@ -20,5 +20,6 @@ int RunExtract(int argc, char** argv);
 int RunPackKvg(int argc, char** argv);
 int RunCompose(int argc, char** argv);
 int RunEffect(int argc, char** argv);
+int RunPicture(int argc, char** argv);
 
 }  // namespace kv::tool

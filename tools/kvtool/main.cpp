@@ -16,11 +16,11 @@ struct Command {
 constexpr Command kCommands[] = {
     {"dump", RunDump}, {"pack", RunPack},       {"xml", RunXml},           {"get", RunGet},         {"head", RunHead},
     {"ls", RunLs},     {"extract", RunExtract}, {"pack-kvg", RunPackKvg}, {"compose", RunCompose},
-    {"effect", RunEffect},
+    {"effect", RunEffect}, {"picture", RunPicture},
 };
 
 const CommandSpec* const kHelpOrder[] = {&kDumpSpec,   &kPackSpec,    &kLsSpec,  &kExtractSpec,  &kPackKvgSpec,
-                                         &kComposeSpec, &kEffectSpec, &kXmlCheckSpec, &kXmlFormatSpec,
+                                         &kComposeSpec, &kEffectSpec, &kPictureSpec, &kXmlCheckSpec, &kXmlFormatSpec,
                                          &kGetSpec,     &kHeadSpec};
 
 void PrintHelp(FILE* to) {

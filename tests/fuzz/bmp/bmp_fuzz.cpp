@@ -1,17 +1,20 @@
-// Fuzzes the BMP reader and, for pictures it accepts, attaching and drawing
+// Fuzzes the BMP decoder and, for pictures it accepts, attaching and drawing
 // them keyed and stretched, so conversion and loops see hostile sizes too.
 #include <cstddef>
 #include <cstdint>
 
-#include "stage/bmp.h"
+#include "imaging/picture_codec.h"
 #include "stage/sprite.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const auto pic = kv::ReadBmp({data, size});
-  if (!pic || pic->width > 512 || pic->height > 512) return 0;
+  kv::imaging::DecodeOptions options;
+  options.maxPixels = 1u << 22;
+  kv::imaging::Picture pic;
+  if (!kv::imaging::Decode({data, size}, kv::imaging::FileType::kBmp, pic, options)) return 0;
+  if (pic.pixels.width > 512 || pic.pixels.height > 512) return 0;
   kv::StageSprite sprite;
-  if (sprite.SetPicture(pic->View()) != 0) return 0;
-  sprite.Setup({0, 0, 7, 5}, {0, 0, pic->width, pic->height}, 5, true, kv::ColorRef(size & 0xFFFFFF),
+  if (sprite.SetPicture(pic.pixels.View()) != 0) return 0;
+  sprite.Setup({0, 0, 7, 5}, {0, 0, pic.pixels.width, pic.pixels.height}, 5, true, kv::ColorRef(size & 0xFFFFFF),
                uint8_t(size), 0);
   kv::PixelBuffer target(7, 5);
   sprite.DrawStretchedTo(target);
