@@ -1,5 +1,5 @@
 // Compile errors: every error of a module is reported, each with its line.
-#include "ext/orlan/compiler.h"
+#include "orlan/compiler.h"
 
 #include <gtest/gtest.h>
 

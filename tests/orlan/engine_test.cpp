@@ -1,7 +1,7 @@
 // The engine interface: declaring and registering a host library, dispatch
 // of every argument type, objects, threads (stop from another OS thread,
 // two threads of one script), callbacks and reference clearing.
-#include "ext/orlan/engine.h"
+#include "orlan/engine.h"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "ext/orlan/compiler.h"
-#include "ext/orlan/engine.h"
+#include "orlan/compiler.h"
+#include "orlan/engine.h"
 
 namespace kv::orlan::testing {
 

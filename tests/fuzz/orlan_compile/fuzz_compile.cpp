@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "ext/orlan/codefile.h"
-#include "ext/orlan/compiler.h"
+#include "orlan/codefile.h"
+#include "orlan/compiler.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view source(reinterpret_cast<const char*>(data), size);

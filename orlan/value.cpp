@@ -1,4 +1,4 @@
-#include "ext/orlan/value.h"
+#include "orlan/value.h"
 
 #include <cmath>
 #include <cstdio>

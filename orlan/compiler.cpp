@@ -1,4 +1,4 @@
-#include "ext/orlan/compiler.h"
+#include "orlan/compiler.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,9 +6,9 @@
 #include <optional>
 #include <set>
 
-#include "ext/orlan/lexer.h"
-#include "ext/orlan/ops.h"
-#include "ext/orlan/runtime.h"
+#include "orlan/lexer.h"
+#include "orlan/ops.h"
+#include "orlan/runtime.h"
 #include "platform/text.h"
 
 namespace kv::orlan {

@@ -1,4 +1,4 @@
-#include "ext/orlan/runtime.h"
+#include "orlan/runtime.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "ext/orlan/engine.h"
+#include "orlan/engine.h"
 #include "platform/text.h"
 
 namespace kv::orlan {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ext/orlan/bytecode.h"
+#include "orlan/bytecode.h"
 
 namespace kv::orlan {
 

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <thread>
 
-#include "ext/orlan/engine.h"
-#include "ext/orlan/ops.h"
-#include "ext/orlan/runtime.h"
+#include "orlan/engine.h"
+#include "orlan/ops.h"
+#include "orlan/runtime.h"
 #include "platform/text.h"
 
 namespace kv::orlan {

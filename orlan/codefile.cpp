@@ -1,10 +1,10 @@
-#include "ext/orlan/codefile.h"
+#include "orlan/codefile.h"
 
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 
-#include "ext/orlan/runtime.h"
+#include "orlan/runtime.h"
 
 namespace kv::orlan {
 namespace {
