@@ -104,7 +104,7 @@ uint16_t Compiler::Alloc() {
 }
 
 void Compiler::Free(const Ex& e) {
-  if (e.temp && !e.isConst() && e.rk + 1 == freereg_) --freereg_;
+  if (optimize_ && e.temp && !e.isConst() && e.rk + 1 == freereg_) --freereg_;
 }
 
 uint16_t Compiler::Hidden() {
@@ -334,7 +334,7 @@ int Program::FindFunction(std::string_view name) const {
   return -1;
 }
 
-CompileResult Compile(std::string_view source) {
+CompileResult Compile(std::string_view source, const CompileOptions& options) {
   CompileResult result;
   std::vector<Token> tokens;
   try {
@@ -343,7 +343,7 @@ CompileResult Compile(std::string_view source) {
     result.errors.push_back({e.line, e.message});
     return result;
   }
-  detail::Compiler c(std::move(tokens), result.program, result.errors);
+  detail::Compiler c(std::move(tokens), result.program, result.errors, options.optimize);
   c.Run();
   std::stable_sort(result.errors.begin(), result.errors.end(),
                    [](const CompileError& a, const CompileError& b) { return a.line < b.line; });

@@ -73,18 +73,18 @@ uint16_t Compiler::IndexList(uint8_t& n) {
   n = 0;
   do {
     Ex e = Expr();
-    if (n == 0 && !e.isConst() && !IsOp(",") && !(e.temp && e.rk >= base)) {
+    if (optimize_ && n == 0 && !e.isConst() && !IsOp(",")) {
       ExpectOp(")");
       n = 1;
       return e.rk;
     }
-    if (n == 0 && e.temp && e.rk == base && !IsOp(",")) {
-      ExpectOp(")");
-      n = 1;
-      return base;
+    // Index n belongs in base + n; a computed index may have landed above it.
+    uint16_t r = static_cast<uint16_t>(base + n);
+    if (e.isConst() || e.rk != r) {
+      Free(e);
+      while (freereg_ <= r) Alloc();
+      Emit(Op::Move, r, e.rk);
     }
-    uint16_t r = Alloc();
-    MoveTo(r, e);
     freereg_ = r + 1;
     ++n;
   } while (AcceptOp(","));
@@ -207,7 +207,7 @@ void Compiler::Store(const LV& lv, Ex e) {
 
 void Compiler::MoveTo(uint16_t target, Ex e) {
   if (!e.isConst() && e.rk == target) return;
-  if (e.temp && !e.isConst() && Pc() > 0 && e.rk + 1 == freereg_) {
+  if (optimize_ && e.temp && !e.isConst() && Pc() > 0 && e.rk + 1 == freereg_) {
     Ins& last = Fn().code.back();
     bool retargetable = (last.op >= Op::Add && last.op <= Op::Not) || last.op == Op::LoadG || last.op == Op::Index ||
                         last.op == Op::GetField || last.op == Op::GetMember || last.op == Op::Cvt || last.op == Op::Move ||
@@ -233,7 +233,7 @@ uint16_t Compiler::ToReg(Ex e) {
 }
 
 Ex Compiler::Widen(Ex k, const TypeRef& other) {
-  if (!k.isConst() || other.isArray) return k;
+  if (!optimize_ || !k.isConst() || other.isArray) return k;
   const Value& v = ConstValue(k);
   if (other.vt == VarType::Long && v.tag == Tag::Integer) return ConstEx(Value::Lng(v.i));
   if (other.vt == VarType::Double && (v.tag == Tag::Integer || v.tag == Tag::Long)) return ConstEx(Value::Dbl(v.i));
@@ -248,7 +248,7 @@ Ex Compiler::Binary(Op op, Ex a, Ex b) {
   TypeRef rt = ResultType(op, a.type, b.type);
   uint8_t f = (!IsVariantLike(a.type) && !IsVariantLike(b.type)) ? kStrict : 0;
   if (op >= Op::Eq && op <= Op::Like && prog_.compare == CompareMode::Text) f |= kTextCmp;
-  if (a.isConst() && b.isConst() && op != Op::Is) {
+  if (optimize_ && a.isConst() && b.isConst() && op != Op::Is) {
     try {
       Value v = BinaryOp(op, ConstValue(a), ConstValue(b), f);
       return ConstEx(v);
@@ -328,7 +328,7 @@ Ex Compiler::Level(int level) {
 }
 
 Ex Compiler::Unary(Op op, Ex a) {
-  if (a.isConst()) {
+  if (optimize_ && a.isConst()) {
     try {
       return ConstEx(UnaryOp(op, ConstValue(a)));
     } catch (const ScriptError&) {

@@ -70,8 +70,8 @@ inline bool IsComparison(Op op) { return op >= Op::Eq && op <= Op::Ge; }
 
 class Compiler {
  public:
-  Compiler(std::vector<Token> tokens, Program& prog, std::vector<CompileError>& errors)
-      : t_(std::move(tokens)), prog_(prog), errors_(errors) {}
+  Compiler(std::vector<Token> tokens, Program& prog, std::vector<CompileError>& errors, bool optimize)
+      : t_(std::move(tokens)), prog_(prog), errors_(errors), optimize_(optimize) {}
 
   void Run();
 
@@ -293,6 +293,7 @@ class Compiler {
   std::map<std::string, int> types_;
   std::map<std::string, int> imports_;
   bool optionExplicit_ = false;
+  const bool optimize_;
   Proc* proc_ = nullptr;
   Var resultVar_;
   std::map<std::string, Var> locals_;

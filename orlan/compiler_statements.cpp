@@ -197,7 +197,7 @@ size_t Compiler::CondJumpIfFalse() {
   uint16_t mark_free = freereg_;
   Ex e = Expr();
   // Fuse a trailing comparison into the jump.
-  if (e.temp && Pc() > mark) {
+  if (optimize_ && e.temp && Pc() > mark) {
     Ins& last = Fn().code.back();
     if (IsComparison(last.op) && last.a == e.rk) {
       uint8_t cmp = static_cast<uint8_t>(static_cast<int>(last.op) - static_cast<int>(Op::Eq));
@@ -617,6 +617,9 @@ bool Compiler::LooksLikeAssignment() const {
   size_t q = p_;
   if (IsOp(t_[q], ".")) ++q;
   if (t_[q].kind != Tok::Ident) return false;
+  // "Print (a) = b" calls Print with a comparison: only a variable takes an
+  // indexed assignment.
+  if (q == p_ && IsOp(t_[q + 1], "(") && !FindVar(Lower(t_[q].text))) return false;
   ++q;
   int depth = 0;
   for (; q < t_.size(); ++q) {

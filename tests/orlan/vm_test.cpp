@@ -25,14 +25,18 @@ std::string Module(const char* source) {
 
 class Programs : public ::testing::TestWithParam<Case> {};
 
+// Every program runs compiled with and without optimisation.
 TEST_P(Programs, RunAsExpected) {
   const Case& c = GetParam();
-  RunOutcome r = RunProgram(Module(c.source));
-  for (const auto& e : r.compileErrors) ADD_FAILURE() << "compile error line " << e.line << ": " << e.message;
-  EXPECT_EQ(r.output, c.output);
-  EXPECT_EQ(r.error, c.error) << r.errorText;
-  if (c.error > 0) {
-    EXPECT_EQ(r.line, c.line) << r.errorText;
+  for (bool optimize : {true, false}) {
+    SCOPED_TRACE(optimize ? "optimised" : "plain");
+    RunOutcome r = RunProgram(Module(c.source), "Main", CompileOptions{optimize});
+    for (const auto& e : r.compileErrors) ADD_FAILURE() << "compile error line " << e.line << ": " << e.message;
+    EXPECT_EQ(r.output, c.output);
+    EXPECT_EQ(r.error, c.error) << r.errorText;
+    if (c.error > 0) {
+      EXPECT_EQ(r.line, c.line) << r.errorText;
+    }
   }
 }
 
@@ -186,6 +190,16 @@ const Case kCases[] = {
      "Dim s As String\ns = Left(\"abc\", 2) & Mid(\"xyz\", 2)\nDim g(1, 1) As Integer, n As Long\ng(1, 1) = 3\nPrint s & g(1, 1) & n",
      "abyz30\n"},
     {"DimInLoopKeepsValue", "Dim i As Long\nFor i = 1 To 3\nDim total As Long\ntotal = total + i\nNext\nPrint total", "6\n"},
+    // Programs that once ran wrongly or did not compile.
+    {"TwoDimensionalComputedIndices",
+     "Dim a(3, 3) As Long, i As Integer, j As Integer\nFor i = 0 To 2\nFor j = 0 To 2\na(i + 1, j * 1) = i * 10 + j\nNext\nNext\n"
+     "Print a(1, 0) & \" \" & a(3, 2) & \" \" & a(2, 1) & \" \" & a(0, 0)",
+     "0 22 11 0\n"},
+    {"DynamicTwoDimensionalFilledInLoops",
+     "Dim b() As Long, i As Integer, j As Integer, s As String\nReDim b(1 To 3, 1 To 2)\nFor i = 1 To 3\nFor j = 1 To 2\n"
+     "b(i, 4 - j - 1) = i * 10 + j\nNext\nNext\nFor i = 1 To 3\nFor j = 1 To 2\ns = s & b(i + 0, j) & \",\"\nNext\nNext\nPrint s",
+     "12,11,22,21,32,31,\n"},
+    {"CallWithParenthesisedComparison", "Dim x\nx = 2\nPrint (x) = 2\nPrint (x + 1) * 2", "True\n6\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Orlan, Programs, ::testing::ValuesIn(kCases),
