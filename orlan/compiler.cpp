@@ -114,6 +114,15 @@ uint16_t Compiler::Hidden() {
   return r;
 }
 
+uint16_t Compiler::BlockRegisters(int count) {
+  uint16_t first = Hidden();
+  for (int n = 1; n < count; ++n) Hidden();
+  // Cleared each time the block begins: after an error in its header and
+  // Resume Next, the block must not see a value a temporary left there.
+  for (int n = 0; n < count; ++n) Emit(Op::LoadEmpty, static_cast<uint16_t>(first + n));
+  return first;
+}
+
 void Compiler::CompileProc(Proc& proc) {
   proc_ = &proc;
   locals_.clear();
@@ -122,6 +131,7 @@ void Compiler::CompileProc(Proc& proc) {
   loops_.clear();
   withStack_.clear();
   singleIf_ = 0;
+  nextContinues_ = false;
   Function& fn = Fn();
   uint16_t n = static_cast<uint16_t>(proc.params.size());
   nactive_ = freereg_ = maxreg_ = static_cast<uint16_t>(1 + n);
@@ -140,13 +150,14 @@ void Compiler::CompileProc(Proc& proc) {
   p_ = proc.bodyTok;
   DeclareImplicitLocals();
   p_ = proc.bodyTok;
+  ReservePrintLine();
   try {
     Block({"end sub", "end function"});
     uint32_t line = Cur().line;
     bool isFunctionEnd = IsKw(Peek(), "Function");
     if (isFunctionEnd != proc.isFunction) Error(proc.isFunction ? "Expected: End Function" : "Expected: End Sub");
     AddLine(line);
-    Emit(Op::Ret);
+    EmitReturn();
   } catch (const Fail& f) {
     Report(f);
   } catch (const ScriptError& e) {
@@ -186,6 +197,19 @@ void Compiler::HoistDeclarations() {
       continue;
     }
     ++p_;
+  }
+}
+
+void Compiler::ReservePrintLine() {
+  pendingPrint_ = kNoRegister;
+  if (FindVar("print")) return;
+  for (size_t q = p_; q < t_.size() && t_[q].kind != Tok::End; ++q) {
+    if (IsKw(t_[q], "End") && (IsKw(t_[q + 1], "Sub") || IsKw(t_[q + 1], "Function"))) break;
+    if (IsKw(t_[q], "Print") && !IsOp(t_[q - 1], ".")) {
+      pendingPrint_ = Hidden();
+      AddInit(pendingPrint_, T(VarType::String), {});
+      return;
+    }
   }
 }
 

@@ -93,7 +93,9 @@ class Compiler {
   void ExpectStatementEnd();
   void SkipLine();
   void SkipSeparators();
-  void Report(const Fail& f) { errors_.push_back({f.line, f.message}); }
+  void Report(const Fail& f) {
+    if (!f.message.empty()) errors_.push_back({f.line, f.message});
+  }
 
   // ---- constants ----
   uint16_t Const(const Value& v);
@@ -142,6 +144,8 @@ class Compiler {
   uint16_t Alloc();
   void Free(const Ex& e);
   uint16_t Hidden();
+  // Hidden registers of a With, For or Select block.
+  uint16_t BlockRegisters(int count);
   void CompileProc(Proc& proc);
 
   // Dim and Static declare for the whole procedure: their registers are
@@ -168,6 +172,8 @@ class Compiler {
   static std::string Expected(const std::vector<const char*>& enders);
   // Compiles statements until one of `enders` begins a statement; leaves it unread.
   void Block(const std::vector<const char*>& enders);
+  // Reports an error of the statement that began at `start` and skips to the next line.
+  void Recover(const Fail& f, size_t start);
   void LabelAndStatement();
   void Statement();
   void DimStatement(bool isStatic);
@@ -182,6 +188,8 @@ class Compiler {
   uint8_t CmpFlags(const TypeRef& a, const TypeRef& b) const;
   void ForStatement();
   void ForEach();
+  // "Next", "Next i" or "Next j, i" (which also closes the enclosing loop).
+  void ExpectNext();
   void DoStatement();
   void WhileStatement();
   void ExitStatement();
@@ -196,7 +204,15 @@ class Compiler {
   void WithStatement();
   bool IsMidAssignment();
   void MidStatement();
+  // Print items separated by ";" or "," appended to `text`; true when a
+  // separator ends the statement.
+  bool PrintItems(uint16_t text);
   void DebugPrint();
+  // "Print a; b,": the module's or the host's Print takes the whole line.
+  void PrintStatement();
+  void CallPrint();
+  void ReservePrintLine();
+  void EmitReturn();
 
   // An assignment "x = e", or a call "name args", "obj.method args".
   void IdentStatement();
@@ -313,6 +329,10 @@ class Compiler {
   };
   std::vector<WithCtx> withStack_;
   int singleIf_ = 0;
+  bool nextContinues_ = false;
+  size_t unclosedAt_ = SIZE_MAX;  // where an open block was last reported
+  static constexpr uint16_t kNoRegister = 0xFFFF;
+  uint16_t pendingPrint_ = kNoRegister;  // the open Print line of the procedure
 };
 
 }  // namespace kv::orlan::detail

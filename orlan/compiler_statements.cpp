@@ -32,25 +32,37 @@ std::string Compiler::Expected(const std::vector<const char*>& enders) {
 
 void Compiler::Block(const std::vector<const char*>& enders) {
   for (;;) {
+    if (nextContinues_) {
+      if (std::string_view(enders.back()) == "next") return;
+      nextContinues_ = false;
+      Error("Next without For");
+    }
     SkipSeparators();
-    if (Cur().kind == Tok::End) Error(Expected(enders));
     if (AtBlockEnd(enders)) return;
-    if (IsKw("End") && (IsKw(Peek(), "Sub") || IsKw(Peek(), "Function"))) Error(Expected(enders));
+    if (Cur().kind == Tok::End || (IsKw("End") && (IsKw(Peek(), "Sub") || IsKw(Peek(), "Function")))) {
+      // Only the innermost open block reports; the ones around it end here quietly.
+      if (p_ == unclosedAt_) throw Fail{Cur().line, ""};
+      unclosedAt_ = p_;
+      Error(Expected(enders));
+    }
     size_t start = p_;
     try {
       LabelAndStatement();
     } catch (const Fail& f) {
-      Report(f);
-      if (p_ == start) ++p_;
-      SkipLine();
-      freereg_ = nactive_;
+      Recover(f, start);
     } catch (const ScriptError& e) {
-      Report(Fail{Cur().line, e.description});
-      if (p_ == start) ++p_;
-      SkipLine();
-      freereg_ = nactive_;
+      Recover(Fail{Cur().line, e.description}, start);
     }
   }
+}
+
+void Compiler::Recover(const Fail& f, size_t start) {
+  Report(f);
+  nextContinues_ = false;
+  if (p_ == start) ++p_;
+  // A block left open at "End Sub" was reported; the procedure still ends there.
+  if (!(IsKw("End") && (IsKw(Peek(), "Sub") || IsKw(Peek(), "Function")))) SkipLine();
+  freereg_ = nactive_;
 }
 
 void Compiler::LabelAndStatement() {
@@ -110,10 +122,11 @@ void Compiler::Statement() {
       Error("Invalid inside procedure");
     else if ((k == "mid" || k == "mid$") && IsOp(Peek(), "(") && IsMidAssignment()) MidStatement();
     else if (k == "debug" && IsOp(Peek(), ".")) DebugPrint();
+    else if (k == "print" && pendingPrint_ != kNoRegister) PrintStatement();
     else IdentStatement();
   }
   freereg_ = nactive_;
-  if (!AtStatementEnd()) Error("Expected: end of statement");
+  if (!AtStatementEnd() && !nextContinues_) Error("Expected: end of statement");
 }
 
 void Compiler::DimStatement(bool isStatic) {
@@ -281,7 +294,7 @@ void Compiler::SingleLineStatements() {
 void Compiler::SelectStatement() {
   ++p_;
   ExpectKw("Case");
-  uint16_t s = Hidden();
+  uint16_t s = BlockRegisters(1);
   Ex e = Expr();
   TypeRef st = e.type;
   MoveTo(s, e);
@@ -352,9 +365,7 @@ void Compiler::ForStatement() {
   ExpectOp("=");
   bool direct = lv.kind == LV::Reg;
   uint16_t counter = direct ? lv.reg : Hidden();
-  uint16_t limit = Hidden();
-  uint16_t step = Hidden();
-  (void)step;
+  uint16_t limit = BlockRegisters(2);  // the step follows the limit
   Ex start = Expr();
   if (direct) Store(lv, start);
   else MoveTo(counter, Coerced(start, lv.type));
@@ -368,13 +379,7 @@ void Compiler::ForStatement() {
   if (!direct) StoreFromReg(lv, counter);
   loops_.push_back({LoopCtx::For, {}});
   Block({"next"});
-  ExpectKw("Next");
-  AddLine(t_[p_ - 1].line);
-  if (Cur().kind == Tok::Ident) {
-    ExpectIdent();
-    // "Next j, i" closes two loops: the outer loop's Next is implied.
-    if (IsOp(",")) Error("Next with several counters is not supported; close each loop with its own Next");
-  }
+  ExpectNext();
   if (!direct) {
     Ex cur = Load(lv);
     MoveTo(counter, cur);
@@ -385,12 +390,23 @@ void Compiler::ForStatement() {
   loops_.pop_back();
 }
 
+void Compiler::ExpectNext() {
+  // After "Next j," the enclosing loop's counter follows the comma.
+  if (nextContinues_) nextContinues_ = false;
+  else ExpectKw("Next");
+  AddLine(t_[p_ - 1].line);
+  if (Cur().kind != Tok::Ident) return;
+  ExpectIdent();
+  if (!AcceptOp(",")) return;
+  if (Cur().kind != Tok::Ident) Error("Expected: identifier");
+  nextContinues_ = true;
+}
+
 void Compiler::ForEach() {
   LV lv = LValue(false);
   ExpectKw("In");
-  uint16_t state = Hidden();
-  Hidden();
-  uint16_t elem = Hidden();
+  uint16_t state = BlockRegisters(3);
+  uint16_t elem = static_cast<uint16_t>(state + 2);
   Ex src = Expr();
   size_t prep = Emit(Op::EachPrep, state, src.rk, 0);
   size_t top = Pc();
@@ -399,9 +415,7 @@ void Compiler::ForEach() {
   StoreFromReg(lv, elem);
   loops_.push_back({LoopCtx::For, {}});
   Block({"next"});
-  ExpectKw("Next");
-  AddLine(t_[p_ - 1].line);
-  if (Cur().kind == Tok::Ident) ExpectIdent();
+  ExpectNext();
   Emit(Op::Jmp, static_cast<uint16_t>(top));
   PatchC(prep, Pc());
   PatchC(next, Pc());
@@ -460,7 +474,7 @@ void Compiler::WhileStatement() {
 void Compiler::ExitStatement() {
   ++p_;
   if (AcceptKw("Sub") || AcceptKw("Function")) {
-    Emit(Op::Ret);
+    EmitReturn();
     return;
   }
   LoopCtx::Kind kind;
@@ -539,7 +553,7 @@ void Compiler::ResumeStatement() {
 
 void Compiler::WithStatement() {
   ++p_;
-  uint16_t r = Hidden();
+  uint16_t r = BlockRegisters(1);
   Ex e = Expr();
   TypeRef t = e.type;
   MoveTo(r, e);
@@ -585,14 +599,10 @@ void Compiler::MidStatement() {
   Emit(Op::CallLib, static_cast<uint16_t>(FindLibFunc("$midset")), base, 4);
 }
 
-void Compiler::DebugPrint() {
-  p_ += 2;
-  if (!IsKw("Print")) Error("Expected: Print");
-  ++p_;
-  uint16_t base = Alloc();
-  uint16_t text = Alloc();
-  Emit(Op::Move, text, Const(Value::Str("")));
+bool Compiler::PrintItems(uint16_t text) {
+  bool open = false;
   while (!AtStatementEnd()) {
+    open = true;
     if (AcceptOp(";")) continue;
     if (AcceptOp(",")) {
       Emit(Op::Cat, text, text, Const(Value::Str("\t")));
@@ -601,8 +611,54 @@ void Compiler::DebugPrint() {
     Ex e = Expr();
     Free(e);
     Emit(Op::Cat, text, text, e.rk);
+    open = false;
   }
+  return open;
+}
+
+void Compiler::DebugPrint() {
+  p_ += 2;
+  if (!IsKw("Print")) Error("Expected: Print");
+  ++p_;
+  uint16_t base = Alloc();
+  uint16_t text = Alloc();
+  Emit(Op::Move, text, Const(Value::Str("")));
+  PrintItems(text);
   Emit(Op::CallLib, static_cast<uint16_t>(FindLibFunc("$debugprint")), base, 1);
+}
+
+void Compiler::PrintStatement() {
+  ++p_;
+  if (PrintItems(pendingPrint_)) return;  // a trailing ; or , keeps the line open
+  CallPrint();
+}
+
+void Compiler::CallPrint() {
+  uint16_t base = Alloc();
+  uint16_t slot = Alloc();
+  Emit(Op::Move, slot, pendingPrint_);
+  Emit(Op::Move, pendingPrint_, Const(Value::Str("")));
+  auto pit = procs_.find("print");
+  if (pit == procs_.end()) {
+    Emit(Op::CallHost, static_cast<uint16_t>(ImportIndex("Print")), base, 1);
+  } else {
+    if (pit->second.params.empty()) Error("Wrong number of arguments");
+    Emit(Op::Call, static_cast<uint16_t>(pit->second.index), base, 1);
+  }
+  freereg_ = base;
+}
+
+void Compiler::EmitReturn() {
+  if (pendingPrint_ != kNoRegister) {
+    // A line left open by "Print x;" is written when the procedure returns.
+    uint16_t open = Alloc();
+    Emit(Op::Ne, open, pendingPrint_, Const(Value::Str("")));
+    size_t skip = Emit(Op::JmpIfNot, 0, open);
+    CallPrint();
+    PatchA(skip, Pc());
+    freereg_ = open;
+  }
+  Emit(Op::Ret);
 }
 
 void Compiler::IdentStatement() {

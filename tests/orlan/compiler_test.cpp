@@ -58,6 +58,27 @@ TEST(Compiler, ReportsEveryErrorInOrder) {
   EXPECT_EQ(r.errors[3].line, 8u);
 }
 
+// A block left open ends at its procedure's End: one error, nothing reported
+// about the lines after it.
+TEST(Compiler, BlockLeftOpenIsOneError) {
+  const struct {
+    const char* source;
+    uint32_t line;
+    const char* message;
+  } cases[] = {
+      {"Sub Main()\nIf 1 Then\nx = 1\nEnd Sub\nSub Two()\nEnd Sub\n", 4, "Expected: End If"},
+      {"Sub Main()\nDim x\nIf x = 1 Then\nx = 2\nEnd Sub\n", 5, "Expected: End If"},
+      {"Function F()\nFor i = 1 To 2\nEnd Function\nSub Main()\nEnd Sub\n", 3, "Expected: Next"},
+      {"Sub Main()\nDo\nWith x\nEnd Sub\n", 4, "Expected: End With"},
+  };
+  for (const auto& c : cases) {
+    CompileResult r = Compile(c.source);
+    ASSERT_EQ(r.errors.size(), 1u) << c.source << r.errors.back().line << ": " << r.errors.back().message;
+    EXPECT_EQ(r.errors[0].line, c.line) << c.source;
+    EXPECT_EQ(r.errors[0].message, c.message) << c.source;
+  }
+}
+
 TEST(Compiler, ForwardCallsAndHostImports) {
   CompileResult r = Compile("Sub Main()\nLater 1\nkvoShow \"x\"\nDim r As kvrect\nEnd Sub\nSub Later(n)\nEnd Sub\n");
   ASSERT_TRUE(r.ok()) << r.errors[0].message;
@@ -78,6 +99,17 @@ TEST(Compiler, FoldsConstantsAndFusesComparisons) {
     if (in.op == Op::JmpCmp) fused = true;
   }
   EXPECT_TRUE(fused);
+}
+
+TEST(Compiler, PlainModeKeepsEveryOperation) {
+  CompileResult r = Compile("Sub Main()\nDim i As Long\nIf i < 2 * 3 + 1 Then i = 1\nEnd Sub\n", CompileOptions{false});
+  ASSERT_TRUE(r.ok());
+  int muls = 0;
+  for (const Ins& in : r.program.functions[0].code) {
+    EXPECT_NE(in.op, Op::JmpCmp);
+    muls += in.op == Op::Mul;
+  }
+  EXPECT_EQ(muls, 1);
 }
 
 }  // namespace

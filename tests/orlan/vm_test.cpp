@@ -199,6 +199,13 @@ const Case kCases[] = {
      "Dim b() As Long, i As Integer, j As Integer, s As String\nReDim b(1 To 3, 1 To 2)\nFor i = 1 To 3\nFor j = 1 To 2\n"
      "b(i, 4 - j - 1) = i * 10 + j\nNext\nNext\nFor i = 1 To 3\nFor j = 1 To 2\ns = s & b(i + 0, j) & \",\"\nNext\nNext\nPrint s",
      "12,11,22,21,32,31,\n"},
+    {"PrintSeparators", "Dim a, b, i\na = 1: b = \"x\"\nPrint a, b\nPrint a; b\nPrint a; b;\nPrint\nFor i = 1 To 3: Print i;: Next\nPrint \"|\"\nPrint \"open\";",
+     "1\tx\n1x\n1x\n123|\nopen\n"},
+    {"NextWithSeveralCounters",
+     "Dim i As Integer, j As Integer, s As String\nFor i = 1 To 2\nFor j = 1 To 2\ns = s & i & j & \" \"\nNext j, i\nPrint s & i & j", "11 12 21 22 33\n"},
+    {"SelectAfterErrorInItsHeaderSeesNoStaleValue",
+     "Dim f As Long, g As Long\nOn Error Resume Next\ng = g + 1\nSelect Case 5 \\ f\nCase 1\nPrint \"stale\"\nCase Else\nPrint \"else\"\nEnd Select",
+     "else\n"},
     {"CallWithParenthesisedComparison", "Dim x\nx = 2\nPrint (x) = 2\nPrint (x + 1) * 2", "True\n6\n"},
 };
 
