@@ -476,6 +476,8 @@ Ex Compiler::NameExpr() {
   bool isSelf = proc_ && proc_->isFunction && Lower(proc_->name) == k;
   if (v && !(isSelf && paren)) {
     if (v->kind == Var::Constant) return ConstEx(v->constant);
+    // "arr()" names the whole array.
+    if (paren && v->type.isArray && IsOp(Peek(), ")")) p_ += 2;
     return Load(VarPlace(*v));
   }
   if (paren) {

@@ -139,7 +139,14 @@ void Compiler::DimStatement(bool isStatic) {
     std::vector<ArrayObj::Dim> dims;
     if (AcceptOp("(")) {
       isArray = true;
-      if (!AcceptOp(")")) dims = ParseBounds();
+      size_t open = p_ - 1;
+      try {
+        if (!AcceptOp(")")) dims = ParseBounds();
+      } catch (const Fail& f) {
+        // The name is still declared, so its uses report nothing further.
+        Report(f);
+        p_ = MatchParen(open) + 1;
+      }
     }
     TypeRef t = ParseAsClause(suffix);
     t.isArray = isArray;
@@ -273,6 +280,9 @@ void Compiler::IfStatement() {
 }
 
 void Compiler::SingleLineStatements() {
+  // "Then: x" and "Else: y": a colon may open the statements.
+  while (Cur().kind == Tok::Colon) ++p_;
+  if (Cur().kind == Tok::Newline || Cur().kind == Tok::End || IsKw("Else")) return;
   for (;;) {
     if (Cur().kind == Tok::Integer) {
       // "If x Then 100" jumps to line label 100.

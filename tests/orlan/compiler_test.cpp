@@ -79,6 +79,15 @@ TEST(Compiler, BlockLeftOpenIsOneError) {
   }
 }
 
+TEST(Compiler, ArraysSizedByVariablesAreEachReportedAndDeclared) {
+  CompileResult r = Compile("Sub Main()\nDim n\nn = 3\nDim a(n), b(n * 2), c(1 To n)\nb(5) = 7: c(3) = 2\nPrint a(0)\nEnd Sub\n");
+  ASSERT_EQ(r.errors.size(), 3u);
+  for (const auto& e : r.errors) {
+    EXPECT_EQ(e.line, 4u);
+    EXPECT_EQ(e.message, "Constant expression required");
+  }
+}
+
 TEST(Compiler, ForwardCallsAndHostImports) {
   CompileResult r = Compile("Sub Main()\nLater 1\nkvoShow \"x\"\nDim r As kvrect\nEnd Sub\nSub Later(n)\nEnd Sub\n");
   ASSERT_TRUE(r.ok()) << r.errors[0].message;

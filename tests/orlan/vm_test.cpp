@@ -206,6 +206,10 @@ const Case kCases[] = {
     {"SelectAfterErrorInItsHeaderSeesNoStaleValue",
      "Dim f As Long, g As Long\nOn Error Resume Next\ng = g + 1\nSelect Case 5 \\ f\nCase 1\nPrint \"stale\"\nCase Else\nPrint \"else\"\nEnd Select",
      "else\n"},
+    {"SingleLineIfWithColonAfterElse", "Dim x\nx = 1\nIf x = 2 Then Print \"a\" Else: Print \"b\": Print \"c\"\nIf x = 1 Then: Print \"d\"", "b\nc\nd\n"},
+    {"ForEachOverArrayWithEmptyParentheses", "Dim a(2) As Integer, v\na(1) = 5\nFor Each v In a()\nPrint v\nNext", "0\n5\n0\n"},
+    {"WithMembersAsPrintArguments", "Type P\nx As Long\ny As String\nEnd Type\nSub Main()\nDim r As P\nWith r\n.x = 4: .y = \"w\"\nPrint .x\nPrint .y & .x; .y\nEnd With\nEnd Sub\n",
+     "4\nw4w\n"},
     {"CallWithParenthesisedComparison", "Dim x\nx = 2\nPrint (x) = 2\nPrint (x + 1) * 2", "True\n6\n"},
 };
 
