@@ -146,7 +146,9 @@ void Compiler::CompileProc(Proc& proc) {
     locals_[Lower(pi.name)] = v;
   }
   p_ = proc.bodyTok;
+  oversized_ = {};
   HoistDeclarations();
+  RaiseForOversizedLocal();
   p_ = proc.bodyTok;
   DeclareImplicitLocals();
   p_ = proc.bodyTok;
@@ -211,6 +213,21 @@ void Compiler::ReservePrintLine() {
       return;
     }
   }
+}
+
+void Compiler::RaiseForOversizedLocal() {
+  if (oversized_.dims.empty()) return;
+  // Dimensioned first thing, under the Dim's line, the array raises error 7 there.
+  AddLine(oversized_.line);
+  uint16_t base = freereg_;
+  for (const auto& d : oversized_.dims) {
+    Emit(Op::Move, Alloc(), Const(Value::Lng(d.lower)));
+    Emit(Op::Move, Alloc(), Const(Value::Lng(static_cast<int32_t>(d.lower + (d.count - 1)))));
+  }
+  uint16_t target = Alloc();
+  Emit(Op::MakeRef, target, oversized_.slot);
+  Emit(Op::ReDim, target, base, static_cast<uint16_t>(oversized_.dims.size()));
+  freereg_ = nactive_;
 }
 
 void Compiler::SkipDeclaration() {

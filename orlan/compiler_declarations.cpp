@@ -394,6 +394,7 @@ void Compiler::GlobalDecl(bool isPublic) {
     if (AcceptOp("(")) {
       isArray = true;
       if (!AcceptOp(")")) g.dims = ParseBounds();
+      if (!WithinArrayLimit(g.dims)) Error(ErrorText(err::kOutOfMemory));
     }
     g.type = ParseAsClause(suffix);
     g.type.isArray = isArray;

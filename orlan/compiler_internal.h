@@ -153,6 +153,7 @@ class Compiler {
   // earlier temporary can share a local's register.
   void HoistDeclarations();
   void SkipDeclaration();
+  void RaiseForOversizedLocal();
 
   // Names assigned without a Dim become Variant locals, as VBA allows
   // without Option Explicit. Collected up front so registers stay stable.
@@ -330,6 +331,11 @@ class Compiler {
   std::vector<WithCtx> withStack_;
   int singleIf_ = 0;
   bool nextContinues_ = false;
+  struct Oversized {
+    uint32_t line = 0;
+    uint16_t slot = 0;
+    std::vector<ArrayObj::Dim> dims;
+  } oversized_;  // the first local array beyond the element limit
   size_t unclosedAt_ = SIZE_MAX;  // where an open block was last reported
   static constexpr uint16_t kNoRegister = 0xFFFF;
   uint16_t pendingPrint_ = kNoRegister;  // the open Print line of the procedure

@@ -154,6 +154,14 @@ void Compiler::DimStatement(bool isStatic) {
     if (locals_.count(k)) Error("Duplicate declaration in current scope: " + name);
     Var v;
     v.type = t;
+    if (!WithinArrayLimit(dims)) {
+      // Module and Static arrays exist from load on, so they are refused here;
+      // a local one raises error 7 at its Dim when the procedure starts.
+      if (isStatic) Error(ErrorText(err::kOutOfMemory));
+      if (oversized_.dims.empty()) oversized_ = {Cur().line, static_cast<uint16_t>(0), dims};
+      dims.clear();
+      v.type.isArray = true;
+    }
     if (isStatic) {
       GlobalInfo g;
       g.name = proc_->name + "." + name;
@@ -166,6 +174,7 @@ void Compiler::DimStatement(bool isStatic) {
       v.kind = Var::Local;
       v.index = Hidden();
       AddInit(v.index, t, dims);
+      if (!oversized_.dims.empty() && oversized_.slot == 0) oversized_.slot = v.index;
     }
     locals_[k] = v;
   } while (AcceptOp(","));

@@ -325,6 +325,15 @@ Value NewRecord(const RecordType* type) {
   return r;
 }
 
+bool WithinArrayLimit(const std::vector<ArrayObj::Dim>& dims) {
+  uint64_t total = 1;
+  for (const auto& d : dims) {
+    total *= static_cast<uint64_t>(std::max(d.count, 0));
+    if (total > kMaxArrayElements) return false;
+  }
+  return true;
+}
+
 Value NewArray(VarType elem, const RecordType* rec, const std::vector<ArrayObj::Dim>& dims) {
   auto arr = std::make_unique<ArrayObj>();
   arr->elemType = elem;

@@ -108,7 +108,8 @@ void ReDimArray(Value& var, const Value* bounds, int ndims, bool preserve) {
   std::vector<ArrayObj::Dim> dims;
   for (int k = 0; k < ndims; ++k) {
     int32_t lo = ToLong(bounds[2 * k]), hi = ToLong(bounds[2 * k + 1]);
-    if (hi < lo - 1 || static_cast<int64_t>(hi) - lo + 1 > static_cast<int64_t>(kMaxArrayElements)) Raise(err::kSubscript);
+    if (hi < lo - 1) Raise(err::kSubscript);
+    if (static_cast<int64_t>(hi) - lo + 1 > static_cast<int64_t>(kMaxArrayElements)) Raise(err::kOutOfMemory);
     dims.push_back({lo, hi - lo + 1});
   }
   VarType elem = VarType::Variant;

@@ -43,6 +43,8 @@ const ErrorCase kErrors[] = {
     {"ExpressionExpected", "Sub Main()\nx = 1 +\nEnd Sub\n", 2, "Expected: expression"},
     {"SetNeedsObject", "Sub Main()\nSet x = 5\nEnd Sub\n", 2, "Object required"},
     {"OptionBaseTwo", "Option Base 2\n", 1, "Option Base"},
+    {"OversizedModuleArray", "Dim g(10000, 10000)\nSub Main()\nEnd Sub\n", 1, "Out of memory"},
+    {"OversizedStaticArray", "Sub Main()\nStatic s(9000000) As Byte\nEnd Sub\n", 2, "Out of memory"},
     {"UnknownRecordField", "Type P\nX As Long\nEnd Type\nSub Main()\nDim p As P\np.Y = 1\nEnd Sub\n", 6, "member not found: Y"},
 };
 

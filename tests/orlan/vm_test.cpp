@@ -210,6 +210,11 @@ const Case kCases[] = {
     {"ForEachOverArrayWithEmptyParentheses", "Dim a(2) As Integer, v\na(1) = 5\nFor Each v In a()\nPrint v\nNext", "0\n5\n0\n"},
     {"WithMembersAsPrintArguments", "Type P\nx As Long\ny As String\nEnd Type\nSub Main()\nDim r As P\nWith r\n.x = 4: .y = \"w\"\nPrint .x\nPrint .y & .x; .y\nEnd With\nEnd Sub\n",
      "4\nw4w\n"},
+    // 100,000,001 elements is past the 8 Mi limit: error 7 at the Dim's or ReDim's line.
+    {"OversizedDimRaisesOutOfMemoryAtItsLine", "Print \"never\"\nDim ok(3) As Long\nDim big(100000000) As Long", "", 7, 4},
+    {"OversizedTwoDimensionalDim", "Dim big(10000, 1000) As Byte\nPrint \"never\"", "", 7, 2},
+    {"OversizedReDimRaisesOutOfMemory", "Dim a() As Long\nReDim a(1 To 3)\nPrint UBound(a)\nReDim a(100000000)", "3\n", 7, 5},
+    {"ReDimBelowLowerBoundIsSubscriptError", "Dim a() As Long\nReDim a(5 To 3)", "", 9, 3},
     {"CallWithParenthesisedComparison", "Dim x\nx = 2\nPrint (x) = 2\nPrint (x + 1) * 2", "True\n6\n"},
 };
 
