@@ -162,6 +162,9 @@ void Compiler::CompileProc(Proc& proc) {
     EmitReturn();
   } catch (const Fail& f) {
     Report(f);
+  } catch (const AbandonProcedure& a) {
+    Report(a.fail);
+    blockDepth_ = 0;
   } catch (const ScriptError& e) {
     Report(Fail{Cur().line, e.description});
   }

@@ -70,6 +70,7 @@ TypeRef Compiler::ParseAsClause(char suffix, int* fixedLen) {
 }
 
 Value Compiler::ConstLevel(int level) {
+  Nest nest(*this, exprDepth_, kMaxExpressionDepth, "Expression too complex");
   if (level == kNotLevel) {
     if (AcceptKw("Not")) return ConstFold(Op::Not, ConstLevel(level), Value());
     return ConstLevel(level + 1);
@@ -101,6 +102,7 @@ Value Compiler::ConstFold(Op op, const Value& a, const Value& b) {
 }
 
 Value Compiler::ConstUnary() {
+  Nest nest(*this, exprDepth_, kMaxExpressionDepth, "Expression too complex");
   if (AcceptOp("-")) return ConstFold(Op::Neg, ConstUnary(), Value());
   if (AcceptOp("+")) return ConstUnary();
   const Token& tk = Cur();

@@ -301,6 +301,7 @@ std::optional<Op> Compiler::MatchOp(int level) const {
 }
 
 Ex Compiler::Level(int level) {
+  Nest nest(*this, exprDepth_, kMaxExpressionDepth, "Expression too complex");
   if (level == kNotLevel) {
     if (AcceptWord("Not")) return Unary(Op::Not, Level(level));
     return Level(level + 1);

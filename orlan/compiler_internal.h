@@ -20,6 +20,11 @@ struct Fail {
   std::string message;
 };
 
+// An error after which the rest of the procedure is not compiled.
+struct AbandonProcedure {
+  Fail fail;
+};
+
 // An operand: a register or constant (RK) with its static type.
 struct Ex {
   uint16_t rk = 0;
@@ -331,6 +336,27 @@ class Compiler {
   std::vector<WithCtx> withStack_;
   int singleIf_ = 0;
   bool nextContinues_ = false;
+  // Bounds on the parser's recursion, so that hostile nesting is an error
+  // rather than a stack overflow.
+  static constexpr int kMaxExpressionDepth = 1500;  // precedence levels, about 100 parentheses
+  static constexpr int kMaxBlockDepth = 250;
+  int exprDepth_ = 0, blockDepth_ = 0;
+  class Nest {
+   public:
+    Nest(const Compiler& c, int& depth, int limit, const char* message, bool abandon = false) : depth_(depth) {
+      if (++depth_ > limit) {
+        --depth_;
+        if (abandon) throw AbandonProcedure{Fail{c.Cur().line, message}};
+        c.Error(message);
+      }
+    }
+    ~Nest() { --depth_; }
+    Nest(const Nest&) = delete;
+    Nest& operator=(const Nest&) = delete;
+
+   private:
+    int& depth_;
+  };
   struct Oversized {
     uint32_t line = 0;
     uint16_t slot = 0;

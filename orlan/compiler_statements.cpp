@@ -82,6 +82,7 @@ void Compiler::LabelAndStatement() {
 }
 
 void Compiler::Statement() {
+  Nest nest(*this, blockDepth_, kMaxBlockDepth, "Nesting too deep", true);
   AddLine(Cur().line);
   freereg_ = nactive_;
   const Token& tk = Cur();

@@ -90,6 +90,39 @@ TEST(Compiler, ArraysSizedByVariablesAreEachReportedAndDeclared) {
   }
 }
 
+std::string Repeat(const std::string& s, int n) {
+  std::string r;
+  for (int k = 0; k < n; ++k) r += s;
+  return r;
+}
+
+// Depths that once overflowed the compiler's stack: one error, with its line.
+TEST(Compiler, DeepNestingIsAnErrorNotACrash) {
+  const struct {
+    std::string source;
+    uint32_t line;
+    const char* message;
+  } cases[] = {
+      {"Sub Main()\nx = " + Repeat("(", 3600) + "1" + Repeat(")", 3600) + "\nEnd Sub\n", 2, "Expression too complex"},
+      {"Sub Main()\nx = " + Repeat("-", 47000) + "1\nEnd Sub\n", 2, "Expression too complex"},
+      {"Sub Main()\nx = " + Repeat("Not ", 20000) + "1\nEnd Sub\n", 2, "Expression too complex"},
+      {"Const K = " + Repeat("-", 47000) + "1\nSub Main()\nEnd Sub\n", 1, "Expression too complex"},
+      {"Sub Main()\n" + Repeat("If 1 Then\n", 12400) + Repeat("End If\n", 12400) + "End Sub\n", 252, "Nesting too deep"},
+      {"Sub Main()\n" + Repeat("For i = 1 To 1\n", 12400) + Repeat("Next\n", 12400) + "End Sub\n", 252, "Nesting too deep"},
+      {"Sub Main()\n" + Repeat("If 1 Then ", 5000) + "x = 1\nEnd Sub\n", 2, "Nesting too deep"},
+  };
+  for (const auto& c : cases) {
+    CompileResult r = Compile(c.source);
+    ASSERT_EQ(r.errors.size(), 1u) << c.source.substr(0, 40) << " " << r.errors.back().message;
+    EXPECT_EQ(r.errors[0].line, c.line) << c.source.substr(0, 40);
+    EXPECT_EQ(r.errors[0].message, c.message);
+  }
+  // Nesting within the bounds still compiles.
+  EXPECT_TRUE(Compile("Sub Main()\nx = " + Repeat("(", 90) + "1" + Repeat(")", 90) + "\n" + Repeat("If 1 Then\n", 200) +
+                      Repeat("End If\n", 200) + "End Sub\n")
+                  .ok());
+}
+
 TEST(Compiler, ForwardCallsAndHostImports) {
   CompileResult r = Compile("Sub Main()\nLater 1\nkvoShow \"x\"\nDim r As kvrect\nEnd Sub\nSub Later(n)\nEnd Sub\n");
   ASSERT_TRUE(r.ok()) << r.errors[0].message;
