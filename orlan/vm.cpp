@@ -304,10 +304,18 @@ int Thread::Run(std::span<const Value> args) {
     PushFrame(fn, stack_.data(), static_cast<int>(std::min(args.size(), fn->params.size())));
     Execute();
   } catch (const ScriptError& e) {
-    // An error before the first instruction (missing argument, no stack).
+    // An error before the first instruction (missing argument, no stack):
+    // no line ran, so the message names the subroutine.
     errorResult_ = e.number;
     errLine = 0;
-    if (errorCallback_) errorCallback_(*this, e.number, errLine, e.description, errorData_);
+    std::string text = e.description + " (calling " + fn->name;
+    for (size_t i = args.size(); i < fn->params.size(); ++i)
+      if (!fn->params[i].optional && e.number == err::kArgNotOptional) {
+        text += ", parameter " + fn->params[i].name;
+        break;
+      }
+    text += ")";
+    if (errorCallback_) errorCallback_(*this, e.number, errLine, text, errorData_);
   }
   while (!frames_.empty()) PopFrame();
   stack_[0].Clear();
