@@ -3,6 +3,8 @@
 // whose number and line are checked.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "tests/orlan/script_runner.h"
 
 namespace kv::orlan::testing {
@@ -28,6 +30,7 @@ class Programs : public ::testing::TestWithParam<Case> {};
 // Every program runs compiled with and without optimisation.
 TEST_P(Programs, RunAsExpected) {
   const Case& c = GetParam();
+  setenv("KV_ORLAN_ENVIRON_TEST", "a b", 1);
   for (bool optimize : {true, false}) {
     SCOPED_TRACE(optimize ? "optimised" : "plain");
     RunOutcome r = RunProgram(Module(c.source), "Main", CompileOptions{optimize});
@@ -215,6 +218,10 @@ const Case kCases[] = {
     {"OversizedTwoDimensionalDim", "Dim big(10000, 1000) As Byte\nPrint \"never\"", "", 7, 2},
     {"OversizedReDimRaisesOutOfMemory", "Dim a() As Long\nReDim a(1 To 3)\nPrint UBound(a)\nReDim a(100000000)", "3\n", 7, 5},
     {"ReDimBelowLowerBoundIsSubscriptError", "Dim a() As Long\nReDim a(5 To 3)", "", 9, 3},
+    // The test environment sets KV_ORLAN_ENVIRON_TEST; its entry is somewhere in the numbered list.
+    {"Environ", "Dim i, found\nFor i = 1 To 10000\nIf Environ(i) = \"KV_ORLAN_ENVIRON_TEST=a b\" Then found = True\nIf Environ(i) = \"\" Then Exit For\nNext\n"
+     "Print Environ(\"KV_ORLAN_ENVIRON_TEST\") & \"|\" & Environ(\"KV_ORLAN_NOT_SET\") & \"|\" & found\nPrint Environ(0)",
+     "a b||True\n", 5, 8},
     {"CallWithParenthesisedComparison", "Dim x\nx = 2\nPrint (x) = 2\nPrint (x + 1) * 2", "True\n6\n"},
 };
 
