@@ -207,7 +207,7 @@ const Case kCases[] = {
     {"NextWithSeveralCounters",
      "Dim i As Integer, j As Integer, s As String\nFor i = 1 To 2\nFor j = 1 To 2\ns = s & i & j & \" \"\nNext j, i\nPrint s & i & j", "11 12 21 22 33\n"},
     {"SelectAfterErrorInItsHeaderSeesNoStaleValue",
-     "Dim f As Long, g As Long\nOn Error Resume Next\ng = g + 1\nSelect Case 5 \\ f\nCase 1\nPrint \"stale\"\nCase Else\nPrint \"else\"\nEnd Select",
+     "Dim f As Long, g As Long\nOn Error Resume Next\ng = Abs(g - 5)\nSelect Case 5 \\ f\nCase 5\nPrint \"stale\"\nCase Else\nPrint \"else\"\nEnd Select",
      "else\n"},
     {"SingleLineIfWithColonAfterElse", "Dim x\nx = 1\nIf x = 2 Then Print \"a\" Else: Print \"b\": Print \"c\"\nIf x = 1 Then: Print \"d\"", "b\nc\nd\n"},
     {"ForEachOverArrayWithEmptyParentheses", "Dim a(2) As Integer, v\na(1) = 5\nFor Each v In a()\nPrint v\nNext", "0\n5\n0\n"},
