@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-#include "ext/orlan/engine.h"
+#include "orlan/engine.h"
 
 namespace {
 

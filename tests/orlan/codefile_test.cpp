@@ -1,10 +1,10 @@
 // The .ebc header and the code block: hand-derived byte vectors, the
 // loader's refusals, and round trips of compiled programs.
-#include "ext/orlan/codefile.h"
+#include "orlan/codefile.h"
 
 #include <gtest/gtest.h>
 
-#include "ext/orlan/compiler.h"
+#include "orlan/compiler.h"
 #include "tests/orlan/script_runner.h"
 
 namespace kv::orlan::testing {

@@ -1,5 +1,5 @@
 // Compile errors: every error of a module is reported, each with its line.
-#include "ext/orlan/compiler.h"
+#include "orlan/compiler.h"
 
 #include <gtest/gtest.h>
 
@@ -43,6 +43,8 @@ const ErrorCase kErrors[] = {
     {"ExpressionExpected", "Sub Main()\nx = 1 +\nEnd Sub\n", 2, "Expected: expression"},
     {"SetNeedsObject", "Sub Main()\nSet x = 5\nEnd Sub\n", 2, "Object required"},
     {"OptionBaseTwo", "Option Base 2\n", 1, "Option Base"},
+    {"OversizedModuleArray", "Dim g(10000, 10000)\nSub Main()\nEnd Sub\n", 1, "Out of memory"},
+    {"OversizedStaticArray", "Sub Main()\nStatic s(9000000) As Byte\nEnd Sub\n", 2, "Out of memory"},
     {"UnknownRecordField", "Type P\nX As Long\nEnd Type\nSub Main()\nDim p As P\np.Y = 1\nEnd Sub\n", 6, "member not found: Y"},
 };
 
@@ -56,6 +58,69 @@ TEST(Compiler, ReportsEveryErrorInOrder) {
   EXPECT_EQ(r.errors[1].line, 4u);
   EXPECT_EQ(r.errors[2].line, 5u);
   EXPECT_EQ(r.errors[3].line, 8u);
+}
+
+// A block left open ends at its procedure's End: one error, nothing reported
+// about the lines after it.
+TEST(Compiler, BlockLeftOpenIsOneError) {
+  const struct {
+    const char* source;
+    uint32_t line;
+    const char* message;
+  } cases[] = {
+      {"Sub Main()\nIf 1 Then\nx = 1\nEnd Sub\nSub Two()\nEnd Sub\n", 4, "Expected: End If"},
+      {"Sub Main()\nDim x\nIf x = 1 Then\nx = 2\nEnd Sub\n", 5, "Expected: End If"},
+      {"Function F()\nFor i = 1 To 2\nEnd Function\nSub Main()\nEnd Sub\n", 3, "Expected: Next"},
+      {"Sub Main()\nDo\nWith x\nEnd Sub\n", 4, "Expected: End With"},
+  };
+  for (const auto& c : cases) {
+    CompileResult r = Compile(c.source);
+    ASSERT_EQ(r.errors.size(), 1u) << c.source << r.errors.back().line << ": " << r.errors.back().message;
+    EXPECT_EQ(r.errors[0].line, c.line) << c.source;
+    EXPECT_EQ(r.errors[0].message, c.message) << c.source;
+  }
+}
+
+TEST(Compiler, ArraysSizedByVariablesAreEachReportedAndDeclared) {
+  CompileResult r = Compile("Sub Main()\nDim n\nn = 3\nDim a(n), b(n * 2), c(1 To n)\nb(5) = 7: c(3) = 2\nPrint a(0)\nEnd Sub\n");
+  ASSERT_EQ(r.errors.size(), 3u);
+  for (const auto& e : r.errors) {
+    EXPECT_EQ(e.line, 4u);
+    EXPECT_EQ(e.message, "Constant expression required");
+  }
+}
+
+std::string Repeat(const std::string& s, int n) {
+  std::string r;
+  for (int k = 0; k < n; ++k) r += s;
+  return r;
+}
+
+// Depths that once overflowed the compiler's stack: one error, with its line.
+TEST(Compiler, DeepNestingIsAnErrorNotACrash) {
+  const struct {
+    std::string source;
+    uint32_t line;
+    const char* message;
+  } cases[] = {
+      {"Sub Main()\nx = " + Repeat("(", 3600) + "1" + Repeat(")", 3600) + "\nEnd Sub\n", 2, "Expression too complex"},
+      {"Sub Main()\nx = " + Repeat("-", 47000) + "1\nEnd Sub\n", 2, "Expression too complex"},
+      {"Sub Main()\nx = " + Repeat("Not ", 20000) + "1\nEnd Sub\n", 2, "Expression too complex"},
+      {"Const K = " + Repeat("-", 47000) + "1\nSub Main()\nEnd Sub\n", 1, "Expression too complex"},
+      {"Sub Main()\n" + Repeat("If 1 Then\n", 12400) + Repeat("End If\n", 12400) + "End Sub\n", 252, "Nesting too deep"},
+      {"Sub Main()\n" + Repeat("For i = 1 To 1\n", 12400) + Repeat("Next\n", 12400) + "End Sub\n", 252, "Nesting too deep"},
+      {"Sub Main()\n" + Repeat("If 1 Then ", 5000) + "x = 1\nEnd Sub\n", 2, "Nesting too deep"},
+  };
+  for (const auto& c : cases) {
+    CompileResult r = Compile(c.source);
+    ASSERT_EQ(r.errors.size(), 1u) << c.source.substr(0, 40) << " " << r.errors.back().message;
+    EXPECT_EQ(r.errors[0].line, c.line) << c.source.substr(0, 40);
+    EXPECT_EQ(r.errors[0].message, c.message);
+  }
+  // Nesting within the bounds still compiles.
+  EXPECT_TRUE(Compile("Sub Main()\nx = " + Repeat("(", 90) + "1" + Repeat(")", 90) + "\n" + Repeat("If 1 Then\n", 200) +
+                      Repeat("End If\n", 200) + "End Sub\n")
+                  .ok());
 }
 
 TEST(Compiler, ForwardCallsAndHostImports) {
@@ -78,6 +143,17 @@ TEST(Compiler, FoldsConstantsAndFusesComparisons) {
     if (in.op == Op::JmpCmp) fused = true;
   }
   EXPECT_TRUE(fused);
+}
+
+TEST(Compiler, PlainModeKeepsEveryOperation) {
+  CompileResult r = Compile("Sub Main()\nDim i As Long\nIf i < 2 * 3 + 1 Then i = 1\nEnd Sub\n", CompileOptions{false});
+  ASSERT_TRUE(r.ok());
+  int muls = 0;
+  for (const Ins& in : r.program.functions[0].code) {
+    EXPECT_NE(in.op, Op::JmpCmp);
+    muls += in.op == Op::Mul;
+  }
+  EXPECT_EQ(muls, 1);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The engine interface: declaring and registering a host library, dispatch
 // of every argument type, objects, threads (stop from another OS thread,
 // two threads of one script), callbacks and reference clearing.
-#include "ext/orlan/engine.h"
+#include "orlan/engine.h"
 
 #include <gtest/gtest.h>
 
@@ -220,6 +220,19 @@ TEST(Engine, ErrorCallbackGetsNumberLineAndText) {
   EXPECT_EQ(t->Run(), 9);
   EXPECT_EQ(t->ErrorResult(), 9);
   EXPECT_EQ(message, "Error 9 (Line 3): Subscript out of range");
+}
+
+TEST(Engine, MissingArgumentNamesTheSubroutine) {
+  Host h;
+  auto s = h.Load("Sub Sum(a, b, Optional c)\nPrint a\nEnd Sub\n");
+  std::string error;
+  auto t = h.engine.CreateThread(s, "Sum", error);
+  std::string message;
+  t->SetErrorCallback([&](Thread&, int n, uint32_t line, const std::string& text, void*) { message = FormatScriptError(n, line, text); },
+                      nullptr);
+  Value args[] = {Value::Lng(2)};
+  EXPECT_EQ(t->Run(args), 449);
+  EXPECT_EQ(message, "Error 449 (Line 0): Argument not optional (calling Sum, parameter b)");
 }
 
 TEST(Engine, UnknownProceduresAndTypes) {

@@ -1,7 +1,7 @@
 // Format with the numeric and string formats scripts use.
 #include <gtest/gtest.h>
 
-#include "ext/orlan/runtime.h"
+#include "orlan/runtime.h"
 
 namespace kv::orlan {
 namespace {

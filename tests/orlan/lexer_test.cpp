@@ -1,6 +1,6 @@
 // Tokens of the lexer: literals with their VBA types, type characters,
 // continuations, comments and line numbers.
-#include "ext/orlan/lexer.h"
+#include "orlan/lexer.h"
 
 #include <gtest/gtest.h>
 

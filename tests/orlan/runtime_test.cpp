@@ -2,7 +2,7 @@
 // by Main, or an expression whose evaluation must raise an error.
 #include <gtest/gtest.h>
 
-#include "ext/orlan/runtime.h"
+#include "orlan/runtime.h"
 #include "tests/orlan/script_runner.h"
 
 namespace kv::orlan::testing {

@@ -13,9 +13,9 @@ void RegisterPrint(Engine& engine, std::string& out) {
   engine.debugPrint = [&out](const std::string& text) { out += text + "\n"; };
 }
 
-RunOutcome RunProgram(const std::string& source, const std::string& sub) {
+RunOutcome RunProgram(const std::string& source, const std::string& sub, const CompileOptions& options) {
   RunOutcome r;
-  CompileResult c = Compile(source);
+  CompileResult c = Compile(source, options);
   r.compileErrors = c.errors;
   if (!c.ok()) return r;
   Engine engine;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "ext/orlan/compiler.h"
-#include "ext/orlan/engine.h"
+#include "orlan/compiler.h"
+#include "orlan/engine.h"
 
 namespace kv::orlan::testing {
 
@@ -22,6 +22,6 @@ struct RunOutcome {
 // Registers the "Test" library with Print(String) on `engine`; prints go to `out`.
 void RegisterPrint(Engine& engine, std::string& out);
 
-RunOutcome RunProgram(const std::string& source, const std::string& sub = "Main");
+RunOutcome RunProgram(const std::string& source, const std::string& sub = "Main", const CompileOptions& options = {});
 
 }  // namespace kv::orlan::testing

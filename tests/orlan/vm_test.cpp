@@ -3,6 +3,8 @@
 // whose number and line are checked.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "tests/orlan/script_runner.h"
 
 namespace kv::orlan::testing {
@@ -25,14 +27,19 @@ std::string Module(const char* source) {
 
 class Programs : public ::testing::TestWithParam<Case> {};
 
+// Every program runs compiled with and without optimisation.
 TEST_P(Programs, RunAsExpected) {
   const Case& c = GetParam();
-  RunOutcome r = RunProgram(Module(c.source));
-  for (const auto& e : r.compileErrors) ADD_FAILURE() << "compile error line " << e.line << ": " << e.message;
-  EXPECT_EQ(r.output, c.output);
-  EXPECT_EQ(r.error, c.error) << r.errorText;
-  if (c.error > 0) {
-    EXPECT_EQ(r.line, c.line) << r.errorText;
+  setenv("KV_ORLAN_ENVIRON_TEST", "a b", 1);
+  for (bool optimize : {true, false}) {
+    SCOPED_TRACE(optimize ? "optimised" : "plain");
+    RunOutcome r = RunProgram(Module(c.source), "Main", CompileOptions{optimize});
+    for (const auto& e : r.compileErrors) ADD_FAILURE() << "compile error line " << e.line << ": " << e.message;
+    EXPECT_EQ(r.output, c.output);
+    EXPECT_EQ(r.error, c.error) << r.errorText;
+    if (c.error > 0) {
+      EXPECT_EQ(r.line, c.line) << r.errorText;
+    }
   }
 }
 
@@ -186,6 +193,36 @@ const Case kCases[] = {
      "Dim s As String\ns = Left(\"abc\", 2) & Mid(\"xyz\", 2)\nDim g(1, 1) As Integer, n As Long\ng(1, 1) = 3\nPrint s & g(1, 1) & n",
      "abyz30\n"},
     {"DimInLoopKeepsValue", "Dim i As Long\nFor i = 1 To 3\nDim total As Long\ntotal = total + i\nNext\nPrint total", "6\n"},
+    // Programs that once ran wrongly or did not compile.
+    {"TwoDimensionalComputedIndices",
+     "Dim a(3, 3) As Long, i As Integer, j As Integer\nFor i = 0 To 2\nFor j = 0 To 2\na(i + 1, j * 1) = i * 10 + j\nNext\nNext\n"
+     "Print a(1, 0) & \" \" & a(3, 2) & \" \" & a(2, 1) & \" \" & a(0, 0)",
+     "0 22 11 0\n"},
+    {"DynamicTwoDimensionalFilledInLoops",
+     "Dim b() As Long, i As Integer, j As Integer, s As String\nReDim b(1 To 3, 1 To 2)\nFor i = 1 To 3\nFor j = 1 To 2\n"
+     "b(i, 4 - j - 1) = i * 10 + j\nNext\nNext\nFor i = 1 To 3\nFor j = 1 To 2\ns = s & b(i + 0, j) & \",\"\nNext\nNext\nPrint s",
+     "12,11,22,21,32,31,\n"},
+    {"PrintSeparators", "Dim a, b, i\na = 1: b = \"x\"\nPrint a, b\nPrint a; b\nPrint a; b;\nPrint\nFor i = 1 To 3: Print i;: Next\nPrint \"|\"\nPrint \"open\";",
+     "1\tx\n1x\n1x\n123|\nopen\n"},
+    {"NextWithSeveralCounters",
+     "Dim i As Integer, j As Integer, s As String\nFor i = 1 To 2\nFor j = 1 To 2\ns = s & i & j & \" \"\nNext j, i\nPrint s & i & j", "11 12 21 22 33\n"},
+    {"SelectAfterErrorInItsHeaderSeesNoStaleValue",
+     "Dim f As Long, g As Long\nOn Error Resume Next\ng = Abs(g - 5)\nSelect Case 5 \\ f\nCase 5\nPrint \"stale\"\nCase Else\nPrint \"else\"\nEnd Select",
+     "else\n"},
+    {"SingleLineIfWithColonAfterElse", "Dim x\nx = 1\nIf x = 2 Then Print \"a\" Else: Print \"b\": Print \"c\"\nIf x = 1 Then: Print \"d\"", "b\nc\nd\n"},
+    {"ForEachOverArrayWithEmptyParentheses", "Dim a(2) As Integer, v\na(1) = 5\nFor Each v In a()\nPrint v\nNext", "0\n5\n0\n"},
+    {"WithMembersAsPrintArguments", "Type P\nx As Long\ny As String\nEnd Type\nSub Main()\nDim r As P\nWith r\n.x = 4: .y = \"w\"\nPrint .x\nPrint .y & .x; .y\nEnd With\nEnd Sub\n",
+     "4\nw4w\n"},
+    // 100,000,001 elements is past the 8 Mi limit: error 7 at the Dim's or ReDim's line.
+    {"OversizedDimRaisesOutOfMemoryAtItsLine", "Print \"never\"\nDim ok(3) As Long\nDim big(100000000) As Long", "", 7, 4},
+    {"OversizedTwoDimensionalDim", "Dim big(10000, 1000) As Byte\nPrint \"never\"", "", 7, 2},
+    {"OversizedReDimRaisesOutOfMemory", "Dim a() As Long\nReDim a(1 To 3)\nPrint UBound(a)\nReDim a(100000000)", "3\n", 7, 5},
+    {"ReDimBelowLowerBoundIsSubscriptError", "Dim a() As Long\nReDim a(5 To 3)", "", 9, 3},
+    // The test environment sets KV_ORLAN_ENVIRON_TEST; its entry is somewhere in the numbered list.
+    {"Environ", "Dim i, found\nFor i = 1 To 10000\nIf Environ(i) = \"KV_ORLAN_ENVIRON_TEST=a b\" Then found = True\nIf Environ(i) = \"\" Then Exit For\nNext\n"
+     "Print Environ(\"KV_ORLAN_ENVIRON_TEST\") & \"|\" & Environ(\"KV_ORLAN_NOT_SET\") & \"|\" & found\nPrint Environ(0)",
+     "a b||True\n", 5, 8},
+    {"CallWithParenthesisedComparison", "Dim x\nx = 2\nPrint (x) = 2\nPrint (x + 1) * 2", "True\n6\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Orlan, Programs, ::testing::ValuesIn(kCases),

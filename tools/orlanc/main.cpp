@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "ext/orlan/codefile.h"
-#include "ext/orlan/compiler.h"
-#include "ext/orlan/engine.h"
+#include "orlan/codefile.h"
+#include "orlan/compiler.h"
+#include "orlan/engine.h"
 #include "platform/text.h"
 #include "tools/common/options.h"
 #include "tools/common/toolkit.h"

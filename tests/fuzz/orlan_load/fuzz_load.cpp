@@ -6,8 +6,8 @@
 #include <span>
 #include <string>
 
-#include "ext/orlan/codefile.h"
-#include "ext/orlan/engine.h"
+#include "orlan/codefile.h"
+#include "orlan/engine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kv::orlan;

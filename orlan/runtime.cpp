@@ -1,4 +1,4 @@
-#include "ext/orlan/runtime.h"
+#include "orlan/runtime.h"
 
 #include <algorithm>
 #include <chrono>
@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
-#include "ext/orlan/engine.h"
+#include "orlan/engine.h"
+#include "platform/environment.h"
 #include "platform/text.h"
 
 namespace kv::orlan {
@@ -510,6 +512,22 @@ FN(Randomize) {
   fr[0].Clear();
 }
 
+// Environ("NAME") is the variable's value; Environ(n) the n-th entry as
+// "NAME=value"; "" when there is none. Values arrive as UTF-8.
+FN(Environ) {
+  UNUSED;
+  const Value& v = Arg(fr, 1);
+  std::optional<std::string> entry;
+  if (v.tag == Tag::String) {
+    entry = EnvironmentValue(Cp1252ToUtf8(StrOf(v)));
+  } else {
+    int32_t index = ToLong(v);
+    if (index <= 0) Raise(err::kInvalidCall);
+    entry = EnvironmentEntry(index);
+  }
+  fr[0] = Value::Str(entry ? Utf8ToCp1252(*entry) : std::string());
+}
+
 FN(Timer) {
   UNUSED;
   std::time_t now = std::time(nullptr);
@@ -708,6 +726,8 @@ const LibFunc kLib[] = {
     {"$errraise", 1, 3, VarType::Variant, ErrRaise},
     {"$errsource", 0, 0, VarType::String, ErrSource},
     {"$midset", 4, 4, VarType::Variant, MidSet},
+    // Appended: code files store these numbers, so no entry moves.
+    {"environ", 1, 1, VarType::String, Environ},
 };
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "ext/orlan/value.h"
+#include "orlan/value.h"
 
 #include <cmath>
 #include <cstdio>
@@ -323,6 +323,15 @@ Value NewRecord(const RecordType* type) {
   r.tag = Tag::Record;
   r.h = std::make_unique<RecordObj>(type).release();
   return r;
+}
+
+bool WithinArrayLimit(const std::vector<ArrayObj::Dim>& dims) {
+  uint64_t total = 1;
+  for (const auto& d : dims) {
+    total *= static_cast<uint64_t>(std::max(d.count, 0));
+    if (total > kMaxArrayElements) return false;
+  }
+  return true;
 }
 
 Value NewArray(VarType elem, const RecordType* rec, const std::vector<ArrayObj::Dim>& dims) {

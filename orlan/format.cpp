@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "ext/orlan/runtime.h"
+#include "orlan/runtime.h"
 #include "platform/text.h"
 
 namespace kv::orlan {

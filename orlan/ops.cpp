@@ -1,9 +1,9 @@
-#include "ext/orlan/ops.h"
+#include "orlan/ops.h"
 
 #include <cmath>
 #include <cstdint>
 
-#include "ext/orlan/runtime.h"
+#include "orlan/runtime.h"
 
 namespace kv::orlan {
 namespace {

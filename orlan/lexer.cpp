@@ -1,4 +1,4 @@
-#include "ext/orlan/lexer.h"
+#include "orlan/lexer.h"
 
 #include <cstdlib>
 

@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "ext/orlan/bytecode.h"
-#include "ext/orlan/value.h"
+#include "orlan/bytecode.h"
+#include "orlan/value.h"
 
 namespace kv::orlan {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "ext/orlan/value.h"
+#include "orlan/value.h"
 
 namespace kv::orlan {
 

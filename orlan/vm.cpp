@@ -5,9 +5,9 @@
 #include <cmath>
 #include <thread>
 
-#include "ext/orlan/engine.h"
-#include "ext/orlan/ops.h"
-#include "ext/orlan/runtime.h"
+#include "orlan/engine.h"
+#include "orlan/ops.h"
+#include "orlan/runtime.h"
 #include "platform/text.h"
 
 namespace kv::orlan {
@@ -108,7 +108,8 @@ void ReDimArray(Value& var, const Value* bounds, int ndims, bool preserve) {
   std::vector<ArrayObj::Dim> dims;
   for (int k = 0; k < ndims; ++k) {
     int32_t lo = ToLong(bounds[2 * k]), hi = ToLong(bounds[2 * k + 1]);
-    if (hi < lo - 1 || static_cast<int64_t>(hi) - lo + 1 > static_cast<int64_t>(kMaxArrayElements)) Raise(err::kSubscript);
+    if (hi < lo - 1) Raise(err::kSubscript);
+    if (static_cast<int64_t>(hi) - lo + 1 > static_cast<int64_t>(kMaxArrayElements)) Raise(err::kOutOfMemory);
     dims.push_back({lo, hi - lo + 1});
   }
   VarType elem = VarType::Variant;
@@ -303,10 +304,18 @@ int Thread::Run(std::span<const Value> args) {
     PushFrame(fn, stack_.data(), static_cast<int>(std::min(args.size(), fn->params.size())));
     Execute();
   } catch (const ScriptError& e) {
-    // An error before the first instruction (missing argument, no stack).
+    // An error before the first instruction (missing argument, no stack):
+    // no line ran, so the message names the subroutine.
     errorResult_ = e.number;
     errLine = 0;
-    if (errorCallback_) errorCallback_(*this, e.number, errLine, e.description, errorData_);
+    std::string text = e.description + " (calling " + fn->name;
+    for (size_t i = args.size(); i < fn->params.size(); ++i)
+      if (!fn->params[i].optional && e.number == err::kArgNotOptional) {
+        text += ", parameter " + fn->params[i].name;
+        break;
+      }
+    text += ")";
+    if (errorCallback_) errorCallback_(*this, e.number, errLine, text, errorData_);
   }
   while (!frames_.empty()) PopFrame();
   stack_[0].Clear();

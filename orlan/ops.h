@@ -2,8 +2,8 @@
 // and the compiler (constant folding), so both follow the same VBA rules.
 #pragma once
 
-#include "ext/orlan/bytecode.h"
-#include "ext/orlan/value.h"
+#include "orlan/bytecode.h"
+#include "orlan/value.h"
 
 namespace kv::orlan {
 

@@ -1,10 +1,10 @@
-#include "ext/orlan/codefile.h"
+#include "orlan/codefile.h"
 
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 
-#include "ext/orlan/runtime.h"
+#include "orlan/runtime.h"
 
 namespace kv::orlan {
 namespace {
@@ -354,13 +354,9 @@ bool VerifyProgram(const Program& p, std::string& error) {
   };
   auto dimsOk = [](const std::vector<ArrayObj::Dim>& dims) {
     if (dims.size() > 60) return false;
-    uint64_t total = 1;
-    for (const auto& d : dims) {
+    for (const auto& d : dims)
       if (d.count < 0 || static_cast<int64_t>(d.lower) + d.count - 1 > INT32_MAX) return false;
-      total *= static_cast<uint64_t>(d.count);
-      if (total > kMaxArrayElements) return false;
-    }
-    return true;
+    return WithinArrayLimit(dims);
   };
   if (p.optionBase != 0 && p.optionBase != 1) return fail("module", "bad Option Base");
   if (p.compare != CompareMode::Binary && p.compare != CompareMode::Text) return fail("module", "bad Option Compare");

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ext/orlan/bytecode.h"
+#include "orlan/bytecode.h"
 
 namespace kv::orlan {
 
@@ -22,6 +22,13 @@ struct CompileResult {
   bool ok() const { return errors.empty(); }
 };
 
-CompileResult Compile(std::string_view source);
+struct CompileOptions {
+  // Off: no temporary register reuse, no constant folding, no fused
+  // compare-and-jump. The plain code is the reference the optimised code is
+  // checked against.
+  bool optimize = true;
+};
+
+CompileResult Compile(std::string_view source, const CompileOptions& options = {});
 
 }  // namespace kv::orlan

@@ -271,6 +271,9 @@ std::string FormatDouble(double d, int digits = 15);
 
 // The deep copy of an assignment: arrays and records are values in BASIC.
 Value CopyForAssign(const Value& v);
+// Whether fixed bounds stay within kMaxArrayElements: the compiler, the
+// loader and the VM apply the same limit.
+bool WithinArrayLimit(const std::vector<ArrayObj::Dim>& dims);
 Value NewArray(VarType elem, const RecordType* rec, const std::vector<ArrayObj::Dim>& dims);
 Value NewRecord(const RecordType* type);
 

@@ -1,11 +1,11 @@
-#include "ext/orlan/engine.h"
+#include "orlan/engine.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <thread>
 
-#include "ext/orlan/codefile.h"
-#include "ext/orlan/compiler.h"
+#include "orlan/codefile.h"
+#include "orlan/compiler.h"
 #include "platform/string_table.h"
 #include "platform/text.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ext/orlan/bytecode.h"
+#include "orlan/bytecode.h"
 
 namespace kv::orlan {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ext/orlan/value.h"
+#include "orlan/value.h"
 
 namespace kv::orlan {
 
