@@ -11,7 +11,7 @@ class CVarsItem;
 class CCalc : public CInsert {
   KV_DECLARE_CLASS(CCalc)
  public:
-  CCalc() { ResetOwnFields(); }
+  CCalc() = default;
 
   uint16_t calcVersion = 0;
   uint32_t calcValue = 0;
@@ -27,6 +27,8 @@ class CCalc : public CInsert {
   double firstSlot = 0.0;
   double secondSlot = 0.0;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

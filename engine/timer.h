@@ -28,6 +28,8 @@ class CTimer : public CInsert {
   uint32_t stopped = 0;
   uint32_t timerRunning = 0;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

@@ -7,6 +7,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "persist/field_walk.h"
 #include "persist/fields.h"
 #include "platform/text.h"
 
@@ -374,6 +375,16 @@ void FillFromJson(CObject& object, const Json& json) {
   if (!json.is_object()) throw JsonFieldError("(top): expected an object");
   JsonReader reader;
   reader.Fill(object, json);
+}
+
+void JsonWalk::CheckCount(const char* name, uint32_t printed, size_t actual) const {
+  if (v.IsReading() && printed != actual)
+    throw JsonFieldError(std::string(name) + ": " + std::to_string(printed) + " does not match the " +
+                         std::to_string(actual) + " entries given");
+}
+
+void JsonWalk::WrongClass(const char* name, const ClassInfo* expected) {
+  throw JsonFieldError(std::string(name) + ": expected an object of class " + expected->name);
 }
 
 }  // namespace kv
