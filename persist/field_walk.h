@@ -47,6 +47,15 @@ class ArchiveWalk {
     ar.Io(r.right);
     ar.Io(r.bottom);
   }
+  // A counted block of bytes.
+  void operator()(const char* /*name*/, std::vector<uint8_t>& v) {
+    if (ar.IsStoring()) {
+      ar.WriteCount(v.size());
+      ar.WriteBytes(v.data(), v.size());
+    } else {
+      v = ar.ReadBlock(ar.ReadCount(1));
+    }
+  }
   // Storing writes `newest`; loading checks the range and keeps the word read.
   uint16_t Version(const char* /*name*/, uint16_t& stored, uint16_t newest, uint16_t oldest, const char* what) {
     const uint16_t v = ar.Version(newest, oldest, what);

@@ -106,6 +106,7 @@ class JsonWriter : public FieldVisitor {
   void Field(const char* n, double& v) override { Put(n, FloatJson(v)); }
   void Field(const char* n, std::string& v) override { Put(n, Cp1252ToUtf8(v)); }
   void Field(const char* n, std::vector<uint8_t>& v) override { Put(n, Hex(v)); }
+  void Derived(const char* n, int64_t v) override { Put(n, v); }
   void Field(const char* n, ObjectPtr& v) override { Put(n, v ? Print(*v) : Json(nullptr)); }
   void Field(const char* n, std::vector<ObjectPtr>& v) override {
     Json a = Json::array();
@@ -192,6 +193,11 @@ class JsonReader : public FieldVisitor {
 
   bool IsReading() const override { return true; }
   void Field(const char* n, uint8_t& v) override { v = Int<uint8_t>(n); }
+  void Derived(const char* n, int64_t v) override {
+    const Frame& f = frames_.back();
+    if (!f.json->is_object() || !f.json->contains(n)) return;
+    if (Int<int64_t>(n) != v) Error(n, std::to_string(v) + ", the value the other fields give");
+  }
   void Field(const char* n, int8_t& v) override { v = Int<int8_t>(n); }
   void Field(const char* n, uint16_t& v) override { v = Int<uint16_t>(n); }
   void Field(const char* n, int16_t& v) override { v = Int<int16_t>(n); }
