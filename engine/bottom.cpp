@@ -1,6 +1,6 @@
 #include "engine/bottom.h"
 
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 
 namespace kv {
 
@@ -11,23 +11,18 @@ void CBottom::Reset() {
   active = 1;
 }
 
-void CBottom::Serialize(Archive& ar) {
-  CInsert::Serialize(ar);
-  const uint16_t version = ar.Version(1, 1, "CBottom");
-  if (ar.IsLoading()) {
-    bottomVersion = version;
-    active = 1;
-  }
+template <class W>
+void CBottom::Walk(W& w) {
+  w.Base(static_cast<CInsert&>(*this));
+  w.Version("bottomVersion", bottomVersion, 1, 1, "CBottom");
+  if (W::kArchive && w.Filling()) active = 1;
 }
 
-void CBottom::DescribeFields(FieldVisitor& v) {
-  CInsert::DescribeFields(v);
-  v.Field("bottomVersion", bottomVersion);
-}
+KV_FIELD_WALK_IO(CBottom)
 
 void CBottom::CopyFrom(const CInsert& other) {
   CInsert::CopyFrom(other);
-  bottomVersion = Same<CBottom>(other).bottomVersion;
+  FieldTransfer::Copy(*this, Same<CBottom>(other));
 }
 
 }  // namespace kv

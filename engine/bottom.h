@@ -10,6 +10,8 @@ class CBottom : public CInsert {
  public:
   uint16_t bottomVersion = 0;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

@@ -3,8 +3,8 @@
 #include "engine/operand.h"
 #include "engine/var.h"
 
+#include "persist/field_walk.h"
 #include <cmath>
-
 #include "engine/random.h"
 #include "engine/run_error.h"
 #include "engine/runner.h"
@@ -15,17 +15,8 @@ namespace kv {
 KV_IMPLEMENT_CLASS(CCalc, CInsert, 0)
 
 void CCalc::ResetOwnFields() {
-  calcValue = 0;
-  operatorCode = 0;
-  resultName.clear();
-  firstName.clear();
-  secondName.clear();
-  calcFlag = 0;
-  firstIsConstant = 1;
-  secondIsConstant = 0;
-  groupName.clear();
+  FieldTransfer::Reset(*this);
   resultCache.reset();
-  firstSlot = secondSlot = 0.0;
 }
 
 void CCalc::Reset() {
@@ -33,57 +24,31 @@ void CCalc::Reset() {
   ResetOwnFields();
 }
 
-void CCalc::Serialize(Archive& ar) {
-  CInsert::Serialize(ar);
-  const uint16_t version = ar.Version(2, 1, "CCalc");
-  if (ar.IsLoading()) calcVersion = version;
-  if (version >= 2) ar.Io(groupName);
-  ar.Io(calcValue);
-  ar.Io(operatorCode);
-  ar.Io(resultName);
-  ar.Io(firstName);
-  ar.Io(secondName);
-  ar.Io(calcFlag);
-  ar.Io(firstIsConstant);
-  ar.Io(secondIsConstant);
-  IoOperandSlot(ar, firstIsConstant, firstSlot);
-  IoOperandSlot(ar, secondIsConstant, secondSlot);
-  if (ar.IsLoading()) resultCache.reset();
+template <class W>
+void CCalc::Walk(W& w) {
+  w.Base(static_cast<CInsert&>(*this));
+  const uint16_t version = w.Version("calcVersion", calcVersion, 2, 1, "CCalc");
+  if (version >= 2) w("groupName", groupName);
+  w("calcValue", calcValue);
+  w("operator", operatorCode);
+  w("resultName", resultName);
+  w("firstName", firstName);
+  w("secondName", secondName);
+  w("calcFlag", calcFlag);
+  w("firstIsConstant", firstIsConstant);
+  w("secondIsConstant", secondIsConstant);
+  OperandSlot(w, "firstSlot", firstIsConstant, firstSlot);
+  OperandSlot(w, "secondSlot", secondIsConstant, secondSlot);
+  if (W::kArchive && w.Filling()) resultCache.reset();
 }
 
-void CCalc::DescribeFields(FieldVisitor& v) {
-  CInsert::DescribeFields(v);
-  v.Field("calcVersion", calcVersion);
-  v.Field("groupName", groupName);
-  v.Field("calcValue", calcValue);
-  v.Field("operator", operatorCode);
-  v.Field("resultName", resultName);
-  v.Field("firstName", firstName);
-  v.Field("secondName", secondName);
-  v.Field("calcFlag", calcFlag);
-  v.Field("firstIsConstant", firstIsConstant);
-  v.Field("secondIsConstant", secondIsConstant);
-  DescribeOperandSlot(v, "firstSlot", firstIsConstant, firstSlot);
-  DescribeOperandSlot(v, "secondSlot", secondIsConstant, secondSlot);
-}
+KV_FIELD_WALK_IO(CCalc)
 
 void CCalc::CopyFrom(const CInsert& other) {
   CInsert::CopyFrom(other);
-  const CCalc& o = Same<CCalc>(other);
-  calcVersion = o.calcVersion;
-  calcValue = o.calcValue;
-  operatorCode = o.operatorCode;
-  resultName = o.resultName;
-  firstName = o.firstName;
-  secondName = o.secondName;
-  calcFlag = o.calcFlag;
-  firstIsConstant = o.firstIsConstant;
-  secondIsConstant = o.secondIsConstant;
-  groupName = o.groupName;
+  FieldTransfer::Copy(*this, Same<CCalc>(other));
   // Variable slots are caches of the source's lookups: the copy looks again.
   resultCache.reset();
-  firstSlot = firstIsConstant ? o.firstSlot : 0.0;
-  secondSlot = secondIsConstant ? o.secondSlot : 0.0;
 }
 
 // --- behaviour

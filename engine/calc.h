@@ -16,7 +16,7 @@ double CalculateOperator(uint16_t op, double a, double b, RandomSource& random, 
 class CCalc : public CInsert {
   KV_DECLARE_CLASS(CCalc)
  public:
-  CCalc() { ResetOwnFields(); }
+  CCalc() = default;
 
   uint16_t calcVersion = 0;
   uint32_t calcValue = 0;
@@ -32,6 +32,8 @@ class CCalc : public CInsert {
   double firstSlot = 0.0;
   double secondSlot = 0.0;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

@@ -1,6 +1,6 @@
 #include "engine/comment.h"
 
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 
 namespace kv {
 
@@ -9,31 +9,30 @@ KV_IMPLEMENT_CLASS(Ccomment, CInsert, 0)
 void Ccomment::Reset() {
   CInsert::Reset();
   runState = run_state::kDisabled;
-  commentText.clear();
+  FieldTransfer::Reset(*this);
 }
 
-void Ccomment::Serialize(Archive& ar) {
-  name.clear();
-  runState = run_state::kDisabled;
-  CInsert::Serialize(ar);
-  name.clear();
-  runState = run_state::kDisabled;
-  const uint16_t version = ar.Version(1, 1, "Ccomment");
-  if (ar.IsLoading()) commentVersion = version;
-  ar.Io(commentText);
+template <class W>
+void Ccomment::Walk(W& w) {
+  // A comment is stored without a name and never runs.
+  if constexpr (W::kArchive) {
+    name.clear();
+    runState = run_state::kDisabled;
+  }
+  w.Base(static_cast<CInsert&>(*this));
+  if constexpr (W::kArchive) {
+    name.clear();
+    runState = run_state::kDisabled;
+  }
+  w.Version("commentVersion", commentVersion, 1, 1, "Ccomment");
+  w("commentText", commentText);
 }
 
-void Ccomment::DescribeFields(FieldVisitor& v) {
-  CInsert::DescribeFields(v);
-  v.Field("commentVersion", commentVersion);
-  v.Field("commentText", commentText);
-}
+KV_FIELD_WALK_IO(Ccomment)
 
 void Ccomment::CopyFrom(const CInsert& other) {
   CInsert::CopyFrom(other);
-  const Ccomment& o = Same<Ccomment>(other);
-  commentVersion = o.commentVersion;
-  commentText = o.commentText;
+  FieldTransfer::Copy(*this, Same<Ccomment>(other));
   runState = run_state::kDisabled;
 }
 

@@ -14,6 +14,8 @@ class Ccomment : public CInsert {
   uint16_t commentVersion = 0;
   std::string commentText;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

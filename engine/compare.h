@@ -23,6 +23,8 @@ class CCompare : public CInsert {
   double firstSlot = 0.0;
   double secondSlot = 0.0;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

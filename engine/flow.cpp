@@ -1,5 +1,6 @@
 #include "engine/flow.h"
 
+#include "persist/field_walk.h"
 #include "persist/fields.h"
 #include "engine/runner.h"
 #include "engine/launch.h"
@@ -20,45 +21,31 @@ CFlow::CFlow() = default;
 
 void CFlow::Reset() {
   CInsert::Reset();
-  command = command::kNone;
-  commandValue = 0;
-  argument.clear();
+  FieldTransfer::Reset(*this);
   resolvedPath.clear();
-  eventCode = event::kNoEvent;
   auxText.clear();
   releaseVariants = 0;
   requestParams.fill(0);
 }
 
-void CFlow::Serialize(Archive& ar) {
-  CInsert::Serialize(ar);
-  const uint16_t version = ar.Version(1, 1, "CFlow");
-  if (ar.IsLoading()) flowVersion = version;
-  ar.Io(command);
-  ar.Io(commandValue);
-  ar.Io(eventCode);
-  ar.Io(argument);
-  if (ar.IsLoading()) owner.reset();
+template <class W>
+void CFlow::Walk(W& w) {
+  w.Base(static_cast<CInsert&>(*this));
+  w.Version("flowVersion", flowVersion, 1, 1, "CFlow");
+  w("command", command);
+  w("commandValue", commandValue);
+  w("eventCode", eventCode);
+  w("argument", argument);
+  if (W::kArchive && w.Filling()) owner.reset();
 }
 
-void CFlow::DescribeFields(FieldVisitor& v) {
-  CInsert::DescribeFields(v);
-  v.Field("flowVersion", flowVersion);
-  v.Field("command", command);
-  v.Field("commandValue", commandValue);
-  v.Field("eventCode", eventCode);
-  v.Field("argument", argument);
-}
+KV_FIELD_WALK_IO(CFlow)
 
 void CFlow::CopyFrom(const CInsert& other) {
   CInsert::CopyFrom(other);
   const CFlow& o = Same<CFlow>(other);
-  flowVersion = o.flowVersion;
-  command = o.command;
-  commandValue = o.commandValue;
-  argument = o.argument;
+  FieldTransfer::Copy(*this, o);
   resolvedPath = o.resolvedPath;
-  eventCode = o.eventCode;
   auxText = o.auxText;
   releaseVariants = o.releaseVariants;
   requestParams = o.requestParams;

@@ -27,6 +27,8 @@ class CFlow : public CInsert {
   uint32_t releaseVariants = 0;
   std::array<int32_t, 5> requestParams{};
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

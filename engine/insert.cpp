@@ -7,9 +7,8 @@
 #include "engine/kinds.h"
 #include "engine/strings.h"
 #include "persist/document.h"
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 #include "persist/hooks.h"
-#include "persist/json_fields.h"
 #include "platform/log.h"
 #include "platform/string_table.h"
 
@@ -53,49 +52,42 @@ void CInsert::Reset() {
   auxLong = 0;
 }
 
-void CInsert::Serialize(Archive& ar) {
-  const uint16_t version = ar.Version(kNewestVersion, 1, "CInsert");
-  if (ar.IsLoading()) {
-    document = ar.GetDocument();
-    Reset();
-    loadedVersion = version;
-    handlers.clear();
+template <class W>
+void CInsert::Walk(W& w) {
+  const uint16_t version = w.Version("loadedVersion", loadedVersion, kNewestVersion, 1, "CInsert");
+  if constexpr (W::kArchive) {
+    if (w.Filling()) {
+      document = w.ar.GetDocument();
+      Reset();
+    }
   }
   // Each later version put its additions in front of the older fields.
   if (version >= 5) {
-    ar.Io(auxText1);
-    ar.Io(auxText2);
-    ar.Io(flags);
-    ar.Io(auxWord);
+    w("auxText1", auxText1);
+    w("auxText2", auxText2);
+    w("flags", flags);
+    w("auxWord", auxWord);
   }
-  if (version >= 4) ar.Io(auxLong);
+  if (version >= 4) w("auxLong", auxLong);
   if (version >= 3) {
-    if (ar.IsStoring()) {
-      ar.WriteU32(static_cast<uint32_t>(hotkeys.size()));
-    } else {
-      hotkeys.resize(ar.ReadCheckedU32(8));
-    }
-    for (Hotkey& h : hotkeys) {
-      ar.Io(h.key);
-      ar.Io(h.modifiers);
-    }
+    w.Records("hotkeys", "hotkeyCount", hotkeys, CountForm::kU32, 8, [&w](Hotkey& h) {
+      w("key", h.key);
+      w("modifiers", h.modifiers);
+    });
   }
-  if (version >= 2) ar.Io(showMode);
-  ar.Io(active);
-  ar.Io(threaded);
-  ar.Io(delayMs);
-  ar.Io(auxValue);
-  ar.Io(comment);
-  ar.Io(name);
-  ar.Io(editorFlag);
-  ar.Io(layer);
-  ar.Io(rect.left);
-  ar.Io(rect.top);
-  ar.Io(rect.right);
-  ar.Io(rect.bottom);
-  ar.Io(auxByte);
-  ar.Io(runState);
-  if (ar.IsLoading()) {
+  if (version >= 2) w("showMode", showMode);
+  w("active", active);
+  w("threaded", threaded);
+  w("delayMs", delayMs);
+  w("auxValue", auxValue);
+  w("comment", comment);
+  w("name", name);
+  w("editorFlag", editorFlag);
+  w("layer", layer);
+  w("rect", rect);
+  w("auxByte", auxByte);
+  w("runState", runState);
+  if (W::kArchive && w.Filling()) {
     // A file never starts an insert playing or paused.
     if (flags & kInsertFlagDisabled) {
       runState = run_state::kDisabled;
@@ -103,74 +95,14 @@ void CInsert::Serialize(Archive& ar) {
       runState = run_state::kIdle;
     }
   }
-  if (ar.IsStoring()) {
-    // Refused rather than written as a wrapped one-byte count.
-    if (handlers.size() > kMaxHandlers)
-      ar.Fail(CArchiveException::genericException, "handlerCount: more than 255 handlers");
-    ar.WriteU8(static_cast<uint8_t>(handlers.size()));
-    for (const auto& h : handlers) ar.WriteObject(h.get());
-  } else {
-    const uint8_t count = ar.ReadU8();
-    handlers.reserve(count);
-    for (uint8_t i = 0; i < count; ++i) {
-      // Owned: a reference back to an insert still being read is refused.
-      auto h = std::static_pointer_cast<CFlow>(ar.ReadObject(&CFlow::StaticClass()));
-      if (h) h->owner = weak_from_this();
-      handlers.push_back(std::move(h));
-    }
-  }
-}
-
-namespace {
-
-// A count printed beside its array, which pack checks against the array.
-void CheckCount(FieldVisitor& v, const char* name, uint32_t printed, size_t actual) {
-  if (v.IsReading() && printed != actual)
-    throw JsonFieldError(std::string(name) + ": " + std::to_string(printed) + " does not match the " +
-                         std::to_string(actual) + " entries given");
-}
-
-}  // namespace
-
-void CInsert::DescribeFields(FieldVisitor& v) {
-  v.Field("loadedVersion", loadedVersion);
-  v.Field("auxText1", auxText1);
-  v.Field("auxText2", auxText2);
-  v.Field("flags", flags);
-  v.Field("auxWord", auxWord);
-  v.Field("auxLong", auxLong);
-  uint32_t hotkeyCount = static_cast<uint32_t>(hotkeys.size());
-  v.Field("hotkeyCount", hotkeyCount);
-  v.Records("hotkeys", hotkeys, [&v](Hotkey& h) {
-    v.Field("key", h.key);
-    v.Field("modifiers", h.modifiers);
-  });
-  CheckCount(v, "hotkeyCount", hotkeyCount, hotkeys.size());
-  v.Field("showMode", showMode);
-  v.Field("active", active);
-  v.Field("threaded", threaded);
-  v.Field("delayMs", delayMs);
-  v.Field("auxValue", auxValue);
-  v.Field("comment", comment);
-  v.Field("name", name);
-  v.Field("editorFlag", editorFlag);
-  v.Field("layer", layer);
-  v.BeginGroup("rect");
-  v.Field("left", rect.left);
-  v.Field("top", rect.top);
-  v.Field("right", rect.right);
-  v.Field("bottom", rect.bottom);
-  v.EndGroup();
-  v.Field("auxByte", auxByte);
-  v.Field("runState", runState);
-  uint32_t handlerCount = static_cast<uint32_t>(handlers.size());
-  v.Field("handlerCount", handlerCount);
-  v.Objects("handlers", handlers);
-  CheckCount(v, "handlerCount", handlerCount, handlers.size());
-  if (v.IsReading())
+  // Owned: a reference back to an insert still being read is refused.
+  w.Objects("handlers", handlers, CountForm::kU8, "handlerCount");
+  if (w.Filling())
     for (auto& h : handlers)
       if (h) h->owner = weak_from_this();
 }
+
+KV_FIELD_WALK_IO(CInsert)
 
 std::shared_ptr<CInsert> CInsert::Clone() const {
   auto copy = std::dynamic_pointer_cast<CInsert>(GetClassInfo().factory());
@@ -179,26 +111,13 @@ std::shared_ptr<CInsert> CInsert::Clone() const {
 }
 
 void CInsert::CopyFrom(const CInsert& other) {
-  loadedVersion = other.loadedVersion;
-  hotkeys = other.hotkeys;
-  document = other.document;
-  active = other.active;
-  auxValue = other.auxValue;
-  delayMs = other.delayMs;
-  comment = other.comment;
-  name = other.name;
+  const uint8_t ownAuxByte = auxByte;
+  const uint8_t ownEditorFlag = editorFlag;
+  FieldTransfer::Copy(*this, other);
+  auxByte = ownAuxByte;
   // While the player runs a copy keeps its own editor flag.
-  if (!Engine().IsPlaying()) editorFlag = other.editorFlag;
-  threaded = other.threaded;
-  runState = other.runState;
-  layer = other.layer;
-  showMode = other.showMode;
-  rect = other.rect;
-  auxText1 = other.auxText1;
-  auxText2 = other.auxText2;
-  flags = other.flags;
-  auxWord = other.auxWord;
-  auxLong = other.auxLong;
+  if (Engine().IsPlaying()) editorFlag = ownEditorFlag;
+  document = other.document;
   primary.reset();  // a copy receives its own requests
   handlers.clear();
   handlers.reserve(other.handlers.size());

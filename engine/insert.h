@@ -92,6 +92,9 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   uint32_t auxLong = 0;
   std::atomic<int32_t> running{0};
 
+  // The stored fields, once; see persist/field_walk.h.
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
 

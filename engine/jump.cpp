@@ -1,5 +1,6 @@
 #include "engine/jump.h"
 
+#include "persist/field_walk.h"
 #include "persist/fields.h"
 #include "engine/runner.h"
 #include "engine/label.h"
@@ -13,49 +14,34 @@ KV_IMPLEMENT_CLASS(CJump, CInsert, 0)
 void CJump::Reset() {
   CInsert::Reset();
   // The step counts keep their values: a reset jump remembers how far it goes.
-  jumpType = jump_type::kToEnd;
-  labelName.clear();
-  counted = 0;
-  passCounter = 1;
+  const uint16_t back = backCount;
+  const uint16_t forward = forwardCount;
+  FieldTransfer::Reset(*this);
+  backCount = back;
+  forwardCount = forward;
 }
 
-void CJump::Serialize(Archive& ar) {
-  CInsert::Serialize(ar);
-  const uint16_t version = ar.Version(3, 1, "CJump");
-  if (ar.IsLoading()) jumpVersion = version;
+template <class W>
+void CJump::Walk(W& w) {
+  w.Base(static_cast<CInsert&>(*this));
+  const uint16_t version = w.Version("jumpVersion", jumpVersion, 3, 1, "CJump");
   if (version >= 3) {
-    ar.Io(counted);
-    ar.Io(passCounter);
+    w("counted", counted);
+    w("passCounter", passCounter);
   }
   if (version >= 2) {
-    ar.Io(backCount);
-    ar.Io(forwardCount);
+    w("backCount", backCount);
+    w("forwardCount", forwardCount);
   }
-  ar.Io(jumpType);
-  ar.Io(labelName);
+  w("jumpType", jumpType);
+  w("labelName", labelName);
 }
 
-void CJump::DescribeFields(FieldVisitor& v) {
-  CInsert::DescribeFields(v);
-  v.Field("jumpVersion", jumpVersion);
-  v.Field("counted", counted);
-  v.Field("passCounter", passCounter);
-  v.Field("backCount", backCount);
-  v.Field("forwardCount", forwardCount);
-  v.Field("jumpType", jumpType);
-  v.Field("labelName", labelName);
-}
+KV_FIELD_WALK_IO(CJump)
 
 void CJump::CopyFrom(const CInsert& other) {
   CInsert::CopyFrom(other);
-  const CJump& o = Same<CJump>(other);
-  jumpVersion = o.jumpVersion;
-  jumpType = o.jumpType;
-  labelName = o.labelName;
-  backCount = o.backCount;
-  forwardCount = o.forwardCount;
-  counted = o.counted;
-  passCounter = o.passCounter;
+  FieldTransfer::Copy(*this, Same<CJump>(other));
 }
 
 // --- behaviour

@@ -25,6 +25,8 @@ class CJump : public CInsert {
   uint8_t counted = 0;
   uint32_t passCounter = 1;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

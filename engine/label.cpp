@@ -1,7 +1,7 @@
 #include "engine/label.h"
 
 #include "engine/strings.h"
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 #include "platform/string_table.h"
 
 namespace kv {
@@ -12,30 +12,24 @@ CLabel::CLabel() : labelName(LoadString(sid::kDefaultLabelName)) {}
 
 void CLabel::Reset() {
   CInsert::Reset();
-  labelName = LoadString(sid::kDefaultLabelName);
+  FieldTransfer::Reset(*this);
 }
 
-void CLabel::Serialize(Archive& ar) {
+template <class W>
+void CLabel::Walk(W& w) {
   // A label is found by its label name, never by an object name.
-  name.clear();
-  CInsert::Serialize(ar);
-  name.clear();
-  const uint16_t version = ar.Version(1, 1, "CLabel");
-  if (ar.IsLoading()) labelVersion = version;
-  ar.Io(labelName);
+  if constexpr (W::kArchive) name.clear();
+  w.Base(static_cast<CInsert&>(*this));
+  if constexpr (W::kArchive) name.clear();
+  w.Version("labelVersion", labelVersion, 1, 1, "CLabel");
+  w("labelName", labelName);
 }
 
-void CLabel::DescribeFields(FieldVisitor& v) {
-  CInsert::DescribeFields(v);
-  v.Field("labelVersion", labelVersion);
-  v.Field("labelName", labelName);
-}
+KV_FIELD_WALK_IO(CLabel)
 
 void CLabel::CopyFrom(const CInsert& other) {
   CInsert::CopyFrom(other);
-  const CLabel& o = Same<CLabel>(other);
-  labelVersion = o.labelVersion;
-  labelName = o.labelName;
+  FieldTransfer::Copy(*this, Same<CLabel>(other));
 }
 
 }  // namespace kv

@@ -13,6 +13,8 @@ class CLabel : public CInsert {
   uint16_t labelVersion = 0;
   std::string labelName;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

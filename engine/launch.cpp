@@ -1,5 +1,6 @@
 #include "engine/launch.h"
 
+#include "persist/field_walk.h"
 #include "persist/fields.h"
 #include "engine/runner.h"
 #include "engine/events.h"
@@ -12,47 +13,26 @@ KV_IMPLEMENT_CLASS(CLaunch, CInsert, 0)
 
 void CLaunch::Reset() {
   CInsert::Reset();
-  program.clear();
-  parameters.clear();
-  launchFlag = 1;
-  closeOnStop = 1;
-  launchValue = 1;
-  launchValue2 = 0;
+  FieldTransfer::Reset(*this);
 }
 
-void CLaunch::Serialize(Archive& ar) {
-  CInsert::Serialize(ar);
-  const uint16_t version = ar.Version(2, 1, "CLaunch");
-  if (ar.IsLoading()) launchVersion = version;
-  if (version >= 2) ar.Io(launchValue);
-  ar.Io(program);
-  ar.Io(parameters);
-  ar.Io(launchFlag);
-  ar.Io(closeOnStop);
-  ar.Io(launchValue2);
+template <class W>
+void CLaunch::Walk(W& w) {
+  w.Base(static_cast<CInsert&>(*this));
+  const uint16_t version = w.Version("launchVersion", launchVersion, 2, 1, "CLaunch");
+  if (version >= 2) w("launchValue", launchValue);
+  w("program", program);
+  w("parameters", parameters);
+  w("launchFlag", launchFlag);
+  w("closeOnStop", closeOnStop);
+  w("launchValue2", launchValue2);
 }
 
-void CLaunch::DescribeFields(FieldVisitor& v) {
-  CInsert::DescribeFields(v);
-  v.Field("launchVersion", launchVersion);
-  v.Field("launchValue", launchValue);
-  v.Field("program", program);
-  v.Field("parameters", parameters);
-  v.Field("launchFlag", launchFlag);
-  v.Field("closeOnStop", closeOnStop);
-  v.Field("launchValue2", launchValue2);
-}
+KV_FIELD_WALK_IO(CLaunch)
 
 void CLaunch::CopyFrom(const CInsert& other) {
   CInsert::CopyFrom(other);
-  const CLaunch& o = Same<CLaunch>(other);
-  launchVersion = o.launchVersion;
-  program = o.program;
-  parameters = o.parameters;
-  launchFlag = o.launchFlag;
-  closeOnStop = o.closeOnStop;
-  launchValue = o.launchValue;
-  launchValue2 = o.launchValue2;
+  FieldTransfer::Copy(*this, Same<CLaunch>(other));
 }
 
 // --- behaviour

@@ -19,6 +19,8 @@ class CLaunch : public CInsert {
   uint32_t launchValue = 1;
   uint32_t launchValue2 = 0;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

@@ -30,6 +30,8 @@ class CTimer : public CInsert {
   std::atomic<uint32_t> stopped{0};
   std::atomic<uint32_t> timerRunning{0};
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

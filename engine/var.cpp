@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "persist/containers.h"
+#include "persist/field_walk.h"
 #include "persist/fields.h"
 #include "engine/runner.h"
 
@@ -12,9 +13,7 @@ KV_IMPLEMENT_CLASS(CVarsItem, CObject, 0)
 KV_IMPLEMENT_CLASS(CVar, CInsert, 0)
 
 void CVarsItem::Reset() {
-  type = var_type::kBool;
-  auxId = 0;
-  initialValue.fill(0);
+  FieldTransfer::Reset(*this);
   currentValue.fill(0);
 }
 
@@ -42,26 +41,6 @@ void CVarsItem::ResetToInitial() {
   }
 }
 
-void CVarsItem::Serialize(Archive& ar) {
-  const uint16_t version = ar.Version(1, 1, "CVarsItem");
-  if (ar.IsLoading()) loadedVersion = version;
-  ar.Io(auxId);
-  ar.Io(type);
-  ar.Io(name);
-  ar.Io(auxText);
-  if (type == var_type::kString) {
-    ar.Io(initialText);
-  } else if (size_t width = ValueWidth()) {
-    if (ar.IsStoring()) {
-      ar.WriteBytes(initialValue.data(), width);
-    } else {
-      initialValue.fill(0);
-      ar.ReadBytes(initialValue.data(), width);
-    }
-  }
-  if (ar.IsLoading()) ResetToInitial();
-}
-
 namespace {
 
 // The initial value printed as the number its type holds.
@@ -76,50 +55,64 @@ void ValueField(FieldVisitor& v, std::array<uint8_t, 8>& bytes) {
   }
 }
 
-}  // namespace
-
-void CVarsItem::DescribeFields(FieldVisitor& v) {
-  v.Field("loadedVersion", loadedVersion);
-  v.Field("auxId", auxId);
-  v.Field("type", type);
-  v.Field("name", name);
-  v.Field("auxText", auxText);
+void DescribeValue(FieldVisitor& v, uint16_t type, std::array<uint8_t, 8>& bytes) {
   switch (type) {
     case var_type::kInt2:
     case var_type::kBool:
-      ValueField<int16_t>(v, initialValue);
-      break;
+      return ValueField<int16_t>(v, bytes);
     case var_type::kWord:
-      ValueField<uint16_t>(v, initialValue);
-      break;
+      return ValueField<uint16_t>(v, bytes);
     case var_type::kInt4:
-      ValueField<int32_t>(v, initialValue);
-      break;
+      return ValueField<int32_t>(v, bytes);
     case var_type::kDWord:
-      ValueField<uint32_t>(v, initialValue);
-      break;
+      return ValueField<uint32_t>(v, bytes);
     case var_type::kDouble:
-      ValueField<double>(v, initialValue);
-      break;
-    case var_type::kString:
-      v.Field("initialText", initialText);
-      break;
+      return ValueField<double>(v, bytes);
     default:
-      break;
+      return;
   }
-  if (v.IsReading()) ResetToInitial();
 }
+
+}  // namespace
+
+template <class W>
+void CVarsItem::Walk(W& w) {
+  w.Version("loadedVersion", loadedVersion, 1, 1, "CVarsItem");
+  w("auxId", auxId);
+  w("type", type);
+  w("name", name);
+  w("auxText", auxText);
+  // The initial value is stored as its type's width of bytes, or as text.
+  if constexpr (W::kArchive) {
+    if (type == var_type::kString) {
+      w("initialText", initialText);
+    } else if (size_t width = ValueWidth()) {
+      if (w.ar.IsStoring()) {
+        w.ar.WriteBytes(initialValue.data(), width);
+      } else {
+        initialValue.fill(0);
+        w.ar.ReadBytes(initialValue.data(), width);
+      }
+    }
+  } else if constexpr (W::kJson) {
+    if (type == var_type::kString) {
+      w("initialText", initialText);
+    } else {
+      DescribeValue(w.v, type, initialValue);
+    }
+  } else {
+    w("initialText", initialText);
+    w("initialValue", initialValue);
+  }
+  if (w.Filling()) ResetToInitial();
+}
+
+KV_FIELD_WALK_IO(CVarsItem)
 
 std::shared_ptr<CVarsItem> CVarsItem::Clone() const {
   auto copy = std::make_shared<CVarsItem>();
-  copy->loadedVersion = loadedVersion;
-  copy->auxId = auxId;
-  copy->type = type;
-  copy->name = name;
-  copy->auxText = auxText;
-  copy->initialText = initialText;
+  FieldTransfer::Copy(*copy, *this);
   copy->currentText = currentText;
-  copy->initialValue = initialValue;
   copy->currentValue = currentValue;
   return copy;
 }
@@ -129,52 +122,46 @@ CVar::~CVar() = default;
 
 void CVar::Reset() {
   CInsert::Reset();
-  groupFlag = 0;
-  groupName.clear();
+  FieldTransfer::Reset(*this);
   items.clear();
-  groupValue = 0;
 }
 
-void CVar::Serialize(Archive& ar) {
-  CInsert::Serialize(ar);
-  const uint16_t version = ar.Version(1, 1, "CVar");
-  ar.Io(groupFlag);
-  ar.Io(groupName);
-  if (ar.IsStoring()) {
-    if (!storedList_) storedList_ = std::make_shared<CObList>();
-    storedList_->items.assign(items.begin(), items.end());
-    ar.WriteObject(storedList_.get());
-  } else {
-    varVersion = version;
-    items.clear();
-    auto list = std::static_pointer_cast<CObList>(ar.ReadObject(&CObList::StaticClass()));
-    if (list) {
-      for (const ObjectPtr& p : list->items) {
-        auto item = std::dynamic_pointer_cast<CVarsItem>(p);
-        if (p && !item) ar.Fail(CArchiveException::badClass, "items: expected CVarsItem");
-        items.push_back(std::move(item));
+template <class W>
+void CVar::Walk(W& w) {
+  w.Base(static_cast<CInsert&>(*this));
+  w.Version("varVersion", varVersion, 1, 1, "CVar");
+  w("groupFlag", groupFlag);
+  w("groupName", groupName);
+  if constexpr (W::kArchive) {
+    // The items travel inside a list object of their own.
+    Archive& ar = w.ar;
+    if (ar.IsStoring()) {
+      if (!storedList_) storedList_ = std::make_shared<CObList>();
+      storedList_->items.assign(items.begin(), items.end());
+      ar.WriteObject(storedList_.get());
+    } else {
+      items.clear();
+      auto list = std::static_pointer_cast<CObList>(ar.ReadObject(&CObList::StaticClass()));
+      if (list) {
+        for (const ObjectPtr& p : list->items) {
+          auto item = std::dynamic_pointer_cast<CVarsItem>(p);
+          if (p && !item) ar.Fail(CArchiveException::badClass, "items: expected CVarsItem");
+          items.push_back(std::move(item));
+        }
       }
     }
+  } else {
+    w.Objects("items", items);
   }
-  ar.Io(groupValue);
+  w("groupValue", groupValue);
 }
 
-void CVar::DescribeFields(FieldVisitor& v) {
-  CInsert::DescribeFields(v);
-  v.Field("varVersion", varVersion);
-  v.Field("groupFlag", groupFlag);
-  v.Field("groupName", groupName);
-  v.Objects("items", items);
-  v.Field("groupValue", groupValue);
-}
+KV_FIELD_WALK_IO(CVar)
 
 void CVar::CopyFrom(const CInsert& other) {
   CInsert::CopyFrom(other);
   const CVar& o = Same<CVar>(other);
-  varVersion = o.varVersion;
-  groupFlag = o.groupFlag;
-  groupName = o.groupName;
-  groupValue = o.groupValue;
+  FieldTransfer::Copy(*this, o);
   items.clear();
   for (const auto& item : o.items) items.push_back(item ? item->Clone() : nullptr);
 }

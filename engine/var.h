@@ -24,7 +24,7 @@ inline constexpr uint16_t kString = 6;
 class CVarsItem : public CObject {
   KV_DECLARE_CLASS(CVarsItem)
  public:
-  CVarsItem() { Reset(); }
+  CVarsItem() = default;
 
   uint16_t loadedVersion = 0;
   uint32_t auxId = 0;
@@ -37,6 +37,8 @@ class CVarsItem : public CObject {
   std::array<uint8_t, 8> initialValue{};
   std::array<uint8_t, 8> currentValue{};
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset();
@@ -58,6 +60,8 @@ class CVar : public CInsert {
   std::vector<std::shared_ptr<CVarsItem>> items;
   uint32_t groupValue = 0;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

@@ -1,5 +1,6 @@
 #include "engine/wait.h"
 
+#include "persist/field_walk.h"
 #include "persist/fields.h"
 #include "engine/runner.h"
 #include "engine/commands.h"
@@ -33,39 +34,33 @@ uint16_t CWait::ConditionsOfStyle(uint16_t style) {
 
 void CWait::Reset() {
   CInsert::Reset();
-  conditions = wait_condition::kStopOnly;
-  timeoutMs = 0;
+  FieldTransfer::Reset(*this);
   waiting = 0;
   waitEnabled = 1;
 }
 
-void CWait::Serialize(Archive& ar) {
-  CInsert::Serialize(ar);
-  const uint16_t version = ar.Version(kNewestVersion, 1, "CWait");
-  if (ar.IsLoading()) waitVersion = version;
-  if (version == 1) {
-    conditions = ConditionsOfStyle(ar.ReadU16());
-    ar.Io(timeoutMs);
-    ar.ReadBlock(kVersion1Tail);
-    return;
+template <class W>
+void CWait::Walk(W& w) {
+  w.Base(static_cast<CInsert&>(*this));
+  const uint16_t version = w.Version("waitVersion", waitVersion, kNewestVersion, 1, "CWait");
+  if constexpr (W::kArchive) {
+    // Only a loaded record can be older than the newest.
+    if (version == 1) {
+      conditions = ConditionsOfStyle(w.ar.ReadU16());
+      w.ar.Io(timeoutMs);
+      w.ar.ReadBlock(kVersion1Tail);
+      return;
+    }
   }
-  ar.Io(conditions);
-  ar.Io(timeoutMs);
+  w("conditions", conditions);
+  w("timeoutMs", timeoutMs);
 }
 
-void CWait::DescribeFields(FieldVisitor& v) {
-  CInsert::DescribeFields(v);
-  v.Field("waitVersion", waitVersion);
-  v.Field("conditions", conditions);
-  v.Field("timeoutMs", timeoutMs);
-}
+KV_FIELD_WALK_IO(CWait)
 
 void CWait::CopyFrom(const CInsert& other) {
   CInsert::CopyFrom(other);
-  const CWait& o = Same<CWait>(other);
-  waitVersion = o.waitVersion;
-  conditions = o.conditions;
-  timeoutMs = o.timeoutMs;
+  FieldTransfer::Copy(*this, Same<CWait>(other));
 }
 
 // --- behaviour

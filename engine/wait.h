@@ -28,6 +28,8 @@ class CWait : public CInsert {
   std::atomic<uint32_t> waiting{0};
   std::atomic<uint32_t> waitEnabled{1};
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

@@ -1,7 +1,7 @@
 #include "ext/basic_insert.h"
 
 #include "inserts/kind_fields.h"
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 
 namespace kv {
 
@@ -18,25 +18,17 @@ void CBasic::CopyFrom(const CInsert& other) {
   CopyKindFields<BasicFields>(*this, other);
 }
 
-void CBasic::Serialize(Archive& ar) {
-  CVisibleInsert::Serialize(ar);
-  uint16_t v = ar.Version(1, 1, "CBasic");
-  if (ar.IsLoading()) basicVersion = v;
-  ar.Io(reservedLong);
-  ar.Io(extensionMode);
-  ar.Io(alternatePath);
-  ar.Io(scriptPath);
-  ar.Io(reservedWord);
+template <class W>
+void CBasic::Walk(W& w) {
+  w.Base(static_cast<CVisibleInsert&>(*this));
+  w.Version("basicVersion", basicVersion, 1, 1, "CBasic");
+  w("reservedLong", reservedLong);
+  w("extensionMode", extensionMode);
+  w("alternatePath", alternatePath);
+  w("scriptPath", scriptPath);
+  w("reservedWord", reservedWord);
 }
 
-void CBasic::DescribeFields(FieldVisitor& v) {
-  CVisibleInsert::DescribeFields(v);
-  v.Field("basicVersion", basicVersion);
-  v.Field("reservedLong", reservedLong);
-  v.Field("extensionMode", extensionMode);
-  v.Field("alternatePath", alternatePath);
-  v.Field("scriptPath", scriptPath);
-  v.Field("reservedWord", reservedWord);
-}
+KV_FIELD_WALK_IO(CBasic)
 
 }  // namespace kv

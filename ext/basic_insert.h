@@ -21,6 +21,8 @@ struct BasicFields {
 class CBasic : public CVisibleInsert, public BasicFields {
   KV_DECLARE_CLASS(CBasic)
  public:
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

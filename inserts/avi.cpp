@@ -1,7 +1,7 @@
 #include "inserts/avi.h"
 
 #include "inserts/kind_fields.h"
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 
 namespace kv {
 
@@ -21,43 +21,26 @@ void CAVI::CopyFrom(const CInsert& other) {
   CopyKindFields<AviFields>(*this, other);
 }
 
-void CAVI::Serialize(Archive& ar) {
-  CVisibleInsert::Serialize(ar);
-  uint16_t v = ar.Version(kNewestVersion, 1, "CAVI");
-  if (ar.IsLoading()) movieVersion = v;
-  if (v >= 3) ar.Io(movieAux3);
-  if (v >= 2) ar.Io(movieAux2);
-  ar.Io(playInline);
-  ar.Io(silenceSounds);
-  ar.Io(movieOption1);
-  ar.Io(startMs);
-  ar.Io(showEffectEndMs);
-  ar.Io(hideEffectStartMs);
-  ar.Io(endMs);
-  ar.Io(movieOption2);
-  ar.Io(withBorder);
-  ar.Io(useMovieWindow);
-  ar.Io(movieFile);
-  ar.Io(movieCaption);
+template <class W>
+void CAVI::Walk(W& w) {
+  w.Base(static_cast<CVisibleInsert&>(*this));
+  const uint16_t v = w.Version("movieVersion", movieVersion, kNewestVersion, 1, "CAVI");
+  if (v >= 3) w("movieAux3", movieAux3);
+  if (v >= 2) w("movieAux2", movieAux2);
+  w("playInline", playInline);
+  w("silenceSounds", silenceSounds);
+  w("movieOption1", movieOption1);
+  w("startMs", startMs);
+  w("showEffectEndMs", showEffectEndMs);
+  w("hideEffectStartMs", hideEffectStartMs);
+  w("endMs", endMs);
+  w("movieOption2", movieOption2);
+  w("withBorder", withBorder);
+  w("useMovieWindow", useMovieWindow);
+  w("movieFile", movieFile);
+  w("movieCaption", movieCaption);
 }
 
-void CAVI::DescribeFields(FieldVisitor& v) {
-  CVisibleInsert::DescribeFields(v);
-  v.Field("movieVersion", movieVersion);
-  v.Field("movieAux3", movieAux3);
-  v.Field("movieAux2", movieAux2);
-  v.Field("playInline", playInline);
-  v.Field("silenceSounds", silenceSounds);
-  v.Field("movieOption1", movieOption1);
-  v.Field("startMs", startMs);
-  v.Field("showEffectEndMs", showEffectEndMs);
-  v.Field("hideEffectStartMs", hideEffectStartMs);
-  v.Field("endMs", endMs);
-  v.Field("movieOption2", movieOption2);
-  v.Field("withBorder", withBorder);
-  v.Field("useMovieWindow", useMovieWindow);
-  v.Field("movieFile", movieFile);
-  v.Field("movieCaption", movieCaption);
-}
+KV_FIELD_WALK_IO(CAVI)
 
 }  // namespace kv

@@ -32,6 +32,8 @@ class CAVI : public CVisibleInsert, public AviFields {
  public:
   static constexpr uint16_t kNewestVersion = 3;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

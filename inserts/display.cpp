@@ -1,7 +1,7 @@
 #include "inserts/display.h"
 
 #include "inserts/kind_fields.h"
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 
 namespace kv {
 
@@ -21,21 +21,15 @@ void CDisplay::CopyFrom(const CInsert& other) {
   CopyKindFields<DisplayFields>(*this, other);
 }
 
-void CDisplay::Serialize(Archive& ar) {
-  CVisibleInsert::Serialize(ar);
-  uint16_t v = ar.Version(1, 1, "CDisplay");
-  if (ar.IsLoading()) imageVersion = v;
-  ar.Io(imageOption);
-  ar.Io(pictureFile);
-  ar.Io(imageValue);
+template <class W>
+void CDisplay::Walk(W& w) {
+  w.Base(static_cast<CVisibleInsert&>(*this));
+  w.Version("imageVersion", imageVersion, 1, 1, "CDisplay");
+  w("imageOption", imageOption);
+  w("pictureFile", pictureFile);
+  w("imageValue", imageValue);
 }
 
-void CDisplay::DescribeFields(FieldVisitor& v) {
-  CVisibleInsert::DescribeFields(v);
-  v.Field("imageVersion", imageVersion);
-  v.Field("imageOption", imageOption);
-  v.Field("pictureFile", pictureFile);
-  v.Field("imageValue", imageValue);
-}
+KV_FIELD_WALK_IO(CDisplay)
 
 }  // namespace kv

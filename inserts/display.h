@@ -18,6 +18,8 @@ struct DisplayFields {
 class CDisplay : public CVisibleInsert, public DisplayFields {
   KV_DECLARE_CLASS(CDisplay)
  public:
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

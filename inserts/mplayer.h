@@ -32,6 +32,8 @@ struct MPlayerFields {
 class CMPlayer : public CVisibleInsert, public MPlayerFields {
   KV_DECLARE_CLASS(CMPlayer)
  public:
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

@@ -1,7 +1,7 @@
 #include "inserts/rtf.h"
 
 #include "inserts/kind_fields.h"
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 
 namespace kv {
 
@@ -17,29 +17,20 @@ void CRTF::CopyFrom(const CInsert& other) {
   CopyKindFields<RtfFields>(*this, other);
 }
 
-void CRTF::Serialize(Archive& ar) {
-  CVisibleInsert::Serialize(ar);
-  uint16_t v = ar.Version(kNewestVersion, 1, "CRTF");
-  if (ar.IsLoading()) rtfVersion = v;
+template <class W>
+void CRTF::Walk(W& w) {
+  w.Base(static_cast<CVisibleInsert&>(*this));
+  const uint16_t v = w.Version("rtfVersion", rtfVersion, kNewestVersion, 1, "CRTF");
   if (v >= 3) {
-    ar.Io(rtfAuxText);
-    ar.Io(rtfFlags);
-    ar.Io(rtfAuxFlag);
+    w("rtfAuxText", rtfAuxText);
+    w("rtfFlags", rtfFlags);
+    w("rtfAuxFlag", rtfAuxFlag);
   }
-  if (v >= 2) ar.Io(rtfBackColor);
-  ar.Io(rtfFile);
-  ar.Io(withFrame);
+  if (v >= 2) w("rtfBackColor", rtfBackColor);
+  w("rtfFile", rtfFile);
+  w("withFrame", withFrame);
 }
 
-void CRTF::DescribeFields(FieldVisitor& v) {
-  CVisibleInsert::DescribeFields(v);
-  v.Field("rtfVersion", rtfVersion);
-  v.Field("rtfAuxText", rtfAuxText);
-  v.Field("rtfFlags", rtfFlags);
-  v.Field("rtfAuxFlag", rtfAuxFlag);
-  v.Field("rtfBackColor", rtfBackColor);
-  v.Field("rtfFile", rtfFile);
-  v.Field("withFrame", withFrame);
-}
+KV_FIELD_WALK_IO(CRTF)
 
 }  // namespace kv

@@ -29,6 +29,8 @@ class CRTF : public CVisibleInsert, public RtfFields {
  public:
   static constexpr uint16_t kNewestVersion = 3;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

@@ -1,6 +1,6 @@
 #include "inserts/stage_cursor.h"
 
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 
 namespace kv {
 
@@ -17,15 +17,13 @@ void CStageCursor::CopyFrom(const CInsert& other) {
 }
 
 // Its version word comes before the base parts.
-void CStageCursor::Serialize(Archive& ar) {
-  uint16_t v = ar.Version(1, 1, "CStageCursor");
-  CVisibleInsert::Serialize(ar);  // loading resets every field first
-  if (ar.IsLoading()) cursorVersion = v;
+template <class W>
+void CStageCursor::Walk(W& w) {
+  const uint16_t v = w.Version("cursorVersion", cursorVersion, 1, 1, "CStageCursor");
+  w.Base(static_cast<CVisibleInsert&>(*this));  // loading resets every field first
+  if (W::kArchive && w.Filling()) cursorVersion = v;
 }
 
-void CStageCursor::DescribeFields(FieldVisitor& v) {
-  v.Field("cursorVersion", cursorVersion);
-  CVisibleInsert::DescribeFields(v);
-}
+KV_FIELD_WALK_IO(CStageCursor)
 
 }  // namespace kv

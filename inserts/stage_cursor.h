@@ -13,6 +13,8 @@ class CStageCursor : public CVisibleInsert {
  public:
   uint16_t cursorVersion = 0;  // version read; always 1
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

@@ -76,6 +76,8 @@ class CVisibleInsert : public CInsert {
   int32_t holdPending = 0;
   int32_t waitingForScene = 0;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

@@ -1,7 +1,7 @@
 #include "media/mci.h"
 
 #include "inserts/kind_fields.h"
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 
 namespace kv {
 
@@ -17,25 +17,17 @@ void CMCI::CopyFrom(const CInsert& other) {
   CopyKindFields<MciFields>(*this, other);
 }
 
-void CMCI::Serialize(Archive& ar) {
-  CInsert::Serialize(ar);
-  uint16_t v = ar.Version(1, 1, "CMCI");
-  if (ar.IsLoading()) mciVersion = v;
-  ar.Io(mciVerb);
-  ar.Io(mciTarget);
-  ar.Io(mciParameters);
-  ar.Io(showErrors);
-  ar.Io(mciValue);
+template <class W>
+void CMCI::Walk(W& w) {
+  w.Base(static_cast<CInsert&>(*this));
+  w.Version("mciVersion", mciVersion, 1, 1, "CMCI");
+  w("mciVerb", mciVerb);
+  w("mciTarget", mciTarget);
+  w("mciParameters", mciParameters);
+  w("showErrors", showErrors);
+  w("mciValue", mciValue);
 }
 
-void CMCI::DescribeFields(FieldVisitor& v) {
-  CInsert::DescribeFields(v);
-  v.Field("mciVersion", mciVersion);
-  v.Field("mciVerb", mciVerb);
-  v.Field("mciTarget", mciTarget);
-  v.Field("mciParameters", mciParameters);
-  v.Field("showErrors", showErrors);
-  v.Field("mciValue", mciValue);
-}
+KV_FIELD_WALK_IO(CMCI)
 
 }  // namespace kv

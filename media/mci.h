@@ -21,6 +21,8 @@ struct MciFields {
 class CMCI : public CInsert, public MciFields {
   KV_DECLARE_CLASS(CMCI)
  public:
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

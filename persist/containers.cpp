@@ -1,6 +1,8 @@
 #include "persist/containers.h"
 
-#include "persist/fields.h"
+#include <type_traits>
+
+#include "persist/field_walk.h"
 
 namespace kv {
 
@@ -12,51 +14,44 @@ KV_IMPLEMENT_CLASS(CDWordArray, CObject, 0)
 KV_IMPLEMENT_CLASS(CByteArray, CObject, 0)
 KV_IMPLEMENT_CLASS(CMapStringToString, CObject, 0)
 
-void SerializeStrings(Archive& ar, std::vector<std::string>& items) {
-  if (ar.IsStoring()) {
-    ar.WriteCount(items.size());
-    for (const std::string& s : items) ar.WriteString(s);
+template <class T>
+template <class W>
+void ContainerOf<T>::Walk(W& w) {
+  if constexpr (std::is_same_v<T, ObjectPtr>) {
+    w.Objects("items", items);
+  } else if constexpr (std::is_same_v<T, uint8_t>) {
+    w("items", items);
   } else {
-    uint32_t n = ar.ReadCount(1);
-    items.clear();
-    items.reserve(n);
-    for (uint32_t i = 0; i < n; ++i) items.push_back(ar.ReadString());
+    w.Values("items", items, sizeof(T) == 4 ? 4 : 1);
   }
 }
 
-void SerializeDWords(Archive& ar, std::vector<uint32_t>& items) {
-  if (ar.IsStoring()) {
-    ar.WriteCount(items.size());
-    for (uint32_t v : items) ar.WriteU32(v);
-  } else {
-    uint32_t n = ar.ReadCount(4);
-    items.resize(n);
-    for (uint32_t& v : items) v = ar.ReadU32();
-  }
+template <class T>
+void ContainerOf<T>::Serialize(Archive& ar) {
+  ArchiveWalk w(ar);
+  Walk(w);
+}
+
+template <class T>
+void ContainerOf<T>::DescribeFields(FieldVisitor& v) {
+  JsonWalk w(v);
+  Walk(w);
+}
+
+template class ContainerOf<ObjectPtr>;
+template class ContainerOf<std::string>;
+template class ContainerOf<uint32_t>;
+template class ContainerOf<uint8_t>;
+
+void SerializeStrings(Archive& ar, std::vector<std::string>& items) {
+  ArchiveWalk w(ar);
+  w.Values("items", items, 1);
 }
 
 void SerializeBytes(Archive& ar, std::vector<uint8_t>& items) {
-  if (ar.IsStoring()) {
-    ar.WriteCount(items.size());
-    ar.WriteBytes(items.data(), items.size());
-  } else {
-    uint32_t n = ar.ReadCount(1);
-    items = ar.ReadBlock(n);
-  }
+  ArchiveWalk w(ar);
+  w("items", items);
 }
-
-void CObList::Serialize(Archive& ar) { ar.IoList(items); }
-void CObList::DescribeFields(FieldVisitor& v) { v.Field("items", items); }
-void CObArray::Serialize(Archive& ar) { ar.IoList(items); }
-void CObArray::DescribeFields(FieldVisitor& v) { v.Field("items", items); }
-void CStringList::Serialize(Archive& ar) { SerializeStrings(ar, items); }
-void CStringList::DescribeFields(FieldVisitor& v) { v.Values("items", items); }
-void CStringArray::Serialize(Archive& ar) { SerializeStrings(ar, items); }
-void CStringArray::DescribeFields(FieldVisitor& v) { v.Values("items", items); }
-void CDWordArray::Serialize(Archive& ar) { SerializeDWords(ar, items); }
-void CDWordArray::DescribeFields(FieldVisitor& v) { v.Values("items", items); }
-void CByteArray::Serialize(Archive& ar) { SerializeBytes(ar, items); }
-void CByteArray::DescribeFields(FieldVisitor& v) { v.Field("items", items); }
 
 const std::string* CMapStringToString::Lookup(const std::string& key) const {
   for (const auto& [k, value] : items)

@@ -10,52 +10,36 @@
 
 namespace kv {
 
-class CObList : public CObject {
+// The six containers differ only by element type; the archive and the JSON
+// print follow from it (objects as references, bytes as one block, strings
+// and 32-bit values one by one).
+template <class T>
+class ContainerOf : public CObject {
+ public:
+  std::vector<T> items;
+  template <class W>
+  void Walk(W& w);
+  void Serialize(Archive& ar) override;
+  void DescribeFields(FieldVisitor& v) override;
+};
+
+class CObList : public ContainerOf<ObjectPtr> {
   KV_DECLARE_CLASS(CObList)
- public:
-  std::vector<ObjectPtr> items;
-  void Serialize(Archive& ar) override;
-  void DescribeFields(FieldVisitor& v) override;
 };
-
-class CObArray : public CObject {
+class CObArray : public ContainerOf<ObjectPtr> {
   KV_DECLARE_CLASS(CObArray)
- public:
-  std::vector<ObjectPtr> items;
-  void Serialize(Archive& ar) override;
-  void DescribeFields(FieldVisitor& v) override;
 };
-
-class CStringList : public CObject {
+class CStringList : public ContainerOf<std::string> {
   KV_DECLARE_CLASS(CStringList)
- public:
-  std::vector<std::string> items;
-  void Serialize(Archive& ar) override;
-  void DescribeFields(FieldVisitor& v) override;
 };
-
-class CStringArray : public CObject {
+class CStringArray : public ContainerOf<std::string> {
   KV_DECLARE_CLASS(CStringArray)
- public:
-  std::vector<std::string> items;
-  void Serialize(Archive& ar) override;
-  void DescribeFields(FieldVisitor& v) override;
 };
-
-class CDWordArray : public CObject {
+class CDWordArray : public ContainerOf<uint32_t> {
   KV_DECLARE_CLASS(CDWordArray)
- public:
-  std::vector<uint32_t> items;
-  void Serialize(Archive& ar) override;
-  void DescribeFields(FieldVisitor& v) override;
 };
-
-class CByteArray : public CObject {
+class CByteArray : public ContainerOf<uint8_t> {
   KV_DECLARE_CLASS(CByteArray)
- public:
-  std::vector<uint8_t> items;
-  void Serialize(Archive& ar) override;
-  void DescribeFields(FieldVisitor& v) override;
 };
 
 // Pairs in stored order, so that a map reads back and writes the same bytes.
@@ -69,10 +53,8 @@ class CMapStringToString : public CObject {
   void DescribeFields(FieldVisitor& v) override;
 };
 
-// In-place encodings shared by the containers and by records that embed a
-// list without an object tag.
+// In-place encodings for records that embed a list without an object tag.
 void SerializeStrings(Archive& ar, std::vector<std::string>& items);
-void SerializeDWords(Archive& ar, std::vector<uint32_t>& items);
 void SerializeBytes(Archive& ar, std::vector<uint8_t>& items);
 
 }  // namespace kv

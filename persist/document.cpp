@@ -299,6 +299,8 @@ void CStgDoc::Serialize(Archive& ar) {
 void CStgDoc::DescribeFields(FieldVisitor& v) {
   v.Field("loadedVersion", loadedVersion);
   v.Field("leadLong", leadLong);
+  if (v.IsReading()) positiveLead = leadLong > 0;
+  v.Derived("positiveLead", positiveLead);
   v.Field("leadByte", leadByte);
   v.Field("formatTag", formatTag);
   v.Field("isProject", isProject);

@@ -31,6 +31,10 @@ class FieldVisitor {
   virtual void Field(const char* name, ObjectPtr& v) = 0;             // nested object or null
   virtual void Field(const char* name, std::vector<ObjectPtr>& v) = 0;
 
+  // A value the object derives from its stored fields, printed beside them.
+  // The pack takes it as optional and refuses one that disagrees.
+  virtual void Derived(const char* /*name*/, int64_t /*value*/) {}
+
   // A group of fields that is not an object of its own (a settings block).
   virtual void BeginGroup(const char* name) = 0;
   virtual void EndGroup() = 0;

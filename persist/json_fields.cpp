@@ -7,6 +7,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "persist/field_walk.h"
 #include "persist/fields.h"
 #include "platform/text.h"
 
@@ -105,6 +106,7 @@ class JsonWriter : public FieldVisitor {
   void Field(const char* n, double& v) override { Put(n, FloatJson(v)); }
   void Field(const char* n, std::string& v) override { Put(n, Cp1252ToUtf8(v)); }
   void Field(const char* n, std::vector<uint8_t>& v) override { Put(n, Hex(v)); }
+  void Derived(const char* n, int64_t v) override { Put(n, v); }
   void Field(const char* n, ObjectPtr& v) override { Put(n, v ? Print(*v) : Json(nullptr)); }
   void Field(const char* n, std::vector<ObjectPtr>& v) override {
     Json a = Json::array();
@@ -193,6 +195,11 @@ class JsonReader : public FieldVisitor {
 
   bool IsReading() const override { return true; }
   void Field(const char* n, uint8_t& v) override { if (Has(n)) v = Int<uint8_t>(n); }
+  void Derived(const char* n, int64_t v) override {
+    const Frame& f = frames_.back();
+    if (!f.json->is_object() || !f.json->contains(n)) return;
+    if (Int<int64_t>(n) != v) Error(n, std::to_string(v) + ", the value the other fields give");
+  }
   void Field(const char* n, int8_t& v) override { if (Has(n)) v = Int<int8_t>(n); }
   void Field(const char* n, uint16_t& v) override { if (Has(n)) v = Int<uint16_t>(n); }
   void Field(const char* n, int16_t& v) override { if (Has(n)) v = Int<int16_t>(n); }
@@ -400,6 +407,16 @@ void FillFromJson(CObject& object, const Json& json, bool partial) {
   if (!json.is_object()) throw JsonFieldError("(top): expected an object");
   JsonReader reader(partial);
   reader.Fill(object, json);
+}
+
+void JsonWalk::CheckCount(const char* name, uint32_t printed, size_t actual) const {
+  if (v.IsReading() && printed != actual)
+    throw JsonFieldError(std::string(name) + ": " + std::to_string(printed) + " does not match the " +
+                         std::to_string(actual) + " entries given");
+}
+
+void JsonWalk::WrongClass(const char* name, const ClassInfo* expected) {
+  throw JsonFieldError(std::string(name) + ": expected an object of class " + expected->name);
 }
 
 }  // namespace kv

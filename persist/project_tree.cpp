@@ -5,7 +5,7 @@
 
 #include "net/url.h"
 #include "persist/document.h"
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 #include "persist/hooks.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -16,23 +16,22 @@ namespace kv {
 
 KV_IMPLEMENT_CLASS(CProjNode, CObject, 0)
 
-void CProjNode::Serialize(Archive& ar) {
-  uint16_t v = ar.Version(4, 1, "project tree node");
-  if (ar.IsLoading()) {
-    nodeVersion = v;
-    loadedVersion = v;
-    extraWord = 0;
-  }
+template <class W>
+void CProjNode::Walk(W& w) {
+  const uint16_t v = w.Version("nodeVersion", nodeVersion, 4, 1, "project tree node");
+  if (W::kArchive && w.Filling()) extraWord = 0;
+  if (w.Filling()) loadedVersion = nodeVersion;
   if (v >= 3) {
-    ar.Io(description);
-    ar.Io(note);
-    ar.Io(orlanFile);
-    ar.Io(extraWord);
+    w("description", description);
+    w("note", note);
+    w("orlanFile", orlanFile);
+    w("extraWord", extraWord);
   }
-  ar.Io(kind);
-  ar.Io(level);
-  ar.Io(path);
-  if (ar.IsStoring()) return;
+  w("kind", kind);
+  w("level", level);
+  w("path", path);
+  if (!W::kArchive || !w.Filling()) return;
+  // A loaded path is made absolute against the project's base.
   std::string trimmed(Trim(path));
   std::string base = IsPluginMode() ? std::string() : Resolver().GetBasePath();
   if (!base.empty() && !trimmed.empty() && !IsAbsoluteName(trimmed)) {
@@ -44,16 +43,7 @@ void CProjNode::Serialize(Archive& ar) {
   if (v == 1) path += ".kvs";
 }
 
-void CProjNode::DescribeFields(FieldVisitor& v) {
-  v.Field("nodeVersion", nodeVersion);
-  v.Field("description", description);
-  v.Field("note", note);
-  v.Field("orlanFile", orlanFile);
-  v.Field("extraWord", extraWord);
-  v.Field("kind", kind);
-  v.Field("level", level);
-  v.Field("path", path);
-}
+KV_FIELD_WALK_IO(CProjNode)
 
 std::shared_ptr<CStgDoc>& CurrentProject() {
   static std::shared_ptr<CStgDoc> doc;

@@ -38,6 +38,8 @@ class CProjNode : public CObject {
   std::string description;
   uint16_t extraWord = 0;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
 };

@@ -23,6 +23,13 @@ endif()
 
 file(READ "${FIXTURE}" source)
 file(READ "${WORK}/dump.json" dumped)
+# The dump also prints what the document derives from its fields; the fixtures
+# hold only what is stored.
+string(JSON lead ERROR_VARIABLE no_lead GET "${dumped}" positiveLead)
+if(no_lead)
+  message(FATAL_ERROR "the dump of ${PACKED} does not print positiveLead")
+endif()
+string(JSON dumped REMOVE "${dumped}" positiveLead)
 string(JSON same EQUAL "${source}" "${dumped}")
 if(NOT same)
   message(FATAL_ERROR "the dump of ${PACKED} does not print the values of ${FIXTURE}")
