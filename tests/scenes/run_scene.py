@@ -15,10 +15,13 @@ expect.json:
   absent       lines no actual line may match
   vars         {"GROUP.NAME": value} final values from the end line
   rw           {"rwName": value} final run-time values
+  frames       {"NAME.png": {"size": [W, H], "pixels": [[X, Y, "#RRGGBB"], ...]}}
+               frames written with --render into a fresh folder
 """
 import argparse
 import json
 import os
+import shutil
 import subprocess
 import sys
 
@@ -37,7 +40,12 @@ def main():
     with open(os.path.join(a.src, "expect.json"), encoding="utf-8") as f:
         expect = json.load(f)
     args = [s.replace("{src}", a.src) for s in expect.get("args", [])]
-    cmd = [a.korvel, "--headless", "--virtual-clock", "--until-idle", "--trace", "-"] + args + [expect["file"]]
+    cmd = [a.korvel, "--headless", "--virtual-clock", "--until-idle", "--trace", "-"] + args
+    frames_dir = os.path.join(a.build, "frames")
+    if "frames" in expect:
+        shutil.rmtree(frames_dir, ignore_errors=True)
+        cmd += ["--render", frames_dir]
+    cmd.append(expect["file"])
     try:
         run = subprocess.run(cmd, cwd=a.build, capture_output=True, timeout=a.timeout)
     except subprocess.TimeoutExpired:
@@ -96,6 +104,19 @@ def main():
     for name, value in expect.get("rw", {}).items():
         if end.get("rw", {}).get(name) != value:
             problems.append("%s = %r, expected %r" % (name, end.get("rw", {}).get(name), value))
+    for name, want in expect.get("frames", {}).items():
+        path = os.path.join(frames_dir, name)
+        if not os.path.exists(path):
+            problems.append("no frame %s" % name)
+            continue
+        from PIL import Image  # test-only dependency (python3-pil)
+        img = Image.open(path).convert("RGB")
+        if "size" in want and list(img.size) != want["size"]:
+            problems.append("%s is %dx%d, expected %dx%d" % (name, img.size[0], img.size[1], *want["size"]))
+        for x, y, colour in want.get("pixels", []):
+            got = "#%02X%02X%02X" % img.getpixel((x, y))
+            if got != colour.upper():
+                problems.append("%s pixel (%d,%d) is %s, expected %s" % (name, x, y, got, colour))
     if problems:
         print("FAIL: " + " ".join(cmd))
         for p in problems:
