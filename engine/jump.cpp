@@ -72,16 +72,27 @@ int CJump::Run(Runner& runner, int32_t mode) {
     case jump_type::kToTop:
       ctx->nextPosition = 0;
       return 1;
-    case jump_type::kToLabel:
-      for (int64_t i = 0; i < count; ++i) {
-        auto label = std::dynamic_pointer_cast<CLabel>(items[i]);
+    case jump_type::kToLabel: {
+      // A loop jumps to the same label again and again: look where it was.
+      if (labelScript_ == ctx->currentScript.get() && labelIndex_ >= 0 && labelIndex_ < count) {
+        auto* label = As<CLabel>(items[labelIndex_].get());
         if (label && EqualsNoCase(label->labelName, labelName)) {
+          ctx->nextPosition = labelIndex_ + 1 < count ? labelIndex_ + 1 : kNoPosition;
+          return 1;
+        }
+      }
+      for (int64_t i = 0; i < count; ++i) {
+        auto* label = As<CLabel>(items[i].get());
+        if (label && EqualsNoCase(label->labelName, labelName)) {
+          labelScript_ = ctx->currentScript.get();
+          labelIndex_ = i;
           ctx->nextPosition = i + 1 < count ? i + 1 : kNoPosition;
           return 1;
         }
       }
       runner.ReportRunError(this, kNoSuchLabel, labelName);
       return 0;
+    }
     case jump_type::kBack: {
       if (ctx->nextPosition == 0) return 1;
       int64_t target = self;

@@ -6,6 +6,8 @@
 
 namespace kv {
 
+class CStgDoc;
+
 namespace jump_type {
 inline constexpr uint16_t kToEnd = 0;
 inline constexpr uint16_t kToTop = 1;
@@ -33,6 +35,11 @@ class CJump : public CInsert {
   void CopyFrom(const CInsert& other) override;
 
   int Run(Runner& runner, int32_t mode) override;
+
+ private:
+  // Where the label was found last time, checked before it is used.
+  const CStgDoc* labelScript_ = nullptr;
+  int64_t labelIndex_ = -1;
 };
 
 }  // namespace kv

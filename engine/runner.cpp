@@ -56,6 +56,13 @@ ScriptThreadContext::~ScriptThreadContext() {
   }
 }
 
+std::shared_ptr<ScriptThreadContext> ScriptThreadContext::Create(Runner& runner, std::string traceName,
+                                                                 uint32_t seed) {
+  auto context = std::make_shared<ScriptThreadContext>(runner, std::move(traceName), seed);
+  context->self = context;
+  return context;
+}
+
 ScriptThreadContext* ScriptThreadContext::Current() { return tCurrent; }
 void ScriptThreadContext::SetCurrent(ScriptThreadContext* context) { tCurrent = context; }
 
@@ -108,7 +115,7 @@ void Runner::Start(DocPtr project, std::shared_ptr<ScriptThreadContext> mainThre
   variables_.BuildRuntimeVariables(facts_);
   variables_.LoadVariables();
   playerRunning = true;
-  projectThread_ = std::make_shared<ScriptThreadContext>(*this, "project", NextSeed());
+  projectThread_ = ScriptThreadContext::Create(*this, "project", NextSeed());
   projectThread_->isProjectThread = true;
   clock().Join(projectThread_->port.waiter());
   projectThread_->osThread = std::thread([this] { ProjectThreadMain(); });
@@ -236,7 +243,7 @@ void Runner::RunScript(int32_t mode) {
       if (IsStopRequested()) break;
       int64_t found = kNoPosition;
       for (int64_t i = 0; i < count; ++i) {
-        auto l = std::dynamic_pointer_cast<CLabel>(items[i]);
+        auto* l = As<CLabel>(items[i].get());
         if (l && EqualsNoCase(l->labelName, label)) {
           found = i;
           break;
@@ -267,7 +274,9 @@ void Runner::RunScript(int32_t mode) {
       }
       index = ctx.nextPosition;
     }
-    auto insert = std::dynamic_pointer_cast<CInsert>(items[index]);
+    // The script owns its inserts: an aliasing pointer costs one count, not a cast's two.
+    CInsert* raw = As<CInsert>(items[index].get());
+    InsertPtr insert = raw ? InsertPtr(items[index], raw) : nullptr;
     ctx.nextPosition = index + 1 < count ? index + 1 : kNoPosition;
     ctx.currentInsert = insert;
     DocPtr scriptBefore = ctx.currentScript;
@@ -330,7 +339,7 @@ void Runner::LeaveScript(ScriptThreadContext& ctx) {
 
 bool Runner::PlayInsert(const InsertPtr& insert, int32_t mode, int options) {
   if (!insert) return false;
-  if (insert->GetPrimary() != insert) return false;
+  if (!insert->primary.expired() && insert->GetPrimary() != insert) return false;
   if ((options & play_option::kOnlyActive) && !insert->active) return false;
   if ((options & play_option::kSkipDisabled) && insert->runState == run_state::kDisabled) return false;
   const bool wantsThread = insert->WantsOwnThread();
@@ -359,15 +368,15 @@ bool Runner::PlayInsert(const InsertPtr& insert, int32_t mode, int options) {
   }
   if (newThread) return StartObjectThread(insert) != nullptr;
   if (ctx && ctx->abortFlag) return false;
-  if (ctx) insert->thread = ctx->shared_from_this();
+  if (ctx && !ctx->Is(insert->thread)) insert->thread = ctx->self;
   if (insert->TryStagePlay()) return true;
   if (ctx && ctx->currentScript && ctx->playingIndex != kNoPosition) {
     TraceRun(*ctx, *ctx->currentScript, ctx->playingIndex, *insert);
     ctx->playingIndex = kNoPosition;
   }
-  if (auto flow = std::dynamic_pointer_cast<CFlow>(insert); flow && insert->GetCategory() == 4) {
+  if (auto* flow = As<CFlow>(insert.get())) {
     // A script-flow step runs as the handler of its own event.
-    return RaiseEvent(*insert, 0, 0, flow) != 0;
+    return RaiseEvent(*insert, 0, 0, std::shared_ptr<CFlow>(insert, flow)) != 0;
   }
   return RunGuarded(insert, mode) != 0;
 }
@@ -375,7 +384,7 @@ bool Runner::PlayInsert(const InsertPtr& insert, int32_t mode, int options) {
 std::shared_ptr<ScriptThreadContext> Runner::StartObjectThread(const InsertPtr& insert) {
   if (shuttingDown || !insert->running) return nullptr;
   insert->auxByte = 3;
-  auto t = std::make_shared<ScriptThreadContext>(*this, "script:" + insert->name, NextSeed());
+  auto t = ScriptThreadContext::Create(*this, "script:" + insert->name, NextSeed());
   t->playedInsert = insert;
   Register(t);
   clock().Join(t->port.waiter());
@@ -673,7 +682,7 @@ void Runner::RegisterForEvents(CInsert& insert) {
 
 std::shared_ptr<ScriptThreadContext> Runner::StartScriptThread(const DocPtr& script) {
   if (shuttingDown || !script) return nullptr;
-  auto t = std::make_shared<ScriptThreadContext>(*this, "script:" + FileTitle(script->pathName), NextSeed());
+  auto t = ScriptThreadContext::Create(*this, "script:" + FileTitle(script->pathName), NextSeed());
   Register(t);
   clock().Join(t->port.waiter());
   t->osThread = std::thread([this, t, script] {

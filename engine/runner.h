@@ -67,6 +67,12 @@ class ScriptThreadContext : public std::enable_shared_from_this<ScriptThreadCont
  public:
   ScriptThreadContext(Runner& runner, std::string traceName, uint32_t seed);
   ~ScriptThreadContext();
+  static std::shared_ptr<ScriptThreadContext> Create(Runner& runner, std::string traceName, uint32_t seed);
+
+  // Whether `link` names this thread; compares owners, so it costs no count.
+  bool Is(const std::weak_ptr<ScriptThreadContext>& link) const {
+    return !link.owner_before(self) && !self.owner_before(link);
+  }
 
   // The context of the calling thread; null on a thread that runs no scripts.
   static ScriptThreadContext* Current();
@@ -79,6 +85,7 @@ class ScriptThreadContext : public std::enable_shared_from_this<ScriptThreadCont
   bool isProjectThread = false;
   bool isMainThread = false;
 
+  std::weak_ptr<ScriptThreadContext> self;
   std::thread osThread;
   std::atomic<bool> ready{false};
   std::atomic<bool> done{false};

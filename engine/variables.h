@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/spin_lock.h"
 #include "engine/var.h"
 
 namespace kv {
@@ -106,7 +107,7 @@ class VariableStore {
   double ReadNumberLocked(const CVarsItem& item) const;
 
   Runner& runner_;
-  std::mutex valueLock_;
+  SpinLock valueLock_;
   std::vector<std::shared_ptr<CVarsItem>> runtime_;
   std::unordered_map<std::string, std::shared_ptr<CVarsItem>> runtimeByName_;
   std::shared_ptr<CVarsItem> lastError_;

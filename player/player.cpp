@@ -193,7 +193,7 @@ int Player::Run() {
   stage_->Initialise(Rect{0, 0, width, height}, ColorRef(s.clientColor),
                      options_.depth == 16 ? PixelFormat::kRgb565 : PixelFormat::kXrgb32, nullptr);
 
-  main_ = std::make_shared<ScriptThreadContext>(*runner_, "main", runner_->NextSeed());
+  main_ = ScriptThreadContext::Create(*runner_, "main", runner_->NextSeed());
   ScriptThreadContext::SetCurrent(main_.get());
   Waiter& waiter = main_->port.waiter();
   waiter.wakeOnIdle = true;

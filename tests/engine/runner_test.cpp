@@ -15,7 +15,7 @@ class CallStack : public ::testing::Test {
     s.clock = &clock;
     s.messages = &boxes;
     runner = std::make_unique<Runner>(s, RuntimeFacts{});
-    context = std::make_shared<ScriptThreadContext>(*runner, "project", 1);
+    context = ScriptThreadContext::Create(*runner, "project", 1);
   }
   Clock clock{true};
   ScriptedMessageBox boxes;
