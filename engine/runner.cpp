@@ -64,6 +64,11 @@ std::shared_ptr<ScriptThreadContext> ScriptThreadContext::Create(Runner& runner,
 }
 
 ScriptThreadContext* ScriptThreadContext::Current() { return tCurrent; }
+
+void ScriptThreadContext::JoinOs() {
+  std::lock_guard lock(joinMutex_);
+  if (osThread.joinable() && osThread.get_id() != std::this_thread::get_id()) osThread.join();
+}
 void ScriptThreadContext::SetCurrent(ScriptThreadContext* context) { tCurrent = context; }
 
 bool ScriptThreadContext::PushFrame() {
@@ -166,14 +171,17 @@ void Runner::ProjectThreadMain() {
 
 void Runner::Shutdown() {
   shuttingDown = true;
-  WakeEveryone();
-  for (auto& t : ScriptThreads()) {
-    t->abortFlag = true;
-    if (t->osThread.joinable() && t->osThread.get_id() != std::this_thread::get_id()) t->osThread.join();
+  std::vector<std::shared_ptr<ScriptThreadContext>> all;
+  {
+    std::lock_guard lock(registryLock_);
+    all = threads_;
   }
-  if (projectThread_ && projectThread_->osThread.joinable() &&
-      projectThread_->osThread.get_id() != std::this_thread::get_id())
-    projectThread_->osThread.join();
+  for (auto& t : all) t->abortFlag = true;
+  WakeEveryone();
+  // Every thread is joined, finished ones too: a thread that has marked
+  // itself done still touches the clock on its way out.
+  if (projectThread_) projectThread_->JoinOs();
+  for (auto& t : all) t->JoinOs();
   std::lock_guard lock(registryLock_);
   threads_.clear();
 }
@@ -434,7 +442,6 @@ void Runner::ObjectThreadMain(std::shared_ptr<ScriptThreadContext> self, InsertP
   self->privateScript.reset();
   insert->clone.reset();
   ScriptThreadContext::SetCurrent(nullptr);
-  Unregister(*self);
   self->done = true;
   clock().Leave(self->port.waiter());
   clock().WakeAll();
@@ -619,7 +626,7 @@ void Runner::JoinThread(ScriptThreadContext& t, int64_t firstLimitMs) {
     t.abortFlag = true;
     clock().Wait(w, kForever, [&] { return t.done.load(); });
   }
-  if (t.osThread.joinable() && t.osThread.get_id() != std::this_thread::get_id()) t.osThread.join();
+  t.JoinOs();
 }
 
 void Runner::StopScriptInserts(const DocPtr& script) {
@@ -650,15 +657,17 @@ void Runner::StopScriptInserts(const DocPtr& script) {
 // --- registry
 
 void Runner::Register(const std::shared_ptr<ScriptThreadContext>& thread) {
-  std::lock_guard lock(registryLock_);
-  threads_.push_back(thread);
-}
-
-void Runner::Unregister(ScriptThreadContext& thread) {
-  std::lock_guard lock(registryLock_);
-  // The OS thread object stays with the context until it is joined.
-  for (auto& t : threads_)
-    if (t.get() == &thread) t->ready = true;
+  // Threads that have ended leave the registry here and are joined, so a
+  // long run that starts many object threads keeps no finished ones.
+  std::vector<std::shared_ptr<ScriptThreadContext>> ended;
+  {
+    std::lock_guard lock(registryLock_);
+    auto finished = [](const std::shared_ptr<ScriptThreadContext>& t) { return t->done.load(); };
+    std::copy_if(threads_.begin(), threads_.end(), std::back_inserter(ended), finished);
+    threads_.erase(std::remove_if(threads_.begin(), threads_.end(), finished), threads_.end());
+    threads_.push_back(thread);
+  }
+  for (auto& t : ended) t->JoinOs();
 }
 
 std::vector<std::shared_ptr<ScriptThreadContext>> Runner::ScriptThreads() {

@@ -87,6 +87,9 @@ class ScriptThreadContext : public std::enable_shared_from_this<ScriptThreadCont
 
   std::weak_ptr<ScriptThreadContext> self;
   std::thread osThread;
+  // Joins the OS thread once, whoever asks first (the runner's shutdown and
+  // an abort may both); never from the thread itself.
+  void JoinOs();
   std::atomic<bool> ready{false};
   std::atomic<bool> done{false};
   std::atomic<bool> abortFlag{false};
@@ -107,6 +110,11 @@ class ScriptThreadContext : public std::enable_shared_from_this<ScriptThreadCont
   std::array<CallFrame, kMaxCallFrames> callStack;
   int callDepth = -1;
   std::weak_ptr<CInsert> currentExtensionObject;
+
+ private:
+  std::mutex joinMutex_;
+
+ public:
 
   // Push fails when the 50 frames are used; Pop with `restore` puts the
   // caller's script and positions back.
@@ -239,7 +247,6 @@ class Runner {
   void EndOfScript(ScriptThreadContext& ctx);
   void LeaveScript(ScriptThreadContext& ctx);
   void Register(const std::shared_ptr<ScriptThreadContext>& thread);
-  void Unregister(ScriptThreadContext& thread);
   ScriptThreadContext* TargetOfCommand(CInsert& raiser, CFlow& handler, uint16_t command, int kind,
                                        bool& direct, InsertPtr& namedObject);
   void WakeEveryone();
