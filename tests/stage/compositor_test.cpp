@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-#include "stage/test_presenter.h"
+#include "tests/stage/test_presenter.h"
 #include "tests/stage/stage_test_util.h"
 
 namespace kv {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "stage/compositor.h"
-#include "stage/test_presenter.h"
+#include "tests/stage/test_presenter.h"
 #include "tests/stage/stage_test_util.h"
 
 namespace kv {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "stage/compositor.h"
-#include "stage/test_presenter.h"
+#include "tests/stage/test_presenter.h"
 #include "tests/stage/stage_test_util.h"
 
 namespace kv {

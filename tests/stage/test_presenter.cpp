@@ -1,4 +1,4 @@
-#include "stage/test_presenter.h"
+#include "tests/stage/test_presenter.h"
 
 namespace kv {
 
