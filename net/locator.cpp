@@ -47,14 +47,10 @@ std::string RemoveBlanksFromFileName(std::string name) {
 
 bool IsSentinelAnswer(std::string_view text) { return text == kAbortAnswer || text == kFailAnswer; }
 
-std::string HostPathOf(const std::string& name) {
-  if (!name.empty() && name[0] == '/') {
-    struct stat st;
-    if (stat(name.c_str(), &st) == 0) return name;
-  }
-  if (auto host = ResolveHostPath(name, ProcessDriveMap(), std::string())) return *host;
-  return name;
-}
+namespace {
+// A local name the locator keeps: its host file, or the name itself.
+std::string LocalHostPath(const std::string& name) { return HostPathOf(name).value_or(name); }
+}  // namespace
 
 CResourceLocator::CResourceLocator(LocatorOptions options) : options_(std::move(options)) {}
 
@@ -176,7 +172,7 @@ void CResourceLocator::AddCachedResource(const std::string& name, const std::str
   if (!standAlone_) {
     if (!project_.compilationDir.empty() && EqualsNoCase(DriveAndDir(localPath), project_.compilationDir)) return;
     const TempFolder* temp = Temp();
-    if (!temp || !temp->Contains(HostPathOf(localPath))) return;
+    if (!temp || !temp->Contains(LocalHostPath(localPath))) return;
   }
   cache_[ToLower1252(name)] = localPath;
 }
@@ -185,7 +181,7 @@ std::string CResourceLocator::LookupCached(const std::string& name) {
   std::lock_guard guard(lock_);
   auto it = cache_.find(ToLower1252(name));
   if (it == cache_.end()) return {};
-  if (!IsRegularFile(HostPathOf(it->second))) {
+  if (!IsRegularFile(LocalHostPath(it->second))) {
     cache_.erase(it);
     return {};
   }
@@ -202,7 +198,7 @@ std::string CResourceLocator::FindCachedName(const std::string& localPath) {
 void CResourceLocator::RemoveCachedFile(const std::string& path) {
   const TempFolder* temp = Temp();
   // Only our own files go; a cached path elsewhere is the user's.
-  std::string host = HostPathOf(path);
+  std::string host = LocalHostPath(path);
   if (temp && temp->Contains(host)) unlink(host.c_str());
 }
 
@@ -318,7 +314,7 @@ std::string CResourceLocator::ExtractEntry(const KvgReader& reader, const KvgEnt
 
 bool CResourceLocator::OpenArchive(const std::string& path, uint32_t key, bool keepOpen) {
   KvgError error = KvgError::None;
-  auto reader = KvgReader::Open(HostPathOf(path), key, keepOpen, &error);
+  auto reader = KvgReader::Open(LocalHostPath(path), key, keepOpen, &error);
   if (!reader) {
     Log("CResourceLocator::OpenArchive(\"%s\") failed: %s", path.c_str(), KvgErrorText(error));
     return false;
@@ -356,7 +352,7 @@ bool CResourceLocator::OpenArchive(const std::string& path, uint32_t key, bool k
 
 bool CResourceLocator::IsArchiveOpen(const std::string& path) {
   std::lock_guard guard(lock_);
-  const std::string host = HostPathOf(path);
+  const std::string host = LocalHostPath(path);
   for (const OpenedArchive& a : archives_)
     if (EqualsNoCase(a.name, path) || a.reader->path() == host) return true;
   return false;
@@ -364,7 +360,7 @@ bool CResourceLocator::IsArchiveOpen(const std::string& path) {
 
 void CResourceLocator::CloseArchive(const std::string& path) {
   std::lock_guard guard(lock_);
-  const std::string host = HostPathOf(path);
+  const std::string host = LocalHostPath(path);
   std::erase_if(archives_, [&](const OpenedArchive& a) { return EqualsNoCase(a.name, path) || a.reader->path() == host; });
 }
 

@@ -128,8 +128,5 @@ class CResourceLocator {
   bool localBase_ = false;
 };
 
-// The path of a local file name: itself when it exists on the host, else the
-// stored (Windows-form) name resolved through the drive map.
-std::string HostPathOf(const std::string& name);
 
 }  // namespace kv

@@ -26,10 +26,6 @@ std::string CurrentDir() {
   return ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string(".");
 }
 
-std::optional<std::string> HostPathOf(const std::string& stored) {
-  return ResolveHostPath(stored, ProcessDriveMap(), CurrentDir());
-}
-
 void ChangeDir(const std::string& hostDir) {
   if (!hostDir.empty() && ::chdir(hostDir.c_str()) != 0) {
     // The project still opens; relative names then resolve from the old directory.

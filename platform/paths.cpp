@@ -221,4 +221,12 @@ DriveMap& ProcessDriveMap() {
   return map;
 }
 
+std::optional<std::string> HostPathOf(const std::string& name) {
+  if (!name.empty() && name[0] == '/') {
+    struct stat st;
+    if (::stat(name.c_str(), &st) == 0) return name;
+  }
+  return ResolveHostPath(name, ProcessDriveMap(), CurrentHostDir());
+}
+
 }  // namespace kv

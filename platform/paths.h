@@ -79,6 +79,12 @@ class DriveMap {
 std::optional<std::string> ResolveHostPath(std::string_view stored, const DriveMap& drives,
                                            const std::string& baseDir);
 
+// The host file for a name a project, a command line or the locator gives: an
+// absolute host path that exists is itself (a project named on the command
+// line); anything else is a stored name resolved through the process's drive
+// map from the current directory. Nothing when no host path can be formed.
+std::optional<std::string> HostPathOf(const std::string& name);
+
 // The process-wide drive map (C: defaults to the open project's folder).
 DriveMap& ProcessDriveMap();
 

@@ -50,7 +50,7 @@ DocPtr LoadScriptFile(const std::string& path) {
   if (!resolved) return nullptr;
   auto host = HostPathOf(*resolved);
   std::string bytes;
-  if (host.empty() || !ReadHostFile(host, bytes)) return nullptr;
+  if (!host || !ReadHostFile(*host, bytes)) return nullptr;
   try {
     auto doc = LoadDocument(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
                             FileNameAndExt(*resolved), LastOpenedProject().compilation);

@@ -117,3 +117,35 @@ TEST(Paths, SystemErrorText) {
 
 }  // namespace
 }  // namespace kv
+
+namespace kv {
+namespace {
+
+// One rule for every layer: an existing absolute host path is taken as it is
+// (a project named on the command line); any other name is stored form, and
+// a host-looking path that does not exist is read as a rooted name on C:.
+TEST(Paths, HostPathOfTakesHostPathsThenStoredNames) {
+  auto dir = std::filesystem::temp_directory_path() / ("kvhost" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir / "Proj");
+  std::ofstream(dir / "Proj" / "Main.kvp") << "x";
+  DriveMap& drives = ProcessDriveMap();
+  auto saved = drives.Folder('C');
+  drives.Map('C', (dir / "Proj").string());
+  const std::string host = (dir / "Proj" / "Main.kvp").string();
+  struct Case {
+    std::string name;
+    std::optional<std::string> host;
+  } cases[] = {
+      {host, host},                                           // a host path that exists
+      {"C:\\MAIN.KVP", host},                                 // stored, found without case
+      {"\\main.kvp", host},                                   // rooted: on drive C
+      {"/no/such/folder/main.kvp", std::nullopt},             // neither a host file nor a C: path
+      {"", std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(HostPathOf(c.name), c.host) << c.name;
+  if (saved) drives.Map('C', *saved);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace kv
