@@ -8,6 +8,7 @@
 
 #include "engine/insert.h"
 #include "inserts/motion_path.h"
+#include "stage/sprite.h"
 
 namespace kv {
 
@@ -21,13 +22,6 @@ inline constexpr uint16_t kMergePaint = 5;
 inline constexpr uint16_t kNor = 6;
 inline constexpr uint16_t kSourceErase = 7;
 }  // namespace draw_mode
-
-namespace scale_mode {
-inline constexpr int32_t kByPosition = 1283;
-inline constexpr int32_t kByVertical = 1284;
-inline constexpr int32_t kByHorizontal = 1285;
-inline constexpr int32_t kByLayer = 1417;
-}  // namespace scale_mode
 
 inline constexpr uint16_t kCursorFromFile = 0xFFFF;
 inline constexpr uint16_t kCursorHidden = 0xFFFE;
@@ -56,7 +50,7 @@ class CVisibleInsert : public CInsert {
   uint32_t displayTime = 0;
   uint8_t paletteMode = 0;
   uint8_t transparent = 0;
-  uint32_t transparentColor = 0x00F0F8F8;
+  uint32_t transparentColor = kDefaultKeyColor.value;
   uint8_t colorTolerance = 0;
   std::string cursorFile;
   uint16_t cursorId = kCursorFromFile;

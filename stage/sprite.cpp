@@ -301,7 +301,7 @@ int Lerp(int a, int b, int p) {
 void PerspectivePercent(const PerspectiveScaling& s, const Rect& r, uint16_t layerValue, bool windowSprite,
                         int clientWidth, int clientHeight, int* w, int* h) {
   *w = *h = 100;
-  if (s.mode == 1417) {
+  if (s.mode == scale_mode::kByLayer) {
     const int k = windowSprite ? 1 : 101, t = layerValue * 100 / 99, f = s.atBack, n = s.atFront;
     const int d = std::abs(n - f);
     *w = *h = f < n ? f + d * (k - t + 101) / 100 : n + d * (t - k - 1) / 100;
@@ -311,9 +311,9 @@ void PerspectivePercent(const PerspectiveScaling& s, const Rect& r, uint16_t lay
   const int px = int(std::clamp<int64_t>((int64_t(r.left) + r.right) / 2 * 100 / clientWidth, 0, 100));
   const int py = int(std::clamp<int64_t>((int64_t(r.top) + r.bottom) / 2 * 100 / clientHeight, 0, 100));
   const int sx = Lerp(s.atLeft, s.atRight, px), sy = Lerp(s.atTop, s.atBottom, py);
-  if (s.mode == 1283) *w = sx, *h = sy;
-  else if (s.mode == 1284) *w = *h = sy;
-  else if (s.mode == 1285) *w = *h = sx;
+  if (s.mode == scale_mode::kByPosition) *w = sx, *h = sy;
+  else if (s.mode == scale_mode::kByVertical) *w = *h = sy;
+  else if (s.mode == scale_mode::kByHorizontal) *w = *h = sx;
 }
 
 Rect StageSprite::DisplayedRect() const {

@@ -51,11 +51,19 @@ struct MotionState {
   std::atomic<bool> stopMotion{false};  // set when the sprite leaves the stage
 };
 
+// How perspective scaling reads the sprite's place (stored values).
+namespace scale_mode {
+inline constexpr int32_t kByPosition = 1283;
+inline constexpr int32_t kByVertical = 1284;
+inline constexpr int32_t kByHorizontal = 1285;
+inline constexpr int32_t kByLayer = 1417;
+}  // namespace scale_mode
+
 // The owner's perspective scaling: enabled, mode, six percentages (left,
 // right, top, bottom, front, back) and the rectangle when they were set.
 struct PerspectiveScaling {
   bool enabled = false;
-  int32_t mode = 1283;
+  int32_t mode = scale_mode::kByPosition;
   int32_t atLeft = 100, atRight = 100, atTop = 100, atBottom = 100, atFront = 100, atBack = 100;
   Rect setRect;
 };
