@@ -104,6 +104,15 @@ KvgReader::~KvgReader() {
 }
 
 std::unique_ptr<KvgReader> KvgReader::Open(const std::string& hostPath, uint32_t key, bool index, KvgError* error) {
+  return OpenWith(hostPath, key, index, error);
+}
+
+std::unique_ptr<KvgReader> KvgReader::OpenWithOwnKey(const std::string& hostPath, bool index, KvgError* error) {
+  return OpenWith(hostPath, std::nullopt, index, error);
+}
+
+std::unique_ptr<KvgReader> KvgReader::OpenWith(const std::string& hostPath, std::optional<uint32_t> key, bool index,
+                                               KvgError* error) {
   KvgError dummy;
   KvgError& err = error ? *error : dummy;
   int fd = open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
@@ -143,14 +152,14 @@ bool KvgReader::ReadAt(uint64_t offset, void* to, size_t bytes) const {
   return true;
 }
 
-KvgError KvgReader::ReadHeader(uint32_t key) {
+KvgError KvgReader::ReadHeader(std::optional<uint32_t> key) {
   uint8_t h[kHeaderSize];
   if (!ReadAt(0, h, sizeof h)) return KvgError::BadHeader;
   if (std::memcmp(h, "*PSB", 4) != 0 || U32(h + 4) != kKvgVersion) return KvgError::BadHeader;
   flags_ = U32(h + 8);
   entryCount_ = U32(h + 16);
   key_ = U32(h + 24);
-  if (key_ != key) return KvgError::WrongKey;
+  if (key && key_ != *key) return KvgError::WrongKey;
   firstOffset_ = U32(h + 36);
   const uint64_t descChars = U32(h + 44);
   const uint64_t descBytes = descChars * ((flags_ & kKvgWideTexts) ? 2 : 1);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -65,6 +66,8 @@ class KvgReader {
   // Reads the header and, with `index`, every entry head: all counts,
   // offsets, sizes and name lengths are checked against the file size.
   static std::unique_ptr<KvgReader> Open(const std::string& hostPath, uint32_t key, bool index, KvgError* error);
+  // The same with the key the header names (tools that inspect any file).
+  static std::unique_ptr<KvgReader> OpenWithOwnKey(const std::string& hostPath, bool index, KvgError* error);
 
   const std::string& path() const { return path_; }
   uint32_t flags() const { return flags_; }
@@ -99,7 +102,10 @@ class KvgReader {
   KvgReader(Token, int fd, std::string path, uint64_t size) : fd_(fd), path_(std::move(path)), size_(size) {}
 
  private:
-  KvgError ReadHeader(uint32_t key);
+  // Without `key`, the header's own key is taken.
+  KvgError ReadHeader(std::optional<uint32_t> key);
+  static std::unique_ptr<KvgReader> OpenWith(const std::string& hostPath, std::optional<uint32_t> key, bool index,
+                                             KvgError* error);
   KvgError ReadHead(uint64_t offset, KvgEntry& entry) const;
   bool ReadAt(uint64_t offset, void* to, size_t bytes) const;
 

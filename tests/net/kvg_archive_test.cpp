@@ -110,6 +110,21 @@ TEST_F(KvgTest, HeaderFailures) {
   }
 }
 
+// Tools open any compilation with the key its own header names; only the
+// reader reads the header.
+TEST_F(KvgTest, OwnKeyOpensEveryKeyAndStillChecksTheHeader) {
+  for (uint32_t key : {0x01020304u, 0u, 0xFFFFFFFFu}) {
+    KvgError error = KvgError::None;
+    auto reader = KvgReader::OpenWithOwnKey(Write(HandArchive(key)), true, &error);
+    ASSERT_TRUE(reader) << key;
+    EXPECT_EQ(reader->key(), key);
+    EXPECT_EQ(reader->entries().size(), 2u);
+  }
+  KvgError error = KvgError::None;
+  EXPECT_FALSE(KvgReader::OpenWithOwnKey(Write(HandArchive(0x01020304, 4)), true, &error));
+  EXPECT_EQ(error, KvgError::BadHeader);
+}
+
 TEST_F(KvgTest, EntryHeadsAreCheckedAgainstTheFileSize) {
   struct Case {
     const char* what;

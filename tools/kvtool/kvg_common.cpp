@@ -28,19 +28,13 @@ std::optional<uint32_t> KeyOption(const CommandSpec& spec, const ParsedArgs& arg
 
 std::unique_ptr<KvgReader> OpenKvgForTool(const std::string& path, std::optional<uint32_t> key, int& exitCode) {
   CheckInputFile(path);
-  if (!key) {
-    // The key sits at offset 24 of the header; a file too short for it is
-    // refused by the reader as a bad header.
-    unsigned char head[28] = {};
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-      if (std::fread(head, 1, sizeof head, f) != sizeof head) std::fill(std::begin(head), std::end(head), 0);
-      std::fclose(f);
-    }
-    key = uint32_t(head[24]) | uint32_t(head[25]) << 8 | uint32_t(head[26]) << 16 | uint32_t(head[27]) << 24;
-  }
+  // Without --key the reader takes the key its header names.
+  auto open = [&](bool index, KvgError* error) {
+    return key ? KvgReader::Open(path, *key, index, error) : KvgReader::OpenWithOwnKey(path, index, error);
+  };
   KvgError error = KvgError::None;
-  auto reader = KvgReader::Open(path, *key, true, &error);
-  if (!reader && error == KvgError::NoLookup) reader = KvgReader::Open(path, *key, false, &error);
+  auto reader = open(true, &error);
+  if (!reader && error == KvgError::NoLookup) reader = open(false, &error);
   if (reader) return reader;
   if (error == KvgError::WrongKey)
     exitCode = Fail(kExitBadData, "%s: %s: it was not packed with key 0x%08X", path.c_str(), KvgErrorText(error), *key);
