@@ -8,6 +8,7 @@
 #include "engine/random.h"
 #include "engine/run_error.h"
 #include "engine/runner.h"
+#include "engine/strings.h"
 #include "engine/variables.h"
 
 namespace kv {
@@ -55,7 +56,6 @@ void CCalc::CopyFrom(const CInsert& other) {
 
 namespace {
 
-constexpr uint32_t kMathException = 8003;
 constexpr double kDegree = 0.017453292519943295;  // 4 * atan(1) / 180
 
 // An operand as the calculation reads it: a variable, or a constant made
@@ -83,7 +83,7 @@ bool Resolve(VariableStore& vars, bool isConstant, const std::string& name, doub
 
 double NumberOf(VariableStore& vars, const Operand& op) {
   if (!op.variable) {
-    if (op.isString) throw KVRunException(6010, op.text);
+    if (op.isString) throw KVRunException(sid::kInvalidOperandType, op.text);
     return op.number;
   }
   return vars.ToDouble(*op.variable);
@@ -103,7 +103,7 @@ bool FitsInt64(double v) { return std::isfinite(v) && v > -9.2e18 && v < 9.2e18;
 double CalculateOperator(uint16_t op, double a, double b, RandomSource& random, bool& known) {
   known = true;
   auto math = [](bool fails) {
-    if (fails) throw KVRunException(kMathException, {});
+    if (fails) throw KVRunException(sid::kMathException, {});
   };
   switch (op) {
     case 0: return b;
@@ -185,7 +185,7 @@ int CCalc::Run(Runner& runner, int32_t mode) {
   if (!known) return 0;
   // A result no variable can hold is refused, never stored half-converted.
   if (!std::isfinite(value) || (result->type != var_type::kDouble && !FitsInt64(value)))
-    throw KVRunException(kMathException, resultName);
+    throw KVRunException(sid::kMathException, resultName);
   vars.StoreNumber(*result, value);
   return 1;
 }

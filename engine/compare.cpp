@@ -6,6 +6,7 @@
 #include "engine/flow.h"
 #include "engine/run_error.h"
 #include "engine/runner.h"
+#include "engine/strings.h"
 #include "engine/variables.h"
 
 #include "engine/events.h"
@@ -96,7 +97,7 @@ int CCompare::Run(Runner& runner, int32_t mode) {
   auto textOf = [&](const Side& s) { return s.variable ? vars.Text(*s.variable) : s.text; };
   auto numberOf = [&](const Side& s) {
     if (s.variable) return vars.ToDouble(*s.variable);
-    if (s.isString) throw KVRunException(6010, s.text);
+    if (s.isString) throw KVRunException(sid::kInvalidOperandType, s.text);
     return s.number;
   };
   bool equal, greater, less, nearlyEqual, notEqual;

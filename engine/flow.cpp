@@ -3,6 +3,7 @@
 #include "persist/field_walk.h"
 #include "persist/fields.h"
 #include "engine/runner.h"
+#include "engine/strings.h"
 #include "engine/launch.h"
 #include "engine/run_error.h"
 #include "engine/variables.h"
@@ -60,22 +61,9 @@ std::shared_ptr<CInsert> CFlow::GetOwner() {
 
 namespace {
 
-namespace msg {
-constexpr uint32_t kFunctionNotImplemented = 51467;
-constexpr uint32_t kTooManyNestedCalls = 7004;
-constexpr uint32_t kRunTimeError = 7009;
-constexpr uint32_t kPreloadNonFreestyle = 7139;
-constexpr uint32_t kScriptNameBlank = 8029;
-constexpr uint32_t kUnableToLocateScript = 8002;
-constexpr uint32_t kUnableToLocateObject = 8025;
-constexpr uint32_t kThreadedJump = 8027;
-}  // namespace msg
-
-constexpr uint32_t kCannotThreadBackground = 0;  // detail text below
-
 // A command whose subsystem this build does not have yet refuses clearly.
 [[noreturn]] void Missing(uint16_t code, const char* subsystem) {
-  throw KVRunException(msg::kRunTimeError,
+  throw KVRunException(sid::kRunTimeError,
                        "command " + std::to_string(code) + " needs the " + subsystem);
 }
 
@@ -105,23 +93,19 @@ int CFlow::Run(Runner& runner, int32_t mode) {
   runMode = mode;
   if (delayMs) runner.DelayBeforeActing(*this, mode);
   if (runner.IsStopRequested()) return 1;
-  return Execute(runner, mode);
+  return Execute(runner);
 }
 
-int CFlow::Execute(Runner& runner, int32_t mode) {
-  (void)kCannotThreadBackground;
+int CFlow::Execute(Runner& runner) {
   if (command == command::kNone) return 0;
   ScriptThreadContext* ctx = ScriptThreadContext::Current();
   VariableStore& vars = runner.variables();
   InsertPtr self = GetOwner();
   auto expanded = [&] { return runner.ExpandNames(argument); };
-  auto findObject = [&]() -> InsertPtr {
-    InsertPtr found = runner.FindObject(argument, true);
-    return found;
-  };
+  auto findObject = [&] { return runner.FindObject(argument, true); };
   auto requireObject = [&]() -> InsertPtr {
     InsertPtr found = findObject();
-    if (!found) throw KVRunException(msg::kUnableToLocateObject, expanded());
+    if (!found) throw KVRunException(sid::kUnableToLocateObject, expanded());
     return found;
   };
   // Loads the named script for a script-name command; null with the outcome
@@ -129,7 +113,7 @@ int CFlow::Execute(Runner& runner, int32_t mode) {
   auto loadNamed = [&](uint16_t code, bool& inUse) -> DocPtr {
     std::string name = expanded();
     inUse = false;
-    if (name.empty()) throw KVRunException(msg::kScriptNameBlank, {});
+    if (name.empty()) throw KVRunException(sid::kScriptNameBlank, {});
     if (runner.shuttingDown) return nullptr;
     std::string path = name;
     int kind = ResolveScriptPath(name, path);
@@ -141,7 +125,7 @@ int CFlow::Execute(Runner& runner, int32_t mode) {
       return nullptr;
     }
     if (failed) {
-      if (kind != kNodeProject) throw KVRunException(msg::kUnableToLocateScript, name);
+      if (kind != kNodeProject) throw KVRunException(sid::kUnableToLocateScript, name);
       return nullptr;
     }
     return doc;
@@ -162,7 +146,7 @@ int CFlow::Execute(Runner& runner, int32_t mode) {
   };
 
   if (const char* subsystem = SubsystemOf(command)) Missing(command, subsystem);
-  if (!ctx) throw KVRunException(msg::kRunTimeError, "command " + std::to_string(command) + " needs a script thread");
+  if (!ctx) throw KVRunException(sid::kRunTimeError, "command " + std::to_string(command) + " needs a script thread");
 
   switch (command) {
     case command::kCallFreestyleScript: {
@@ -171,7 +155,7 @@ int CFlow::Execute(Runner& runner, int32_t mode) {
       if (!doc) return inUse ? 1 : 0;
       if (!ctx->PushFrame()) {
         runner.ReleaseScript(doc);
-        runner.ReportRunError(this, msg::kTooManyNestedCalls, expanded());
+        runner.ReportRunError(this, sid::kTooManyNestedCalls, expanded());
         runner.AbortProject();
         return 0;
       }
@@ -184,7 +168,7 @@ int CFlow::Execute(Runner& runner, int32_t mode) {
     }
     case command::kStartLibraryObject:
     case command::kThreadLibraryObject:
-      runner.ShowError(msg::kFunctionNotImplemented, LoadString(msg::kFunctionNotImplemented),
+      runner.ShowError(sid::kFunctionNotImplemented, LoadString(sid::kFunctionNotImplemented),
                        LoadString(sid::kAppName));
       return 1;
     case command::kThreadFreestyleScript: {
@@ -194,7 +178,7 @@ int CFlow::Execute(Runner& runner, int32_t mode) {
       if (doc->isBackground) {
         vars.SetLastError(3);
         runner.ReleaseScript(doc);
-        throw KVRunException(msg::kRunTimeError, " Cannot thread a Background");
+        throw KVRunException(sid::kRunTimeError, " Cannot thread a Background");
       }
       auto thread = runner.StartScriptThread(doc);
       if (!thread) {
@@ -320,11 +304,11 @@ int CFlow::Execute(Runner& runner, int32_t mode) {
       DocPtr doc = loadNamed(command, inUse);
       if (!doc) return inUse ? 1 : 0;
       if (!ctx->isProjectThread && GetNodeKind(doc->pathName) != kNodeFreestyle) {
-        runner.ReportRunError(this, msg::kPreloadNonFreestyle, {});
+        runner.ReportRunError(this, sid::kPreloadNonFreestyle, {});
         return 0;
       }
       if (!ctx->PushFrame()) {
-        runner.ReportRunError(this, msg::kTooManyNestedCalls, expanded());
+        runner.ReportRunError(this, sid::kTooManyNestedCalls, expanded());
         runner.AbortProject();
         return 0;
       }
@@ -343,7 +327,7 @@ int CFlow::Execute(Runner& runner, int32_t mode) {
         return 1;
       }
       if (IsThreadCopy(self) || ctx->traceName.rfind("script:", 0) == 0) {
-        if (ctx->privateScript) runner.ReportRunError(this, msg::kThreadedJump, argument);
+        if (ctx->privateScript) runner.ReportRunError(this, sid::kThreadedJump, argument);
       }
       if (runner.shuttingDown && ctx->currentScript)
         ctx->nextPosition = static_cast<int64_t>(ctx->currentScript->items.size()) - 1;
@@ -422,9 +406,8 @@ int CFlow::Execute(Runner& runner, int32_t mode) {
       if (self) self->ResumeInsert(runner);
       return 1;
     default:
-      throw KVRunException(msg::kRunTimeError, "command " + std::to_string(command) + " is not known");
+      throw KVRunException(sid::kRunTimeError, "command " + std::to_string(command) + " is not known");
   }
-  (void)mode;
 }
 
 }  // namespace kv

@@ -42,7 +42,7 @@ class CFlow : public CInsert {
   void Stop() override {}
 
  private:
-  int Execute(Runner& runner, int32_t mode);
+  int Execute(Runner& runner);
 };
 
 }  // namespace kv

@@ -3,6 +3,7 @@
 #include "persist/field_walk.h"
 #include "persist/fields.h"
 #include "engine/runner.h"
+#include "engine/strings.h"
 #include "engine/label.h"
 #include "platform/text.h"
 #include "persist/document.h"
@@ -46,10 +47,6 @@ void CJump::CopyFrom(const CInsert& other) {
 
 // --- behaviour
 
-namespace {
-constexpr uint32_t kNoSuchLabel = 8001;
-}  // namespace
-
 int CJump::Run(Runner& runner, int32_t mode) {
   runMode = mode;
   if (runner.IsStopRequested()) return 1;
@@ -90,7 +87,7 @@ int CJump::Run(Runner& runner, int32_t mode) {
           return 1;
         }
       }
-      runner.ReportRunError(this, kNoSuchLabel, labelName);
+      runner.ReportRunError(this, sid::kNoSuchLabel, labelName);
       return 0;
     }
     case jump_type::kBack: {

@@ -3,6 +3,7 @@
 #include "persist/field_walk.h"
 #include "persist/fields.h"
 #include "engine/runner.h"
+#include "engine/strings.h"
 #include "engine/events.h"
 #include "engine/trace.h"
 #include "platform/launcher.h"
@@ -37,11 +38,6 @@ void CLaunch::CopyFrom(const CInsert& other) {
 
 // --- behaviour
 
-namespace {
-constexpr uint32_t kNoDefaultViewer = 5737;
-constexpr uint32_t kExecutionFailed = 6002;
-}  // namespace
-
 bool CLaunch::WantsOwnThread() const {
   ScriptThreadContext* ctx = ScriptThreadContext::Current();
   return ctx && ctx->isProjectThread && ctx->runner.playerRunning;
@@ -60,7 +56,7 @@ int CLaunch::Run(Runner& runner, int32_t mode) {
   if (prog.empty()) {
     if (params.empty()) return 0;
     DocumentOpener* opener = runner.Documents();
-    if (!opener || !opener->Open(params)) throw KVRunException(kNoDefaultViewer, params);
+    if (!opener || !opener->Open(params)) throw KVRunException(sid::kNoDefaultViewer, params);
     if (runner.trace()) runner.trace()->Launch("xdg-open", {params});
     runner.RegisterForEvents(*this);
     runner.RaiseEvent(*this, event::kSetup, 0, nullptr);
@@ -69,10 +65,10 @@ int CLaunch::Run(Runner& runner, int32_t mode) {
     return 1;
   }
   ProgramLauncher* launcher = runner.Launcher();
-  if (!launcher) throw KVRunException(kExecutionFailed, prog + " (no program launcher in this run)");
+  if (!launcher) throw KVRunException(sid::kExecutionFailed, prog + " (no program launcher in this run)");
   LaunchCommand command = launcher->Command(params.empty() ? prog : prog + " " + params);
   LaunchResult started = launcher->Start(command);
-  if (!started.program) throw KVRunException(kExecutionFailed, prog);
+  if (!started.program) throw KVRunException(sid::kExecutionFailed, prog);
   process_ = std::shared_ptr<LaunchedProgram>(std::move(started.program));
   if (runner.trace()) runner.trace()->Launch(command.program, command.arguments);
   if (auto handle = runner.variables().FindRuntime("rwhShelledProcess"))

@@ -1,4 +1,5 @@
 #include "engine/runner.h"
+#include "engine/strings.h"
 
 #include <algorithm>
 #include <ctime>
@@ -22,9 +23,6 @@ namespace kv {
 
 namespace {
 
-constexpr uint32_t kObjectCrashed = 7034;
-constexpr uint32_t kNoSuchLabel = 8001;
-constexpr uint32_t kProjectStandbys = 5517;
 
 thread_local ScriptThreadContext* tCurrent = nullptr;
 
@@ -215,7 +213,7 @@ int Runner::RunGuarded(const InsertPtr& insert, int32_t mode) {
     if (!shuttingDown) ReportRunError(insert.get(), e.id, e.Detail());
   } catch (const std::exception&) {
     if (!shuttingDown)
-      ReportRunError(insert.get(), kObjectCrashed, insert->name.empty() ? insert->comment : insert->name);
+      ReportRunError(insert.get(), sid::kObjectCrashed, insert->name.empty() ? insert->comment : insert->name);
   }
   return 0;
 }
@@ -259,7 +257,7 @@ void Runner::RunScript(int32_t mode) {
       }
       if (found == kNoPosition || found + 1 >= count) {
         // Answered Yes: go on after the jump, never back onto it.
-        ReportRunError(ctx.currentInsert.get(), kNoSuchLabel, label);
+        ReportRunError(ctx.currentInsert.get(), sid::kNoSuchLabel, label);
         if (IsStopRequested()) break;
         if (ctx.nextPosition == kNoPosition && !atEnd()) break;
         continue;
@@ -563,7 +561,7 @@ bool Runner::ReportRunError(CInsert* insert, uint32_t stringId, const std::strin
   DocPtr script = ctx ? ctx->currentScript : nullptr;
   std::string title;
   if (script && !script->pathName.empty())
-    title = CStgDoc::IsStandbysFile(script->pathName) ? LoadString(kProjectStandbys) : FileTitle(script->pathName);
+    title = CStgDoc::IsStandbysFile(script->pathName) ? LoadString(sid::kProjectStandbys) : FileTitle(script->pathName);
   if (reported) {
     title += " ";
     title += reported->DescribeLocation(script ? script.get() : project_.get(), false, false);
@@ -958,7 +956,7 @@ int Runner::ChangeScene(CFlow& flow, uint16_t code) {
   std::optional<std::string> target;
   if (code == command::kGoToFreestyleScript || code == command::kGoToScene) {
     std::string name = ExpandNames(flow.argument);
-    if (name.empty()) throw KVRunException(8029, {});
+    if (name.empty()) throw KVRunException(sid::kScriptNameBlank, {});
     target = name;
   } else if (code == 34) {
     target = GetNextScene(currentPath);

@@ -1,4 +1,5 @@
-// String ids the engine's record code names; the texts live in the string table.
+// String ids the engine names (record code, run-time errors and questions);
+// the texts live in the string table.
 #pragma once
 
 #include <cstdint>
@@ -8,4 +9,23 @@ inline constexpr uint32_t kUndefined = 5070;
 inline constexpr uint32_t kObjectAtPosition = 6217;
 inline constexpr uint32_t kInScript = 6218;
 inline constexpr uint32_t kDefaultLabelName = 31470;
+inline constexpr uint32_t kProjectStandbys = 5517;
+inline constexpr uint32_t kNoDefaultViewer = 5737;
+inline constexpr uint32_t kExecutionFailed = 6002;
+inline constexpr uint32_t kInvalidResultType = 6009;
+inline constexpr uint32_t kInvalidOperandType = 6010;
+inline constexpr uint32_t kMissingVariable = 6012;
+inline constexpr uint32_t kWrongVariableType = 6016;
+inline constexpr uint32_t kTooManyNestedCalls = 7004;
+inline constexpr uint32_t kVariablesNotResident = 7010;
+inline constexpr uint32_t kRunTimeHalting = 7012;
+inline constexpr uint32_t kObjectCrashed = 7034;
+inline constexpr uint32_t kPreloadNonFreestyle = 7139;
+inline constexpr uint32_t kNoSuchLabel = 8001;
+inline constexpr uint32_t kMathException = 8003;
+inline constexpr uint32_t kUnableToLocateObject = 8025;
+inline constexpr uint32_t kThreadedJump = 8027;
+inline constexpr uint32_t kScriptNameBlank = 8029;
+inline constexpr uint32_t kInWord = 31476;
+inline constexpr uint32_t kFunctionNotImplemented = 51467;
 }  // namespace kv::sid

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/runner.h"
+#include "engine/strings.h"
 #include "engine/trace.h"
 #include "persist/document.h"
 #include "platform/string_table.h"
@@ -14,13 +15,6 @@ namespace kv {
 
 namespace {
 
-constexpr uint32_t kMissingVariable = 6012;
-constexpr uint32_t kInWord = 31476;
-constexpr uint32_t kWrongVariableType = 6016;
-constexpr uint32_t kInvalidResultType = 6009;
-constexpr uint32_t kInvalidOperandType = 6010;
-constexpr uint32_t kRunTimeHalting = 7012;
-constexpr uint32_t kVariablesNotResident = 7010;
 
 template <class T>
 T Load(const std::array<uint8_t, 8>& bytes) {
@@ -168,7 +162,7 @@ void VariableStore::InitializeGroup(CVar& group) {
 
 bool VariableStore::AskContinue(uint32_t titleId, const std::string& name, const std::string& group) {
   std::string text = name;
-  if (!group.empty()) text += LoadString(kInWord) + group;
+  if (!group.empty()) text += LoadString(sid::kInWord) + group;
   return runner_.AskYesNo(titleId, text + LoadString(sid::kContinueYesNo), LoadString(titleId));
 }
 
@@ -189,7 +183,7 @@ std::shared_ptr<CVarsItem> VariableStore::FindVariable(const std::string& name, 
     if (groups_.empty()) {
       lock.unlock();
       if (report && !runner_.shuttingDown)
-        runner_.ShowError(kRunTimeHalting, LoadString(kVariablesNotResident), LoadString(kRunTimeHalting));
+        runner_.ShowError(sid::kRunTimeHalting, LoadString(sid::kVariablesNotResident), LoadString(sid::kRunTimeHalting));
       if (report) {
         runner_.shuttingDown = true;
         runner_.clock().WakeAll();
@@ -221,7 +215,7 @@ std::shared_ptr<CVarsItem> VariableStore::FindVariable(const std::string& name, 
     }
   }
   if (report) {
-    if (runner_.playerRunning && !AskContinue(kMissingVariable, name, groupName)) runner_.AbortProject();
+    if (runner_.playerRunning && !AskContinue(sid::kMissingVariable, name, groupName)) runner_.AbortProject();
     SetLastError(2);
   }
   return nullptr;
@@ -242,7 +236,7 @@ double VariableStore::ReadNumberLocked(const CVarsItem& item) const {
     case kDouble:
       return Load<double>(item.currentValue);
     default:
-      throw KVRunException(kInvalidOperandType, item.name);
+      throw KVRunException(sid::kInvalidOperandType, item.name);
   }
 }
 
@@ -322,7 +316,7 @@ void VariableStore::StoreNumber(CVarsItem& item, double x) {
         Put(item.currentValue, x);
         break;
       default:
-        throw KVRunException(kInvalidResultType, item.name);
+        throw KVRunException(sid::kInvalidResultType, item.name);
     }
   }
   Traced(item);
@@ -352,7 +346,7 @@ std::shared_ptr<CVarsItem> VariableStore::Typed(const std::string& name, std::in
       std::lock_guard lock(rangeLock_);
       group = lastFoundGroup_;
     }
-    if (!AskContinue(kWrongVariableType, name, group)) runner_.AbortProject();
+    if (!AskContinue(sid::kWrongVariableType, name, group)) runner_.AbortProject();
     SetLastError(4);
   }
   return nullptr;
