@@ -24,6 +24,10 @@ class ProgramLauncher;
 class JsonTrace;
 class Runner;
 class ScriptThreadContext;
+class Stage;
+namespace imaging {
+class RasterPictureLoader;
+}
 
 // Exit statuses every tool shares.
 namespace exit_status {
@@ -53,6 +57,7 @@ class Player {
  private:
   int Fail(int status, const std::string& message);
   void Deliver(const InputEvent& e);
+  void RouteToStage(const InputEvent& e);
   void RenderFrame(const std::string& name);
   void EndRun(int status);
 
@@ -67,9 +72,11 @@ class Player {
   std::unique_ptr<DocumentOpener> documents_;
   std::unique_ptr<Runner> runner_;
   std::shared_ptr<ScriptThreadContext> main_;
-  std::unique_ptr<Compositor> stage_;
+  std::unique_ptr<imaging::RasterPictureLoader> pictures_;
+  std::unique_ptr<Stage> stage_;
   std::vector<InputEvent> input_;
   int frames_ = 0;
+  bool leftDown_ = false;
   bool ended_ = false;
 };
 
