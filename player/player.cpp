@@ -111,12 +111,11 @@ int Player::Run() {
   }
   if (!options_.audioOut.empty() || options_.noAudioDevice)
     std::fprintf(stderr, "korvel: sound is not played yet; --audio-out and --no-audio-device have no effect\n");
-  if (options_.fullscreen || !options_.scale.empty())
-    std::fprintf(stderr, "korvel: the stage window is not available yet; --fullscreen and --scale have no effect\n");
-  if (!options_.headless)
-    std::fprintf(stderr, "korvel: the stage window is not available yet; playing headless\n");
+  if (options_.headless && (options_.fullscreen || !options_.scale.empty()))
+    std::fprintf(stderr, "korvel: --fullscreen and --scale apply to the stage window; a headless run ignores them\n");
 
-  messages_ = std::make_unique<HarnessMessageBox>(std::move(answers), trace_.get(), trace_ == nullptr);
+  messages_ = std::make_unique<HarnessMessageBox>(std::move(answers), trace_.get(), trace_ == nullptr && !window_.messages);
+  messages_->SetInteractive(window_.messages);
   SetMessageBoxes(messages_.get());
   Runner* runnerPtr = nullptr;
   RunPlayState playState(runnerPtr);
@@ -205,9 +204,12 @@ int Player::Run() {
                                    options_.depth == 16 ? PixelFormat::kRgb565 : PixelFormat::kXrgb32, *pictures_);
   runner_->SetStage(stage_.get());
   runner_->stopKey = stage.exitKey;
+  if (window_.presenter) stage_->compositor().SetPresenter(window_.presenter);
+  if (window_.stageReady) window_.stageReady(*stage_);
 
   main_ = ScriptThreadContext::Create(*runner_, "main", runner_->NextSeed());
   ScriptThreadContext::SetCurrent(main_.get());
+  liveMain_ = main_.get();
   Waiter& waiter = main_->port.waiter();
   waiter.wakeOnIdle = true;
   clock_->Join(waiter);
@@ -233,6 +235,12 @@ int Player::Run() {
       }
     }
     while (nextInput < input_.size() && input_[nextInput].timeMs <= now) Deliver(input_[nextInput++]);
+    std::vector<InputEvent> live;
+    {
+      std::lock_guard lock(inputLock_);
+      live.swap(liveInput_);
+    }
+    for (const InputEvent& e : live) Deliver(e);
     if (runner_->Ended()) break;
     if (options_.untilMs && now >= *options_.untilMs) break;
     const bool idle = clock_->OthersIdle(waiter);
@@ -249,6 +257,7 @@ int Player::Run() {
     runner_->PumpMessage(true, deadline);
   }
   const int status = runner_->ExitStatus();
+  liveMain_ = nullptr;
   runner_->Shutdown();
   macros_->SetPlaying(false);
   EndRun(status);
@@ -256,6 +265,19 @@ int Player::Run() {
   ScriptThreadContext::SetCurrent(nullptr);
   SetPlayState(nullptr);
   return status;
+}
+
+void Player::PostInput(const InputEvent& e) {
+  {
+    std::lock_guard lock(inputLock_);
+    liveInput_.push_back(e);
+  }
+  // Wakes the run's loop, which waits on the main thread's port.
+  if (ScriptThreadContext* main = liveMain_.load()) {
+    Message m;
+    m.kind = MsgKind::kNone;
+    main->port.Post(std::move(m));
+  }
 }
 
 void Player::RouteToStage(const InputEvent& e) {
