@@ -136,6 +136,7 @@ void Stage::ButtonUp(int button, int x, int y) {
   std::lock_guard lock(StageLock());
   if (button == mouse_button::kLeft) {
     leftDown_ = false;
+    dragged_ = nullptr;
     StageSprite* s = SpriteAt(x, y);
     if (s && (s->marks & kMarkPressed)) {
       s->marks = 0;
@@ -162,6 +163,14 @@ void Stage::MouseMove(int x, int y, bool leftDown) {
   pointer_ = {x, y};
   leftDown_ = leftDown;
   std::lock_guard lock(StageLock());
+  if (dragged_ && leftDown) {
+    if (CVisibleInsert* owner = OwnerInsert(*dragged_)) {
+      const Rect r = dragged_->rect;
+      const int32_t left = x - dragOffset_.x, top = y - dragOffset_.y;
+      if (left != r.left || top != r.top)
+        owner->MoveTo(left, top, left + (r.right - r.left), top + (r.bottom - r.top), true);
+    }
+  }
   StageSprite* s = SpriteAt(x, y);
   if (s && s == hover_) {
     DeliverEvent(*s, leftDown ? event::kDraggingWithin : event::kCursorMoving, {x, y});
@@ -211,12 +220,62 @@ void Stage::ForgetSprite(const StageSprite& sprite) {
     hover_ = nullptr;
     lastPoint_ = {-1, -1};
   }
+  if (dragged_ == &sprite) dragged_ = nullptr;
+}
+
+// ---------------------------------------------------------------- stage commands
+
+void Stage::ClearStage() {
+  std::vector<std::shared_ptr<CVisibleInsert>> owners;
+  {
+    std::lock_guard lock(StageLock());
+    for (StageSprite* s : compositor_.Sprites())
+      if (s->displayState != kStateHidden)
+        if (auto o = LiveOwner(*s)) owners.push_back(o);
+    hover_ = dragged_ = nullptr;
+    compositor_.Clear();
+  }
+  compositor_.Update(ClientRect());
+  if (TraceSink* t = trace())
+    for (auto& o : owners) t->Hide(o->name);
+}
+
+void Stage::MoveToCursor(CInsert& insert) {
+  StageSprite* s = insert.GetSprite(false);
+  if (!s || pointer_.x < 0) return;
+  Rect r;
+  {
+    std::lock_guard lock(StageLock());
+    r = s->rect;
+  }
+  const int32_t w = r.right - r.left, h = r.bottom - r.top;
+  const Rect to{pointer_.x - w / 2, pointer_.y - h / 2, pointer_.x - w / 2 + w, pointer_.y - h / 2 + h};
+  insert.MoveTo(to.left, to.top, to.right, to.bottom, true);
+}
+
+void Stage::StartDrag(CInsert& insert) {
+  StageSprite* s = insert.GetSprite(false);
+  std::lock_guard lock(StageLock());
+  if (!s || !compositor_.Contains(*s)) return;
+  dragged_ = s;
+  // The grip keeps its place on the object; from outside, the centre.
+  const Rect r = s->rect;
+  if (r.Contains(pointer_.x, pointer_.y))
+    dragOffset_ = {pointer_.x - r.left, pointer_.y - r.top};
+  else
+    dragOffset_ = {(r.right - r.left) / 2, (r.bottom - r.top) / 2};
 }
 
 bool Stage::KeyDown(uint32_t key) {
   if (key != settings_.exitKey) return false;
   quitRequested_ = true;
-  if (ScriptThreadContext* project = runner_.ProjectThread()) project->port.PostKey(settings_.exitKey);
+  if (ScriptThreadContext* project = runner_.ProjectThread()) {
+    // A key the user pressed: the project thread aborts the run on it.
+    Message m;
+    m.kind = MsgKind::kKeyDown;
+    m.key = settings_.exitKey;
+    project->port.Post(std::move(m));
+  }
   runner_.clock().WakeAll();
   return true;
 }

@@ -59,6 +59,9 @@ class Stage : public StageLink, public StageEnvironment {
   // StageLink
   void SceneReady() override;
   bool QuitRequested() const override { return quitRequested_.load(); }
+  void ClearStage() override;
+  void MoveToCursor(CInsert& insert) override;
+  void StartDrag(CInsert& insert) override;
 
   // StageEnvironment
   bool PlayerRunning() const override;
@@ -108,6 +111,8 @@ class Stage : public StageLink, public StageEnvironment {
   std::atomic<bool> quitRequested_{false};
   // Guarded by the stage lock.
   StageSprite* hover_ = nullptr;
+  StageSprite* dragged_ = nullptr;  // follows the pointer while the left button is down
+  Point dragOffset_{};
   bool leftReported_ = false;
   Point lastPoint_{-1, -1};
   Point pointer_{-1, -1};

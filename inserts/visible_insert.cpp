@@ -490,6 +490,19 @@ void CVisibleInsert::MoveTo(int32_t left, int32_t top, int32_t right, int32_t bo
   if (sprite_) sprite_->MoveTo(Rect{left, top, right, bottom}, sprite_->layer, !redraw);
 }
 
+bool CVisibleInsert::Invalidate() {
+  if (!stage) return false;
+  StageSprite* s = sprite_.get();
+  Rect r = rect;
+  if (s) {
+    std::lock_guard lock(StageLock());
+    r = s->DisplayedRect().Union(rect);
+  }
+  // The area is redrawn either way: a sprite that just went leaves its place.
+  stage->compositor().Update(r);
+  return s != nullptr;
+}
+
 void CVisibleInsert::HandleStageEventAt(uint32_t eventCode, Point at) {
   Runner* r = RunnerOf();
   if (!r || r->sceneChanging) return;

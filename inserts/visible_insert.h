@@ -122,6 +122,7 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   bool IsShown() const override;
   bool IsPlaying() const override;
   void MoveTo(int32_t left, int32_t top, int32_t right, int32_t bottom, bool redraw) override;
+  bool Invalidate() override;
   StageSprite* GetSprite(bool create) override;
   bool GetNaturalSize(int32_t& width, int32_t& height) override;
   bool HasHideEffect() const { return hideEffect != 0; }

@@ -203,12 +203,17 @@ void Compositor::Replace(StageSprite& sprite, StageSprite& other) {
 
 void Compositor::Clear() {
   std::lock_guard lock(StageLock());
+  const bool hadBackground = Contains(background_);
   for (StageSprite* s : sprites_) {
+    if (s == &background_) continue;
     if (s->kind == kWindowSprite && s->window) s->window->SetVisible(false);
     s->onStage = 0;
   }
   sprites_.clear();
   windowSprites_ = 0;
+  // The background is no object: clearing the stage leaves it (and what
+  // was stamped into it) in place, or nothing would paint the stage again.
+  if (hadBackground) Insert(background_);
 }
 
 void Compositor::Resort(StageSprite& sprite) {
