@@ -19,7 +19,46 @@ std::shared_ptr<CVisibleInsert> LiveOwner(const StageSprite& sprite) {
   return std::static_pointer_cast<CVisibleInsert>(owner->weak_from_this().lock());
 }
 
+// The run's clock as effects and paths see it: a wait is a wait of the
+// calling engine thread, so the virtual clock moves through it.
+class RunEffectClock : public EffectClock {
+ public:
+  explicit RunEffectClock(Runner& runner) : runner_(runner) {}
+  int64_t NowMs() override { return runner_.clock().NowMs(); }
+  void WaitUntil(int64_t ms) override {
+    ScriptThreadContext* ctx = ScriptThreadContext::Current();
+    Waiter local;
+    Waiter& w = ctx ? ctx->port.waiter() : local;
+    // A message for the thread wakes it early; it is served after the step.
+    while (runner_.clock().NowMs() < ms && !runner_.clock().Halted()) runner_.clock().Wait(w, ms);
+  }
+
+ private:
+  Runner& runner_;
+};
+
 }  // namespace
+
+std::optional<std::vector<PathWaypoint>> ReadPathNodes(const MotionPath& path) {
+  if (path.PathType() != MotionPath::kNodeType) return std::nullopt;
+  std::vector<PathWaypoint> nodes;
+  const size_t n = path.NodeCount();
+  nodes.reserve(n);
+  for (size_t j = 0; j < n; ++j) {
+    const PathNode p = path.GetNode(j);
+    PathWaypoint w;
+    w.stepDelay = p.stepDelay;
+    w.minStep = p.minStep;
+    w.layer = p.nodeLayer;
+    w.segmentKind = p.segmentKind;
+    w.segmentSpan = p.segmentSpan;
+    w.event = p.nodeEvent;
+    w.x = p.centerX, w.y = p.centerY, w.width = p.width, w.height = p.height;
+    w.srcLeft = p.sourceLeft, w.srcTop = p.sourceTop, w.srcRight = p.sourceRight, w.srcBottom = p.sourceBottom;
+    nodes.push_back(w);
+  }
+  return nodes;
+}
 
 CVisibleInsert* OwnerInsert(const StageSprite& sprite) { return dynamic_cast<CVisibleInsert*>(sprite.owner); }
 
@@ -30,11 +69,20 @@ Stage::Stage(Runner& runner, const StageSettings& settings, PixelFormat format, 
   compositor_.SetEnvironment(this);
   const int status = compositor_.Initialise(ClientRect(), settings_.clientColor, format, nullptr);
   if (status != 0) throw std::runtime_error("the stage's drawing area cannot be created");
+  effectClock_ = std::make_unique<RunEffectClock>(runner_);
+  // The exit key (and a stop) cut an effect or a path short.
+  auto abort = [this](uint16_t) { return quitRequested_.load() || runner_.IsStopRequested(); };
+  effects_ = std::make_unique<TransitionEngine>(compositor_, *effectClock_, Pacing::kSleep, abort);
+  paths_ = std::make_unique<StagePathPlayer>(*effectClock_, ReadPathNodes, Pacing::kSleep, abort);
+  compositor_.SetEffectEngine(effects_.get());
+  compositor_.SetPathPlayer(paths_.get());
 }
 
 Stage::~Stage() {
   std::lock_guard lock(StageLock());
-  hover_ = nullptr;
+  hover_ = dragged_ = nullptr;
+  compositor_.SetEffectEngine(nullptr);
+  compositor_.SetPathPlayer(nullptr);
   compositor_.SetEnvironment(nullptr);
 }
 

@@ -15,6 +15,9 @@
 #include "platform/geometry.h"
 #include "stage/compositor.h"
 #include "stage/hooks.h"
+#include "stage/path_stepper.h"
+#include "stage/step_clock.h"
+#include "stage/transitions.h"
 
 namespace kv {
 
@@ -108,6 +111,10 @@ class Stage : public StageLink, public StageEnvironment {
   StageSettings settings_;
   PictureLoader& pictures_;
   Compositor compositor_;
+  // Effects and paths pace themselves on the run's clock (virtual in tests).
+  std::unique_ptr<EffectClock> effectClock_;
+  std::unique_ptr<TransitionEngine> effects_;
+  std::unique_ptr<StagePathPlayer> paths_;
   std::atomic<bool> quitRequested_{false};
   // Guarded by the stage lock.
   StageSprite* hover_ = nullptr;
@@ -124,6 +131,10 @@ class Stage : public StageLink, public StageEnvironment {
   bool stageCursorOverride_ = false;
   CursorChoice stageCursor_;
 };
+
+// The nodes of a stored path for the path player: the type-4 layout; none
+// for the older layouts, which are not played.
+std::optional<std::vector<PathWaypoint>> ReadPathNodes(const MotionPath& path);
 
 // The visible insert that owns `sprite`, or null.
 CVisibleInsert* OwnerInsert(const StageSprite& sprite);

@@ -133,6 +133,8 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
 
   // SpriteOwner
   bool Stopping() const override;
+  void RaiseNodeEvent(uint32_t code) override;
+  void PathMoved(size_t node, const Rect& to) override;
 
  protected:
   // Makes the kind's sprite with its picture or drawing; null when the kind

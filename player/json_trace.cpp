@@ -106,6 +106,18 @@ void JsonTrace::Hide(const std::string& insert) {
   Write(j.dump());
 }
 
+void JsonTrace::Effect(const std::string& insert, uint32_t id, const char* op, int steps) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "effect"}, {"insert", U(insert)}, {"id", id}, {"op", op}, {"steps", steps}};
+  Write(j.dump());
+}
+
+void JsonTrace::Path(const std::string& insert, size_t node, int32_t left, int32_t top, int32_t right,
+                     int32_t bottom) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "path"}, {"insert", U(insert)}, {"node", node},
+         {"rect", Json::array({left, top, right, bottom})}};
+  Write(j.dump());
+}
+
 void JsonTrace::End(int code, const std::vector<VariableView>& vars, const std::vector<VariableView>& rw) {
   Json list = Json::array();
   for (const auto& v : vars)

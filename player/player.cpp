@@ -252,7 +252,7 @@ int Player::Run() {
     if (nextInput < input_.size()) deadline = std::min(deadline, input_[nextInput].timeMs);
     if (nextRenderAt < options_.renderAt.size()) deadline = std::min(deadline, options_.renderAt[nextRenderAt]);
     if (options_.untilMs) deadline = std::min(deadline, *options_.untilMs);
-    if (!options_.untilIdle || !nothingScripted) deadline = std::min(deadline, nextEvery);
+    deadline = std::min(deadline, nextEvery);
     waiter.wakeOnIdle = options_.untilIdle && nothingScripted;
     runner_->PumpMessage(true, deadline);
   }

@@ -4,6 +4,7 @@
 // Later subsystems implement them; tests use doubles.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -71,6 +72,8 @@ class SpriteOwner {
   virtual bool Stopping() const { return false; }
   // A motion-path node was reached: raises its event code on the insert.
   virtual void RaiseNodeEvent(uint32_t /*code*/) {}
+  // A motion path moved the sprite to `rect`; `node` is the node last passed.
+  virtual void PathMoved(size_t /*node*/, const Rect& /*rect*/) {}
 };
 
 struct ShowParams {
