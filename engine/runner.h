@@ -28,6 +28,7 @@ class CFlow;
 class CInsert;
 class CStgDoc;
 class DocumentOpener;
+class MediaService;
 class MessageBoxService;
 class ProgramLauncher;
 class Runner;
@@ -140,6 +141,8 @@ struct RunnerServices {
   // Starting programs and opening documents (the launch insert); may be null.
   ProgramLauncher* launcher = nullptr;
   DocumentOpener* documents = nullptr;
+  // Sound and MCI; null: the run has no sound layer.
+  MediaService* media = nullptr;
 };
 
 class Runner {
@@ -162,6 +165,7 @@ class Runner {
   TraceSink* trace() { return services_.trace; }
   ProgramLauncher* Launcher() { return services_.launcher; }
   DocumentOpener* Documents() { return services_.documents; }
+  MediaService* Media() { return services_.media; }
   VariableStore& variables() { return variables_; }
   const DocPtr& project() const { return project_; }
   int64_t Now() { return clock().NowMs(); }

@@ -26,6 +26,13 @@ class TraceSink {
   virtual void MessageShown(uint32_t id, const std::string& title, const std::string& text,
                        const std::string& answer) = 0;
   virtual void Launch(const std::string& program, const std::vector<std::string>& args) = 0;
+  // A sound started (`play`), was paused, resumed, or ended (`stop`); for
+  // MCI playing `insert` names the device (the MCI insert's target).
+  virtual void Sound(const std::string& /*thread*/, const std::string& /*insert*/, const char* /*op*/) {}
+  // An MCI command string was sent: its sender, the expanded string, the
+  // error number (0 on success) and the return text.
+  virtual void Mci(const std::string& /*thread*/, const std::string& /*insert*/, const std::string& /*command*/,
+                   uint32_t /*result*/, const std::string& /*ret*/) {}
   virtual void End(int code, const std::vector<VariableView>& vars, const std::vector<VariableView>& rw) = 0;
 };
 
