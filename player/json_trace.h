@@ -30,6 +30,9 @@ class JsonTrace : public TraceSink {
   void MessageShown(uint32_t id, const std::string& title, const std::string& text,
                     const std::string& answer) override;
   void Launch(const std::string& program, const std::vector<std::string>& args) override;
+  void Sound(const std::string& thread, const std::string& insert, const char* op) override;
+  void Mci(const std::string& thread, const std::string& insert, const std::string& command, uint32_t result,
+           const std::string& ret) override;
   void End(int code, const std::vector<VariableView>& vars, const std::vector<VariableView>& rw) override;
 
  private:

@@ -11,6 +11,7 @@
 #include "engine/macro_host.h"
 #include "engine/runner.h"
 #include "ext/register.h"
+#include "media/media_context.h"
 #include "net/resolver.h"
 #include "persist/document.h"
 #include "persist/hooks.h"
@@ -69,6 +70,7 @@ Player::Player(PlayerOptions options, HostFacts host) : options_(std::move(optio
 
 Player::~Player() {
   if (runner_) runner_->Shutdown();
+  media_.reset();
   SetPlayState(nullptr);
   SetMessageBoxes(nullptr);
 }
@@ -105,8 +107,6 @@ int Player::Run() {
     std::filesystem::create_directories(options_.renderDir, ec);
     if (ec) return Fail(exit_status::kNotFound, "cannot create " + options_.renderDir + ": " + ec.message());
   }
-  if (!options_.audioOut.empty() || options_.noAudioDevice)
-    std::fprintf(stderr, "korvel: sound is not played yet; --audio-out and --no-audio-device have no effect\n");
   if (options_.fullscreen || !options_.scale.empty())
     std::fprintf(stderr, "korvel: the stage window is not available yet; --fullscreen and --scale have no effect\n");
   if (!options_.headless)
@@ -167,6 +167,27 @@ int Player::Run() {
   facts.siteId = options_.siteId;
   facts.att = options_.attValue;
 
+  // The run's sound: captured, silent on the virtual clock, or the speakers.
+  MediaOptions media;
+  media.noDevice = options_.noAudioDevice;
+  media.captureFile = options_.audioOut;
+  media.speakers = !options_.virtualClock;
+  media.cdFolder = std::filesystem::path(CurrentHostDir()) / "cdaudio";
+  media.resolve = [](const std::string& name) -> std::optional<std::filesystem::path> {
+    auto resolved = Resolver().RetrieveResource(name);
+    auto host = resolved ? HostPathOf(*resolved) : std::nullopt;
+    std::error_code ec;
+    if (!host || !std::filesystem::is_regular_file(*host, ec)) return std::nullopt;
+    return std::filesystem::path(*host);
+  };
+  try {
+    media_ = std::make_unique<MediaContext>(*clock_, trace_.get(), std::move(media));
+  } catch (const std::exception& e) {
+    EndRun(exit_status::kNotFound);
+    SetPlayState(nullptr);
+    return Fail(exit_status::kNotFound, e.what());
+  }
+
   RunnerServices services;
   services.clock = clock_.get();
   services.messages = messages_.get();
@@ -177,6 +198,7 @@ int Player::Run() {
   services.expandNames = [this](const std::string& text) { return ExpandNames(text, *macros_); };
   services.launcher = launcher_.get();
   services.documents = documents_.get();
+  services.media = media_.get();
   runner_ = std::make_unique<Runner>(std::move(services), facts);
   runnerPtr = runner_.get();
 
@@ -236,7 +258,14 @@ int Player::Run() {
     runner_->PumpMessage(true, deadline);
   }
   const int status = runner_->ExitStatus();
+  // The capture ends at the run's end time, before the threads are torn down.
+  media_->Sync();
   runner_->Shutdown();
+  try {
+    media_->Finish();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "korvel: %s\n", e.what());
+  }
   macros_->SetPlaying(false);
   EndRun(status);
   clock_->Leave(waiter);
