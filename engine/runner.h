@@ -201,7 +201,8 @@ class Runner {
   // the stop key); the halt command ends it normally.
   void AbortProject(bool failure = true);
   void StopScriptInserts(const DocPtr& script);
-  InsertPtr FindObject(const std::string& name, bool includeDisabled = false);
+  // A miss sets rwLastError 2 unless `quiet` (the MCI insert's lookup).
+  InsertPtr FindObject(const std::string& name, bool includeDisabled = false, bool quiet = false);
 
   // --- requests and events
   bool PostRequest(ScriptThreadContext* target, std::unique_ptr<Request> request, bool direct);

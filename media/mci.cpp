@@ -58,7 +58,7 @@ int CMCI::Run(Runner& runner, int32_t mode) {
   runner.DelayBeforeActing(*this, mode);
   if (runner.IsStopRequested()) return 1;
   const std::string command = BuildCommand(runner);
-  InsertPtr target = runner.FindObject(std::string(Trim(mciTarget)), true);
+  InsertPtr target = runner.FindObject(std::string(Trim(mciTarget)), true, true);
   if (!target) return 1;
   ScriptThreadContext* here = ScriptThreadContext::Current();
   ScriptThreadContext* owner = runner.ThreadOf(*target);

@@ -28,7 +28,8 @@ std::string ThreadName() {
 
 MediaContext::MediaContext(Clock& clock, TraceSink* trace, MediaOptions options)
     : clock_(clock), trace_(trace), options_(std::move(options)) {
-  if (!options_.noDevice) {
+  // Without a device nothing sounds, but a capture still covers the run.
+  if (!options_.noDevice || !options_.captureFile.empty()) {
     mixer_ = std::make_unique<Mixer>();
     if (!options_.captureFile.empty()) {
       auto capture = std::make_unique<WavCaptureSink>(options_.captureFile);
@@ -44,7 +45,8 @@ MediaContext::MediaContext(Clock& clock, TraceSink* trace, MediaOptions options)
     }
     if (!speakers_ && !sink_) sink_ = std::make_unique<NullSink>();
   }
-  buffers_ = std::make_unique<SoundBufferManager>(mixer_.get());
+  Mixer* device = options_.noDevice ? nullptr : mixer_.get();
+  buffers_ = std::make_unique<SoundBufferManager>(device);
   MciConfig config;
   config.soundFont = options_.soundFont;
   config.cdFolder = options_.cdFolder;
@@ -53,11 +55,12 @@ MediaContext::MediaContext(Clock& clock, TraceSink* trace, MediaOptions options)
     // "wait" keeps the sending thread on the run's clock, serving nothing.
     ScriptThreadContext* ctx = ScriptThreadContext::Current();
     if (!ctx) return;
+    Changed();  // the renderer must know of the sound it is to end
     const int64_t deadline = clock_.NowMs() + ms;
     while (!ctx->runner.shuttingDown && clock_.NowMs() < deadline) ctx->runner.PumpMessage(false, deadline);
   };
   config.onSound = [this](const std::string& device, const char* op) { OnMciSound(device, op); };
-  mci_ = std::make_unique<MciSystem>(mixer_.get(), std::move(config));
+  mci_ = std::make_unique<MciSystem>(device, std::move(config));
   if (speakers_) {
     speakers_->Start();
   } else if (mixer_) {

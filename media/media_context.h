@@ -55,7 +55,7 @@ class MediaContext : public MediaService {
   void Finish();
 
   // Null when there is no sound device.
-  Mixer* mixer() { return mixer_.get(); }
+  Mixer* mixer() { return options_.noDevice ? nullptr : mixer_.get(); }
   SoundBufferManager& buffers() { return *buffers_; }
   MciSystem& mci() { return *mci_; }
   DeviceSlots& slots() { return slots_; }

@@ -18,8 +18,10 @@ expect.json:
   frames       {"NAME.png": {"size": [W, H], "pixels": [[X, Y, "#RRGGBB"], ...]}}
                frames written with --render into a fresh folder
   sounds       {"PATH.wav": {"rate": HZ, "channels": 1|2, "bits": 8|16, "ms": MS,
-               "value": V or "values": [L, R]}}: constant PCM WAV files written
-               beside the project before the run (folders made as needed)
+               "value": V or "values": [L, R] or "ramp": true}}: PCM WAV files
+               written beside the project before the run (folders made as
+               needed), constant or (16-bit "ramp") holding its frame number
+               on every channel; {"PATH": {"hex": "..."}} writes raw bytes
   audio        {"file": "OUT.wav", "frames": N, "samples": [[FRAME, L, R], ...],
                "ranges": [[FROM, TO, L, R], ...]}: the --audio-out capture
                (16-bit stereo), its length and sample values within +-1
@@ -42,6 +44,10 @@ def write_sounds(build, sounds):
     for name, spec in sounds.items():
         path = os.path.join(build, name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
+        if "hex" in spec:
+            with open(path, "wb") as f:
+                f.write(bytes.fromhex(spec["hex"]))
+            continue
         channels, bits = spec.get("channels", 1), spec.get("bits", 16)
         values = spec.get("values", [spec.get("value", 0)] * channels)
         frames = spec["rate"] * spec["ms"] // 1000
@@ -51,7 +57,10 @@ def write_sounds(build, sounds):
             w.setnchannels(channels)
             w.setsampwidth(bits // 8)
             w.setframerate(spec["rate"])
-            w.writeframes(frame * frames)
+            if spec.get("ramp"):
+                w.writeframes(b"".join(struct.pack("<h", i % 32768) * channels for i in range(frames)))
+            else:
+                w.writeframes(frame * frames)
 
 
 def check_audio(build, want, problems):
