@@ -472,7 +472,11 @@ bool StopAttachedSound(Runner&, CVisibleInsert& object) {
   CAudio* sound = SoundOf(object);
   if (!sound) return false;
   sound->playRequested.exchange(0);
-  sound->StopIfPlaying();
+  // The attached sound is in no script (never active): stop it by what it does.
+  if (sound->IsPlaying())
+    sound->Stop();
+  else
+    sound->SetRunning(0);
   return true;
 }
 
