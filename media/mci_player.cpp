@@ -149,8 +149,13 @@ uint32_t MciPlayer::Play(const std::string& from, const std::string& to, uint32_
     }
   };
   holder.stopNow = [this] { Stop(); };
-  media_.slots().Take(slotKind_, std::move(holder), [this](int ms) {
-    if (ScriptThreadContext::Current()) runner_.WaitPeriod(ms, false);
+  const std::optional<uint64_t> before = media_.slots().Current(slotKind_);
+  media_.slots().Take(slotKind_, std::move(holder), [this, before](int ms) {
+    ScriptThreadContext* ctx = ScriptThreadContext::Current();
+    if (!ctx) return;
+    // Ends as soon as the holder lets go, so the hand-over takes no time of its own.
+    runner_.clock().Wait(ctx->port.waiter(), runner_.Now() + ms,
+                         [this, before] { return media_.slots().Current(slotKind_) != before; });
   });
   holdsSlot_ = true;
   shared_->stopRequested = false;
