@@ -23,8 +23,9 @@ expect.json:
                needed), constant or (16-bit "ramp") holding its frame number
                on every channel; {"PATH": {"hex": "..."}} writes raw bytes
   audio        {"file": "OUT.wav", "frames": N, "samples": [[FRAME, L, R], ...],
-               "ranges": [[FROM, TO, L, R], ...]}: the --audio-out capture
-               (16-bit stereo), its length and sample values within +-1
+               "ranges": [[FROM, TO, L, R], ...], "rms": [[FROM, TO, MIN, MAX], ...]}:
+               the --audio-out capture (16-bit stereo), its length, sample
+               values within +-1, and levels (RMS of both channels) in bounds
 """
 import argparse
 import json
@@ -89,6 +90,11 @@ def check_audio(build, want, problems):
 
     for frame, left, right in want.get("samples", []):
         expect(frame, left, right)
+    for first, end, low, high in want.get("rms", []):
+        part = data[2 * first:2 * min(end, n)]
+        level = (sum(x * x for x in part) / max(1, len(part))) ** 0.5
+        if not low <= level <= high:
+            problems.append("capture RMS over [%d, %d) is %.1f, expected %s..%s" % (first, end, level, low, high))
     for first, end, left, right in want.get("ranges", []):
         for frame in range(first, end):
             if not expect(frame, left, right):
