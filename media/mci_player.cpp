@@ -129,6 +129,8 @@ void MciPlayer::ReleaseSlot() {
   if (!holdsSlot_) return;
   holdsSlot_ = false;
   media_.slots().Release(slotKind_, id_);
+  // A player waiting for the slot looks again before the clock can move on.
+  runner_.clock().WakeAll();
 }
 
 uint32_t MciPlayer::Play(const std::string& from, const std::string& to, uint32_t repetitions) {
