@@ -61,7 +61,9 @@ int CMCI::Run(Runner& runner, int32_t mode) {
   InsertPtr target = runner.FindObject(std::string(Trim(mciTarget)), true, true);
   if (!target) return 1;
   ScriptThreadContext* here = ScriptThreadContext::Current();
-  ScriptThreadContext* owner = runner.ThreadOf(*target);
+  // A target playing in a thread of its own owns its device there.
+  InsertPtr copy = target->clone.lock();
+  ScriptThreadContext* owner = runner.ThreadOf(copy ? *copy : *target);
   // A target that never ran has no thread yet: the device is this thread's.
   if (!owner || owner == here) {
     MediaService* media = runner.Media();
