@@ -118,7 +118,17 @@ void CAudio::WakeLoop() {
 
 bool CAudio::IsWaveFile() const { return EndsWithNoCase(fileName, ".wav"); }
 
-bool CAudio::UsesDirectSound() const { return !record_.expired() || IsWaveFile(); }
+std::shared_ptr<SoundBufferRecord> CAudio::Record() const {
+  std::lock_guard lock(recordMutex_);
+  return record_.lock();
+}
+
+void CAudio::SetRecord(std::weak_ptr<SoundBufferRecord> record) {
+  std::lock_guard lock(recordMutex_);
+  record_ = std::move(record);
+}
+
+bool CAudio::UsesDirectSound() const { return Record() || IsWaveFile(); }
 
 bool CAudio::IsPlaying() const {
   if (auto copy = clone.lock())
@@ -168,7 +178,7 @@ void CAudio::StoreAndApply(T AudioFields::*field, T value, Apply apply) {
   this->*field = value;
   CAudio& p = Player();
   p.*field = value;
-  if (auto r = p.record_.lock())
+  if (auto r = p.Record())
     if (auto* m = ManagerOf(p)) (m->*apply)(*r, value);
 }
 
@@ -186,7 +196,7 @@ void CAudio::SetFrequencyHz(int f) {
 
 int CAudio::GetFrequencyHz() const {
   const CAudio& p = const_cast<CAudio*>(this)->Player();
-  auto r = p.record_.lock();
+  auto r = p.Record();
   SoundBufferManager* m = ManagerOf(p);
   return r && m ? static_cast<int>(m->GetSoundBufferFrequency(*r)) : 0;
 }
@@ -249,20 +259,20 @@ void CAudio::ReleaseSound() {
     p.WakeLoop();
     return;
   }
-  if (auto r = p.record_.lock())
+  if (auto r = p.Record())
     if (auto* m = ManagerOf(p)) m->DestroySoundBuffer(*r);
-  p.record_.reset();
+  p.SetRecord({});
 }
 
 void CAudio::Prepare() {
   auto t = thread.lock();
   MediaContext* media = t ? MediaContext::Of(t->runner) : nullptr;
-  if (!media || !record_.expired() || !UsesDirectSound() || !media->buffers().Available()) return;
+  if (!media || Record() || !UsesDirectSound() || !media->buffers().Available()) return;
   PrepareWave(t->runner, *media);
 }
 
 bool CAudio::PrepareWave(Runner& runner, MediaContext& media) {
-  if (!record_.expired()) return true;
+  if (Record()) return true;
   if (fileName.empty()) return false;
   auto file = media.Resolve(fileName);
   if (!file) {
@@ -273,8 +283,8 @@ bool CAudio::PrepareWave(Runner& runner, MediaContext& media) {
   PreparedSound prepared = media.buffers().PrepareSound(*file, startMs, endMs, ChannelValueOf(channelMode, channel),
                                                         std::shared_ptr<SoundBufferOwner>(self, this));
   if (prepared.error != 0) runner.variables().SetLastError(prepared.error);
-  record_ = prepared.record;
-  return !record_.expired();
+  SetRecord(prepared.record);
+  return Record() != nullptr;
 }
 
 int CAudio::Run(Runner& runner, int32_t mode) {
@@ -325,8 +335,8 @@ int CDiscAudio::PlaySound(Runner& runner, MediaContext& media) { return PlayThro
 
 int CAudio::PlayWave(Runner& runner, MediaContext& media) {
   if (startMs >= endMs || !running || runner.IsStopRequested()) return 1;
-  if (record_.expired()) PrepareWave(runner, media);
-  auto record = record_.lock();
+  if (!Record()) PrepareWave(runner, media);
+  auto record = Record();
   if (!record) {
     runner.ReportRunError(this, sound_sid::kErrorPlayingSound, fileName);
     return 0;
@@ -385,7 +395,7 @@ int CAudio::PlayWave(Runner& runner, MediaContext& media) {
   runner.RaiseEvent(*this, event::kStopPlaying, 0, nullptr);
   if (!running || stopped || runner.IsStopRequested()) {
     buffers.DestroySoundBuffer(*record);
-    record_.reset();
+    SetRecord({});
   }
   return 1;
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "engine/insert.h"
@@ -124,6 +125,10 @@ class CAudio : public CInsert, public AudioFields, public SoundBufferOwner {
   // frequency, else the file's own.
   uint32_t CurrentFrequency() const;
 
+  // Other threads set properties and release the sound while the loop plays.
+  std::shared_ptr<SoundBufferRecord> Record() const;
+  void SetRecord(std::weak_ptr<SoundBufferRecord> record);
+  mutable std::mutex recordMutex_;
   std::weak_ptr<SoundBufferRecord> record_;
   std::atomic<bool> stopRequest_{false};
   std::atomic<int> pauseRequest_{0};  // 1 pause, 2 resume
