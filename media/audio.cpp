@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "engine/events.h"
 #include "engine/run_error.h"
@@ -98,6 +99,20 @@ void StopOwnThread(CInsert& insert) {
   if (auto t = insert.thread.lock()) {
     t->abortFlag = true;
     t->port.PostKey(t->runner.stopKey);
+  }
+}
+
+// Serves the thread's messages until `released()`, the stop key or a stop.
+// Every wake-up looks again, also one for a request the wait drops.
+void WaitUntil(Runner& runner, bool executeRequests, const std::function<bool()>& released) {
+  ScriptThreadContext* ctx = ScriptThreadContext::Current();
+  while (ctx && !runner.IsStopRequested()) {
+    Message m = runner.PumpMessage(executeRequests, runner.Now());
+    if (m.IsKeyDown() && m.key == runner.stopKey) return;
+    if (m) continue;
+    if (released()) return;
+    runner.clock().Wait(ctx->port.waiter(), kForever,
+                        [&] { return runner.shuttingDown.load() || ctx->abortFlag.load(); });
   }
 }
 
@@ -308,18 +323,17 @@ int CAudio::Run(Runner& runner, int32_t mode) {
       if (!threadCopy) return 1;
       // Held until a play request changes the original's mode.
       auto original = source.lock();
-      while (original && original->showMode == show_mode::kHeld && !runner.IsStopRequested()) {
-        Message m = runner.PumpMessage(false, kForever);
-        if (m.IsKeyDown() && m.key == runner.stopKey) break;
-      }
+      // A play request marks the original (or this copy) before it arrives;
+      // the wait drops the request itself, as this run now plays.
+      WaitUntil(runner, false, [&] {
+        return !original || original->showMode != show_mode::kHeld || original->playRequested || playRequested;
+      });
+      if (original) original->playRequested.exchange(0);
+      playRequested.exchange(0);
       showMode = show_mode::kPlayWhenReady;
     }
-    if (showMode == show_mode::kPlayWhenReady || showMode == show_mode::kShowAndPlayWhenReady) {
-      while (runner.sceneLoading && !runner.IsStopRequested()) {
-        Message m = runner.PumpMessage(false, kForever);
-        if (m.IsKeyDown() && m.key == runner.stopKey) break;
-      }
-    }
+    if (showMode == show_mode::kPlayWhenReady || showMode == show_mode::kShowAndPlayWhenReady)
+      WaitUntil(runner, false, [&] { return !runner.sceneLoading; });
     showMode = show_mode::kUnset;
   }
   if (runner.IsStopRequested()) return 1;
