@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "engine/commands.h"
+#include "engine/flow.h"
 #include "engine/runner.h"
 #include "media/audio.h"
+#include "media/mci_command.h"
 #include "media/mci_player.h"
 #include "media/media_context.h"
 #include "platform/message_box.h"
@@ -166,6 +169,34 @@ TEST_F(MediaRun, FrequencyShiftWithoutABufferStartsFromTheFilesRate) {
   EXPECT_EQ(sound->frequency, 24255u);
   sound->ShiftFrequencyPercent(-200);  // clamped to -100: the rate's floor
   EXPECT_EQ(sound->frequency, 100u);
+}
+
+// The media commands a request carries: 77 and 78 set the owner's times from
+// the request's number; 70 sends its argument and keeps a failure.
+TEST_F(MediaRun, FlowCommandsSetTimesAndSendStrings) {
+  auto sound = std::make_shared<CFileAudio>();
+  sound->endMs = 1000;
+  auto flow = std::make_shared<CFlow>();
+  flow->owner = sound;
+  flow->command = command::kSetStartTime;
+  flow->requestNumber = 0.25;
+  EXPECT_EQ(flow->Run(*runner, run_mode::kHandler), 1);
+  EXPECT_EQ(sound->startMs, 250u);
+  flow->command = command::kSetEndTime;
+  flow->requestNumber = 0.5;
+  flow->Run(*runner, run_mode::kHandler);
+  EXPECT_EQ(sound->endMs, 500u);
+
+  runner->variables().BuildRuntimeVariables(RuntimeFacts{});
+  runner->variables().SetLastError(0);
+  flow->command = command::kMciString;
+  flow->argument = "open " + QuoteMciArgument(Wav("x y.wav", 44100, 10).string()) + " alias clip";
+  flow->Run(*runner, run_mode::kHandler);
+  EXPECT_EQ(media->mci().OpenCount(), 1u);
+  EXPECT_EQ(runner->variables().LastError(), 0);
+  flow->argument = "frobnicate clip";
+  flow->Run(*runner, run_mode::kHandler);
+  EXPECT_EQ(runner->variables().LastError(), 261);  // unrecognized command
 }
 
 }  // namespace
