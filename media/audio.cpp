@@ -102,12 +102,13 @@ void StopOwnThread(CInsert& insert) {
   }
 }
 
-// Serves the thread's messages until `released()`, the stop key or a stop.
-// Every wake-up looks again, also one for a request the wait drops.
-void WaitUntil(Runner& runner, bool executeRequests, const std::function<bool()>& released) {
+// Serves the thread's messages (running no requests) until `released()`, the
+// stop key or a stop. Every wake-up looks again, also one for a request the
+// wait drops.
+void WaitUntil(Runner& runner, const std::function<bool()>& released) {
   ScriptThreadContext* ctx = ScriptThreadContext::Current();
   while (ctx && !runner.IsStopRequested()) {
-    Message m = runner.PumpMessage(executeRequests, runner.Now());
+    Message m = runner.PumpMessage(false, runner.Now());
     if (m.IsKeyDown() && m.key == runner.stopKey) return;
     if (m) continue;
     if (released()) return;
@@ -321,11 +322,10 @@ int CAudio::Run(Runner& runner, int32_t mode) {
     const bool threadCopy = !source.expired();
     if (showMode == show_mode::kHeld) {
       if (!threadCopy) return 1;
-      // Held until a play request changes the original's mode.
+      // Held until a play request: it marks the original (or this copy)
+      // before it arrives, and the wait drops it, as this run now plays.
       auto original = source.lock();
-      // A play request marks the original (or this copy) before it arrives;
-      // the wait drops the request itself, as this run now plays.
-      WaitUntil(runner, false, [&] {
+      WaitUntil(runner, [&] {
         return !original || original->showMode != show_mode::kHeld || original->playRequested || playRequested;
       });
       if (original) original->playRequested.exchange(0);
@@ -333,7 +333,7 @@ int CAudio::Run(Runner& runner, int32_t mode) {
       showMode = show_mode::kPlayWhenReady;
     }
     if (showMode == show_mode::kPlayWhenReady || showMode == show_mode::kShowAndPlayWhenReady)
-      WaitUntil(runner, false, [&] { return !runner.sceneLoading; });
+      WaitUntil(runner, [&] { return !runner.sceneLoading; });
     showMode = show_mode::kUnset;
   }
   if (runner.IsStopRequested()) return 1;
