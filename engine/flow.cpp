@@ -7,6 +7,7 @@
 #include "engine/stage_link.h"
 #include "engine/strings.h"
 #include "engine/launch.h"
+#include "engine/media_service.h"
 #include "engine/run_error.h"
 #include "engine/variables.h"
 #include "persist/document.h"
@@ -85,8 +86,6 @@ const char* SubsystemOf(uint16_t code) {
       return "application shell";
     case 58: case 59: case 66:
       return "printing";
-    case 64: case 65: case 70: case 74: case 75: case 77: case 78:
-      return "media";
     default:
       return nullptr;
   }
@@ -458,6 +457,33 @@ int CFlow::Execute(Runner& runner) {
       return 1;
     case command::kDragWithMouse:
       if (StageLink* stage = runner.Stage()) stage->StartDrag(*requireObject());
+      return 1;
+    case command::kPlaySoundInObject:
+    case command::kPlayThisObjectsSound: {
+      InsertPtr object = command == command::kPlayThisObjectsSound ? self : requireObject();
+      MediaService* media = runner.Media();
+      if (!object || !media || !media->PlayAttachedSound(runner, *object)) vars.SetLastError(2);
+      return 1;
+    }
+    case command::kStopSoundInObject:
+    case command::kStopThisObjectsSound: {
+      InsertPtr object = command == command::kStopThisObjectsSound ? self : findObject();
+      MediaService* media = runner.Media();
+      if (!object || !media || !media->StopAttachedSound(runner, *object)) vars.SetLastError(2);
+      return 1;
+    }
+    case command::kMciString: {
+      MediaService* media = runner.Media();
+      if (!media) Missing(command, "media");
+      const uint32_t result = media->SendMciString(runner, self.get(), expanded(), nullptr);
+      if (result != 0) vars.SetLastError(static_cast<int32_t>(result));
+      return 1;
+    }
+    case command::kSetStartTime:
+      if (self) self->SetStartTime(requestNumber);
+      return 1;
+    case command::kSetEndTime:
+      if (self) self->SetEndTime(requestNumber);
       return 1;
     case command::kResumeThisObject:
       if (self) self->ResumeInsert(runner);

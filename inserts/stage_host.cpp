@@ -81,6 +81,15 @@ Stage::Stage(Runner& runner, const StageSettings& settings, PixelFormat format, 
 Stage::~Stage() {
   std::lock_guard lock(StageLock());
   hover_ = dragged_ = nullptr;
+  // Inserts may outlive the run (the document is still open): their sprites
+  // and they themselves forget this stage.
+  ForEachRegisteredSprite([this](StageSprite& s) {
+    if (s.compositor != &compositor_) return;
+    if (CVisibleInsert* owner = OwnerInsert(s)) owner->stage = nullptr;
+    s.onStage = 0;
+    s.compositor = nullptr;
+  });
+  compositor_.Clear();
   compositor_.SetEffectEngine(nullptr);
   compositor_.SetPathPlayer(nullptr);
   compositor_.SetEnvironment(nullptr);

@@ -118,6 +118,18 @@ void JsonTrace::Path(const std::string& insert, size_t node, int32_t left, int32
   Write(j.dump());
 }
 
+void JsonTrace::Sound(const std::string& thread, const std::string& insert, const char* op) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "sound"}, {"thread", U(thread)}, {"insert", U(insert)}, {"op", op}};
+  Write(j.dump());
+}
+
+void JsonTrace::Mci(const std::string& thread, const std::string& insert, const std::string& command, uint32_t result,
+                    const std::string& ret) {
+  Json j{{"t", clock_.NowMs()},  {"ev", "mci"},       {"thread", U(thread)}, {"insert", U(insert)},
+         {"command", U(command)}, {"result", result}, {"return", U(ret)}};
+  Write(j.dump());
+}
+
 void JsonTrace::End(int code, const std::vector<VariableView>& vars, const std::vector<VariableView>& rw) {
   Json list = Json::array();
   for (const auto& v : vars)

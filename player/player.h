@@ -27,6 +27,7 @@ class HarnessMessageBox;
 class PlayerMacroHost;
 class ProgramLauncher;
 class JsonTrace;
+class MediaContext;
 class Runner;
 class ScriptThreadContext;
 class Stage;
@@ -88,6 +89,7 @@ class Player {
   std::unique_ptr<PlayerMacroHost> macros_;
   std::unique_ptr<ProgramLauncher> launcher_;
   std::unique_ptr<DocumentOpener> documents_;
+  std::unique_ptr<MediaContext> media_;
   std::unique_ptr<Runner> runner_;
   std::shared_ptr<ScriptThreadContext> main_;
   std::unique_ptr<imaging::RasterPictureLoader> pictures_;
