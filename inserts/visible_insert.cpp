@@ -5,6 +5,7 @@
 
 #include "engine/events.h"
 #include "engine/flow.h"
+#include "engine/media_service.h"
 #include "engine/runner.h"
 #include "engine/strings.h"
 #include "engine/trace.h"
@@ -415,11 +416,23 @@ void CVisibleInsert::Hide() {
 }
 
 void CVisibleInsert::Stop() {
+  // The attached sound stops with its object.
+  if (Runner* r = RunnerOf(); r && attachedSound && r->Media()) r->Media()->StopAttachedSound(*r, *this);
   if (sprite_) {
     std::lock_guard lock(StageLock());
     sprite_->motion.stopMotion = true;
   }
   SetRunning(0);
+}
+
+void CVisibleInsert::Pause() {
+  CInsert::Pause();
+  if (Runner* r = RunnerOf(); r && attachedSound && r->Media()) r->Media()->PauseAttachedSound(*r, *this);
+}
+
+void CVisibleInsert::Resume() {
+  CInsert::Resume();
+  if (Runner* r = RunnerOf(); r && attachedSound && r->Media()) r->Media()->ResumeAttachedSound(*r, *this);
 }
 
 void CVisibleInsert::Prepare() {

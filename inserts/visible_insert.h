@@ -108,6 +108,8 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   bool TryStagePlay() override;
   bool WantsOwnThread() const override;
   void Stop() override;
+  void Pause() override;
+  void Resume() override;
   void Hide() override;
   void Prepare() override;
   void OnEnable() override;
