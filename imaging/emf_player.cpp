@@ -180,14 +180,14 @@ QRegion ReadRegion(std::span<const uint8_t> data) {
   const uint32_t count = in.U32();
   if (headerSize < 32) Fail(PicError::kCorrupt, "a region header is too short");
   in.Seek(headerSize);
-  const auto rects = in.Take(uint64_t(count) * 16);
-  QRegion region;
+  const auto raw = in.Take(uint64_t(count) * 16);
+  std::vector<QRect> rects;
   for (size_t i = 0; i < count; ++i) {
-    const uint8_t* p = &rects[16 * i];
-    const int l = int32_t(Le32(p)), t = int32_t(Le32(p + 4)), r = int32_t(Le32(p + 8)), b = int32_t(Le32(p + 12));
-    if (r > l && b > t) region += QRect(l, t, r - l, b - t);
+    const uint8_t* p = &raw[16 * i];
+    const int64_t l = int32_t(Le32(p)), t = int32_t(Le32(p + 4)), r = int32_t(Le32(p + 8)), b = int32_t(Le32(p + 12));
+    if (r > l && b > t) rects.emplace_back(ClampToInt(l), ClampToInt(t), ClampToInt(r - l), ClampToInt(b - t));
   }
-  return region;
+  return RegionOf(rects);
 }
 
 // A bitmap in a record: its information header and bits at their offsets.

@@ -38,10 +38,11 @@ QPointF Map(const QTransform& t, QPointF p) {
 // outline runs on the last pixels inside it.
 QRectF Inner(const QRectF& d) { return QRectF(d.left(), d.top(), std::max(0.0, d.width() - 1), std::max(0.0, d.height() - 1)); }
 
+// Whole pixels of a rectangle held within the coordinate limit.
 QRect ToPixels(const QRectF& r) {
   const QRectF n = r.normalized();
-  const int l = int(std::lround(n.left())), t = int(std::lround(n.top()));
-  const int rr = int(std::lround(n.right())), b = int(std::lround(n.bottom()));
+  const int l = int(std::lround(Clamp(n.left()))), t = int(std::lround(Clamp(n.top())));
+  const int rr = int(std::lround(Clamp(n.right()))), b = int(std::lround(Clamp(n.bottom())));
   return QRect(l, t, rr - l, b - t);
 }
 
@@ -94,6 +95,14 @@ QImage ToQImage(const PictureView& pic) {
     for (int x = 0; x < pic.width; ++x) row[x] = qRgb(rgb[3 * x], rgb[3 * x + 1], rgb[3 * x + 2]);
   }
   return image;
+}
+
+QRegion RegionOf(const std::vector<QRect>& rects) {
+  if (rects.size() > kMaxRegionRects) Fail(PicError::kTooLarge, "a region has too many rectangles");
+  QRegion region;
+  for (const QRect& r : rects)
+    if (!r.isEmpty()) region += r;
+  return region;
 }
 
 std::vector<QPointF> Points16(std::span<const uint8_t> raw) {
@@ -657,6 +666,9 @@ void MetafileCanvas::OffsetClip(QPointF logical) {
   const QTransform t = Full();
   const QPointF d = Map(t, logical) - Map(t, QPointF(0, 0));
   dc_.clip->translate(int(std::lround(d.x())), int(std::lround(d.y())));
+  // Repeated offsets must not carry the region past what an int holds.
+  const int limit = int(kCoordLimit);
+  *dc_.clip &= QRect(-limit, -limit, 2 * limit, 2 * limit);
 }
 
 void MetafileCanvas::SelectClip(const std::optional<QRegion>& deviceRegion, int mode) {

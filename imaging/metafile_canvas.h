@@ -198,6 +198,10 @@ class MetafileCanvas {
   bool pathOpen_ = false;
 };
 
+// The union of a region's rectangles; more than kMaxRegionRects are refused,
+// since each union costs time in the size of the region so far.
+inline constexpr size_t kMaxRegionRects = 4096;
+QRegion RegionOf(const std::vector<QRect>& rects);
 // A decoded bitmap as a QImage of Format_RGB32.
 QImage ToQImage(const PictureView& picture);
 // Points of two signed 16-bit coordinates each, x first.

@@ -9,7 +9,6 @@ namespace kv::imaging::detail {
 namespace {
 
 constexpr uint32_t kPlaceableKey = 0x9AC6CDD7;
-constexpr size_t kPlaceableSize = 22;
 constexpr size_t kHeaderSize = 18;
 
 enum Record : uint16_t {
@@ -195,18 +194,18 @@ GdiRegion ReadRegion(Params& p) {
   p.Take(10);  // next in chain, object type, object count, region size
   const uint16_t scans = p.U();
   p.Take(10);  // largest scan, bounding box
-  GdiRegion region;
+  std::vector<QRect> rects;
   for (uint32_t s = 0; s < scans; ++s) {
     const uint16_t count = p.U();
-    const double top = int16_t(p.U()), bottom = int16_t(p.U());
+    const int top = int16_t(p.U()), bottom = int16_t(p.U());
     const auto lines = p.Take(uint64_t(count / 2) * 4);
     for (size_t i = 0; i + 4 <= lines.size(); i += 4) {
       const int left = int16_t(lines[i] | lines[i + 1] << 8), right = int16_t(lines[i + 2] | lines[i + 3] << 8);
-      region.region += QRect(left, int(top), right - left, int(bottom - top));
+      if (right > left && bottom > top) rects.emplace_back(left, top, right - left, bottom - top);
     }
     p.U();  // the count again
   }
-  return region;
+  return GdiRegion{RegionOf(rects)};
 }
 
 LogFont ReadFont(Params& p) {

@@ -199,6 +199,15 @@ INSTANTIATE_TEST_SUITE_P(
         WmfCase{"excluded clip",
                 test::Wmf({RedNoPen(), WmfRecord(0x0415, {4, 6, 1, 1}), WmfRecord(0x041B, {5, 8, 0, 0})}, 0, 0, 8, 5),
                 0, 0, {"RRRRRRRR", "R.....RR", "R.....RR", "R.....RR", "RRRRRRRR"}},
+        // SETBKCOLOR red, then EXTTEXTOUT of no characters at (0,0) with ETO_OPAQUE (2) and the
+        // rectangle (2,1)-(10,6): the writers' way of filling a box with the background colour.
+        WmfCase{"opaque text box",
+                test::Wmf({WmfRecord(0x0201, {int(kRed & 0xFFFF), int(kRed >> 16)}),
+                           WmfRecord(0x0A32, {0, 0, 0, 2, 2, 1, 10, 6})},
+                          0, 0, 12, 7),
+                0, 0,
+                {"............", "..RRRRRRRR..", "..RRRRRRRR..", "..RRRRRRRR..", "..RRRRRRRR..", "..RRRRRRRR..",
+                 "............"}},
         // STRETCHDIB (0x0F43): SRCCOPY, DIB colours, source 2x1 at (0,0), destination 4x2 at (1,1); the
         // DIB: 40-byte header (width 2, height 1, 1 plane, 24 bits, no compression), one row blue, red
         // (B,G,R order) padded to 8 bytes.
@@ -410,6 +419,16 @@ INSTANTIATE_TEST_SUITE_P(
                       for (int i = 0; i < 5000; ++i) test::Append(saves, EmfRecord(33, {}));
                       b.insert(b.begin() + 88, saves.begin(), saves.end());
                       return b;
+                    }(),
+                    MetafileType::kEmf, PicError::kTooLarge},
+        HostileCase{"region of too many rectangles", [] {
+                      // EXTSELECTCLIPRGN, RGN_COPY, a region header (size 32, type 1, 5000 rectangles,
+                      // 80000 bytes, bounds) and 5000 one-pixel rectangles along a diagonal.
+                      Bytes region;
+                      for (int64_t v : {32, 1, 5000, 80000, 0, 0, 5000, 5000}) test::Put32(region, v);
+                      for (int i = 0; i < 5000; ++i)
+                        for (int64_t v : {i, i, i + 1, i + 1}) test::Put32(region, v);
+                      return Emf24({EmfRecord(75, {int64_t(region.size()), 5}, region)});
                     }(),
                     MetafileType::kEmf, PicError::kTooLarge},
         HostileCase{"WMF bytes read as EMF", kGoodWmf, MetafileType::kEmf, PicError::kUnknownType}),
