@@ -707,6 +707,11 @@ void MetafileCanvas::SelectClipPath(int mode) {
   pathOpen_ = false;
   QPainterPath shape = path_;
   shape.setFillRule(dc_.polyFillMode == gdi::kWinding ? Qt::WindingFill : Qt::OddEvenFill);
+  // Qt's polygon regions fail (empty, and leaking) on coordinates far off
+  // the picture, so the path is cut to the picture first.
+  QPainterPath picture;
+  picture.addRect(QRectF(-1, -1, image_.width() + 2, image_.height() + 2));
+  shape = shape.intersected(picture);
   QRegion region;
   for (const QPolygonF& polygon : shape.toFillPolygons())
     region = region.united(QRegion(polygon.toPolygon(), shape.fillRule()));

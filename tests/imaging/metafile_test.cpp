@@ -296,6 +296,13 @@ INSTANTIATE_TEST_SUITE_P(
         EmfCase{"clip region", Emf24({EmfRedNoPen(), EmfRecord(75, {48, 5, 32, 1, 1, 16, 2, 1, 10, 6, 2, 1, 10, 6}),
                                       EmfRecord(43, {0, 0, 24, 12})}),
                 kRect2x1To10x6},
+        // A clip path (SELECTCLIPPATH (67), RGN_COPY): the triangle (-4000000,-4000000) (4000000,-4000000)
+        // (12,4000000) covers the whole picture, so the rectangle over everything comes through whole.
+        EmfCase{"clip path reaching far off the picture",
+                Emf24({EmfRedNoPen(), EmfRecord(59, {}), EmfRecord(27, {-4000000, -4000000}),
+                       EmfRecord(54, {4000000, -4000000}), EmfRecord(54, {12, 4000000}), EmfRecord(61, {}),
+                       EmfRecord(60, {}), EmfRecord(67, {5}), EmfRecord(43, {0, 0, 24, 12})}),
+                std::vector<std::string>(12, std::string(24, 'R'))},
         // EMR_SAVEDC (33), a clip, EMR_RESTOREDC (34) -1: the clip is gone again.
         EmfCase{"restored state", Emf24({EmfRedNoPen(), EmfRecord(33, {}), EmfRecord(30, {0, 0, 1, 1}),
                                          EmfRecord(34, {-1}), EmfRecord(43, {2, 1, 10, 6})}),
