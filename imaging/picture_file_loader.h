@@ -18,6 +18,12 @@ class PictureFileLoader : public PictureLoader {
   // The size metafiles are drawn at; 0 × 0: their own size.
   void SetMetafileSize(int width, int height) { width_ = width, height_ = height; }
   int Load(const std::string& hostPath, DecodedPicture& out) override;
+  // Draws a metafile at the size asked for. Callers serialise loads (the
+  // sprite holds the picture lock), so the size set here is the one used.
+  int LoadSized(const std::string& hostPath, int width, int height, DecodedPicture& out) override {
+    SetMetafileSize(width, height);
+    return Load(hostPath, out);
+  }
   PicError LastError() const { return lastError_; }
   // Whether the last picture loaded was a metafile, and the height it has
   // at a width of 100 (its aspect ratio, as sprites record it).

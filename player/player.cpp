@@ -221,7 +221,7 @@ int Player::Run() {
   stage.exitKey = s.exitKey ? s.exitKey : kDefaultExitKey;
   stage.caption = s.stageCaption;
   stage.showCaption = s.showCaption != 0;
-  pictures_ = std::make_unique<imaging::RasterPictureLoader>();
+  if (!pictures_) pictures_ = std::make_unique<imaging::RasterPictureLoader>();
   stage_ = std::make_unique<Stage>(*runner_, stage,
                                    options_.depth == 16 ? PixelFormat::kRgb565 : PixelFormat::kXrgb32, *pictures_);
   runner_->SetStage(stage_.get());

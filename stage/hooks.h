@@ -58,6 +58,11 @@ class PictureLoader {
   virtual ~PictureLoader() = default;
   // 0 with `out` filled, or a loader error code (kErrNoPicture and others).
   virtual int Load(const std::string& hostPath, DecodedPicture& out) = 0;
+  // The same at `width` × `height` where the format can draw at any size
+  // (metafiles); raster pictures keep their own size.
+  virtual int LoadSized(const std::string& hostPath, int /*width*/, int /*height*/, DecodedPicture& out) {
+    return Load(hostPath, out);
+  }
 };
 
 // The visible insert that owns a sprite.

@@ -207,7 +207,8 @@ int StageSprite::LoadPicture(PictureLoader& loader, const std::string& path, con
   DecodedPicture pic;
   {
     std::lock_guard lock(PictureLock());
-    if (const int error = loader.Load(path, pic); error != 0) return error;
+    if (const int error = loader.LoadSized(path, destination.Width(), destination.Height(), pic); error != 0)
+      return error;
   }
   if (SetPicture(pic.View()) != 0) return kErrNoPicture;
   Setup(destination, Rect{0, 0, pic.width, pic.height}, newLayer, keyOn, key, tol, effectAbortKey);
