@@ -80,6 +80,8 @@ Stage::Stage(Runner& runner, const StageSettings& settings, PixelFormat format, 
 
 Stage::~Stage() {
   std::lock_guard lock(StageLock());
+  // The window may be gone already: nothing is presented from here on.
+  compositor_.SetPresenter(nullptr);
   hover_ = dragged_ = nullptr;
   // Inserts may outlive the run (the document is still open): their sprites
   // and they themselves forget this stage.

@@ -35,10 +35,11 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
     host.screenWidth = screen->size().width();
     host.screenHeight = screen->size().height();
   }
+  // The window outlives the player, whose stage presents into it.
+  std::unique_ptr<kv::StageWindow> window;
   kv::Player player(std::move(options), host);
   player.SetPictureLoader(std::make_unique<kv::imaging::PictureFileLoader>());
   kv::QtMessageBox boxes(&app);
-  std::unique_ptr<kv::StageWindow> window;
   kv::WindowServices services;
   services.messages = &boxes;
   // The window is made on the GUI thread once the run knows its stage.
@@ -78,7 +79,6 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   });
   app.exec();
   run.join();
-  window.reset();
   return status;
 }
 

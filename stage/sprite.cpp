@@ -293,9 +293,15 @@ Rect ScaleRect(const Rect& r, int w, int h) {
 }
 
 namespace {
+// Percentages come from project files: the arithmetic is 64-bit and the
+// result is kept between 0 and 100 times the size.
+constexpr int64_t kMaxPercent = 10000;
+
+int ClampPercent(int64_t v) { return int(std::clamp<int64_t>(v, 0, kMaxPercent)); }
+
 int Lerp(int a, int b, int p) {
-  const int d = std::abs(a - b);
-  return b < a ? b + (100 - p) * d / 100 : a + p * d / 100;
+  const int64_t d = std::abs(int64_t(a) - b);
+  return ClampPercent(b < a ? b + (100 - p) * d / 100 : a + p * d / 100);
 }
 }  // namespace
 
@@ -303,9 +309,9 @@ void PerspectivePercent(const PerspectiveScaling& s, const Rect& r, uint16_t lay
                         int clientWidth, int clientHeight, int* w, int* h) {
   *w = *h = 100;
   if (s.mode == scale_mode::kByLayer) {
-    const int k = windowSprite ? 1 : 101, t = layerValue * 100 / 99, f = s.atBack, n = s.atFront;
-    const int d = std::abs(n - f);
-    *w = *h = f < n ? f + d * (k - t + 101) / 100 : n + d * (t - k - 1) / 100;
+    const int64_t k = windowSprite ? 1 : 101, t = int64_t(layerValue) * 100 / 99, f = s.atBack, n = s.atFront;
+    const int64_t d = std::abs(n - f);
+    *w = *h = ClampPercent(f < n ? f + d * (k - t + 101) / 100 : n + d * (t - k - 1) / 100);
     return;
   }
   if (clientWidth <= 0 || clientHeight <= 0) return;
@@ -438,7 +444,10 @@ bool StageSprite::HitTest(int x, int y) {
   if (displayState == kStateHidden || displayState == kStateDisabled || displayState == kStateDeferred) return false;
   if (!owner && Target().Environment().PlayerRunning()) return false;
   if (!DisplayedRect().Contains(x, y)) return false;
-  if (picture_.IsNull() || !keyed) return true;
+  // A sprite with nothing to show catches no clicks unless it draws itself
+  // or is a window.
+  if (picture_.IsNull()) return selfDrawn != 0 || kind == kWindowSprite;
+  if (!keyed) return true;
   int px, py;
   if (!SourcePoint(x, y, &px, &py)) return true;
   // The same test the drawing makes, so clicks pass exactly where nothing was drawn.

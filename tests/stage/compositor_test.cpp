@@ -327,6 +327,15 @@ TEST_P(StageCompositor, HitTestsPassThroughTransparentPixelsAndSkipStates) {
   EXPECT_EQ(c.HitTest(15, 5), &front);
   front.owner = nullptr;
   EXPECT_EQ(c.HitTest(15, 5), &back);
+  // A sprite without a picture catches clicks only when it draws itself.
+  StageSprite empty;
+  empty.rect = empty.srcRect = {0, 0, 20, 10};
+  empty.layer = 1;
+  empty.owner = &owner;
+  c.Add(empty, false);
+  EXPECT_EQ(c.HitTest(15, 5), &back);
+  empty.selfDrawn = 1;
+  EXPECT_EQ(c.HitTest(15, 5), &empty);
 }
 
 TEST_P(StageCompositor, PixelAtMapsFromTheDisplayedRectangle) {

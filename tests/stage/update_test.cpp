@@ -2,6 +2,8 @@
 // collection, suspension, the sprite registry and the 16-bit key rules.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "stage/compositor.h"
 #include "tests/stage/test_presenter.h"
 #include "tests/stage/stage_test_util.h"
@@ -235,6 +237,41 @@ TEST(StagePerspective, PercentagesByPositionAndLayer) {
   PerspectivePercent(p, {}, 0, true, 100, 100, &w, &h);  // t 0, k 1: 50 + 50 * 102 / 100
   EXPECT_EQ(w, 101);
   EXPECT_EQ(ScaleRect({10, 10, 20, 30}, 50, 50), (Rect{12, 15, 17, 25}));
+}
+
+// Percentages from a file can be anything: the arithmetic does not overflow
+// and the result stays between 0 and 10000 %.
+TEST(StagePerspective, ExtremePercentagesAreClamped) {
+  struct Case {
+    int32_t mode, atA, atB;
+    Rect at;
+    uint16_t layer;
+    int want;
+  };
+  const int32_t kMax = INT32_MAX, kMin = INT32_MIN;
+  const Case cases[] = {
+      // Halfway between the extremes: -2^31 + 50 * (2^32 - 1) / 100 = -1, clamped to 0.
+      {1284, kMin, kMax, {0, 40, 20, 60}, 0, 0},
+      {1284, kMax, kMin, {0, 40, 20, 60}, 0, 0},
+      {1284, kMin, kMin, {0, 40, 20, 60}, 0, 0},
+      {1285, kMax, kMax, {40, 0, 60, 20}, 0, 10000},
+      // f < n at layer 99: -2^31 + (2^32 - 1) * 102 / 100, far past 10000.
+      {1417, kMin, kMax, {}, 99, 10000},
+      // f > n at layer 0: n + d * (0 - 101 - 1) / 100, far below 0.
+      {1417, kMax, kMin, {}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    PerspectiveScaling p;
+    p.enabled = true;
+    p.mode = c.mode;
+    p.atTop = p.atLeft = p.atBack = c.atA;
+    p.atBottom = p.atRight = p.atFront = c.atB;
+    int w = -1, h = -1;
+    PerspectivePercent(p, c.at, c.layer, false, 100, 100, &w, &h);
+    EXPECT_GE(w, 0) << c.mode << " " << c.atA << " " << c.atB;
+    EXPECT_LE(w, 10000);
+    EXPECT_EQ(h, c.want) << c.mode << " " << c.atA << " " << c.atB;
+  }
 }
 
 }  // namespace
