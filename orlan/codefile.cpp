@@ -393,7 +393,7 @@ bool VerifyProgram(const Program& p, std::string& error) {
     for (size_t pc = 0; pc < nc; ++pc) {
       const Ins& in = f.code[pc];
       bool ok = true;
-      switch (in.op) {
+      switch (GenericOp(in.op)) {
         case Op::Nop:
         case Op::Ret:
         case Op::EndProgram: break;
@@ -428,11 +428,14 @@ bool VerifyProgram(const Program& p, std::string& error) {
         case Op::Gt:
         case Op::Ge:
         case Op::Like:
-        case Op::Is: ok = R(in.a) && RK(in.b) && RK(in.c); break;
+        case Op::Is: ok = R(in.a) && RK(in.b) && RK(in.c) && (!ConstantFormOp(in.op) || (in.c & kConstBit)); break;
         case Op::Jmp: ok = Tg(in.a); break;
         case Op::JmpIf:
         case Op::JmpIfNot: ok = Tg(in.a) && RK(in.b); break;
-        case Op::JmpCmp: ok = Tg(in.a) && RK(in.b) && RK(in.c) && (in.f & 7) <= 5; break;
+        case Op::JmpCmp:
+          ok = Tg(in.a) && RK(in.b) && RK(in.c) && (in.f & 7) <= 5 &&
+               (in.op == Op::JmpCmp || (in.f & 7) == static_cast<int>(in.op) - static_cast<int>(Op::JmpCmpEq));
+          break;
         case Op::ForPrep:
         case Op::ForLoop: ok = R(in.a) && R(in.b + 1u) && Tg(in.c); break;
         case Op::EachPrep: ok = R(in.a + 1u) && RK(in.b) && Tg(in.c); break;
@@ -448,6 +451,8 @@ bool VerifyProgram(const Program& p, std::string& error) {
           break;
         case Op::Index:
         case Op::RefIndex: ok = R(in.a) && R(in.b) && in.f >= 1 && R(in.c + static_cast<uint32_t>(in.f) - 1); break;
+        case Op::IndexOff: ok = R(in.a) && R(in.b) && R(in.c); break;
+        case Op::SetIndexOff: ok = R(in.a) && RK(in.b) && R(in.c); break;
         case Op::SetIndex: ok = R(in.a) && RK(in.b) && in.f >= 1 && R(in.c + static_cast<uint32_t>(in.f) - 1); break;
         case Op::GetField:
         case Op::RefField: ok = R(in.a) && R(in.b); break;
@@ -515,6 +520,47 @@ EbcStatus EbcCodeBlock(std::span<const uint8_t> file, std::span<const uint8_t>& 
 }  // namespace kv::orlan
 
 namespace kv::orlan {
+
+namespace {
+
+struct TypedRow {
+  Op generic;
+  VarType vt;
+  Op typed, typedK;
+};
+constexpr TypedRow kTypedRows[] = {
+    {Op::Add, VarType::Long, Op::AddL, Op::AddLK},       {Op::Sub, VarType::Long, Op::SubL, Op::SubLK},
+    {Op::Mul, VarType::Long, Op::MulL, Op::MulLK},       {Op::Add, VarType::Integer, Op::AddI, Op::AddIK},
+    {Op::Sub, VarType::Integer, Op::SubI, Op::SubIK},    {Op::Mul, VarType::Integer, Op::MulI, Op::MulIK},
+    {Op::Add, VarType::Double, Op::AddD, Op::AddDK},     {Op::Sub, VarType::Double, Op::SubD, Op::SubDK},
+    {Op::Mul, VarType::Double, Op::MulD, Op::MulDK},     {Op::And, VarType::Long, Op::AndL, Op::AndLK},
+    {Op::Or, VarType::Long, Op::OrL, Op::OrLK},
+};
+
+}  // namespace
+
+Op TypedOp(Op op, VarType vt, bool constantC) {
+  for (const TypedRow& r : kTypedRows)
+    if (r.generic == op && r.vt == vt) return constantC ? r.typedK : r.typed;
+  return op;
+}
+
+Op GenericOp(Op op) {
+  for (const TypedRow& r : kTypedRows)
+    if (r.typed == op || r.typedK == op) return r.generic;
+  switch (op) {
+    case Op::JmpCmpEq: case Op::JmpCmpNe: case Op::JmpCmpLt:
+    case Op::JmpCmpLe: case Op::JmpCmpGt: case Op::JmpCmpGe: return Op::JmpCmp;
+    case Op::ForInc: return Op::ForLoop;
+    default: return op;
+  }
+}
+
+bool ConstantFormOp(Op op) {
+  for (const TypedRow& r : kTypedRows)
+    if (r.typedK == op) return true;
+  return false;
+}
 
 const char* OpName(Op op) {
   static const char* kNames[] = {

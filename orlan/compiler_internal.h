@@ -250,6 +250,10 @@ class Compiler {
   // Indices up to ")" in consecutive registers; returns the first. A single
   // index that already sits in a register is used where it is.
   uint16_t IndexList(uint8_t& n);
+  // "a(j + k)": when the last instruction adds a small Long constant k to
+  // register j into the temporary `index`, it is removed and the element
+  // access adds k itself (IndexOff, SetIndexOff).
+  bool FoldIndexOffset(uint16_t index, uint16_t& reg, uint8_t& offset);
 
   // The index of the ")" matching the "(" at q (or the line end).
   size_t MatchParen(size_t q) const;

@@ -235,7 +235,7 @@ size_t Compiler::CondJumpIfFalse() {
       uint16_t b = last.b, c = last.c;
       Fn().code.pop_back();
       freereg_ = mark_free;
-      return Emit(Op::JmpCmp, 0, b, c, f);
+      return Emit(static_cast<Op>(static_cast<int>(Op::JmpCmpEq) + cmp), 0, b, c, f);
     }
   }
   Free(e);
@@ -391,7 +391,8 @@ void Compiler::ForStatement() {
   else MoveTo(counter, Coerced(start, lv.type));
   ExpectKw("To");
   MoveTo(limit, Expr());
-  if (AcceptKw("Step")) MoveTo(limit + 1, Expr());
+  bool stepOne = !AcceptKw("Step");
+  if (!stepOne) MoveTo(limit + 1, Expr());
   else Emit(Op::Move, limit + 1, Const(Value::Int(1)));
   uint8_t vt = static_cast<uint8_t>(std::min<int>(static_cast<int>(lv.type.vt), 255));
   size_t prep = Emit(Op::ForPrep, counter, limit, 0, vt);
@@ -404,7 +405,7 @@ void Compiler::ForStatement() {
     Ex cur = Load(lv);
     MoveTo(counter, cur);
   }
-  Emit(Op::ForLoop, counter, limit, static_cast<uint16_t>(top), vt);
+  Emit(optimize_ && stepOne ? Op::ForInc : Op::ForLoop, counter, limit, static_cast<uint16_t>(top), vt);
   PatchC(prep, Pc());
   for (size_t j : loops_.back().exits) PatchA(j, Pc());
   loops_.pop_back();

@@ -378,6 +378,14 @@ bool ScriptObject::Link(std::string& error) {
   }
   globals.clear();
   for (const auto& g : program_.globals) globals.push_back(DefaultFor(g.type, g.dims));
+  entries_.assign(program_.functions.size(), EntryInfo{});
+  for (size_t i = 0; i < program_.functions.size(); ++i) {
+    const Function& f = program_.functions[i];
+    EntryInfo& e = entries_[i];
+    if (f.isFunction) e.result = DefaultFor(f.result, {});
+    e.plain = f.inits.empty() && !IsHeap(e.result.tag) &&
+              std::none_of(f.params.begin(), f.params.end(), [](const ParamInfo& p) { return p.optional; });
+  }
   imports.assign(program_.imports.size(), ImportLink{});
   for (size_t i = 0; i < program_.imports.size(); ++i) {
     const ImportDecl& d = program_.imports[i];

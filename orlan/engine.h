@@ -166,6 +166,14 @@ class ScriptObject {
   int FindSub(std::string_view name) const;
   Value DefaultFor(const TypeRef& t, const std::vector<ArrayObj::Dim>& dims) const;
   const RecordType* Record(int index) const { return records_[index]; }
+  // How a call enters a procedure: `plain` when no parameter is Optional, no
+  // local needs a start value and the result starts as a scalar, so a call
+  // with every argument present only sets the result slot.
+  struct EntryInfo {
+    bool plain = false;
+    Value result;
+  };
+  const EntryInfo& Entry(size_t function) const { return entries_[function]; }
   int ClassOfType(int index) const { return typeClass_[index]; }
 
   struct ImportLink {
@@ -187,6 +195,7 @@ class ScriptObject {
   std::vector<std::unique_ptr<RecordType>> ownRecords_;
   std::vector<const RecordType*> records_;
   std::vector<int> typeClass_;  // per record slot: host class index, or -1
+  std::vector<EntryInfo> entries_;
 };
 
 struct Frame {
@@ -262,7 +271,8 @@ class Thread {
   friend class ArgBlock;
   void Execute();
   bool HandleError(const ScriptError& e);
-  void PushFrame(const Function* fn, Value* base, int nargs);
+  void PushFrame(int index, Value* base, int nargs);
+  void PushFrameSlow(const Function* fn, Value* base, int nargs);
   void PopFrame();
   void Poll();
   void CallHost(Value* base, int import, int nargs);
@@ -278,7 +288,6 @@ class Thread {
   int function_;
   std::vector<Value> stack_;
   std::vector<Frame> frames_;
-  int budget_ = 0;
   std::atomic<bool> stop_{false}, abort_{false};
   std::atomic<bool> active_{false};
   int errorResult_ = 0;

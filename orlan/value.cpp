@@ -338,7 +338,7 @@ Value NewArray(VarType elem, const RecordType* rec, const std::vector<ArrayObj::
   auto arr = std::make_unique<ArrayObj>();
   arr->elemType = elem;
   arr->elemRecord = rec;
-  arr->dims = dims;
+  arr->SetDims(dims);
   uint64_t total = dims.empty() ? 0 : 1;
   for (const auto& d : dims) {
     if (d.count < 0) Raise(err::kSubscript);
@@ -367,7 +367,7 @@ Value CopyForAssign(const Value& v0) {
     auto arr = std::make_unique<ArrayObj>();
     arr->elemType = src->elemType;
     arr->elemRecord = src->elemRecord;
-    arr->dims = src->dims;
+    arr->SetDims(src->dims);
     arr->data.reserve(src->data.size());
     for (const Value& e : src->data) arr->data.push_back(CopyForAssign(e));
     Value r;

@@ -139,10 +139,24 @@ TEST(Compiler, FoldsConstantsAndFusesComparisons) {
   const Function& f = r.program.functions[0];
   bool fused = false;
   for (const Ins& in : f.code) {
-    EXPECT_NE(in.op, Op::Mul);
-    if (in.op == Op::JmpCmp) fused = true;
+    EXPECT_NE(GenericOp(in.op), Op::Mul);
+    if (in.op == Op::JmpCmpLt) fused = true;
   }
   EXPECT_TRUE(fused);
+}
+
+TEST(Compiler, TypedFormsOnlyWhenOptimising) {
+  const char* source = "Sub Main()\nDim i As Long, a(3) As Long\nFor i = 1 To 2\na(i + 1) = i\na(i) = i * 3\nNext\nEnd Sub\n";
+  CompileResult plain = Compile(source, CompileOptions{false});
+  ASSERT_TRUE(plain.ok());
+  for (const Ins& in : plain.program.functions[0].code) EXPECT_EQ(GenericOp(in.op), in.op) << OpName(in.op);
+  CompileResult opt = Compile(source);
+  ASSERT_TRUE(opt.ok());
+  std::string ops;
+  for (const Ins& in : opt.program.functions[0].code) ops += std::string(OpName(in.op)) + " ";
+  EXPECT_NE(ops.find("MulLK"), std::string::npos) << ops;
+  EXPECT_NE(ops.find("SetIndexOff"), std::string::npos) << ops;
+  EXPECT_NE(ops.find("ForInc"), std::string::npos) << ops;
 }
 
 TEST(Compiler, PlainModeKeepsEveryOperation) {
