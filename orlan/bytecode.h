@@ -84,7 +84,7 @@ namespace kv::orlan {
   /* JmpCmp with the comparison in the opcode (f as JmpCmp's) */                \
   X(JmpCmpEq) X(JmpCmpNe) X(JmpCmpLt) X(JmpCmpLe) X(JmpCmpGt) X(JmpCmpGe)       \
   X(ForInc)     /* ForLoop whose step is the constant 1 */                     \
-  /* Typed forms whose c is always a constant */                                \
+  /* Typed forms whose b is a register and c a constant */                                \
   X(AddLK) X(SubLK) X(MulLK) X(AddIK) X(SubIK) X(MulIK) X(AddDK) X(SubDK) X(MulDK) \
   X(AndLK) X(OrLK)                                                              \
   X(IndexOff)    /* R[a] = R[b](R[c] + f), f signed; R[c] + f adds as AddLK */  \
@@ -113,7 +113,7 @@ inline constexpr uint16_t kConstBit = 0x8000;
 Op TypedOp(Op op, VarType vt, bool constantC);
 // The generic instruction a typed form stands for (`op` itself otherwise).
 Op GenericOp(Op op);
-// Whether a typed form takes its c operand from the constants only.
+// Whether a typed form takes b from the registers and c from the constants.
 bool ConstantFormOp(Op op);
 
 // A type as declared: base type, record type index and array flag.

@@ -40,6 +40,48 @@ TEST(CodeFile, OpcodeNumbersAreStable) {
   EXPECT_EQ(static_cast<int>(Op::Jmp), 33);
   EXPECT_EQ(static_cast<int>(Op::Ret), 44);
   EXPECT_EQ(static_cast<int>(Op::EndProgram), 60);
+  EXPECT_EQ(static_cast<int>(Op::AddL), 61);
+  EXPECT_EQ(static_cast<int>(Op::JmpCmpEq), 72);
+  EXPECT_EQ(static_cast<int>(Op::ForInc), 78);
+  EXPECT_EQ(static_cast<int>(Op::AddLK), 79);
+  EXPECT_EQ(static_cast<int>(Op::SetIndexOff), 91);
+}
+
+// The typed forms are checked as their generic instructions, and more: a
+// constant form's b must be a register and its c a constant, a comparison
+// jump's f must name its own comparison.
+TEST(CodeFile, VerifiesTypedForms) {
+  struct Row {
+    const char* what;
+    Ins ins;
+    bool ok;
+  };
+  const uint16_t k0 = kConstBit;  // constant 0, a Long
+  const Row rows[] = {
+      {"AddLK register and constant", {Op::AddLK, 0, 1, 2, k0}, true},
+      {"AddLK with a constant b", {Op::AddLK, 0, 1, k0, k0}, false},
+      {"MulDK with a register c", {Op::MulDK, 0, 1, 2, 2}, false},
+      {"AddL with constants", {Op::AddL, 0, 1, k0, k0}, true},
+      {"JmpCmpLt with f = Lt", {Op::JmpCmpLt, 2, 0, 1, k0}, true},
+      {"JmpCmpLt with f = Eq", {Op::JmpCmpLt, 0, 0, 1, k0}, false},
+      {"JmpCmpGe past the code", {Op::JmpCmpGe, 5, 9, 1, k0}, false},
+      {"IndexOff with a negative offset", {Op::IndexOff, 0xFF, 1, 2, 1}, true},
+      {"IndexOff past the registers", {Op::IndexOff, 0, 1, 2, 3}, false},
+      {"SetIndexOff of a constant", {Op::SetIndexOff, 1, 1, k0, 2}, true},
+      {"ForInc past the registers", {Op::ForInc, 0, 2, 2, 0}, false},
+  };
+  for (const Row& r : rows) {
+    Program p;
+    p.constants.push_back(Value::Lng(1));
+    Function f;
+    f.name = "Main";
+    f.numRegs = 3;
+    f.code = {r.ins, Ins{Op::Ret, 0, 0, 0, 0}};
+    p.functions.push_back(f);
+    Program back;
+    std::string error;
+    EXPECT_EQ(ReadCodeBlock(WriteCodeBlock(p), back, error), r.ok) << r.what << ": " << error;
+  }
 }
 
 TEST(CodeFile, ReadsAHandBuiltBlock) {
