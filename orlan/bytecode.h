@@ -88,7 +88,10 @@ namespace kv::orlan {
   X(AddLK) X(SubLK) X(MulLK) X(AddIK) X(SubIK) X(MulIK) X(AddDK) X(SubDK) X(MulDK) \
   X(AndLK) X(OrLK)                                                              \
   X(IndexOff)    /* R[a] = R[b](R[c] + f), f signed; R[c] + f adds as AddLK */  \
-  X(SetIndexOff) /* R[a](R[c] + f) = RK[b], f signed */
+  X(SetIndexOff) /* R[a](R[c] + f) = RK[b], f signed */                        \
+  X(GoSub)       /* push the next instruction on the frame's GoSub stack, goto T[a] */ \
+  X(Return)      /* pop the frame's GoSub stack and continue there */            \
+  X(SetErl)      /* the numeric line label a | b << 16 was reached (Erl) */
 
 enum class Op : uint8_t {
 #define KV_ORLAN_ENUM(name) name,

@@ -307,7 +307,8 @@ bool Compiler::IsKeyword(const std::string& s) {
                                            "until", "select", "case", "dim", "redim", "set", "let", "call", "with", "exit",
                                            "goto", "on", "resume", "sub", "function", "const", "static", "each", "in", "to",
                                            "step", "and", "or", "not", "xor", "eqv", "imp", "mod", "is", "like", "new", "me",
-                                           "true", "false", "nothing", "empty", "null", "err", "mid", "erase", "option"};
+                                           "true", "false", "nothing", "empty", "null", "err", "mid", "erase", "option",
+                                           "gosub", "return"};
   return kw.count(Lower(s)) > 0;
 }
 

@@ -74,6 +74,10 @@ void Compiler::LabelAndStatement() {
     if (labels_.count(name)) Error("Duplicate label: " + tk.text);
     labels_[name] = Pc();
     AddLine(tk.line);
+    if (tk.kind == Tok::Integer) {
+      auto number = static_cast<uint32_t>(tk.number);
+      Emit(Op::SetErl, static_cast<uint16_t>(number), static_cast<uint16_t>(number >> 16));
+    }
     ++p_;
     if (Cur().kind == Tok::Colon) ++p_;
     return;
@@ -113,7 +117,15 @@ void Compiler::Statement() {
       ++p_;
       if (!AtStatementEnd()) Error("Syntax error");
       Emit(Op::EndProgram);
-    } else if (k == "gosub" || k == "return") Error("GoSub and Return are not supported");
+    } else if (k == "gosub") {
+      ++p_;
+      uint32_t line = Cur().line;
+      std::string name = LabelName();
+      gotos_.push_back({Emit(Op::GoSub), name, line, false});
+    } else if (k == "return") {
+      ++p_;
+      Emit(Op::Return);
+    }
     else if (k == "loop") Error("Loop without Do");
     else if (k == "next") Error("Next without For");
     else if (k == "wend") Error("Wend without While");

@@ -206,6 +206,7 @@ struct Frame {
   uint8_t onError = 0;  // 0 none, 1 Resume Next, 2 GoTo handler
   bool inHandler = false;
   uint32_t errPc = 0;
+  uint32_t lastLabel = 0;  // the numeric line label reached last, for Erl
 };
 
 // One script thread: runs one subroutine (and what it calls) to its end on
@@ -255,12 +256,14 @@ class Thread {
   int errNumber = 0;
   std::string errDescription, errSource;
   uint32_t errLine = 0;
+  uint32_t errErl = 0;  // Erl: the numeric line label before the error
   uint32_t rndSeed = 0x50000;
   float lastRnd = 0;
   void Yield();  // DoEvents
   uint32_t CurrentLine() const;
   void ClearError() {
     errNumber = 0;
+    errErl = 0;
     errDescription.clear();
     errSource.clear();
   }
@@ -288,6 +291,13 @@ class Thread {
   int function_;
   std::vector<Value> stack_;
   std::vector<Frame> frames_;
+  // GoSub return points of every frame, innermost last; `frame` is the
+  // owner's depth (frames_.size() when it ran GoSub).
+  struct GoSubReturn {
+    size_t frame;
+    const Ins* ip;
+  };
+  std::vector<GoSubReturn> gosubs_;
   std::atomic<bool> stop_{false}, abort_{false};
   std::atomic<bool> active_{false};
   int errorResult_ = 0;

@@ -16,6 +16,7 @@ namespace {
 
 constexpr size_t kStackValues = 1 << 16;
 constexpr size_t kMaxFrames = 3000;
+constexpr size_t kMaxGoSubs = 1 << 16;  // pending GoSubs of a thread, then error 28
 constexpr int kPollInterval = 1024;
 constexpr int64_t kYieldIntervalNs = 10'000'000;
 
@@ -331,6 +332,7 @@ void Thread::PushFrameSlow(const Function* fn, Value* base, int nargs) {
 }
 
 inline void Thread::PopFrame() {
+  while (!gosubs_.empty() && gosubs_.back().frame >= frames_.size()) gosubs_.pop_back();
   Frame& f = frames_.back();
   for (uint16_t r = 1; r < f.fn->numRegs; ++r) f.base[r].Clear();
   if (f.inHandler) ClearError();
@@ -387,6 +389,7 @@ bool Thread::HandleError(const ScriptError& e) {
     Frame& f = frames_.back();
     uint32_t pc = static_cast<uint32_t>(f.ip - f.fn->code.data());
     pc = pc ? pc - 1 : 0;
+    if (!f.inHandler && f.onError != 0) errErl = f.lastLabel;
     if (!f.inHandler && f.onError == 1) {
       f.ip = f.fn->code.data() + NextStatementPc(f.fn, pc);
       return true;
@@ -1064,6 +1067,23 @@ void Thread::Execute() {
             slot = std::move(t);
             break;
           }
+          case Op::GoSub: L_GoSub:
+            if (gosubs_.size() >= kMaxGoSubs) Raise(err::kOutOfStack);
+            gosubs_.push_back({frames_.size(), ip});
+            ip = code + IA;
+            if (--budget <= 0) {
+              fr->ip = ip;
+              budget = kPollInterval, Poll();
+            }
+            KV_NEXT;
+          case Op::Return: L_Return:
+            if (gosubs_.empty() || gosubs_.back().frame != frames_.size()) Raise(err::kReturnWithoutGoSub);
+            ip = gosubs_.back().ip;
+            gosubs_.pop_back();
+            KV_NEXT;
+          case Op::SetErl: L_SetErl:
+            fr->lastLabel = IA | static_cast<uint32_t>(IB) << 16;
+            KV_NEXT;
           case Op::ForInc: L_ForInc: {
             // Below the limit the step of 1 cannot overflow; the last step,
             // which may, and anything not Long or Integer go the generic way.

@@ -39,7 +39,7 @@ const ErrorCase kErrors[] = {
     {"WrongLibraryArgumentCount", "Sub Main()\nx = Left(\"a\")\nEnd Sub\n", 2, "Wrong number of arguments"},
     {"AssignToConstant", "Const K = 1\nSub Main()\nK = 2\nEnd Sub\n", 3, "Assignment to constant"},
     {"ConstantOverflow", "Const K As Integer = 40000\n", 1, "Overflow"},
-    {"GoSubLeftOut", "Sub Main()\nGoSub x\nEnd Sub\n", 2, "GoSub"},
+    {"GoSubLabelMissing", "Sub Main()\nGoSub x\nEnd Sub\n", 2, "Label not defined: x"},
     {"ExpressionExpected", "Sub Main()\nx = 1 +\nEnd Sub\n", 2, "Expected: expression"},
     {"SetNeedsObject", "Sub Main()\nSet x = 5\nEnd Sub\n", 2, "Object required"},
     {"OptionBaseTwo", "Option Base 2\n", 1, "Option Base"},

@@ -223,6 +223,24 @@ const Case kCases[] = {
     {"Environ", "Dim i, found\nFor i = 1 To 10000\nIf Environ(i) = \"KV_ORLAN_ENVIRON_TEST=a b\" Then found = True\nIf Environ(i) = \"\" Then Exit For\nNext\n"
      "Print Environ(\"KV_ORLAN_ENVIRON_TEST\") & \"|\" & Environ(\"KV_ORLAN_NOT_SET\") & \"|\" & found\nPrint Environ(0)",
      "a b||True\n", 5, 8},
+    // GoSub and Return: return points belong to the frame that made them.
+    {"GoSubReturns", "Sub Main()\nDim n As Long\nGoSub Twice\nGoSub Twice\nPrint n\nExit Sub\nTwice:\nn = n + 2\nGoSub Once\nReturn\nOnce:\nn = n * 10\nReturn\nEnd Sub\n",
+     "220\n"},
+    {"GoSubToLineNumber", "Sub Main()\nGoSub 100\nPrint \"back\"\nExit Sub\n100 Print \"sub\": Return\nEnd Sub\n", "sub\nback\n"},
+    {"ReturnWithoutGoSub", "Sub Main()\nPrint 1\nReturn\nEnd Sub\n", "1\n", 3, 3},
+    {"GoSubReturnPointsStayInTheirFrame",
+     "Sub Main()\nGoSub A\nPrint \"main\"\nExit Sub\nA:\nInner\nReturn\nEnd Sub\nSub Inner()\nReturn\nEnd Sub\n", "", 3, 10},
+    {"GoSubInRecursion",
+     "Function F(n As Long) As Long\nIf n = 0 Then Exit Function\nGoSub Add\nExit Function\nAdd:\nF = n + F(n - 1)\nReturn\nEnd Function\n"
+     "Sub Main()\nPrint F(4)\nEnd Sub\n",
+     "10\n"},
+    {"EndlessGoSubRunsOutOfStack", "Sub Main()\n10 GoSub 10\nEnd Sub\n", "", 28, 2},
+    // Erl: the numeric label reached last in the frame that handles the error.
+    {"ErlNamesTheLabel", "On Error GoTo H\n10 Print Erl\n20 Print 1 / 0\n30 Exit Sub\nH:\nPrint Err.Number & \" \" & Erl\nErr.Clear\nPrint Erl",
+     "0\n11 20\n0\n"},
+    {"ErlWithoutLabels", "On Error Resume Next\nPrint 1 / 0\nPrint Erl", "0\n"},
+    {"ErlOfTheCallingLine",
+     "Sub Main()\nOn Error GoTo H\n100 Fail\nExit Sub\nH:\nPrint Erl\nEnd Sub\nSub Fail()\n5 Err.Raise 5\nEnd Sub\n", "100\n"},
     {"CallWithParenthesisedComparison", "Dim x\nx = 2\nPrint (x) = 2\nPrint (x + 1) * 2", "True\n6\n"},
 };
 
