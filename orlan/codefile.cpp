@@ -182,7 +182,7 @@ std::vector<uint8_t> WriteCodeBlock(const Program& p) {
     for (const auto& pi : f.params) {
       w.Str(pi.name);
       w.Type(pi.type);
-      w.U8(static_cast<uint8_t>((pi.byRef ? 1 : 0) | (pi.optional ? 2 : 0)));
+      w.U8(static_cast<uint8_t>((pi.byRef ? 1 : 0) | (pi.optional ? 2 : 0) | (pi.paramArray ? 4 : 0)));
       w.U32(static_cast<uint32_t>(pi.defaultConst));
     }
     w.U16(f.numRegs);
@@ -297,6 +297,7 @@ bool ReadCodeBlock(std::span<const uint8_t> bytes, Program& p, std::string& erro
         uint8_t flags = r.U8();
         pi.byRef = flags & 1;
         pi.optional = flags & 2;
+        pi.paramArray = flags & 4;
         pi.defaultConst = static_cast<int32_t>(r.U32());
         f.params.push_back(std::move(pi));
       }
@@ -380,6 +381,8 @@ bool VerifyProgram(const Program& p, std::string& error) {
     if (f.params.size() > 255) return fail(w, "too many parameters");
     for (const auto& pi : f.params) {
       if (!typeOk(pi.type)) return fail(w, "bad parameter type");
+      if (pi.paramArray && (&pi != &f.params.back() || pi.optional || pi.byRef || pi.type != TypeRef{VarType::Variant, -1, true}))
+        return fail(w, "bad ParamArray");
       if (pi.defaultConst < -1 || pi.defaultConst >= static_cast<int32_t>(nk)) return fail(w, "bad default");
     }
     const uint32_t regs = f.numRegs;

@@ -436,7 +436,12 @@ std::vector<ParamInfo> Compiler::ParseParams() {
     }
     pi.type = ParseAsClause(suffix);
     pi.type.isArray = isArray || pi.paramArray;
-    if (pi.paramArray) Error("ParamArray is not supported");
+    if (pi.paramArray) {
+      // The extra arguments arrive by value as a Variant array.
+      if (pi.optional || !isArray || pi.type.vt != VarType::Variant) Error("Invalid ParamArray");
+      pi.byRef = false;
+    }
+    if (!params.empty() && params.back().paramArray) Error("ParamArray must be the last parameter");
     if (pi.optional) {
       sawOptional = true;
       if (AcceptOp("=")) {

@@ -235,6 +235,14 @@ class Compiler {
   // arguments that follow. Returns the result operand.
   Ex CallByName(const std::string& name, const std::string& k, bool paren, bool statement);
 
+  // "name:=value" next in an argument list.
+  bool IsNamedArgument() const;
+  // The arguments from here on into a Variant array in the next register.
+  void ParamArrayArguments(const char* closer);
+  // Named arguments after `given` positional ones into their parameters'
+  // registers after `base`; returns the argument count of the call.
+  uint8_t NamedArguments(const Proc& proc, uint16_t base, uint8_t given);
+
   // One argument into `slot`: a reference for ByRef parameters given a
   // variable, otherwise a value converted to the parameter's type.
   void Argument(uint16_t slot, const ParamInfo& pi);

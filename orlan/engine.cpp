@@ -384,7 +384,7 @@ bool ScriptObject::Link(std::string& error) {
     EntryInfo& e = entries_[i];
     if (f.isFunction) e.result = DefaultFor(f.result, {});
     e.plain = f.inits.empty() && !IsHeap(e.result.tag) &&
-              std::none_of(f.params.begin(), f.params.end(), [](const ParamInfo& p) { return p.optional; });
+              std::none_of(f.params.begin(), f.params.end(), [](const ParamInfo& p) { return p.optional || p.paramArray; });
   }
   imports.assign(program_.imports.size(), ImportLink{});
   for (size_t i = 0; i < program_.imports.size(); ++i) {

@@ -312,6 +312,10 @@ void Thread::PushFrameSlow(const Function* fn, Value* base, int nargs) {
     Value& slot = base[1 + p];
     const ParamInfo& pi = fn->params[p];
     if (static_cast<int>(p) >= nargs || slot.tag == Tag::Missing) {
+      if (pi.paramArray) {
+        slot = NewArray(VarType::Variant, nullptr, {{0, 0}});  // no extra arguments: UBound is -1
+        continue;
+      }
       if (!pi.optional) Raise(err::kArgNotOptional);
       if (pi.defaultConst >= 0) slot = script_->program().constants[pi.defaultConst];
       else if (pi.type.vt == VarType::Variant && !pi.type.isArray) slot = Value::MissingValue();

@@ -47,6 +47,25 @@ TEST(CodeFile, OpcodeNumbersAreStable) {
   EXPECT_EQ(static_cast<int>(Op::SetIndexOff), 91);
 }
 
+// Flag 4 of a parameter marks the ParamArray: only the last parameter, a
+// Variant array by value and not Optional, may carry it.
+TEST(CodeFile, ParamArrayFlag) {
+  CompileResult r = Compile("Sub F(a As Long, ParamArray rest())\nEnd Sub\n");
+  ASSERT_TRUE(r.ok());
+  Program back;
+  std::string error;
+  ASSERT_TRUE(ReadCodeBlock(WriteCodeBlock(r.program), back, error)) << error;
+  ASSERT_EQ(back.functions[0].params.size(), 2u);
+  EXPECT_FALSE(back.functions[0].params[0].paramArray);
+  EXPECT_TRUE(back.functions[0].params[1].paramArray);
+  Program bad = r.program;
+  bad.functions[0].params[0].paramArray = true;
+  EXPECT_FALSE(ReadCodeBlock(WriteCodeBlock(bad), back, error));
+  bad = r.program;
+  bad.functions[0].params[1].byRef = true;
+  EXPECT_FALSE(ReadCodeBlock(WriteCodeBlock(bad), back, error));
+}
+
 // The typed forms are checked as their generic instructions, and more: a
 // constant form's b must be a register and its c a constant, a comparison
 // jump's f must name its own comparison.

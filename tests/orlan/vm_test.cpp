@@ -235,6 +235,32 @@ const Case kCases[] = {
      "Sub Main()\nPrint F(4)\nEnd Sub\n",
      "10\n"},
     {"EndlessGoSubRunsOutOfStack", "Sub Main()\n10 GoSub 10\nEnd Sub\n", "", 28, 2},
+    // ParamArray: the extra arguments by value in a Variant array, empty (UBound -1) without any.
+    {"ParamArraySums",
+     "Function Sum(ParamArray xs()) As Double\nDim v\nFor Each v In xs\nSum = Sum + v\nNext\nEnd Function\n"
+     "Sub Main()\nPrint Sum(1, 2, 3.5) & \" \" & Sum() & \" \" & Sum(Sum(1, 2), 4)\nEnd Sub\n",
+     "6.5 0 7\n"},
+    {"ParamArrayAfterFixed",
+     "Sub Count(label As String, ParamArray items())\nPrint label & LBound(items) & \" \" & UBound(items) & \" \" & TypeName(items)\nEnd Sub\n"
+     "Sub Main()\nCount \"a\"\nCount \"b\", 1, \"two\", 3\nEnd Sub\n",
+     "a0 -1 Variant()\nb0 2 Variant()\n"},
+    {"ParamArrayByValue",
+     "Sub Bump(ParamArray xs())\nxs(0) = xs(0) + 1\nPrint xs(0)\nEnd Sub\nSub Main()\nDim n As Long\nn = 1\nBump n\nPrint n\nEnd Sub\n",
+     "2\n1\n"},
+    {"ParamArrayOmittedElement",
+     "Sub Show(ParamArray xs())\nPrint IsMissing(xs(1)) & \" \" & xs(2)\nEnd Sub\nSub Main()\nShow 1, , 3\nEnd Sub\n", "True 3\n"},
+    // Named arguments, in any order after the positional ones; those left out are Missing.
+    {"NamedArguments",
+     "Sub Show(a As Long, Optional b As String = \"B\", Optional c)\nPrint a & b & IsMissing(c)\nEnd Sub\n"
+     "Sub Main()\nShow b:=\"x\", a:=2\nShow 3, c:=1\nShow c:=Empty, a:=4\nEnd Sub\n",
+     "2xTrue\n3BFalse\n4BFalse\n"},
+    {"NamedArgumentsEvaluateInOrder",
+     "Dim trace As String\nFunction T(s As String) As String\ntrace = trace & s\nT = s\nEnd Function\n"
+     "Function F(x As String, y As String) As String\nF = x & y\nEnd Function\n"
+     "Sub Main()\nPrint F(y:=T(\"1\"), x:=T(\"2\")) & \" \" & trace\nEnd Sub\n",
+     "21 12\n"},
+    {"NamedArgumentByReference",
+     "Sub Twice(n As Long)\nn = n * 2\nEnd Sub\nSub Main()\nDim k As Long\nk = 5\nTwice n:=k\nCall Twice(n:=k)\nPrint k\nEnd Sub\n", "20\n"},
     // Erl: the numeric label reached last in the frame that handles the error.
     {"ErlNamesTheLabel", "On Error GoTo H\n10 Print Erl\n20 Print 1 / 0\n30 Exit Sub\nH:\nPrint Err.Number & \" \" & Erl\nErr.Clear\nPrint Erl",
      "0\n11 20\n0\n"},
