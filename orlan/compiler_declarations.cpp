@@ -17,7 +17,7 @@ TypeRef Compiler::ParseTypeName() {
   else if (k == "boolean") t.vt = VarType::Boolean;
   else if (k == "byte") t.vt = VarType::Byte;
   else if (k == "variant" || k == "any") t.vt = VarType::Variant;
-  else if (k == "object") t.vt = VarType::Object;
+  else if (k == "object" || k == "collection") t.vt = VarType::Object;
   else if (k == "new") Error("As New is not supported; use Set ... = New");
   else {
     // A record type of the module, or a host type (record or class) resolved at load.

@@ -453,7 +453,7 @@ Ex Compiler::Postfix(Ex e) {
       else e = Load(lv);
       continue;
     }
-    if (IsOp("(") && (e.type.isArray || e.type.vt == VarType::Variant) && !e.isConst()) {
+    if (IsOp("(") && (e.type.isArray || e.type.vt == VarType::Variant || e.type.vt == VarType::Object) && !e.isConst()) {
       ++p_;
       uint16_t arr = e.rk;
       uint16_t mark = freereg_;

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "orlan/codefile.h"
+#include "orlan/collection.h"
 #include "orlan/compiler.h"
 #include "platform/string_table.h"
 #include "platform/text.h"
@@ -40,7 +41,9 @@ VarType VarTypeOfHost(const HostType& t) {
 // Replaces every reference to `handle` inside `v` (arrays and records too).
 void ClearIn(Value& v0, uint32_t handle) {
   Value& v = Deref(v0);
-  if (v.tag == Tag::Object) {
+  if (CollectionObj* c = CollectionOf(v)) {
+    for (Value& e : c->items) ClearIn(e, handle);
+  } else if (v.tag == Tag::Object) {
     uint32_t expected = handle;
     ObjOf(v)->handle.compare_exchange_strong(expected, 0);
   } else if (v.tag == Tag::Array) {
@@ -528,6 +531,16 @@ void Thread::CallMember(Value* base, const std::string& name, int nargs, int kin
   if (obj.tag != Tag::Object) fail(err::kObjectRequired);
   ObjectObj* o = ObjOf(obj);
   if (o->handle.load() == 0) fail(err::kObjectNotSet);
+  if (CollectionObj* c = CollectionOf(obj)) {
+    try {
+      CollectionMember(*c, name, base[0], base + 1, nargs, kind);
+    } catch (...) {
+      for (int k = 1; k <= nargs; ++k) base[k].Clear();
+      throw;
+    }
+    for (int k = 1; k <= nargs; ++k) base[k].Clear();
+    return;
+  }
   const auto& libs = engine_.libraries();
   if (o->library < 0 || o->library >= static_cast<int>(libs.size())) fail(err::kNoSuchMember);
   const HostLibrary& lib = *libs[o->library].lib;
@@ -579,6 +592,10 @@ void Thread::CallMember(Value* base, const std::string& name, int nargs, int kin
 }
 
 void Thread::NewObject(Value* dst, const std::string& cls) {
+  if (EqualsNoCase(cls, "Collection")) {
+    *dst = NewCollection();
+    return;
+  }
   auto [lib, idx] = engine_.FindClass(cls);
   if (idx < 0) Raise(kCannotCreateObject, Join("ActiveX component can't create object: ", cls));
   dst->Clear();

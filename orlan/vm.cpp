@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include "orlan/collection.h"
 #include "orlan/engine.h"
 #include "orlan/ops.h"
 #include "orlan/runtime.h"
@@ -726,8 +727,10 @@ void Thread::Execute() {
           }
           case Op::EachPrep: L_EachPrep: {
             const Value& src = RK(IB);
-            if (src.tag != Tag::Array) Raise(src.tag == Tag::Object ? err::kNoSuchMember : err::kTypeMismatch);
-            Value t(src);
+            const CollectionObj* items = CollectionOf(src);
+            if (src.tag != Tag::Array && !items) Raise(src.tag == Tag::Object ? err::kNoSuchMember : err::kTypeMismatch);
+            // A collection is walked as it stood when the loop began.
+            Value t(items ? CollectionSnapshot(*items) : src);
             R[IA] = std::move(t);
             R[IA + 1].SetInt(Tag::Long, 0);
             if (ArrOf(R[IA])->data.empty()) ip = code + IC;
@@ -787,6 +790,13 @@ void Thread::Execute() {
                 R[IA].raw = e->raw;
                 KV_NEXT;
               }
+            }
+            if (const CollectionObj* c = CollectionOf(Deref(R[IB]))) {
+              // c(i) is c.Item(i), the default member.
+              if (IF != 1) Raise(err::kWrongArgCount);
+              Value t(CollectionItem(*c, R[IC]));
+              R[IA] = std::move(t);
+              break;
             }
             ArrayObj* arr = ArrayOperand(R[IB]);
             size_t lin = ElementIndex(arr, R + IC, IF);
