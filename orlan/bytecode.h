@@ -76,7 +76,7 @@ namespace kv::orlan {
   X(OnError)    /* f: 0 GoTo 0, 1 Resume Next, 2 GoTo T[a] */                  \
   X(Resume)     /* f: 0 Resume, 1 Resume Next, 2 Resume T[a] */                 \
   X(EndProgram)                                                                 \
-  /* Typed forms: the same as the generic instruction (same operands), with a */ \
+  /* Typed forms: the generic instruction with registers b and c, and with a */ \
   /* fast path for operands holding the named type; anything else takes the */  \
   /* generic path, so they never change a result. L Long, I Integer, D Double. */ \
   X(AddL) X(SubL) X(MulL) X(AddI) X(SubI) X(MulI) X(AddD) X(SubD) X(MulD)       \
@@ -84,7 +84,7 @@ namespace kv::orlan {
   /* JmpCmp with the comparison in the opcode (f as JmpCmp's) */                \
   X(JmpCmpEq) X(JmpCmpNe) X(JmpCmpLt) X(JmpCmpLe) X(JmpCmpGt) X(JmpCmpGe)       \
   X(ForInc)     /* ForLoop whose step is the constant 1 */                     \
-  /* Typed forms whose b is a register and c a constant */                                \
+  /* Typed forms whose b is a register and c a constant */                      \
   X(AddLK) X(SubLK) X(MulLK) X(AddIK) X(SubIK) X(MulIK) X(AddDK) X(SubDK) X(MulDK) \
   X(AndLK) X(OrLK)                                                              \
   X(IndexOff)    /* R[a] = R[b](R[c] + f), f signed; R[c] + f adds as AddLK */  \

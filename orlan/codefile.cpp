@@ -431,7 +431,7 @@ bool VerifyProgram(const Program& p, std::string& error) {
         case Op::Gt:
         case Op::Ge:
         case Op::Like:
-        case Op::Is: ok = R(in.a) && RK(in.b) && RK(in.c) && (!ConstantFormOp(in.op) || ((in.c & kConstBit) && !(in.b & kConstBit))); break;
+        case Op::Is: ok = R(in.a) && RK(in.b) && RK(in.c) && (in.op == GenericOp(in.op) || (!(in.b & kConstBit) && (ConstantFormOp(in.op) == ((in.c & kConstBit) != 0)))); break;
         case Op::Jmp: ok = Tg(in.a); break;
         case Op::JmpIf:
         case Op::JmpIfNot: ok = Tg(in.a) && RK(in.b); break;

@@ -288,7 +288,7 @@ Ex Compiler::Binary(Op op, Ex a, Ex b) {
   if (optimize_ && a.type == b.type && !a.type.isArray && TypedOp(op, a.type.vt, false) != op) {
     bool commutes = op == Op::Add || op == Op::Mul || op == Op::And || op == Op::Or;
     if (commutes && a.isConst() && !b.isConst()) std::swap(a, b);
-    op = TypedOp(op, a.type.vt, b.isConst() && !a.isConst());
+    if (!a.isConst()) op = TypedOp(op, a.type.vt, b.isConst());
   }
   Emit(op, r, a.rk, b.rk, f);
   return Ex{r, rt, true};

@@ -971,7 +971,7 @@ void Thread::Execute() {
           case Op::EndProgram: L_EndProgram: throw EndSignal{};
 // Typed forms read registers without following references: a reference, a
 // constant of another type or a result out of range takes the generic path.
-// The constant forms (the K forms) have a register b and a constant c.
+// Their b is a register; c is a register too, or a constant in the K forms.
 #define KV_RK_PLAIN(x) (((x) & kConstBit) ? K[(x) & 0x7FFF] : R[(x)])
 #define KV_TYPED_INT(OPNAME, GENERIC, X, Y, TAG, CHECKED, LO, HI)                           \
   case Op::OPNAME: L_##OPNAME: {                                                         \
@@ -986,21 +986,21 @@ void Thread::Execute() {
     }                                                                                    \
     goto L_##GENERIC;                                                                    \
   }
-          KV_TYPED_INT(AddL, Add, KV_RK_PLAIN(IB), KV_RK_PLAIN(IC), Tag::Long, __builtin_add_overflow, INT32_MIN, INT32_MAX)
+          KV_TYPED_INT(AddL, Add, R[IB], R[IC], Tag::Long, __builtin_add_overflow, INT32_MIN, INT32_MAX)
           KV_TYPED_INT(AddLK, Add, R[IB], K[IC & 0x7FFF], Tag::Long, __builtin_add_overflow, INT32_MIN, INT32_MAX)
-          KV_TYPED_INT(SubL, Sub, KV_RK_PLAIN(IB), KV_RK_PLAIN(IC), Tag::Long, __builtin_sub_overflow, INT32_MIN, INT32_MAX)
+          KV_TYPED_INT(SubL, Sub, R[IB], R[IC], Tag::Long, __builtin_sub_overflow, INT32_MIN, INT32_MAX)
           KV_TYPED_INT(SubLK, Sub, R[IB], K[IC & 0x7FFF], Tag::Long, __builtin_sub_overflow, INT32_MIN, INT32_MAX)
-          KV_TYPED_INT(MulL, Mul, KV_RK_PLAIN(IB), KV_RK_PLAIN(IC), Tag::Long, __builtin_mul_overflow, INT32_MIN, INT32_MAX)
+          KV_TYPED_INT(MulL, Mul, R[IB], R[IC], Tag::Long, __builtin_mul_overflow, INT32_MIN, INT32_MAX)
           KV_TYPED_INT(MulLK, Mul, R[IB], K[IC & 0x7FFF], Tag::Long, __builtin_mul_overflow, INT32_MIN, INT32_MAX)
-          KV_TYPED_INT(AddI, Add, KV_RK_PLAIN(IB), KV_RK_PLAIN(IC), Tag::Integer, __builtin_add_overflow, -32768, 32767)
+          KV_TYPED_INT(AddI, Add, R[IB], R[IC], Tag::Integer, __builtin_add_overflow, -32768, 32767)
           KV_TYPED_INT(AddIK, Add, R[IB], K[IC & 0x7FFF], Tag::Integer, __builtin_add_overflow, -32768, 32767)
-          KV_TYPED_INT(SubI, Sub, KV_RK_PLAIN(IB), KV_RK_PLAIN(IC), Tag::Integer, __builtin_sub_overflow, -32768, 32767)
+          KV_TYPED_INT(SubI, Sub, R[IB], R[IC], Tag::Integer, __builtin_sub_overflow, -32768, 32767)
           KV_TYPED_INT(SubIK, Sub, R[IB], K[IC & 0x7FFF], Tag::Integer, __builtin_sub_overflow, -32768, 32767)
-          KV_TYPED_INT(MulI, Mul, KV_RK_PLAIN(IB), KV_RK_PLAIN(IC), Tag::Integer, __builtin_mul_overflow, -32768, 32767)
+          KV_TYPED_INT(MulI, Mul, R[IB], R[IC], Tag::Integer, __builtin_mul_overflow, -32768, 32767)
           KV_TYPED_INT(MulIK, Mul, R[IB], K[IC & 0x7FFF], Tag::Integer, __builtin_mul_overflow, -32768, 32767)
-          KV_TYPED_INT(AndL, And, KV_RK_PLAIN(IB), KV_RK_PLAIN(IC), Tag::Long, AndBits, INT32_MIN, INT32_MAX)
+          KV_TYPED_INT(AndL, And, R[IB], R[IC], Tag::Long, AndBits, INT32_MIN, INT32_MAX)
           KV_TYPED_INT(AndLK, And, R[IB], K[IC & 0x7FFF], Tag::Long, AndBits, INT32_MIN, INT32_MAX)
-          KV_TYPED_INT(OrL, Or, KV_RK_PLAIN(IB), KV_RK_PLAIN(IC), Tag::Long, OrBits, INT32_MIN, INT32_MAX)
+          KV_TYPED_INT(OrL, Or, R[IB], R[IC], Tag::Long, OrBits, INT32_MIN, INT32_MAX)
           KV_TYPED_INT(OrLK, Or, R[IB], K[IC & 0x7FFF], Tag::Long, OrBits, INT32_MIN, INT32_MAX)
 #undef KV_TYPED_INT
 #define KV_TYPED_DOUBLE(OPNAME, GENERIC, X, Y, EXPR)                                        \
@@ -1018,11 +1018,11 @@ void Thread::Execute() {
     }                                                                                    \
     goto L_##GENERIC;                                                                    \
   }
-          KV_TYPED_DOUBLE(AddD, Add, KV_RK_PLAIN(IB), KV_RK_PLAIN(IC), +)
+          KV_TYPED_DOUBLE(AddD, Add, R[IB], R[IC], +)
           KV_TYPED_DOUBLE(AddDK, Add, R[IB], K[IC & 0x7FFF], +)
-          KV_TYPED_DOUBLE(SubD, Sub, KV_RK_PLAIN(IB), KV_RK_PLAIN(IC), -)
+          KV_TYPED_DOUBLE(SubD, Sub, R[IB], R[IC], -)
           KV_TYPED_DOUBLE(SubDK, Sub, R[IB], K[IC & 0x7FFF], -)
-          KV_TYPED_DOUBLE(MulD, Mul, KV_RK_PLAIN(IB), KV_RK_PLAIN(IC), *)
+          KV_TYPED_DOUBLE(MulD, Mul, R[IB], R[IC], *)
           KV_TYPED_DOUBLE(MulDK, Mul, R[IB], K[IC & 0x7FFF], *)
 #undef KV_TYPED_DOUBLE
 #define KV_JMP_CMP(OPNAME, CMP)                                                          \

@@ -66,9 +66,9 @@ TEST(CodeFile, ParamArrayFlag) {
   EXPECT_FALSE(ReadCodeBlock(WriteCodeBlock(bad), back, error));
 }
 
-// The typed forms are checked as their generic instructions, and more: a
-// constant form's b must be a register and its c a constant, a comparison
-// jump's f must name its own comparison.
+// The typed forms are checked as their generic instructions, and more: the
+// arithmetic ones take b from the registers and c from the registers (or the
+// constants, in the K forms); a comparison jump's f names its own comparison.
 TEST(CodeFile, VerifiesTypedForms) {
   struct Row {
     const char* what;
@@ -80,7 +80,8 @@ TEST(CodeFile, VerifiesTypedForms) {
       {"AddLK register and constant", {Op::AddLK, 0, 1, 2, k0}, true},
       {"AddLK with a constant b", {Op::AddLK, 0, 1, k0, k0}, false},
       {"MulDK with a register c", {Op::MulDK, 0, 1, 2, 2}, false},
-      {"AddL with constants", {Op::AddL, 0, 1, k0, k0}, true},
+      {"AddL with constants", {Op::AddL, 0, 1, k0, k0}, false},
+      {"AddL of registers", {Op::AddL, 0, 1, 2, 0}, true},
       {"JmpCmpLt with f = Lt", {Op::JmpCmpLt, 2, 0, 1, k0}, true},
       {"JmpCmpLt with f = Eq", {Op::JmpCmpLt, 0, 0, 1, k0}, false},
       {"JmpCmpGe past the code", {Op::JmpCmpGe, 5, 9, 1, k0}, false},
