@@ -385,6 +385,9 @@ bool ScriptObject::Link(std::string& error) {
   for (size_t i = 0; i < program_.functions.size(); ++i) {
     const Function& f = program_.functions[i];
     EntryInfo& e = entries_[i];
+    e.fn = &f;
+    e.params = static_cast<uint16_t>(f.params.size());
+    e.registers = f.numRegs;
     if (f.isFunction) e.result = DefaultFor(f.result, {});
     e.plain = f.inits.empty() && !IsHeap(e.result.tag) &&
               std::none_of(f.params.begin(), f.params.end(), [](const ParamInfo& p) { return p.optional || p.paramArray; });

@@ -171,9 +171,12 @@ class ScriptObject {
   // with every argument present only sets the result slot.
   struct EntryInfo {
     bool plain = false;
+    uint16_t params = 0;
+    uint16_t registers = 0;
+    const Function* fn = nullptr;
     Value result;
   };
-  const EntryInfo& Entry(size_t function) const { return entries_[function]; }
+  const EntryInfo* Entries() const { return entries_.data(); }
   int ClassOfType(int index) const { return typeClass_[index]; }
 
   struct ImportLink {

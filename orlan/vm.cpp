@@ -291,12 +291,12 @@ void Thread::Yield() {
 }
 
 inline void Thread::PushFrame(int index, Value* base, int nargs) {
-  const Function* fn = &script_->program().functions[index];
-  if (frames_.size() >= kMaxFrames || base + fn->numRegs > stack_.data() + stack_.size()) Raise(err::kOutOfStack);
-  const ScriptObject::EntryInfo& entry = script_->Entry(static_cast<size_t>(index));
-  size_t np = fn->params.size();
-  if (!entry.plain || static_cast<size_t>(nargs) != np) return PushFrameSlow(fn, base, nargs);
-  for (size_t p = 1; p <= np; ++p)
+  const ScriptObject::EntryInfo& entry = script_->Entries()[index];
+  const Function* fn = entry.fn;
+  if (frames_.size() >= kMaxFrames || base + entry.registers > stack_.data() + stack_.size()) Raise(err::kOutOfStack);
+  const int np = entry.params;
+  if (!entry.plain || nargs != np) return PushFrameSlow(fn, base, nargs);
+  for (int p = 1; p <= np; ++p)
     if (base[p].tag == Tag::Missing) return PushFrameSlow(fn, base, nargs);
   if (IsHeap(base[0].tag)) base[0].Clear();
   base[0].tag = entry.result.tag;
