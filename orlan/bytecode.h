@@ -75,7 +75,23 @@ namespace kv::orlan {
   X(Erase)      /* array var R[a] */                                            \
   X(OnError)    /* f: 0 GoTo 0, 1 Resume Next, 2 GoTo T[a] */                  \
   X(Resume)     /* f: 0 Resume, 1 Resume Next, 2 Resume T[a] */                 \
-  X(EndProgram)
+  X(EndProgram)                                                                 \
+  /* Typed forms: the generic instruction with registers b and c, and with a */ \
+  /* fast path for operands holding the named type; anything else takes the */  \
+  /* generic path, so they never change a result. L Long, I Integer, D Double. */ \
+  X(AddL) X(SubL) X(MulL) X(AddI) X(SubI) X(MulI) X(AddD) X(SubD) X(MulD)       \
+  X(AndL) X(OrL)                                                                \
+  /* JmpCmp with the comparison in the opcode (f as JmpCmp's) */                \
+  X(JmpCmpEq) X(JmpCmpNe) X(JmpCmpLt) X(JmpCmpLe) X(JmpCmpGt) X(JmpCmpGe)       \
+  X(ForInc)     /* ForLoop whose step is the constant 1 */                     \
+  /* Typed forms whose b is a register and c a constant */                      \
+  X(AddLK) X(SubLK) X(MulLK) X(AddIK) X(SubIK) X(MulIK) X(AddDK) X(SubDK) X(MulDK) \
+  X(AndLK) X(OrLK)                                                              \
+  X(IndexOff)    /* R[a] = R[b](R[c] + f), f signed; R[c] + f adds as AddLK */  \
+  X(SetIndexOff) /* R[a](R[c] + f) = RK[b], f signed */                        \
+  X(GoSub)       /* push the next instruction on the frame's GoSub stack, goto T[a] */ \
+  X(Return)      /* pop the frame's GoSub stack and continue there */            \
+  X(SetErl)      /* the numeric line label a | b << 16 was reached (Erl) */
 
 enum class Op : uint8_t {
 #define KV_ORLAN_ENUM(name) name,
@@ -94,6 +110,14 @@ struct Ins {
 static_assert(sizeof(Ins) == 8);
 
 inline constexpr uint16_t kConstBit = 0x8000;
+
+// The typed form of Add, Sub, Mul, And or Or for operands both of `vt`
+// (the constant form when `c` is a constant), or `op` itself when there is none.
+Op TypedOp(Op op, VarType vt, bool constantC);
+// The generic instruction a typed form stands for (`op` itself otherwise).
+Op GenericOp(Op op);
+// Whether a typed form takes b from the registers and c from the constants.
+bool ConstantFormOp(Op op);
 
 // A type as declared: base type, record type index and array flag.
 struct TypeRef {

@@ -182,7 +182,7 @@ std::vector<uint8_t> WriteCodeBlock(const Program& p) {
     for (const auto& pi : f.params) {
       w.Str(pi.name);
       w.Type(pi.type);
-      w.U8(static_cast<uint8_t>((pi.byRef ? 1 : 0) | (pi.optional ? 2 : 0)));
+      w.U8(static_cast<uint8_t>((pi.byRef ? 1 : 0) | (pi.optional ? 2 : 0) | (pi.paramArray ? 4 : 0)));
       w.U32(static_cast<uint32_t>(pi.defaultConst));
     }
     w.U16(f.numRegs);
@@ -297,6 +297,7 @@ bool ReadCodeBlock(std::span<const uint8_t> bytes, Program& p, std::string& erro
         uint8_t flags = r.U8();
         pi.byRef = flags & 1;
         pi.optional = flags & 2;
+        pi.paramArray = flags & 4;
         pi.defaultConst = static_cast<int32_t>(r.U32());
         f.params.push_back(std::move(pi));
       }
@@ -380,6 +381,8 @@ bool VerifyProgram(const Program& p, std::string& error) {
     if (f.params.size() > 255) return fail(w, "too many parameters");
     for (const auto& pi : f.params) {
       if (!typeOk(pi.type)) return fail(w, "bad parameter type");
+      if (pi.paramArray && (&pi != &f.params.back() || pi.optional || pi.byRef || pi.type != TypeRef{VarType::Variant, -1, true}))
+        return fail(w, "bad ParamArray");
       if (pi.defaultConst < -1 || pi.defaultConst >= static_cast<int32_t>(nk)) return fail(w, "bad default");
     }
     const uint32_t regs = f.numRegs;
@@ -393,7 +396,7 @@ bool VerifyProgram(const Program& p, std::string& error) {
     for (size_t pc = 0; pc < nc; ++pc) {
       const Ins& in = f.code[pc];
       bool ok = true;
-      switch (in.op) {
+      switch (GenericOp(in.op)) {
         case Op::Nop:
         case Op::Ret:
         case Op::EndProgram: break;
@@ -428,11 +431,14 @@ bool VerifyProgram(const Program& p, std::string& error) {
         case Op::Gt:
         case Op::Ge:
         case Op::Like:
-        case Op::Is: ok = R(in.a) && RK(in.b) && RK(in.c); break;
+        case Op::Is: ok = R(in.a) && RK(in.b) && RK(in.c) && (in.op == GenericOp(in.op) || (!(in.b & kConstBit) && (ConstantFormOp(in.op) == ((in.c & kConstBit) != 0)))); break;
         case Op::Jmp: ok = Tg(in.a); break;
         case Op::JmpIf:
         case Op::JmpIfNot: ok = Tg(in.a) && RK(in.b); break;
-        case Op::JmpCmp: ok = Tg(in.a) && RK(in.b) && RK(in.c) && (in.f & 7) <= 5; break;
+        case Op::JmpCmp:
+          ok = Tg(in.a) && RK(in.b) && RK(in.c) && (in.f & 7) <= 5 &&
+               (in.op == Op::JmpCmp || (in.f & 7) == static_cast<int>(in.op) - static_cast<int>(Op::JmpCmpEq));
+          break;
         case Op::ForPrep:
         case Op::ForLoop: ok = R(in.a) && R(in.b + 1u) && Tg(in.c); break;
         case Op::EachPrep: ok = R(in.a + 1u) && RK(in.b) && Tg(in.c); break;
@@ -448,6 +454,11 @@ bool VerifyProgram(const Program& p, std::string& error) {
           break;
         case Op::Index:
         case Op::RefIndex: ok = R(in.a) && R(in.b) && in.f >= 1 && R(in.c + static_cast<uint32_t>(in.f) - 1); break;
+        case Op::GoSub: ok = Tg(in.a); break;
+        case Op::Return:
+        case Op::SetErl: break;
+        case Op::IndexOff: ok = R(in.a) && R(in.b) && R(in.c); break;
+        case Op::SetIndexOff: ok = R(in.a) && RK(in.b) && R(in.c); break;
         case Op::SetIndex: ok = R(in.a) && RK(in.b) && in.f >= 1 && R(in.c + static_cast<uint32_t>(in.f) - 1); break;
         case Op::GetField:
         case Op::RefField: ok = R(in.a) && R(in.b); break;
@@ -515,6 +526,47 @@ EbcStatus EbcCodeBlock(std::span<const uint8_t> file, std::span<const uint8_t>& 
 }  // namespace kv::orlan
 
 namespace kv::orlan {
+
+namespace {
+
+struct TypedRow {
+  Op generic;
+  VarType vt;
+  Op typed, typedK;
+};
+constexpr TypedRow kTypedRows[] = {
+    {Op::Add, VarType::Long, Op::AddL, Op::AddLK},       {Op::Sub, VarType::Long, Op::SubL, Op::SubLK},
+    {Op::Mul, VarType::Long, Op::MulL, Op::MulLK},       {Op::Add, VarType::Integer, Op::AddI, Op::AddIK},
+    {Op::Sub, VarType::Integer, Op::SubI, Op::SubIK},    {Op::Mul, VarType::Integer, Op::MulI, Op::MulIK},
+    {Op::Add, VarType::Double, Op::AddD, Op::AddDK},     {Op::Sub, VarType::Double, Op::SubD, Op::SubDK},
+    {Op::Mul, VarType::Double, Op::MulD, Op::MulDK},     {Op::And, VarType::Long, Op::AndL, Op::AndLK},
+    {Op::Or, VarType::Long, Op::OrL, Op::OrLK},
+};
+
+}  // namespace
+
+Op TypedOp(Op op, VarType vt, bool constantC) {
+  for (const TypedRow& r : kTypedRows)
+    if (r.generic == op && r.vt == vt) return constantC ? r.typedK : r.typed;
+  return op;
+}
+
+Op GenericOp(Op op) {
+  for (const TypedRow& r : kTypedRows)
+    if (r.typed == op || r.typedK == op) return r.generic;
+  switch (op) {
+    case Op::JmpCmpEq: case Op::JmpCmpNe: case Op::JmpCmpLt:
+    case Op::JmpCmpLe: case Op::JmpCmpGt: case Op::JmpCmpGe: return Op::JmpCmp;
+    case Op::ForInc: return Op::ForLoop;
+    default: return op;
+  }
+}
+
+bool ConstantFormOp(Op op) {
+  for (const TypedRow& r : kTypedRows)
+    if (r.typedK == op) return true;
+  return false;
+}
 
 const char* OpName(Op op) {
   static const char* kNames[] = {

@@ -176,6 +176,11 @@ void Compiler::CompileProc(Proc& proc) {
     }
     PatchA(g.at, it->second);
   }
+  if (optimize_) {
+    // A jump to a return returns at once.
+    for (Ins& in : fn.code)
+      if (in.op == Op::Jmp && in.a < fn.code.size() && fn.code[in.a].op == Op::Ret) in = Ins{Op::Ret, 0, 0, 0, 0};
+  }
   fn.numRegs = std::max<uint16_t>(maxreg_, 1);
   proc_ = nullptr;
 }
@@ -302,7 +307,8 @@ bool Compiler::IsKeyword(const std::string& s) {
                                            "until", "select", "case", "dim", "redim", "set", "let", "call", "with", "exit",
                                            "goto", "on", "resume", "sub", "function", "const", "static", "each", "in", "to",
                                            "step", "and", "or", "not", "xor", "eqv", "imp", "mod", "is", "like", "new", "me",
-                                           "true", "false", "nothing", "empty", "null", "err", "mid", "erase", "option"};
+                                           "true", "false", "nothing", "empty", "null", "err", "mid", "erase", "option",
+                                           "gosub", "return"};
   return kw.count(Lower(s)) > 0;
 }
 

@@ -17,7 +17,7 @@ TypeRef Compiler::ParseTypeName() {
   else if (k == "boolean") t.vt = VarType::Boolean;
   else if (k == "byte") t.vt = VarType::Byte;
   else if (k == "variant" || k == "any") t.vt = VarType::Variant;
-  else if (k == "object") t.vt = VarType::Object;
+  else if (k == "object" || k == "collection") t.vt = VarType::Object;
   else if (k == "new") Error("As New is not supported; use Set ... = New");
   else {
     // A record type of the module, or a host type (record or class) resolved at load.
@@ -436,7 +436,12 @@ std::vector<ParamInfo> Compiler::ParseParams() {
     }
     pi.type = ParseAsClause(suffix);
     pi.type.isArray = isArray || pi.paramArray;
-    if (pi.paramArray) Error("ParamArray is not supported");
+    if (pi.paramArray) {
+      // The extra arguments arrive by value as a Variant array.
+      if (pi.optional || !isArray || pi.type.vt != VarType::Variant) Error("Invalid ParamArray");
+      pi.byRef = false;
+    }
+    if (!params.empty() && params.back().paramArray) Error("ParamArray must be the last parameter");
     if (pi.optional) {
       sawOptional = true;
       if (AcceptOp("=")) {

@@ -92,6 +92,18 @@ uint16_t Compiler::IndexList(uint8_t& n) {
   return base;
 }
 
+bool Compiler::FoldIndexOffset(uint16_t index, uint16_t& reg, uint8_t& offset) {
+  if (!optimize_ || Pc() == 0) return false;
+  const Ins& last = Fn().code.back();
+  if ((last.op != Op::AddLK && last.op != Op::SubLK) || last.a != index || last.a < nactive_ || (last.b & kConstBit)) return false;
+  const Value& k = prog_.constants[last.c & 0x7FFF];
+  if (k.tag != Tag::Long || k.i < -127 || k.i > 127) return false;
+  reg = last.b;
+  offset = static_cast<uint8_t>(static_cast<int8_t>(last.op == Op::AddLK ? k.i : -k.i));
+  Fn().code.pop_back();
+  return true;
+}
+
 size_t Compiler::MatchParen(size_t q) const {
   int depth = 0;
   for (; q + 1 < t_.size(); ++q) {
@@ -139,7 +151,13 @@ Ex Compiler::Load(const LV& lv) {
   uint16_t r = Alloc();
   switch (lv.kind) {
     case LV::Global: Emit(Op::LoadG, r, lv.idx); break;
-    case LV::Index: Emit(Op::Index, r, lv.reg, lv.idx, lv.count); break;
+    case LV::Index: {
+      uint16_t j;
+      uint8_t off;
+      if (lv.count == 1 && FoldIndexOffset(lv.idx, j, off)) Emit(Op::IndexOff, r, lv.reg, j, off);
+      else Emit(Op::Index, r, lv.reg, lv.idx, lv.count);
+      break;
+    }
     case LV::Field: Emit(Op::GetField, r, lv.reg, lv.idx); break;
     case LV::Member: Emit(Op::GetMember, r, lv.reg, lv.idx); break;
     default: break;
@@ -199,7 +217,14 @@ void Compiler::Store(const LV& lv, Ex e) {
       Emit(Op::StoreG, lv.idx, v.rk, 0, copy ? 1 : 0);
       return;
     }
-    case LV::Index: Emit(Op::SetIndex, lv.reg, ToReg(e), lv.idx, lv.count); return;
+    case LV::Index: {
+      uint16_t v = ToReg(e);
+      uint16_t j;
+      uint8_t off;
+      if (lv.count == 1 && FoldIndexOffset(lv.idx, j, off)) Emit(Op::SetIndexOff, lv.reg, v, j, off);
+      else Emit(Op::SetIndex, lv.reg, v, lv.idx, lv.count);
+      return;
+    }
     case LV::Field: Emit(Op::SetField, lv.reg, e.rk, lv.idx); return;
     case LV::Member: Emit(Op::SetMember, lv.reg, ToReg(e), lv.idx); return;
   }
@@ -209,7 +234,8 @@ void Compiler::MoveTo(uint16_t target, Ex e) {
   if (!e.isConst() && e.rk == target) return;
   if (optimize_ && e.temp && !e.isConst() && Pc() > 0 && e.rk + 1 == freereg_) {
     Ins& last = Fn().code.back();
-    bool retargetable = (last.op >= Op::Add && last.op <= Op::Not) || last.op == Op::LoadG || last.op == Op::Index ||
+    Op g = GenericOp(last.op);
+    bool retargetable = (g >= Op::Add && g <= Op::Not) || last.op == Op::LoadG || last.op == Op::Index ||
                         last.op == Op::GetField || last.op == Op::GetMember || last.op == Op::Cvt || last.op == Op::Move ||
                         last.op == Op::Copy;
     bool isJumpTarget = false;
@@ -259,6 +285,11 @@ Ex Compiler::Binary(Op op, Ex a, Ex b) {
   Free(b);
   Free(a);
   uint16_t r = Alloc();
+  if (optimize_ && a.type == b.type && !a.type.isArray && TypedOp(op, a.type.vt, false) != op) {
+    bool commutes = op == Op::Add || op == Op::Mul || op == Op::And || op == Op::Or;
+    if (commutes && a.isConst() && !b.isConst()) std::swap(a, b);
+    if (!a.isConst()) op = TypedOp(op, a.type.vt, b.isConst());
+  }
   Emit(op, r, a.rk, b.rk, f);
   return Ex{r, rt, true};
 }
@@ -422,7 +453,7 @@ Ex Compiler::Postfix(Ex e) {
       else e = Load(lv);
       continue;
     }
-    if (IsOp("(") && (e.type.isArray || e.type.vt == VarType::Variant) && !e.isConst()) {
+    if (IsOp("(") && (e.type.isArray || e.type.vt == VarType::Variant || e.type.vt == VarType::Object) && !e.isConst()) {
       ++p_;
       uint16_t arr = e.rk;
       uint16_t mark = freereg_;
@@ -431,7 +462,10 @@ Ex Compiler::Postfix(Ex e) {
       freereg_ = mark;
       Free(e);
       uint16_t r = Alloc();
-      Emit(Op::Index, r, arr, base, n);
+      uint16_t j;
+      uint8_t off;
+      if (n == 1 && FoldIndexOffset(base, j, off)) Emit(Op::IndexOff, r, arr, j, off);
+      else Emit(Op::Index, r, arr, base, n);
       TypeRef t = e.type;
       t.isArray = false;
       e = Ex{r, t, true};

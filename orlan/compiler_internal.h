@@ -235,6 +235,14 @@ class Compiler {
   // arguments that follow. Returns the result operand.
   Ex CallByName(const std::string& name, const std::string& k, bool paren, bool statement);
 
+  // "name:=value" next in an argument list.
+  bool IsNamedArgument() const;
+  // The arguments from here on into a Variant array in the next register.
+  void ParamArrayArguments(const char* closer);
+  // Named arguments after `given` positional ones into their parameters'
+  // registers after `base`; returns the argument count of the call.
+  uint8_t NamedArguments(const Proc& proc, uint16_t base, uint8_t given);
+
   // One argument into `slot`: a reference for ByRef parameters given a
   // variable, otherwise a value converted to the parameter's type.
   void Argument(uint16_t slot, const ParamInfo& pi);
@@ -250,6 +258,10 @@ class Compiler {
   // Indices up to ")" in consecutive registers; returns the first. A single
   // index that already sits in a register is used where it is.
   uint16_t IndexList(uint8_t& n);
+  // "a(j + k)": when the last instruction adds a small Long constant k to
+  // register j into the temporary `index`, it is removed and the element
+  // access adds k itself (IndexOff, SetIndexOff).
+  bool FoldIndexOffset(uint16_t index, uint16_t& reg, uint8_t& offset);
 
   // The index of the ")" matching the "(" at q (or the line end).
   size_t MatchParen(size_t q) const;

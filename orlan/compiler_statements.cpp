@@ -74,6 +74,10 @@ void Compiler::LabelAndStatement() {
     if (labels_.count(name)) Error("Duplicate label: " + tk.text);
     labels_[name] = Pc();
     AddLine(tk.line);
+    if (tk.kind == Tok::Integer) {
+      auto number = static_cast<uint32_t>(tk.number);
+      Emit(Op::SetErl, static_cast<uint16_t>(number), static_cast<uint16_t>(number >> 16));
+    }
     ++p_;
     if (Cur().kind == Tok::Colon) ++p_;
     return;
@@ -113,7 +117,15 @@ void Compiler::Statement() {
       ++p_;
       if (!AtStatementEnd()) Error("Syntax error");
       Emit(Op::EndProgram);
-    } else if (k == "gosub" || k == "return") Error("GoSub and Return are not supported");
+    } else if (k == "gosub") {
+      ++p_;
+      uint32_t line = Cur().line;
+      std::string name = LabelName();
+      gotos_.push_back({Emit(Op::GoSub), name, line, false});
+    } else if (k == "return") {
+      ++p_;
+      Emit(Op::Return);
+    }
     else if (k == "loop") Error("Loop without Do");
     else if (k == "next") Error("Next without For");
     else if (k == "wend") Error("Wend without While");
@@ -235,7 +247,7 @@ size_t Compiler::CondJumpIfFalse() {
       uint16_t b = last.b, c = last.c;
       Fn().code.pop_back();
       freereg_ = mark_free;
-      return Emit(Op::JmpCmp, 0, b, c, f);
+      return Emit(static_cast<Op>(static_cast<int>(Op::JmpCmpEq) + cmp), 0, b, c, f);
     }
   }
   Free(e);
@@ -391,7 +403,8 @@ void Compiler::ForStatement() {
   else MoveTo(counter, Coerced(start, lv.type));
   ExpectKw("To");
   MoveTo(limit, Expr());
-  if (AcceptKw("Step")) MoveTo(limit + 1, Expr());
+  bool stepOne = !AcceptKw("Step");
+  if (!stepOne) MoveTo(limit + 1, Expr());
   else Emit(Op::Move, limit + 1, Const(Value::Int(1)));
   uint8_t vt = static_cast<uint8_t>(std::min<int>(static_cast<int>(lv.type.vt), 255));
   size_t prep = Emit(Op::ForPrep, counter, limit, 0, vt);
@@ -404,7 +417,7 @@ void Compiler::ForStatement() {
     Ex cur = Load(lv);
     MoveTo(counter, cur);
   }
-  Emit(Op::ForLoop, counter, limit, static_cast<uint16_t>(top), vt);
+  Emit(optimize_ && stepOne ? Op::ForInc : Op::ForLoop, counter, limit, static_cast<uint16_t>(top), vt);
   PatchC(prep, Pc());
   for (size_t j : loops_.back().exits) PatchA(j, Pc());
   loops_.pop_back();
@@ -768,6 +781,7 @@ uint8_t Compiler::ArgList(const char* closer, uint16_t base) {
   uint8_t n = 0;
   if ((closer && IsOp(closer)) || (!closer && AtStatementEnd())) return 0;
   do {
+    if (IsNamedArgument()) Error("Named arguments need a procedure of this module");
     uint16_t slot = Alloc();
     if (slot != base + 1 + n) Error("Internal: argument registers");
     if (IsOp(",") || (closer && IsOp(closer))) Emit(Op::LoadEmpty, slot, 0, 0, 2);
@@ -778,6 +792,50 @@ uint8_t Compiler::ArgList(const char* closer, uint16_t base) {
   return n;
 }
 
+bool Compiler::IsNamedArgument() const { return Cur().kind == Tok::Ident && IsOp(Peek(), ":="); }
+
+void Compiler::ParamArrayArguments(const char* closer) {
+  static const int arrayFn = FindLibFunc("array");
+  uint16_t slot = Alloc();
+  uint8_t k = 0;
+  do {
+    if (IsNamedArgument()) Error("Named arguments cannot follow the ParamArray's");
+    uint16_t r = Alloc();
+    if (IsOp(",") || (closer && IsOp(closer))) Emit(Op::LoadEmpty, r, 0, 0, 2);
+    else MoveTo(r, Expr());
+    freereg_ = r + 1;
+    if (++k == 255) Error("Too many arguments");
+  } while (AcceptOp(","));
+  Emit(Op::CallLib, static_cast<uint16_t>(arrayFn), slot, k);
+  freereg_ = slot + 1;
+}
+
+uint8_t Compiler::NamedArguments(const Proc& proc, uint16_t base, uint8_t given) {
+  // Every parameter gets its register; those not named stay Missing. The
+  // arguments are evaluated in the order written.
+  const size_t np = proc.params.size();
+  while (freereg_ < base + 1 + np) Alloc();
+  std::vector<bool> done(np, false);
+  for (size_t i = 0; i < given; ++i) done[i] = true;
+  for (size_t i = given; i < np; ++i) Emit(Op::LoadEmpty, static_cast<uint16_t>(base + 1 + i), 0, 0, 2);
+  const uint16_t top = freereg_;
+  do {
+    if (!IsNamedArgument()) Error("Expected: named argument");
+    std::string pname = Cur().text;
+    p_ += 2;
+    size_t i = 0;
+    while (i < np && !(EqualsNoCase(proc.params[i].name, pname) && !proc.params[i].paramArray)) ++i;
+    if (i == np) Error("Named argument not found: " + pname);
+    if (done[i]) Error("Named argument already specified: " + pname);
+    done[i] = true;
+    Argument(static_cast<uint16_t>(base + 1 + i), proc.params[i]);
+    freereg_ = top;
+  } while (AcceptOp(","));
+  for (size_t i = 0; i < np; ++i)
+    if (!done[i] && !proc.params[i].optional && !proc.params[i].paramArray) Error("Argument not optional");
+  return static_cast<uint8_t>(np);
+}
+
 Ex Compiler::CallByName(const std::string& name, const std::string& k, bool paren, bool statement) {
   const char* closer = paren ? ")" : nullptr;
   auto pit = procs_.find(k);
@@ -785,10 +843,22 @@ Ex Compiler::CallByName(const std::string& name, const std::string& k, bool pare
   if (pit != procs_.end()) {
     const Proc& proc = pit->second;
     if (!statement && !proc.isFunction) Error("Expected: function or variable");
+    const size_t np = proc.params.size();
+    const size_t fixed = np && proc.params.back().paramArray ? np - 1 : np;
     uint8_t n = 0;
+    bool named = false;
     if (!((closer && IsOp(closer)) || (!closer && AtStatementEnd()))) {
       do {
-        if (n >= proc.params.size()) Error("Wrong number of arguments");
+        if (IsNamedArgument()) {
+          named = true;
+          break;
+        }
+        if (n == fixed && fixed < np) {
+          ParamArrayArguments(closer);
+          n = static_cast<uint8_t>(np);
+          break;
+        }
+        if (n >= np) Error("Wrong number of arguments");
         uint16_t slot = Alloc();
         const ParamInfo& pi = proc.params[n];
         if (IsOp(",") || (closer && IsOp(closer))) {
@@ -801,7 +871,8 @@ Ex Compiler::CallByName(const std::string& name, const std::string& k, bool pare
         ++n;
       } while (AcceptOp(","));
     }
-    for (size_t i = n; i < proc.params.size(); ++i)
+    if (named) n = NamedArguments(proc, base, n);
+    for (size_t i = n; i < fixed; ++i)
       if (!proc.params[i].optional) Error("Argument not optional");
     Emit(Op::Call, static_cast<uint16_t>(proc.index), base, n);
     freereg_ = base + 1;
@@ -824,6 +895,7 @@ Ex Compiler::CallByName(const std::string& name, const std::string& k, bool pare
   uint8_t n = 0;
   if (!((closer && IsOp(closer)) || (!closer && AtStatementEnd()))) {
     do {
+      if (IsNamedArgument()) Error("Named arguments need a procedure of this module: " + name);
       uint16_t slot = Alloc();
       if (IsOp(",") || (closer && IsOp(closer))) {
         Emit(Op::LoadEmpty, slot, 0, 0, 2);

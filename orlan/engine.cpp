@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "orlan/codefile.h"
+#include "orlan/collection.h"
 #include "orlan/compiler.h"
 #include "platform/string_table.h"
 #include "platform/text.h"
@@ -40,7 +41,9 @@ VarType VarTypeOfHost(const HostType& t) {
 // Replaces every reference to `handle` inside `v` (arrays and records too).
 void ClearIn(Value& v0, uint32_t handle) {
   Value& v = Deref(v0);
-  if (v.tag == Tag::Object) {
+  if (CollectionObj* c = CollectionOf(v)) {
+    for (Value& e : c->items) ClearIn(e, handle);
+  } else if (v.tag == Tag::Object) {
     uint32_t expected = handle;
     ObjOf(v)->handle.compare_exchange_strong(expected, 0);
   } else if (v.tag == Tag::Array) {
@@ -378,6 +381,17 @@ bool ScriptObject::Link(std::string& error) {
   }
   globals.clear();
   for (const auto& g : program_.globals) globals.push_back(DefaultFor(g.type, g.dims));
+  entries_.assign(program_.functions.size(), EntryInfo{});
+  for (size_t i = 0; i < program_.functions.size(); ++i) {
+    const Function& f = program_.functions[i];
+    EntryInfo& e = entries_[i];
+    e.fn = &f;
+    e.params = static_cast<uint16_t>(f.params.size());
+    e.registers = f.numRegs;
+    if (f.isFunction) e.result = DefaultFor(f.result, {});
+    e.plain = f.inits.empty() && !IsHeap(e.result.tag) &&
+              std::none_of(f.params.begin(), f.params.end(), [](const ParamInfo& p) { return p.optional || p.paramArray; });
+  }
   imports.assign(program_.imports.size(), ImportLink{});
   for (size_t i = 0; i < program_.imports.size(); ++i) {
     const ImportDecl& d = program_.imports[i];
@@ -520,6 +534,16 @@ void Thread::CallMember(Value* base, const std::string& name, int nargs, int kin
   if (obj.tag != Tag::Object) fail(err::kObjectRequired);
   ObjectObj* o = ObjOf(obj);
   if (o->handle.load() == 0) fail(err::kObjectNotSet);
+  if (CollectionObj* c = CollectionOf(obj)) {
+    try {
+      CollectionMember(*c, name, base[0], base + 1, nargs, kind);
+    } catch (...) {
+      for (int k = 1; k <= nargs; ++k) base[k].Clear();
+      throw;
+    }
+    for (int k = 1; k <= nargs; ++k) base[k].Clear();
+    return;
+  }
   const auto& libs = engine_.libraries();
   if (o->library < 0 || o->library >= static_cast<int>(libs.size())) fail(err::kNoSuchMember);
   const HostLibrary& lib = *libs[o->library].lib;
@@ -571,6 +595,10 @@ void Thread::CallMember(Value* base, const std::string& name, int nargs, int kin
 }
 
 void Thread::NewObject(Value* dst, const std::string& cls) {
+  if (EqualsNoCase(cls, "Collection")) {
+    *dst = NewCollection();
+    return;
+  }
   auto [lib, idx] = engine_.FindClass(cls);
   if (idx < 0) Raise(kCannotCreateObject, Join("ActiveX component can't create object: ", cls));
   dst->Clear();

@@ -166,6 +166,17 @@ class ScriptObject {
   int FindSub(std::string_view name) const;
   Value DefaultFor(const TypeRef& t, const std::vector<ArrayObj::Dim>& dims) const;
   const RecordType* Record(int index) const { return records_[index]; }
+  // How a call enters a procedure: `plain` when no parameter is Optional, no
+  // local needs a start value and the result starts as a scalar, so a call
+  // with every argument present only sets the result slot.
+  struct EntryInfo {
+    bool plain = false;
+    uint16_t params = 0;
+    uint16_t registers = 0;
+    const Function* fn = nullptr;
+    Value result;
+  };
+  const EntryInfo* Entries() const { return entries_.data(); }
   int ClassOfType(int index) const { return typeClass_[index]; }
 
   struct ImportLink {
@@ -187,6 +198,7 @@ class ScriptObject {
   std::vector<std::unique_ptr<RecordType>> ownRecords_;
   std::vector<const RecordType*> records_;
   std::vector<int> typeClass_;  // per record slot: host class index, or -1
+  std::vector<EntryInfo> entries_;
 };
 
 struct Frame {
@@ -197,6 +209,7 @@ struct Frame {
   uint8_t onError = 0;  // 0 none, 1 Resume Next, 2 GoTo handler
   bool inHandler = false;
   uint32_t errPc = 0;
+  uint32_t lastLabel = 0;  // the numeric line label reached last, for Erl
 };
 
 // One script thread: runs one subroutine (and what it calls) to its end on
@@ -246,12 +259,14 @@ class Thread {
   int errNumber = 0;
   std::string errDescription, errSource;
   uint32_t errLine = 0;
+  uint32_t errErl = 0;  // Erl: the numeric line label before the error
   uint32_t rndSeed = 0x50000;
   float lastRnd = 0;
   void Yield();  // DoEvents
   uint32_t CurrentLine() const;
   void ClearError() {
     errNumber = 0;
+    errErl = 0;
     errDescription.clear();
     errSource.clear();
   }
@@ -262,7 +277,8 @@ class Thread {
   friend class ArgBlock;
   void Execute();
   bool HandleError(const ScriptError& e);
-  void PushFrame(const Function* fn, Value* base, int nargs);
+  void PushFrame(int index, Value* base, int nargs);
+  void PushFrameSlow(const Function* fn, Value* base, int nargs);
   void PopFrame();
   void Poll();
   void CallHost(Value* base, int import, int nargs);
@@ -278,7 +294,13 @@ class Thread {
   int function_;
   std::vector<Value> stack_;
   std::vector<Frame> frames_;
-  int budget_ = 0;
+  // GoSub return points of every frame, innermost last; `frame` is the
+  // owner's depth (frames_.size() when it ran GoSub).
+  struct GoSubReturn {
+    size_t frame;
+    const Ins* ip;
+  };
+  std::vector<GoSubReturn> gosubs_;
   std::atomic<bool> stop_{false}, abort_{false};
   std::atomic<bool> active_{false};
   int errorResult_ = 0;

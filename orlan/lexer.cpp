@@ -155,6 +155,11 @@ std::vector<Token> Tokenize(std::string_view src) {
       }
       continue;
     }
+    if (c == ':' && i + 1 < n && src[i + 1] == '=') {
+      i += 2;
+      push(Tok::Op, ":=");  // a named argument
+      continue;
+    }
     if (c == ':') {
       ++i;
       push(Tok::Colon, ":");

@@ -528,6 +528,11 @@ FN(Environ) {
   fr[0] = Value::Str(entry ? Utf8ToCp1252(*entry) : std::string());
 }
 
+FN(Erl) {
+  UNUSED;
+  fr[0] = Value::Lng(static_cast<int32_t>(t.errErl));
+}
+
 FN(Timer) {
   UNUSED;
   std::time_t now = std::time(nullptr);
@@ -728,6 +733,7 @@ const LibFunc kLib[] = {
     {"$midset", 4, 4, VarType::Variant, MidSet},
     // Appended: code files store these numbers, so no entry moves.
     {"environ", 1, 1, VarType::String, Environ},
+    {"erl", 0, 0, VarType::Long, Erl},
 };
 
 }  // namespace

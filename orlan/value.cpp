@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "orlan/collection.h"
 #include "platform/text.h"
 
 namespace kv::orlan {
@@ -15,7 +16,10 @@ void ReleaseHeap(HeapObj* h) {
     case Tag::String: std::unique_ptr<StrObj>(static_cast<StrObj*>(h)).reset(); break;
     case Tag::Array: std::unique_ptr<ArrayObj>(static_cast<ArrayObj*>(h)).reset(); break;
     case Tag::Record: std::unique_ptr<RecordObj>(static_cast<RecordObj*>(h)).reset(); break;
-    case Tag::Object: std::unique_ptr<ObjectObj>(static_cast<ObjectObj*>(h)).reset(); break;
+    case Tag::Object:
+      if (static_cast<ObjectObj*>(h)->library == kOwnObjectLibrary) std::unique_ptr<CollectionObj>(static_cast<CollectionObj*>(h)).reset();
+      else std::unique_ptr<ObjectObj>(static_cast<ObjectObj*>(h)).reset();
+      break;
     case Tag::RefBox: std::unique_ptr<RefBoxObj>(static_cast<RefBoxObj*>(h)).reset(); break;
     default: break;
   }
@@ -131,7 +135,7 @@ const char* BaseTypeName(VarType t) {
 std::string TypeNameOf(const Value& v0) {
   const Value& v = Deref(v0);
   if (v.tag == Tag::Record) return RecOf(v)->type->name;
-  if (v.tag == Tag::Object) return ObjOf(v)->handle.load() == 0 ? "Nothing" : "Object";
+  if (v.tag == Tag::Object) return ObjOf(v)->handle.load() == 0 ? "Nothing" : CollectionOf(v) ? "Collection" : "Object";
   if (v.tag == Tag::Array) return std::string(BaseTypeName(ArrOf(v)->elemType)) + "()";
   return BaseTypeName(TypeOfValue(v));
 }
@@ -338,7 +342,7 @@ Value NewArray(VarType elem, const RecordType* rec, const std::vector<ArrayObj::
   auto arr = std::make_unique<ArrayObj>();
   arr->elemType = elem;
   arr->elemRecord = rec;
-  arr->dims = dims;
+  arr->SetDims(dims);
   uint64_t total = dims.empty() ? 0 : 1;
   for (const auto& d : dims) {
     if (d.count < 0) Raise(err::kSubscript);
@@ -367,7 +371,7 @@ Value CopyForAssign(const Value& v0) {
     auto arr = std::make_unique<ArrayObj>();
     arr->elemType = src->elemType;
     arr->elemRecord = src->elemRecord;
-    arr->dims = src->dims;
+    arr->SetDims(src->dims);
     arr->data.reserve(src->data.size());
     for (const Value& e : src->data) arr->data.push_back(CopyForAssign(e));
     Value r;

@@ -174,9 +174,18 @@ struct ArrayObj : HeapObj {
   const RecordType* elemRecord = nullptr;
   std::vector<Dim> dims;
   std::vector<Value> data;
+  // A one-dimensional array's bounds again, for the VM's element fast paths;
+  // count1 is 0 for any other shape. Kept by SetDims, the only writer of dims.
+  int32_t lower1 = 0;
+  uint32_t count1 = 0;
   bool fixed = false;             // declared with bounds: ReDim not allowed
   std::atomic<int32_t> locks{0};  // elements passed ByRef right now
   ArrayObj() : HeapObj(Tag::Array) {}
+  void SetDims(std::vector<Dim> d) {
+    dims = std::move(d);
+    lower1 = dims.size() == 1 ? dims[0].lower : 0;
+    count1 = dims.size() == 1 ? static_cast<uint32_t>(dims[0].count) : 0;
+  }
 };
 
 // A host object as scripts see it. `handle` 0 is a cleared reference.

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <thread>
 
+#include "orlan/collection.h"
 #include "orlan/engine.h"
 #include "orlan/ops.h"
 #include "orlan/runtime.h"
@@ -15,6 +17,7 @@ namespace {
 
 constexpr size_t kStackValues = 1 << 16;
 constexpr size_t kMaxFrames = 3000;
+constexpr size_t kMaxGoSubs = 1 << 16;  // pending GoSubs of a thread, then error 28
 constexpr int kPollInterval = 1024;
 constexpr int64_t kYieldIntervalNs = 10'000'000;
 
@@ -26,6 +29,16 @@ int64_t NowNs() {
 }
 
 inline bool IntLike(Tag t) { return t == Tag::Integer || t == Tag::Long; }
+
+// And and Or in the shape of __builtin_add_overflow, for the typed forms' macro.
+inline bool AndBits(int32_t x, int32_t y, int32_t* r) {
+  *r = x & y;
+  return false;
+}
+inline bool OrBits(int32_t x, int32_t y, int32_t* r) {
+  *r = x | y;
+  return false;
+}
 
 inline bool Truth(const Value& v) {
   if (v.tag == Tag::Boolean || v.tag == Tag::Long || v.tag == Tag::Integer) return v.i != 0;
@@ -55,6 +68,31 @@ inline size_t ElementIndex(const ArrayObj* arr, const Value* idx, int n) {
     lin = lin * static_cast<size_t>(d.count) + static_cast<size_t>(off);
   }
   return lin;
+}
+
+// The index j + k of IndexOff and SetIndexOff, added as the Long addition
+// it replaces (overflow raises 6 before the array is looked at).
+Value OffsetIndex(const Value& j, uint8_t k) {
+  const Value& v = Deref(j);
+  if (v.tag == Tag::Long) {
+    int64_t i = static_cast<int64_t>(v.i) + static_cast<int8_t>(k);
+    if (i >= INT32_MIN && i <= INT32_MAX) return Value::Lng(static_cast<int32_t>(i));
+  }
+  return BinaryOp(Op::Add, v, Value::Lng(static_cast<int8_t>(k)), kStrict);
+}
+
+// The element at index i of a one-dimensional array value, or null (not an
+// array, another shape, out of range): the one lookup of the element fast paths.
+inline Value* Element1(const Value& av, int64_t i) {
+  if (av.tag != Tag::Array) return nullptr;
+  ArrayObj* arr = ArrOf(av);
+  uint64_t off = static_cast<uint64_t>(i - arr->lower1);
+  return off < arr->count1 ? &arr->data[off] : nullptr;
+}
+
+// Whether v may overwrite slot bit for bit: numbers of the slot's own kind.
+inline bool SameScalar(const Value& slot, const Value& v) {
+  return slot.tag == v.tag && (v.tag == Tag::Long || v.tag == Tag::Double || v.tag == Tag::Integer);
 }
 
 ArrayObj* ArrayOperand(const Value& v) {
@@ -221,7 +259,6 @@ uint32_t Thread::CurrentLine() const {
 }
 
 void Thread::Poll() {
-  budget_ = kPollInterval;
   if (stop_.load(std::memory_order_relaxed)) throw StopSignal{};
   if (locked_ && script_->waiters.load(std::memory_order_relaxed) > 0) {
     UnlockScript();
@@ -253,13 +290,33 @@ void Thread::Yield() {
   if (stop_.load()) throw StopSignal{};
 }
 
-inline void Thread::PushFrame(const Function* fn, Value* base, int nargs) {
-  if (frames_.size() >= kMaxFrames || base + fn->numRegs > stack_.data() + stack_.size()) Raise(err::kOutOfStack);
+inline void Thread::PushFrame(int index, Value* base, int nargs) {
+  const ScriptObject::EntryInfo& entry = script_->Entries()[index];
+  const Function* fn = entry.fn;
+  if (frames_.size() >= kMaxFrames || base + entry.registers > stack_.data() + stack_.size()) Raise(err::kOutOfStack);
+  const int np = entry.params;
+  if (!entry.plain || nargs != np) return PushFrameSlow(fn, base, nargs);
+  for (int p = 1; p <= np; ++p)
+    if (base[p].tag == Tag::Missing) return PushFrameSlow(fn, base, nargs);
+  if (IsHeap(base[0].tag)) base[0].Clear();
+  base[0].tag = entry.result.tag;
+  base[0].raw = entry.result.raw;
+  Frame& f = frames_.emplace_back();
+  f.fn = fn;
+  f.base = base;
+  f.ip = fn->code.data();
+}
+
+void Thread::PushFrameSlow(const Function* fn, Value* base, int nargs) {
   size_t np = fn->params.size();
   for (size_t p = 0; p < np; ++p) {
     Value& slot = base[1 + p];
     const ParamInfo& pi = fn->params[p];
     if (static_cast<int>(p) >= nargs || slot.tag == Tag::Missing) {
+      if (pi.paramArray) {
+        slot = NewArray(VarType::Variant, nullptr, {{0, 0}});  // no extra arguments: UBound is -1
+        continue;
+      }
       if (!pi.optional) Raise(err::kArgNotOptional);
       if (pi.defaultConst >= 0) slot = script_->program().constants[pi.defaultConst];
       else if (pi.type.vt == VarType::Variant && !pi.type.isArray) slot = Value::MissingValue();
@@ -280,6 +337,7 @@ inline void Thread::PushFrame(const Function* fn, Value* base, int nargs) {
 }
 
 inline void Thread::PopFrame() {
+  while (!gosubs_.empty() && gosubs_.back().frame >= frames_.size()) gosubs_.pop_back();
   Frame& f = frames_.back();
   for (uint16_t r = 1; r < f.fn->numRegs; ++r) f.base[r].Clear();
   if (f.inHandler) ClearError();
@@ -301,7 +359,7 @@ int Thread::Run(std::span<const Value> args) {
   try {
     for (size_t i = 0; i < args.size() && i < fn->params.size(); ++i) stack_[1 + i] = args[i];
     for (size_t i = args.size(); i < fn->params.size(); ++i) stack_[1 + i] = Value::MissingValue();
-    PushFrame(fn, stack_.data(), static_cast<int>(std::min(args.size(), fn->params.size())));
+    PushFrame(function_, stack_.data(), static_cast<int>(std::min(args.size(), fn->params.size())));
     Execute();
   } catch (const ScriptError& e) {
     // An error before the first instruction (missing argument, no stack):
@@ -336,6 +394,7 @@ bool Thread::HandleError(const ScriptError& e) {
     Frame& f = frames_.back();
     uint32_t pc = static_cast<uint32_t>(f.ip - f.fn->code.data());
     pc = pc ? pc - 1 : 0;
+    if (!f.inHandler && f.onError != 0) errErl = f.lastLabel;
     if (!f.inHandler && f.onError == 1) {
       f.ip = f.fn->code.data() + NextStatementPc(f.fn, pc);
       return true;
@@ -361,6 +420,11 @@ void Thread::CheckPending() {
   if (stop_.load(std::memory_order_relaxed)) throw StopSignal{};
 }
 
+#define IOP static_cast<Op>(in & 0xFF)
+#define IF static_cast<uint8_t>(in >> 8)
+#define IA static_cast<uint16_t>(in >> 16)
+#define IB static_cast<uint16_t>(in >> 32)
+#define IC static_cast<uint16_t>(in >> 48)
 #define RK(x) (((x) & kConstBit) ? K[(x) & 0x7FFF] : Deref(R[(x)]))
 
 // Threaded dispatch: handlers end in their own indirect jump, which the
@@ -368,8 +432,8 @@ void Thread::CheckPending() {
 // destroying leave through `break` and the loop's dispatch instead.
 #define KV_NEXT                                           \
   do {                                                    \
-    in = *ip++;                                           \
-    goto* kDispatch[static_cast<uint8_t>(in.op)];         \
+    std::memcpy(&in, ip++, sizeof in);                    \
+    goto* kDispatch[in & 0xFF];                           \
   } while (0)
 
 void Thread::Execute() {
@@ -380,111 +444,113 @@ void Thread::Execute() {
   };
   const Program& prog = script_->program();
   const Value* K = prog.constants.data();
-  const Function* fns = prog.functions.data();
-  budget_ = kPollInterval;
+  // The poll budget lives in a register; Poll itself is called on its expiry.
+  int budget = kPollInterval;
   for (;;) {
     Frame* fr = &frames_.back();
     const Function* fn = fr->fn;
     const Ins* code = fn->code.data();
     const Ins* ip = fr->ip;
     Value* R = fr->base;
-    Ins in;
+    // The instruction as one word, its fields taken apart where used, so
+    // the dispatch does not spill them.
+    uint64_t in;
     try {
       for (;;) {
-        in = *ip++;
-        switch (in.op) {
+        std::memcpy(&in, ip++, sizeof in);
+        switch (IOP) {
           case Op::Nop: L_Nop: KV_NEXT;
           case Op::Move: L_Move: {
-            const Value& v = RK(in.b);
-            if (!IsHeap(v.tag) && !IsHeap(R[in.a].tag)) {
-              R[in.a].tag = v.tag;
-              R[in.a].raw = v.raw;
+            const Value& v = RK(IB);
+            if (!IsHeap(v.tag) && !IsHeap(R[IA].tag)) {
+              R[IA].tag = v.tag;
+              R[IA].raw = v.raw;
             } else {
               Value t(v);
-              R[in.a] = std::move(t);
+              R[IA] = std::move(t);
             }
             KV_NEXT;
           }
-          case Op::Copy: L_Copy: R[in.a] = CopyForAssign(RK(in.b)); KV_NEXT;
+          case Op::Copy: L_Copy: R[IA] = CopyForAssign(RK(IB)); KV_NEXT;
           case Op::LoadEmpty: L_LoadEmpty:
-            switch (in.f) {
-              case 1: R[in.a] = Value::Nothing(); break;
-              case 2: R[in.a] = Value::MissingValue(); break;
-              case 3: R[in.a] = Value::NullValue(); break;
-              default: R[in.a].Clear(); break;
+            switch (IF) {
+              case 1: R[IA] = Value::Nothing(); break;
+              case 2: R[IA] = Value::MissingValue(); break;
+              case 3: R[IA] = Value::NullValue(); break;
+              default: R[IA].Clear(); break;
             }
             KV_NEXT;
           case Op::LoadG: L_LoadG: {
-            Value t(script_->globals[in.b]);
-            R[in.a] = std::move(t);
+            Value t(script_->globals[IB]);
+            R[IA] = std::move(t);
             break;
           }
           case Op::StoreG: L_StoreG: {
-            Value t = in.f ? CopyForAssign(RK(in.b)) : Value(RK(in.b));
-            script_->globals[in.a] = std::move(t);
+            Value t = IF ? CopyForAssign(RK(IB)) : Value(RK(IB));
+            script_->globals[IA] = std::move(t);
             break;
           }
           case Op::SetRef: L_SetRef: {
-            Value t = in.f ? CopyForAssign(RK(in.b)) : Value(RK(in.b));
-            Deref(R[in.a]) = std::move(t);
+            Value t = IF ? CopyForAssign(RK(IB)) : Value(RK(IB));
+            Deref(R[IA]) = std::move(t);
             break;
           }
           case Op::MakeRef: L_MakeRef: {
-            Value& src = R[in.b];
+            Value& src = R[IB];
             if (src.tag == Tag::Ref || src.tag == Tag::RefBox) {
               Value t(src);
-              R[in.a] = std::move(t);
+              R[IA] = std::move(t);
             } else {
-              R[in.a].Clear();
-              R[in.a].tag = Tag::Ref;
-              R[in.a].ref = &src;
+              R[IA].Clear();
+              R[IA].tag = Tag::Ref;
+              R[IA].ref = &src;
             }
             KV_NEXT;
           }
           case Op::MakeRefG: L_MakeRefG:
-            R[in.a].Clear();
-            R[in.a].tag = Tag::Ref;
-            R[in.a].ref = &script_->globals[in.b];
+            R[IA].Clear();
+            R[IA].tag = Tag::Ref;
+            R[IA].ref = &script_->globals[IB];
             KV_NEXT;
           case Op::Cvt: L_Cvt: {
-            const Value& v = RK(in.b);
-            VarType vt = static_cast<VarType>(in.c);
+            const Value& v = RK(IB);
+            VarType vt = static_cast<VarType>(IC);
             if ((vt == VarType::Long && v.tag == Tag::Long) || (vt == VarType::Double && v.tag == Tag::Double)) {
-              R[in.a].tag = v.tag;
-              R[in.a].raw = v.raw;
+              R[IA].tag = v.tag;
+              R[IA].raw = v.raw;
             } else if (vt == VarType::Long && v.tag == Tag::Integer) {
-              R[in.a].SetInt(Tag::Long, v.i);
+              R[IA].SetInt(Tag::Long, v.i);
             } else if (vt == VarType::Double && IntLike(v.tag)) {
-              R[in.a].SetDouble(v.i);
+              R[IA].SetDouble(v.i);
             } else {
-              R[in.a] = Coerce(v, vt);
+              R[IA] = Coerce(v, vt);
             }
             KV_NEXT;
           }
 #define KV_ARITH(OPNAME, CHECKED, EXPR)                                   \
   case Op::OPNAME: L_##OPNAME: {                                                    \
-    const Value& x = RK(in.b);                                            \
-    const Value& y = RK(in.c);                                            \
+    const Value& x = RK(IB);                                            \
+    const Value& y = RK(IC);                                            \
     if (IntLike(x.tag) && IntLike(y.tag)) {                               \
       int32_t r;                                                          \
       if (!CHECKED(x.i, y.i, &r)) {                                       \
         if (x.tag == Tag::Long || y.tag == Tag::Long) {                   \
-          R[in.a].SetInt(Tag::Long, r);                                   \
+          R[IA].SetInt(Tag::Long, r);                                   \
           KV_NEXT;                                                          \
         }                                                                 \
         if (r >= -32768 && r <= 32767) {                                  \
-          R[in.a].SetInt(Tag::Integer, r);                                \
+          R[IA].SetInt(Tag::Integer, r);                                \
           KV_NEXT;                                                          \
         }                                                                 \
       }                                                                   \
     } else if (x.tag == Tag::Double && y.tag == Tag::Double) {            \
       double r = x.d EXPR y.d;                                            \
       if (std::isfinite(r)) {                                             \
-        R[in.a].SetDouble(r);                                             \
+        R[IA].SetDouble(r);                                             \
         KV_NEXT;                                                            \
       }                                                                   \
     }                                                                     \
-    R[in.a] = BinaryOp(Op::OPNAME, x, y, in.f);                           \
+    R[IA] = BinaryOp(Op::OPNAME, x, y, IF);                           \
     KV_NEXT;                                                                \
   }
           KV_ARITH(Add, __builtin_add_overflow, +)
@@ -493,20 +559,20 @@ void Thread::Execute() {
 #undef KV_ARITH
           case Op::Mod: L_Mod:
           case Op::IDiv: L_IDiv: {
-            const Value& x = RK(in.b);
-            const Value& y = RK(in.c);
+            const Value& x = RK(IB);
+            const Value& y = RK(IC);
             if (x.tag == Tag::Long && y.tag == Tag::Long && y.i != 0 && !(y.i == -1 && x.i == INT32_MIN)) {
-              R[in.a].SetInt(Tag::Long, in.op == Op::Mod ? x.i % y.i : x.i / y.i);
+              R[IA].SetInt(Tag::Long, IOP == Op::Mod ? x.i % y.i : x.i / y.i);
               KV_NEXT;
             }
-            R[in.a] = BinaryOp(in.op, x, y, in.f);
+            R[IA] = BinaryOp(IOP, x, y, IF);
             KV_NEXT;
           }
           case Op::Cat: L_Cat: {
-            Value& dst = R[in.a];
-            const Value& y = RK(in.c);
+            Value& dst = R[IA];
+            const Value& y = RK(IC);
             // s = s & x appends in place when nothing else shares the string.
-            if (in.b == in.a && dst.tag == Tag::String && dst.h->refs.load(std::memory_order_relaxed) == 1 &&
+            if (IB == IA && dst.tag == Tag::String && dst.h->refs.load(std::memory_order_relaxed) == 1 &&
                 y.tag == Tag::String && &y != &dst && StrOf(dst).size() + StrOf(y).size() <= kMaxStringLength) {
               std::string& s = static_cast<StrObj*>(dst.h)->s;
               size_t need = s.size() + StrOf(y).size();
@@ -515,20 +581,20 @@ void Thread::Execute() {
               s += StrOf(y);
               KV_NEXT;
             }
-            R[in.a] = BinaryOp(Op::Cat, RK(in.b), y, in.f);
+            R[IA] = BinaryOp(Op::Cat, RK(IB), y, IF);
             KV_NEXT;
           }
           case Op::And: L_And:
           case Op::Or: L_Or:
           case Op::Xor: L_Xor: {
-            const Value& x = RK(in.b);
-            const Value& y = RK(in.c);
+            const Value& x = RK(IB);
+            const Value& y = RK(IC);
             if (IntLike(x.tag) && IntLike(y.tag)) {
-              int32_t r = in.op == Op::And ? (x.i & y.i) : in.op == Op::Or ? (x.i | y.i) : (x.i ^ y.i);
-              R[in.a].SetInt(x.tag == Tag::Long || y.tag == Tag::Long ? Tag::Long : Tag::Integer, r);
+              int32_t r = IOP == Op::And ? (x.i & y.i) : IOP == Op::Or ? (x.i | y.i) : (x.i ^ y.i);
+              R[IA].SetInt(x.tag == Tag::Long || y.tag == Tag::Long ? Tag::Long : Tag::Integer, r);
               KV_NEXT;
             }
-            R[in.a] = BinaryOp(in.op, x, y, in.f);
+            R[IA] = BinaryOp(IOP, x, y, IF);
             KV_NEXT;
           }
           case Op::Div: L_Div:
@@ -536,19 +602,19 @@ void Thread::Execute() {
           case Op::Eqv: L_Eqv:
           case Op::Imp: L_Imp:
           case Op::Like: L_Like:
-          case Op::Is: L_Is: R[in.a] = BinaryOp(in.op, RK(in.b), RK(in.c), in.f); KV_NEXT;
+          case Op::Is: L_Is: R[IA] = BinaryOp(IOP, RK(IB), RK(IC), IF); KV_NEXT;
           case Op::Eq: L_Eq:
           case Op::Ne: L_Ne:
           case Op::Lt: L_Lt:
           case Op::Le: L_Le:
           case Op::Gt: L_Gt:
           case Op::Ge: L_Ge: {
-            const Value& x = RK(in.b);
-            const Value& y = RK(in.c);
+            const Value& x = RK(IB);
+            const Value& y = RK(IC);
             if (IntLike(x.tag) && IntLike(y.tag)) {
               int c = x.i < y.i ? -1 : x.i > y.i ? 1 : 0;
               bool r;
-              switch (in.op) {
+              switch (IOP) {
                 case Op::Eq: r = c == 0; break;
                 case Op::Ne: r = c != 0; break;
                 case Op::Lt: r = c < 0; break;
@@ -556,41 +622,41 @@ void Thread::Execute() {
                 case Op::Gt: r = c > 0; break;
                 default: r = c >= 0; break;
               }
-              R[in.a].SetInt(Tag::Boolean, r ? -1 : 0);
+              R[IA].SetInt(Tag::Boolean, r ? -1 : 0);
               KV_NEXT;
             }
-            R[in.a] = BinaryOp(in.op, x, y, in.f);
+            R[IA] = BinaryOp(IOP, x, y, IF);
             KV_NEXT;
           }
           case Op::Neg: L_Neg:
-          case Op::Not: L_Not: R[in.a] = UnaryOp(in.op, RK(in.b)); KV_NEXT;
+          case Op::Not: L_Not: R[IA] = UnaryOp(IOP, RK(IB)); KV_NEXT;
           case Op::Jmp: L_Jmp: {
-            const Ins* target = code + in.a;
+            const Ins* target = code + IA;
             bool back = target < ip;
             ip = target;
-            if (back && --budget_ <= 0) {
+            if (back && --budget <= 0) {
               fr->ip = ip;
-              Poll();
+              budget = kPollInterval, Poll();
             }
             KV_NEXT;
           }
           case Op::JmpIf: L_JmpIf:
           case Op::JmpIfNot: L_JmpIfNot: {
-            bool t = Truth(RK(in.b));
-            if (t == (in.op == Op::JmpIf)) {
-              const Ins* target = code + in.a;
-              if (target < ip && --budget_ <= 0) {
+            bool t = Truth(RK(IB));
+            if (t == (IOP == Op::JmpIf)) {
+              const Ins* target = code + IA;
+              if (target < ip && --budget <= 0) {
                 fr->ip = target;
                 ip = target;
-                Poll();
+                budget = kPollInterval, Poll();
               }
               ip = target;
             }
             KV_NEXT;
           }
           case Op::JmpCmp: L_JmpCmp: {
-            const Value& x = RK(in.b);
-            const Value& y = RK(in.c);
+            const Value& x = RK(IB);
+            const Value& y = RK(IC);
             int c;
             if (IntLike(x.tag) && IntLike(y.tag)) {
               c = x.i < y.i ? -1 : x.i > y.i ? 1 : 0;
@@ -598,14 +664,14 @@ void Thread::Execute() {
               c = x.d < y.d ? -1 : x.d > y.d ? 1 : 0;
             } else {
               bool isNull;
-              c = CompareValues(x, y, static_cast<uint8_t>(((in.f & 8) ? kTextCmp : 0) | ((in.f & 16) ? kStrict : 0)), isNull);
+              c = CompareValues(x, y, static_cast<uint8_t>(((IF & 8) ? kTextCmp : 0) | ((IF & 16) ? kStrict : 0)), isNull);
               if (isNull) {
-                ip = code + in.a;
+                ip = code + IA;
                 KV_NEXT;
               }
             }
             bool r;
-            switch (in.f & 7) {
+            switch (IF & 7) {
               case 0: r = c == 0; break;
               case 1: r = c != 0; break;
               case 2: r = c < 0; break;
@@ -614,77 +680,79 @@ void Thread::Execute() {
               default: r = c >= 0; break;
             }
             if (!r) {
-              const Ins* target = code + in.a;
-              if (target < ip && --budget_ <= 0) {
+              const Ins* target = code + IA;
+              if (target < ip && --budget <= 0) {
                 ip = target;
                 fr->ip = ip;
-                Poll();
+                budget = kPollInterval, Poll();
               }
               ip = target;
             }
             KV_NEXT;
           }
           case Op::ForPrep: L_ForPrep: {
-            Value& v = R[in.a];
-            if (ForDone(Deref(v), Deref(R[in.b]), Deref(R[in.b + 1]))) ip = code + in.c;
+            Value& v = R[IA];
+            if (ForDone(Deref(v), Deref(R[IB]), Deref(R[IB + 1]))) ip = code + IC;
             KV_NEXT;
           }
           case Op::ForLoop: L_ForLoop: {
-            Value& v = R[in.a];
-            const Value& limit = Deref(R[in.b]);
-            const Value& step = Deref(R[in.b + 1]);
+            Value& v = R[IA];
+            const Value& limit = Deref(R[IB]);
+            const Value& step = Deref(R[IB + 1]);
             if (v.tag == Tag::Long && IntLike(step.tag) && IntLike(limit.tag)) {
               int32_t n;
               if (__builtin_add_overflow(v.i, step.i, &n)) Raise(err::kOverflow);
               v.i = n;
               if (step.i >= 0 ? n <= limit.i : n >= limit.i) {
-                ip = code + in.c;
-                if (--budget_ <= 0) {
+                ip = code + IC;
+                if (--budget <= 0) {
                   fr->ip = ip;
-                  Poll();
+                  budget = kPollInterval, Poll();
                 }
               }
               KV_NEXT;
             }
-            VarType vt = static_cast<VarType>(in.f);
+            VarType vt = static_cast<VarType>(IF);
             Value next = BinaryOp(Op::Add, v, step, 0);
             if (vt != VarType::Variant) next = Coerce(next, vt);
             v = std::move(next);
             if (!ForDone(v, limit, step)) {
-              ip = code + in.c;
-              if (--budget_ <= 0) {
+              ip = code + IC;
+              if (--budget <= 0) {
                 fr->ip = ip;
-                Poll();
+                budget = kPollInterval, Poll();
               }
             }
             break;
           }
           case Op::EachPrep: L_EachPrep: {
-            const Value& src = RK(in.b);
-            if (src.tag != Tag::Array) Raise(src.tag == Tag::Object ? err::kNoSuchMember : err::kTypeMismatch);
-            Value t(src);
-            R[in.a] = std::move(t);
-            R[in.a + 1].SetInt(Tag::Long, 0);
-            if (ArrOf(R[in.a])->data.empty()) ip = code + in.c;
+            const Value& src = RK(IB);
+            const CollectionObj* items = CollectionOf(src);
+            if (src.tag != Tag::Array && !items) Raise(src.tag == Tag::Object ? err::kNoSuchMember : err::kTypeMismatch);
+            // A collection is walked as it stood when the loop began.
+            Value t(items ? CollectionSnapshot(*items) : src);
+            R[IA] = std::move(t);
+            R[IA + 1].SetInt(Tag::Long, 0);
+            if (ArrOf(R[IA])->data.empty()) ip = code + IC;
             break;
           }
           case Op::EachNext: L_EachNext: {
-            if (R[in.a].tag != Tag::Array || R[in.a + 1].tag != Tag::Long) Raise(err::kForNotInitialized);
-            ArrayObj* arr = ArrOf(R[in.a]);
-            size_t idx = static_cast<size_t>(R[in.a + 1].i);
+            if (R[IA].tag != Tag::Array || R[IA + 1].tag != Tag::Long) Raise(err::kForNotInitialized);
+            ArrayObj* arr = ArrOf(R[IA]);
+            size_t idx = static_cast<size_t>(R[IA + 1].i);
             if (idx >= arr->data.size()) {
-              ip = code + in.c;
+              ip = code + IC;
               KV_NEXT;
             }
             Value t(arr->data[idx]);
-            R[in.b] = std::move(t);
-            R[in.a + 1].i = static_cast<int32_t>(idx + 1);
+            R[IB] = std::move(t);
+            R[IA + 1].i = static_cast<int32_t>(idx + 1);
             break;
           }
           case Op::Call: L_Call: {
             fr->ip = ip;
-            if (--budget_ <= 0) Poll();
-            PushFrame(&fns[in.a], R + in.b, in.c);
+            if (--budget <= 0) budget = kPollInterval, Poll();
+            PushFrame(IA, R + IB, IC);
             fr = &frames_.back();
             fn = fr->fn;
             code = fn->code.data();
@@ -694,11 +762,11 @@ void Thread::Execute() {
           }
           case Op::CallHost: L_CallHost:
             fr->ip = ip;
-            CallHost(R + in.b, in.a, in.c);
+            CallHost(R + IB, IA, IC);
             KV_NEXT;
           case Op::CallLib: L_CallLib:
             fr->ip = ip;
-            GetLibFunc(in.a).fn(*this, R + in.b, in.c);
+            GetLibFunc(IA).fn(*this, R + IB, IC);
             KV_NEXT;
           case Op::Ret: L_Ret: {
             if (frames_.size() == 1) {
@@ -714,25 +782,50 @@ void Thread::Execute() {
             KV_NEXT;
           }
           case Op::Index: L_Index: {
-            ArrayObj* arr = ArrayOperand(R[in.b]);
-            size_t lin = ElementIndex(arr, R + in.c, in.f);
+            // One index into a one-dimensional array, neither passed by reference.
+            if (IntLike(R[IC].tag) && IF == 1 && !IsHeap(R[IA].tag)) {
+              const Value* e = Element1(R[IB], R[IC].i);
+              if (e && !IsHeap(e->tag)) {
+                R[IA].tag = e->tag;
+                R[IA].raw = e->raw;
+                KV_NEXT;
+              }
+            }
+            if (const CollectionObj* c = CollectionOf(Deref(R[IB]))) {
+              // c(i) is c.Item(i), the default member.
+              if (IF != 1) Raise(err::kWrongArgCount);
+              Value t(CollectionItem(*c, R[IC]));
+              R[IA] = std::move(t);
+              break;
+            }
+            ArrayObj* arr = ArrayOperand(R[IB]);
+            size_t lin = ElementIndex(arr, R + IC, IF);
             const Value& e = arr->data[lin];
-            if (!IsHeap(e.tag) && !IsHeap(R[in.a].tag)) {
-              R[in.a].tag = e.tag;
-              R[in.a].raw = e.raw;
+            if (!IsHeap(e.tag) && !IsHeap(R[IA].tag)) {
+              R[IA].tag = e.tag;
+              R[IA].raw = e.raw;
               KV_NEXT;
             }
             Value t(e);
-            R[in.a] = std::move(t);
+            R[IA] = std::move(t);
             break;
           }
           case Op::SetIndex: L_SetIndex: {
-            ArrayObj* arr = ArrayOperand(R[in.a]);
-            size_t lin = ElementIndex(arr, R + in.c, in.f);
-            const Value& v = RK(in.b);
+            // A Long, Integer or Double over an element of its own kind, one index, nothing by reference.
+            if (IntLike(R[IC].tag) && IF == 1) {
+              Value* slot = Element1(R[IA], R[IC].i);
+              const Value& v = (IB & kConstBit) ? K[IB & 0x7FFF] : R[IB];
+              if (slot && SameScalar(*slot, v)) {
+                slot->raw = v.raw;
+                KV_NEXT;
+              }
+            }
+            ArrayObj* arr = ArrayOperand(R[IA]);
+            size_t lin = ElementIndex(arr, R + IC, IF);
+            const Value& v = RK(IB);
             Value& slot = arr->data[lin];
-            if (slot.tag == Tag::Long && v.tag == Tag::Long) {
-              slot.i = v.i;
+            if (SameScalar(slot, v)) {
+              slot.raw = v.raw;
             } else {
               Value t = StoreAs(v, arr->elemType, arr->elemRecord);
               slot = std::move(t);
@@ -740,66 +833,66 @@ void Thread::Execute() {
             KV_NEXT;
           }
           case Op::RefIndex: L_RefIndex: {
-            Value owner(Deref(R[in.b]));
+            Value owner(Deref(R[IB]));
             ArrayObj* arr = ArrayOperand(owner);
-            size_t lin = ElementIndex(arr, R + in.c, in.f);
-            R[in.a] = MakeBox(&arr->data[lin], owner);
+            size_t lin = ElementIndex(arr, R + IC, IF);
+            R[IA] = MakeBox(&arr->data[lin], owner);
             break;
           }
           case Op::GetField: L_GetField: {
-            RecordObj* rec = RecordOperand(R[in.b]);
-            if (in.c >= rec->fields.size()) Raise(err::kTypeMismatch);
-            Value t(rec->fields[in.c]);
-            R[in.a] = std::move(t);
+            RecordObj* rec = RecordOperand(R[IB]);
+            if (IC >= rec->fields.size()) Raise(err::kTypeMismatch);
+            Value t(rec->fields[IC]);
+            R[IA] = std::move(t);
             break;
           }
           case Op::SetField: L_SetField: {
-            RecordObj* rec = RecordOperand(R[in.a]);
-            if (in.c >= rec->fields.size()) Raise(err::kTypeMismatch);
-            Value t = FieldStore(rec->type, in.c, RK(in.b));
-            rec->fields[in.c] = std::move(t);
+            RecordObj* rec = RecordOperand(R[IA]);
+            if (IC >= rec->fields.size()) Raise(err::kTypeMismatch);
+            Value t = FieldStore(rec->type, IC, RK(IB));
+            rec->fields[IC] = std::move(t);
             break;
           }
           case Op::RefField: L_RefField: {
-            Value owner(Deref(R[in.b]));
+            Value owner(Deref(R[IB]));
             RecordObj* rec = RecordOperand(owner);
-            if (in.c >= rec->fields.size()) Raise(err::kTypeMismatch);
-            R[in.a] = MakeBox(&rec->fields[in.c], owner);
+            if (IC >= rec->fields.size()) Raise(err::kTypeMismatch);
+            R[IA] = MakeBox(&rec->fields[IC], owner);
             break;
           }
           case Op::GetMember: L_GetMember:
           case Op::RefMember: L_RefMember: {
             fr->ip = ip;
-            const Value& obj = Deref(R[in.b]);
-            const std::string& name = StrOf(K[in.c & 0x7FFF]);
+            const Value& obj = Deref(R[IB]);
+            const std::string& name = StrOf(K[IC & 0x7FFF]);
             if (obj.tag == Tag::Record) {
               RecordObj* rec = RecOf(obj);
               int fi = rec->type->FieldIndex(name);
               if (fi < 0) Raise(err::kNoSuchMember);
-              if (in.op == Op::RefMember) {
+              if (IOP == Op::RefMember) {
                 Value owner(obj);
-                R[in.a] = MakeBox(&rec->fields[fi], owner);
+                R[IA] = MakeBox(&rec->fields[fi], owner);
               } else {
                 Value t(rec->fields[fi]);
-                R[in.a] = std::move(t);
+                R[IA] = std::move(t);
               }
               KV_NEXT;
             }
             // A property read; the value lands in R[a] through a call frame there.
             Value target(obj);
-            R[in.a] = std::move(target);
-            CallMember(R + in.a, name, 0, 0);
+            R[IA] = std::move(target);
+            CallMember(R + IA, name, 0, 0);
             break;
           }
           case Op::SetMember: L_SetMember: {
             fr->ip = ip;
-            const Value& obj = Deref(R[in.a]);
-            const std::string& name = StrOf(K[in.c & 0x7FFF]);
+            const Value& obj = Deref(R[IA]);
+            const std::string& name = StrOf(K[IC & 0x7FFF]);
             if (obj.tag == Tag::Record) {
               RecordObj* rec = RecOf(obj);
               int fi = rec->type->FieldIndex(name);
               if (fi < 0) Raise(err::kNoSuchMember);
-              Value t = FieldStore(rec->type, fi, RK(in.b));
+              Value t = FieldStore(rec->type, fi, RK(IB));
               rec->fields[fi] = std::move(t);
               break;
             }
@@ -807,7 +900,7 @@ void Thread::Execute() {
             Value* scratch = R + fn->numRegs;
             if (scratch + 3 > stack_.data() + stack_.size()) Raise(err::kOutOfStack);
             scratch[0] = obj;
-            scratch[1] = RK(in.b);
+            scratch[1] = RK(IB);
             CallMember(scratch, name, 1, 2);
             scratch[0].Clear();
             scratch[1].Clear();
@@ -815,34 +908,34 @@ void Thread::Execute() {
           }
           case Op::CallMethod: L_CallMethod: {
             fr->ip = ip;
-            const std::string& name = StrOf(K[in.b & 0x7FFF]);
-            Value& recv = R[in.a];
+            const std::string& name = StrOf(K[IB & 0x7FFF]);
+            Value& recv = R[IA];
             const Value& obj = Deref(recv);
             if (obj.tag == Tag::Record) {
               RecordObj* rec = RecOf(obj);
               int fi = rec->type->FieldIndex(name);
               if (fi < 0) Raise(err::kNoSuchMember);
               Value field(rec->fields[fi]);
-              if (in.f > 0) {
+              if (IF > 0) {
                 ArrayObj* arr = ArrayOperand(field);
-                size_t lin = ElementIndex(arr, R + in.a + 1, in.f);
+                size_t lin = ElementIndex(arr, R + IA + 1, IF);
                 Value t(arr->data[lin]);
                 field = std::move(t);
               }
-              for (int k = 1; k <= in.f; ++k) R[in.a + k].Clear();
+              for (int k = 1; k <= IF; ++k) R[IA + k].Clear();
               recv = std::move(field);
               break;
             }
-            CallMember(R + in.a, name, in.f, in.c ? 3 : 4);
+            CallMember(R + IA, name, IF, IC ? 3 : 4);
             KV_NEXT;
           }
           case Op::NewObject: L_NewObject:
             fr->ip = ip;
-            NewObject(&R[in.a], StrOf(K[in.b & 0x7FFF]));
+            NewObject(&R[IA], StrOf(K[IB & 0x7FFF]));
             KV_NEXT;
-          case Op::ReDim: L_ReDim: ReDimArray(Deref(R[in.a]), R + in.b, in.c, in.f != 0); KV_NEXT;
+          case Op::ReDim: L_ReDim: ReDimArray(Deref(R[IA]), R + IB, IC, IF != 0); KV_NEXT;
           case Op::Erase: L_Erase: {
-            Value& var = Deref(R[in.a]);
+            Value& var = Deref(R[IA]);
             if (var.tag != Tag::Array) Raise(err::kTypeMismatch);
             ArrayObj* arr = ArrOf(var);
             if (arr->locks.load() > 0) Raise(err::kArrayLocked);
@@ -850,18 +943,18 @@ void Thread::Execute() {
               for (Value& e : arr->data) e = DefaultOf(arr->elemType, arr->elemRecord);
             } else {
               arr->data.clear();
-              arr->dims.clear();
+              arr->SetDims({});
             }
             KV_NEXT;
           }
           case Op::OnError: L_OnError:
             ClearError();
-            switch (in.f) {
+            switch (IF) {
               case 0: fr->onError = 0; break;
               case 1: fr->onError = 1; break;
               case 2:
                 fr->onError = 2;
-                fr->handler = in.a;
+                fr->handler = IA;
                 break;
               default: fr->inHandler = false; break;
             }
@@ -870,12 +963,157 @@ void Thread::Execute() {
             if (!fr->inHandler) Raise(err::kResumeWithoutError);
             fr->inHandler = false;
             ClearError();
-            if (in.f == 0) ip = code + StatementStartPc(fn, fr->errPc);
-            else if (in.f == 1) ip = code + NextStatementPc(fn, fr->errPc);
-            else ip = code + in.a;
+            if (IF == 0) ip = code + StatementStartPc(fn, fr->errPc);
+            else if (IF == 1) ip = code + NextStatementPc(fn, fr->errPc);
+            else ip = code + IA;
             KV_NEXT;
           }
           case Op::EndProgram: L_EndProgram: throw EndSignal{};
+// Typed forms read registers without following references: a reference, a
+// constant of another type or a result out of range takes the generic path.
+// Their b is a register; c is a register too, or a constant in the K forms.
+#define KV_RK_PLAIN(x) (((x) & kConstBit) ? K[(x) & 0x7FFF] : R[(x)])
+#define KV_TYPED_INT(OPNAME, GENERIC, X, Y, TAG, CHECKED, LO, HI)                           \
+  case Op::OPNAME: L_##OPNAME: {                                                         \
+    const Value& x = X;                                                                  \
+    const Value& y = Y;                                                                  \
+    Value& d = R[IA];                                                                    \
+    int32_t r;                                                                           \
+    if (x.tag == TAG && y.tag == TAG && !IsHeap(d.tag) && !CHECKED(x.i, y.i, &r) && r >= (LO) && r <= (HI)) { \
+      d.tag = TAG;                                                                       \
+      d.raw = static_cast<uint32_t>(r);                                                  \
+      KV_NEXT;                                                                           \
+    }                                                                                    \
+    goto L_##GENERIC;                                                                    \
+  }
+          KV_TYPED_INT(AddL, Add, R[IB], R[IC], Tag::Long, __builtin_add_overflow, INT32_MIN, INT32_MAX)
+          KV_TYPED_INT(AddLK, Add, R[IB], K[IC & 0x7FFF], Tag::Long, __builtin_add_overflow, INT32_MIN, INT32_MAX)
+          KV_TYPED_INT(SubL, Sub, R[IB], R[IC], Tag::Long, __builtin_sub_overflow, INT32_MIN, INT32_MAX)
+          KV_TYPED_INT(SubLK, Sub, R[IB], K[IC & 0x7FFF], Tag::Long, __builtin_sub_overflow, INT32_MIN, INT32_MAX)
+          KV_TYPED_INT(MulL, Mul, R[IB], R[IC], Tag::Long, __builtin_mul_overflow, INT32_MIN, INT32_MAX)
+          KV_TYPED_INT(MulLK, Mul, R[IB], K[IC & 0x7FFF], Tag::Long, __builtin_mul_overflow, INT32_MIN, INT32_MAX)
+          KV_TYPED_INT(AddI, Add, R[IB], R[IC], Tag::Integer, __builtin_add_overflow, -32768, 32767)
+          KV_TYPED_INT(AddIK, Add, R[IB], K[IC & 0x7FFF], Tag::Integer, __builtin_add_overflow, -32768, 32767)
+          KV_TYPED_INT(SubI, Sub, R[IB], R[IC], Tag::Integer, __builtin_sub_overflow, -32768, 32767)
+          KV_TYPED_INT(SubIK, Sub, R[IB], K[IC & 0x7FFF], Tag::Integer, __builtin_sub_overflow, -32768, 32767)
+          KV_TYPED_INT(MulI, Mul, R[IB], R[IC], Tag::Integer, __builtin_mul_overflow, -32768, 32767)
+          KV_TYPED_INT(MulIK, Mul, R[IB], K[IC & 0x7FFF], Tag::Integer, __builtin_mul_overflow, -32768, 32767)
+          KV_TYPED_INT(AndL, And, R[IB], R[IC], Tag::Long, AndBits, INT32_MIN, INT32_MAX)
+          KV_TYPED_INT(AndLK, And, R[IB], K[IC & 0x7FFF], Tag::Long, AndBits, INT32_MIN, INT32_MAX)
+          KV_TYPED_INT(OrL, Or, R[IB], R[IC], Tag::Long, OrBits, INT32_MIN, INT32_MAX)
+          KV_TYPED_INT(OrLK, Or, R[IB], K[IC & 0x7FFF], Tag::Long, OrBits, INT32_MIN, INT32_MAX)
+#undef KV_TYPED_INT
+#define KV_TYPED_DOUBLE(OPNAME, GENERIC, X, Y, EXPR)                                        \
+  case Op::OPNAME: L_##OPNAME: {                                                         \
+    const Value& x = X;                                                                  \
+    const Value& y = Y;                                                                  \
+    Value& d = R[IA];                                                                    \
+    if (x.tag == Tag::Double && y.tag == Tag::Double && !IsHeap(d.tag)) {                \
+      double r = x.d EXPR y.d;                                                           \
+      if (std::isfinite(r)) {                                                            \
+        d.tag = Tag::Double;                                                             \
+        d.d = r;                                                                         \
+        KV_NEXT;                                                                         \
+      }                                                                                  \
+    }                                                                                    \
+    goto L_##GENERIC;                                                                    \
+  }
+          KV_TYPED_DOUBLE(AddD, Add, R[IB], R[IC], +)
+          KV_TYPED_DOUBLE(AddDK, Add, R[IB], K[IC & 0x7FFF], +)
+          KV_TYPED_DOUBLE(SubD, Sub, R[IB], R[IC], -)
+          KV_TYPED_DOUBLE(SubDK, Sub, R[IB], K[IC & 0x7FFF], -)
+          KV_TYPED_DOUBLE(MulD, Mul, R[IB], R[IC], *)
+          KV_TYPED_DOUBLE(MulDK, Mul, R[IB], K[IC & 0x7FFF], *)
+#undef KV_TYPED_DOUBLE
+#define KV_JMP_CMP(OPNAME, CMP)                                                          \
+  case Op::OPNAME: L_##OPNAME: {                                                         \
+    const Value& x = KV_RK_PLAIN(IB);                                                    \
+    const Value& y = KV_RK_PLAIN(IC);                                                    \
+    bool r;                                                                              \
+    if (IntLike(x.tag) && IntLike(y.tag)) r = x.i CMP y.i;                               \
+    else if (x.tag == Tag::Double && y.tag == Tag::Double) r = x.d CMP y.d;              \
+    else goto L_JmpCmp;                                                                  \
+    if (!r) {                                                                            \
+      const Ins* target = code + IA;                                                     \
+      if (target < ip && --budget <= 0) {                                                \
+        fr->ip = target;                                                                 \
+        ip = target;                                                                     \
+        budget = kPollInterval, Poll();                                                  \
+      }                                                                                  \
+      ip = target;                                                                       \
+    }                                                                                    \
+    KV_NEXT;                                                                             \
+  }
+          KV_JMP_CMP(JmpCmpEq, ==)
+          KV_JMP_CMP(JmpCmpNe, !=)
+          KV_JMP_CMP(JmpCmpLt, <)
+          KV_JMP_CMP(JmpCmpLe, <=)
+          KV_JMP_CMP(JmpCmpGt, >)
+          KV_JMP_CMP(JmpCmpGe, >=)
+#undef KV_JMP_CMP
+#undef KV_RK_PLAIN
+          case Op::IndexOff: L_IndexOff: {
+            // Past the Long range j + k is past every array's bounds too.
+            if (R[IC].tag == Tag::Long && !IsHeap(R[IA].tag)) {
+              const Value* e = Element1(R[IB], static_cast<int64_t>(R[IC].i) + static_cast<int8_t>(IF));
+              if (e && !IsHeap(e->tag)) {
+                R[IA].tag = e->tag;
+                R[IA].raw = e->raw;
+                KV_NEXT;
+              }
+            }
+            Value index = OffsetIndex(R[IC], IF);
+            ArrayObj* arr = ArrayOperand(R[IB]);
+            Value t(arr->data[ElementIndex(arr, &index, 1)]);
+            R[IA] = std::move(t);
+            break;
+          }
+          case Op::SetIndexOff: L_SetIndexOff: {
+            Value index = OffsetIndex(R[IC], IF);
+            ArrayObj* arr = ArrayOperand(R[IA]);
+            Value& slot = arr->data[ElementIndex(arr, &index, 1)];
+            const Value& v = RK(IB);
+            if (SameScalar(slot, v)) {
+              slot.raw = v.raw;
+              break;
+            }
+            Value t = StoreAs(v, arr->elemType, arr->elemRecord);
+            slot = std::move(t);
+            break;
+          }
+          case Op::GoSub: L_GoSub:
+            if (gosubs_.size() >= kMaxGoSubs) Raise(err::kOutOfStack);
+            gosubs_.push_back({frames_.size(), ip});
+            ip = code + IA;
+            if (--budget <= 0) {
+              fr->ip = ip;
+              budget = kPollInterval, Poll();
+            }
+            KV_NEXT;
+          case Op::Return: L_Return:
+            if (gosubs_.empty() || gosubs_.back().frame != frames_.size()) Raise(err::kReturnWithoutGoSub);
+            ip = gosubs_.back().ip;
+            gosubs_.pop_back();
+            KV_NEXT;
+          case Op::SetErl: L_SetErl:
+            fr->lastLabel = IA | static_cast<uint32_t>(IB) << 16;
+            KV_NEXT;
+          case Op::ForInc: L_ForInc: {
+            // Below the limit the step of 1 cannot overflow; the last step,
+            // which may, and anything not Long or Integer go the generic way.
+            Value& v = R[IA];
+            const Value& limit = R[IB];
+            if (IntLike(limit.tag) && v.i < limit.i && (v.tag == Tag::Long || (v.tag == Tag::Integer && v.i < 32767))) {
+              ++v.i;
+              ip = code + IC;
+              if (--budget <= 0) {
+                fr->ip = ip;
+                budget = kPollInterval, Poll();
+              }
+              KV_NEXT;
+            }
+            goto L_ForLoop;
+          }
           case Op::Count: __builtin_unreachable();  // the loader admits only known opcodes
         }
       }
@@ -895,6 +1133,11 @@ void Thread::Execute() {
   }
 }
 
+#undef IOP
+#undef IF
+#undef IA
+#undef IB
+#undef IC
 #undef RK
 #undef KV_NEXT
 

@@ -40,6 +40,68 @@ TEST(CodeFile, OpcodeNumbersAreStable) {
   EXPECT_EQ(static_cast<int>(Op::Jmp), 33);
   EXPECT_EQ(static_cast<int>(Op::Ret), 44);
   EXPECT_EQ(static_cast<int>(Op::EndProgram), 60);
+  EXPECT_EQ(static_cast<int>(Op::AddL), 61);
+  EXPECT_EQ(static_cast<int>(Op::JmpCmpEq), 72);
+  EXPECT_EQ(static_cast<int>(Op::ForInc), 78);
+  EXPECT_EQ(static_cast<int>(Op::AddLK), 79);
+  EXPECT_EQ(static_cast<int>(Op::SetIndexOff), 91);
+}
+
+// Flag 4 of a parameter marks the ParamArray: only the last parameter, a
+// Variant array by value and not Optional, may carry it.
+TEST(CodeFile, ParamArrayFlag) {
+  CompileResult r = Compile("Sub F(a As Long, ParamArray rest())\nEnd Sub\n");
+  ASSERT_TRUE(r.ok());
+  Program back;
+  std::string error;
+  ASSERT_TRUE(ReadCodeBlock(WriteCodeBlock(r.program), back, error)) << error;
+  ASSERT_EQ(back.functions[0].params.size(), 2u);
+  EXPECT_FALSE(back.functions[0].params[0].paramArray);
+  EXPECT_TRUE(back.functions[0].params[1].paramArray);
+  Program bad = r.program;
+  bad.functions[0].params[0].paramArray = true;
+  EXPECT_FALSE(ReadCodeBlock(WriteCodeBlock(bad), back, error));
+  bad = r.program;
+  bad.functions[0].params[1].byRef = true;
+  EXPECT_FALSE(ReadCodeBlock(WriteCodeBlock(bad), back, error));
+}
+
+// The typed forms are checked as their generic instructions, and more: the
+// arithmetic ones take b from the registers and c from the registers (or the
+// constants, in the K forms); a comparison jump's f names its own comparison.
+TEST(CodeFile, VerifiesTypedForms) {
+  struct Row {
+    const char* what;
+    Ins ins;
+    bool ok;
+  };
+  const uint16_t k0 = kConstBit;  // constant 0, a Long
+  const Row rows[] = {
+      {"AddLK register and constant", {Op::AddLK, 0, 1, 2, k0}, true},
+      {"AddLK with a constant b", {Op::AddLK, 0, 1, k0, k0}, false},
+      {"MulDK with a register c", {Op::MulDK, 0, 1, 2, 2}, false},
+      {"AddL with constants", {Op::AddL, 0, 1, k0, k0}, false},
+      {"AddL of registers", {Op::AddL, 0, 1, 2, 0}, true},
+      {"JmpCmpLt with f = Lt", {Op::JmpCmpLt, 2, 0, 1, k0}, true},
+      {"JmpCmpLt with f = Eq", {Op::JmpCmpLt, 0, 0, 1, k0}, false},
+      {"JmpCmpGe past the code", {Op::JmpCmpGe, 5, 9, 1, k0}, false},
+      {"IndexOff with a negative offset", {Op::IndexOff, 0xFF, 1, 2, 1}, true},
+      {"IndexOff past the registers", {Op::IndexOff, 0, 1, 2, 3}, false},
+      {"SetIndexOff of a constant", {Op::SetIndexOff, 1, 1, k0, 2}, true},
+      {"ForInc past the registers", {Op::ForInc, 0, 2, 2, 0}, false},
+  };
+  for (const Row& r : rows) {
+    Program p;
+    p.constants.push_back(Value::Lng(1));
+    Function f;
+    f.name = "Main";
+    f.numRegs = 3;
+    f.code = {r.ins, Ins{Op::Ret, 0, 0, 0, 0}};
+    p.functions.push_back(f);
+    Program back;
+    std::string error;
+    EXPECT_EQ(ReadCodeBlock(WriteCodeBlock(p), back, error), r.ok) << r.what << ": " << error;
+  }
 }
 
 TEST(CodeFile, ReadsAHandBuiltBlock) {

@@ -39,7 +39,16 @@ const ErrorCase kErrors[] = {
     {"WrongLibraryArgumentCount", "Sub Main()\nx = Left(\"a\")\nEnd Sub\n", 2, "Wrong number of arguments"},
     {"AssignToConstant", "Const K = 1\nSub Main()\nK = 2\nEnd Sub\n", 3, "Assignment to constant"},
     {"ConstantOverflow", "Const K As Integer = 40000\n", 1, "Overflow"},
-    {"GoSubLeftOut", "Sub Main()\nGoSub x\nEnd Sub\n", 2, "GoSub"},
+    {"NamedArgumentNotFound", "Sub F(a)\nEnd Sub\nSub Main()\nF b:=1\nEnd Sub\n", 4, "Named argument not found: b"},
+    {"NamedArgumentTwice", "Sub F(a)\nEnd Sub\nSub Main()\nF a:=1, a:=2\nEnd Sub\n", 4, "Named argument already specified: a"},
+    {"NamedArgumentRequiredLeftOut", "Sub F(a, b)\nEnd Sub\nSub Main()\nF b:=1\nEnd Sub\n", 4, "Argument not optional"},
+    {"PositionalAfterNamed", "Sub F(a, b)\nEnd Sub\nSub Main()\nF a:=1, 2\nEnd Sub\n", 4, "Expected: named argument"},
+    {"NamedArgumentToHost", "Sub Main()\nShowText text:=1\nEnd Sub\n", 2, "Named arguments need a procedure of this module"},
+    {"NamedArgumentToLibrary", "Sub Main()\nx = Len(s:=1)\nEnd Sub\n", 2, "Named arguments need a procedure of this module"},
+    {"ParamArrayNotLast", "Sub F(ParamArray a(), b)\nEnd Sub\n", 1, "ParamArray must be the last parameter"},
+    {"ParamArrayTyped", "Sub F(ParamArray a() As Long)\nEnd Sub\n", 1, "Invalid ParamArray"},
+    {"ParamArrayWithoutParentheses", "Sub F(ParamArray a)\nEnd Sub\n", 1, "Invalid ParamArray"},
+    {"GoSubLabelMissing", "Sub Main()\nGoSub x\nEnd Sub\n", 2, "Label not defined: x"},
     {"ExpressionExpected", "Sub Main()\nx = 1 +\nEnd Sub\n", 2, "Expected: expression"},
     {"SetNeedsObject", "Sub Main()\nSet x = 5\nEnd Sub\n", 2, "Object required"},
     {"OptionBaseTwo", "Option Base 2\n", 1, "Option Base"},
@@ -139,10 +148,24 @@ TEST(Compiler, FoldsConstantsAndFusesComparisons) {
   const Function& f = r.program.functions[0];
   bool fused = false;
   for (const Ins& in : f.code) {
-    EXPECT_NE(in.op, Op::Mul);
-    if (in.op == Op::JmpCmp) fused = true;
+    EXPECT_NE(GenericOp(in.op), Op::Mul);
+    if (in.op == Op::JmpCmpLt) fused = true;
   }
   EXPECT_TRUE(fused);
+}
+
+TEST(Compiler, TypedFormsOnlyWhenOptimising) {
+  const char* source = "Sub Main()\nDim i As Long, a(3) As Long\nFor i = 1 To 2\na(i + 1) = i\na(i) = i * 3\nNext\nEnd Sub\n";
+  CompileResult plain = Compile(source, CompileOptions{false});
+  ASSERT_TRUE(plain.ok());
+  for (const Ins& in : plain.program.functions[0].code) EXPECT_EQ(GenericOp(in.op), in.op) << OpName(in.op);
+  CompileResult opt = Compile(source);
+  ASSERT_TRUE(opt.ok());
+  std::string ops;
+  for (const Ins& in : opt.program.functions[0].code) ops += std::string(OpName(in.op)) + " ";
+  EXPECT_NE(ops.find("MulLK"), std::string::npos) << ops;
+  EXPECT_NE(ops.find("SetIndexOff"), std::string::npos) << ops;
+  EXPECT_NE(ops.find("ForInc"), std::string::npos) << ops;
 }
 
 TEST(Compiler, PlainModeKeepsEveryOperation) {

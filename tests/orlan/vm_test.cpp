@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "orlan/codefile.h"
 #include "tests/orlan/script_runner.h"
 
 namespace kv::orlan::testing {
@@ -222,11 +223,194 @@ const Case kCases[] = {
     {"Environ", "Dim i, found\nFor i = 1 To 10000\nIf Environ(i) = \"KV_ORLAN_ENVIRON_TEST=a b\" Then found = True\nIf Environ(i) = \"\" Then Exit For\nNext\n"
      "Print Environ(\"KV_ORLAN_ENVIRON_TEST\") & \"|\" & Environ(\"KV_ORLAN_NOT_SET\") & \"|\" & found\nPrint Environ(0)",
      "a b||True\n", 5, 8},
+    // GoSub and Return: return points belong to the frame that made them.
+    {"GoSubReturns", "Sub Main()\nDim n As Long\nGoSub Twice\nGoSub Twice\nPrint n\nExit Sub\nTwice:\nn = n + 2\nGoSub Once\nReturn\nOnce:\nn = n * 10\nReturn\nEnd Sub\n",
+     "220\n"},
+    {"GoSubToLineNumber", "Sub Main()\nGoSub 100\nPrint \"back\"\nExit Sub\n100 Print \"sub\": Return\nEnd Sub\n", "sub\nback\n"},
+    {"ReturnWithoutGoSub", "Sub Main()\nPrint 1\nReturn\nEnd Sub\n", "1\n", 3, 3},
+    {"GoSubReturnPointsStayInTheirFrame",
+     "Sub Main()\nGoSub A\nPrint \"main\"\nExit Sub\nA:\nInner\nReturn\nEnd Sub\nSub Inner()\nReturn\nEnd Sub\n", "", 3, 10},
+    {"GoSubInRecursion",
+     "Function F(n As Long) As Long\nIf n = 0 Then Exit Function\nGoSub Add\nExit Function\nAdd:\nF = n + F(n - 1)\nReturn\nEnd Function\n"
+     "Sub Main()\nPrint F(4)\nEnd Sub\n",
+     "10\n"},
+    {"EndlessGoSubRunsOutOfStack", "Sub Main()\n10 GoSub 10\nEnd Sub\n", "", 28, 2},
+    // ParamArray: the extra arguments by value in a Variant array, empty (UBound -1) without any.
+    {"ParamArraySums",
+     "Function Sum(ParamArray xs()) As Double\nDim v\nFor Each v In xs\nSum = Sum + v\nNext\nEnd Function\n"
+     "Sub Main()\nPrint Sum(1, 2, 3.5) & \" \" & Sum() & \" \" & Sum(Sum(1, 2), 4)\nEnd Sub\n",
+     "6.5 0 7\n"},
+    {"ParamArrayAfterFixed",
+     "Sub Count(label As String, ParamArray items())\nPrint label & LBound(items) & \" \" & UBound(items) & \" \" & TypeName(items)\nEnd Sub\n"
+     "Sub Main()\nCount \"a\"\nCount \"b\", 1, \"two\", 3\nEnd Sub\n",
+     "a0 -1 Variant()\nb0 2 Variant()\n"},
+    {"ParamArrayByValue",
+     "Sub Bump(ParamArray xs())\nxs(0) = xs(0) + 1\nPrint xs(0)\nEnd Sub\nSub Main()\nDim n As Long\nn = 1\nBump n\nPrint n\nEnd Sub\n",
+     "2\n1\n"},
+    {"ParamArrayOmittedElement",
+     "Sub Show(ParamArray xs())\nPrint IsMissing(xs(1)) & \" \" & xs(2)\nEnd Sub\nSub Main()\nShow 1, , 3\nEnd Sub\n", "True 3\n"},
+    // Named arguments, in any order after the positional ones; those left out are Missing.
+    {"NamedArguments",
+     "Sub Show(a As Long, Optional b As String = \"B\", Optional c)\nPrint a & b & IsMissing(c)\nEnd Sub\n"
+     "Sub Main()\nShow b:=\"x\", a:=2\nShow 3, c:=1\nShow c:=Empty, a:=4\nEnd Sub\n",
+     "2xTrue\n3BFalse\n4BFalse\n"},
+    {"NamedArgumentsEvaluateInOrder",
+     "Dim trace As String\nFunction T(s As String) As String\ntrace = trace & s\nT = s\nEnd Function\n"
+     "Function F(x As String, y As String) As String\nF = x & y\nEnd Function\n"
+     "Sub Main()\nPrint F(y:=T(\"1\"), x:=T(\"2\")) & \" \" & trace\nEnd Sub\n",
+     "21 12\n"},
+    {"NamedArgumentByReference",
+     "Sub Twice(n As Long)\nn = n * 2\nEnd Sub\nSub Main()\nDim k As Long\nk = 5\nTwice n:=k\nCall Twice(n:=k)\nPrint k\nEnd Sub\n", "20\n"},
+    // Collection: items in order with optional keys (case-insensitive), 1-based, c(i) for c.Item(i).
+    {"CollectionAddItemCount",
+     "Dim c As Collection\nSet c = New Collection\nc.Add \"a\"\nc.Add \"b\", \"kb\"\nc.Add \"first\", , 1\nc.Add \"mid\", \"km\", , 2\n"
+     "Print c.Count & c(1) & c.Item(\"KB\") & c(\"km\") & c(4) & \" \" & TypeName(c)",
+     "4firstbmidb Collection\n"},
+    {"CollectionBeforeKey",
+     "Dim c As Collection\nSet c = New Collection\nc.Add \"z\", \"z\"\nc.Add \"y\", , \"z\"\nc.Add \"x\", , , 1\nPrint c(1) & c(2) & c(3)", "yxz\n"},
+    {"CollectionForEachAndRemove",
+     "Dim c As Collection, v\nSet c = New Collection\nc.Add 1: c.Add 2, \"two\": c.Add 3\nc.Remove \"two\"\nFor Each v In c\nPrint v\nc.Add 9\nNext\n"
+     "c.Remove 1\nPrint c.Count & \" \" & c(1)",
+     "1\n3\n3 3\n"},
+    {"CollectionInVariantAndIs",
+     "Dim c As Collection, v, w\nSet c = New Collection\nSet v = c\nv.Add \"x\", \"k\"\nSet w = New Collection\nPrint c.Count & (v Is c) & (w Is c) & v(\"k\") & IsObject(v)",
+     "1TrueFalsexTrue\n"},
+    {"CollectionHoldsArraysByValue",
+     "Dim c As Collection, a(1) As Long\nSet c = New Collection\na(0) = 5\nc.Add a\na(0) = 6\nPrint c(1)(0)", "5\n"},
+    {"CollectionDuplicateKey", "Dim c As Collection\nSet c = New Collection\nc.Add 1, \"k\"\nc.Add 2, \"K\"", "", 457, 5},
+    {"CollectionKeyMustBeText", "Dim c As Collection\nSet c = New Collection\nc.Add 1, 2", "", 13, 4},
+    {"CollectionBeforeAndAfter", "Dim c As Collection\nSet c = New Collection\nc.Add 1\nc.Add 2, , 1, 1", "", 5, 5},
+    {"CollectionBadBefore", "Dim c As Collection\nSet c = New Collection\nc.Add 1\nc.Add 2, , 3", "", 5, 5},
+    {"CollectionIndexOutOfRange", "Dim c As Collection\nSet c = New Collection\nc.Add 1\nPrint c(2)", "", 9, 5},
+    {"CollectionUnknownKey", "Dim c As Collection\nSet c = New Collection\nc.Add 1, \"a\"\nc.Remove \"b\"", "", 5, 5},
+    {"CollectionUnknownMember", "Dim c As Collection\nSet c = New Collection\nc.Clear", "", 438, 4},
+    {"CollectionNotSet", "Dim c As Collection\nc.Add 1", "", 91, 3},
+    // Erl: the numeric label reached last in the frame that handles the error.
+    {"ErlNamesTheLabel", "On Error GoTo H\n10 Print Erl\n20 Print 1 / 0\n30 Exit Sub\nH:\nPrint Err.Number & \" \" & Erl\nErr.Clear\nPrint Erl",
+     "0\n11 20\n0\n"},
+    {"ErlWithoutLabels", "On Error Resume Next\nPrint 1 / 0\nPrint Erl", "0\n"},
+    {"ErlOfTheCallingLine",
+     "Sub Main()\nOn Error GoTo H\n100 Fail\nExit Sub\nH:\nPrint Erl\nEnd Sub\nSub Fail()\n5 Err.Raise 5\nEnd Sub\n", "100\n"},
     {"CallWithParenthesisedComparison", "Dim x\nx = 2\nPrint (x) = 2\nPrint (x + 1) * 2", "True\n6\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Orlan, Programs, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// The typed and fused instructions: each program makes the optimised
+// compile use the named instruction, on its fast path and on values that
+// take the generic path (references, Variants, overflow, bad subscripts);
+// plain code, which has none of them, must print and fail the same.
+struct TypedCase {
+  Case program;
+  Op op;
+};
+
+class TypedForms : public ::testing::TestWithParam<TypedCase> {};
+
+TEST_P(TypedForms, MatchPlainCode) {
+  const TypedCase& c = GetParam();
+  CompileResult r = Compile(Module(c.program.source));
+  ASSERT_TRUE(r.ok());
+  bool used = false;
+  for (const Function& f : r.program.functions)
+    for (const Ins& in : f.code) used = used || in.op == c.op;
+  EXPECT_TRUE(used) << "no " << OpName(c.op) << " in\n" << Disassemble(r.program);
+  for (bool optimize : {true, false}) {
+    SCOPED_TRACE(optimize ? "optimised" : "plain");
+    RunOutcome o = RunProgram(Module(c.program.source), "Main", CompileOptions{optimize});
+    EXPECT_EQ(o.output, c.program.output);
+    EXPECT_EQ(o.error, c.program.error) << o.errorText;
+    if (c.program.error > 0) {
+      EXPECT_EQ(o.line, c.program.line) << o.errorText;
+    }
+  }
+}
+
+const TypedCase kTypedCases[] = {
+    {{"AddLong", "Dim a As Long, b As Long\na = 40000: b = 2\nPrint a + b", "40002\n"}, Op::AddL},
+    {{"AddLongOverflows", "Dim a As Long, b As Long\na = 2147483647: b = 1\nPrint a + b", "", 6, 4}, Op::AddL},
+    {{"SubLongOverflows", "Dim a As Long, b As Long\na = -2147483647: b = 2\nPrint a - b", "", 6, 4}, Op::SubL},
+    {{"MulLongOverflows", "Dim a As Long, b As Long\na = 65536: b = 32768\nPrint a * b", "", 6, 4}, Op::MulL},
+    {{"AddLongConstantOverflows", "Dim a As Long\na = 2147483600\nPrint a + 47\nPrint a + 48", "2147483647\n", 6, 5}, Op::AddLK},
+    {{"SubLongConstant", "Dim a As Long\na = 5\nPrint a - 70000", "-69995\n"}, Op::SubLK},
+    {{"MulLongConstantOverflows", "Dim a As Long\na = 1073741824\nPrint a * 2", "", 6, 4}, Op::MulLK},
+    {{"ConstantFirstCommutes", "Dim a As Long\na = 7\nPrint 100000 * a & \" \" & 3 + a", "700000 10\n"}, Op::MulLK},
+    // A constant first in a subtraction leaves it to the generic instruction.
+    {{"ConstantFirstSubtracts", "Dim a As Long\na = 7\nPrint 100000 - a", "99993\n"}, Op::Sub},
+    {{"AddIntegerOverflows", "Dim a As Integer, b As Integer\na = 32000: b = 767\nPrint a + b\nb = 768\nPrint a + b", "32767\n", 6, 6},
+     Op::AddI},
+    {{"SubIntegerOverflows", "Dim a As Integer, b As Integer\na = -32000: b = 769\nPrint a - b", "", 6, 4}, Op::SubI},
+    {{"MulIntegerOverflows", "Dim a As Integer, b As Integer\na = 256: b = 128\nPrint a * b", "", 6, 4}, Op::MulI},
+    {{"IntegerConstants", "Dim a As Integer\na = 300\nPrint a + 1 & \" \" & a - 1 & \" \" & a * 100\nPrint a * 110", "301 299 30000\n", 6, 5},
+     Op::MulIK},
+    {{"AddIntegerConstant", "Dim a As Integer\na = 32766\nPrint a + 1", "32767\n"}, Op::AddIK},
+    {{"SubIntegerConstant", "Dim a As Integer\na = -32767\nPrint a - 1\nPrint a - 2", "-32768\n", 6, 5}, Op::SubIK},
+    {{"AddDouble", "Dim a As Double, b As Double\na = 0.5: b = 0.25\nPrint a + b & \" \" & a - b & \" \" & a * b", "0.75 0.25 0.125\n"},
+     Op::AddD},
+    {{"SubDouble", "Dim a As Double, b As Double\na = 0.5: b = 0.25\nPrint a - b", "0.25\n"}, Op::SubD},
+    {{"MulDoubleOverflows", "Dim a As Double, b As Double\na = 1E+200: b = 1E+200\nPrint a * b", "", 6, 4}, Op::MulD},
+    {{"DoubleConstants", "Dim a As Double\na = 1.5\nPrint a + 1 & \" \" & a - 1 & \" \" & a * 2", "2.5 0.5 3\n"}, Op::AddDK},
+    {{"SubDoubleConstant", "Dim a As Double\na = 1.5\nPrint a - 1", "0.5\n"}, Op::SubDK},
+    {{"MulDoubleConstantOverflows", "Dim a As Double\na = 1E+300\nPrint a * 1E+300", "", 6, 4}, Op::MulDK},
+    {{"AndOrLong", "Dim a As Long, b As Long\na = &HFF00&: b = &H0FF0&\nPrint (a And b) & \" \" & (a Or b)", "3840 65520\n"}, Op::AndL},
+    {{"OrLong", "Dim a As Long, b As Long\na = 1: b = 65536\nPrint a Or b", "65537\n"}, Op::OrL},
+    {{"AndOrLongConstants", "Dim a As Long\na = 70000\nPrint (a And &HFFFF&) & \" \" & (a Or 65536)", "4464 70000\n"}, Op::AndLK},
+    {{"OrLongConstant", "Dim a As Long\na = 1\nPrint a Or &H10000", "65537\n"}, Op::OrLK},
+    // A ByRef parameter holds a reference: the generic path follows it.
+    {{"ByRefLongOperand",
+      "Sub Main()\nDim x As Long\nx = 2147483646\nTwice x\nEnd Sub\nSub Twice(n As Long)\nPrint n + 1\nPrint n + n\nEnd Sub\n",
+      "2147483647\n", 6, 8},
+     Op::AddL},
+    {{"ByRefDoubleOperand", "Sub Main()\nDim x As Double\nx = 2\nHalf x\nEnd Sub\nSub Half(d As Double)\nPrint d * 0.5 & \" \" & d - 0.5\nEnd Sub\n",
+      "1 1.5\n"},
+     Op::MulDK},
+    {{"CompareJumps",
+      "Dim a As Long, b As Double, s As String, n As Integer\na = 3: b = 2.5: s = \"b\"\n"
+      "If a = 3 Then n = n + 1\nIf a <> 3 Then n = n + 10\nIf a < 4 Then n = n + 100\nIf b <= 2.5 Then n = n + 1000\n"
+      "If b > 2.5 Then n = n + 10000\nIf s >= \"a\" Then n = n - 2\nPrint n",
+      "1099\n"},
+     Op::JmpCmpGe},
+    {{"CompareJumpEq", "Dim a As Long\na = 3\nIf a = 3 Then Print \"eq\"", "eq\n"}, Op::JmpCmpEq},
+    {{"CompareJumpNe", "Dim a As Long\na = 3\nIf a <> 4 Then Print \"ne\"", "ne\n"}, Op::JmpCmpNe},
+    {{"CompareJumpLt", "Dim a As Double\na = 3\nIf a < 3.5 Then Print \"lt\"", "lt\n"}, Op::JmpCmpLt},
+    {{"CompareJumpLe", "Dim a As Long\na = 3\nIf a <= 3 Then Print \"le\"", "le\n"}, Op::JmpCmpLe},
+    {{"CompareJumpGt", "Dim a As Long, b As Integer\na = 70000: b = 3\nIf a > b Then Print \"gt\"", "gt\n"}, Op::JmpCmpGt},
+    {{"CompareJumpText", "Option Compare Text\nSub Main()\nDim s As String\ns = \"ABC\"\nIf s = \"abc\" Then Print \"same\"\nEnd Sub\n", "same\n"},
+     Op::JmpCmpEq},
+    {{"CompareJumpNull", "Dim v\nv = Null\nIf v = 1 Then Print \"then\" Else Print \"else\"", "else\n"}, Op::JmpCmpEq},
+    // For with the step left out: the counter ends one past the limit.
+    {{"ForIncLong", "Dim i As Long, n As Long\nFor i = 1 To 5\nn = n + i\nNext\nPrint n & \" \" & i", "15 6\n"}, Op::ForInc},
+    {{"ForIncIntegerOverflows", "Dim i As Integer, n As Long\nFor i = 32765 To 32767\nn = n + 1\nNext\nPrint n", "", 6, 5}, Op::ForInc},
+    {{"ForIncLongOverflows", "Dim i As Long, n As Long\nFor i = 2147483646 To 2147483647\nn = n + 1\nNext", "", 6, 5}, Op::ForInc},
+    {{"ForIncDoubleAndVariant", "Dim d As Double, v\nFor d = 0.5 To 2\nPrint d\nNext\nFor v = 32766 To 32767\nNext\nPrint v & TypeName(v)",
+      "0.5\n1.5\n32768Long\n"},
+     Op::ForInc},
+    {{"ForIncEmptyRange", "Dim i As Long\nFor i = 5 To 1\nPrint i\nNext\nPrint i", "5\n"}, Op::ForInc},
+    // a(j + k): the fused access adds k as the Long addition would.
+    {{"IndexOffset", "Dim a(5) As Long, j As Long\nFor j = 0 To 5\na(j) = j * 10\nNext\nj = 2\nPrint a(j + 1) & \" \" & a(j - 2)", "30 0\n"},
+     Op::IndexOff},
+    {{"IndexOffsetOutOfRange", "Dim a(5) As Long, j As Long\nj = 5\nPrint a(j + 1)", "", 9, 4}, Op::IndexOff},
+    {{"IndexOffsetOverflows", "Dim a(5) As Long, j As Long\nj = 2147483647\nPrint a(j + 1)", "", 6, 4}, Op::IndexOff},
+    {{"IndexOffsetStrings", "Dim a(2) As String, j As Long\na(1) = \"x\"\nPrint a(j + 1) & a(j + 2) & \"|\"", "x|\n"}, Op::IndexOff},
+    {{"IndexOffsetVariantArray", "Dim a, j As Long\na = Array(1, \"two\", 3.5)\nPrint a(j + 1) & a(j + 2)", "two3.5\n"}, Op::IndexOff},
+    {{"IndexOffsetNotArray", "Dim a As Long, j As Long\nSub Main()\nDim v\nv = 1\nPrint v(j + 1)\nEnd Sub\n", "", 13, 5}, Op::IndexOff},
+    {{"SetIndexOffset", "Dim a(3) As Long, j As Long, t As Long\nj = 1: t = 9\na(j + 1) = t\na(j - 1) = j\nPrint a(0) & a(1) & a(2) & a(3)", "1090\n"},
+     Op::SetIndexOff},
+    {{"SetIndexOffsetConverts", "Dim a(3) As Integer, j As Long, d As Double\nd = 2.5\na(j + 1) = d\nd = 40000\na(j + 2) = d", "", 6, 6},
+     Op::SetIndexOff},
+    {{"SetIndexOffsetOutOfRange", "Dim a(3) As Long, j As Long, t As Long\nj = 3\na(j + 1) = t", "", 9, 4}, Op::SetIndexOff},
+    {{"IndexOffsetByRef",
+      "Sub Main()\nDim a(3) As Long, j As Long\na(2) = 7\nj = 1\nShow a, j\nEnd Sub\nSub Show(b() As Long, k As Long)\nPrint b(k + 1)\nb(k + 2) = 5\nPrint b(3)\nEnd Sub\n",
+      "7\n5\n"},
+     Op::IndexOff},
+    {{"JumpToReturnReturns", "Function F(n As Long) As Long\nIf n < 2 Then F = n Else F = F(n - 1) + F(n - 2)\nEnd Function\nSub Main()\nPrint F(15)\nEnd Sub\n",
+      "610\n"},
+     Op::SubLK},
+};
+
+INSTANTIATE_TEST_SUITE_P(Orlan, TypedForms, ::testing::ValuesIn(kTypedCases),
+                         [](const ::testing::TestParamInfo<TypedCase>& info) { return std::string(info.param.program.name); });
 
 }  // namespace
 }  // namespace kv::orlan::testing
