@@ -1,6 +1,5 @@
 #include "inserts/display.h"
 
-#include "inserts/kind_fields.h"
 #include "persist/field_walk.h"
 
 namespace kv {
@@ -11,14 +10,14 @@ KV_IMPLEMENT_CLASS(CDisplay, CVisibleInsert, kVersionable | 1)
 void CDisplay::Reset() {
   CVisibleInsert::Reset();
   std::string keep = std::move(pictureFile);
-  ResetKindFields<DisplayFields>(*this);
+  FieldTransfer::Reset(*this);
   pictureFile = std::move(keep);
   showMode = show_mode::kPlayWhenReady;
 }
 
 void CDisplay::CopyFrom(const CInsert& other) {
   CVisibleInsert::CopyFrom(other);
-  CopyKindFields<DisplayFields>(*this, other);
+  FieldTransfer::Copy(*this, Same<CDisplay>(other));
 }
 
 template <class W>

@@ -44,6 +44,8 @@ class CAudio : public CInsert, public AudioFields {
  public:
   static constexpr uint16_t kNewestVersion = 2;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

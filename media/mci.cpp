@@ -1,6 +1,5 @@
 #include "media/mci.h"
 
-#include "inserts/kind_fields.h"
 #include "persist/field_walk.h"
 
 namespace kv {
@@ -9,12 +8,12 @@ KV_IMPLEMENT_CLASS(CMCI, CInsert, 0)
 
 void CMCI::Reset() {
   CInsert::Reset();
-  ResetKindFields<MciFields>(*this);
+  FieldTransfer::Reset(*this);
 }
 
 void CMCI::CopyFrom(const CInsert& other) {
   CInsert::CopyFrom(other);
-  CopyKindFields<MciFields>(*this, other);
+  FieldTransfer::Copy(*this, Same<CMCI>(other));
 }
 
 template <class W>
