@@ -9,6 +9,7 @@
 #include "persist/field_walk.h"
 #include "persist/hooks.h"
 #include "persist/project_tree.h"
+#include "platform/byte_reader.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -81,7 +82,7 @@ void SerializeControlText(Archive& ar, ControlRecord& r) {
     std::u16string units;
     size_t i = 0;
     for (; i + 1 < 42; i += 2) {
-      char16_t u = static_cast<char16_t>(area[i] | (area[i + 1] << 8));
+      char16_t u = LoadLe16(&area[i]);
       if (u == 0) break;
       units += u;
     }
