@@ -82,7 +82,8 @@ Archive::Archive(std::span<const uint8_t> data, std::string fileName, CStgDoc* d
 }
 
 Archive::Archive(std::string fileName, CStgDoc* document)
-    : storing_(true), fileName_(std::move(fileName)), document_(document), in_({}, ShortRead, this) {}
+    : storing_(true), fileName_(std::move(fileName)), document_(document),
+      in_({}, ShortRead, this) {}
 
 void Archive::Fail(int cause, std::string detail) const { throw CArchiveException(cause, fileName_, std::move(detail)); }
 
@@ -140,15 +141,6 @@ double Archive::ReadDouble() {
   double v;
   std::memcpy(&v, &bits, 8);
   return v;
-}
-
-void Archive::IoBytes(std::vector<uint8_t>& v, size_t size) {
-  if (storing_) {
-    v.resize(size);
-    WriteBytes(v.data(), size);
-  } else {
-    v = ReadBlock(size);
-  }
 }
 
 void Archive::WriteString(std::string_view s) {
@@ -327,19 +319,6 @@ ObjectPtr Archive::Read(const ClassInfo* expected, bool owning) {
   objectSchema_ = savedSchema;
   loadTable_[entry].inProgress = false;
   return object;
-}
-
-void Archive::WriteObjectList(const std::vector<ObjectPtr>& list) {
-  WriteCount(list.size());
-  for (const ObjectPtr& p : list) WriteObject(p.get());
-}
-
-std::vector<ObjectPtr> Archive::ReadObjectList(const ClassInfo* expected) {
-  uint32_t n = ReadCount(2);
-  std::vector<ObjectPtr> list;
-  list.reserve(n);
-  for (uint32_t i = 0; i < n; ++i) list.push_back(ReadObject(expected));
-  return list;
 }
 
 uint16_t Archive::Version(uint16_t newest, uint16_t oldest, const char* what) {

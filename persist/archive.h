@@ -185,22 +185,6 @@ class Archive {
   // The schema found in the file for the object whose Serialize runs.
   uint32_t GetObjectSchema() const { return objectSchema_; }
 
-  // A list of objects: count, then each as an object reference.
-  void WriteObjectList(const std::vector<ObjectPtr>& list);
-  std::vector<ObjectPtr> ReadObjectList(const ClassInfo* expected);
-  template <class T>
-  void IoList(std::vector<std::shared_ptr<T>>& list) {
-    if (storing_) {
-      WriteCount(list.size());
-      for (const auto& p : list) WriteObject(p.get());
-    } else {
-      uint32_t n = ReadCount(2);
-      list.clear();
-      list.reserve(n);
-      for (uint32_t i = 0; i < n; ++i) list.push_back(ReadObjectOf<T>());
-    }
-  }
-
   // Two-way helpers: storing writes the value, loading reads into it, so one
   // Serialize body serves both directions.
   void Io(uint8_t& v) { storing_ ? WriteU8(v) : void(v = ReadU8()); }
@@ -212,8 +196,6 @@ class Archive {
   void Io(float& v) { storing_ ? WriteFloat(v) : void(v = ReadFloat()); }
   void Io(double& v) { storing_ ? WriteDouble(v) : void(v = ReadDouble()); }
   void Io(std::string& v) { storing_ ? WriteString(v) : void(v = ReadString()); }
-  // A fixed-size raw block.
-  void IoBytes(std::vector<uint8_t>& v, size_t size);
 
   // A class's own version word: storing writes `newest` and answers it;
   // loading reads it and refuses anything outside [oldest, newest] with

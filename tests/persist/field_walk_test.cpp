@@ -237,21 +237,8 @@ Fixed FixedSample() {
 // Version 2, inner, the pair's two u16, the tag's two raw bytes, the blob's
 // u32 count and bytes, one point after its count byte, the entry count byte
 // and two u16 entries, then later.
-const Bytes kFixedBytes = Bytes()
-                              .u16(2)
-                              .u8(1)
-                              .u16(0x0102)
-                              .u16(3)
-                              .raw({0xAA, 0xBB})
-                              .u32(3)
-                              .raw({1, 2, 3})
-                              .u8(1)
-                              .u16(5)
-                              .u32(6)
-                              .u8(2)
-                              .u16(7)
-                              .u16(8)
-                              .u8(2);
+const Bytes kFixedBytes = Bytes().u16(2).u8(1).u16(0x0102).u16(3).raw({0xAA, 0xBB}).u32(3).raw({1, 2, 3})
+                              .u8(1).u16(5).u32(6).u8(2).u16(7).u16(8).u8(2);
 
 TEST(FieldWalkTest, FixedFormsStoreByTheirRules) {
   Fixed f = FixedSample();
