@@ -22,6 +22,9 @@ struct Request {
   // Bit 1: hand `playRequested` to the named insert first.
   uint32_t flags = 0;
   double number = 0.0;  // media times of commands 77 and 78
+  // The stage point of the mouse event that raised it; -1 when none. It
+  // travels with the request so a later click cannot overwrite it.
+  int32_t x = -1, y = -1;
 };
 
 enum class MsgKind : uint8_t {

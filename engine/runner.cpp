@@ -1,4 +1,5 @@
 #include "engine/runner.h"
+
 #include "engine/strings.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include "engine/events.h"
 #include "engine/flow.h"
 #include "engine/label.h"
+#include "engine/stage_link.h"
 #include "engine/trace.h"
 #include "engine/wait.h"
 #include "persist/document.h"
@@ -319,6 +321,7 @@ void Runner::EndOfScript(ScriptThreadContext& ctx) {
   if (!script || !ctx.isProjectThread) return;
   if (script->isScene && script != project_) {
     sceneLoading = false;
+    if (services_.stage && !shuttingDown) services_.stage->SceneReady();
     WakeEveryone();
     if (!ctx.port.HasDirect()) {
       std::atomic<int> forever{1};
@@ -833,6 +836,11 @@ int Runner::ExecuteRequest(std::unique_ptr<Request> request) {
   InsertPtr source = request->source.lock();
   InsertPtr owner = source;
   uint32_t eventCode = static_cast<uint32_t>(request->extra[1]);
+  if (ctx) {
+    ctx->eventCode = eventCode;
+    ctx->eventX = request->x;
+    ctx->eventY = request->y;
+  }
   if (auto handler = std::dynamic_pointer_cast<CFlow>(source)) {
     owner = handler->GetOwner();
     flow->name = handler->name;
@@ -848,7 +856,8 @@ int Runner::ExecuteRequest(std::unique_ptr<Request> request) {
   return RunGuarded(flow, run_mode::kHandler);
 }
 
-int Runner::RaiseEvent(CInsert& insert, uint32_t eventCode, int kind, std::shared_ptr<CFlow> handler) {
+int Runner::RaiseEvent(CInsert& insert, uint32_t eventCode, int kind, std::shared_ptr<CFlow> handler, int32_t x,
+                       int32_t y) {
   if (!playerRunning || shuttingDown || sceneChanging) return 1;
   auto ownThread = insert.thread.lock();
   if (!ownThread) return 1;
@@ -895,6 +904,8 @@ int Runner::RaiseEvent(CInsert& insert, uint32_t eventCode, int kind, std::share
   r->source = handler;
   r->extra[0] = kind;
   r->extra[1] = static_cast<int32_t>(handler->eventCode);
+  r->x = x;
+  r->y = y;
   if (!handler->owner.lock()) handler->owner = insert.shared_from_this();
   PostRequest(target, std::move(r), direct);
   lock.unlock();

@@ -31,6 +31,7 @@ class DocumentOpener;
 class MessageBoxService;
 class ProgramLauncher;
 class Runner;
+class StageLink;
 class TraceSink;
 using InsertPtr = std::shared_ptr<CInsert>;
 using DocPtr = std::shared_ptr<CStgDoc>;
@@ -110,6 +111,9 @@ class ScriptThreadContext : public std::enable_shared_from_this<ScriptThreadCont
   std::array<CallFrame, kMaxCallFrames> callStack;
   int callDepth = -1;
   std::weak_ptr<CInsert> currentExtensionObject;
+  // The event and stage point of the request being executed.
+  uint32_t eventCode = 0;
+  int32_t eventX = -1, eventY = -1;
 
  private:
   std::mutex joinMutex_;
@@ -140,6 +144,8 @@ struct RunnerServices {
   // Starting programs and opening documents (the launch insert); may be null.
   ProgramLauncher* launcher = nullptr;
   DocumentOpener* documents = nullptr;
+  // The stage of the run; null in runs without one (engine tests).
+  StageLink* stage = nullptr;
 };
 
 class Runner {
@@ -162,6 +168,9 @@ class Runner {
   TraceSink* trace() { return services_.trace; }
   ProgramLauncher* Launcher() { return services_.launcher; }
   DocumentOpener* Documents() { return services_.documents; }
+  StageLink* Stage() { return services_.stage; }
+  // The stage is made once the runner exists (it needs the runner).
+  void SetStage(StageLink* stage) { services_.stage = stage; }
   VariableStore& variables() { return variables_; }
   const DocPtr& project() const { return project_; }
   int64_t Now() { return clock().NowMs(); }
@@ -202,7 +211,8 @@ class Runner {
   // --- requests and events
   bool PostRequest(ScriptThreadContext* target, std::unique_ptr<Request> request, bool direct);
   int ExecuteRequest(std::unique_ptr<Request> request);
-  int RaiseEvent(CInsert& insert, uint32_t eventCode, int kind, std::shared_ptr<CFlow> handler);
+  int RaiseEvent(CInsert& insert, uint32_t eventCode, int kind, std::shared_ptr<CFlow> handler, int32_t x = -1,
+                 int32_t y = -1);
   void RegisterForEvents(CInsert& insert);
   ScriptThreadContext* ThreadOf(const CInsert& insert);
   ScriptThreadContext* ProjectThread() { return projectThread_.get(); }

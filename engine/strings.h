@@ -25,6 +25,7 @@ inline constexpr uint32_t kNoSuchLabel = 8001;
 inline constexpr uint32_t kMathException = 8003;
 inline constexpr uint32_t kUnableToLocateObject = 8025;
 inline constexpr uint32_t kThreadedJump = 8027;
+inline constexpr uint32_t kHideAllWhileLoading = 8028;
 inline constexpr uint32_t kScriptNameBlank = 8029;
 inline constexpr uint32_t kInWord = 31476;
 inline constexpr uint32_t kFunctionNotImplemented = 51467;

@@ -26,6 +26,9 @@ class TraceSink {
   virtual void MessageShown(uint32_t id, const std::string& title, const std::string& text,
                        const std::string& answer) = 0;
   virtual void Launch(const std::string& program, const std::vector<std::string>& args) = 0;
+  // A visible insert became visible ([left, top, right, bottom]) or left the stage.
+  virtual void Show(const std::string& insert, int32_t left, int32_t top, int32_t right, int32_t bottom) = 0;
+  virtual void Hide(const std::string& insert) = 0;
   virtual void End(int code, const std::vector<VariableView>& vars, const std::vector<VariableView>& rw) = 0;
 };
 

@@ -1,6 +1,12 @@
 #include "inserts/display.h"
 
+#include "engine/runner.h"
+#include "inserts/stage_host.h"
 #include "persist/field_walk.h"
+#include "persist/hooks.h"
+#include "platform/paths.h"
+#include "platform/string_table.h"
+#include "platform/text.h"
 
 namespace kv {
 
@@ -30,5 +36,75 @@ void CDisplay::Walk(W& w) {
 }
 
 KV_FIELD_WALK_IO(CDisplay)
+
+// ---------------------------------------------------------------- on the stage
+
+namespace {
+
+// The message of a picture loader's error code.
+uint32_t PictureErrorId(int code) {
+  switch (code) {
+    case 2: return 6011;
+    case 8: return 7001;
+    case 11: return 6053;
+    case 1001: return 7023;
+    case 1002: return 7024;
+    default: return 7025;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<StageSprite> CDisplay::MakeSprite(Stage& stage) {
+  if (pictureFile.empty()) return nullptr;
+  Runner& runner = stage.runner();
+  auto sprite = std::make_unique<StageSprite>();
+  sprite->effectAbortKey = static_cast<uint16_t>(stage.settings().exitKey);
+  const std::string file = runner.ExpandNames(pictureFile);
+  // A name that substitutes to nothing shows an object without a picture.
+  if (file.empty()) return sprite;
+  int error = 2;
+  if (auto resolved = Resolver().RetrieveResource(file))
+    if (auto host = HostPathOf(*resolved))
+      error = sprite->LoadPicture(stage.pictures(), *host, rect, layer, transparent != 0, ColorRef(transparentColor),
+                                  colorTolerance);
+  if (error == 0) return sprite;
+  runner.variables().SetLastError(9);
+  if (runner.playerRunning) runner.ReportRunError(this, PictureErrorId(error), file);
+  return nullptr;
+}
+
+void CDisplay::Hide() {
+  if (!GetSprite(false)) return;
+  TakeOffStage();
+  DestroySprite();
+}
+
+void CDisplay::ChangeContent(const std::string& file) {
+  StageSprite* old = GetSprite(false);
+  if (old && old->onStage && EqualsNoCase(file, pictureFile)) return;
+  pictureFile = file;
+  if (old) {
+    const uint8_t state = old->displayState;
+    const bool wasOn = old->onStage != 0;
+    DestroySprite();
+    // The new picture replaces the old one only when it loaded.
+    if (StageSprite* fresh = GetSprite(true); fresh && wasOn) {
+      fresh->SetDisplayState(state);
+      stage->compositor().Add(*fresh, true);
+      ProcessPicture(*fresh);
+    }
+  }
+  Invalidate();
+}
+
+void CDisplay::Prepare() {
+  CVisibleInsert::Prepare();
+  // Loading ahead keeps the picture's decoding out of the moment it appears.
+  if (runMode != 4 && stage) {
+    DestroySprite();
+    GetSprite(true);
+  }
+}
 
 }  // namespace kv

@@ -24,6 +24,16 @@ class CDisplay : public CVisibleInsert, public DisplayFields {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+
+  void Hide() override;
+  void Prepare() override;
+  void ChangeContent(const std::string& file) override;
+  bool HasContent() const override { return !pictureFile.empty(); }
+  std::string GetFileName() const override { return pictureFile; }
+  void SetFileName(const std::string& text) override { pictureFile = text; }
+
+ protected:
+  std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;
 };
 
 }  // namespace kv

@@ -1,7 +1,17 @@
 #include "inserts/visible_insert.h"
 
+#include <array>
+#include <cstdio>
+#include <optional>
+
 #include "engine/events.h"
+#include "engine/flow.h"
+#include "engine/runner.h"
+#include "engine/strings.h"
+#include "engine/trace.h"
+#include "inserts/stage_host.h"
 #include "persist/field_walk.h"
+#include "stage/locks.h"
 
 namespace kv {
 
@@ -19,7 +29,7 @@ const ClassInfo* SoundClass() {
 }  // namespace
 
 CVisibleInsert::CVisibleInsert() = default;
-CVisibleInsert::~CVisibleInsert() = default;
+CVisibleInsert::~CVisibleInsert() { DestroySprite(); }
 
 void CVisibleInsert::ResetVisibleFields() {
   FieldTransfer::Reset(*this);
@@ -110,6 +120,7 @@ void CVisibleInsert::CopyFrom(const CInsert& other) {
   attachedSound = o.attachedSound ? o.attachedSound->Clone() : nullptr;
   holdPending = o.holdPending;
   waitingForScene = o.waitingForScene;
+  stage = o.stage;
 }
 
 void CVisibleInsert::ListEvents(std::vector<uint32_t>& events) const {
@@ -121,6 +132,439 @@ void CVisibleInsert::ListEvents(std::vector<uint32_t>& events) const {
     events.push_back(code);
   for (uint32_t code = kEnabled; code <= kStartPlaying; ++code) events.push_back(code);
   events.push_back(kStopPlaying);
+}
+
+// ---------------------------------------------------------------- on the stage
+
+namespace {
+
+constexpr std::array<uint32_t, 8> kRasterOps = {0x00CC0020, 0x008800C6, 0x00EE0086, 0x00660046,
+                                                0x00330008, 0x00BB0226, 0x001100A6, 0x00440328};
+
+// Commands a handler may not run while its scene is still loading: they
+// would leave the scene before it is ready.
+bool LeavesScene(uint16_t command) {
+  switch (command) {
+    case 16: case 17: case 34: case 35: case 36: case 53: case 82: return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+uint32_t CVisibleInsert::RasterOp() const { return drawMode < kRasterOps.size() ? kRasterOps[drawMode] : kRasterOps[0]; }
+
+Runner* CVisibleInsert::RunnerOf() const { return stage ? &stage->runner() : nullptr; }
+
+bool CVisibleInsert::IsOwnPrimary() {
+  auto p = GetPrimary();
+  return !p || p.get() == this;
+}
+
+bool CVisibleInsert::Stopping() const {
+  Runner* r = RunnerOf();
+  return !running || (r && (r->shuttingDown || r->IsStopRequested()));
+}
+
+std::unique_ptr<StageSprite> CVisibleInsert::MakeSprite(Stage&) { return nullptr; }
+
+void CVisibleInsert::AdoptSprite(std::unique_ptr<StageSprite> sprite) {
+  DestroySprite();
+  if (!sprite) return;
+  std::lock_guard lock(StageLock());
+  sprite->owner = this;
+  if (stage) sprite->compositor = &stage->compositor();
+  sprite->scaling = {scaleEnabled != 0, scaleMode, scaleAtLeft, scaleAtRight, scaleAtTop,
+                     scaleAtBottom, scaleAtFront, scaleAtBack, rect};
+  sprite_ = std::move(sprite);
+}
+
+void CVisibleInsert::DestroySprite() {
+  std::unique_ptr<StageSprite> gone;
+  {
+    std::lock_guard lock(StageLock());
+    if (!sprite_) return;
+    if (stage) stage->ForgetSprite(*sprite_);
+    gone = std::move(sprite_);
+  }
+  // The sprite's destructor takes it off its compositor under the stage lock.
+  gone.reset();
+}
+
+StageSprite* CVisibleInsert::GetSprite(bool create) {
+  if (sprite_ || !create || !stage) return sprite_.get();
+  AdoptSprite(MakeSprite(*stage));
+  return sprite_.get();
+}
+
+bool CVisibleInsert::GetNaturalSize(int32_t& width, int32_t& height) {
+  StageSprite* s = sprite_.get();
+  if (!s) return CInsert::GetNaturalSize(width, height);
+  if (s->HasPicture()) {
+    width = s->Picture().Width();
+    height = s->Picture().Height();
+  } else {
+    width = height = 64;
+  }
+  return true;
+}
+
+bool CVisibleInsert::WantsOwnThread() const {
+  Runner* r = RunnerOf();
+  if (r && r->playerRunning) {
+    ScriptThreadContext* ctx = ScriptThreadContext::Current();
+    if (!ctx || ctx->isMainThread) return false;
+  }
+  if (holdPending) return false;
+  return !(threaded == 0 && showMode != show_mode::kThreaded);
+}
+
+int CVisibleInsert::Run(Runner& runner, int32_t mode) {
+  if (!stage) stage = static_cast<Stage*>(runner.Stage());
+  if (!stage) return CInsert::Run(runner, mode);
+  if (holdPending) {
+    holdPending = 0;
+    return 1;
+  }
+  if (runner.playerRunning && !source.expired() && showMode == show_mode::kHeld) holdPending = 1;
+  runMode = mode;
+  if (FindHandler(event::kSetup)) shownSignal = 1;
+  // The signal a launching thread polls is raised however this run ends.
+  struct SignalOnExit {
+    CVisibleInsert& self;
+    ~SignalOnExit() {
+      if (self.IsOwnPrimary()) self.shownSignal = 1;
+    }
+  } signal{*this};
+  runner.RegisterForEvents(*this);
+  if (active) runner.RaiseEvent(*this, event::kSetup, 0, nullptr);
+  runner.DelayBeforeActing(*this, mode);
+  if (!IsOwnPrimary()) return 1;
+  if (runner.IsStopRequested() || !running)
+    Hide();
+  else
+    PutOnStage();
+  return 1;
+}
+
+bool CVisibleInsert::WaitWhile(Runner& runner, const std::function<bool()>& holding) {
+  while (holding()) {
+    if (runner.IsStopRequested() || !running || runner.shuttingDown) return false;
+    Message m = runner.PumpMessage(true, kForever);
+    if (m.IsKeyDown() && m.key == runner.stopKey) return false;
+  }
+  return true;
+}
+
+void CVisibleInsert::PutOnStage() {
+  Runner& runner = *RunnerOf();
+  StageSprite* s = GetSprite(true);
+  if (!s) return;
+  {
+    std::lock_guard lock(StageLock());
+    if (s->onStage) return;
+    s->motion.stopMotion = false;
+    // A path starts the object at its first node's centre and size.
+    std::optional<Rect> start = path ? path->StartRect() : std::nullopt;
+    s->rect = start ? *start : rect;
+    s->Fit();
+  }
+  int32_t mode = showMode;
+  const bool isCopy = !source.expired();
+  if (mode == show_mode::kShowAndPlayWhenReady && (threaded || isCopy)) mode = show_mode::kThreaded;
+  const bool loading = runner.sceneLoading;
+  bool play = false, hold = false, waitScene = false, deferred = false;
+  switch (mode) {
+    case show_mode::kUnset: {
+      stage->compositor().Add(*s, !runner.playerRunning);
+      return;
+    }
+    case show_mode::kShowAndPlay: play = true; break;
+    case show_mode::kPlayWhenReady:
+      if (loading) (isCopy ? waitScene : deferred) = true;
+      break;
+    case show_mode::kShowAndPlayWhenReady:
+      if (loading)
+        deferred = true;
+      else
+        play = true;
+      break;
+    case show_mode::kHeld: hold = true; break;
+    case show_mode::kThreaded:
+      play = true;
+      waitScene = isCopy;
+      break;
+    default: break;
+  }
+  const bool runningNow = running != 0;
+  if (!hold || !runningNow) {
+    if (!deferred && !waitScene) {
+      stage->FlushSceneReady();
+      ShowWithEffect(*s, false);
+    }
+  } else {
+    s->SetDisplayState(kStateHidden);
+    stage->compositor().Add(*s, true);
+  }
+  shownSignal = 1;
+  if (waitScene) {
+    if (running && runner.playerRunning) {
+      waitingForScene = 1;
+      WaitWhile(runner, [&] { return runner.sceneLoading.load(); });
+      waitingForScene = 0;
+      if (!IsOwnPrimary()) return;
+    }
+    ShowWithEffect(*s, false);
+  } else if (deferred) {
+    ShowWithEffect(*s, true);
+  }
+  if (hold && isCopy && running && runner.playerRunning) {
+    WaitWhile(runner, [&] { return holdPending != 0; });
+    if (!IsOwnPrimary()) return;
+    s->SetDisplayStateRedraw(kStateShown, false);
+    ShowWithEffect(*s, false);
+    play = true;
+  }
+  if (play && running && !deferred) PlayOnStage();
+  if (hold) return;
+  if (whenDone == 0) {
+    if (runner.shuttingDown) return;
+    stage->FlushSceneReady();
+    displayWait_ = true;
+    // A display time of 0 still lets the object be seen for a moment.
+    runner.WaitPeriod(displayTime ? displayTime : 1);
+    if (IsOwnPrimary()) TakeOffStage();
+    displayWait_ = false;
+  } else if (whenDone == 2 && running && !deferred) {
+    stage->compositor().Stamp(*s);
+    runner.clock().WakeAll();
+  }
+}
+
+void CVisibleInsert::ShowWithEffect(StageSprite& s, bool deferred) {
+  Runner& runner = *RunnerOf();
+  if (runner.shuttingDown) return;
+  ScriptThreadContext* ctx = ScriptThreadContext::Current();
+  const bool scriptThread = ctx && !ctx->isMainThread && !ctx->isProjectThread;
+  {
+    std::lock_guard lock(StageLock());
+    s.arrival = -1;
+  }
+  if (delayMs && showMode != show_mode::kShow && showMode != show_mode::kShowAndPlay && scriptThread)
+    runner.WaitPeriod(delayMs);
+  if (scriptThread && !runner.sceneLoading) deferred = false;
+  if (!deferred) runner.RaiseEvent(*this, event::kGoingOnStage, 0, nullptr);
+  Compositor& c = stage->compositor();
+  c.Flush(false);
+  if (s.owner != this) {
+    c.Environment().ReportInternalError("a sprite shown by an insert that does not own it");
+    return;
+  }
+  uint16_t effect = stage->justCreated ? 0 : showEffect;
+  if (effect != 0 && !c.Effects()) {
+    // Objects appear at once until transitions are wired to the stage.
+    std::fprintf(stderr, "korvel: transition effect %u of %s shown without its effect (not available yet)\n",
+                 unsigned(effect), name.c_str());
+    effect = 0;
+  }
+  s.Show(RasterOp(), effect, showParam1, showParam2, static_cast<uint32_t>(showSpeed), nullptr, 0, 0,
+         stretchPicture, deferred ? kStateDeferred : kStateShown);
+  if (deferred) return;
+  if (TraceSink* t = runner.trace()) {
+    const Rect d = s.DisplayedRect();
+    t->Show(name, d.left, d.top, d.right, d.bottom);
+  }
+  if (whenDone != 2) stage->ResetMouse();
+  if (FindHandler(event::kOnStage)) {
+    c.Flush(false);
+    runner.RaiseEvent(*this, event::kOnStage, 0, nullptr);
+  }
+  runner.RaiseEvent(*this, event::kShown, 0, nullptr);
+  c.Flush(false);
+}
+
+void CVisibleInsert::TakeOffStage() {
+  Runner* r = RunnerOf();
+  StageSprite* s = sprite_.get();
+  if (!r || !s) return;
+  bool wasOn;
+  {
+    std::lock_guard lock(StageLock());
+    wasOn = s->onStage != 0;
+    s->motion.stopMotion = true;
+  }
+  if (!wasOn) return;
+  Compositor& c = stage->compositor();
+  if (r->shuttingDown || stage->QuitRequested()) {
+    if (!s->Hide(true, 0, 0, 0, 0)) c.Remove(*s, true);
+  } else {
+    if (s->Hide(!r->sceneLoading, hideEffect, hideParam1, hideParam2, static_cast<uint32_t>(hideSpeed))) {
+      r->RaiseEvent(*this, event::kOffStage, 0, nullptr);
+    } else {
+      std::lock_guard lock(StageLock());
+      c.Remove(*s, true);
+    }
+  }
+  if (TraceSink* t = r->trace()) t->Hide(name);
+}
+
+void CVisibleInsert::Hide() {
+  if (sprite_) TakeOffStage();
+}
+
+void CVisibleInsert::Stop() {
+  if (sprite_) {
+    std::lock_guard lock(StageLock());
+    sprite_->motion.stopMotion = true;
+  }
+  SetRunning(0);
+}
+
+void CVisibleInsert::Prepare() {
+  // The object cursor is looked up when the pointer enters the object.
+}
+
+void CVisibleInsert::OnEnable() {
+  if (sprite_) sprite_->SetDisplayStateRedraw(kStateShown, false);
+  SetRunState(run_state::kStarted);
+}
+
+void CVisibleInsert::OnDisable() {
+  if (runState == run_state::kDisabled) return;
+  if (sprite_) sprite_->SetDisplayStateRedraw(kStateDisabled, false);
+  SetRunState(run_state::kDisabled);
+}
+
+void CVisibleInsert::SimulateClick() {
+  HandleStageEvent(event::kCursorEntering);
+  HandleStageEvent(event::kLeftButtonPressed);
+  HandleStageEvent(event::kLeftButtonReleased);
+}
+
+void CVisibleInsert::ShowOnStage() {
+  StageSprite* s = sprite_.get();
+  if (!s) return;
+  bool shown = false;
+  {
+    std::lock_guard lock(StageLock());
+    if (s->displayState != kStateShown) {
+      s->SetDisplayStateRedraw(kStateShown, true);
+      shown = s->onStage != 0;
+    }
+  }
+  if (shown)
+    if (Runner* r = RunnerOf(); r && r->trace()) {
+      const Rect d = s->DisplayedRect();
+      r->trace()->Show(name, d.left, d.top, d.right, d.bottom);
+    }
+}
+
+void CVisibleInsert::HideOnStage() {
+  StageSprite* s = sprite_.get();
+  if (!s) return;
+  bool hidden = false;
+  {
+    std::lock_guard lock(StageLock());
+    if (s->displayState != kStateHidden) {
+      s->SetDisplayStateRedraw(kStateHidden, true);
+      hidden = s->onStage != 0;
+    }
+  }
+  if (hidden)
+    if (Runner* r = RunnerOf(); r && r->trace()) r->trace()->Hide(name);
+}
+
+bool CVisibleInsert::IsShown() const {
+  std::lock_guard lock(StageLock());
+  return sprite_ && sprite_->onStage && sprite_->displayState != kStateHidden;
+}
+
+bool CVisibleInsert::IsPlaying() const {
+  std::lock_guard lock(StageLock());
+  return sprite_ && (sprite_->moving || sprite_->displayState == kStateAppearing ||
+                     sprite_->displayState == kStateDisappearing);
+}
+
+void CVisibleInsert::MoveTo(int32_t left, int32_t top, int32_t right, int32_t bottom, bool redraw) {
+  CInsert::MoveTo(left, top, right, bottom, redraw);
+  if (sprite_) sprite_->MoveTo(Rect{left, top, right, bottom}, sprite_->layer, !redraw);
+}
+
+bool CVisibleInsert::Invalidate() {
+  if (!stage) return false;
+  StageSprite* s = sprite_.get();
+  Rect r = rect;
+  if (s) {
+    std::lock_guard lock(StageLock());
+    r = s->DisplayedRect().Union(rect);
+  }
+  // The area is redrawn either way: a sprite that just went leaves its place.
+  stage->compositor().Update(r);
+  return s != nullptr;
+}
+
+void CVisibleInsert::HandleStageEventAt(uint32_t eventCode, Point at) {
+  Runner* r = RunnerOf();
+  if (!r || r->sceneChanging) return;
+  if (eventCode == event::kCursorEntering && cursorId == kCursorHidden) {
+    CursorChoice hidden;
+    hidden.kind = CursorChoice::Kind::kHidden;
+    stage->SetObjectCursor(&hidden);
+  } else if (eventCode == event::kCursorEntering && cursorId != kCursorFromFile) {
+    CursorChoice system;
+    system.kind = CursorChoice::Kind::kSystem;
+    system.systemId = cursorId;
+    stage->SetObjectCursor(&system);
+  } else if (eventCode == event::kCursorLeaving) {
+    stage->SetObjectCursor(nullptr);
+  }
+  auto handler = FindHandler(eventCode);
+  if (handler && r->sceneLoading && !displayWait_ && LeavesScene(handler->command)) return;
+  r->RaiseEvent(*this, eventCode, 8, handler, at.x, at.y);
+}
+
+bool CVisibleInsert::TryStagePlay() {
+  Runner* r = RunnerOf();
+  if (!r) return false;
+  if (holdPending) {
+    holdPending = 0;
+    if (!source.expired()) return true;
+  }
+  if (waitingForScene) {
+    if (r->sceneLoading) stage->FlushSceneReady();
+    return true;
+  }
+  if (IsPlaying()) {
+    Stop();
+    SetRunning(1);
+  }
+  StageSprite* s = sprite_.get();
+  if (runState != run_state::kStarted || !s || !s->onStage) return false;
+  if (s->displayState == kStateHidden) {
+    stage->compositor().Remove(*s, true);
+    return false;
+  }
+  PlayOnStage();
+  if (whenDone == 0 && running) {
+    r->WaitPeriod(displayTime ? displayTime : 1);
+    TakeOffStage();
+  } else if (whenDone == 2 && running) {
+    stage->compositor().Stamp(*s);
+    r->clock().WakeAll();
+  }
+  return true;
+}
+
+void CVisibleInsert::PlayOnStage() {
+  Runner* r = RunnerOf();
+  if (!r) return;
+  r->RaiseEvent(*this, event::kStartPlaying, 0, nullptr);
+  if (path && sprite_) {
+    if (!stage->compositor().Paths())
+      throw KVRunException(sid::kObjectCrashed, name + ": motion paths are not played by this build yet");
+    sprite_->PlayPath(*path);
+  }
+  r->RaiseEvent(*this, event::kStopPlaying, 0, nullptr);
 }
 
 }  // namespace kv

@@ -4,6 +4,8 @@
 // Every visual kind derives from it.
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <memory>
 
 #include "engine/insert.h"
@@ -26,7 +28,9 @@ inline constexpr uint16_t kSourceErase = 7;
 inline constexpr uint16_t kCursorFromFile = 0xFFFF;
 inline constexpr uint16_t kCursorHidden = 0xFFFE;
 
-class CVisibleInsert : public CInsert {
+class Stage;
+
+class CVisibleInsert : public CInsert, public SpriteOwner {
   KV_DECLARE_CLASS(CVisibleInsert)
  public:
   static constexpr uint16_t kNewestVisibleVersion = 4;
@@ -96,8 +100,61 @@ class CVisibleInsert : public CInsert {
   bool HasContent() const override { return true; }
   void ListEvents(std::vector<uint32_t>& events) const override;
 
+  // --- on the stage
+  // The run's stage, known from the first run on (copies share it).
+  Stage* stage = nullptr;
+
+  int Run(Runner& runner, int32_t mode) override;
+  bool TryStagePlay() override;
+  bool WantsOwnThread() const override;
+  void Stop() override;
+  void Hide() override;
+  void Prepare() override;
+  void OnEnable() override;
+  void OnDisable() override;
+  void SimulateClick() override;
+  void HandleStageEvent(uint32_t eventCode) override { HandleStageEventAt(eventCode, {-1, -1}); }
+  // A mouse event at a stage point (the point travels with the event).
+  void HandleStageEventAt(uint32_t eventCode, Point at);
+  void TakeOffStage() override;
+  void ShowOnStage() override;
+  void HideOnStage() override;
+  bool IsShown() const override;
+  bool IsPlaying() const override;
+  void MoveTo(int32_t left, int32_t top, int32_t right, int32_t bottom, bool redraw) override;
+  bool Invalidate() override;
+  StageSprite* GetSprite(bool create) override;
+  bool GetNaturalSize(int32_t& width, int32_t& height) override;
+  bool HasHideEffect() const { return hideEffect != 0; }
+  virtual void PutOnStage();
+  virtual void PlayOnStage();
+  // The raster operation `drawMode` names (copy for an unknown mode).
+  uint32_t RasterOp() const;
+
+  // SpriteOwner
+  bool Stopping() const override;
+
+ protected:
+  // Makes the kind's sprite with its picture or drawing; null when the kind
+  // has none to show (errors are reported by the kind). Kinds override it.
+  virtual std::unique_ptr<StageSprite> MakeSprite(Stage& stage);
+  // Gives a new sprite the owner, the stage and the scaling of this insert.
+  void AdoptSprite(std::unique_ptr<StageSprite> sprite);
+  // Takes the sprite off the compositor and destroys it.
+  void DestroySprite();
+  // Shows the sprite through the show effect; `deferred` holds it for the
+  // scene-ready reveal.
+  void ShowWithEffect(StageSprite& sprite, bool deferred);
+  // Pumps the calling thread's messages while `holding` answers true; false
+  // when the exit key, a stop or the insert's end cut the wait short.
+  bool WaitWhile(Runner& runner, const std::function<bool()>& holding);
+  bool IsOwnPrimary();
+  Runner* RunnerOf() const;
+
  private:
   void ResetVisibleFields();
+  std::unique_ptr<StageSprite> sprite_;
+  std::atomic<bool> displayWait_{false};
 };
 
 }  // namespace kv

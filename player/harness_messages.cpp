@@ -58,18 +58,21 @@ MsgAnswer HarnessMessageBox::Show(const std::string& text, const std::string& ti
 }
 
 MsgAnswer HarnessMessageBox::ShowWithId(uint32_t textId, const std::string& text, const std::string& title,
-                                        MsgButtons buttons, MsgIcon /*icon*/) {
+                                        MsgButtons buttons, MsgIcon icon) {
   const std::vector<MsgAnswer> offered = Offered(buttons);
   MsgAnswer answer = offered.front();
+  bool scripted = false;
   {
     std::lock_guard lock(mutex_);
     if (!answers_.empty()) {
+      scripted = true;
       std::string word = answers_.front();
       answers_.pop_front();
       for (MsgAnswer a : offered)
         if (word == AnswerWord(a)) answer = a;
     }
   }
+  if (!scripted && interactive_) answer = interactive_->ShowWithId(textId, text, title, buttons, icon);
   Log("Message \"%s\": %s -> %s", title.c_str(), text.c_str(), AnswerWord(answer));
   if (echo_)
     std::fprintf(stderr, "korvel: message \"%s\": %s [%s]\n", Cp1252ToUtf8(title).c_str(),

@@ -29,8 +29,12 @@ class HarnessMessageBox : public MessageBoxService {
   // The next answer for a box that asks for text: the VALUE of "text:VALUE",
   // else `def` (the list ran out or the answer is of another kind).
   std::optional<std::string> TakeText(const std::optional<std::string>& def);
+  // A real box that answers once the scripted answers have run out (a run
+  // in a window); the answer is traced all the same.
+  void SetInteractive(MessageBoxService* box) { interactive_ = box; }
 
  private:
+  MessageBoxService* interactive_ = nullptr;
   std::mutex mutex_;
   std::deque<std::string> answers_;
   TraceSink* trace_;

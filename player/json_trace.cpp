@@ -96,6 +96,16 @@ void JsonTrace::Launch(const std::string& program, const std::vector<std::string
   Write(j.dump());
 }
 
+void JsonTrace::Show(const std::string& insert, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "show"}, {"insert", U(insert)}, {"rect", Json::array({left, top, right, bottom})}};
+  Write(j.dump());
+}
+
+void JsonTrace::Hide(const std::string& insert) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "hide"}, {"insert", U(insert)}};
+  Write(j.dump());
+}
+
 void JsonTrace::End(int code, const std::vector<VariableView>& vars, const std::vector<VariableView>& rw) {
   Json list = Json::array();
   for (const auto& v : vars)

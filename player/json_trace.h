@@ -30,6 +30,8 @@ class JsonTrace : public TraceSink {
   void MessageShown(uint32_t id, const std::string& title, const std::string& text,
                     const std::string& answer) override;
   void Launch(const std::string& program, const std::vector<std::string>& args) override;
+  void Show(const std::string& insert, int32_t left, int32_t top, int32_t right, int32_t bottom) override;
+  void Hide(const std::string& insert) override;
   void End(int code, const std::vector<VariableView>& vars, const std::vector<VariableView>& rw) override;
 
  private:

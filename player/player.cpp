@@ -11,6 +11,8 @@
 #include "engine/macro_host.h"
 #include "engine/runner.h"
 #include "ext/register.h"
+#include "imaging/picture_loader.h"
+#include "inserts/stage_host.h"
 #include "net/resolver.h"
 #include "persist/document.h"
 #include "persist/hooks.h"
@@ -69,6 +71,8 @@ Player::Player(PlayerOptions options, HostFacts host) : options_(std::move(optio
 
 Player::~Player() {
   if (runner_) runner_->Shutdown();
+  // Inserts that outlive the run still own sprites; the stage goes last.
+  runner_.reset();
   SetPlayState(nullptr);
   SetMessageBoxes(nullptr);
 }
@@ -107,12 +111,11 @@ int Player::Run() {
   }
   if (!options_.audioOut.empty() || options_.noAudioDevice)
     std::fprintf(stderr, "korvel: sound is not played yet; --audio-out and --no-audio-device have no effect\n");
-  if (options_.fullscreen || !options_.scale.empty())
-    std::fprintf(stderr, "korvel: the stage window is not available yet; --fullscreen and --scale have no effect\n");
-  if (!options_.headless)
-    std::fprintf(stderr, "korvel: the stage window is not available yet; playing headless\n");
+  if (options_.headless && (options_.fullscreen || !options_.scale.empty()))
+    std::fprintf(stderr, "korvel: --fullscreen and --scale apply to the stage window; a headless run ignores them\n");
 
-  messages_ = std::make_unique<HarnessMessageBox>(std::move(answers), trace_.get(), trace_ == nullptr);
+  messages_ = std::make_unique<HarnessMessageBox>(std::move(answers), trace_.get(), trace_ == nullptr && !window_.messages);
+  messages_->SetInteractive(window_.messages);
   SetMessageBoxes(messages_.get());
   Runner* runnerPtr = nullptr;
   RunPlayState playState(runnerPtr);
@@ -180,21 +183,33 @@ int Player::Run() {
   runner_ = std::make_unique<Runner>(std::move(services), facts);
   runnerPtr = runner_.get();
 
-  // The off-screen stage the frames are written from.
+  // The stage, composed off-screen; frames are written from it.
   const ProjectSettings& s = project->settings;
-  int width = static_cast<int>(s.clientWidth), height = static_cast<int>(s.clientHeight);
-  if (width <= 0 || height <= 0) {
-    width = std::max(1, s.stageRight - s.stageLeft);
-    height = std::max(1, s.stageBottom - s.stageTop);
+  StageSettings stage;
+  stage.clientWidth = static_cast<int32_t>(s.clientWidth);
+  stage.clientHeight = static_cast<int32_t>(s.clientHeight);
+  if (stage.clientWidth <= 0 || stage.clientHeight <= 0) {
+    stage.clientWidth = std::max(1, s.stageRight - s.stageLeft);
+    stage.clientHeight = std::max(1, s.stageBottom - s.stageTop);
   }
-  width = std::clamp(width, 1, 16384);
-  height = std::clamp(height, 1, 16384);
-  stage_ = std::make_unique<Compositor>(CompositorRole::kPicture);
-  stage_->Initialise(Rect{0, 0, width, height}, ColorRef(s.clientColor),
-                     options_.depth == 16 ? PixelFormat::kRgb565 : PixelFormat::kXrgb32, nullptr);
+  stage.clientWidth = std::clamp(stage.clientWidth, 1, 16384);
+  stage.clientHeight = std::clamp(stage.clientHeight, 1, 16384);
+  stage.clientColor = ColorRef(s.clientColor);
+  stage.frameColor = ColorRef(s.frameColor);
+  stage.exitKey = s.exitKey ? s.exitKey : kDefaultExitKey;
+  stage.caption = s.stageCaption;
+  stage.showCaption = s.showCaption != 0;
+  pictures_ = std::make_unique<imaging::RasterPictureLoader>();
+  stage_ = std::make_unique<Stage>(*runner_, stage,
+                                   options_.depth == 16 ? PixelFormat::kRgb565 : PixelFormat::kXrgb32, *pictures_);
+  runner_->SetStage(stage_.get());
+  runner_->stopKey = stage.exitKey;
+  if (window_.presenter) stage_->compositor().SetPresenter(window_.presenter);
+  if (window_.stageReady) window_.stageReady(*stage_);
 
   main_ = ScriptThreadContext::Create(*runner_, "main", runner_->NextSeed());
   ScriptThreadContext::SetCurrent(main_.get());
+  liveMain_ = main_.get();
   Waiter& waiter = main_->port.waiter();
   waiter.wakeOnIdle = true;
   clock_->Join(waiter);
@@ -220,6 +235,12 @@ int Player::Run() {
       }
     }
     while (nextInput < input_.size() && input_[nextInput].timeMs <= now) Deliver(input_[nextInput++]);
+    std::vector<InputEvent> live;
+    {
+      std::lock_guard lock(inputLock_);
+      live.swap(liveInput_);
+    }
+    for (const InputEvent& e : live) Deliver(e);
     if (runner_->Ended()) break;
     if (options_.untilMs && now >= *options_.untilMs) break;
     const bool idle = clock_->OthersIdle(waiter);
@@ -236,6 +257,7 @@ int Player::Run() {
     runner_->PumpMessage(true, deadline);
   }
   const int status = runner_->ExitStatus();
+  liveMain_ = nullptr;
   runner_->Shutdown();
   macros_->SetPlaying(false);
   EndRun(status);
@@ -245,7 +267,61 @@ int Player::Run() {
   return status;
 }
 
+void Player::PostInput(const InputEvent& e) {
+  {
+    std::lock_guard lock(inputLock_);
+    liveInput_.push_back(e);
+  }
+  // Wakes the run's loop, which waits on the main thread's port.
+  if (ScriptThreadContext* main = liveMain_.load()) {
+    Message m;
+    m.kind = MsgKind::kNone;
+    main->port.Post(std::move(m));
+  }
+}
+
+void Player::RouteToStage(const InputEvent& e) {
+  using K = InputEvent::Kind;
+  switch (e.kind) {
+    case K::kMove: stage_->MouseMove(e.x, e.y, leftDown_); break;
+    case K::kDown:
+      stage_->MouseMove(e.x, e.y, leftDown_);
+      leftDown_ = true;
+      stage_->ButtonDown(mouse_button::kLeft, e.x, e.y);
+      break;
+    case K::kUp:
+      stage_->MouseMove(e.x, e.y, leftDown_);
+      leftDown_ = false;
+      stage_->ButtonUp(mouse_button::kLeft, e.x, e.y);
+      break;
+    case K::kClick:
+      stage_->MouseMove(e.x, e.y, leftDown_);
+      stage_->ButtonDown(mouse_button::kLeft, e.x, e.y);
+      stage_->ButtonUp(mouse_button::kLeft, e.x, e.y);
+      break;
+    case K::kRightClick:
+      stage_->MouseMove(e.x, e.y, leftDown_);
+      stage_->ButtonDown(mouse_button::kRight, e.x, e.y);
+      stage_->ButtonUp(mouse_button::kRight, e.x, e.y);
+      break;
+    case K::kDoubleClick:
+      stage_->MouseMove(e.x, e.y, leftDown_);
+      stage_->ButtonDown(mouse_button::kLeft, e.x, e.y);
+      stage_->ButtonUp(mouse_button::kLeft, e.x, e.y);
+      stage_->DoubleClick(e.x, e.y);
+      stage_->ButtonUp(mouse_button::kLeft, e.x, e.y);
+      break;
+    case K::kKey:
+    case K::kChar: break;
+  }
+}
+
 void Player::Deliver(const InputEvent& e) {
+  if (stage_) {
+    // The exit key goes to the project thread alone, from the stage.
+    if (e.kind == InputEvent::Kind::kKey && stage_->KeyDown(e.key)) return;
+    RouteToStage(e);
+  }
   // Input reaches the project thread and every script thread, whose waits
   // look for keys and buttons; the stage routes it to objects once it has them.
   std::vector<ScriptThreadContext*> targets;
@@ -303,7 +379,7 @@ void Player::RenderFrame(const std::string& name) {
   }
   std::string path = (std::filesystem::path(options_.renderDir) / file).string();
   std::string error;
-  if (!stage_->WriteSnapshot(path, &error)) std::fprintf(stderr, "korvel: cannot write %s: %s\n", path.c_str(), error.c_str());
+  if (!stage_->compositor().WriteSnapshot(path, &error)) std::fprintf(stderr, "korvel: cannot write %s: %s\n", path.c_str(), error.c_str());
 }
 
 void Player::EndRun(int status) {

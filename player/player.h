@@ -4,8 +4,11 @@
 // services; tests build one with the headless ones.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,8 @@ namespace kv {
 
 class Clock;
 class Compositor;
+class MessageBoxService;
+class Presenter;
 class DocumentOpener;
 class HarnessFileDialog;
 class HarnessMessageBox;
@@ -24,6 +29,10 @@ class ProgramLauncher;
 class JsonTrace;
 class Runner;
 class ScriptThreadContext;
+class Stage;
+namespace imaging {
+class RasterPictureLoader;
+}
 
 // Exit statuses every tool shares.
 namespace exit_status {
@@ -40,6 +49,14 @@ struct HostFacts {
   int32_t screenHeight = 768;
 };
 
+// What a window gives a run: the presenter of the stage's frames, a real
+// message box, and the stage once it exists.
+struct WindowServices {
+  Presenter* presenter = nullptr;
+  MessageBoxService* messages = nullptr;
+  std::function<void(Stage&)> stageReady;  // the stage exists (on the run's thread)
+};
+
 class Player {
  public:
   Player(PlayerOptions options, HostFacts host);
@@ -49,10 +66,16 @@ class Player {
 
   // Plays the file of the options; answers the exit status.
   int Run();
+  // Before Run: play into a window. Run then goes on the caller's thread as
+  // usual; the window feeds input with PostInput from its own thread.
+  void AttachWindow(WindowServices services) { window_ = std::move(services); }
+  // Input from a window, delivered by the run's loop as scripted input is.
+  void PostInput(const InputEvent& e);
 
  private:
   int Fail(int status, const std::string& message);
   void Deliver(const InputEvent& e);
+  void RouteToStage(const InputEvent& e);
   void RenderFrame(const std::string& name);
   void EndRun(int status);
 
@@ -67,9 +90,15 @@ class Player {
   std::unique_ptr<DocumentOpener> documents_;
   std::unique_ptr<Runner> runner_;
   std::shared_ptr<ScriptThreadContext> main_;
-  std::unique_ptr<Compositor> stage_;
+  std::unique_ptr<imaging::RasterPictureLoader> pictures_;
+  std::unique_ptr<Stage> stage_;
   std::vector<InputEvent> input_;
+  WindowServices window_;
+  std::mutex inputLock_;
+  std::atomic<ScriptThreadContext*> liveMain_{nullptr};
+  std::vector<InputEvent> liveInput_;
   int frames_ = 0;
+  bool leftDown_ = false;
   bool ended_ = false;
 };
 

@@ -17,6 +17,8 @@ packages=(
   # test oracles and benchmark baselines only
   libexpat1-dev libxml2-dev libpugixml-dev libpixman-1-dev lua5.4 nginx-light curl sox
   python3-pil imagemagick libjpeg-turbo-progs qt6-image-formats-plugins
+  # the stage window tests: a virtual X server, screenshots and synthetic input
+  xvfb x11-apps x11-utils xdotool
 )
 
 missing=()

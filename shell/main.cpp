@@ -1,14 +1,86 @@
-// korvel: plays a Korvel project or compilation. Without a display (or with
-// --headless) the stage is composed off-screen; the harness options drive
-// such runs for tests and tools.
+// korvel: plays a Korvel project or compilation. With a display the stage is
+// a window; without one (or with --headless) it is composed off-screen, and
+// the harness options drive such runs for tests and tools.
+#include <QApplication>
+#include <QScreen>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "inserts/stage_host.h"
 #include "player/command_line.h"
 #include "player/player.h"
+#include "shell/qt_message_box.h"
+#include "shell/stage_window.h"
+
+namespace {
+
+bool HaveDisplay() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform && *platform) return std::string(platform) != "offscreen" && std::string(platform) != "minimal";
+  return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+}
+
+QColor ToQColor(kv::ColorRef c) { return QColor(c.Red(), c.Green(), c.Blue()); }
+
+int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts host, const kv::StageScale& scale) {
+  QApplication app(argc, argv);
+  app.setApplicationName("korvel");
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    host.screenWidth = screen->size().width();
+    host.screenHeight = screen->size().height();
+  }
+  kv::Player player(std::move(options), host);
+  kv::QtMessageBox boxes(&app);
+  std::unique_ptr<kv::StageWindow> window;
+  kv::WindowServices services;
+  services.messages = &boxes;
+  // The window is made on the GUI thread once the run knows its stage.
+  kv::WindowPresenter* presenter = nullptr;
+  services.stageReady = [&](kv::Stage& stage) {
+    const kv::StageSettings& s = stage.settings();
+    QMetaObject::invokeMethod(
+        &app,
+        [&, s] {
+          window = std::make_unique<kv::StageWindow>(
+              player, QSize(s.clientWidth, s.clientHeight), scale,
+              QString::fromStdString(s.caption.empty() ? std::string("Korvel") : s.caption),
+              ToQColor(s.frameColor), s.exitKey);
+          presenter = &window->presenter();
+          if (scale.fullScreen)
+            window->showFullScreen();
+          else
+            window->show();
+        },
+        Qt::BlockingQueuedConnection);
+    stage.compositor().SetPresenter(presenter);
+    stage.compositor().RepaintBackground(true);
+  };
+  player.AttachWindow(services);
+  int status = 0;
+  std::thread run([&] {
+    try {
+      status = player.Run();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "korvel: %s\n", e.what());
+      status = kv::exit_status::kAborted;
+    }
+    QMetaObject::invokeMethod(&app, [&] {
+      if (window) window->runEnded = true;
+      app.quit();
+    }, Qt::QueuedConnection);
+  });
+  app.exec();
+  run.join();
+  window.reset();
+  return status;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -26,11 +98,24 @@ int main(int argc, char** argv) {
     std::printf("korvel %s\n", KV_VERSION);
     return kv::exit_status::kOk;
   }
+  kv::StageScale scale;
+  if (!kv::ParseStageScale(options.scale, scale)) {
+    std::fprintf(stderr, "korvel: --scale takes a whole number from 1 to 16 or \"fit\", not \"%s\"\n",
+                 options.scale.c_str());
+    return kv::exit_status::kUsage;
+  }
+  scale.fullScreen = options.fullscreen;
+  if (scale.fullScreen && !scale.fit && options.scale.empty()) scale.fit = true;
   try {
     kv::HostFacts host;
     std::error_code ec;
     auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec) host.programDir = self.parent_path().string() + "/";
+    if (!options.headless && !HaveDisplay()) {
+      std::fprintf(stderr, "korvel: no display; playing headless\n");
+      options.headless = true;
+    }
+    if (!options.headless) return PlayInWindow(argc, argv, std::move(options), host, scale);
     kv::Player player(std::move(options), host);
     return player.Run();
   } catch (const std::exception& e) {

@@ -576,7 +576,9 @@ void StageSprite::Show(uint32_t rop, uint32_t effect, uint32_t param1, uint32_t 
   }
   c.RevealDeferred();
   if (c.Environment().StopRequested()) return;
-  if ((effect == 0 && rop == ShowParams::kSrcCopy) || kind == kWindowSprite || mode == kStateHidden) {
+  // Without an effect the sprite goes on at once; the compositor applies its
+  // raster operation on every draw.
+  if (effect == 0 || kind == kWindowSprite || mode == kStateHidden) {
     c.Add(*this, true);
     if (path)
       PlayPath(*path);

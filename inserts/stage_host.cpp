@@ -1,0 +1,308 @@
+#include "inserts/stage_host.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "engine/events.h"
+#include "engine/runner.h"
+#include "engine/trace.h"
+#include "inserts/visible_insert.h"
+#include "stage/locks.h"
+
+namespace kv {
+
+namespace {
+
+std::shared_ptr<CVisibleInsert> LiveOwner(const StageSprite& sprite) {
+  CVisibleInsert* owner = OwnerInsert(sprite);
+  if (!owner) return nullptr;
+  return std::static_pointer_cast<CVisibleInsert>(owner->weak_from_this().lock());
+}
+
+}  // namespace
+
+CVisibleInsert* OwnerInsert(const StageSprite& sprite) { return dynamic_cast<CVisibleInsert*>(sprite.owner); }
+
+Stage::Stage(Runner& runner, const StageSettings& settings, PixelFormat format, PictureLoader& pictures)
+    : runner_(runner), settings_(settings), pictures_(pictures), compositor_(CompositorRole::kStage) {
+  if (settings_.exitKey == 0) settings_.exitKey = kDefaultExitKey;
+  SetDisplayFormat(format);
+  compositor_.SetEnvironment(this);
+  const int status = compositor_.Initialise(ClientRect(), settings_.clientColor, format, nullptr);
+  if (status != 0) throw std::runtime_error("the stage's drawing area cannot be created");
+}
+
+Stage::~Stage() {
+  std::lock_guard lock(StageLock());
+  hover_ = nullptr;
+  compositor_.SetEnvironment(nullptr);
+}
+
+TraceSink* Stage::trace() { return runner_.trace(); }
+
+bool Stage::PlayerRunning() const { return runner_.playerRunning.load(); }
+bool Stage::ShuttingDown() const { return runner_.shuttingDown.load(); }
+bool Stage::StopRequested() const { return const_cast<Runner&>(runner_).IsStopRequested(); }
+
+// ---------------------------------------------------------------- scene ready
+
+void Stage::SceneReady() {
+  using Owner = std::shared_ptr<CVisibleInsert>;
+  std::vector<std::pair<int32_t, StageSprite*>> deferred;
+  {
+    std::lock_guard lock(StageLock());
+    for (StageSprite* s : compositor_.Sprites())
+      if (s->arrival >= 0) deferred.emplace_back(s->arrival, s);
+    std::stable_sort(deferred.begin(), deferred.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+  }
+  std::vector<Owner> goingOn, onStage, shown, revealed, play;
+  std::vector<std::pair<Owner, StageSprite*>> stamp;
+  {
+    std::lock_guard lock(StageLock());
+    for (auto& [arrival, s] : deferred) {
+      if (!compositor_.Contains(*s)) continue;
+      Owner owner = LiveOwner(*s);
+      if (!owner) continue;
+      if (owner->FindHandler(event::kOnStage)) onStage.push_back(owner);
+      if (s->displayState != kStateHidden) {
+        if (owner->FindHandler(event::kShown)) shown.push_back(owner);
+        if (s->displayState == kStateDeferred && owner->whenDone == 2) stamp.emplace_back(owner, s);
+      }
+      if (s->displayState == kStateDeferred) revealed.push_back(owner);
+      if (owner->FindHandler(event::kGoingOnStage)) goingOn.push_back(owner);
+      if (owner->showMode == show_mode::kShowAndPlayWhenReady) play.push_back(owner);
+    }
+  }
+  for (auto& o : goingOn) runner_.RaiseEvent(*o, event::kGoingOnStage, 0, nullptr);
+  if (!runner_.IsStopRequested()) {
+    compositor_.RevealDeferred();
+    if (TraceSink* t = trace())
+      for (auto& o : revealed)
+        if (StageSprite* s = o->GetSprite(false); s && s->displayState == kStateShown) {
+          const Rect d = s->DisplayedRect();
+          t->Show(o->name, d.left, d.top, d.right, d.bottom);
+        }
+  }
+  for (auto& o : onStage) runner_.RaiseEvent(*o, event::kOnStage, 0, nullptr);
+  for (auto& o : shown) runner_.RaiseEvent(*o, event::kShown, 0, nullptr);
+  for (auto& o : play) {
+    if (runner_.shuttingDown) break;
+    o->PlayOnStage();
+  }
+  for (auto& [o, s] : stamp) {
+    if (runner_.shuttingDown) break;
+    if (o->GetSprite(false) == s) compositor_.Stamp(*s);
+  }
+  ResetMouse();
+}
+
+// ---------------------------------------------------------------- input
+
+StageSprite* Stage::SpriteAt(int x, int y) {
+  StageSprite* s = compositor_.HitTest(x, y);
+  // Only objects on the stage with an owner take part.
+  if (s && (!s->onStage || !s->owner)) return nullptr;
+  return s;
+}
+
+void Stage::DeliverEvent(StageSprite& sprite, uint32_t code, Point at) {
+  std::shared_ptr<CVisibleInsert> owner = LiveOwner(sprite);
+  if (!owner || !runner_.playerRunning || owner->thread.expired()) return;
+  owner->HandleStageEventAt(code, at);
+}
+
+void Stage::ButtonDown(int button, int x, int y) {
+  pointer_ = {x, y};
+  if (button == mouse_button::kLeft) {
+    leftDown_ = true;
+    std::lock_guard lock(StageLock());
+    for (StageSprite* s : compositor_.Sprites()) s->marks = 0;
+    if (StageSprite* s = SpriteAt(x, y)) {
+      DeliverEvent(*s, event::kLeftButtonPressed, {x, y});
+      if (compositor_.Contains(*s)) s->marks = kMarkInside | kMarkPressed;
+    }
+    return;
+  }
+  if (justCreated) return;
+  std::lock_guard lock(StageLock());
+  if (StageSprite* s = SpriteAt(x, y))
+    DeliverEvent(*s, button == mouse_button::kRight ? event::kRightButtonPressed : event::kMiddleButtonPressed,
+                 {x, y});
+}
+
+void Stage::ButtonUp(int button, int x, int y) {
+  pointer_ = {x, y};
+  std::lock_guard lock(StageLock());
+  if (button == mouse_button::kLeft) {
+    leftDown_ = false;
+    dragged_ = nullptr;
+    StageSprite* s = SpriteAt(x, y);
+    if (s && (s->marks & kMarkPressed)) {
+      s->marks = 0;
+      DeliverEvent(*s, event::kLeftButtonReleased, {x, y});
+    } else if (StageSprite* pressed = compositor_.FindMarked(kMarkPressed)) {
+      pressed->marks = 0;
+      DeliverEvent(*pressed, event::kLeftNoAction, {x, y});
+    }
+    return;
+  }
+  if (StageSprite* hit = SpriteAt(x, y))
+    DeliverEvent(*hit, button == mouse_button::kRight ? event::kRightButtonReleased : event::kMiddleButtonReleased,
+                 {x, y});
+}
+
+void Stage::DoubleClick(int x, int y) {
+  pointer_ = {x, y};
+  if (justCreated) return;
+  std::lock_guard lock(StageLock());
+  if (StageSprite* s = SpriteAt(x, y)) DeliverEvent(*s, event::kDoubleClick, {x, y});
+}
+
+void Stage::MouseMove(int x, int y, bool leftDown) {
+  pointer_ = {x, y};
+  leftDown_ = leftDown;
+  std::lock_guard lock(StageLock());
+  if (dragged_ && leftDown) {
+    if (CVisibleInsert* owner = OwnerInsert(*dragged_)) {
+      const Rect r = dragged_->rect;
+      const int32_t left = x - dragOffset_.x, top = y - dragOffset_.y;
+      if (left != r.left || top != r.top)
+        owner->MoveTo(left, top, left + (r.right - r.left), top + (r.bottom - r.top), true);
+    }
+  }
+  StageSprite* s = SpriteAt(x, y);
+  if (s && s == hover_) {
+    DeliverEvent(*s, leftDown ? event::kDraggingWithin : event::kCursorMoving, {x, y});
+    return;
+  }
+  EndHover();
+  if (!s) {
+    SetObjectCursor(nullptr);
+    return;
+  }
+  hover_ = s;
+  lastPoint_ = {x, y};
+  leftReported_ = false;
+  DeliverEvent(*s, event::kCursorEntering, {x, y});
+  if (hover_ == s) s->marks |= kMarkInside;
+}
+
+void Stage::EndHover() {
+  StageSprite* h = hover_;
+  if (!h) return;
+  hover_ = nullptr;
+  const Point at = lastPoint_;
+  lastPoint_ = {-1, -1};
+  if (!compositor_.Contains(*h) || leftReported_) return;
+  if ((h->marks & (kMarkInside | kMarkPressed)) == (kMarkInside | kMarkPressed)) {
+    DeliverEvent(*h, event::kCursorLeaving, at);
+    DeliverEvent(*h, event::kLeftNoAction, at);
+    h->marks = kMarkPressed;
+  } else {
+    DeliverEvent(*h, event::kCursorLeaving, at);
+    h->marks = 0;
+  }
+}
+
+void Stage::HoverTick() {
+  std::lock_guard lock(StageLock());
+  if (hover_ && SpriteAt(pointer_.x, pointer_.y) != hover_) EndHover();
+}
+
+void Stage::ResetMouse() {
+  if (pointer_.x < 0 && pointer_.y < 0) return;
+  MouseMove(pointer_.x, pointer_.y, leftDown_);
+}
+
+void Stage::ForgetSprite(const StageSprite& sprite) {
+  if (hover_ == &sprite) {
+    hover_ = nullptr;
+    lastPoint_ = {-1, -1};
+  }
+  if (dragged_ == &sprite) dragged_ = nullptr;
+}
+
+// ---------------------------------------------------------------- stage commands
+
+void Stage::ClearStage() {
+  std::vector<std::shared_ptr<CVisibleInsert>> owners;
+  {
+    std::lock_guard lock(StageLock());
+    for (StageSprite* s : compositor_.Sprites())
+      if (s->displayState != kStateHidden)
+        if (auto o = LiveOwner(*s)) owners.push_back(o);
+    hover_ = dragged_ = nullptr;
+    compositor_.Clear();
+  }
+  compositor_.Update(ClientRect());
+  if (TraceSink* t = trace())
+    for (auto& o : owners) t->Hide(o->name);
+}
+
+void Stage::MoveToCursor(CInsert& insert) {
+  StageSprite* s = insert.GetSprite(false);
+  if (!s || pointer_.x < 0) return;
+  Rect r;
+  {
+    std::lock_guard lock(StageLock());
+    r = s->rect;
+  }
+  const int32_t w = r.right - r.left, h = r.bottom - r.top;
+  const Rect to{pointer_.x - w / 2, pointer_.y - h / 2, pointer_.x - w / 2 + w, pointer_.y - h / 2 + h};
+  insert.MoveTo(to.left, to.top, to.right, to.bottom, true);
+}
+
+void Stage::StartDrag(CInsert& insert) {
+  StageSprite* s = insert.GetSprite(false);
+  std::lock_guard lock(StageLock());
+  if (!s || !compositor_.Contains(*s)) return;
+  dragged_ = s;
+  // The grip keeps its place on the object; from outside, the centre.
+  const Rect r = s->rect;
+  if (r.Contains(pointer_.x, pointer_.y))
+    dragOffset_ = {pointer_.x - r.left, pointer_.y - r.top};
+  else
+    dragOffset_ = {(r.right - r.left) / 2, (r.bottom - r.top) / 2};
+}
+
+bool Stage::KeyDown(uint32_t key) {
+  if (key != settings_.exitKey) return false;
+  quitRequested_ = true;
+  if (ScriptThreadContext* project = runner_.ProjectThread()) {
+    // A key the user pressed: the project thread aborts the run on it.
+    Message m;
+    m.kind = MsgKind::kKeyDown;
+    m.key = settings_.exitKey;
+    project->port.Post(std::move(m));
+  }
+  runner_.clock().WakeAll();
+  return true;
+}
+
+// ---------------------------------------------------------------- cursors
+
+void Stage::SetObjectCursor(const CursorChoice* cursor) {
+  std::lock_guard lock(cursorLock_);
+  objectCursorActive_ = cursor != nullptr;
+  objectCursor_ = cursor ? *cursor : CursorChoice{};
+  ++cursorSerial;
+}
+
+void Stage::SetStageCursor(const CursorChoice* cursor, bool override) {
+  std::lock_guard lock(cursorLock_);
+  stageCursorActive_ = cursor != nullptr;
+  stageCursorOverride_ = override;
+  stageCursor_ = cursor ? *cursor : CursorChoice{};
+  ++cursorSerial;
+}
+
+CursorChoice Stage::CurrentCursor() const {
+  std::lock_guard lock(cursorLock_);
+  if (stageCursorActive_ && stageCursorOverride_) return stageCursor_;
+  if (objectCursorActive_) return objectCursor_;
+  if (stageCursorActive_) return stageCursor_;
+  return {};
+}
+
+}  // namespace kv

@@ -1,0 +1,131 @@
+// The stage of a run, without its window: the compositor of the drawing area,
+// the routing of mouse and keys to the objects under the pointer, the
+// scene-ready work and the cursor choice. The window (or the headless player)
+// feeds it input on the main thread; visible inserts reach the compositor
+// through it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "engine/stage_link.h"
+#include "platform/geometry.h"
+#include "stage/compositor.h"
+#include "stage/hooks.h"
+
+namespace kv {
+
+class CVisibleInsert;
+class Runner;
+class TraceSink;
+
+inline constexpr uint32_t kDefaultExitKey = 0x1B;
+
+struct StageSettings {
+  int32_t clientWidth = 640;
+  int32_t clientHeight = 480;
+  ColorRef clientColor{0};
+  ColorRef frameColor{0};
+  uint32_t exitKey = kDefaultExitKey;  // 0 in a document means Escape
+  std::string caption;
+  bool showCaption = true;
+};
+
+// The cursor the window shows over the stage.
+struct CursorChoice {
+  enum class Kind : uint8_t { kArrow, kSystem, kHidden, kFile };
+  Kind kind = Kind::kArrow;
+  uint16_t systemId = 0;
+  std::string hostFile;  // a .cur file for kFile
+  bool operator==(const CursorChoice&) const = default;
+};
+
+class Stage : public StageLink, public StageEnvironment {
+ public:
+  Stage(Runner& runner, const StageSettings& settings, PixelFormat format, PictureLoader& pictures);
+  ~Stage() override;
+  Stage(const Stage&) = delete;
+  Stage& operator=(const Stage&) = delete;
+
+  Compositor& compositor() { return compositor_; }
+  Runner& runner() { return runner_; }
+  TraceSink* trace();
+  PictureLoader& pictures() { return pictures_; }
+  const StageSettings& settings() const { return settings_; }
+
+  // StageLink
+  void SceneReady() override;
+  bool QuitRequested() const override { return quitRequested_.load(); }
+  void ClearStage() override;
+  void MoveToCursor(CInsert& insert) override;
+  void StartDrag(CInsert& insert) override;
+
+  // StageEnvironment
+  bool PlayerRunning() const override;
+  bool ShuttingDown() const override;
+  bool StopRequested() const override;
+  Rect ClientRect() const override { return {0, 0, settings_.clientWidth, settings_.clientHeight}; }
+
+  // Input on the main thread, in stage pixels. `leftDown` tells whether the
+  // left button is held during a move.
+  void MouseMove(int x, int y, bool leftDown);
+  void ButtonDown(int button, int x, int y);
+  void ButtonUp(int button, int x, int y);
+  void DoubleClick(int x, int y);
+  // A key pressed on the stage. Answers true for the exit key, which sets
+  // the quit request and posts the key to the project thread.
+  bool KeyDown(uint32_t key);
+  // The hover timer: ends the hover state once the pointer has left.
+  void HoverTick();
+  // Re-evaluates the hover object at the last pointer position.
+  void ResetMouse();
+  // The scene-ready work at a flush point (deferred objects revealed).
+  void FlushSceneReady() { SceneReady(); }
+  // Forgets a sprite that is going away; the caller holds the stage lock.
+  void ForgetSprite(const StageSprite& sprite);
+
+  // Set after creation, cleared by the first arrangement: suppresses right,
+  // middle and double-click events.
+  std::atomic<bool> justCreated{false};
+
+  // Cursors: the object cursor (entering an object) and the stage cursor (a
+  // stage cursor object); the window asks CurrentCursor on each change.
+  void SetObjectCursor(const CursorChoice* cursor);
+  void SetStageCursor(const CursorChoice* cursor, bool override);
+  CursorChoice CurrentCursor() const;
+  // Bumped on every cursor change so a window can poll cheaply.
+  std::atomic<uint32_t> cursorSerial{0};
+
+ private:
+  void DeliverEvent(StageSprite& sprite, uint32_t code, Point at);
+  void EndHover();
+  StageSprite* SpriteAt(int x, int y);
+
+  Runner& runner_;
+  StageSettings settings_;
+  PictureLoader& pictures_;
+  Compositor compositor_;
+  std::atomic<bool> quitRequested_{false};
+  // Guarded by the stage lock.
+  StageSprite* hover_ = nullptr;
+  StageSprite* dragged_ = nullptr;  // follows the pointer while the left button is down
+  Point dragOffset_{};
+  bool leftReported_ = false;
+  Point lastPoint_{-1, -1};
+  Point pointer_{-1, -1};
+  bool leftDown_ = false;
+  mutable std::mutex cursorLock_;
+  bool objectCursorActive_ = false;
+  CursorChoice objectCursor_;
+  bool stageCursorActive_ = false;
+  bool stageCursorOverride_ = false;
+  CursorChoice stageCursor_;
+};
+
+// The visible insert that owns `sprite`, or null.
+CVisibleInsert* OwnerInsert(const StageSprite& sprite);
+
+}  // namespace kv

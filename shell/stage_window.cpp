@@ -1,0 +1,245 @@
+#include "shell/stage_window.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QResizeEvent>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "engine/request.h"
+#include "player/input_script.h"
+#include "player/player.h"
+
+namespace kv {
+
+bool ParseStageScale(const std::string& text, StageScale& out) {
+  if (text.empty()) return true;
+  if (text == "fit") {
+    out.fit = true;
+    out.factor = 0;
+    return true;
+  }
+  int n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9' || n > 16) return false;
+    n = n * 10 + (c - '0');
+  }
+  if (n < 1 || n > 16) return false;
+  out.factor = n;
+  return true;
+}
+
+// ---------------------------------------------------------------- presenter
+
+void WindowPresenter::Present(const PixelBuffer& frame, const Rect& rect) {
+  {
+    std::lock_guard lock(lock_);
+    if (frame_.width() != frame.Width() || frame_.height() != frame.Height())
+      frame_ = QImage(frame.Width(), frame.Height(), QImage::Format_RGB32);
+    const Rect r = rect.Intersect(frame.Bounds());
+    if (r.IsEmpty()) return;
+    for (int y = r.top; y < r.bottom; ++y) {
+      auto* dst = reinterpret_cast<uint32_t*>(frame_.scanLine(y));
+      if (frame.Format() == PixelFormat::kXrgb32) {
+        // The stage's XRGB32 word is Qt's RGB32 word.
+        std::memcpy(dst + r.left, frame.At(r.left, y), size_t(r.Width()) * 4);
+      } else {
+        for (int x = r.left; x < r.right; ++x) {
+          const ColorRef c = frame.GetPixel(x, y);
+          dst[x] = qRgb(c.Red(), c.Green(), c.Blue());
+        }
+      }
+    }
+  }
+  QMetaObject::invokeMethod(target_, [t = target_] { t->update(); }, Qt::QueuedConnection);
+}
+
+void WindowPresenter::Invalidate(const Rect&) {
+  QMetaObject::invokeMethod(target_, [t = target_] { t->update(); }, Qt::QueuedConnection);
+}
+
+QImage WindowPresenter::Published() {
+  std::lock_guard lock(lock_);
+  return frame_.copy();
+}
+
+// ---------------------------------------------------------------- drawing window
+
+RunWindow::RunWindow(QWidget* parent, Player& player, WindowPresenter& presenter, QSize stageSize, StageScale scale,
+                     QColor background)
+    : QWidget(parent),
+      player_(player),
+      presenter_(presenter),
+      stageSize_(stageSize),
+      scale_(scale),
+      background_(background) {
+  setWindowTitle("Running Window");
+  setMouseTracking(true);
+  setFocusPolicy(Qt::StrongFocus);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+QRect RunWindow::StageArea() const {
+  int w = stageSize_.width(), h = stageSize_.height();
+  if (scale_.fit) {
+    const double f = std::min(double(width()) / w, double(height()) / h);
+    w = std::max(1, int(std::floor(w * f)));
+    h = std::max(1, int(std::floor(h * f)));
+  } else {
+    w *= scale_.factor;
+    h *= scale_.factor;
+  }
+  // Centred on the black field of a larger window.
+  return QRect((width() - w) / 2, (height() - h) / 2, w, h);
+}
+
+bool RunWindow::ToStage(const QPoint& p, int& x, int& y) const {
+  const QRect a = StageArea();
+  if (a.width() <= 0 || a.height() <= 0) return false;
+  x = int(std::floor(double(p.x() - a.left()) * stageSize_.width() / a.width()));
+  y = int(std::floor(double(p.y() - a.top()) * stageSize_.height() / a.height()));
+  return x >= 0 && y >= 0 && x < stageSize_.width() && y < stageSize_.height();
+}
+
+void RunWindow::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  const QRect area = StageArea();
+  if (area != rect()) painter.fillRect(rect(), Qt::black);
+  std::lock_guard lock(presenter_.FrameLock());
+  const QImage& frame = presenter_.FrameUnlocked();
+  if (frame.isNull()) {
+    painter.fillRect(area, background_);
+    return;
+  }
+  // Nearest neighbour: stage pixels stay crisp at every scale.
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  painter.drawImage(area, frame);
+}
+
+void RunWindow::Send(InputEvent e) { player_.PostInput(e); }
+
+void RunWindow::mousePressEvent(QMouseEvent* e) {
+  int x, y;
+  if (!ToStage(e->position().toPoint(), x, y)) return;
+  InputEvent in;
+  in.x = x, in.y = y;
+  if (e->button() == Qt::LeftButton) {
+    in.kind = InputEvent::Kind::kDown;
+  } else if (e->button() == Qt::RightButton) {
+    in.kind = InputEvent::Kind::kRightClick;
+  } else {
+    return;
+  }
+  Send(in);
+}
+
+void RunWindow::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton) return;
+  int x, y;
+  ToStage(e->position().toPoint(), x, y);
+  InputEvent in;
+  in.kind = InputEvent::Kind::kUp;
+  in.x = x, in.y = y;
+  Send(in);
+}
+
+void RunWindow::mouseDoubleClickEvent(QMouseEvent* e) {
+  int x, y;
+  if (e->button() != Qt::LeftButton || !ToStage(e->position().toPoint(), x, y)) return;
+  // The press of the second click; its release comes as an ordinary release.
+  InputEvent in;
+  in.kind = InputEvent::Kind::kDown;
+  in.x = x, in.y = y;
+  Send(in);
+}
+
+void RunWindow::mouseMoveEvent(QMouseEvent* e) {
+  int x, y;
+  ToStage(e->position().toPoint(), x, y);
+  InputEvent in;
+  in.kind = InputEvent::Kind::kMove;
+  in.x = x, in.y = y;
+  Send(in);
+}
+
+void RunWindow::keyPressEvent(QKeyEvent* e) {
+  const uint32_t vk = VirtualKeyOf(e->key());
+  if (vk == 0) return QWidget::keyPressEvent(e);
+  InputEvent in;
+  in.kind = InputEvent::Kind::kKey;
+  in.key = vk;
+  Send(in);
+}
+
+// ---------------------------------------------------------------- frame
+
+StageWindow::StageWindow(Player& player, QSize stageSize, StageScale scale, const QString& caption,
+                         QColor frameColor, uint32_t exitKey)
+    : player_(player), scale_(scale), stageSize_(stageSize), exitKey_(exitKey) {
+  setWindowTitle(caption);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, frameColor);
+  setPalette(pal);
+  setAutoFillBackground(true);
+  run_ = new RunWindow(this, player, presenter_, stageSize, scale, scale.fullScreen ? Qt::black : frameColor);
+  presenter_.SetTarget(run_);
+  const int f = scale.fit ? 1 : scale.factor;
+  const QSize client(stageSize.width() * f, stageSize.height() * f);
+  resize(client);
+  run_->setGeometry(0, 0, client.width(), client.height());
+  run_->setFocus();
+}
+
+void StageWindow::resizeEvent(QResizeEvent*) {
+  // A fitted stage follows the window; a scaled one keeps its size at the
+  // top left, as the drawing window keeps the stage size.
+  if (scale_.fit)
+    run_->setGeometry(rect());
+  else
+    run_->setGeometry(0, 0, stageSize_.width() * scale_.factor, stageSize_.height() * scale_.factor);
+}
+
+void StageWindow::closeEvent(QCloseEvent* e) {
+  if (runEnded) return e->accept();
+  // Closing asks the run to stop, as the exit key does; the window stays
+  // until the engine has shut down.
+  e->ignore();
+  InputEvent in;
+  in.kind = InputEvent::Kind::kKey;
+  in.key = exitKey_;
+  player_.PostInput(in);
+}
+
+uint32_t VirtualKeyOf(int k) {
+  if (k >= Qt::Key_A && k <= Qt::Key_Z) return uint32_t('A' + (k - Qt::Key_A));
+  if (k >= Qt::Key_0 && k <= Qt::Key_9) return uint32_t('0' + (k - Qt::Key_0));
+  if (k >= Qt::Key_F1 && k <= Qt::Key_F24) return uint32_t(0x70 + (k - Qt::Key_F1));
+  switch (k) {
+    case Qt::Key_Escape: return 0x1B;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return 0x0D;
+    case Qt::Key_Space: return 0x20;
+    case Qt::Key_Tab: return 0x09;
+    case Qt::Key_Backspace: return 0x08;
+    case Qt::Key_Delete: return 0x2E;
+    case Qt::Key_Insert: return 0x2D;
+    case Qt::Key_Home: return 0x24;
+    case Qt::Key_End: return 0x23;
+    case Qt::Key_PageUp: return 0x21;
+    case Qt::Key_PageDown: return 0x22;
+    case Qt::Key_Left: return 0x25;
+    case Qt::Key_Up: return 0x26;
+    case Qt::Key_Right: return 0x27;
+    case Qt::Key_Down: return 0x28;
+    case Qt::Key_Shift: return 0x10;
+    case Qt::Key_Control: return 0x11;
+    case Qt::Key_Alt: return 0x12;
+    case Qt::Key_Pause: return 0x13;
+    default: return 0;
+  }
+}
+
+}  // namespace kv

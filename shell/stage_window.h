@@ -1,0 +1,101 @@
+// The stage in a window: the frame (title, border and background colour)
+// and, inside it, the drawing window that shows the compositor's frames and
+// turns the mouse and the keyboard into the run's input.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+#include <atomic>
+#include <mutex>
+
+#include "platform/geometry.h"
+#include "stage/hooks.h"
+
+namespace kv {
+
+class Player;
+struct InputEvent;
+
+// How the stage is scaled into its window.
+struct StageScale {
+  int factor = 1;     // whole-number scale; 0 with `fit`
+  bool fit = false;   // the largest size that keeps the aspect ratio
+  bool fullScreen = false;
+};
+
+// Parses "--scale" values: a whole number from 1 to 16, or "fit".
+bool ParseStageScale(const std::string& text, StageScale& out);
+
+// Copies presented rectangles into the published frame under a small lock
+// and asks the drawing window to repaint; paint never takes the stage lock.
+class WindowPresenter : public Presenter {
+ public:
+  void SetTarget(QWidget* target) { target_ = target; }
+  void Present(const PixelBuffer& frame, const Rect& rect) override;
+  void Invalidate(const Rect& rect) override;
+  // A copy of the published frame (for paint and for tests).
+  QImage Published();
+  std::mutex& FrameLock() { return lock_; }
+  const QImage& FrameUnlocked() const { return frame_; }
+
+ private:
+  QWidget* target_ = nullptr;
+  std::mutex lock_;
+  QImage frame_;
+};
+
+class RunWindow : public QWidget {
+ public:
+  RunWindow(QWidget* parent, Player& player, WindowPresenter& presenter, QSize stageSize, StageScale scale,
+            QColor background);
+  // The stage pixel under a window point; false outside the stage.
+  bool ToStage(const QPoint& p, int& x, int& y) const;
+  QRect StageArea() const;
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+  void mouseDoubleClickEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+
+ private:
+  void Send(InputEvent e);
+
+  Player& player_;
+  WindowPresenter& presenter_;
+  QSize stageSize_;
+  StageScale scale_;
+  QColor background_;
+};
+
+class StageWindow : public QWidget {
+ public:
+  StageWindow(Player& player, QSize stageSize, StageScale scale, const QString& caption, QColor frameColor,
+              uint32_t exitKey);
+  WindowPresenter& presenter() { return presenter_; }
+  RunWindow& runWindow() { return *run_; }
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+
+ private:
+  Player& player_;
+  WindowPresenter presenter_;
+  RunWindow* run_;
+  StageScale scale_;
+  QSize stageSize_;
+  uint32_t exitKey_;
+  std::atomic<bool> closing_{false};
+
+ public:
+  // Set when the run has ended, so the next close really closes.
+  std::atomic<bool> runEnded{false};
+};
+
+// The virtual key of a Qt key, 0 when it has none.
+uint32_t VirtualKeyOf(int qtKey);
+
+}  // namespace kv

@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""Plays a scenario project in korvel's stage window under Xvfb.
+
+Checks that the window's pixels (an X screenshot of the stage window) equal
+the headless frame of the same moment, at scale 1 and at scale 3, and that a
+click and the exit key reach the run through the window.
+"""
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+from PIL import Image
+
+
+def wait_for(pred, timeout, what):
+    end = time.time() + timeout
+    while time.time() < end:
+        if pred():
+            return
+        time.sleep(0.05)
+    raise SystemExit("FAIL: timed out waiting for " + what)
+
+
+def start_xvfb():
+    r, w = os.pipe()
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+                            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(w)
+    number = b""
+    with os.fdopen(r, "rb") as f:
+        while not number.endswith(b"\n"):
+            c = f.read(1)
+            if not c:
+                raise SystemExit("FAIL: Xvfb did not start")
+            number += c
+    return proc, ":" + number.decode().strip()
+
+
+def window_id(env, name):
+    r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^" + name + "$"], env=env,
+                       capture_output=True, text=True)
+    ids = r.stdout.split()
+    return ids[0] if ids else None
+
+
+def screenshot(env, wid, path):
+    xwd = subprocess.run(["xwd", "-id", wid, "-silent"], env=env, capture_output=True, check=True).stdout
+    subprocess.run(["convert", "xwd:-", path], input=xwd, check=True)
+    return Image.open(path).convert("RGB")
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--korvel", required=True)
+    ap.add_argument("--project", required=True)
+    ap.add_argument("--work", required=True)
+    a = ap.parse_args()
+    for tool in ("Xvfb", "xwd", "xdotool", "convert"):
+        if not shutil.which(tool):
+            raise SystemExit("FAIL: %s is missing (scripts/install-deps.sh installs it)" % tool)
+    work = os.path.join(a.work, "window")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    cwd = os.path.dirname(a.project)
+    name = os.path.basename(a.project)
+
+    # The headless frame of the idle moment.
+    frames = os.path.join(work, "headless")
+    subprocess.run([a.korvel, "--headless", "--virtual-clock", "--until-idle", "--render", frames, name],
+                   cwd=cwd, check=True, capture_output=True)
+    headless = Image.open(os.path.join(frames, "frame-0001.png")).convert("RGB")
+
+    xvfb, display = start_xvfb()
+    env = dict(os.environ, DISPLAY=display)
+    env.pop("QT_QPA_PLATFORM", None)
+    env.pop("WAYLAND_DISPLAY", None)
+    problems = []
+    try:
+        for scale in (1, 3):
+            trace = os.path.join(work, "trace-%d.jsonl" % scale)
+            run = subprocess.Popen([a.korvel, "--virtual-clock", "--scale", str(scale), "--trace", trace, name],
+                                   cwd=cwd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            wait_for(lambda: window_id(env, "Korvel") is not None, 20, "the stage window")
+            wid = window_id(env, "Korvel")
+            want = headless.resize((headless.width * scale, headless.height * scale), Image.NEAREST)
+            shot = None
+
+            def same():
+                nonlocal shot
+                shot = screenshot(env, wid, os.path.join(work, "window-%d.png" % scale))
+                return shot.size == want.size and list(shot.getdata()) == list(want.getdata())
+
+            try:
+                wait_for(same, 10, "the window to show the headless frame at scale %d" % scale)
+            except SystemExit:
+                diff = [(x, y) for y in range(min(shot.height, want.height)) for x in range(min(shot.width, want.width))
+                        if shot.getpixel((x, y)) != want.getpixel((x, y))]
+                problems.append("scale %d: window %s, headless %s; %d pixels differ, first %s" %
+                                (scale, shot.size, want.size, len(diff), diff[:3]))
+            # A click on the drawn half of the keyed picture, then the exit key.
+            subprocess.run(["xdotool", "mousemove", "--window", wid, str(12 * scale + 1), str(4 * scale + 1),
+                            "click", "1"], env=env, check=True)
+
+            def clicked():
+                try:
+                    with open(trace, encoding="utf-8") as f:
+                        return any('"code":9006' in l and '"keyed"' in l for l in f)
+                except OSError:
+                    return False
+
+            try:
+                wait_for(clicked, 10, "the click")
+            except SystemExit as e:
+                problems.append("scale %d: %s" % (scale, e))
+            # Keys go to the focused window, as a user's would.
+            subprocess.run(["xdotool", "windowfocus", "--sync", wid, "key", "Escape"], env=env, check=True)
+            try:
+                status = run.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                run.kill()
+                problems.append("scale %d: korvel did not end on the exit key" % scale)
+                continue
+            if status != 3:
+                problems.append("scale %d: exit status %d after the exit key, expected 3; stderr: %s" %
+                                (scale, status, run.stderr.read().decode()))
+    finally:
+        xvfb.terminate()
+        xvfb.wait()
+    if problems:
+        print("FAIL:\n  " + "\n  ".join(problems))
+        return 1
+    print("ok: the window matches the headless frame at scales 1 and 3; click and exit key reached the run")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
