@@ -1,6 +1,5 @@
 #include "ext/basic_insert.h"
 
-#include "inserts/kind_fields.h"
 #include "persist/field_walk.h"
 
 namespace kv {
@@ -9,13 +8,13 @@ KV_IMPLEMENT_CLASS(CBasic, CVisibleInsert, 0)
 
 void CBasic::Reset() {
   CVisibleInsert::Reset();
-  ResetKindFields<BasicFields>(*this);
+  FieldTransfer::Reset(*this);
   showMode = show_mode::kShowAndPlay;
 }
 
 void CBasic::CopyFrom(const CInsert& other) {
   CVisibleInsert::CopyFrom(other);
-  CopyKindFields<BasicFields>(*this, other);
+  FieldTransfer::Copy(*this, Same<CBasic>(other));
 }
 
 template <class W>

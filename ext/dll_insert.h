@@ -37,6 +37,8 @@ struct DllFields {
 class ScDLL : public CVisibleInsert, public DllFields {
   KV_DECLARE_CLASS(ScDLL)
  public:
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

@@ -72,14 +72,17 @@ Header ReadHeader(ByteReader& in, uint32_t headerSize) {
   const auto present = in.Take(headerSize - 4);
   std::memcpy(fields.data(), present.data(), present.size());
   h.os2 = headerSize == kOs2Header || headerSize < kInfoHeader;
-  h.width = int32_t(Le32(&fields[0]));
-  h.height = int32_t(Le32(&fields[4]));
-  if ((fields[8] | fields[9] << 8) != 1) Fail(PicError::kCorrupt, "BMP planes is not 1");
-  h.bits = uint16_t(fields[10] | fields[11] << 8);
-  h.compression = Le32(&fields[12]);
-  h.colorsUsed = Le32(&fields[28]);
+  ByteReader f(fields);  // 124 bytes: never short
+  h.width = f.I32();
+  h.height = f.I32();
+  if (f.U16() != 1) Fail(PicError::kCorrupt, "BMP planes is not 1");
+  h.bits = f.U16();
+  h.compression = f.U32();
+  f.Skip(12);  // image size, resolution
+  h.colorsUsed = f.U32();
+  f.Skip(4);  // important colours
   if (headerSize >= 52)
-    for (int i = 0; i < 3; ++i) h.masks[i] = Le32(&fields[36 + 4 * size_t(i)]);
+    for (uint32_t& mask : h.masks) mask = f.U32();
   if (h.os2 && h.compression >= kBitfields)
     Fail(PicError::kUnsupported, "OS/2 Huffman and RLE24 BMP compression are not supported");
   return h;
@@ -239,7 +242,7 @@ void DecodeDib(std::span<const uint8_t> bytes, size_t headerAt, uint64_t offBits
       const uint8_t* src = fileRow(y);
       uint8_t* dst = &pic.bits[size_t(y * pic.stride)];
       for (int64_t x = 0; x < h.width; ++x, src += step, dst += 3) {
-        const uint32_t p = step == 2 ? uint32_t(src[0] | src[1] << 8) : Le32(src);
+        const uint32_t p = step == 2 ? LoadLe16(src) : LoadLe32(src);
         dst[0] = b.Value(p);
         dst[1] = g.Value(p);
         dst[2] = r.Value(p);

@@ -11,36 +11,15 @@ namespace detail {
 
 void Fail(PicError error, const char* why) { throw Failure{error, why}; }
 
+namespace {
+void DataEndsEarly(const void*) { Fail(PicError::kTruncated, "the data ends early"); }
+}  // namespace
+
+ByteReader::ByteReader(std::span<const uint8_t> bytes, size_t at) : kv::ByteReader(bytes, DataEndsEarly) { Seek(at); }
+
 void ByteReader::Seek(size_t at) {
-  if (at > bytes_.size()) Fail(PicError::kTruncated, "an offset points past the end of the data");
-  at_ = at;
-}
-
-void ByteReader::Skip(uint64_t n) {
-  if (n > Remaining()) Fail(PicError::kTruncated, "the data ends early");
-  at_ += size_t(n);
-}
-
-std::span<const uint8_t> ByteReader::Take(uint64_t n) {
-  if (n > Remaining()) Fail(PicError::kTruncated, "the data ends early");
-  const auto part = bytes_.subspan(at_, size_t(n));
-  at_ += size_t(n);
-  return part;
-}
-
-uint8_t ByteReader::U8() { return Take(1)[0]; }
-uint16_t ByteReader::U16() {
-  const auto b = Take(2);
-  return uint16_t(b[0] | b[1] << 8);
-}
-uint32_t ByteReader::U32() { return Le32(Take(4).data()); }
-uint16_t ByteReader::U16Be() {
-  const auto b = Take(2);
-  return uint16_t(b[0] << 8 | b[1]);
-}
-uint32_t ByteReader::U32Be() {
-  const auto b = Take(4);
-  return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+  if (at > Size()) Fail(PicError::kTruncated, "an offset points past the end of the data");
+  kv::ByteReader::Seek(at);
 }
 
 void CheckSize(int64_t width, int64_t height, uint64_t maxPixels) {
@@ -89,7 +68,7 @@ void RowToRgb(const PictureView& pic, int y, uint8_t* rgb) {
         c = row[x] < pic.colorTable.size() ? pic.colorTable[row[x]] : ColorRef();
         break;
       case 16: {
-        const auto p = uint16_t(row[2 * x] | row[2 * x + 1] << 8);
+        const auto p = LoadLe16(&row[2 * x]);
         c = pic.layout16 == Layout16::k565 ? FromRgb565(p) : FromRgb555(p);
         break;
       }
@@ -150,8 +129,8 @@ FileType DetectType(std::span<const uint8_t> b, std::string_view name) {
 }
 
 MetafileType DetectMetafile(std::span<const uint8_t> b) {
-  if (b.size() >= 4 && detail::Le32(b.data()) == 0x9AC6CDD7) return MetafileType::kWmf;  // the placeable key
-  if (b.size() >= 44 && detail::Le32(b.data()) == 1 && detail::Le32(b.data() + 40) == 0x464D4520)
+  if (b.size() >= 4 && LoadLe32(b.data()) == 0x9AC6CDD7) return MetafileType::kWmf;  // the placeable key
+  if (b.size() >= 44 && LoadLe32(b.data()) == 1 && LoadLe32(b.data() + 40) == 0x464D4520)
     return MetafileType::kEmf;  // a header record with " EMF"
   // A plain WMF header: type 1 or 2, nine words long, version 1 or 3.
   if (b.size() >= 18 && (b[0] == 1 || b[0] == 2) && b[1] == 0 && b[2] == 9 && b[3] == 0 && b[4] == 0 &&

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "imaging/picture_codec.h"
+#include "platform/byte_reader.h"
 
 namespace kv::imaging::detail {
 
@@ -33,32 +34,12 @@ Outcome Catching(Work&& work) {
   }
 }
 
-// Little-endian unless a name says otherwise; reading past the end throws
-// kTruncated.
-class ByteReader {
+// The shared reader: reading past the end throws kTruncated.
+class ByteReader : public kv::ByteReader {
  public:
-  explicit ByteReader(std::span<const uint8_t> bytes, size_t at = 0) : bytes_(bytes), at_(at) {}
-  size_t Position() const { return at_; }
-  size_t Remaining() const { return at_ <= bytes_.size() ? bytes_.size() - at_ : 0; }
+  explicit ByteReader(std::span<const uint8_t> bytes, size_t at = 0);
   void Seek(size_t at);
-  void Skip(uint64_t n);
-  uint8_t U8();
-  uint16_t U16();
-  uint32_t U32();
-  uint16_t U16Be();
-  uint32_t U32Be();
-  int32_t I32() { return int32_t(U32()); }
-  // The next n bytes, which must be present.
-  std::span<const uint8_t> Take(uint64_t n);
-
- private:
-  std::span<const uint8_t> bytes_;
-  size_t at_;
 };
-
-inline uint32_t Le32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // Bytes per row of `bits`-per-pixel pixels padded to four bytes, in 64 bits.
 constexpr uint64_t PaddedStride(uint64_t width, uint64_t bits) { return (width * bits + 31) / 32 * 4; }

@@ -99,9 +99,9 @@ struct EmfHeader {
 
 EmfHeader ReadHeader(std::span<const uint8_t> bytes) {
   ByteReader in(bytes);
-  if (bytes.size() < kHeaderMinimum || Le32(bytes.data()) != kHeader || Le32(bytes.data() + 40) != kSignature)
+  if (bytes.size() < kHeaderMinimum || LoadLe32(bytes.data()) != kHeader || LoadLe32(bytes.data() + 40) != kSignature)
     Fail(PicError::kUnknownType, "not an enhanced metafile");
-  const uint64_t size = Le32(bytes.data() + 4);
+  const uint64_t size = LoadLe32(bytes.data() + 4);
   if (size < kHeaderMinimum || size > bytes.size()) Fail(PicError::kTruncated, "the metafile header is cut short");
   EmfHeader h;
   in.Seek(24);
@@ -167,7 +167,7 @@ std::vector<QPointF> Points(Rec& r, uint64_t count, bool small) {
   if (small) return Points16(r.Take(count * 4));
   const auto raw = r.Take(count * 8);
   std::vector<QPointF> points(raw.size() / 8);
-  for (size_t i = 0; i < points.size(); ++i) points[i] = QPointF(int32_t(Le32(&raw[8 * i])), int32_t(Le32(&raw[8 * i + 4])));
+  for (size_t i = 0; i < points.size(); ++i) points[i] = QPointF(int32_t(LoadLe32(&raw[8 * i])), int32_t(LoadLe32(&raw[8 * i + 4])));
   return points;
 }
 
@@ -184,7 +184,7 @@ QRegion ReadRegion(std::span<const uint8_t> data) {
   std::vector<QRect> rects;
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* p = &raw[16 * i];
-    const int64_t l = int32_t(Le32(p)), t = int32_t(Le32(p + 4)), r = int32_t(Le32(p + 8)), b = int32_t(Le32(p + 12));
+    const int64_t l = int32_t(LoadLe32(p)), t = int32_t(LoadLe32(p + 4)), r = int32_t(LoadLe32(p + 8)), b = int32_t(LoadLe32(p + 12));
     if (r > l && b > t) rects.emplace_back(ClampToInt(l), ClampToInt(t), ClampToInt(r - l), ClampToInt(b - t));
   }
   return RegionOf(rects);
@@ -205,7 +205,7 @@ bool ReadBitmap(const Rec& r, uint32_t offBmi, uint32_t cbBmi, uint32_t offBits,
 
 bool BottomUp(const Rec& r, uint32_t offBmi) {
   const auto header = r.At(offBmi, 12);
-  return Le32(header.data()) == 12 || int32_t(Le32(header.data() + 8)) > 0;
+  return LoadLe32(header.data()) == 12 || int32_t(LoadLe32(header.data() + 8)) > 0;
 }
 
 QImage Pattern(const Rec& r, uint32_t offBmi, uint32_t cbBmi, uint32_t offBits, uint32_t cbBits,
@@ -235,7 +235,7 @@ void TextRecord(MetafileCanvas& canvas, Rec& r, bool wide) {
   const uint64_t per = options & 0x2000 ? 2 : 1;
   if (offDx != 0 && chars > 0) {
     const auto advances = r.At(offDx, uint64_t(chars) * 4 * per);
-    for (size_t i = 0; i < chars; ++i) dx.push_back(int32_t(Le32(&advances[4 * per * i])));
+    for (size_t i = 0; i < chars; ++i) dx.push_back(int32_t(LoadLe32(&advances[4 * per * i])));
   }
   const bool boxed = rect.width() != 0 && rect.height() != 0;
   canvas.Text(at, text, options, boxed ? std::optional<QRectF>(rect) : std::nullopt, dx);
@@ -267,8 +267,8 @@ void PlayEmf(std::span<const uint8_t> bytes, Picture& out, const MetafileOptions
     size_t at = 0;
     while (at < bytes.size()) {
       if (bytes.size() - at < 8) Fail(PicError::kTruncated, "a metafile record is cut short");
-      const uint32_t type = Le32(&bytes[at]);
-      const uint64_t size = Le32(&bytes[at + 4]);
+      const uint32_t type = LoadLe32(&bytes[at]);
+      const uint64_t size = LoadLe32(&bytes[at + 4]);
       if (size < 8 || size % 4 != 0) Fail(PicError::kCorrupt, "a metafile record has an impossible length");
       if (size > bytes.size() - at) Fail(PicError::kTruncated, "a metafile record runs past the end of the file");
       if (type == kEof) break;
@@ -300,7 +300,7 @@ void PlayEmf(std::span<const uint8_t> bytes, Picture& out, const MetafileOptions
           std::vector<std::span<const QPointF>> parts;
           uint64_t used = 0;
           for (size_t i = 0; i < n; ++i) {
-            const uint64_t c = Le32(&countBytes[4 * i]);
+            const uint64_t c = LoadLe32(&countBytes[4 * i]);
             if (c > count - used) Fail(PicError::kCorrupt, "polygon counts exceed the points present");
             parts.push_back(std::span<const QPointF>(points).subspan(size_t(used), size_t(c)));
             used += c;

@@ -17,8 +17,7 @@ constexpr uint8_t kTopToBottom = 0x20;
 
 ColorRef MapEntry(const uint8_t* e, int bits) {
   if (bits <= 16) {
-    const auto v = uint16_t(e[0] | e[1] << 8);
-    return FromRgb555(uint16_t(v & 0x7FFF));
+    return FromRgb555(uint16_t(LoadLe16(e) & 0x7FFF));
   }
   return ColorRef::FromRgb(e[2], e[1], e[0]);
 }

@@ -78,7 +78,7 @@ struct WmfLayout {
 WmfLayout ReadLayout(std::span<const uint8_t> bytes) {
   WmfLayout l;
   ByteReader in(bytes);
-  if (bytes.size() >= 4 && Le32(bytes.data()) == kPlaceableKey) {
+  if (bytes.size() >= 4 && LoadLe32(bytes.data()) == kPlaceableKey) {
     l.placeable = true;
     in.Skip(6);
     for (int16_t& v : l.box) v = int16_t(in.U16());
@@ -107,7 +107,7 @@ void ForEachRecord(std::span<const uint8_t> bytes, const WmfLayout& l, Visit&& v
   size_t at = l.recordsAt;
   while (at < l.end) {
     if (l.end - at < 6) Fail(PicError::kTruncated, "a metafile record is cut short");
-    const uint64_t length = uint64_t(Le32(&bytes[at])) * 2;
+    const uint64_t length = uint64_t(LoadLe32(&bytes[at])) * 2;
     const uint16_t function = uint16_t(bytes[at + 4] | bytes[at + 5] << 8);
     if (length < 6) Fail(PicError::kCorrupt, "a metafile record is shorter than its header");
     if (length > l.end - at) Fail(PicError::kTruncated, "a metafile record runs past the end of the file");
@@ -174,8 +174,8 @@ std::vector<QPointF> Points(Params& p, uint64_t count) { return Points16(p.Take(
 // A bottom-up bitmap counts its source rows from the bottom.
 bool BottomUp(std::span<const uint8_t> dib) {
   if (dib.size() < 12) return true;
-  if (Le32(dib.data()) == 12) return true;
-  return int32_t(Le32(dib.data() + 8)) > 0;
+  if (LoadLe32(dib.data()) == 12) return true;
+  return int32_t(LoadLe32(dib.data() + 8)) > 0;
 }
 
 void Bitmap(MetafileCanvas& canvas, std::span<const uint8_t> dib, const QRectF& dst, QRectF src, uint32_t rop,

@@ -1,6 +1,5 @@
 #include "inserts/avi.h"
 
-#include "inserts/kind_fields.h"
 #include "persist/field_walk.h"
 
 namespace kv {
@@ -9,7 +8,7 @@ KV_IMPLEMENT_CLASS(CAVI, CVisibleInsert, 0)
 
 void CAVI::Reset() {
   CVisibleInsert::Reset();
-  ResetKindFields<AviFields>(*this);
+  FieldTransfer::Reset(*this);
   showMode = show_mode::kPlayWhenReady;
   transparent = 0;
   transparentColor = 0;
@@ -18,7 +17,7 @@ void CAVI::Reset() {
 
 void CAVI::CopyFrom(const CInsert& other) {
   CVisibleInsert::CopyFrom(other);
-  CopyKindFields<AviFields>(*this, other);
+  FieldTransfer::Copy(*this, Same<CAVI>(other));
 }
 
 template <class W>

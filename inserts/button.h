@@ -42,6 +42,8 @@ class CSDButton : public CVisibleInsert, public ButtonFields {
   std::string buttonAux3;
   std::string buttonAux4;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

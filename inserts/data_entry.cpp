@@ -1,7 +1,6 @@
 #include "inserts/data_entry.h"
 
-#include "inserts/kind_fields.h"
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 
 namespace kv {
 
@@ -10,71 +9,45 @@ KV_IMPLEMENT_CLASS(CCollectData, CObject, 0)
 
 void CDataEntry::Reset() {
   CVisibleInsert::Reset();
-  ResetKindFields<DataEntryFields>(*this);
+  FieldTransfer::Reset(*this);
 }
 
 void CDataEntry::CopyFrom(const CInsert& other) {
   CVisibleInsert::CopyFrom(other);
-  CopyKindFields<DataEntryFields>(*this, other);
+  FieldTransfer::Copy(*this, Same<CDataEntry>(other));
 }
 
-void CDataEntry::Serialize(Archive& ar) {
-  CVisibleInsert::Serialize(ar);
-  uint16_t v = ar.Version(1, 1, "CDataEntry");
-  if (ar.IsLoading()) entryVersion = v;
-  entryFont.Serialize(ar);
-  ar.Io(maskType);
-  ar.Io(mask);
-  ar.Io(firstSelectOnFocus);
-  ar.Io(readOnly);
-  ar.Io(autoTab);
-  ar.Io(selectOnFocus);
-  ar.Io(insertMode);
-  ar.Io(allowInsertToggle);
-  ar.Io(autoHeight);
-  ar.Io(border);
-  ar.Io(customFont);
-  ar.Io(useColors);
-  ar.Io(entryTextColor);
-  ar.Io(entryBackColor);
-  ar.Io(entryAuxFlag);
-  ar.Io(passwordChar);
-  ar.Io(promptChar);
-  ar.Io(variableGroup);
-  ar.Io(variableName);
-  ar.Io(minimum);
-  ar.Io(maximum);
-  ar.Io(auxValue1);
-  ar.Io(auxValue2);
+template <class W>
+void CDataEntry::Walk(W& w) {
+  w.Base(static_cast<CVisibleInsert&>(*this));
+  w.Version("entryVersion", entryVersion, 1, 1, "CDataEntry");
+  w.Embedded("entryFont", entryFont);
+  w("maskType", maskType);
+  w("mask", mask);
+  w("firstSelectOnFocus", firstSelectOnFocus);
+  w("readOnly", readOnly);
+  w("autoTab", autoTab);
+  w("selectOnFocus", selectOnFocus);
+  w("insertMode", insertMode);
+  w("allowInsertToggle", allowInsertToggle);
+  w("autoHeight", autoHeight);
+  w("border", border);
+  w("customFont", customFont);
+  w("useColors", useColors);
+  w("entryTextColor", entryTextColor);
+  w("entryBackColor", entryBackColor);
+  w("entryAuxFlag", entryAuxFlag);
+  w("passwordChar", passwordChar);
+  w("promptChar", promptChar);
+  w("variableGroup", variableGroup);
+  w("variableName", variableName);
+  w("minimum", minimum);
+  w("maximum", maximum);
+  w("auxValue1", auxValue1);
+  w("auxValue2", auxValue2);
 }
 
-void CDataEntry::DescribeFields(FieldVisitor& v) {
-  CVisibleInsert::DescribeFields(v);
-  v.Field("entryVersion", entryVersion);
-  entryFont.DescribeAs(v, "entryFont");
-  v.Field("maskType", maskType);
-  v.Field("mask", mask);
-  v.Field("firstSelectOnFocus", firstSelectOnFocus);
-  v.Field("readOnly", readOnly);
-  v.Field("autoTab", autoTab);
-  v.Field("selectOnFocus", selectOnFocus);
-  v.Field("insertMode", insertMode);
-  v.Field("allowInsertToggle", allowInsertToggle);
-  v.Field("autoHeight", autoHeight);
-  v.Field("border", border);
-  v.Field("customFont", customFont);
-  v.Field("useColors", useColors);
-  v.Field("entryTextColor", entryTextColor);
-  v.Field("entryBackColor", entryBackColor);
-  v.Field("entryAuxFlag", entryAuxFlag);
-  v.Field("passwordChar", passwordChar);
-  v.Field("promptChar", promptChar);
-  v.Field("variableGroup", variableGroup);
-  v.Field("variableName", variableName);
-  v.Field("minimum", minimum);
-  v.Field("maximum", maximum);
-  v.Field("auxValue1", auxValue1);
-  v.Field("auxValue2", auxValue2);
-}
+KV_FIELD_WALK_IO(CDataEntry)
+KV_FIELD_WALK_IO(CCollectData)
 
 }  // namespace kv

@@ -45,6 +45,8 @@ struct DataEntryFields {
 class CDataEntry : public CVisibleInsert, public DataEntryFields {
   KV_DECLARE_CLASS(CDataEntry)
  public:
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
@@ -58,8 +60,12 @@ class CCollectData : public CObject {
  public:
   CollectionRecord record;
 
-  void Serialize(Archive& ar) override { SerializeCollection(ar, record); }
-  void DescribeFields(FieldVisitor& v) override { DescribeCollection(v, record); }
+  template <class W>
+  void Walk(W& w) {
+    record.Walk(w);
+  }
+  void Serialize(Archive& ar) override;
+  void DescribeFields(FieldVisitor& v) override;
 };
 
 }  // namespace kv

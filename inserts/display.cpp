@@ -1,7 +1,6 @@
 #include "inserts/display.h"
 
 #include "engine/runner.h"
-#include "inserts/kind_fields.h"
 #include "inserts/stage_host.h"
 #include "persist/field_walk.h"
 #include "persist/hooks.h"
@@ -17,14 +16,14 @@ KV_IMPLEMENT_CLASS(CDisplay, CVisibleInsert, kVersionable | 1)
 void CDisplay::Reset() {
   CVisibleInsert::Reset();
   std::string keep = std::move(pictureFile);
-  ResetKindFields<DisplayFields>(*this);
+  FieldTransfer::Reset(*this);
   pictureFile = std::move(keep);
   showMode = show_mode::kPlayWhenReady;
 }
 
 void CDisplay::CopyFrom(const CInsert& other) {
   CVisibleInsert::CopyFrom(other);
-  CopyKindFields<DisplayFields>(*this, other);
+  FieldTransfer::Copy(*this, Same<CDisplay>(other));
 }
 
 template <class W>

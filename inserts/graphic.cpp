@@ -1,7 +1,6 @@
 #include "inserts/graphic.h"
 
-#include "inserts/kind_fields.h"
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 
 namespace kv {
 
@@ -9,41 +8,21 @@ KV_IMPLEMENT_CLASS(CGraphic, CVisibleInsert, kVersionable | 0)
 
 void CGraphic::Reset() {
   CVisibleInsert::Reset();
-  ResetKindFields<GraphicFields>(*this);
+  FieldTransfer::Reset(*this);
   showMode = 2;
 }
 
 void CGraphic::CopyFrom(const CInsert& other) {
   CVisibleInsert::CopyFrom(other);
-  CopyKindFields<GraphicFields>(*this, other);
+  FieldTransfer::Copy(*this, Same<CGraphic>(other));
 }
 
-void CGraphic::SerializeGraphicPart(Archive& ar) {
-  ar.Io(penStyle);
-  ar.Io(penWidth);
-  ar.Io(penColor);
-  ar.Io(shadowX);
-  ar.Io(shadowY);
-  ar.Io(shadowColor);
+template <class W>
+void CGraphic::Walk(W& w) {
+  w.Base(static_cast<CVisibleInsert&>(*this));
+  WalkGraphicPart(w);
 }
 
-void CGraphic::Serialize(Archive& ar) {
-  CVisibleInsert::Serialize(ar);
-  SerializeGraphicPart(ar);
-}
-
-void CGraphic::DescribeGraphicPart(FieldVisitor& v) {
-  v.Field("penStyle", penStyle);
-  v.Field("penWidth", penWidth);
-  v.Field("penColor", penColor);
-  v.Field("shadowX", shadowX);
-  v.Field("shadowY", shadowY);
-  v.Field("shadowColor", shadowColor);
-}
-
-void CGraphic::DescribeFields(FieldVisitor& v) {
-  CVisibleInsert::DescribeFields(v);
-  DescribeGraphicPart(v);
-}
+KV_FIELD_WALK_IO(CGraphic)
 
 }  // namespace kv

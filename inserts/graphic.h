@@ -21,16 +21,25 @@ struct GraphicFields {
 class CGraphic : public CVisibleInsert, public GraphicFields {
   KV_DECLARE_CLASS(CGraphic)
  public:
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
 
  protected:
-  // The pen and shadow fields alone; the text writes them after its own
+  // The pen and shadow fields alone; the text walks them after its own
   // version word and the visible part.
-  void SerializeGraphicPart(Archive& ar);
-  void DescribeGraphicPart(FieldVisitor& v);
+  template <class W>
+  void WalkGraphicPart(W& w) {
+    w("penStyle", penStyle);
+    w("penWidth", penWidth);
+    w("penColor", penColor);
+    w("shadowX", shadowX);
+    w("shadowY", shadowY);
+    w("shadowColor", shadowColor);
+  }
 };
 
 }  // namespace kv

@@ -24,6 +24,8 @@ struct HotSpotFields {
 class CHotSpot : public CVisibleInsert, public HotSpotFields {
   KV_DECLARE_CLASS(CHotSpot)
  public:
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

@@ -1,58 +1,37 @@
 #include "inserts/kvfont.h"
 
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 
 namespace kv {
 
 KV_IMPLEMENT_CLASS(CKVFont, CObject, kVersionable | 0)
 
-void CKVFont::Serialize(Archive& ar) {
-  uint16_t v = ar.Version(1, 1, "CKVFont");
-  if (ar.IsLoading()) {
+template <class W>
+void CKVFont::Walk(W& w) {
+  const uint16_t v = w.Version("fontVersion", fontVersion, 1, 1, "CKVFont");
+  if (W::kArchive && w.Filling()) {
     *this = CKVFont();
     fontVersion = v;
   }
-  ar.Io(useDefault);
-  if (useDefault != 0) return;
-  ar.Io(height);
-  ar.Io(width);
-  ar.Io(escapement);
-  ar.Io(orientation);
-  ar.Io(weight);
-  ar.Io(italic);
-  ar.Io(underline);
-  ar.Io(strikeOut);
-  ar.Io(charSet);
-  ar.Io(outPrecision);
-  ar.Io(clipPrecision);
-  ar.Io(quality);
-  ar.Io(pitchAndFamily);
-  ar.Io(faceName);
+  w("useDefault", useDefault);
+  // The default font stores nothing more; the print names every field.
+  if (W::kArchive && useDefault != 0) return;
+  w("height", height);
+  w("width", width);
+  w("escapement", escapement);
+  w("orientation", orientation);
+  w("weight", weight);
+  w("italic", italic);
+  w("underline", underline);
+  w("strikeOut", strikeOut);
+  w("charSet", charSet);
+  w("outPrecision", outPrecision);
+  w("clipPrecision", clipPrecision);
+  w("quality", quality);
+  w("pitchAndFamily", pitchAndFamily);
+  w("faceName", faceName);
 }
 
-void CKVFont::DescribeFields(FieldVisitor& v) {
-  v.Field("fontVersion", fontVersion);
-  v.Field("useDefault", useDefault);
-  v.Field("height", height);
-  v.Field("width", width);
-  v.Field("escapement", escapement);
-  v.Field("orientation", orientation);
-  v.Field("weight", weight);
-  v.Field("italic", italic);
-  v.Field("underline", underline);
-  v.Field("strikeOut", strikeOut);
-  v.Field("charSet", charSet);
-  v.Field("outPrecision", outPrecision);
-  v.Field("clipPrecision", clipPrecision);
-  v.Field("quality", quality);
-  v.Field("pitchAndFamily", pitchAndFamily);
-  v.Field("faceName", faceName);
-}
-
-void CKVFont::DescribeAs(FieldVisitor& v, const char* name) {
-  v.BeginGroup(name);
-  DescribeFields(v);
-  v.EndGroup();
-}
+KV_FIELD_WALK_IO(CKVFont)
 
 }  // namespace kv

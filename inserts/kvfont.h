@@ -30,10 +30,10 @@ class CKVFont : public CObject {
   uint8_t pitchAndFamily = 0;
   std::string faceName;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
-  // The record as a named group of an embedding object's fields.
-  void DescribeAs(FieldVisitor& v, const char* name);
 };
 
 }  // namespace kv

@@ -1,9 +1,10 @@
 #include "inserts/menu.h"
 
+#include <type_traits>
 #include <unordered_set>
 #include <utility>
 
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 
 namespace kv {
 
@@ -16,9 +17,10 @@ KV_IMPLEMENT_CLASS(CMenuObj, CVisibleInsert, kVersionable | 0)
 // twice would have its record read twice, and one listed inside itself
 // would make the tree a cycle. Writing checks the tree; reading checks each
 // item's own mark, which also catches an item shared with another menu.
-struct MenuTreeIo {
-  Archive& ar;
+struct MenuTreeIo : ArchiveWalk {
+  using ArchiveWalk::ArchiveWalk;
   std::unordered_set<const CMenuItem*> written;
+  int depth = 0;
 };
 
 CSubMenu::CSubMenu(const CSubMenu& other)
@@ -37,128 +39,93 @@ CSubMenu& CSubMenu::operator=(const CSubMenu& other) {
   return *this;
 }
 
-void CSubMenu::SerializeList(MenuTreeIo& io, int depth) {
-  Archive& ar = io.ar;
-  if (depth > kMaxDepth) ar.Fail(CArchiveException::badIndex, "menu items nested too deeply");
-  uint16_t v = ar.Version(1, 1, "CSubMenu");
-  if (ar.IsLoading()) {
-    listVersion = v;
-    items.clear();
-    for (ObjectPtr& p : ar.ReadObjectList(&CMenuItem::StaticClass())) {
-      if (!p) ar.Fail(CArchiveException::badIndex, "null menu item");
-      items.push_back(std::static_pointer_cast<CMenuItem>(p));
-    }
-  } else {
-    ar.WriteCount(items.size());
+template <class W>
+void CSubMenu::Walk(W& w) {
+  constexpr bool kTree = std::is_same_v<W, MenuTreeIo>;
+  if constexpr (kTree)
+    if (w.depth > kMaxDepth) w.ar.Fail(CArchiveException::badIndex, "menu items nested too deeply");
+  w.Version("listVersion", listVersion, 1, 1, "CSubMenu");
+  w.Objects("items", items);
+  if constexpr (kTree) {
+    Archive& ar = w.ar;
+    for (const auto& item : items)
+      if (!item) ar.Fail(ar.IsLoading() ? CArchiveException::badIndex : CArchiveException::genericException,
+                         "null menu item");
+    ++w.depth;
     for (const auto& item : items) {
-      if (!item) ar.Fail(CArchiveException::genericException, "null menu item");
-      ar.WriteObject(item.get());
+      bool again = ar.IsLoading() ? std::exchange(item->recordRead_, true) : !w.written.insert(item.get()).second;
+      if (again) ar.Fail(CArchiveException::badIndex, "menu item listed twice");
+      item->Walk(w);
     }
-  }
-  for (const auto& item : items) {
-    bool again = ar.IsLoading() ? std::exchange(item->recordRead_, true) : !io.written.insert(item.get()).second;
-    if (again) ar.Fail(CArchiveException::badIndex, "menu item listed twice");
-    item->SerializeRecord(io, depth);
+    --w.depth;
   }
 }
 
 void CSubMenu::Serialize(Archive& ar) {
-  MenuTreeIo io{ar, {}};
-  SerializeList(io, 0);
+  MenuTreeIo io(ar);
+  Walk(io);
 }
 
 void CSubMenu::DescribeFields(FieldVisitor& v) {
-  v.Field("listVersion", listVersion);
-  v.Objects("items", items);
+  JsonWalk w(v);
+  Walk(w);
 }
 
-void CMenuItem::SerializeRecord(MenuTreeIo& io, int depth) {
-  Archive& ar = io.ar;
-  uint16_t v = ar.Version(1, 1, "CMenuItem");
-  if (ar.IsLoading()) itemVersion = v;
-  ar.Io(itemValue);
-  ar.Io(text);
-  ar.Io(checked);
-  ar.Io(grayed);
-  ar.Io(commandId);
-  ar.Io(hasSubItems);
-  ar.Io(separator);
-  ar.Io(visible);
-  ar.Io(command);
-  ar.Io(argument);
-  subItems.SerializeList(io, depth + 1);
+template <class W>
+void CMenuItem::Walk(W& w) {
+  w.Version("itemVersion", itemVersion, 1, 1, "CMenuItem");
+  w("itemValue", itemValue);
+  w("text", text);
+  w("checked", checked);
+  w("grayed", grayed);
+  w("commandId", commandId);
+  w("hasSubItems", hasSubItems);
+  w("separator", separator);
+  w("visible", visible);
+  w("command", command);
+  w("argument", argument);
+  w.Group("subItems", [&] { subItems.Walk(w); });
 }
 
 void CMenuItem::DescribeFields(FieldVisitor& v) {
-  v.Field("itemVersion", itemVersion);
-  v.Field("itemValue", itemValue);
-  v.Field("text", text);
-  v.Field("checked", checked);
-  v.Field("grayed", grayed);
-  v.Field("commandId", commandId);
-  v.Field("hasSubItems", hasSubItems);
-  v.Field("separator", separator);
-  v.Field("visible", visible);
-  v.Field("command", command);
-  v.Field("argument", argument);
-  v.BeginGroup("subItems");
-  subItems.DescribeFields(v);
-  v.EndGroup();
+  JsonWalk w(v);
+  Walk(w);
 }
 
-void CMenuDefinition::Serialize(Archive& ar) {
-  uint16_t v = ar.Version(1, 1, "CMenuDefinition");
-  if (ar.IsLoading()) definitionVersion = v;
-  ar.Io(popup);
-  ar.Io(originX);
-  ar.Io(originY);
-  ar.Io(windowMenu);
-  menuFont.Serialize(ar);
-  topItems.Serialize(ar);
+template <class W>
+void CMenuDefinition::Walk(W& w) {
+  w.Version("definitionVersion", definitionVersion, 1, 1, "CMenuDefinition");
+  w("popup", popup);
+  w("originX", originX);
+  w("originY", originY);
+  w("windowMenu", windowMenu);
+  w.Embedded("menuFont", menuFont);
+  w.Embedded("topItems", topItems);
 }
 
-void CMenuDefinition::DescribeFields(FieldVisitor& v) {
-  v.Field("definitionVersion", definitionVersion);
-  v.Field("popup", popup);
-  v.Field("originX", originX);
-  v.Field("originY", originY);
-  v.Field("windowMenu", windowMenu);
-  menuFont.DescribeAs(v, "menuFont");
-  v.BeginGroup("topItems");
-  topItems.DescribeFields(v);
-  v.EndGroup();
-}
+KV_FIELD_WALK_IO(CMenuDefinition)
 
 void CMenuObj::Reset() {
   CVisibleInsert::Reset();
-  menuVersion = 0;
-  storedMenu = CMenuDefinition();
+  FieldTransfer::Reset(*this);
   activeMenu.reset();
 }
 
 void CMenuObj::CopyFrom(const CInsert& other) {
   CVisibleInsert::CopyFrom(other);
-  const auto& o = Same<CMenuObj>(other);
-  menuVersion = o.menuVersion;
-  storedMenu = o.storedMenu;
+  FieldTransfer::Copy(*this, Same<CMenuObj>(other));
   storedMenu.owner.reset();
   activeMenu.reset();
 }
 
 // The menu's own version word comes before the base parts.
-void CMenuObj::Serialize(Archive& ar) {
-  uint16_t v = ar.Version(1, 1, "CMenuObj");
-  CVisibleInsert::Serialize(ar);  // loading resets every field first
-  if (ar.IsLoading()) menuVersion = v;
-  storedMenu.Serialize(ar);
+template <class W>
+void CMenuObj::Walk(W& w) {
+  w.Version("menuVersion", menuVersion, 1, 1, "CMenuObj");
+  w.Base(static_cast<CVisibleInsert&>(*this));  // loading resets every field first
+  w.Embedded("storedMenu", storedMenu);
 }
 
-void CMenuObj::DescribeFields(FieldVisitor& v) {
-  v.Field("menuVersion", menuVersion);
-  CVisibleInsert::DescribeFields(v);
-  v.BeginGroup("storedMenu");
-  storedMenu.DescribeFields(v);
-  v.EndGroup();
-}
+KV_FIELD_WALK_IO(CMenuObj)
 
 }  // namespace kv

@@ -15,7 +15,6 @@ namespace kv {
 
 class CMenuItem;
 class CMenuObj;
-struct MenuTreeIo;
 
 // An ordered list of items; the top list of a definition lays out
 // horizontally, every sub-list vertically.
@@ -33,16 +32,14 @@ class CSubMenu : public CObject {
 
   // The record: the items as objects (which carry no data there), then each
   // item's own record in list order.
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
 
   // Nesting depth of sub-lists on both reading and writing; no authored
   // menu comes near it, and hostile input must not exhaust the stack.
   static constexpr int kMaxDepth = 32;
-
- private:
-  friend class CMenuItem;
-  void SerializeList(MenuTreeIo& io, int depth);
 };
 
 class CMenuItem : public CObject {
@@ -62,12 +59,13 @@ class CMenuItem : public CObject {
   CSubMenu subItems;
 
   // As an object the item stores nothing: its list writes its record.
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive&) override {}
   void DescribeFields(FieldVisitor& v) override;
 
  private:
   friend class CSubMenu;
-  void SerializeRecord(MenuTreeIo& io, int depth);
   // Set once this item's record has been read, so that a second list naming
   // it, in this menu or another one of the file, is refused.
   bool recordRead_ = false;
@@ -86,6 +84,8 @@ class CMenuDefinition : public CObject {
   std::weak_ptr<CMenuObj> owner;  // not stored
 
   CMenuDefinition() { topItems.horizontal = true; }
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
 };
@@ -97,6 +97,8 @@ class CMenuObj : public CVisibleInsert {
   CMenuDefinition storedMenu;
   std::unique_ptr<CMenuDefinition> activeMenu;  // built from storedMenu when prepared
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

@@ -1,6 +1,5 @@
 #include "inserts/mplayer.h"
 
-#include "inserts/kind_fields.h"
 #include "persist/field_walk.h"
 
 namespace kv {
@@ -9,12 +8,12 @@ KV_IMPLEMENT_CLASS(CMPlayer, CVisibleInsert, 0)
 
 void CMPlayer::Reset() {
   CVisibleInsert::Reset();
-  ResetKindFields<MPlayerFields>(*this);
+  FieldTransfer::Reset(*this);
 }
 
 void CMPlayer::CopyFrom(const CInsert& other) {
   CVisibleInsert::CopyFrom(other);
-  CopyKindFields<MPlayerFields>(*this, other);
+  FieldTransfer::Copy(*this, Same<CMPlayer>(other));
 }
 
 template <class W>

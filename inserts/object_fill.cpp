@@ -1,7 +1,6 @@
 #include "inserts/object_fill.h"
 
-#include "inserts/kind_fields.h"
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 
 namespace kv {
 
@@ -9,33 +8,27 @@ KV_IMPLEMENT_CLASS(CObjectFill, CGraphic, kVersionable | 0)
 
 void CObjectFill::Reset() {
   CGraphic::Reset();
-  ResetKindFields<ObjectFillFields>(*this);
+  const uint32_t keep = fillBackColor;
+  FieldTransfer::Reset(*this);
+  fillBackColor = keep;
 }
 
 void CObjectFill::CopyFrom(const CInsert& other) {
   CGraphic::CopyFrom(other);
-  CopyKindFields<ObjectFillFields>(*this, other);
-  if (const auto* o = dynamic_cast<const CObjectFill*>(&other)) fillBackColor = o->fillBackColor;
+  FieldTransfer::Copy(*this, Same<CObjectFill>(other));
 }
 
-void CObjectFill::Serialize(Archive& ar) {
-  CGraphic::Serialize(ar);
-  ar.Io(fillStyle);
-  ar.Io(patternIndex);
-  ar.Io(fillAux);
-  ar.Io(textureFile);
-  ar.Io(fillColor);
-  ar.Io(fillBackColor);
+template <class W>
+void CObjectFill::Walk(W& w) {
+  w.Base(static_cast<CGraphic&>(*this));
+  w("fillStyle", fillStyle);
+  w("patternIndex", patternIndex);
+  w("fillAux", fillAux);
+  w("textureFile", textureFile);
+  w("fillColor", fillColor);
+  w("fillBackColor", fillBackColor);
 }
 
-void CObjectFill::DescribeFields(FieldVisitor& v) {
-  CGraphic::DescribeFields(v);
-  v.Field("fillStyle", fillStyle);
-  v.Field("patternIndex", patternIndex);
-  v.Field("fillAux", fillAux);
-  v.Field("textureFile", textureFile);
-  v.Field("fillColor", fillColor);
-  v.Field("fillBackColor", fillBackColor);
-}
+KV_FIELD_WALK_IO(CObjectFill)
 
 }  // namespace kv

@@ -23,6 +23,8 @@ class CObjectFill : public CGraphic, public ObjectFillFields {
   // Background of patterns; Reset leaves it alone, a new object starts white.
   uint32_t fillBackColor = 0x00FFFFFF;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

@@ -1,9 +1,6 @@
 #include "inserts/ole_control.h"
 
-#include "inserts/fixed_bytes.h"
-#include "inserts/kind_fields.h"
-#include "persist/containers.h"
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 
 namespace kv {
 
@@ -11,60 +8,35 @@ KV_IMPLEMENT_CLASS(COleCtl, CVisibleInsert, 1)
 
 void COleCtl::Reset() {
   CVisibleInsert::Reset();
-  ResetKindFields<OleControlFields>(*this);
+  FieldTransfer::Reset(*this);
 }
 
 void COleCtl::CopyFrom(const CInsert& other) {
   CVisibleInsert::CopyFrom(other);
-  CopyKindFields<OleControlFields>(*this, other);
-  kindId = Same<COleCtl>(other).kindId;
+  const COleCtl& o = Same<COleCtl>(other);
+  FieldTransfer::Copy(*this, o);
+  kindId = o.kindId;
 }
 
-void COleCtl::Serialize(Archive& ar) {
-  CVisibleInsert::Serialize(ar);
-  uint16_t v = ar.Version(1, 1, "COleCtl");
-  if (ar.IsLoading()) controlVersion = v;
-  if (ar.IsStoring()) {
-    ar.WriteBytes(controlClsid.data(), controlClsid.size());
-  } else {
-    ar.ReadBytes(controlClsid.data(), controlClsid.size());
-  }
-  ar.Io(controlAux1);
-  ar.Io(controlFile);
-  SerializeStrings(ar, supportFiles);
-  ar.Io(controlAux2);
-  ar.Io(autoRegister);
-  ar.Io(windowless);
-  ar.Io(controlAux3);
-  ar.Io(controlAux4);
-  ar.Io(controlAux5);
-  ar.Io(controlAux6);
-  if (ar.IsStoring()) {
-    if (creationData.size() > UINT32_MAX) ar.Fail(CArchiveException::genericException, "COleCtl: creationData");
-    ar.WriteU32(static_cast<uint32_t>(creationData.size()));
-    ar.WriteBytes(creationData.data(), creationData.size());
-  } else {
-    creationData = ar.ReadBlock(ar.ReadCheckedU32(1));
-  }
-  SerializeBytes(ar, persistedState);
+template <class W>
+void COleCtl::Walk(W& w) {
+  w.Base(static_cast<CVisibleInsert&>(*this));
+  w.Version("controlVersion", controlVersion, 1, 1, "COleCtl");
+  w.Bytes("controlClsid", controlClsid);
+  w("controlAux1", controlAux1);
+  w("controlFile", controlFile);
+  w.Values("supportFiles", supportFiles, 1);
+  w("controlAux2", controlAux2);
+  w("autoRegister", autoRegister);
+  w("windowless", windowless);
+  w("controlAux3", controlAux3);
+  w("controlAux4", controlAux4);
+  w("controlAux5", controlAux5);
+  w("controlAux6", controlAux6);
+  w.Bytes("creationData", creationData, CountForm::kU32);
+  w("persistedState", persistedState);
 }
 
-void COleCtl::DescribeFields(FieldVisitor& v) {
-  CVisibleInsert::DescribeFields(v);
-  v.Field("controlVersion", controlVersion);
-  DescribeFixedBytes(v, "controlClsid", controlClsid);
-  v.Field("controlAux1", controlAux1);
-  v.Field("controlFile", controlFile);
-  v.Values("supportFiles", supportFiles);
-  v.Field("controlAux2", controlAux2);
-  v.Field("autoRegister", autoRegister);
-  v.Field("windowless", windowless);
-  v.Field("controlAux3", controlAux3);
-  v.Field("controlAux4", controlAux4);
-  v.Field("controlAux5", controlAux5);
-  v.Field("controlAux6", controlAux6);
-  v.Field("creationData", creationData);
-  v.Field("persistedState", persistedState);
-}
+KV_FIELD_WALK_IO(COleCtl)
 
 }  // namespace kv

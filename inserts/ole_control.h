@@ -37,6 +37,8 @@ class COleCtl : public CVisibleInsert, public OleControlFields {
   // Control" in the editor); not stored.
   int kindId = kind::kInsertFolder;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

@@ -21,6 +21,8 @@ class CPoly : public CObjectFill {
   static constexpr size_t kMaxPoints = 255;  // the stored count is one byte
   std::vector<PolyPoint> points;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

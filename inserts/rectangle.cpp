@@ -1,7 +1,6 @@
 #include "inserts/rectangle.h"
 
-#include "inserts/kind_fields.h"
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 
 namespace kv {
 
@@ -9,24 +8,21 @@ KV_IMPLEMENT_CLASS(CRectangle, CObjectFill, kVersionable | 0)
 
 void CRectangle::Reset() {
   CObjectFill::Reset();
-  ResetKindFields<RectangleFields>(*this);
+  FieldTransfer::Reset(*this);
 }
 
 void CRectangle::CopyFrom(const CInsert& other) {
   CObjectFill::CopyFrom(other);
-  CopyKindFields<RectangleFields>(*this, other);
+  FieldTransfer::Copy(*this, Same<CRectangle>(other));
 }
 
-void CRectangle::Serialize(Archive& ar) {
-  CObjectFill::Serialize(ar);
-  ar.Io(cornerWidth);
-  ar.Io(cornerHeight);
+template <class W>
+void CRectangle::Walk(W& w) {
+  w.Base(static_cast<CObjectFill&>(*this));
+  w("cornerWidth", cornerWidth);
+  w("cornerHeight", cornerHeight);
 }
 
-void CRectangle::DescribeFields(FieldVisitor& v) {
-  CObjectFill::DescribeFields(v);
-  v.Field("cornerWidth", cornerWidth);
-  v.Field("cornerHeight", cornerHeight);
-}
+KV_FIELD_WALK_IO(CRectangle)
 
 }  // namespace kv

@@ -15,6 +15,8 @@ struct RectangleFields {
 class CRectangle : public CObjectFill, public RectangleFields {
   KV_DECLARE_CLASS(CRectangle)
  public:
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

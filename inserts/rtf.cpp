@@ -1,6 +1,5 @@
 #include "inserts/rtf.h"
 
-#include "inserts/kind_fields.h"
 #include "persist/field_walk.h"
 
 namespace kv {
@@ -9,12 +8,12 @@ KV_IMPLEMENT_CLASS(CRTF, CVisibleInsert, kVersionable | 0)
 
 void CRTF::Reset() {
   CVisibleInsert::Reset();
-  ResetKindFields<RtfFields>(*this);
+  FieldTransfer::Reset(*this);
 }
 
 void CRTF::CopyFrom(const CInsert& other) {
   CVisibleInsert::CopyFrom(other);
-  CopyKindFields<RtfFields>(*this, other);
+  FieldTransfer::Copy(*this, Same<CRTF>(other));
 }
 
 template <class W>

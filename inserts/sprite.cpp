@@ -1,8 +1,6 @@
 #include "inserts/sprite.h"
 
-#include "inserts/fixed_bytes.h"
-#include "inserts/kind_fields.h"
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 
 namespace kv {
 
@@ -10,88 +8,55 @@ KV_IMPLEMENT_CLASS(CSprite, CVisibleInsert, 0)
 
 void CSprite::Reset() {
   CVisibleInsert::Reset();
-  ResetKindFields<SpriteFields>(*this);
+  FieldTransfer::Reset(*this);
   showMode = show_mode::kShowAndPlayWhenReady;
 }
 
 void CSprite::CopyFrom(const CInsert& other) {
   CVisibleInsert::CopyFrom(other);
-  CopyKindFields<SpriteFields>(*this, other);
+  FieldTransfer::Copy(*this, Same<CSprite>(other));
 }
 
-void CSprite::SerializeFrameSprite(Archive& ar) {
-  FrameSpriteRecord& f = frameSprite;
-  uint16_t v = ar.Version(kNewestVersion, 1, "FrameSprite");
-  if (ar.IsLoading()) f.frameVersion = v;
-  if (v == 2) {
-    // Only version 2 kept the owner's perspective scaling here.
-    scaleEnabled = ar.ReadI32();
-    scaleMode = ar.ReadI32();
-    scaleAtLeft = ar.ReadI32();
-    scaleAtRight = ar.ReadI32();
-    scaleAtTop = ar.ReadI32();
-    scaleAtBottom = ar.ReadI32();
-  }
-  if (v >= 2) ar.Io(f.skipFirstCellOnLoop);
-  for (SpriteFrame& frame : f.frames) {
-    ar.Io(frame.framePicture);
-    ar.Io(frame.distancePerCell);
-  }
-  ar.Io(f.historyLength);
-  ar.Io(f.autoCentre);
-  ar.Io(f.autoCentreDelay);
-  ar.Io(f.cycleCentre);
-  ar.Io(f.cycleStartDelay);
-  ar.Io(f.cycleRate);
-  if (v == 1) {
-    ar.ReadU32();
-    ar.ReadU32();
-  }
-}
-
-void CSprite::Serialize(Archive& ar) {
-  CVisibleInsert::Serialize(ar);
-  SerializeFrameSprite(ar);
-  uint16_t v = ar.Version(kNewestVersion, 1, "CSprite");
-  if (ar.IsLoading()) spriteVersion = v;
-  if (v >= 3) ar.Io(spriteAux3);
-  if (v >= 2) ar.Io(spriteAux2);
-  ar.Io(defaultFrame);
-  ar.Io(spriteAux1);
-  for (LegacyFrameRecord& r : legacyRecords) {
-    ar.Io(r.text1);
-    ar.Io(r.text2);
-    for (uint32_t& x : r.values) ar.Io(x);
-  }
-}
-
-void CSprite::DescribeFields(FieldVisitor& v) {
-  CVisibleInsert::DescribeFields(v);
-  FrameSpriteRecord& f = frameSprite;
-  v.BeginGroup("frameSprite");
-  v.Field("frameVersion", f.frameVersion);
-  v.Field("skipFirstCellOnLoop", f.skipFirstCellOnLoop);
-  DescribeFixedRecords(v, "frames", f.frames, [&v](SpriteFrame& frame) {
-    v.Field("framePicture", frame.framePicture);
-    v.Field("distancePerCell", frame.distancePerCell);
+template <class W>
+void CSprite::Walk(W& w) {
+  w.Base(static_cast<CVisibleInsert&>(*this));
+  w.Group("frameSprite", [&] {
+    FrameSpriteRecord& f = frameSprite;
+    const uint16_t v = w.Version("frameVersion", f.frameVersion, kNewestVersion, 1, "FrameSprite");
+    if (v == 2) {
+      // Only version 2 kept the owner's perspective scaling here.
+      w("scaleEnabled", scaleEnabled);
+      w("scaleMode", scaleMode);
+      w("scaleAtLeft", scaleAtLeft);
+      w("scaleAtRight", scaleAtRight);
+      w("scaleAtTop", scaleAtTop);
+      w("scaleAtBottom", scaleAtBottom);
+    }
+    if (v >= 2) w("skipFirstCellOnLoop", f.skipFirstCellOnLoop);
+    w.Records("frames", f.frames, [&w](SpriteFrame& frame) {
+      w("framePicture", frame.framePicture);
+      w("distancePerCell", frame.distancePerCell);
+    });
+    w("historyLength", f.historyLength);
+    w("autoCentre", f.autoCentre);
+    w("autoCentreDelay", f.autoCentreDelay);
+    w("cycleCentre", f.cycleCentre);
+    w("cycleStartDelay", f.cycleStartDelay);
+    w("cycleRate", f.cycleRate);
+    if (v == 1) w.Skip(8);  // two u32 nothing reads
   });
-  v.Field("historyLength", f.historyLength);
-  v.Field("autoCentre", f.autoCentre);
-  v.Field("autoCentreDelay", f.autoCentreDelay);
-  v.Field("cycleCentre", f.cycleCentre);
-  v.Field("cycleStartDelay", f.cycleStartDelay);
-  v.Field("cycleRate", f.cycleRate);
-  v.EndGroup();
-  v.Field("spriteVersion", spriteVersion);
-  v.Field("spriteAux3", spriteAux3);
-  v.Field("spriteAux2", spriteAux2);
-  v.Field("defaultFrame", defaultFrame);
-  v.Field("spriteAux1", spriteAux1);
-  DescribeFixedRecords(v, "legacyRecords", legacyRecords, [&v](LegacyFrameRecord& r) {
-    v.Field("text1", r.text1);
-    v.Field("text2", r.text2);
-    DescribeFixedRecords(v, "values", r.values, [&v](uint32_t& x) { v.Field(nullptr, x); });
+  const uint16_t v = w.Version("spriteVersion", spriteVersion, kNewestVersion, 1, "CSprite");
+  if (v >= 3) w("spriteAux3", spriteAux3);
+  if (v >= 2) w("spriteAux2", spriteAux2);
+  w("defaultFrame", defaultFrame);
+  w("spriteAux1", spriteAux1);
+  w.Records("legacyRecords", legacyRecords, [&w](LegacyFrameRecord& r) {
+    w("text1", r.text1);
+    w("text2", r.text2);
+    w("values", r.values);
   });
 }
+
+KV_FIELD_WALK_IO(CSprite)
 
 }  // namespace kv

@@ -54,13 +54,12 @@ class CSprite : public CVisibleInsert, public SpriteFields {
  public:
   static constexpr uint16_t kNewestVersion = 3;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
-
- private:
-  void SerializeFrameSprite(Archive& ar);
 };
 
 }  // namespace kv

@@ -1,7 +1,6 @@
 #include "inserts/text.h"
 
-#include "inserts/kind_fields.h"
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 
 namespace kv {
 
@@ -9,7 +8,8 @@ KV_IMPLEMENT_CLASS(CText, CGraphic, kVersionable | 0)
 
 void CText::Reset() {
   CGraphic::Reset();
-  ResetKindFields<TextFields>(*this);
+  FieldTransfer::Reset(*this);
+  newFormat = 1;
   showMode = show_mode::kPlayWhenReady;
   shadowX = 0;
   shadowY = 0;
@@ -18,44 +18,32 @@ void CText::Reset() {
 
 void CText::CopyFrom(const CInsert& other) {
   CGraphic::CopyFrom(other);
-  CopyKindFields<TextFields>(*this, other);
+  const CText& o = Same<CText>(other);
+  FieldTransfer::Copy(*this, o);
+  newFormat = o.newFormat;
 }
 
 // Unlike the other kinds the text's version word comes before the base parts.
-void CText::Serialize(Archive& ar) {
-  uint16_t v = ar.Version(kNewestVersion, 1, "CText");
-  CVisibleInsert::Serialize(ar);  // loading resets every field first
-  SerializeGraphicPart(ar);
-  if (ar.IsLoading()) {
-    textVersion = v;
-    newFormat = v >= 3 ? 1 : 0;
-  }
+template <class W>
+void CText::Walk(W& w) {
+  const uint16_t v = w.Version("textVersion", textVersion, kNewestVersion, 1, "CText");
+  w.Base(static_cast<CVisibleInsert&>(*this));  // loading resets every field first
+  WalkGraphicPart(w);
+  if (W::kArchive && w.Filling()) newFormat = v >= 3 ? 1 : 0;
   if (v >= 3) {
-    ar.Io(charPlacement);
-    ar.Io(textAux1);
-    ar.Io(textAux2);
+    w("charPlacement", charPlacement);
+    w("textAux1", textAux1);
+    w("textAux2", textAux2);
   }
   if (v >= 2) {
-    ar.Io(fromFile);
-    ar.Io(textFile);
+    w("fromFile", fromFile);
+    w("textFile", textFile);
   }
-  ar.Io(text);
-  ar.Io(drawFlags);
-  font.Serialize(ar);
+  w("text", text);
+  w("drawFlags", drawFlags);
+  w.Embedded("font", font);
 }
 
-void CText::DescribeFields(FieldVisitor& v) {
-  v.Field("textVersion", textVersion);
-  CVisibleInsert::DescribeFields(v);
-  DescribeGraphicPart(v);
-  v.Field("charPlacement", charPlacement);
-  v.Field("textAux1", textAux1);
-  v.Field("textAux2", textAux2);
-  v.Field("fromFile", fromFile);
-  v.Field("textFile", textFile);
-  v.Field("text", text);
-  v.Field("drawFlags", drawFlags);
-  font.DescribeAs(v, "font");
-}
+KV_FIELD_WALK_IO(CText)
 
 }  // namespace kv

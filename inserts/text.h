@@ -28,6 +28,8 @@ class CText : public CGraphic, public TextFields {
  public:
   static constexpr uint16_t kNewestVersion = 3;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

@@ -27,6 +27,8 @@ struct ThreeDFields {
 class C3d : public CVisibleInsert, public ThreeDFields {
   KV_DECLARE_CLASS(C3d)
  public:
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

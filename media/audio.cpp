@@ -7,11 +7,11 @@
 #include "engine/events.h"
 #include "engine/run_error.h"
 #include "engine/runner.h"
-#include "inserts/kind_fields.h"
 #include "inserts/visible_insert.h"
 #include "media/mci_command.h"
 #include "media/mci_player.h"
 #include "media/media_context.h"
+#include "persist/field_walk.h"
 #include "persist/fields.h"
 #include "platform/string_table.h"
 
@@ -23,62 +23,47 @@ KV_IMPLEMENT_CLASS(CDiscAudio, CAudio, kVersionable | 0)
 
 void CAudio::Reset() {
   CInsert::Reset();
-  ResetKindFields<AudioFields>(*this);
+  FieldTransfer::Reset(*this);
   showMode = show_mode::kShowAndPlayWhenReady;
 }
 
 void CAudio::CopyFrom(const CInsert& other) {
   CInsert::CopyFrom(other);
-  CopyKindFields<AudioFields>(*this, other);
+  FieldTransfer::Copy(*this, Same<CAudio>(other));
 }
 
 // The sound's version word comes before the common record.
-void CAudio::Serialize(Archive& ar) {
-  uint16_t v = ar.Version(kNewestVersion, 1, "CAudio");
+template <class W>
+void CAudio::Walk(W& w) {
   // A loaded record starts without the buffer or device it held.
-  if (ar.IsLoading()) ReleaseSound();
-  CInsert::Serialize(ar);  // loading resets every field first
-  if (ar.IsLoading()) audioVersion = v;
+  if constexpr (W::kArchive)
+    if (w.Filling()) ReleaseSound();
+  const uint16_t v = w.Version("audioVersion", audioVersion, kNewestVersion, 1, "CAudio");
+  w.Base(static_cast<CInsert&>(*this));  // loading resets every field first
   if (v >= 2) {
-    ar.Io(frequency);
-    ar.Io(volume);
-    ar.Io(pan);
-    ar.Io(channelMode);
-    ar.Io(channel);
-    ar.Io(displayFlags);
-    ar.Io(displayKind);
+    w("frequency", frequency);
+    w("volume", volume);
+    w("pan", pan);
+    w("channelMode", channelMode);
+    w("channel", channel);
+    w("displayFlags", displayFlags);
+    w("displayKind", displayKind);
     // The display block has no stored length and no known layout: reading on
     // would take its bytes for the fields after it.
-    if (displayKind == kAudioHasDisplayBlock)
-      ar.Fail(CArchiveException::badSchema, "CAudio displayData: a display block of unknown size");
+    if constexpr (W::kArchive)
+      if (displayKind == kAudioHasDisplayBlock)
+        w.ar.Fail(CArchiveException::badSchema, "CAudio displayData: a display block of unknown size");
   }
-  ar.Io(ownThread);
-  ar.Io(playCount);
-  ar.Io(loop);
-  ar.Io(startMs);
-  ar.Io(endMs);
-  ar.Io(fileName);
-  ar.Io(audioByte);
+  w("ownThread", ownThread);
+  w("playCount", playCount);
+  w("loop", loop);
+  w("startMs", startMs);
+  w("endMs", endMs);
+  w("fileName", fileName);
+  w("audioByte", audioByte);
 }
 
-void CAudio::DescribeFields(FieldVisitor& v) {
-  v.Field("audioVersion", audioVersion);
-  CInsert::DescribeFields(v);
-  v.Field("frequency", frequency);
-  v.Field("volume", volume);
-  v.Field("pan", pan);
-  v.Field("channelMode", channelMode);
-  v.Field("channel", channel);
-  v.Field("displayFlags", displayFlags);
-  v.Field("displayKind", displayKind);
-  v.Field("ownThread", ownThread);
-  v.Field("playCount", playCount);
-  v.Field("loop", loop);
-  v.Field("startMs", startMs);
-  v.Field("endMs", endMs);
-  v.Field("fileName", fileName);
-  v.Field("audioByte", audioByte);
-}
+KV_FIELD_WALK_IO(CAudio)
 
 }  // namespace kv
 

@@ -67,6 +67,8 @@ class CAudio : public CInsert, public AudioFields, public SoundBufferOwner {
   CAudio();
   ~CAudio() override;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;

@@ -6,7 +6,6 @@
 #include "engine/run_error.h"
 #include "engine/runner.h"
 #include "engine/strings.h"
-#include "inserts/kind_fields.h"
 #include "media/mci_errors.h"
 #include "persist/field_walk.h"
 #include "platform/string_table.h"
@@ -18,12 +17,12 @@ KV_IMPLEMENT_CLASS(CMCI, CInsert, 0)
 
 void CMCI::Reset() {
   CInsert::Reset();
-  ResetKindFields<MciFields>(*this);
+  FieldTransfer::Reset(*this);
 }
 
 void CMCI::CopyFrom(const CInsert& other) {
   CInsert::CopyFrom(other);
-  CopyKindFields<MciFields>(*this, other);
+  FieldTransfer::Copy(*this, Same<CMCI>(other));
 }
 
 template <class W>

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/byte_reader.h"
+
 namespace kv {
 
 namespace {
@@ -11,10 +13,8 @@ constexpr uint16_t kFormatPcm = 1;
 constexpr uint16_t kFormatExtensible = 0xFFFE;
 constexpr uint32_t kMaxSampleRate = 384000;
 
-uint32_t U32(std::span<const uint8_t> b, uint64_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
-uint16_t U16(std::span<const uint8_t> b, uint64_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
+uint32_t U32(std::span<const uint8_t> b, uint64_t at) { return LoadLe32(&b[at]); }
+uint16_t U16(std::span<const uint8_t> b, uint64_t at) { return LoadLe16(&b[at]); }
 bool Tag(std::span<const uint8_t> b, uint64_t at, const char* tag) { return std::memcmp(&b[at], tag, 4) == 0; }
 
 [[noreturn]] void Fail(const std::string& why) { throw SoundFileError("bad WAVE file: " + why); }

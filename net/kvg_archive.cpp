@@ -6,10 +6,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 
 #include "net/lzhuf.h"
 #include "net/lzss.h"
 #include "net/predictor.h"
+#include "platform/byte_reader.h"
 #include "platform/text.h"
 
 namespace kv {
@@ -19,9 +21,8 @@ constexpr size_t kHeaderSize = 48;
 constexpr size_t kHeadSize = 16;
 constexpr size_t kCopyBuffer = 65535;
 
-uint32_t U32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
+// Heads are read whole before their fields: a field past one is a fault here.
+void HeadOverrun(const void*) { throw std::logic_error("a compilation head field read past the head"); }
 
 void PutU32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -31,7 +32,7 @@ void PutU32(std::vector<uint8_t>& out, uint32_t v) {
 std::string DecodeText(const std::vector<uint8_t>& bytes, bool wide) {
   if (!wide) return std::string(bytes.begin(), bytes.end());
   std::u16string units(bytes.size() / 2, u'\0');
-  for (size_t i = 0; i < units.size(); ++i) units[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+  for (size_t i = 0; i < units.size(); ++i) units[i] = LoadLe16(&bytes[2 * i]);
   return Utf16ToCp1252(units);
 }
 
@@ -155,13 +156,18 @@ bool KvgReader::ReadAt(uint64_t offset, void* to, size_t bytes) const {
 KvgError KvgReader::ReadHeader(std::optional<uint32_t> key) {
   uint8_t h[kHeaderSize];
   if (!ReadAt(0, h, sizeof h)) return KvgError::BadHeader;
-  if (std::memcmp(h, "*PSB", 4) != 0 || U32(h + 4) != kKvgVersion) return KvgError::BadHeader;
-  flags_ = U32(h + 8);
-  entryCount_ = U32(h + 16);
-  key_ = U32(h + 24);
+  ByteReader in(h, HeadOverrun);
+  if (std::memcmp(in.Take(4).data(), "*PSB", 4) != 0 || in.U32() != kKvgVersion) return KvgError::BadHeader;
+  flags_ = in.U32();
+  in.Skip(4);
+  entryCount_ = in.U32();
+  in.Skip(4);
+  key_ = in.U32();
   if (key && key_ != *key) return KvgError::WrongKey;
-  firstOffset_ = U32(h + 36);
-  const uint64_t descChars = U32(h + 44);
+  in.Skip(8);
+  firstOffset_ = in.U32();
+  in.Skip(4);
+  const uint64_t descChars = in.U32();
   const uint64_t descBytes = descChars * ((flags_ & kKvgWideTexts) ? 2 : 1);
   if (descBytes > size_ - kHeaderSize) return KvgError::BadHeader;
   // Every entry needs at least its head: a count the file cannot hold is
@@ -176,9 +182,11 @@ KvgError KvgReader::ReadHeader(std::optional<uint32_t> key) {
 KvgError KvgReader::ReadHead(uint64_t offset, KvgEntry& entry) const {
   uint8_t h[kHeadSize];
   if (!ReadAt(offset, h, sizeof h)) return KvgError::BadEntry;
-  entry.flags = U32(h);
-  entry.storedSize = uint64_t(U32(h + 4)) << 32 | U32(h + 8);
-  const uint64_t nameChars = U32(h + 12);
+  ByteReader in(h, HeadOverrun);
+  entry.flags = in.U32();
+  entry.storedSize = uint64_t{in.U32()} << 32;
+  entry.storedSize |= in.U32();
+  const uint64_t nameChars = in.U32();
   // Each entry's own flag says how wide its name is.
   const uint64_t nameBytes = nameChars * (entry.wideName() ? 2 : 1);
   const uint64_t nameAt = offset + kHeadSize;

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "orlan/runtime.h"
+#include "platform/byte_reader.h"
 
 namespace kv::orlan {
 namespace {
@@ -47,36 +48,20 @@ class Writer {
 
 struct Truncated {};
 
-class Reader {
+void ThrowTruncated(const void*) { throw Truncated{}; }
+
+class Reader : public ByteReader {
  public:
-  explicit Reader(std::span<const uint8_t> b) : b_(b) {}
-  uint8_t U8() {
-    if (p_ >= b_.size()) throw Truncated{};
-    return b_[p_++];
-  }
-  uint16_t U16() {
-    uint16_t lo = U8();
-    return static_cast<uint16_t>(lo | (U8() << 8));
-  }
-  uint32_t U32() {
-    uint32_t lo = U16();
-    return lo | (static_cast<uint32_t>(U16()) << 16);
-  }
-  uint64_t U64() {
-    uint64_t lo = U32();
-    return lo | (static_cast<uint64_t>(U32()) << 32);
-  }
+  explicit Reader(std::span<const uint8_t> b) : ByteReader(b, ThrowTruncated) {}
   // A count of elements of at least `minSize` bytes each; bounded by what is left.
   uint32_t Count(size_t minSize) {
     uint32_t n = U32();
-    if (static_cast<uint64_t>(n) * minSize > b_.size() - p_) throw Truncated{};
+    if (static_cast<uint64_t>(n) * minSize > Remaining()) throw Truncated{};
     return n;
   }
   std::string Str() {
-    uint32_t n = Count(1);
-    std::string s(reinterpret_cast<const char*>(b_.data() + p_), n);
-    p_ += n;
-    return s;
+    const auto chars = Take(Count(1));
+    return std::string(chars.begin(), chars.end());
   }
   TypeRef Type() {
     TypeRef t;
@@ -93,11 +78,6 @@ class Reader {
     }
     return dims;
   }
-  bool AtEnd() const { return p_ == b_.size(); }
-
- private:
-  std::span<const uint8_t> b_;
-  size_t p_ = 0;
 };
 
 bool ValidVarType(VarType t) {

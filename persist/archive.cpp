@@ -77,18 +77,19 @@ std::string CArchiveException::Message() const {
 }
 
 Archive::Archive(std::span<const uint8_t> data, std::string fileName, CStgDoc* document)
-    : storing_(false), fileName_(std::move(fileName)), document_(document), in_(data) {
+    : storing_(false), fileName_(std::move(fileName)), document_(document), in_(data, ShortRead, this) {
   loadTable_.push_back({});  // entry 0: the null reference
 }
 
 Archive::Archive(std::string fileName, CStgDoc* document)
-    : storing_(true), fileName_(std::move(fileName)), document_(document) {}
+    : storing_(true), fileName_(std::move(fileName)), document_(document),
+      in_({}, ShortRead, this) {}
 
 void Archive::Fail(int cause, std::string detail) const { throw CArchiveException(cause, fileName_, std::move(detail)); }
 
-void Archive::NeedFailed(size_t) const {
-  if (storing_) Fail(CArchiveException::writeOnly);
-  Fail(CArchiveException::endOfFile);
+void Archive::ShortRead(const void* archive) {
+  const auto* self = static_cast<const Archive*>(archive);
+  self->Fail(self->storing_ ? CArchiveException::writeOnly : CArchiveException::endOfFile);
 }
 
 void Archive::WriteBytes(const void* data, size_t size) {
@@ -120,17 +121,13 @@ void Archive::WriteDouble(double v) {
 }
 
 void Archive::ReadBytes(void* data, size_t size) {
-  Need(size);
-  if (size) std::memcpy(data, in_.data() + pos_, size);
-  pos_ += size;
+  const auto bytes = in_.Take(size);
+  if (size) std::memcpy(data, bytes.data(), size);
 }
 
 std::vector<uint8_t> Archive::ReadBlock(size_t size) {
-  Need(size);
-  std::vector<uint8_t> v(in_.begin() + static_cast<std::ptrdiff_t>(pos_),
-                         in_.begin() + static_cast<std::ptrdiff_t>(pos_ + size));
-  pos_ += size;
-  return v;
+  const auto bytes = in_.Take(size);
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 float Archive::ReadFloat() {
@@ -140,21 +137,10 @@ float Archive::ReadFloat() {
   return v;
 }
 double Archive::ReadDouble() {
-  uint64_t lo = ReadU32();
-  uint64_t hi = ReadU32();
-  uint64_t bits = lo | (hi << 32);
+  const uint64_t bits = in_.U64();
   double v;
   std::memcpy(&v, &bits, 8);
   return v;
-}
-
-void Archive::IoBytes(std::vector<uint8_t>& v, size_t size) {
-  if (storing_) {
-    v.resize(size);
-    WriteBytes(v.data(), size);
-  } else {
-    v = ReadBlock(size);
-  }
 }
 
 void Archive::WriteString(std::string_view s) {
@@ -190,10 +176,8 @@ std::string Archive::ReadString() {
     }
   }
   if (!wide) {
-    Need(n);
-    std::string s(reinterpret_cast<const char*>(in_.data() + pos_), n);
-    pos_ += n;
-    return s;
+    const auto chars = in_.Take(n);
+    return std::string(chars.begin(), chars.end());
   }
   if (n > Remaining() / 2) Fail(CArchiveException::endOfFile);
   std::u16string units(n, u'\0');
@@ -296,8 +280,8 @@ ObjectPtr Archive::Read(const ClassInfo* expected, bool owning) {
     uint16_t s = ReadU16();
     uint16_t len = ReadU16();
     if (len >= 64 || len > Remaining()) Fail(CArchiveException::badClass, "class name too long");
-    std::string name(reinterpret_cast<const char*>(in_.data() + pos_), len);
-    pos_ += len;
+    const auto chars = in_.Take(len);
+    std::string name(chars.begin(), chars.end());
     cls = ClassRegistry::Find(name);
     if (!cls || !cls->IsPersistent()) Fail(CArchiveException::badClass, "unknown class " + name);
     if (cls->FileSchema() != s) {
@@ -335,19 +319,6 @@ ObjectPtr Archive::Read(const ClassInfo* expected, bool owning) {
   objectSchema_ = savedSchema;
   loadTable_[entry].inProgress = false;
   return object;
-}
-
-void Archive::WriteObjectList(const std::vector<ObjectPtr>& list) {
-  WriteCount(list.size());
-  for (const ObjectPtr& p : list) WriteObject(p.get());
-}
-
-std::vector<ObjectPtr> Archive::ReadObjectList(const ClassInfo* expected) {
-  uint32_t n = ReadCount(2);
-  std::vector<ObjectPtr> list;
-  list.reserve(n);
-  for (uint32_t i = 0; i < n; ++i) list.push_back(ReadObject(expected));
-  return list;
 }
 
 uint16_t Archive::Version(uint16_t newest, uint16_t oldest, const char* what) {

@@ -13,6 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/byte_reader.h"
+
 namespace kv {
 
 class Archive;
@@ -119,6 +121,9 @@ class Archive {
   Archive(std::span<const uint8_t> data, std::string fileName, CStgDoc* document = nullptr);
   // A storing archive into its own buffer.
   explicit Archive(std::string fileName, CStgDoc* document = nullptr);
+  // The reader holds the archive's address for its failures.
+  Archive(const Archive&) = delete;
+  Archive& operator=(const Archive&) = delete;
 
   bool IsStoring() const { return storing_; }
   bool IsLoading() const { return !storing_; }
@@ -126,8 +131,8 @@ class Archive {
   CStgDoc* GetDocument() const { return document_; }
   // The bytes written so far (storing).
   const std::vector<uint8_t>& buffer() const { return out_; }
-  size_t Position() const { return storing_ ? out_.size() : pos_; }
-  size_t Remaining() const { return storing_ ? 0 : in_.size() - pos_; }
+  size_t Position() const { return storing_ ? out_.size() : in_.Position(); }
+  size_t Remaining() const { return in_.Remaining(); }  // a storing archive reads nothing
 
   [[noreturn]] void Fail(int cause, std::string detail = {}) const;
 
@@ -142,23 +147,9 @@ class Archive {
   void WriteDouble(double v);
   void WriteBytes(const void* data, size_t size);
   // The hot reads are inline: a document is mostly these.
-  uint8_t ReadU8() {
-    Need(1);
-    return in_[pos_++];
-  }
-  uint16_t ReadU16() {
-    Need(2);
-    uint16_t v = static_cast<uint16_t>(in_[pos_] | (in_[pos_ + 1] << 8));
-    pos_ += 2;
-    return v;
-  }
-  uint32_t ReadU32() {
-    Need(4);
-    uint32_t v = static_cast<uint32_t>(in_[pos_]) | (static_cast<uint32_t>(in_[pos_ + 1]) << 8) |
-                 (static_cast<uint32_t>(in_[pos_ + 2]) << 16) | (static_cast<uint32_t>(in_[pos_ + 3]) << 24);
-    pos_ += 4;
-    return v;
-  }
+  uint8_t ReadU8() { return in_.U8(); }
+  uint16_t ReadU16() { return in_.U16(); }
+  uint32_t ReadU32() { return in_.U32(); }
   int8_t ReadI8() { return static_cast<int8_t>(ReadU8()); }
   int16_t ReadI16() { return static_cast<int16_t>(ReadU16()); }
   int32_t ReadI32() { return static_cast<int32_t>(ReadU32()); }
@@ -194,22 +185,6 @@ class Archive {
   // The schema found in the file for the object whose Serialize runs.
   uint32_t GetObjectSchema() const { return objectSchema_; }
 
-  // A list of objects: count, then each as an object reference.
-  void WriteObjectList(const std::vector<ObjectPtr>& list);
-  std::vector<ObjectPtr> ReadObjectList(const ClassInfo* expected);
-  template <class T>
-  void IoList(std::vector<std::shared_ptr<T>>& list) {
-    if (storing_) {
-      WriteCount(list.size());
-      for (const auto& p : list) WriteObject(p.get());
-    } else {
-      uint32_t n = ReadCount(2);
-      list.clear();
-      list.reserve(n);
-      for (uint32_t i = 0; i < n; ++i) list.push_back(ReadObjectOf<T>());
-    }
-  }
-
   // Two-way helpers: storing writes the value, loading reads into it, so one
   // Serialize body serves both directions.
   void Io(uint8_t& v) { storing_ ? WriteU8(v) : void(v = ReadU8()); }
@@ -221,8 +196,6 @@ class Archive {
   void Io(float& v) { storing_ ? WriteFloat(v) : void(v = ReadFloat()); }
   void Io(double& v) { storing_ ? WriteDouble(v) : void(v = ReadDouble()); }
   void Io(std::string& v) { storing_ ? WriteString(v) : void(v = ReadString()); }
-  // A fixed-size raw block.
-  void IoBytes(std::vector<uint8_t>& v, size_t size);
 
   // A class's own version word: storing writes `newest` and answers it;
   // loading reads it and refuses anything outside [oldest, newest] with
@@ -236,17 +209,14 @@ class Archive {
     bool inProgress = false;  // its Serialize is running
   };
   ObjectPtr Read(const ClassInfo* expected, bool owning);
-  void Need(size_t size) const {
-    if (storing_ || size > in_.size() - pos_) NeedFailed(size);
-  }
-  [[noreturn]] void NeedFailed(size_t size) const;
+  // A read past the end: end of file, or a read from a storing archive.
+  [[noreturn]] static void ShortRead(const void* archive);
   uint32_t AddEntry(Entry e);
 
   bool storing_;
   std::string fileName_;
   CStgDoc* document_;
-  std::span<const uint8_t> in_;
-  size_t pos_ = 0;
+  ByteReader in_;  // empty while storing
   std::vector<uint8_t> out_;
   uint32_t mapCount_ = 1;
   std::unordered_map<const void*, uint32_t> storeMap_;  // objects and ClassInfos

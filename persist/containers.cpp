@@ -43,16 +43,6 @@ template class ContainerOf<std::string>;
 template class ContainerOf<uint32_t>;
 template class ContainerOf<uint8_t>;
 
-void SerializeStrings(Archive& ar, std::vector<std::string>& items) {
-  ArchiveWalk w(ar);
-  w.Values("items", items, 1);
-}
-
-void SerializeBytes(Archive& ar, std::vector<uint8_t>& items) {
-  ArchiveWalk w(ar);
-  w("items", items);
-}
-
 const std::string* CMapStringToString::Lookup(const std::string& key) const {
   for (const auto& [k, value] : items)
     if (k == key) return &value;
@@ -69,28 +59,20 @@ void CMapStringToString::SetAt(const std::string& key, const std::string& value)
   items.emplace_back(key, value);
 }
 
-void CMapStringToString::Serialize(Archive& ar) {
-  if (ar.IsStoring()) {
-    ar.WriteCount(items.size());
-    for (const auto& [k, value] : items) {
-      ar.WriteString(k);
-      ar.WriteString(value);
-    }
-  } else {
-    uint32_t n = ar.ReadCount(2);
+template <class W>
+void CMapStringToString::Walk(W& w) {
+  w.Records("items", nullptr, items, CountForm::kCompact, 2, [&w](std::pair<std::string, std::string>& p) {
+    w("key", p.first);
+    w("value", p.second);
+  });
+  if (W::kArchive && w.Filling()) {
+    // A key read twice keeps its first place and its last value.
+    auto read = std::move(items);
     items.clear();
-    for (uint32_t i = 0; i < n; ++i) {
-      std::string k = ar.ReadString();
-      SetAt(k, ar.ReadString());
-    }
+    for (auto& [k, value] : read) SetAt(k, value);
   }
 }
 
-void CMapStringToString::DescribeFields(FieldVisitor& v) {
-  v.Records("items", items, [&v](std::pair<std::string, std::string>& p) {
-    v.Field("key", p.first);
-    v.Field("value", p.second);
-  });
-}
+KV_FIELD_WALK_IO(CMapStringToString)
 
 }  // namespace kv

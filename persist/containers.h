@@ -49,12 +49,10 @@ class CMapStringToString : public CObject {
   std::vector<std::pair<std::string, std::string>> items;
   const std::string* Lookup(const std::string& key) const;
   void SetAt(const std::string& key, const std::string& value);
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
 };
-
-// In-place encodings for records that embed a list without an object tag.
-void SerializeStrings(Archive& ar, std::vector<std::string>& items);
-void SerializeBytes(Archive& ar, std::vector<uint8_t>& items);
 
 }  // namespace kv

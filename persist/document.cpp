@@ -6,9 +6,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "persist/fields.h"
+#include "persist/field_walk.h"
 #include "persist/hooks.h"
 #include "persist/project_tree.h"
+#include "platform/byte_reader.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -17,47 +18,21 @@
 
 namespace kv {
 
-void SerializeCollection(Archive& ar, CollectionRecord& c) {
-  uint16_t v = ar.Version(3, 1, "collection record");
-  c.recordVersion = v;
+template <class W>
+void CollectionRecord::Walk(W& w) {
+  const uint16_t v = w.Version("recordVersion", recordVersion, 3, 1, "collection record");
   if (v >= 3) {
-    ar.Io(c.byteA);
-    ar.Io(c.byteB);
+    w("byteA", byteA);
+    w("byteB", byteB);
   }
-  if (v >= 2) ar.Io(c.lead);
-  for (uint32_t& x : c.values) ar.Io(x);
-  for (std::string& s : c.texts) ar.Io(s);
-  if (ar.IsStoring()) {
-    ar.WriteU32(static_cast<uint32_t>(c.list.size()));
-    for (std::string& s : c.list) ar.WriteString(s);
-  } else {
-    uint32_t n = ar.ReadCheckedU32(1);
-    c.list.clear();
-    for (uint32_t i = 0; i < n; ++i) c.list.push_back(ar.ReadString());
-  }
+  if (v >= 2) w("lead", lead);
+  w("values", values);
+  w("texts", texts);
+  w.Records("list", nullptr, list, CountForm::kU32, 1, [&w](std::string& s) { w(nullptr, s); });
 }
 
-void DescribeCollection(FieldVisitor& v, CollectionRecord& c) {
-  v.Field("recordVersion", c.recordVersion);
-  v.Field("byteA", c.byteA);
-  v.Field("byteB", c.byteB);
-  v.Field("lead", c.lead);
-  v.BeginArray("values", 4);
-  for (size_t i = 0; i < 4; ++i) {
-    v.BeginElement(i);
-    v.Field(nullptr, c.values[i]);
-    v.EndElement();
-  }
-  v.EndArray();
-  v.BeginArray("texts", 4);
-  for (size_t i = 0; i < 4; ++i) {
-    v.BeginElement(i);
-    v.Field(nullptr, c.texts[i]);
-    v.EndElement();
-  }
-  v.EndArray();
-  v.Values("list", c.list);
-}
+template void CollectionRecord::Walk(ArchiveWalk&);
+template void CollectionRecord::Walk(JsonWalk&);
 
 // The document is not written through the object mechanism; its class entry
 // names it for the registry and the dump.
@@ -78,8 +53,8 @@ constexpr uint32_t kControlRecordSize = 44;
 constexpr size_t kNarrowTextBytes = 24;  // 21 characters and 3 padding bytes
 constexpr size_t kWideTextBytes = 43;    // 21 UTF-16 characters and 1 padding byte
 
-void SerializeControlRecord(Archive& ar, ControlRecord& r) {
-  for (int32_t& v : r.values) ar.Io(v);
+// The record's text area, in whichever of its two forms it was read.
+void SerializeControlText(Archive& ar, ControlRecord& r) {
   if (ar.IsStoring()) {
     if (r.wide) {
       ar.WriteU16(0xFFFE);
@@ -107,7 +82,7 @@ void SerializeControlRecord(Archive& ar, ControlRecord& r) {
     std::u16string units;
     size_t i = 0;
     for (; i + 1 < 42; i += 2) {
-      char16_t u = static_cast<char16_t>(area[i] | (area[i + 1] << 8));
+      char16_t u = LoadLe16(&area[i]);
       if (u == 0) break;
       units += u;
     }
@@ -123,50 +98,6 @@ void SerializeControlRecord(Archive& ar, ControlRecord& r) {
     r.text.assign(area.begin(), area.begin() + static_cast<std::ptrdiff_t>(i));
     r.tail.assign(area.begin() + static_cast<std::ptrdiff_t>(i), area.end());
   }
-}
-
-void SerializeControlTables(Archive& ar, ControlTables& t) {
-  uint32_t size = kControlRecordSize;
-  ar.Io(size);
-  if (size != kControlRecordSize) ar.Fail(CArchiveException::badSchema, "control-table record size");
-  for (std::vector<ControlRecord>* list : {&t.first, &t.second}) {
-    if (ar.IsStoring()) {
-      ar.WriteU32(static_cast<uint32_t>(list->size()));
-    } else {
-      list->resize(ar.ReadCheckedU32(kControlRecordSize));
-    }
-    for (ControlRecord& r : *list) SerializeControlRecord(ar, r);
-  }
-}
-
-void DescribeSettings(FieldVisitor& v, ProjectSettings& s) {
-  v.Field("clientColor", s.clientColor);
-  v.Field("stageStyle", s.stageStyle);
-  v.BeginGroup("stageRect");
-  v.Field("left", s.stageLeft);
-  v.Field("top", s.stageTop);
-  v.Field("right", s.stageRight);
-  v.Field("bottom", s.stageBottom);
-  v.EndGroup();
-  v.Field("showCaption", s.showCaption);
-  v.Field("stageCaption", s.stageCaption);
-  v.Field("frameColor", s.frameColor);
-  v.Field("clientWidth", s.clientWidth);
-  v.Field("clientHeight", s.clientHeight);
-  v.Field("maximizeStage", s.maximizeStage);
-  v.Field("placement", s.placement);
-  v.Field("placementX", s.placementX);
-  v.Field("placementY", s.placementY);
-  v.Field("placementOption", s.placementOption);
-  v.Field("stageMode", s.stageMode);
-  v.Field("stageShape", s.stageShape);
-  v.Field("saverOption", s.saverOption);
-  v.Field("keepCaptionOnRestart", s.keepCaptionOnRestart);
-  v.Field("exitKey", s.exitKey);
-  v.Field("presentationOption", s.presentationOption);
-  v.Field("auxFlag", s.auxFlag);
-  v.Field("tileBackImage", s.tileBackImage);
-  v.Field("backImage", s.backImage);
 }
 
 }  // namespace
@@ -195,37 +126,37 @@ void SetInsertCloner(InsertCloner cloner) { g_cloner = cloner; }
 bool IsPluginMode() { return g_plugin; }
 void SetPluginMode(bool plugin) { g_plugin = plugin; }
 
-void CStgDoc::Serialize(Archive& ar) {
-  uint16_t version = ar.Version(kNewestDocumentVersion, 1, "document");
-  if (ar.IsLoading()) loadedVersion = version;
-  ar.Io(leadLong);
-  positiveLead = leadLong > 0;
-  ar.Io(leadByte);
-  ar.Io(formatTag);
-  if (formatTag == kFormatTagExtended) {
-    ar.Io(isProject);
-    ar.Io(isBackground);
-    ar.Io(isScene);
-    for (uint8_t& f : headerFlags) ar.Io(f);
-    ar.Io(headerWord);
-    ar.Io(defaultGroup);
-    ar.Io(secondText);
-    ar.Io(thirdText);
+// Stored order, with the project part's fields in the print's groups.
+template <class W>
+void CStgDoc::Walk(W& w) {
+  const uint16_t version = w.Version("loadedVersion", loadedVersion, kNewestDocumentVersion, 1, "document");
+  w("leadLong", leadLong);
+  if (w.Filling() || W::kArchive) positiveLead = leadLong > 0;
+  if constexpr (W::kJson) w.v.Derived("positiveLead", positiveLead);
+  w("leadByte", leadByte);
+  w("formatTag", formatTag);
+  if (!W::kArchive || formatTag == kFormatTagExtended) {
+    w("isProject", isProject);
+    w("isBackground", isBackground);
+    w("isScene", isScene);
+    w("headerFlags", headerFlags);
+    w("headerWord", headerWord);
+    w("defaultGroup", defaultGroup);
+    w("secondText", secondText);
+    w("thirdText", thirdText);
   }
-  if (ar.IsStoring()) {
-    ar.WriteObjectList(items);
-  } else {
-    items = ar.ReadObjectList(InsertClass());
-  }
+  w.Objects("items", items, CountForm::kCompact, nullptr, InsertClass());
   if (!isProject) return;
 
-  ar.IoList(projectTree);
-  if (ar.IsLoading() && !fromCompilation && !projectTree.empty() && projectTree.front() &&
-      projectTree.front()->kind == kNodeProject && !ar.fileName().empty())
-    projectTree.front()->path = FileNameAndExt(ar.fileName());
-
+  w.Objects("projectTree", projectTree);
   ProjectSettings& s = settings;
-  if (ar.IsLoading()) {
+  const bool loading = W::kArchive && w.Filling();
+  if constexpr (W::kArchive) {
+    if (loading && !fromCompilation && !projectTree.empty() && projectTree.front() &&
+        projectTree.front()->kind == kNodeProject && !w.ar.fileName().empty())
+      projectTree.front()->path = FileNameAndExt(w.ar.fileName());
+  }
+  if (loading) {
     // Every field an older version lacks starts from the program-start value,
     // never from what an earlier project left.
     bool keepCaption = Engine().IsRestarting() && CurrentProjectSettings().keepCaptionOnRestart;
@@ -235,118 +166,95 @@ void CStgDoc::Serialize(Archive& ar) {
     pageWord = settingsWord = 0;
     s.keepCaptionOnRestart = keepCaption ? 1 : 0;
   }
-  if (version >= 8) {
-    ar.Io(s.tileBackImage);
-    ar.Io(s.backImage);
-  }
+  auto settingsGroup = [&](auto&& each) { w.Group("settings", each); };
+  if (version >= 8) settingsGroup([&] {
+      w("tileBackImage", s.tileBackImage);
+      w("backImage", s.backImage);
+    });
   if (version >= 7) {
-    ar.Io(settingsWord);
-    ar.Io(s.stageMode);
-    ar.Io(s.stageShape);
-    ar.Io(s.saverOption);
+    w("settingsWord", settingsWord);
+    settingsGroup([&] {
+      w("stageMode", s.stageMode);
+      w("stageShape", s.stageShape);
+      w("saverOption", s.saverOption);
+    });
   }
-  if (version >= 6) {
-    uint8_t keep = s.keepCaptionOnRestart;
-    ar.Io(s.keepCaptionOnRestart);
-    if (ar.IsLoading() && keep) s.keepCaptionOnRestart = 1;
-    ar.Io(s.exitKey);
-    if (s.exitKey == 0) s.exitKey = 27;
-  }
+  if (version >= 6) settingsGroup([&] {
+      const uint8_t keep = s.keepCaptionOnRestart;
+      w("keepCaptionOnRestart", s.keepCaptionOnRestart);
+      if (loading && keep) s.keepCaptionOnRestart = 1;
+      w("exitKey", s.exitKey);
+      if (W::kArchive && s.exitKey == 0) s.exitKey = 27;
+    });
   if (version >= 5) {
-    SerializeCollection(ar, collection);
-    ar.Io(pageWord);
-    ar.Io(s.presentationOption);
-    ar.Io(s.auxFlag);
+    w.Group("collection", [&] { collection.Walk(w); });
+    w("pageWord", pageWord);
+    settingsGroup([&] {
+      w("presentationOption", s.presentationOption);
+      w("auxFlag", s.auxFlag);
+    });
   }
-  if (version >= 4) SerializeControlTables(ar, controlTables);
-  if (version >= 3) {
-    ar.Io(s.placement);
-    ar.Io(s.placementX);
-    ar.Io(s.placementY);
-    ar.Io(s.placementOption);
-  }
-  bool hasClientSize = version >= 2;
-  if (hasClientSize) {
-    ar.Io(s.frameColor);
-    ar.Io(s.clientWidth);
-    ar.Io(s.clientHeight);
-    ar.Io(s.maximizeStage);
-  }
-  ar.Io(s.clientColor);
-  ar.Io(s.stageStyle);
-  ar.Io(s.stageLeft);
-  ar.Io(s.stageTop);
-  ar.Io(s.stageRight);
-  ar.Io(s.stageBottom);
-  ar.Io(s.showCaption);
-  ar.Io(s.stageCaption);
-  if (ar.IsLoading() && !hasClientSize) {
+  if (version >= 4) w.Group("controlTables", [&] {
+      if constexpr (W::kArchive) {
+        uint32_t size = kControlRecordSize;
+        w.ar.Io(size);
+        if (size != kControlRecordSize) w.ar.Fail(CArchiveException::badSchema, "control-table record size");
+      }
+      for (auto [name, list] : {std::pair{"first", &controlTables.first}, std::pair{"second", &controlTables.second}}) {
+        w.Records(name, nullptr, *list, CountForm::kU32, kControlRecordSize, [&w](ControlRecord& r) {
+          w("values", r.values);
+          if constexpr (W::kArchive) {
+            SerializeControlText(w.ar, r);
+          } else {
+            uint8_t wide = r.wide;
+            w("wide", wide);
+            r.wide = wide != 0;
+            w("text", r.text);
+            w("tail", r.tail);
+          }
+        });
+      }
+    });
+  settingsGroup([&] {
+    if (version >= 3) {
+      w("placement", s.placement);
+      w("placementX", s.placementX);
+      w("placementY", s.placementY);
+      w("placementOption", s.placementOption);
+    }
+    if (version >= 2) {
+      w("frameColor", s.frameColor);
+      w("clientWidth", s.clientWidth);
+      w("clientHeight", s.clientHeight);
+      w("maximizeStage", s.maximizeStage);
+    }
+    w("clientColor", s.clientColor);
+    w("stageStyle", s.stageStyle);
+    w.Group("stageRect", [&] {
+      w("left", s.stageLeft);
+      w("top", s.stageTop);
+      w("right", s.stageRight);
+      w("bottom", s.stageBottom);
+    });
+    w("showCaption", s.showCaption);
+    w("stageCaption", s.stageCaption);
+  });
+  if (!loading) return;
+  if (version < 2) {
     // A version-1 stage has no canvas size of its own: the canvas is the window.
     // In 64 bits: a hostile rectangle must not overflow.
     s.clientWidth = static_cast<uint32_t>(std::clamp<int64_t>(int64_t{s.stageRight} - s.stageLeft, 0, INT32_MAX));
     s.clientHeight = static_cast<uint32_t>(std::clamp<int64_t>(int64_t{s.stageBottom} - s.stageTop, 0, INT32_MAX));
   }
-  if (ar.IsLoading()) {
-    ProjectSettings& current = CurrentProjectSettings();
-    if (Engine().IsRestarting() && s.keepCaptionOnRestart) {
-      current.stageCaption = s.stageCaption;
-    } else {
-      current = s;
-    }
+  ProjectSettings& current = CurrentProjectSettings();
+  if (Engine().IsRestarting() && s.keepCaptionOnRestart) {
+    current.stageCaption = s.stageCaption;
+  } else {
+    current = s;
   }
 }
 
-void CStgDoc::DescribeFields(FieldVisitor& v) {
-  v.Field("loadedVersion", loadedVersion);
-  v.Field("leadLong", leadLong);
-  if (v.IsReading()) positiveLead = leadLong > 0;
-  v.Derived("positiveLead", positiveLead);
-  v.Field("leadByte", leadByte);
-  v.Field("formatTag", formatTag);
-  v.Field("isProject", isProject);
-  v.Field("isBackground", isBackground);
-  v.Field("isScene", isScene);
-  v.BeginArray("headerFlags", headerFlags.size());
-  for (size_t i = 0; i < headerFlags.size(); ++i) {
-    v.BeginElement(i);
-    v.Field(nullptr, headerFlags[i]);
-    v.EndElement();
-  }
-  v.EndArray();
-  v.Field("headerWord", headerWord);
-  v.Field("defaultGroup", defaultGroup);
-  v.Field("secondText", secondText);
-  v.Field("thirdText", thirdText);
-  v.Field("items", items);
-  if (!isProject) return;
-  v.Objects("projectTree", projectTree);
-  v.Field("pageWord", pageWord);
-  v.Field("settingsWord", settingsWord);
-  v.BeginGroup("settings");
-  DescribeSettings(v, settings);
-  v.EndGroup();
-  v.BeginGroup("collection");
-  DescribeCollection(v, collection);
-  v.EndGroup();
-  v.BeginGroup("controlTables");
-  for (auto [name, list] : {std::pair{"first", &controlTables.first}, std::pair{"second", &controlTables.second}}) {
-    v.Records(name, *list, [&v](ControlRecord& r) {
-      v.BeginArray("values", 5);
-      for (size_t i = 0; i < 5; ++i) {
-        v.BeginElement(i);
-        v.Field(nullptr, r.values[i]);
-        v.EndElement();
-      }
-      v.EndArray();
-      uint8_t wide = r.wide;
-      v.Field("wide", wide);
-      r.wide = wide != 0;
-      v.Field("text", r.text);
-      v.Field("tail", r.tail);
-    });
-  }
-  v.EndGroup();
-}
+KV_FIELD_WALK_IO(CStgDoc)
 
 std::shared_ptr<CStgDoc> CStgDoc::Clone(const std::shared_ptr<CStgDoc>& source) {
   auto copy = std::make_shared<CStgDoc>();

@@ -58,12 +58,11 @@ struct CollectionRecord {
   std::array<uint32_t, 4> values{};
   std::array<std::string, 4> texts;
   std::vector<std::string> list;
+  // The data-collection object stores the same layout.
+  template <class W>
+  void Walk(W& w);
 };
 
-// The collection record's stored form and field names; the data-collection
-// object uses the same layout.
-void SerializeCollection(Archive& ar, CollectionRecord& c);
-void DescribeCollection(FieldVisitor& v, CollectionRecord& c);
 
 // One control window of a control table; its text is stored in one of two
 // fixed-size forms.
@@ -115,6 +114,8 @@ class CStgDoc : public CObject {
   std::string pathName;  // the document's path (stored form)
   bool modified = false;
 
+  template <class W>
+  void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
 

@@ -5,6 +5,8 @@
 // resetting.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -47,14 +49,28 @@ class ArchiveWalk {
     ar.Io(r.right);
     ar.Io(r.bottom);
   }
+  void operator()(const char* name, std::vector<uint8_t>& v) { Bytes(name, v); }
   // A counted block of bytes.
-  void operator()(const char* /*name*/, std::vector<uint8_t>& v) {
+  void Bytes(const char* /*name*/, std::vector<uint8_t>& v, CountForm form = CountForm::kCompact) {
     if (ar.IsStoring()) {
-      ar.WriteCount(v.size());
+      WriteCountAs(form, v.size());
       ar.WriteBytes(v.data(), v.size());
     } else {
-      v = ar.ReadBlock(ar.ReadCount(1));
+      v = ar.ReadBlock(ReadCountAs(form, 1));
     }
+  }
+  // A fixed-size block, printed as raw bytes.
+  template <size_t N>
+  void Bytes(const char* /*name*/, std::array<uint8_t, N>& v) {
+    ar.IsStoring() ? ar.WriteBytes(v.data(), N) : ar.ReadBytes(v.data(), N);
+  }
+  template <class T, size_t N>
+  void operator()(const char* name, std::array<T, N>& list) {
+    Records(name, list, [this](T& v) { (*this)(nullptr, v); });
+  }
+  // Stored bytes nothing reads; only older versions hold them, so only a load meets them.
+  void Skip(size_t bytes) {
+    if (ar.IsLoading()) ar.ReadBlock(bytes);
   }
   // Storing writes `newest`; loading checks the range and keeps the word read.
   uint16_t Version(const char* /*name*/, uint16_t& stored, uint16_t newest, uint16_t oldest, const char* what) {
@@ -71,6 +87,8 @@ class ArchiveWalk {
   void Group(const char* /*name*/, F&& each) {
     each();
   }
+  // An object stored in place, without a tag: its own record.
+  void Embedded(const char* /*name*/, CObject& object) { object.Serialize(ar); }
   // A field stored only while `present`; otherwise it holds `absent`.
   template <class T>
   void When(bool present, const char* name, T& v, const T& absent) {
@@ -86,12 +104,26 @@ class ArchiveWalk {
   void Records(const char* /*name*/, const char* /*countName*/, std::vector<T>& list, CountForm form,
                size_t minBytes, F&& each) {
     if (ar.IsStoring()) {
-      form == CountForm::kU32 ? ar.WriteU32(static_cast<uint32_t>(list.size())) : ar.WriteCount(list.size());
+      WriteCountAs(form, list.size());
     } else {
       list.clear();
-      list.resize(form == CountForm::kU32 ? ar.ReadCheckedU32(minBytes) : ar.ReadCount(minBytes));
+      list.resize(ReadCountAs(form, minBytes));
     }
     for (T& e : list) each(e);
+  }
+  // A fixed number of records, without a count.
+  template <class T, size_t N, class F>
+  void Records(const char* /*name*/, std::array<T, N>& list, F&& each) {
+    for (T& e : list) each(e);
+  }
+  // `each(i)` for the first `count` entries of fixed arrays; the count is
+  // stored before them and may not pass `max`.
+  template <class C, class F>
+  void Counted(const char* name, C& count, size_t max, F&& each) {
+    ar.Io(count);
+    if (count > max)
+      ar.Fail(CArchiveException::badSchema, std::string("entry count of ") + name + " above " + std::to_string(max));
+    for (size_t i = 0; i < count; ++i) each(i);
   }
   template <class T>
   void Values(const char* name, std::vector<T>& list, size_t minBytes) {
@@ -105,24 +137,42 @@ class ArchiveWalk {
       p = std::static_pointer_cast<T>(ar.ReadObject(expected));
     }
   }
-  // Owned objects; an optional count printed as `countName` in JSON.
+  // Owned objects of class `expected`; an optional count printed as
+  // `countName` in JSON.
   template <class T>
   void Objects(const char* /*name*/, std::vector<std::shared_ptr<T>>& list, CountForm form = CountForm::kCompact,
-               const char* /*countName*/ = nullptr) {
-    if (form == CountForm::kCompact) return ar.IoList(list);
+               const char* /*countName*/ = nullptr, const ClassInfo* expected = &T::StaticClass()) {
     if (ar.IsStoring()) {
-      // Refused rather than written as a wrapped count.
-      if (form == CountForm::kU8 && list.size() > 255)
-        ar.Fail(CArchiveException::genericException, "more than 255 objects for a one-byte count");
-      form == CountForm::kU8 ? ar.WriteU8(static_cast<uint8_t>(list.size()))
-                             : ar.WriteU32(static_cast<uint32_t>(list.size()));
+      WriteCountAs(form, list.size());
       for (const auto& p : list) ar.WriteObject(p.get());
     } else {
-      const uint32_t n = form == CountForm::kU8 ? ar.ReadU8() : ar.ReadCheckedU32(2);
+      const uint32_t n = ReadCountAs(form, 2);
       list.clear();
       list.reserve(n);
-      for (uint32_t i = 0; i < n; ++i) list.push_back(ar.ReadObjectOf<T>());
+      for (uint32_t i = 0; i < n; ++i) list.push_back(std::static_pointer_cast<T>(ar.ReadObject(expected)));
     }
+  }
+
+ private:
+  void WriteCountAs(CountForm form, size_t n) {
+    switch (form) {
+      case CountForm::kCompact: return ar.WriteCount(n);
+      case CountForm::kU32:
+        if (n > UINT32_MAX) ar.Fail(CArchiveException::genericException, "more than 2^32 - 1 elements");
+        return ar.WriteU32(static_cast<uint32_t>(n));
+      case CountForm::kU8:
+        // Refused rather than written as a wrapped count.
+        if (n > 255) ar.Fail(CArchiveException::genericException, "more than 255 elements for a one-byte count");
+        return ar.WriteU8(static_cast<uint8_t>(n));
+    }
+  }
+  // A count whose elements, at `minBytes` each, fit in what is left.
+  uint32_t ReadCountAs(CountForm form, size_t minBytes) {
+    if (form == CountForm::kCompact) return ar.ReadCount(minBytes);
+    if (form == CountForm::kU32) return ar.ReadCheckedU32(minBytes);
+    const uint32_t n = ar.ReadU8();
+    if (size_t{n} * minBytes > ar.Remaining()) ar.Fail(CArchiveException::endOfFile, "count larger than the data left");
+    return n;
   }
 };
 
@@ -149,6 +199,21 @@ class JsonWalk {
     v.Field("bottom", r.bottom);
     v.EndGroup();
   }
+  void Bytes(const char* name, std::vector<uint8_t>& x, CountForm /*form*/ = CountForm::kCompact) { v.Field(name, x); }
+  template <size_t N>
+  void Bytes(const char* name, std::array<uint8_t, N>& x) {
+    std::vector<uint8_t> raw(x.begin(), x.end());
+    v.Field(name, raw);
+    if (!v.IsReading()) return;
+    // A print of another size is refused rather than padded or cut.
+    if (raw.size() != N) WrongSize(name, "not " + std::to_string(N) + " bytes");
+    std::copy(raw.begin(), raw.end(), x.begin());
+  }
+  template <class T, size_t N>
+  void operator()(const char* name, std::array<T, N>& list) {
+    Records(name, list, [this](T& x) { (*this)(nullptr, x); });
+  }
+  void Skip(size_t /*bytes*/) {}
   uint16_t Version(const char* name, uint16_t& stored, uint16_t newest, uint16_t /*oldest*/, const char* /*what*/) {
     v.Field(name, stored);
     return newest;
@@ -162,6 +227,9 @@ class JsonWalk {
     v.BeginGroup(name);
     each();
     v.EndGroup();
+  }
+  void Embedded(const char* name, CObject& object) {
+    Group(name, [&] { object.DescribeFields(v); });
   }
   template <class T>
   void When(bool present, const char* name, T& x, const T& absent) {
@@ -179,6 +247,29 @@ class JsonWalk {
     v.Records(name, list, each);
     if (countName) CheckCount(countName, count, list.size());
   }
+  template <class T, size_t N, class F>
+  void Records(const char* name, std::array<T, N>& list, F&& each) {
+    if (v.BeginArray(name, N) != N) WrongSize(name, "not " + std::to_string(N) + " elements");
+    for (size_t i = 0; i < N; ++i) {
+      v.BeginElement(i);
+      each(list[i]);
+      v.EndElement();
+    }
+    v.EndArray();
+  }
+  // The count is the length of the printed array.
+  template <class C, class F>
+  void Counted(const char* name, C& count, size_t max, F&& each) {
+    const size_t n = v.BeginArray(name, count);
+    if (n > max) WrongSize(name, "more than " + std::to_string(max));
+    if (v.IsReading()) count = static_cast<C>(n);
+    for (size_t i = 0; i < n; ++i) {
+      v.BeginElement(i);
+      each(i);
+      v.EndElement();
+    }
+    v.EndArray();
+  }
   template <class T>
   void Values(const char* name, std::vector<T>& list, size_t /*minBytes*/) {
     v.Values(name, list);
@@ -190,7 +281,7 @@ class JsonWalk {
   }
   template <class T>
   void Objects(const char* name, std::vector<std::shared_ptr<T>>& list, CountForm /*form*/ = CountForm::kCompact,
-               const char* countName = nullptr) {
+               const char* countName = nullptr, const ClassInfo* /*expected*/ = nullptr) {
     uint32_t count = static_cast<uint32_t>(list.size());
     if (countName) v.Field(countName, count);
     v.Objects(name, list);
@@ -201,6 +292,7 @@ class JsonWalk {
 
  private:
   [[noreturn]] static void WrongClass(const char* name, const ClassInfo* expected);
+  [[noreturn]] static void WrongSize(const char* name, const std::string& what);
 };
 
 // Copies or resets the plain fields: a first walk over the source (or a
@@ -219,18 +311,21 @@ class FieldTransfer {
   static void Copy(Self& self, const Self& from) {
     Run(self, from, Job::kCopy);
   }
-  // Gives `self`'s fields the values a new object has.
+  // Gives `self`'s fields the values a new object has. Every load resets,
+  // so the new object's field list is gathered once per class.
   template <class Self>
   static void Reset(Self& self) {
     static const Self fresh;
-    Run(self, fresh, Job::kReset);
+    static const std::vector<Gathered> fields = Gather(fresh, Job::kReset);
+    FieldTransfer assign(Job::kReset, &fields);
+    self.Walk(assign);
   }
 
   bool Filling() const { return false; }
 
   template <class T>
   void operator()(const char* /*name*/, T& v) {
-    if (gathering_) {
+    if (!source_) {
       fields_.push_back({&v, TypeKey<T>()});
     } else {
       v = *static_cast<const T*>(Next(TypeKey<T>()));
@@ -247,14 +342,34 @@ class FieldTransfer {
     each();
   }
   template <class T>
+  void Embedded(const char* name, T& object) {
+    (*this)(name, object);
+  }
+  void Bytes(const char* name, std::vector<uint8_t>& v, CountForm = CountForm::kCompact) { (*this)(name, v); }
+  template <size_t N>
+  void Bytes(const char* name, std::array<uint8_t, N>& v) {
+    (*this)(name, v);
+  }
+  void Skip(size_t /*bytes*/) {}
+  template <class T>
   void When(bool present, const char* name, T& v, const T& absent) {
     (*this)(name, v);
-    if (!gathering_ && !present) v = absent;
+    if (source_ && !present) v = absent;
   }
   template <class T, class F>
   void Records(const char* name, const char* /*countName*/, std::vector<T>& list, CountForm /*form*/,
                size_t /*minBytes*/, F&& /*each*/) {
     (*this)(name, list);
+  }
+  template <class T, size_t N, class F>
+  void Records(const char* name, std::array<T, N>& list, F&& /*each*/) {
+    (*this)(name, list);
+  }
+  // Every entry: those past the count take the other object's values too.
+  template <class C, class F>
+  void Counted(const char* name, C& count, size_t max, F&& each) {
+    (*this)(name, count);
+    for (size_t i = 0; i < max; ++i) each(i);
   }
   template <class T>
   void Values(const char* name, std::vector<T>& list, size_t /*minBytes*/) {
@@ -264,14 +379,15 @@ class FieldTransfer {
   void Object(const char* /*name*/, std::shared_ptr<T>& /*p*/, const ClassInfo* = nullptr) {}
   template <class T>
   void Objects(const char* /*name*/, std::vector<std::shared_ptr<T>>& /*list*/, CountForm = CountForm::kCompact,
-               const char* = nullptr) {}
+               const char* = nullptr, const ClassInfo* = nullptr) {}
 
  private:
   struct Gathered {
     const void* field;
     const void* type;
   };
-  FieldTransfer(Job job, bool gathering) : job_(job), gathering_(gathering) {}
+  // Gathers when `source` is null, else assigns from it.
+  FieldTransfer(Job job, const std::vector<Gathered>* source) : job_(job), source_(source) {}
 
   template <class T>
   static const void* TypeKey() {
@@ -279,24 +395,29 @@ class FieldTransfer {
     return &key;
   }
   template <class Self>
-  static void Run(Self& self, const Self& from, Job job) {
-    FieldTransfer gather(job, true);
+  static std::vector<Gathered> Gather(const Self& from, Job job) {
+    FieldTransfer gather(job, nullptr);
     // The gathering walk only takes addresses; it never writes.
     const_cast<Self&>(from).Walk(gather);
-    FieldTransfer assign(job, false);
-    assign.fields_ = std::move(gather.fields_);
+    return std::move(gather.fields_);
+  }
+  template <class Self>
+  static void Run(Self& self, const Self& from, Job job) {
+    const std::vector<Gathered> fields = Gather(from, job);
+    FieldTransfer assign(job, &fields);
     self.Walk(assign);
   }
   // The walk must take the same path over both objects: its branches may
   // depend only on what the walker answers, never on field values.
   const void* Next(const void* type) {
-    if (next_ >= fields_.size() || fields_[next_].type != type)
+    const std::vector<Gathered>& fields = *source_;
+    if (next_ >= fields.size() || fields[next_].type != type)
       throw std::logic_error("field walk took different paths over two objects of one class");
-    return fields_[next_++].field;
+    return fields[next_++].field;
   }
 
   Job job_;
-  bool gathering_;
+  const std::vector<Gathered>* source_;
   std::vector<Gathered> fields_;
   size_t next_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "persist/json_fields.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -113,10 +114,13 @@ class JsonWriter : public FieldVisitor {
     for (ObjectPtr& p : v) a.push_back(p ? Print(*p) : Json(nullptr));
     Put(n, std::move(a));
   }
-  // Groups and arrays are put into their parent when they end.
+  // Groups and arrays are put into their parent when they end. A group met
+  // again goes on where it ended: stored order may leave a group and return.
   void BeginGroup(const char* name) override {
     pendingNames_.emplace_back(name ? name : "");
-    stack_.push_back(Json::object());
+    Json& top = stack_.back();
+    auto it = name && top.is_object() ? top.find(name) : top.end();
+    stack_.push_back(it != top.end() && it->is_object() ? std::move(*it) : Json::object());
   }
   void EndGroup() override { Close(); }
   size_t BeginArray(const char* name, size_t size) override {
@@ -187,7 +191,7 @@ class JsonReader : public FieldVisitor {
   }
 
   void Fill(CObject& o, const Json& j) {
-    frames_.push_back({&j, {}});
+    frames_.push_back({&j, {}, {}, {}});
     o.DescribeFields(*this);
     CheckAllUsed({"class", "$id"});
     frames_.pop_back();
@@ -245,15 +249,25 @@ class JsonReader : public FieldVisitor {
       path_.pop_back();
     }
   }
+  // A group may be met more than once; its fields are checked all used when
+  // the object or element holding it ends.
   void BeginGroup(const char* n) override {
     const Json& j = Has(n) ? Get(n) : EmptyObject();
     if (!j.is_object()) Error(n, "an object");
     path_.push_back(n);
-    frames_.push_back({&j, {}});
+    auto& groups = frames_.back().groups;
+    auto it = std::find_if(groups.begin(), groups.end(), [&](const Frame& g) { return g.json == &j; });
+    if (it == groups.end()) {
+      frames_.push_back({&j, {}, {}, n});
+    } else {
+      frames_.push_back(std::move(*it));
+      groups.erase(it);
+    }
   }
   void EndGroup() override {
-    CheckAllUsed({});
+    Frame done = std::move(frames_.back());
     frames_.pop_back();
+    frames_.back().groups.push_back(std::move(done));
     path_.pop_back();
   }
   size_t BeginArray(const char* n, size_t size) override {
@@ -271,11 +285,11 @@ class JsonReader : public FieldVisitor {
   }
   void BeginElement(size_t index) override {
     path_.push_back("[" + std::to_string(index) + "]");
-    frames_.push_back({arrays_.back() ? &(*arrays_.back())[index] : &EmptyObject(), {}});
+    frames_.push_back({arrays_.back() ? &(*arrays_.back())[index] : &EmptyObject(), {}, {}, {}});
   }
   void EndElement() override {
     const Frame& f = frames_.back();
-    if (f.json->is_object() && !f.used.empty()) CheckAllUsed({});
+    if (f.json->is_object() && (!f.used.empty() || !f.groups.empty())) CheckAllUsed({});
     frames_.pop_back();
     path_.pop_back();
   }
@@ -293,6 +307,8 @@ class JsonReader : public FieldVisitor {
   struct Frame {
     const Json* json;
     std::set<std::string> used;
+    std::vector<Frame> groups;  // ended groups, checked with this frame
+    std::string name;           // a group's name, for its path
   };
 
   static int HexDigit(char c) {
@@ -323,8 +339,13 @@ class JsonReader : public FieldVisitor {
     return *it;
   }
 
-  void CheckAllUsed(std::set<std::string> allowed) {
-    const Frame& f = frames_.back();
+  void CheckAllUsed(const std::set<std::string>& allowed) { CheckUsed(frames_.back(), allowed); }
+  void CheckUsed(const Frame& f, const std::set<std::string>& allowed) {
+    for (const Frame& g : f.groups) {
+      path_.push_back(g.name);
+      CheckUsed(g, {});
+      path_.pop_back();
+    }
     if (!f.json->is_object()) return;
     for (auto it = f.json->begin(); it != f.json->end(); ++it)
       if (!f.used.count(it.key()) && !allowed.count(it.key()))
@@ -417,6 +438,10 @@ void JsonWalk::CheckCount(const char* name, uint32_t printed, size_t actual) con
 
 void JsonWalk::WrongClass(const char* name, const ClassInfo* expected) {
   throw JsonFieldError(std::string(name) + ": expected an object of class " + expected->name);
+}
+
+void JsonWalk::WrongSize(const char* name, const std::string& what) {
+  throw JsonFieldError(std::string(name) + ": " + what);
 }
 
 }  // namespace kv

@@ -184,6 +184,172 @@ TEST(FieldWalkTest, CopyRefusesAWalkThatBranchesOnValues) {
   EXPECT_THROW(FieldTransfer::Copy(to, from), std::logic_error);
 }
 
+// Fixed arrays, raw blocks, a one-byte count, entries counted into fixed
+// arrays, bytes an old version keeps, and a group met twice.
+struct Fixed : CObject {
+  uint16_t version = 0;
+  uint8_t inner = 0;
+  std::array<uint16_t, 2> pair{};
+  std::array<uint8_t, 2> tag{};
+  std::vector<uint8_t> blob;
+  std::vector<Pair> points;
+  uint8_t count = 0;
+  std::array<uint16_t, 4> entries{};
+  uint8_t later = 0;
+  template <class W>
+  void Walk(W& w) {
+    const uint16_t v = w.Version("version", version, 2, 1, "Fixed");
+    w.Group("g", [&] { w("inner", inner); });
+    w("pair", pair);
+    w.Bytes("tag", tag);
+    w.Bytes("blob", blob, CountForm::kU32);
+    w.Records("points", nullptr, points, CountForm::kU8, 6, [&w](Pair& p) {
+      w("a", p.a);
+      w("b", p.b);
+    });
+    w.Counted("entries", count, entries.size(), [&](size_t i) { w("e", entries[i]); });
+    if (v == 1) w.Skip(2);
+    w.Group("g", [&] { w("later", later); });
+  }
+  void Serialize(Archive& ar) override {
+    ArchiveWalk w(ar);
+    Walk(w);
+  }
+  void DescribeFields(FieldVisitor& v) override {
+    JsonWalk w(v);
+    Walk(w);
+  }
+};
+
+Fixed FixedSample() {
+  Fixed f;
+  f.inner = 1;
+  f.pair = {0x0102, 3};
+  f.tag = {0xAA, 0xBB};
+  f.blob = {1, 2, 3};
+  f.points = {{5, 6}};
+  f.count = 2;
+  f.entries = {7, 8, 0, 0};
+  f.later = 2;
+  return f;
+}
+
+// Version 2, inner, the pair's two u16, the tag's two raw bytes, the blob's
+// u32 count and bytes, one point after its count byte, the entry count byte
+// and two u16 entries, then later.
+const Bytes kFixedBytes = Bytes().u16(2).u8(1).u16(0x0102).u16(3).raw({0xAA, 0xBB}).u32(3).raw({1, 2, 3})
+                              .u8(1).u16(5).u32(6).u8(2).u16(7).u16(8).u8(2);
+
+TEST(FieldWalkTest, FixedFormsStoreByTheirRules) {
+  Fixed f = FixedSample();
+  Archive ar("fixed");
+  f.Serialize(ar);
+  EXPECT_EQ(ar.buffer(), kFixedBytes.b);
+}
+
+TEST(FieldWalkTest, VersionOneSkipsTheBytesNothingReads) {
+  // As kFixedBytes at version 1 with no blob, points or entries, and two kept bytes before later.
+  const Bytes b = Bytes().u16(1).u8(0).u16(0).u16(0).raw({0, 0}).u32(0).u8(0).u8(0).raw({0xEE, 0xEE}).u8(9);
+  Fixed f;
+  Archive ar(b.b, "fixed");
+  f.Serialize(ar);
+  EXPECT_EQ(f.later, 9);
+  EXPECT_EQ(ar.Remaining(), 0u);
+}
+
+struct RefusedBytesCase {
+  const char* label;
+  Bytes bytes;
+  int cause;
+};
+
+class FixedRefusedBytesTest : public testing::TestWithParam<RefusedBytesCase> {};
+
+TEST_P(FixedRefusedBytesTest, LoadFails) {
+  Fixed f;
+  Archive ar(GetParam().bytes.b, "fixed");
+  try {
+    f.Serialize(ar);
+    ADD_FAILURE() << "loaded";
+  } catch (const CArchiveException& e) {
+    EXPECT_EQ(e.m_cause, GetParam().cause);
+  }
+}
+
+const Bytes kFixedHead = Bytes().u16(2).u8(0).u16(0).u16(0).raw({0, 0}).u32(0);
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FixedRefusedBytesTest,
+    testing::Values(
+        // 200 points of 6 bytes announced by the count byte, none present.
+        RefusedBytesCase{"pointsPastTheEnd", Bytes(kFixedHead).u8(200), CArchiveException::endOfFile},
+        // Five entries where the arrays hold four.
+        RefusedBytesCase{"entriesAboveTheArrays", Bytes(kFixedHead).u8(0).u8(5).append(Bytes().u16(0).u16(0).u16(0)),
+                         CArchiveException::badSchema},
+        // A blob of 100 bytes announced, three present.
+        RefusedBytesCase{"blobPastTheEnd", Bytes().u16(2).u8(0).u16(0).u16(0).raw({0, 0}).u32(100).raw({1, 2, 3}),
+                         CArchiveException::endOfFile}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(FieldWalkTest, OneByteRecordCountRefusesMoreThan255) {
+  Fixed f;
+  f.points.resize(256);
+  Archive ar("fixed");
+  EXPECT_THROW(f.Serialize(ar), CArchiveException);
+}
+
+TEST(FieldWalkTest, FixedFormsPrintAndPackBack) {
+  Fixed f = FixedSample();
+  const nlohmann::ordered_json json = ObjectToJson(f);
+  // The group met twice prints once, holding both fields.
+  EXPECT_EQ(json["g"], (nlohmann::ordered_json{{"inner", 1}, {"later", 2}}));
+  EXPECT_EQ(json["pair"], (nlohmann::ordered_json{258, 3}));
+  EXPECT_EQ(json["tag"], "aabb");
+  EXPECT_EQ(json["entries"].size(), 2u);
+  Fixed packed;
+  FillFromJson(packed, json);
+  Archive ar("fixed");
+  packed.Serialize(ar);
+  EXPECT_EQ(ar.buffer(), kFixedBytes.b);
+}
+
+struct RefusedJsonCase {
+  const char* label;
+  const char* pointer;
+  nlohmann::ordered_json value;
+};
+
+class FixedRefusedJsonTest : public testing::TestWithParam<RefusedJsonCase> {};
+
+TEST_P(FixedRefusedJsonTest, PackFails) {
+  Fixed f = FixedSample();
+  nlohmann::ordered_json json = ObjectToJson(f);
+  json[nlohmann::ordered_json::json_pointer(GetParam().pointer)] = GetParam().value;
+  Fixed packed;
+  EXPECT_THROW(FillFromJson(packed, json), JsonFieldError);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FixedRefusedJsonTest,
+    testing::Values(RefusedJsonCase{"shortArray", "/pair", {1}}, RefusedJsonCase{"longArray", "/pair", {1, 2, 3}},
+                    RefusedJsonCase{"shortBytes", "/tag", "aa"},
+                    RefusedJsonCase{"fiveEntries", "/entries", nlohmann::ordered_json::parse(
+                                                                   R"([{"e":1},{"e":1},{"e":1},{"e":1},{"e":1}])")},
+                    // A field nobody walks, in a group the walk enters twice.
+                    RefusedJsonCase{"strayInGroup", "/g/stray", 0}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(FieldWalkTest, CopyTakesCountedEntriesPastTheCount) {
+  Fixed from = FixedSample();
+  from.entries = {1, 2, 3, 4};
+  Fixed to;
+  FieldTransfer::Copy(to, from);
+  EXPECT_EQ(to.count, 2);
+  EXPECT_EQ(to.entries, from.entries);
+  EXPECT_EQ(to.tag, from.tag);
+  EXPECT_EQ(to.later, 2);
+}
+
 struct LeadCase {
   int32_t leadLong;
   int64_t positiveLead;
