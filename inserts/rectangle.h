@@ -19,6 +19,11 @@ class CRectangle : public CObjectFill, public RectangleFields {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+
+ protected:
+  void DrawFigure(QPainter& p, const Rect& box) const override;
+  QRegion FigureRegion(const Rect& box) const override;
+  bool FigureFillsBox() const override { return cornerWidth == 0 && cornerHeight == 0; }
 };
 
 }  // namespace kv

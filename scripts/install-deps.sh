@@ -12,6 +12,8 @@ packages=(
   nlohmann-json3-dev libpng-dev zlib1g-dev libcurl4-openssl-dev qt6-base-dev
   libsdl2-dev libsndfile1-dev libfluidsynth-dev timgm6mb-soundfont
   libgif-dev libjpeg62-turbo-dev libtiff-dev
+  # the faces that stand in for the common Windows fonts
+  fonts-liberation2
   # fuzzing (clang's libFuzzer and sanitizer runtimes)
   clang libclang-rt-14-dev
   # test oracles and benchmark baselines only

@@ -16,6 +16,7 @@
 #include "player/player.h"
 #include "shell/qt_message_box.h"
 #include "shell/stage_window.h"
+#include "stage/qt_painter.h"
 
 namespace {
 
@@ -116,6 +117,9 @@ int main(int argc, char** argv) {
       options.headless = true;
     }
     if (!options.headless) return PlayInWindow(argc, argv, std::move(options), host, scale);
+    // Self-drawn objects need fonts; without a window they come from an
+    // offscreen application made here, on the main thread.
+    kv::EnsureGuiApplication();
     kv::Player player(std::move(options), host);
     return player.Run();
   } catch (const std::exception& e) {
