@@ -10,7 +10,7 @@ class CEllipse : public CObjectFill {
 
  protected:
   void DrawFigure(QPainter& p, const Rect& box) const override;
-  QRegion FigureRegion(const Rect& box) const override;
+  QRegion FigureRegion(const Rect& box, const QRect& window) const override;
 };
 
 }  // namespace kv

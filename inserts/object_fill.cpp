@@ -91,21 +91,51 @@ void CObjectFill::DrawFigure(QPainter& p, const Rect& box) const {
   p.drawRect(OutlineRect(box));
 }
 
-QRegion CObjectFill::FigureRegion(const Rect& box) const { return QRegion(ToQRect(box)); }
+QRegion CObjectFill::FigureRegion(const Rect& box, const QRect& window) const { return QRegion(ToQRect(box)) & window; }
+
+QRegion ClippedRegion(const QPainterPath& path, const QRect& window) {
+  QPainterPath inside = path;
+  if (!window.contains(path.boundingRect().toAlignedRect())) {
+    QPainterPath cut;
+    cut.addRect(window);
+    inside = path.intersected(cut);
+  }
+  QRegion region;
+  for (const QPolygonF& polygon : inside.toFillPolygons())
+    region = region.xored(QRegion(polygon.toPolygon(), inside.fillRule()));
+  return region & window;
+}
 
 void CObjectFill::PaintShape(QPainter& p, const StageSprite& sprite, const Rect& areaIn) {
   const Rect area = PaintableRect(areaIn);
   if (area.IsEmpty()) return;
   const QPoint offset = ShadowOffset(area);
   const Rect box = FigureBox(area, offset);
-  const QRegion shape = box.IsEmpty() ? QRegion() : FigureRegion(box);
-  QRegion hit = shape;
-  if (HasShadow(sprite, area) && !shape.isEmpty()) {
-    hit = SweepRegion(shape, offset);
-    const QColor shade = ToQColor(shadowColor);
-    for (const QRect& r : hit) p.fillRect(r, shade);
+  std::string geometry = GeometryKey();
+  // Only the part on the painter's device matters, for drawing and for hits:
+  // a figure far larger than the stage costs no more than the stage.
+  const QRect device = p.device() ? p.transform().inverted().mapRect(QRect(0, 0, p.device()->width(), p.device()->height()))
+                                  : ToQRect(area);
+  const QRect window = device.adjusted(-std::max(0, offset.x()), -std::max(0, offset.y()), std::max(0, -offset.x()),
+                                       std::max(0, -offset.y()));
+  if (!regions_ || !(regions_->area == area) || regions_->offset != offset || regions_->geometry != geometry ||
+      regions_->window != window) {
+    // Regions are dear to build; a figure that stays where it is keeps them.
+    auto fresh = std::make_unique<RegionCache>();
+    fresh->area = area;
+    fresh->offset = offset;
+    fresh->window = window;
+    fresh->geometry = std::move(geometry);
+    fresh->shape = box.IsEmpty() ? QRegion() : FigureRegion(box, window);
+    fresh->shadow = offset.isNull() || fresh->shape.isEmpty() ? fresh->shape : SweepRegion(fresh->shape, offset);
+    regions_ = std::move(fresh);
   }
-  hitRegion_ = hit.translated(-area.left, -area.top);
+  const bool shadow = HasShadow(sprite, area) && !regions_->shape.isEmpty();
+  if (shadow) {
+    const QColor shade = ToQColor(shadowColor);
+    for (const QRect& r : regions_->shadow) p.fillRect(r, shade);
+  }
+  hitRegion_ = (shadow ? regions_->shadow : regions_->shape).translated(-area.left, -area.top);
   hasHitRegion_ = true;
   if (box.IsEmpty()) return;
   p.save();

@@ -5,6 +5,7 @@
 #include <QBrush>
 #include <QImage>
 #include <QPainter>
+#include <QPainterPath>
 #include <cstdint>
 #include <string>
 
@@ -57,16 +58,33 @@ class CObjectFill : public CGraphic, public ObjectFillFields, public SelfPaintin
   // The figure with the selected pen and brush in `box`; a plain rectangle
   // unless the kind draws another.
   virtual void DrawFigure(QPainter& p, const Rect& box) const;
-  // The area the figure covers in `box`, for the shadow and hit tests.
-  virtual QRegion FigureRegion(const Rect& box) const;
+  // The area the figure covers in `box`, for the shadow and hit tests,
+  // within `window`.
+  virtual QRegion FigureRegion(const Rect& box, const QRect& window) const;
   // Whether the figure, filled and outlined, covers all of `box`.
   virtual bool FigureFillsBox() const { return false; }
+  // What the figure's shape depends on beyond its rectangle.
+  virtual std::string GeometryKey() const { return {}; }
 
  private:
   QImage texture_;
   QRegion hitRegion_;  // relative to the displayed rectangle's top left
   bool hasHitRegion_ = false;
+  // The shape and shadow regions of the last paint, kept while the
+  // rectangle, the offset and the geometry stay.
+  struct RegionCache {
+    Rect area;
+    QPoint offset;
+    QRect window;
+    std::string geometry;
+    QRegion shape, shadow;
+  };
+  std::unique_ptr<RegionCache> regions_;
 };
+
+// The pixels `path` fills within `window`; a path far larger than the window
+// is cut to it first, so the cost follows the window, not the path.
+QRegion ClippedRegion(const QPainterPath& path, const QRect& window);
 
 // The rectangle whose QPainter outline covers exactly [left, right) x
 // [top, bottom) of `box` (QPainter outlines a w x h rectangle over w + 1 x

@@ -93,13 +93,20 @@ QPainterPath CPoly::FigurePath(const Rect& box) const {
   return path;
 }
 
+std::string CPoly::GeometryKey() const {
+  std::string key;
+  for (const PolyPoint& pt : points) {
+    key.append(reinterpret_cast<const char*>(&pt.x), sizeof pt.x);
+    key.append(reinterpret_cast<const char*>(&pt.y), sizeof pt.y);
+    key += static_cast<char>(pt.type);
+  }
+  return key;
+}
+
 void CPoly::DrawFigure(QPainter& p, const Rect& box) const { p.drawPath(FigurePath(box)); }
 
-QRegion CPoly::FigureRegion(const Rect& box) const {
-  QRegion region;
-  for (const QPolygonF& polygon : FigurePath(box).toFillPolygons())
-    region = region.xored(QRegion(polygon.toPolygon(), Qt::OddEvenFill));
-  return region;
+QRegion CPoly::FigureRegion(const Rect& box, const QRect& window) const {
+  return ClippedRegion(FigurePath(box), window);
 }
 
 }  // namespace kv

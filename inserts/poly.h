@@ -32,7 +32,8 @@ class CPoly : public CObjectFill {
 
  protected:
   void DrawFigure(QPainter& p, const Rect& box) const override;
-  QRegion FigureRegion(const Rect& box) const override;
+  QRegion FigureRegion(const Rect& box, const QRect& window) const override;
+  std::string GeometryKey() const override;
 };
 
 namespace poly_point {

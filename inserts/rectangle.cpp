@@ -52,9 +52,9 @@ void CRectangle::DrawFigure(QPainter& p, const Rect& box) const {
   p.drawPath(RoundedPath(OutlineRect(box), cornerWidth, cornerHeight));
 }
 
-QRegion CRectangle::FigureRegion(const Rect& box) const {
-  if (FigureFillsBox()) return CObjectFill::FigureRegion(box);
-  return QRegion(RoundedPath(ToQRect(box), cornerWidth, cornerHeight).toFillPolygon().toPolygon());
+QRegion CRectangle::FigureRegion(const Rect& box, const QRect& window) const {
+  if (FigureFillsBox()) return CObjectFill::FigureRegion(box, window);
+  return ClippedRegion(RoundedPath(ToQRect(box), cornerWidth, cornerHeight), window);
 }
 
 }  // namespace kv

@@ -31,9 +31,13 @@ void CTriangle::DrawFigure(QPainter& p, const Rect& box) const {
   if (p.pen().style() != Qt::NoPen) p.drawPoints(points);
 }
 
-QRegion CTriangle::FigureRegion(const Rect& box) const {
-  QPolygon points = TrianglePoints(box);
-  return QRegion(points) + QRegion(QRect(points[0], points[2]));
+QRegion CTriangle::FigureRegion(const Rect& box, const QRect& window) const {
+  const QPolygon points = TrianglePoints(box);
+  QPainterPath path;
+  path.addPolygon(points);
+  path.closeSubpath();
+  // The polygon's region leaves out its bottom row, which the outline covers.
+  return ClippedRegion(path, window) + (QRegion(QRect(points[0], points[2])) & window);
 }
 
 }  // namespace kv
