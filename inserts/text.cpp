@@ -147,7 +147,7 @@ CText::LayoutKey CText::KeyFor(const Rect& area) const {
   return {shown_, area, drawFlags, f};
 }
 
-TextLayout CText::Layout(const Rect& area) {
+const TextLayout& CText::Layout(const Rect& area) {
   LayoutKey key = KeyFor(area);
   if (haveLayout_ && key == layoutKey_) return layout_;
   // A displayed rectangle of another height than the stored one scales the font.

@@ -50,7 +50,7 @@ class CText : public CGraphic, public TextFields, public SelfPainting {
   // Paints the text of an object occupying `area` (stage coordinates).
   void PaintText(QPainter& p, const StageSprite& sprite, const Rect& area);
   // The layout of the shown text in `area`, as PaintText draws it.
-  TextLayout Layout(const Rect& area);
+  const TextLayout& Layout(const Rect& area);
   void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
 
   void SetParameterText(const std::string& value) override;
