@@ -70,6 +70,14 @@ void CText::DescribeFields(FieldVisitor& v) {
 
 // ---------------------------------------------------------------- content
 
+std::string ReadFileStart(const std::string& hostPath, size_t limit) {
+  std::ifstream in(hostPath, std::ios::binary);
+  std::string text(limit, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(limit));
+  text.resize(static_cast<size_t>(in.gcount()));
+  return text;
+}
+
 namespace {
 
 constexpr int kScreenDpi = 96;
@@ -80,12 +88,7 @@ std::string ReadTextFile(const std::string& name, size_t limit) {
   auto resolved = Resolver().RetrieveResource(name);
   if (!resolved) return {};
   auto host = HostPathOf(*resolved);
-  if (!host) return {};
-  std::ifstream in(*host, std::ios::binary);
-  std::string text(limit, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(limit));
-  text.resize(static_cast<size_t>(in.gcount()));
-  return text;
+  return host ? ReadFileStart(*host, limit) : std::string();
 }
 
 }  // namespace

@@ -25,6 +25,10 @@ struct TextFields {
   int32_t newFormat = 1;  // read as version 3 or later: only then does stretchPicture apply
 };
 
+// The first `limit` bytes of a file (fewer when it is shorter; none when it
+// cannot be read).
+std::string ReadFileStart(const std::string& hostPath, size_t limit);
+
 class CText : public CGraphic, public TextFields, public SelfPainting {
   KV_DECLARE_CLASS(CText)
  public:

@@ -9,7 +9,9 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -342,6 +344,18 @@ TEST_F(TextTest, DescriptionQuotesTheTextUpToAControlCharacter) {
   EXPECT_EQ(t.GetDescription(), "\"Hello\"");
   t.text = "Two\r\nlines";
   EXPECT_EQ(t.GetDescription(), "\"Two ...\"");
+}
+
+TEST_F(TextTest, ATextFileIsReadUpToOneMebibyte) {
+  const std::string path = ::testing::TempDir() + "/kv_text_file.txt";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << std::string(CText::kMaxFileText + 10, 'x');
+  }
+  EXPECT_EQ(ReadFileStart(path, CText::kMaxFileText).size(), CText::kMaxFileText);
+  EXPECT_EQ(ReadFileStart(path, 5), "xxxxx");
+  EXPECT_EQ(ReadFileStart(path + ".missing", CText::kMaxFileText), "");
+  std::remove(path.c_str());
 }
 
 // ---------------------------------------------------------------- golden samples
