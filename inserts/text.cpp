@@ -101,6 +101,7 @@ std::string CText::ShownText() const {
 void CText::SetShownText(std::string shown) {
   std::lock_guard lock(StageLock());
   shown_ = std::move(shown);
+  ++shownSerial_;
 }
 
 void CText::RefreshContent(Runner& runner) {
@@ -147,7 +148,7 @@ CText::LayoutKey CText::KeyFor(const Rect& area) const {
     f += static_cast<char>(font.pitchAndFamily);
     f += font.faceName;
   }
-  return {shown_, area, drawFlags, f};
+  return {shownSerial_, area, drawFlags, f};
 }
 
 const TextLayout& CText::Layout(const Rect& area) {

@@ -75,7 +75,7 @@ class CText : public CGraphic, public TextFields, public SelfPainting {
  private:
   // The font and layout of the last paint, kept while nothing they depend on changes.
   struct LayoutKey {
-    std::string text;
+    uint64_t text = 0;  // shownSerial_
     Rect area;
     uint32_t flags = 0;
     std::string font;  // the font record's fields
@@ -83,6 +83,7 @@ class CText : public CGraphic, public TextFields, public SelfPainting {
   };
   LayoutKey KeyFor(const Rect& area) const;
   std::string shown_;
+  uint64_t shownSerial_ = 0;  // counts the changes of shown_
   bool haveLayout_ = false;
   LayoutKey layoutKey_;
   QFont layoutFont_;
