@@ -41,13 +41,20 @@ void Clock::Leave(Waiter& w) {
 }
 
 void Clock::AdvanceIfAllWait() {
-  int64_t earliest = kForever;
+  int64_t earliest = kForever, othersEarliest = kForever;
+  bool harnessWaits = false;
   for (Waiter* p : parties_) {
     if (!p->waiting || p->signalled) return;
     earliest = std::min(earliest, p->deadline);
+    if (p->wakeOnIdle)
+      harnessWaits = true;
+    else
+      othersEarliest = std::min(othersEarliest, p->deadline);
   }
   if (parties_.empty()) return;
-  if (earliest == kForever) {
+  // The harness's own deadline (a frame to write) does not keep the run
+  // from being idle: it wakes at the idle moment, not at its deadline.
+  if (earliest == kForever || (harnessWaits && othersEarliest == kForever)) {
     if (!idle_) {
       idle_ = true;
       changed_.notify_all();

@@ -2,9 +2,12 @@
 
 #include "persist/field_walk.h"
 #include "persist/fields.h"
+#include "engine/events.h"
 #include "engine/runner.h"
+#include "engine/stage_link.h"
 #include "engine/strings.h"
 #include "engine/launch.h"
+#include "engine/media_service.h"
 #include "engine/run_error.h"
 #include "engine/variables.h"
 #include "persist/document.h"
@@ -69,17 +72,20 @@ namespace {
 
 const char* SubsystemOf(uint16_t code) {
   switch (code) {
-    case 12: case 13: case 14: case 22: case 27: case 39: case 40: case 54: case 55: case 56: case 67:
-    case 68: case 76: case 79: case 80: case 81:
-      return "stage";
+    case 67:
+      return "picture processing";
+    case 79:
+      return "stage window's frame drag";
+    case 80:
+      return "drag and drop of object contents";
+    case 81:
+      return "scanner and bitmap transfer";
     case 32: case 33:
       return "Orlan binding";
     case 46: case 47: case 49: case 50: case 51:
       return "application shell";
     case 58: case 59: case 66:
       return "printing";
-    case 64: case 65: case 70: case 74: case 75: case 77: case 78:
-      return "media";
     default:
       return nullptr;
   }
@@ -103,6 +109,12 @@ int CFlow::Execute(Runner& runner) {
   InsertPtr self = GetOwner();
   auto expanded = [&] { return runner.ExpandNames(argument); };
   auto findObject = [&] { return runner.FindObject(argument, true); };
+  // The owner, or its thread copy when it plays in a thread of its own.
+  auto copyOrSelf = [&]() -> InsertPtr {
+    if (!self) return nullptr;
+    if (auto copy = self->clone.lock()) return copy;
+    return self;
+  };
   auto requireObject = [&]() -> InsertPtr {
     InsertPtr found = findObject();
     if (!found) throw KVRunException(sid::kUnableToLocateObject, expanded());
@@ -401,6 +413,77 @@ int CFlow::Execute(Runner& runner) {
       return 1;
     case command::kPauseThisObject:
       if (self) self->PauseInsert(runner);
+      return 1;
+    // --- the stage
+    case command::kRemoveObject:
+      requireObject()->HideAndRedraw();
+      return 1;
+    case command::kHideObject:
+      requireObject()->HideInsert(runner);
+      return 1;
+    case command::kShowHiddenObject:
+      requireObject()->ShowInsert(runner);
+      return 1;
+    case command::kRemoveThisObject:
+      if (InsertPtr t = copyOrSelf()) t->HideAndRedraw();
+      return 1;
+    case command::kShowThisObject:
+      if (InsertPtr t = copyOrSelf()) t->ShowInsert(runner);
+      return 1;
+    case command::kHideThisObject:
+      if (InsertPtr t = copyOrSelf()) t->HideInsert(runner);
+      return 1;
+    case command::kClearTheStage:
+      if (runner.sceneLoading) {
+        runner.ReportRunError(this, sid::kHideAllWhileLoading, expanded());
+        return 1;
+      }
+      if (StageLink* stage = runner.Stage()) stage->ClearStage();
+      return 1;
+    case command::kChangeFile:
+      if (self) {
+        self->ChangeContent(expanded());
+        runner.RaiseEvent(*self, event::kFileChange, 0, nullptr);
+      }
+      return 1;
+    case command::kUpdateObject:
+      if (!self || !self->Invalidate()) vars.SetLastError(2);
+      return 1;
+    case command::kClickObject:
+      if (self) self->SimulateClick();
+      return 1;
+    case command::kMoveObjectToCursor:
+      if (StageLink* stage = runner.Stage()) stage->MoveToCursor(*requireObject());
+      return 1;
+    case command::kDragWithMouse:
+      if (StageLink* stage = runner.Stage()) stage->StartDrag(*requireObject());
+      return 1;
+    case command::kPlaySoundInObject:
+    case command::kPlayThisObjectsSound: {
+      InsertPtr object = command == command::kPlayThisObjectsSound ? self : requireObject();
+      MediaService* media = runner.Media();
+      if (!object || !media || !media->PlayAttachedSound(runner, *object)) vars.SetLastError(2);
+      return 1;
+    }
+    case command::kStopSoundInObject:
+    case command::kStopThisObjectsSound: {
+      InsertPtr object = command == command::kStopThisObjectsSound ? self : findObject();
+      MediaService* media = runner.Media();
+      if (!object || !media || !media->StopAttachedSound(runner, *object)) vars.SetLastError(2);
+      return 1;
+    }
+    case command::kMciString: {
+      MediaService* media = runner.Media();
+      if (!media) Missing(command, "media");
+      const uint32_t result = media->SendMciString(runner, self.get(), expanded(), nullptr);
+      if (result != 0) vars.SetLastError(static_cast<int32_t>(result));
+      return 1;
+    }
+    case command::kSetStartTime:
+      if (self) self->SetStartTime(requestNumber);
+      return 1;
+    case command::kSetEndTime:
+      if (self) self->SetEndTime(requestNumber);
       return 1;
     case command::kResumeThisObject:
       if (self) self->ResumeInsert(runner);

@@ -217,6 +217,14 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   virtual int GetFrequencyHz() const { return 0; }
   virtual void ShiftFrequencyPercent(int) {}
   virtual void ChangeContent(const std::string&) {}
+  // Redraws the insert's area on the stage; false without a sprite.
+  virtual bool Invalidate() { return false; }
+  // Hide, then the area redrawn.
+  void HideAndRedraw() {
+    auto keep = weak_from_this().lock();
+    Hide();
+    if (keep) Invalidate();
+  }
   virtual void SetPressedPicture(const std::string&) {}
   virtual std::string GetPressedPicture() const { return {}; }
   virtual void Rotate(double, double, double) {}

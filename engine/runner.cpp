@@ -716,10 +716,10 @@ std::shared_ptr<ScriptThreadContext> Runner::StartScriptThread(const DocPtr& scr
 
 // --- finding
 
-InsertPtr Runner::FindObject(const std::string& rawName, bool includeDisabled) {
+InsertPtr Runner::FindObject(const std::string& rawName, bool includeDisabled, bool quiet) {
   std::string name = ExpandNames(rawName);
   if (name.empty()) {
-    variables_.SetLastError(2);
+    if (!quiet) variables_.SetLastError(2);
     return nullptr;
   }
   auto matches = [&](const ObjectPtr& obj, bool checkDisabled) -> InsertPtr {
@@ -746,7 +746,7 @@ InsertPtr Runner::FindObject(const std::string& rawName, bool includeDisabled) {
   if (project_)
     for (auto& obj : project_->items)
       if (auto found = matches(obj, true)) return found;
-  variables_.SetLastError(2);
+  if (!quiet) variables_.SetLastError(2);
   return nullptr;
 }
 

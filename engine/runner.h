@@ -28,6 +28,7 @@ class CFlow;
 class CInsert;
 class CStgDoc;
 class DocumentOpener;
+class MediaService;
 class MessageBoxService;
 class ProgramLauncher;
 class Runner;
@@ -146,6 +147,8 @@ struct RunnerServices {
   DocumentOpener* documents = nullptr;
   // The stage of the run; null in runs without one (engine tests).
   StageLink* stage = nullptr;
+  // Sound and MCI; null: the run has no sound layer.
+  MediaService* media = nullptr;
 };
 
 class Runner {
@@ -171,6 +174,7 @@ class Runner {
   StageLink* Stage() { return services_.stage; }
   // The stage is made once the runner exists (it needs the runner).
   void SetStage(StageLink* stage) { services_.stage = stage; }
+  MediaService* Media() { return services_.media; }
   VariableStore& variables() { return variables_; }
   const DocPtr& project() const { return project_; }
   int64_t Now() { return clock().NowMs(); }
@@ -206,7 +210,8 @@ class Runner {
   // the stop key); the halt command ends it normally.
   void AbortProject(bool failure = true);
   void StopScriptInserts(const DocPtr& script);
-  InsertPtr FindObject(const std::string& name, bool includeDisabled = false);
+  // A miss sets rwLastError 2 unless `quiet` (the MCI insert's lookup).
+  InsertPtr FindObject(const std::string& name, bool includeDisabled = false, bool quiet = false);
 
   // --- requests and events
   bool PostRequest(ScriptThreadContext* target, std::unique_ptr<Request> request, bool direct);

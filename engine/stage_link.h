@@ -4,6 +4,8 @@
 
 namespace kv {
 
+class CInsert;
+
 class StageLink {
  public:
   virtual ~StageLink() = default;
@@ -12,6 +14,12 @@ class StageLink {
   virtual void SceneReady() = 0;
   // The exit key or a close asked the player to stop.
   virtual bool QuitRequested() const = 0;
+  // Takes every object off the stage and empties the compositor's lists.
+  virtual void ClearStage() = 0;
+  // Centres the insert's sprite on the pointer.
+  virtual void MoveToCursor(CInsert& insert) = 0;
+  // The insert's sprite follows the pointer while the left button is down.
+  virtual void StartDrag(CInsert& insert) = 0;
 };
 
 }  // namespace kv

@@ -26,6 +26,7 @@ inline constexpr uint32_t kMathException = 8003;
 inline constexpr uint32_t kErrorReadingFile = 8015;
 inline constexpr uint32_t kUnableToLocateObject = 8025;
 inline constexpr uint32_t kThreadedJump = 8027;
+inline constexpr uint32_t kHideAllWhileLoading = 8028;
 inline constexpr uint32_t kScriptNameBlank = 8029;
 inline constexpr uint32_t kInWord = 31476;
 inline constexpr uint32_t kFunctionNotImplemented = 51467;

@@ -3,6 +3,7 @@
 // Windows-1252 bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,6 +30,18 @@ class TraceSink {
   // A visible insert became visible ([left, top, right, bottom]) or left the stage.
   virtual void Show(const std::string& insert, int32_t left, int32_t top, int32_t right, int32_t bottom) = 0;
   virtual void Hide(const std::string& insert) = 0;
+  // A transition effect began ("start"), finished ("end") or was cut short ("abort").
+  virtual void Effect(const std::string& insert, uint32_t id, const char* op, int steps) = 0;
+  // A motion path moved an insert to [left, top, right, bottom]; `node` is the node last passed.
+  virtual void Path(const std::string& insert, size_t node, int32_t left, int32_t top, int32_t right,
+                    int32_t bottom) = 0;
+  // A sound started (`play`), was paused, resumed, or ended (`stop`); for
+  // MCI playing `insert` names the device (the MCI insert's target).
+  virtual void Sound(const std::string& /*thread*/, const std::string& /*insert*/, const char* /*op*/) {}
+  // An MCI command string was sent: its sender, the expanded string, the
+  // error number (0 on success) and the return text.
+  virtual void Mci(const std::string& /*thread*/, const std::string& /*insert*/, const std::string& /*command*/,
+                   uint32_t /*result*/, const std::string& /*ret*/) {}
   virtual void End(int code, const std::vector<VariableView>& vars, const std::vector<VariableView>& rw) = 0;
 };
 

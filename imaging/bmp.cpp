@@ -130,6 +130,12 @@ void DecodeBmp(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions
   if (in.U8() != 'B' || in.U8() != 'M') Fail(PicError::kUnknownType, "not a BMP file");
   in.Skip(8);
   const uint32_t offBits = in.U32();
+  DecodeDib(bytes, in.Position(), offBits, out, options);
+}
+
+void DecodeDib(std::span<const uint8_t> bytes, size_t headerAt, uint64_t offBits, Picture& out,
+               const DecodeOptions& options) {
+  ByteReader in(bytes, headerAt);
   const uint32_t headerSize = in.U32();
   Header h = ReadHeader(in, headerSize);
 

@@ -1,7 +1,7 @@
 #include <cstring>
-#include <new>
 
 #include "imaging/codec_internal.h"
+#include "imaging/metafile.h"
 #include "platform/files.h"
 #include "stage/pixel_format.h"
 
@@ -121,18 +121,6 @@ bool StartsWith(std::span<const uint8_t> b, const char* magic, size_t n) {
   return b.size() >= n && std::memcmp(b.data(), magic, n) == 0;
 }
 
-template <typename Work>
-Outcome Run(Work&& work) {
-  try {
-    work();
-    return {};
-  } catch (const detail::Failure& f) {
-    return {f.error, f.why};
-  } catch (const std::bad_alloc&) {
-    return {PicError::kTooLarge, "not enough memory for the picture"};
-  }
-}
-
 }  // namespace
 
 FileType TypeFromExtension(std::string_view name) {
@@ -159,6 +147,23 @@ FileType DetectType(std::span<const uint8_t> b, std::string_view name) {
   // TGA has no signature; its name is the only sign.
   if (EndsWithNoCase(name, ".TGA")) return FileType::kTga;
   return FileType::kUnknown;
+}
+
+MetafileType DetectMetafile(std::span<const uint8_t> b) {
+  if (b.size() >= 4 && detail::Le32(b.data()) == 0x9AC6CDD7) return MetafileType::kWmf;  // the placeable key
+  if (b.size() >= 44 && detail::Le32(b.data()) == 1 && detail::Le32(b.data() + 40) == 0x464D4520)
+    return MetafileType::kEmf;  // a header record with " EMF"
+  // A plain WMF header: type 1 or 2, nine words long, version 1 or 3.
+  if (b.size() >= 18 && (b[0] == 1 || b[0] == 2) && b[1] == 0 && b[2] == 9 && b[3] == 0 && b[4] == 0 &&
+      (b[5] == 1 || b[5] == 3))
+    return MetafileType::kWmf;
+  return MetafileType::kNone;
+}
+
+MetafileType MetafileTypeFromName(std::string_view name) {
+  if (EndsWithNoCase(name, ".WMF")) return MetafileType::kWmf;
+  if (EndsWithNoCase(name, ".EMF")) return MetafileType::kEmf;
+  return MetafileType::kNone;
 }
 
 const char* TypeName(FileType type) {
@@ -190,7 +195,7 @@ Outcome Decode(std::span<const uint8_t> bytes, FileType type, Picture& out, cons
   }
   // A failed decode leaves `out` as it was.
   Picture fresh;
-  Outcome outcome = Run([&] { decoder(bytes, fresh, options); });
+  Outcome outcome = detail::Catching([&] { decoder(bytes, fresh, options); });
   if (outcome) out = std::move(fresh);
   return outcome;
 }
@@ -211,7 +216,7 @@ Outcome Encode(const PictureView& picture, FileType type, std::vector<uint8_t>& 
     return {PicError::kUnsupported, "the picture has no pixels of a supported depth"};
   if (picture.width > kMaxSide || picture.height > kMaxSide) return {PicError::kTooLarge, "the picture is too large"};
   std::vector<uint8_t> bytes;
-  Outcome outcome = Run([&] {
+  Outcome outcome = detail::Catching([&] {
     switch (type) {
       case FileType::kBmp: detail::EncodeBmp(picture, bytes); break;
       case FileType::kGif: detail::EncodeGif(picture, options.gifTransparentIndex, bytes); break;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <span>
 #include <vector>
 
@@ -18,6 +19,19 @@ struct Failure {
   const char* why;
 };
 [[noreturn]] void Fail(PicError error, const char* why);
+
+// Runs a decoder or encoder and turns its failure, or running out of memory, into an Outcome.
+template <typename Work>
+Outcome Catching(Work&& work) {
+  try {
+    work();
+    return {};
+  } catch (const Failure& f) {
+    return {f.error, f.why};
+  } catch (const std::bad_alloc&) {
+    return {PicError::kTooLarge, "not enough memory for the picture"};
+  }
+}
 
 // Little-endian unless a name says otherwise; reading past the end throws
 // kTruncated.
@@ -66,6 +80,11 @@ inline uint8_t Over(uint8_t c, uint8_t alpha, uint8_t backdrop) {
 
 // The formats.
 void DecodeBmp(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions& options);
+// A device-independent bitmap inside `bytes`: its information header at
+// `headerAt`, its colour table after it and its bits at `offBits` (0: right
+// after the table). BMP files and the bitmaps in metafile records.
+void DecodeDib(std::span<const uint8_t> bytes, size_t headerAt, uint64_t offBits, Picture& out,
+               const DecodeOptions& options);
 void DecodePcx(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions& options);
 void DecodeTga(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions& options);
 void DecodeGif(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions& options);

@@ -7,6 +7,7 @@
 #include "persist/hooks.h"
 #include "platform/paths.h"
 #include "platform/string_table.h"
+#include "platform/text.h"
 
 namespace kv {
 
@@ -78,6 +79,24 @@ void CDisplay::Hide() {
   if (!GetSprite(false)) return;
   TakeOffStage();
   DestroySprite();
+}
+
+void CDisplay::ChangeContent(const std::string& file) {
+  StageSprite* old = GetSprite(false);
+  if (old && old->onStage && EqualsNoCase(file, pictureFile)) return;
+  pictureFile = file;
+  if (old) {
+    const uint8_t state = old->displayState;
+    const bool wasOn = old->onStage != 0;
+    DestroySprite();
+    // The new picture replaces the old one only when it loaded.
+    if (StageSprite* fresh = GetSprite(true); fresh && wasOn) {
+      fresh->SetDisplayState(state);
+      stage->compositor().Add(*fresh, true);
+      ProcessPicture(*fresh);
+    }
+  }
+  Invalidate();
 }
 
 void CDisplay::Prepare() {

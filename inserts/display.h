@@ -27,6 +27,7 @@ class CDisplay : public CVisibleInsert, public DisplayFields {
 
   void Hide() override;
   void Prepare() override;
+  void ChangeContent(const std::string& file) override;
   bool HasContent() const override { return !pictureFile.empty(); }
   std::string GetFileName() const override { return pictureFile; }
   void SetFileName(const std::string& text) override { pictureFile = text; }

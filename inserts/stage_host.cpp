@@ -19,7 +19,46 @@ std::shared_ptr<CVisibleInsert> LiveOwner(const StageSprite& sprite) {
   return std::static_pointer_cast<CVisibleInsert>(owner->weak_from_this().lock());
 }
 
+// The run's clock as effects and paths see it: a wait is a wait of the
+// calling engine thread, so the virtual clock moves through it.
+class RunEffectClock : public EffectClock {
+ public:
+  explicit RunEffectClock(Runner& runner) : runner_(runner) {}
+  int64_t NowMs() override { return runner_.clock().NowMs(); }
+  void WaitUntil(int64_t ms) override {
+    ScriptThreadContext* ctx = ScriptThreadContext::Current();
+    Waiter local;
+    Waiter& w = ctx ? ctx->port.waiter() : local;
+    // A message for the thread wakes it early; it is served after the step.
+    while (runner_.clock().NowMs() < ms && !runner_.clock().Halted()) runner_.clock().Wait(w, ms);
+  }
+
+ private:
+  Runner& runner_;
+};
+
 }  // namespace
+
+std::optional<std::vector<PathWaypoint>> ReadPathNodes(const MotionPath& path) {
+  if (path.PathType() != MotionPath::kNodeType) return std::nullopt;
+  std::vector<PathWaypoint> nodes;
+  const size_t n = path.NodeCount();
+  nodes.reserve(n);
+  for (size_t j = 0; j < n; ++j) {
+    const PathNode p = path.GetNode(j);
+    PathWaypoint w;
+    w.stepDelay = p.stepDelay;
+    w.minStep = p.minStep;
+    w.layer = p.nodeLayer;
+    w.segmentKind = p.segmentKind;
+    w.segmentSpan = p.segmentSpan;
+    w.event = p.nodeEvent;
+    w.x = p.centerX, w.y = p.centerY, w.width = p.width, w.height = p.height;
+    w.srcLeft = p.sourceLeft, w.srcTop = p.sourceTop, w.srcRight = p.sourceRight, w.srcBottom = p.sourceBottom;
+    nodes.push_back(w);
+  }
+  return nodes;
+}
 
 CVisibleInsert* OwnerInsert(const StageSprite& sprite) { return dynamic_cast<CVisibleInsert*>(sprite.owner); }
 
@@ -30,11 +69,29 @@ Stage::Stage(Runner& runner, const StageSettings& settings, PixelFormat format, 
   compositor_.SetEnvironment(this);
   const int status = compositor_.Initialise(ClientRect(), settings_.clientColor, format, nullptr);
   if (status != 0) throw std::runtime_error("the stage's drawing area cannot be created");
+  effectClock_ = std::make_unique<RunEffectClock>(runner_);
+  // The exit key (and a stop) cut an effect or a path short.
+  auto abort = [this](uint16_t) { return quitRequested_.load() || runner_.IsStopRequested(); };
+  effects_ = std::make_unique<TransitionEngine>(compositor_, *effectClock_, Pacing::kSleep, abort);
+  paths_ = std::make_unique<StagePathPlayer>(*effectClock_, ReadPathNodes, Pacing::kSleep, abort);
+  compositor_.SetEffectEngine(effects_.get());
+  compositor_.SetPathPlayer(paths_.get());
 }
 
 Stage::~Stage() {
   std::lock_guard lock(StageLock());
-  hover_ = nullptr;
+  hover_ = dragged_ = nullptr;
+  // Inserts may outlive the run (the document is still open): their sprites
+  // and they themselves forget this stage.
+  ForEachRegisteredSprite([this](StageSprite& s) {
+    if (s.compositor != &compositor_) return;
+    if (CVisibleInsert* owner = OwnerInsert(s)) owner->stage = nullptr;
+    s.onStage = 0;
+    s.compositor = nullptr;
+  });
+  compositor_.Clear();
+  compositor_.SetEffectEngine(nullptr);
+  compositor_.SetPathPlayer(nullptr);
   compositor_.SetEnvironment(nullptr);
 }
 
@@ -136,6 +193,7 @@ void Stage::ButtonUp(int button, int x, int y) {
   std::lock_guard lock(StageLock());
   if (button == mouse_button::kLeft) {
     leftDown_ = false;
+    dragged_ = nullptr;
     StageSprite* s = SpriteAt(x, y);
     if (s && (s->marks & kMarkPressed)) {
       s->marks = 0;
@@ -162,6 +220,14 @@ void Stage::MouseMove(int x, int y, bool leftDown) {
   pointer_ = {x, y};
   leftDown_ = leftDown;
   std::lock_guard lock(StageLock());
+  if (dragged_ && leftDown) {
+    if (CVisibleInsert* owner = OwnerInsert(*dragged_)) {
+      const Rect r = dragged_->rect;
+      const int32_t left = x - dragOffset_.x, top = y - dragOffset_.y;
+      if (left != r.left || top != r.top)
+        owner->MoveTo(left, top, left + (r.right - r.left), top + (r.bottom - r.top), true);
+    }
+  }
   StageSprite* s = SpriteAt(x, y);
   if (s && s == hover_) {
     DeliverEvent(*s, leftDown ? event::kDraggingWithin : event::kCursorMoving, {x, y});
@@ -211,12 +277,62 @@ void Stage::ForgetSprite(const StageSprite& sprite) {
     hover_ = nullptr;
     lastPoint_ = {-1, -1};
   }
+  if (dragged_ == &sprite) dragged_ = nullptr;
+}
+
+// ---------------------------------------------------------------- stage commands
+
+void Stage::ClearStage() {
+  std::vector<std::shared_ptr<CVisibleInsert>> owners;
+  {
+    std::lock_guard lock(StageLock());
+    for (StageSprite* s : compositor_.Sprites())
+      if (s->displayState != kStateHidden)
+        if (auto o = LiveOwner(*s)) owners.push_back(o);
+    hover_ = dragged_ = nullptr;
+    compositor_.Clear();
+  }
+  compositor_.Update(ClientRect());
+  if (TraceSink* t = trace())
+    for (auto& o : owners) t->Hide(o->name);
+}
+
+void Stage::MoveToCursor(CInsert& insert) {
+  StageSprite* s = insert.GetSprite(false);
+  if (!s || pointer_.x < 0) return;
+  Rect r;
+  {
+    std::lock_guard lock(StageLock());
+    r = s->rect;
+  }
+  const int32_t w = r.right - r.left, h = r.bottom - r.top;
+  const Rect to{pointer_.x - w / 2, pointer_.y - h / 2, pointer_.x - w / 2 + w, pointer_.y - h / 2 + h};
+  insert.MoveTo(to.left, to.top, to.right, to.bottom, true);
+}
+
+void Stage::StartDrag(CInsert& insert) {
+  StageSprite* s = insert.GetSprite(false);
+  std::lock_guard lock(StageLock());
+  if (!s || !compositor_.Contains(*s)) return;
+  dragged_ = s;
+  // The grip keeps its place on the object; from outside, the centre.
+  const Rect r = s->rect;
+  if (r.Contains(pointer_.x, pointer_.y))
+    dragOffset_ = {pointer_.x - r.left, pointer_.y - r.top};
+  else
+    dragOffset_ = {(r.right - r.left) / 2, (r.bottom - r.top) / 2};
 }
 
 bool Stage::KeyDown(uint32_t key) {
   if (key != settings_.exitKey) return false;
   quitRequested_ = true;
-  if (ScriptThreadContext* project = runner_.ProjectThread()) project->port.PostKey(settings_.exitKey);
+  if (ScriptThreadContext* project = runner_.ProjectThread()) {
+    // A key the user pressed: the project thread aborts the run on it.
+    Message m;
+    m.kind = MsgKind::kKeyDown;
+    m.key = settings_.exitKey;
+    project->port.Post(std::move(m));
+  }
   runner_.clock().WakeAll();
   return true;
 }

@@ -15,6 +15,9 @@
 #include "platform/geometry.h"
 #include "stage/compositor.h"
 #include "stage/hooks.h"
+#include "stage/path_stepper.h"
+#include "stage/step_clock.h"
+#include "stage/transitions.h"
 
 namespace kv {
 
@@ -59,6 +62,9 @@ class Stage : public StageLink, public StageEnvironment {
   // StageLink
   void SceneReady() override;
   bool QuitRequested() const override { return quitRequested_.load(); }
+  void ClearStage() override;
+  void MoveToCursor(CInsert& insert) override;
+  void StartDrag(CInsert& insert) override;
 
   // StageEnvironment
   bool PlayerRunning() const override;
@@ -105,9 +111,15 @@ class Stage : public StageLink, public StageEnvironment {
   StageSettings settings_;
   PictureLoader& pictures_;
   Compositor compositor_;
+  // Effects and paths pace themselves on the run's clock (virtual in tests).
+  std::unique_ptr<EffectClock> effectClock_;
+  std::unique_ptr<TransitionEngine> effects_;
+  std::unique_ptr<StagePathPlayer> paths_;
   std::atomic<bool> quitRequested_{false};
   // Guarded by the stage lock.
   StageSprite* hover_ = nullptr;
+  StageSprite* dragged_ = nullptr;  // follows the pointer while the left button is down
+  Point dragOffset_{};
   bool leftReported_ = false;
   Point lastPoint_{-1, -1};
   Point pointer_{-1, -1};
@@ -119,6 +131,10 @@ class Stage : public StageLink, public StageEnvironment {
   bool stageCursorOverride_ = false;
   CursorChoice stageCursor_;
 };
+
+// The nodes of a stored path for the path player: the type-4 layout; none
+// for the older layouts, which are not played.
+std::optional<std::vector<PathWaypoint>> ReadPathNodes(const MotionPath& path);
 
 // The visible insert that owns `sprite`, or null.
 CVisibleInsert* OwnerInsert(const StageSprite& sprite);

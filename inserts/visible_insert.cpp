@@ -1,11 +1,11 @@
 #include "inserts/visible_insert.h"
 
 #include <array>
-#include <cstdio>
 #include <optional>
 
 #include "engine/events.h"
 #include "engine/flow.h"
+#include "engine/media_service.h"
 #include "engine/runner.h"
 #include "engine/strings.h"
 #include "engine/trace.h"
@@ -360,15 +360,13 @@ void CVisibleInsert::ShowWithEffect(StageSprite& s, bool deferred) {
     c.Environment().ReportInternalError("a sprite shown by an insert that does not own it");
     return;
   }
-  uint16_t effect = stage->justCreated ? 0 : showEffect;
-  if (effect != 0 && !c.Effects()) {
-    // Objects appear at once until transitions are wired to the stage.
-    std::fprintf(stderr, "korvel: transition effect %u of %s shown without its effect (not available yet)\n",
-                 unsigned(effect), name.c_str());
-    effect = 0;
-  }
+  const uint16_t effect = stage->justCreated ? 0 : showEffect;
+  TraceSink* trace = runner.trace();
+  const bool traced = trace && effect != 0 && !deferred;
+  if (traced) trace->Effect(name, effect, "start", 0);
   s.Show(RasterOp(), effect, showParam1, showParam2, static_cast<uint32_t>(showSpeed), nullptr, 0, 0,
          stretchPicture, deferred ? kStateDeferred : kStateShown);
+  if (traced) trace->Effect(name, effect, s.effectInterrupted ? "abort" : "end", s.effectSteps);
   if (deferred) return;
   if (TraceSink* t = runner.trace()) {
     const Rect d = s.DisplayedRect();
@@ -398,7 +396,12 @@ void CVisibleInsert::TakeOffStage() {
   if (r->shuttingDown || stage->QuitRequested()) {
     if (!s->Hide(true, 0, 0, 0, 0)) c.Remove(*s, true);
   } else {
-    if (s->Hide(!r->sceneLoading, hideEffect, hideParam1, hideParam2, static_cast<uint32_t>(hideSpeed))) {
+    TraceSink* trace = hideEffect ? r->trace() : nullptr;
+    if (trace) trace->Effect(name, hideEffect, "start", 0);
+    const bool hidden =
+        s->Hide(!r->sceneLoading, hideEffect, hideParam1, hideParam2, static_cast<uint32_t>(hideSpeed));
+    if (trace) trace->Effect(name, hideEffect, s->effectInterrupted ? "abort" : "end", s->effectSteps);
+    if (hidden) {
       r->RaiseEvent(*this, event::kOffStage, 0, nullptr);
     } else {
       std::lock_guard lock(StageLock());
@@ -413,11 +416,23 @@ void CVisibleInsert::Hide() {
 }
 
 void CVisibleInsert::Stop() {
+  // The attached sound stops with its object.
+  if (Runner* r = RunnerOf(); r && attachedSound && r->Media()) r->Media()->StopAttachedSound(*r, *this);
   if (sprite_) {
     std::lock_guard lock(StageLock());
     sprite_->motion.stopMotion = true;
   }
   SetRunning(0);
+}
+
+void CVisibleInsert::Pause() {
+  CInsert::Pause();
+  if (Runner* r = RunnerOf(); r && attachedSound && r->Media()) r->Media()->PauseAttachedSound(*r, *this);
+}
+
+void CVisibleInsert::Resume() {
+  CInsert::Resume();
+  if (Runner* r = RunnerOf(); r && attachedSound && r->Media()) r->Media()->ResumeAttachedSound(*r, *this);
 }
 
 void CVisibleInsert::Prepare() {
@@ -490,6 +505,19 @@ void CVisibleInsert::MoveTo(int32_t left, int32_t top, int32_t right, int32_t bo
   if (sprite_) sprite_->MoveTo(Rect{left, top, right, bottom}, sprite_->layer, !redraw);
 }
 
+bool CVisibleInsert::Invalidate() {
+  if (!stage) return false;
+  StageSprite* s = sprite_.get();
+  Rect r = rect;
+  if (s) {
+    std::lock_guard lock(StageLock());
+    r = s->DisplayedRect().Union(rect);
+  }
+  // The area is redrawn either way: a sprite that just went leaves its place.
+  stage->compositor().Update(r);
+  return s != nullptr;
+}
+
 void CVisibleInsert::HandleStageEventAt(uint32_t eventCode, Point at) {
   Runner* r = RunnerOf();
   if (!r || r->sceneChanging) return;
@@ -546,12 +574,18 @@ void CVisibleInsert::PlayOnStage() {
   Runner* r = RunnerOf();
   if (!r) return;
   r->RaiseEvent(*this, event::kStartPlaying, 0, nullptr);
-  if (path && sprite_) {
-    if (!stage->compositor().Paths())
-      throw KVRunException(sid::kObjectCrashed, name + ": motion paths are not played by this build yet");
-    sprite_->PlayPath(*path);
-  }
+  if (path && sprite_) sprite_->PlayPath(*path);
   r->RaiseEvent(*this, event::kStopPlaying, 0, nullptr);
+}
+
+void CVisibleInsert::RaiseNodeEvent(uint32_t code) {
+  Runner* r = RunnerOf();
+  // A node without a handler for its code does nothing.
+  if (r && code != 0 && FindHandler(code)) r->RaiseEvent(*this, code, 0, nullptr);
+}
+
+void CVisibleInsert::PathMoved(size_t node, const Rect& to) {
+  if (Runner* r = RunnerOf(); r && r->trace()) r->trace()->Path(name, node, to.left, to.top, to.right, to.bottom);
 }
 
 }  // namespace kv

@@ -108,6 +108,8 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   bool TryStagePlay() override;
   bool WantsOwnThread() const override;
   void Stop() override;
+  void Pause() override;
+  void Resume() override;
   void Hide() override;
   void Prepare() override;
   void OnEnable() override;
@@ -122,6 +124,7 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   bool IsShown() const override;
   bool IsPlaying() const override;
   void MoveTo(int32_t left, int32_t top, int32_t right, int32_t bottom, bool redraw) override;
+  bool Invalidate() override;
   StageSprite* GetSprite(bool create) override;
   bool GetNaturalSize(int32_t& width, int32_t& height) override;
   bool HasHideEffect() const { return hideEffect != 0; }
@@ -132,6 +135,8 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
 
   // SpriteOwner
   bool Stopping() const override;
+  void RaiseNodeEvent(uint32_t code) override;
+  void PathMoved(size_t node, const Rect& to) override;
 
  protected:
   // Makes the kind's sprite with its picture or drawing; null when the kind

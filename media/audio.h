@@ -1,11 +1,17 @@
-// Sound inserts: CAudio, the stored sound fields shared by CFileAudio (a
-// sound file) and CDiscAudio (a track range of an audio compact disc).
+// Sound inserts: CAudio, the stored sound fields and the play loop shared by
+// CFileAudio (a sound file) and CDiscAudio (a track range of an audio compact
+// disc). A wave file plays through a buffer of the run's sound buffer
+// manager; any other file, and the disc, through an MCI player.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "engine/insert.h"
+#include "media/sound_buffers.h"
 
 namespace kv {
 
@@ -39,25 +45,115 @@ struct AudioFields {
   uint8_t displayKind = 0;
 };
 
-class CAudio : public CInsert, public AudioFields {
+class MediaContext;
+class MciPlayer;
+class CVisibleInsert;
+
+// String ids of the sound inserts' messages.
+namespace sound_sid {
+inline constexpr uint32_t kErrorPlayingSound = 6000;
+inline constexpr uint32_t kInvalidTrack = 7119;
+inline constexpr uint32_t kErrorInitializingAudio = 7120;
+inline constexpr uint32_t kErrorPlayingSegment = 7121;
+}  // namespace sound_sid
+// Shown once per run when a wave file finds no sound device.
+inline constexpr const char* kNoSoundDeviceText = "DirectSound is not available.";
+
+class CAudio : public CInsert, public AudioFields, public SoundBufferOwner {
   KV_DECLARE_CLASS(CAudio)
  public:
   static constexpr uint16_t kNewestVersion = 2;
+
+  CAudio();
+  ~CAudio() override;
 
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+
+  // --- behaviour
+  int Run(Runner& runner, int32_t mode) override;
+  bool WantsOwnThread() const override { return ownThread != 0; }
+  void Prepare() override;
+  void Stop() override;
+  void Pause() override;
+  void Resume() override;
+  bool IsPlaying() const override;
+  bool HasContent() const override { return true; }
+  void SetContentText(const std::string& text) override { ChangeContent(text); }
+  void SetFileName(const std::string& text) override { ChangeContent(text); }
+  std::string GetFileName() const override { return fileName; }
+  int SetPropertyText(int index, const std::string& text) override;
+  void GetPropertyText(int index, std::string& text, int& type) override;
+  void ChangeContent(const std::string& text) override;
+  void SetStartTime(double seconds) override;
+  double GetStartTime() const override { return startMs / 1000.0; }
+  void SetEndTime(double seconds) override;
+  double GetEndTime() const override { return endMs / 1000.0; }
+  void SetVolumePercent(int v) override;
+  int GetVolumePercent() const override { return PercentFromVolume(volume); }
+  void SetPanStep(int v) override;
+  int GetPanStep() const override { return StepFromPan(pan); }
+  void SetFrequencyHz(int f) override;
+  int GetFrequencyHz() const override;
+  void ShiftFrequencyPercent(int p) override;
+  void RequestStop(bool unRun) override;
+
+  // The resolved file is a wave file (played through a sound buffer).
+  bool IsWaveFile() const;
+  bool UsesDirectSound() const;
+  // Stops the sound if it plays; otherwise drops its buffer or MCI device.
+  void ReleaseSound();
+
+ protected:
+  // The kind's own way of sounding: a file (wave or MCI) or the disc.
+  virtual int PlaySound(Runner& runner, MediaContext& media);
+  int PlayWave(Runner& runner, MediaContext& media);
+  int PlayThroughMci(Runner& runner, MediaContext& media, bool disc);
+
+ private:
+  bool PrepareWave(Runner& runner, MediaContext& media);
+  // Stores a value here and on the playing copy, and applies it to the
+  // playing buffer.
+  template <class T, class Apply>
+  void StoreAndApply(T AudioFields::*field, T value, Apply apply);
+  // The copy playing in a thread of its own, else this insert.
+  CAudio& Player();
+  void WakeLoop();
+  // The rate a frequency shift starts from: the buffer's, else the stored
+  // frequency, else the file's own.
+  uint32_t CurrentFrequency() const;
+
+  // Other threads set properties and release the sound while the loop plays.
+  std::shared_ptr<SoundBufferRecord> Record() const;
+  void SetRecord(std::weak_ptr<SoundBufferRecord> record);
+  mutable std::mutex recordMutex_;
+  std::weak_ptr<SoundBufferRecord> record_;
+  std::atomic<bool> stopRequest_{false};
+  std::atomic<int> pauseRequest_{0};  // 1 pause, 2 resume
+  std::atomic<bool> loopActive_{false};
 };
 
 class CFileAudio : public CAudio {
   KV_DECLARE_CLASS(CFileAudio)
 };
 
-// Plays a track range through the compact disc device. Its record holds the
-// sound fields alone.
+// Plays a track range through the compact disc device: `startMs` holds the
+// first track and `endMs` the last (0: to the end of the disc). Its record
+// holds the sound fields alone.
 class CDiscAudio : public CAudio {
   KV_DECLARE_CLASS(CDiscAudio)
+ protected:
+  int PlaySound(Runner& runner, MediaContext& media) override;
 };
+
+// The sound a visible object carries, played, stopped, paused and resumed
+// with it (the visible base and the flow commands call these). Each answers
+// false when the object carries no sound.
+bool PlayAttachedSound(Runner& runner, CVisibleInsert& object);
+bool StopAttachedSound(Runner& runner, CVisibleInsert& object);
+bool PauseAttachedSound(Runner& runner, CVisibleInsert& object);
+bool ResumeAttachedSound(Runner& runner, CVisibleInsert& object);
 
 }  // namespace kv

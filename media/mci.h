@@ -27,6 +27,15 @@ class CMCI : public CInsert, public MciFields {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+
+  // Sends the command string on the thread that owns the target insert.
+  int Run(Runner& runner, int32_t mode) override;
+  void Stop() override {}
+  // The string sent: verb, target and parameters, names expanded, trimmed.
+  std::string BuildCommand(Runner& runner) const;
 };
+
+// The error box's caption: "MCI Error->", the verb and the target.
+std::string MciErrorCaption(const std::string& verb, const std::string& target);
 
 }  // namespace kv

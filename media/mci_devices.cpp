@@ -351,6 +351,7 @@ uint32_t MciSystem::Execute(std::string_view command, std::string& ret, const Mc
     if (d.paused && !kw.count("from") && !kw.count("to")) {
       mixer_->Resume(d.voice);
       d.paused = false;
+      Observe(d, "resume");
       if (kw.count("notify")) d.playNotify = notify;
     } else {
       const uint64_t from = kw.count("from") ? d.ParsePosition(kw["from"]) : d.Current(*mixer_);
@@ -389,12 +390,18 @@ uint32_t MciSystem::Execute(std::string_view command, std::string& ret, const Mc
   }
   if (cmd.verb == "pause") {
     kw = MatchMciKeywords(cmd.args, kPlainGrammar);
-    if (d.voice && mixer_->Pause(d.voice)) d.paused = true;
+    if (d.voice && mixer_->Pause(d.voice)) {
+      d.paused = true;
+      Observe(d, "pause");
+    }
     return done(d.id);
   }
   if (cmd.verb == "resume") {
     kw = MatchMciKeywords(cmd.args, kPlainGrammar);
-    if (d.voice && d.paused && mixer_->Resume(d.voice)) d.paused = false;
+    if (d.voice && d.paused && mixer_->Resume(d.voice)) {
+      d.paused = false;
+      Observe(d, "resume");
+    }
     return done(d.id);
   }
   if (cmd.verb == "seek") {
@@ -601,6 +608,11 @@ void MciSystem::StartPlay(Device& d, uint64_t from, uint64_t to, const Media::Sp
   d.voiceFrames = span.end - span.begin;
   d.playNotify = std::move(notify);
   mixer_->Play(voice, 1, false);
+  Observe(d, "play");
+}
+
+void MciSystem::Observe(const Device& d, const char* op) {
+  if (config_.onSound) config_.onSound(d.name, op);
 }
 
 void MciSystem::Halt(Device& d, uint32_t notifyCode) {
@@ -609,6 +621,7 @@ void MciSystem::Halt(Device& d, uint32_t notifyCode) {
     d.position = d.Current(*mixer_);
     d.voice = 0;  // the destroyed voice's end call is then recognised as stale
     mixer_->DestroyVoice(v);
+    Observe(d, "stop");
   }
   d.paused = false;
   if (d.playNotify) {
@@ -627,6 +640,7 @@ void MciSystem::OnVoiceEnd(uint32_t deviceId, VoiceId voice, VoiceEnd why) {
     Device& d = *it->second;
     d.position = d.playTo;
     d.voice = 0;
+    Observe(d, "stop");
     fn = std::move(d.playNotify);
     d.playNotify = nullptr;
   }

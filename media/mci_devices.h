@@ -27,6 +27,10 @@ struct MciConfig {
   // Waits that many milliseconds of the run's clock ("wait" on play).
   // Unset: the thread sleeps.
   std::function<void(int64_t)> wait;
+  // Hears of a device's sound starting ("play"), pausing, resuming and ending
+  // ("stop", for any reason); called with the system's lock held, so it
+  // must not come back into the system.
+  std::function<void(const std::string& device, const char* op)> onSound;
 };
 
 // Called with the device id and a mci_notify code; may come from the audio
@@ -61,6 +65,7 @@ class MciSystem {
   void StartPlay(Device& d, uint64_t from, uint64_t to, const MediaSpan& span, MciNotifyFn notify);
   void Halt(Device& d, uint32_t notifyCode);
   void OnVoiceEnd(uint32_t deviceId, VoiceId voice, VoiceEnd why);
+  void Observe(const Device& d, const char* op);
 
   Mixer* mixer_;
   MciConfig config_;

@@ -160,6 +160,23 @@ std::optional<uint64_t> Mixer::Position(VoiceId id) const {
   return (v->pos >> kMixFracBits) - v->begin;
 }
 
+std::optional<int64_t> Mixer::NextEndFrame() const {
+  std::lock_guard lock(mutex_);
+  std::optional<int64_t> first;
+  for (const auto& [id, v] : voices_) {
+    if (v.state != VoiceState::kPlaying || v.loop || v.step == 0) continue;
+    const uint64_t endPos = v.end << kMixFracBits;
+    const uint64_t length = (v.end - v.begin) << kMixFracBits;
+    // The source still to play: the rest of this pass and every pass after it.
+    unsigned __int128 left = endPos > v.pos ? endPos - v.pos : 0;
+    left += static_cast<unsigned __int128>(v.passesLeft > 1 ? v.passesLeft - 1 : 0) * length;
+    const unsigned __int128 frames = std::max<unsigned __int128>(1, (left + v.step - 1) / v.step);
+    const int64_t at = rendered_ + static_cast<int64_t>(std::min<unsigned __int128>(frames, INT64_MAX / 2));
+    if (!first || at < *first) first = at;
+  }
+  return first;
+}
+
 size_t Mixer::VoiceCount() const {
   std::lock_guard lock(mutex_);
   return voices_.size();

@@ -99,6 +99,12 @@ class Mixer : public AudioSource {
   std::optional<VoiceState> State(VoiceId id) const;
   // Frames from the segment's start.
   std::optional<uint64_t> Position(VoiceId id) const;
+  // The output frame by which the first playing voice that ends by itself
+  // (not looping, not paused) has ended; nullopt when none will. A clock
+  // that drives the mixer renders up to it to deliver the end on time.
+  std::optional<int64_t> NextEndFrame() const;
+  // The first output time (ms) whose frame is at or past `frame`.
+  static int64_t MsAtFrame(int64_t frame) { return frame <= 0 ? 0 : (frame * 10 - 5 + 440) / 441; }
   size_t VoiceCount() const;
   size_t SoundingCount() const;
 

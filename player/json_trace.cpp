@@ -106,6 +106,30 @@ void JsonTrace::Hide(const std::string& insert) {
   Write(j.dump());
 }
 
+void JsonTrace::Effect(const std::string& insert, uint32_t id, const char* op, int steps) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "effect"}, {"insert", U(insert)}, {"id", id}, {"op", op}, {"steps", steps}};
+  Write(j.dump());
+}
+
+void JsonTrace::Path(const std::string& insert, size_t node, int32_t left, int32_t top, int32_t right,
+                     int32_t bottom) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "path"}, {"insert", U(insert)}, {"node", node},
+         {"rect", Json::array({left, top, right, bottom})}};
+  Write(j.dump());
+}
+
+void JsonTrace::Sound(const std::string& thread, const std::string& insert, const char* op) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "sound"}, {"thread", U(thread)}, {"insert", U(insert)}, {"op", op}};
+  Write(j.dump());
+}
+
+void JsonTrace::Mci(const std::string& thread, const std::string& insert, const std::string& command, uint32_t result,
+                    const std::string& ret) {
+  Json j{{"t", clock_.NowMs()},  {"ev", "mci"},       {"thread", U(thread)}, {"insert", U(insert)},
+         {"command", U(command)}, {"result", result}, {"return", U(ret)}};
+  Write(j.dump());
+}
+
 void JsonTrace::End(int code, const std::vector<VariableView>& vars, const std::vector<VariableView>& rw) {
   Json list = Json::array();
   for (const auto& v : vars)

@@ -13,6 +13,7 @@
 #include "ext/register.h"
 #include "imaging/picture_loader.h"
 #include "inserts/stage_host.h"
+#include "media/media_context.h"
 #include "net/resolver.h"
 #include "persist/document.h"
 #include "persist/hooks.h"
@@ -73,6 +74,7 @@ Player::~Player() {
   if (runner_) runner_->Shutdown();
   // Inserts that outlive the run still own sprites; the stage goes last.
   runner_.reset();
+  media_.reset();
   SetPlayState(nullptr);
   SetMessageBoxes(nullptr);
 }
@@ -109,8 +111,6 @@ int Player::Run() {
     std::filesystem::create_directories(options_.renderDir, ec);
     if (ec) return Fail(exit_status::kNotFound, "cannot create " + options_.renderDir + ": " + ec.message());
   }
-  if (!options_.audioOut.empty() || options_.noAudioDevice)
-    std::fprintf(stderr, "korvel: sound is not played yet; --audio-out and --no-audio-device have no effect\n");
   if (options_.headless && (options_.fullscreen || !options_.scale.empty()))
     std::fprintf(stderr, "korvel: --fullscreen and --scale apply to the stage window; a headless run ignores them\n");
 
@@ -170,6 +170,27 @@ int Player::Run() {
   facts.siteId = options_.siteId;
   facts.att = options_.attValue;
 
+  // The run's sound: captured, silent on the virtual clock, or the speakers.
+  MediaOptions media;
+  media.noDevice = options_.noAudioDevice;
+  media.captureFile = options_.audioOut;
+  media.speakers = !options_.virtualClock;
+  media.cdFolder = std::filesystem::path(CurrentHostDir()) / "cdaudio";
+  media.resolve = [](const std::string& name) -> std::optional<std::filesystem::path> {
+    auto resolved = Resolver().RetrieveResource(name);
+    auto host = resolved ? HostPathOf(*resolved) : std::nullopt;
+    std::error_code ec;
+    if (!host || !std::filesystem::is_regular_file(*host, ec)) return std::nullopt;
+    return std::filesystem::path(*host);
+  };
+  try {
+    media_ = std::make_unique<MediaContext>(*clock_, trace_.get(), std::move(media));
+  } catch (const std::exception& e) {
+    EndRun(exit_status::kNotFound);
+    SetPlayState(nullptr);
+    return Fail(exit_status::kNotFound, e.what());
+  }
+
   RunnerServices services;
   services.clock = clock_.get();
   services.messages = messages_.get();
@@ -180,6 +201,7 @@ int Player::Run() {
   services.expandNames = [this](const std::string& text) { return ExpandNames(text, *macros_); };
   services.launcher = launcher_.get();
   services.documents = documents_.get();
+  services.media = media_.get();
   runner_ = std::make_unique<Runner>(std::move(services), facts);
   runnerPtr = runner_.get();
 
@@ -199,7 +221,7 @@ int Player::Run() {
   stage.exitKey = s.exitKey ? s.exitKey : kDefaultExitKey;
   stage.caption = s.stageCaption;
   stage.showCaption = s.showCaption != 0;
-  pictures_ = std::make_unique<imaging::RasterPictureLoader>();
+  if (!pictures_) pictures_ = std::make_unique<imaging::RasterPictureLoader>();
   stage_ = std::make_unique<Stage>(*runner_, stage,
                                    options_.depth == 16 ? PixelFormat::kRgb565 : PixelFormat::kXrgb32, *pictures_);
   runner_->SetStage(stage_.get());
@@ -252,13 +274,20 @@ int Player::Run() {
     if (nextInput < input_.size()) deadline = std::min(deadline, input_[nextInput].timeMs);
     if (nextRenderAt < options_.renderAt.size()) deadline = std::min(deadline, options_.renderAt[nextRenderAt]);
     if (options_.untilMs) deadline = std::min(deadline, *options_.untilMs);
-    if (!options_.untilIdle || !nothingScripted) deadline = std::min(deadline, nextEvery);
+    deadline = std::min(deadline, nextEvery);
     waiter.wakeOnIdle = options_.untilIdle && nothingScripted;
     runner_->PumpMessage(true, deadline);
   }
   const int status = runner_->ExitStatus();
+  // The capture ends at the run's end time, before the threads are torn down.
+  media_->Sync();
   liveMain_ = nullptr;
   runner_->Shutdown();
+  try {
+    media_->Finish();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "korvel: %s\n", e.what());
+  }
   macros_->SetPlaying(false);
   EndRun(status);
   clock_->Leave(waiter);

@@ -20,6 +20,7 @@ namespace kv {
 class Clock;
 class Compositor;
 class MessageBoxService;
+class PictureLoader;
 class Presenter;
 class DocumentOpener;
 class HarnessFileDialog;
@@ -27,6 +28,7 @@ class HarnessMessageBox;
 class PlayerMacroHost;
 class ProgramLauncher;
 class JsonTrace;
+class MediaContext;
 class Runner;
 class ScriptThreadContext;
 class Stage;
@@ -69,6 +71,9 @@ class Player {
   // Before Run: play into a window. Run then goes on the caller's thread as
   // usual; the window feeds input with PostInput from its own thread.
   void AttachWindow(WindowServices services) { window_ = std::move(services); }
+  // Before Run: the loader of the stage's pictures (the shell's reads
+  // metafiles too); by default raster pictures only.
+  void SetPictureLoader(std::unique_ptr<PictureLoader> loader) { pictures_ = std::move(loader); }
   // Input from a window, delivered by the run's loop as scripted input is.
   void PostInput(const InputEvent& e);
 
@@ -88,9 +93,10 @@ class Player {
   std::unique_ptr<PlayerMacroHost> macros_;
   std::unique_ptr<ProgramLauncher> launcher_;
   std::unique_ptr<DocumentOpener> documents_;
+  std::unique_ptr<MediaContext> media_;
   std::unique_ptr<Runner> runner_;
   std::shared_ptr<ScriptThreadContext> main_;
-  std::unique_ptr<imaging::RasterPictureLoader> pictures_;
+  std::unique_ptr<PictureLoader> pictures_;
   std::unique_ptr<Stage> stage_;
   std::vector<InputEvent> input_;
   WindowServices window_;

@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include "imaging/picture_file_loader.h"
 #include "inserts/stage_host.h"
 #include "player/command_line.h"
 #include "player/player.h"
 #include "shell/qt_message_box.h"
 #include "shell/stage_window.h"
-#include "stage/qt_painter.h"
 
 namespace {
 
@@ -36,6 +36,7 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
     host.screenHeight = screen->size().height();
   }
   kv::Player player(std::move(options), host);
+  player.SetPictureLoader(std::make_unique<kv::imaging::PictureFileLoader>());
   kv::QtMessageBox boxes(&app);
   std::unique_ptr<kv::StageWindow> window;
   kv::WindowServices services;
@@ -117,10 +118,12 @@ int main(int argc, char** argv) {
       options.headless = true;
     }
     if (!options.headless) return PlayInWindow(argc, argv, std::move(options), host, scale);
-    // Self-drawn objects need fonts; without a window they come from an
-    // offscreen application made here, on the main thread.
-    kv::EnsureGuiApplication();
+    // Drawn text and metafiles need a GUI application; headless it draws
+    // off-screen, so frames are the same with or without a display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     kv::Player player(std::move(options), host);
+    player.SetPictureLoader(std::make_unique<kv::imaging::PictureFileLoader>());
     return player.Run();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "korvel: %s\n", e.what());

@@ -118,6 +118,31 @@ void Compositor::Release() {
   lastDirty_ = -1;
 }
 
+// ---------------------------------------------------------------- raster operations
+
+bool IsRasterOp(uint32_t rop) {
+  switch (rop) {
+    case 0x00CC0020: case 0x008800C6: case 0x00EE0086: case 0x00660046:
+    case 0x00330008: case 0x00BB0226: case 0x001100A6: case 0x00440328:
+      return true;
+    default:
+      return false;
+  }
+}
+
+uint32_t ApplyRasterOp(uint32_t rop, uint32_t s, uint32_t d) {
+  switch (rop) {
+    case 0x008800C6: return s & d;        // SRCAND
+    case 0x00EE0086: return s | d;        // SRCPAINT
+    case 0x00660046: return s ^ d;        // SRCINVERT
+    case 0x00330008: return ~s;           // NOTSRCCOPY
+    case 0x00BB0226: return ~s | d;       // MERGEPAINT
+    case 0x001100A6: return ~(s | d);     // NOTSRCERASE
+    case 0x00440328: return s & ~d;       // SRCERASE
+    default: return s;                    // SRCCOPY and anything unknown
+  }
+}
+
 // ---------------------------------------------------------------- the list
 
 void Compositor::Insert(StageSprite& sprite) {
@@ -203,12 +228,17 @@ void Compositor::Replace(StageSprite& sprite, StageSprite& other) {
 
 void Compositor::Clear() {
   std::lock_guard lock(StageLock());
+  const bool hadBackground = Contains(background_);
   for (StageSprite* s : sprites_) {
+    if (s == &background_) continue;
     if (s->kind == kWindowSprite && s->window) s->window->SetVisible(false);
     s->onStage = 0;
   }
   sprites_.clear();
   windowSprites_ = 0;
+  // The background is no object: clearing the stage leaves it (and what
+  // was stamped into it) in place, or nothing would paint the stage again.
+  if (hadBackground) Insert(background_);
 }
 
 void Compositor::Resort(StageSprite& sprite) {
@@ -345,10 +375,61 @@ void Compositor::DrawSprite(StageSprite& s, DrawTarget& target, const Rect& part
       target.buffer.Fill(part.Offset(-target.origin.x, -target.origin.y), kPlaceholderColor);
     else if (s.reveal)
       DrawRevealed(s, target, part);
+    else if (s.pending.rop != ShowParams::kSrcCopy && s.kind == kDrawnSprite && IsRasterOp(s.pending.rop))
+      DrawWithRasterOp(s, target, part);
     else
       s.Draw(target, part);
   } catch (const std::exception& e) {
     env_->ReportInternalError(std::string("drawing a sprite: ") + e.what());
+  }
+}
+
+void Compositor::DrawWithRasterOp(StageSprite& s, DrawTarget& target, const Rect& part) {
+  // The sprite draws twice, over the stage and over its inverse: where both
+  // copies agree the sprite painted (a keyed pixel shows what lay beneath),
+  // and only those pixels combine with the stage by the operation.
+  const PixelFormat format = target.buffer.Format();
+  const int w = part.Width(), h = part.Height();
+  PixelBuffer over(w, h, format), inverse(w, h, format);
+  const int bpp = target.buffer.BytesPerPixel();
+  uint8_t* under = target.buffer.At(part.left - target.origin.x, part.top - target.origin.y);
+  loops::CopyRows(over.Data(), over.Stride(), under, target.buffer.Stride(), w * bpp, h);
+  loops::CopyRows(inverse.Data(), inverse.Stride(), under, target.buffer.Stride(), w * bpp, h);
+  const uint32_t colourBits = format == PixelFormat::kXrgb32 ? 0x00FFFFFFu : 0xFFFFu;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      if (bpp == 4) {
+        auto* p = reinterpret_cast<uint32_t*>(inverse.At(x, y));
+        *p ^= colourBits;
+      } else {
+        auto* p = reinterpret_cast<uint16_t*>(inverse.At(x, y));
+        *p = uint16_t(*p ^ colourBits);
+      }
+    }
+  DrawTarget a{over, {part.left, part.top}}, b{inverse, {part.left, part.top}};
+  s.Draw(a, part);
+  s.Draw(b, part);
+  const uint32_t rop = s.pending.rop;
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = under + y * target.buffer.Stride();
+    for (int x = 0; x < w; ++x) {
+      uint32_t sa, sb, d;
+      if (bpp == 4) {
+        sa = *reinterpret_cast<const uint32_t*>(over.At(x, y));
+        sb = *reinterpret_cast<const uint32_t*>(inverse.At(x, y));
+        d = reinterpret_cast<uint32_t*>(row)[x];
+      } else {
+        sa = *reinterpret_cast<const uint16_t*>(over.At(x, y));
+        sb = *reinterpret_cast<const uint16_t*>(inverse.At(x, y));
+        d = reinterpret_cast<uint16_t*>(row)[x];
+      }
+      if ((sa & colourBits) != (sb & colourBits)) continue;  // not painted by the sprite
+      const uint32_t out = ApplyRasterOp(rop, sa, d) & colourBits;
+      if (bpp == 4)
+        reinterpret_cast<uint32_t*>(row)[x] = 0xFF000000u | out;
+      else
+        reinterpret_cast<uint16_t*>(row)[x] = uint16_t(out);
+    }
   }
 }
 

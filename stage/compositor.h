@@ -103,6 +103,7 @@ class Compositor {
   void ComposeRect(const Rect& paint);
   void DrawSprite(StageSprite& s, DrawTarget& target, const Rect& part);
   void DrawRevealed(StageSprite& s, DrawTarget& target, const Rect& part);
+  void DrawWithRasterOp(StageSprite& s, DrawTarget& target, const Rect& part);
   void MarkDirtyLocked(const Rect& rect, bool merge);
   Rect ClientRect() const;
 
@@ -132,6 +133,11 @@ class Compositor {
 
   friend class StageSprite;
 };
+
+// The eight raster operations a visible insert draws with (SRCCOPY and the
+// seven others); ApplyRasterOp combines a source and a destination pixel.
+bool IsRasterOp(uint32_t rop);
+uint32_t ApplyRasterOp(uint32_t rop, uint32_t source, uint32_t destination);
 
 // The process-wide stage compositor, created on first use.
 Compositor& StageCompositor();

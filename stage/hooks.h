@@ -4,6 +4,7 @@
 // Later subsystems implement them; tests use doubles.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -57,6 +58,11 @@ class PictureLoader {
   virtual ~PictureLoader() = default;
   // 0 with `out` filled, or a loader error code (kErrNoPicture and others).
   virtual int Load(const std::string& hostPath, DecodedPicture& out) = 0;
+  // The same at `width` × `height` where the format can draw at any size
+  // (metafiles); raster pictures keep their own size.
+  virtual int LoadSized(const std::string& hostPath, int /*width*/, int /*height*/, DecodedPicture& out) {
+    return Load(hostPath, out);
+  }
 };
 
 // The visible insert that owns a sprite.
@@ -71,6 +77,8 @@ class SpriteOwner {
   virtual bool Stopping() const { return false; }
   // A motion-path node was reached: raises its event code on the insert.
   virtual void RaiseNodeEvent(uint32_t /*code*/) {}
+  // A motion path moved the sprite to `rect`; `node` is the node last passed.
+  virtual void PathMoved(size_t /*node*/, const Rect& /*rect*/) {}
 };
 
 struct ShowParams {

@@ -95,7 +95,7 @@ PathStepper::PathStepper(std::vector<PathWaypoint> nodes, PathOptions options)
 PathPose PathStepper::NodePose(size_t j) const { return ToPose(Of(nodes_.at(j))); }
 
 int PathStepper::Walk(const std::function<bool(const PathPose&)>& pose,
-                      const std::function<void(uint32_t)>& event) const {
+                      const std::function<void(size_t, uint32_t)>& event) const {
   const int last = int(nodes_.size()) - 1;
   // One segment or none: the object only takes its start.
   if (last <= 1) return last < 0 ? -1 : 0;
@@ -111,7 +111,7 @@ int PathStepper::Walk(const std::function<bool(const PathPose&)>& pose,
       k = end;
       continue;
     }
-    event(n.event);
+    event(size_t(k), n.event);
     if ((kind & ~kAlternateSet) == kCurveSegment && k + 3 <= last) {
       const Values v[4] = {Of(nodes_[size_t(k)]), Of(nodes_[size_t(k + 1)]), Of(nodes_[size_t(k + 2)]),
                            Of(nodes_[size_t(k + 3)])};
@@ -121,8 +121,8 @@ int PathStepper::Walk(const std::function<bool(const PathPose&)>& pose,
                                {double(v[3].x), double(v[3].y)}};
       bool first = false, second = false;
       for (float t = kCurveStep; t + kCurveStep < 1.0f; t += kCurveStep) {
-        if (!first && t >= kFirstInner) event(nodes_[size_t(k + 1)].event), first = true;
-        if (!second && t >= kSecondInner) event(nodes_[size_t(k + 2)].event), second = true;
+        if (!first && t >= kFirstInner) event(size_t(k + 1), nodes_[size_t(k + 1)].event), first = true;
+        if (!second && t >= kSecondInner) event(size_t(k + 2), nodes_[size_t(k + 2)].event), second = true;
         const float ms = t * 1000;
         const int span3 = t < kFirstInner ? 0 : t < kSecondInner ? 1 : 2;
         const float from = span3 == 0 ? 0 : span3 == 1 ? 220 : 780, length = span3 == 0 ? 220 : span3 == 1 ? 560 : 219;
@@ -157,8 +157,12 @@ bool PathStepper::Play(PathMover& mover, StepClock& clock) const {
         last = p;
         return true;
       },
-      [&](uint32_t code) { mover.NodeEvent(code); });
+      [&](size_t node, uint32_t code) {
+        mover.PassedNode(node);
+        mover.NodeEvent(code);
+      });
   if (reached < 0) return false;
+  mover.PassedNode(size_t(reached));
   mover.Move(NodePose(size_t(reached)));
   mover.NodeEvent(nodes_[size_t(reached)].event);
   return true;
@@ -173,7 +177,7 @@ std::vector<PathPose> PathStepper::Samples() const {
         out.push_back(p);
         return true;
       },
-      [](uint32_t) {});
+      [](size_t, uint32_t) {});
   if (reached > 0) out.push_back(NodePose(size_t(reached)));
   return out;
 }
@@ -193,6 +197,7 @@ void SpriteMover::Move(const PathPose& pose) {
   // A node without a source rectangle shows the whole picture.
   if (src.IsEmpty()) src = sprite_.Picture().Bounds();
   sprite_.MoveWithSource(pose.rect, src, uint16_t(std::clamp(pose.layer, 0, 0xFFFF)));
+  if (sprite_.owner) sprite_.owner->PathMoved(node_, pose.rect);
 }
 
 void SpriteMover::NodeEvent(uint32_t code) {

@@ -55,6 +55,8 @@ class PathMover {
   virtual ~PathMover() = default;
   virtual void Move(const PathPose& pose) = 0;
   virtual void NodeEvent(uint32_t code) = 0;
+  // The walk has reached node `node` (before its event).
+  virtual void PassedNode(size_t /*node*/) {}
 };
 
 class PathStepper {
@@ -78,7 +80,8 @@ class PathStepper {
   // Calls pose(...) for every position and event(...) for every node event;
   // stops when pose answers false. Answers the last node reached, or -1
   // when stopped.
-  int Walk(const std::function<bool(const PathPose&)>& pose, const std::function<void(uint32_t)>& event) const;
+  int Walk(const std::function<bool(const PathPose&)>& pose,
+           const std::function<void(size_t node, uint32_t code)>& event) const;
 
   std::vector<PathWaypoint> nodes_;
   PathOptions options_;
@@ -98,9 +101,11 @@ class SpriteMover : public PathMover {
   explicit SpriteMover(StageSprite& sprite) : sprite_(sprite) {}
   void Move(const PathPose& pose) override;
   void NodeEvent(uint32_t code) override;
+  void PassedNode(size_t node) override { node_ = node; }
 
  private:
   StageSprite& sprite_;
+  size_t node_ = 0;
 };
 
 // The compositor's path hook: reads the nodes through `reader` (installed by

@@ -207,7 +207,8 @@ int StageSprite::LoadPicture(PictureLoader& loader, const std::string& path, con
   DecodedPicture pic;
   {
     std::lock_guard lock(PictureLock());
-    if (const int error = loader.Load(path, pic); error != 0) return error;
+    if (const int error = loader.LoadSized(path, destination.Width(), destination.Height(), pic); error != 0)
+      return error;
   }
   if (SetPicture(pic.View()) != 0) return kErrNoPicture;
   Setup(destination, Rect{0, 0, pic.width, pic.height}, newLayer, keyOn, key, tol, effectAbortKey);
@@ -576,7 +577,9 @@ void StageSprite::Show(uint32_t rop, uint32_t effect, uint32_t param1, uint32_t 
   }
   c.RevealDeferred();
   if (c.Environment().StopRequested()) return;
-  if ((effect == 0 && rop == ShowParams::kSrcCopy) || kind == kWindowSprite || mode == kStateHidden) {
+  // Without an effect the sprite goes on at once; the compositor applies its
+  // raster operation on every draw.
+  if (effect == 0 || kind == kWindowSprite || mode == kStateHidden) {
     c.Add(*this, true);
     if (path)
       PlayPath(*path);

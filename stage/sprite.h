@@ -185,6 +185,9 @@ class StageSprite {
   PerspectiveScaling scaling;
   // While an effect runs: only the pixels the mask marks are drawn.
   const RevealMask* reveal = nullptr;
+  // Of the last transition effect on this sprite: steps drawn, cut short.
+  int effectSteps = 0;
+  bool effectInterrupted = false;
   bool fromMetafile = false;  // the loader marked the picture as a metafile
   PixelFormat format;         // the display format the picture is kept in
 

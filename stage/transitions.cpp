@@ -134,6 +134,8 @@ void TransitionEngine::Run(StageSprite& sprite, const ShowParams& params, bool h
   }
   lastSteps_ = 0;
   lastInterrupted_ = false;
+  sprite.effectSteps = 0;
+  sprite.effectInterrupted = false;
   std::unique_ptr<EffectSprite> working;
   RevealMask mask;
 
@@ -211,9 +213,11 @@ void TransitionEngine::Run(StageSprite& sprite, const ShowParams& params, bool h
       }
       c.Update(changed.Offset(area.left, area.top));
       lastSteps_ = i + 1;
+      sprite.effectSteps = i + 1;
       if (observer_) observer_(i, steps);
       if (!clock.Wait()) {
         lastInterrupted_ = true;
+        sprite.effectInterrupted = true;
         break;
       }
     }

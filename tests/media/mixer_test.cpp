@@ -256,3 +256,72 @@ TEST(MixerResampleTest, MatchesSox) {
 
 }  // namespace
 }  // namespace kv
+
+namespace kv {
+namespace {
+
+// When a clock-driven renderer must render to deliver a voice's end: the
+// first frame after its last sample, whatever the rate, passes and start.
+struct EndFrameCase {
+  uint32_t rate;
+  uint64_t frames;
+  uint32_t count;
+  int64_t renderedBefore;
+  int64_t endFrame;  // rendered + ceil(frames x count x 44100 / rate)
+};
+
+class MixerEndFrameTest : public testing::TestWithParam<EndFrameCase> {};
+
+TEST_P(MixerEndFrameTest, RenderingToTheEndFrameEndsTheVoiceAndNotBefore) {
+  const EndFrameCase& c = GetParam();
+  auto sound = std::make_shared<SoundBuffer>();
+  sound->sampleRate = c.rate;
+  sound->samples.assign(c.frames, 0.25f);
+  Mixer mixer;
+  MemorySink sink;
+  mixer.RenderTo(c.renderedBefore, sink);
+  const VoiceId v = mixer.CreateVoice(sound);
+  bool ended = false;
+  mixer.SetEndCallback(v, [&](VoiceId, VoiceEnd) { ended = true; });
+  mixer.Play(v, c.count, false);
+  ASSERT_EQ(mixer.NextEndFrame(), c.endFrame);
+  mixer.RenderTo(c.endFrame - 1, sink);
+  EXPECT_FALSE(ended);
+  mixer.RenderTo(c.endFrame, sink);
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(mixer.NextEndFrame(), std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, MixerEndFrameTest,
+                         testing::Values(EndFrameCase{44100, 100, 1, 0, 100},   // one source frame an output frame
+                                         EndFrameCase{44100, 100, 3, 7, 307},   // passes back to back
+                                         EndFrameCase{22050, 100, 1, 0, 200},   // half the rate lasts twice as long
+                                         EndFrameCase{48000, 480, 1, 0, 442},   // the 32.32 step rounds down: 441 frames fall just short
+                                         EndFrameCase{8000, 3, 1, 0, 17}));     // 16.54 rounds up
+
+TEST(MixerTest, LoopingAndPausedVoicesHaveNoEnd) {
+  auto sound = std::make_shared<SoundBuffer>();
+  sound->sampleRate = 44100;
+  sound->samples.assign(50, 0.1f);
+  Mixer mixer;
+  const VoiceId looping = mixer.CreateVoice(sound);
+  mixer.Play(looping, 1, true);
+  EXPECT_EQ(mixer.NextEndFrame(), std::nullopt);
+  const VoiceId paused = mixer.CreateVoice(sound);
+  mixer.Play(paused, 1, false);
+  EXPECT_EQ(mixer.NextEndFrame(), 50);
+  mixer.Pause(paused);
+  EXPECT_EQ(mixer.NextEndFrame(), std::nullopt);
+}
+
+// MsAtFrame is the first time whose first frame is at or past a frame.
+TEST(MixerTest, MsAtFrameInvertsFrameAtMs) {
+  for (int64_t t = 0; t < 3000; ++t) {
+    const int64_t f = Mixer::FrameAtMs(t);
+    ASSERT_EQ(Mixer::MsAtFrame(f), t) << t;
+    ASSERT_EQ(Mixer::MsAtFrame(f + 1), t + 1) << t;
+  }
+}
+
+}  // namespace
+}  // namespace kv

@@ -17,17 +17,88 @@ expect.json:
   rw           {"rwName": value} final run-time values
   frames       {"NAME.png": {"size": [W, H], "pixels": [[X, Y, "#RRGGBB"], ...]}}
                frames written with --render into a fresh folder
+  sounds       {"PATH.wav": {"rate": HZ, "channels": 1|2, "bits": 8|16, "ms": MS,
+               "value": V or "values": [L, R] or "ramp": true}}: PCM WAV files
+               written beside the project before the run (folders made as
+               needed), constant or (16-bit "ramp") holding its frame number
+               on every channel; {"PATH": {"hex": "..."}} writes raw bytes
+  audio        {"file": "OUT.wav", "frames": N, "samples": [[FRAME, L, R], ...],
+               "ranges": [[FROM, TO, L, R], ...], "rms": [[FROM, TO, MIN, MAX], ...]}:
+               the --audio-out capture (16-bit stereo), its length, sample
+               values within +-1, and levels (RMS of both channels) in bounds
 """
 import argparse
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
+import wave
 
 
 def matches(expected, actual):
     return all(k in actual and actual[k] == v for k, v in expected.items())
+
+
+def write_sounds(build, sounds):
+    for name, spec in sounds.items():
+        path = os.path.join(build, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if "hex" in spec:
+            with open(path, "wb") as f:
+                f.write(bytes.fromhex(spec["hex"]))
+            continue
+        channels, bits = spec.get("channels", 1), spec.get("bits", 16)
+        values = spec.get("values", [spec.get("value", 0)] * channels)
+        frames = spec["rate"] * spec["ms"] // 1000
+        code = "<h" if bits == 16 else "<B"
+        frame = b"".join(struct.pack(code, v) for v in values)
+        with wave.open(path, "wb") as w:
+            w.setnchannels(channels)
+            w.setsampwidth(bits // 8)
+            w.setframerate(spec["rate"])
+            if spec.get("ramp"):
+                w.writeframes(b"".join(struct.pack("<h", i % 32768) * channels for i in range(frames)))
+            else:
+                w.writeframes(frame * frames)
+
+
+def check_audio(build, want, problems):
+    path = os.path.join(build, want["file"])
+    if not os.path.exists(path):
+        problems.append("no capture %s" % want["file"])
+        return
+    with wave.open(path, "rb") as w:
+        if (w.getnchannels(), w.getsampwidth(), w.getframerate()) != (2, 2, 44100):
+            problems.append("capture is not 16-bit stereo 44100 Hz")
+            return
+        n = w.getnframes()
+        data = struct.unpack("<%dh" % (2 * n), w.readframes(n))
+    if "frames" in want and n != want["frames"]:
+        problems.append("capture has %d frames, expected %d" % (n, want["frames"]))
+
+    def expect(frame, left, right):
+        if frame >= n:
+            problems.append("capture has no frame %d (%d frames)" % (frame, n))
+            return False
+        got = data[2 * frame], data[2 * frame + 1]
+        if abs(got[0] - left) > 1 or abs(got[1] - right) > 1:
+            problems.append("capture frame %d is %s, expected %s" % (frame, got, (left, right)))
+            return False
+        return True
+
+    for frame, left, right in want.get("samples", []):
+        expect(frame, left, right)
+    for first, end, low, high in want.get("rms", []):
+        part = data[2 * first:2 * min(end, n)]
+        level = (sum(x * x for x in part) / max(1, len(part))) ** 0.5
+        if not low <= level <= high:
+            problems.append("capture RMS over [%d, %d) is %.1f, expected %s..%s" % (first, end, level, low, high))
+    for first, end, left, right in want.get("ranges", []):
+        for frame in range(first, end):
+            if not expect(frame, left, right):
+                break
 
 
 def main():
@@ -46,6 +117,7 @@ def main():
         shutil.rmtree(frames_dir, ignore_errors=True)
         cmd += ["--render", frames_dir]
     cmd.append(expect["file"])
+    write_sounds(a.build, expect.get("sounds", {}))
     try:
         run = subprocess.run(cmd, cwd=a.build, capture_output=True, timeout=a.timeout)
     except subprocess.TimeoutExpired:
@@ -117,6 +189,8 @@ def main():
             got = "#%02X%02X%02X" % img.getpixel((x, y))
             if got != colour.upper():
                 problems.append("%s pixel (%d,%d) is %s, expected %s" % (name, x, y, got, colour))
+    if "audio" in expect:
+        check_audio(a.build, expect["audio"], problems)
     if problems:
         print("FAIL: " + " ".join(cmd))
         for p in problems:

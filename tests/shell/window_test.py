@@ -60,7 +60,6 @@ def main():
     ap.add_argument("--work", required=True)
     ap.add_argument("--click", default="12,4", help="the stage point to click, X,Y")
     ap.add_argument("--insert", default="keyed", help="the insert the click releases on")
-    ap.add_argument("--exit", type=int, default=3, help="the exit status after the click and the exit key")
     ap.add_argument("--answers", default="", help="korvel's --answers for the project's message boxes")
     a = ap.parse_args()
     click_x, click_y = (int(v) for v in a.click.split(","))
@@ -130,9 +129,9 @@ def main():
                 run.kill()
                 problems.append("scale %d: korvel did not end on the exit key" % scale)
                 continue
-            if status != a.exit:
-                problems.append("scale %d: exit status %d after the exit key, expected %d; stderr: %s" %
-                                (scale, status, a.exit, run.stderr.read().decode()))
+            if status != 3:
+                problems.append("scale %d: exit status %d after the exit key, expected 3; stderr: %s" %
+                                (scale, status, run.stderr.read().decode()))
     finally:
         xvfb.terminate()
         xvfb.wait()

@@ -594,9 +594,11 @@ TEST_P(StageCompositor, ReplaceAndClear) {
   UpdateAll();
   EXPECT_EQ(At(5, 5), E(kBlue));
   c.Clear();
-  EXPECT_TRUE(c.Sprites().empty());
+  // The objects go; the background stays listed, so an update paints it.
+  ASSERT_EQ(c.Sprites().size(), 1u);
+  EXPECT_EQ(c.Sprites().front(), &c.Background());
   EXPECT_FALSE(b.onStage);
-  c.RepaintBackground(true);
+  UpdateAll();
   EXPECT_EQ(At(5, 5), E(kBack));
 }
 

@@ -1,0 +1,43 @@
+// The stage's picture loader for every picture the player shows: metafiles
+// (by their ".WMF" or ".EMF" name) played at the size asked for, and raster
+// files of any supported format by their content. The picture lock the
+// sprite holds while loading never meets the stage lock here: the players
+// take no lock and keep no state.
+#pragma once
+
+#include <string>
+
+#include "imaging/metafile.h"
+#include "imaging/picture_loader.h"
+
+namespace kv::imaging {
+
+class PictureFileLoader : public PictureLoader {
+ public:
+  explicit PictureFileLoader(const DecodeOptions& options = {}) : options_(options), raster_(options) {}
+  // The size metafiles are drawn at; 0 × 0: their own size.
+  void SetMetafileSize(int width, int height) { width_ = width, height_ = height; }
+  int Load(const std::string& hostPath, DecodedPicture& out) override;
+  // Draws a metafile at the size asked for. Callers serialise loads (the
+  // sprite holds the picture lock), so the size set here is the one used.
+  int LoadSized(const std::string& hostPath, int width, int height, DecodedPicture& out) override {
+    SetMetafileSize(width, height);
+    return Load(hostPath, out);
+  }
+  PicError LastError() const { return lastError_; }
+  // Whether the last picture loaded was a metafile, and the height it has
+  // at a width of 100 (its aspect ratio, as sprites record it).
+  bool LastWasMetafile() const { return lastWasMetafile_; }
+  int HeightAtWidth100() const { return heightAt100_; }
+
+ private:
+  DecodeOptions options_;
+  RasterPictureLoader raster_;
+  int width_ = 0;
+  int height_ = 0;
+  PicError lastError_ = PicError::kNone;
+  bool lastWasMetafile_ = false;
+  int heightAt100_ = 0;
+};
+
+}  // namespace kv::imaging

@@ -1,0 +1,192 @@
+#include "media/media_context.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "engine/insert.h"
+#include "engine/runner.h"
+#include "engine/trace.h"
+#include "inserts/visible_insert.h"
+#include "media/audio.h"
+#include "media/capture_sink.h"
+#include "media/mci_command.h"
+#include "platform/audio_output.h"
+
+namespace kv {
+
+namespace {
+
+// A real-time run that captures renders at least this often while sound plays.
+constexpr int64_t kRealTimeRenderMs = 10;
+
+std::string ThreadName() {
+  ScriptThreadContext* ctx = ScriptThreadContext::Current();
+  return ctx ? ctx->traceName : "main";
+}
+
+}  // namespace
+
+MediaContext::MediaContext(Clock& clock, TraceSink* trace, MediaOptions options)
+    : clock_(clock), trace_(trace), options_(std::move(options)) {
+  // Without a device nothing sounds, but a capture still covers the run.
+  if (!options_.noDevice || !options_.captureFile.empty()) {
+    mixer_ = std::make_unique<Mixer>();
+    if (!options_.captureFile.empty()) {
+      auto capture = std::make_unique<WavCaptureSink>(options_.captureFile);
+      capture_ = capture.get();
+      sink_ = std::move(capture);
+    } else if (options_.speakers && !clock_.IsVirtual()) {
+      try {
+        speakers_ = std::make_unique<SdlAudioOutput>(*mixer_, Mixer::kRate);
+      } catch (const std::exception& e) {
+        // Sound still keeps its timing and events; only the speakers are missing.
+        std::fprintf(stderr, "korvel: no sound output (%s); playing silently\n", e.what());
+      }
+    }
+    if (!speakers_ && !sink_) sink_ = std::make_unique<NullSink>();
+  }
+  Mixer* device = options_.noDevice ? nullptr : mixer_.get();
+  buffers_ = std::make_unique<SoundBufferManager>(device);
+  MciConfig config;
+  config.soundFont = options_.soundFont;
+  config.cdFolder = options_.cdFolder;
+  if (options_.resolve) config.resolve = options_.resolve;
+  config.wait = [this](int64_t ms) {
+    // "wait" keeps the sending thread on the run's clock, serving nothing.
+    ScriptThreadContext* ctx = ScriptThreadContext::Current();
+    if (!ctx) return;
+    Changed();  // the renderer must know of the sound it is to end
+    const int64_t deadline = clock_.NowMs() + ms;
+    while (!ctx->runner.shuttingDown && clock_.NowMs() < deadline) ctx->runner.PumpMessage(false, deadline);
+  };
+  config.onSound = [this](const std::string& device, const char* op) { OnMciSound(device, op); };
+  mci_ = std::make_unique<MciSystem>(device, std::move(config));
+  if (speakers_) {
+    speakers_->Start();
+  } else if (mixer_) {
+    clock_.Join(renderWaiter_);
+    renderThread_ = std::thread([this] { RenderLoop(); });
+  }
+}
+
+MediaContext::~MediaContext() {
+  try {
+    Finish();
+  } catch (const std::exception& e) {
+    // Finish is called by the owner, which reports a failed capture; here only
+    // the teardown of an abandoned run remains.
+    std::fprintf(stderr, "korvel: %s\n", e.what());
+  }
+}
+
+MediaContext* MediaContext::Of(Runner& runner) { return dynamic_cast<MediaContext*>(runner.Media()); }
+
+std::optional<std::filesystem::path> MediaContext::Resolve(const std::string& name) const {
+  if (options_.resolve) return options_.resolve(name);
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(name, ec)) return std::filesystem::path(name);
+  return std::nullopt;
+}
+
+void MediaContext::Sync() {
+  if (!mixer_ || !sink_) return;
+  std::lock_guard lock(renderMutex_);
+  mixer_->RenderTo(Mixer::FrameAtMs(clock_.NowMs()), *sink_);
+}
+
+void MediaContext::Changed() {
+  if (renderThread_.joinable()) clock_.Wake(renderWaiter_);
+}
+
+void MediaContext::RenderLoop() {
+  while (!stopRender_) {
+    int64_t deadline = kForever;
+    if (auto frame = mixer_->NextEndFrame()) deadline = Mixer::MsAtFrame(*frame);
+    if (!clock_.IsVirtual() && mixer_->SoundingCount() > 0)
+      deadline = std::min(deadline, clock_.NowMs() + kRealTimeRenderMs);
+    clock_.Wait(renderWaiter_, deadline, [this] { return stopRender_.load(); });
+    if (clock_.Halted() && !stopRender_) {
+      // The run is being torn down; Finish renders the last part.
+      break;
+    }
+    Sync();
+  }
+}
+
+void MediaContext::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  Sync();
+  stopRender_ = true;
+  if (renderThread_.joinable()) {
+    clock_.Wake(renderWaiter_);
+    renderThread_.join();
+    clock_.Leave(renderWaiter_);
+  }
+  if (speakers_) speakers_->Stop();
+  // Devices and buffers go before the sink: their ends may still be reported.
+  mci_.reset();
+  buffers_->ReleaseAllSoundBuffers();
+  if (capture_) capture_->Close();
+}
+
+void MediaContext::TraceSound(const std::string& insert, const char* op) {
+  if (trace_) trace_->Sound(ThreadName(), insert, op);
+}
+
+void MediaContext::OnMciSound(const std::string& device, const char* op) {
+  if (!trace_) return;
+  std::string thread;
+  {
+    // A sound's natural end comes from the renderer: it belongs to the
+    // thread that started it.
+    std::lock_guard lock(mciThreadsMutex_);
+    const std::string key = LowerAscii(device);
+    if (std::string(op) == "play" || ScriptThreadContext::Current()) {
+      thread = ThreadName();
+      mciThreads_[key] = thread;
+    } else {
+      auto it = mciThreads_.find(key);
+      thread = it != mciThreads_.end() ? it->second : ThreadName();
+    }
+  }
+  trace_->Sound(thread, device, op);
+}
+
+uint32_t MediaContext::SendMciString(Runner& runner, const CInsert* sender, const std::string& command,
+                                     std::string* ret) {
+  std::string out;
+  Sync();
+  const uint32_t result = mci_->SendString(command, &out);
+  Changed();
+  if (runner.trace()) runner.trace()->Mci(ThreadName(), sender ? sender->name : std::string(), command, result, out);
+  if (ret) *ret = out;
+  return result;
+}
+
+std::shared_ptr<CInsert> MediaContext::AttachedSound(CInsert& object) {
+  auto* visible = As<CVisibleInsert>(&object);
+  return visible ? visible->attachedSound : nullptr;
+}
+
+bool MediaContext::PlayAttachedSound(Runner& runner, CInsert& object) {
+  auto* visible = As<CVisibleInsert>(&object);
+  return visible && kv::PlayAttachedSound(runner, *visible);
+}
+
+bool MediaContext::StopAttachedSound(Runner& runner, CInsert& object) {
+  auto* visible = As<CVisibleInsert>(&object);
+  return visible && kv::StopAttachedSound(runner, *visible);
+}
+
+bool MediaContext::PauseAttachedSound(Runner& runner, CInsert& object) {
+  auto* visible = As<CVisibleInsert>(&object);
+  return visible && kv::PauseAttachedSound(runner, *visible);
+}
+
+bool MediaContext::ResumeAttachedSound(Runner& runner, CInsert& object) {
+  auto* visible = As<CVisibleInsert>(&object);
+  return visible && kv::ResumeAttachedSound(runner, *visible);
+}
+
+}  // namespace kv
