@@ -23,6 +23,7 @@ inline constexpr uint32_t kObjectCrashed = 7034;
 inline constexpr uint32_t kPreloadNonFreestyle = 7139;
 inline constexpr uint32_t kNoSuchLabel = 8001;
 inline constexpr uint32_t kMathException = 8003;
+inline constexpr uint32_t kErrorReadingFile = 8015;
 inline constexpr uint32_t kUnableToLocateObject = 8025;
 inline constexpr uint32_t kThreadedJump = 8027;
 inline constexpr uint32_t kHideAllWhileLoading = 8028;

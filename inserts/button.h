@@ -2,10 +2,13 @@
 // its normal and pressed states.
 #pragma once
 
+#include <QFont>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "inserts/kvfont.h"
+#include "inserts/painted_sprite.h"
 #include "inserts/system_colors.h"
 #include "inserts/visible_insert.h"
 
@@ -30,7 +33,7 @@ struct ButtonFields {
   CKVFont font;
 };
 
-class CSDButton : public CVisibleInsert, public ButtonFields {
+class CSDButton : public CVisibleInsert, public ButtonFields, public SelfPainting {
   KV_DECLARE_CLASS(CSDButton)
  public:
   static constexpr uint16_t kNewestVersion = 3;
@@ -48,6 +51,47 @@ class CSDButton : public CVisibleInsert, public ButtonFields {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+
+  // --- on the stage
+  // Frame and bevel widths beyond this many pixels are not drawn wider.
+  static constexpr int kEdgeLimit = 256;
+  int32_t pressed = 0;  // held down
+
+  // Paints the button into `target` for an object occupying `area`.
+  void PaintButton(StageSprite& sprite, DrawTarget& target, const Rect& clip, const Rect& area);
+  void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
+  // Loads the state pictures not loaded yet; an unreadable one is reported.
+  void LoadStatePictures(Stage& stage);
+  void HandleStageEventAt(uint32_t eventCode, Point at) override;
+  void OnHotkey(uint32_t key, uint32_t modifiers, int phase) override;
+  bool ClearArmed() override;
+  void SetParameterText(const std::string& text) override;
+  std::string GetParameterText() const override { return caption; }
+  std::string GetPressedPicture() const override { return pressedPicture; }
+  void SetPressedPicture(const std::string& file) override;
+  void ChangeContent(const std::string& file) override;
+  uint32_t GetTextColor() const override { return textColor; }
+  void SetTextColor(uint32_t c) override { textColor = c; }
+  uint32_t GetTextShadowColor() const override { return textShadowColor; }
+  void SetTextShadowColor(uint32_t c) override { textShadowColor = c; }
+  uint32_t GetFaceColor() const override { return faceColor; }
+  void SetFaceColor(uint32_t c) override { faceColor = c; }
+  uint32_t GetShadowColor() const override { return bevelShadowColor; }
+  void SetShadowColor(uint32_t c) override { bevelShadowColor = c; }
+  uint32_t GetHighlightColor() const override { return highlightColor; }
+  void SetHighlightColor(uint32_t c) override { highlightColor = c; }
+
+ protected:
+  std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;
+
+ private:
+  // Sets a state picture's name and loads it again.
+  void ReplacePicture(std::string& name, std::unique_ptr<StageSprite>& bitmap, const std::string& file);
+  std::unique_ptr<StageSprite> normalBitmap_;
+  std::unique_ptr<StageSprite> pressedBitmap_;
+  bool haveCaptionFont_ = false;
+  QFont captionFont_;
+  double captionScale_ = 0;
 };
 
 }  // namespace kv

@@ -2,8 +2,13 @@
 // insert, drawn by the player itself rather than loaded from a picture.
 #pragma once
 
+#include <QColor>
+#include <QPen>
+#include <QRect>
+#include <QRegion>
 #include <cstdint>
 
+#include "inserts/painted_sprite.h"
 #include "inserts/system_colors.h"
 #include "inserts/visible_insert.h"
 
@@ -40,6 +45,42 @@ class CGraphic : public CVisibleInsert, public GraphicFields {
     w("shadowY", shadowY);
     w("shadowColor", shadowColor);
   }
+
+ public:
+  // --- drawing
+  // The outline pen: none for style 5 or a colour the keyed sprite drops.
+  QPen OutlinePen(const StageSprite& sprite) const;
+  // The shadow offset, bounded by the size of `area` and kShadowLimit.
+  QPoint ShadowOffset(const Rect& area) const;
+  // Whether a shadow is painted in `area`.
+  bool HasShadow(const StageSprite& sprite, const Rect& area) const;
+  static constexpr int kShadowLimit = 1024;
+  static constexpr int kPenLimit = 1024;
+
+  uint32_t GetShadowColor() const override { return shadowColor; }
+  void SetShadowColor(uint32_t c) override { shadowColor = c; }
+  uint32_t GetTextShadowColor() const override { return shadowColor; }
+  void SetTextShadowColor(uint32_t c) override { shadowColor = c; }
+  uint32_t GetLineColor() const override { return penColor; }
+  void SetLineColor(uint32_t c) override { penColor = c; }
+
+ protected:
+  // Redraws the sprite's area when it is on the stage.
+  void Redraw();
 };
+
+// Whether `color` lies in the transparent ranges of `sprite`; a sprite
+// without transparency has none, so black stays black on it.
+bool IsKeyedAway(const StageSprite& sprite, uint32_t color);
+QColor ToQColor(uint32_t colorRef);
+QRect ToQRect(const Rect& r);
+// `r` limited to coordinates QPainter handles exactly.
+Rect PaintableRect(const Rect& r);
+// The union of `shape` moved to every point of the line from (0, 0) to
+// `offset`, stepped as the platform's line routine steps it.
+QRegion SweepRegion(const QRegion& shape, QPoint offset);
+// The part of `area` the figure takes when its shadow moves it by `offset`:
+// the shadow gets its room on the side it falls to.
+Rect FigureBox(const Rect& area, QPoint offset);
 
 }  // namespace kv

@@ -1,9 +1,11 @@
 // CHotSpot: an invisible clickable area of any polygonal outline.
 #pragma once
 
+#include <QImage>
 #include <cstdint>
 #include <vector>
 
+#include "inserts/painted_sprite.h"
 #include "inserts/visible_insert.h"
 
 namespace kv {
@@ -21,7 +23,7 @@ struct HotSpotFields {
   std::vector<OutlinePoint> outline;
 };
 
-class CHotSpot : public CVisibleInsert, public HotSpotFields {
+class CHotSpot : public CVisibleInsert, public HotSpotFields, public SelfPainting {
   KV_DECLARE_CLASS(CHotSpot)
  public:
   template <class W>
@@ -30,6 +32,25 @@ class CHotSpot : public CVisibleInsert, public HotSpotFields {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+
+  // --- on the stage
+  // The clickable mask of the outline: white inside (fill mode fillMode,
+  // the outline itself included), black outside, over the outline's
+  // bounding box clipped to `limit`; `origin` gets the mask's stage position.
+  QImage RenderMask(const Rect& limit, Point* origin) const;
+  void PaintSprite(StageSprite&, DrawTarget&, const Rect&) override {}  // never visible
+  bool HitsAt(const StageSprite& sprite, int x, int y) const override;
+  void Hide() override;
+  void Prepare() override;
+  void OnHotkey(uint32_t key, uint32_t modifiers, int phase) override;
+
+ protected:
+  std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;
+
+ private:
+  QImage mask_;
+  Point maskOrigin_;  // stage position of the mask's (0, 0) when rect was maskRect_
+  Rect maskRect_;
 };
 
 }  // namespace kv

@@ -2,6 +2,10 @@
 // picture) shared by the four shapes.
 #pragma once
 
+#include <QBrush>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
 #include <cstdint>
 #include <string>
 
@@ -17,7 +21,7 @@ struct ObjectFillFields {
   uint32_t fillColor = syscolor::kBtnFace;
 };
 
-class CObjectFill : public CGraphic, public ObjectFillFields {
+class CObjectFill : public CGraphic, public ObjectFillFields, public SelfPainting {
   KV_DECLARE_CLASS(CObjectFill)
  public:
   // Background of patterns; Reset leaves it alone, a new object starts white.
@@ -29,6 +33,64 @@ class CObjectFill : public CGraphic, public ObjectFillFields {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+
+  // --- drawing
+  static constexpr int kPatternCount = 8;
+  // The fill: none when a colour of it is keyed away; the pattern or the
+  // texture when chosen and available, else fillColor.
+  QBrush FillBrush(const StageSprite& sprite) const;
+  // Paints the shadow and the figure of an object occupying `area` (stage
+  // coordinates) and records the hit region.
+  void PaintShape(QPainter& p, const StageSprite& sprite, const Rect& area);
+  void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
+  bool HitsAt(const StageSprite& sprite, int x, int y) const override;
+  bool PaintsAll(const StageSprite& sprite) const override;
+  // The texture picture of fillStyle 2 (loaded when the sprite is made).
+  void SetTexture(QImage texture);
+
+  uint32_t GetForegroundColor() const override { return fillColor; }
+  void SetForegroundColor(uint32_t c) override { fillColor = c; }
+  uint32_t GetTextColor() const override { return fillColor; }
+  void SetTextColor(uint32_t c) override { fillColor = c; }
+  uint32_t GetBackgroundColor() const override { return fillBackColor; }
+  void SetBackgroundColor(uint32_t c) override { fillBackColor = c; }
+
+ protected:
+  std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;
+  // The figure with the selected pen and brush in `box`; a plain rectangle
+  // unless the kind draws another.
+  virtual void DrawFigure(QPainter& p, const Rect& box) const;
+  // The area the figure covers in `box`, for the shadow and hit tests,
+  // within `window`.
+  virtual QRegion FigureRegion(const Rect& box, const QRect& window) const;
+  // Whether the figure, filled and outlined, covers all of `box`.
+  virtual bool FigureFillsBox() const { return false; }
+  // What the figure's shape depends on beyond its rectangle.
+  virtual std::string GeometryKey() const { return {}; }
+
+ private:
+  QImage texture_;
+  QRegion hitRegion_;  // relative to the displayed rectangle's top left
+  bool hasHitRegion_ = false;
+  // The shape and shadow regions of the last paint, kept while the
+  // rectangle, the offset and the geometry stay.
+  struct RegionCache {
+    Rect area;
+    QPoint offset;
+    QRect window;
+    std::string geometry;
+    QRegion shape, shadow;
+  };
+  std::unique_ptr<RegionCache> regions_;
 };
+
+// The pixels `path` fills within `window`; a path far larger than the window
+// is cut to it first, so the cost follows the window, not the path.
+QRegion ClippedRegion(const QPainterPath& path, const QRect& window);
+
+// The rectangle whose QPainter outline covers exactly [left, right) x
+// [top, bottom) of `box` (QPainter outlines a w x h rectangle over w + 1 x
+// h + 1 pixels); also the platform's fill of a rectangle.
+QRect OutlineRect(const Rect& box);
 
 }  // namespace kv

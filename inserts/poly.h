@@ -2,6 +2,7 @@
 // object's rectangle, each with the platform's poly-draw point type.
 #pragma once
 
+#include <QPainterPath>
 #include <cstdint>
 #include <vector>
 
@@ -27,6 +28,25 @@ class CPoly : public CObjectFill {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+
+  // The figure's path for an object at `box` (stage coordinates).
+  QPainterPath FigurePath(const Rect& box) const;
+
+ protected:
+  void DrawFigure(QPainter& p, const Rect& box) const override;
+  QRegion FigureRegion(const Rect& box, const QRect& window) const override;
+  std::string GeometryKey() const override;
 };
+
+namespace poly_point {
+inline constexpr uint8_t kCloseFigure = 1;
+inline constexpr uint8_t kLineTo = 2;
+inline constexpr uint8_t kBezierTo = 4;
+inline constexpr uint8_t kMoveTo = 6;
+}  // namespace poly_point
+
+// A stored coordinate (1/1024 of the span from `low` to `high`) on the stage,
+// rounded half away from zero.
+int PolyCoordinate(int low, int high, int32_t stored);
 
 }  // namespace kv

@@ -21,6 +21,12 @@ class CRectangle : public CObjectFill, public RectangleFields {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+
+ protected:
+  void DrawFigure(QPainter& p, const Rect& box) const override;
+  QRegion FigureRegion(const Rect& box, const QRect& window) const override;
+  bool FigureFillsBox() const override { return cornerWidth == 0 && cornerHeight == 0; }
+  std::string GeometryKey() const override { return std::to_string(cornerWidth) + "," + std::to_string(cornerHeight); }
 };
 
 }  // namespace kv

@@ -1,6 +1,17 @@
 #include "inserts/text.h"
 
+#include <QFontMetrics>
+#include <cmath>
+#include <fstream>
+
+#include "engine/runner.h"
+#include "inserts/stage_host.h"
 #include "persist/field_walk.h"
+#include "persist/fields.h"
+#include "persist/hooks.h"
+#include "platform/paths.h"
+#include "stage/locks.h"
+#include "stage/qt_painter.h"
 
 namespace kv {
 
@@ -45,5 +56,147 @@ void CText::Walk(W& w) {
 }
 
 KV_FIELD_WALK_IO(CText)
+
+// ---------------------------------------------------------------- content
+
+std::string ReadFileStart(const std::string& hostPath, size_t limit) {
+  std::ifstream in(hostPath, std::ios::binary);
+  std::string text(limit, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(limit));
+  text.resize(static_cast<size_t>(in.gcount()));
+  return text;
+}
+
+namespace {
+
+constexpr int kScreenDpi = 96;
+
+// At most `limit` bytes of the file a stored name resolves to; empty when
+// it cannot be read.
+std::string ReadTextFile(const std::string& name, size_t limit) {
+  auto resolved = Resolver().RetrieveResource(name);
+  if (!resolved) return {};
+  auto host = HostPathOf(*resolved);
+  return host ? ReadFileStart(*host, limit) : std::string();
+}
+
+}  // namespace
+
+std::string CText::ShownText() const {
+  std::lock_guard lock(StageLock());
+  return shown_;
+}
+
+void CText::SetShownText(std::string shown) {
+  std::lock_guard lock(StageLock());
+  shown_ = std::move(shown);
+  ++shownSerial_;
+}
+
+void CText::RefreshContent(Runner& runner) {
+  std::string content = fromFile ? ReadTextFile(runner.ExpandNames(textFile), kMaxFileText) : text;
+  SetShownText(runner.ExpandNames(content));
+}
+
+void CText::SetParameterText(const std::string& value) {
+  (fromFile ? textFile : text) = value;
+  if (Runner* r = RunnerOf()) RefreshContent(*r);
+  Redraw();
+}
+
+void CText::SetFileName(const std::string& value) {
+  if (fromFile) SetParameterText(value);
+}
+
+std::string CText::GetDescription() {
+  if (text.empty()) return CGraphic::GetDescription();
+  std::string shown = text;
+  for (size_t i = 0; i < shown.size(); ++i)
+    if (static_cast<uint8_t>(shown[i]) < 0x20) {
+      shown = shown.substr(0, i) + " ...";
+      break;
+    }
+  return "\"" + shown + "\"";
+}
+
+std::unique_ptr<StageSprite> CText::MakeSprite(Stage& stage) {
+  RefreshContent(stage.runner());
+  return MakePaintedSprite(*this, *this, stage);
+}
+
+// ---------------------------------------------------------------- drawing
+
+CText::LayoutKey CText::KeyFor(const Rect& area) const {
+  std::string f;
+  if (!font.useDefault) {
+    const int32_t ints[] = {font.height, font.width, font.escapement, font.weight};
+    f.assign(reinterpret_cast<const char*>(ints), sizeof ints);
+    f += static_cast<char>(font.italic);
+    f += static_cast<char>(font.underline);
+    f += static_cast<char>(font.strikeOut);
+    f += static_cast<char>(font.pitchAndFamily);
+    f += font.faceName;
+  }
+  return {shownSerial_, area, drawFlags, f};
+}
+
+const TextLayout& CText::Layout(const Rect& area) {
+  LayoutKey key = KeyFor(area);
+  if (haveLayout_ && key == layoutKey_) return layout_;
+  // A displayed rectangle of another height than the stored one scales the font.
+  const double scale = rect.Height() > 0 && area.Height() != rect.Height() ? double(area.Height()) / rect.Height() : 1.0;
+  layoutFont_ = FontOf(font, scale);
+  // A turned text is laid out from the rectangle's corner and turned there.
+  const bool turned = !font.useDefault && font.escapement % 3600 != 0;
+  const Rect box = turned ? Rect{0, 0, area.Width(), area.Height()} : area;
+  layout_ = LayOutText(shown_, layoutFont_, box, drawFlags);
+  layoutKey_ = std::move(key);
+  haveLayout_ = true;
+  return layout_;
+}
+
+void CText::PaintText(QPainter& p, const StageSprite& sprite, const Rect& areaIn) {
+  const Rect area = PaintableRect(areaIn);
+  if (area.IsEmpty() || shown_.empty()) return;
+  Layout(area);
+  p.save();
+  if (!font.useDefault && font.escapement % 3600 != 0) {
+    p.translate(area.left, area.top);
+    p.rotate(-font.escapement / 10.0);  // tenths of a degree, counter-clockwise
+  }
+  if (HasShadow(sprite, area)) DrawLayout(p, layout_, layoutFont_, ToQColor(shadowColor), ShadowOffset(area));
+  if (!IsKeyedAway(sprite, penColor)) DrawLayout(p, layout_, layoutFont_, ToQColor(penColor));
+  p.restore();
+}
+
+void CText::PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) {
+  TargetPainter painter(target, clip);
+  PaintText(painter.painter(), sprite, sprite.DisplayedRect());
+}
+
+bool CText::GetNaturalSize(int32_t& width, int32_t& height) {
+  std::lock_guard lock(StageLock());
+  const Rect bounds = Layout(PaintableRect(rect)).Bounds();
+  width = bounds.Width();
+  height = bounds.Height();
+  return true;
+}
+
+int CText::GetTextFontSize() const {
+  const QFont f = FontOf(font);
+  return static_cast<int>(std::lround(f.pixelSize() * 72.0 / kScreenDpi));
+}
+
+void CText::SetTextFontSize(int points) {
+  if (font.useDefault) {
+    // The default font's other qualities stay.
+    const QFont system = SystemFont();
+    font.useDefault = 0;
+    font.weight = system.weight();
+    font.faceName = "Arial";
+  }
+  font.height = -static_cast<int32_t>(std::lround(points * double(kScreenDpi) / 72.0));
+  Redraw();
+}
 
 }  // namespace kv

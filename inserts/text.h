@@ -2,11 +2,13 @@
 // from a text file, with the pen and drop shadow of CGraphic.
 #pragma once
 
+#include <QFont>
 #include <cstdint>
 #include <string>
 
 #include "inserts/graphic.h"
 #include "inserts/kvfont.h"
+#include "inserts/text_layout.h"
 
 namespace kv {
 
@@ -23,7 +25,11 @@ struct TextFields {
   int32_t newFormat = 1;  // read as version 3 or later: only then does stretchPicture apply
 };
 
-class CText : public CGraphic, public TextFields {
+// The first `limit` bytes of a file (fewer when it is shorter; none when it
+// cannot be read).
+std::string ReadFileStart(const std::string& hostPath, size_t limit);
+
+class CText : public CGraphic, public TextFields, public SelfPainting {
   KV_DECLARE_CLASS(CText)
  public:
   static constexpr uint16_t kNewestVersion = 3;
@@ -36,6 +42,54 @@ class CText : public CGraphic, public TextFields {
   void CopyFrom(const CInsert& other) override;
   // Texts read from records older than version 3 are never stretched.
   uint8_t GetStretchPicture() const override { return newFormat ? stretchPicture : 0; }
+
+  // --- content and drawing
+  // A text file is read up to this many bytes; the rest is not shown.
+  static constexpr size_t kMaxFileText = size_t(1) << 20;
+
+  // The text as drawn: names substituted and, with fromFile, the file read.
+  // Made when the content changes, never while painting.
+  std::string ShownText() const;
+  void SetShownText(std::string shown);
+  // Reads the content again through `runner` (its names, the text file).
+  void RefreshContent(Runner& runner);
+  // Paints the text of an object occupying `area` (stage coordinates).
+  void PaintText(QPainter& p, const StageSprite& sprite, const Rect& area);
+  // The layout of the shown text in `area`, as PaintText draws it.
+  const TextLayout& Layout(const Rect& area);
+  void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
+
+  void SetParameterText(const std::string& value) override;
+  std::string GetParameterText() const override { return fromFile ? textFile : text; }
+  void SetFileName(const std::string& value) override;
+  std::string GetFileName() const override { return fromFile ? textFile : std::string(); }
+  std::string GetDescription() override;
+  bool GetNaturalSize(int32_t& width, int32_t& height) override;
+  // The text is drawn in the pen colour: the text has no fill of its own.
+  uint32_t GetTextColor() const override { return penColor; }
+  void SetTextColor(uint32_t c) override { penColor = c; }
+  int GetTextFontSize() const override;
+  void SetTextFontSize(int points) override;
+
+ protected:
+  std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;
+
+ private:
+  // The font and layout of the last paint, kept while nothing they depend on changes.
+  struct LayoutKey {
+    uint64_t text = 0;  // shownSerial_
+    Rect area;
+    uint32_t flags = 0;
+    std::string font;  // the font record's fields
+    bool operator==(const LayoutKey&) const = default;
+  };
+  LayoutKey KeyFor(const Rect& area) const;
+  std::string shown_;
+  uint64_t shownSerial_ = 0;  // counts the changes of shown_
+  bool haveLayout_ = false;
+  LayoutKey layoutKey_;
+  QFont layoutFont_;
+  TextLayout layout_;
 };
 
 }  // namespace kv

@@ -7,6 +7,10 @@ namespace kv {
 
 class CTriangle : public CObjectFill {
   KV_DECLARE_CLASS(CTriangle)
+
+ protected:
+  void DrawFigure(QPainter& p, const Rect& box) const override;
+  QRegion FigureRegion(const Rect& box, const QRect& window) const override;
 };
 
 }  // namespace kv

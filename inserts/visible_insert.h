@@ -117,7 +117,7 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   void SimulateClick() override;
   void HandleStageEvent(uint32_t eventCode) override { HandleStageEventAt(eventCode, {-1, -1}); }
   // A mouse event at a stage point (the point travels with the event).
-  void HandleStageEventAt(uint32_t eventCode, Point at);
+  virtual void HandleStageEventAt(uint32_t eventCode, Point at);
   void TakeOffStage() override;
   void ShowOnStage() override;
   void HideOnStage() override;

@@ -1,6 +1,21 @@
 #include "stage/qt_painter.h"
 
+#include <QGuiApplication>
+#include <mutex>
+
 namespace kv {
+
+void EnsureGuiApplication() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (QCoreApplication::instance()) return;
+    // Lives as long as the process: fonts and painters may be used until exit.
+    static int argc = 3;
+    static char name[] = "korvel", option[] = "-platform", platform[] = "offscreen";
+    static char* argv[] = {name, option, platform, nullptr};
+    new QGuiApplication(argc, argv);
+  });
+}
 
 QImage WrapForPainting(PixelBuffer& buffer) {
   const QImage::Format format =

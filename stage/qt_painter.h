@@ -13,6 +13,12 @@ namespace kv {
 // A QImage sharing `buffer`'s memory (Format_RGB32 or Format_RGB16).
 QImage WrapForPainting(PixelBuffer& buffer);
 
+// Makes sure a QGuiApplication exists, which Qt needs before any font is
+// used. A player without a window gets one on the offscreen platform (fonts
+// need no display). Call it once on the main thread before painting from
+// other threads.
+void EnsureGuiApplication();
+
 class TargetPainter {
  public:
   // Paints into `target` in stage coordinates, limited to `clip`; antialiasing off.

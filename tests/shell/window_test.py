@@ -58,11 +58,15 @@ def main():
     ap.add_argument("--korvel", required=True)
     ap.add_argument("--project", required=True)
     ap.add_argument("--work", required=True)
+    ap.add_argument("--click", default="12,4", help="the stage point to click, X,Y")
+    ap.add_argument("--insert", default="keyed", help="the insert the click releases on")
+    ap.add_argument("--answers", default="", help="korvel's --answers for the project's message boxes")
     a = ap.parse_args()
+    click_x, click_y = (int(v) for v in a.click.split(","))
     for tool in ("Xvfb", "xwd", "xdotool", "convert"):
         if not shutil.which(tool):
             raise SystemExit("FAIL: %s is missing (scripts/install-deps.sh installs it)" % tool)
-    work = os.path.join(a.work, "window")
+    work = os.path.join(a.work, "window-" + os.path.basename(os.path.dirname(a.project)))
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
     cwd = os.path.dirname(a.project)
@@ -70,7 +74,8 @@ def main():
 
     # The headless frame of the idle moment.
     frames = os.path.join(work, "headless")
-    subprocess.run([a.korvel, "--headless", "--virtual-clock", "--until-idle", "--render", frames, name],
+    extra = ["--answers", a.answers] if a.answers else []
+    subprocess.run([a.korvel, "--headless", "--virtual-clock", "--until-idle", "--render", frames] + extra + [name],
                    cwd=cwd, check=True, capture_output=True)
     headless = Image.open(os.path.join(frames, "frame-0001.png")).convert("RGB")
 
@@ -82,7 +87,7 @@ def main():
     try:
         for scale in (1, 3):
             trace = os.path.join(work, "trace-%d.jsonl" % scale)
-            run = subprocess.Popen([a.korvel, "--virtual-clock", "--scale", str(scale), "--trace", trace, name],
+            run = subprocess.Popen([a.korvel, "--virtual-clock", "--scale", str(scale), "--trace", trace] + extra + [name],
                                    cwd=cwd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
             wait_for(lambda: window_id(env, "Korvel") is not None, 20, "the stage window")
             wid = window_id(env, "Korvel")
@@ -101,14 +106,14 @@ def main():
                         if shot.getpixel((x, y)) != want.getpixel((x, y))]
                 problems.append("scale %d: window %s, headless %s; %d pixels differ, first %s" %
                                 (scale, shot.size, want.size, len(diff), diff[:3]))
-            # A click on the drawn half of the keyed picture, then the exit key.
-            subprocess.run(["xdotool", "mousemove", "--window", wid, str(12 * scale + 1), str(4 * scale + 1),
+            # A click on the object, then the exit key.
+            subprocess.run(["xdotool", "mousemove", "--window", wid, str(click_x * scale + 1), str(click_y * scale + 1),
                             "click", "1"], env=env, check=True)
 
             def clicked():
                 try:
                     with open(trace, encoding="utf-8") as f:
-                        return any('"code":9006' in l and '"keyed"' in l for l in f)
+                        return any('"code":9006' in l and '"%s"' % a.insert in l for l in f)
                 except OSError:
                     return False
 

@@ -1,0 +1,51 @@
+#include "inserts/painted_sprite.h"
+
+#include "inserts/stage_host.h"
+#include "inserts/visible_insert.h"
+#include "persist/hooks.h"
+#include "platform/paths.h"
+#include "stage/compositor.h"
+#include "stage/locks.h"
+#include "stage/qt_painter.h"
+
+namespace kv {
+
+PaintedSprite::PaintedSprite(SelfPainting& painter) : painter_(painter) {
+  selfDrawn = 1;
+  // Fonts and painters need the application object from the first paint on.
+  EnsureGuiApplication();
+}
+
+void PaintedSprite::Draw(DrawTarget& target, const Rect& clip) {
+  if (kind == kWindowSprite) return;
+  painter_.PaintSprite(*this, target, clip);
+}
+
+bool PaintedSprite::HitTest(int x, int y) { return StageSprite::HitTest(x, y) && painter_.HitsAt(*this, x, y); }
+
+bool PaintedSprite::PaintsEveryPixel() const { return kind == kDrawnSprite && painter_.PaintsAll(*this); }
+
+void RedrawNow(StageSprite* sprite) {
+  std::lock_guard lock(StageLock());
+  if (sprite && sprite->onStage && sprite->compositor) sprite->compositor->Update(sprite->DisplayedRect());
+}
+
+std::unique_ptr<PaintedSprite> MakePaintedSprite(SelfPainting& painter, const CVisibleInsert& insert, Stage& stage) {
+  auto sprite = std::make_unique<PaintedSprite>(painter);
+  const Rect& r = insert.rect;
+  sprite->Setup(r, {0, 0, r.Width(), r.Height()}, insert.layer, insert.transparent != 0,
+                ColorRef(insert.transparentColor), insert.colorTolerance,
+                static_cast<uint16_t>(stage.settings().exitKey));
+  return sprite;
+}
+
+int LoadPictureSprite(Stage& stage, const CVisibleInsert& insert, const std::string& file, StageSprite& into) {
+  auto resolved = Resolver().RetrieveResource(file);
+  if (!resolved) return 2;
+  auto host = HostPathOf(*resolved);
+  if (!host) return 2;
+  return into.LoadPicture(stage.pictures(), *host, insert.rect, insert.layer, insert.transparent != 0,
+                          ColorRef(insert.transparentColor), insert.colorTolerance);
+}
+
+}  // namespace kv

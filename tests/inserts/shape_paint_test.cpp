@@ -1,0 +1,284 @@
+// The shape painters against pixels worked out from the platform's drawing
+// rules: outlines over [left, right) x [top, bottom), a fill one pixel short
+// without a pen, the shadow swept along its line, patterns fixed to the
+// object's corner, keyed colours dropped only on keyed sprites.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QPainter>
+#include <functional>
+#include <memory>
+
+#include "inserts/ellipse.h"
+#include "inserts/poly.h"
+#include "inserts/rectangle.h"
+#include "inserts/triangle.h"
+#include "stage/compositor.h"
+#include "stage/qt_painter.h"
+
+namespace kv {
+namespace {
+
+constexpr uint32_t kRed = 0x0000FF, kBlue = 0xFF0000, kGreen = 0x00FF00, kGrey = 0x808080, kBlack = 0,
+                   kWhite = 0xFFFFFF;
+constexpr QRgb kBack = 0xFF102030;
+
+QRgb Rgb(uint32_t colorRef) { return ToQColor(colorRef).rgb() | 0xFF000000; }
+
+struct Painted {
+  QImage image;
+  std::unique_ptr<StageSprite> sprite;
+  QRgb At(int x, int y) const { return image.pixel(x, y) | 0xFF000000; }
+};
+
+// Paints `shape` at `area` on a 64 x 48 picture over kBack, as its sprite would.
+Painted Paint(CObjectFill& shape, const Rect& area, bool keyed = false, uint32_t key = 0) {
+  EnsureGuiApplication();
+  Painted out{QImage(64, 48, QImage::Format_RGB32), std::make_unique<StageSprite>()};
+  out.image.fill(kBack);
+  out.sprite->Setup(area, {}, 0, keyed, ColorRef(key), 0, 0);
+  QPainter p(&out.image);
+  p.setRenderHint(QPainter::Antialiasing, false);
+  shape.PaintShape(p, *out.sprite, area);
+  return out;
+}
+
+template <class Kind>
+std::unique_ptr<Kind> Shape(std::function<void(Kind&)> set = {}) {
+  auto s = std::make_unique<Kind>();
+  s->Reset();
+  s->penColor = kRed;
+  s->fillColor = kBlue;
+  s->shadowX = s->shadowY = 0;
+  if (set) set(*s);
+  return s;
+}
+
+struct PixelCase {
+  const char* name;
+  std::function<std::unique_ptr<CObjectFill>()> make;
+  Rect area;
+  std::vector<std::tuple<int, int, uint32_t>> pixels;  // colour as 0x00BBGGRR, or kOutside
+  bool keyed = false;
+  uint32_t key = 0;
+};
+constexpr uint32_t kOutside = 0xFFFFFFFF;
+void PrintTo(const PixelCase& c, std::ostream* os) { *os << c.name; }
+
+class ShapePixels : public ::testing::TestWithParam<PixelCase> {};
+
+TEST_P(ShapePixels, Match) {
+  const PixelCase& c = GetParam();
+  auto shape = c.make();
+  const Painted out = Paint(*shape, c.area, c.keyed, c.key);
+  for (const auto& [x, y, colour] : c.pixels)
+    EXPECT_EQ(out.At(x, y), colour == kOutside ? kBack : Rgb(colour)) << "at " << x << "," << y;
+}
+
+const PixelCase kPixelCases[] = {
+    // [4, 20) x [4, 14): the outline on the first and last column and row, nothing beyond.
+    {"RectangleOutlineExcludesRightAndBottom", [] { return Shape<CRectangle>(); }, {4, 4, 20, 14},
+     {{4, 4, kRed}, {19, 4, kRed}, {4, 13, kRed}, {19, 13, kRed}, {20, 13, kOutside}, {19, 14, kOutside},
+      {3, 4, kOutside}, {10, 8, kBlue}}},
+    // Pen style 5: the fill alone, [4, 19) x [4, 13).
+    {"NullPenFillsOnePixelLess", [] { return Shape<CRectangle>([](CRectangle& r) { r.penStyle = 5; }); },
+     {4, 4, 20, 14}, {{4, 4, kBlue}, {18, 12, kBlue}, {19, 12, kOutside}, {18, 13, kOutside}}},
+    // Shadow (3, 3) in [4, 24) x [4, 18): figure [4, 21) x [4, 15); copies at
+    // (1, 1), (2, 2), (3, 3) make a staircase: (21, 5) needs step 1, (23, 7) step 3.
+    {"ShadowIsSweptWithoutGaps",
+     [] {
+       return Shape<CRectangle>([](CRectangle& r) {
+         r.shadowX = r.shadowY = 3;
+         r.shadowColor = kGrey;
+       });
+     },
+     {4, 4, 24, 18},
+     {{20, 14, kRed}, {21, 4, kOutside}, {21, 5, kGrey}, {22, 6, kGrey}, {23, 6, kOutside}, {23, 7, kGrey},
+      {23, 17, kGrey}, {6, 17, kOutside}, {7, 17, kGrey}, {10, 10, kBlue}}},
+    // A negative offset puts the figure at the bottom right and the shadow above left.
+    {"NegativeShadowFallsUpAndLeft",
+     [] {
+       return Shape<CRectangle>([](CRectangle& r) {
+         r.shadowX = r.shadowY = -2;
+         r.shadowColor = kGrey;
+       });
+     },
+     {4, 4, 24, 18}, {{4, 4, kGrey}, {6, 6, kRed}, {23, 17, kRed}, {23, 4, kOutside}}},
+    // Black is not transparent on an unkeyed shape: the pen is drawn.
+    {"BlackPenOnUnkeyedShape", [] { return Shape<CRectangle>([](CRectangle& r) { r.penColor = kBlack; }); },
+     {4, 4, 20, 14}, {{4, 4, kBlack}, {19, 13, kBlack}}},
+    // Keyed on the fill colour: hollow, only the outline.
+    {"KeyedFillIsHollow", [] { return Shape<CRectangle>(); }, {4, 4, 20, 14},
+     {{4, 4, kRed}, {10, 8, kOutside}}, true, kBlue},
+    // Keyed on the pen colour: no outline, the fill one pixel short.
+    {"KeyedPenIsLeftOut", [] { return Shape<CRectangle>(); }, {4, 4, 20, 14},
+     {{4, 4, kBlue}, {19, 13, kOutside}}, true, kRed},
+    // Pattern 0 (rows 0xAA, 0x55): a set bit takes fillColor, from the object's corner.
+    {"PatternStartsAtTheObjectsCorner",
+     [] {
+       return Shape<CRectangle>([](CRectangle& r) {
+         r.penStyle = 5;
+         r.fillStyle = 1;
+         r.patternIndex = 0;
+         r.fillColor = kBlack;
+         r.fillBackColor = kWhite;
+       });
+     },
+     {5, 3, 21, 19}, {{5, 3, kBlack}, {6, 3, kWhite}, {5, 4, kWhite}, {6, 4, kBlack}, {13, 11, kBlack}}},
+    // Pattern 1 (horizontal lines every fourth row).
+    {"HorizontalLinePattern",
+     [] {
+       return Shape<CRectangle>([](CRectangle& r) {
+         r.penStyle = 5;
+         r.fillStyle = 1;
+         r.patternIndex = 1;
+         r.fillBackColor = kWhite;
+       });
+     },
+     {0, 0, 16, 16}, {{3, 0, kBlue}, {3, 1, kWhite}, {3, 4, kBlue}, {3, 5, kWhite}}},
+    // An unknown pattern number falls back to the solid fill.
+    {"UnknownPatternIsSolid",
+     [] {
+       return Shape<CRectangle>([](CRectangle& r) {
+         r.fillStyle = 1;
+         r.patternIndex = 200;
+       });
+     },
+     {4, 4, 20, 14}, {{10, 8, kBlue}, {11, 8, kBlue}}},
+    // Dash (18 on, 6 off) along the top edge; the fill shows in the gap.
+    {"DashedPen", [] { return Shape<CRectangle>([](CRectangle& r) { r.penStyle = 1; }); }, {0, 0, 60, 20},
+     {{8, 0, kRed}, {21, 0, kBlue}, {30, 0, kRed}}},
+    // Dot (3 on, 3 off).
+    {"DottedPen", [] { return Shape<CRectangle>([](CRectangle& r) { r.penStyle = 2; }); }, {0, 0, 60, 20},
+     {{1, 0, kRed}, {4, 0, kBlue}, {7, 0, kRed}}},
+    // A styled pen wider than one pixel draws solid.
+    {"WideStyledPenIsSolid",
+     [] {
+       return Shape<CRectangle>([](CRectangle& r) {
+         r.penStyle = 1;
+         r.penWidth = 3;
+       });
+     },
+     {4, 4, 60, 20}, {{25, 4, kRed}, {25, 5, kRed}, {25, 7, kBlue}}},
+    // Rounded corners leave the corner pixel out.
+    {"RoundedCorners",
+     [] {
+       return Shape<CRectangle>([](CRectangle& r) {
+         r.cornerWidth = 8;
+         r.cornerHeight = 8;
+       });
+     },
+     {4, 4, 30, 20}, {{4, 4, kOutside}, {16, 4, kRed}, {4, 12, kRed}, {16, 12, kBlue}}},
+    // The inscribed ellipse: edges at the middle of each side, corners out.
+    {"Ellipse", [] { return Shape<CEllipse>(); }, {4, 4, 36, 24},
+     {{4, 4, kOutside}, {35, 23, kOutside}, {20, 4, kRed}, {4, 14, kRed}, {20, 14, kBlue}, {20, 3, kOutside}}},
+    // Vertices (4, 23), (19, 4), (35, 23).
+    {"Triangle", [] { return Shape<CTriangle>(); }, {4, 4, 36, 24},
+     {{19, 4, kRed}, {4, 23, kRed}, {35, 23, kRed}, {4, 4, kOutside}, {35, 4, kOutside}, {19, 18, kBlue},
+      {19, 24, kOutside}}},
+    // A diamond through the middles of the sides, from points in 1/1024.
+    {"PolygonPoints",
+     [] {
+       return Shape<CPoly>([](CPoly& p) {
+         p.points = {{512, 0, 6}, {1024, 512, 2}, {512, 1024, 2}, {0, 512, 3}};
+       });
+     },
+     {0, 0, 40, 40}, {{20, 0, kRed}, {20, 20, kBlue}, {2, 2, kOutside}, {37, 37, kOutside}}},
+    // A Bezier run cut short after two points is drawn as two lines.
+    {"IncompleteBezierRunIsDrawnAsLines",
+     [] {
+       return Shape<CPoly>([](CPoly& p) {
+         p.penColor = kRed;
+         p.fillColor = kBlue;
+         p.points = {{0, 0, 6}, {512, 0, 4}, {512, 512, 4}};
+       });
+     },
+     {0, 0, 40, 40}, {{10, 0, kRed}, {20, 10, kRed}, {20, 30, kOutside}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Painters, ShapePixels, ::testing::ValuesIn(kPixelCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PolyCoordinates, RoundHalfAwayFromZeroIn64Bits) {
+  struct Case {
+    int low, high;
+    int32_t stored;
+    int want;
+  } cases[] = {
+      {0, 40, 512, 20},          // the centre
+      {0, 3, 512, 2},            // 1.5 rounds up
+      {0, -3, 512, -2},          // -1.5 rounds away from zero
+      {10, 10, 1024, 10},        // an empty span
+      {0, 1024, -2000, -2000},   // points outside the rectangle stay outside
+      {-2000000000, 2000000000, 1 << 30, 1 << 24},  // would wrap in 32 bits; clamped for the painter
+  };
+  for (const Case& c : cases) EXPECT_EQ(PolyCoordinate(c.low, c.high, c.stored), c.want) << c.low << " " << c.stored;
+}
+
+TEST(ShapeShadow, HugeOffsetsFromTheFileStayBounded) {
+  auto r = Shape<CRectangle>([](CRectangle& s) {
+    s.shadowX = 0x7FFFFFFF;
+    s.shadowY = -0x7FFFFFFF;
+  });
+  const Painted out = Paint(*r, {4, 4, 20, 14});  // would take 2^31 steps unbounded
+  EXPECT_EQ(out.At(10, 8), kBack);               // no room is left for the figure
+}
+
+TEST(ShapeHitRegion, FollowsThePaintedFigureAndShadow) {
+  auto e = Shape<CEllipse>();
+  Painted out = Paint(*e, {0, 0, 40, 20});
+  EXPECT_TRUE(e->HitsAt(*out.sprite, 20, 10));
+  EXPECT_FALSE(e->HitsAt(*out.sprite, 1, 1));  // the rectangle's corner is not the ellipse's
+  auto r = Shape<CRectangle>([](CRectangle& s) { s.shadowX = s.shadowY = 3; });
+  out = Paint(*r, {0, 0, 20, 20});
+  EXPECT_TRUE(r->HitsAt(*out.sprite, 19, 19));   // the shadow
+  EXPECT_FALSE(r->HitsAt(*out.sprite, 19, 0));   // the corner the shadow does not reach
+  auto fresh = Shape<CRectangle>();
+  EXPECT_TRUE(fresh->HitsAt(*out.sprite, 19, 0));  // before any paint: the whole rectangle
+}
+
+TEST(ShapeCovering, OnlyAFigureThatPaintsEveryPixelIsOpaque) {
+  struct Case {
+    const char* name;
+    std::function<std::unique_ptr<CObjectFill>()> make;
+    bool keyed;
+    bool opaque;
+  } cases[] = {
+      {"solid rectangle", [] { return Shape<CRectangle>(); }, false, true},
+      {"keyed, other colours", [] { return Shape<CRectangle>(); }, true, true},
+      {"rounded", [] { return Shape<CRectangle>([](CRectangle& r) { r.cornerWidth = 4; }); }, false, false},
+      {"shadow", [] { return Shape<CRectangle>([](CRectangle& r) { r.shadowX = 1; }); }, false, false},
+      {"no pen", [] { return Shape<CRectangle>([](CRectangle& r) { r.penStyle = 5; }); }, false, false},
+      {"dashed pen", [] { return Shape<CRectangle>([](CRectangle& r) { r.penStyle = 1; }); }, false, false},
+      {"keyed fill", [] { return Shape<CRectangle>([](CRectangle& r) { r.fillColor = 0x123456; }); }, true, false},
+      {"ellipse", [] { return Shape<CEllipse>(); }, false, false},
+      {"triangle", [] { return Shape<CTriangle>(); }, false, false},
+  };
+  for (const Case& c : cases) {
+    auto shape = c.make();
+    PaintedSprite sprite(*shape);
+    sprite.Setup({0, 0, 10, 10}, {}, 0, c.keyed, ColorRef(0x123456), 0, 0);
+    EXPECT_EQ(sprite.IsOpaque(), c.opaque) << c.name;
+  }
+}
+
+// Through the compositor: a shape in front hides only what it covers.
+TEST(ShapeCovering, CompositorDrawsBehindAShapeThatLeavesPixels) {
+  Compositor c(CompositorRole::kStage);
+  ASSERT_EQ(c.Initialise({0, 0, 32, 32}, ColorRef(0x00102030), PixelFormat::kXrgb32, nullptr), 0);
+  auto back = Shape<CRectangle>([](CRectangle& r) { r.fillColor = kGreen; });
+  auto front = Shape<CEllipse>();
+  PaintedSprite backSprite(*back), frontSprite(*front);
+  backSprite.Setup({0, 0, 32, 32}, {}, 10, false, {}, 0, 0);
+  frontSprite.Setup({0, 0, 32, 32}, {}, 5, false, {}, 0, 0);
+  c.Add(backSprite, false);
+  c.Add(frontSprite, false);
+  c.Update({0, 0, 32, 32});
+  EXPECT_EQ(c.Offscreen().GetPixel(1, 1), ColorRef(kGreen));  // the ellipse leaves its corners
+  EXPECT_EQ(c.Offscreen().GetPixel(16, 16), ColorRef(kBlue));
+  c.Remove(frontSprite, false);
+  c.Remove(backSprite, false);
+}
+
+}  // namespace
+}  // namespace kv
