@@ -275,7 +275,9 @@ int Player::Run() {
     if (nextRenderAt < options_.renderAt.size()) deadline = std::min(deadline, options_.renderAt[nextRenderAt]);
     if (options_.untilMs) deadline = std::min(deadline, *options_.untilMs);
     deadline = std::min(deadline, nextEvery);
-    waiter.wakeOnIdle = options_.untilIdle && nothingScripted;
+    // Woken at each new idle moment (its frame is written then, before time
+    // moves on to scripted input); once seen, time may pass the idle stretch.
+    waiter.wakeOnIdle = (options_.untilIdle && nothingScripted) || !wasIdle;
     runner_->PumpMessage(true, deadline);
   }
   const int status = runner_->ExitStatus();
