@@ -339,6 +339,20 @@ bool Stage::KeyDown(uint32_t key) {
   return true;
 }
 
+bool Stage::Hotkey(uint32_t key, uint32_t modifiers, int phase) {
+  std::shared_ptr<CVisibleInsert> taker;
+  {
+    std::lock_guard lock(StageLock());
+    const auto sprites = compositor_.Sprites();
+    // Front to back, as a click would find them.
+    for (auto it = sprites.rbegin(); it != sprites.rend() && !taker; ++it)
+      if (auto o = LiveOwner(**it); o && o->IsActive() && o->HasHotkey(key, modifiers)) taker = o;
+  }
+  if (!taker || !runner_.playerRunning) return false;
+  taker->OnHotkey(key, modifiers, phase);
+  return true;
+}
+
 // ---------------------------------------------------------------- cursors
 
 void Stage::SetObjectCursor(const CursorChoice* cursor) {

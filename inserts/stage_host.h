@@ -81,6 +81,9 @@ class Stage : public StageLink, public StageEnvironment {
   // A key pressed on the stage. Answers true for the exit key, which sets
   // the quit request and posts the key to the project thread.
   bool KeyDown(uint32_t key);
+  // A key pressed (phase 1) or released (phase 3) with modifiers: the first
+  // object on the stage that has it as a hotkey takes it. True when taken.
+  bool Hotkey(uint32_t key, uint32_t modifiers, int phase);
   // The hover timer: ends the hover state once the pointer has left.
   void HoverTick();
   // Re-evaluates the hover object at the last pointer position.

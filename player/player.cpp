@@ -349,8 +349,13 @@ void Player::RouteToStage(const InputEvent& e) {
 
 void Player::Deliver(const InputEvent& e) {
   if (stage_) {
-    // The exit key goes to the project thread alone, from the stage.
+    // The exit key goes to the project thread alone, from the stage; a
+    // hotkey of an object on the stage is that object's alone.
     if (e.kind == InputEvent::Kind::kKey && stage_->KeyDown(e.key)) return;
+    if (e.kind == InputEvent::Kind::kKey && stage_->Hotkey(e.key, e.modifiers, 1)) {
+      stage_->Hotkey(e.key, e.modifiers, 3);
+      return;
+    }
     RouteToStage(e);
   }
   // Input reaches the project thread and every script thread, whose waits

@@ -48,12 +48,13 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
     const kv::StageSettings& s = stage.settings();
     QMetaObject::invokeMethod(
         &app,
-        [&, s] {
+        [&, s, stagePtr = &stage] {
           window = std::make_unique<kv::StageWindow>(
               player, QSize(s.clientWidth, s.clientHeight), scale,
               QString::fromStdString(s.caption.empty() ? std::string("Korvel") : s.caption),
               ToQColor(s.frameColor), s.exitKey);
           presenter = &window->presenter();
+          window->runWindow().FollowCursorOf(stagePtr);
           if (scale.fullScreen)
             window->showFullScreen();
           else

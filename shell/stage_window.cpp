@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "engine/request.h"
+#include "inserts/stage_host.h"
 #include "player/input_script.h"
 #include "player/player.h"
 
@@ -165,12 +166,65 @@ void RunWindow::mouseMoveEvent(QMouseEvent* e) {
   Send(in);
 }
 
+void RunWindow::leaveEvent(QEvent*) {
+  // Off the stage: the object under the pointer is left.
+  InputEvent in;
+  in.kind = InputEvent::Kind::kMove;
+  in.x = in.y = -1;
+  Send(in);
+}
+
+void RunWindow::FollowCursorOf(Stage* stage) {
+  stage_ = stage;
+  startTimer(50);
+}
+
+namespace {
+
+// The system cursors by their ids; others show the arrow.
+Qt::CursorShape ShapeOf(uint16_t id) {
+  switch (id) {
+    case 32513: return Qt::IBeamCursor;
+    case 32514: return Qt::WaitCursor;
+    case 32515: return Qt::CrossCursor;
+    case 32516: return Qt::UpArrowCursor;
+    case 32642: return Qt::SizeFDiagCursor;
+    case 32643: return Qt::SizeBDiagCursor;
+    case 32644: return Qt::SizeHorCursor;
+    case 32645: return Qt::SizeVerCursor;
+    case 32646: return Qt::SizeAllCursor;
+    case 32648: return Qt::ForbiddenCursor;
+    case 32649: return Qt::PointingHandCursor;
+    case 32650: return Qt::BusyCursor;
+    case 32651: return Qt::WhatsThisCursor;
+    default: return Qt::ArrowCursor;
+  }
+}
+
+}  // namespace
+
+void RunWindow::timerEvent(QTimerEvent*) {
+  if (!stage_ || stage_->cursorSerial.load() == cursorSerial_) return;
+  cursorSerial_ = stage_->cursorSerial.load();
+  const CursorChoice c = stage_->CurrentCursor();
+  switch (c.kind) {
+    case CursorChoice::Kind::kHidden: setCursor(Qt::BlankCursor); break;
+    case CursorChoice::Kind::kSystem: setCursor(ShapeOf(c.systemId)); break;
+    // Cursor files are not read yet: the arrow stands in.
+    case CursorChoice::Kind::kFile:
+    case CursorChoice::Kind::kArrow: unsetCursor(); break;
+  }
+}
+
 void RunWindow::keyPressEvent(QKeyEvent* e) {
   const uint32_t vk = VirtualKeyOf(e->key());
   if (vk == 0) return QWidget::keyPressEvent(e);
   InputEvent in;
   in.kind = InputEvent::Kind::kKey;
   in.key = vk;
+  // The hotkey modifier bits: Shift 1, Ctrl 2, Alt 4.
+  const Qt::KeyboardModifiers m = e->modifiers();
+  in.modifiers = (m & Qt::ShiftModifier ? 1u : 0u) | (m & Qt::ControlModifier ? 2u : 0u) | (m & Qt::AltModifier ? 4u : 0u);
   Send(in);
 }
 

@@ -14,6 +14,7 @@
 namespace kv {
 
 class Player;
+class Stage;
 struct InputEvent;
 
 // How the stage is scaled into its window.
@@ -50,6 +51,9 @@ class RunWindow : public QWidget {
             QColor background);
   // The stage pixel under a window point; false outside the stage.
   bool ToStage(const QPoint& p, int& x, int& y) const;
+  // Follows the stage's cursor choice (the object under the pointer, a
+  // stage cursor object) from now on.
+  void FollowCursorOf(Stage* stage);
   QRect StageArea() const;
 
  protected:
@@ -59,9 +63,13 @@ class RunWindow : public QWidget {
   void mouseDoubleClickEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
+  void leaveEvent(QEvent* e) override;
+  void timerEvent(QTimerEvent* e) override;
 
  private:
   void Send(InputEvent e);
+  Stage* stage_ = nullptr;
+  uint32_t cursorSerial_ = 0;
 
   Player& player_;
   WindowPresenter& presenter_;
