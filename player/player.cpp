@@ -111,6 +111,12 @@ int Player::Run() {
     std::filesystem::create_directories(options_.renderDir, ec);
     if (ec) return Fail(exit_status::kNotFound, "cannot create " + options_.renderDir + ": " + ec.message());
   }
+  // Hosted playing (inside another program's window or through its socket)
+  // and the plug-in mode are not built: the stage plays on its own.
+  if (!options_.serverWindow.empty() || !options_.parentWindow.empty() || options_.pluginMode)
+    std::fprintf(stderr,
+                 "korvel: hosted playing (/server, /parent, /plugin) is not available yet; the project plays in a "
+                 "stage of its own\n");
   if (options_.headless && (options_.fullscreen || !options_.scale.empty()))
     std::fprintf(stderr, "korvel: --fullscreen and --scale apply to the stage window; a headless run ignores them\n");
 
