@@ -50,14 +50,18 @@ void CInsert::HideInsert(Runner& runner) {
 
 void CInsert::PauseInsert(Runner& runner) {
   if (!IsActive() || IsPaused()) return;
-  runner.RaiseEvent(*this, event::kPaused, 0, nullptr);
+  // An insert playing in a thread of its own hears of it through its copy,
+  // which has the thread (and copies of the handlers).
+  auto copy = clone.lock();
+  runner.RaiseEvent(copy ? *copy : *this, event::kPaused, 0, nullptr);
   Pause();
 }
 
 void CInsert::ResumeInsert(Runner& runner) {
   if (!IsPaused()) return;
   Resume();
-  runner.RaiseEvent(*this, event::kUnpaused, 0, nullptr);
+  auto copy = clone.lock();
+  runner.RaiseEvent(copy ? *copy : *this, event::kUnpaused, 0, nullptr);
 }
 
 void CInsert::StopIfPlaying() {
