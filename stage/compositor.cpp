@@ -1,5 +1,7 @@
 #include "stage/compositor.h"
 
+#include <cstdint>
+
 #include <algorithm>
 #include <exception>
 #include <mutex>
@@ -497,7 +499,16 @@ void Compositor::MarkDirtyLocked(const Rect& rect, bool merge) {
     }
   }
   if (lastDirty_ + 1 >= kMaxDirty) {
-    dirty_[lastDirty_] = dirty_[lastDirty_].Union(rect);
+    // The list is full: the rectangle joins the entry it grows least, so
+    // scattered changes do not become one stage-wide recomposition.
+    int best = lastDirty_;
+    int64_t bestGrowth = INT64_MAX;
+    for (int i = 0; i <= lastDirty_; ++i) {
+      const Rect u = dirty_[i].Union(rect);
+      const int64_t growth = u.Width64() * u.Height64() - dirty_[i].Width64() * dirty_[i].Height64();
+      if (growth < bestGrowth) best = i, bestGrowth = growth;
+    }
+    dirty_[best] = dirty_[best].Union(rect);
     return;
   }
   dirty_[++lastDirty_] = rect;

@@ -37,7 +37,7 @@ def main():
                                env=env, capture_output=True, text=True)
             return r.stdout.split()[0] if r.stdout.split() else None
 
-        wait_for(lambda: box() is not None, 20, "the message box")
+        wait_for(lambda: box() is not None, 60, "the message box")
         wid = box()
         # Alt+N is the No button's shortcut in Qt's box.
         subprocess.run(["xdotool", "windowfocus", "--sync", wid, "key", "alt+n"], env=env, check=True)

@@ -89,7 +89,7 @@ def main():
             trace = os.path.join(work, "trace-%d.jsonl" % scale)
             run = subprocess.Popen([a.korvel, "--virtual-clock", "--scale", str(scale), "--trace", trace] + extra + [name],
                                    cwd=cwd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-            wait_for(lambda: window_id(env, "Korvel") is not None, 20, "the stage window")
+            wait_for(lambda: window_id(env, "Korvel") is not None, 60, "the stage window")
             wid = window_id(env, "Korvel")
             want = headless.resize((headless.width * scale, headless.height * scale), Image.NEAREST)
             shot = None
@@ -100,7 +100,7 @@ def main():
                 return shot.size == want.size and list(shot.getdata()) == list(want.getdata())
 
             try:
-                wait_for(same, 10, "the window to show the headless frame at scale %d" % scale)
+                wait_for(same, 60, "the window to show the headless frame at scale %d" % scale)
             except SystemExit:
                 diff = [(x, y) for y in range(min(shot.height, want.height)) for x in range(min(shot.width, want.width))
                         if shot.getpixel((x, y)) != want.getpixel((x, y))]
@@ -118,7 +118,7 @@ def main():
                     return False
 
             try:
-                wait_for(clicked, 10, "the click")
+                wait_for(clicked, 60, "the click")
             except SystemExit as e:
                 problems.append("scale %d: %s" % (scale, e))
             # Keys go to the focused window, as a user's would.

@@ -25,14 +25,21 @@ class StageUpdate : public ::testing::Test {
   Compositor c{CompositorRole::kStage};
 };
 
-TEST_F(StageUpdate, TwentyFirstDirtyRectangleMergesIntoTheTwentieth) {
+TEST_F(StageUpdate, TwentyFirstDirtyRectangleJoinsTheEntryItGrowsLeast) {
   for (int i = 0; i < 20; ++i) c.MarkDirty({i * 10, 0, i * 10 + 5, 5}, false);
   ASSERT_EQ(c.DirtyRects().size(), 20u);
+  // Below the first entry: joining it adds 5 x 50 pixels, any other entry more.
   c.MarkDirty({0, 50, 5, 55}, false);
-  const std::vector<Rect> d = c.DirtyRects();
+  std::vector<Rect> d = c.DirtyRects();
   ASSERT_EQ(d.size(), 20u);
+  EXPECT_EQ(d[0], (Rect{0, 0, 5, 55}));
+  EXPECT_EQ(d[19], (Rect{190, 0, 195, 5}));
+  // Right of the last entry: it joins the last.
+  c.MarkDirty({196, 0, 199, 5}, false);
+  d = c.DirtyRects();
+  ASSERT_EQ(d.size(), 20u);
+  EXPECT_EQ(d[19], (Rect{190, 0, 199, 5}));
   EXPECT_EQ(d[18], (Rect{180, 0, 185, 5}));
-  EXPECT_EQ(d[19], (Rect{0, 0, 195, 55}));  // the 20th {190,0,195,5} grown by the 21st
 }
 
 TEST_F(StageUpdate, MarkDirtyMergesTouchingRectanglesOnlyWhenAsked) {
