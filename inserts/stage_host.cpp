@@ -60,6 +60,13 @@ std::optional<std::vector<PathWaypoint>> ReadPathNodes(const MotionPath& path) {
   return nodes;
 }
 
+Point StagePosition(int32_t placement, Point stored, int frameW, int frameH, int screenW, int screenH) {
+  if (placement == 1266) return {std::max(0, (screenW - frameW) / 2), std::max(0, (screenH - frameH) / 2)};
+  if (stored.x >= screenW || stored.y >= screenH) return {0, 0};
+  auto snap = [](int32_t v) { return v == 0 ? 0 : v / 8 * 8; };
+  return {snap(stored.x), snap(stored.y)};
+}
+
 CVisibleInsert* OwnerInsert(const StageSprite& sprite) { return dynamic_cast<CVisibleInsert*>(sprite.owner); }
 
 Stage::Stage(Runner& runner, const StageSettings& settings, PixelFormat format, PictureLoader& pictures)

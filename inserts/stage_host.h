@@ -35,6 +35,10 @@ struct StageSettings {
   uint32_t exitKey = kDefaultExitKey;  // 0 in a document means Escape
   std::string caption;
   bool showCaption = true;
+  // Where the frame goes: 1265 the stored position, 1266 centred on the
+  // screen, 1267 maximised with the stage centred in it.
+  int32_t placement = 1266;
+  int32_t placementX = 0, placementY = 0;
 };
 
 // The cursor the window shows over the stage.
@@ -134,6 +138,12 @@ class Stage : public StageLink, public StageEnvironment {
   bool stageCursorOverride_ = false;
   CursorChoice stageCursor_;
 };
+
+// Where a stage frame of frameW x frameH goes on the screen: placement 1266
+// centres it; 1265 takes the stored position on a multiple of 8 (0 stays 0),
+// or the screen's corner when it would start past the screen's right or
+// bottom edge.
+Point StagePosition(int32_t placement, Point stored, int frameW, int frameH, int screenW, int screenH);
 
 // The nodes of a stored path for the path player: the type-4 layout; none
 // for the older layouts, which are not played.

@@ -227,6 +227,9 @@ int Player::Run() {
   stage.exitKey = s.exitKey ? s.exitKey : kDefaultExitKey;
   stage.caption = s.stageCaption;
   stage.showCaption = s.showCaption != 0;
+  stage.placement = static_cast<int32_t>(s.placement);
+  stage.placementX = s.placementX;
+  stage.placementY = s.placementY;
   if (!pictures_) pictures_ = std::make_unique<imaging::RasterPictureLoader>();
   stage_ = std::make_unique<Stage>(*runner_, stage,
                                    options_.depth == 16 ? PixelFormat::kRgb565 : PixelFormat::kXrgb32, *pictures_);

@@ -55,8 +55,16 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
               ToQColor(s.frameColor), s.exitKey);
           presenter = &window->presenter();
           window->runWindow().FollowCursorOf(stagePtr);
+          if (!s.showCaption) window->setWindowFlag(Qt::FramelessWindowHint);
+          const QSize screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->size()
+                                                                : QSize(host.screenWidth, host.screenHeight);
+          const kv::Point at = kv::StagePosition(s.placement, {s.placementX, s.placementY}, window->width(),
+                                                 window->height(), screen.width(), screen.height());
+          window->move(at.x, at.y);
           if (scale.fullScreen)
             window->showFullScreen();
+          else if (s.placement == 1267)
+            window->showMaximized();
           else
             window->show();
         },

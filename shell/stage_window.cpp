@@ -248,9 +248,9 @@ StageWindow::StageWindow(Player& player, QSize stageSize, StageScale scale, cons
 }
 
 void StageWindow::resizeEvent(QResizeEvent*) {
-  // A fitted stage follows the window; a scaled one keeps its size at the
-  // top left, as the drawing window keeps the stage size.
-  if (scale_.fit)
+  // A fitted stage follows the window, and a maximised one is centred in it;
+  // otherwise the drawing window keeps the stage size at the top left.
+  if (scale_.fit || isMaximized() || isFullScreen())
     run_->setGeometry(rect());
   else
     run_->setGeometry(0, 0, stageSize_.width() * scale_.factor, stageSize_.height() * scale_.factor);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "inserts/register.h"
+#include "inserts/stage_host.h"
 #include "tests/engine/test_bytes.h"
 
 namespace kv {
@@ -197,6 +198,30 @@ TEST_F(VisibleRecord, StoringWithoutTheAnnouncedPathFails) {
   v.Reset();
   v.hasPath = 1;
   EXPECT_THROW(test::StoreOne(v), CArchiveException);
+}
+
+// Where the stage frame goes on an 800 x 600 screen.
+TEST(StagePosition, PlacementsAndTheMultipleOfEight) {
+  struct Case {
+    int32_t placement;
+    Point stored;
+    int w, h;
+    Point want;
+  };
+  const Case cases[] = {
+      {1266, {0, 0}, 640, 480, {80, 60}},         // centred
+      {1266, {0, 0}, 1000, 700, {0, 0}},          // larger than the screen: its corner
+      {1265, {0, 0}, 640, 480, {0, 0}},           // 0 stays 0
+      {1265, {13, 30}, 640, 480, {8, 24}},        // down to a multiple of 8
+      {1265, {16, 7}, 640, 480, {16, 0}},
+      {1265, {800, 10}, 640, 480, {0, 0}},        // starts past the right edge
+      {1265, {10, 650}, 640, 480, {0, 0}},        // past the bottom edge
+  };
+  for (const Case& c : cases) {
+    const Point at = StagePosition(c.placement, c.stored, c.w, c.h, 800, 600);
+    EXPECT_EQ(at.x, c.want.x) << c.placement << " " << c.stored.x << "," << c.stored.y;
+    EXPECT_EQ(at.y, c.want.y) << c.placement << " " << c.stored.x << "," << c.stored.y;
+  }
 }
 
 }  // namespace
