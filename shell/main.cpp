@@ -15,6 +15,7 @@
 #include "inserts/stage_host.h"
 #include "player/command_line.h"
 #include "player/player.h"
+#include "shell/main_frame.h"
 #include "shell/qt_message_box.h"
 #include "shell/stage_window.h"
 
@@ -122,6 +123,13 @@ int main(int argc, char** argv) {
     std::error_code ec;
     auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec) host.programDir = self.parent_path().string() + "/";
+    // Without a file and with a display: the main frame, to open one.
+    if (options.fileName.empty() && !options.headless && HaveDisplay()) {
+      QApplication app(argc, argv);
+      kv::MainFrame frame(KV_VERSION);
+      frame.show();
+      return app.exec() == 0 ? kv::exit_status::kOk : kv::exit_status::kAborted;
+    }
     if (!options.headless && !HaveDisplay()) {
       std::fprintf(stderr, "korvel: no display; playing headless\n");
       options.headless = true;
