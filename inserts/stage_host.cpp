@@ -1,6 +1,7 @@
 #include "inserts/stage_host.h"
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "engine/events.h"
@@ -23,18 +24,22 @@ std::shared_ptr<CVisibleInsert> LiveOwner(const StageSprite& sprite) {
 // calling engine thread, so the virtual clock moves through it.
 class RunEffectClock : public EffectClock {
  public:
-  explicit RunEffectClock(Runner& runner) : runner_(runner) {}
+  RunEffectClock(Runner& runner, std::function<bool()> interrupted)
+      : runner_(runner), interrupted_(std::move(interrupted)) {}
   int64_t NowMs() override { return runner_.clock().NowMs(); }
   void WaitUntil(int64_t ms) override {
     ScriptThreadContext* ctx = ScriptThreadContext::Current();
     Waiter local;
     Waiter& w = ctx ? ctx->port.waiter() : local;
-    // A message for the thread wakes it early; it is served after the step.
-    while (runner_.clock().NowMs() < ms && !runner_.clock().Halted()) runner_.clock().Wait(w, ms);
+    // A message for the thread wakes it early and is served after the step;
+    // the exit key or a stop ends the wait at once, so the effect can stop.
+    while (runner_.clock().NowMs() < ms && !runner_.clock().Halted() && !interrupted_())
+      runner_.clock().Wait(w, ms);
   }
 
  private:
   Runner& runner_;
+  std::function<bool()> interrupted_;
 };
 
 }  // namespace
@@ -76,9 +81,9 @@ Stage::Stage(Runner& runner, const StageSettings& settings, PixelFormat format, 
   compositor_.SetEnvironment(this);
   const int status = compositor_.Initialise(ClientRect(), settings_.clientColor, format, nullptr);
   if (status != 0) throw std::runtime_error("the stage's drawing area cannot be created");
-  effectClock_ = std::make_unique<RunEffectClock>(runner_);
   // The exit key (and a stop) cut an effect or a path short.
   auto abort = [this](uint16_t) { return quitRequested_.load() || runner_.IsStopRequested(); };
+  effectClock_ = std::make_unique<RunEffectClock>(runner_, [abort] { return abort(0); });
   effects_ = std::make_unique<TransitionEngine>(compositor_, *effectClock_, Pacing::kSleep, abort);
   paths_ = std::make_unique<StagePathPlayer>(*effectClock_, ReadPathNodes, Pacing::kSleep, abort);
   compositor_.SetEffectEngine(effects_.get());
@@ -183,10 +188,21 @@ void Stage::ButtonDown(int button, int x, int y) {
   if (button == mouse_button::kLeft) {
     leftDown_ = true;
     std::lock_guard lock(StageLock());
+    dragged_ = nullptr;
+    dragTrack_.reset();
     for (StageSprite* s : compositor_.Sprites()) s->marks = 0;
     if (StageSprite* s = SpriteAt(x, y)) {
       DeliverEvent(*s, event::kLeftButtonPressed, {x, y});
-      if (compositor_.Contains(*s)) s->marks = kMarkInside | kMarkPressed;
+      if (compositor_.Contains(*s)) {
+        s->marks = kMarkInside | kMarkPressed;
+        // An object with a type-4 path is dragged along it.
+        CVisibleInsert* owner = OwnerInsert(*s);
+        if (owner && owner->path)
+          if (auto nodes = ReadPathNodes(*owner->path)) {
+            dragTrack_ = std::make_unique<PathStepper>(std::move(*nodes));
+            dragged_ = s;
+          }
+      }
     }
     return;
   }
@@ -203,6 +219,7 @@ void Stage::ButtonUp(int button, int x, int y) {
   if (button == mouse_button::kLeft) {
     leftDown_ = false;
     dragged_ = nullptr;
+    dragTrack_.reset();
     StageSprite* s = SpriteAt(x, y);
     if (s && (s->marks & kMarkPressed)) {
       s->marks = 0;
@@ -229,7 +246,12 @@ void Stage::MouseMove(int x, int y, bool leftDown) {
   pointer_ = {x, y};
   leftDown_ = leftDown;
   std::lock_guard lock(StageLock());
-  if (dragged_ && leftDown) {
+  if (dragged_ && leftDown && dragTrack_) {
+    // The nearest sampled position on the path.
+    if (auto pose = dragTrack_->Nearest({x, y}); pose && pose->rect != dragged_->rect)
+      if (CVisibleInsert* owner = OwnerInsert(*dragged_))
+        owner->MoveTo(pose->rect.left, pose->rect.top, pose->rect.right, pose->rect.bottom, true);
+  } else if (dragged_ && leftDown) {
     if (CVisibleInsert* owner = OwnerInsert(*dragged_)) {
       const Rect r = dragged_->rect;
       const int32_t left = x - dragOffset_.x, top = y - dragOffset_.y;
@@ -286,7 +308,10 @@ void Stage::ForgetSprite(const StageSprite& sprite) {
     hover_ = nullptr;
     lastPoint_ = {-1, -1};
   }
-  if (dragged_ == &sprite) dragged_ = nullptr;
+  if (dragged_ == &sprite) {
+    dragged_ = nullptr;
+    dragTrack_.reset();
+  }
 }
 
 // ---------------------------------------------------------------- stage commands
@@ -324,6 +349,7 @@ void Stage::StartDrag(CInsert& insert) {
   std::lock_guard lock(StageLock());
   if (!s || !compositor_.Contains(*s)) return;
   dragged_ = s;
+  dragTrack_.reset();
   // The grip keeps its place on the object; from outside, the centre.
   const Rect r = s->rect;
   if (r.Contains(pointer_.x, pointer_.y))

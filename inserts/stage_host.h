@@ -127,6 +127,8 @@ class Stage : public StageLink, public StageEnvironment {
   StageSprite* hover_ = nullptr;
   StageSprite* dragged_ = nullptr;  // follows the pointer while the left button is down
   Point dragOffset_{};
+  // Set when the dragged object has a type-4 path: it keeps to the path.
+  std::unique_ptr<PathStepper> dragTrack_;
   bool leftReported_ = false;
   Point lastPoint_{-1, -1};
   Point pointer_{-1, -1};
