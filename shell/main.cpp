@@ -3,6 +3,7 @@
 // the harness options drive such runs for tests and tools.
 #include <QApplication>
 #include <QScreen>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -94,8 +95,35 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
 
 }  // namespace
 
+// A player installed as a screen saver (a program name ending in ".scr")
+// is started with the standard switches; the name of the mode they ask for,
+// or empty for none.
+std::string SaverModeOf(const std::vector<std::string>& args) {
+  if (args.empty()) return "configure";
+  std::string a = args[0];
+  if (!a.empty() && (a[0] == '/' || a[0] == '-')) a.erase(0, 1);
+  switch (a.empty() ? '\0' : a[0]) {
+    case 'C': case 'c': return "configure";
+    case 'A': case 'a': return "change password";
+    case 'P': case 'p': case 'L': case 'l': return "preview";
+    case 'S': case 's': return "run";
+    default: return {};
+  }
+}
+
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  std::string self = std::filesystem::path(argv[0]).extension().string();
+  for (char& c : self) c = char(std::tolower(static_cast<unsigned char>(c)));
+  if (self == ".scr") {
+    const std::string mode = SaverModeOf(args);
+    if (mode.empty()) {
+      std::fprintf(stderr, "korvel: no screen-saver mode in \"%s\"\n", args.empty() ? "" : args[0].c_str());
+      return kv::exit_status::kUsage;
+    }
+    std::fprintf(stderr, "korvel: the screen-saver mode \"%s\" is not available yet\n", mode.c_str());
+    return kv::exit_status::kAborted;
+  }
   kv::PlayerOptions options;
   std::string error;
   if (!kv::ParseCommandLine(args, options, error)) {
