@@ -555,7 +555,8 @@ double ClockNow(Thread& t) {
 FN(Timer) {
   UNUSED;
   double now = ClockNow(t);
-  fr[0] = Value::Dbl((now - std::floor(now)) * 86400.0);
+  // To the millisecond, the clock's resolution, so a serial's rounding does not show.
+  fr[0] = Value::Dbl(std::round((now - std::floor(now)) * 86400000.0) / 1000.0);
 }
 
 FN(Now) { UNUSED; fr[0] = Value::DateValue(ClockNow(t)); }
@@ -710,8 +711,9 @@ FN(DateDiff) {
     case Interval::Day: r = FloorDiv(sb, 86400) - FloorDiv(sa, 86400); break;
     case Interval::Weekday: r = (FloorDiv(sb, 86400) - FloorDiv(sa, 86400)) / 7; break;
     case Interval::Week: {
-      // Weeks begin on the given first day (Sunday by default); day 0 was a Saturday.
-      int64_t shift = (FirstDayOfWeek(fr, n, 4) + 5) % 7;
+      // Weeks begin on the given first day (1 = Sunday); day 0 was a Saturday,
+      // so that day's serials are those equal to it modulo 7.
+      int64_t shift = FirstDayOfWeek(fr, n, 4) % 7;
       r = FloorDiv(FloorDiv(sb, 86400) - shift, 7) - FloorDiv(FloorDiv(sa, 86400) - shift, 7);
       break;
     }
