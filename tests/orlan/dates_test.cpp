@@ -5,6 +5,8 @@
 // (334 days of January to November, then 8) = 46365.
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include "orlan/dates.h"
 #include "orlan/lexer.h"
 #include "tests/orlan/script_runner.h"
@@ -171,6 +173,24 @@ TEST_P(DateLiterals, AreRefusedWhenNotADate) {
 }
 const BadLiteral kBadLiterals[] = {{"#2/30/2003#"}, {"#13/1/2003#"}, {"#1/2/2003 25:00#"}, {"#1/2#"}, {"#Smarch 3, 2003#"}};
 INSTANTIATE_TEST_SUITE_P(Bad, DateLiterals, ::testing::ValuesIn(kBadLiterals));
+
+// The calendar against glibc's gmtime: every 13th day from 1 January 100 to
+// 31 December 9999, with a time of day, and back through SerialFromDate.
+TEST(Dates, CalendarAgreesWithGmtime) {
+  for (double day = kMinDateSerial; day <= kMaxDateSerial; day += 13) {
+    double serial = day < 0 ? day - 0.75 : day + 0.75;  // 18:00; before day 0 the fraction counts forward too
+    std::time_t secs = static_cast<std::time_t>((day - 25569) * 86400 + 18 * 3600);
+    std::tm tm{};
+    ASSERT_NE(gmtime_r(&secs, &tm), nullptr);
+    CivilTime c = CivilFromSerial(serial);
+    ASSERT_EQ(c.year, tm.tm_year + 1900) << day;
+    ASSERT_EQ(c.month, tm.tm_mon + 1) << day;
+    ASSERT_EQ(c.day, tm.tm_mday) << day;
+    ASSERT_EQ(c.hour, 18) << day;
+    ASSERT_EQ(c.weekday, tm.tm_wday + 1) << day;
+    ASSERT_EQ(SerialFromDate(c.year, c.month, c.day), day);
+  }
+}
 
 }  // namespace
 }  // namespace kv::orlan::testing
