@@ -41,6 +41,8 @@ struct Piece {
 
 double SerialFromDate(int year, int month, int day) {
   long y = year + static_cast<long>(std::floor((month - 1) / 12.0));
+  // Far outside the date range (and the calendar's years): a serial that fails InDateRange.
+  if (y < -30000 || y > 30000) return y < 0 ? -1e9 : 1e9;
   int m = ((month - 1) % 12 + 12) % 12 + 1;
   chr::sys_days first{chr::year{static_cast<int>(y)} / chr::month{static_cast<unsigned>(m)} / chr::day{1}};
   return static_cast<double>(first.time_since_epoch().count() + kUnixEpochSerial) + (day - 1);
@@ -122,12 +124,10 @@ bool ParseDate(std::string_view s, double& serial) {
   for (size_t i = 0; i < pieces.size(); ++i) {
     if (pieces[i].kind != Piece::Num || i + 1 >= pieces.size()) continue;
     const Piece& next = pieces[i + 1];
-    if ((next.kind == Piece::Sep && next.text == ":") ||
-        (next.kind == Piece::Word && (StartsWithNoCase(next.text, "am") || next.text.size() == 2))) {
-      if (next.kind == Piece::Word) {
-        char a = Lower(next.text[0]), b = Lower(next.text[1]);
-        if (!((a == 'a' || a == 'p') && b == 'm')) continue;
-      }
+    bool colon = next.kind == Piece::Sep && next.text == ":";
+    bool marker = next.kind == Piece::Word && next.text.size() == 2 && Lower(next.text[1]) == 'm' &&
+                  (Lower(next.text[0]) == 'a' || Lower(next.text[0]) == 'p');
+    if (colon || marker) {
       timeAt = i;
       break;
     }
@@ -161,7 +161,6 @@ bool ParseDate(std::string_view s, double& serial) {
   // The date: three numbers, or a month name and two numbers.
   std::vector<Piece> nums;
   int monthWord = 0;
-  bool wordFirst = false;
   char sep = 0;
   for (size_t i = 0; i < timeAt; ++i) {
     const Piece& p = pieces[i];
@@ -172,7 +171,6 @@ bool ParseDate(std::string_view s, double& serial) {
       for (int m = 1; m <= 12 && !monthWord; ++m)
         if (StartsWithNoCase(p.text, kMonths[m - 1])) monthWord = m;
       if (!monthWord) return false;
-      wordFirst = nums.empty();
     } else {
       if (p.text == ":") return false;
       if (sep && sep != p.text[0]) return false;
@@ -190,7 +188,6 @@ bool ParseDate(std::string_view s, double& serial) {
     if (nums.size() != 2) return false;
     month = monthWord;
     // "January 2, 2003" and "2 January 2003" both put the day first among the numbers.
-    (void)wordFirst;
     day = nums[0].value;
     year = nums[1].value;
     yearDigits = nums[1].digits;

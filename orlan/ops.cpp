@@ -88,6 +88,11 @@ int CompareValues(const Value& a0, const Value& b0, uint8_t flags, bool& isNull)
   if (isNull) return 0;
   bool as = a.tag == Tag::String, bs = b.tag == Tag::String;
   if (as && bs) return CompareStrings(StrOf(a), StrOf(b), flags & kTextCmp);
+  // A typed date compared with text reads the text as a date, as assigning it would.
+  if ((flags & kStrict) && ((a.tag == Tag::Date && bs) || (b.tag == Tag::Date && as))) {
+    double x = ToDate(a), y = ToDate(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
   if (as || bs) {
     const Value& other = as ? b : a;
     if (other.tag == Tag::Empty) {

@@ -315,6 +315,8 @@ FN(Str) {
   UNUSED;
   const Value& v = Arg(fr, 1);
   if (IsNull(v)) return void(fr[0] = Value::NullValue());
+  // The sign space is for numbers; a date is its text.
+  if (v.tag == Tag::Date) return void(fr[0] = Value::Str(ToStr(v)));
   Value num = v;
   if (v.tag == Tag::String) num = Value::Dbl(ToDouble(v));
   if (v.tag == Tag::Boolean) num = Value::Int(v.i);

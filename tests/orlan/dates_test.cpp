@@ -78,6 +78,9 @@ const DateCase kTypeAndArithmetic[] = {
     {"#12/31/9999# + 1", "", 6, 2},
     {"(#1/1/2000# < #1/2/2000#) & (#1/2/2000# = #1/2/2000 0:00#) & (#1/1/2000# > 36526)", "TrueTrueFalse"},
     {"Dim d As Date, i As Integer\nd = #1/30/2000#\nFor i = 0 To 2\nPrint d + i\nNext", "1/30/2000\n1/31/2000\n2/1/2000"},
+    {"Dim d As Date\nd = #6/15/2001#\nPrint (d = \"6/15/2001\") & (d < \"2001-06-16\") & (d > \"12:00\")", "TrueTrueTrue"},
+    {"Dim d As Date\nd = #6/15/2001#\nPrint d = \"never\"", "", 13, 4},
+    {"Str(#1/2/2003#) & \"|\" & Str(3)", "1/2/2003| 3"},
     {"Dim d\nd = #6/15/2001#\nSelect Case d\nCase #1/1/2001# To #12/31/2001#\nPrint \"2001\"\nCase Else\nPrint \"no\"\nEnd Select",
      "2001"},
 };
