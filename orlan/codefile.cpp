@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "orlan/dates.h"
 #include "orlan/runtime.h"
 #include "platform/byte_reader.h"
 
@@ -86,6 +87,7 @@ bool ValidVarType(VarType t) {
     case VarType::Long:
     case VarType::Single:
     case VarType::Double:
+    case VarType::Date:
     case VarType::String:
     case VarType::Object:
     case VarType::Boolean:
@@ -117,7 +119,8 @@ std::vector<uint8_t> WriteCodeBlock(const Program& p) {
         w.U32(bits);
         break;
       }
-      case Tag::Double: {
+      case Tag::Double:
+      case Tag::Date: {
         uint64_t bits;
         std::memcpy(&bits, &v.d, 8);
         w.U64(bits);
@@ -218,11 +221,16 @@ bool ReadCodeBlock(std::span<const uint8_t> bytes, Program& p, std::string& erro
           p.constants.push_back(Value::Sng(f));
           break;
         }
-        case Tag::Double: {
+        case Tag::Double:
+        case Tag::Date: {
           uint64_t bits = r.U64();
           double d;
           std::memcpy(&d, &bits, 8);
-          p.constants.push_back(Value::Dbl(d));
+          if (tag == Tag::Date && !InDateRange(d)) {
+            error = "bad constant";
+            return false;
+          }
+          p.constants.push_back(tag == Tag::Date ? Value::DateValue(d) : Value::Dbl(d));
           break;
         }
         case Tag::String: p.constants.push_back(Value::Str(r.Str())); break;

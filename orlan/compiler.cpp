@@ -61,7 +61,7 @@ void Compiler::SkipSeparators() {
 
 uint16_t Compiler::Const(const Value& v) {
   std::string key = std::to_string(static_cast<int>(v.tag)) + ":" + (v.tag == Tag::String ? StrOf(v) : ToStr(v));
-  if (v.tag == Tag::Double) {
+  if (v.tag == Tag::Double || v.tag == Tag::Date) {
     char buf[40];
     std::snprintf(buf, sizeof buf, "%a", v.d);
     key += buf;
@@ -82,6 +82,7 @@ Ex Compiler::ConstEx(const Value& v) {
     case Tag::Integer: e.type = T(VarType::Integer); break;
     case Tag::Long: e.type = T(VarType::Long); break;
     case Tag::Double: e.type = T(VarType::Double); break;
+    case Tag::Date: e.type = T(VarType::Date); break;
     case Tag::Single: e.type = T(VarType::Single); break;
     case Tag::String: e.type = T(VarType::String); break;
     case Tag::Boolean: e.type = T(VarType::Boolean); break;

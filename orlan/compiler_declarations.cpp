@@ -11,7 +11,8 @@ TypeRef Compiler::ParseTypeName() {
   TypeRef t;
   if (k == "integer") t.vt = VarType::Integer;
   else if (k == "long") t.vt = VarType::Long;
-  else if (k == "double" || k == "date" || k == "currency") t.vt = VarType::Double;
+  else if (k == "double" || k == "currency") t.vt = VarType::Double;
+  else if (k == "date") t.vt = VarType::Date;
   else if (k == "single") t.vt = VarType::Single;
   else if (k == "string") t.vt = VarType::String;
   else if (k == "boolean") t.vt = VarType::Boolean;
@@ -113,6 +114,10 @@ Value Compiler::ConstUnary() {
   if (tk.kind == Tok::String) {
     ++p_;
     return Value::Str(tk.text);
+  }
+  if (tk.kind == Tok::Date) {
+    ++p_;
+    return Value::DateValue(tk.number);
   }
   if (AcceptOp("(")) {
     Value v = ConstExpr();

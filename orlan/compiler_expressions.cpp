@@ -380,6 +380,7 @@ Ex Compiler::Primary() {
     case Tok::Integer:
     case Tok::Float: ++p_; return ConstEx(NumberValue(tk));
     case Tok::String: ++p_; return ConstEx(Value::Str(tk.text));
+    case Tok::Date: ++p_; return ConstEx(Value::DateValue(tk.number));
     case Tok::Op:
       if (tk.text == "(") {
         ++p_;
@@ -388,7 +389,6 @@ Ex Compiler::Primary() {
         return e;
       }
       if (tk.text == ".") return Postfix(WithMember());
-      if (tk.text == "#") Error("Date literals are not supported");
       Error("Expected: expression");
     case Tok::Ident: break;
     default: Error("Expected: expression");

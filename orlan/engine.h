@@ -340,6 +340,10 @@ class Engine {
   std::function<int(const std::string& prompt, int buttons, const std::string& title)> msgBox;
   std::function<std::string(const std::string& prompt, const std::string& title, const std::string& def)> inputBox;
 
+  // Local time as a date serial (days since 30 December 1899, the time of day
+  // as the fraction) for Now, Date, Time and Timer; unset reads the wall clock.
+  std::function<double()> clock;
+
   // Running threads, first to last, for the host's walks.
   void ForEachThread(const std::function<void(Thread&)>& fn);
   // Makes every script reference to a host object Nothing (the host destroyed it).

@@ -1,10 +1,15 @@
-// VBA's Format for numbers and strings: the named numeric formats and the
-// custom patterns built from 0 # . , % E+ and literals, with up to three
-// sections (positive; negative; zero). Date formats are not supported.
+// VBA's Format for numbers, strings and dates: the named numeric formats and
+// the custom patterns built from 0 # . , % E+ and literals, with up to three
+// sections (positive; negative; zero); the named date formats and patterns of
+// d m y h n s q w and AM/PM.
+#include <algorithm>
+#include <cctype>
+#include <iterator>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
+#include "orlan/dates.h"
 #include "orlan/runtime.h"
 #include "platform/text.h"
 
@@ -192,6 +197,135 @@ std::string FormatString(const std::string& s, std::string_view format) {
   return filled;
 }
 
+struct DateToken {
+  char letter = 0;  // d m y h n s q w c t a (AM/PM), or 0 for literal text
+  int count = 0;
+  std::string text;  // the literal, or the AM/PM marker as written
+};
+
+bool StartsNoCase(std::string_view s, size_t at, std::string_view word) {
+  if (s.size() - at < word.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(s[at + i])) != word[i]) return false;
+  return true;
+}
+
+std::vector<DateToken> DateTokens(std::string_view f) {
+  std::vector<DateToken> out;
+  auto literal = [&](std::string_view t) {
+    if (out.empty() || out.back().letter) out.push_back(DateToken{});
+    out.back().text += t;
+  };
+  for (size_t i = 0; i < f.size();) {
+    char c = static_cast<char>(std::tolower(static_cast<unsigned char>(f[i])));
+    if (f[i] == '"') {
+      size_t end = f.find('"', i + 1);
+      if (end == std::string_view::npos) end = f.size();
+      literal(f.substr(i + 1, end - i - 1));
+      i = end + 1;
+    } else if (f[i] == '\\' && i + 1 < f.size()) {
+      literal(f.substr(i + 1, 1));
+      i += 2;
+    } else if (StartsNoCase(f, i, "am/pm") || StartsNoCase(f, i, "a/p") || StartsNoCase(f, i, "ampm")) {
+      size_t len = StartsNoCase(f, i, "am/pm") ? 5 : StartsNoCase(f, i, "ampm") ? 4 : 3;
+      out.push_back(DateToken{'a', 0, std::string(f.substr(i, len))});
+      i += len;
+    } else if (std::string_view("dmyhnsqwct").find(c) != std::string_view::npos) {
+      size_t j = i;
+      while (j < f.size() && std::tolower(static_cast<unsigned char>(f[j])) == c) ++j;
+      out.push_back(DateToken{c, static_cast<int>(j - i), {}});
+      i = j;
+    } else {
+      literal(f.substr(i, 1));
+      ++i;
+    }
+  }
+  // m right after an hour or right before a second is minutes.
+  for (size_t i = 0; i < out.size(); ++i) {
+    if (out[i].letter != 'm' || out[i].count > 2) continue;
+    size_t p = i, q = i + 1;
+    while (p > 0 && !out[p - 1].letter) --p;
+    while (q < out.size() && !out[q].letter) ++q;
+    if ((p > 0 && out[p - 1].letter == 'h') || (q < out.size() && out[q].letter == 's')) out[i].letter = 'n';
+  }
+  return out;
+}
+
+bool HasDateTokens(std::string_view f) {
+  for (const DateToken& t : DateTokens(f))
+    if (t.letter) return true;
+  return false;
+}
+
+std::string Two(int v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%02d", v);
+  return buf;
+}
+
+std::string FormatDate(double serial, std::string_view f) {
+  CivilTime c = CivilFromSerial(serial);
+  std::vector<DateToken> tokens = DateTokens(f);
+  bool twelve = false;
+  for (const DateToken& t : tokens) twelve = twelve || t.letter == 'a';
+  double dayOfYear = std::trunc(serial) - SerialFromDate(c.year, 1, 1) + 1;
+  std::string out;
+  for (const DateToken& t : tokens) {
+    int hour = twelve ? (c.hour % 12 == 0 ? 12 : c.hour % 12) : c.hour;
+    switch (t.letter) {
+      case 0: out += t.text; break;
+      case 'd':
+        if (t.count == 1) out += std::to_string(c.day);
+        else if (t.count == 2) out += Two(c.day);
+        else if (t.count == 3) out += WeekdayName(c.weekday, true);
+        else if (t.count == 4) out += WeekdayName(c.weekday, false);
+        else if (t.count == 5) out += FormatDate(std::trunc(serial), "m/d/yyyy");
+        else out += FormatDate(std::trunc(serial), "dddd, mmmm d, yyyy");
+        break;
+      case 'm':
+        if (t.count == 1) out += std::to_string(c.month);
+        else if (t.count == 2) out += Two(c.month);
+        else out += MonthName(c.month, t.count == 3);
+        break;
+      case 'y':
+        if (t.count == 1) out += std::to_string(static_cast<int>(dayOfYear));
+        else if (t.count <= 3) out += Two(c.year % 100);
+        else out += std::to_string(c.year);
+        break;
+      case 'q': out += std::to_string((c.month - 1) / 3 + 1); break;
+      case 'w':
+        if (t.count == 1) out += std::to_string(c.weekday);
+        else out += std::to_string((static_cast<int>(dayOfYear) - c.weekday + 13) / 7);
+        break;
+      case 'h': out += t.count == 1 ? std::to_string(hour) : Two(hour); break;
+      case 'n': out += t.count == 1 ? std::to_string(c.minute) : Two(c.minute); break;
+      case 's': out += t.count == 1 ? std::to_string(c.second) : Two(c.second); break;
+      case 'c': out += DateText(serial); break;
+      case 't': out += FormatDate(serial, "h:mm:ss AM/PM"); break;
+      case 'a': {
+        bool pm = c.hour >= 12;
+        bool upper = std::isupper(static_cast<unsigned char>(t.text[0]));
+        if (t.text.size() == 3) out += pm ? (upper ? "P" : "p") : (upper ? "A" : "a");
+        else out += pm ? (upper ? "PM" : "pm") : (upper ? "AM" : "am");
+        break;
+      }
+      default: break;
+    }
+  }
+  return out;
+}
+
+// The named date formats, or nullptr.
+const char* NamedDateFormat(std::string_view k) {
+  if (k == "long date") return "dddd, mmmm d, yyyy";
+  if (k == "medium date") return "dd-mmm-yy";
+  if (k == "short date") return "m/d/yyyy";
+  if (k == "long time") return "h:mm:ss AM/PM";
+  if (k == "medium time") return "hh:mm AM/PM";
+  if (k == "short time") return "hh:mm";
+  return nullptr;
+}
+
 }  // namespace
 
 std::string FormatValue(const Value& v0, std::string_view format) {
@@ -204,6 +338,23 @@ std::string FormatValue(const Value& v0, std::string_view format) {
   if (!numeric && v.tag == Tag::String) numeric = ParseNumber(StrOf(v), d);
   if (numeric && v.tag != Tag::String) d = ToDouble(v);
   if (f.empty()) return ToStr(v);
+  // Dates, and numbers or date strings under a date pattern, format as dates.
+  static const char* const kNamedNumeric[] = {"general number", "currency", "fixed",      "standard", "percent",
+                                              "scientific",     "yes/no",   "true/false", "on/off"};
+  bool namedNumeric = std::find(std::begin(kNamedNumeric), std::end(kNamedNumeric), k) != std::end(kNamedNumeric);
+  bool datePattern = k == "general date" || NamedDateFormat(k) || (!namedNumeric && HasDateTokens(f));
+  double serial = 0;
+  if (datePattern && f.find_first_of("0#@&") == std::string::npos &&
+      (v.tag == Tag::Date || (numeric && InDateRange(d)) || (v.tag == Tag::String && ParseDate(StrOf(v), serial)))) {
+    if (v.tag == Tag::Date || numeric) serial = v.tag == Tag::Date ? v.d : d;
+    if (k == "general date") return DateText(serial);
+    if (const char* named = NamedDateFormat(k)) return FormatDate(serial, named);
+    return FormatDate(serial, f);
+  }
+  if (v.tag == Tag::Date) {
+    numeric = true;
+    d = v.d;
+  }
   if (v.tag == Tag::Boolean || numeric) {
     if (k == "general number") return ToStr(numeric ? Value::Dbl(d) : v);
     if (k == "currency") return FormatNumber(d, "$#,##0.00;($#,##0.00)");

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "orlan/dates.h"
 #include "platform/text.h"
 
 namespace kv::orlan {
@@ -154,6 +155,25 @@ std::vector<Token> Tokenize(std::string_view src) {
         if (glued) out.back().suffix = src[i++];
       }
       continue;
+    }
+    // #1/2/2003 10:30# is a date literal: text up to a '#' on the same line
+    // that starts with a digit or a month name; anything else stays the '#'
+    // operator (file numbers, suffixes).
+    if (c == '#') {
+      size_t j = i + 1;
+      while (j < n && src[j] != '#' && src[j] != '\r' && src[j] != '\n' && src[j] != '"') ++j;
+      if (j < n && src[j] == '#' && j > i + 1 && IsIdentChar(static_cast<unsigned char>(src[i + 1]))) {
+        std::string_view body = src.substr(i + 1, j - i - 1);
+        bool dateLike = body.find_first_of("/-:") != std::string_view::npos || body.find(' ') != std::string_view::npos;
+        if (dateLike) {
+          double serial;
+          if (!ParseDate(body, serial)) throw LexError{line, "Invalid date literal"};
+          push(Tok::Date, std::string(body));
+          out.back().number = serial;
+          i = j + 1;
+          continue;
+        }
+      }
     }
     if (c == ':' && i + 1 < n && src[i + 1] == '=') {
       i += 2;

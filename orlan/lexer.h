@@ -19,6 +19,7 @@ enum class Tok : uint8_t {
   Float,
   String,
   Op,  // operator or punctuation in `text`
+  Date,  // date literal: its serial in `number`
 };
 
 struct Token {

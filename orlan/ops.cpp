@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "orlan/dates.h"
 #include "orlan/runtime.h"
 
 namespace kv::orlan {
@@ -87,12 +88,17 @@ int CompareValues(const Value& a0, const Value& b0, uint8_t flags, bool& isNull)
   if (isNull) return 0;
   bool as = a.tag == Tag::String, bs = b.tag == Tag::String;
   if (as && bs) return CompareStrings(StrOf(a), StrOf(b), flags & kTextCmp);
+  // A typed date compared with text reads the text as a date, as assigning it would.
+  if ((flags & kStrict) && ((a.tag == Tag::Date && bs) || (b.tag == Tag::Date && as))) {
+    double x = ToDate(a), y = ToDate(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
   if (as || bs) {
     const Value& other = as ? b : a;
     if (other.tag == Tag::Empty) {
       return CompareStrings(as ? StrOf(a) : "", bs ? StrOf(b) : "", flags & kTextCmp);
     }
-    if (!(flags & kStrict) && IsNumericTag(other.tag)) {
+    if (!(flags & kStrict) && (IsNumericTag(other.tag) || other.tag == Tag::Date)) {
       // Variants: a number sorts before any string.
       return as ? 1 : -1;
     }
@@ -153,6 +159,14 @@ Value BinaryOp(Op op, const Value& a0, const Value& b0, uint8_t flags) {
   if (op == Op::Add && a.tag == Tag::String && b.tag == Tag::String) return BinaryOp(Op::Cat, a, b, flags);
   if (op == Op::Add && ((a.tag == Tag::String && b.tag == Tag::Empty) || (a.tag == Tag::Empty && b.tag == Tag::String)))
     return a.tag == Tag::String ? a : b;
+  // A date plus or minus a number is a date; the difference of two dates is days.
+  if ((op == Op::Add || op == Op::Sub) && (a.tag == Tag::Date || b.tag == Tag::Date) && a.tag != Tag::Null &&
+      b.tag != Tag::Null) {
+    double r = op == Op::Add ? ToDouble(a) + ToDouble(b) : ToDouble(a) - ToDouble(b);
+    if (op == Op::Sub && a.tag == Tag::Date && b.tag == Tag::Date) return Value::Dbl(r);
+    if (!InDateRange(r)) Raise(err::kOverflow);
+    return Value::DateValue(r);
+  }
   Value x = Numeric(a), y = Numeric(b);
   if (x.tag == Tag::Null || y.tag == Tag::Null) return Value::NullValue();
   int rank = std::max(RankOf(x), RankOf(y));

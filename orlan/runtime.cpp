@@ -8,6 +8,7 @@
 #include <ctime>
 #include <optional>
 
+#include "orlan/dates.h"
 #include "orlan/engine.h"
 #include "platform/environment.h"
 #include "platform/text.h"
@@ -314,6 +315,8 @@ FN(Str) {
   UNUSED;
   const Value& v = Arg(fr, 1);
   if (IsNull(v)) return void(fr[0] = Value::NullValue());
+  // The sign space is for numbers; a date is its text.
+  if (v.tag == Tag::Date) return void(fr[0] = Value::Str(ToStr(v)));
   Value num = v;
   if (v.tag == Tag::String) num = Value::Dbl(ToDouble(v));
   if (v.tag == Tag::Boolean) num = Value::Int(v.i);
@@ -533,24 +536,210 @@ FN(Erl) {
   fr[0] = Value::Lng(static_cast<int32_t>(t.errErl));
 }
 
-FN(Timer) {
-  UNUSED;
-  std::time_t now = std::time(nullptr);
+// The wall clock as a local date serial, to the millisecond.
+double WallClock() {
+  auto now = std::chrono::system_clock::now();
+  std::time_t secs = std::chrono::system_clock::to_time_t(now);
   std::tm local{};
-  localtime_r(&now, &local);
-  auto since = std::chrono::system_clock::now().time_since_epoch();
-  double frac = static_cast<double>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count() % 1000) / 1000.0;
-  fr[0] = Value::Dbl(local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + frac);
+  localtime_r(&secs, &local);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  return SerialFromDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) +
+         SerialFromTime(local.tm_hour, local.tm_min, local.tm_sec + static_cast<double>(ms) / 1000.0);
 }
 
-// A date as VBA stores it: days since 30 December 1899, time as the fraction.
-FN(Now) {
+double ClockNow(Thread& t) {
+  const auto& clock = t.engine().clock;
+  double now = clock ? clock() : WallClock();
+  if (!InDateRange(now) || now < 0) Raise(err::kOverflow);
+  return now;
+}
+
+FN(Timer) {
   UNUSED;
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  double days = static_cast<double>(timegm(&local)) / 86400.0 + 25569.0;
-  fr[0] = Value::Dbl(days);
+  double now = ClockNow(t);
+  // To the millisecond, the clock's resolution, so a serial's rounding does not show.
+  fr[0] = Value::Dbl(std::round((now - std::floor(now)) * 86400000.0) / 1000.0);
+}
+
+FN(Now) { UNUSED; fr[0] = Value::DateValue(ClockNow(t)); }
+FN(DateFn) { UNUSED; fr[0] = Value::DateValue(std::floor(ClockNow(t))); }
+FN(TimeFn) {
+  UNUSED;
+  double now = ClockNow(t);
+  fr[0] = Value::DateValue(now - std::floor(now));
+}
+
+bool AnyNull(Value* fr, int n) {
+  for (int i = 1; i <= n; ++i)
+    if (IsNull(Arg(fr, i))) return true;
+  return false;
+}
+
+Value CheckedDate(double serial, int error) {
+  if (!InDateRange(serial)) Raise(error);
+  return Value::DateValue(serial);
+}
+
+// Years 0-29 are 2000-2029 and 30-99 are 1930-1999, as VBA reads them.
+FN(DateSerial) {
+  UNUSED;
+  if (AnyNull(fr, n)) return void(fr[0] = Value::NullValue());
+  int32_t y = ToInteger(Arg(fr, 1));
+  if (y >= 0 && y < 30) y += 2000;
+  else if (y >= 30 && y < 100) y += 1900;
+  int32_t m = ToInteger(Arg(fr, 2)), d = ToInteger(Arg(fr, 3));
+  fr[0] = CheckedDate(SerialFromDate(y, m, d), err::kInvalidCall);
+}
+
+FN(TimeSerial) {
+  UNUSED;
+  if (AnyNull(fr, n)) return void(fr[0] = Value::NullValue());
+  double serial = SerialFromTime(ToInteger(Arg(fr, 1)), ToInteger(Arg(fr, 2)), ToInteger(Arg(fr, 3)));
+  fr[0] = CheckedDate(serial, err::kInvalidCall);
+}
+
+// The parts of a date; Null gives Null.
+template <int CivilTime::*Part>
+FN(DatePartOf) {
+  UNUSED;
+  if (AnyNull(fr, 1)) return void(fr[0] = Value::NullValue());
+  fr[0] = Value::Int(CivilFromSerial(ToDate(Arg(fr, 1))).*Part);
+}
+
+int FirstDayOfWeek(Value* fr, int n, int i) {
+  int32_t first = Has(fr, n, i) ? ToLong(Arg(fr, i)) : 1;
+  if (first < 0 || first > 7) Raise(err::kInvalidCall);
+  return first == 0 ? 1 : first;
+}
+
+FN(Weekday) {
+  UNUSED;
+  if (AnyNull(fr, 1)) return void(fr[0] = Value::NullValue());
+  int wd = CivilFromSerial(ToDate(Arg(fr, 1))).weekday;
+  fr[0] = Value::Int((wd - FirstDayOfWeek(fr, n, 2) + 7) % 7 + 1);
+}
+
+FN(CDate) { UNUSED; fr[0] = Coerce(Arg(fr, 1), VarType::Date); }
+
+FN(IsDate) {
+  UNUSED;
+  const Value& v = Arg(fr, 1);
+  double serial;
+  fr[0] = Value::Bool(v.tag == Tag::Date || (v.tag == Tag::String && ParseDate(StrOf(v), serial)));
+}
+
+FN(DateValueFn) {
+  UNUSED;
+  if (AnyNull(fr, 1)) return void(fr[0] = Value::NullValue());
+  fr[0] = Value::DateValue(std::trunc(ToDate(Arg(fr, 1))));
+}
+
+FN(TimeValueFn) {
+  UNUSED;
+  if (AnyNull(fr, 1)) return void(fr[0] = Value::NullValue());
+  double d = ToDate(Arg(fr, 1));
+  fr[0] = Value::DateValue(std::fabs(d - std::trunc(d)));
+}
+
+// A serial as days counted forward from day 0 (a negative serial's fraction
+// is still the time after midnight), and back.
+double Linear(double serial) {
+  double day = std::trunc(serial);
+  return day + std::fabs(serial - day);
+}
+double FromLinear(double linear) {
+  double day = std::floor(linear);
+  return day >= 0 ? linear : day - (linear - day);
+}
+
+enum class Interval { Year, Quarter, Month, Day, Weekday, Week, Hour, Minute, Second };
+
+Interval ParseInterval(const Value& v) {
+  std::string k = ToLower1252(ToStr(v));
+  if (k == "yyyy") return Interval::Year;
+  if (k == "q") return Interval::Quarter;
+  if (k == "m") return Interval::Month;
+  if (k == "d" || k == "y") return Interval::Day;
+  if (k == "w") return Interval::Weekday;
+  if (k == "ww") return Interval::Week;
+  if (k == "h") return Interval::Hour;
+  if (k == "n") return Interval::Minute;
+  if (k == "s") return Interval::Second;
+  Raise(err::kInvalidCall);
+}
+
+// Whole months added keep the day, or the month's last day when it is shorter.
+FN(DateAdd) {
+  UNUSED;
+  if (AnyNull(fr, n)) return void(fr[0] = Value::NullValue());
+  Interval iv = ParseInterval(Arg(fr, 1));
+  double count = std::trunc(ToDouble(Arg(fr, 2)));
+  double date = ToDate(Arg(fr, 3));
+  double r;
+  if (iv == Interval::Year || iv == Interval::Quarter || iv == Interval::Month) {
+    double months = count * (iv == Interval::Year ? 12 : iv == Interval::Quarter ? 3 : 1);
+    if (std::fabs(months) > 120000) Raise(err::kInvalidCall);
+    CivilTime c = CivilFromSerial(date);
+    int m = c.month + static_cast<int>(months);
+    double firstOfMonth = SerialFromDate(c.year, m, 1);
+    CivilTime target = CivilFromSerial(firstOfMonth);
+    int last = static_cast<int>(SerialFromDate(target.year, target.month + 1, 1) - firstOfMonth);
+    double day = firstOfMonth + std::min(c.day, last) - 1;
+    double time = std::fabs(date - std::trunc(date));
+    r = day < 0 ? day - time : day + time;
+  } else {
+    double step = iv == Interval::Hour ? 1.0 / 24 : iv == Interval::Minute ? 1.0 / 1440
+                  : iv == Interval::Second ? 1.0 / 86400 : iv == Interval::Week ? 7 : 1;
+    r = FromLinear(Linear(date) + count * step);
+  }
+  fr[0] = CheckedDate(r, err::kInvalidCall);
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+// Counts the interval's boundaries crossed from the first date to the second.
+FN(DateDiff) {
+  UNUSED;
+  if (IsNull(Arg(fr, 2)) || IsNull(Arg(fr, 3))) return void(fr[0] = Value::NullValue());
+  Interval iv = ParseInterval(Arg(fr, 1));
+  double a = ToDate(Arg(fr, 2)), b = ToDate(Arg(fr, 3));
+  CivilTime ca = CivilFromSerial(a), cb = CivilFromSerial(b);
+  int64_t sa = std::llround(Linear(a) * 86400.0), sb = std::llround(Linear(b) * 86400.0);
+  int64_t r = 0;
+  switch (iv) {
+    case Interval::Year: r = cb.year - ca.year; break;
+    case Interval::Quarter: r = (cb.year * 4 + (cb.month - 1) / 3) - (ca.year * 4 + (ca.month - 1) / 3); break;
+    case Interval::Month: r = (cb.year * 12 + cb.month) - (ca.year * 12 + ca.month); break;
+    case Interval::Day: r = FloorDiv(sb, 86400) - FloorDiv(sa, 86400); break;
+    case Interval::Weekday: r = (FloorDiv(sb, 86400) - FloorDiv(sa, 86400)) / 7; break;
+    case Interval::Week: {
+      // Weeks begin on the given first day (1 = Sunday); day 0 was a Saturday,
+      // so that day's serials are those equal to it modulo 7.
+      int64_t shift = FirstDayOfWeek(fr, n, 4) % 7;
+      r = FloorDiv(FloorDiv(sb, 86400) - shift, 7) - FloorDiv(FloorDiv(sa, 86400) - shift, 7);
+      break;
+    }
+    case Interval::Hour: r = FloorDiv(sb, 3600) - FloorDiv(sa, 3600); break;
+    case Interval::Minute: r = FloorDiv(sb, 60) - FloorDiv(sa, 60); break;
+    case Interval::Second: r = sb - sa; break;
+  }
+  if (r < INT32_MIN || r > INT32_MAX) Raise(err::kOverflow);
+  fr[0] = Value::Lng(static_cast<int32_t>(r));
+}
+
+FN(MonthNameFn) {
+  UNUSED;
+  int32_t m = ToLong(Arg(fr, 1));
+  if (m < 1 || m > 12) Raise(err::kInvalidCall);
+  fr[0] = Value::Str(MonthName(m, Has(fr, n, 2) && ToBool(Arg(fr, 2))));
+}
+
+FN(WeekdayNameFn) {
+  UNUSED;
+  int32_t d = ToLong(Arg(fr, 1));
+  if (d < 1 || d > 7) Raise(err::kInvalidCall);
+  int first = FirstDayOfWeek(fr, n, 3);
+  fr[0] = Value::Str(WeekdayName((d - 1 + first - 1) % 7 + 1, Has(fr, n, 2) && ToBool(Arg(fr, 2))));
 }
 
 FN(IsNumeric) {
@@ -698,7 +887,7 @@ const LibFunc kLib[] = {
     {"ltrim", 1, 1, VarType::String, LTrim},
     {"mid", 2, 3, VarType::Variant, Mid},
     {"msgbox", 1, 3, VarType::Integer, MsgBox},
-    {"now", 0, 0, VarType::Double, Now},
+    {"now", 0, 0, VarType::Variant, Now},
     {"oct", 1, 1, VarType::Variant, Oct},
     {"randomize", 0, 1, VarType::Variant, Randomize},
     {"replace", 3, 6, VarType::String, Replace},
@@ -734,6 +923,25 @@ const LibFunc kLib[] = {
     // Appended: code files store these numbers, so no entry moves.
     {"environ", 1, 1, VarType::String, Environ},
     {"erl", 0, 0, VarType::Long, Erl},
+    {"date", 0, 0, VarType::Variant, DateFn},
+    {"time", 0, 0, VarType::Variant, TimeFn},
+    {"dateserial", 3, 3, VarType::Variant, DateSerial},
+    {"timeserial", 3, 3, VarType::Variant, TimeSerial},
+    {"year", 1, 1, VarType::Variant, DatePartOf<&CivilTime::year>},
+    {"month", 1, 1, VarType::Variant, DatePartOf<&CivilTime::month>},
+    {"day", 1, 1, VarType::Variant, DatePartOf<&CivilTime::day>},
+    {"hour", 1, 1, VarType::Variant, DatePartOf<&CivilTime::hour>},
+    {"minute", 1, 1, VarType::Variant, DatePartOf<&CivilTime::minute>},
+    {"second", 1, 1, VarType::Variant, DatePartOf<&CivilTime::second>},
+    {"weekday", 1, 2, VarType::Variant, Weekday},
+    {"cdate", 1, 1, VarType::Variant, CDate},
+    {"isdate", 1, 1, VarType::Boolean, IsDate},
+    {"datevalue", 1, 1, VarType::Variant, DateValueFn},
+    {"timevalue", 1, 1, VarType::Variant, TimeValueFn},
+    {"dateadd", 3, 3, VarType::Variant, DateAdd},
+    {"datediff", 3, 5, VarType::Variant, DateDiff},
+    {"monthname", 1, 2, VarType::String, MonthNameFn},
+    {"weekdayname", 1, 3, VarType::String, WeekdayNameFn},
 };
 
 }  // namespace

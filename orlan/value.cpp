@@ -1,5 +1,7 @@
 #include "orlan/value.h"
 
+#include "orlan/dates.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -102,6 +104,7 @@ VarType TypeOfValue(const Value& v0) {
     case Tag::Boolean: return VarType::Boolean;
     case Tag::Single: return VarType::Single;
     case Tag::Double: return VarType::Double;
+    case Tag::Date: return VarType::Date;
     case Tag::String: return VarType::String;
     case Tag::Object: return VarType::Object;
     case Tag::Record: return VarType::Record;
@@ -122,6 +125,7 @@ const char* BaseTypeName(VarType t) {
     case VarType::Long: return "Long";
     case VarType::Single: return "Single";
     case VarType::Double: return "Double";
+    case VarType::Date: return "Date";
     case VarType::String: return "String";
     case VarType::Object: return "Object";
     case VarType::Error: return "Error";
@@ -210,7 +214,8 @@ double ToDouble(const Value& v0) {
     case Tag::Long:
     case Tag::Boolean: return v.i;
     case Tag::Single: return v.f;
-    case Tag::Double: return v.d;
+    case Tag::Double:
+    case Tag::Date: return v.d;
     case Tag::Empty: return 0;
     case Tag::String: {
       double d;
@@ -275,10 +280,28 @@ std::string ToStr(const Value& v0) {
     case Tag::Boolean: return v.i ? "True" : "False";
     case Tag::Single: return FormatDouble(v.f, 7);
     case Tag::Double: return FormatDouble(v.d, 15);
+    case Tag::Date: return DateText(v.d);
     case Tag::Empty: return "";
     case Tag::Null: Raise(err::kInvalidUseOfNull);
     default: Raise(err::kTypeMismatch);
   }
+}
+
+double ToDate(const Value& v0) {
+  const Value& v = Deref(v0);
+  if (v.tag == Tag::Date) return v.d;
+  double d;
+  if (v.tag == Tag::String) {
+    if (!ParseDate(StrOf(v), d)) {
+      if (!ParseNumber(StrOf(v), d)) Raise(err::kTypeMismatch);
+    }
+  } else if (IsNumericTag(v.tag) || v.tag == Tag::Empty) {
+    d = ToDouble(v);
+  } else {
+    d = ToDouble(v);  // raises the error that fits (94 for Null, 13 otherwise)
+  }
+  if (!InDateRange(d)) Raise(err::kOverflow);
+  return d;
 }
 
 Value Coerce(const Value& v0, VarType type) {
@@ -293,6 +316,7 @@ Value Coerce(const Value& v0, VarType type) {
     }
     case VarType::Double: return v.tag == Tag::Double ? v : Value::Dbl(ToDouble(v));
     case VarType::Single: return Value::Sng(ToSingle(v));
+    case VarType::Date: return Value::DateValue(ToDate(v));
     case VarType::Boolean: return Value::Bool(ToBool(v));
     case VarType::String: return v.tag == Tag::String ? v : Value::Str(ToStr(v));
     case VarType::Object:
@@ -313,6 +337,7 @@ Value DefaultOf(VarType type, const RecordType* record) {
     case VarType::Byte: return Value::Int(0);
     case VarType::Long: return Value::Lng(0);
     case VarType::Double: return Value::Dbl(0);
+    case VarType::Date: return Value::DateValue(0);
     case VarType::Single: return Value::Sng(0);
     case VarType::Boolean: return Value::Bool(false);
     case VarType::String: return Value::Str("");

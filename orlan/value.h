@@ -21,6 +21,7 @@ enum class VarType : uint16_t {
   Long = 3,
   Single = 4,
   Double = 5,
+  Date = 7,
   String = 8,
   Object = 9,
   Error = 10,
@@ -31,7 +32,8 @@ enum class VarType : uint16_t {
   Array = 8192,
 };
 
-// Run-time tags. Heap-owning tags come last so one compare tells them apart.
+// Run-time tags. Heap-owning tags form one range; code files store tags as
+// numbers, so new tags are appended after it.
 enum class Tag : uint8_t {
   Empty,
   Null,
@@ -47,9 +49,10 @@ enum class Tag : uint8_t {
   Record,
   Array,
   RefBox,  // a ByRef argument into an array element or record field
+  Date,    // a date serial in `d`
 };
 
-inline bool IsHeap(Tag t) { return t >= Tag::String; }
+inline bool IsHeap(Tag t) { return t >= Tag::String && t <= Tag::RefBox; }
 
 struct HeapObj {
   std::atomic<int32_t> refs{1};
@@ -130,6 +133,7 @@ struct Value {
   static Value Lng(int32_t v) { Value r; r.tag = Tag::Long; r.i = v; return r; }
   static Value Bool(bool b) { Value r; r.tag = Tag::Boolean; r.i = b ? -1 : 0; return r; }
   static Value Dbl(double v) { Value r; r.tag = Tag::Double; r.d = v; return r; }
+  static Value DateValue(double serial) { Value r; r.tag = Tag::Date; r.d = serial; return r; }
   static Value Sng(float v) { Value r; r.tag = Tag::Single; r.f = v; return r; }
   static Value Str(std::string s);
   static Value NullValue() { Value r; r.tag = Tag::Null; return r; }
@@ -267,6 +271,9 @@ int16_t ToInteger(const Value& v);
 bool ToBool(const Value& v);
 float ToSingle(const Value& v);
 std::string ToStr(const Value& v);
+// A date serial: numbers as they are, strings parsed as dates; error 13 when
+// not a date, 6 outside 1 January 100 to 31 December 9999.
+double ToDate(const Value& v);
 // The value converted to a declared type (what a typed variable stores).
 Value Coerce(const Value& v, VarType type);
 // A default-initialised variable of a declared type.

@@ -119,6 +119,29 @@ TEST(CodeFile, ReadsAHandBuiltBlock) {
   EXPECT_EQ(t->Run(), 0);
 }
 
+// A Date constant: tag 14 (appended after RefBox, 13), then the serial as a
+// little-endian Double. 1 January 2000 is day 36526 = 1.000111010101110b x 2^15:
+// exponent 1023 + 15 = 0x40E, fraction 0x1D5C000000000, so 0x40E1D5C000000000.
+TEST(CodeFile, DateConstants) {
+  std::vector<uint8_t> block = kMinimalBlock;
+  const size_t countAt = 8;  // after the signature, the version and the two options
+  block[countAt] = 0x01;
+  const std::vector<uint8_t> date = {0x0E, 0x00, 0x00, 0x00, 0x00, 0xC0, 0xD5, 0xE1, 0x40};
+  block.insert(block.begin() + countAt + 4, date.begin(), date.end());
+  Program p;
+  std::string error;
+  ASSERT_TRUE(ReadCodeBlock(block, p, error)) << error;
+  ASSERT_EQ(p.constants.size(), 1u);
+  EXPECT_EQ(p.constants[0].tag, Tag::Date);
+  EXPECT_EQ(p.constants[0].d, 36526.0);
+  EXPECT_EQ(WriteCodeBlock(p), block);
+  // An infinite serial (exponent all ones, fraction 0: 00 .. 00 F0 7F) is no date.
+  const std::vector<uint8_t> infinite = {0x0E, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x7F};
+  std::copy(infinite.begin(), infinite.end(), block.begin() + countAt + 4);
+  Program bad;
+  EXPECT_FALSE(ReadCodeBlock(block, bad, error));
+}
+
 TEST(CodeFile, EbcHeader) {
   Program p;
   std::string error;

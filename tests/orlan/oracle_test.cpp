@@ -327,7 +327,7 @@ class ProgramGenerator {
          "Dim ia As Integer, ib As Integer, la As Long, lb As Long, da As Double, db As Double\n"
          "Dim sa As String, sb As String, va, vb, handled As Integer\n"
          "Dim f1(0 To 6) As Long, f2(1 To 3, 0 To 4) As Long, fs(2) As String\n"
-         "Dim d1() As Double, d2() As Long, r As Rec\n"
+         "Dim d1() As Double, d2() As Long, r As Rec, dt As Date\n"
          "On Error GoTo Handler\n";
     m += "ReDim d1(" + std::to_string(rng_.Int(0, 1)) + " To 5)\nReDim d2(1 To 3, 1 To 3)\n";
     m += "ia = " + std::to_string(rng_.Int(-50, 50)) + ": la = " + std::to_string(rng_.Int(-5000, 5000)) + ": da = " +
@@ -340,7 +340,7 @@ class ProgramGenerator {
          "For i = 1 To 3: For j = 0 To 4: Print f2(i, j);: Next: Next\nPrint\n"
          "For i = LBound(d1) To UBound(d1): Print d1(i);: Next\nPrint\n"
          "For i = 1 To 3: For j = 1 To 3: Print d2(i, j);: Next: Next\nPrint\n"
-         "Print r.n & r.s & r.d & gl & ga(2) & fs(1)\n"
+         "Print r.n & r.s & r.d & gl & ga(2) & fs(1) & dt\n"
          "Exit Sub\n"
          "Handler:\nPrint \"error \" & Err.Number\nhandled = handled + 1\nIf handled > 20 Then Print \"gave up\": Exit Sub\nResume Next\nEnd Sub\n";
     return m;
@@ -411,7 +411,7 @@ class ProgramGenerator {
   }
 
   std::string Statement(int depth) {
-    int kind = depth <= 0 ? rng_.Int(0, 4) : rng_.Int(0, 13);
+    int kind = depth <= 0 ? rng_.Int(0, 4) : rng_.Int(0, 14);
     switch (kind) {
       case 0:
       case 1: return Target() + " = " + Num(3) + "\n";
@@ -457,6 +457,8 @@ class ProgramGenerator {
       }
       case 11: return "With r\n.n = " + Num(2) + "\n.s = .s & " + Str(1) + "\n.d = .d + " + Num(1) + "\nPrint .n; .s\nEnd With\n";
       case 12: return "Print RecL(" + Index(0, 8, 2) + "); RecV(" + Index(0, 5, 2) + ", " + Num(2) + ")\n";
+      case 13: return "dt = DateSerial(2000, " + Num(1) + ", " + Num(1) + ") + " + Num(1) + "\nPrint dt; \" \"; Year(dt); " +
+                      "DateDiff(\"d\", #1/1/2000 6:00#, dt); \" \"; Format(dt - " + Num(1) + ", \"yyyy-mm-dd hh:nn\")\n";
       default: return "vb = " + rng_.Pick(std::vector<std::string>{"va", "sa", "la", "da"}) + " + " + Num(2) + "\n";
     }
   }

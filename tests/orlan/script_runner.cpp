@@ -13,12 +13,14 @@ void RegisterPrint(Engine& engine, std::string& out) {
   engine.debugPrint = [&out](const std::string& text) { out += text + "\n"; };
 }
 
-RunOutcome RunProgram(const std::string& source, const std::string& sub, const CompileOptions& options) {
+RunOutcome RunProgram(const std::string& source, const std::string& sub, const CompileOptions& options,
+                      std::function<double()> clock) {
   RunOutcome r;
   CompileResult c = Compile(source, options);
   r.compileErrors = c.errors;
   if (!c.ok()) return r;
   Engine engine;
+  engine.clock = std::move(clock);
   RegisterPrint(engine, r.output);
   std::string error;
   auto script = engine.LoadProgram(std::move(c.program), error);

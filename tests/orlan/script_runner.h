@@ -3,6 +3,7 @@
 // outcome (output, error number and line, compile errors).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ struct RunOutcome {
 // Registers the "Test" library with Print(String) on `engine`; prints go to `out`.
 void RegisterPrint(Engine& engine, std::string& out);
 
-RunOutcome RunProgram(const std::string& source, const std::string& sub = "Main", const CompileOptions& options = {});
+// `clock`, when set, is the engine's clock (a local date serial).
+RunOutcome RunProgram(const std::string& source, const std::string& sub = "Main", const CompileOptions& options = {},
+                      std::function<double()> clock = {});
 
 }  // namespace kv::orlan::testing
