@@ -121,11 +121,18 @@ def main():
                 wait_for(clicked, 60, "the click")
             except SystemExit as e:
                 problems.append("scale %d: %s" % (scale, e))
-            # Keys go to the focused window, as a user's would.
-            subprocess.run(["xdotool", "windowfocus", "--sync", wid, "key", "Escape"], env=env, check=True)
-            try:
-                status = run.wait(timeout=20)
-            except subprocess.TimeoutExpired:
+            # Keys go to the focused window, as a user's would; on a loaded
+            # machine the focus may come late, so the key is sent again while
+            # korvel runs.
+            status = None
+            for _ in range(6):
+                subprocess.run(["xdotool", "windowfocus", "--sync", wid, "key", "Escape"], env=env, check=False)
+                try:
+                    status = run.wait(timeout=5)
+                    break
+                except subprocess.TimeoutExpired:
+                    pass
+            if status is None:
                 run.kill()
                 problems.append("scale %d: korvel did not end on the exit key" % scale)
                 continue
