@@ -32,14 +32,17 @@ int CachingPictureLoader::LoadKeyed(const std::string& hostPath, bool sized, int
     std::lock_guard lock(innerMutex_);
     return sized ? inner_->LoadSized(hostPath, width, height, out) : inner_->Load(hostPath, out);
   };
+  const bool metafile = MetafileTypeFromName(hostPath) != MetafileType::kNone;
   // A file we cannot stat is not cached: the inner loader gives its own answer.
-  if (ec) return decode();
+  // Nor is a metafile loaded without a size, which the inner loader draws at
+  // whatever size it was last given.
+  if (ec || (metafile && !sized)) return decode();
 
   std::string key = hostPath;
   key += '\0' + std::to_string(size) + ':' + std::to_string(stamp.time_since_epoch().count());
   // Only a metafile is drawn at the size asked for; a raster picture shown at
   // two sizes is one entry.
-  if (sized && MetafileTypeFromName(hostPath) != MetafileType::kNone) key += ':' + std::to_string(width) + 'x' + std::to_string(height);
+  if (metafile) key += ':' + std::to_string(width) + 'x' + std::to_string(height);
 
   {
     std::lock_guard lock(mutex_);

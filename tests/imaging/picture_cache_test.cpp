@@ -85,6 +85,10 @@ TEST_F(PictureCacheTest, MetafileIsDecodedAgainAtAnotherSizeOnly) {
   ASSERT_EQ(cache->LoadSized(m, 80, 10, out), 0);
   EXPECT_EQ(counter_->decodes, 2);
   EXPECT_EQ(out.width, 80);
+  // Without a size the loader draws at the size it last had: never kept.
+  ASSERT_EQ(cache->Load(m, out), 0);
+  ASSERT_EQ(cache->Load(m, out), 0);
+  EXPECT_EQ(counter_->decodes, 4);
 }
 
 TEST_F(PictureCacheTest, ChangedFileIsDecodedAgain) {
