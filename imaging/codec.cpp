@@ -86,7 +86,13 @@ void RowToRgb(const PictureView& pic, int y, uint8_t* rgb) {
 
 namespace {
 
-bool EndsWithNoCase(std::string_view s, std::string_view tail) {
+bool StartsWith(std::span<const uint8_t> b, const char* magic, size_t n) {
+  return b.size() >= n && std::memcmp(b.data(), magic, n) == 0;
+}
+
+}  // namespace
+
+bool detail::EndsWithNoCase(std::string_view s, std::string_view tail) {
   if (s.size() < tail.size()) return false;
   for (size_t i = 0; i < tail.size(); ++i) {
     char c = s[s.size() - tail.size() + i];
@@ -96,12 +102,6 @@ bool EndsWithNoCase(std::string_view s, std::string_view tail) {
   return true;
 }
 
-bool StartsWith(std::span<const uint8_t> b, const char* magic, size_t n) {
-  return b.size() >= n && std::memcmp(b.data(), magic, n) == 0;
-}
-
-}  // namespace
-
 FileType TypeFromExtension(std::string_view name) {
   static constexpr std::pair<const char*, FileType> kEndings[] = {
       {".BMP", FileType::kBmp}, {".DIB", FileType::kBmp},  {".RLE", FileType::kBmp}, {".GIF", FileType::kGif},
@@ -109,7 +109,7 @@ FileType TypeFromExtension(std::string_view name) {
       {".TIF", FileType::kTiff}, {".TIFF", FileType::kTiff}, {".PNG", FileType::kPng},
   };
   for (const auto& [ending, type] : kEndings)
-    if (EndsWithNoCase(name, ending)) return type;
+    if (detail::EndsWithNoCase(name, ending)) return type;
   return FileType::kUnknown;
 }
 
@@ -124,7 +124,7 @@ FileType DetectType(std::span<const uint8_t> b, std::string_view name) {
       (b[3] == 1 || b[3] == 2 || b[3] == 4 || b[3] == 8))
     return FileType::kPcx;
   // TGA has no signature; its name is the only sign.
-  if (EndsWithNoCase(name, ".TGA")) return FileType::kTga;
+  if (detail::EndsWithNoCase(name, ".TGA")) return FileType::kTga;
   return FileType::kUnknown;
 }
 
@@ -140,8 +140,8 @@ MetafileType DetectMetafile(std::span<const uint8_t> b) {
 }
 
 MetafileType MetafileTypeFromName(std::string_view name) {
-  if (EndsWithNoCase(name, ".WMF")) return MetafileType::kWmf;
-  if (EndsWithNoCase(name, ".EMF")) return MetafileType::kEmf;
+  if (detail::EndsWithNoCase(name, ".WMF")) return MetafileType::kWmf;
+  if (detail::EndsWithNoCase(name, ".EMF")) return MetafileType::kEmf;
   return MetafileType::kNone;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <new>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "imaging/picture_codec.h"
@@ -54,6 +55,8 @@ std::vector<ColorRef> GreyTable(int bits);
 
 // Whether the 8-bit picture's colour table is a grey ramp (0, 1, ... 255).
 bool IsGreyRamp(const PictureView& picture);
+// Whether `s` ends in `tail` (upper case), ignoring the case of ASCII letters.
+bool EndsWithNoCase(std::string_view s, std::string_view tail);
 // a·c + (255 − a)·k, rounded: a colour channel over the backdrop.
 inline uint8_t Over(uint8_t c, uint8_t alpha, uint8_t backdrop) {
   return uint8_t((c * alpha + backdrop * (255 - alpha) + 127) / 255);

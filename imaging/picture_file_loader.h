@@ -8,6 +8,7 @@
 #include <string>
 
 #include "imaging/metafile.h"
+#include "imaging/palette.h"
 #include "imaging/picture_loader.h"
 
 namespace kv::imaging {
@@ -39,5 +40,17 @@ class PictureFileLoader : public PictureLoader {
   bool lastWasMetafile_ = false;
   int heightAt100_ = 0;
 };
+
+// Loads a picture for a sprite, by the name's extension of exactly four
+// characters: ".WMF" and ".EMF" played at `width` x `height` (100 wide at the
+// metafile's aspect ratio unless both are given) with the default palette,
+// marking `sprite` as holding a metafile; ".BMP" and ".DIB" by the bitmap
+// reader alone; anything else through the picture object. 0 with `bitmap` and
+// `palette` (an 8-bit picture's colours) filled; 0 with nothing loaded for a
+// name without such an extension; 11 for an unknown type, 8 for no picture.
+// Takes the picture lock itself, so it must not be called from a
+// PictureLoader (the sprite already holds that lock there).
+int LoadPictureFile(const std::string& hostPath, int width, int height, DecodedPicture& bitmap, Palette& palette,
+                    StageSprite* sprite = nullptr, const DecodeOptions& options = {});
 
 }  // namespace kv::imaging

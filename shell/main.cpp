@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "imaging/picture_cache.h"
 #include "imaging/picture_file_loader.h"
 #include "inserts/stage_host.h"
 #include "player/command_line.h"
@@ -28,6 +29,11 @@ bool HaveDisplay() {
   return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
 }
 
+// Every picture, metafiles included, is decoded once and then served from the cache.
+std::unique_ptr<kv::PictureLoader> MakePictureLoader() {
+  return std::make_unique<kv::imaging::CachingPictureLoader>(std::make_unique<kv::imaging::PictureFileLoader>());
+}
+
 QColor ToQColor(kv::ColorRef c) { return QColor(c.Red(), c.Green(), c.Blue()); }
 
 int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts host, const kv::StageScale& scale) {
@@ -40,7 +46,7 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   // The window outlives the player, whose stage presents into it.
   std::unique_ptr<kv::StageWindow> window;
   kv::Player player(std::move(options), host);
-  player.SetPictureLoader(std::make_unique<kv::imaging::PictureFileLoader>());
+  player.SetPictureLoader(MakePictureLoader());
   kv::QtMessageBox boxes(&app);
   kv::WindowServices services;
   services.messages = &boxes;
@@ -168,7 +174,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     kv::Player player(std::move(options), host);
-    player.SetPictureLoader(std::make_unique<kv::imaging::PictureFileLoader>());
+    player.SetPictureLoader(MakePictureLoader());
     return player.Run();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "korvel: %s\n", e.what());

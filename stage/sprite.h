@@ -189,6 +189,7 @@ class StageSprite {
   int effectSteps = 0;
   bool effectInterrupted = false;
   bool fromMetafile = false;  // the loader marked the picture as a metafile
+  int metafileHeightAt100 = 0;  // a metafile's height at a width of 100: its aspect ratio
   PixelFormat format;         // the display format the picture is kept in
 
  protected:

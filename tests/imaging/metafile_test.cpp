@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QGuiApplication>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -15,6 +16,7 @@
 
 #include "imaging/metafile.h"
 #include "imaging/picture_file_loader.h"
+#include "stage/sprite.h"
 #include "tests/imaging/metafile_bytes.h"
 #include "tests/imaging/pixels.h"
 
@@ -609,6 +611,102 @@ TEST(PictureFileLoader, PlaysMetafilesByNameAndRasterByContent) {
   EXPECT_EQ(out.width, 3);
   fs::remove_all(dir);
 }
+
+
+struct LoadCase {
+  const char* name;      // under the test folder
+  const char* content;   // "wmf", "emf", "bmp", "gif", "text" or "" (no file)
+  int width, height;     // asked for
+  int result;
+  int gotWidth, gotHeight;  // 0 x 0: nothing loaded
+  bool metafile;
+  size_t paletteSize;
+};
+
+void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
+
+class LoadPictureFileTest : public ::testing::TestWithParam<LoadCase> {};
+
+TEST_P(LoadPictureFileTest, ActsByTheFourCharacterExtension) {
+  EnsureApplication();
+  const LoadCase& c = GetParam();
+  const fs::path dir = fs::temp_directory_path() / ("kv_load_picture_" + std::to_string(::getpid()));
+  fs::create_directories(dir / "a.b");
+  // A 3 x 2 24-bit bitmap and a 2 x 1 GIF of two colours, written by our encoders.
+  DecodedPicture raster;
+  raster.width = 3, raster.height = 2, raster.bitsPerPixel = 24, raster.stride = 12;
+  raster.bits.assign(24, 0x40);
+  DecodedPicture indexed;
+  indexed.width = 2, indexed.height = 1, indexed.bitsPerPixel = 8, indexed.stride = 4;
+  indexed.bits = {0, 1, 0, 0};
+  indexed.colorTable = {ColorRef::FromRgb(255, 0, 0), ColorRef::FromRgb(0, 0, 255)};
+  Bytes bytes;
+  const std::string content = c.content;
+  if (content == "wmf") bytes = kGoodWmf;
+  if (content == "emf") bytes = kGoodEmf;
+  if (content == "bmp" || content == "gif") {
+    const bool bmp = content == "bmp";
+    ASSERT_TRUE(Encode(bmp ? raster.View() : indexed.View(), bmp ? FileType::kBmp : FileType::kGif, bytes));
+  }
+  if (content == "text") bytes = {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e'};
+  const std::string path = (dir / c.name).string();
+  if (!content.empty())
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+
+  DecodedPicture bitmap;
+  Palette palette;
+  StageSprite sprite;
+  sprite.fromMetafile = !c.metafile;  // so that the marks are seen to be set
+  EXPECT_EQ(LoadPictureFile(path, c.width, c.height, bitmap, palette, &sprite), c.result);
+  EXPECT_EQ(bitmap.width, c.gotWidth);
+  EXPECT_EQ(bitmap.height, c.gotHeight);
+  EXPECT_EQ(palette.entries.size(), c.paletteSize);
+  if (c.result == 0 && c.gotWidth > 0) {
+    EXPECT_EQ(sprite.fromMetafile, c.metafile);
+    // kGoodWmf is 24 x 12 pixels; kGoodEmf's frame of 240 x 120 hundredths of a
+    // millimetre is 9 x 5 pixels at 96 dpi: (5 * 100 + 4) / 9 = 56.
+    EXPECT_EQ(sprite.metafileHeightAt100, !c.metafile ? 0 : content == "emf" ? 56 : 50);
+  }
+  if (content == "gif" && c.result == 0) {
+    EXPECT_EQ(palette.entries, indexed.colorTable);
+  }
+  if (c.metafile) {
+    EXPECT_EQ(palette, DefaultPalette());
+  }
+  fs::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, LoadPictureFileTest,
+    ::testing::Values(
+        // Metafiles: 100 wide at their aspect ratio unless a size is asked for.
+        LoadCase{"DRAWING.WMF", "wmf", 0, 0, 0, 100, 50, true, 256},
+        LoadCase{"drawing.wmf", "wmf", 48, 0, 0, 100, 50, true, 256},
+        LoadCase{"Drawing.Emf", "emf", 48, 30, 0, 48, 30, true, 256},
+        LoadCase{"OTHER.WMF", "emf", 0, 0, 11, 0, 0, false, 0},
+        LoadCase{"NONE.WMF", "", 0, 0, 8, 0, 0, false, 0},
+        // Bitmaps by the bitmap reader alone: anything else there is an unknown type.
+        LoadCase{"PHOTO.BMP", "bmp", 40, 40, 0, 3, 2, false, 0},
+        LoadCase{"photo.dib", "bmp", 0, 0, 0, 3, 2, false, 0},
+        LoadCase{"GIF.BMP", "gif", 0, 0, 11, 0, 0, false, 0},
+        LoadCase{"TEXT.BMP", "text", 0, 0, 11, 0, 0, false, 0},
+        LoadCase{"NONE.BMP", "", 0, 0, 11, 0, 0, false, 0},
+        // Other extensions through the picture object, by content.
+        LoadCase{"INDEXED.GIF", "gif", 0, 0, 0, 2, 1, false, 2},
+        LoadCase{"BITMAP.PCX", "bmp", 0, 0, 0, 3, 2, false, 0},
+        LoadCase{"TEXT.JPG", "text", 0, 0, 11, 0, 0, false, 0},
+        LoadCase{"NONE.JPG", "", 0, 0, 8, 0, 0, false, 0},
+        // No extension of four characters: nothing loaded, and no error.
+        LoadCase{"PHOTO.JPEG", "bmp", 0, 0, 0, 0, 0, false, 0},
+        LoadCase{"PHOTO.JP", "bmp", 0, 0, 0, 0, 0, false, 0},
+        LoadCase{"PHOTO", "bmp", 0, 0, 0, 0, 0, false, 0},
+        // A dot in a folder's name is no extension.
+        LoadCase{"a.b/c", "bmp", 0, 0, 0, 0, 0, false, 0}),
+    [](const ::testing::TestParamInfo<LoadCase>& info) {
+      std::string name = std::to_string(info.index) + "_";
+      for (const char* p = info.param.name; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+      return name;
+    });
 
 }  // namespace
 }  // namespace kv::imaging
