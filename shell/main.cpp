@@ -15,6 +15,7 @@
 #include "imaging/picture_cache.h"
 #include "imaging/picture_file_loader.h"
 #include "inserts/stage_host.h"
+#include "net/temp_folder.h"
 #include "player/command_line.h"
 #include "player/player.h"
 #include "shell/main_frame.h"
@@ -32,6 +33,13 @@ bool HaveDisplay() {
 // Every picture, metafiles included, is decoded once and then served from the cache.
 std::unique_ptr<kv::PictureLoader> MakePictureLoader() {
   return std::make_unique<kv::imaging::CachingPictureLoader>(std::make_unique<kv::imaging::PictureFileLoader>());
+}
+
+// Qt asks for a per-user runtime folder; without XDG_RUNTIME_DIR it warns on
+// every start. The player's own runtime folder (0700, ours) serves.
+void EnsureRuntimeFolder() {
+  if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir && *dir) return;
+  if (auto folder = kv::PrepareUserFolder(kv::DefaultRuntimeFolder())) setenv("XDG_RUNTIME_DIR", folder->c_str(), 1);
 }
 
 QColor ToQColor(kv::ColorRef c) { return QColor(c.Red(), c.Green(), c.Blue()); }
@@ -152,6 +160,7 @@ int main(int argc, char** argv) {
   }
   scale.fullScreen = options.fullscreen;
   if (scale.fullScreen && !scale.fit && options.scale.empty()) scale.fit = true;
+  EnsureRuntimeFolder();
   try {
     kv::HostFacts host;
     std::error_code ec;
