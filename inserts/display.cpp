@@ -74,11 +74,7 @@ std::unique_ptr<StageSprite> CDisplay::MakeSprite(Stage& stage) {
   return nullptr;
 }
 
-void CDisplay::Hide() {
-  if (!GetSprite(false)) return;
-  TakeOffStage();
-  DestroySprite();
-}
+void CDisplay::Hide() { TakeOffAndDropSprite(); }
 
 void CDisplay::ChangeContent(const std::string& file) {
   StageSprite* old = GetSprite(false);
@@ -98,13 +94,6 @@ void CDisplay::ChangeContent(const std::string& file) {
   Invalidate();
 }
 
-void CDisplay::Prepare() {
-  CVisibleInsert::Prepare();
-  // Loading ahead keeps the picture's decoding out of the moment it appears.
-  if (runMode != 4 && stage) {
-    DestroySprite();
-    GetSprite(true);
-  }
-}
+void CDisplay::Prepare() { PreloadSprite(); }
 
 }  // namespace kv

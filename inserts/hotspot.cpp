@@ -102,19 +102,9 @@ bool CHotSpot::HitsAt(const StageSprite& sprite, int x, int y) const {
   return mask_.constScanLine(my)[mx] != 0;
 }
 
-void CHotSpot::Hide() {
-  if (!GetSprite(false)) return;
-  TakeOffStage();
-  DestroySprite();
-}
+void CHotSpot::Hide() { TakeOffAndDropSprite(); }
 
-void CHotSpot::Prepare() {
-  CVisibleInsert::Prepare();
-  if (runMode != 4 && stage) {
-    DestroySprite();
-    GetSprite(true);
-  }
-}
+void CHotSpot::Prepare() { PreloadSprite(); }
 
 void CHotSpot::OnHotkey(uint32_t, uint32_t, int phase) {
   const uint32_t code = phase == kHotkeyDown ? event::kHotkeyPressed : phase == kHotkeyUp ? event::kHotkeyReleased : 0;

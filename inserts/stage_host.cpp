@@ -119,20 +119,17 @@ bool Stage::StopRequested() const { return const_cast<Runner&>(runner_).IsStopRe
 
 void Stage::SceneReady() {
   using Owner = std::shared_ptr<CVisibleInsert>;
-  std::vector<std::pair<int32_t, StageSprite*>> deferred;
-  {
-    std::lock_guard lock(StageLock());
-    for (StageSprite* s : compositor_.Sprites())
-      if (s->arrival >= 0) deferred.emplace_back(s->arrival, s);
-    std::stable_sort(deferred.begin(), deferred.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-  }
   std::vector<Owner> goingOn, onStage, shown, revealed, play;
   std::vector<std::pair<Owner, StageSprite*>> stamp;
   {
     std::lock_guard lock(StageLock());
-    for (auto& [arrival, s] : deferred) {
-      if (!compositor_.Contains(*s)) continue;
+    // The deferred sprites, in the order they arrived.
+    std::vector<StageSprite*> deferred;
+    for (StageSprite* s : compositor_.Sprites())
+      if (s->arrival >= 0) deferred.push_back(s);
+    std::stable_sort(deferred.begin(), deferred.end(),
+                     [](const StageSprite* a, const StageSprite* b) { return a->arrival < b->arrival; });
+    for (StageSprite* s : deferred) {
       Owner owner = LiveOwner(*s);
       if (!owner) continue;
       if (owner->FindHandler(event::kOnStage)) onStage.push_back(owner);

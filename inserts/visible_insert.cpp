@@ -191,6 +191,20 @@ void CVisibleInsert::DestroySprite() {
   gone.reset();
 }
 
+void CVisibleInsert::TakeOffAndDropSprite() {
+  if (!GetSprite(false)) return;
+  TakeOffStage();
+  DestroySprite();
+}
+
+void CVisibleInsert::PreloadSprite() {
+  CVisibleInsert::Prepare();
+  if (runMode != 4 && stage) {
+    DestroySprite();
+    GetSprite(true);
+  }
+}
+
 StageSprite* CVisibleInsert::GetSprite(bool create) {
   if (sprite_ || !create || !stage) return sprite_.get();
   AdoptSprite(MakeSprite(*stage));

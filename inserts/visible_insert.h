@@ -146,6 +146,11 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   void AdoptSprite(std::unique_ptr<StageSprite> sprite);
   // Takes the sprite off the compositor and destroys it.
   void DestroySprite();
+  // The picture kinds' Hide: off the stage, then the sprite goes.
+  void TakeOffAndDropSprite();
+  // The picture kinds' Prepare: the sprite is made again ahead of showing,
+  // so decoding stays out of the moment it appears (not in run mode 4).
+  void PreloadSprite();
   // Shows the sprite through the show effect; `deferred` holds it for the
   // scene-ready reveal.
   void ShowWithEffect(StageSprite& sprite, bool deferred);

@@ -8,10 +8,9 @@ import json
 import os
 import subprocess
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(__file__))
-from window_test import start_xvfb, wait_for  # noqa: E402
+from window_test import press_until_ended, start_xvfb, wait_for  # noqa: E402
 
 
 def main():
@@ -39,24 +38,10 @@ def main():
 
         wait_for(lambda: box() is not None, 60, "the message box")
         wid = box()
-        # Alt+N is the No button's shortcut in Qt's box. On a loaded machine the
-        # box may not have the focus yet when the key goes out: while it is
-        # still up, the key is sent again.
-        status = None
-        for _ in range(6):
-            subprocess.run(["xdotool", "windowfocus", "--sync", wid, "key", "alt+n"], env=env, check=False)
-            try:
-                status = run.wait(timeout=5)
-                break
-            except subprocess.TimeoutExpired:
-                if box() is None:
-                    break
+        # Alt+N is the No button's shortcut in Qt's box.
+        status = press_until_ended(env, wid, "alt+n", run, still_up=lambda: box() is not None)
         if status is None:
-            try:
-                status = run.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                run.kill()
-                raise SystemExit("FAIL: korvel did not end after the No answer")
+            raise SystemExit("FAIL: korvel did not end after the No answer")
         if status != 3:
             problems.append("exit status %d after No, expected 3; stderr: %s" % (status, run.stderr.read().decode()))
         lines = [json.loads(l) for l in open(trace, encoding="utf-8")]

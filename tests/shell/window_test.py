@@ -25,6 +25,25 @@ def wait_for(pred, timeout, what):
     raise SystemExit("FAIL: timed out waiting for " + what)
 
 
+def press_until_ended(env, wid, key, run, still_up=lambda: True, tries=6):
+    """Sends `key` to window `wid` (focused first, as a user's key would be)
+    until korvel ends: on a loaded machine the focus may come late, so the
+    key goes again while the window that should take it is still up.
+    Answers the exit status, or None when korvel did not end."""
+    for _ in range(tries):
+        subprocess.run(["xdotool", "windowfocus", "--sync", wid, "key", key], env=env, check=False)
+        try:
+            return run.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            if not still_up():
+                break
+    try:
+        return run.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        run.kill()
+        return None
+
+
 def start_xvfb():
     r, w = os.pipe()
     proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
@@ -121,19 +140,8 @@ def main():
                 wait_for(clicked, 60, "the click")
             except SystemExit as e:
                 problems.append("scale %d: %s" % (scale, e))
-            # Keys go to the focused window, as a user's would; on a loaded
-            # machine the focus may come late, so the key is sent again while
-            # korvel runs.
-            status = None
-            for _ in range(6):
-                subprocess.run(["xdotool", "windowfocus", "--sync", wid, "key", "Escape"], env=env, check=False)
-                try:
-                    status = run.wait(timeout=5)
-                    break
-                except subprocess.TimeoutExpired:
-                    pass
+            status = press_until_ended(env, wid, "Escape", run)
             if status is None:
-                run.kill()
                 problems.append("scale %d: korvel did not end on the exit key" % scale)
                 continue
             if status != 3:
