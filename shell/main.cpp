@@ -42,10 +42,41 @@ void EnsureRuntimeFolder() {
   if (auto folder = kv::PrepareUserFolder(kv::DefaultRuntimeFolder())) setenv("XDG_RUNTIME_DIR", folder->c_str(), 1);
 }
 
+// Qt ends the process with an abort when it cannot reach the display; a
+// player says so and exits with the status of failed work instead.
+void FatalAsExit(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (type != QtFatalMsg) {
+    const bool named = context.category && std::string(context.category) != "default";
+    std::fprintf(stderr, "%s%s%s\n", named ? context.category : "", named ? ": " : "",
+                 message.toLocal8Bit().constData());
+    return;
+  }
+  const char* display = std::getenv("DISPLAY");
+  std::fprintf(stderr, "korvel: cannot open the display \"%s\" (%s); --headless plays without one\n",
+               display ? display : "", message.section('\n', 0, 0).toLocal8Bit().constData());
+  std::fflush(stderr);
+  std::_Exit(kv::exit_status::kAborted);
+}
+
+// The desktop application, made with fatal start-up errors turned into an exit.
+class DesktopApp {
+ public:
+  DesktopApp(int& argc, char** argv) : previous_(qInstallMessageHandler(FatalAsExit)), app_(argc, argv) {
+    qInstallMessageHandler(previous_);
+  }
+  QApplication& operator*() { return app_; }
+  QApplication* operator->() { return &app_; }
+
+ private:
+  QtMessageHandler previous_;
+  QApplication app_;
+};
+
 QColor ToQColor(kv::ColorRef c) { return QColor(c.Red(), c.Green(), c.Blue()); }
 
 int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts host, const kv::StageScale& scale) {
-  QApplication app(argc, argv);
+  DesktopApp desktop(argc, argv);
+  QApplication& app = *desktop;
   app.setApplicationName("korvel");
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     host.screenWidth = screen->size().width();
@@ -168,10 +199,10 @@ int main(int argc, char** argv) {
     if (!ec) host.programDir = self.parent_path().string() + "/";
     // Without a file and with a display: the main frame, to open one.
     if (options.fileName.empty() && !options.headless && HaveDisplay()) {
-      QApplication app(argc, argv);
+      DesktopApp app(argc, argv);
       kv::MainFrame frame(KV_VERSION);
       frame.show();
-      return app.exec() == 0 ? kv::exit_status::kOk : kv::exit_status::kAborted;
+      return app->exec() == 0 ? kv::exit_status::kOk : kv::exit_status::kAborted;
     }
     if (!options.headless && !HaveDisplay()) {
       std::fprintf(stderr, "korvel: no display; playing headless\n");

@@ -8,7 +8,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(__file__))
-from window_test import start_xvfb, wait_for  # noqa: E402
+from window_test import start_korvel, start_xvfb, x_tool  # noqa: E402
 
 
 def main():
@@ -20,21 +20,16 @@ def main():
     env.pop("QT_QPA_PLATFORM", None)
     env.pop("WAYLAND_DISPLAY", None)
     try:
-        run = subprocess.Popen([a.korvel], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-
         def frame():
             r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Korvel Player$"], env=env,
                                capture_output=True, text=True)
             return r.stdout.split()[0] if r.stdout.split() else None
 
-        wait_for(lambda: frame() is not None, 60, "the main frame")
-        wid = frame()
-        geometry = subprocess.run(["xdotool", "getwindowgeometry", wid], env=env, capture_output=True,
-                                  text=True).stdout
+        run, wid = start_korvel([a.korvel], env, "the main frame", frame)
+        geometry = x_tool(["xdotool", "getwindowgeometry", wid], env).decode()
         if "375x175" not in geometry:
             raise SystemExit("FAIL: the main frame's geometry is %r, expected 375x175" % geometry)
-        subprocess.run(["xdotool", "windowfocus", "--sync", wid, "key", "alt+f", "sleep", "0.3", "key", "x"],
-                       env=env, check=True)
+        x_tool(["xdotool", "windowfocus", "--sync", wid, "key", "alt+f", "sleep", "0.3", "key", "x"], env)
         try:
             status = run.wait(timeout=30)
         except subprocess.TimeoutExpired:

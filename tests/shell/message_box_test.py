@@ -10,7 +10,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(__file__))
-from window_test import press_until_ended, start_xvfb, wait_for  # noqa: E402
+from window_test import press_until_ended, start_korvel, start_xvfb  # noqa: E402
 
 
 def main():
@@ -27,17 +27,13 @@ def main():
     env.pop("WAYLAND_DISPLAY", None)
     problems = []
     try:
-        run = subprocess.Popen([a.korvel, "--virtual-clock", "--trace", trace, os.path.basename(a.project)],
-                               cwd=os.path.dirname(a.project), env=env, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.PIPE)
-
         def box():
             r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Missing Korvel variable$"],
                                env=env, capture_output=True, text=True)
             return r.stdout.split()[0] if r.stdout.split() else None
 
-        wait_for(lambda: box() is not None, 60, "the message box")
-        wid = box()
+        run, wid = start_korvel([a.korvel, "--virtual-clock", "--trace", trace, os.path.basename(a.project)], env,
+                                "the message box", box, cwd=os.path.dirname(a.project))
         # Alt+N is the No button's shortcut in Qt's box.
         status = press_until_ended(env, wid, "alt+n", run, still_up=lambda: box() is not None)
         if status is None:

@@ -16,13 +16,46 @@ import time
 from PIL import Image
 
 
-def wait_for(pred, timeout, what):
+def wait_for(pred, timeout, what, run=None, env=None):
+    """Waits until `pred` holds. With `run`, a korvel that ends first fails at
+    once with its status and error output; with `env`, a timeout names the
+    windows that were up, so a failure says what korvel showed instead."""
     end = time.time() + timeout
     while time.time() < end:
         if pred():
             return
-        time.sleep(0.05)
-    raise SystemExit("FAIL: timed out waiting for " + what)
+        if run is not None and run.poll() is not None:
+            err = run.stderr.read().decode(errors="replace") if run.stderr else ""
+            raise SystemExit("FAIL: korvel ended with status %d while waiting for %s; stderr: %s"
+                             % (run.returncode, what, err.strip()))
+        time.sleep(0.1)
+    shown = ""
+    if env is not None:
+        r = subprocess.run(["xdotool", "search", "--name", "."], env=env, capture_output=True, text=True)
+        names = []
+        for w in r.stdout.split():
+            n = subprocess.run(["xdotool", "getwindowname", w], env=env, capture_output=True, text=True)
+            names.append(n.stdout.strip())
+        shown = "; windows up: %s" % (names or "none")
+    raise SystemExit("FAIL: timed out waiting for %s%s" % (what, shown))
+
+
+def start_korvel(cmd, env, what, find, cwd=None, tries=3):
+    """Starts korvel and waits until `find()` answers its window. Xvfb now and
+    then refuses a connection made just after another client left (the
+    xdotool polls here), so a korvel that could not connect is started again;
+    any other early end fails with its output. Answers (process, window)."""
+    for attempt in range(tries):
+        run = subprocess.Popen(cmd, cwd=cwd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        try:
+            wait_for(lambda: find() is not None, 60, what, run, env)
+            return run, find()
+        except SystemExit as e:
+            if "could not connect to display" not in str(e) or attempt == tries - 1:
+                if run.poll() is None:
+                    run.kill()
+                raise
+    raise AssertionError("unreachable")
 
 
 def press_until_ended(env, wid, key, run, still_up=lambda: True, tries=6):
@@ -47,7 +80,7 @@ def press_until_ended(env, wid, key, run, still_up=lambda: True, tries=6):
 def start_xvfb():
     r, w = os.pipe()
     proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
-                            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=open(os.environ.get("XVFB_LOG", os.devnull), "ab"))
     os.close(w)
     number = b""
     with os.fdopen(r, "rb") as f:
@@ -66,8 +99,20 @@ def window_id(env, name):
     return ids[0] if ids else None
 
 
+def x_tool(args, env, tries=5):
+    """Runs an X client tool, again when the server refused its connection
+    (see start_korvel); answers its standard output."""
+    for attempt in range(tries):
+        r = subprocess.run(args, env=env, capture_output=True)
+        if r.returncode == 0:
+            return r.stdout
+        if attempt == tries - 1:
+            raise SystemExit("FAIL: %s failed: %s" % (" ".join(args), r.stderr.decode(errors="replace").strip()))
+        time.sleep(0.2)
+
+
 def screenshot(env, wid, path):
-    xwd = subprocess.run(["xwd", "-id", wid, "-silent"], env=env, capture_output=True, check=True).stdout
+    xwd = x_tool(["xwd", "-id", wid, "-silent"], env)
     subprocess.run(["convert", "xwd:-", path], input=xwd, check=True)
     return Image.open(path).convert("RGB")
 
@@ -106,10 +151,8 @@ def main():
     try:
         for scale in (1, 3):
             trace = os.path.join(work, "trace-%d.jsonl" % scale)
-            run = subprocess.Popen([a.korvel, "--virtual-clock", "--scale", str(scale), "--trace", trace] + extra + [name],
-                                   cwd=cwd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-            wait_for(lambda: window_id(env, "Korvel") is not None, 60, "the stage window")
-            wid = window_id(env, "Korvel")
+            run, wid = start_korvel([a.korvel, "--virtual-clock", "--scale", str(scale), "--trace", trace] + extra + [name],
+                                    env, "the stage window at scale %d" % scale, lambda: window_id(env, "Korvel"), cwd)
             want = headless.resize((headless.width * scale, headless.height * scale), Image.NEAREST)
             shot = None
 
@@ -126,8 +169,8 @@ def main():
                 problems.append("scale %d: window %s, headless %s; %d pixels differ, first %s" %
                                 (scale, shot.size, want.size, len(diff), diff[:3]))
             # A click on the object, then the exit key.
-            subprocess.run(["xdotool", "mousemove", "--window", wid, str(click_x * scale + 1), str(click_y * scale + 1),
-                            "click", "1"], env=env, check=True)
+            x_tool(["xdotool", "mousemove", "--window", wid, str(click_x * scale + 1), str(click_y * scale + 1),
+                    "click", "1"], env)
 
             def clicked():
                 try:
