@@ -39,6 +39,10 @@ struct StageSettings {
   // screen, 1267 maximised with the stage centred in it.
   int32_t placement = 1266;
   int32_t placementX = 0, placementY = 0;
+  // The frame's background picture (a host file; empty for none), tiled
+  // from the top left or stretched over the frame's client area.
+  std::string backImageHost;
+  bool tileBackImage = true;
 };
 
 // The cursor the window shows over the stage.

@@ -230,6 +230,15 @@ int Player::Run() {
   stage.placement = static_cast<int32_t>(s.placement);
   stage.placementX = s.placementX;
   stage.placementY = s.placementY;
+  stage.tileBackImage = s.tileBackImage != 0;
+  // No background picture under a display switch, nor behind a stage that
+  // covers the whole screen anyway.
+  const bool coversScreen = s.stageRight - s.stageLeft >= host_.screenWidth &&
+                            s.stageBottom - s.stageTop >= host_.screenHeight;
+  if (!s.backImage.empty() && s.stageMode == 0 && !coversScreen) {
+    auto resolved = Resolver().RetrieveResource(ExpandNames(s.backImage, *macros_));
+    if (auto host = resolved ? HostPathOf(*resolved) : std::nullopt) stage.backImageHost = *host;
+  }
   if (!pictures_) pictures_ = std::make_unique<imaging::RasterPictureLoader>();
   stage_ = std::make_unique<Stage>(*runner_, stage,
                                    options_.depth == 16 ? PixelFormat::kRgb565 : PixelFormat::kXrgb32, *pictures_);

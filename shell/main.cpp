@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "imaging/metafile_canvas.h"
 #include "imaging/picture_cache.h"
 #include "imaging/picture_file_loader.h"
 #include "inserts/stage_host.h"
@@ -91,20 +92,36 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   services.messages = &boxes;
   // The window is made on the GUI thread once the run knows its stage.
   kv::WindowPresenter* presenter = nullptr;
+  const QSize screen(host.screenWidth, host.screenHeight);
   services.stageReady = [&](kv::Stage& stage) {
     const kv::StageSettings& s = stage.settings();
+    // The background picture is decoded here, on the run's thread, at the
+    // size of the frame's client area (a twelfth of it for tiles); only
+    // metafiles draw at the size asked for.
+    kv::FrameBackground background;
+    background.color = ToQColor(s.frameColor);
+    background.tile = s.tileBackImage;
+    if (!s.backImageHost.empty()) {
+      const QSize client = s.placement == 1267 ? screen : kv::FrameClientSize(QSize(s.clientWidth, s.clientHeight), scale, screen);
+      const int div = s.tileBackImage ? 12 : 1;
+      kv::DecodedPicture picture;
+      if (stage.pictures().LoadSized(s.backImageHost, std::max(1, client.width() / div),
+                                     std::max(1, client.height() / div), picture) == 0)
+        background.picture = kv::imaging::detail::ToQImage(picture.View());
+      else
+        std::fprintf(stderr, "korvel: the stage's background picture \"%s\" cannot be read; the frame colour stands in\n",
+                     s.backImageHost.c_str());
+    }
     QMetaObject::invokeMethod(
         &app,
-        [&, s, stagePtr = &stage] {
+        [&, s, stagePtr = &stage, background] {
           window = std::make_unique<kv::StageWindow>(
               player, QSize(s.clientWidth, s.clientHeight), scale,
-              QString::fromStdString(s.caption.empty() ? std::string("Korvel") : s.caption),
-              ToQColor(s.frameColor), s.exitKey);
+              QString::fromStdString(s.caption.empty() ? std::string("Korvel") : s.caption), background,
+              s.exitKey, screen);
           presenter = &window->presenter();
           window->runWindow().FollowCursorOf(stagePtr);
           if (!s.showCaption) window->setWindowFlag(Qt::FramelessWindowHint);
-          const QSize screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->size()
-                                                                : QSize(host.screenWidth, host.screenHeight);
           const kv::Point at = kv::StagePosition(s.placement, {s.placementX, s.placementY}, window->width(),
                                                  window->height(), screen.width(), screen.height());
           window->move(at.x, at.y);

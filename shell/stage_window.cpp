@@ -33,6 +33,27 @@ bool ParseStageScale(const std::string& text, StageScale& out) {
   return true;
 }
 
+void PaintFrameBackground(QPainter& painter, const QRect& client, const FrameBackground& background) {
+  const QImage& picture = background.picture;
+  if (picture.isNull()) {
+    painter.fillRect(client, background.color);
+  } else if (picture.size() == client.size()) {
+    painter.drawImage(client.topLeft(), picture);
+  } else if (background.tile) {
+    painter.drawTiledPixmap(client, QPixmap::fromImage(picture));
+  } else {
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.drawImage(client, picture);
+  }
+}
+
+QSize FrameClientSize(QSize stageSize, const StageScale& scale, QSize screen) {
+  const int f = scale.fit ? 1 : scale.factor;
+  QSize client(stageSize.width() * f, stageSize.height() * f);
+  if (screen.width() > 0 && screen.height() > 0) client = client.boundedTo(screen);
+  return client;
+}
+
 // ---------------------------------------------------------------- presenter
 
 void WindowPresenter::Present(const PixelBuffer& frame, const Rect& rect) {
@@ -70,13 +91,13 @@ QImage WindowPresenter::Published() {
 // ---------------------------------------------------------------- drawing window
 
 RunWindow::RunWindow(QWidget* parent, Player& player, WindowPresenter& presenter, QSize stageSize, StageScale scale,
-                     QColor background)
+                     FrameBackground background)
     : QWidget(parent),
       player_(player),
       presenter_(presenter),
       stageSize_(stageSize),
       scale_(scale),
-      background_(background) {
+      background_(std::move(background)) {
   setWindowTitle("Running Window");
   setMouseTracking(true);
   setFocusPolicy(Qt::StrongFocus);
@@ -108,11 +129,17 @@ bool RunWindow::ToStage(const QPoint& p, int& x, int& y) const {
 void RunWindow::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const QRect area = StageArea();
-  if (area != rect()) painter.fillRect(rect(), Qt::black);
+  // Around the stage: the frame's background, or the black field of full screen.
+  if (area != rect()) {
+    if (scale_.fullScreen)
+      painter.fillRect(rect(), Qt::black);
+    else
+      PaintFrameBackground(painter, rect(), background_);
+  }
   std::lock_guard lock(presenter_.FrameLock());
   const QImage& frame = presenter_.FrameUnlocked();
   if (frame.isNull()) {
-    painter.fillRect(area, background_);
+    painter.fillRect(area, scale_.fullScreen ? QColor(Qt::black) : background_.color);
     return;
   }
   // Nearest neighbour: stage pixels stay crisp at every scale.
@@ -231,19 +258,20 @@ void RunWindow::keyPressEvent(QKeyEvent* e) {
 // ---------------------------------------------------------------- frame
 
 StageWindow::StageWindow(Player& player, QSize stageSize, StageScale scale, const QString& caption,
-                         QColor frameColor, uint32_t exitKey)
+                         FrameBackground background, uint32_t exitKey, QSize screen)
     : player_(player), scale_(scale), stageSize_(stageSize), exitKey_(exitKey) {
   setWindowTitle(caption);
   QPalette pal = palette();
-  pal.setColor(QPalette::Window, frameColor);
+  pal.setColor(QPalette::Window, background.color);
   setPalette(pal);
   setAutoFillBackground(true);
-  run_ = new RunWindow(this, player, presenter_, stageSize, scale, scale.fullScreen ? Qt::black : frameColor);
+  run_ = new RunWindow(this, player, presenter_, stageSize, scale, std::move(background));
   presenter_.SetTarget(run_);
-  const int f = scale.fit ? 1 : scale.factor;
-  const QSize client(stageSize.width() * f, stageSize.height() * f);
+  // A stage larger than the screen is cut at the screen's size.
+  const QSize client = FrameClientSize(stageSize, scale, screen);
   resize(client);
-  run_->setGeometry(0, 0, client.width(), client.height());
+  const int f = scale.fit ? 1 : scale.factor;
+  run_->setGeometry(0, 0, stageSize.width() * f, stageSize.height() * f);
   run_->setFocus();
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPainter>
 #include <QWidget>
 #include <atomic>
 #include <mutex>
@@ -23,6 +24,22 @@ struct StageScale {
   bool fit = false;   // the largest size that keeps the aspect ratio
   bool fullScreen = false;
 };
+
+// What the frame shows around the drawing window: its picture (null for
+// none), tiled or stretched, else its colour.
+struct FrameBackground {
+  QImage picture;
+  bool tile = true;
+  QColor color;
+};
+
+// Paints the frame's client area: the picture 1:1 when it has exactly the
+// area's size, else tiled from the top left or stretched (nearest pixels);
+// the colour without a picture.
+void PaintFrameBackground(QPainter& painter, const QRect& client, const FrameBackground& background);
+
+// The frame's client size for the stage at its scale, no larger than the screen.
+QSize FrameClientSize(QSize stageSize, const StageScale& scale, QSize screen);
 
 // Parses "--scale" values: a whole number from 1 to 16, or "fit".
 bool ParseStageScale(const std::string& text, StageScale& out);
@@ -48,7 +65,7 @@ class WindowPresenter : public Presenter {
 class RunWindow : public QWidget {
  public:
   RunWindow(QWidget* parent, Player& player, WindowPresenter& presenter, QSize stageSize, StageScale scale,
-            QColor background);
+            FrameBackground background);
   // The stage pixel under a window point; false outside the stage.
   bool ToStage(const QPoint& p, int& x, int& y) const;
   // Follows the stage's cursor choice (the object under the pointer, a
@@ -75,13 +92,13 @@ class RunWindow : public QWidget {
   WindowPresenter& presenter_;
   QSize stageSize_;
   StageScale scale_;
-  QColor background_;
+  FrameBackground background_;
 };
 
 class StageWindow : public QWidget {
  public:
-  StageWindow(Player& player, QSize stageSize, StageScale scale, const QString& caption, QColor frameColor,
-              uint32_t exitKey);
+  StageWindow(Player& player, QSize stageSize, StageScale scale, const QString& caption,
+              FrameBackground background, uint32_t exitKey, QSize screen);
   WindowPresenter& presenter() { return presenter_; }
   RunWindow& runWindow() { return *run_; }
 
