@@ -6,13 +6,13 @@ window's top left (main.kvp) or stretched over the whole client area
 (stretch.kvp). Pixels are compared with the 4 x 4 picture itself."""
 import argparse
 import os
-import subprocess
 import sys
 
 from PIL import Image
 
 sys.path.insert(0, os.path.dirname(__file__))
-from window_test import press_until_ended, screenshot, start_korvel, start_xvfb, wait_for, window_id, x_tool  # noqa: E402
+from window_test import (press_until_ended, report, screenshot, start_korvel, wait_for, window_id, x_display,  # noqa: E402
+                         x_tool)
 
 STAGE = (250, 250, 0)
 
@@ -25,12 +25,8 @@ def main():
     a = ap.parse_args()
     os.makedirs(a.work, exist_ok=True)
     tile = Image.open(os.path.join(a.scene, "tile.bmp")).convert("RGB")
-    xvfb, display = start_xvfb()
-    env = dict(os.environ, DISPLAY=display)
-    env.pop("QT_QPA_PLATFORM", None)
-    env.pop("WAYLAND_DISPLAY", None)
     problems = []
-    try:
+    with x_display() as env:
         for name, tiled in (("main.kvp", True), ("stretch.kvp", False)):
             run, wid = start_korvel([a.korvel, "--virtual-clock", "--scale", "fit", name], env,
                                     "the stage window of " + name, lambda: window_id(env, "Korvel"), cwd=a.scene)
@@ -62,14 +58,7 @@ def main():
                 problems.append("%s: window %s, %d pixels differ, first %s" % (name, shot.size, len(bad), bad[:3]))
             if press_until_ended(env, wid, "Escape", run) is None:
                 problems.append("%s: korvel did not end on the exit key" % name)
-    finally:
-        xvfb.terminate()
-        xvfb.wait()
-    if problems:
-        print("FAIL:\n  " + "\n  ".join(problems))
-        return 1
-    print("ok: the frame's picture is tiled and stretched around the fitted stage")
-    return 0
+    return report(problems, "the frame's picture is tiled and stretched around the fitted stage")
 
 
 if __name__ == "__main__":

@@ -8,18 +8,14 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(__file__))
-from window_test import start_korvel, start_xvfb, x_tool  # noqa: E402
+from window_test import start_korvel, x_display, x_tool  # noqa: E402
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--korvel", required=True)
     a = ap.parse_args()
-    xvfb, display = start_xvfb()
-    env = dict(os.environ, DISPLAY=display)
-    env.pop("QT_QPA_PLATFORM", None)
-    env.pop("WAYLAND_DISPLAY", None)
-    try:
+    with x_display() as env:
         def frame():
             r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Korvel Player$"], env=env,
                                capture_output=True, text=True)
@@ -37,9 +33,6 @@ def main():
             raise SystemExit("FAIL: File > Exit did not end korvel")
         if status != 0:
             raise SystemExit("FAIL: exit status %d; stderr: %s" % (status, run.stderr.read().decode()))
-    finally:
-        xvfb.terminate()
-        xvfb.wait()
     print("ok: the main frame showed and File > Exit ended korvel")
     return 0
 

@@ -10,7 +10,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(__file__))
-from window_test import press_until_ended, start_korvel, start_xvfb  # noqa: E402
+from window_test import press_until_ended, report, start_korvel, x_display  # noqa: E402
 
 
 def main():
@@ -21,12 +21,8 @@ def main():
     a = ap.parse_args()
     os.makedirs(a.work, exist_ok=True)
     trace = os.path.join(a.work, "message-box-trace.jsonl")
-    xvfb, display = start_xvfb()
-    env = dict(os.environ, DISPLAY=display)
-    env.pop("QT_QPA_PLATFORM", None)
-    env.pop("WAYLAND_DISPLAY", None)
     problems = []
-    try:
+    with x_display() as env:
         def box():
             r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Missing Korvel variable$"],
                                env=env, capture_output=True, text=True)
@@ -44,14 +40,7 @@ def main():
         shown = [l for l in lines if l.get("ev") == "message"]
         if not shown or shown[0].get("answer") != "no" or shown[0].get("title") != "Missing Korvel variable":
             problems.append("trace message lines: %r" % shown)
-    finally:
-        xvfb.terminate()
-        xvfb.wait()
-    if problems:
-        print("FAIL:\n  " + "\n  ".join(problems))
-        return 1
-    print("ok: the box showed, No was taken from the keyboard and aborted the run")
-    return 0
+    return report(problems, "the box showed, No was taken from the keyboard and aborted the run")
 
 
 if __name__ == "__main__":

@@ -6,7 +6,7 @@ the headless frame of the same moment, at scale 1 and at scale 3, and that a
 click and the exit key reach the run through the window.
 """
 import argparse
-import json
+import contextlib
 import os
 import shutil
 import subprocess
@@ -92,6 +92,29 @@ def start_xvfb():
     return proc, ":" + number.decode().strip()
 
 
+@contextlib.contextmanager
+def x_display():
+    """A virtual X server for the duration; yields the environment of its clients."""
+    xvfb, display = start_xvfb()
+    env = dict(os.environ, DISPLAY=display)
+    env.pop("QT_QPA_PLATFORM", None)
+    env.pop("WAYLAND_DISPLAY", None)
+    try:
+        yield env
+    finally:
+        xvfb.terminate()
+        xvfb.wait()
+
+
+def report(problems, ok):
+    """Prints the outcome; answers the exit status."""
+    if problems:
+        print("FAIL:\n  " + "\n  ".join(problems))
+        return 1
+    print("ok: " + ok)
+    return 0
+
+
 def window_id(env, name):
     r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^" + name + "$"], env=env,
                        capture_output=True, text=True)
@@ -143,12 +166,8 @@ def main():
                    cwd=cwd, check=True, capture_output=True)
     headless = Image.open(os.path.join(frames, "frame-0001.png")).convert("RGB")
 
-    xvfb, display = start_xvfb()
-    env = dict(os.environ, DISPLAY=display)
-    env.pop("QT_QPA_PLATFORM", None)
-    env.pop("WAYLAND_DISPLAY", None)
     problems = []
-    try:
+    with x_display() as env:
         for scale in (1, 3):
             trace = os.path.join(work, "trace-%d.jsonl" % scale)
             run, wid = start_korvel([a.korvel, "--virtual-clock", "--scale", str(scale), "--trace", trace] + extra + [name],
@@ -190,14 +209,7 @@ def main():
             if status != 3:
                 problems.append("scale %d: exit status %d after the exit key, expected 3; stderr: %s" %
                                 (scale, status, run.stderr.read().decode()))
-    finally:
-        xvfb.terminate()
-        xvfb.wait()
-    if problems:
-        print("FAIL:\n  " + "\n  ".join(problems))
-        return 1
-    print("ok: the window matches the headless frame at scales 1 and 3; click and exit key reached the run")
-    return 0
+    return report(problems, "the window matches the headless frame at scales 1 and 3; click and exit key reached the run")
 
 
 if __name__ == "__main__":
