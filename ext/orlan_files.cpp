@@ -130,7 +130,7 @@ bool FileGuard::MayRemove(const fs::path& entry) const {
 }
 
 std::optional<fs::path> HostPathFor(std::string_view stored, const FileContext& files) {
-  std::string_view name = TrimRight(Trim(stored));
+  std::string_view name = Trim(stored);
   if (name.empty()) return std::nullopt;
   if (auto resolved = ResolveHostPath(name, files.drives, files.baseDir)) return fs::path(*resolved);
   // A folder on the way is missing: resolve what exists and keep the rest as spelt.
