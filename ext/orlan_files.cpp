@@ -297,7 +297,8 @@ class FolderCopy {
         if (!CopyFileAtomically(it->path().string(), target.string())) return false;
       } else if (fs::is_directory(status)) {
         // The copy's own destination, when it lies in the source, is not copied into itself.
-        if (fs::equivalent(it->path(), destinationRoot_, ec)) continue;
+        std::error_code sameError;
+        if (fs::equivalent(it->path(), destinationRoot_, sameError)) continue;
         const fs::path target = EntryNamed(to, it->path().filename().string());
         if (!MakeFolder(target) || !Copy(it->path(), target, depth + 1)) return false;
       }
