@@ -461,6 +461,11 @@ std::string BrowseDir(std::string_view startFolder, std::string_view caption, st
 
 // --- processes
 
+ProcessTable::ProcessTable(ProgramLauncher* launcher, DocumentOpener* documents)
+    : launcher_(launcher), documents_(documents) {}
+
+ProcessTable::~ProcessTable() = default;
+
 std::optional<int32_t> ProcessTable::Execute(const std::string& target) {
   if (Trim(target).empty()) return std::nullopt;
   std::lock_guard lock(mutex_);

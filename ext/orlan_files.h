@@ -173,14 +173,16 @@ std::string BrowseDir(std::string_view startFolder, std::string_view caption, st
 // these. Handles count up from 1 and are never reused in a run. Thread-safe.
 class ProcessTable {
  public:
-  ProcessTable(ProgramLauncher* launcher, DocumentOpener* documents)
-      : launcher_(launcher), documents_(documents) {}
+  // Either may be null: without a launcher every target is a document.
+  ProcessTable(ProgramLauncher* launcher, DocumentOpener* documents);
+  // Programs still running are left to run, as a shell-started program is.
+  ~ProcessTable();
 
   // Starts `target`, a command line: when the launcher knows its program the
   // program runs and its handle is answered; anything else (a document, an
   // address) opens with the desktop's handler and answers 0. Nothing when it
-  // could not be started. Throws KVRunException when the run has no launcher
-  // or opener for it.
+  // could not be started. Throws KVRunException for a document when the run
+  // has no opener.
   std::optional<int32_t> Execute(const std::string& target);
   // Ends the program of `handle` and forgets it. False for a handle this
   // table did not give out or already forgot.
