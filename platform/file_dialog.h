@@ -17,11 +17,22 @@ struct FileDialogRequest {
   std::string initialFile;  // empty for none
 };
 
+// The folder browser: only file-system folders can be chosen.
+struct FolderDialogRequest {
+  std::string startFolder;  // where it opens; empty for the default
+  std::string caption;      // the window text; empty for the default
+  std::string title;        // the text shown above the folders
+  std::string rootFolder;   // nothing above it can be chosen; empty for none
+};
+
 class FileDialog {
  public:
   virtual ~FileDialog() = default;
   // The chosen file's stored name; nothing when the user cancels.
   virtual std::optional<std::string> OpenFile(const FileDialogRequest& request) = 0;
+  // The chosen folder's stored name; nothing when the user cancels. A host
+  // without a folder browser cancels.
+  virtual std::optional<std::string> ChooseFolder(const FolderDialogRequest&) { return std::nullopt; }
 };
 
 // Answers from a list, one entry per dialog (nothing = cancel); once the list
@@ -32,12 +43,18 @@ class ScriptedFileDialog : public FileDialog {
   explicit ScriptedFileDialog(std::deque<std::optional<std::string>> answers = {})
       : answers_(std::move(answers)) {}
   std::optional<std::string> OpenFile(const FileDialogRequest& request) override;
+  // Answers from the same list.
+  std::optional<std::string> ChooseFolder(const FolderDialogRequest& request) override;
   std::vector<FileDialogRequest> requests() const;
+  std::vector<FolderDialogRequest> folderRequests() const;
 
  private:
+  std::optional<std::string> NextAnswer();
+
   mutable std::mutex mutex_;
   std::deque<std::optional<std::string>> answers_;
   std::vector<FileDialogRequest> requests_;
+  std::vector<FolderDialogRequest> folderRequests_;
 };
 
 }  // namespace kv

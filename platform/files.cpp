@@ -44,7 +44,14 @@ std::string ErrnoText(int err) {
   return text;
 }
 
-bool WriteFileAtomically(const std::string& hostPath, std::string_view bytes, int* error) {
+namespace {
+
+// Fills a new private file beside `hostPath` through `fill` (which answers 0
+// or an errno) and renames it over the target, so that the target is either
+// the old file or the whole new one. A link at the target is replaced, never
+// written through.
+template <class Fill>
+bool ReplaceAtomically(const std::string& hostPath, mode_t mode, Fill fill, int* error) {
   std::string pattern = hostPath + ".kvtmp-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
@@ -53,18 +60,11 @@ bool WriteFileAtomically(const std::string& hostPath, std::string_view bytes, in
     if (error) *error = errno;
     return false;
   }
-  int failure = 0;
-  size_t done = 0;
-  while (!failure && done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) failure = n < 0 ? errno : EIO;
-    else done += static_cast<size_t>(n);
-  }
+  int failure = fill(fd);
   // mkostemp makes the file private; the target gets the usual permissions.
   mode_t mask = ::umask(0);
   ::umask(mask);
-  if (!failure && ::fchmod(fd, 0666 & ~mask) != 0) failure = errno;
+  if (!failure && ::fchmod(fd, mode & ~mask) != 0) failure = errno;
   if (!failure && ::fsync(fd) != 0) failure = errno;
   if (::close(fd) != 0 && !failure) failure = errno;
   if (!failure && std::rename(name.data(), hostPath.c_str()) != 0) failure = errno;
@@ -74,6 +74,54 @@ bool WriteFileAtomically(const std::string& hostPath, std::string_view bytes, in
     return false;
   }
   return true;
+}
+
+int WriteAll(int fd, const char* data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::write(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& hostPath, std::string_view bytes, int* error) {
+  return ReplaceAtomically(
+      hostPath, 0666, [&](int fd) { return WriteAll(fd, bytes.data(), bytes.size()); }, error);
+}
+
+bool CopyFileAtomically(const std::string& sourcePath, const std::string& targetPath, int* error) {
+  // O_NOFOLLOW: a link is not a file to copy; O_NONBLOCK: nor is a FIFO, refused below.
+  int in = ::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (in < 0) {
+    if (error) *error = errno;
+    return false;
+  }
+  struct stat st {};
+  const int statError = ::fstat(in, &st) != 0 ? errno : 0;
+  if (statError || !S_ISREG(st.st_mode)) {
+    int err = statError ? statError : S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+    ::close(in);
+    if (error) *error = err;
+    return false;
+  }
+  auto copy = [in](int out) {
+    char buf[65536];
+    for (;;) {
+      ssize_t n = ::read(in, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return errno;
+      if (n == 0) return 0;
+      if (int err = WriteAll(out, buf, static_cast<size_t>(n))) return err;
+    }
+  };
+  bool ok = ReplaceAtomically(targetPath, st.st_mode & 0777, copy, error);
+  ::close(in);
+  return ok;
 }
 
 }  // namespace kv

@@ -17,6 +17,11 @@ bool ReadHostFile(const std::string& hostPath, std::string& bytes, int* error = 
 // the target is then unchanged.
 bool WriteFileAtomically(const std::string& hostPath, std::string_view bytes, int* error = nullptr);
 
+// Copies a regular file (never a link, a folder or a special file) to
+// `targetPath` with its permission bits, through a temporary file renamed
+// over the target: a link standing at the target is replaced, not followed.
+bool CopyFileAtomically(const std::string& sourcePath, const std::string& targetPath, int* error = nullptr);
+
 // strerror's text starting in lower case, to follow a colon in a message
 // ("cannot read x: no such file or directory").
 std::string ErrnoText(int err);

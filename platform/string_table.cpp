@@ -122,10 +122,15 @@ constexpr Entry kStrings[] = {
     {4105, "Stretch left down"},
     {4106, "Stretch left up"},
     {4107, "Stretch right up"},
+    // File dialog filters of media files.
+    {5017, "Wave Files|*.wav||"},
+    {5018, "AVI Files|*.avi||"},
     // File dialog filters of the project document.
     {5019, "Korvel Files|*.kvs;*.kvp||"},
     // File dialogs.
+    {5025, "MIDI & RMI Files|*.mid; *.rmi;*.midi||"},
     {5032, "All Files|*.*||"},
+    {5033, "QuickTime Movies|*.mov;*.qt||"},
     {5040, "Korvel Scripts|*.kvs||"},
     {5041, "Korvel Projects|*.kvp||"},
     {5047, "Framed Sprite Sequence|*.fss||"},
@@ -136,6 +141,7 @@ constexpr Entry kStrings[] = {
     {5083, "Zure Files|*.kvg||"},
     {5093, "Korvel Standbys|*.kvb||"},
     {5109, "Korvel Compilation|*.kvg||"},
+    {5111, "Movie (MPEG) Files|*.mpg;*.mpeg;*.mpe||"},
     {5113, "Korvel Templates|*.kvt||"},
     {5200, "Compiled Scripts|*.ebc||"},
     {5202, "Orlan Scripts|*.ebs||"},

@@ -60,5 +60,41 @@ TEST_F(FilesTest, ReadRefusesFoldersAndMissingFiles) {
   EXPECT_EQ(bytes, "");
 }
 
+
+TEST_F(FilesTest, CopyReplacesALinkAtTheTargetAndKeepsTheMode) {
+  const fs::path source = dir_ / "source.bin", victim = dir_ / "victim.txt", target = dir_ / "target.bin";
+  std::ofstream(source) << "copied bytes";
+  ::chmod(source.c_str(), 0751);
+  std::ofstream(victim) << "must stay";
+  fs::create_symlink(victim, target);
+  mode_t mask = ::umask(022);
+  ASSERT_TRUE(CopyFileAtomically(source.string(), target.string()));
+  ::umask(mask);
+  std::string read;
+  ASSERT_TRUE(ReadHostFile(victim.string(), read));
+  EXPECT_EQ(read, "must stay");
+  EXPECT_FALSE(fs::is_symlink(fs::symlink_status(target)));
+  ASSERT_TRUE(ReadHostFile(target.string(), read));
+  EXPECT_EQ(read, "copied bytes");
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms(0751));
+}
+
+TEST_F(FilesTest, CopyRefusesWhatIsNotARegularFile) {
+  std::ofstream(dir_ / "real.txt") << "x";
+  fs::create_symlink(dir_ / "real.txt", dir_ / "link.txt");
+  fs::create_directories(dir_ / "folder");
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  const struct {
+    const char* name;
+    int error;
+  } kCases[] = {{"link.txt", ELOOP}, {"folder", EISDIR}, {"fifo", ENODEV}, {"none", ENOENT}};
+  for (const auto& c : kCases) {
+    int error = 0;
+    EXPECT_FALSE(CopyFileAtomically((dir_ / c.name).string(), (dir_ / "out").string(), &error)) << c.name;
+    EXPECT_EQ(error, c.error) << c.name;
+    EXPECT_FALSE(fs::exists(dir_ / "out")) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace kv
