@@ -3,6 +3,7 @@
 find_package(Threads REQUIRED)
 kv_add_library(kv_net SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/hooks.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/progress_model.cpp
   ${CMAKE_CURRENT_LIST_DIR}/http.cpp
   ${CMAKE_CURRENT_LIST_DIR}/socket.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upload.cpp

@@ -3,6 +3,7 @@
 // the harness options drive such runs for tests and tools.
 #include <QApplication>
 #include <QScreen>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include "player/command_line.h"
 #include "player/player.h"
 #include "shell/main_frame.h"
+#include "shell/progress_panel.h"
 #include "shell/qt_message_box.h"
 #include "shell/stage_window.h"
 
@@ -93,8 +95,10 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   // The window is made on the GUI thread once the run knows its stage.
   kv::WindowPresenter* presenter = nullptr;
   const QSize screen(host.screenWidth, host.screenHeight);
+  std::atomic<bool> wholeScreen{false};
   services.stageReady = [&](kv::Stage& stage) {
     const kv::StageSettings& s = stage.settings();
+    wholeScreen = s.placement == 1267;
     // The background picture is decoded here, on the run's thread, at the
     // size of the frame's client area (a twelfth of it for tiles); only
     // metafiles draw at the size asked for.
@@ -137,14 +141,20 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
     stage.compositor().RepaintBackground(true);
   };
   player.AttachWindow(services);
+  // Downloads that show progress show it along the bottom of the stage window.
+  // Over a stage maximised to the whole screen the panel is a window of its own.
+  kv::WindowProgress progress([&]() -> QWidget* { return wholeScreen ? nullptr : window.get(); });
+  kv::SetProgressSink(&progress);
   int status = 0;
   std::thread run([&] {
+    progress.SetPlaying(true);
     try {
       status = player.Run();
     } catch (const std::exception& e) {
       std::fprintf(stderr, "korvel: %s\n", e.what());
       status = kv::exit_status::kAborted;
     }
+    progress.SetPlaying(false);
     QMetaObject::invokeMethod(&app, [&] {
       if (window) window->runEnded = true;
       app.quit();
@@ -152,6 +162,7 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   });
   app.exec();
   run.join();
+  kv::SetProgressSink(nullptr);
   return status;
 }
 
