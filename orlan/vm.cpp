@@ -222,7 +222,16 @@ bool Thread::Retarget(std::string_view name) {
 
 void Thread::Stop(bool abort) {
   if (abort) abort_.store(true);
-  stop_.store(true);
+  {
+    std::lock_guard<std::mutex> lock(stopMutex_);
+    stop_.store(true);
+  }
+  stopCv_.notify_all();
+}
+
+bool Thread::WaitForStop(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(stopMutex_);
+  return stopCv_.wait_for(lock, timeout, [this] { return stop_.load(); });
 }
 
 void Thread::RaiseError(int number, std::string description) {
@@ -345,8 +354,21 @@ inline void Thread::PopFrame() {
 }
 
 int Thread::Run(std::span<const Value> args) {
-  if (active_.exchange(true)) return errorResult_;
-  stop_.store(false);
+  if (Claim()) return RunClaimed(args);
+  // Busy: a second run would share this one's frames and stack.
+  Thread fresh(engine_, script_, function_);
+  fresh.userData_ = userData_;
+  fresh.errorCallback_ = errorCallback_;
+  fresh.errorData_ = errorData_;
+  fresh.holdYield_ = holdYield_;
+  return fresh.Run(args);
+}
+
+int Thread::RunClaimed(std::span<const Value> args) {
+  {
+    std::lock_guard<std::mutex> lock(stopMutex_);
+    stop_.store(false);
+  }
   abort_.store(false);
   errorResult_ = 0;
   pendingError_ = 0;
