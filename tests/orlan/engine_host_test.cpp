@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "orlan/engine.h"
+#include "tests/orlan/script_runner.h"
 
 namespace kv::orlan::testing {
 namespace {
@@ -35,17 +36,6 @@ enum Id : uint32_t {
 
 const HostType kLng{HostType::kLong, {}}, kStr{HostType::kString, {}}, kBool{HostType::kBoolean, {}},
     kObj{HostType::kObject, {}}, kRect{HostType::kRecord, "kvrect"};
-
-// Waits (bounded) until `pred` holds.
-template <class Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 5000ms) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
 
 struct Host {
   Engine engine;
