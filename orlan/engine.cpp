@@ -284,20 +284,22 @@ uint32_t ArgBlock::GetObject(int i) const {
   return ObjOf(Peek(i))->handle.load();
 }
 
+// Set in place: a temporary Value stored half and read whole stalls the
+// store forwarding on every host call.
 void ArgBlock::SetInteger(int i, int16_t v) {
-  if (InRange(i)) Slot(i) = Value::Int(v);
+  if (InRange(i)) Slot(i).SetInt(Tag::Integer, v);
 }
 void ArgBlock::SetLong(int i, int32_t v) {
-  if (InRange(i)) Slot(i) = Value::Lng(v);
+  if (InRange(i)) Slot(i).SetInt(Tag::Long, v);
 }
 void ArgBlock::SetDouble(int i, double v) {
-  if (InRange(i)) Slot(i) = Value::Dbl(v);
+  if (InRange(i)) Slot(i).SetDouble(v);
 }
 void ArgBlock::SetString(int i, std::string v) {
   if (InRange(i)) Slot(i) = Value::Str(std::move(v));
 }
 void ArgBlock::SetBoolean(int i, bool v) {
-  if (InRange(i)) Slot(i) = Value::Bool(v);
+  if (InRange(i)) Slot(i).SetInt(Tag::Boolean, v ? -1 : 0);
 }
 void ArgBlock::SetObject(int i, uint32_t handle, std::string_view className) {
   if (!InRange(i)) return;
@@ -452,16 +454,20 @@ struct Detached {
 };
 
 // Up to this many are kept on the stack; more take the heap.
-constexpr int kInlineDetached = 8;
+constexpr int kInlineDetached = 4;
 }  // namespace
 
 void Thread::Dispatch(int library, uint32_t id, Value* base, int count, int firstArg, const HostType* types) {
   const Engine::Library& lib = engine_.libraries()[library];
   if (!lib.dispatcher) return;
   // The host runs without the script's lock, so it must see nothing another
-  // script thread may change meanwhile: arguments that name variables, and
-  // records and arrays (shared by value copies), become private copies now and
-  // what the host changed goes back after the lock is taken again.
+  // script thread may change meanwhile: arguments that name module variables
+  // or array elements, and records and arrays (shared by value copies),
+  // become private copies now and what the host changed goes back after the
+  // lock is taken again. A scalar local of this thread's own frames is no
+  // other thread's business and stays a reference.
+  const Value* stackBegin = stack_.data();
+  const Value* stackEnd = stackBegin + stack_.size();
   Detached inlineBuf[kInlineDetached];
   std::unique_ptr<Detached[]> heapBuf;
   Detached* detached = inlineBuf;
@@ -469,7 +475,9 @@ void Thread::Dispatch(int library, uint32_t id, Value* base, int count, int firs
   for (int k = firstArg; k < count; ++k) {
     Value& slot = base[k];
     Tag t = Deref(slot).tag;
-    bool shared = slot.tag == Tag::Ref || slot.tag == Tag::RefBox || t == Tag::Record || t == Tag::Array;
+    bool ownLocal = slot.tag == Tag::Ref && std::less_equal<const Value*>()(stackBegin, slot.ref) &&
+                    std::less<const Value*>()(slot.ref, stackEnd);
+    bool shared = (slot.tag == Tag::Ref && !ownLocal) || slot.tag == Tag::RefBox || t == Tag::Record || t == Tag::Array;
     if (!shared) continue;
     if (nDetached == kInlineDetached && !heapBuf) {
       heapBuf = std::make_unique<Detached[]>(static_cast<size_t>(count));
@@ -558,7 +566,7 @@ void ConvertResult(Value& slot, const HostProc& p) {
     return;
   }
   VarType vt = VarTypeOfHost(p.result);
-  if (vt == VarType::Variant || vt == VarType::Record) return;
+  if (vt == VarType::Variant || vt == VarType::Record || TypeOfValue(slot) == vt) return;
   if (vt == VarType::Object) {
     if (slot.tag != Tag::Object) slot = Value::Nothing();
     return;
