@@ -684,8 +684,8 @@ void Thread::NewObject(Value* dst, const std::string& cls) {
   CheckPending();
   if (dst->tag != Tag::Object || ObjOf(*dst)->handle.load() == 0)
     Raise(kCannotCreateObject, Join("ActiveX component can't create object: ", cls));
-  ObjOf(*dst)->library = lib;
-  ObjOf(*dst)->hostClass = idx;
+  ObjectObj* made = ObjOf(*dst);
+  if (made->hostClass < 0) made->library = lib, made->hostClass = idx;  // a box may be shared already
 }
 
 // ---- host objects ----
