@@ -378,6 +378,16 @@ TEST(EngineUnlocked, ArgumentsGoBackOnlyWhereTheHostWrote) {
   EXPECT_EQ(h.out, "5 101 9\n77\n");
 }
 
+TEST(EngineUnlocked, ArrayElementArgumentsGoBackLikeVariables) {
+  Host h;
+  h.Load("Dim Xs(2) As Long\nDim Rs(2) As kvrect\n"
+         "Sub Main()\nXs(1) = 1\nRs(2).right = 3\nTouch Xs(1), Rs(2)\nPrint Xs(1) & \" \" & Rs(2).left & \" \" & Rs(2).right\n"
+         "SetLong Xs(2), 77\nPrint CStr(Xs(2))\nEnd Sub\n"
+         "Sub Meddle()\nXs(1) = 5\nRs(2).right = 9\nEnd Sub\n");
+  EXPECT_EQ(h.Run("Main"), 0);
+  EXPECT_EQ(h.out, "5 101 9\n77\n");
+}
+
 struct StopCase {
   const char* name;
   const char* sub;
