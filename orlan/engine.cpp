@@ -703,6 +703,7 @@ class ObjectTable final : public ObjectRegistry {
   }
 
   bool BoxFor(uint32_t handle, int library, int hostClass, Value& out) {
+    out.Clear();  // what it held may be a box of this table, whose release takes the lock
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = live_.find(handle);
     if (it != live_.end()) {
