@@ -369,6 +369,10 @@ const Var* Compiler::BuiltinConstant(const std::string& k) {
         {"vbignore", 5}, {"vbyes", 6}, {"vbno", 7}, {"vbempty", 0}, {"vbnull", 1}, {"vbinteger", 2}, {"vblong", 3},
         {"vbsingle", 4}, {"vbdouble", 5}, {"vbstring", 8}, {"vbobject", 9}, {"vberror", 10}, {"vbboolean", 11},
         {"vbvariant", 12}, {"vbbyte", 17}, {"vbarray", 8192},
+        {"vbusesystem", 0}, {"vbusesystemdayofweek", 0}, {"vbsunday", 1}, {"vbmonday", 2}, {"vbtuesday", 3},
+        {"vbwednesday", 4}, {"vbthursday", 5}, {"vbfriday", 6}, {"vbsaturday", 7}, {"vbfirstjan1", 1},
+        {"vbfirstfourdays", 2}, {"vbfirstfullweek", 3}, {"vbgeneraldate", 0}, {"vblongdate", 1}, {"vbshortdate", 2},
+        {"vblongtime", 3}, {"vbshorttime", 4},
     };
     for (const auto& [name, v] : ints) add(name, Value::Int(v), VarType::Integer);
     return m;

@@ -505,6 +505,9 @@ Ex Compiler::NameExpr() {
   const Token& tk = Cur();
   std::string name = tk.text;
   std::string k = Lower(name);
+  // Date$ and Time$ are functions of their own (they answer text); other
+  // "$" forms are the plain function.
+  if (tk.suffix == '$' && FindLibFunc(k + "$") >= 0) k += "$";
   ++p_;
   const Var* v = FindVar(k);
   bool paren = IsOp("(");

@@ -879,7 +879,7 @@ Ex Compiler::CallByName(const std::string& name, const std::string& k, bool pare
     return Ex{base, proc.result, true};
   }
   std::string lib = k;
-  if (!lib.empty() && lib.back() == '$') lib.pop_back();
+  if (!lib.empty() && lib.back() == '$' && FindLibFunc(lib) < 0) lib.pop_back();
   int id = FindLibFunc(lib);
   if (id >= 0 && lib[0] != '$') {
     const LibFunc& f = GetLibFunc(id);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <thread>
+#include <unordered_map>
 
 #include "orlan/codefile.h"
 #include "orlan/collection.h"
@@ -38,20 +39,6 @@ VarType VarTypeOfHost(const HostType& t) {
   }
 }
 
-// Replaces every reference to `handle` inside `v` (arrays and records too).
-void ClearIn(Value& v0, uint32_t handle) {
-  Value& v = Deref(v0);
-  if (CollectionObj* c = CollectionOf(v)) {
-    for (Value& e : c->items) ClearIn(e, handle);
-  } else if (v.tag == Tag::Object) {
-    uint32_t expected = handle;
-    ObjOf(v)->handle.compare_exchange_strong(expected, 0);
-  } else if (v.tag == Tag::Array) {
-    for (Value& e : ArrOf(v)->data) ClearIn(e, handle);
-  } else if (v.tag == Tag::Record) {
-    for (Value& e : RecOf(v)->fields) ClearIn(e, handle);
-  }
-}
 }  // namespace
 
 std::string FormatScriptError(int number, uint32_t line, const std::string& text) {
@@ -261,15 +248,20 @@ void RecordRef::SetString(int field, std::string v) {
   if (Value* s = Field(field)) PutField(rec_, s, field, Value::Str(std::move(v)));
 }
 
-Value& ArgBlock::Slot(int i) const { return Deref(slots_[i]); }
+Value& ArgBlock::Peek(int i) const { return Deref(slots_[i]); }
 
-bool ArgBlock::IsMissing(int i) const { return !InRange(i) || Slot(i).tag == Tag::Missing; }
+Value& ArgBlock::Slot(int i) const {
+  MarkWritten(i);
+  return Deref(slots_[i]);
+}
+
+bool ArgBlock::IsMissing(int i) const { return !InRange(i) || Peek(i).tag == Tag::Missing; }
 
 #define KV_ARG_GET(Type, Name, Conv, Default)             \
   Type ArgBlock::Name(int i) const {                      \
-    if (!InRange(i) || Slot(i).tag == Tag::Missing) return Default; \
+    if (!InRange(i) || Peek(i).tag == Tag::Missing) return Default; \
     try {                                                 \
-      return Conv(Slot(i));                               \
+      return Conv(Peek(i));                               \
     } catch (const ScriptError& e) {                      \
       thread_.RaiseError(e.number);                       \
       return Default;                                     \
@@ -283,38 +275,42 @@ KV_ARG_GET(bool, GetBoolean, ToBool, false)
 #undef KV_ARG_GET
 
 RecordRef ArgBlock::GetRecord(int i) const {
-  if (!InRange(i) || Slot(i).tag != Tag::Record) return RecordRef();
-  return RecordRef(RecOf(Slot(i)));
+  if (!InRange(i) || Peek(i).tag != Tag::Record) return RecordRef();
+  return RecordRef(RecOf(Peek(i)));
 }
 
 uint32_t ArgBlock::GetObject(int i) const {
-  if (!InRange(i) || Slot(i).tag != Tag::Object) return 0;
-  return ObjOf(Slot(i))->handle.load();
+  if (!InRange(i) || Peek(i).tag != Tag::Object) return 0;
+  return ObjOf(Peek(i))->handle.load();
 }
 
+// Set in place: a temporary Value stored half and read whole stalls the
+// store forwarding on every host call.
 void ArgBlock::SetInteger(int i, int16_t v) {
-  if (InRange(i)) Slot(i) = Value::Int(v);
+  if (InRange(i)) Slot(i).SetInt(Tag::Integer, v);
 }
 void ArgBlock::SetLong(int i, int32_t v) {
-  if (InRange(i)) Slot(i) = Value::Lng(v);
+  if (InRange(i)) Slot(i).SetInt(Tag::Long, v);
 }
 void ArgBlock::SetDouble(int i, double v) {
-  if (InRange(i)) Slot(i) = Value::Dbl(v);
+  if (InRange(i)) Slot(i).SetDouble(v);
 }
 void ArgBlock::SetString(int i, std::string v) {
   if (InRange(i)) Slot(i) = Value::Str(std::move(v));
 }
 void ArgBlock::SetBoolean(int i, bool v) {
-  if (InRange(i)) Slot(i) = Value::Bool(v);
+  if (InRange(i)) Slot(i).SetInt(Tag::Boolean, v ? -1 : 0);
 }
 void ArgBlock::SetObject(int i, uint32_t handle, std::string_view className) {
   if (!InRange(i)) return;
   Value v = Value::Nothing();
-  ObjectObj* o = ObjOf(v);
-  o->handle.store(handle);
-  auto [lib, cls] = thread_.engine().FindClass(className);
-  o->library = lib;
-  o->hostClass = cls;
+  if (handle != 0) {
+    auto [lib, cls] = thread_.engine().FindClass(className);
+    if (!thread_.engine().ObjectBox(handle, lib, cls, v)) {
+      thread_.RaiseError(err::kInvalidCall, Join("Object handle in use by another class: ", std::to_string(handle)));
+      return;
+    }
+  }
   Slot(i) = std::move(v);
 }
 
@@ -432,10 +428,92 @@ Value ScriptObject::DefaultFor(const TypeRef& t, const std::vector<ArrayObj::Dim
 
 // ---- host calls ----
 
-void Thread::Dispatch(int library, uint32_t id, Value* base, int count) {
+namespace {
+bool SameValue(const Value& a, const Value& b) {
+  if (a.tag != b.tag) return false;
+  if (a.tag == Tag::String) return StrOf(a) == StrOf(b);
+  return IsHeap(a.tag) ? a.h == b.h : a.raw == b.raw;
+}
+
+// Writes into `dst` the fields the host changed from `before` to `after`.
+void MergeRecord(RecordObj& dst, const RecordObj& before, const RecordObj& after) {
+  size_t n = std::min({dst.fields.size(), before.fields.size(), after.fields.size()});
+  for (size_t f = 0; f < n; ++f) {
+    const Value &b = before.fields[f], &a = after.fields[f];
+    Value& d = dst.fields[f];
+    if (a.tag == Tag::Record && b.tag == Tag::Record && d.tag == Tag::Record) MergeRecord(*RecOf(d), *RecOf(b), *RecOf(a));
+    else if (!SameValue(a, b)) d = a;
+  }
+}
+
+// A by-reference argument taken out of the shared variables for a host call.
+struct Detached {
+  int slot = 0;
+  Value target;  // the Ref or RefBox naming the variable, or the shared record or array
+  Value before;  // a record as it was handed over
+};
+
+// Up to this many are kept on the stack; more take the heap.
+constexpr int kInlineDetached = 4;
+}  // namespace
+
+void Thread::Dispatch(int library, uint32_t id, Value* base, int count, int firstArg, const HostType* types) {
   const Engine::Library& lib = engine_.libraries()[library];
+  if (!lib.dispatcher) return;
+  // The host runs without the script's lock, so it must see nothing another
+  // script thread may change meanwhile: arguments that name module variables
+  // or array elements, and records and arrays (shared by value copies),
+  // become private copies now and what the host changed goes back after the
+  // lock is taken again. A scalar local of this thread's own frames is no
+  // other thread's business and stays a reference.
+  const Value* stackBegin = stack_.data();
+  const Value* stackEnd = stackBegin + stack_.size();
+  Detached inlineBuf[kInlineDetached];
+  std::unique_ptr<Detached[]> heapBuf;
+  Detached* detached = inlineBuf;
+  int nDetached = 0;
+  for (int k = firstArg; k < count; ++k) {
+    Value& slot = base[k];
+    Tag t = Deref(slot).tag;
+    bool ownLocal = slot.tag == Tag::Ref && std::less_equal<const Value*>()(stackBegin, slot.ref) &&
+                    std::less<const Value*>()(slot.ref, stackEnd);
+    bool shared = (slot.tag == Tag::Ref && !ownLocal) || slot.tag == Tag::RefBox || t == Tag::Record || t == Tag::Array;
+    if (!shared) continue;
+    if (nDetached == kInlineDetached && !heapBuf) {
+      heapBuf = std::make_unique<Detached[]>(static_cast<size_t>(count));
+      for (int d = 0; d < nDetached; ++d) heapBuf[d] = std::move(inlineBuf[d]);
+      detached = heapBuf.get();
+    }
+    Detached& d = detached[nDetached++];
+    d.slot = k;
+    Value own = CopyForAssign(Deref(slot));
+    if (t == Tag::Record) d.before = CopyForAssign(own);
+    d.target = std::move(slot);
+    slot = std::move(own);
+  }
   ArgBlock block(*this, base, count);
-  if (lib.dispatcher) lib.dispatcher(*this, id, block, lib.extra);
+  {
+    Unlock unlock(*this);
+    lib.dispatcher(*this, id, block, lib.extra);
+  }
+  for (int i = 0; i < nDetached; ++i) {
+    Detached& d = detached[i];
+    Value& own = base[d.slot];
+    bool isRef = d.target.tag == Tag::Ref || d.target.tag == Tag::RefBox;
+    Value& var = isRef ? Deref(d.target) : d.target;
+    if (d.before.tag == Tag::Record && own.tag == Tag::Record && var.tag == Tag::Record && !block.Written(d.slot)) {
+      MergeRecord(*RecOf(var), *RecOf(d.before), *RecOf(own));
+    } else if (isRef && block.Written(d.slot)) {
+      const HostType* type = types ? &types[d.slot - firstArg] : nullptr;
+      VarType vt = type ? VarTypeOfHost(*type) : VarType::Variant;
+      try {
+        var = vt == VarType::Variant || vt == VarType::Record || vt == VarType::Object ? std::move(own) : Coerce(own, vt);
+      } catch (const ScriptError& e) {
+        RaiseError(e.number);
+      }
+    }
+    own = std::move(d.target);  // the caller clears its argument slots
+  }
 }
 
 namespace {
@@ -488,7 +566,7 @@ void ConvertResult(Value& slot, const HostProc& p) {
     return;
   }
   VarType vt = VarTypeOfHost(p.result);
-  if (vt == VarType::Variant || vt == VarType::Record) return;
+  if (vt == VarType::Variant || vt == VarType::Record || TypeOfValue(slot) == vt) return;
   if (vt == VarType::Object) {
     if (slot.tag != Tag::Object) slot = Value::Nothing();
     return;
@@ -515,7 +593,7 @@ void Thread::CallHost(Value* base, int import, int nargs) {
   try {
     for (int i = 0; i < nargs; ++i) ConvertArg(base[1 + i], proc->args[i]);
     base[0] = proc->isFunction ? DefaultOf(VarTypeOfHost(proc->result)) : Value();
-    Dispatch(link.library, proc->id, base, nargs + 1);
+    Dispatch(link.library, proc->id, base, nargs + 1, 1, proc->args.data());
     ConvertResult(base[0], *proc);
   } catch (...) {
     for (int k = 1; k <= nargs; ++k) base[k].Clear();
@@ -583,7 +661,7 @@ void Thread::CallMember(Value* base, const std::string& name, int nargs, int kin
     } else {
       base[0] = DefaultOf(VarTypeOfHost(valueType));
     }
-    Dispatch(o->library, id, base, nargs + 2);
+    Dispatch(o->library, id, base, nargs + 2, 2, method ? method->args.data() : kind == 2 ? &valueType : nullptr);
     if (method) ConvertResult(base[0], *method);
     if (kind == 3) base[0].Clear();
   } catch (...) {
@@ -606,15 +684,108 @@ void Thread::NewObject(Value* dst, const std::string& cls) {
   CheckPending();
   if (dst->tag != Tag::Object || ObjOf(*dst)->handle.load() == 0)
     Raise(kCannotCreateObject, Join("ActiveX component can't create object: ", cls));
-  ObjOf(*dst)->library = lib;
-  ObjOf(*dst)->hostClass = idx;
+  ObjectObj* made = ObjOf(*dst);
+  if (made->hostClass < 0) made->library = lib, made->hostClass = idx;  // a box may be shared already
 }
+
+// ---- host objects ----
+
+// One box per live handle. A box whose count reached 0 may still be listed
+// until its release takes the table's lock, so a lookup takes a reference
+// only while the count is above 0, and otherwise makes a new box.
+class ObjectTable final : public ObjectRegistry {
+ public:
+  explicit ObjectTable(Engine& engine) : engine_(engine) {}
+  ~ObjectTable() {
+    // Boxes a host still holds outlive the engine: they stop reporting here.
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& [handle, box] : live_) box->owner = nullptr;
+  }
+
+  bool BoxFor(uint32_t handle, int library, int hostClass, Value& out) {
+    out.Clear();  // what it held may be a box of this table, whose release takes the lock
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = live_.find(handle);
+    if (it != live_.end()) {
+      ObjectObj* box = it->second;
+      bool known = box->hostClass >= 0 && hostClass >= 0;
+      if (known && (box->library != library || box->hostClass != hostClass)) return false;
+      if (TryRetain(*box)) {
+        if (box->hostClass < 0) box->library = library, box->hostClass = hostClass;
+        out.SetHeap(Tag::Object, box);
+        return true;
+      }
+    }
+    auto box = std::make_unique<ObjectObj>();
+    box->handle.store(handle);
+    box->library = library;
+    box->hostClass = hostClass;
+    box->owner = this;
+    live_[handle] = box.get();
+    out.SetHeap(Tag::Object, box.release());
+    return true;
+  }
+
+  void Released(ObjectObj& box) override {
+    uint32_t handle = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      handle = box.handle.load();
+      auto it = live_.find(handle);
+      if (handle == 0 || it == live_.end() || it->second != &box) return;
+      live_.erase(it);
+    }
+    if (engine_.objectReleased) engine_.objectReleased(box.library, box.hostClass, handle);
+  }
+
+  void Clear(uint32_t handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = live_.find(handle);
+    if (it == live_.end()) return;
+    it->second->handle.store(0);  // every copy of the reference shares the box
+    live_.erase(it);
+  }
+
+  bool Contains(uint32_t handle) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return live_.count(handle) != 0;
+  }
+
+  uint32_t NewHandle() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (;;) {
+      uint32_t h = next_++;
+      if (h != 0 && live_.count(h) == 0) return h;
+    }
+  }
+
+ private:
+  static bool TryRetain(ObjectObj& box) {
+    int32_t n = box.refs.load(std::memory_order_relaxed);
+    while (n > 0)
+      if (box.refs.compare_exchange_weak(n, n + 1, std::memory_order_acq_rel)) return true;
+    return false;
+  }
+
+  Engine& engine_;
+  mutable std::mutex mutex_;
+  std::unordered_map<uint32_t, ObjectObj*> live_;
+  uint32_t next_ = 1;
+};
 
 // ---- the engine ----
 
-Engine::Engine() { options_[0] = 0; }
+Engine::Engine() : objects_(std::make_unique<ObjectTable>(*this)) { options_[0] = 0; }
 
 Engine::~Engine() = default;
+
+bool Engine::ObjectBox(uint32_t handle, int library, int hostClass, Value& out) {
+  return objects_->BoxFor(handle, library, hostClass, out);
+}
+
+uint32_t Engine::NewObjectHandle() { return objects_->NewHandle(); }
+
+bool Engine::IsObjectReferenced(uint32_t handle) const { return handle != 0 && objects_->Contains(handle); }
 
 bool Engine::RegisterLibrary(std::string name, std::unique_ptr<HostLibrary> lib, Dispatcher dispatcher, void* extra) {
   if (!lib) return false;
@@ -682,16 +853,74 @@ bool Engine::HasSubroutine(const ScriptObject& script, std::string_view name, st
   return true;
 }
 
-std::unique_ptr<Thread> Engine::CreateThread(std::shared_ptr<ScriptObject> script, std::string_view name, std::string& error) {
+namespace {
+// The procedure a new run starts at, or -1 with the reason in `error`.
+int SubroutineIndex(const ScriptObject* script, std::string_view name, std::string& error) {
   if (!script) {
     error = "No script object";
-    return nullptr;
+    return -1;
   }
   int f = script->FindSub(name);
-  if (f < 0) {
-    error = Join("Subroutine missing: ", std::string(name));
-    return nullptr;
+  if (f < 0) error = Join("Subroutine missing: ", std::string(name));
+  return f;
+}
+}  // namespace
+
+bool Engine::HasSubroutine(const ScriptObject& script, std::string_view name) const {
+  int f = script.FindSub(name);
+  return f >= 0 && !script.program().functions[f].isFunction;
+}
+
+ThreadLease Engine::LeaseThread(std::unique_ptr<Thread>& own, std::shared_ptr<ScriptObject> script, std::string_view name,
+                                std::string& error) {
+  ThreadLease lease;
+  int f = SubroutineIndex(script.get(), name, error);
+  if (f < 0) return lease;
+  if (own && own->script_ != script && !own->IsActive()) own.reset();
+  if (!own) own = std::make_unique<Thread>(*this, script, f);
+  if (own->script_ == script && own->Claim()) {
+    own->function_ = f;
+    lease.thread_ = own.get();
+    lease.claimed_ = true;
+  } else {
+    lease.fresh_ = std::make_unique<Thread>(*this, std::move(script), f);
+    lease.thread_ = lease.fresh_.get();
   }
+  return lease;
+}
+
+ThreadLease::ThreadLease(ThreadLease&& o) noexcept
+    : thread_(std::exchange(o.thread_, nullptr)), fresh_(std::move(o.fresh_)), claimed_(std::exchange(o.claimed_, false)) {}
+
+ThreadLease& ThreadLease::operator=(ThreadLease&& o) noexcept {
+  if (this != &o) {
+    Release();
+    thread_ = std::exchange(o.thread_, nullptr);
+    fresh_ = std::move(o.fresh_);
+    claimed_ = std::exchange(o.claimed_, false);
+  }
+  return *this;
+}
+
+ThreadLease::~ThreadLease() { Release(); }
+
+void ThreadLease::Release() {
+  if (claimed_) thread_->active_.store(false);
+  claimed_ = false;
+  fresh_.reset();
+  thread_ = nullptr;
+}
+
+int ThreadLease::Run(std::span<const Value> args) {
+  if (!thread_) return err::kSubNotDefined;
+  if (!claimed_) return thread_->Run(args);
+  claimed_ = false;  // the run ends the claim
+  return thread_->RunClaimed(args);
+}
+
+std::unique_ptr<Thread> Engine::CreateThread(std::shared_ptr<ScriptObject> script, std::string_view name, std::string& error) {
+  int f = SubroutineIndex(script.get(), name, error);
+  if (f < 0) return nullptr;
   return std::make_unique<Thread>(*this, std::move(script), f);
 }
 
@@ -722,28 +951,10 @@ void Engine::ForEachThread(const std::function<void(Thread&)>& fn) {
 }
 
 void Engine::ClearObjectReferences(uint32_t handle) {
-  if (handle == 0) return;
-  // Object boxes are shared by every copy of a reference, so clearing the
-  // boxes reachable from module variables and running frames clears them all.
-  // Each script's lock is taken (unless this thread already runs in it) so
-  // no value is read while its thread changes it.
-  std::vector<std::shared_ptr<ScriptObject>> scripts;
-  {
-    std::lock_guard<std::mutex> lock(scriptsMutex_);
-    for (const auto& w : scripts_)
-      if (auto s = w.lock()) scripts.push_back(std::move(s));
-  }
-  for (const auto& s : scripts) {
-    bool own = s->gilOwner.load() == std::this_thread::get_id();
-    if (!own) s->gil.lock();
-    for (Value& g : s->globals) ClearIn(g, handle);
-    {
-      std::lock_guard<std::mutex> tlock(threadsMutex_);
-      for (Thread* t : threads_)
-        if (&t->script() == s.get()) t->VisitValues([&](Value& v) { ClearIn(v, handle); });
-    }
-    if (!own) s->gil.unlock();
-  }
+  // Host objects have one box per handle, shared by every copy of the
+  // reference, so no script value needs visiting and no script lock is taken
+  // (a host holding its own lock here cannot deadlock against a script).
+  if (handle != 0) objects_->Clear(handle);
 }
 
 }  // namespace kv::orlan

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,6 +25,7 @@ namespace kv::orlan {
 
 class Engine;
 class Thread;
+class ObjectTable;
 
 // Accessor value for a property without a getter or setter.
 inline constexpr uint16_t kNoAccessor = 0xFFFF;
@@ -119,6 +122,9 @@ class RecordRef {
 // arguments (for class members slot 1 is the object). Conversions follow the
 // language's rules; a value that does not convert reads as 0 or "" and
 // marks the call with a type mismatch raised when the host returns.
+// The slots are the calling thread's own copies, read before the call: the
+// host runs without the script's lock, and what it sets reaches by-reference
+// arguments when it returns (records field by field, the fields it changed).
 class ArgBlock {
  public:
   ArgBlock(Thread& thread, Value* slots, int count) : thread_(thread), slots_(slots), count_(count) {}
@@ -136,16 +142,25 @@ class ArgBlock {
   void SetDouble(int i, double v);
   void SetString(int i, std::string v);
   void SetBoolean(int i, bool v);
-  // An object of the named host class (0 is Nothing).
+  // An object of the named host class (0 is Nothing). A handle names one
+  // object: a handle live under another class raises error 5 in the script.
   void SetObject(int i, uint32_t handle, std::string_view className = {});
+  // The slot itself; the host may change it, so it counts as written.
   Value& Slot(int i) const;
   Thread& thread() const { return thread_; }
+  // Whether the host wrote slot i (by a setter or through Slot).
+  bool Written(int i) const { return i >= 64 || (written_ >> i & 1) != 0; }
 
  private:
   bool InRange(int i) const { return i >= 0 && i < count_; }
+  Value& Peek(int i) const;
+  void MarkWritten(int i) const {
+    if (i < 64) written_ |= uint64_t{1} << i;
+  }
   Thread& thread_;
   Value* slots_;
   int count_;
+  mutable uint64_t written_ = 0;
 };
 
 // Host calls arrive here with (thread, dispatch id, argument block, extra).
@@ -222,12 +237,19 @@ class Thread {
   Thread& operator=(const Thread&) = delete;
 
   // Runs the subroutine; returns 0 or the number of the error that ended it.
+  // A thread that is running already (on another OS thread, or further up
+  // this one) is left alone: a fresh thread of the same subroutine, with
+  // this one's user data and callbacks, runs instead and answers.
   int Run(std::span<const Value> args = {});
   // Points a finished thread at another subroutine of its script.
   bool Retarget(std::string_view name);
   // Ends the run at its next check: abort makes the error result 18.
   void Stop(bool abort);
   bool IsActive() const { return active_.load(); }
+  // For host functions that block: whether the run was told to stop, and a
+  // wait of at most `timeout` that Stop ends at once (true when stopped).
+  bool StopRequested() const { return stop_.load(std::memory_order_relaxed); }
+  bool WaitForStop(std::chrono::milliseconds timeout);
   int ErrorResult() const { return errorResult_; }
 
   void SetUserData(void* data) { userData_ = data; }
@@ -275,6 +297,10 @@ class Thread {
 
  private:
   friend class ArgBlock;
+  friend class Engine;
+  friend class ThreadLease;
+  bool Claim() { return !active_.exchange(true); }
+  int RunClaimed(std::span<const Value> args);
   void Execute();
   bool HandleError(const ScriptError& e);
   void PushFrame(int index, Value* base, int nargs);
@@ -284,7 +310,7 @@ class Thread {
   void CallHost(Value* base, int import, int nargs);
   void CallMember(Value* base, const std::string& name, int nargs, int kind);
   void NewObject(Value* dst, const std::string& cls);
-  void Dispatch(int library, uint32_t id, Value* base, int count);
+  void Dispatch(int library, uint32_t id, Value* base, int count, int firstArg = 1, const HostType* types = nullptr);
   void CheckPending();
   void LockScript();
   void UnlockScript();
@@ -303,6 +329,8 @@ class Thread {
   std::vector<GoSubReturn> gosubs_;
   std::atomic<bool> stop_{false}, abort_{false};
   std::atomic<bool> active_{false};
+  std::mutex stopMutex_;
+  std::condition_variable stopCv_;
   int errorResult_ = 0;
   void* userData_ = nullptr;
   ErrorCallback errorCallback_;
@@ -313,6 +341,36 @@ class Thread {
   int pendingError_ = 0;
   std::string pendingText_;
 };
+
+// A thread claimed for one run (Engine::LeaseThread): no other caller can
+// start or re-target it until the lease runs it or ends. A fresh thread made
+// for the lease dies with it.
+class ThreadLease {
+ public:
+  ThreadLease() = default;
+  ThreadLease(ThreadLease&& o) noexcept;
+  ThreadLease& operator=(ThreadLease&& o) noexcept;
+  ~ThreadLease();
+  explicit operator bool() const { return thread_ != nullptr; }
+  Thread* operator->() const { return thread_; }
+  Thread& operator*() const { return *thread_; }
+  // Whether the lease made its own thread because the reusable one was busy.
+  bool IsFresh() const { return fresh_ != nullptr; }
+  int Run(std::span<const Value> args = {});
+
+ private:
+  friend class Engine;
+  void Release();
+  Thread* thread_ = nullptr;
+  std::unique_ptr<Thread> fresh_;
+  bool claimed_ = false;
+};
+
+// Told when the last script reference to a host object dies: (library index,
+// class index or -1, handle). Called on the OS thread that dropped the
+// reference, possibly inside the script's lock: it must not wait for
+// another script thread.
+using ObjectReleasedCallback = std::function<void(int library, int hostClass, uint32_t handle)>;
 
 // An engine instance: registered host libraries, options, callbacks and the
 // registry of threads.
@@ -329,7 +387,15 @@ class Engine {
   std::shared_ptr<ScriptObject> LoadProgram(Program program, std::string& error);
   // Whether the script has a subroutine `name` fitting the host's callback prototype.
   bool HasSubroutine(const ScriptObject& script, std::string_view name, std::string_view prototype) const;
+  // Whether the script has a subroutine (a Sub, not a Function) called `name`.
+  bool HasSubroutine(const ScriptObject& script, std::string_view name) const;
   std::unique_ptr<Thread> CreateThread(std::shared_ptr<ScriptObject> script, std::string_view name, std::string& error);
+  // A thread ready to run `name`: `own` re-targeted when it is idle and of
+  // this script (made when empty or of another idle script), otherwise a
+  // fresh thread that the lease owns. An empty lease and `error` when the
+  // script has no such subroutine.
+  ThreadLease LeaseThread(std::unique_ptr<Thread>& own, std::shared_ptr<ScriptObject> script, std::string_view name,
+                          std::string& error);
 
   void SetOption(int code, uint32_t value);
   uint32_t Option(int code) const;
@@ -346,8 +412,14 @@ class Engine {
 
   // Running threads, first to last, for the host's walks.
   void ForEachThread(const std::function<void(Thread&)>& fn);
-  // Makes every script reference to a host object Nothing (the host destroyed it).
+  // Makes every script reference to a host object Nothing (the host destroyed
+  // it); the release callback is then not called for it.
   void ClearObjectReferences(uint32_t handle);
+  // A handle no live host object has, unique across classes; never 0.
+  uint32_t NewObjectHandle();
+  // Whether a script still refers to the object `handle`.
+  bool IsObjectReferenced(uint32_t handle) const;
+  ObjectReleasedCallback objectReleased;
 
   struct Library {
     std::string name;
@@ -362,6 +434,10 @@ class Engine {
  private:
   friend class Thread;
   friend class ScriptObject;
+  friend class ArgBlock;
+  // The one box of `handle` for a script value; false when the handle is
+  // live under another class.
+  bool ObjectBox(uint32_t handle, int library, int hostClass, Value& out);
   void AddThread(Thread* t);
   void RemoveThread(Thread* t);
   std::vector<Library> libraries_;
@@ -371,6 +447,7 @@ class Engine {
   std::vector<Thread*> threads_;
   std::mutex scriptsMutex_;
   std::vector<std::weak_ptr<ScriptObject>> scripts_;
+  std::unique_ptr<ObjectTable> objects_;
 };
 
 // "Error %d (Line %u): %s" filled in, as the player shows a script error.

@@ -727,6 +727,88 @@ FN(DateDiff) {
   fr[0] = Value::Lng(static_cast<int32_t>(r));
 }
 
+// Date$ and Time$: today as "mm-dd-yyyy" and the time as "hh:mm:ss".
+FN(DateStr) {
+  UNUSED;
+  CivilTime c = CivilFromSerial(std::floor(ClockNow(t)));
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d-%02d-%04d", c.month, c.day, c.year);
+  fr[0] = Value::Str(text);
+}
+
+FN(TimeStr) {
+  UNUSED;
+  double now = ClockNow(t);
+  CivilTime c = CivilFromSerial(now - std::floor(now));
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", c.hour, c.minute, c.second);
+  fr[0] = Value::Str(text);
+}
+
+// The first day of week 1 of `year` for weeks starting on `first` (1 =
+// Sunday): the week of 1 January (rule 1), the first with four days of the
+// year (2) or the first whole one (3).
+double FirstWeekStart(int year, int first, int rule) {
+  double jan1 = SerialFromDate(year, 1, 1);
+  int weekday = CivilFromSerial(jan1).weekday;
+  int into = (weekday - first + 7) % 7;  // days of the old year in that week
+  double start = jan1 - into;
+  if ((rule == 2 && into > 3) || (rule == 3 && into > 0)) start += 7;
+  return start;
+}
+
+// The week of the year a day falls in. Days before week 1 belong to the last
+// week of the year before; under rule 2 the last days of December may be
+// week 1 of the next year (weeks never straddle two numbers).
+int WeekOfYear(double day, int first, int rule) {
+  int year = CivilFromSerial(day).year;
+  double start = FirstWeekStart(year, first, rule);
+  if (day < start) start = FirstWeekStart(year - 1, first, rule);
+  else if (rule != 1 && day >= FirstWeekStart(year + 1, first, rule)) return 1;
+  return static_cast<int>(std::floor((day - start) / 7)) + 1;
+}
+
+FN(DatePart) {
+  UNUSED;
+  if (IsNull(Arg(fr, 2))) return void(fr[0] = Value::NullValue());
+  std::string k = ToLower1252(ToStr(Arg(fr, 1)));
+  double date = ToDate(Arg(fr, 2));
+  int first = FirstDayOfWeek(fr, n, 3);
+  int32_t rule = Has(fr, n, 4) ? ToLong(Arg(fr, 4)) : 1;
+  if (rule < 0 || rule > 3) Raise(err::kInvalidCall);
+  if (rule == 0) rule = 1;  // the system's setting, which for US dates is 1 January's week
+  CivilTime c = CivilFromSerial(date);
+  double day = std::floor(Linear(date));
+  int r = 0;
+  if (k == "y") {
+    r = static_cast<int>(day - SerialFromDate(c.year, 1, 1)) + 1;
+  } else {
+    switch (ParseInterval(Arg(fr, 1))) {
+      case Interval::Year: r = c.year; break;
+      case Interval::Quarter: r = (c.month - 1) / 3 + 1; break;
+      case Interval::Month: r = c.month; break;
+      case Interval::Day: r = c.day; break;
+      case Interval::Weekday: r = (c.weekday - first + 7) % 7 + 1; break;
+      case Interval::Week: r = WeekOfYear(day, first, rule); break;
+      case Interval::Hour: r = c.hour; break;
+      case Interval::Minute: r = c.minute; break;
+      case Interval::Second: r = c.second; break;
+    }
+  }
+  fr[0] = Value::Int(r);
+}
+
+// FormatDateTime(date, vbGeneralDate | vbLongDate | vbShortDate | vbLongTime | vbShortTime).
+FN(FormatDateTime) {
+  UNUSED;
+  static const char* const kNamed[] = {"General Date", "Long Date", "Short Date", "Long Time", "Short Time"};
+  if (IsNull(Arg(fr, 1))) Raise(err::kInvalidUseOfNull);
+  double date = ToDate(Arg(fr, 1));
+  int32_t form = Has(fr, n, 2) ? ToLong(Arg(fr, 2)) : 0;
+  if (form < 0 || form > 4) Raise(err::kInvalidCall);
+  fr[0] = Value::Str(FormatValue(Value::DateValue(date), kNamed[form]));
+}
+
 FN(MonthNameFn) {
   UNUSED;
   int32_t m = ToLong(Arg(fr, 1));
@@ -942,6 +1024,10 @@ const LibFunc kLib[] = {
     {"datediff", 3, 5, VarType::Variant, DateDiff},
     {"monthname", 1, 2, VarType::String, MonthNameFn},
     {"weekdayname", 1, 3, VarType::String, WeekdayNameFn},
+    {"date$", 0, 0, VarType::String, DateStr},
+    {"time$", 0, 0, VarType::String, TimeStr},
+    {"datepart", 2, 4, VarType::Variant, DatePart},
+    {"formatdatetime", 1, 2, VarType::String, FormatDateTime},
 };
 
 }  // namespace

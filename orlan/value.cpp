@@ -20,7 +20,10 @@ void ReleaseHeap(HeapObj* h) {
     case Tag::Record: std::unique_ptr<RecordObj>(static_cast<RecordObj*>(h)).reset(); break;
     case Tag::Object:
       if (static_cast<ObjectObj*>(h)->library == kOwnObjectLibrary) std::unique_ptr<CollectionObj>(static_cast<CollectionObj*>(h)).reset();
-      else std::unique_ptr<ObjectObj>(static_cast<ObjectObj*>(h)).reset();
+      else {
+        std::unique_ptr<ObjectObj> box(static_cast<ObjectObj*>(h));
+        if (box->owner) box->owner->Released(*box);
+      }
       break;
     case Tag::RefBox: std::unique_ptr<RefBoxObj>(static_cast<RefBoxObj*>(h)).reset(); break;
     default: break;

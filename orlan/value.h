@@ -192,12 +192,24 @@ struct ArrayObj : HeapObj {
   }
 };
 
+struct ObjectObj;
+
+// Keeps one box per live host object, so the box's death is the death of the
+// last script reference to the object.
+class ObjectRegistry {
+ public:
+  virtual void Released(ObjectObj& box) = 0;
+
+ protected:
+  ~ObjectRegistry() = default;
+};
+
 // A host object as scripts see it. `handle` 0 is a cleared reference.
 struct ObjectObj : HeapObj {
   std::atomic<uint32_t> handle{0};
   int library = -1;
   int hostClass = -1;
-  void* owner = nullptr;  // the engine whose class table `hostClass` indexes
+  ObjectRegistry* owner = nullptr;  // the engine's registry holding this box, if any
   ObjectObj() : HeapObj(Tag::Object) {}
 };
 

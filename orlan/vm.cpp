@@ -222,7 +222,16 @@ bool Thread::Retarget(std::string_view name) {
 
 void Thread::Stop(bool abort) {
   if (abort) abort_.store(true);
-  stop_.store(true);
+  {
+    std::lock_guard<std::mutex> lock(stopMutex_);
+    stop_.store(true);
+  }
+  stopCv_.notify_all();
+}
+
+bool Thread::WaitForStop(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(stopMutex_);
+  return stopCv_.wait_for(lock, timeout, [this] { return stop_.load(); });
 }
 
 void Thread::RaiseError(int number, std::string description) {
@@ -230,19 +239,25 @@ void Thread::RaiseError(int number, std::string description) {
   pendingText_ = description.empty() ? ErrorText(number) : std::move(description);
 }
 
+// Every host call lets the lock go and takes it again, so the uncontended
+// path is kept to one atomic exchange each way. The owner is only compared
+// with the reading thread's own id, which no other thread ever stores, so
+// relaxed order suffices for it.
 void Thread::LockScript() {
   if (locked_) return;
-  script_->waiters.fetch_add(1);
-  script_->gil.lock();
-  script_->waiters.fetch_sub(1);
-  script_->gilOwner.store(std::this_thread::get_id());
+  if (!script_->gil.try_lock()) {
+    script_->waiters.fetch_add(1);
+    script_->gil.lock();
+    script_->waiters.fetch_sub(1);
+  }
+  script_->gilOwner.store(std::this_thread::get_id(), std::memory_order_relaxed);
   locked_ = true;
 }
 
 void Thread::UnlockScript() {
   if (!locked_) return;
   locked_ = false;
-  script_->gilOwner.store(std::thread::id());
+  script_->gilOwner.store(std::thread::id(), std::memory_order_relaxed);
   script_->gil.unlock();
 }
 
@@ -345,15 +360,28 @@ inline void Thread::PopFrame() {
 }
 
 int Thread::Run(std::span<const Value> args) {
-  if (active_.exchange(true)) return errorResult_;
-  stop_.store(false);
+  if (Claim()) return RunClaimed(args);
+  // Busy: a second run would share this one's frames and stack.
+  Thread fresh(engine_, script_, function_);
+  fresh.userData_ = userData_;
+  fresh.errorCallback_ = errorCallback_;
+  fresh.errorData_ = errorData_;
+  fresh.holdYield_ = holdYield_;
+  return fresh.Run(args);
+}
+
+int Thread::RunClaimed(std::span<const Value> args) {
+  {
+    std::lock_guard<std::mutex> lock(stopMutex_);
+    stop_.store(false);
+  }
   abort_.store(false);
   errorResult_ = 0;
   pendingError_ = 0;
   ClearError();
   // A host call may run another subroutine of the same script on this OS
   // thread; it then runs inside the lock the outer run holds.
-  bool nested = script_->gilOwner.load() == std::this_thread::get_id();
+  bool nested = script_->gilOwner.load(std::memory_order_relaxed) == std::this_thread::get_id();
   if (!nested) LockScript();
   const Function* fn = &script_->program().functions[function_];
   try {

@@ -88,8 +88,44 @@ void Workload(benchmark::State& state, const std::string& name) {
   state.SetLabel(printed);
 }
 
+// A host call against a call of an empty Sub of the script: what the
+// dispatch costs (argument copies, the script's lock let go and taken again).
+void HostCall(benchmark::State& state) {
+  Engine engine;
+  LibraryBuilder b;
+  const HostType kLong{HostType::kLong, {}};
+  b.AddFunction(0, "Echo", 1, kLong, 1, 1, {kLong});
+  std::string error;
+  engine.RegisterLibrary("Bench", b.Finish(error), [](Thread&, uint32_t, ArgBlock& a, void*) { a.SetLong(0, a.GetLong(1)); });
+  auto script = engine.LoadSource(
+      "Function Same(x As Long) As Long\nSame = x\nEnd Function\n"
+      "Sub Host()\nDim i As Long, s As Long\nFor i = 1 To 1000000\ns = Echo(i)\nNext\nEnd Sub\n"
+      "Sub Own()\nDim i As Long, s As Long\nFor i = 1 To 1000000\ns = Same(i)\nNext\nEnd Sub\n",
+      error);
+  if (!script) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  auto host = engine.CreateThread(script, "Host", error);
+  auto own = engine.CreateThread(script, "Own", error);
+  double hostSecs = 0, ownSecs = 0;
+  for (auto _ : state) {
+    double t0 = CpuSeconds();
+    host->Run();
+    double t1 = CpuSeconds();
+    own->Run();
+    double t2 = CpuSeconds();
+    hostSecs += t1 - t0;
+    ownSecs += t2 - t1;
+    state.SetIterationTime(t1 - t0);
+  }
+  state.counters["host_call_ns"] = hostSecs / static_cast<double>(state.iterations()) * 1000;
+  state.counters["vs_own_call"] = ownSecs > 0 ? hostSecs / ownSecs : 0;
+}
+
 }  // namespace
 
+BENCHMARK(HostCall)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Workload, fib27, std::string("fib"))->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Workload, long_loop_10M, std::string("loop"))->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Workload, concat_1MB, std::string("concat"))->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);

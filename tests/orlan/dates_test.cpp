@@ -146,7 +146,50 @@ const DateCase kFormats[] = {
     {"Format(Now, \"yyyymmdd_hhnnss\")", "20261209_140530"},
 };
 
+// Date$/Time$ under the fixed clock, DatePart and FormatDateTime. 9 December
+// 2026 is day 343 of its year (334 + 9) and a Wednesday (1 January 2026 was
+// a Thursday and 342 days is 48 weeks and 6 days). Weeks of the year:
+// Sunday-first weeks from 1 January's week start on 28 December 2025, so day
+// 343 is 346 days on, in week 50; Monday-first with four days (1 January a
+// Thursday: three days of 2025 in its week) start 29 December 2025, 345 days
+// before, also week 50. 1 January 2027 is a Friday: its Monday-first week has
+// four days of 2026, so under four days it is 2026's week 53 (368 days after
+// 29 December 2025), under whole weeks 2026's week 1 starts 5 January 2026
+// and it is week 52 (361 days); by 1 January's week it is week 1. 30 December
+// 2024 is a Monday whose week holds 1 January 2025 (a Wednesday): week 1 of
+// 2025 under four days; Sunday-first by 1 January (2024 began on a Monday,
+// its week 1 from 31 December 2023) it is 365 days on, week 53.
+const DateCase kTextAndParts[] = {
+    {"Date$ & \"|\" & Time$ & \"|\" & TypeName(Date$) & \"|\" & Date$()", "12-09-2026|14:05:30|String|12-09-2026"},
+    {"TypeName(Date) & \" \" & Left$(\"abc\", 2)", "Date ab"},
+    {"DatePart(\"yyyy\", #12/9/2026#) & \" \" & DatePart(\"q\", #12/9/2026#) & \" \" & DatePart(\"m\", #12/9/2026#) & \" \" & "
+     "DatePart(\"y\", #12/9/2026#) & \" \" & DatePart(\"d\", #12/9/2026#)",
+     "2026 4 12 343 9"},
+    {"DatePart(\"w\", #12/9/2026#) & DatePart(\"w\", #12/9/2026#, vbMonday) & DatePart(\"w\", #12/9/2026#, vbUseSystemDayOfWeek) & "
+     "DatePart(\"w\", #12/9/2026#, vbThursday)",
+     "4347"},
+    {"DatePart(\"h\", #10:30:45 PM#) & \" \" & DatePart(\"n\", #10:30:45 PM#) & \" \" & DatePart(\"s\", #10:30:45 PM#)", "22 30 45"},
+    {"DatePart(\"ww\", #12/9/2026#) & \" \" & DatePart(\"ww\", #12/9/2026#, vbMonday, vbFirstFourDays)", "50 50"},
+    {"DatePart(\"ww\", #1/1/2027#, vbMonday, vbFirstFourDays) & \" \" & DatePart(\"ww\", #1/1/2027#, vbMonday, vbFirstFullWeek) & \" \" & "
+     "DatePart(\"ww\", #1/1/2027#) & \" \" & DatePart(\"ww\", #1/1/2027#, vbSunday, vbUseSystem)",
+     "53 52 1 1"},
+    {"DatePart(\"ww\", #12/30/2024#, vbMonday, vbFirstFourDays) & \" \" & DatePart(\"ww\", #12/30/2024#)", "1 53"},
+    {"DatePart(\"d\", \"3/15/2024\") & \" \" & IsNull(DatePart(\"d\", Null))", "15 True"},
+    {"DatePart(\"x\", #1/1/2000#)", "", 5, 2},
+    {"DatePart(\"ww\", #1/1/2000#, 8)", "", 5, 2},
+    {"DatePart(\"ww\", #1/1/2000#, 1, 4)", "", 5, 2},
+    {"FormatDateTime(#12/9/2026 22:30:45#) & \"|\" & FormatDateTime(#12/9/2026 22:30:45#, vbLongDate) & \"|\" & "
+     "FormatDateTime(#12/9/2026 22:30:45#, vbShortDate)",
+     "12/9/2026 10:30:45 PM|Wednesday, December 9, 2026|12/9/2026"},
+    {"FormatDateTime(#12/9/2026 22:30:45#, vbLongTime) & \"|\" & FormatDateTime(#12/9/2026 22:30:45#, vbShortTime) & \"|\" & "
+     "FormatDateTime(#12/9/2026#) & \"|\" & FormatDateTime(\"1/2/2003\", vbGeneralDate)",
+     "10:30:45 PM|22:30|12/9/2026|1/2/2003"},
+    {"FormatDateTime(#1/1/2000#, 5)", "", 5, 2},
+    {"FormatDateTime(Null)", "", 94, 2},
+};
+
 INSTANTIATE_TEST_SUITE_P(Literals, Dates, ::testing::ValuesIn(kLiterals));
+INSTANTIATE_TEST_SUITE_P(TextAndParts, Dates, ::testing::ValuesIn(kTextAndParts));
 INSTANTIATE_TEST_SUITE_P(TypeAndArithmetic, Dates, ::testing::ValuesIn(kTypeAndArithmetic));
 INSTANTIATE_TEST_SUITE_P(Functions, Dates, ::testing::ValuesIn(kFunctions));
 INSTANTIATE_TEST_SUITE_P(Formats, Dates, ::testing::ValuesIn(kFormats));

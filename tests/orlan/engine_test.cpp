@@ -314,16 +314,6 @@ TEST(Engine, RejectsInconsistentDeclarations) {
   }
 }
 
-// Waits (bounded) until `pred` holds.
-template <class Pred>
-bool WaitFor(Pred pred, int ms = 5000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 TEST(Engine, StopFromAnotherThreadEndsALoopQuickly) {
   Host h;
@@ -340,7 +330,7 @@ TEST(Engine, StopFromAnotherThreadEndsALoopQuickly) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     auto stopAt = std::chrono::steady_clock::now();
     t->Stop(abort);
-    bool ended = WaitFor([&] { return result.load() != -1; }, 2000);
+    bool ended = WaitFor([&] { return result.load() != -1; }, std::chrono::milliseconds(2000));
     auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopAt).count();
     if (!ended) t->Stop(true);
     runner.join();

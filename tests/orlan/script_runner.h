@@ -3,8 +3,10 @@
 // outcome (output, error number and line, compile errors).
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "orlan/compiler.h"
@@ -26,5 +28,16 @@ void RegisterPrint(Engine& engine, std::string& out);
 // `clock`, when set, is the engine's clock (a local date serial).
 RunOutcome RunProgram(const std::string& source, const std::string& sub = "Main", const CompileOptions& options = {},
                       std::function<double()> clock = {});
+
+// Waits (bounded) until `pred` holds; false when the time ran out.
+template <class Pred>
+bool WaitFor(Pred pred, std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
+  auto end = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
 
 }  // namespace kv::orlan::testing
