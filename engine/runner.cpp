@@ -570,7 +570,10 @@ bool Runner::ReportRunError(CInsert* insert, uint32_t stringId, const std::strin
     title += reported->DescribeLocation(script ? script.get() : project_.get(), false, false);
     if (!reported->name.empty()) title += " (-> " + reported->name + ")";
   }
-  std::string text = std::string(LoadString(stringId)) + " " + detail;
+  // The detail follows the text after one blank; some texts end in theirs.
+  std::string text = LoadString(stringId);
+  if (text.empty() || text.back() != ' ') text += ' ';
+  text += detail;
   variables_.SetLastError(4);
   bool yes = AskYesNo(stringId, text + LoadString(sid::kContinueYesNo), title);
   if (!yes) AbortProject();

@@ -19,6 +19,7 @@ inline constexpr uint32_t kWrongVariableType = 6016;
 inline constexpr uint32_t kTooManyNestedCalls = 7004;
 inline constexpr uint32_t kVariablesNotResident = 7010;
 inline constexpr uint32_t kRunTimeHalting = 7012;
+inline constexpr uint32_t kUnableToLocateCursor = 7029;
 inline constexpr uint32_t kObjectCrashed = 7034;
 inline constexpr uint32_t kPreloadNonFreestyle = 7139;
 inline constexpr uint32_t kNoSuchLabel = 8001;

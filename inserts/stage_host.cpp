@@ -234,7 +234,7 @@ void Stage::ButtonUp(int button, int x, int y) {
 
 void Stage::DoubleClick(int x, int y) {
   pointer_ = {x, y};
-  if (justCreated) return;
+  if (justCreated || paused_) return;
   std::lock_guard lock(StageLock());
   if (StageSprite* s = SpriteAt(x, y)) DeliverEvent(*s, event::kDoubleClick, {x, y});
 }
@@ -242,6 +242,7 @@ void Stage::DoubleClick(int x, int y) {
 void Stage::MouseMove(int x, int y, bool leftDown) {
   pointer_ = {x, y};
   leftDown_ = leftDown;
+  if (paused_) return;
   std::lock_guard lock(StageLock());
   if (dragged_ && leftDown && dragTrack_) {
     // The nearest sampled position on the path.
@@ -355,8 +356,34 @@ void Stage::StartDrag(CInsert& insert) {
     dragOffset_ = {(r.right - r.left) / 2, (r.bottom - r.top) / 2};
 }
 
+void Stage::PausePlayer(PauseCause cause) {
+  if (cause == PauseCause::kSuspended) pausedBeforeSuspend_ = paused_;
+  if (paused_.exchange(true)) return;
+  pausedByPlayer_.clear();
+  for (auto& t : runner_.ScriptThreads()) {
+    InsertPtr played = t->playedInsert.lock();
+    if (!played) continue;
+    InsertPtr copy = played->clone.lock();
+    InsertPtr target = copy ? copy : played;
+    if (target->IsPaused()) continue;
+    target->PauseInsert(runner_);
+    if (target->IsPaused()) pausedByPlayer_.push_back(target);
+  }
+}
+
+void Stage::ResumePlayer(PauseCause cause) {
+  if (cause == PauseCause::kSuspended && pausedBeforeSuspend_) return;
+  if (!paused_.exchange(false)) return;
+  for (auto& weak : pausedByPlayer_)
+    if (InsertPtr insert = weak.lock(); insert && insert->IsPaused()) insert->ResumeInsert(runner_);
+  pausedByPlayer_.clear();
+  compositor_.RepaintBackground(true);
+}
+
 bool Stage::KeyDown(uint32_t key) {
   if (key != settings_.exitKey) return false;
+  // The exit key ends a paused player too.
+  if (paused_) ResumePlayer(PauseCause::kMinimized);
   quitRequested_ = true;
   if (ScriptThreadContext* project = runner_.ProjectThread()) {
     // A key the user pressed: the project thread aborts the run on it.

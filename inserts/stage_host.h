@@ -10,8 +10,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/stage_link.h"
+#include "inserts/cursor_choice.h"
 #include "platform/geometry.h"
 #include "stage/compositor.h"
 #include "stage/hooks.h"
@@ -45,15 +47,6 @@ struct StageSettings {
   bool tileBackImage = true;
 };
 
-// The cursor the window shows over the stage.
-struct CursorChoice {
-  enum class Kind : uint8_t { kArrow, kSystem, kHidden, kFile };
-  Kind kind = Kind::kArrow;
-  uint16_t systemId = 0;
-  std::string hostFile;  // a .cur file for kFile
-  bool operator==(const CursorChoice&) const = default;
-};
-
 class Stage : public StageLink, public StageEnvironment {
  public:
   Stage(Runner& runner, const StageSettings& settings, PixelFormat format, PictureLoader& pictures);
@@ -83,6 +76,14 @@ class Stage : public StageLink, public StageEnvironment {
   // Input on the main thread, in stage pixels. `leftDown` tells whether the
   // left button is held during a move.
   void MouseMove(int x, int y, bool leftDown);
+  // Minimising the stage window or suspending the machine pauses the player:
+  // every thread's playing object is paused, and mouse moves and double
+  // clicks are not delivered. Restoring resumes what minimising paused;
+  // resuming from suspend does so unless the player was paused before.
+  enum class PauseCause { kMinimized, kSuspended };
+  void PausePlayer(PauseCause cause);
+  void ResumePlayer(PauseCause cause);
+  bool Paused() const { return paused_.load(); }
   void ButtonDown(int button, int x, int y);
   void ButtonUp(int button, int x, int y);
   void DoubleClick(int x, int y);
@@ -127,6 +128,9 @@ class Stage : public StageLink, public StageEnvironment {
   std::unique_ptr<TransitionEngine> effects_;
   std::unique_ptr<StagePathPlayer> paths_;
   std::atomic<bool> quitRequested_{false};
+  std::atomic<bool> paused_{false};
+  bool pausedBeforeSuspend_ = false;
+  std::vector<std::weak_ptr<CInsert>> pausedByPlayer_;  // what the pause paused, to resume exactly that
   // Guarded by the stage lock.
   StageSprite* hover_ = nullptr;
   StageSprite* dragged_ = nullptr;  // follows the pointer while the left button is down

@@ -1,6 +1,7 @@
 #include "inserts/visible_insert.h"
 
 #include <array>
+#include <filesystem>
 #include <optional>
 
 #include "engine/events.h"
@@ -11,6 +12,8 @@
 #include "engine/trace.h"
 #include "inserts/stage_host.h"
 #include "persist/field_walk.h"
+#include "persist/hooks.h"
+#include "platform/paths.h"
 #include "stage/locks.h"
 
 namespace kv {
@@ -532,18 +535,40 @@ bool CVisibleInsert::Invalidate() {
   return s != nullptr;
 }
 
+std::optional<CursorChoice> CVisibleInsert::ObjectCursor(Runner& runner) {
+  CursorChoice choice;
+  if (cursorId != kCursorFromFile && cursorId != kCursorHidden) {
+    choice.kind = CursorChoice::Kind::kSystem;
+    choice.systemId = cursorId;
+    return choice;
+  }
+  // Either file id names a cursor file; without one, 0xFFFE hides the
+  // pointer and 0xFFFF leaves the stage's cursor alone.
+  const std::string file = runner.ExpandNames(cursorFile);
+  if (!file.empty() && file != cursorLookedUp_) {
+    cursorLookedUp_ = file;
+    cursorHost_.clear();
+    if (auto resolved = Resolver().RetrieveResource(file))
+      if (auto host = HostPathOf(*resolved); host && std::filesystem::is_regular_file(*host)) cursorHost_ = *host;
+    if (cursorHost_.empty()) runner.ReportRunError(this, sid::kUnableToLocateCursor, file);
+  }
+  if (!file.empty() && !cursorHost_.empty()) {
+    choice.kind = CursorChoice::Kind::kFile;
+    choice.hostFile = cursorHost_;
+    return choice;
+  }
+  if (cursorId == kCursorHidden) {
+    choice.kind = CursorChoice::Kind::kHidden;
+    return choice;
+  }
+  return std::nullopt;
+}
+
 void CVisibleInsert::HandleStageEventAt(uint32_t eventCode, Point at) {
   Runner* r = RunnerOf();
   if (!r || r->sceneChanging) return;
-  if (eventCode == event::kCursorEntering && cursorId == kCursorHidden) {
-    CursorChoice hidden;
-    hidden.kind = CursorChoice::Kind::kHidden;
-    stage->SetObjectCursor(&hidden);
-  } else if (eventCode == event::kCursorEntering && cursorId != kCursorFromFile) {
-    CursorChoice system;
-    system.kind = CursorChoice::Kind::kSystem;
-    system.systemId = cursorId;
-    stage->SetObjectCursor(&system);
+  if (eventCode == event::kCursorEntering) {
+    if (auto cursor = ObjectCursor(*r)) stage->SetObjectCursor(&*cursor);
   } else if (eventCode == event::kCursorLeaving) {
     stage->SetObjectCursor(nullptr);
   }

@@ -7,8 +7,10 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "engine/insert.h"
+#include "inserts/cursor_choice.h"
 #include "inserts/motion_path.h"
 #include "stage/sprite.h"
 
@@ -162,6 +164,11 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
 
  private:
   void ResetVisibleFields();
+  // The object's own cursor for the stage, or none; a cursor file that cannot
+  // be found is reported once per name.
+  std::optional<CursorChoice> ObjectCursor(Runner& runner);
+  std::string cursorLookedUp_;  // the substituted cursor name last looked up
+  std::string cursorHost_;      // and its host file, empty when not found
   std::unique_ptr<StageSprite> sprite_;
   std::atomic<bool> displayWait_{false};
 };

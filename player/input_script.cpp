@@ -103,6 +103,14 @@ bool ParseInputScript(const std::string& text, std::vector<InputEvent>& out, std
       std::getline(words, rest);
       if (!rest.empty() && rest[0] == ' ') rest.erase(rest.begin());
       e.text = Utf8ToCp1252(rest);
+    } else if (verb == "minimize") {
+      e.kind = InputEvent::Kind::kMinimize;
+    } else if (verb == "restore") {
+      e.kind = InputEvent::Kind::kRestore;
+    } else if (verb == "suspend") {
+      e.kind = InputEvent::Kind::kSuspend;
+    } else if (verb == "resume") {
+      e.kind = InputEvent::Kind::kResume;
     } else {
       return fail("unknown event \"" + verb + "\"");
     }

@@ -9,7 +9,9 @@
 namespace kv {
 
 struct InputEvent {
-  enum class Kind { kMove, kDown, kUp, kClick, kRightClick, kDoubleClick, kKey, kChar };
+  enum class Kind { kMove, kDown, kUp, kClick, kRightClick, kDoubleClick, kKey, kChar,
+                    // the stage window minimised and restored; the machine suspended and resumed
+                    kMinimize, kRestore, kSuspend, kResume };
   int64_t timeMs = 0;
   Kind kind = Kind::kMove;
   int32_t x = 0, y = 0;

@@ -360,6 +360,10 @@ void Player::RouteToStage(const InputEvent& e) {
       stage_->DoubleClick(e.x, e.y);
       stage_->ButtonUp(mouse_button::kLeft, e.x, e.y);
       break;
+    case K::kMinimize: stage_->PausePlayer(Stage::PauseCause::kMinimized); break;
+    case K::kRestore: stage_->ResumePlayer(Stage::PauseCause::kMinimized); break;
+    case K::kSuspend: stage_->PausePlayer(Stage::PauseCause::kSuspended); break;
+    case K::kResume: stage_->ResumePlayer(Stage::PauseCause::kSuspended); break;
     case K::kKey:
     case K::kChar: break;
   }
@@ -420,6 +424,11 @@ void Player::Deliver(const InputEvent& e) {
     case K::kChar:
       for (unsigned char c : e.text) send(MsgKind::kChar, c, 0);
       break;
+    // The window's state is the stage's business alone.
+    case K::kMinimize:
+    case K::kRestore:
+    case K::kSuspend:
+    case K::kResume: break;
   }
 }
 

@@ -141,6 +141,8 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
     stage.compositor().RepaintBackground(true);
   };
   player.AttachWindow(services);
+  // Sleep and wake of the machine pause and resume the player.
+  kv::PowerWatch power(player);
   // Downloads that show progress show it along the bottom of the stage window.
   // Over a stage maximised to the whole screen the panel is a window of its own.
   kv::WindowProgress progress([&]() -> QWidget* { return wholeScreen ? nullptr : window.get(); });

@@ -1,6 +1,7 @@
 #include "shell/stage_window.h"
 
 #include <QCloseEvent>
+#include <QDBusConnection>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -292,6 +293,34 @@ void StageWindow::closeEvent(QCloseEvent* e) {
   InputEvent in;
   in.kind = InputEvent::Kind::kKey;
   in.key = exitKey_;
+  player_.PostInput(in);
+}
+
+void StageWindow::changeEvent(QEvent* e) {
+  QWidget::changeEvent(e);
+  if (e->type() != QEvent::WindowStateChange) return;
+  const bool minimized = windowState() & Qt::WindowMinimized;
+  const bool was = static_cast<QWindowStateChangeEvent*>(e)->oldState() & Qt::WindowMinimized;
+  if (minimized == was) return;
+  InputEvent in;
+  in.kind = minimized ? InputEvent::Kind::kMinimize : InputEvent::Kind::kRestore;
+  player_.PostInput(in);
+  if (!minimized) {
+    run_->update();
+    run_->setFocus();
+  }
+}
+
+PowerWatch::PowerWatch(Player& player) : player_(player) {
+  QDBusConnection bus = QDBusConnection::systemBus();
+  if (!bus.isConnected()) return;
+  watching_ = bus.connect("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                          "PrepareForSleep", this, SLOT(PrepareForSleep(bool)));
+}
+
+void PowerWatch::PrepareForSleep(bool sleeping) {
+  InputEvent in;
+  in.kind = sleeping ? InputEvent::Kind::kSuspend : InputEvent::Kind::kResume;
   player_.PostInput(in);
 }
 

@@ -104,6 +104,8 @@ class StageWindow : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* e) override;
+  // Minimising pauses the player; restoring resumes it.
+  void changeEvent(QEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
 
  private:
@@ -118,6 +120,22 @@ class StageWindow : public QWidget {
  public:
   // Set when the run has ended, so the next close really closes.
   std::atomic<bool> runEnded{false};
+};
+
+// Tells the run when the machine is about to sleep and when it woke, from
+// the login manager's signal on the system bus; without a bus it does nothing.
+class PowerWatch : public QObject {
+  Q_OBJECT
+ public:
+  explicit PowerWatch(Player& player);
+  bool watching() const { return watching_; }
+
+ public slots:
+  void PrepareForSleep(bool sleeping);
+
+ private:
+  Player& player_;
+  bool watching_ = false;
 };
 
 // The virtual key of a Qt key, 0 when it has none.
