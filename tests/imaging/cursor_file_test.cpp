@@ -54,7 +54,7 @@ const Bytes kPal8 = {
     0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0,  // colours used 3
     0, 0, 0, 0, 0x30, 0x20, 0x10, 0, 0xCC, 0xBB, 0xAA, 0,  // black, 0x102030, 0xAABBCC as B, G, R, 0
     2, 1, 0, 0,     // the row: indexes 2, 1, 0 and one byte of padding
-    0x20, 0, 0, 0,  // AND: the third pixel (bit 5 from the top) transparent
+    0x20, 0, 0, 0,  // AND: 0x80 is the first pixel, so 0x20 makes the third transparent
 };
 
 // A 1x2 24-bit cursor.
