@@ -136,8 +136,8 @@ void DecodeBmp(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions
   DecodeDib(bytes, in.Position(), offBits, out, options);
 }
 
-void DecodeDib(std::span<const uint8_t> bytes, size_t headerAt, uint64_t offBits, Picture& out,
-               const DecodeOptions& options) {
+uint64_t DecodeDib(std::span<const uint8_t> bytes, size_t headerAt, uint64_t offBits, Picture& out,
+                   const DecodeOptions& options) {
   ByteReader in(bytes, headerAt);
   const uint32_t headerSize = in.U32();
   Header h = ReadHeader(in, headerSize);
@@ -147,7 +147,7 @@ void DecodeDib(std::span<const uint8_t> bytes, size_t headerAt, uint64_t offBits
     if (start > bytes.size()) Fail(PicError::kTruncated, "BMP pixel data is missing");
     (h.compression == kJpeg ? DecodeJpeg : DecodePng)(bytes.subspan(size_t(start)), out, options);
     out.fileBits = out.pixels.bitsPerPixel;
-    return;
+    return bytes.size();
   }
 
   const bool topDown = h.height < 0;
@@ -228,7 +228,7 @@ void DecodeDib(std::span<const uint8_t> bytes, size_t headerAt, uint64_t offBits
     }
     out.pixels = std::move(pic);
     out.fileBits = bits;
-    return;
+    return start + fileStride * uint64_t(height);
   }
 
   DecodedPicture pic = NewPicture(h.width, height, outBits, options.maxPixels);
@@ -262,6 +262,7 @@ void DecodeDib(std::span<const uint8_t> bytes, size_t headerAt, uint64_t offBits
   }
   out.pixels = std::move(pic);
   out.fileBits = bits;
+  return rle ? bytes.size() : start + fileStride * uint64_t(height);
 }
 
 void EncodeBmp(const PictureView& pic, std::vector<uint8_t>& out) {

@@ -66,8 +66,10 @@ inline uint8_t Over(uint8_t c, uint8_t alpha, uint8_t backdrop) {
 void DecodeBmp(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions& options);
 // A device-independent bitmap inside `bytes`: its information header at
 // `headerAt`, its colour table after it and its bits at `offBits` (0: right
-// after the table). BMP files and the bitmaps in metafile records.
-void DecodeDib(std::span<const uint8_t> bytes, size_t headerAt, uint64_t offBits, Picture& out,
+// after the table). BMP files, the bitmaps in metafile records and cursor
+// images. Answers the offset just past the pixel rows of an uncompressed
+// bitmap (a cursor's mask follows there), else the end of `bytes`.
+uint64_t DecodeDib(std::span<const uint8_t> bytes, size_t headerAt, uint64_t offBits, Picture& out,
                const DecodeOptions& options);
 void DecodePcx(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions& options);
 void DecodeTga(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions& options);

@@ -10,7 +10,7 @@
 
 namespace kv {
 
-bool ReadHostFile(const std::string& hostPath, std::string& bytes, int* error) {
+bool ReadHostFile(const std::string& hostPath, std::string& bytes, int* error, uint64_t maxBytes) {
   auto fail = [error](int fd, int err) {
     if (fd >= 0) ::close(fd);
     if (error) *error = err;
@@ -22,6 +22,7 @@ bool ReadHostFile(const std::string& hostPath, std::string& bytes, int* error) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return fail(fd, errno);
   if (!S_ISREG(st.st_mode)) return fail(fd, S_ISDIR(st.st_mode) ? EISDIR : ENODEV);
+  if (static_cast<uint64_t>(st.st_size) > maxBytes) return fail(fd, EFBIG);
   bytes.clear();
   bytes.reserve(static_cast<size_t>(st.st_size));
   char buf[65536];
@@ -30,6 +31,8 @@ bool ReadHostFile(const std::string& hostPath, std::string& bytes, int* error) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return fail(fd, errno);
     if (n == 0) break;
+    // The file may grow after fstat.
+    if (static_cast<size_t>(n) > maxBytes - bytes.size()) return fail(fd, EFBIG);
     bytes.append(buf, static_cast<size_t>(n));
   }
   ::close(fd);

@@ -3,6 +3,7 @@
 // a failed write never leaves a half-written file behind.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -10,8 +11,10 @@ namespace kv {
 
 // False when the path cannot be opened or read or is not a regular file, with
 // the errno value in `error` (when given): EISDIR for a folder, ENODEV for
-// any other special file.
-bool ReadHostFile(const std::string& hostPath, std::string& bytes, int* error = nullptr);
+// any other special file; EFBIG for a file longer than `maxBytes`, which is
+// never read past that length.
+bool ReadHostFile(const std::string& hostPath, std::string& bytes, int* error = nullptr,
+                  uint64_t maxBytes = UINT64_MAX);
 
 // On failure answers false with the errno value in `error` (when given);
 // the target is then unchanged.

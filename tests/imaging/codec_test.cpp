@@ -1,7 +1,6 @@
 // The format dispatch, size limits and hand-built PCX and TGA pictures,
 // each byte derived from the format's header layout.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <fstream>
 #include <string>
@@ -9,19 +8,19 @@
 
 #include "imaging/picture_codec.h"
 #include "tests/imaging/pixels.h"
+#include "tests/imaging/png_bytes.h"
 
 namespace kv::imaging {
 namespace {
 
+using test::Be32;
+using test::PngChunk;
 using test::Rgb;
 
 using Bytes = std::vector<uint8_t>;
 
 void Le16(Bytes& b, uint32_t v) { b.push_back(uint8_t(v)), b.push_back(uint8_t(v >> 8)); }
 void Le32(Bytes& b, uint32_t v) { Le16(b, v & 0xFFFF), Le16(b, v >> 16); }
-void Be32(Bytes& b, uint32_t v) {
-  for (int s = 24; s >= 0; s -= 8) b.push_back(uint8_t(v >> s));
-}
 
 // PCX header: 0x0A, version 5, RLE 1, bits per plane; window 0,0 to w-1,h-1;
 // 72 dpi; 16-entry palette at 16; planes at 65; bytes per line at 66.
@@ -94,18 +93,11 @@ TEST(ImagingCodec, EveryDecoderRefusesASideOver16384BeforeReadingPixels) {
   Le32(tiff, 0);
   // PNG: signature, IHDR (16385 x 1, 8-bit RGB) and an empty IDAT, each chunk
   // closed by the CRC of its type and data.
-  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  auto chunk = [&png](const char* type, const Bytes& data) {
-    Be32(png, uint32_t(data.size()));
-    Bytes typed(type, type + 4);
-    typed.insert(typed.end(), data.begin(), data.end());
-    png.insert(png.end(), typed.begin(), typed.end());
-    Be32(png, uint32_t(crc32(0, typed.data(), uInt(typed.size()))));
-  };
+  Bytes png = test::PngSignature();
   Bytes ihdr;
   Be32(ihdr, 16385), Be32(ihdr, 1), ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
-  chunk("IHDR", ihdr);
-  chunk("IDAT", {});
+  PngChunk(png, "IHDR", ihdr);
+  PngChunk(png, "IDAT", {});
   struct Case {
     const char* what;
     Bytes bytes;

@@ -60,6 +60,23 @@ TEST_F(FilesTest, ReadRefusesFoldersAndMissingFiles) {
   EXPECT_EQ(bytes, "");
 }
 
+TEST_F(FilesTest, ReadRefusesFilesOverTheCap) {
+  const std::string path = (dir_ / "ten.bin").string();
+  std::ofstream(path) << "0123456789";
+  struct Case {
+    uint64_t cap;
+    bool read;
+  };
+  for (const Case c : {Case{10, true}, Case{9, false}, Case{0, false}}) {
+    SCOPED_TRACE(c.cap);
+    std::string bytes;
+    int error = 0;
+    EXPECT_EQ(ReadHostFile(path, bytes, &error, c.cap), c.read);
+    EXPECT_EQ(error, c.read ? 0 : EFBIG);
+    EXPECT_EQ(bytes, c.read ? "0123456789" : "");
+  }
+}
+
 
 TEST_F(FilesTest, CopyReplacesALinkAtTheTargetAndKeepsTheMode) {
   const fs::path source = dir_ / "source.bin", victim = dir_ / "victim.txt", target = dir_ / "target.bin";
