@@ -8,9 +8,11 @@
 #include <QResizeEvent>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "engine/request.h"
+#include "imaging/cursor_file.h"
 #include "inserts/stage_host.h"
 #include "player/input_script.h"
 #include "player/player.h"
@@ -231,6 +233,28 @@ Qt::CursorShape ShapeOf(uint16_t id) {
 
 }  // namespace
 
+QCursor CursorFromImage(const imaging::CursorImage& image) {
+  QImage pixels(image.width, image.height, QImage::Format_ARGB32);
+  for (int y = 0; y < image.height; ++y)
+    std::memcpy(pixels.scanLine(y), image.argb.data() + size_t(y) * image.width, size_t(image.width) * 4);
+  return QCursor(QPixmap::fromImage(pixels), image.hotX, image.hotY);
+}
+
+const QCursor* RunWindow::FileCursor(const std::string& hostFile) {
+  auto it = fileCursors_.find(hostFile);
+  if (it == fileCursors_.end()) {
+    std::string error;
+    std::optional<QCursor> cursor;
+    if (auto image = imaging::LoadCursorFile(hostFile, &error))
+      cursor = CursorFromImage(*image);
+    else
+      // The arrow stands in; the author hears why once.
+      std::fprintf(stderr, "korvel: the cursor file \"%s\" cannot be used: %s\n", hostFile.c_str(), error.c_str());
+    it = fileCursors_.emplace(hostFile, std::move(cursor)).first;
+  }
+  return it->second ? &*it->second : nullptr;
+}
+
 void RunWindow::timerEvent(QTimerEvent*) {
   if (!stage_ || stage_->cursorSerial.load() == cursorSerial_) return;
   cursorSerial_ = stage_->cursorSerial.load();
@@ -238,8 +262,14 @@ void RunWindow::timerEvent(QTimerEvent*) {
   switch (c.kind) {
     case CursorChoice::Kind::kHidden: setCursor(Qt::BlankCursor); break;
     case CursorChoice::Kind::kSystem: setCursor(ShapeOf(c.systemId)); break;
-    // Cursor files are not read yet: the arrow stands in.
-    case CursorChoice::Kind::kFile:
+    case CursorChoice::Kind::kFile: {
+      const QCursor* file = FileCursor(c.hostFile);
+      if (file)
+        setCursor(*file);
+      else
+        unsetCursor();
+      break;
+    }
     case CursorChoice::Kind::kArrow: unsetCursor(); break;
   }
 }

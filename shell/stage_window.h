@@ -3,10 +3,13 @@
 // turns the mouse and the keyboard into the run's input.
 #pragma once
 
+#include <QCursor>
 #include <QImage>
 #include <QPainter>
 #include <QWidget>
 #include <atomic>
+#include <map>
+#include <optional>
 #include <mutex>
 
 #include "platform/geometry.h"
@@ -40,6 +43,12 @@ void PaintFrameBackground(QPainter& painter, const QRect& client, const FrameBac
 
 // The frame's client size for the stage at its scale, no larger than the screen.
 QSize FrameClientSize(QSize stageSize, const StageScale& scale, QSize screen);
+
+namespace imaging {
+struct CursorImage;
+}
+// A host cursor of a decoded cursor file, with its hot spot.
+QCursor CursorFromImage(const imaging::CursorImage& image);
 
 // Parses "--scale" values: a whole number from 1 to 16, or "fit".
 bool ParseStageScale(const std::string& text, StageScale& out);
@@ -85,6 +94,9 @@ class RunWindow : public QWidget {
 
  private:
   void Send(InputEvent e);
+  // The cursor of a cursor file, decoded once; null when it cannot be used.
+  const QCursor* FileCursor(const std::string& hostFile);
+  std::map<std::string, std::optional<QCursor>> fileCursors_;
   Stage* stage_ = nullptr;
   uint32_t cursorSerial_ = 0;
 

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QPainter>
 
+#include "imaging/cursor_file.h"
 #include "shell/progress_panel.h"
 #include "shell/stage_window.h"
 
@@ -141,6 +142,23 @@ TEST_F(Panel, ClearingTheCheckBoxHidesEveryLaterPanel) {
   progress.SetProgressTotal(100);
   EXPECT_FALSE(progress.panel()->isVisible());
   EXPECT_FALSE(progress.panel()->check().isChecked());
+}
+
+TEST_F(Widgets, CursorFileImageKeepsItsPixelsAlphaAndHotSpot) {
+  imaging::CursorImage image;
+  image.width = 2;
+  image.height = 2;
+  image.hotX = 1;
+  image.hotY = 0;
+  image.argb = {0xFF102030u, 0x00000000u, 0x80FF0000u, 0xFFFFFFFFu};
+  const QCursor cursor = CursorFromImage(image);
+  EXPECT_EQ(cursor.hotSpot(), QPoint(1, 0));
+  const QImage pixels = cursor.pixmap().toImage().convertToFormat(QImage::Format_ARGB32);
+  ASSERT_EQ(pixels.size(), QSize(2, 2));
+  EXPECT_EQ(pixels.pixel(0, 0), 0xFF102030u);
+  EXPECT_EQ(qAlpha(pixels.pixel(1, 0)), 0);
+  EXPECT_EQ(qAlpha(pixels.pixel(0, 1)), 0x80);
+  EXPECT_EQ(pixels.pixel(1, 1), 0xFFFFFFFFu);
 }
 
 TEST_F(Widgets, NoPanelWhileNoProjectPlays) {
