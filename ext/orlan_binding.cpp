@@ -77,12 +77,12 @@ void BuiltinCall::Fail(const std::string& text, int number) const { thread.Raise
 void BuiltinCall::StopScript() const { thread.Stop(true); }
 
 bool BuiltinCall::Post(ScriptThreadContext* target, uint16_t code, const std::string& argument,
-                       const std::shared_ptr<CInsert>& source) const {
+                       const std::shared_ptr<CInsert>& source, bool direct) const {
   auto r = std::make_unique<Request>();
   r->code = code;
   r->argument = argument;
   r->source = source;
-  return runner.PostRequest(target, std::move(r), false);
+  return runner.PostRequest(target, std::move(r), direct);
 }
 
 // --- the binding

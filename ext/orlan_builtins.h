@@ -43,9 +43,10 @@ struct BuiltinCall {
   // Stops the script (engine control 11, abort) once the builtin returns.
   void StopScript() const;
   // Posts request `code` (a Script Flow command) with its argument and
-  // source to `target`; false when the target cannot take it.
+  // source to `target`; `direct` hands it to a thread waiting for one (scene
+  // changes and jumps). False when the target cannot take it.
   bool Post(ScriptThreadContext* target, uint16_t code, const std::string& argument,
-            const std::shared_ptr<CInsert>& source) const;
+            const std::shared_ptr<CInsert>& source, bool direct = false) const;
 };
 
 using BuiltinFn = void (*)(BuiltinCall& call);

@@ -56,7 +56,7 @@ void CallScript(BuiltinCall& c) {
 }
 
 void GotoScript(BuiltinCall& c) {
-  if (CanMove(c, true)) c.Post(CallerThread(c), command::kGoToFreestyleScript, c.args.GetString(1), CallerPtr(c));
+  if (CanMove(c, true)) c.Post(CallerThread(c), command::kGoToFreestyleScript, c.args.GetString(1), CallerPtr(c), true);
 }
 
 void RunProject(BuiltinCall& c) {
@@ -64,7 +64,7 @@ void RunProject(BuiltinCall& c) {
 }
 
 void GotoScene(BuiltinCall& c) {
-  if (CanMove(c, true)) c.Post(c.runner.ProjectThread(), command::kGoToScene, c.args.GetString(1), CallerPtr(c));
+  if (CanMove(c, true)) c.Post(c.runner.ProjectThread(), command::kGoToScene, c.args.GetString(1), CallerPtr(c), true);
 }
 
 void HaltProject(BuiltinCall& c) {
