@@ -119,6 +119,7 @@ bool OrlanBinding::Initialize() {
   InstallVariableBuiltins(builtins_);
   InstallFlowBuiltins(builtins_);
   InstallTreeBuiltins(builtins_);
+  InstallRemoteBuiltins(builtins_);
   return true;
 }
 

@@ -69,5 +69,6 @@ class BuiltinTable {
 void InstallVariableBuiltins(BuiltinTable& table);
 void InstallFlowBuiltins(BuiltinTable& table);
 void InstallTreeBuiltins(BuiltinTable& table);
+void InstallRemoteBuiltins(BuiltinTable& table);
 
 }  // namespace kv

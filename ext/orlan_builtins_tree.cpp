@@ -1,6 +1,8 @@
 // Builtins that ask about the project tree (names of scenes around a script,
 // node descriptions), walk the inserts of a script with a scan cursor kept
 // per run, and move scripts in the tree.
+#include <algorithm>
+
 #include "engine/bottom.h"
 #include "engine/commands.h"
 #include "engine/runner.h"
@@ -42,6 +44,33 @@ std::optional<std::string> PriorScene(const std::string& name) { return GetPrior
 
 void SetDescription(BuiltinCall& c) {
   if (auto node = FindTreeNode(c.args.GetString(1))) node->description = c.args.GetString(2);
+}
+
+// Adds a script to the project tree in memory, as the last child of the
+// parent node (of the project when there is no such node); a name already
+// in the tree stays where it is.
+void AddScript(BuiltinCall& c) {
+  const DocPtr& project = c.runner.project();
+  const std::string name = c.args.GetString(1);
+  if (!project || name.empty() || FindTreeNode(name)) return;
+  auto& tree = project->projectTree;
+  std::shared_ptr<CProjNode> parent = FindTreeNode(c.args.GetString(2));
+  size_t at = tree.size();
+  uint16_t level = 1;
+  uint8_t kind = kNodeFreestyle;
+  if (parent) {
+    auto it = std::find(tree.begin(), tree.end(), parent);
+    at = static_cast<size_t>(it - tree.begin()) + 1;
+    while (at < tree.size() && tree[at] && tree[at]->level > parent->level) ++at;
+    level = static_cast<uint16_t>(parent->level + 1);
+    if (parent->kind == kNodeScene) kind = kNodeScene;
+  }
+  auto node = std::make_shared<CProjNode>();
+  node->path = name;
+  node->kind = kind;
+  node->level = level;
+  node->description = name;
+  tree.insert(tree.begin() + static_cast<std::ptrdiff_t>(at), node);
 }
 
 void MoveScriptInTree(BuiltinCall& c) {
@@ -119,6 +148,7 @@ void InstallTreeBuiltins(BuiltinTable& table) {
   table.Set(121, SetDescription);
   table.Set(115, ScanScript);
   table.Set(116, StartScan);
+  table.Set(106, AddScript);
   table.Set(140, MoveScriptInTree);
 }
 
