@@ -107,10 +107,8 @@ void CBasic::Hide() {
   OrlanBinding* binding = runner ? OrlanBinding::Of(*runner) : nullptr;
   if (!binding) return;
   std::lock_guard lock(binding->lock());
-  if (threadBusy) {
-    thread->Stop(true);
-    return;
-  }
+  // A script that hides its own object goes on; its state is dropped later.
+  if (threadBusy) return;
   ReleaseEngineState();
   code.clear();
   mainDone_ = false;
