@@ -11,6 +11,7 @@
 #include "persist/field_walk.h"
 #include "engine/strings.h"
 #include "platform/string_table.h"
+#include "platform/text.h"
 #include "stage/locks.h"
 #include "stage/qt_painter.h"
 
@@ -126,8 +127,9 @@ void CBasic::PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& cl
   OrlanBinding* binding = runner ? OrlanBinding::Of(*runner) : nullptr;
   if (binding && !errorFlag && !binding->HasSubroutine(*this, "kvoRender", 5)) {
     // Drawn every frame: the missing subroutine is told on the object, not in a box.
-    errorFlag = true;
+    std::lock_guard lock(binding->lock());
     errorText = LoadString(sid::kSubroutineMissing);
+    errorFlag = true;
   }
   if (binding && !errorFlag) {
     // Scripts get no drawing calls on a device context in this player, so
@@ -137,6 +139,11 @@ void CBasic::PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& cl
     if (binding->RunSubroutine(*this, "kvoRender", args) == 0 && !errorFlag) return;
     errorFlag = true;
   }
+  std::string text;
+  if (binding) {
+    std::lock_guard lock(binding->lock());
+    text = errorText;
+  }
   TargetPainter painter(target, clip);
   QFont font("Arial");
   font.setPixelSize(14);
@@ -144,7 +151,7 @@ void CBasic::PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& cl
   painter.painter().setFont(font);
   painter.painter().setPen(Qt::black);
   painter.painter().drawText(QRect(r.left, r.top, r.Width(), r.Height()), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-                             QString::fromStdString(errorText));
+                             QString::fromStdString(Cp1252ToUtf8(text)));
 }
 
 void CBasic::HandleStageEventAt(uint32_t eventCode, Point at) {

@@ -52,7 +52,7 @@ class CBasic : public CVisibleInsert, public BasicFields, public SelfPainting {
   std::shared_ptr<orlan::ScriptObject> script;
   std::unique_ptr<orlan::Thread> thread;  // for "main" and event subroutines
   bool threadBusy = false;
-  bool dropThread = false;  // a silent run-time error: the next call gets a fresh thread
+  std::atomic<bool> dropThread{false};  // a silent run-time error: the next call gets a fresh thread
   std::atomic<bool> errorFlag{false};
   std::string errorText;  // the last run-time error, drawn when rendering fails
   // The object whose event the insert handles ("THIS" names it meanwhile).

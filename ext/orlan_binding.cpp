@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "engine/flow.h"
 #include "engine/runner.h"
 #include "engine/strings.h"
 #include "engine/variables.h"
@@ -56,8 +57,12 @@ CBasic* BuiltinCall::Caller() const { return static_cast<CBasic*>(thread.UserDat
 
 std::shared_ptr<CInsert> BuiltinCall::FindObject(const std::string& name) const {
   if (CBasic* basic = Caller(); basic && (name.empty() || EqualsNoCase(name, "THIS"))) {
-    if (auto raiser = basic->eventObject.lock()) return raiser;
-    return basic->shared_from_this();
+    std::shared_ptr<CInsert> raiser;
+    {
+      std::lock_guard lock(binding.lock());
+      raiser = basic->eventObject.lock();
+    }
+    return raiser ? raiser : basic->shared_from_this();
   }
   // A lookup that asked the user must not let the script run on meanwhile.
   thread.HoldYield(true);
@@ -165,8 +170,12 @@ bool OrlanBinding::OnYield(orlan::Thread& thread) {
 
 void OrlanBinding::OnError(orlan::Thread&, int number, uint32_t line, const std::string& text, CBasic& basic) {
   std::string message = orlan::FormatScriptError(number, line, text);
+  {
+    // The compositing thread reads the text to draw it.
+    std::lock_guard lock(lock_);
+    basic.errorText = message;
+  }
   basic.errorFlag = true;
-  basic.errorText = message;
   auto show = runner_.variables().FindRuntime("rwbShowBasicErrors");
   if (show && runner_.variables().ToDouble(*show) != 0) {
     if (!runner_.shuttingDown) {
@@ -242,10 +251,14 @@ int OrlanBinding::RunSubroutine(CBasic& basic, std::string_view name, std::span<
                                 bool shared) {
   std::unique_lock lock(lock_);
   const int32_t wasRunning = basic.running.exchange(1);
+  // Put back unless someone stopped the insert meanwhile.
   struct RestoreRunning {
     CBasic& basic;
     int32_t was;
-    ~RestoreRunning() { basic.running = was; }
+    ~RestoreRunning() {
+      int32_t ours = 1;
+      basic.running.compare_exchange_strong(ours, was);
+    }
   } restore{basic, wasRunning};
   if (basic.code.empty()) {
     lock.unlock();
@@ -376,18 +389,34 @@ std::shared_ptr<CBasic> OrlanBinding::ModuleOf(const std::string& path) {
   return module;
 }
 
-void OrlanBinding::CallScriptSub(Runner& runner, CInsert*, const std::string& name) {
+int OrlanBinding::RunForEvent(CBasic& object, CInsert* caller, const std::string& name, bool shared) {
+  // A handler of another object calls in: "THIS" names that object meanwhile.
+  std::shared_ptr<CInsert> raiser;
+  if (caller && !dynamic_cast<CFlow*>(caller)) raiser = caller->shared_from_this();
+  std::weak_ptr<CInsert> before;
+  {
+    std::lock_guard lock(lock_);
+    before = object.eventObject;
+    object.eventObject = raiser;
+  }
+  const int result = RunSubroutine(object, name, {}, shared);
+  std::lock_guard lock(lock_);
+  object.eventObject = before;
+  return result;
+}
+
+void OrlanBinding::CallScriptSub(Runner& runner, CInsert* caller, const std::string& name) {
   ScriptThreadContext* ctx = ScriptThreadContext::Current();
   std::optional<std::string> program;
   if (ctx && ctx->currentScript) program = GetOrlanFile(ctx->currentScript->pathName);
   // A script without an Orlan program of its own calls into the project's.
-  if (!program) return CallProjectSub(runner, nullptr, name);
+  if (!program) return CallProjectSub(runner, caller, name);
   std::shared_ptr<CBasic> module = ModuleOf(*program);
   if (!LoadCode(*module)) return;
-  RunSubroutine(*module, name);
+  RunForEvent(*module, caller, name, false);
 }
 
-void OrlanBinding::CallProjectSub(Runner&, CInsert*, const std::string& name) {
+void OrlanBinding::CallProjectSub(Runner&, CInsert* caller, const std::string& name) {
   std::shared_ptr<CBasic> object;
   {
     std::lock_guard lock(lock_);
@@ -397,7 +426,7 @@ void OrlanBinding::CallProjectSub(Runner&, CInsert*, const std::string& name) {
     ShowOrlanError(runner_, sid::kNoCompiledFile, {});
     return;
   }
-  RunSubroutine(*object, name, {}, true);
+  RunForEvent(*object, caller, name, true);
 }
 
 }  // namespace kv

@@ -86,6 +86,7 @@ class OrlanBinding : public OrlanService {
   bool OnYield(orlan::Thread& thread);
   void OnError(orlan::Thread& thread, int number, uint32_t line, const std::string& text, CBasic& basic);
   std::shared_ptr<CBasic> ModuleOf(const std::string& path);
+  int RunForEvent(CBasic& object, CInsert* caller, const std::string& name, bool shared);
   // Remembers an insert that holds engine state, to release it with the engine.
   void Hold(CBasic& basic);
 

@@ -4,7 +4,9 @@
 // "ratio" is the builtin call's time as a multiple of the empty call's.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <ctime>
+#include <thread>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -102,6 +104,59 @@ void BuiltinCallRatio(benchmark::State& state) {
 }
 
 BENCHMARK(BuiltinCallRatio)->Arg(200000)->Unit(benchmark::kMillisecond);
+
+// How long a script looping without end takes to stop after the stop key
+// reaches its thread, on the real clock (the target is under 250 ms).
+void StopKeyLatency(benchmark::State& state) {
+  RegisterInsertClasses();
+  Clock clock(false);
+  ScriptedMessageBox boxes;
+  RunnerServices s;
+  s.clock = &clock;
+  s.messages = &boxes;
+  s.resolveFile = [](const std::string& name) { return name; };
+  Runner runner(s, RuntimeFacts{});
+  OrlanBinding binding(runner);
+  runner.SetOrlan(&binding);
+  if (!binding.Initialize()) {
+    state.SkipWithError("the binding did not initialise");
+    return;
+  }
+  const std::string path =
+      std::filesystem::temp_directory_path() / ("kv_orlan_stop_" + std::to_string(::getpid()) + ".ebs");
+  std::ofstream(path) << "Sub main\n  Dim n As Long\n  Do\n    n = n + 1\n  Loop\nEnd Sub\n";
+  auto basic = std::make_shared<CBasic>();
+  basic->Reset();
+  basic->scriptPath = path;
+  const bool loaded = binding.LoadCode(*basic);
+  std::filesystem::remove(path);
+  if (!loaded) {
+    state.SkipWithError("the script did not load");
+    return;
+  }
+  auto ctx = ScriptThreadContext::Create(runner, "bench", 1);
+  ScriptThreadContext::SetCurrent(ctx.get());
+  double worstMs = 0, totalMs = 0;
+  for (auto _ : state) {
+    std::chrono::steady_clock::time_point posted;
+    std::thread key([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      posted = std::chrono::steady_clock::now();
+      ctx->port.PostKey(runner.stopKey);
+    });
+    binding.RunSubroutine(*basic, "main");
+    const auto ended = std::chrono::steady_clock::now();
+    key.join();
+    const double ms = std::chrono::duration<double, std::milli>(ended - posted).count();
+    worstMs = std::max(worstMs, ms);
+    totalMs += ms;
+  }
+  ScriptThreadContext::SetCurrent(nullptr);
+  state.counters["stop_ms_mean"] = totalMs / static_cast<double>(state.iterations());
+  state.counters["stop_ms_worst"] = worstMs;
+}
+
+BENCHMARK(StopKeyLatency)->Iterations(10)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
