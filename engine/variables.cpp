@@ -111,6 +111,8 @@ void VariableStore::BuildRuntimeVariables(const RuntimeFacts& f) {
 }
 
 std::shared_ptr<CVarsItem> VariableStore::FindRuntime(const std::string& name) const {
+  // Every run-time name begins "rw", and they match exactly.
+  if (name.size() < 2 || name[0] != 'r' || name[1] != 'w') return nullptr;
   auto it = runtimeByName_.find(name);
   return it == runtimeByName_.end() ? nullptr : it->second;
 }
