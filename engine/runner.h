@@ -183,6 +183,7 @@ class Runner {
   // The stage is made once the runner exists (it needs the runner).
   void SetStage(StageLink* stage) { services_.stage = stage; }
   MediaService* Media() { return services_.media; }
+  MessageBoxService& Messages() { return *services_.messages; }
   OrlanService* Orlan() { return services_.orlan; }
   // The binding needs the runner, so it is installed once both exist.
   void SetOrlan(OrlanService* orlan) { services_.orlan = orlan; }

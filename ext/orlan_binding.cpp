@@ -10,6 +10,7 @@
 #include "ext/korvel_library.h"
 #include "orlan/codefile.h"
 #include "orlan/compiler.h"
+#include "platform/message_box.h"
 #include "persist/document.h"
 #include "persist/project_tree.h"
 #include "platform/files.h"
@@ -47,6 +48,28 @@ bool FitsCall(const orlan::ScriptObject& script, std::string_view name, int argc
   for (const auto& p : fn.params)
     if (!p.optional) ++required;
   return required <= argc;
+}
+
+// MsgBox's button and icon codes, and its answers, as the language numbers them.
+MsgAnswer ShowScriptBox(MessageBoxService& boxes, const std::string& prompt, int buttons, const std::string& title) {
+  static constexpr MsgButtons kButtons[] = {MsgButtons::Ok,          MsgButtons::OkCancel, MsgButtons::RetryCancel,
+                                            MsgButtons::YesNoCancel, MsgButtons::YesNo,    MsgButtons::RetryCancel};
+  static constexpr MsgIcon kIcons[] = {MsgIcon::None, MsgIcon::Error, MsgIcon::Question, MsgIcon::Exclamation,
+                                       MsgIcon::Information};
+  const int b = buttons & 0xF, i = (buttons >> 4) & 0xF;
+  return boxes.ShowWithId(0, prompt, title.empty() ? std::string(LoadString(sid::kAppName)) : title,
+                          b < 6 ? kButtons[b] : MsgButtons::Ok, i < 5 ? kIcons[i] : MsgIcon::None);
+}
+
+int ScriptAnswer(MsgAnswer a) {
+  switch (a) {
+    case MsgAnswer::Ok: return 1;
+    case MsgAnswer::Cancel: return 2;
+    case MsgAnswer::Retry: return 4;
+    case MsgAnswer::Yes: return 6;
+    case MsgAnswer::No: return 7;
+  }
+  return 1;
 }
 
 }  // namespace
@@ -111,6 +134,10 @@ OrlanBinding* OrlanBinding::Of(Runner& runner) { return dynamic_cast<OrlanBindin
 bool OrlanBinding::Initialize() {
   engine_.SetOption(0, 0x100000);
   engine_.SetYieldCallback([this](orlan::Thread& t) { return OnYield(t); });
+  // A script's MsgBox is the run's message box.
+  engine_.msgBox = [this](const std::string& prompt, int buttons, const std::string& title) {
+    return ScriptAnswer(ShowScriptBox(runner_.Messages(), prompt, buttons, title));
+  };
   std::string error;
   std::unique_ptr<orlan::HostLibrary> lib = BuildKorvelLibrary(error);
   if (!lib || !engine_.RegisterLibrary(kKorvelLibraryName, std::move(lib),
