@@ -237,11 +237,14 @@ void OrlanBinding::Hold(CBasic& basic) {
 bool OrlanBinding::LoadCode(CBasic& basic) {
   std::lock_guard lock(lock_);
   if (!basic.code.empty()) return true;
+  // The project's object and the scripts' modules sit in no script: their
+  // reports name no insert.
+  CBasic* reported = basic.document ? &basic : nullptr;
   const std::string name = runner_.ExpandNames(basic.scriptPath);
   const std::string host = runner_.ResolveFile(name);
   std::string bytes;
   if (host.empty() || !ReadHostFile(host, bytes)) {
-    runner_.ReportRunError(&basic, sid::kUnableToOpenFile, name);
+    runner_.ReportRunError(reported, sid::kUnableToOpenFile, name);
     return false;
   }
   std::vector<uint8_t> code;
@@ -249,7 +252,7 @@ bool OrlanBinding::LoadCode(CBasic& basic) {
     orlan::CompileResult r = orlan::Compile(bytes);
     if (!r.ok()) {
       const auto& e = r.errors.front();
-      runner_.ReportRunError(&basic, sid::kUnknownFileType,
+      runner_.ReportRunError(reported, sid::kUnknownFileType,
                              name + "(" + std::to_string(e.line) + "): " + e.message);
       return false;
     }
@@ -257,7 +260,7 @@ bool OrlanBinding::LoadCode(CBasic& basic) {
   } else {
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
     if (uint32_t id = ReadCompiledCode(std::span(data, bytes.size()), code)) {
-      runner_.ReportRunError(&basic, id, name);
+      runner_.ReportRunError(reported, id, name);
       return false;
     }
   }
