@@ -83,6 +83,7 @@ Player::Player(PlayerOptions options, HostFacts host) : options_(std::move(optio
 Player::~Player() {
   if (runner_) runner_->Shutdown();
   // Scripts' engine state goes with the binding, before the runner it serves.
+  if (runner_) runner_->SetOrlan(nullptr);
   orlan_.reset();
   // Inserts that outlive the run still own sprites; the stage goes last.
   runner_.reset();
