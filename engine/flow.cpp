@@ -8,6 +8,7 @@
 #include "engine/strings.h"
 #include "engine/launch.h"
 #include "engine/media_service.h"
+#include "engine/orlan_service.h"
 #include "engine/run_error.h"
 #include "engine/variables.h"
 #include "persist/document.h"
@@ -80,8 +81,6 @@ const char* SubsystemOf(uint16_t code) {
       return "drag and drop of object contents";
     case 81:
       return "scanner and bitmap transfer";
-    case 32: case 33:
-      return "Orlan binding";
     case 46: case 47: case 49: case 50: case 51:
       return "application shell";
     case 58: case 59: case 66:
@@ -470,6 +469,18 @@ int CFlow::Execute(Runner& runner) {
       InsertPtr object = command == command::kStopThisObjectsSound ? self : findObject();
       MediaService* media = runner.Media();
       if (!object || !media || !media->StopAttachedSound(runner, *object)) vars.SetLastError(2);
+      return 1;
+    }
+    case command::kCallOrlanScriptSub:
+    case command::kCallOrlanProjectSub: {
+      OrlanService* orlan = runner.Orlan();
+      if (!orlan) Missing(command, "Orlan binding");
+      if (command == command::kCallOrlanScriptSub) {
+        if (IsThreadCopy(self)) runner.ReportRunError(this, sid::kThreadedUseProjectSubs, expanded());
+        orlan->CallScriptSub(runner, self ? self.get() : this, expanded());
+      } else {
+        orlan->CallProjectSub(runner, self ? self.get() : this, expanded());
+      }
       return 1;
     }
     case command::kMciString: {

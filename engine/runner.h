@@ -30,6 +30,7 @@ class CStgDoc;
 class DocumentOpener;
 class MediaService;
 class MessageBoxService;
+class OrlanService;
 class ProgramLauncher;
 class Runner;
 class StageLink;
@@ -112,6 +113,8 @@ class ScriptThreadContext : public std::enable_shared_from_this<ScriptThreadCont
   std::array<CallFrame, kMaxCallFrames> callStack;
   int callDepth = -1;
   std::weak_ptr<CInsert> currentExtensionObject;
+  // Non-zero while an Orlan subroutine runs on this thread.
+  int basicState = 0;
   // The event and stage point of the request being executed.
   uint32_t eventCode = 0;
   int32_t eventX = -1, eventY = -1;
@@ -149,6 +152,11 @@ struct RunnerServices {
   StageLink* stage = nullptr;
   // Sound and MCI; null: the run has no sound layer.
   MediaService* media = nullptr;
+  // The Orlan binding; null: the run has none (set once it exists).
+  OrlanService* orlan = nullptr;
+  // The local host file a stored name stands for (name macros expanded,
+  // fetched or extracted by the resource locator); empty when there is none.
+  std::function<std::string(const std::string& name)> resolveFile;
 };
 
 class Runner {
@@ -175,6 +183,13 @@ class Runner {
   // The stage is made once the runner exists (it needs the runner).
   void SetStage(StageLink* stage) { services_.stage = stage; }
   MediaService* Media() { return services_.media; }
+  MessageBoxService& Messages() { return *services_.messages; }
+  OrlanService* Orlan() { return services_.orlan; }
+  // The binding needs the runner, so it is installed once both exist.
+  void SetOrlan(OrlanService* orlan) { services_.orlan = orlan; }
+  std::string ResolveFile(const std::string& name) {
+    return services_.resolveFile ? services_.resolveFile(name) : std::string();
+  }
   VariableStore& variables() { return variables_; }
   const DocPtr& project() const { return project_; }
   int64_t Now() { return clock().NowMs(); }

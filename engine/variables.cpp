@@ -111,6 +111,8 @@ void VariableStore::BuildRuntimeVariables(const RuntimeFacts& f) {
 }
 
 std::shared_ptr<CVarsItem> VariableStore::FindRuntime(const std::string& name) const {
+  // Every run-time name begins "rw", and they match exactly.
+  if (name.size() < 2 || name[0] != 'r' || name[1] != 'w') return nullptr;
   auto it = runtimeByName_.find(name);
   return it == runtimeByName_.end() ? nullptr : it->second;
 }
@@ -125,6 +127,7 @@ bool VariableStore::LoadVariables() {
   std::lock_guard lock(rangeLock_);
   groups_.clear();
   groupOf_.clear();
+  found_.clear();
   rangeComputed_ = true;
   rangeDoc_ = doc;
   if (!doc) return false;
@@ -151,6 +154,7 @@ void VariableStore::Forget() {
   rangeComputed_ = false;
   groups_.clear();
   groupOf_.clear();
+  found_.clear();
   rangeDoc_.reset();
 }
 
@@ -172,25 +176,6 @@ std::shared_ptr<CVarsItem> VariableStore::FindVariable(const std::string& name, 
     if (auto cached = cache->lock()) return cached;
   }
   if (auto rt = FindRuntime(name)) return rt;
-  {
-    std::unique_lock lock(rangeLock_);
-    bool stale = rangeComputed_ && rangeDoc_.lock() != runner_.project();
-    if (!rangeComputed_ || stale) {
-      lock.unlock();
-      LoadVariables();
-      lock.lock();
-    }
-    if (groups_.empty()) {
-      lock.unlock();
-      if (report && !runner_.shuttingDown)
-        runner_.ShowError(sid::kRunTimeHalting, LoadString(sid::kVariablesNotResident), LoadString(sid::kRunTimeHalting));
-      if (report) {
-        runner_.shuttingDown = true;
-        runner_.clock().WakeAll();
-      }
-      return nullptr;
-    }
-  }
   std::string group = groupName;
   if (group.empty()) {
     ScriptThreadContext* ctx = ScriptThreadContext::Current();
@@ -199,21 +184,48 @@ std::shared_ptr<CVarsItem> VariableStore::FindVariable(const std::string& name, 
     else if (runner_.project())
       group = runner_.project()->defaultGroup;
   }
-  {
-    std::lock_guard lock(rangeLock_);
-    for (auto& weak : groups_) {
-      auto g = weak.lock();
-      if (!g) continue;
-      if (!group.empty() && !EqualsNoCase(group, g->groupName)) continue;
-      for (auto& item : g->items) {
-        if (item && EqualsNoCase(item->name, name)) {
-          if (cache) *cache = item;
-          lastFoundGroup_ = g->groupName;
-          return item;
-        }
+  std::unique_lock lock(rangeLock_);
+  // Compared by owner: a replaced project makes the range stale.
+  const DocPtr& project = runner_.project();
+  const bool stale = rangeComputed_ && (rangeDoc_.owner_before(project) || project.owner_before(rangeDoc_));
+  if (!rangeComputed_ || stale) {
+    lock.unlock();
+    LoadVariables();
+    lock.lock();
+  }
+  if (groups_.empty()) {
+    lock.unlock();
+    if (report && !runner_.shuttingDown)
+      runner_.ShowError(sid::kRunTimeHalting, LoadString(sid::kVariablesNotResident), LoadString(sid::kRunTimeHalting));
+    if (report) {
+      runner_.shuttingDown = true;
+      runner_.clock().WakeAll();
+    }
+    return nullptr;
+  }
+  // Names looked up by text again and again (the extension and Orlan
+  // accessors) are found again without the walk, while the range stands.
+  if (auto hit = found_.find(name); hit != found_.end() && hit->second.group == group)
+    if (auto item = hit->second.item.lock()) {
+      if (cache) *cache = item;
+      lastFoundGroup_ = hit->second.foundIn;
+      return item;
+    }
+  for (auto& weak : groups_) {
+    auto g = weak.lock();
+    if (!g) continue;
+    if (!group.empty() && !EqualsNoCase(group, g->groupName)) continue;
+    for (auto& item : g->items) {
+      if (item && EqualsNoCase(item->name, name)) {
+        if (cache) *cache = item;
+        lastFoundGroup_ = g->groupName;
+        if (found_.size() >= kFoundLimit) found_.clear();
+        found_[name] = FoundName{item, group, g->groupName};
+        return item;
       }
     }
   }
+  lock.unlock();
   if (report) {
     if (runner_.playerRunning && !AskContinue(sid::kMissingVariable, name, groupName)) runner_.AbortProject();
     SetLastError(2);

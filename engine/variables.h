@@ -119,6 +119,14 @@ class VariableStore {
   std::vector<std::weak_ptr<CVar>> groups_;
   std::unordered_map<const CVarsItem*, std::string> groupOf_;
   std::string lastFoundGroup_;
+  // Names found by the walk: the item, the group asked for and the one it
+  // was found in. Emptied whenever the range is computed or dropped.
+  struct FoundName {
+    std::weak_ptr<CVarsItem> item;
+    std::string group, foundIn;
+  };
+  static constexpr size_t kFoundLimit = 4096;
+  std::unordered_map<std::string, FoundName> found_;
 };
 
 // The "%e" form with the three-digit exponent stored texts were made with.

@@ -2,10 +2,19 @@
 // script or acts as an extension object drawn by the script.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "inserts/painted_sprite.h"
 #include "inserts/visible_insert.h"
+
+namespace kv::orlan {
+class ScriptObject;
+class Thread;
+}  // namespace kv::orlan
 
 namespace kv {
 
@@ -18,15 +27,46 @@ struct BasicFields {
   uint16_t reservedWord = 0;  // carried unchanged
 };
 
-class CBasic : public CVisibleInsert, public BasicFields {
+class CBasic : public CVisibleInsert, public BasicFields, public SelfPainting {
   KV_DECLARE_CLASS(CBasic)
  public:
+  CBasic();
+  ~CBasic() override;
+
   template <class W>
   void Walk(W& w);
   void Serialize(Archive& ar) override;
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+
+  int Run(Runner& runner, int32_t mode) override;
+  void Stop() override;
+  void Hide() override;
+  void PlayOnStage() override;
+  void HandleStageEventAt(uint32_t eventCode, Point at) override;
+  void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
+
+  // Run-time state; the binding touches it under its Orlan lock.
+  std::vector<uint8_t> code;  // the compiled code block
+  std::shared_ptr<orlan::ScriptObject> script;
+  std::unique_ptr<orlan::Thread> thread;  // for "main" and event subroutines
+  bool threadBusy = false;
+  std::atomic<bool> dropThread{false};  // a silent run-time error: the next call gets a fresh thread
+  std::atomic<bool> errorFlag{false};
+  std::string errorText;  // the last run-time error, drawn when rendering fails
+  // The object whose event the insert handles ("THIS" names it meanwhile).
+  std::weak_ptr<CInsert> eventObject;
+
+  // Drops the engine thread and the script object (the code stays).
+  void ReleaseEngineState();
+
+ protected:
+  std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;
+
+ private:
+  bool IsExtensionObject() const { return extensionMode != 0; }
+  bool mainDone_ = false;  // an extension object's "main" ran
 };
 
 }  // namespace kv

@@ -10,6 +10,7 @@
 #include "engine/expand_names.h"
 #include "engine/macro_host.h"
 #include "engine/runner.h"
+#include "ext/orlan_binding.h"
 #include "ext/register.h"
 #include "imaging/picture_loader.h"
 #include "inserts/stage_host.h"
@@ -66,12 +67,24 @@ DocPtr LoadScriptFile(const std::string& path) {
   }
 }
 
+// The local file a stored name stands for, through the resource locator.
+std::optional<std::filesystem::path> LocalFileOf(const std::string& name) {
+  auto resolved = Resolver().RetrieveResource(name);
+  auto host = resolved ? HostPathOf(*resolved) : std::nullopt;
+  std::error_code ec;
+  if (!host || !std::filesystem::is_regular_file(*host, ec)) return std::nullopt;
+  return std::filesystem::path(*host);
+}
+
 }  // namespace
 
 Player::Player(PlayerOptions options, HostFacts host) : options_(std::move(options)), host_(std::move(host)) {}
 
 Player::~Player() {
   if (runner_) runner_->Shutdown();
+  // Scripts' engine state goes with the binding, before the runner it serves.
+  if (runner_) runner_->SetOrlan(nullptr);
+  orlan_.reset();
   // Inserts that outlive the run still own sprites; the stage goes last.
   runner_.reset();
   media_.reset();
@@ -182,13 +195,7 @@ int Player::Run() {
   media.captureFile = options_.audioOut;
   media.speakers = !options_.virtualClock;
   media.cdFolder = std::filesystem::path(CurrentHostDir()) / "cdaudio";
-  media.resolve = [](const std::string& name) -> std::optional<std::filesystem::path> {
-    auto resolved = Resolver().RetrieveResource(name);
-    auto host = resolved ? HostPathOf(*resolved) : std::nullopt;
-    std::error_code ec;
-    if (!host || !std::filesystem::is_regular_file(*host, ec)) return std::nullopt;
-    return std::filesystem::path(*host);
-  };
+  media.resolve = LocalFileOf;
   try {
     media_ = std::make_unique<MediaContext>(*clock_, trace_.get(), std::move(media));
   } catch (const std::exception& e) {
@@ -208,8 +215,21 @@ int Player::Run() {
   services.launcher = launcher_.get();
   services.documents = documents_.get();
   services.media = media_.get();
+  services.resolveFile = [](const std::string& name) {
+    auto file = LocalFileOf(name);
+    return file ? file->string() : std::string();
+  };
   runner_ = std::make_unique<Runner>(std::move(services), facts);
   runnerPtr = runner_.get();
+  // The Orlan engine with its library, and the project's own Orlan object;
+  // a project whose Orlan code fails to load does not start.
+  orlan_ = std::make_unique<OrlanBinding>(*runner_);
+  if (!orlan_->Initialize() || !orlan_->StartProject(*project, CurrentProjectPath())) {
+    EndRun(exit_status::kCorrupt);
+    SetPlayState(nullptr);
+    return exit_status::kCorrupt;
+  }
+  runner_->SetOrlan(orlan_.get());
 
   // The stage, composed off-screen; frames are written from it.
   const ProjectSettings& s = project->settings;
@@ -302,7 +322,9 @@ int Player::Run() {
   // The capture ends at the run's end time, before the threads are torn down.
   media_->Sync();
   liveMain_ = nullptr;
+  orlan_->StopAll();
   runner_->Shutdown();
+  orlan_->EndProject();
   try {
     media_->Finish();
   } catch (const std::exception& e) {

@@ -29,6 +29,7 @@ class PlayerMacroHost;
 class ProgramLauncher;
 class JsonTrace;
 class MediaContext;
+class OrlanBinding;
 class Runner;
 class ScriptThreadContext;
 class Stage;
@@ -95,6 +96,7 @@ class Player {
   std::unique_ptr<DocumentOpener> documents_;
   std::unique_ptr<MediaContext> media_;
   std::unique_ptr<Runner> runner_;
+  std::unique_ptr<OrlanBinding> orlan_;
   std::shared_ptr<ScriptThreadContext> main_;
   std::unique_ptr<PictureLoader> pictures_;
   std::unique_ptr<Stage> stage_;

@@ -1,0 +1,74 @@
+// How a builtin of the "Korvel" library is written: it receives one
+// BuiltinCall (the run, the engine thread, its arguments and the Orlan
+// insert it runs for) and is installed in the dispatch table by id. Each
+// subsystem's builtins live in their own file with one Install function.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "orlan/engine.h"
+
+namespace kv {
+
+class CBasic;
+class CInsert;
+class OrlanBinding;
+class Runner;
+class ScriptThreadContext;
+struct Request;
+
+// The run-time error number of a builtin that refuses (what the text says).
+inline constexpr int kBuiltinError = 5;
+
+struct BuiltinCall {
+  OrlanBinding& binding;
+  Runner& runner;
+  orlan::Thread& thread;
+  orlan::ArgBlock& args;
+  uint32_t id;
+
+  // The Orlan insert the thread runs for (its user data); null on a thread
+  // that runs for none.
+  CBasic* Caller() const;
+  // An object name as builtins read it: "" or "THIS" (any case) is the Orlan
+  // insert, or the object whose event it handles; any other name is looked
+  // up from the calling thread's script outward. Null when unresolved.
+  std::shared_ptr<CInsert> FindObject(const std::string& name) const;
+  std::shared_ptr<CInsert> ObjectArg(int i) const { return FindObject(args.GetString(i)); }
+  // Raises a run-time error in the script (once the builtin returns).
+  void Fail(const std::string& text, int number = kBuiltinError) const;
+  // Stops the script (engine control 11, abort) once the builtin returns.
+  void StopScript() const;
+  // Posts request `code` (a Script Flow command) with its argument and
+  // source to `target`; `direct` hands it to a thread waiting for one (scene
+  // changes and jumps). False when the target cannot take it.
+  bool Post(ScriptThreadContext* target, uint16_t code, const std::string& argument,
+            const std::shared_ptr<CInsert>& source, bool direct = false) const;
+};
+
+using BuiltinFn = void (*)(BuiltinCall& call);
+
+// Dispatch id → implementation. An id left empty raises the error that
+// names what it is missing.
+class BuiltinTable {
+ public:
+  static constexpr size_t kSize = 219;
+  void Set(uint32_t id, BuiltinFn fn) {
+    if (id < kSize) fns_[id] = fn;
+  }
+  BuiltinFn Get(uint32_t id) const { return id < kSize ? fns_[id] : nullptr; }
+
+ private:
+  std::array<BuiltinFn, kSize> fns_{};
+};
+
+// One per subsystem file.
+void InstallVariableBuiltins(BuiltinTable& table);
+void InstallFlowBuiltins(BuiltinTable& table);
+void InstallTreeBuiltins(BuiltinTable& table);
+void InstallRemoteBuiltins(BuiltinTable& table);
+
+}  // namespace kv
