@@ -211,8 +211,8 @@ TEST_F(LauncherTest, CloseAsksThenKills) {
   ASSERT_TRUE(polite.program);
   ASSERT_EQ(polite.program->Resume(), 0);
   auto begin = Clock::now();
-  polite.program->Close(5000);
-  EXPECT_LT(Clock::now() - begin, 3s);  // ended by SIGTERM, no need to wait the full time
+  polite.program->Close(30000);
+  EXPECT_LT(Clock::now() - begin, 15s);  // ended by SIGTERM, no need to wait the full time
   EXPECT_TRUE(Reaped(polite.program->Pid()));
 
   // Ignores SIGTERM, and so does the child it starts in its group.
@@ -230,7 +230,7 @@ TEST_F(LauncherTest, CloseAsksThenKills) {
   r.program->Close(300);
   auto took = Clock::now() - begin;
   EXPECT_GE(took, 300ms);
-  EXPECT_LT(took, 3s);
+  EXPECT_LT(took, 15s);  // bounded by the kill after the wait, with room for a loaded machine
   EXPECT_TRUE(Reaped(r.program->Pid()));
   // The whole group was killed; the orphan is reaped by init, not by us.
   bool childGone = false;
