@@ -165,6 +165,12 @@ void Stage::SceneReady() {
   ResetMouse();
 }
 
+void Stage::RevealEffect(StageSprite& sprite, uint16_t effect, const char* op, int steps) {
+  TraceSink* t = trace();
+  CVisibleInsert* owner = OwnerInsert(sprite);
+  if (t && owner) t->Effect(owner->name, effect, op, steps);
+}
+
 // ---------------------------------------------------------------- input
 
 StageSprite* Stage::SpriteAt(int x, int y) {

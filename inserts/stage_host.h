@@ -72,6 +72,7 @@ class Stage : public StageLink, public StageEnvironment {
   bool ShuttingDown() const override;
   bool StopRequested() const override;
   Rect ClientRect() const override { return {0, 0, settings_.clientWidth, settings_.clientHeight}; }
+  void RevealEffect(StageSprite& sprite, uint16_t effect, const char* op, int steps) override;
 
   // Input on the main thread, in stage pixels. `leftDown` tells whether the
   // left button is held during a move.

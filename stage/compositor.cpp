@@ -687,7 +687,10 @@ void Compositor::RevealDeferred() {
         if (!effects_) throw std::runtime_error("stage: the transition effect engine is not installed in this build");
         Remove(*s, false);
         setState(*s, kStateAppearing);
+        const uint16_t effect = s->pending.effect;
+        env_->RevealEffect(*s, effect, "start", 0);
         effects_->RunShow(*s, s->pending);
+        env_->RevealEffect(*s, effect, s->effectInterrupted ? "abort" : "end", s->effectSteps);
         setState(*s, kStateShown);
         if (env_->StopRequested()) break;
       } else {

@@ -122,6 +122,9 @@ class StageEnvironment {
   // The drawing window's client size; empty: the compositor's own size.
   virtual Rect ClientRect() const { return {}; }
   virtual void ReportInternalError(const std::string& what);
+  // A deferred sprite's show effect starts ("start") or ends ("end", or
+  // "abort" when cut short) as the scene-ready reveal plays it.
+  virtual void RevealEffect(StageSprite& /*sprite*/, uint16_t /*effect*/, const char* /*op*/, int /*steps*/) {}
 };
 
 }  // namespace kv
