@@ -165,8 +165,10 @@ void Runner::ProjectThreadMain() {
   ended_ = true;
   ctx.done = true;
   ScriptThreadContext::SetCurrent(nullptr);
-  clock().Leave(ctx.port.waiter());
+  // Waiters on this thread are woken before it stops counting as busy, or
+  // the virtual clock could jump to their deadline first.
   clock().WakeAll();
+  clock().Leave(ctx.port.waiter());
 }
 
 void Runner::Shutdown() {
@@ -444,8 +446,8 @@ void Runner::ObjectThreadMain(std::shared_ptr<ScriptThreadContext> self, InsertP
   insert->clone.reset();
   ScriptThreadContext::SetCurrent(nullptr);
   self->done = true;
-  clock().Leave(self->port.waiter());
   clock().WakeAll();
+  clock().Leave(self->port.waiter());
 }
 
 void Runner::RunInsertList(int32_t mode) {
@@ -711,8 +713,8 @@ std::shared_ptr<ScriptThreadContext> Runner::StartScriptThread(const DocPtr& scr
     t->currentInsert.reset();
     ScriptThreadContext::SetCurrent(nullptr);
     t->done = true;
-    clock().Leave(t->port.waiter());
     clock().WakeAll();
+    clock().Leave(t->port.waiter());
   });
   return t;
 }
