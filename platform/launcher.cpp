@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/message_box.h"
 #include "platform/text.h"
 
 namespace kv {
@@ -174,6 +175,10 @@ class PosixProgram : public LaunchedProgram {
     Reap();
   }
 
+  void AskToEnd() override {
+    if (!reaped_ && resumed_ && Running()) ::kill(-pid_, SIGTERM);
+  }
+
   int Pid() const override { return pid_; }
 
  private:
@@ -206,11 +211,44 @@ class RecordedProgram : public LaunchedProgram {
     if (started_->closeWaitMs < 0) started_->closeWaitMs = std::max(waitMs, 0);
     started_->ended = true;
   }
+  void AskToEnd() override {}
   int Pid() const override { return 0; }
 
  private:
   std::shared_ptr<RecordingLauncher::Started> started_;
 };
+
+}  // namespace
+
+bool CloseApplication(LaunchedProgram* program, bool askUser, const std::string& text, MessageBoxService& boxes,
+                      const CloseTimes& times) {
+  if (!program || !program->Running()) return true;
+  program->AskToEnd();
+  if (program->Wait(times.politeMs)) return true;
+  if (!askUser) {
+    program->Close(0);
+    return !program->Running();
+  }
+  static const std::vector<std::string> kChoices = {"&Terminate now, and risk possible data loss",
+                                                     "&Ignore and continue with normal processing",
+                                                     "&Wait for 5 seconds and try to terminate again"};
+  for (;;) {
+    switch (boxes.Choose(text, "Terminate Application", kChoices)) {
+      case 0:
+        program->Close(0);
+        return !program->Running();
+      case 2:
+        if (program->Wait(times.waitMs)) return true;
+        program->AskToEnd();
+        if (program->Wait(times.againMs)) return true;
+        break;
+      default:
+        return false;
+    }
+  }
+}
+
+namespace {
 
 bool IsExecutableFile(const std::string& path, int& error) {
   struct stat st {};

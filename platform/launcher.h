@@ -46,6 +46,8 @@ class LaunchedProgram {
   // Asks the program's process group to end, waits up to `waitMs`, then
   // kills it; reaped on return. A program never resumed ends without running.
   virtual void Close(int waitMs) = 0;
+  // Asks the program's process group to end, without waiting or killing.
+  virtual void AskToEnd() = 0;
   virtual int Pid() const = 0;
 };
 
@@ -53,6 +55,20 @@ struct LaunchResult {
   std::unique_ptr<LaunchedProgram> program;  // null when it could not start
   int error = 0;                              // errno then
 };
+
+class MessageBoxService;
+
+// Ends a program the player started. Asked politely first, it has 3 s to
+// end; then it is killed, or, when `askUser`, the user chooses in the box
+// "Terminate Application" (showing `text`): terminate now, leave it running
+// (answers false), or wait 5 s more and ask it again. True when it ended.
+struct CloseTimes {
+  int politeMs = 3000;  // after the first request
+  int waitMs = 5000;    // the user's "wait"
+  int againMs = 3000;   // after asking again
+};
+bool CloseApplication(LaunchedProgram* program, bool askUser, const std::string& text, MessageBoxService& boxes,
+                      const CloseTimes& times = {});
 
 class ProgramLauncher {
  public:

@@ -23,6 +23,12 @@ class MessageBoxService {
                                MsgButtons buttons, MsgIcon icon) {
     return Show(text, title, buttons, icon);
   }
+  // A box with the caller's own choices, the first being the default;
+  // answers the index chosen. A service without such boxes takes the default.
+  virtual int Choose(const std::string& /*text*/, const std::string& /*title*/,
+                     const std::vector<std::string>& /*choices*/) {
+    return 0;
+  }
 };
 
 // Answers from a list ("yes", "no", ...); when the list runs out, the default

@@ -1,6 +1,7 @@
 #include "player/harness_messages.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "engine/trace.h"
 #include "platform/log.h"
@@ -38,10 +39,11 @@ bool HarnessMessageBox::ParseAnswers(const std::vector<std::string>& words, std:
                                      std::string& error) {
   static const char* const kWords[] = {"yes", "no", "ok", "cancel", "retry", "ignore", "abort"};
   for (const std::string& w : words) {
-    bool known = w.rfind("text:", 0) == 0;
+    bool known = w.rfind("text:", 0) == 0 || (w.rfind("choice:", 0) == 0 && w.size() > 7 &&
+                                               w.find_first_not_of("0123456789", 7) == std::string::npos);
     for (const char* k : kWords) known = known || w == k;
     if (!known) {
-      error = "unknown answer \"" + w + "\" (yes, no, ok, cancel, retry, ignore, abort or text:VALUE)";
+      error = "unknown answer \"" + w + "\" (yes, no, ok, cancel, retry, ignore, abort, text:VALUE or choice:N)";
       return false;
     }
     out.push_back(w);
@@ -79,6 +81,33 @@ MsgAnswer HarnessMessageBox::ShowWithId(uint32_t textId, const std::string& text
                  Cp1252ToUtf8(text).c_str(), AnswerWord(answer));
   if (trace_) trace_->MessageShown(textId, title, text, AnswerWord(answer));
   return answer;
+}
+
+int HarnessMessageBox::Choose(const std::string& text, const std::string& title,
+                              const std::vector<std::string>& choices) {
+  int chosen = 0;
+  bool scripted = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (!answers_.empty()) {
+      scripted = true;
+      const std::string word = answers_.front();
+      answers_.pop_front();
+      if (word.rfind("choice:", 0) == 0) {
+        const long n = std::strtol(word.c_str() + 7, nullptr, 10);
+        if (n >= 1 && n <= static_cast<long>(choices.size())) chosen = static_cast<int>(n - 1);
+      }
+    }
+  }
+  if (!scripted && interactive_) chosen = interactive_->Choose(text, title, choices);
+  if (chosen < 0 || chosen >= static_cast<int>(choices.size())) chosen = 0;
+  const std::string answer = "choice:" + std::to_string(chosen + 1);
+  Log("Message \"%s\": %s -> %s", title.c_str(), text.c_str(), answer.c_str());
+  if (echo_)
+    std::fprintf(stderr, "korvel: message \"%s\": %s [%s]\n", Cp1252ToUtf8(title).c_str(), Cp1252ToUtf8(text).c_str(),
+                 answer.c_str());
+  if (trace_) trace_->MessageShown(0, title, text, answer.c_str());
+  return chosen;
 }
 
 std::optional<std::string> HarnessMessageBox::TakeText(const std::optional<std::string>& def) {

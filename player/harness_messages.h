@@ -26,6 +26,9 @@ class HarnessMessageBox : public MessageBoxService {
   MsgAnswer Show(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon icon) override;
   MsgAnswer ShowWithId(uint32_t textId, const std::string& text, const std::string& title, MsgButtons buttons,
                        MsgIcon icon) override;
+  // "choice:N" answers the N-th choice (from 1); any other answer, or none,
+  // the first.
+  int Choose(const std::string& text, const std::string& title, const std::vector<std::string>& choices) override;
   // The next answer for a box that asks for text: the VALUE of "text:VALUE",
   // else `def` (the list ran out or the answer is of another kind).
   std::optional<std::string> TakeText(const std::optional<std::string>& def);

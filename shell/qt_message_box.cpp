@@ -1,6 +1,7 @@
 #include "shell/qt_message_box.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 #include <QThread>
 
 #include "platform/text.h"
@@ -46,29 +47,56 @@ MsgAnswer AnswerOf(int button, MsgButtons offered) {
 
 }  // namespace
 
-MsgAnswer QtMessageBox::Show(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon icon) {
-  struct Busy {
-    std::atomic<bool>& mark;
-    explicit Busy(std::atomic<bool>& m) : mark(m) {
-      bool expected = false;
-      while (!mark.compare_exchange_weak(expected, true)) {
-        expected = false;
-        QThread::msleep(10);
-      }
+namespace {
+
+// Waits for the one box at a time; the mark is released on every path.
+struct BusyMark {
+  std::atomic<bool>& mark;
+  explicit BusyMark(std::atomic<bool>& m) : mark(m) {
+    bool expected = false;
+    while (!mark.compare_exchange_weak(expected, true)) {
+      expected = false;
+      QThread::msleep(10);
     }
-    ~Busy() { mark = false; }
-  } busy(busy_);
-  int answer = 0;
-  auto ask = [&] {
-    QMessageBox box(IconOf(icon), QString::fromStdString(Cp1252ToUtf8(title)),
-                    QString::fromStdString(Cp1252ToUtf8(text)), ButtonsOf(buttons));
-    answer = box.exec();
-  };
+  }
+  ~BusyMark() { mark = false; }
+};
+
+}  // namespace
+
+void QtMessageBox::OnGui(const std::function<void()>& ask) {
   if (QThread::currentThread() == gui_->thread())
     ask();
   else
     QMetaObject::invokeMethod(gui_, ask, Qt::BlockingQueuedConnection);
+}
+
+MsgAnswer QtMessageBox::Show(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon icon) {
+  BusyMark busy(busy_);
+  int answer = 0;
+  OnGui([&] {
+    QMessageBox box(IconOf(icon), QString::fromStdString(Cp1252ToUtf8(title)),
+                    QString::fromStdString(Cp1252ToUtf8(text)), ButtonsOf(buttons));
+    answer = box.exec();
+  });
   return AnswerOf(answer, buttons);
+}
+
+int QtMessageBox::Choose(const std::string& text, const std::string& title, const std::vector<std::string>& choices) {
+  BusyMark busy(busy_);
+  int chosen = 0;
+  OnGui([&] {
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(Cp1252ToUtf8(title)),
+                    QString::fromStdString(Cp1252ToUtf8(text)));
+    std::vector<QPushButton*> buttons;
+    for (const std::string& c : choices)
+      buttons.push_back(box.addButton(QString::fromStdString(Cp1252ToUtf8(c)), QMessageBox::ActionRole));
+    if (!buttons.empty()) box.setDefaultButton(buttons.front());
+    box.exec();
+    for (size_t i = 0; i < buttons.size(); ++i)
+      if (box.clickedButton() == buttons[i]) chosen = static_cast<int>(i);
+  });
+  return chosen;
 }
 
 }  // namespace kv

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <atomic>
+#include <functional>
 
 #include "platform/message_box.h"
 
@@ -13,8 +14,10 @@ class QtMessageBox : public MessageBoxService {
  public:
   explicit QtMessageBox(QObject* guiObject) : gui_(guiObject) {}
   MsgAnswer Show(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon icon) override;
+  int Choose(const std::string& text, const std::string& title, const std::vector<std::string>& choices) override;
 
  private:
+  void OnGui(const std::function<void()>& ask);
   QObject* gui_;
   // One box at a time; the mark is taken and released on every path.
   std::atomic<bool> busy_{false};

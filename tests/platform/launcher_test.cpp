@@ -1,4 +1,5 @@
 #include "platform/launcher.h"
+#include "platform/message_box.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -288,6 +289,81 @@ TEST(XdgDocumentOpener, DocumentsAndAddresses) {
   launcher.failNext = ENOENT;
   EXPECT_FALSE(opener.Open("http://example.org"));
   std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+// Choices answered from a list, each recorded.
+class ListedChoices : public MessageBoxService {
+ public:
+  explicit ListedChoices(std::vector<int> answers) : answers_(std::move(answers)) {}
+  MsgAnswer Show(const std::string&, const std::string&, MsgButtons, MsgIcon) override { return MsgAnswer::Ok; }
+  int Choose(const std::string& text, const std::string& title, const std::vector<std::string>& choices) override {
+    asked.push_back(title + "|" + text + "|" + std::to_string(choices.size()));
+    const int a = next_ < answers_.size() ? answers_[next_] : 1;
+    ++next_;
+    return a;
+  }
+  std::vector<std::string> asked;
+
+ private:
+  std::vector<int> answers_;
+  size_t next_ = 0;
+};
+
+struct CloseCase {
+  const char* name;
+  bool stubborn;  // ignores the polite request
+  bool ask;
+  std::vector<int> choices;  // 0 terminate, 1 ignore, 2 wait
+  bool ended;
+  size_t asked;
+};
+
+class CloseApplicationTest : public LauncherTest, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(CloseApplicationTest, EndsAsTheUserChooses) {
+  const CloseCase& c = GetParam();
+  const std::string program = c.stubborn ? Script("stubborn.sh", "trap '' TERM\nwhile :; do sleep 0.05; done")
+                                         : Script("polite.sh", "exec sleep 30");
+  LaunchResult r = launcher_.Start({program, {}});
+  ASSERT_TRUE(r.program);
+  ASSERT_EQ(r.program->Resume(), 0);
+  std::this_thread::sleep_for(100ms);  // the trap is set
+  ListedChoices boxes(c.choices);
+  // The same steps with shorter waits.
+  const CloseTimes quick{300, 300, 300};
+  EXPECT_EQ(CloseApplication(r.program.get(), c.ask, "Still busy", boxes, quick), c.ended) << c.name;
+  EXPECT_EQ(boxes.asked.size(), c.asked) << c.name;
+  if (!boxes.asked.empty()) {
+    EXPECT_EQ(boxes.asked[0], "Terminate Application|Still busy|3");
+  }
+  EXPECT_EQ(r.program->Running(), !c.ended) << c.name;
+  r.program->Close(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CloseApplicationTest,
+    ::testing::Values(CloseCase{"polite ends on the request", false, true, {}, true, 0},
+                      CloseCase{"stubborn killed unasked", true, false, {}, true, 0},
+                      CloseCase{"stubborn terminated", true, true, {0}, true, 1},
+                      CloseCase{"stubborn ignored", true, true, {1}, false, 1},
+                      CloseCase{"stubborn waited for then terminated", true, true, {2, 0}, true, 2}),
+    [](const auto& info) {
+      std::string n = info.param.name;
+      for (char& ch : n)
+        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      return n;
+    });
+
+TEST(CloseApplication, NothingToCloseIsSuccess) {
+  ListedChoices boxes({});
+  EXPECT_TRUE(CloseApplication(nullptr, true, "x", boxes));
+  EXPECT_TRUE(boxes.asked.empty());
 }
 
 }  // namespace
