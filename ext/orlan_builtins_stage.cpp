@@ -18,6 +18,7 @@
 #include "inserts/stage_host.h"
 #include "inserts/text.h"
 #include "inserts/visible_insert.h"
+#include "persist/document.h"
 #include "stage/locks.h"
 
 namespace kv {
@@ -436,6 +437,34 @@ void Delete(BuiltinCall& c) {
   o->active = 0;
 }
 
+// A copy of the object under a new name, a member of a script from now on
+// (until the script is unloaded). Null when the source is unknown.
+std::shared_ptr<CInsert> NamedCopy(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  if (!o) return nullptr;
+  std::shared_ptr<CInsert> copy = o->Clone();
+  copy->name = c.args.GetString(2);
+  return copy;
+}
+
+// The copy joins the script the calling thread runs; the thread is inside
+// this call, so its walk over the script cannot be disturbed.
+void Clone(BuiltinCall& c) {
+  ScriptThreadContext* self = ScriptThreadContext::Current();
+  if (!self || !self->currentScript) return;
+  if (auto copy = NamedCopy(c)) self->currentScript->items.push_back(std::move(copy));
+}
+
+// Into a named script: appended there (63) and the script written back to
+// its file (60), both on the calling thread after this call.
+void CloneToScript(BuiltinCall& c) {
+  auto copy = NamedCopy(c);
+  if (!copy) return;
+  ScriptThreadContext* self = ScriptThreadContext::Current();
+  const std::string script = c.args.GetString(3);
+  if (c.Post(self, command::kAppendToScript, script, copy)) c.Post(self, command::kWriteScript, script, copy);
+}
+
 // Design mode belongs to the authoring tool; the player has none to enter.
 void SetDesignMode(BuiltinCall&) {}
 
@@ -598,6 +627,8 @@ void InstallStageBuiltins(BuiltinTable& table) {
   // A kind that wants a thread of its own gets one when played.
   table.Set(104, Play);
   table.Set(158, WaitForPriorRequests);
+  table.Set(78, Clone);
+  table.Set(117, CloneToScript);
   table.Set(85, Delete);
   table.Set(94, SetDesignMode);
   table.Set(100, GetEffect<true>);
