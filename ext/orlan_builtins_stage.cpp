@@ -421,10 +421,18 @@ void WaitForPriorRequests(BuiltinCall& c) {
   ScriptThreadContext* self = ScriptThreadContext::Current();
   while (!target->port.Empty() && !target->done && !c.runner.shuttingDown && !c.runner.IsStopRequested() &&
          !c.thread.StopRequested()) {
-    if (target == self)
-      c.runner.PumpMessage(true, 0);
-    else if (!c.runner.WaitPeriod(1, true))
+    if (target != self) {
+      if (!c.runner.WaitPeriod(1, true)) break;
+      continue;
+    }
+    // What is queued here is served now; the stop key met on the way stops
+    // the script, as it would at the next yield.
+    Message m = c.runner.PumpMessage(true, c.runner.clock().NowMs());
+    if (!m) break;
+    if (m.IsKeyDown() && m.key == c.runner.stopKey) {
+      c.StopScript();
       break;
+    }
   }
 }
 
