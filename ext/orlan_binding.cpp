@@ -152,6 +152,8 @@ bool OrlanBinding::Initialize() {
   InstallFlowBuiltins(builtins_);
   InstallTreeBuiltins(builtins_);
   InstallRemoteBuiltins(builtins_);
+  InstallStageBuiltins(builtins_);
+  InstallMediaBuiltins(builtins_);
   return true;
 }
 

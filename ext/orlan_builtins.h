@@ -70,5 +70,22 @@ void InstallVariableBuiltins(BuiltinTable& table);
 void InstallFlowBuiltins(BuiltinTable& table);
 void InstallTreeBuiltins(BuiltinTable& table);
 void InstallRemoteBuiltins(BuiltinTable& table);
+void InstallStageBuiltins(BuiltinTable& table);
+void InstallMediaBuiltins(BuiltinTable& table);
+
+// What the object builtins answer for an unknown object or a missing field.
+inline constexpr int16_t kUnavailable16 = static_cast<int16_t>(0xDDDD);
+inline constexpr int32_t kUnavailable32 = static_cast<int32_t>(0xDDDDDDDDu);
+inline constexpr double kUnavailableDouble = 3722304989.0;
+
+// Posts an object command for `object` to the thread that serves it: stop,
+// pause, resume and update go to the main thread; the others to the
+// object's own thread (its thread copy's while one plays), else play and
+// initialise to the project thread and the rest to the main thread, which
+// serves any object. The request names the object and carries it as its
+// source; `number` is the media time of commands 77 and 78, `argument` the
+// file of command 54 (in place of the name). False when no thread took it.
+bool PostForObject(BuiltinCall& call, uint16_t code, const std::shared_ptr<CInsert>& object, double number = 0.0,
+                   const std::string* argument = nullptr);
 
 }  // namespace kv

@@ -77,6 +77,8 @@ CVisibleInsert* OwnerInsert(const StageSprite& sprite) { return dynamic_cast<CVi
 Stage::Stage(Runner& runner, const StageSettings& settings, PixelFormat format, PictureLoader& pictures)
     : runner_(runner), settings_(settings), pictures_(pictures), compositor_(CompositorRole::kStage) {
   if (settings_.exitKey == 0) settings_.exitKey = kDefaultExitKey;
+  window_.frame = {settings_.placementX, settings_.placementY, settings_.placementX + settings_.clientWidth,
+                   settings_.placementY + settings_.clientHeight};
   SetDisplayFormat(format);
   compositor_.SetEnvironment(this);
   const int status = compositor_.Initialise(ClientRect(), settings_.clientColor, format, nullptr);
@@ -431,6 +433,19 @@ void Stage::SetStageCursor(const CursorChoice* cursor, bool override) {
   stageCursorOverride_ = override;
   stageCursor_ = cursor ? *cursor : CursorChoice{};
   ++cursorSerial;
+}
+
+StageWindowState Stage::Window() const {
+  std::lock_guard lock(windowLock_);
+  return window_;
+}
+
+void Stage::SetWindow(const StageWindowState& state) {
+  {
+    std::lock_guard lock(windowLock_);
+    window_ = state;
+  }
+  ++windowSerial;
 }
 
 CursorChoice Stage::CurrentCursor() const {

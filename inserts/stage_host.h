@@ -47,6 +47,16 @@ struct StageSettings {
   bool tileBackImage = true;
 };
 
+// The stage window's frame as scripts see it: its place on the screen and
+// whether it was maximised or minimised. A headless run has no window to
+// move, so the requests are recorded here and answered from here; a windowed
+// front end applies them.
+struct StageWindowState {
+  Rect frame;
+  bool maximized = false;
+  bool minimized = false;
+};
+
 class Stage : public StageLink, public StageEnvironment {
  public:
   Stage(Runner& runner, const StageSettings& settings, PixelFormat format, PictureLoader& pictures);
@@ -103,6 +113,11 @@ class Stage : public StageLink, public StageEnvironment {
   // Forgets a sprite that is going away; the caller holds the stage lock.
   void ForgetSprite(const StageSprite& sprite);
 
+  StageWindowState Window() const;
+  void SetWindow(const StageWindowState& state);
+  // Bumped on every window request so a front end can poll cheaply.
+  std::atomic<uint32_t> windowSerial{0};
+
   // Set after creation, cleared by the first arrangement: suppresses right,
   // middle and double-click events.
   std::atomic<bool> justCreated{false};
@@ -142,6 +157,8 @@ class Stage : public StageLink, public StageEnvironment {
   Point lastPoint_{-1, -1};
   Point pointer_{-1, -1};
   bool leftDown_ = false;
+  mutable std::mutex windowLock_;
+  StageWindowState window_;
   mutable std::mutex cursorLock_;
   bool objectCursorActive_ = false;
   CursorChoice objectCursor_;

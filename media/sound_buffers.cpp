@@ -142,6 +142,11 @@ void SoundBufferManager::DestroySoundBuffer(const SoundBufferRecord& r) {
   if (mixer_) mixer_->DestroyVoice(keep->voice);
 }
 
+void SoundBufferManager::SwitchOff() {
+  switchedOff_ = true;
+  ReleaseAllSoundBuffers();
+}
+
 void SoundBufferManager::ReleaseAllSoundBuffers() {
   std::vector<std::shared_ptr<SoundBufferRecord>> all;
   {

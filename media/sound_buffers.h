@@ -4,6 +4,7 @@
 // their records, and the records weak links to their inserts.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -71,7 +72,12 @@ class SoundBufferManager {
   SoundBufferManager(const SoundBufferManager&) = delete;
   SoundBufferManager& operator=(const SoundBufferManager&) = delete;
 
-  bool Available() const { return mixer_ != nullptr; }
+  bool Available() const { return mixer_ != nullptr && !switchedOff_.load(); }
+  // Scripts may switch buffered sound off (every buffer is released) and on
+  // again; while off, the manager answers as one without a device.
+  void SwitchOff();
+  void SwitchOn() { switchedOff_ = false; }
+  bool SwitchedOff() const { return switchedOff_.load(); }
 
   // Reads the file's segment and makes a filled record; errors come back
   // as kPrepareFailed with the reason, never as an exception.
@@ -107,6 +113,7 @@ class SoundBufferManager {
 
  private:
   Mixer* mixer_;
+  std::atomic<bool> switchedOff_{false};
   mutable std::recursive_mutex soundLock_;
   std::vector<std::shared_ptr<SoundBufferRecord>> records_;
   uintptr_t ownerWindow_ = 0;

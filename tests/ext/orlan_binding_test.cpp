@@ -334,3 +334,49 @@ TEST_F(Binding, ThisNamesTheInsertOrTheEventsObject) {
 
 }  // namespace
 }  // namespace kv
+
+namespace kv {
+namespace {
+
+// Every getter asked about an object that does not exist answers the value
+// its type reserves for "not available"; a rectangle getter leaves the
+// caller's rectangle as it was.
+TEST_F(Binding, GettersOfUnknownObjectsAnswerNotAvailable) {
+  const struct {
+    const char* statements;  // leave the answer in `v`
+    const char* answer;
+  } cases[] = {
+      {"v = kvoGetText(\"nope\") & \"|\" & kvoGetFilename(\"nope\") & \"|\" & kvoGetFilename2(\"nope\")", "||"},
+      {"v = kvoGetSoundFilename(\"nope\") & \"|\" & kvoGetCursorFilename(\"nope\") & \"|\" & kvoGetComment(\"nope\")",
+       "||"},
+      {"v = kvoGetMediaString1(\"nope\") & \"|\" & kvoGetMediaString2(\"nope\")", "|"},
+      {"v = CStr(kvoGetWidth(\"nope\")) & \",\" & CStr(kvoGetHeight(\"nope\"))", "-572662307,-572662307"},
+      {"v = CStr(kvoGetZorder(\"nope\")) & \",\" & CStr(kvoGetTextFontSize(\"nope\"))", "-572662307,-572662307"},
+      {"v = CStr(kvoGetShowFX(\"nope\")) & \",\" & CStr(kvoGetRemoveFX(\"nope\"))", "-8739,-8739"},
+      {"v = CStr(kvoGetVolume(\"nope\")) & \",\" & CStr(kvoGetBalance(\"nope\"))", "-8739,-8739"},
+      {"v = CStr(kvoGetFrequency(\"nope\"))", "-572662307"},
+      {"v = CStr(kvoGetStart(\"nope\")) & \",\" & CStr(kvoGetStop(\"nope\"))", "3722304989,3722304989"},
+      {"Dim c As kvcolor\n  kvoGetForegroundColor \"nope\", c\n  v = CStr(c.red) & \",\" & CStr(c.green) & \",\" & "
+       "CStr(c.blue)",
+       "-8739,-8739,-8739"},
+      {"Dim c As kvcolor\n  kvoGetTranspColor \"nope\", c\n  v = CStr(c.blue)", "-8739"},
+      {"Dim s As kvsize\n  kvoGetDefaultSize \"nope\", s\n  v = CStr(s.cx) & \",\" & CStr(s.cy)",
+       "-572662307,-572662307"},
+      {"Dim r As kvrect\n  r.left = 1: r.top = 2: r.right = 3: r.bottom = 4\n  kvoGetPosition \"nope\", r\n"
+       "  v = CStr(r.left) & CStr(r.top) & CStr(r.right) & CStr(r.bottom)",
+       "1234"},
+      {"Dim s As kvsize\n  s.cx = 5: s.cy = 6\n  kvoGetSize \"nope\", s\n  v = CStr(s.cx) & CStr(s.cy)", "56"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    auto basic = Insert(std::string("Dim v As String\nSub main\n  ") + c.statements + "\nEnd Sub\n",
+                        "case" + std::to_string(n++));
+    ASSERT_TRUE(binding->LoadCode(*basic)) << c.statements;
+    ASSERT_EQ(binding->RunSubroutine(*basic, "main"), 0) << c.statements;
+    EXPECT_EQ(orlan::ToStr(basic->script->globals[0]), c.answer) << c.statements;
+  }
+  EXPECT_TRUE(boxes.shown().empty());
+}
+
+}  // namespace
+}  // namespace kv

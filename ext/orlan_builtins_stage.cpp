@@ -1,0 +1,657 @@
+// Builtins that read and drive stage objects: their content, geometry,
+// colours and state, and the stage itself. Reads and plain field changes act
+// at once; what plays, shows, hides or stops an object goes as a request to
+// the thread that serves it, so the object's own thread stays its master.
+#include <algorithm>
+#include <mutex>
+
+#include "engine/commands.h"
+#include "engine/media_service.h"
+#include "engine/runner.h"
+#include "ext/basic_insert.h"
+#include "ext/orlan_builtins.h"
+#include "inserts/button.h"
+#include "inserts/graphic.h"
+#include "inserts/object_fill.h"
+#include "inserts/ole_control.h"
+#include "inserts/painted_sprite.h"
+#include "inserts/stage_host.h"
+#include "inserts/text.h"
+#include "inserts/visible_insert.h"
+#include "persist/document.h"
+#include "stage/locks.h"
+
+namespace kv {
+
+bool PostForObject(BuiltinCall& call, uint16_t code, const std::shared_ptr<CInsert>& object, double number,
+                   const std::string* argument) {
+  if (!object) return false;
+  Runner& runner = call.runner;
+  ScriptThreadContext* target = nullptr;
+  switch (code) {
+    case command::kResumePausedObject:
+    case command::kPauseObject:
+    case command::kStopObject:
+    case command::kUpdateObject:
+      target = runner.MainThread();
+      break;
+    default: {
+      std::shared_ptr<CInsert> served = object->clone.lock() ? object->clone.lock() : object;
+      target = runner.ThreadOf(*served);
+      if (!target)
+        target = code == command::kPlayObject || code == command::kInitializeObject ? runner.ProjectThread()
+                                                                                     : runner.MainThread();
+    }
+  }
+  auto r = std::make_unique<Request>();
+  r->code = code;
+  r->argument = argument ? *argument : object->name;
+  r->source = object;
+  r->number = number;
+  return runner.PostRequest(target, std::move(r), false);
+}
+
+namespace {
+
+using InsertPtrRef = const std::shared_ptr<CInsert>&;
+
+CVisibleInsert* Visible(InsertPtrRef object) { return As<CVisibleInsert>(object.get()); }
+
+// --- object content
+
+void GetText(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  c.args.SetString(0, o ? o->GetParameterText() : std::string());
+}
+
+void SetText(BuiltinCall& c) {
+  if (auto o = c.ObjectArg(1)) o->SetParameterText(c.args.GetString(2));
+}
+
+void GetFilename(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  c.args.SetString(0, o ? o->GetFileName() : std::string());
+}
+
+// The content changes on the object's thread, which raises "File Change".
+void ChangeFileOf(BuiltinCall& c, InsertPtrRef object, const std::string& file) {
+  PostForObject(c, command::kChangeFile, object, 0.0, &file);
+}
+
+void SetFilename(BuiltinCall& c) { ChangeFileOf(c, c.ObjectArg(1), c.args.GetString(2)); }
+
+// The second picture (a button's pressed face) is not the content: it is
+// replaced where it is kept, without the content's "File Change".
+void GetFilename2(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  c.args.SetString(0, o ? o->GetPressedPicture() : std::string());
+}
+
+void SetFilename2(BuiltinCall& c) {
+  if (auto o = c.ObjectArg(1)) o->SetPressedPicture(c.args.GetString(2));
+}
+
+std::shared_ptr<CInsert> SoundOf(BuiltinCall& c, InsertPtrRef object) {
+  MediaService* media = c.runner.Media();
+  return object && media ? media->AttachedSound(*object) : nullptr;
+}
+
+void GetSoundFilename(BuiltinCall& c) {
+  auto sound = SoundOf(c, c.ObjectArg(1));
+  c.args.SetString(0, sound ? sound->GetFileName() : std::string());
+}
+
+void SetSoundFilename(BuiltinCall& c) { ChangeFileOf(c, SoundOf(c, c.ObjectArg(1)), c.args.GetString(2)); }
+
+void GetCursorFilename(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  CVisibleInsert* v = Visible(o);
+  c.args.SetString(0, v ? v->cursorFile : std::string());
+}
+
+void SetCursorFilename(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  if (CVisibleInsert* v = Visible(o)) {
+    std::lock_guard lock(StageLock());
+    v->cursorFile = c.args.GetString(2);
+    v->cursorId = kCursorFromFile;
+  }
+}
+
+// The media strings are the common record's two texts (an ActiveX control's
+// value and the property it goes to).
+template <std::string CInsert::*Field>
+void GetMediaString(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  c.args.SetString(0, o ? (*o).*Field : std::string());
+}
+
+template <std::string CInsert::*Field>
+void SetMediaString(BuiltinCall& c) {
+  if (auto o = c.ObjectArg(1)) (*o).*Field = c.args.GetString(2);
+}
+
+void GetComment(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  c.args.SetString(0, o ? o->comment : std::string());
+}
+
+void GetName(BuiltinCall& c) {
+  auto o = c.Caller() ? c.FindObject({}) : nullptr;
+  c.args.SetString(0, o ? o->GetName() : std::string());
+}
+
+void SetName(BuiltinCall& c) {
+  if (auto o = c.ObjectArg(1)) o->name = c.args.GetString(2);
+}
+
+// An alias names the content: changing it changes the content as a file
+// change does, for the kinds that have one.
+void ChangeAlias(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  if (o && o->HasContentAlias()) ChangeFileOf(c, o, c.args.GetString(2));
+}
+
+// Only an ActiveX control has an automation object to hand out; the others
+// answer Nothing.
+void GetObject(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  if (o && As<COleCtl>(o.get())) {
+    c.Fail("kvoGetObject needs the ActiveX controls");
+    return;
+  }
+  c.args.SetObject(0, 0);
+}
+
+void Reload(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  if (o) ChangeFileOf(c, o, o->GetFileName());
+}
+
+// --- geometry
+
+void ReadRect(orlan::RecordRef r, Rect& out) {
+  out = {r.GetLong(0), r.GetLong(1), r.GetLong(2), r.GetLong(3)};
+}
+
+void GetPosition(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  orlan::RecordRef r = c.args.GetRecord(2);
+  if (!o || !r.valid()) return;  // the rectangle stays as it was
+  const Rect at = o->GetStageRect();
+  r.SetLong(0, at.left);
+  r.SetLong(1, at.top);
+  r.SetLong(2, at.right);
+  r.SetLong(3, at.bottom);
+}
+
+template <bool Redraw>
+void SetPosition(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  orlan::RecordRef r = c.args.GetRecord(2);
+  if (!o || !r.valid()) return;
+  Rect to;
+  ReadRect(r, to);
+  o->MoveTo(to.left, to.top, to.right, to.bottom, Redraw);
+}
+
+void SetPositionPoint(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  orlan::RecordRef p = c.args.GetRecord(2);
+  if (!o || !p.valid()) return;
+  const Rect at = o->GetStageRect();
+  const int x = p.GetLong(0), y = p.GetLong(1);
+  o->MoveTo(x, y, x + at.Width(), y + at.Height(), true);
+}
+
+// The move happens at once, redrawn when asked; the time argument is not a
+// glide (the player has no timed move for a single rectangle).
+void MoveTo(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  orlan::RecordRef r = c.args.GetRecord(2);
+  if (!o || !r.valid()) return;
+  Rect to;
+  ReadRect(r, to);
+  o->MoveTo(to.left, to.top, to.right, to.bottom, c.args.GetBoolean(4));
+}
+
+void FillSize(orlan::RecordRef r, int32_t w, int32_t h) {
+  if (!r.valid()) return;
+  r.SetLong(0, w);
+  r.SetLong(1, h);
+}
+
+void GetSize(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  if (!o) return;
+  int32_t w = 0, h = 0;
+  o->GetSize(w, h);
+  FillSize(c.args.GetRecord(2), w, h);
+}
+
+// The stored size changes; the object on the stage keeps its own until it
+// is shown again.
+void SetSize(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  orlan::RecordRef r = c.args.GetRecord(2);
+  if (o && r.valid()) o->SetSize(r.GetLong(0), r.GetLong(1));
+}
+
+void SetCurrentSize(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  orlan::RecordRef r = c.args.GetRecord(2);
+  if (o && r.valid()) o->ResizeTo(r.GetLong(0), r.GetLong(1));
+}
+
+void GetDefaultSize(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  int32_t w = kUnavailable32, h = kUnavailable32;
+  if (o && !o->GetNaturalSize(w, h)) w = h = kUnavailable32;
+  FillSize(c.args.GetRecord(2), w, h);
+}
+
+void GetWidth(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  c.args.SetLong(0, o ? o->GetStageRect().Width() : kUnavailable32);
+}
+
+void GetHeight(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  c.args.SetLong(0, o ? o->GetStageRect().Height() : kUnavailable32);
+}
+
+void SetWidth(BuiltinCall& c) {
+  if (auto o = c.ObjectArg(1)) o->ResizeTo(c.args.GetLong(2), o->GetStageRect().Height());
+}
+
+void SetHeight(BuiltinCall& c) {
+  if (auto o = c.ObjectArg(1)) o->ResizeTo(o->GetStageRect().Width(), c.args.GetLong(2));
+}
+
+void GetZorder(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  c.args.SetLong(0, o ? o->layer : kUnavailable32);
+}
+
+// Layers are one byte; the sprite takes its new place in the drawing order.
+void SetZorder(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  if (!o) return;
+  const auto layer = static_cast<uint8_t>(std::clamp<int32_t>(c.args.GetLong(2), 0, 255));
+  o->SetLayer(layer);
+  if (StageSprite* sprite = o->GetSprite(false)) {
+    {
+      std::lock_guard lock(StageLock());
+      sprite->SetLayer(layer, true);
+    }
+    o->Invalidate();
+  }
+}
+
+void NeedsThreeD(BuiltinCall& c) {
+  static constexpr const char* kNames[] = {"kvoSpin", "kvoRotateAbsolute", "kvoGetRotateInfo"};
+  c.Fail(std::string(kNames[c.id - 88]) + " needs the 3D object");
+}
+
+// --- colours
+
+// Which kinds keep each colour; the others answer the not-available value.
+struct ColorSlot {
+  bool (*has)(CInsert&);
+  uint32_t (CInsert::*get)() const;
+  void (CInsert::*set)(uint32_t);
+};
+
+template <class... Kinds>
+bool IsAny(CInsert& o) {
+  return (... || (As<Kinds>(&o) != nullptr));
+}
+
+enum Slot { kForeground, kShadow, kBackground, kLine, kHighlight, kText, kTextShadow, kFace, kTransparent };
+
+constexpr ColorSlot kSlots[] = {
+    {IsAny<CObjectFill>, &CInsert::GetForegroundColor, &CInsert::SetForegroundColor},
+    {IsAny<CGraphic, CSDButton>, &CInsert::GetShadowColor, &CInsert::SetShadowColor},
+    {IsAny<CObjectFill>, &CInsert::GetBackgroundColor, &CInsert::SetBackgroundColor},
+    {IsAny<CGraphic>, &CInsert::GetLineColor, &CInsert::SetLineColor},
+    {IsAny<CSDButton>, &CInsert::GetHighlightColor, &CInsert::SetHighlightColor},
+    {IsAny<CText, CObjectFill, CSDButton>, &CInsert::GetTextColor, &CInsert::SetTextColor},
+    {IsAny<CGraphic, CSDButton>, &CInsert::GetTextShadowColor, &CInsert::SetTextShadowColor},
+    {IsAny<CSDButton>, &CInsert::GetFaceColor, &CInsert::SetFaceColor},
+    {IsAny<CVisibleInsert>, &CInsert::GetTransparentColor, &CInsert::SetTransparentColor},
+};
+
+// kvcolor fields are 16-bit; a channel outside 0..255 is clamped.
+uint32_t ColorOf(orlan::RecordRef r) {
+  auto channel = [&](int f) { return static_cast<uint8_t>(std::clamp<int>(r.GetInteger(f), 0, 255)); };
+  return ColorRef::FromRgb(channel(0), channel(1), channel(2)).value;
+}
+
+template <Slot S>
+void GetColor(BuiltinCall& c) {
+  orlan::RecordRef r = c.args.GetRecord(2);
+  if (!r.valid()) return;
+  auto o = c.ObjectArg(1);
+  const ColorSlot& slot = kSlots[S];
+  if (!o || !slot.has(*o)) {
+    for (int f = 0; f < 3; ++f) r.SetInteger(f, kUnavailable16);
+    return;
+  }
+  const ColorRef color((o.get()->*slot.get)());
+  r.SetInteger(0, color.Red());
+  r.SetInteger(1, color.Green());
+  r.SetInteger(2, color.Blue());
+}
+
+// The object is redrawn with its new colour.
+template <Slot S>
+void SetColor(BuiltinCall& c) {
+  orlan::RecordRef r = c.args.GetRecord(2);
+  auto o = c.ObjectArg(1);
+  const ColorSlot& slot = kSlots[S];
+  if (!o || !r.valid() || !slot.has(*o)) return;
+  {
+    std::lock_guard lock(StageLock());
+    (o.get()->*slot.set)(ColorOf(r));
+  }
+  RedrawNow(o->GetSprite(false));
+}
+
+void GetTextFontSize(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  const int points = o ? o->GetTextFontSize() : -1;
+  c.args.SetLong(0, points < 0 ? kUnavailable32 : points);
+}
+
+void SetTextFontSize(BuiltinCall& c) {
+  if (auto o = c.ObjectArg(1)) o->SetTextFontSize(c.args.GetLong(2));
+}
+
+// --- object state
+
+// The request commands that need nothing but the object.
+template <uint16_t Code>
+void PostObject(BuiltinCall& c) {
+  if (!c.runner.playerRunning || c.runner.shuttingDown) return;
+  PostForObject(c, Code, c.ObjectArg(1));
+}
+
+void Play(BuiltinCall& c) {
+  if (!c.runner.playerRunning || c.runner.shuttingDown) return;
+  if (auto o = c.ObjectArg(1)) {
+    o->playRequested.exchange(1);
+    PostForObject(c, command::kPlayObject, o);
+  }
+}
+
+// Run on the object's own thread (or for an object without one): off its
+// motion path, onto the stage (or played), and the path given back.
+void PutOnStage(BuiltinCall& c) {
+  auto o = c.FindObject(c.args.Count() >= 1 ? c.args.GetString(1) : std::string());
+  CVisibleInsert* v = Visible(o);
+  if (!v) return;
+  ScriptThreadContext* own = c.runner.ThreadOf(*o);
+  if (own && own != ScriptThreadContext::Current()) return;
+  std::unique_ptr<MotionPath> path = std::move(v->path);
+  if (own) {
+    v->PutOnStage();
+  } else if (o->CanPlay() && !c.runner.IsStopRequested()) {
+    c.runner.PlayInsert(o, run_mode::kHandler, play_option::kOnlyActive | play_option::kSkipDisabled);
+  }
+  if (!v->path) v->path = std::move(path);
+}
+
+void TakeOffStage(BuiltinCall& c) {
+  if (auto o = c.ObjectArg(1)) o->TakeOffStage();
+}
+
+void Refresh(BuiltinCall& c) {
+  if (auto o = c.ObjectArg(1)) o->Invalidate();
+}
+
+// Serves the requests already waiting for the object's thread: on the
+// calling thread by serving them here, on another by waiting until its queue
+// has drained (or the script is told to stop).
+void WaitForPriorRequests(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  ScriptThreadContext* target = o ? c.runner.ThreadOf(*o) : nullptr;
+  if (!target) target = c.runner.MainThread();
+  if (!target) return;
+  orlan::Thread::Unlock unlock(c.thread);
+  ScriptThreadContext* self = ScriptThreadContext::Current();
+  while (!target->port.Empty() && !target->done && !c.runner.shuttingDown && !c.runner.IsStopRequested() &&
+         !c.thread.StopRequested()) {
+    if (target != self) {
+      if (!c.runner.WaitPeriod(1, true)) break;
+      continue;
+    }
+    // What is queued here is served now; the stop key met on the way stops
+    // the script, as it would at the next yield.
+    Message m = c.runner.PumpMessage(true, c.runner.clock().NowMs());
+    if (!m) break;
+    if (m.IsKeyDown() && m.key == c.runner.stopKey) {
+      c.StopScript();
+      break;
+    }
+  }
+}
+
+// Deleting takes the object off the stage and out of play: it stays in its
+// script (which belongs to the project document) but is no longer active.
+void Delete(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  if (!o) return;
+  PostForObject(c, command::kRemoveObject, o);
+  o->active = 0;
+}
+
+// A copy of the object under a new name, a member of a script from now on
+// (until the script is unloaded). Null when the source is unknown.
+std::shared_ptr<CInsert> NamedCopy(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  if (!o) return nullptr;
+  std::shared_ptr<CInsert> copy = o->Clone();
+  copy->name = c.args.GetString(2);
+  return copy;
+}
+
+// The copy joins the script the calling thread runs; the thread is inside
+// this call, so its walk over the script cannot be disturbed.
+void Clone(BuiltinCall& c) {
+  ScriptThreadContext* self = ScriptThreadContext::Current();
+  if (!self || !self->currentScript) return;
+  if (auto copy = NamedCopy(c)) self->currentScript->items.push_back(std::move(copy));
+}
+
+// Into a named script: appended there (63) and the script written back to
+// its file (60), both on the calling thread after this call.
+void CloneToScript(BuiltinCall& c) {
+  auto copy = NamedCopy(c);
+  if (!copy) return;
+  ScriptThreadContext* self = ScriptThreadContext::Current();
+  const std::string script = c.args.GetString(3);
+  if (c.Post(self, command::kAppendToScript, script, copy)) c.Post(self, command::kWriteScript, script, copy);
+}
+
+// Design mode belongs to the authoring tool; the player has none to enter.
+void SetDesignMode(BuiltinCall&) {}
+
+template <bool Show>
+void GetEffect(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  CVisibleInsert* v = Visible(o);
+  c.args.SetInteger(0, v ? static_cast<int16_t>(Show ? v->showEffect : v->hideEffect) : kUnavailable16);
+}
+
+template <bool Show>
+void SetEffect(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  if (CVisibleInsert* v = Visible(o)) (Show ? v->showEffect : v->hideEffect) = static_cast<uint16_t>(c.args.GetInteger(2));
+}
+
+// --- the stage
+
+Stage* StageOf(BuiltinCall& c) { return dynamic_cast<Stage*>(c.runner.Stage()); }
+
+void GetStageSize(BuiltinCall& c) {
+  orlan::RecordRef r = c.args.GetRecord(1);
+  Stage* stage = StageOf(c);
+  if (!stage || !r.valid()) return;
+  const Rect frame = stage->Window().frame;
+  FillSize(r, frame.Width(), frame.Height());
+}
+
+void SetStageSize(BuiltinCall& c) {
+  orlan::RecordRef r = c.args.GetRecord(1);
+  Stage* stage = StageOf(c);
+  if (!stage || !r.valid()) return;
+  StageWindowState w = stage->Window();
+  w.frame.right = w.frame.left + std::max(0, r.GetLong(0));
+  w.frame.bottom = w.frame.top + std::max(0, r.GetLong(1));
+  stage->SetWindow(w);
+}
+
+void GetStagePosition(BuiltinCall& c) {
+  orlan::RecordRef r = c.args.GetRecord(1);
+  Stage* stage = StageOf(c);
+  if (!stage || !r.valid()) return;
+  const Rect frame = stage->Window().frame;
+  r.SetLong(0, frame.left);
+  r.SetLong(1, frame.top);
+  r.SetLong(2, frame.right);
+  r.SetLong(3, frame.bottom);
+}
+
+void SetStagePosition(BuiltinCall& c) {
+  orlan::RecordRef r = c.args.GetRecord(1);
+  Stage* stage = StageOf(c);
+  if (!stage || !r.valid()) return;
+  StageWindowState w = stage->Window();
+  ReadRect(r, w.frame);
+  stage->SetWindow(w);
+}
+
+template <bool Maximize>
+void SizeStage(BuiltinCall& c) {
+  Stage* stage = StageOf(c);
+  if (!stage) return;
+  StageWindowState w = stage->Window();
+  w.maximized = Maximize;
+  w.minimized = !Maximize;
+  stage->SetWindow(w);
+}
+
+void SetRedraw(BuiltinCall& c) {
+  if (Stage* stage = StageOf(c)) stage->compositor().SuspendDrawing(!c.args.GetBoolean(1));
+}
+
+// Only the stage's own window is known to the player by its title.
+void PositionWindow(BuiltinCall& c) {
+  Stage* stage = StageOf(c);
+  if (!stage || c.args.GetString(1) != stage->settings().caption) return;
+  StageWindowState w = stage->Window();
+  w.frame = {c.args.GetLong(2), c.args.GetLong(3), c.args.GetLong(4), c.args.GetLong(5)};
+  stage->SetWindow(w);
+}
+
+}  // namespace
+
+void InstallStageBuiltins(BuiltinTable& table) {
+  // Object content.
+  table.Set(12, GetText);
+  table.Set(13, SetText);
+  table.Set(14, GetFilename);
+  table.Set(15, SetFilename);
+  table.Set(127, GetFilename2);
+  table.Set(128, SetFilename2);
+  table.Set(133, GetSoundFilename);
+  table.Set(134, SetSoundFilename);
+  table.Set(135, GetCursorFilename);
+  table.Set(136, SetCursorFilename);
+  table.Set(122, GetMediaString<&CInsert::auxText1>);
+  table.Set(123, SetMediaString<&CInsert::auxText1>);
+  table.Set(124, GetMediaString<&CInsert::auxText2>);
+  table.Set(125, SetMediaString<&CInsert::auxText2>);
+  table.Set(132, GetComment);
+  table.Set(23, GetName);
+  table.Set(145, SetName);
+  table.Set(50, ChangeAlias);
+  table.Set(42, GetObject);
+  table.Set(129, Reload);
+  // Geometry.
+  table.Set(16, GetPosition);
+  table.Set(17, SetPosition<true>);
+  table.Set(149, SetPosition<false>);
+  table.Set(47, SetPositionPoint);
+  table.Set(46, MoveTo);
+  table.Set(27, GetSize);
+  table.Set(28, SetSize);
+  table.Set(29, SetCurrentSize);
+  table.Set(95, GetDefaultSize);
+  table.Set(62, GetWidth);
+  table.Set(63, GetHeight);
+  table.Set(48, SetWidth);
+  table.Set(49, SetHeight);
+  table.Set(18, GetZorder);
+  table.Set(19, SetZorder);
+  for (uint32_t id : {88u, 89u, 90u}) table.Set(id, NeedsThreeD);
+  // Colours.
+  table.Set(51, SetColor<kForeground>);
+  table.Set(52, SetColor<kShadow>);
+  table.Set(53, SetColor<kBackground>);
+  table.Set(54, SetColor<kLine>);
+  table.Set(55, SetColor<kHighlight>);
+  table.Set(79, SetColor<kText>);
+  table.Set(80, SetColor<kTextShadow>);
+  table.Set(81, SetColor<kFace>);
+  table.Set(131, SetColor<kTransparent>);
+  table.Set(64, GetColor<kForeground>);
+  table.Set(65, GetColor<kShadow>);
+  table.Set(66, GetColor<kBackground>);
+  table.Set(67, GetColor<kLine>);
+  table.Set(68, GetColor<kHighlight>);
+  table.Set(82, GetColor<kText>);
+  table.Set(83, GetColor<kTextShadow>);
+  table.Set(84, GetColor<kFace>);
+  table.Set(130, GetColor<kTransparent>);
+  table.Set(118, GetTextFontSize);
+  table.Set(119, SetTextFontSize);
+  // Object state.
+  table.Set(20, PostObject<command::kUpdateObject>);
+  table.Set(21, PutOnStage);
+  table.Set(22, TakeOffStage);
+  table.Set(35, PostObject<command::kShowHiddenObject>);
+  table.Set(36, PostObject<command::kHideObject>);
+  table.Set(37, PostObject<command::kDisableObject>);
+  table.Set(38, PostObject<command::kEnableObject>);
+  table.Set(39, PostObject<command::kRemoveObject>);
+  table.Set(40, Refresh);
+  table.Set(41, PostObject<command::kClickObject>);
+  table.Set(74, Play);
+  table.Set(93, PostObject<command::kStopObject>);
+  table.Set(75, PostObject<command::kPauseObject>);
+  table.Set(76, PostObject<command::kResumePausedObject>);
+  table.Set(77, PostObject<command::kInitializeObject>);
+  // A kind that wants a thread of its own gets one when played.
+  table.Set(104, Play);
+  table.Set(158, WaitForPriorRequests);
+  table.Set(78, Clone);
+  table.Set(117, CloneToScript);
+  table.Set(85, Delete);
+  table.Set(94, SetDesignMode);
+  table.Set(100, GetEffect<true>);
+  table.Set(102, GetEffect<false>);
+  table.Set(101, SetEffect<true>);
+  table.Set(103, SetEffect<false>);
+  // The stage.
+  table.Set(30, GetStageSize);
+  table.Set(31, SetStageSize);
+  table.Set(32, SizeStage<true>);
+  table.Set(166, SizeStage<false>);
+  table.Set(33, GetStagePosition);
+  table.Set(34, SetStagePosition);
+  table.Set(61, SetRedraw);
+  table.Set(143, PositionWindow);
+}
+
+}  // namespace kv
