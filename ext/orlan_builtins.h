@@ -70,5 +70,6 @@ void InstallVariableBuiltins(BuiltinTable& table);
 void InstallFlowBuiltins(BuiltinTable& table);
 void InstallTreeBuiltins(BuiltinTable& table);
 void InstallRemoteBuiltins(BuiltinTable& table);
+void InstallFileBuiltins(BuiltinTable& table);
 
 }  // namespace kv
