@@ -792,8 +792,12 @@ DocPtr Runner::LoadScript(const std::string& path, uint16_t code, bool& alreadyI
     return nullptr;
   }
   doc->useCount = 1;
-  std::lock_guard lock(loadedLock_);
-  loaded_.push_back(doc);
+  {
+    std::lock_guard lock(loadedLock_);
+    loaded_.push_back(doc);
+  }
+  // Names are looked up afresh under the scripts now loaded.
+  variables_.Invalidate();
   return doc;
 }
 
@@ -808,8 +812,11 @@ void Runner::ReleaseScript(const DocPtr& script) {
     script->useCount = 0;
     return;
   }
-  std::lock_guard lock(loadedLock_);
-  loaded_.erase(std::remove(loaded_.begin(), loaded_.end(), script), loaded_.end());
+  {
+    std::lock_guard lock(loadedLock_);
+    loaded_.erase(std::remove(loaded_.begin(), loaded_.end(), script), loaded_.end());
+  }
+  variables_.Invalidate();
 }
 
 // --- requests and events

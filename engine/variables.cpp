@@ -1,5 +1,6 @@
 #include "engine/variables.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -125,6 +126,7 @@ bool VariableStore::IsRuntime(const CVarsItem& item) const {
 bool VariableStore::LoadVariables() {
   DocPtr doc = runner_.project();
   std::lock_guard lock(rangeLock_);
+  NextGeneration();
   groups_.clear();
   groupOf_.clear();
   found_.clear();
@@ -151,6 +153,7 @@ bool VariableStore::LoadVariables() {
 
 void VariableStore::Forget() {
   std::lock_guard lock(rangeLock_);
+  NextGeneration();
   rangeComputed_ = false;
   groups_.clear();
   groupOf_.clear();
@@ -170,20 +173,83 @@ bool VariableStore::AskContinue(uint32_t titleId, const std::string& name, const
   return runner_.AskYesNo(titleId, text + LoadString(sid::kContinueYesNo), LoadString(titleId));
 }
 
+namespace {
+
+// Generations are drawn from one counter for every store, so an entry of a
+// store that died never matches a later store at the same address.
+std::atomic<uint64_t> nextGeneration{1};
+
+// Names this thread found lately, checked before the store's lock: an entry
+// holds while its store's generation, the project and the group asked for
+// are those it was found under (a script's default group is the key, so
+// moving between scripts needs no bump). Misses are never kept. The entry
+// owns its variable, so a typed access may use it without counting
+// references until this thread's next lookup.
+struct RecentName {
+  const VariableStore* store = nullptr;
+  uint64_t generation = 0;
+  const CStgDoc* project = nullptr;
+  std::string name, group;
+  std::shared_ptr<CVarsItem> item;
+};
+constexpr size_t kRecentNames = 16;
+thread_local std::array<RecentName, kRecentNames> recentNames;
+
+RecentName& RecentSlot(const std::string& name) {
+  size_t h = name.size();
+  if (!name.empty()) h = h * 131 + static_cast<uint8_t>(name.front()) * 7 + static_cast<uint8_t>(name.back());
+  return recentNames[h % kRecentNames];
+}
+
+}  // namespace
+
+void VariableStore::Invalidate() {
+  std::lock_guard lock(rangeLock_);
+  found_.clear();
+  NextGeneration();
+}
+
+void VariableStore::NextGeneration() { generation_.store(nextGeneration.fetch_add(1), std::memory_order_release); }
+
+std::string VariableStore::GroupFor(const std::string& groupName) const {
+  if (!groupName.empty()) return groupName;
+  ScriptThreadContext* ctx = ScriptThreadContext::Current();
+  if (runner_.playerRunning && ctx && ctx->currentScript) return ctx->currentScript->defaultGroup;
+  if (runner_.project()) return runner_.project()->defaultGroup;
+  return {};
+}
+
+CVarsItem* VariableStore::Lookup(const std::string& name, std::shared_ptr<CVarsItem>& holder, bool report) {
+  if ((holder = FindRuntime(name))) return holder.get();
+  const std::string group = GroupFor({});
+  RecentName& recent = RecentSlot(name);
+  const uint64_t generation = generation_.load(std::memory_order_acquire);
+  const CStgDoc* project = runner_.project().get();
+  if (recent.item && recent.store == this && recent.generation == generation && recent.project == project &&
+      recent.name == name && recent.group == group)
+    return recent.item.get();
+  holder = FindInRange(name, group, {}, report);
+  if (holder) recent = RecentName{this, generation, project, name, group, holder};
+  return holder.get();
+}
+
 std::shared_ptr<CVarsItem> VariableStore::FindVariable(const std::string& name, std::weak_ptr<CVarsItem>* cache,
                                                        const std::string& groupName, bool report) {
   if (cache) {
     if (auto cached = cache->lock()) return cached;
   }
-  if (auto rt = FindRuntime(name)) return rt;
-  std::string group = groupName;
-  if (group.empty()) {
-    ScriptThreadContext* ctx = ScriptThreadContext::Current();
-    if (runner_.playerRunning && ctx && ctx->currentScript)
-      group = ctx->currentScript->defaultGroup;
-    else if (runner_.project())
-      group = runner_.project()->defaultGroup;
+  std::shared_ptr<CVarsItem> item;
+  if (groupName.empty()) {
+    if (CVarsItem* found = Lookup(name, item, report); found && !item) item = RecentSlot(name).item;
+  } else if (!(item = FindRuntime(name))) {
+    item = FindInRange(name, groupName, groupName, report);
   }
+  if (cache && item) *cache = item;
+  return item;
+}
+
+std::shared_ptr<CVarsItem> VariableStore::FindInRange(const std::string& name, const std::string& group,
+                                                      const std::string& groupName, bool report) {
   std::unique_lock lock(rangeLock_);
   // Compared by owner: a replaced project makes the range stale.
   const DocPtr& project = runner_.project();
@@ -206,21 +272,15 @@ std::shared_ptr<CVarsItem> VariableStore::FindVariable(const std::string& name, 
   // Names looked up by text again and again (the extension and Orlan
   // accessors) are found again without the walk, while the range stands.
   if (auto hit = found_.find(name); hit != found_.end() && hit->second.group == group)
-    if (auto item = hit->second.item.lock()) {
-      if (cache) *cache = item;
-      lastFoundGroup_ = hit->second.foundIn;
-      return item;
-    }
+    if (auto item = hit->second.item.lock()) return item;
   for (auto& weak : groups_) {
     auto g = weak.lock();
     if (!g) continue;
     if (!group.empty() && !EqualsNoCase(group, g->groupName)) continue;
     for (auto& item : g->items) {
       if (item && EqualsNoCase(item->name, name)) {
-        if (cache) *cache = item;
-        lastFoundGroup_ = g->groupName;
         if (found_.size() >= kFoundLimit) found_.clear();
-        found_[name] = FoundName{item, group, g->groupName};
+        found_[name] = FoundName{item, group};
         return item;
       }
     }
@@ -347,8 +407,9 @@ void VariableStore::StoreAsInitial(CVarsItem& item) {
     item.initialValue = item.currentValue;
 }
 
-std::shared_ptr<CVarsItem> VariableStore::Typed(const std::string& name, std::initializer_list<uint16_t> types) {
-  auto item = FindVariable(name, nullptr, {});
+CVarsItem* VariableStore::Typed(const std::string& name, std::initializer_list<uint16_t> types,
+                                std::shared_ptr<CVarsItem>& holder) {
+  CVarsItem* item = Lookup(name, holder, true);
   if (!item) return nullptr;
   for (uint16_t t : types)
     if (item->type == t) return item;
@@ -356,7 +417,7 @@ std::shared_ptr<CVarsItem> VariableStore::Typed(const std::string& name, std::in
     std::string group;
     {
       std::lock_guard lock(rangeLock_);
-      group = lastFoundGroup_;
+      if (auto it = groupOf_.find(item); it != groupOf_.end()) group = it->second;
     }
     if (!AskContinue(sid::kWrongVariableType, name, group)) runner_.AbortProject();
     SetLastError(4);
@@ -373,7 +434,8 @@ constexpr std::initializer_list<uint16_t> kDoubleTypes = {var_type::kDouble};
 template <class T>
 T VariableStore::GetNumber(const std::string& name, std::initializer_list<uint16_t> types, T missing) {
   if (runner_.shuttingDown) return missing;
-  auto item = Typed(name, types);
+  std::shared_ptr<CVarsItem> holder;
+  CVarsItem* item = Typed(name, types, holder);
   if (!item) return missing;
   std::lock_guard lock(valueLock_);
   return Load<T>(item->currentValue);
@@ -382,7 +444,8 @@ T VariableStore::GetNumber(const std::string& name, std::initializer_list<uint16
 template <class T>
 void VariableStore::SetNumber(const std::string& name, std::initializer_list<uint16_t> types, T value) {
   if (runner_.shuttingDown) return;
-  auto item = Typed(name, types);
+  std::shared_ptr<CVarsItem> holder;
+  CVarsItem* item = Typed(name, types, holder);
   if (!item) return;
   {
     std::lock_guard lock(valueLock_);
@@ -402,14 +465,16 @@ void VariableStore::SetDouble(const std::string& name, double value) { SetNumber
 
 std::string VariableStore::GetString(const std::string& name) {
   if (runner_.shuttingDown) return {};
-  auto item = Typed(name, {var_type::kString});
+  std::shared_ptr<CVarsItem> holder;
+  CVarsItem* item = Typed(name, {var_type::kString}, holder);
   if (!item) return {};
   return Text(*item);
 }
 
 void VariableStore::SetString(const std::string& name, const std::string& value) {
   if (runner_.shuttingDown) return;
-  auto item = Typed(name, {var_type::kString});
+  std::shared_ptr<CVarsItem> holder;
+  CVarsItem* item = Typed(name, {var_type::kString}, holder);
   if (item) SetText(*item, value);
 }
 

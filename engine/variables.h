@@ -4,6 +4,7 @@
 // one lock keeps numbers from tearing and strings whole.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -49,7 +50,7 @@ inline constexpr uint32_t kMissingInt32 = 0xDDDDDDDDu;
 
 class VariableStore {
  public:
-  explicit VariableStore(Runner& runner) : runner_(runner) {}
+  explicit VariableStore(Runner& runner) : runner_(runner) { NextGeneration(); }
 
   // Rebuilds the run-time variables with their start values.
   void BuildRuntimeVariables(const RuntimeFacts& facts);
@@ -64,6 +65,9 @@ class VariableStore {
   std::shared_ptr<CVarsItem> FindVariable(const std::string& name, std::weak_ptr<CVarsItem>* cache,
                                           const std::string& groupName, bool report = true);
   std::shared_ptr<CVarsItem> FindRuntime(const std::string& name) const;
+  // Names found before are looked up again; call when variables or groups
+  // change in place or scripts load or unload (the range's own changes do).
+  void Invalidate();
   bool IsRuntime(const CVarsItem& item) const;
 
   // Value access under the store's lock.
@@ -97,7 +101,18 @@ class VariableStore {
   VariableView View(const CVarsItem& item);
 
  private:
-  std::shared_ptr<CVarsItem> Typed(const std::string& name, std::initializer_list<uint16_t> types);
+  // Makes every name found so far be looked up again; also under rangeLock_.
+  void NextGeneration();
+  // The group a lookup searches: the one named, else the current script's
+  // default group while playing, else the project's.
+  std::string GroupFor(const std::string& groupName) const;
+  // The walk over the range under its lock; `groupName` as the caller gave it.
+  std::shared_ptr<CVarsItem> FindInRange(const std::string& name, const std::string& group,
+                                         const std::string& groupName, bool report);
+  // The variable of `name` in the lookup's default group; `holder` keeps it
+  // alive unless this thread's recent names do.
+  CVarsItem* Lookup(const std::string& name, std::shared_ptr<CVarsItem>& holder, bool report);
+  CVarsItem* Typed(const std::string& name, std::initializer_list<uint16_t> types, std::shared_ptr<CVarsItem>& holder);
   template <class T>
   T GetNumber(const std::string& name, std::initializer_list<uint16_t> types, T missing);
   template <class T>
@@ -118,15 +133,15 @@ class VariableStore {
   std::weak_ptr<CStgDoc> rangeDoc_;
   std::vector<std::weak_ptr<CVar>> groups_;
   std::unordered_map<const CVarsItem*, std::string> groupOf_;
-  std::string lastFoundGroup_;
-  // Names found by the walk: the item, the group asked for and the one it
-  // was found in. Emptied whenever the range is computed or dropped.
+  // Names found by the walk: the item and the group asked for. Emptied
+  // whenever the range is computed or dropped.
   struct FoundName {
     std::weak_ptr<CVarsItem> item;
-    std::string group, foundIn;
+    std::string group;
   };
   static constexpr size_t kFoundLimit = 4096;
   std::unordered_map<std::string, FoundName> found_;
+  std::atomic<uint64_t> generation_{0};
 };
 
 // The "%e" form with the three-digit exponent stored texts were made with.

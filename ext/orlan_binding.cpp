@@ -14,6 +14,7 @@
 #include "persist/document.h"
 #include "persist/project_tree.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/string_table.h"
 #include "platform/text.h"
 
@@ -115,7 +116,8 @@ bool BuiltinCall::Post(ScriptThreadContext* target, uint16_t code, const std::st
 
 // --- the binding
 
-OrlanBinding::OrlanBinding(Runner& runner) : runner_(runner) {}
+OrlanBinding::OrlanBinding(Runner& runner)
+    : runner_(runner), processes_(std::make_unique<ProcessTable>(runner.Launcher(), runner.Documents())) {}
 
 OrlanBinding::~OrlanBinding() {
   StopAll();
@@ -154,7 +156,27 @@ bool OrlanBinding::Initialize() {
   InstallRemoteBuiltins(builtins_);
   InstallStageBuiltins(builtins_);
   InstallMediaBuiltins(builtins_);
+  InstallFileBuiltins(builtins_);
   return true;
+}
+
+void OrlanBinding::SetRunFolders(const std::string& project, const std::string& program,
+                                 const std::string& temporary, const std::string& runtime) {
+  std::lock_guard lock(filesLock_);
+  guard_ = std::make_unique<FileGuard>(FileGuard::ForRun(project, program, temporary, runtime));
+  baseDir_ = project;
+}
+
+FileContext OrlanBinding::Files() {
+  std::lock_guard lock(filesLock_);
+  if (!guard_) {
+    std::string project;
+    if (auto dir = runner_.variables().FindRuntime("rwProjectDirectory"))
+      project = ResolveHostPath(runner_.variables().Text(*dir), ProcessDriveMap(), {}).value_or(std::string());
+    guard_ = std::make_unique<FileGuard>(FileGuard::ForRun(project, {}, {}, {}));
+    baseDir_ = project;
+  }
+  return FileContext{ProcessDriveMap(), baseDir_, *guard_};
 }
 
 void OrlanBinding::Dispatch(orlan::Thread& thread, uint32_t id, orlan::ArgBlock& args) {

@@ -15,12 +15,14 @@
 
 #include "engine/orlan_service.h"
 #include "ext/orlan_builtins.h"
+#include "ext/orlan_files.h"
 #include "orlan/engine.h"
 
 namespace kv {
 
 class CBasic;
 class CStgDoc;
+class FileDialog;
 class Runner;
 
 class OrlanBinding : public OrlanService {
@@ -81,6 +83,19 @@ class OrlanBinding : public OrlanService {
 
   const BuiltinTable& builtins() const { return builtins_; }
 
+  // The run's folders (host paths) for the file builtins: relative names
+  // start from the project's, and the guard protects all four. Set before
+  // scripts run; without it the project's folder is found from
+  // rwProjectDirectory when a file builtin first needs it.
+  void SetRunFolders(const std::string& project, const std::string& program, const std::string& temporary,
+                     const std::string& runtime);
+  FileContext Files();
+  // The dialog of kvBrowse and kvBrowseDir; null in runs without one.
+  void SetFileDialog(FileDialog* dialog) { fileDialog_ = dialog; }
+  FileDialog* fileDialog() const { return fileDialog_; }
+  // The programs kvShellExecute started in this run.
+  ProcessTable& processes() { return *processes_; }
+
  private:
   void Dispatch(orlan::Thread& thread, uint32_t id, orlan::ArgBlock& args);
   bool OnYield(orlan::Thread& thread);
@@ -101,6 +116,11 @@ class OrlanBinding : public OrlanService {
   std::vector<std::weak_ptr<CBasic>> holders_;
   // Orlan modules of scripts (command 32), by program path.
   std::vector<std::pair<std::string, std::shared_ptr<CBasic>>> modules_;
+  std::mutex filesLock_;
+  std::unique_ptr<FileGuard> guard_;  // made once, then only read
+  std::string baseDir_;
+  FileDialog* fileDialog_ = nullptr;
+  std::unique_ptr<ProcessTable> processes_;
 };
 
 }  // namespace kv

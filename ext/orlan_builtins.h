@@ -72,6 +72,7 @@ void InstallTreeBuiltins(BuiltinTable& table);
 void InstallRemoteBuiltins(BuiltinTable& table);
 void InstallStageBuiltins(BuiltinTable& table);
 void InstallMediaBuiltins(BuiltinTable& table);
+void InstallFileBuiltins(BuiltinTable& table);
 
 // What the object builtins answer for an unknown object or a missing field.
 inline constexpr int16_t kUnavailable16 = static_cast<int16_t>(0xDDDD);

@@ -16,6 +16,7 @@
 #include "inserts/stage_host.h"
 #include "media/media_context.h"
 #include "net/resolver.h"
+#include "net/temp_folder.h"
 #include "persist/document.h"
 #include "persist/hooks.h"
 #include "persist/open_project.h"
@@ -224,6 +225,9 @@ int Player::Run() {
   // The Orlan engine with its library, and the project's own Orlan object;
   // a project whose Orlan code fails to load does not start.
   orlan_ = std::make_unique<OrlanBinding>(*runner_);
+  orlan_->SetRunFolders(CurrentHostDir(), host_.programDir, CResourceLocator::Process().GetTemporaryDirectory(),
+                        DefaultRuntimeFolder());
+  orlan_->SetFileDialog(fileDialog_.get());
   if (!orlan_->Initialize() || !orlan_->StartProject(*project, CurrentProjectPath())) {
     EndRun(exit_status::kCorrupt);
     SetPlayState(nullptr);

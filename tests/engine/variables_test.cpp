@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #include "engine/calc.h"
 #include "engine/label.h"
@@ -187,6 +188,133 @@ TEST(VariableLookup, RangeGroupsAndRuntimeNames) {
   std::weak_ptr<CVarsItem> cache;
   EXPECT_EQ(vars.FindVariable("x", &cache, "A", false), x);
   EXPECT_EQ(cache.lock(), x);
+}
+
+
+// Names found before are found again without the walk; every change that can
+// make another variable the answer must be seen by the next lookup.
+class RecentNames : public ::testing::Test {
+ public:
+  RecentNames() {
+    s_.clock = &clock_;
+    s_.messages = &boxes_;
+    s_.loadScript = [](const std::string& path) {
+      auto script = std::make_shared<CStgDoc>();
+      script->pathName = path;
+      return script;
+    };
+    runner_ = std::make_unique<Runner>(s_, RuntimeFacts{});
+    doc_ = std::make_shared<CStgDoc>();
+    doc_->defaultGroup = "A";
+    a_ = Group("A", {{"x", 1}});
+    b_ = Group("B", {{"x", 2}});
+    doc_->items = {a_, b_};
+    runner_->Start(doc_, nullptr);
+    runner_->Shutdown();
+    runner_->shuttingDown = false;
+  }
+
+  static std::shared_ptr<CVarsItem> Item(const std::string& name, int32_t value) {
+    auto item = std::make_shared<CVarsItem>();
+    item->type = var_type::kInt4;
+    item->name = name;
+    std::memcpy(item->initialValue.data(), &value, 4);
+    std::memcpy(item->currentValue.data(), &value, 4);
+    return item;
+  }
+  static std::shared_ptr<CVar> Group(const std::string& name, std::vector<std::pair<std::string, int32_t>> vars) {
+    auto g = std::make_shared<CVar>();
+    g->groupName = name;
+    for (auto& [n, v] : vars) g->items.push_back(Item(n, v));
+    return g;
+  }
+  // Replaces A's x by another variable; the old one stays alive, as a
+  // script's own reference would keep it.
+  void ReplaceX(int32_t value) {
+    old_ = a_->items[0];
+    a_->items[0] = Item("x", value);
+  }
+  int32_t Get(const std::string& name) { return static_cast<int32_t>(runner_->variables().GetInt32(name)); }
+
+  Clock clock_{true};
+  ScriptedMessageBox boxes_;
+  RunnerServices s_;
+  std::unique_ptr<Runner> runner_;
+  DocPtr doc_;
+  std::shared_ptr<CVar> a_, b_;
+  std::shared_ptr<CVarsItem> old_;
+};
+
+struct RecentCase {
+  const char* what;
+  const char* name;  // looked up after the change
+  void (*change)(RecentNames& t);
+  int32_t expected;
+};
+
+class RecentNamesTable : public RecentNames, public ::testing::WithParamInterface<RecentCase> {};
+
+TEST_P(RecentNamesTable, ChangeIsSeen) {
+  const RecentCase& c = GetParam();
+  ASSERT_EQ(Get("x"), 1);
+  c.change(*this);
+  EXPECT_EQ(Get(c.name), c.expected) << c.what;
+  EXPECT_EQ(Get(c.name), c.expected) << c.what << " (again)";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Variables, RecentNamesTable,
+    ::testing::Values(
+        RecentCase{"another spelling of a name found", "X", [](RecentNames&) {}, 1},
+        RecentCase{"the default group changes", "x", [](RecentNames& t) { t.doc_->defaultGroup = "B"; }, 2},
+        RecentCase{"a variable is replaced and the store told", "x",
+                   [](RecentNames& t) {
+                     t.ReplaceX(7);
+                     t.runner_->variables().Invalidate();
+                   },
+                   7},
+        RecentCase{"a variable is added after a miss", "y",
+                   [](RecentNames& t) {
+                     EXPECT_EQ(t.runner_->variables().FindVariable("y", nullptr, {}, false), nullptr);
+                     t.a_->items.push_back(RecentNames::Item("y", 5));
+                     t.runner_->variables().Invalidate();
+                   },
+                   5},
+        RecentCase{"a script is unloaded", "x",
+                   [](RecentNames& t) {
+                     bool inUse = false, failed = false;
+                     DocPtr script = t.runner_->LoadScript("scene.kvs", 0, inUse, failed);
+                     ASSERT_TRUE(script);
+                     ASSERT_EQ(t.Get("x"), 1);  // found again after the load
+                     t.ReplaceX(8);
+                     t.runner_->ReleaseScript(script);
+                   },
+                   8},
+        RecentCase{"the range is computed again", "x",
+                   [](RecentNames& t) {
+                     t.ReplaceX(9);
+                     t.runner_->variables().LoadVariables();
+                   },
+                   9},
+        RecentCase{"a lookup in another group leaves the default one", "x",
+                   [](RecentNames& t) {
+                     auto xb = t.runner_->variables().FindVariable("x", nullptr, "B", false);
+                     ASSERT_NE(xb, nullptr);
+                     EXPECT_EQ(t.runner_->variables().ToDouble(*xb), 2);
+                   },
+                   1}),
+    [](const ::testing::TestParamInfo<RecentCase>& info) { return "Case" + std::to_string(info.index); });
+
+// Each thread keeps its own recent names; a change on one is seen by another.
+TEST_F(RecentNames, OtherThreadsSeeTheChange) {
+  ASSERT_EQ(Get("x"), 1);
+  int32_t before = 0, after = 0;
+  std::thread([&] { before = Get("x"); }).join();
+  ReplaceX(4);
+  runner_->variables().Invalidate();
+  std::thread([&] { after = Get("x"); }).join();
+  EXPECT_EQ(before, 1);
+  EXPECT_EQ(after, 4);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "ext/register.h"
 #include "orlan/codefile.h"
 #include "platform/message_box.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 
 namespace kv {
@@ -330,6 +331,50 @@ TEST_F(Binding, ThisNamesTheInsertOrTheEventsObject) {
   }
   thread.SetUserData(basic.get());
   EXPECT_EQ(call.FindObject("thisone"), nullptr);
+}
+
+
+// The file builtins on a run with its folders set and no stage: each answer
+// the script gets, as a table of calls and expected results.
+class FileBuiltins : public Binding {
+ protected:
+  FileBuiltins() {
+    std::filesystem::create_directories(dir / "project" / "src");
+    std::ofstream(dir / "project" / "src" / "demo.kvp") << "p";
+    binding->SetRunFolders((dir / "project").string(), {}, {}, {});
+  }
+  std::string Stored(const std::filesystem::path& host) const { return ProcessDriveMap().StoredPathOf(host.string()); }
+};
+
+TEST_F(FileBuiltins, AnswersOnARunWithoutAStage) {
+  const std::string project = Stored(dir / "project");
+  const struct {
+    const char* what;
+    std::string call;  // an Orlan expression answering a Boolean or a number
+    int expected;
+  } cases[] = {
+      {"a copy into a subfolder of the project", "kvCopyProject(\"src\", \"demo\", \"sub\\copy\", \"other\")", -1},
+      {"relative names start from the project's folder", "kvCountProjects(\"sub\")", 1},
+      {"a copy into the project's folder itself", "kvCopyProject(\"src\", \"demo\", \"" + project + "\", \"x\")", 0},
+      {"deleting the project's folder", "kvDeleteProject(\"" + project + "\")", 0},
+      {"deleting a folder that holds it", "kvDeleteProject(\"" + Stored(dir) + "\")", 0},
+      {"the stage without a stage", "kvWriteStageToFile(\"sub\\stage.bmp\", 0, 0, 0)", 0},
+      {"an object that is not there", "kvoWriteToFile(\"nothere\", \"sub\\o.bmp\", 0, 0, 0)", 0},
+      {"deleting the copy", "kvDeleteProject(\"sub\\copy\")", -1},
+  };
+  std::string source = "Dim answers(" + std::to_string(std::size(cases)) + ") As Long\nSub main\n";
+  for (size_t i = 0; i < std::size(cases); ++i)
+    source += "  answers(" + std::to_string(i) + ") = " + cases[i].call + "\n";
+  source += "  kvShellTerminate 12\nEnd Sub\n";
+  auto basic = Insert(source);
+  ASSERT_TRUE(binding->LoadCode(*basic));
+  EXPECT_EQ(binding->RunSubroutine(*basic, "main"), 0) << testing::PrintToString(Boxes());
+  ASSERT_TRUE(basic->script);
+  const orlan::Value& answers = basic->script->globals[0];
+  for (size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(orlan::ToLong(orlan::ArrOf(answers)->data[i]), cases[i].expected) << cases[i].what;
+  EXPECT_TRUE(std::filesystem::exists(dir / "project" / "src" / "demo.kvp"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "project" / "sub" / "copy"));
 }
 
 }  // namespace

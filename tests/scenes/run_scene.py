@@ -22,6 +22,8 @@ expect.json:
                written beside the project before the run (folders made as
                needed), constant or (16-bit "ramp") holding its frame number
                on every channel; {"PATH": {"hex": "..."}} writes raw bytes
+  files        {"PATH": {"exists": false} or {"size": [W, H], "pixels": [...]}}:
+               files the run left in the build folder (pictures checked as frames)
   audio        {"file": "OUT.wav", "frames": N, "samples": [[FRAME, L, R], ...],
                "ranges": [[FROM, TO, L, R], ...], "rms": [[FROM, TO, MIN, MAX], ...]}:
                the --audio-out capture (16-bit stereo), its length, sample
@@ -39,6 +41,17 @@ import wave
 
 def matches(expected, actual):
     return all(k in actual and actual[k] == v for k, v in expected.items())
+
+
+def check_picture(name, path, want, problems):
+    from PIL import Image  # test-only dependency (python3-pil)
+    img = Image.open(path).convert("RGB")
+    if "size" in want and list(img.size) != want["size"]:
+        problems.append("%s is %dx%d, expected %dx%d" % (name, img.size[0], img.size[1], *want["size"]))
+    for x, y, colour in want.get("pixels", []):
+        got = "#%02X%02X%02X" % img.getpixel((x, y))
+        if got != colour.upper():
+            problems.append("%s pixel (%d,%d) is %s, expected %s" % (name, x, y, got, colour))
 
 
 def write_sounds(build, sounds):
@@ -181,14 +194,13 @@ def main():
         if not os.path.exists(path):
             problems.append("no frame %s" % name)
             continue
-        from PIL import Image  # test-only dependency (python3-pil)
-        img = Image.open(path).convert("RGB")
-        if "size" in want and list(img.size) != want["size"]:
-            problems.append("%s is %dx%d, expected %dx%d" % (name, img.size[0], img.size[1], *want["size"]))
-        for x, y, colour in want.get("pixels", []):
-            got = "#%02X%02X%02X" % img.getpixel((x, y))
-            if got != colour.upper():
-                problems.append("%s pixel (%d,%d) is %s, expected %s" % (name, x, y, got, colour))
+        check_picture(name, path, want, problems)
+    for name, want in expect.get("files", {}).items():
+        path = os.path.join(a.build, name)
+        if os.path.lexists(path) != want.get("exists", True):
+            problems.append("%s %s" % (name, "is missing" if want.get("exists", True) else "should not exist"))
+        elif "size" in want or "pixels" in want:
+            check_picture(name, path, want, problems)
     if "audio" in expect:
         check_audio(a.build, expect["audio"], problems)
     if problems:
