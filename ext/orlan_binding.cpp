@@ -422,10 +422,16 @@ bool OrlanBinding::StartProject(const CStgDoc& project, const std::string& proje
 }
 
 void OrlanBinding::EndProject() {
-  std::lock_guard lock(lock_);
-  if (!sharedBusy_) sharedThread_.reset();
-  if (project_ && !project_->threadBusy) project_->ReleaseEngineState();
-  project_.reset();
+  std::shared_ptr<CBasic> ending;
+  {
+    std::lock_guard lock(lock_);
+    if (!sharedBusy_) sharedThread_.reset();
+    if (project_ && !project_->threadBusy) project_->ReleaseEngineState();
+    ending = std::move(project_);
+  }
+  // Destroyed outside the Orlan lock: an insert's sprite goes under the stage
+  // lock, which drawing takes before the Orlan lock.
+  ending.reset();
 }
 
 void OrlanBinding::StopAll() {

@@ -13,9 +13,11 @@
 
 namespace kv {
 
+// The stage's locks are never destroyed: sprites of documents that live
+// until exit still take them after static destructors have run.
 std::recursive_mutex& StageLock() {
-  static std::recursive_mutex lock;
-  return lock;
+  static auto* lock = new std::recursive_mutex;
+  return *lock;
 }
 std::mutex& DirtyLock() {
   static std::mutex lock;

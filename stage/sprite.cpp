@@ -20,8 +20,10 @@ std::atomic<int> gSpriteCount{0};
 
 // Guarded by the stage lock.
 std::vector<StageSprite*>& Registry() {
-  static std::vector<StageSprite*> registry;
-  return registry;
+  // Never destroyed: sprites owned by documents that live until exit (the
+  // current project) leave the registry after static destructors have run.
+  static auto* registry = new std::vector<StageSprite*>;
+  return *registry;
 }
 
 uint8_t ClampChannel(int v) { return uint8_t(std::clamp(v, 0, 255)); }

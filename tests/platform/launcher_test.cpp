@@ -230,7 +230,7 @@ TEST_F(LauncherTest, CloseAsksThenKills) {
   begin = Clock::now();
   r.program->Close(300);
   auto took = Clock::now() - begin;
-  EXPECT_GE(took, 300ms);
+  EXPECT_GE(took, 250ms);  // it waited (the wait's own clock may end a little early)
   EXPECT_LT(took, 15s);  // bounded by the kill after the wait, with room for a loaded machine
   EXPECT_TRUE(Reaped(r.program->Pid()));
   // The whole group was killed; the orphan is reaped by init, not by us.
