@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <unistd.h>
 
 #include "engine/clock.h"
@@ -39,15 +40,39 @@ double CpuNs() {
   return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
 }
 
-void BuiltinCallRatio(benchmark::State& state) {
-  RegisterInsertClasses();
-  Clock clock(true);
+// A runner with a scripted message box, on the virtual or the real clock.
+struct BenchRun {
+  explicit BenchRun(bool virtualClock) : clock(virtualClock) {
+    RegisterInsertClasses();
+    RunnerServices s;
+    s.clock = &clock;
+    s.messages = &boxes;
+    s.resolveFile = [](const std::string& name) { return name; };
+    runner = std::make_unique<Runner>(s, RuntimeFacts{});
+  }
+  Clock clock;
   ScriptedMessageBox boxes;
-  RunnerServices s;
-  s.clock = &clock;
-  s.messages = &boxes;
-  s.resolveFile = [](const std::string& name) { return name; };
-  Runner runner(s, RuntimeFacts{});
+  std::unique_ptr<Runner> runner;
+};
+
+// An Orlan insert holding `source`, loaded through the binding; null when it
+// does not load.
+std::shared_ptr<CBasic> LoadSource(OrlanBinding& binding, const std::string& source, const std::string& stem) {
+  const std::string path =
+      std::filesystem::temp_directory_path() / (stem + std::to_string(::getpid()) + ".ebs");
+  std::ofstream(path) << source;
+  auto basic = std::make_shared<CBasic>();
+  basic->Reset();
+  basic->scriptPath = path;
+  const bool loaded = binding.LoadCode(*basic);
+  std::filesystem::remove(path);
+  return loaded ? basic : nullptr;
+}
+
+void BuiltinCallRatio(benchmark::State& state) {
+  BenchRun run(true);
+  Runner& runner = *run.runner;
+  ScriptedMessageBox& boxes = run.boxes;
   // A project with one Long variable; the run is started and stopped only
   // to compute the variable range, then the store answers as in a run.
   auto doc = std::make_shared<CStgDoc>();
@@ -68,14 +93,8 @@ void BuiltinCallRatio(benchmark::State& state) {
     state.SkipWithError("the binding did not initialise");
     return;
   }
-  const std::string path = std::filesystem::temp_directory_path() / ("kv_orlan_bench_" + std::to_string(::getpid()) + ".ebs");
-  std::ofstream(path) << kSource;
-  auto basic = std::make_shared<CBasic>();
-  basic->Reset();
-  basic->scriptPath = path;
-  const bool loaded = binding.LoadCode(*basic);
-  std::filesystem::remove(path);
-  if (!loaded) {
+  auto basic = LoadSource(binding, kSource, "kv_orlan_bench_");
+  if (!basic) {
     state.SkipWithError("the script did not load");
     return;
   }
@@ -108,29 +127,16 @@ BENCHMARK(BuiltinCallRatio)->Arg(200000)->Unit(benchmark::kMillisecond);
 // How long a script looping without end takes to stop after the stop key
 // reaches its thread, on the real clock (the target is under 250 ms).
 void StopKeyLatency(benchmark::State& state) {
-  RegisterInsertClasses();
-  Clock clock(false);
-  ScriptedMessageBox boxes;
-  RunnerServices s;
-  s.clock = &clock;
-  s.messages = &boxes;
-  s.resolveFile = [](const std::string& name) { return name; };
-  Runner runner(s, RuntimeFacts{});
+  BenchRun run(false);
+  Runner& runner = *run.runner;
   OrlanBinding binding(runner);
   runner.SetOrlan(&binding);
   if (!binding.Initialize()) {
     state.SkipWithError("the binding did not initialise");
     return;
   }
-  const std::string path =
-      std::filesystem::temp_directory_path() / ("kv_orlan_stop_" + std::to_string(::getpid()) + ".ebs");
-  std::ofstream(path) << "Sub main\n  Dim n As Long\n  Do\n    n = n + 1\n  Loop\nEnd Sub\n";
-  auto basic = std::make_shared<CBasic>();
-  basic->Reset();
-  basic->scriptPath = path;
-  const bool loaded = binding.LoadCode(*basic);
-  std::filesystem::remove(path);
-  if (!loaded) {
+  auto basic = LoadSource(binding, "Sub main\n  Dim n As Long\n  Do\n    n = n + 1\n  Loop\nEnd Sub\n", "kv_orlan_stop_");
+  if (!basic) {
     state.SkipWithError("the script did not load");
     return;
   }
