@@ -443,10 +443,12 @@ void Compositor::DrawRevealed(StageSprite& s, DrawTarget& target, const Rect& pa
   if (r.IsEmpty()) return;
   // The sprite draws over a copy of what lies beneath, and the mask picks
   // from that copy, so keyed and self-drawn sprites keep their own rules.
+  // The copy is sized for the whole mask at once: growing it with each
+  // step's rectangle cost a fresh buffer (page faults and clearing) per step.
   PixelBuffer& scratch = revealScratch_;
   if (scratch.IsNull() || scratch.Format() != target.buffer.Format() || scratch.Width() < r.Width() ||
       scratch.Height() < r.Height())
-    scratch = PixelBuffer(std::max(r.Width(), scratch.Width()), std::max(r.Height(), scratch.Height()),
+    scratch = PixelBuffer(std::max(mask.area.Width(), scratch.Width()), std::max(mask.area.Height(), scratch.Height()),
                           target.buffer.Format());
   const int bpp = target.buffer.BytesPerPixel();
   uint8_t* under = target.buffer.At(r.left - target.origin.x, r.top - target.origin.y);

@@ -140,6 +140,18 @@ def screenshot(env, wid, path):
     return Image.open(path).convert("RGB")
 
 
+def prepare(project, work_root, prefix):
+    """Checks the X tools and makes a fresh work folder for the project;
+    answers (work folder, the project's folder, the project's file name)."""
+    for tool in ("Xvfb", "xwd", "xdotool", "convert"):
+        if not shutil.which(tool):
+            raise SystemExit("FAIL: %s is missing (scripts/install-deps.sh installs it)" % tool)
+    work = os.path.join(work_root, prefix + os.path.basename(os.path.dirname(project)))
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    return work, os.path.dirname(project), os.path.basename(project)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--korvel", required=True)
@@ -150,14 +162,7 @@ def main():
     ap.add_argument("--answers", default="", help="korvel's --answers for the project's message boxes")
     a = ap.parse_args()
     click_x, click_y = (int(v) for v in a.click.split(","))
-    for tool in ("Xvfb", "xwd", "xdotool", "convert"):
-        if not shutil.which(tool):
-            raise SystemExit("FAIL: %s is missing (scripts/install-deps.sh installs it)" % tool)
-    work = os.path.join(a.work, "window-" + os.path.basename(os.path.dirname(a.project)))
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(work)
-    cwd = os.path.dirname(a.project)
-    name = os.path.basename(a.project)
+    work, cwd, name = prepare(a.project, a.work, "window-")
 
     # The headless frame of the idle moment.
     frames = os.path.join(work, "headless")
