@@ -129,8 +129,6 @@ void CAudio::SetRecord(std::weak_ptr<SoundBufferRecord> record) {
   record_ = std::move(record);
 }
 
-bool CAudio::UsesDirectSound() const { return Record() || IsWaveFile(); }
-
 bool CAudio::IsPlaying() const {
   if (auto copy = clone.lock())
     if (auto* audio = As<CAudio>(copy.get()); audio && audio != this) return audio->IsPlaying();
@@ -173,6 +171,14 @@ SoundBufferManager* ManagerOf(const CInsert& insert) {
   return media ? &media->buffers() : nullptr;
 }
 }  // namespace
+
+// With buffered sound switched off for the run (kvDisableDirectSound), wave
+// files play through the MCI like any other file.
+bool CAudio::UsesDirectSound() const {
+  if (Record()) return true;
+  const SoundBufferManager* m = ManagerOf(*this);
+  return !(m && m->SwitchedOff()) && IsWaveFile();
+}
 
 template <class T, class Apply>
 void CAudio::StoreAndApply(T AudioFields::*field, T value, Apply apply) {
