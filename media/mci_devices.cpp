@@ -376,7 +376,12 @@ uint32_t MciSystem::Execute(std::string_view command, std::string& ret, const Mc
       // Unlocked: the sound's end comes in from the rendering thread meanwhile.
       lock.unlock();
       if (config_.wait) {
-        config_.wait(ms);
+        const VoiceId voice = d.voice;
+        config_.wait(ms, [this, id = d.id, voice] {
+          std::lock_guard relock(lock_);
+          auto it = devices_.find(id);
+          return it == devices_.end() || it->second->voice != voice;
+        });
       } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
       }

@@ -24,9 +24,10 @@ struct MciConfig {
   // A stored (Windows-form) element name to a file; nullopt when not found.
   // Unset: the name is taken as a path as it stands.
   std::function<std::optional<std::filesystem::path>(const std::string&)> resolve;
-  // Waits that many milliseconds of the run's clock ("wait" on play).
+  // Waits that many milliseconds of the run's clock ("wait" on play); where
+  // the device runs ahead of the clock (the speakers), also until `ended`.
   // Unset: the thread sleeps.
-  std::function<void(int64_t)> wait;
+  std::function<void(int64_t, const std::function<bool()>& ended)> wait;
   // Hears of a device's sound starting ("play"), pausing, resuming and ending
   // ("stop", for any reason); called with the system's lock held, so it
   // must not come back into the system.

@@ -18,6 +18,8 @@ namespace {
 
 // A real-time run that captures renders at least this often while sound plays.
 constexpr int64_t kRealTimeRenderMs = 10;
+// How long a "wait" may outlast its time for the speakers to finish the sound.
+constexpr int64_t kSpeakersEndWaitMs = 1000;
 
 std::string ThreadName() {
   ScriptThreadContext* ctx = ScriptThreadContext::Current();
@@ -51,19 +53,26 @@ MediaContext::MediaContext(Clock& clock, TraceSink* trace, MediaOptions options)
   config.soundFont = options_.soundFont;
   config.cdFolder = options_.cdFolder;
   if (options_.resolve) config.resolve = options_.resolve;
-  config.wait = [this](int64_t ms) {
+  config.wait = [this](int64_t ms, const std::function<bool()>& ended) {
     // "wait" keeps the sending thread on the run's clock, serving nothing.
     ScriptThreadContext* ctx = ScriptThreadContext::Current();
     if (!ctx) return;
     Changed();  // the renderer must know of the sound it is to end
     const int64_t deadline = clock_.NowMs() + ms;
     while (!ctx->runner.shuttingDown && clock_.NowMs() < deadline) ctx->runner.PumpMessage(false, deadline);
+    // SDL takes the sound a block behind the clock, so its end may come
+    // after the clock's; a command sent at once would cut the tail.
+    if (!speakers_) return;
+    const int64_t bound = clock_.NowMs() + kSpeakersEndWaitMs;
+    while (!ctx->runner.shuttingDown && !ended() && clock_.NowMs() < bound)
+      ctx->runner.PumpMessage(false, std::min(bound, clock_.NowMs() + kRealTimeRenderMs));
   };
   config.onSound = [this](const std::string& device, const char* op) { OnMciSound(device, op); };
   mci_ = std::make_unique<MciSystem>(device, std::move(config));
-  if (speakers_) {
-    speakers_->Start();
-  } else if (mixer_) {
+  if (speakers_) speakers_->Start();
+  // With the speakers SDL pulls the sound, but the loop still keeps the run
+  // from counting as idle while a sound that ends by itself plays.
+  if (mixer_) {
     clock_.Join(renderWaiter_);
     renderThread_ = std::thread([this] { RenderLoop(); });
   }
@@ -101,7 +110,9 @@ void MediaContext::Changed() {
 void MediaContext::RenderLoop() {
   while (!stopRender_) {
     int64_t deadline = kForever;
-    if (auto frame = mixer_->NextEndFrame()) deadline = Mixer::MsAtFrame(*frame);
+    const auto end = mixer_->NextEndFrame();
+    // SDL's frames are not on the run's clock: it is asked again shortly.
+    if (end) deadline = speakers_ ? clock_.NowMs() + kRealTimeRenderMs : Mixer::MsAtFrame(*end);
     if (!clock_.IsVirtual() && mixer_->SoundingCount() > 0)
       deadline = std::min(deadline, clock_.NowMs() + kRealTimeRenderMs);
     clock_.Wait(renderWaiter_, deadline, [this] { return stopRender_.load(); });

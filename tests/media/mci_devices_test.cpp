@@ -29,7 +29,7 @@ class MciFixture : public testing::Test {
 
   void Reset(MciConfig config = {}) {
     mci.reset();
-    config.wait = [this](int64_t ms) { mixer.RenderTo(mixer.RenderedFrames() + Mixer::FrameAtMs(ms), sink); };
+    config.wait = [this](int64_t ms, const std::function<bool()>&) { mixer.RenderTo(mixer.RenderedFrames() + Mixer::FrameAtMs(ms), sink); };
     if (config.cdFolder.empty()) config.cdFolder = dir / "cdaudio";
     mci = std::make_unique<MciSystem>(&mixer, config);
   }
