@@ -7,6 +7,7 @@
 #include "media/capture_sink.h"
 #include "media/mci_command.h"
 #include "media/mci_errors.h"
+#include "media/sample_player.h"
 #include "tests/media/media_test_util.h"
 
 namespace kv {
@@ -29,7 +30,9 @@ class MciFixture : public testing::Test {
 
   void Reset(MciConfig config = {}) {
     mci.reset();
-    config.wait = [this](int64_t ms, const std::function<bool()>&) { mixer.RenderTo(mixer.RenderedFrames() + Mixer::FrameAtMs(ms), sink); };
+    config.wait = [this](int64_t ms, const std::function<bool()>&) {
+      mixer.RenderTo(mixer.RenderedFrames() + Mixer::FrameAtMs(ms), sink);
+    };
     if (config.cdFolder.empty()) config.cdFolder = dir / "cdaudio";
     mci = std::make_unique<MciSystem>(&mixer, config);
   }
@@ -269,6 +272,62 @@ TEST_F(MciFixture, SequencerRendersMidiThroughFluidSynth) {
   test::WriteFile(dir / "junk.mid", {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0});
   Reset();
   EXPECT_EQ(Err("open " + (dir / "junk.mid").string()), mci_err::kInvalidFile);
+}
+
+// The preview button of a file-choosing control.
+class SamplePlayerTest : public MciFixture {
+ protected:
+  SamplePlayerTest() : cwd(fs::current_path()) { fs::current_path(dir.path()); }
+  ~SamplePlayerTest() override { fs::current_path(cwd); }
+  SamplePlayer Player() {
+    return SamplePlayer(*mci, ".wav", [this](bool playing) { labels.push_back(playing); });
+  }
+  std::string Status(const std::string& item) { return Ok(std::string("status __sample_player ") + item); }
+
+  fs::path cwd;
+  std::vector<bool> labels;  // the button's relabellings: true "&Stop", false restored
+};
+
+TEST_F(SamplePlayerTest, PlaysAWaveTakenRelativeWithTheDefaultExtension) {
+  WriteConstant(dir / "tone.wav", 4410, 3000);  // 100 ms
+  {
+    SamplePlayer player = Player();
+    ASSERT_EQ(player.PlaySample("tone"), 0u);
+    EXPECT_EQ(Status("mode"), "playing");
+    EXPECT_EQ(Ok("capability __sample_player device type"), "waveaudio");
+    EXPECT_EQ(labels, std::vector<bool>({true}));
+    Render(150);
+    EXPECT_EQ(FramesOf(3000), 4410u);
+    EXPECT_EQ(labels, std::vector<bool>({true, false})) << "the end restores the button";
+    EXPECT_TRUE(player.Open()) << "until the control closes it";
+    player.StopSample();
+    EXPECT_EQ(Err("status __sample_player mode"), mci_err::kInvalidDeviceName);
+    EXPECT_EQ(labels, std::vector<bool>({true, false, false}));
+  }
+  EXPECT_EQ(mci->OpenCount(), 0u);
+}
+
+TEST_F(SamplePlayerTest, ANewPreviewStopsTheLastAndMidiGoesToTheSequencer) {
+  WriteConstant(dir / "tone.wav", 44100, 3000);
+  test::WriteFile(dir / "c.mid", kOneSecondMidi);
+  SamplePlayer player = Player();
+  ASSERT_EQ(player.PlaySample((dir / "tone.wav").string()), 0u);
+  ASSERT_EQ(player.PlaySample("c.mid"), 0u);
+  EXPECT_EQ(mci->OpenCount(), 1u);
+  EXPECT_EQ(Ok("capability __sample_player device type"), "sequencer");
+  EXPECT_EQ(labels, std::vector<bool>({true, false, true}));
+  player.StopSample();
+  EXPECT_EQ(mci->OpenCount(), 0u);
+}
+
+TEST_F(SamplePlayerTest, WhatCannotBePreviewedOpensNothing) {
+  test::WriteFile(dir / "notes.txt", std::vector<uint8_t>{'h', 'i'});
+  SamplePlayer player = Player();
+  EXPECT_EQ(player.PlaySample("notes.txt"), mci_err::kExtensionNotFound);
+  EXPECT_EQ(player.PlaySample("missing.wav"), mci_err::kFileNotFound);
+  EXPECT_FALSE(player.Open());
+  EXPECT_EQ(mci->OpenCount(), 0u);
+  EXPECT_TRUE(labels.empty());
 }
 
 }  // namespace
