@@ -195,7 +195,11 @@ int Player::Run() {
   media.noDevice = options_.noAudioDevice;
   media.captureFile = options_.audioOut;
   media.speakers = !options_.virtualClock;
-  media.cdFolder = std::filesystem::path(CurrentHostDir()) / "cdaudio";
+  // [Sound] in the settings: the SoundFont for MIDI, and the folder of CD
+  // track files (relative to the project's folder; "cdaudio" by default).
+  media.soundFont = GetSetting("Sound", "SoundFont", std::string());
+  media.cdFolder =
+      std::filesystem::path(CurrentHostDir()) / GetSetting("Sound", "CDAudioFolder", std::string("cdaudio"));
   media.resolve = LocalFileOf;
   try {
     media_ = std::make_unique<MediaContext>(*clock_, trace_.get(), std::move(media));
