@@ -326,6 +326,46 @@ TEST_F(TextTest, TextColourIsThePenColourAndAKeyedPenHidesIt) {
   EXPECT_TRUE(green);
 }
 
+TEST_F(TextTest, EscapementTurnsTheTextAboutTheRectanglesCorner) {
+  // 45 degrees clockwise (3150 tenths counter-clockwise): a line drawn from
+  // the top left corner runs down to the right; flat, it stays in its row.
+  struct Case {
+    int32_t escapement;
+    bool descends;
+  } cases[] = {{0, false}, {3150, true}};
+  for (const Case& c : cases) {
+    auto made = MakeText("MMMMMMMMMM", dt::kNoPrefix | dt::kSingleLine, 0);
+    made->font.escapement = c.escapement;
+    const Ink ink = PaintText(*made, {0, 0, 160, 100});
+    // The highest red row in a band near the start and one further along.
+    auto top = [&](int from, int to) {
+      for (int y = 0; y < 100; ++y)
+        for (int x = from; x < to; ++x)
+          if ((ink.image.pixel(x, y) | 0xFF000000) == 0xFFFF0000) return y;
+      return -1;
+    };
+    const int near = top(10, 30), far = top(60, 80);
+    ASSERT_GE(near, 0) << c.escapement;
+    ASSERT_GE(far, 0) << c.escapement;
+    if (c.descends)
+      EXPECT_GT(far, near + 30) << c.escapement;
+    else
+      EXPECT_NEAR(far, near, 3) << c.escapement;
+  }
+}
+
+TEST_F(TextTest, AStretchedTextScalesItsFontToTheShownHeight) {
+  auto made = MakeText("ab", dt::kNoPrefix, 0);
+  made->rect = {0, 0, 100, 40};
+  const int stored = made->Layout({0, 0, 100, 40}).lineHeight;
+  const int twice = made->Layout({0, 0, 200, 80}).lineHeight;
+  const int half = made->Layout({0, 0, 50, 20}).lineHeight;
+  EXPECT_NEAR(twice, 2 * stored, 2);
+  EXPECT_NEAR(half, stored / 2, 2);
+  // The same height at another width keeps the font.
+  EXPECT_EQ(made->Layout({0, 0, 300, 40}).lineHeight, stored);
+}
+
 TEST_F(TextTest, NaturalSizeIsTheLaidOutText) {
   auto made = MakeText("ab\nabcd", dt::kNoPrefix, 0);
   CText& t = *made;
