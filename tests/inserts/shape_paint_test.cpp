@@ -219,6 +219,32 @@ const PixelCase kPixelCases[] = {
     {"PatternFollowsTheObject",
      BlackOnWhitePattern(3),
      {3, 5, 19, 21}, {{3, 5, kBlack}, {4, 6, kBlack}, {4, 5, kWhite}, {11, 13, kBlack}, {10, 13, kWhite}}},
+    // Texture (fillStyle 2), three by two: red green white over green green
+    // green, tiled from the object's corner.
+    {"TextureTilesFromTheObjectsCorner",
+     [] {
+       return Shape<CRectangle>([](CRectangle& r) {
+         r.penStyle = 5;
+         r.fillStyle = 2;
+         QImage texture(3, 2, QImage::Format_RGB32);
+         texture.fill(Rgb(kGreen));
+         texture.setPixel(0, 0, Rgb(kRed));
+         texture.setPixel(2, 0, Rgb(kWhite));
+         r.SetTexture(texture);
+       });
+     },
+     {5, 3, 21, 19},
+     {{5, 3, kRed}, {6, 3, kGreen}, {7, 3, kWhite}, {8, 3, kRed}, {5, 4, kGreen}, {7, 4, kGreen}, {5, 5, kRed},
+      {11, 7, kRed}}},
+    // A texture that could not be read leaves the solid fill.
+    {"MissingTextureIsSolid",
+     [] {
+       return Shape<CRectangle>([](CRectangle& r) {
+         r.fillStyle = 2;
+         r.textureFile = "missing.bmp";
+       });
+     },
+     {4, 4, 20, 14}, {{10, 8, kBlue}, {11, 9, kBlue}}},
     // An unknown pattern number falls back to the solid fill.
     {"UnknownPatternIsSolid",
      [] {
