@@ -130,10 +130,58 @@ TEST_F(TextTest, WordBreakWrapsAtSpacesAndDropsThemAtTheBreak) {
   // Narrower than a word: the word stays whole on its own line.
   const TextLayout narrow = LayOutText("alpha beta", font, {0, 0, 5, 100}, dt::kWordBreak);
   EXPECT_EQ(Lines(narrow), (std::vector<QString>{"alpha", "beta"}));
+  // A paragraph with a tab is measured from its line's start: the tab takes
+  // the line to the next stop. A tab does not break a word.
+  const int stop = 8 * m.averageCharWidth();
+  const auto tabbed = [&](int width) {
+    return Lines(LayOutText("a b\tc", font, {0, 0, width, 100}, dt::kWordBreak | dt::kExpandTabs));
+  };
+  EXPECT_EQ(tabbed(stop + m.horizontalAdvance("c")), (std::vector<QString>{"a b\tc"}));
+  EXPECT_EQ(tabbed(stop + m.horizontalAdvance("c") - 1), (std::vector<QString>{"a", "b\tc"}));
   // As an edit control does, a long word is broken where the line ends.
   const TextLayout broken =
       LayOutText("abcdefgh", font, {0, 0, m.horizontalAdvance("abcd"), 100}, dt::kWordBreak | dt::kEditControl);
   EXPECT_EQ(Lines(broken), (std::vector<QString>{"abcd", "efgh"}));
+}
+
+// Greedy wrapping against whole-line measures: every line fits unless it is
+// one word, and the next line's first word would not have fitted after it.
+TEST_F(TextTest, WordBreakIsGreedyByTheWholeLinesWidth) {
+  const char* paragraph =
+      "Wrapping places each word on the line while the line with it still fits: "
+      "Mm iii WWW, a b c; Waving flags fly over the quay (yes) and 1234567890 fits too.";
+  const struct {
+    const char* face;
+    int pixels;
+    uint32_t weight;
+  } fonts[] = {{"Arial", 11, 400}, {"Arial", 17, 700}, {"Times New Roman", 14, 400}, {"Courier New", 13, 400}};
+  for (const auto& f : fonts) {
+    CKVFont k;
+    k.useDefault = 0;
+    k.height = -f.pixels;
+    k.weight = static_cast<int32_t>(f.weight);
+    k.faceName = f.face;
+    const QFont font = MatchFont(k);
+    const QFontMetrics m(font);
+    for (int width : {40, 97, 150, 233, 301}) {
+      const TextLayout l = LayOutText(paragraph, font, {0, 0, width, 1000}, dt::kWordBreak | dt::kNoPrefix);
+      QStringList words;
+      for (size_t i = 0; i < l.lines.size(); ++i) {
+        const QString& text = l.lines[i].text;
+        const QStringList lineWords = text.split(u' ', Qt::SkipEmptyParts);
+        words += lineWords;
+        EXPECT_EQ(l.lines[i].width, m.horizontalAdvance(text)) << f.face << " " << width;
+        if (lineWords.size() > 1) {
+          EXPECT_LE(m.horizontalAdvance(text), width) << f.face << " " << width << " " << i;
+        }
+        if (i + 1 < l.lines.size()) {
+          const QString next = l.lines[i + 1].text.split(u' ', Qt::SkipEmptyParts).value(0);
+          EXPECT_GT(m.horizontalAdvance(text + u' ' + next), width) << f.face << " " << width << " " << i;
+        }
+      }
+      EXPECT_EQ(words.join(u' '), QString(paragraph).simplified()) << f.face << " " << width;
+    }
+  }
 }
 
 TEST_F(TextTest, AlignsEachLineAndCentresSingleLinesVertically) {
