@@ -149,21 +149,25 @@ TEST_F(TextTest, WordBreakWrapsAtSpacesAndDropsThemAtTheBreak) {
 TEST_F(TextTest, WordBreakIsGreedyByTheWholeLinesWidth) {
   const char* paragraph =
       "Wrapping places each word on the line while the line with it still fits: "
-      "Mm iii WWW, a b c; Waving flags fly over the quay (yes) and 1234567890 fits too.";
+      "Mm iii WWW, a b c; Waving flags fly over the quay (yes) and 1234567890 fits too: "
+      "the office's first affluent fjord (AV To Th) --.";
   const struct {
     const char* face;
     int pixels;
     uint32_t weight;
-  } fonts[] = {{"Arial", 11, 400}, {"Arial", 17, 700}, {"Times New Roman", 14, 400}, {"Courier New", 13, 400}};
+    uint8_t italic;
+  } fonts[] = {{"Arial", 11, 400, 0},           {"Arial", 17, 700, 0},       {"Times New Roman", 14, 400, 0},
+               {"Times New Roman", 23, 700, 1}, {"Courier New", 13, 400, 0}, {"Courier New", 22, 700, 1}};
   for (const auto& f : fonts) {
     CKVFont k;
     k.useDefault = 0;
     k.height = -f.pixels;
     k.weight = static_cast<int32_t>(f.weight);
+    k.italic = f.italic;
     k.faceName = f.face;
     const QFont font = MatchFont(k);
     const QFontMetrics m(font);
-    for (int width : {40, 97, 150, 233, 301}) {
+    for (int width : {40, 97, 150, 233, 301, 417}) {
       const TextLayout l = LayOutText(paragraph, font, {0, 0, width, 1000}, dt::kWordBreak | dt::kNoPrefix);
       QStringList words;
       for (size_t i = 0; i < l.lines.size(); ++i) {
