@@ -82,6 +82,10 @@ class Measure {
 
 bool IsSpace(QChar c) { return c == u' '; }
 
+// Half of a centring sum, rounded down: a line's place in its rectangle is
+// then the same wherever the rectangle lies, so a layout moves with it.
+int Half(int64_t sum) { return static_cast<int>(sum >= 0 ? sum / 2 : -((1 - sum) / 2)); }
+
 // The advance from a paragraph's start to each of its characters, from one
 // shaping of the whole paragraph.
 class Advances {
@@ -214,14 +218,14 @@ TextLayout LayOutText(std::string_view text, const QFont& font, const Rect& box,
   const bool ellipsis = flags & (dt::kEndEllipsis | dt::kWordEllipsis | dt::kPathEllipsis);
   int top = box.top;
   if (singleLine && (flags & dt::kVCenter))
-    top = static_cast<int>((int64_t(box.top) + box.bottom - layout.lineHeight) / 2);
+    top = Half(int64_t(box.top) + box.bottom - layout.lineHeight);
   else if (singleLine && (flags & dt::kBottom))
     top = box.bottom - layout.lineHeight;
   for (TextLine& line : layout.lines) {
     if (ellipsis) AddEllipsis(line, m, maxWidth);
     line.width = m.Width(line.text);
     if (flags & dt::kCenter)
-      line.x = static_cast<int>((int64_t(box.left) + box.right - line.width) / 2);
+      line.x = Half(int64_t(box.left) + box.right - line.width);
     else if (flags & dt::kRight)
       line.x = box.right - line.width;
     else

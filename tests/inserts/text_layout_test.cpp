@@ -211,6 +211,20 @@ TEST_F(TextTest, AlignsEachLineAndCentresSingleLinesVertically) {
     EXPECT_EQ(l.lines[0].x, c.x) << c.flags;
     EXPECT_EQ(l.lines[0].top, c.top) << c.flags;
   }
+  // A line wider than its rectangle, centred: its place in the rectangle is
+  // the same wherever the rectangle lies, off the stage's top left too.
+  const int wide = m.horizontalAdvance("abcdefgh");
+  for (int narrow : {wide - 5, wide - 6}) {
+    const int placeAt = [&] {
+      const TextLayout l = LayOutText("abcdefgh", font, {7, 7, 7 + narrow, 7 + h - 3}, dt::kCenter | dt::kSingleLine | dt::kVCenter);
+      return (l.lines[0].x - 7) * 1000 + (l.lines[0].top - 7);
+    }();
+    for (int corner : {-1001, -1000, -3, 0, 40}) {
+      const TextLayout l =
+          LayOutText("abcdefgh", font, {corner, corner, corner + narrow, corner + h - 3}, dt::kCenter | dt::kSingleLine | dt::kVCenter);
+      EXPECT_EQ((l.lines[0].x - corner) * 1000 + (l.lines[0].top - corner), placeAt) << narrow << " at " << corner;
+    }
+  }
   // Per line: the shorter line is centred on its own.
   const TextLayout two = LayOutText("a\nabcdef", font, box, dt::kCenter);
   EXPECT_EQ(two.lines[0].x, 10 + (200 - m.horizontalAdvance("a")) / 2);
