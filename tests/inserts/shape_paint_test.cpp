@@ -359,6 +359,33 @@ TEST(ShapeHitRegion, FollowsThePaintedFigureAndShadow) {
   EXPECT_TRUE(fresh->HitsAt(*out.sprite, 19, 0));  // before any paint: the whole rectangle
 }
 
+// A figure keeps its regions when it moves; one the device's edge cut gets
+// them anew. Either way it paints and hits as a fresh one at the new place.
+TEST(ShapeRegions, AMovedFigureMatchesAFreshOne) {
+  const auto make = [] {
+    return Shape<CPoly>([](CPoly& p) {
+      p.shadowX = 3;
+      p.shadowY = 2;
+      p.shadowColor = kGrey;
+      p.points = {{512, -100, 6}, {1100, 512, 2}, {512, 1024, 2}, {0, 512, 3}};
+    });
+  };
+  const Rect places[] = {{4, 4, 30, 30}, {20, 10, 46, 36}, {-16, -8, 10, 18}, {30, 20, 56, 46}, {31, 20, 57, 46}};
+  auto moved = make();
+  for (const Rect& at : places) {
+    const Painted got = Paint(*moved, at);
+    auto fresh = make();
+    const Painted want = Paint(*fresh, at);
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 64; ++x) {
+        ASSERT_EQ(got.At(x, y), want.At(x, y)) << "at " << x << "," << y << " placed at " << at.left << "," << at.top;
+        if (at.Contains(x, y)) {
+          ASSERT_EQ(moved->HitsAt(*got.sprite, x, y), fresh->HitsAt(*want.sprite, x, y)) << x << "," << y;
+        }
+      }
+  }
+}
+
 TEST(ShapeCovering, OnlyAFigureThatPaintsEveryPixelIsOpaque) {
   struct Case {
     const char* name;
