@@ -100,45 +100,60 @@ QRegion ClippedRegion(const QPainterPath& path, const QRect& window) {
   return region & window;
 }
 
+QRect CObjectFill::FigureBounds(const Rect& box) const { return ToQRect(box); }
+
 void CObjectFill::PaintShape(QPainter& p, const StageSprite& sprite, const Rect& areaIn) {
   const Rect area = PaintableRect(areaIn);
   if (area.IsEmpty()) return;
   const QPoint offset = ShadowOffset(area);
-  const Rect box = FigureBox(area, offset);
+  // Everything below is relative to the rectangle's top left corner, so a
+  // figure that moves keeps its regions.
+  const QPoint corner(area.left, area.top);
+  const Rect box = FigureBox(area, offset).Offset(-area.left, -area.top);
   std::string geometry = GeometryKey();
   // Only the part on the painter's device matters, for drawing and for hits:
   // a figure far larger than the stage costs no more than the stage.
   const QRect device = p.device() ? p.transform().inverted().mapRect(QRect(0, 0, p.device()->width(), p.device()->height()))
                                   : ToQRect(area);
-  const QRect window = device.adjusted(-std::max(0, offset.x()), -std::max(0, offset.y()), std::max(0, -offset.x()),
-                                       std::max(0, -offset.y()));
-  if (!regions_ || !(regions_->area == area) || regions_->offset != offset || regions_->geometry != geometry ||
-      regions_->window != window) {
-    // Regions are dear to build; a figure that stays where it is keeps them.
+  const QRect window = device.translated(-corner).adjusted(-std::max(0, offset.x()), -std::max(0, offset.y()),
+                                                           std::max(0, -offset.x()), std::max(0, -offset.y()));
+  const bool same = regions_ && regions_->width == area.Width64() && regions_->height == area.Height64() &&
+                    regions_->offset == offset && regions_->geometry == geometry;
+  // Regions cut by the device's edge are good for that device place alone.
+  const auto uncut = [](const RegionCache& r, const QRect& w) { return w.contains(r.bounds); };
+  if (!same || (regions_->window != window && !(uncut(*regions_, regions_->window) && uncut(*regions_, window)))) {
+    // Regions are dear to build; a figure that keeps its size keeps them.
     auto fresh = std::make_unique<RegionCache>();
-    fresh->area = area;
+    fresh->width = area.Width64();
+    fresh->height = area.Height64();
     fresh->offset = offset;
     fresh->window = window;
     fresh->geometry = std::move(geometry);
-    fresh->shape = box.IsEmpty() ? QRegion() : FigureRegion(box, window);
+    if (!box.IsEmpty()) {
+      const QRect figure = FigureBounds(box);
+      fresh->bounds = figure.united(figure.translated(offset));
+      fresh->shape = FigureRegion(box, window);
+    }
     fresh->shadow = offset.isNull() || fresh->shape.isEmpty() ? fresh->shape : SweepRegion(fresh->shape, offset);
     regions_ = std::move(fresh);
   }
   const bool shadow = HasShadow(sprite, area) && !regions_->shape.isEmpty();
+  p.save();
+  p.translate(corner);
   if (shadow) {
     const QColor shade = ToQColor(shadowColor);
     for (const QRect& r : regions_->shadow) p.fillRect(r, shade);
   }
-  hitRegion_ = (shadow ? regions_->shadow : regions_->shape).translated(-area.left, -area.top);
+  hitRegion_ = shadow ? regions_->shadow : regions_->shape;
   hasHitRegion_ = true;
-  if (box.IsEmpty()) return;
-  p.save();
-  p.setBackgroundMode(Qt::TransparentMode);
-  // Patterns stay attached to the object when it moves.
-  p.setBrushOrigin(area.left, area.top);
-  p.setPen(OutlinePen(sprite));
-  p.setBrush(FillBrush(sprite));
-  DrawFigure(p, box);
+  if (!box.IsEmpty()) {
+    p.setBackgroundMode(Qt::TransparentMode);
+    // Patterns stay attached to the object when it moves.
+    p.setBrushOrigin(0, 0);
+    p.setPen(OutlinePen(sprite));
+    p.setBrush(FillBrush(sprite));
+    DrawFigure(p, box);
+  }
   p.restore();
 }
 

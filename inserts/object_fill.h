@@ -67,17 +67,21 @@ class CObjectFill : public CGraphic, public ObjectFillFields, public SelfPaintin
   virtual bool FigureFillsBox() const { return false; }
   // What the figure's shape depends on beyond its rectangle.
   virtual std::string GeometryKey() const { return {}; }
+  // A rectangle holding every pixel the figure in `box` covers.
+  virtual QRect FigureBounds(const Rect& box) const;
 
  private:
   QImage texture_;
   QRegion hitRegion_;  // relative to the displayed rectangle's top left
   bool hasHitRegion_ = false;
-  // The shape and shadow regions of the last paint, kept while the
-  // rectangle, the offset and the geometry stay.
+  // The shape and shadow regions of the last paint relative to the
+  // rectangle's top left, kept while its size, the offset and the geometry
+  // stay: a figure that moves keeps them unless the device's edge cut them.
   struct RegionCache {
-    Rect area;
+    int64_t width = 0, height = 0;
     QPoint offset;
-    QRect window;
+    QRect window;  // the device the regions were cut to
+    QRect bounds;  // what the figure and its shadow may cover
     std::string geometry;
     QRegion shape, shadow;
   };

@@ -86,6 +86,11 @@ std::string CPoly::GeometryKey() const {
   return key;
 }
 
+QRect CPoly::FigureBounds(const Rect& box) const {
+  // Points may lie outside the rectangle; the outline's pixels reach one past the path.
+  return FigurePath(box).boundingRect().toAlignedRect().adjusted(-1, -1, 1, 1);
+}
+
 void CPoly::DrawFigure(QPainter& p, const Rect& box) const { p.drawPath(FigurePath(box)); }
 
 QRegion CPoly::FigureRegion(const Rect& box, const QRect& window) const {

@@ -36,6 +36,7 @@ class CPoly : public CObjectFill {
   void DrawFigure(QPainter& p, const Rect& box) const override;
   QRegion FigureRegion(const Rect& box, const QRect& window) const override;
   std::string GeometryKey() const override;
+  QRect FigureBounds(const Rect& box) const override;
 };
 
 namespace poly_point {

@@ -137,35 +137,42 @@ CText::LayoutKey CText::KeyFor(const Rect& area) const {
     f += static_cast<char>(font.pitchAndFamily);
     f += font.faceName;
   }
-  return {shownSerial_, area, drawFlags, f};
+  return {shownSerial_, area.Width64(), area.Height64(), drawFlags, f};
 }
 
-const TextLayout& CText::Layout(const Rect& area) {
+const TextLayout& CText::LayoutAtOrigin(const Rect& area) {
   LayoutKey key = KeyFor(area);
   if (haveLayout_ && key == layoutKey_) return layout_;
   // A displayed rectangle of another height than the stored one scales the font.
   const double scale = rect.Height() > 0 && area.Height() != rect.Height() ? double(area.Height()) / rect.Height() : 1.0;
   layoutFont_ = FontOf(font, scale);
-  // A turned text is laid out from the rectangle's corner and turned there.
-  const bool turned = !font.useDefault && font.escapement % 3600 != 0;
-  const Rect box = turned ? Rect{0, 0, area.Width(), area.Height()} : area;
-  layout_ = LayOutText(shown_, layoutFont_, box, drawFlags);
+  // Laid out in a rectangle of the same size at (0, 0): a text that moves
+  // keeps its layout.
+  layout_ = LayOutText(shown_, layoutFont_, {0, 0, area.Width(), area.Height()}, drawFlags);
   layoutKey_ = std::move(key);
   haveLayout_ = true;
   return layout_;
 }
 
+TextLayout CText::Layout(const Rect& area) {
+  TextLayout placed = LayoutAtOrigin(area);
+  for (TextLine& line : placed.lines) {
+    line.x += area.left;
+    line.top += area.top;
+  }
+  return placed;
+}
+
 void CText::PaintText(QPainter& p, const StageSprite& sprite, const Rect& areaIn) {
   const Rect area = PaintableRect(areaIn);
   if (area.IsEmpty() || shown_.empty()) return;
-  Layout(area);
+  const TextLayout& layout = LayoutAtOrigin(area);
   p.save();
-  if (!font.useDefault && font.escapement % 3600 != 0) {
-    p.translate(area.left, area.top);
-    p.rotate(-font.escapement / 10.0);  // tenths of a degree, counter-clockwise
-  }
-  if (HasShadow(sprite, area)) DrawLayout(p, layout_, layoutFont_, ToQColor(shadowColor), ShadowOffset(area));
-  if (!IsKeyedAway(sprite, penColor)) DrawLayout(p, layout_, layoutFont_, ToQColor(penColor));
+  // A turned text turns about the rectangle's top left corner.
+  p.translate(area.left, area.top);
+  if (!font.useDefault && font.escapement % 3600 != 0) p.rotate(-font.escapement / 10.0);  // tenths of a degree, counter-clockwise
+  if (HasShadow(sprite, area)) DrawLayout(p, layout, layoutFont_, ToQColor(shadowColor), ShadowOffset(area));
+  if (!IsKeyedAway(sprite, penColor)) DrawLayout(p, layout, layoutFont_, ToQColor(penColor));
   p.restore();
 }
 
@@ -176,7 +183,7 @@ void CText::PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& cli
 
 bool CText::GetNaturalSize(int32_t& width, int32_t& height) {
   std::lock_guard lock(StageLock());
-  const Rect bounds = Layout(PaintableRect(rect)).Bounds();
+  const Rect bounds = LayoutAtOrigin(PaintableRect(rect)).Bounds();
   width = bounds.Width();
   height = bounds.Height();
   return true;

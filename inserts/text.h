@@ -55,8 +55,8 @@ class CText : public CGraphic, public TextFields, public SelfPainting {
   void RefreshContent(Runner& runner);
   // Paints the text of an object occupying `area` (stage coordinates).
   void PaintText(QPainter& p, const StageSprite& sprite, const Rect& area);
-  // The layout of the shown text in `area`, as PaintText draws it.
-  const TextLayout& Layout(const Rect& area);
+  // The layout of the shown text in `area` (before any turn), as PaintText draws it.
+  TextLayout Layout(const Rect& area);
   void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
 
   void SetParameterText(const std::string& value) override;
@@ -78,12 +78,14 @@ class CText : public CGraphic, public TextFields, public SelfPainting {
   // The font and layout of the last paint, kept while nothing they depend on changes.
   struct LayoutKey {
     uint64_t text = 0;  // shownSerial_
-    Rect area;
+    int64_t width = 0, height = 0;
     uint32_t flags = 0;
     std::string font;  // the font record's fields
     bool operator==(const LayoutKey&) const = default;
   };
   LayoutKey KeyFor(const Rect& area) const;
+  // The layout of the shown text in a rectangle of `area`'s size at (0, 0).
+  const TextLayout& LayoutAtOrigin(const Rect& area);
   std::string shown_;
   uint64_t shownSerial_ = 0;  // counts the changes of shown_
   bool haveLayout_ = false;

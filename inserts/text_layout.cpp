@@ -2,8 +2,10 @@
 
 #include <QFontMetrics>
 #include <QFontMetricsF>
+#include <QTextLayout>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "platform/text.h"
 #include "stage/qt_painter.h"
@@ -80,50 +82,74 @@ class Measure {
 
 bool IsSpace(QChar c) { return c == u' '; }
 
+// Half of a centring sum, rounded down: a line's place in its rectangle is
+// then the same wherever the rectangle lies, so a layout moves with it.
+int Half(int64_t sum) { return static_cast<int>(sum >= 0 ? sum / 2 : -((1 - sum) / 2)); }
+
+// The advance from a paragraph's start to each of its characters, from one
+// shaping of the whole paragraph.
+class Advances {
+ public:
+  Advances(const QString& text, const QFont& font) : layout_(text, font) {
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    layout_.setTextOption(option);
+    layout_.beginLayout();
+    line_ = layout_.createLine();
+    layout_.endLayout();
+  }
+  int At(size_t pos) const { return static_cast<int>(std::lround(line_.cursorToX(static_cast<int>(pos)))); }
+
+ private:
+  QTextLayout layout_;
+  QTextLine line_;
+};
+
 // Greedy word wrap of one paragraph into lines no wider than `maxWidth`.
-void WrapParagraph(const Cells& para, const Measure& m, int maxWidth, bool breakWords, std::vector<TextLine>& out) {
-  Cells line, pending;
-  auto width = [&](const Cells& a, const Cells& b, const Cells& c) {
-    Cells all = a;
-    all.insert(all.end(), b.begin(), b.end());
-    all.insert(all.end(), c.begin(), c.end());
-    return m.Width(ToLine(all.begin(), all.end()).text);
+void WrapParagraph(const Cells& para, const Measure& m, const QFont& font, int maxWidth, bool breakWords,
+                   std::vector<TextLine>& out) {
+  const QString text = ToLine(para.begin(), para.end()).text;
+  // Kerning is off and a break falls between a space and a word, so the
+  // advance of a run is the difference of two positions from one shaping of
+  // the paragraph, not a shaping of the line again with every word. A tab's
+  // advance depends on where its line starts: such a paragraph is measured
+  // a line at a time.
+  std::optional<Advances> advances;
+  if (!text.contains(u'\t')) advances.emplace(text, font);
+  auto width = [&](size_t from, size_t to) {
+    return advances ? advances->At(to) - advances->At(from)
+                    : m.Width(text.mid(static_cast<qsizetype>(from), static_cast<qsizetype>(to - from)));
   };
+  auto addLine = [&](size_t from, size_t to) { out.push_back(ToLine(para.begin() + from, para.begin() + to)); };
+  // The line is [lineStart, lineEnd) with the spaces after it pending; the
+  // first line keeps the paragraph's leading spaces.
+  size_t lineStart = 0, lineEnd = 0;
+  const size_t n = para.size();
   size_t i = 0;
-  while (i < para.size()) {
+  while (i < n) {
     size_t j = i;
     const bool space = IsSpace(para[i].c);
-    while (j < para.size() && IsSpace(para[j].c) == space) ++j;
-    Cells token(para.begin() + i, para.begin() + j);
-    i = j;
+    while (j < n && IsSpace(para[j].c) == space) ++j;
     if (space) {
-      pending.insert(pending.end(), token.begin(), token.end());
+      i = j;
       continue;
     }
-    if (!line.empty() && width(line, pending, token) > maxWidth) {
+    if (lineEnd > lineStart && width(lineStart, j) > maxWidth) {
       // The spaces at a break belong to neither line.
-      out.push_back(ToLine(line.begin(), line.end()));
-      line.clear();
-      pending.clear();
+      addLine(lineStart, lineEnd);
+      lineStart = i;
     }
-    line.insert(line.end(), pending.begin(), pending.end());
-    pending.clear();
     if (breakWords) {
       // An edit control breaks a word that is wider than the line by itself.
-      for (const Cell& c : token) {
-        line.push_back(c);
-        if (line.size() > 1 && m.Width(ToLine(line.begin(), line.end()).text) > maxWidth) {
-          line.pop_back();
-          out.push_back(ToLine(line.begin(), line.end()));
-          line.assign(1, c);
+      for (size_t k = i; k < j; ++k)
+        if (k + 1 - lineStart > 1 && width(lineStart, k + 1) > maxWidth) {
+          addLine(lineStart, k);
+          lineStart = k;
         }
-      }
-    } else {
-      line.insert(line.end(), token.begin(), token.end());
     }
+    lineEnd = i = j;
   }
-  line.insert(line.end(), pending.begin(), pending.end());
-  out.push_back(ToLine(line.begin(), line.end()));
+  addLine(lineStart, n);
 }
 
 void AddEllipsis(TextLine& line, const Measure& m, int maxWidth) {
@@ -185,21 +211,21 @@ TextLayout LayOutText(std::string_view text, const QFont& font, const Rect& box,
   }
   for (const Cells& para : paragraphs) {
     if ((flags & dt::kWordBreak) && !singleLine)
-      WrapParagraph(para, m, maxWidth, flags & dt::kEditControl, layout.lines);
+      WrapParagraph(para, m, font, maxWidth, flags & dt::kEditControl, layout.lines);
     else
       layout.lines.push_back(ToLine(para.begin(), para.end()));
   }
   const bool ellipsis = flags & (dt::kEndEllipsis | dt::kWordEllipsis | dt::kPathEllipsis);
   int top = box.top;
   if (singleLine && (flags & dt::kVCenter))
-    top = static_cast<int>((int64_t(box.top) + box.bottom - layout.lineHeight) / 2);
+    top = Half(int64_t(box.top) + box.bottom - layout.lineHeight);
   else if (singleLine && (flags & dt::kBottom))
     top = box.bottom - layout.lineHeight;
   for (TextLine& line : layout.lines) {
     if (ellipsis) AddEllipsis(line, m, maxWidth);
     line.width = m.Width(line.text);
     if (flags & dt::kCenter)
-      line.x = static_cast<int>((int64_t(box.left) + box.right - line.width) / 2);
+      line.x = Half(int64_t(box.left) + box.right - line.width);
     else if (flags & dt::kRight)
       line.x = box.right - line.width;
     else

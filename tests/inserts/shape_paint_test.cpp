@@ -75,6 +75,19 @@ TEST_P(ShapePixels, Match) {
     EXPECT_EQ(out.At(x, y), colour == kOutside ? kBack : Rgb(colour)) << "at " << x << "," << y;
 }
 
+// A rectangle with no pen filled with built-in pattern `index`, set bits black.
+std::function<std::unique_ptr<CObjectFill>()> BlackOnWhitePattern(uint8_t index) {
+  return [index] {
+    return Shape<CRectangle>([index](CRectangle& r) {
+      r.penStyle = 5;
+      r.fillStyle = 1;
+      r.patternIndex = index;
+      r.fillColor = kBlack;
+      r.fillBackColor = kWhite;
+    });
+  };
+}
+
 const PixelCase kPixelCases[] = {
     // [4, 20) x [4, 14): the outline on the first and last column and row, nothing beyond.
     {"RectangleOutlineExcludesRightAndBottom", [] { return Shape<CRectangle>(); }, {4, 4, 20, 14},
@@ -104,6 +117,56 @@ const PixelCase kPixelCases[] = {
        });
      },
      {4, 4, 24, 18}, {{4, 4, kGrey}, {6, 6, kRed}, {23, 17, kRed}, {23, 4, kOutside}}},
+    // Keyed on the pattern's background colour: no brush at all.
+    {"KeyedFillBackColourIsHollow",
+     [] {
+       return Shape<CRectangle>([](CRectangle& r) {
+         r.fillStyle = 1;
+         r.fillBackColor = kWhite;
+       });
+     },
+     {4, 4, 20, 14}, {{4, 4, kRed}, {10, 8, kOutside}, {11, 8, kOutside}}, true, kWhite},
+    // Keyed on the shadow colour: no shadow, the figure keeps its place.
+    {"KeyedShadowIsLeftOut",
+     [] {
+       return Shape<CRectangle>([](CRectangle& r) {
+         r.shadowX = r.shadowY = 3;
+         r.shadowColor = kGrey;
+       });
+     },
+     {4, 4, 24, 18}, {{20, 14, kRed}, {23, 17, kOutside}, {21, 10, kOutside}, {10, 10, kBlue}}, true, kGrey},
+    // The ellipse's shadow is the ellipse swept to (3, 3): figure in [4, 33) x [4, 21).
+    {"EllipseShadow",
+     [] {
+       return Shape<CEllipse>([](CEllipse& e) {
+         e.shadowX = e.shadowY = 3;
+         e.shadowColor = kGrey;
+       });
+     },
+     {4, 4, 36, 24},
+     {{18, 4, kRed}, {18, 12, kBlue}, {21, 22, kGrey}, {34, 15, kGrey}, {35, 23, kOutside}, {4, 23, kOutside},
+      {33, 5, kOutside}}},
+    // The triangle's: vertices (4, 20), (18, 4), (32, 20), swept to (3, 3).
+    {"TriangleShadow",
+     [] {
+       return Shape<CTriangle>([](CTriangle& t) {
+         t.shadowX = t.shadowY = 3;
+         t.shadowColor = kGrey;
+       });
+     },
+     {4, 4, 36, 24},
+     {{18, 4, kRed}, {4, 20, kRed}, {32, 20, kRed}, {18, 15, kBlue}, {20, 23, kGrey}, {33, 22, kGrey},
+      {5, 23, kOutside}, {30, 6, kOutside}}},
+    // The polygon's: a square of the full rectangle, figure in [0, 38) x [0, 38).
+    {"PolygonShadow",
+     [] {
+       return Shape<CPoly>([](CPoly& p) {
+         p.shadowX = p.shadowY = 2;
+         p.shadowColor = kGrey;
+         p.points = {{0, 0, 6}, {1024, 0, 2}, {1024, 1024, 2}, {0, 1024, 3}};
+       });
+     },
+     {0, 0, 40, 40}, {{0, 0, kRed}, {10, 10, kBlue}, {39, 39, kGrey}, {39, 1, kOutside}, {1, 39, kOutside}, {20, 39, kGrey}}},
     // Black is not transparent on an unkeyed shape: the pen is drawn.
     {"BlackPenOnUnkeyedShape", [] { return Shape<CRectangle>([](CRectangle& r) { r.penColor = kBlack; }); },
      {4, 4, 20, 14}, {{4, 4, kBlack}, {19, 13, kBlack}}},
@@ -115,15 +178,7 @@ const PixelCase kPixelCases[] = {
      {{4, 4, kBlue}, {19, 13, kOutside}}, true, kRed},
     // Pattern 0 (rows 0xAA, 0x55): a set bit takes fillColor, from the object's corner.
     {"PatternStartsAtTheObjectsCorner",
-     [] {
-       return Shape<CRectangle>([](CRectangle& r) {
-         r.penStyle = 5;
-         r.fillStyle = 1;
-         r.patternIndex = 0;
-         r.fillColor = kBlack;
-         r.fillBackColor = kWhite;
-       });
-     },
+     BlackOnWhitePattern(0),
      {5, 3, 21, 19}, {{5, 3, kBlack}, {6, 3, kWhite}, {5, 4, kWhite}, {6, 4, kBlack}, {13, 11, kBlack}}},
     // Pattern 1 (horizontal lines every fourth row).
     {"HorizontalLinePattern",
@@ -136,6 +191,60 @@ const PixelCase kPixelCases[] = {
        });
      },
      {0, 0, 16, 16}, {{3, 0, kBlue}, {3, 1, kWhite}, {3, 4, kBlue}, {3, 5, kWhite}}},
+    // Pattern 2 (rows 0x88): columns 0 and 4 of every eight.
+    {"VerticalLinePattern",
+     BlackOnWhitePattern(2),
+     {0, 0, 16, 16}, {{0, 0, kBlack}, {1, 0, kWhite}, {4, 3, kBlack}, {3, 3, kWhite}, {8, 5, kBlack}}},
+    // Pattern 3 (0x80 >> row): column = row.
+    {"DiagonalDownPattern",
+     BlackOnWhitePattern(3),
+     {0, 0, 16, 16}, {{0, 0, kBlack}, {1, 1, kBlack}, {1, 0, kWhite}, {9, 1, kBlack}, {7, 7, kBlack}, {6, 7, kWhite}}},
+    // Pattern 4 (0x01 << row): column = 7 - row.
+    {"DiagonalUpPattern",
+     BlackOnWhitePattern(4),
+     {0, 0, 16, 16}, {{7, 0, kBlack}, {0, 7, kBlack}, {0, 0, kWhite}, {6, 1, kBlack}, {14, 1, kBlack}}},
+    // Pattern 5 (FF 88 88 88): a full row every fourth, columns 0 and 4.
+    {"GridPattern",
+     BlackOnWhitePattern(5),
+     {0, 0, 16, 16}, {{3, 0, kBlack}, {0, 1, kBlack}, {4, 1, kBlack}, {1, 1, kWhite}, {5, 4, kBlack}, {5, 5, kWhite}}},
+    // Pattern 6 (81 42 24 18 18 24 42 81): both diagonals.
+    {"DiagonalCrossPattern",
+     BlackOnWhitePattern(6),
+     {0, 0, 16, 16}, {{0, 0, kBlack}, {7, 0, kBlack}, {1, 1, kBlack}, {3, 3, kBlack}, {4, 3, kBlack}, {2, 3, kWhite}, {1, 0, kWhite}}},
+    // Pattern 7 (88 00 22 00): sparse dots.
+    {"DotPattern",
+     BlackOnWhitePattern(7),
+     {0, 0, 16, 16}, {{0, 0, kBlack}, {4, 0, kBlack}, {1, 0, kWhite}, {0, 1, kWhite}, {2, 2, kBlack}, {6, 2, kBlack}, {2, 3, kWhite}}},
+    // Pattern 3 on an object at (3, 5): the diagonal starts at its corner, not the stage's.
+    {"PatternFollowsTheObject",
+     BlackOnWhitePattern(3),
+     {3, 5, 19, 21}, {{3, 5, kBlack}, {4, 6, kBlack}, {4, 5, kWhite}, {11, 13, kBlack}, {10, 13, kWhite}}},
+    // Texture (fillStyle 2), three by two: red green white over green green
+    // green, tiled from the object's corner.
+    {"TextureTilesFromTheObjectsCorner",
+     [] {
+       return Shape<CRectangle>([](CRectangle& r) {
+         r.penStyle = 5;
+         r.fillStyle = 2;
+         QImage texture(3, 2, QImage::Format_RGB32);
+         texture.fill(Rgb(kGreen));
+         texture.setPixel(0, 0, Rgb(kRed));
+         texture.setPixel(2, 0, Rgb(kWhite));
+         r.SetTexture(texture);
+       });
+     },
+     {5, 3, 21, 19},
+     {{5, 3, kRed}, {6, 3, kGreen}, {7, 3, kWhite}, {8, 3, kRed}, {5, 4, kGreen}, {7, 4, kGreen}, {5, 5, kRed},
+      {11, 7, kRed}}},
+    // A texture that could not be read leaves the solid fill.
+    {"MissingTextureIsSolid",
+     [] {
+       return Shape<CRectangle>([](CRectangle& r) {
+         r.fillStyle = 2;
+         r.textureFile = "missing.bmp";
+       });
+     },
+     {4, 4, 20, 14}, {{10, 8, kBlue}, {11, 9, kBlue}}},
     // An unknown pattern number falls back to the solid fill.
     {"UnknownPatternIsSolid",
      [] {
@@ -151,6 +260,19 @@ const PixelCase kPixelCases[] = {
     // Dot (3 on, 3 off).
     {"DottedPen", [] { return Shape<CRectangle>([](CRectangle& r) { r.penStyle = 2; }); }, {0, 0, 60, 20},
      {{1, 0, kRed}, {4, 0, kBlue}, {7, 0, kRed}}},
+    // Dash-dot (9 on, 6 off, 3 on, 6 off). Where the pattern starts is not
+    // fixed by the rules; it runs clockwise from the pixel right of the top left
+    // corner, so the top row repeats every 24 pixels from x = 1.
+    {"DashDotPen", [] { return Shape<CRectangle>([](CRectangle& r) { r.penStyle = 3; }); }, {0, 0, 60, 20},
+     {{1, 0, kRed}, {9, 0, kRed}, {10, 0, kBlue}, {15, 0, kBlue}, {16, 0, kRed}, {18, 0, kRed}, {19, 0, kBlue},
+      {24, 0, kBlue}, {25, 0, kRed}, {33, 0, kRed}, {34, 0, kBlue}}},
+    // Dash-dot-dot (9, 3, 3, 3, 3, 3).
+    {"DashDotDotPen", [] { return Shape<CRectangle>([](CRectangle& r) { r.penStyle = 4; }); }, {0, 0, 60, 20},
+     {{1, 0, kRed}, {9, 0, kRed}, {10, 0, kBlue}, {12, 0, kBlue}, {13, 0, kRed}, {15, 0, kRed}, {16, 0, kBlue},
+      {19, 0, kRed}, {22, 0, kBlue}, {24, 0, kBlue}, {25, 0, kRed}}},
+    // Width 0 is one pixel, as width 1.
+    {"ZeroWidthPenIsOnePixel", [] { return Shape<CRectangle>([](CRectangle& r) { r.penWidth = 0; }); },
+     {4, 4, 20, 14}, {{4, 4, kRed}, {19, 13, kRed}, {5, 5, kBlue}, {18, 12, kBlue}, {20, 14, kOutside}}},
     // A styled pen wider than one pixel draws solid.
     {"WideStyledPenIsSolid",
      [] {
@@ -235,6 +357,33 @@ TEST(ShapeHitRegion, FollowsThePaintedFigureAndShadow) {
   EXPECT_FALSE(r->HitsAt(*out.sprite, 19, 0));   // the corner the shadow does not reach
   auto fresh = Shape<CRectangle>();
   EXPECT_TRUE(fresh->HitsAt(*out.sprite, 19, 0));  // before any paint: the whole rectangle
+}
+
+// A figure keeps its regions when it moves; one the device's edge cut gets
+// them anew. Either way it paints and hits as a fresh one at the new place.
+TEST(ShapeRegions, AMovedFigureMatchesAFreshOne) {
+  const auto make = [] {
+    return Shape<CPoly>([](CPoly& p) {
+      p.shadowX = 3;
+      p.shadowY = 2;
+      p.shadowColor = kGrey;
+      p.points = {{512, -100, 6}, {1100, 512, 2}, {512, 1024, 2}, {0, 512, 3}};
+    });
+  };
+  const Rect places[] = {{4, 4, 30, 30}, {20, 10, 46, 36}, {-16, -8, 10, 18}, {30, 20, 56, 46}, {31, 20, 57, 46}};
+  auto moved = make();
+  for (const Rect& at : places) {
+    const Painted got = Paint(*moved, at);
+    auto fresh = make();
+    const Painted want = Paint(*fresh, at);
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 64; ++x) {
+        ASSERT_EQ(got.At(x, y), want.At(x, y)) << "at " << x << "," << y << " placed at " << at.left << "," << at.top;
+        if (at.Contains(x, y)) {
+          ASSERT_EQ(moved->HitsAt(*got.sprite, x, y), fresh->HitsAt(*want.sprite, x, y)) << x << "," << y;
+        }
+      }
+  }
 }
 
 TEST(ShapeCovering, OnlyAFigureThatPaintsEveryPixelIsOpaque) {

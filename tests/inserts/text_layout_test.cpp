@@ -130,10 +130,62 @@ TEST_F(TextTest, WordBreakWrapsAtSpacesAndDropsThemAtTheBreak) {
   // Narrower than a word: the word stays whole on its own line.
   const TextLayout narrow = LayOutText("alpha beta", font, {0, 0, 5, 100}, dt::kWordBreak);
   EXPECT_EQ(Lines(narrow), (std::vector<QString>{"alpha", "beta"}));
+  // A paragraph with a tab is measured from its line's start: the tab takes
+  // the line to the next stop. A tab does not break a word.
+  const int stop = 8 * m.averageCharWidth();
+  const auto tabbed = [&](int width) {
+    return Lines(LayOutText("a b\tc", font, {0, 0, width, 100}, dt::kWordBreak | dt::kExpandTabs));
+  };
+  EXPECT_EQ(tabbed(stop + m.horizontalAdvance("c")), (std::vector<QString>{"a b\tc"}));
+  EXPECT_EQ(tabbed(stop + m.horizontalAdvance("c") - 1), (std::vector<QString>{"a", "b\tc"}));
   // As an edit control does, a long word is broken where the line ends.
   const TextLayout broken =
       LayOutText("abcdefgh", font, {0, 0, m.horizontalAdvance("abcd"), 100}, dt::kWordBreak | dt::kEditControl);
   EXPECT_EQ(Lines(broken), (std::vector<QString>{"abcd", "efgh"}));
+}
+
+// Greedy wrapping against whole-line measures: every line fits unless it is
+// one word, and the next line's first word would not have fitted after it.
+TEST_F(TextTest, WordBreakIsGreedyByTheWholeLinesWidth) {
+  const char* paragraph =
+      "Wrapping places each word on the line while the line with it still fits: "
+      "Mm iii WWW, a b c; Waving flags fly over the quay (yes) and 1234567890 fits too: "
+      "the office's first affluent fjord (AV To Th) --.";
+  const struct {
+    const char* face;
+    int pixels;
+    uint32_t weight;
+    uint8_t italic;
+  } fonts[] = {{"Arial", 11, 400, 0},           {"Arial", 17, 700, 0},       {"Times New Roman", 14, 400, 0},
+               {"Times New Roman", 23, 700, 1}, {"Courier New", 13, 400, 0}, {"Courier New", 22, 700, 1}};
+  for (const auto& f : fonts) {
+    CKVFont k;
+    k.useDefault = 0;
+    k.height = -f.pixels;
+    k.weight = static_cast<int32_t>(f.weight);
+    k.italic = f.italic;
+    k.faceName = f.face;
+    const QFont font = MatchFont(k);
+    const QFontMetrics m(font);
+    for (int width : {40, 97, 150, 233, 301, 417}) {
+      const TextLayout l = LayOutText(paragraph, font, {0, 0, width, 1000}, dt::kWordBreak | dt::kNoPrefix);
+      QStringList words;
+      for (size_t i = 0; i < l.lines.size(); ++i) {
+        const QString& text = l.lines[i].text;
+        const QStringList lineWords = text.split(u' ', Qt::SkipEmptyParts);
+        words += lineWords;
+        EXPECT_EQ(l.lines[i].width, m.horizontalAdvance(text)) << f.face << " " << width;
+        if (lineWords.size() > 1) {
+          EXPECT_LE(m.horizontalAdvance(text), width) << f.face << " " << width << " " << i;
+        }
+        if (i + 1 < l.lines.size()) {
+          const QString next = l.lines[i + 1].text.split(u' ', Qt::SkipEmptyParts).value(0);
+          EXPECT_GT(m.horizontalAdvance(text + u' ' + next), width) << f.face << " " << width << " " << i;
+        }
+      }
+      EXPECT_EQ(words.join(u' '), QString(paragraph).simplified()) << f.face << " " << width;
+    }
+  }
 }
 
 TEST_F(TextTest, AlignsEachLineAndCentresSingleLinesVertically) {
@@ -158,6 +210,20 @@ TEST_F(TextTest, AlignsEachLineAndCentresSingleLinesVertically) {
     ASSERT_EQ(l.lines.size(), 1u);
     EXPECT_EQ(l.lines[0].x, c.x) << c.flags;
     EXPECT_EQ(l.lines[0].top, c.top) << c.flags;
+  }
+  // A line wider than its rectangle, centred: its place in the rectangle is
+  // the same wherever the rectangle lies, off the stage's top left too.
+  const int wide = m.horizontalAdvance("abcdefgh");
+  for (int narrow : {wide - 5, wide - 6}) {
+    const int placeAt = [&] {
+      const TextLayout l = LayOutText("abcdefgh", font, {7, 7, 7 + narrow, 7 + h - 3}, dt::kCenter | dt::kSingleLine | dt::kVCenter);
+      return (l.lines[0].x - 7) * 1000 + (l.lines[0].top - 7);
+    }();
+    for (int corner : {-1001, -1000, -3, 0, 40}) {
+      const TextLayout l =
+          LayOutText("abcdefgh", font, {corner, corner, corner + narrow, corner + h - 3}, dt::kCenter | dt::kSingleLine | dt::kVCenter);
+      EXPECT_EQ((l.lines[0].x - corner) * 1000 + (l.lines[0].top - corner), placeAt) << narrow << " at " << corner;
+    }
   }
   // Per line: the shorter line is centred on its own.
   const TextLayout two = LayOutText("a\nabcdef", font, box, dt::kCenter);
@@ -324,6 +390,46 @@ TEST_F(TextTest, TextColourIsThePenColourAndAKeyedPenHidesIt) {
   for (int y = 0; y < 40; ++y)
     for (int x = 0; x < 100; ++x) green |= (ink.image.pixel(x, y) | 0xFF000000) == 0xFF00FF00;
   EXPECT_TRUE(green);
+}
+
+TEST_F(TextTest, EscapementTurnsTheTextAboutTheRectanglesCorner) {
+  // 45 degrees clockwise (3150 tenths counter-clockwise): a line drawn from
+  // the top left corner runs down to the right; flat, it stays in its row.
+  struct Case {
+    int32_t escapement;
+    bool descends;
+  } cases[] = {{0, false}, {3150, true}};
+  for (const Case& c : cases) {
+    auto made = MakeText("MMMMMMMMMM", dt::kNoPrefix | dt::kSingleLine, 0);
+    made->font.escapement = c.escapement;
+    const Ink ink = PaintText(*made, {0, 0, 160, 100});
+    // The highest red row in a band near the start and one further along.
+    auto top = [&](int from, int to) {
+      for (int y = 0; y < 100; ++y)
+        for (int x = from; x < to; ++x)
+          if ((ink.image.pixel(x, y) | 0xFF000000) == 0xFFFF0000) return y;
+      return -1;
+    };
+    const int near = top(10, 30), far = top(60, 80);
+    ASSERT_GE(near, 0) << c.escapement;
+    ASSERT_GE(far, 0) << c.escapement;
+    if (c.descends)
+      EXPECT_GT(far, near + 30) << c.escapement;
+    else
+      EXPECT_NEAR(far, near, 3) << c.escapement;
+  }
+}
+
+TEST_F(TextTest, AStretchedTextScalesItsFontToTheShownHeight) {
+  auto made = MakeText("ab", dt::kNoPrefix, 0);
+  made->rect = {0, 0, 100, 40};
+  const int stored = made->Layout({0, 0, 100, 40}).lineHeight;
+  const int twice = made->Layout({0, 0, 200, 80}).lineHeight;
+  const int half = made->Layout({0, 0, 50, 20}).lineHeight;
+  EXPECT_NEAR(twice, 2 * stored, 2);
+  EXPECT_NEAR(half, stored / 2, 2);
+  // The same height at another width keeps the font.
+  EXPECT_EQ(made->Layout({0, 0, 300, 40}).lineHeight, stored);
 }
 
 TEST_F(TextTest, NaturalSizeIsTheLaidOutText) {
