@@ -1,0 +1,757 @@
+"""An independent writer of the project format, written without reference to
+the player's own code: it writes project (.kvp) and script (.kvs) files from
+plain Python objects, so that scenario projects built with it check the
+player's reader against a second reading of the format.
+
+Only the kinds the scenarios need are here: variable groups and variables,
+script flow commands, waits, the end marker, rectangles, texts and Orlan
+inserts. Every class writes the newest version of its record. Field names are
+the format's own, so a dump of a written file can be compared field by field.
+"""
+import struct
+
+# Variable types of a variable record.
+INT2, WORD, BOOL, INT4, DWORD, DOUBLE, STRING = range(7)
+TYPE_NAMES = ["Int2", "Word", "Bool", "Int4", "DWord", "Double", "String"]
+
+# Project tree node kinds.
+KIND_PROJECT, KIND_BACKGROUND, KIND_FREESTYLE, KIND_SCENE = 0, 2, 3, 4
+
+# The header tag that announces the extended document header.
+FORMAT_TAG = 0x4401
+
+
+class Archive:
+    """A storing archive: little-endian primitives, length-prefixed strings,
+    counts, and objects with class tags. Classes and objects share one entry
+    numbering that starts at 1 (0 is the null reference)."""
+
+    def __init__(self):
+        self.out = bytearray()
+        self.next_entry = 1
+        self.classes = {}   # class name -> entry number
+        self.objects = {}   # id(object) -> entry number
+        self._keep = []     # keeps written objects alive so ids stay unique
+
+    def bytes(self):
+        return bytes(self.out)
+
+    def u8(self, v):
+        self.out += struct.pack("<B", v & 0xFF)
+
+    def u16(self, v):
+        self.out += struct.pack("<H", v & 0xFFFF)
+
+    def i32(self, v):
+        self.out += struct.pack("<i", v)
+
+    def u32(self, v):
+        self.out += struct.pack("<I", v & 0xFFFFFFFF)
+
+    def f64(self, v):
+        self.out += struct.pack("<d", v)
+
+    def raw(self, data):
+        self.out += data
+
+    def string(self, text):
+        # Texts are single-byte in the Windows ANSI code page; the writer never
+        # writes the wide form.
+        data = text.encode("cp1252")
+        n = len(data)
+        if n < 255:
+            self.u8(n)
+        elif n < 0xFFFE:
+            self.u8(0xFF)
+            self.u16(n)
+        else:
+            self.u8(0xFF)
+            self.u16(0xFFFF)
+            self.u32(n)
+        self.raw(data)
+
+    def count(self, n):
+        if n < 0xFFFF:
+            self.u16(n)
+        else:
+            self.u16(0xFFFF)
+            self.u32(n)
+
+    def _entry_ref(self, n, tag_bit):
+        if n < 0x7FFF:
+            self.u16(n | (0x8000 if tag_bit else 0))
+        else:
+            self.u16(0x7FFF)
+            self.u32(n | (0x80000000 if tag_bit else 0))
+
+    def _take_entry(self):
+        if self.next_entry >= 0x3FFFFFFE:
+            raise ValueError("archive reference table is full")
+        n = self.next_entry
+        self.next_entry += 1
+        return n
+
+    def write_object(self, obj):
+        if obj is None:
+            self.u16(0)
+            return
+        if id(obj) in self.objects:
+            self._entry_ref(self.objects[id(obj)], False)
+            return
+        name = obj.CLASS
+        if name in self.classes:
+            self._entry_ref(self.classes[name], True)
+        else:
+            data = name.encode("ascii")
+            if len(data) >= 64:
+                raise ValueError("class name too long: " + name)
+            self.u16(0xFFFF)
+            self.u16(obj.SCHEMA & 0xFFFF)
+            self.u16(len(data))
+            self.raw(data)
+            self.classes[name] = self._take_entry()
+        # The entry is taken before the object's own data, so references to it
+        # from inside that data resolve.
+        self.objects[id(obj)] = self._take_entry()
+        self._keep.append(obj)
+        obj.serialize(self)
+
+    def object_list(self, objs):
+        """A list of objects: a count, then each as an object reference."""
+        self.count(len(objs))
+        for o in objs:
+            self.write_object(o)
+
+
+class ObList:
+    """The object-list container, for lists that are themselves written as an
+    object with class information (a variable group's items)."""
+    CLASS, SCHEMA = "CObList", 0
+
+    def __init__(self, items):
+        self.items = items
+
+    def serialize(self, ar):
+        ar.object_list(self.items)
+
+
+# ---------------------------------------------------------------- inserts
+
+class Insert:
+    """The record every insert shares. The writer's defaults are those of a
+    freshly reset insert, except `active` (1, so the runner plays it)."""
+    CLASS, SCHEMA = "CInsert", 0
+
+    def __init__(self, name="", **fields):
+        self.name = name
+        self.comment = ""
+        self.auxText1 = ""
+        self.auxText2 = ""
+        self.flags = 0
+        self.auxWord = 0
+        self.auxLong = 0
+        self.hotkeys = []          # (key, modifiers) pairs
+        self.showMode = 1
+        self.active = 1
+        self.threaded = 0
+        self.delayMs = 0
+        self.auxValue = 0
+        self.editorFlag = 1
+        self.layer = 127
+        self.rect = (0, 0, 64, 64)
+        self.auxByte = 0
+        self.runState = 0
+        self.handlers = []         # Flow objects
+        self.set(**fields)
+
+    def set(self, **fields):
+        for k, v in fields.items():
+            if not hasattr(self, k):
+                raise AttributeError("%s has no field %s" % (type(self).__name__, k))
+            setattr(self, k, v)
+        return self
+
+    def handler(self, event_code, command, argument="", value=0):
+        self.handlers.append(Flow(command, argument, value, eventCode=event_code))
+        return self
+
+    def serialize_common(self, ar):
+        if len(self.handlers) > 255:
+            raise ValueError("an insert carries at most 255 handlers")
+        ar.u16(5)
+        ar.string(self.auxText1)
+        ar.string(self.auxText2)
+        ar.u16(self.flags)
+        ar.u16(self.auxWord)
+        ar.u32(self.auxLong)
+        ar.u32(len(self.hotkeys))
+        for key, mods in self.hotkeys:
+            ar.u32(key)
+            ar.u32(mods)
+        ar.i32(self.showMode)
+        ar.u32(self.active)
+        ar.u8(self.threaded)
+        ar.u32(self.delayMs)
+        ar.u32(self.auxValue)
+        ar.string(self.comment)
+        ar.string(self.name)
+        ar.u8(self.editorFlag)
+        ar.u8(self.layer)
+        for v in self.rect:
+            ar.i32(v)
+        ar.u8(self.auxByte)
+        ar.u8(self.runState)
+        ar.u8(len(self.handlers))
+        for h in self.handlers:
+            ar.write_object(h)
+
+    def serialize(self, ar):
+        self.serialize_common(ar)
+
+    def common_fields(self):
+        """The fields a dump of the record should show, by name."""
+        return {k: getattr(self, k) for k in (
+            "name", "comment", "auxText1", "auxText2", "flags", "auxWord", "auxLong",
+            "showMode", "active", "threaded", "delayMs", "auxValue", "layer", "rect",
+            "runState")}
+
+    def fields(self):
+        return self.common_fields()
+
+
+class Bottom(Insert):
+    """The end marker every script closes with."""
+    CLASS = "CBottom"
+
+    def serialize(self, ar):
+        self.serialize_common(ar)
+        ar.u16(1)
+
+
+class Flow(Insert):
+    """A script flow command, as an insert or as an event handler."""
+    CLASS = "CFlow"
+
+    def __init__(self, command=0xFFFF, argument="", value=0, **fields):
+        self.command = command
+        self.argument = argument
+        self.commandValue = value
+        self.eventCode = 999999
+        super().__init__(**fields)
+
+    def serialize(self, ar):
+        self.serialize_common(ar)
+        ar.u16(1)
+        ar.u16(self.command)
+        ar.u32(self.commandValue)
+        ar.u32(self.eventCode)
+        ar.string(self.argument)
+
+    def fields(self):
+        f = self.common_fields()
+        f.update(command=self.command, commandValue=self.commandValue,
+                 eventCode=self.eventCode, argument=self.argument)
+        return f
+
+
+class Wait(Insert):
+    CLASS = "CWait"
+
+    def __init__(self, timeout_ms=0, conditions=None, **fields):
+        # Bit 4 ends the wait after the time-out; bit 2 alone waits for a stop.
+        self.conditions = conditions if conditions is not None else (4 if timeout_ms else 2)
+        self.timeoutMs = timeout_ms
+        super().__init__(**fields)
+
+    def serialize(self, ar):
+        self.serialize_common(ar)
+        ar.u16(2)
+        ar.u16(self.conditions)
+        ar.u32(self.timeoutMs)
+
+    def fields(self):
+        f = self.common_fields()
+        f.update(conditions=self.conditions, timeoutMs=self.timeoutMs)
+        return f
+
+
+class Variable:
+    """One typed variable of a group. `value` is its initial value."""
+    CLASS, SCHEMA = "CVarsItem", 0
+
+    def __init__(self, name, type_, value=None, auxId=0, auxText=""):
+        self.name = name
+        self.type = type_
+        self.value = value if value is not None else ("" if type_ == STRING else 0)
+        self.auxId = auxId
+        self.auxText = auxText
+
+    def serialize(self, ar):
+        ar.u16(1)
+        ar.u32(self.auxId)
+        ar.u16(self.type)
+        ar.string(self.name)
+        ar.string(self.auxText)
+        v = self.value
+        if self.type in (INT2, WORD, BOOL):
+            # 16-bit types fill the first two bytes of the value slot.
+            ar.u16(v)
+        elif self.type in (INT4, DWORD):
+            ar.u32(v)
+        elif self.type == DOUBLE:
+            ar.f64(float(v))
+        elif self.type == STRING:
+            ar.string(v)
+        else:
+            raise ValueError("unknown variable type %r" % self.type)
+
+    def read_value(self):
+        """The value as the player's typed reading shows it: Int2 and Bool
+        signed 16-bit, Word unsigned, Int4 signed, DWord unsigned."""
+        v = self.value
+        if self.type in (INT2, BOOL):
+            v &= 0xFFFF
+            return v - 0x10000 if v & 0x8000 else v
+        if self.type == WORD:
+            return v & 0xFFFF
+        if self.type == INT4:
+            v &= 0xFFFFFFFF
+            return v - 0x100000000 if v & 0x80000000 else v
+        if self.type == DWORD:
+            return v & 0xFFFFFFFF
+        return v
+
+
+class VarGroup(Insert):
+    """A variable group ("Global Variables"). Its items are written as one
+    list object with its own class tag, unlike a document's item list, which
+    is a bare count and objects: the group's record calls for a list object
+    with class information."""
+    CLASS = "CVar"
+
+    def __init__(self, groupName, variables, groupFlag=0, groupValue=0, **fields):
+        self.groupName = groupName
+        self.variables = list(variables)
+        self.groupFlag = groupFlag
+        self.groupValue = groupValue
+        super().__init__(**fields)
+
+    def serialize(self, ar):
+        self.serialize_common(ar)
+        ar.u16(1)
+        ar.u8(self.groupFlag)
+        ar.string(self.groupName)
+        ar.write_object(ObList(self.variables))
+        ar.u32(self.groupValue)
+
+    def fields(self):
+        f = self.common_fields()
+        f.update(groupName=self.groupName, groupFlag=self.groupFlag, groupValue=self.groupValue)
+        return f
+
+
+class Visible(Insert):
+    """The part every on-stage insert adds after the common record."""
+    CLASS = "CVisibleInsert"
+
+    def __init__(self, name="", **fields):
+        self.auxOption3 = 0
+        self.auxWord2 = 0
+        self.auxWord3 = 0
+        self.auxWord4 = 0
+        self.attachedSound = None
+        self.scaleEnabled = 0
+        self.scaleMode = 1283
+        self.scaleAtLeft = self.scaleAtRight = 100
+        self.scaleAtTop = self.scaleAtBottom = 100
+        self.scaleAtFront = self.scaleAtBack = 100
+        self.auxOption4 = 1
+        self.showEffect = 0
+        self.hideEffect = 0
+        self.drawMode = 0
+        self.showSpeed = 9
+        self.hideSpeed = 9
+        self.showParam1, self.showParam2 = 4, 8
+        self.hideParam1, self.hideParam2 = 4, 8
+        self.stretchPicture = 1
+        self.auxOption1 = 1
+        self.path = None            # a motion-path block as bytes, or None
+        self.whenDone = 1
+        self.displayTime = 0
+        self.paletteMode = 0
+        self.transparent = 0
+        self.transparentColor = 0x00F0F8F8
+        self.colorTolerance = 0
+        self.cursorFile = ""
+        self.cursorId = 0xFFFF
+        self.auxWord1 = 0
+        super().__init__(name, **fields)
+
+    def serialize_visible(self, ar):
+        self.serialize_common(ar)
+        ar.u16(4)
+        ar.u8(self.auxOption3)
+        ar.u16(self.auxWord2)
+        ar.u16(self.auxWord3)
+        ar.u16(self.auxWord4)
+        if self.attachedSound is not None:
+            raise NotImplementedError("attached sounds are not written by this writer")
+        ar.write_object(None)
+        for v in (self.scaleEnabled, self.scaleMode, self.scaleAtLeft, self.scaleAtRight,
+                  self.scaleAtTop, self.scaleAtBottom, self.scaleAtFront, self.scaleAtBack):
+            ar.u32(v)
+        ar.u8(self.auxOption4)
+        ar.u16(self.showEffect)
+        ar.u16(self.hideEffect)
+        ar.u16(self.drawMode)
+        ar.u32(self.showSpeed)
+        ar.u32(self.hideSpeed)
+        ar.u16(self.showParam1)
+        ar.u16(self.showParam2)
+        ar.u16(self.hideParam1)
+        ar.u16(self.hideParam2)
+        ar.u8(self.stretchPicture)
+        ar.u8(self.auxOption1)
+        ar.u8(1 if self.path is not None else 0)
+        if self.path is not None:
+            ar.raw(self.path)
+        ar.u8(self.whenDone)
+        ar.u32(self.displayTime)
+        ar.u8(self.paletteMode)
+        ar.u8(self.transparent)
+        ar.u32(self.transparentColor)
+        ar.u8(self.colorTolerance)
+        ar.string(self.cursorFile)
+        ar.u16(self.cursorId)
+        ar.u16(self.auxWord1)
+
+    def visible_fields(self):
+        f = self.common_fields()
+        for k in ("showEffect", "hideEffect", "drawMode", "showSpeed", "hideSpeed",
+                  "stretchPicture", "whenDone", "displayTime", "paletteMode", "transparent",
+                  "transparentColor", "colorTolerance", "cursorFile", "cursorId",
+                  "scaleEnabled", "scaleMode"):
+            f[k] = getattr(self, k)
+        return f
+
+    def serialize(self, ar):
+        self.serialize_visible(ar)
+
+    def fields(self):
+        return self.visible_fields()
+
+
+def path_block_size(path_type, point_count):
+    """Total size of a motion-path block, header included, by its type."""
+    sizes = {0: 6 * point_count + 16, 1: 10 * point_count + 20, 2: 18 * point_count + 28,
+             3: 72, 4: 32 * point_count + 56}
+    if path_type not in sizes:
+        raise ValueError("motion-path type %r is not 0 to 4" % path_type)
+    return sizes[path_type]
+
+
+class Graphic(Visible):
+    """Pen and drop shadow, shared by shapes and texts."""
+
+    def __init__(self, name="", **fields):
+        self.penStyle = 0
+        self.penWidth = 1
+        self.penColor = 0x00000000
+        self.shadowX = 3
+        self.shadowY = 3
+        self.shadowColor = 0x00808080
+        super().__init__(name, **fields)
+
+    def serialize_graphic(self, ar):
+        ar.u16(self.penStyle)
+        ar.u16(self.penWidth)
+        ar.u32(self.penColor)
+        ar.i32(self.shadowX)
+        ar.i32(self.shadowY)
+        ar.u32(self.shadowColor)
+
+    def graphic_fields(self):
+        f = self.visible_fields()
+        for k in ("penStyle", "penWidth", "penColor", "shadowX", "shadowY", "shadowColor"):
+            f[k] = getattr(self, k)
+        return f
+
+
+class Rectangle(Graphic):
+    """A filled rectangle. Schema 0 with the versionable flag: the class tag
+    carries 0."""
+    CLASS = "CRectangle"
+
+    def __init__(self, name="", **fields):
+        self.fillStyle = 0
+        self.patternIndex = 0
+        self.fillAux = 0
+        self.textureFile = ""
+        self.fillColor = 0x00C0C0C0
+        self.fillBackColor = 0x00FFFFFF
+        self.cornerWidth = 0
+        self.cornerHeight = 0
+        super().__init__(name, **fields)
+
+    def serialize(self, ar):
+        self.serialize_visible(ar)
+        self.serialize_graphic(ar)
+        ar.u8(self.fillStyle)
+        ar.u8(self.patternIndex)
+        ar.u32(self.fillAux)
+        ar.string(self.textureFile)
+        ar.u32(self.fillColor)
+        ar.u32(self.fillBackColor)
+        ar.i32(self.cornerWidth)
+        ar.i32(self.cornerHeight)
+
+    def fields(self):
+        f = self.graphic_fields()
+        for k in ("fillStyle", "patternIndex", "fillAux", "textureFile", "fillColor",
+                  "fillBackColor", "cornerWidth", "cornerHeight"):
+            f[k] = getattr(self, k)
+        return f
+
+
+class Font:
+    """The stored font record. With `useDefault` set only the version and the
+    flag are written."""
+
+    def __init__(self, face=None, height=0, weight=400):
+        self.useDefault = 1 if face is None else 0
+        self.face = face or ""
+        self.height = height
+        self.weight = weight
+
+    def serialize(self, ar):
+        ar.u16(1)
+        ar.u8(self.useDefault)
+        if self.useDefault:
+            return
+        for v in (self.height, 0, 0, 0, self.weight):   # height, width, escapement, orientation, weight
+            ar.i32(v)
+        for v in (0, 0, 0, 0, 0, 0, 0, 0):              # italic ... pitch and family
+            ar.u8(v)
+        ar.string(self.face)
+
+
+class Text(Graphic):
+    """A text. Its own version word comes before everything else, the common
+    record included: the text record puts its version first and then the
+    visible-insert stored form, and that form begins with the common record.
+    The font follows as its own record, without a class tag (the record is
+    the font's own data, not an object reference)."""
+    CLASS = "CText"
+
+    def __init__(self, name="", text="", **fields):
+        self.text = text
+        self.charPlacement = 0
+        self.textAux1 = ""
+        self.textAux2 = ""
+        self.fromFile = 0
+        self.textFile = ""
+        self.drawFlags = 0x0A10
+        self.font = Font()
+        super().__init__(name, **fields)
+        if "shadowX" not in fields:
+            self.shadowX = 0
+        if "shadowY" not in fields:
+            self.shadowY = 0
+
+    def serialize(self, ar):
+        ar.u16(3)
+        self.serialize_visible(ar)
+        self.serialize_graphic(ar)
+        ar.u32(self.charPlacement)
+        ar.string(self.textAux1)
+        ar.string(self.textAux2)
+        ar.u32(self.fromFile)
+        ar.string(self.textFile)
+        ar.string(self.text)
+        ar.u32(self.drawFlags)
+        self.font.serialize(ar)
+
+    def fields(self):
+        f = self.graphic_fields()
+        for k in ("text", "charPlacement", "textAux1", "textAux2", "fromFile", "textFile",
+                  "drawFlags"):
+            f[k] = getattr(self, k)
+        return f
+
+
+class Orlan(Visible):
+    """An Orlan insert running a compiled script's "main" (mode 0) or acting
+    as an extension object (mode non-zero)."""
+    CLASS = "CBasic"
+
+    def __init__(self, name="", script="", **fields):
+        self.scriptPath = script
+        self.alternatePath = ""
+        self.extensionMode = 0
+        self.reservedLong = 0
+        self.reservedWord = 0
+        super().__init__(name, **fields)
+
+    def serialize(self, ar):
+        self.serialize_visible(ar)
+        ar.u16(1)
+        ar.u32(self.reservedLong)
+        ar.u16(self.extensionMode)
+        ar.string(self.alternatePath)
+        ar.string(self.scriptPath)
+        ar.u16(self.reservedWord)
+
+    def fields(self):
+        f = self.visible_fields()
+        f.update(scriptPath=self.scriptPath, alternatePath=self.alternatePath,
+                 extensionMode=self.extensionMode)
+        return f
+
+
+# ------------------------------------------------------------ documents
+
+class Node:
+    """One project tree node."""
+    CLASS, SCHEMA = "CProjNode", 0
+
+    def __init__(self, path, kind, level, description="", orlanFile="", note="", extraWord=0):
+        self.path = path
+        self.kind = kind
+        self.level = level
+        self.description = description
+        self.orlanFile = orlanFile
+        self.note = note
+        self.extraWord = extraWord
+
+    def serialize(self, ar):
+        ar.u16(4)
+        ar.string(self.description)
+        ar.string(self.note)
+        ar.string(self.orlanFile)
+        ar.u16(self.extraWord)
+        ar.u8(self.kind)
+        ar.u16(self.level)
+        ar.string(self.path)
+
+
+class Stage:
+    """Project-wide stage settings, written after the project tree."""
+
+    def __init__(self, width=64, height=48, color=0x00FFFFFF, caption="Korvel"):
+        self.clientWidth = width
+        self.clientHeight = height
+        self.clientColor = color
+        self.stageStyle = 0x00040000
+        self.stageRect = (0, 0, width, height)
+        self.showCaption = 1
+        self.stageCaption = caption
+        self.frameColor = 0x00808080
+        self.maximizeStage = 0
+        self.placement = 1266
+        self.placementX = 0
+        self.placementY = 0
+        self.placementOption = 1
+        self.pageWord = 0
+        self.presentationOption = 0
+        self.auxFlag = 0
+        self.keepCaptionOnRestart = 0
+        self.exitKey = 27
+        self.settingsWord = 0
+        self.stageMode = 0
+        self.stageShape = 0
+        self.saverOption = 0
+        self.tileBackImage = 1
+        self.backImage = ""
+
+    def serialize(self, ar):
+        # Each version's fields come first, then those of the version below.
+        ar.u8(self.tileBackImage)                       # version 8
+        ar.string(self.backImage)
+        ar.u16(self.settingsWord)                       # version 7
+        ar.u8(self.stageMode)
+        ar.u8(self.stageShape)
+        ar.u8(self.saverOption)
+        ar.u8(self.keepCaptionOnRestart)                # version 6
+        ar.u32(self.exitKey)
+        # version 5: an empty collection record (its version 3), then the words
+        ar.u16(3)
+        ar.u8(0)
+        ar.u8(0)
+        ar.u32(0)
+        for _ in range(4):
+            ar.u32(0)
+        for _ in range(4):
+            ar.string("")
+        ar.u32(0)
+        ar.u16(self.pageWord)
+        ar.u8(self.presentationOption)
+        ar.u8(self.auxFlag)
+        ar.u32(44)                                      # version 4: control tables,
+        ar.u32(0)                                       # 44-byte records, both empty
+        ar.u32(0)
+        ar.u32(self.placement)                          # version 3
+        ar.i32(self.placementX)
+        ar.i32(self.placementY)
+        ar.u32(self.placementOption)
+        ar.u32(self.frameColor)                         # version 2
+        ar.u32(self.clientWidth)
+        ar.u32(self.clientHeight)
+        ar.u32(self.maximizeStage)
+        ar.u32(self.clientColor)                        # version 1
+        ar.u32(self.stageStyle)
+        for v in self.stageRect:
+            ar.i32(v)
+        ar.u32(self.showCaption)
+        ar.string(self.stageCaption)
+
+
+class Document:
+    """A project or script file: the header, the inserts and, for a project,
+    the tree and the stage settings. The document is the archive's whole
+    content, written by its own record (no class tag before it)."""
+
+    def __init__(self, items, scene=False, background=False, defaultGroup="",
+                 tree=None, stage=None):
+        self.items = list(items)
+        self.isScene = 1 if scene else 0
+        self.isBackground = 1 if background else 0
+        self.isProject = 1 if tree is not None else 0
+        self.defaultGroup = defaultGroup
+        self.tree = tree or []
+        self.stage = stage or (Stage() if tree is not None else None)
+        self.formatTag = FORMAT_TAG
+        self.leadLong = 20
+        self.leadByte = 0
+        self.headerFlags = bytes(6)
+        self.headerWord = 0
+        self.secondText = ""
+        self.thirdText = ""
+        if not self.items or not isinstance(self.items[-1], Bottom):
+            # Every script closes with the end marker; the runner ends there.
+            self.items.append(Bottom())
+
+    def to_bytes(self):
+        ar = Archive()
+        ar.u16(8)
+        ar.i32(self.leadLong)
+        ar.u8(self.leadByte)
+        if self.formatTag != FORMAT_TAG:
+            raise NotImplementedError("only the extended document header is written")
+        ar.u16(self.formatTag)
+        ar.u8(self.isProject)
+        ar.u8(self.isBackground)
+        ar.u8(self.isScene)
+        ar.raw(self.headerFlags)
+        ar.u32(self.headerWord)
+        ar.string(self.defaultGroup)
+        ar.string(self.secondText)
+        ar.string(self.thirdText)
+        ar.object_list(self.items)
+        if self.isProject:
+            ar.object_list(self.tree)
+            self.stage.serialize(ar)
+        return ar.bytes()
+
+    def save(self, path):
+        with open(path, "wb") as f:
+            f.write(self.to_bytes())
