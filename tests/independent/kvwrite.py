@@ -5,8 +5,11 @@ player's reader against a second reading of the format.
 
 Only the kinds the scenarios need are here: variable groups and variables,
 script flow commands, waits, the end marker, rectangles, texts and Orlan
-inserts. Every class writes the newest version of its record. Field names are
-the format's own, so a dump of a written file can be compared field by field.
+inserts. Every class writes the newest version of its record unless its
+`version` fields ask for an older one (the reader must still take those);
+a field that an older version cannot carry must be left at its default.
+Field names are the format's own, so a dump of a written file can be
+compared field by field.
 """
 import struct
 
@@ -19,6 +22,17 @@ KIND_PROJECT, KIND_BACKGROUND, KIND_FREESTYLE, KIND_SCENE = 0, 2, 3, 4
 
 # The header tag that announces the extended document header.
 FORMAT_TAG = 0x4401
+
+
+def require_default(obj, version, names, since):
+    """An older record version cannot carry these fields: refuse to drop a
+    value silently."""
+    fresh = type(obj).__new__(type(obj))
+    type(obj).__init__(fresh)
+    for n in names:
+        if getattr(obj, n) != getattr(fresh, n):
+            raise ValueError("%s version %d cannot carry %s (from version %d)"
+                             % (type(obj).__name__, version, n, since))
 
 
 class Archive:
@@ -162,6 +176,7 @@ class Insert:
         self.auxByte = 0
         self.runState = 0
         self.handlers = []         # Flow objects
+        self.recordVersion = 5     # 1 to 5; each later version prefixes fields
         self.set(**fields)
 
     def set(self, **fields):
@@ -178,17 +193,32 @@ class Insert:
     def serialize_common(self, ar):
         if len(self.handlers) > 255:
             raise ValueError("an insert carries at most 255 handlers")
-        ar.u16(5)
-        ar.string(self.auxText1)
-        ar.string(self.auxText2)
-        ar.u16(self.flags)
-        ar.u16(self.auxWord)
-        ar.u32(self.auxLong)
-        ar.u32(len(self.hotkeys))
-        for key, mods in self.hotkeys:
-            ar.u32(key)
-            ar.u32(mods)
-        ar.i32(self.showMode)
+        v = self.recordVersion
+        if not 1 <= v <= 5:
+            raise ValueError("insert record version %r is not 1 to 5" % v)
+        ar.u16(v)
+        if v >= 5:
+            ar.string(self.auxText1)
+            ar.string(self.auxText2)
+            ar.u16(self.flags)
+            ar.u16(self.auxWord)
+        else:
+            require_default(self, v, ("auxText1", "auxText2", "flags", "auxWord"), 5)
+        if v >= 4:
+            ar.u32(self.auxLong)
+        else:
+            require_default(self, v, ("auxLong",), 4)
+        if v >= 3:
+            ar.u32(len(self.hotkeys))
+            for key, mods in self.hotkeys:
+                ar.u32(key)
+                ar.u32(mods)
+        else:
+            require_default(self, v, ("hotkeys",), 3)
+        if v >= 2:
+            ar.i32(self.showMode)
+        else:
+            require_default(self, v, ("showMode",), 2)
         ar.u32(self.active)
         ar.u8(self.threaded)
         ar.u32(self.delayMs)
@@ -210,10 +240,12 @@ class Insert:
 
     def common_fields(self):
         """The fields a dump of the record should show, by name."""
-        return {k: getattr(self, k) for k in (
+        f = {k: getattr(self, k) for k in (
             "name", "comment", "auxText1", "auxText2", "flags", "auxWord", "auxLong",
             "showMode", "active", "threaded", "delayMs", "auxValue", "layer", "rect",
             "runState")}
+        f["loadedVersion"] = self.recordVersion
+        return f
 
     def fields(self):
         return self.common_fields()
@@ -257,15 +289,34 @@ class Flow(Insert):
 class Wait(Insert):
     CLASS = "CWait"
 
+    # Version 1 stored a wait style in place of the condition bits; the reader
+    # converts it. Styles that give each condition set:
+    STYLE_OF_CONDITIONS = {4: 1, 252: 2, 124: 3, 184: 4, 120: 5, 0: 0}
+
     def __init__(self, timeout_ms=0, conditions=None, **fields):
         # Bit 4 ends the wait after the time-out; bit 2 alone waits for a stop.
         self.conditions = conditions if conditions is not None else (4 if timeout_ms else 2)
         self.timeoutMs = timeout_ms
+        self.waitVersion = 2
         super().__init__(**fields)
 
     def serialize(self, ar):
         self.serialize_common(ar)
-        ar.u16(2)
+        ar.u16(self.waitVersion)
+        if self.waitVersion == 1:
+            if self.conditions not in self.STYLE_OF_CONDITIONS:
+                raise ValueError("no version-1 wait style gives conditions %d" % self.conditions)
+            ar.u16(self.STYLE_OF_CONDITIONS[self.conditions])
+            ar.u32(self.timeoutMs)
+            # 24 further bytes that the reader discards: u16, u32, u16, u16,
+            # u32, u16, u16, u32, u16. Written as a recognisable pattern.
+            for width, value in ((2, 0x1111), (4, 0x22222222), (2, 0x3333), (2, 0x4444),
+                                 (4, 0x55555555), (2, 0x6666), (2, 0x7777), (4, 0x88888888),
+                                 (2, 0x9999)):
+                (ar.u16 if width == 2 else ar.u32)(value)
+            return
+        if self.waitVersion != 2:
+            raise ValueError("wait version %r is not 1 or 2" % self.waitVersion)
         ar.u16(self.conditions)
         ar.u32(self.timeoutMs)
 
@@ -329,7 +380,7 @@ class VarGroup(Insert):
     with class information."""
     CLASS = "CVar"
 
-    def __init__(self, groupName, variables, groupFlag=0, groupValue=0, **fields):
+    def __init__(self, groupName="", variables=(), groupFlag=0, groupValue=0, **fields):
         self.groupName = groupName
         self.variables = list(variables)
         self.groupFlag = groupFlag
@@ -385,22 +436,35 @@ class Visible(Insert):
         self.cursorFile = ""
         self.cursorId = 0xFFFF
         self.auxWord1 = 0
+        self.visibleVersion = 4    # 1 to 4
         super().__init__(name, **fields)
 
     def serialize_visible(self, ar):
         self.serialize_common(ar)
-        ar.u16(4)
-        ar.u8(self.auxOption3)
-        ar.u16(self.auxWord2)
-        ar.u16(self.auxWord3)
-        ar.u16(self.auxWord4)
+        v = self.visibleVersion
+        if not 1 <= v <= 4:
+            raise ValueError("visible-insert version %r is not 1 to 4" % v)
+        ar.u16(v)
+        if v >= 4:
+            ar.u8(self.auxOption3)
+            ar.u16(self.auxWord2)
+            ar.u16(self.auxWord3)
+            ar.u16(self.auxWord4)
+        else:
+            require_default(self, v, ("auxOption3", "auxWord2", "auxWord3", "auxWord4"), 4)
         if self.attachedSound is not None:
             raise NotImplementedError("attached sounds are not written by this writer")
-        ar.write_object(None)
-        for v in (self.scaleEnabled, self.scaleMode, self.scaleAtLeft, self.scaleAtRight,
-                  self.scaleAtTop, self.scaleAtBottom, self.scaleAtFront, self.scaleAtBack):
-            ar.u32(v)
-        ar.u8(self.auxOption4)
+        if v >= 3:
+            ar.write_object(None)
+        if v >= 2:
+            for x in (self.scaleEnabled, self.scaleMode, self.scaleAtLeft, self.scaleAtRight,
+                      self.scaleAtTop, self.scaleAtBottom, self.scaleAtFront, self.scaleAtBack):
+                ar.u32(x)
+            ar.u8(self.auxOption4)
+        else:
+            require_default(self, v, ("scaleEnabled", "scaleMode", "scaleAtLeft", "scaleAtRight",
+                                      "scaleAtTop", "scaleAtBottom", "scaleAtFront",
+                                      "scaleAtBack", "auxOption4"), 2)
         ar.u16(self.showEffect)
         ar.u16(self.hideEffect)
         ar.u16(self.drawMode)
@@ -430,7 +494,7 @@ class Visible(Insert):
         for k in ("showEffect", "hideEffect", "drawMode", "showSpeed", "hideSpeed",
                   "stretchPicture", "whenDone", "displayTime", "paletteMode", "transparent",
                   "transparentColor", "colorTolerance", "cursorFile", "cursorId",
-                  "scaleEnabled", "scaleMode"):
+                  "scaleEnabled", "scaleMode", "visibleVersion"):
             f[k] = getattr(self, k)
         return f
 
@@ -552,6 +616,7 @@ class Text(Graphic):
         self.textFile = ""
         self.drawFlags = 0x0A10
         self.font = Font()
+        self.textVersion = 3       # 1 to 3
         super().__init__(name, **fields)
         if "shadowX" not in fields:
             self.shadowX = 0
@@ -559,14 +624,23 @@ class Text(Graphic):
             self.shadowY = 0
 
     def serialize(self, ar):
-        ar.u16(3)
+        v = self.textVersion
+        if not 1 <= v <= 3:
+            raise ValueError("text version %r is not 1 to 3" % v)
+        ar.u16(v)
         self.serialize_visible(ar)
         self.serialize_graphic(ar)
-        ar.u32(self.charPlacement)
-        ar.string(self.textAux1)
-        ar.string(self.textAux2)
-        ar.u32(self.fromFile)
-        ar.string(self.textFile)
+        if v >= 3:
+            ar.u32(self.charPlacement)
+            ar.string(self.textAux1)
+            ar.string(self.textAux2)
+        else:
+            require_default(self, v, ("charPlacement", "textAux1", "textAux2"), 3)
+        if v >= 2:
+            ar.u32(self.fromFile)
+            ar.string(self.textFile)
+        else:
+            require_default(self, v, ("fromFile", "textFile"), 2)
         ar.string(self.text)
         ar.u32(self.drawFlags)
         self.font.serialize(ar)
@@ -574,7 +648,7 @@ class Text(Graphic):
     def fields(self):
         f = self.graphic_fields()
         for k in ("text", "charPlacement", "textAux1", "textAux2", "fromFile", "textFile",
-                  "drawFlags"):
+                  "drawFlags", "textVersion"):
             f[k] = getattr(self, k)
         return f
 
@@ -614,7 +688,9 @@ class Node:
     """One project tree node."""
     CLASS, SCHEMA = "CProjNode", 0
 
-    def __init__(self, path, kind, level, description="", orlanFile="", note="", extraWord=0):
+    def __init__(self, path="", kind=0, level=1, description="", orlanFile="", note="",
+                 extraWord=0, version=4):
+        self.nodeVersion = version
         self.path = path
         self.kind = kind
         self.level = level
@@ -624,14 +700,30 @@ class Node:
         self.extraWord = extraWord
 
     def serialize(self, ar):
-        ar.u16(4)
-        ar.string(self.description)
-        ar.string(self.note)
-        ar.string(self.orlanFile)
-        ar.u16(self.extraWord)
+        v = self.nodeVersion
+        if not 1 <= v <= 4:
+            raise ValueError("tree node version %r is not 1 to 4" % v)
+        if v == 1 and "." in self.path.replace("\\", "/").rsplit("/", 1)[-1]:
+            # The reader gives a version-1 path the extension ".kvs"; whether
+            # that replaces an extension already there is not settled, so such
+            # a path is not written.
+            raise ValueError("a version-1 tree node's path has no extension: " + self.path)
+        ar.u16(v)
+        if v >= 3:
+            ar.string(self.description)
+            ar.string(self.note)
+            ar.string(self.orlanFile)
+            ar.u16(self.extraWord)
+        else:
+            require_default(self, v, ("description", "note", "orlanFile", "extraWord"), 3)
         ar.u8(self.kind)
         ar.u16(self.level)
         ar.string(self.path)
+
+
+    def read_path(self):
+        """The path as the reader completes it."""
+        return self.path + ".kvs" if self.nodeVersion == 1 else self.path
 
 
 class Stage:
@@ -663,17 +755,54 @@ class Stage:
         self.tileBackImage = 1
         self.backImage = ""
 
-    def serialize(self, ar):
+    # The fields each document version adds, for refusing values an older
+    # version cannot carry.
+    ADDED = {8: ("tileBackImage", "backImage"),
+             7: ("settingsWord", "stageMode", "stageShape", "saverOption"),
+             6: ("keepCaptionOnRestart", "exitKey"),
+             5: ("pageWord", "presentationOption", "auxFlag")}
+
+    def serialize(self, ar, version=8):
+        for v, names in self.ADDED.items():
+            if version < v:
+                require_default(self, version, names, v)
         # Each version's fields come first, then those of the version below.
-        ar.u8(self.tileBackImage)                       # version 8
-        ar.string(self.backImage)
-        ar.u16(self.settingsWord)                       # version 7
-        ar.u8(self.stageMode)
-        ar.u8(self.stageShape)
-        ar.u8(self.saverOption)
-        ar.u8(self.keepCaptionOnRestart)                # version 6
-        ar.u32(self.exitKey)
-        # version 5: an empty collection record (its version 3), then the words
+        if version >= 8:
+            ar.u8(self.tileBackImage)
+            ar.string(self.backImage)
+        if version >= 7:
+            ar.u16(self.settingsWord)
+            ar.u8(self.stageMode)
+            ar.u8(self.stageShape)
+            ar.u8(self.saverOption)
+        if version >= 6:
+            ar.u8(self.keepCaptionOnRestart)
+            ar.u32(self.exitKey)
+        if version >= 5:
+            self.serialize_version5(ar)
+        if version >= 4:
+            ar.u32(44)                                  # control tables: 44-byte
+            ar.u32(0)                                   # records, both empty
+            ar.u32(0)
+        if version >= 3:
+            ar.u32(self.placement)
+            ar.i32(self.placementX)
+            ar.i32(self.placementY)
+            ar.u32(self.placementOption)
+        if version >= 2:
+            ar.u32(self.frameColor)
+            ar.u32(self.clientWidth)
+            ar.u32(self.clientHeight)
+            ar.u32(self.maximizeStage)
+        ar.u32(self.clientColor)
+        ar.u32(self.stageStyle)
+        for v in self.stageRect:
+            ar.i32(v)
+        ar.u32(self.showCaption)
+        ar.string(self.stageCaption)
+
+    def serialize_version5(self, ar):
+        # An empty collection record (its version 3), then the words.
         ar.u16(3)
         ar.u8(0)
         ar.u8(0)
@@ -686,23 +815,6 @@ class Stage:
         ar.u16(self.pageWord)
         ar.u8(self.presentationOption)
         ar.u8(self.auxFlag)
-        ar.u32(44)                                      # version 4: control tables,
-        ar.u32(0)                                       # 44-byte records, both empty
-        ar.u32(0)
-        ar.u32(self.placement)                          # version 3
-        ar.i32(self.placementX)
-        ar.i32(self.placementY)
-        ar.u32(self.placementOption)
-        ar.u32(self.frameColor)                         # version 2
-        ar.u32(self.clientWidth)
-        ar.u32(self.clientHeight)
-        ar.u32(self.maximizeStage)
-        ar.u32(self.clientColor)                        # version 1
-        ar.u32(self.stageStyle)
-        for v in self.stageRect:
-            ar.i32(v)
-        ar.u32(self.showCaption)
-        ar.string(self.stageCaption)
 
 
 class Document:
@@ -711,7 +823,8 @@ class Document:
     content, written by its own record (no class tag before it)."""
 
     def __init__(self, items, scene=False, background=False, defaultGroup="",
-                 tree=None, stage=None):
+                 tree=None, stage=None, version=8):
+        self.version = version     # 1 to 8: how much of the stage settings
         self.items = list(items)
         self.isScene = 1 if scene else 0
         self.isBackground = 1 if background else 0
@@ -731,8 +844,10 @@ class Document:
             self.items.append(Bottom())
 
     def to_bytes(self):
+        if not 1 <= self.version <= 8:
+            raise ValueError("document version %r is not 1 to 8" % self.version)
         ar = Archive()
-        ar.u16(8)
+        ar.u16(self.version)
         ar.i32(self.leadLong)
         ar.u8(self.leadByte)
         if self.formatTag != FORMAT_TAG:
@@ -749,8 +864,18 @@ class Document:
         ar.object_list(self.items)
         if self.isProject:
             ar.object_list(self.tree)
-            self.stage.serialize(ar)
+            self.stage.serialize(ar, self.version)
         return ar.bytes()
+
+    def newest(self):
+        """Whether every record is written in its newest version, as the
+        player's own writer writes it."""
+        def insert_newest(i):
+            return (i.recordVersion == 5 and getattr(i, "visibleVersion", 4) == 4
+                    and getattr(i, "textVersion", 3) == 3 and getattr(i, "waitVersion", 2) == 2
+                    and all(insert_newest(h) for h in i.handlers))
+        return (self.version == 8 and all(insert_newest(i) for i in self.items)
+                and all(n.nodeVersion == 4 for n in self.tree))
 
     def save(self, path):
         with open(path, "wb") as f:
