@@ -40,7 +40,10 @@ class Archive:
     counts, and objects with class tags. Classes and objects share one entry
     numbering that starts at 1 (0 is the null reference)."""
 
-    def __init__(self):
+    def __init__(self, wide_strings=False):
+        # The player's own files never hold wide strings, but its reader takes
+        # them; a writer asked for them writes every string in that form.
+        self.wide_strings = wide_strings
         self.out = bytearray()
         self.next_entry = 1
         self.classes = {}   # class name -> entry number
@@ -69,10 +72,20 @@ class Archive:
         self.out += data
 
     def string(self, text):
-        # Texts are single-byte in the Windows ANSI code page; the writer never
-        # writes the wide form.
-        data = text.encode("cp1252")
-        n = len(data)
+        # Texts are single-byte in the Windows ANSI code page unless the wide
+        # form is asked for: 0xFF, u16 0xFFFE, then a length prefix of the
+        # same form counting UTF-16 units, then the units.
+        if self.wide_strings:
+            data = text.encode("utf-16-le")
+            self.u8(0xFF)
+            self.u16(0xFFFE)
+            self._length(len(data) // 2)
+        else:
+            data = text.encode("cp1252")
+            self._length(len(data))
+        self.raw(data)
+
+    def _length(self, n):
         if n < 255:
             self.u8(n)
         elif n < 0xFFFE:
@@ -82,7 +95,6 @@ class Archive:
             self.u8(0xFF)
             self.u16(0xFFFF)
             self.u32(n)
-        self.raw(data)
 
     def count(self, n):
         if n < 0xFFFF:
@@ -370,6 +382,11 @@ class Variable:
             return v - 0x100000000 if v & 0x80000000 else v
         if self.type == DWORD:
             return v & 0xFFFFFFFF
+        if self.type == STRING:
+            # Text read in the wide form is converted to the ANSI code page; a
+            # character that has no place there becomes "?", the system's
+            # default character.
+            return v.encode("cp1252", errors="replace").decode("cp1252")
         return v
 
 
@@ -726,6 +743,30 @@ class Node:
         return self.path + ".kvs" if self.nodeVersion == 1 else self.path
 
 
+class ControlRecord:
+    """One record of a project's control tables: five i32 and a text of at
+    most 21 characters, single-byte (21 bytes and 3 of padding, 44 in all) or
+    wide (u16 0xFFFE, 21 UTF-16 units and 1 byte of padding, 65 in all)."""
+
+    def __init__(self, values, text, wide=False):
+        if len(values) != 5 or len(text) > 21:
+            raise ValueError("a control record has five values and at most 21 characters")
+        self.values = values
+        self.text = text
+        self.wide = wide
+
+    def serialize(self, ar):
+        for v in self.values:
+            ar.i32(v)
+        if self.wide:
+            ar.u16(0xFFFE)
+            ar.raw(self.text.ljust(21, "\0").encode("utf-16-le"))
+            ar.u8(0)
+        else:
+            ar.raw(self.text.ljust(21, "\0").encode("cp1252"))
+            ar.raw(bytes(3))
+
+
 class Stage:
     """Project-wide stage settings, written after the project tree."""
 
@@ -754,6 +795,15 @@ class Stage:
         self.saverOption = 0
         self.tileBackImage = 1
         self.backImage = ""
+        # Version 5's collection record and version 4's control tables: the
+        # player reads and drops them, but they must be consumed exactly.
+        self.collectionVersion = 3
+        self.collectionBytes = (0, 0)        # version 3
+        self.collectionLead = 0              # version 2 on
+        self.collectionValues = (0, 0, 0, 0)
+        self.collectionTexts = ("", "", "", "")
+        self.collectionList = []
+        self.controlTables = ([], [])        # lists of ControlRecord
 
     # The fields each document version adds, for refusing values an older
     # version cannot carry.
@@ -781,9 +831,11 @@ class Stage:
         if version >= 5:
             self.serialize_version5(ar)
         if version >= 4:
-            ar.u32(44)                                  # control tables: 44-byte
-            ar.u32(0)                                   # records, both empty
-            ar.u32(0)
+            ar.u32(44)                                  # the record size
+            for table in self.controlTables:
+                ar.u32(len(table))
+                for record in table:
+                    record.serialize(ar)
         if version >= 3:
             ar.u32(self.placement)
             ar.i32(self.placementX)
@@ -802,16 +854,22 @@ class Stage:
         ar.string(self.stageCaption)
 
     def serialize_version5(self, ar):
-        # An empty collection record (its version 3), then the words.
-        ar.u16(3)
-        ar.u8(0)
-        ar.u8(0)
-        ar.u32(0)
-        for _ in range(4):
-            ar.u32(0)
-        for _ in range(4):
-            ar.string("")
-        ar.u32(0)
+        v = self.collectionVersion
+        if not 1 <= v <= 3:
+            raise ValueError("collection record version %r is not 1 to 3" % v)
+        ar.u16(v)
+        if v >= 3:
+            ar.u8(self.collectionBytes[0])
+            ar.u8(self.collectionBytes[1])
+        if v >= 2:
+            ar.u32(self.collectionLead)
+        for x in self.collectionValues:
+            ar.u32(x)
+        for t in self.collectionTexts:
+            ar.string(t)
+        ar.u32(len(self.collectionList))
+        for t in self.collectionList:
+            ar.string(t)
         ar.u16(self.pageWord)
         ar.u8(self.presentationOption)
         ar.u8(self.auxFlag)
@@ -833,6 +891,7 @@ class Document:
         self.tree = tree or []
         self.stage = stage or (Stage() if tree is not None else None)
         self.formatTag = FORMAT_TAG
+        self.wideStrings = False
         self.leadLong = 20
         self.leadByte = 0
         self.headerFlags = bytes(6)
@@ -846,21 +905,24 @@ class Document:
     def to_bytes(self):
         if not 1 <= self.version <= 8:
             raise ValueError("document version %r is not 1 to 8" % self.version)
-        ar = Archive()
+        ar = Archive(self.wideStrings)
         ar.u16(self.version)
         ar.i32(self.leadLong)
         ar.u8(self.leadByte)
-        if self.formatTag != FORMAT_TAG:
-            raise NotImplementedError("only the extended document header is written")
         ar.u16(self.formatTag)
-        ar.u8(self.isProject)
-        ar.u8(self.isBackground)
-        ar.u8(self.isScene)
-        ar.raw(self.headerFlags)
-        ar.u32(self.headerWord)
-        ar.string(self.defaultGroup)
-        ar.string(self.secondText)
-        ar.string(self.thirdText)
+        if self.formatTag == FORMAT_TAG:
+            ar.u8(self.isProject)
+            ar.u8(self.isBackground)
+            ar.u8(self.isScene)
+            ar.raw(self.headerFlags)
+            ar.u32(self.headerWord)
+            ar.string(self.defaultGroup)
+            ar.string(self.secondText)
+            ar.string(self.thirdText)
+        elif (self.isProject or self.isBackground or self.isScene or any(self.headerFlags)
+              or self.headerWord or self.defaultGroup or self.secondText or self.thirdText):
+            # Without the extended header a document is a plain freestyle script.
+            raise ValueError("a document without the extended header carries no flags or texts")
         ar.object_list(self.items)
         if self.isProject:
             ar.object_list(self.tree)
@@ -874,7 +936,11 @@ class Document:
             return (i.recordVersion == 5 and getattr(i, "visibleVersion", 4) == 4
                     and getattr(i, "textVersion", 3) == 3 and getattr(i, "waitVersion", 2) == 2
                     and all(insert_newest(h) for h in i.handlers))
-        return (self.version == 8 and all(insert_newest(i) for i in self.items)
+        stage_newest = self.stage is None or (
+            self.stage.collectionVersion == 3
+            and not any(r.wide for table in self.stage.controlTables for r in table))
+        return (self.version == 8 and self.formatTag == FORMAT_TAG and not self.wideStrings
+                and stage_newest and all(insert_newest(i) for i in self.items)
                 and all(n.nodeVersion == 4 for n in self.tree))
 
     def save(self, path):

@@ -84,6 +84,38 @@ class Primitives(unittest.TestCase):
             ar.string(text)
             self.assertEqual(ar.bytes(), h(want), "string of %d characters" % len(text))
 
+    def test_wide_strings(self):
+        # Marker 0xFF, u16 0xFFFE, then a length prefix counting UTF-16 units
+        # (2: one byte), then the units little-endian: U+03A9, U+20AC.
+        ar = kv.Archive(wide_strings=True)
+        ar.string("\u03a9\u20ac")
+        self.assertEqual(ar.bytes(), h("FF | FE FF | 02 | A9 03 | AC 20"))
+
+    def test_long_references(self):
+        ar = kv.Archive()
+        ar.next_entry = 0x7FFD
+        first, second = kv.ObList([]), kv.ObList([])
+        a, b = kv.Variable("a", kv.INT2, 1), kv.Variable("b", kv.INT2, 2)
+        for obj in (first, second, first, second, a, b):
+            ar.write_object(obj)
+        want = (
+            # A new class takes entry 0x7FFD, its object 0x7FFE; an empty list
+            # is its count 0.
+            "FF FF | 00 00 | 07 00 |" + ascii_hex("CObList") + "| 00 00 |"
+            # Class 0x7FFD is still below 0x7FFF: u16 0x8000 | 0x7FFD = FFFD.
+            # The object takes 0x7FFF.
+            "FD FF | 00 00 |"
+            # Object 0x7FFE: the short form.
+            "FE 7F |"
+            # Object 0x7FFF no longer fits: u16 0x7FFF, then u32 0x7FFF.
+            "FF 7F | FF 7F 00 00 |"
+            # A new class at 0x8000 (object 0x8001) ...
+            "FF FF | 00 00 | 09 00 |" + ascii_hex("CVarsItem") +
+            "| 01 00 | 00 00 00 00 | 00 00 | 01 61 | 00 | 01 00 |"
+            # ... and a reference to it: u16 0x7FFF, u32 0x80000000 | 0x8000.
+            "FF 7F | 00 80 00 80 | 01 00 | 00 00 00 00 | 00 00 | 01 62 | 00 | 02 00")
+        self.assertEqual(ar.bytes(), h(want))
+
     def test_counts(self):
         # A count below 0xFFFF is a u16; from 0xFFFF on: u16 0xFFFF, u32 count.
         for n, want in [(3, "03 00"), (0xFFFE, "FE FF"), (0xFFFF, "FF FF FF FF 00 00"),
@@ -224,6 +256,22 @@ class Records(unittest.TestCase):
                 COMMON_TAIL + "| 00 | 01 00")
         self.assertEqual(written(bottom), h(want))
 
+    def test_control_records(self):
+        values = "01 00 00 00 | 02 00 00 00 | 03 00 00 00 | 04 00 00 00 | 05 00 00 00 |"
+        table = [
+            # Single-byte: 21 characters NUL-padded, then 3 bytes of padding:
+            # 20 + 21 + 3 = 44 bytes.
+            (False, values + "61 62" + " 00" * 19 + "| 00 00 00"),
+            # Wide: u16 0xFFFE, 21 UTF-16 units, 1 byte of padding:
+            # 20 + 2 + 42 + 1 = 65 bytes.
+            (True, values + "FE FF | 61 00 62 00" + " 00 00" * 19 + "| 00"),
+        ]
+        for wide, want in table:
+            ar = kv.Archive()
+            kv.ControlRecord((1, 2, 3, 4, 5), "ab", wide).serialize(ar)
+            self.assertEqual(ar.bytes(), h(want), "wide" if wide else "narrow")
+            self.assertEqual(len(ar.bytes()), 65 if wide else 44)
+
     def test_group_items_are_a_list_object(self):
         group = kv.VarGroup("G", [kv.Variable("x", kv.INT2, 1)])
         data = written(group)
@@ -283,6 +331,13 @@ class AgainstThePlayersTool(unittest.TestCase):
         return json.loads(run.stdout)
 
     def check_insert(self, where, mine, dumped):
+        # An object met again is dumped as {"$ref": N} naming the first
+        # dump's "$id": it must be the object this writer wrote twice.
+        if "$ref" in dumped:
+            self.assertIs(self.seen.get(dumped["$ref"]), mine, where)
+            return
+        if "$id" in dumped:
+            self.seen[dumped["$id"]] = mine
         self.assertEqual(dumped["class"], mine.CLASS, where)
         for key, value in mine.fields().items():
             if key == "rect":
@@ -341,6 +396,7 @@ class AgainstThePlayersTool(unittest.TestCase):
                     path = os.path.join(folder, name)
                     doc.save(path)
                     dumped = self.dump(path)
+                    self.seen = {}
                     self.check_document(where, doc, dumped)
                     # The player's own writer, given what its reader made of
                     # our file, must write exactly our bytes.
