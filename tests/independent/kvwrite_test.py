@@ -272,6 +272,26 @@ class Records(unittest.TestCase):
             self.assertEqual(ar.bytes(), h(want), "wide" if wide else "narrow")
             self.assertEqual(len(ar.bytes()), 65 if wide else 44)
 
+    def test_type4_motion_path(self):
+        nodes = [kv.PathNode(10, 10, 8, 8, stepDelay=10, event=9040),
+                 kv.PathNode(40, 12, 16, 6, stepDelay=5, minStep=2, layer=9, event=0)]
+        want = (
+            # Header: i32 type 4, i32 value 0, i32 segment count 1; 12 reserved.
+            "04 00 00 00 | 00 00 00 00 | 01 00 00 00 |" + " 00" * 12 + "|"
+            # Node 0: i32 stepDelay 10, i32 minStep 1, u8 layer 127, u8 kind 2
+            # (line), u16 span 1, u32 event 9040 (0x2350), i16 centre 10, 10,
+            # size 8, 8, i16 source 0, 0, 0, 0.
+            "0A 00 00 00 | 01 00 00 00 | 7F | 02 | 01 00 | 50 23 00 00 |"
+            "0A 00 | 0A 00 | 08 00 | 08 00 | 00 00 | 00 00 | 00 00 | 00 00 |"
+            # Node 1: delay 5, step 2, layer 9, line, span 1, no event, centre
+            # 40 (0x28), 12, size 16, 6.
+            "05 00 00 00 | 02 00 00 00 | 09 | 02 | 01 00 | 00 00 00 00 |"
+            "28 00 | 0C 00 | 10 00 | 06 00 | 00 00 | 00 00 | 00 00 | 00 00")
+        block = kv.type4_path(nodes)
+        self.assertEqual(block, h(want))
+        # 32 x segments + 56 bytes.
+        self.assertEqual(len(block), 32 * 1 + 56)
+
     def test_group_items_are_a_list_object(self):
         group = kv.VarGroup("G", [kv.Variable("x", kv.INT2, 1)])
         data = written(group)
