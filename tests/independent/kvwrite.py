@@ -338,6 +338,34 @@ class Wait(Insert):
         return f
 
 
+class Timer(Insert):
+    """A timer: periodic, one-shot or counted, raising "Timer period
+    expired" (9023) each period."""
+    CLASS = "CTimer"
+    PERIODIC, ONE_SHOT, COUNTED = 1, 2, 3
+
+    def __init__(self, name="", timerType=1, periodMs=1000, repeatCount=1, **fields):
+        self.timerType = timerType
+        self.periodMs = periodMs
+        self.minPeriodMs = 1
+        self.repeatCount = repeatCount
+        self.timerEnabled = 1
+        super().__init__(name, **fields)
+
+    def serialize(self, ar):
+        self.serialize_common(ar)
+        ar.u16(1)
+        for v in (self.timerType, self.periodMs, self.minPeriodMs, self.repeatCount,
+                  self.timerEnabled):
+            ar.u32(v)
+
+    def fields(self):
+        f = self.common_fields()
+        for k in ("timerType", "periodMs", "minPeriodMs", "repeatCount", "timerEnabled"):
+            f[k] = getattr(self, k)
+        return f
+
+
 class Variable:
     """One typed variable of a group. `value` is its initial value."""
     CLASS, SCHEMA = "CVarsItem", 0

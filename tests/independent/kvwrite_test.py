@@ -292,6 +292,15 @@ class Records(unittest.TestCase):
         # 32 x segments + 56 bytes.
         self.assertEqual(len(block), 32 * 1 + 56)
 
+    def test_timer(self):
+        timer = kv.Timer("t", kv.Timer.COUNTED, 100, 3)
+        want = ("FF FF | 00 00 | 06 00 |" + ascii_hex("CTimer") + "|" +
+                COMMON_HEAD + "| 01 74 |" + COMMON_TAIL + "| 00 |"
+                # u16 version 1; u32 type 3 (counted); u32 period 100 (0x64);
+                # u32 least period 1; u32 count 3; u32 enabled 1.
+                "01 00 | 03 00 00 00 | 64 00 00 00 | 01 00 00 00 | 03 00 00 00 | 01 00 00 00")
+        self.assertEqual(written(timer), h(want))
+
     def test_group_items_are_a_list_object(self):
         group = kv.VarGroup("G", [kv.Variable("x", kv.INT2, 1)])
         data = written(group)
