@@ -338,6 +338,155 @@ class Wait(Insert):
         return f
 
 
+class Label(Insert):
+    """A jump target. Labels never carry an object name."""
+    CLASS = "CLabel"
+
+    def __init__(self, labelName="Label", **fields):
+        self.labelName = labelName
+        super().__init__(**fields)
+
+    def serialize(self, ar):
+        if self.name:
+            raise ValueError("a label carries no object name")
+        self.serialize_common(ar)
+        ar.u16(1)
+        ar.string(self.labelName)
+
+    def fields(self):
+        f = self.common_fields()
+        f["labelName"] = self.labelName
+        return f
+
+
+class Jump(Insert):
+    """A jump: 0 to the end, 1 to the top, 2 to a label, 3 back and 4
+    forward by a count."""
+    CLASS = "CJump"
+    TO_END, TO_TOP, TO_LABEL, BACK, FORWARD = range(5)
+
+    def __init__(self, jumpType=0, labelName="", **fields):
+        self.jumpType = jumpType
+        self.labelName = labelName
+        self.counted = 0
+        self.passCounter = 1
+        self.backCount = 1
+        self.forwardCount = 1
+        super().__init__(**fields)
+
+    def serialize(self, ar):
+        self.serialize_common(ar)
+        ar.u16(3)
+        ar.u8(self.counted)
+        ar.u32(self.passCounter)
+        ar.u16(self.backCount)
+        ar.u16(self.forwardCount)
+        ar.u16(self.jumpType)
+        ar.string(self.labelName)
+
+    def fields(self):
+        f = self.common_fields()
+        for k in ("jumpType", "labelName", "counted", "passCounter", "backCount", "forwardCount"):
+            f[k] = getattr(self, k)
+        return f
+
+
+class Operand:
+    """A calculation or comparison operand: a variable name, or a constant
+    (a number, or a text kept in the name field)."""
+
+    def __init__(self, name="", constant=None):
+        self.name = name
+        self.isConstant = 1 if constant is not None or not name else 0
+        self.value = float(constant) if isinstance(constant, (int, float)) else 0.0
+        if isinstance(constant, str):
+            self.name = constant
+
+
+def write_constant_slots(ar, first, second):
+    """The two constant flags, then the double of each constant operand."""
+    ar.u8(first.isConstant)
+    ar.u8(second.isConstant)
+    for operand in (first, second):
+        if operand.isConstant:
+            ar.f64(operand.value)
+
+
+def var(name):
+    return Operand(name)
+
+
+def const(value):
+    return Operand(constant=value)
+
+
+class Calc(Insert):
+    """result := first (operator) second."""
+    CLASS = "CCalc"
+    ASSIGN, ADD, SUBTRACT, MULTIPLY, DIVIDE = range(5)
+
+    def __init__(self, result, operator, first, second, groupName="", **fields):
+        self.resultName = result
+        self.operator = operator
+        self.first = first
+        self.second = second
+        self.groupName = groupName
+        self.calcValue = 0
+        self.calcFlag = 0
+        super().__init__(**fields)
+
+    def serialize(self, ar):
+        self.serialize_common(ar)
+        ar.u16(2)
+        ar.string(self.groupName)
+        ar.u32(self.calcValue)
+        ar.u16(self.operator)
+        ar.string(self.resultName)
+        ar.string(self.first.name)
+        ar.string(self.second.name)
+        ar.u8(self.calcFlag)
+        write_constant_slots(ar, self.first, self.second)
+
+    def fields(self):
+        f = self.common_fields()
+        f.update(resultName=self.resultName, operator=self.operator, groupName=self.groupName,
+                 firstName=self.first.name, secondName=self.second.name,
+                 firstIsConstant=self.first.isConstant, secondIsConstant=self.second.isConstant)
+        return f
+
+
+class Compare(Insert):
+    """Compares two operands and runs the handler of the outcome (9007 to
+    9012)."""
+    CLASS = "CCompare"
+    EQUAL, GREATER, LESS = 9007, 9009, 9010
+
+    def __init__(self, first, second, groupName="", **fields):
+        self.first = first
+        self.second = second
+        self.groupName = groupName
+        self.compareValue = 0
+        super().__init__(**fields)
+
+    def serialize(self, ar):
+        self.serialize_common(ar)
+        ar.u16(2)
+        ar.string(self.groupName)
+        ar.u32(self.compareValue)
+        ar.string(self.first.name)
+        ar.string(self.second.name)
+        write_constant_slots(ar, self.first, self.second)
+
+    def fields(self):
+        f = self.common_fields()
+        f.update(groupName=self.groupName, firstName=self.first.name,
+                 secondName=self.second.name, firstIsConstant=self.first.isConstant,
+                 secondIsConstant=self.second.isConstant)
+        # The reader sets showMode to -1 after a comparison.
+        f["showMode"] = -1
+        return f
+
+
 class Timer(Insert):
     """A timer: periodic, one-shot or counted, raising "Timer period
     expired" (9023) each period."""

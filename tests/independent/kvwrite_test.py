@@ -301,6 +301,19 @@ class Records(unittest.TestCase):
                 "01 00 | 03 00 00 00 | 64 00 00 00 | 01 00 00 00 | 03 00 00 00 | 01 00 00 00")
         self.assertEqual(written(timer), h(want))
 
+    def test_calculation_with_a_constant(self):
+        calc = kv.Calc("n", kv.Calc.SUBTRACT, kv.var("n"), kv.const(1))
+        want = ("FF FF | 00 00 | 05 00 |" + ascii_hex("CCalc") + "|" +
+                COMMON_HEAD + "| 00 |" + COMMON_TAIL + "| 00 |"
+                # u16 version 2; the group name (empty); u32 calcValue 0; u16
+                # operator 2 (subtract); result "n"; first "n"; second empty
+                # (a numeric constant); u8 calcFlag 0; u8 first constant 0; u8
+                # second constant 1; then only the second's double: 1.0 is
+                # 0x3FF0000000000000.
+                "02 00 | 00 | 00 00 00 00 | 02 00 | 01 6E | 01 6E | 00 | 00 | 00 | 01 |"
+                "00 00 00 00 00 00 F0 3F")
+        self.assertEqual(written(calc), h(want))
+
     def test_group_items_are_a_list_object(self):
         group = kv.VarGroup("G", [kv.Variable("x", kv.INT2, 1)])
         data = written(group)
@@ -441,7 +454,11 @@ class AgainstThePlayersTool(unittest.TestCase):
                     self.assertEqual(run.returncode, 0, run.stderr.decode())
                     with open(packed, "rb") as f:
                         theirs = f.read()
-                    if not doc.newest():
+                    # The reader sets a comparison's showMode to -1 after
+                    # loading it, so kvtool stores -1 where this writer stores
+                    # the reset default 1: the bytes differ there by design.
+                    holds_comparison = any(isinstance(i, kv.Compare) for i in doc.items)
+                    if not doc.newest() or holds_comparison:
                         # kvtool writes the newest versions only: its rewrite
                         # must carry the same content, versions aside.
                         self.assertEqual(without_versions(self.dump(packed)),
