@@ -351,6 +351,10 @@ int CFlow::Execute(Runner& runner) {
     case command::kPlayThisObject: {
       InsertPtr target = command == command::kPlayThisObject ? self : requireObject();
       if (!target) return 0;
+      // A name finds a playing thread copy; playing goes through its source,
+      // which hands the request to the copy's thread.
+      if (command != command::kPlayThisObject)
+        if (InsertPtr source = target->source.lock()) target = source;
       if (target->GetCategory() == 1 && target->IsPlaying()) {
         target->playRequested.exchange(0);
         vars.SetLastError(5);

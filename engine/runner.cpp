@@ -734,9 +734,13 @@ InsertPtr Runner::FindObject(const std::string& rawName, bool includeDisabled, b
     if (checkDisabled && !includeDisabled && insert->runState == run_state::kDisabled) return nullptr;
     return insert;
   };
+  // An insert playing in a thread of its own is found as its thread copy:
+  // the copy owns what is on the stage and takes the requests.
   for (auto& t : ScriptThreads())
-    if (auto played = t->playedInsert.lock())
-      if (auto found = matches(played, false)) return found;
+    if (auto played = t->playedInsert.lock()) {
+      InsertPtr copy = played->clone.lock();
+      if (auto found = matches(copy ? copy : played, false)) return found;
+    }
   if (DocPtr scene = CurrentScene())
     for (auto& obj : scene->items)
       if (auto found = matches(obj, true)) return found;

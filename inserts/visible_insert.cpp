@@ -522,6 +522,11 @@ void CVisibleInsert::MoveTo(int32_t left, int32_t top, int32_t right, int32_t bo
   if (sprite_) sprite_->MoveTo(Rect{left, top, right, bottom}, sprite_->layer, !redraw);
 }
 
+Rect CVisibleInsert::GetStageRect() const {
+  std::lock_guard lock(StageLock());
+  return sprite_ ? sprite_->rect : rect;
+}
+
 bool CVisibleInsert::Invalidate() {
   if (!stage) return false;
   StageSprite* s = sprite_.get();

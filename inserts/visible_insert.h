@@ -126,6 +126,9 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   bool IsShown() const override;
   bool IsPlaying() const override;
   void MoveTo(int32_t left, int32_t top, int32_t right, int32_t bottom, bool redraw) override;
+  // The sprite's rectangle once there is a sprite: a motion path or a drag
+  // moves the sprite without touching the stored rectangle.
+  Rect GetStageRect() const override;
   bool Invalidate() override;
   StageSprite* GetSprite(bool create) override;
   bool GetNaturalSize(int32_t& width, int32_t& height) override;
