@@ -40,7 +40,7 @@ std::string HostDirOf(const std::string& hostPath) {
 
 [[noreturn]] void FatalPrepare(uint32_t id, const std::string& displayName) {
   std::string text = std::string(LoadString(id)) + " For: " + displayName;
-  ShowMessage(text, LoadString(sid::kAppName), MsgButtons::Ok, MsgIcon::Error);
+  MessageBoxes().ShowWithId(id, text, LoadString(sid::kAppName), MsgButtons::Ok, MsgIcon::Error);
   throw FatalProjectError(text);
 }
 
@@ -123,9 +123,9 @@ bool OpenProject(const std::string& path, const std::string& projectName) {
     doc = LoadDocument(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
                        FileNameAndExt(*resolved), compilation);
   } catch (const CArchiveException&) {
-    std::string text = FormatString(IsPluginMode() ? sid::kNewFileFormatPlugin : sid::kNewFileFormat,
-                                    FileTitle(*resolved));
-    ShowMessage(text, LoadString(sid::kAppName), MsgButtons::Ok, MsgIcon::Exclamation);
+    const uint32_t id = IsPluginMode() ? sid::kNewFileFormatPlugin : sid::kNewFileFormat;
+    std::string text = FormatString(id, FileTitle(*resolved));
+    MessageBoxes().ShowWithId(id, text, LoadString(sid::kAppName), MsgButtons::Ok, MsgIcon::Exclamation);
     throw FatalProjectError(text);
   } catch (const std::bad_alloc&) {
     ShowMessage(displayName, LoadString(sid::kInsufficientMemory), MsgButtons::Ok, MsgIcon::Error);
@@ -191,8 +191,8 @@ std::shared_ptr<CStgDoc> LoadProjectForEngine(bool showErrors) {
     return LoadDocument(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
                         FileNameAndExt(CurrentProjectPath()), g_opened.compilation);
   } catch (const std::exception&) {
-    ShowMessage(LoadString(sid::kCannotReadScript), LoadString(sid::kAppName), MsgButtons::Ok,
-                MsgIcon::Exclamation);
+    MessageBoxes().ShowWithId(sid::kCannotReadScript, LoadString(sid::kCannotReadScript), LoadString(sid::kAppName),
+                              MsgButtons::Ok, MsgIcon::Exclamation);
     return nullptr;
   }
 }

@@ -129,7 +129,9 @@ def main():
     if "frames" in expect:
         shutil.rmtree(frames_dir, ignore_errors=True)
         cmd += ["--render", frames_dir]
-    cmd.append(expect["file"])
+    cmd.append(expect["file"].replace("{src}", a.src))
+    # A scene of hand-made files alone has nothing packed into its folder.
+    os.makedirs(a.build, exist_ok=True)
     write_sounds(a.build, expect.get("sounds", {}))
     try:
         run = subprocess.run(cmd, cwd=a.build, capture_output=True, timeout=a.timeout)
