@@ -291,6 +291,8 @@ const Case kCases[] = {
     {"ErlWithoutLabels", "On Error Resume Next\nPrint 1 / 0\nPrint Erl", "0\n"},
     {"ErlOfTheCallingLine",
      "Sub Main()\nOn Error GoTo H\n100 Fail\nExit Sub\nH:\nPrint Erl\nEnd Sub\nSub Fail()\n5 Err.Raise 5\nEnd Sub\n", "100\n"},
+    // A String constant passed to a ByRef parameter is the callee's own copy.
+    {"ByRefConstantArgumentIsACopy", "Sub F(s As String)\ns = \"z\"\nEnd Sub\nSub Main()\nF \"abc\"\nPrint \"abc\"\nEnd Sub\n", "abc\n"},
     {"CallWithParenthesisedComparison", "Dim x\nx = 2\nPrint (x) = 2\nPrint (x + 1) * 2", "True\n6\n"},
 };
 
