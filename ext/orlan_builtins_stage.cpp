@@ -508,9 +508,10 @@ void KeepStateOf(CInsert& original, const CInsert& copy) {
 
 namespace {
 
-// An object playing on its own thread plays a copy, which scripts find and
-// change; those changes end with the copy unless they are kept. An object
-// that is no copy is changed in place already.
+// An object playing on its own thread plays a copy; a script handling an
+// event the copy raised reaches the copy as THIS, and what it changes there
+// ends with the copy unless it is kept. Names reach the objects themselves,
+// whose changes are their own already.
 void PermObject(BuiltinCall& c) {
   auto o = c.ObjectArg(1);
   if (!o) return;
