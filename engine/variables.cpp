@@ -195,7 +195,7 @@ struct RecentName {
 constexpr size_t kRecentNames = 16;
 thread_local std::array<RecentName, kRecentNames> recentNames;
 
-RecentName& RecentSlot(const std::string& name) {
+inline RecentName& RecentSlot(std::string_view name) {
   size_t h = name.size();
   if (!name.empty()) h = h * 131 + static_cast<uint8_t>(name.front()) * 7 + static_cast<uint8_t>(name.back());
   return recentNames[h % kRecentNames];
@@ -211,26 +211,52 @@ void VariableStore::Invalidate() {
 
 void VariableStore::NextGeneration() { generation_.store(nextGeneration.fetch_add(1), std::memory_order_release); }
 
-std::string VariableStore::GroupFor(const std::string& groupName) const {
-  if (!groupName.empty()) return groupName;
+inline const std::string& VariableStore::DefaultGroup() const {
+  static const std::string none;
   ScriptThreadContext* ctx = ScriptThreadContext::Current();
   if (runner_.playerRunning && ctx && ctx->currentScript) return ctx->currentScript->defaultGroup;
   if (runner_.project()) return runner_.project()->defaultGroup;
-  return {};
+  return none;
+}
+
+namespace {
+// Names are short: a loop beats a call of memcmp.
+inline bool SameText(const std::string& a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < b.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+}  // namespace
+
+inline CVarsItem* VariableStore::Recent(std::string_view name, const std::string& group, uint64_t generation,
+                                        const CStgDoc* project) const {
+  const RecentName& recent = RecentSlot(name);
+  if (recent.item && recent.store == this && recent.generation == generation && recent.project == project &&
+      SameText(recent.name, name) && SameText(recent.group, group))
+    return recent.item.get();
+  return nullptr;
 }
 
 CVarsItem* VariableStore::Lookup(const std::string& name, std::shared_ptr<CVarsItem>& holder, bool report) {
   if ((holder = FindRuntime(name))) return holder.get();
-  const std::string group = GroupFor({});
-  RecentName& recent = RecentSlot(name);
+  const std::string& group = DefaultGroup();
   const uint64_t generation = generation_.load(std::memory_order_acquire);
   const CStgDoc* project = runner_.project().get();
-  if (recent.item && recent.store == this && recent.generation == generation && recent.project == project &&
-      recent.name == name && recent.group == group)
-    return recent.item.get();
-  holder = FindInRange(name, group, {}, report);
-  if (holder) recent = RecentName{this, generation, project, name, group, holder};
+  if (CVarsItem* found = Recent(name, group, generation, project)) return found;
+  const std::string groupCopy = group;  // the walk may run a script's loading, which may change it
+  holder = FindInRange(name, groupCopy, {}, report);
+  if (holder) RecentSlot(name) = RecentName{this, generation, project, name, groupCopy, holder};
   return holder.get();
+}
+
+CVarsItem* VariableStore::Known(std::string_view name, std::initializer_list<uint16_t> types) const {
+  if (runner_.shuttingDown || (name.size() >= 2 && name[0] == 'r' && name[1] == 'w')) return nullptr;
+  CVarsItem* item = Recent(name, DefaultGroup(), generation_.load(std::memory_order_acquire), runner_.project().get());
+  if (!item) return nullptr;
+  for (uint16_t t : types)
+    if (item->type == t) return item;
+  return nullptr;
 }
 
 std::shared_ptr<CVarsItem> VariableStore::FindVariable(const std::string& name, std::weak_ptr<CVarsItem>* cache,
@@ -462,6 +488,34 @@ double VariableStore::GetDouble(const std::string& name) {
   return GetNumber<double>(name, kDoubleTypes, static_cast<double>(kMissingInt32));
 }
 void VariableStore::SetDouble(const std::string& name, double value) { SetNumber(name, kDoubleTypes, value); }
+
+template <class T>
+bool VariableStore::TryGetNumber(std::string_view name, std::initializer_list<uint16_t> types, T& out) {
+  CVarsItem* item = Known(name, types);
+  if (!item) return false;
+  std::lock_guard lock(valueLock_);
+  out = Load<T>(item->currentValue);
+  return true;
+}
+
+template <class T>
+bool VariableStore::TrySetNumber(std::string_view name, std::initializer_list<uint16_t> types, T value) {
+  CVarsItem* item = Known(name, types);
+  if (!item) return false;
+  {
+    std::lock_guard lock(valueLock_);
+    Put(item->currentValue, value);
+  }
+  Traced(*item);
+  return true;
+}
+
+bool VariableStore::TryGetInt16(std::string_view name, uint16_t& out) { return TryGetNumber(name, kInt16Types, out); }
+bool VariableStore::TrySetInt16(std::string_view name, uint16_t value) { return TrySetNumber(name, kInt16Types, value); }
+bool VariableStore::TryGetInt32(std::string_view name, uint32_t& out) { return TryGetNumber(name, kInt32Types, out); }
+bool VariableStore::TrySetInt32(std::string_view name, uint32_t value) { return TrySetNumber(name, kInt32Types, value); }
+bool VariableStore::TryGetDouble(std::string_view name, double& out) { return TryGetNumber(name, kDoubleTypes, out); }
+bool VariableStore::TrySetDouble(std::string_view name, double value) { return TrySetNumber(name, kDoubleTypes, value); }
 
 std::string VariableStore::GetString(const std::string& name) {
   if (runner_.shuttingDown) return {};

@@ -9,7 +9,9 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -91,6 +93,15 @@ class VariableStore {
   void SetDouble(const std::string& name, double value);
   std::string GetString(const std::string& name);
   void SetString(const std::string& name, const std::string& value);
+  // The same for a name this thread found lately with a fitting type: never
+  // waits, asks or walks the range; false (nothing done) otherwise, and for
+  // run-time names and while the run shuts down.
+  bool TryGetInt16(std::string_view name, uint16_t& out);
+  bool TrySetInt16(std::string_view name, uint16_t value);
+  bool TryGetInt32(std::string_view name, uint32_t& out);
+  bool TrySetInt32(std::string_view name, uint32_t value);
+  bool TryGetDouble(std::string_view name, double& out);
+  bool TrySetDouble(std::string_view name, double value);
 
   void SetLastError(int32_t code);
   int32_t LastError();
@@ -103,9 +114,13 @@ class VariableStore {
  private:
   // Makes every name found so far be looked up again; also under rangeLock_.
   void NextGeneration();
-  // The group a lookup searches: the one named, else the current script's
+  // The group a lookup without a group name searches: the current script's
   // default group while playing, else the project's.
-  std::string GroupFor(const std::string& groupName) const;
+  const std::string& DefaultGroup() const;
+  // The variable this thread found lately under these keys, or null.
+  CVarsItem* Recent(std::string_view name, const std::string& group, uint64_t generation, const CStgDoc* project) const;
+  // A recent, non-run-time variable of one of `types`, or null.
+  CVarsItem* Known(std::string_view name, std::initializer_list<uint16_t> types) const;
   // The walk over the range under its lock; `groupName` as the caller gave it.
   std::shared_ptr<CVarsItem> FindInRange(const std::string& name, const std::string& group,
                                          const std::string& groupName, bool report);
@@ -115,6 +130,10 @@ class VariableStore {
   CVarsItem* Typed(const std::string& name, std::initializer_list<uint16_t> types, std::shared_ptr<CVarsItem>& holder);
   template <class T>
   T GetNumber(const std::string& name, std::initializer_list<uint16_t> types, T missing);
+  template <class T>
+  bool TryGetNumber(std::string_view name, std::initializer_list<uint16_t> types, T& out);
+  template <class T>
+  bool TrySetNumber(std::string_view name, std::initializer_list<uint16_t> types, T value);
   template <class T>
   void SetNumber(const std::string& name, std::initializer_list<uint16_t> types, T value);
   bool AskContinue(uint32_t titleId, const std::string& name, const std::string& group);

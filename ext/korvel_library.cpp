@@ -355,7 +355,7 @@ std::string MissingBuiltinText(uint32_t id) {
   return std::string(info.name) + " is not built yet";
 }
 
-std::unique_ptr<orlan::HostLibrary> BuildKorvelLibrary(std::string& error) {
+std::unique_ptr<orlan::HostLibrary> BuildKorvelLibrary(std::string& error, const std::function<bool(uint32_t id)>& quick) {
   using orlan::HostType;
   orlan::LibraryBuilder b;
   const HostType lng{HostType::kLong, {}}, integer{HostType::kInteger, {}};
@@ -375,6 +375,7 @@ std::unique_ptr<orlan::HostLibrary> BuildKorvelLibrary(std::string& error) {
     uint32_t flags = 0;
     for (size_t j = 0; j < i; ++j)
       if (EqualsNoCase(all[j].name, s.name)) flags = orlan::kOverloadFlag;
+    if (quick && quick(s.id)) flags |= orlan::kQuickFlag;
     const int n = static_cast<int>(std::strlen(s.args));
     if (s.result)
       b.AddFunction(flags, s.name, s.id, HostTypeOf(s.result), n, n, TypesOf(s.args));

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -38,7 +39,9 @@ const char* BuiltinNameOf(uint32_t id);
 std::string MissingBuiltinText(uint32_t id);
 orlan::HostType HostTypeOf(char code);
 
-// The whole library, declared in the engine's order.
-std::unique_ptr<orlan::HostLibrary> BuildKorvelLibrary(std::string& error);
+// The whole library, declared in the engine's order; the builtins `quick`
+// names are declared with the engine's quick flag.
+std::unique_ptr<orlan::HostLibrary> BuildKorvelLibrary(std::string& error,
+                                                       const std::function<bool(uint32_t id)>& quick = {});
 
 }  // namespace kv

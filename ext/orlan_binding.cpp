@@ -140,16 +140,6 @@ bool OrlanBinding::Initialize() {
   engine_.msgBox = [this](const std::string& prompt, int buttons, const std::string& title) {
     return ScriptAnswer(ShowScriptBox(runner_.Messages(), prompt, buttons, title));
   };
-  std::string error;
-  std::unique_ptr<orlan::HostLibrary> lib = BuildKorvelLibrary(error);
-  if (!lib || !engine_.RegisterLibrary(kKorvelLibraryName, std::move(lib),
-                                       [this](orlan::Thread& t, uint32_t id, orlan::ArgBlock& a, void*) {
-                                         Dispatch(t, id, a);
-                                       })) {
-    runner_.ShowError(sid::kKorvelExtensionError, WithDetail(sid::kKorvelExtensionError, error),
-                      LoadString(sid::kInternalProgramError));
-    return false;
-  }
   InstallVariableBuiltins(builtins_);
   InstallFlowBuiltins(builtins_);
   InstallTreeBuiltins(builtins_);
@@ -157,6 +147,17 @@ bool OrlanBinding::Initialize() {
   InstallStageBuiltins(builtins_);
   InstallMediaBuiltins(builtins_);
   InstallFileBuiltins(builtins_);
+  std::string error;
+  std::unique_ptr<orlan::HostLibrary> lib =
+      BuildKorvelLibrary(error, [this](uint32_t id) { return builtins_.GetQuick(id) != nullptr; });
+  if (!lib || !engine_.RegisterLibrary(
+                  kKorvelLibraryName, std::move(lib),
+                  [this](orlan::Thread& t, uint32_t id, orlan::ArgBlock& a, void*) { Dispatch(t, id, a); }, this,
+                  &OrlanBinding::QuickDispatch)) {
+    runner_.ShowError(sid::kKorvelExtensionError, WithDetail(sid::kKorvelExtensionError, error),
+                      LoadString(sid::kInternalProgramError));
+    return false;
+  }
   return true;
 }
 
@@ -192,6 +193,18 @@ void OrlanBinding::Dispatch(orlan::Thread& thread, uint32_t id, orlan::ArgBlock&
     thread.RaiseError(kBuiltinError, WithDetail(e.id, e.Detail()));
   } catch (const std::exception& e) {
     thread.RaiseError(kBuiltinError, std::string(BuiltinNameOf(id)) + ": " + e.what());
+  }
+}
+
+bool OrlanBinding::QuickDispatch(orlan::Thread& thread, uint32_t id, orlan::ArgBlock& args, void* extra) {
+  auto* self = static_cast<OrlanBinding*>(extra);
+  QuickFn fn = self->builtins_.GetQuick(id);
+  if (!fn) return false;
+  BuiltinCall call{*self, self->runner_, thread, args, id};
+  try {
+    return fn(call);
+  } catch (const std::exception&) {
+    return false;  // the ordinary call reports it
   }
 }
 

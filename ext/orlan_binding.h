@@ -98,6 +98,8 @@ class OrlanBinding : public OrlanService {
 
  private:
   void Dispatch(orlan::Thread& thread, uint32_t id, orlan::ArgBlock& args);
+  // The engine's quick dispatcher: the builtin's QuickFn under the script's lock.
+  static bool QuickDispatch(orlan::Thread& thread, uint32_t id, orlan::ArgBlock& args, void* extra);
   bool OnYield(orlan::Thread& thread);
   void OnError(orlan::Thread& thread, int number, uint32_t line, const std::string& text, CBasic& basic);
   std::shared_ptr<CBasic> ModuleOf(const std::string& path);

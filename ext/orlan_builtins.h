@@ -50,6 +50,10 @@ struct BuiltinCall {
 };
 
 using BuiltinFn = void (*)(BuiltinCall& call);
+// The same builtin's answer under the script's lock, for the calls that can
+// neither block, ask the user, take the stage lock nor run a script: true
+// when it answered, false (having written nothing) to go the ordinary way.
+using QuickFn = bool (*)(BuiltinCall& call);
 
 // Dispatch id → implementation. An id left empty raises the error that
 // names what it is missing.
@@ -60,9 +64,14 @@ class BuiltinTable {
     if (id < kSize) fns_[id] = fn;
   }
   BuiltinFn Get(uint32_t id) const { return id < kSize ? fns_[id] : nullptr; }
+  void SetQuick(uint32_t id, QuickFn fn) {
+    if (id < kSize) quick_[id] = fn;
+  }
+  QuickFn GetQuick(uint32_t id) const { return id < kSize ? quick_[id] : nullptr; }
 
  private:
   std::array<BuiltinFn, kSize> fns_{};
+  std::array<QuickFn, kSize> quick_{};
 };
 
 // One per subsystem file.
@@ -86,6 +95,10 @@ inline constexpr double kUnavailableDouble = 3722304989.0;
 // serves any object. The request names the object and carries it as its
 // source; `number` is the media time of commands 77 and 78, `argument` the
 // file of command 54 (in place of the name). False when no thread took it.
+// Gives `original` the stored state its thread copy `copy` has now, keeping
+// what makes it itself: handlers, request and thread links, run state.
+void KeepStateOf(CInsert& original, const CInsert& copy);
+
 bool PostForObject(BuiltinCall& call, uint16_t code, const std::shared_ptr<CInsert>& object, double number = 0.0,
                    const std::string* argument = nullptr);
 

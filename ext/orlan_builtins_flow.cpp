@@ -95,6 +95,7 @@ void Wait(BuiltinCall& c) {
 }
 
 void Nothing(BuiltinCall&) {}
+bool QuickNothing(BuiltinCall&) { return true; }
 
 }  // namespace
 
@@ -111,7 +112,10 @@ void InstallFlowBuiltins(BuiltinTable& table) {
   table.Set(151, Wait);
   // Saving scripts and editing them belong to the authoring tool; the player
   // accepts the calls and does nothing.
-  for (uint32_t id : {96u, 105u, 107u}) table.Set(id, Nothing);
+  for (uint32_t id : {96u, 105u, 107u}) {
+    table.Set(id, Nothing);
+    table.SetQuick(id, QuickNothing);
+  }
 }
 
 }  // namespace kv

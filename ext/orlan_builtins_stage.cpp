@@ -4,6 +4,7 @@
 // the thread that serves it, so the object's own thread stays its master.
 #include <algorithm>
 #include <mutex>
+#include <typeinfo>
 
 #include "engine/commands.h"
 #include "engine/media_service.h"
@@ -473,6 +474,52 @@ void CloneToScript(BuiltinCall& c) {
   if (c.Post(self, command::kAppendToScript, script, copy)) c.Post(self, command::kWriteScript, script, copy);
 }
 
+}  // namespace
+
+// Makes what a thread copy has become the state of the object it copies, so
+// the object plays so from then on. CopyFrom alone would also give the
+// object clones of the copy's handlers and drop its own request links:
+// everything that makes the object itself, not its stored state, is kept.
+void KeepStateOf(CInsert& original, const CInsert& copy) {
+  std::vector<std::shared_ptr<CFlow>> handlers = std::move(original.handlers);
+  const std::weak_ptr<CInsert> primary = original.primary, clone = original.clone, source = original.source;
+  const std::weak_ptr<ScriptThreadContext> thread = original.thread;
+  CStgDoc* const document = original.document;
+  const uint8_t runState = original.runState;
+  const int32_t running = original.running.load(), playRequested = original.playRequested.load();
+  auto* visible = dynamic_cast<CVisibleInsert*>(&original);
+  const int32_t holdPending = visible ? visible->holdPending : 0;
+  const int32_t waitingForScene = visible ? visible->waitingForScene : 0;
+  original.CopyFrom(copy);
+  original.handlers = std::move(handlers);
+  original.primary = primary;
+  original.clone = clone;
+  original.source = source;
+  original.thread = thread;
+  original.document = document;
+  original.runState = runState;
+  original.running = running;
+  original.playRequested = playRequested;
+  if (visible) {
+    visible->holdPending = holdPending;
+    visible->waitingForScene = waitingForScene;
+  }
+}
+
+namespace {
+
+// An object playing on its own thread plays a copy; a script handling an
+// event the copy raised reaches the copy as THIS, and what it changes there
+// ends with the copy unless it is kept. Names reach the objects themselves,
+// whose changes are their own already.
+void PermObject(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  if (!o) return;
+  auto original = o->source.lock();
+  if (!original || original == o || typeid(*original) != typeid(*o)) return;
+  KeepStateOf(*original, *o);
+}
+
 // Design mode belongs to the authoring tool; the player has none to enter.
 void SetDesignMode(BuiltinCall&) {}
 
@@ -638,6 +685,7 @@ void InstallStageBuiltins(BuiltinTable& table) {
   table.Set(78, Clone);
   table.Set(117, CloneToScript);
   table.Set(85, Delete);
+  table.Set(139, PermObject);
   table.Set(94, SetDesignMode);
   table.Set(100, GetEffect<true>);
   table.Set(102, GetEffect<false>);

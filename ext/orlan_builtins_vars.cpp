@@ -59,6 +59,37 @@ void SetString(BuiltinCall& c) {
   Checked(c, [&] { c.runner.variables().SetString(c.args.GetString(1), c.args.GetString(2)); });
 }
 
+// Under the script's lock: names this thread found lately, of a fitting type.
+template <class T, class Answer>
+bool QuickGet(BuiltinCall& c, bool (VariableStore::*tryGet)(std::string_view, T&), Answer answer) {
+  T v{};
+  if (!(c.runner.variables().*tryGet)(c.args.StringView(1), v)) return false;
+  answer(v);
+  return true;
+}
+
+bool QuickGetInt16(BuiltinCall& c) {
+  return QuickGet(c, &VariableStore::TryGetInt16, [&](uint16_t v) { c.args.SetInteger(0, static_cast<int16_t>(v)); });
+}
+
+bool QuickSetInt16(BuiltinCall& c) {
+  return c.runner.variables().TrySetInt16(c.args.StringView(1), static_cast<uint16_t>(c.args.GetInteger(2)));
+}
+
+bool QuickGetInt32(BuiltinCall& c) {
+  return QuickGet(c, &VariableStore::TryGetInt32, [&](uint32_t v) { c.args.SetLong(0, static_cast<int32_t>(v)); });
+}
+
+bool QuickSetInt32(BuiltinCall& c) {
+  return c.runner.variables().TrySetInt32(c.args.StringView(1), static_cast<uint32_t>(c.args.GetLong(2)));
+}
+
+bool QuickGetDouble(BuiltinCall& c) {
+  return QuickGet(c, &VariableStore::TryGetDouble, [&](double v) { c.args.SetDouble(0, v); });
+}
+
+bool QuickSetDouble(BuiltinCall& c) { return c.runner.variables().TrySetDouble(c.args.StringView(1), c.args.GetDouble(2)); }
+
 void PermVar(BuiltinCall& c) {
   Checked(c, [&] {
     if (auto item = c.runner.variables().FindVariable(c.args.GetString(1), nullptr, {}))
@@ -78,6 +109,12 @@ void InstallVariableBuiltins(BuiltinTable& table) {
   table.Set(10, GetString);
   table.Set(11, SetString);
   table.Set(97, PermVar);
+  table.SetQuick(4, QuickGetInt16);
+  table.SetQuick(5, QuickSetInt16);
+  table.SetQuick(6, QuickGetInt32);
+  table.SetQuick(7, QuickSetInt32);
+  table.SetQuick(8, QuickGetDouble);
+  table.SetQuick(9, QuickSetDouble);
 }
 
 }  // namespace kv

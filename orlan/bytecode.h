@@ -91,7 +91,8 @@ namespace kv::orlan {
   X(SetIndexOff) /* R[a](R[c] + f) = RK[b], f signed */                        \
   X(GoSub)       /* push the next instruction on the frame's GoSub stack, goto T[a] */ \
   X(Return)      /* pop the frame's GoSub stack and continue there */            \
-  X(SetErl)      /* the numeric line label a | b << 16 was reached (Erl) */
+  X(SetErl)      /* the numeric line label a | b << 16 was reached (Erl) */    \
+  X(ConstRef)    /* R[a] = reference to K[b]: a host argument read in place */
 
 enum class Op : uint8_t {
 #define KV_ORLAN_ENUM(name) name,

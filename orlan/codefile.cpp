@@ -445,6 +445,7 @@ bool VerifyProgram(const Program& p, std::string& error) {
         case Op::GoSub: ok = Tg(in.a); break;
         case Op::Return:
         case Op::SetErl: break;
+        case Op::ConstRef: ok = R(in.a) && (in.b & kConstBit) && RK(in.b); break;
         case Op::IndexOff: ok = R(in.a) && R(in.b) && R(in.c); break;
         case Op::SetIndexOff: ok = R(in.a) && RK(in.b) && R(in.c); break;
         case Op::SetIndex: ok = R(in.a) && RK(in.b) && in.f >= 1 && R(in.c + static_cast<uint32_t>(in.f) - 1); break;

@@ -903,6 +903,12 @@ Ex Compiler::CallByName(const std::string& name, const std::string& k, bool pare
         ParamInfo any;
         any.byRef = true;
         Argument(slot, any);
+        // A String constant is handed over in place, without counting a
+        // reference to it; the engine never lets a host write it.
+        Ins& last = Fn().code.back();
+        if (optimize_ && last.op == Op::Move && last.a == slot && (last.b & kConstBit) &&
+            prog_.constants[last.b & 0x7FFF].tag == Tag::String)
+          last.op = Op::ConstRef;
       }
       freereg_ = slot + 1;
       if (++n == 255) Error("Too many arguments");

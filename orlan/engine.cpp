@@ -128,6 +128,7 @@ void LibraryBuilder::AddFunction(uint32_t flags, std::string name, uint32_t id, 
   p.minArgs = minArgs;
   p.maxArgs = maxArgs;
   p.args = std::move(types);
+  p.quick = (flags & kQuickFlag) != 0;
   lib_->procs.push_back(std::move(p));
 }
 
@@ -252,7 +253,10 @@ Value& ArgBlock::Peek(int i) const { return Deref(slots_[i]); }
 
 Value& ArgBlock::Slot(int i) const {
   MarkWritten(i);
-  return Deref(slots_[i]);
+  Value& s = slots_[i];
+  // A constant handed over in place: the host writes its own copy.
+  if (s.tag == Tag::Ref && thread_.script_->IsConstant(s.ref)) s = *s.ref;
+  return Deref(s);
 }
 
 bool ArgBlock::IsMissing(int i) const { return !InRange(i) || Peek(i).tag == Tag::Missing; }
@@ -273,6 +277,11 @@ KV_ARG_GET(double, GetDouble, ToDouble, 0)
 KV_ARG_GET(std::string, GetString, ToStr, std::string())
 KV_ARG_GET(bool, GetBoolean, ToBool, false)
 #undef KV_ARG_GET
+
+std::string_view ArgBlock::StringView(int i) const {
+  if (!InRange(i) || Peek(i).tag != Tag::String) return {};
+  return StrOf(Peek(i));
+}
 
 RecordRef ArgBlock::GetRecord(int i) const {
   if (!InRange(i) || Peek(i).tag != Tag::Record) return RecordRef();
@@ -465,7 +474,8 @@ void Thread::Dispatch(int library, uint32_t id, Value* base, int count, int firs
   // or array elements, and records and arrays (shared by value copies),
   // become private copies now and what the host changed goes back after the
   // lock is taken again. A scalar local of this thread's own frames is no
-  // other thread's business and stays a reference.
+  // other thread's business and stays a reference, as does a constant (a
+  // host that writes one gets its own copy, see ArgBlock::Slot).
   const Value* stackBegin = stack_.data();
   const Value* stackEnd = stackBegin + stack_.size();
   Detached inlineBuf[kInlineDetached];
@@ -477,7 +487,9 @@ void Thread::Dispatch(int library, uint32_t id, Value* base, int count, int firs
     Tag t = Deref(slot).tag;
     bool ownLocal = slot.tag == Tag::Ref && std::less_equal<const Value*>()(stackBegin, slot.ref) &&
                     std::less<const Value*>()(slot.ref, stackEnd);
-    bool shared = (slot.tag == Tag::Ref && !ownLocal) || slot.tag == Tag::RefBox || t == Tag::Record || t == Tag::Array;
+    bool constant = slot.tag == Tag::Ref && script_->IsConstant(slot.ref);
+    bool shared = (slot.tag == Tag::Ref && !ownLocal && !constant) || slot.tag == Tag::RefBox || t == Tag::Record ||
+                  t == Tag::Array;
     if (!shared) continue;
     if (nDetached == kInlineDetached && !heapBuf) {
       heapBuf = std::make_unique<Detached[]>(static_cast<size_t>(count));
@@ -593,7 +605,10 @@ void Thread::CallHost(Value* base, int import, int nargs) {
   try {
     for (int i = 0; i < nargs; ++i) ConvertArg(base[1 + i], proc->args[i]);
     base[0] = proc->isFunction ? DefaultOf(VarTypeOfHost(proc->result)) : Value();
-    Dispatch(link.library, proc->id, base, nargs + 1, 1, proc->args.data());
+    const Engine::Library& lib = engine_.libraries()[link.library];
+    ArgBlock quick(*this, base, nargs + 1);
+    if (!(proc->quick && lib.quick && lib.quick(*this, proc->id, quick, lib.extra)))
+      Dispatch(link.library, proc->id, base, nargs + 1, 1, proc->args.data());
     ConvertResult(base[0], *proc);
   } catch (...) {
     for (int k = 1; k <= nargs; ++k) base[k].Clear();
@@ -787,11 +802,12 @@ uint32_t Engine::NewObjectHandle() { return objects_->NewHandle(); }
 
 bool Engine::IsObjectReferenced(uint32_t handle) const { return handle != 0 && objects_->Contains(handle); }
 
-bool Engine::RegisterLibrary(std::string name, std::unique_ptr<HostLibrary> lib, Dispatcher dispatcher, void* extra) {
+bool Engine::RegisterLibrary(std::string name, std::unique_ptr<HostLibrary> lib, Dispatcher dispatcher, void* extra,
+                             QuickDispatcher quick) {
   if (!lib) return false;
   for (const auto& l : libraries_)
     if (EqualsNoCase(l.name, name)) return false;
-  libraries_.push_back(Library{std::move(name), std::move(lib), std::move(dispatcher), extra});
+  libraries_.push_back(Library{std::move(name), std::move(lib), std::move(dispatcher), extra, quick});
   return true;
 }
 

@@ -31,6 +31,9 @@ class ObjectTable;
 inline constexpr uint16_t kNoAccessor = 0xFFFF;
 // Declaration flag that adds an overload to a name already declared.
 inline constexpr uint32_t kOverloadFlag = 0x4001;
+// Declaration flag of a procedure the library's quick dispatcher may answer
+// while the script's lock stays held (see Engine::RegisterLibrary).
+inline constexpr uint32_t kQuickFlag = 0x10000;
 
 // A value type in a declaration, numbered as OLE Automation variants; a
 // record is 15 with the record type's name.
@@ -48,6 +51,7 @@ struct HostProc {
   HostType result;
   int minArgs = 0, maxArgs = 0;
   std::vector<HostType> args;
+  bool quick = false;  // declared with kQuickFlag
 };
 
 struct HostProperty {
@@ -134,6 +138,9 @@ class ArgBlock {
   int32_t GetLong(int i) const;
   double GetDouble(int i) const;
   std::string GetString(int i) const;
+  // A String argument without a copy: valid until the host returns; empty
+  // for Missing. The engine converts String parameters before the call.
+  std::string_view StringView(int i) const;
   bool GetBoolean(int i) const;
   RecordRef GetRecord(int i) const;
   uint32_t GetObject(int i) const;  // 0 for Nothing
@@ -165,6 +172,13 @@ class ArgBlock {
 
 // Host calls arrive here with (thread, dispatch id, argument block, extra).
 using Dispatcher = std::function<void(Thread& thread, uint32_t id, ArgBlock& args, void* extra)>;
+// Tried first, with the script's lock held, for procedures declared with
+// kQuickFlag: it answers a call that cannot block, take a lock a drawing
+// thread holds or call back into a script (true), or declines (false,
+// having written nothing) and the call goes to the dispatcher as any other.
+// Arguments are the script's variables themselves, read and written under
+// the lock.
+using QuickDispatcher = bool (*)(Thread& thread, uint32_t id, ArgBlock& args, void* extra);
 // Called while scripts run; answers whether host messages are pending.
 using YieldCallback = std::function<bool(Thread& thread)>;
 using ErrorCallback = std::function<void(Thread& thread, int number, uint32_t line, const std::string& text, void* data)>;
@@ -179,6 +193,11 @@ class ScriptObject {
   Engine& engine() { return engine_; }
   const Program& program() const { return program_; }
   int FindSub(std::string_view name) const;
+  // Whether `v` is one of the program's constants (never written).
+  bool IsConstant(const Value* v) const {
+    const Value* k = program_.constants.data();
+    return std::less_equal<const Value*>()(k, v) && std::less<const Value*>()(v, k + program_.constants.size());
+  }
   Value DefaultFor(const TypeRef& t, const std::vector<ArrayObj::Dim>& dims) const;
   const RecordType* Record(int index) const { return records_[index]; }
   // How a call enters a procedure: `plain` when no parameter is Optional, no
@@ -379,7 +398,8 @@ class Engine {
   Engine();
   ~Engine();
 
-  bool RegisterLibrary(std::string name, std::unique_ptr<HostLibrary> lib, Dispatcher dispatcher, void* extra = nullptr);
+  bool RegisterLibrary(std::string name, std::unique_ptr<HostLibrary> lib, Dispatcher dispatcher, void* extra = nullptr,
+                       QuickDispatcher quick = nullptr);
   // Verifies and loads a code block (the bytes after the .ebc header).
   std::shared_ptr<ScriptObject> LoadScript(std::span<const uint8_t> codeBlock, std::string& error);
   // Compiles source and loads it (.ebs handed to the player).
@@ -426,6 +446,7 @@ class Engine {
     std::unique_ptr<HostLibrary> lib;
     Dispatcher dispatcher;
     void* extra;
+    QuickDispatcher quick;
   };
   const std::vector<Library>& libraries() const { return libraries_; }
   // Finds a host class by name: (library, class index) or (-1, -1).

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -51,6 +52,8 @@ enum class Tag : uint8_t {
   RefBox,  // a ByRef argument into an array element or record field
   Date,    // a date serial in `d`
 };
+
+static_assert(std::endian::native == std::endian::little, "Value::SetInt writes `i` as the low half of `raw`");
 
 inline bool IsHeap(Tag t) { return t >= Tag::String && t <= Tag::RefBox; }
 
@@ -114,8 +117,9 @@ struct Value {
   void SetInt(Tag t, int32_t v) {
     if (IsHeap(tag)) Release(h);
     tag = t;
-    raw = 0;
-    i = v;
+    // One store of all 8 bytes (`i` is the low half): a 4-byte store after
+    // clearing them would make the next 8-byte read wait for both.
+    raw = static_cast<uint32_t>(v);
   }
   void SetDouble(double v) {
     if (IsHeap(tag)) Release(h);

@@ -1126,6 +1126,11 @@ void Thread::Execute() {
           case Op::SetErl: L_SetErl:
             fr->lastLabel = IA | static_cast<uint32_t>(IB) << 16;
             KV_NEXT;
+          case Op::ConstRef: L_ConstRef:
+            R[IA].Clear();
+            R[IA].tag = Tag::Ref;
+            R[IA].ref = const_cast<Value*>(&K[IB & 0x7FFF]);
+            KV_NEXT;
           case Op::ForInc: L_ForInc: {
             // Below the limit the step of 1 cannot overflow; the last step,
             // which may, and anything not Long or Integer go the generic way.

@@ -258,8 +258,15 @@ TEST_P(RecentNamesTable, ChangeIsSeen) {
   const RecentCase& c = GetParam();
   ASSERT_EQ(Get("x"), 1);
   c.change(*this);
+  // The lock-free accessor answers only what the walk would, or declines.
+  uint32_t quick = 0;
+  if (runner_->variables().TryGetInt32(c.name, quick)) {
+    EXPECT_EQ(static_cast<int32_t>(quick), c.expected) << c.what;
+  }
   EXPECT_EQ(Get(c.name), c.expected) << c.what;
   EXPECT_EQ(Get(c.name), c.expected) << c.what << " (again)";
+  ASSERT_TRUE(runner_->variables().TryGetInt32(c.name, quick)) << c.what;
+  EXPECT_EQ(static_cast<int32_t>(quick), c.expected) << c.what;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -304,6 +311,27 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    1}),
     [](const ::testing::TestParamInfo<RecentCase>& info) { return "Case" + std::to_string(info.index); });
+
+// The quick accessors never walk, ask or convert: a name not found lately,
+// a type that does not fit and run-time names are declined, with nothing done.
+TEST_F(RecentNames, QuickAccessorsDeclineWhatNeedsTheWalk) {
+  VariableStore& vars = runner_->variables();
+  uint32_t n = 0;
+  double d = 0;
+  EXPECT_FALSE(vars.TryGetInt32("x", n));  // not looked up yet on this thread
+  ASSERT_EQ(Get("x"), 1);
+  EXPECT_TRUE(vars.TryGetInt32("x", n));
+  EXPECT_EQ(n, 1u);
+  EXPECT_FALSE(vars.TryGetDouble("x", d));  // an Int4 is no Double
+  EXPECT_FALSE(vars.TrySetDouble("x", 2.5));
+  EXPECT_FALSE(vars.TryGetInt32("rwLastError", n));
+  EXPECT_TRUE(vars.TrySetInt32("x", 12));
+  EXPECT_EQ(Get("x"), 12);
+  runner_->shuttingDown = true;
+  EXPECT_FALSE(vars.TryGetInt32("x", n));
+  runner_->shuttingDown = false;
+  EXPECT_TRUE(boxes_.shown().empty());
+}
 
 // Each thread keeps its own recent names; a change on one is seen by another.
 TEST_F(RecentNames, OtherThreadsSeeTheChange) {

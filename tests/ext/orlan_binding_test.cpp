@@ -13,6 +13,9 @@
 #include "ext/basic_insert.h"
 #include "ext/korvel_library.h"
 #include "ext/orlan_binding.h"
+#include "ext/orlan_builtins.h"
+#include "engine/flow.h"
+#include "inserts/text.h"
 #include "ext/register.h"
 #include "orlan/codefile.h"
 #include "platform/message_box.h"
@@ -205,6 +208,55 @@ TEST(KorvelLibrary, MissingImplementationsNameWhatTheyWaitFor) {
       {500, "no builtin has the dispatch id 500"},
   };
   for (const auto& c : cases) EXPECT_EQ(MissingBuiltinText(c.id), c.text);
+}
+
+// kvoPermObject: a thread copy's state becomes its object's, and the object
+// stays itself: its own handlers (owned by it), request links, thread copy
+// and run state. A plain CopyFrom would have given it clones of the copy's
+// handlers and dropped its primary.
+TEST(PermObject, KeepsTheCopysStateAndTheObjectsIdentity) {
+  RegisterInsertClasses();
+  auto original = std::make_shared<CText>();
+  original->Reset();
+  original->name = "t";
+  original->text = "before";
+  original->comment = "stored";
+  auto handler = std::make_shared<CFlow>();
+  handler->eventCode = 9005;
+  handler->owner = original;
+  original->handlers.push_back(handler);
+  auto primary = std::make_shared<CText>();
+  original->primary = primary;
+  original->runState = 3;
+  original->running = 1;
+  original->holdPending = 2;
+
+  auto copy = std::static_pointer_cast<CText>(original->Clone());
+  copy->source = original;
+  original->clone = copy;
+  copy->text = "after";
+  copy->comment = "changed";
+  copy->rect = {1, 2, 30, 40};
+  copy->runState = 0;
+  copy->running = 0;
+  copy->holdPending = 0;
+
+  KeepStateOf(*original, *copy);
+  const struct {
+    const char* what;
+    bool ok;
+  } checks[] = {
+      {"the kind's own field", original->text == "after"},
+      {"a common field", original->comment == "changed"},
+      {"the rectangle", original->rect == Rect{1, 2, 30, 40}},
+      {"the same handlers", original->handlers.size() == 1 && original->handlers[0] == handler},
+      {"handlers owned by the object", handler->owner.lock() == original},
+      {"the primary", original->primary.lock() == primary},
+      {"the link to its copy", original->clone.lock() == copy},
+      {"its run state", original->runState == 3 && original->running == 1 && original->holdPending == 2},
+      {"the copy unchanged", copy->text == "after" && copy->source.lock() == original},
+  };
+  for (const auto& c : checks) EXPECT_TRUE(c.ok) << c.what;
 }
 
 // --- the binding on a run that never starts

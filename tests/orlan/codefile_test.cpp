@@ -45,6 +45,7 @@ TEST(CodeFile, OpcodeNumbersAreStable) {
   EXPECT_EQ(static_cast<int>(Op::ForInc), 78);
   EXPECT_EQ(static_cast<int>(Op::AddLK), 79);
   EXPECT_EQ(static_cast<int>(Op::SetIndexOff), 91);
+  EXPECT_EQ(static_cast<int>(Op::ConstRef), 95);
 }
 
 // Flag 4 of a parameter marks the ParamArray: only the last parameter, a
@@ -89,6 +90,9 @@ TEST(CodeFile, VerifiesTypedForms) {
       {"IndexOff past the registers", {Op::IndexOff, 0, 1, 2, 3}, false},
       {"SetIndexOff of a constant", {Op::SetIndexOff, 1, 1, k0, 2}, true},
       {"ForInc past the registers", {Op::ForInc, 0, 2, 2, 0}, false},
+      {"ConstRef to a constant", {Op::ConstRef, 0, 1, k0, 0}, true},
+      {"ConstRef to a register", {Op::ConstRef, 0, 1, 2, 0}, false},
+      {"ConstRef past the constants", {Op::ConstRef, 0, 1, k0 | 1, 0}, false},
   };
   for (const Row& r : rows) {
     Program p;

@@ -84,4 +84,18 @@ TEST_F(Orlanc, RunTimeErrorsAndUsage) {
   EXPECT_EQ(RunOrlanc("run '" + src + "' --sub Missing").status, 64);
 }
 
+// A missing file is status 1 for compiling and running alike; a subroutine
+// called without the arguments it requires is a usage error that names it
+// and the parameter.
+TEST_F(Orlanc, MissingFilesAndArguments) {
+  const std::string missing = (dir_ / "none.ebs").string();
+  EXPECT_EQ(RunOrlanc("'" + missing + "'").status, 1);
+  EXPECT_EQ(RunOrlanc("run '" + missing + "'").status, 1);
+  std::string src = Write("args.ebs", "Sub Greet(name, other)\nPrint name & other\nEnd Sub\n");
+  Result r = RunOrlanc("run '" + src + "' --sub Greet x");
+  EXPECT_EQ(r.status, 64);
+  EXPECT_NE(r.output.find("Greet: Argument not optional (calling Greet, parameter other)"), std::string::npos) << r.output;
+  EXPECT_EQ(RunOrlanc("run '" + src + "' --sub Greet x y").output, "xy\n");
+}
+
 }  // namespace

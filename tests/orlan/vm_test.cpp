@@ -210,6 +210,26 @@ const Case kCases[] = {
     {"SelectAfterErrorInItsHeaderSeesNoStaleValue",
      "Dim f As Long, g As Long\nOn Error Resume Next\ng = Abs(g - 5)\nSelect Case 5 \\ f\nCase 5\nPrint \"stale\"\nCase Else\nPrint \"else\"\nEnd Select",
      "else\n"},
+    {"RecursiveVariantFunctionWithExpressionArguments",
+     "Function F(n, acc)\nIf n > 5 Then\nF = acc\nElse\nF = F(n + 1, acc * 2 + n)\nEnd If\nEnd Function\n"
+     "Sub Main()\nDim k\nk = 1\nPrint F(k + 0, k * 3)\nPrint F(0, 1)\nEnd Sub\n",
+     "153\n121\n"},
+    // The fused compare-and-jump of every loop and Select keeps Option Compare Text.
+    {"OptionCompareTextInConditions",
+     "Option Compare Text\nSub Main()\nDim s As String, v, n As Integer\ns = \"Hello\": v = \"HELLO\"\n"
+     "If s = \"hello\" Then Print \"if\"\nIf v = s Then Print \"variant\"\n"
+     "Do While s = \"HELLO\" And n < 2\nn = n + 1\nLoop\nPrint n\n"
+     "Do Until s <> \"hello\"\nn = n + 1\nIf n > 5 Then Exit Do\nLoop\nPrint n\n"
+     "Do\nn = n + 1\nLoop While s = \"hELLO\" And n < 8\nPrint n\n"
+     "While s = \"hELLO\" And n < 10\nn = n + 1\nWend\nPrint n\n"
+     "Select Case s\nCase \"HELLO\": Print \"case\"\nCase Else: Print \"else\"\nEnd Select\n"
+     "Select Case s\nCase \"a\" To \"z\": Print \"range\"\nCase Else: Print \"else\"\nEnd Select\n"
+     "Select Case s\nCase Is > \"GOODBYE\": Print \"is\"\nCase Else: Print \"else\"\nEnd Select\nEnd Sub\n",
+     "if\nvariant\n2\n6\n8\n10\ncase\nrange\nis\n"},
+    {"SeveralArraysInOneDimSizedByConstantExpressions",
+     "Const N = 4\nSub Main()\nDim a(N), b(N * 2), c(1 To N + 1)\nb(8) = 7: c(5) = 2: a(4) = 1\n"
+     "Print a(4) & b(8) & c(5) & UBound(b) & LBound(c)\nEnd Sub\n",
+     "17281\n"},
     {"SingleLineIfWithColonAfterElse", "Dim x\nx = 1\nIf x = 2 Then Print \"a\" Else: Print \"b\": Print \"c\"\nIf x = 1 Then: Print \"d\"", "b\nc\nd\n"},
     {"ForEachOverArrayWithEmptyParentheses", "Dim a(2) As Integer, v\na(1) = 5\nFor Each v In a()\nPrint v\nNext", "0\n5\n0\n"},
     {"WithMembersAsPrintArguments", "Type P\nx As Long\ny As String\nEnd Type\nSub Main()\nDim r As P\nWith r\n.x = 4: .y = \"w\"\nPrint .x\nPrint .y & .x; .y\nEnd With\nEnd Sub\n",
@@ -291,6 +311,8 @@ const Case kCases[] = {
     {"ErlWithoutLabels", "On Error Resume Next\nPrint 1 / 0\nPrint Erl", "0\n"},
     {"ErlOfTheCallingLine",
      "Sub Main()\nOn Error GoTo H\n100 Fail\nExit Sub\nH:\nPrint Erl\nEnd Sub\nSub Fail()\n5 Err.Raise 5\nEnd Sub\n", "100\n"},
+    // A String constant passed to a ByRef parameter is the callee's own copy.
+    {"ByRefConstantArgumentIsACopy", "Sub F(s As String)\ns = \"z\"\nEnd Sub\nSub Main()\nF \"abc\"\nPrint \"abc\"\nEnd Sub\n", "abc\n"},
     {"CallWithParenthesisedComparison", "Dim x\nx = 2\nPrint (x) = 2\nPrint (x + 1) * 2", "True\n6\n"},
 };
 
