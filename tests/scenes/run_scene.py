@@ -3,7 +3,8 @@
 what korvel did with the scenario's expectations (expect.json).
 
 expect.json:
-  file         the project file to play (packed beside it at build time)
+  file         the project file to play (packed beside it at build time, or
+               "{src}/NAME" for a hand-made file in the scenario folder)
   args         extra korvel options; "{src}" stands for the scenario folder
   exit         the expected exit status (default 0)
   trace        expected trace lines, in order; each matches the next actual
