@@ -10,12 +10,16 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <map>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "imaging/metafile.h"
 #include "imaging/picture_file_loader.h"
+#include "stage/locks.h"
 #include "stage/sprite.h"
 #include "tests/imaging/metafile_bytes.h"
 #include "tests/imaging/pixels.h"
@@ -442,6 +446,35 @@ INSTANTIATE_TEST_SUITE_P(
                     MetafileType::kEmf, PicError::kTooLarge},
         HostileCase{"WMF bytes read as EMF", kGoodWmf, MetafileType::kEmf, PicError::kUnknownType}),
     CaseName());
+
+// The players keep no state of their own and take no lock: two threads play
+// different metafiles (object tables, brushes, mapping) at once, while this
+// thread holds the stage lock, and each gets the picture it gets alone.
+TEST(Metafile, PlaysOnTwoThreadsAtOnceUnderNoStageLock) {
+  EnsureApplication();
+  const Bytes wmf = test::Wmf({WmfRecord(0x02FC, {0, 0x00FF, 0, 0}), WmfRecord(0x012D, {0}),
+                               WmfRecord(0x020C, {24, 48}), WmfRecord(0x041B, {20, 40, 2, 4})},
+                              0, 0, 24, 12);
+  const Bytes emf = Emf24({EmfRecord(39, {1, 0, 0xFF0000, 0}), EmfRecord(37, {1}), EmfRecord(42, {1, 1, 20, 11})});
+  struct Job {
+    const Bytes* file;
+    MetafileType type;
+    int width, height;
+    std::vector<uint32_t> alone;
+  };
+  Job jobs[] = {{&wmf, MetafileType::kWmf, 96, 48, {}}, {&emf, MetafileType::kEmf, 72, 36, {}}};
+  for (Job& j : jobs) j.alone = test::Rgb(Render(*j.file, j.type, j.width, j.height));
+  std::unique_lock stageHeld(StageLock());
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> threads;
+  for (const Job& j : jobs)
+    threads.emplace_back([&j, &mismatches] {
+      for (int i = 0; i < 40; ++i)
+        if (test::Rgb(Render(*j.file, j.type, j.width, j.height)) != j.alone) ++mismatches;
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(mismatches.load(), 0);
+}
 
 TEST(Metafile, SizeMustBeTwoSidesOrNone) {
   Picture pic;
