@@ -78,7 +78,8 @@ void CDisplay::ChangeContent(const std::string& file) {
     const uint8_t state = old->displayState;
     const bool wasOn = old->onStage != 0;
     DestroySprite();
-    // The new picture replaces the old one only when it loaded.
+    // The new sprite takes the old one's place only when its picture loaded;
+    // either way the old one is gone and its area redrawn.
     if (StageSprite* fresh = GetSprite(true); fresh && wasOn) {
       fresh->SetDisplayState(state);
       stage->compositor().Add(*fresh, true);
