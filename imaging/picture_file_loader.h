@@ -1,6 +1,8 @@
-// The stage's picture loader for every picture the player shows: metafiles
-// (by their ".WMF" or ".EMF" name) played at the size asked for, and raster
-// files of any supported format by their content. The picture lock the
+// The stage's picture loader for every picture the player shows, by the
+// rules of LoadPictureFile below: metafiles (by their ".WMF" or ".EMF" name)
+// played at the size asked for, ".BMP" and ".DIB" by the bitmap reader alone,
+// other raster files by their content; a name without a four-character
+// extension loads nothing and answers 0. The picture lock the
 // sprite holds while loading never meets the stage lock here: the players
 // take no lock and keep no state.
 #pragma once
@@ -15,7 +17,7 @@ namespace kv::imaging {
 
 class PictureFileLoader : public PictureLoader {
  public:
-  explicit PictureFileLoader(const DecodeOptions& options = {}) : options_(options), raster_(options) {}
+  explicit PictureFileLoader(const DecodeOptions& options = {}) : options_(options) {}
   // The size metafiles are drawn at; 0 × 0: their own size.
   void SetMetafileSize(int width, int height) { width_ = width, height_ = height; }
   int Load(const std::string& hostPath, DecodedPicture& out) override;
@@ -33,7 +35,6 @@ class PictureFileLoader : public PictureLoader {
 
  private:
   DecodeOptions options_;
-  RasterPictureLoader raster_;
   int width_ = 0;
   int height_ = 0;
   PicError lastError_ = PicError::kNone;

@@ -1,11 +1,9 @@
 #include "inserts/display.h"
 
 #include "engine/runner.h"
+#include "inserts/painted_sprite.h"
 #include "inserts/stage_host.h"
 #include "persist/field_walk.h"
-#include "persist/hooks.h"
-#include "platform/paths.h"
-#include "platform/string_table.h"
 #include "platform/text.h"
 
 namespace kv {
@@ -63,11 +61,7 @@ std::unique_ptr<StageSprite> CDisplay::MakeSprite(Stage& stage) {
   const std::string file = runner.ExpandNames(pictureFile);
   // A name that substitutes to nothing shows an object without a picture.
   if (file.empty()) return sprite;
-  int error = 2;
-  if (auto resolved = Resolver().RetrieveResource(file))
-    if (auto host = HostPathOf(*resolved))
-      error = sprite->LoadPicture(stage.pictures(), *host, rect, layer, transparent != 0, ColorRef(transparentColor),
-                                  colorTolerance);
+  const int error = LoadPictureSprite(stage, *this, file, *sprite);
   if (error == 0) return sprite;
   runner.variables().SetLastError(9);
   if (runner.playerRunning) runner.ReportRunError(this, PictureErrorId(error), file);
@@ -84,7 +78,8 @@ void CDisplay::ChangeContent(const std::string& file) {
     const uint8_t state = old->displayState;
     const bool wasOn = old->onStage != 0;
     DestroySprite();
-    // The new picture replaces the old one only when it loaded.
+    // The new sprite takes the old one's place only when its picture loaded;
+    // either way the old one is gone and its area redrawn.
     if (StageSprite* fresh = GetSprite(true); fresh && wasOn) {
       fresh->SetDisplayState(state);
       stage->compositor().Add(*fresh, true);

@@ -1,5 +1,7 @@
 #include "inserts/painted_sprite.h"
 
+#include <filesystem>
+
 #include "inserts/stage_host.h"
 #include "inserts/visible_insert.h"
 #include "persist/hooks.h"
@@ -40,10 +42,13 @@ std::unique_ptr<PaintedSprite> MakePaintedSprite(SelfPainting& painter, const CV
 }
 
 int LoadPictureSprite(Stage& stage, const CVisibleInsert& insert, const std::string& file, StageSprite& into) {
+  // A name that resolves to no file on the search path is not found (2),
+  // never a picture the loader failed to read.
   auto resolved = Resolver().RetrieveResource(file);
   if (!resolved) return 2;
   auto host = HostPathOf(*resolved);
-  if (!host) return 2;
+  std::error_code ec;
+  if (!host || !std::filesystem::is_regular_file(*host, ec)) return 2;
   return into.LoadPicture(stage.pictures(), *host, insert.rect, insert.layer, insert.transparent != 0,
                           ColorRef(insert.transparentColor), insert.colorTolerance);
 }

@@ -44,7 +44,8 @@ void RedrawNow(StageSprite* sprite);
 std::unique_ptr<PaintedSprite> MakePaintedSprite(SelfPainting& painter, const CVisibleInsert& insert, Stage& stage);
 
 // Loads `file` (names already substituted) through the stage's picture
-// loader into a picture sprite keyed as `insert` is; 0 or the loader's error.
+// loader into a picture sprite keyed as `insert` is; 0, 2 when no such file
+// exists, or the loader's error.
 int LoadPictureSprite(Stage& stage, const CVisibleInsert& insert, const std::string& file, StageSprite& into);
 
 }  // namespace kv

@@ -212,6 +212,12 @@ int StageSprite::LoadPicture(PictureLoader& loader, const std::string& path, con
     if (const int error = loader.LoadSized(path, destination.Width(), destination.Height(), pic); error != 0)
       return error;
   }
+  // A name the loader reads nothing for (no extension it knows) is a success
+  // that leaves the sprite without a picture.
+  if (pic.width == 0 && pic.height == 0 && pic.bits.empty()) {
+    Setup(destination, Rect{}, newLayer, keyOn, key, tol, effectAbortKey);
+    return 0;
+  }
   if (SetPicture(pic.View()) != 0) return kErrNoPicture;
   Setup(destination, Rect{0, 0, pic.width, pic.height}, newLayer, keyOn, key, tol, effectAbortKey);
   Fit();

@@ -102,7 +102,8 @@ class StageSprite {
   virtual void DrawStretchedTo(PixelBuffer& target);
   virtual bool PlaceWindow();
   // Loads a picture file through `loader` and sets rectangles, layer and
-  // transparency; 0, or the loader's error code.
+  // transparency; 0, or the loader's error code. A loader that answers 0
+  // with nothing read leaves the sprite without a picture.
   virtual int LoadPicture(PictureLoader& loader, const std::string& path, const Rect& destination,
                           uint16_t newLayer, bool keyOn, ColorRef key, uint8_t tol);
   virtual void ShowWindow(bool visible);

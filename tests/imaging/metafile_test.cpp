@@ -10,12 +10,16 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <map>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "imaging/metafile.h"
 #include "imaging/picture_file_loader.h"
+#include "stage/locks.h"
 #include "stage/sprite.h"
 #include "tests/imaging/metafile_bytes.h"
 #include "tests/imaging/pixels.h"
@@ -443,6 +447,35 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"WMF bytes read as EMF", kGoodWmf, MetafileType::kEmf, PicError::kUnknownType}),
     CaseName());
 
+// The players keep no state of their own and take no lock: two threads play
+// different metafiles (object tables, brushes, mapping) at once, while this
+// thread holds the stage lock, and each gets the picture it gets alone.
+TEST(Metafile, PlaysOnTwoThreadsAtOnceUnderNoStageLock) {
+  EnsureApplication();
+  const Bytes wmf = test::Wmf({WmfRecord(0x02FC, {0, 0x00FF, 0, 0}), WmfRecord(0x012D, {0}),
+                               WmfRecord(0x020C, {24, 48}), WmfRecord(0x041B, {20, 40, 2, 4})},
+                              0, 0, 24, 12);
+  const Bytes emf = Emf24({EmfRecord(39, {1, 0, 0xFF0000, 0}), EmfRecord(37, {1}), EmfRecord(42, {1, 1, 20, 11})});
+  struct Job {
+    const Bytes* file;
+    MetafileType type;
+    int width, height;
+    std::vector<uint32_t> alone;
+  };
+  Job jobs[] = {{&wmf, MetafileType::kWmf, 96, 48, {}}, {&emf, MetafileType::kEmf, 72, 36, {}}};
+  for (Job& j : jobs) j.alone = test::Rgb(Render(*j.file, j.type, j.width, j.height));
+  std::unique_lock stageHeld(StageLock());
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> threads;
+  for (const Job& j : jobs)
+    threads.emplace_back([&j, &mismatches] {
+      for (int i = 0; i < 40; ++i)
+        if (test::Rgb(Render(*j.file, j.type, j.width, j.height)) != j.alone) ++mismatches;
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(mismatches.load(), 0);
+}
+
 TEST(Metafile, SizeMustBeTwoSidesOrNone) {
   Picture pic;
   MetafileOptions options;
@@ -649,6 +682,16 @@ TEST_P(LoadPictureFileTest, ActsByTheFourCharacterExtension) {
     ASSERT_TRUE(Encode(bmp ? raster.View() : indexed.View(), bmp ? FileType::kBmp : FileType::kGif, bytes));
   }
   if (content == "text") bytes = {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e'};
+  if (content == "huge") {
+    // "BM", file size, two reserved words, offset 54; a 40-byte header of
+    // 20000 x 1 pixels, 1 plane, 24 bits, no compression; the one row of 60000 bytes.
+    bytes = {'B', 'M'};
+    for (int64_t v : {54 + 60000, 0, 54, 40, 20000, 1}) test::Put32(bytes, v);
+    test::Put16(bytes, 1);
+    test::Put16(bytes, 24);
+    for (int64_t v : {0, 60000, 0, 0, 0, 0}) test::Put32(bytes, v);
+    bytes.resize(bytes.size() + 60000);
+  }
   const std::string path = (dir / c.name).string();
   if (!content.empty())
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -673,6 +716,16 @@ TEST_P(LoadPictureFileTest, ActsByTheFourCharacterExtension) {
   if (c.metafile) {
     EXPECT_EQ(palette, DefaultPalette());
   }
+
+  // The sprite's loader answers by the same rules; a metafile asked for
+  // without two sides comes at its own size (kGoodWmf 24 x 12, kGoodEmf 9 x 5).
+  PictureFileLoader loader;
+  DecodedPicture shown;
+  EXPECT_EQ(loader.LoadSized(path, c.width, c.height, shown), c.result);
+  EXPECT_EQ(loader.LastWasMetafile(), c.metafile);
+  const bool ownSize = c.metafile && (c.width == 0 || c.height == 0);
+  EXPECT_EQ(shown.width, !ownSize ? c.gotWidth : content == "emf" ? 9 : 24);
+  EXPECT_EQ(shown.height, !ownSize ? c.gotHeight : content == "emf" ? 5 : 12);
   fs::remove_all(dir);
 }
 
@@ -691,11 +744,13 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"GIF.BMP", "gif", 0, 0, 11, 0, 0, false, 0},
         LoadCase{"TEXT.BMP", "text", 0, 0, 11, 0, 0, false, 0},
         LoadCase{"NONE.BMP", "", 0, 0, 11, 0, 0, false, 0},
+        LoadCase{"HUGE.BMP", "huge", 0, 0, 11, 0, 0, false, 0},
         // Other extensions through the picture object, by content.
         LoadCase{"INDEXED.GIF", "gif", 0, 0, 0, 2, 1, false, 2},
         LoadCase{"BITMAP.PCX", "bmp", 0, 0, 0, 3, 2, false, 0},
         LoadCase{"TEXT.JPG", "text", 0, 0, 11, 0, 0, false, 0},
         LoadCase{"NONE.JPG", "", 0, 0, 8, 0, 0, false, 0},
+        LoadCase{"HUGE.PCX", "huge", 0, 0, 8, 0, 0, false, 0},
         // No extension of four characters: nothing loaded, and no error.
         LoadCase{"PHOTO.JPEG", "bmp", 0, 0, 0, 0, 0, false, 0},
         LoadCase{"PHOTO.JP", "bmp", 0, 0, 0, 0, 0, false, 0},
