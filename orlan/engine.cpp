@@ -39,6 +39,19 @@ VarType VarTypeOfHost(const HostType& t) {
   }
 }
 
+// The tag of a value already of a scalar host type, or Empty when the type
+// is not one (a result of it is always converted).
+Tag ScalarTagOfHost(const HostType& t) {
+  switch (t.vt) {
+    case HostType::kInteger: return Tag::Integer;
+    case HostType::kLong: return Tag::Long;
+    case HostType::kDouble: return Tag::Double;
+    case HostType::kString: return Tag::String;
+    case HostType::kBoolean: return Tag::Boolean;
+    default: return Tag::Empty;
+  }
+}
+
 }  // namespace
 
 std::string FormatScriptError(int number, uint32_t line, const std::string& text) {
@@ -409,6 +422,22 @@ bool ScriptObject::Link(std::string& error) {
         }
       }
     }
+    ImportLink& link = imports[i];
+    if (link.overloads.size() != 1) continue;
+    const HostProc& only = *link.overloads.front();
+    const Engine::Library& lib = libs[link.library];
+    link.only = &only;
+    if (only.quick && lib.quick) link.quick = lib.quick, link.quickExtra = lib.extra;
+    if (only.isFunction) {
+      link.result = DefaultOf(VarTypeOfHost(only.result));
+      link.resultTag = ScalarTagOfHost(only.result);
+    }
+    const size_t nargs = only.args.size();
+    link.scalarArgs = nargs <= ImportLink::kScalarArgs && only.minArgs >= 0 && only.maxArgs <= static_cast<int>(nargs) &&
+                      only.minArgs <= only.maxArgs;
+    for (size_t a = 0; a < nargs && link.scalarArgs; ++a)
+      if ((link.argTags[a] = ScalarTagOfHost(only.args[a])) == Tag::Empty) link.scalarArgs = false;
+    if (link.scalarArgs) link.minArgs = static_cast<uint8_t>(only.minArgs), link.maxArgs = static_cast<uint8_t>(only.maxArgs);
   }
   return true;
 }
@@ -589,33 +618,52 @@ void ConvertResult(Value& slot, const HostProc& p) {
 
 void Thread::CallHost(Value* base, int import, int nargs) {
   const ScriptObject::ImportLink& link = script_->imports[import];
-  const std::string& name = script_->program().imports[import].name;
-  if (link.library < 0) {
-    for (int k = 1; k <= nargs; ++k) base[k].Clear();
-    if (link.isDeclare) Raise(err::kDllEntryNotFound, Join("Declare is not bound to native libraries: ", name));
-    Raise(err::kSubNotDefined, Join("Sub or Function not defined: ", name));
+  const HostProc* proc = link.only;
+  bool accepted = proc && link.scalarArgs && nargs >= link.minArgs && nargs <= link.maxArgs;
+  for (int i = 0; i < nargs && accepted; ++i) accepted = Deref(base[1 + i]).tag != Tag::Record;
+  if (!accepted && !(proc && Accepts(*proc, base, nargs))) {
+    if (link.library < 0) {
+      for (int k = 1; k <= nargs; ++k) base[k].Clear();
+      const std::string& name = script_->program().imports[import].name;
+      if (link.isDeclare) Raise(err::kDllEntryNotFound, Join("Declare is not bound to native libraries: ", name));
+      Raise(err::kSubNotDefined, Join("Sub or Function not defined: ", name));
+    }
+    proc = nullptr;
+    for (const HostProc* p : link.overloads)
+      if (!proc && Accepts(*p, base, nargs)) proc = p;
+    if (!proc) {
+      for (int k = 1; k <= nargs; ++k) base[k].Clear();
+      Raise(err::kWrongArgCount);
+    }
   }
-  const HostProc* proc = nullptr;
-  for (const HostProc* p : link.overloads)
-    if (!proc && Accepts(*p, base, nargs)) proc = p;
-  if (!proc) {
-    for (int k = 1; k <= nargs; ++k) base[k].Clear();
-    Raise(err::kWrongArgCount);
-  }
+  const bool only = proc == link.only;
   try {
-    for (int i = 0; i < nargs; ++i) ConvertArg(base[1 + i], proc->args[i]);
-    base[0] = proc->isFunction ? DefaultOf(VarTypeOfHost(proc->result)) : Value();
-    const Engine::Library& lib = engine_.libraries()[link.library];
-    ArgBlock quick(*this, base, nargs + 1);
-    if (!(proc->quick && lib.quick && lib.quick(*this, proc->id, quick, lib.extra)))
-      Dispatch(link.library, proc->id, base, nargs + 1, 1, proc->args.data());
-    ConvertResult(base[0], *proc);
+    for (int i = 0; i < nargs; ++i)
+      if (!accepted || Deref(base[1 + i]).tag != link.argTags[i]) ConvertArg(base[1 + i], proc->args[i]);
+    if (only && !IsHeap(link.result.tag))  // a heap value is not shared between threads
+      base[0] = link.result;
+    else
+      base[0] = proc->isFunction ? DefaultOf(VarTypeOfHost(proc->result)) : Value();
+    bool answered = false;
+    if (only ? link.quick != nullptr : proc->quick) {
+      const Engine::Library& lib = engine_.libraries()[link.library];
+      ArgBlock quick(*this, base, nargs + 1);
+      answered = only ? link.quick(*this, proc->id, quick, link.quickExtra)
+                      : lib.quick && lib.quick(*this, proc->id, quick, lib.extra);
+    }
+    if (!answered) Dispatch(link.library, proc->id, base, nargs + 1, 1, proc->args.data());
+    if (!only || base[0].tag != link.resultTag || link.resultTag == Tag::Empty) {
+      if (proc->isFunction)
+        ConvertResult(base[0], *proc);
+      else
+        base[0].Clear();
+    }
   } catch (...) {
     for (int k = 1; k <= nargs; ++k) base[k].Clear();
     throw;
   }
   for (int k = 1; k <= nargs; ++k) base[k].Clear();
-  CheckPending();
+  if (pendingError_ || stop_.load(std::memory_order_relaxed)) CheckPending();
 }
 
 void Thread::CallMember(Value* base, const std::string& name, int nargs, int kind) {

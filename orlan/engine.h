@@ -5,6 +5,7 @@
 // and orlanc's run mode are its callers.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -217,6 +218,20 @@ class ScriptObject {
     int library = -1;  // index of the registered library
     std::vector<const HostProc*> overloads;
     bool isDeclare = false;
+    // With one overload, what every call of it needs, kept here so a call
+    // does not walk from the link to the procedure and its library for it.
+    const HostProc* only = nullptr;
+    QuickDispatcher quick = nullptr;  // the library's, when `only` is quick
+    void* quickExtra = nullptr;
+    Value result;                 // the result slot's start value
+    Tag resultTag = Tag::Empty;   // a result already of the declared scalar type
+    // Set when `only` takes at most kScalarArgs arguments, each of a scalar
+    // type: then any argument but a Record is accepted, and one already of
+    // its tag needs no conversion.
+    static constexpr int kScalarArgs = 4;
+    bool scalarArgs = false;
+    uint8_t minArgs = 0, maxArgs = 0;
+    std::array<Tag, kScalarArgs> argTags{};
   };
 
   std::vector<Value> globals;
