@@ -508,10 +508,10 @@ void KeepStateOf(CInsert& original, const CInsert& copy) {
 
 namespace {
 
-// An object playing on its own thread plays a copy; a script handling an
-// event the copy raised reaches the copy as THIS, and what it changes there
-// ends with the copy unless it is kept. Names reach the objects themselves,
-// whose changes are their own already.
+// An object playing on its own thread plays a copy, which a script reaches
+// by the object's name or as THIS in an event the copy raised; what it
+// changes there ends with the copy unless it is kept. An object that is not
+// a copy is left alone: its changes are its own already.
 void PermObject(BuiltinCall& c) {
   auto o = c.ObjectArg(1);
   if (!o) return;
