@@ -14,7 +14,7 @@ KV_IMPLEMENT_CLASS(CVar, CInsert, 0)
 
 void CVarsItem::Reset() {
   FieldTransfer::Reset(*this);
-  currentValue.fill(0);
+  SetCurrent<uint64_t>(0);
 }
 
 size_t CVarsItem::ValueWidth() const {
@@ -37,7 +37,9 @@ void CVarsItem::ResetToInitial() {
   if (type == var_type::kString) {
     currentText = initialText;
   } else {
-    std::memcpy(currentValue.data(), initialValue.data(), ValueWidth());
+    std::array<uint8_t, 8> bytes{};
+    std::memcpy(bytes.data(), initialValue.data(), ValueWidth());
+    SetCurrent(bytes);
   }
 }
 
@@ -113,7 +115,7 @@ std::shared_ptr<CVarsItem> CVarsItem::Clone() const {
   auto copy = std::make_shared<CVarsItem>();
   FieldTransfer::Copy(*copy, *this);
   copy->currentText = currentText;
-  copy->currentValue = currentValue;
+  copy->SetCurrent(CurrentBytes());
   return copy;
 }
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <cstring>
 
 #include "engine/insert.h"
 
@@ -35,7 +37,6 @@ class CVarsItem : public CObject {
   std::string currentText;
   // Little-endian value bytes; the type decides how many are used.
   std::array<uint8_t, 8> initialValue{};
-  std::array<uint8_t, 8> currentValue{};
 
   template <class W>
   void Walk(W& w);
@@ -46,6 +47,27 @@ class CVarsItem : public CObject {
   // Bytes of the value that `type` uses (0 for strings and unknown types).
   size_t ValueWidth() const;
   void ResetToInitial();
+
+  // The current value, read and written as one word so that numbers never
+  // tear and readers need no lock; bytes past the type's width are zero.
+  template <class T>
+  T Current() const {
+    const uint64_t word = current_.load(std::memory_order_acquire);
+    T v;
+    std::memcpy(&v, &word, sizeof v);
+    return v;
+  }
+  template <class T>
+  void SetCurrent(T v) {
+    static_assert(sizeof(T) <= sizeof(uint64_t));
+    uint64_t word = 0;
+    std::memcpy(&word, &v, sizeof v);
+    current_.store(word, std::memory_order_release);
+  }
+  std::array<uint8_t, 8> CurrentBytes() const { return Current<std::array<uint8_t, 8>>(); }
+
+ private:
+  std::atomic<uint64_t> current_{0};
 };
 
 class CVar : public CInsert {

@@ -16,19 +16,6 @@ namespace kv {
 
 namespace {
 
-
-template <class T>
-T Load(const std::array<uint8_t, 8>& bytes) {
-  T v;
-  std::memcpy(&v, bytes.data(), sizeof v);
-  return v;
-}
-
-template <class T>
-void Put(std::array<uint8_t, 8>& bytes, T v) {
-  std::memcpy(bytes.data(), &v, sizeof v);
-}
-
 std::shared_ptr<CVarsItem> MakeRuntime(const std::string& name, uint16_t type) {
   auto item = std::make_shared<CVarsItem>();
   item->name = name;
@@ -56,12 +43,12 @@ void VariableStore::BuildRuntimeVariables(const RuntimeFacts& f) {
   std::vector<std::shared_ptr<CVarsItem>> list;
   auto i4 = [&](const char* name, int32_t v) {
     auto it = MakeRuntime(name, kInt4);
-    Put(it->currentValue, v);
+    it->SetCurrent(v);
     list.push_back(it);
   };
   auto dw = [&](const char* name, uint32_t v) {
     auto it = MakeRuntime(name, kDWord);
-    Put(it->currentValue, v);
+    it->SetCurrent(v);
     list.push_back(it);
   };
   auto str = [&](const char* name, const std::string& v) {
@@ -71,7 +58,7 @@ void VariableStore::BuildRuntimeVariables(const RuntimeFacts& f) {
   };
   auto boolean = [&](const char* name, bool v) {
     auto it = MakeRuntime(name, kBool);
-    Put(it->currentValue, static_cast<int16_t>(v ? -1 : 0));
+    it->SetCurrent(static_cast<int16_t>(v ? -1 : 0));
     list.push_back(it);
   };
   i4("rwDisplayWidth", f.displayWidth);
@@ -104,7 +91,7 @@ void VariableStore::BuildRuntimeVariables(const RuntimeFacts& f) {
   runtimeByName_.clear();
   for (auto& item : runtime_) {
     // Initial and current values are one storage for these.
-    item->initialValue = item->currentValue;
+    item->initialValue = item->CurrentBytes();
     item->initialText = item->currentText;
     runtimeByName_[item->name] = item;
   }
@@ -211,12 +198,11 @@ void VariableStore::Invalidate() {
 
 void VariableStore::NextGeneration() { generation_.store(nextGeneration.fetch_add(1), std::memory_order_release); }
 
-inline const std::string& VariableStore::DefaultGroup() const {
-  static const std::string none;
+inline std::string_view VariableStore::DefaultGroup() const {
   ScriptThreadContext* ctx = ScriptThreadContext::Current();
   if (runner_.playerRunning && ctx && ctx->currentScript) return ctx->currentScript->defaultGroup;
   if (runner_.project()) return runner_.project()->defaultGroup;
-  return none;
+  return {};
 }
 
 namespace {
@@ -229,30 +215,31 @@ inline bool SameText(const std::string& a, std::string_view b) {
 }
 }  // namespace
 
-inline CVarsItem* VariableStore::Recent(std::string_view name, const std::string& group, uint64_t generation,
-                                        const CStgDoc* project) const {
+inline CVarsItem* VariableStore::Recent(std::string_view name) const {
+  // The slot first: it depends on the name alone, so its loads start while
+  // the run's state is fetched.
   const RecentName& recent = RecentSlot(name);
-  if (recent.item && recent.store == this && recent.generation == generation && recent.project == project &&
-      SameText(recent.name, name) && SameText(recent.group, group))
-    return recent.item.get();
-  return nullptr;
+  if (!recent.item || recent.store != this || !SameText(recent.name, name)) return nullptr;
+  if (recent.generation != generation_.load(std::memory_order_acquire) || recent.project != runner_.project().get() ||
+      !SameText(recent.group, DefaultGroup()))
+    return nullptr;
+  return recent.item.get();
 }
 
 CVarsItem* VariableStore::Lookup(const std::string& name, std::shared_ptr<CVarsItem>& holder, bool report) {
   if ((holder = FindRuntime(name))) return holder.get();
-  const std::string& group = DefaultGroup();
+  if (CVarsItem* found = Recent(name)) return found;
   const uint64_t generation = generation_.load(std::memory_order_acquire);
   const CStgDoc* project = runner_.project().get();
-  if (CVarsItem* found = Recent(name, group, generation, project)) return found;
-  const std::string groupCopy = group;  // the walk may run a script's loading, which may change it
-  holder = FindInRange(name, groupCopy, {}, report);
-  if (holder) RecentSlot(name) = RecentName{this, generation, project, name, groupCopy, holder};
+  const std::string group(DefaultGroup());  // the walk may run a script's loading, which may change it
+  holder = FindInRange(name, group, {}, report);
+  if (holder) RecentSlot(name) = RecentName{this, generation, project, name, group, holder};
   return holder.get();
 }
 
-CVarsItem* VariableStore::Known(std::string_view name, std::initializer_list<uint16_t> types) const {
+inline CVarsItem* VariableStore::Known(std::string_view name, std::initializer_list<uint16_t> types) const {
   if (runner_.shuttingDown || (name.size() >= 2 && name[0] == 'r' && name[1] == 'w')) return nullptr;
-  CVarsItem* item = Recent(name, DefaultGroup(), generation_.load(std::memory_order_acquire), runner_.project().get());
+  CVarsItem* item = Recent(name);
   if (!item) return nullptr;
   for (uint16_t t : types)
     if (item->type == t) return item;
@@ -319,29 +306,26 @@ std::shared_ptr<CVarsItem> VariableStore::FindInRange(const std::string& name, c
   return nullptr;
 }
 
-double VariableStore::ReadNumberLocked(const CVarsItem& item) const {
+double VariableStore::ReadNumber(const CVarsItem& item) const {
   using namespace var_type;
   switch (item.type) {
     case kInt2:
     case kBool:
-      return Load<int16_t>(item.currentValue);
+      return item.Current<int16_t>();
     case kWord:
-      return Load<uint16_t>(item.currentValue);
+      return item.Current<uint16_t>();
     case kInt4:
-      return Load<int32_t>(item.currentValue);
+      return item.Current<int32_t>();
     case kDWord:
-      return Load<uint32_t>(item.currentValue);
+      return item.Current<uint32_t>();
     case kDouble:
-      return Load<double>(item.currentValue);
+      return item.Current<double>();
     default:
       throw KVRunException(sid::kInvalidOperandType, item.name);
   }
 }
 
-double VariableStore::ToDouble(const CVarsItem& item) {
-  std::lock_guard lock(valueLock_);
-  return ReadNumberLocked(item);
-}
+double VariableStore::ToDouble(const CVarsItem& item) { return ReadNumber(item); }
 
 std::string VariableStore::Text(const CVarsItem& item) {
   std::lock_guard lock(valueLock_);
@@ -350,27 +334,26 @@ std::string VariableStore::Text(const CVarsItem& item) {
 
 std::string VariableStore::FormatValue(const CVarsItem& item) {
   using namespace var_type;
-  std::lock_guard lock(valueLock_);
   char buf[32];
   switch (item.type) {
     case kInt2:
-      std::snprintf(buf, sizeof buf, "%i", Load<int16_t>(item.currentValue));
+      std::snprintf(buf, sizeof buf, "%i", item.Current<int16_t>());
       return buf;
     case kWord:
-      std::snprintf(buf, sizeof buf, "%u", Load<uint16_t>(item.currentValue));
+      std::snprintf(buf, sizeof buf, "%u", item.Current<uint16_t>());
       return buf;
     case kBool:
-      return Load<int16_t>(item.currentValue) ? "TRUE" : "FALSE";
+      return item.Current<int16_t>() ? "TRUE" : "FALSE";
     case kInt4:
-      std::snprintf(buf, sizeof buf, "%i", Load<int32_t>(item.currentValue));
+      std::snprintf(buf, sizeof buf, "%i", item.Current<int32_t>());
       return buf;
     case kDWord:
-      std::snprintf(buf, sizeof buf, "%u", Load<uint32_t>(item.currentValue));
+      std::snprintf(buf, sizeof buf, "%u", item.Current<uint32_t>());
       return buf;
     case kDouble:
-      return FormatDoubleE(Load<double>(item.currentValue));
+      return FormatDoubleE(item.Current<double>());
     case kString:
-      return item.currentText;
+      return Text(item);
     default:
       return {};
   }
@@ -391,27 +374,26 @@ void VariableStore::StoreNumber(CVarsItem& item, double x) {
   auto rounded = [](double v) -> int64_t { return static_cast<int64_t>(v < 0 ? v - 0.5 : v + 0.5); };
   auto truncated32 = [](double v) -> int32_t { return static_cast<int32_t>(static_cast<int64_t>(v)); };
   {
-    std::lock_guard lock(valueLock_);
     switch (item.type) {
       case kInt2:
-        Put(item.currentValue, static_cast<uint16_t>(rounded(x)));
+        item.SetCurrent(static_cast<uint16_t>(rounded(x)));
         break;
       case kInt4:
-        Put(item.currentValue, static_cast<uint32_t>(rounded(x)));
+        item.SetCurrent(static_cast<uint32_t>(rounded(x)));
         break;
       case kWord:
-        Put(item.currentValue, static_cast<uint16_t>(truncated32(x)));
+        item.SetCurrent(static_cast<uint16_t>(truncated32(x)));
         break;
       case kBool:
-        Put(item.currentValue, static_cast<uint16_t>(static_cast<uint16_t>(truncated32(x)) != 0 ? 1 : 0));
+        item.SetCurrent(static_cast<uint16_t>(static_cast<uint16_t>(truncated32(x)) != 0 ? 1 : 0));
         break;
       case kDWord: {
         int64_t t = truncated32(x);
-        Put(item.currentValue, static_cast<uint32_t>(t < 0 ? -t : t));
+        item.SetCurrent(static_cast<uint32_t>(t < 0 ? -t : t));
         break;
       }
       case kDouble:
-        Put(item.currentValue, x);
+        item.SetCurrent(x);
         break;
       default:
         throw KVRunException(sid::kInvalidResultType, item.name);
@@ -430,7 +412,7 @@ void VariableStore::StoreAsInitial(CVarsItem& item) {
   if (item.type == var_type::kString)
     item.initialText = item.currentText;
   else
-    item.initialValue = item.currentValue;
+    item.initialValue = item.CurrentBytes();
 }
 
 CVarsItem* VariableStore::Typed(const std::string& name, std::initializer_list<uint16_t> types,
@@ -463,8 +445,7 @@ T VariableStore::GetNumber(const std::string& name, std::initializer_list<uint16
   std::shared_ptr<CVarsItem> holder;
   CVarsItem* item = Typed(name, types, holder);
   if (!item) return missing;
-  std::lock_guard lock(valueLock_);
-  return Load<T>(item->currentValue);
+  return item->Current<T>();
 }
 
 template <class T>
@@ -473,10 +454,7 @@ void VariableStore::SetNumber(const std::string& name, std::initializer_list<uin
   std::shared_ptr<CVarsItem> holder;
   CVarsItem* item = Typed(name, types, holder);
   if (!item) return;
-  {
-    std::lock_guard lock(valueLock_);
-    Put(item->currentValue, value);
-  }
+  item->SetCurrent(value);
   Traced(*item);
 }
 
@@ -493,8 +471,7 @@ template <class T>
 bool VariableStore::TryGetNumber(std::string_view name, std::initializer_list<uint16_t> types, T& out) {
   CVarsItem* item = Known(name, types);
   if (!item) return false;
-  std::lock_guard lock(valueLock_);
-  out = Load<T>(item->currentValue);
+  out = item->Current<T>();
   return true;
 }
 
@@ -502,10 +479,7 @@ template <class T>
 bool VariableStore::TrySetNumber(std::string_view name, std::initializer_list<uint16_t> types, T value) {
   CVarsItem* item = Known(name, types);
   if (!item) return false;
-  {
-    std::lock_guard lock(valueLock_);
-    Put(item->currentValue, value);
-  }
+  item->SetCurrent(value);
   Traced(*item);
   return true;
 }
@@ -537,15 +511,15 @@ void VariableStore::SetLastError(int32_t code) {
   {
     std::lock_guard lock(valueLock_);
     item = lastError_;
-    if (!item) return;
-    Put(item->currentValue, code);
   }
+  if (!item) return;
+  item->SetCurrent(code);
   Traced(*item);
 }
 
 int32_t VariableStore::LastError() {
   std::lock_guard lock(valueLock_);
-  return lastError_ ? Load<int32_t>(lastError_->currentValue) : 0;
+  return lastError_ ? lastError_->Current<int32_t>() : 0;
 }
 
 VariableView VariableStore::View(const CVarsItem& item) {
@@ -561,7 +535,7 @@ VariableView VariableStore::View(const CVarsItem& item) {
     v.isString = true;
     v.text = item.currentText;
   } else if (item.ValueWidth() != 0) {
-    v.number = ReadNumberLocked(item);
+    v.number = ReadNumber(item);
   }
   return v;
 }

@@ -1,7 +1,7 @@
 // The variable store: the project's `CVar` groups as one range, lookups by
 // name with caches, the run-time "rw" variables, typed access and the value
-// rules of calculations. Values are read and written by several threads;
-// one lock keeps numbers from tearing and strings whole.
+// rules of calculations. Values are read and written by several threads:
+// numbers are one atomic word each, and one lock keeps strings whole.
 #pragma once
 
 #include <atomic>
@@ -72,7 +72,7 @@ class VariableStore {
   void Invalidate();
   bool IsRuntime(const CVarsItem& item) const;
 
-  // Value access under the store's lock.
+  // Value access; strings under the store's lock.
   double ToDouble(const CVarsItem& item);  // a String raises 6010
   std::string Text(const CVarsItem& item);
   std::string FormatValue(const CVarsItem& item);
@@ -116,9 +116,11 @@ class VariableStore {
   void NextGeneration();
   // The group a lookup without a group name searches: the current script's
   // default group while playing, else the project's.
-  const std::string& DefaultGroup() const;
-  // The variable this thread found lately under these keys, or null.
-  CVarsItem* Recent(std::string_view name, const std::string& group, uint64_t generation, const CStgDoc* project) const;
+  std::string_view DefaultGroup() const;
+  // The variable this thread found lately by `name`, while the store's
+  // generation, the project and the default group are those it was found
+  // under; null otherwise.
+  CVarsItem* Recent(std::string_view name) const;
   // A recent, non-run-time variable of one of `types`, or null.
   CVarsItem* Known(std::string_view name, std::initializer_list<uint16_t> types) const;
   // The walk over the range under its lock; `groupName` as the caller gave it.
@@ -138,7 +140,7 @@ class VariableStore {
   void SetNumber(const std::string& name, std::initializer_list<uint16_t> types, T value);
   bool AskContinue(uint32_t titleId, const std::string& name, const std::string& group);
   void Traced(const CVarsItem& item);  // lock not held
-  double ReadNumberLocked(const CVarsItem& item) const;
+  double ReadNumber(const CVarsItem& item) const;
 
   Runner& runner_;
   SpinLock valueLock_;

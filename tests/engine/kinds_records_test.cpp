@@ -142,7 +142,7 @@ TEST_F(KindRecords, VariableGroupWithItemsOfEachWidth) {
   EXPECT_EQ(group->groupValue, 9u);
   ASSERT_EQ(group->items.size(), 2u);
   EXPECT_EQ(group->items[0]->type, var_type::kInt4);
-  EXPECT_EQ(group->items[0]->currentValue[0], 42);  // current value starts as the initial one
+  EXPECT_EQ(group->items[0]->Current<int32_t>(), 42);  // current value starts as the initial one
   EXPECT_EQ(group->items[1]->currentText, "hi");
   EXPECT_EQ(test::StoreOne(*group), file);
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -219,7 +220,7 @@ class RecentNames : public ::testing::Test {
     item->type = var_type::kInt4;
     item->name = name;
     std::memcpy(item->initialValue.data(), &value, 4);
-    std::memcpy(item->currentValue.data(), &value, 4);
+    item->SetCurrent(value);
     return item;
   }
   static std::shared_ptr<CVar> Group(const std::string& name, std::vector<std::pair<std::string, int32_t>> vars) {
@@ -343,6 +344,56 @@ TEST_F(RecentNames, OtherThreadsSeeTheChange) {
   std::thread([&] { after = Get("x"); }).join();
   EXPECT_EQ(before, 1);
   EXPECT_EQ(after, 4);
+}
+
+// Numbers are read without the store's lock: a reader on another thread
+// sees every value whole while one thread writes by the calculation's rule
+// and another by name (the thread sanitizer checks the accesses).
+TEST_F(RecentNames, NumbersAreReadWholeWhileWritten) {
+  auto d = std::make_shared<CVarsItem>();
+  d->type = var_type::kDouble;
+  d->name = "d";
+  a_->items.push_back(d);
+  VariableStore& vars = runner_->variables();
+  vars.Invalidate();
+  constexpr double kOne = -1.0, kOther = 1e300;  // no byte in common
+  constexpr int kWrites = 20000;
+  std::atomic<int> writersLeft{2};
+  std::atomic<bool> readerReady{false};
+  auto writer = [&](bool byName) {
+    while (!readerReady) std::this_thread::yield();
+    for (int i = 0; i < kWrites; ++i) {
+      const double v = i % 2 ? kOne : kOther;
+      if (byName)
+        vars.SetDouble("d", v);
+      else
+        vars.StoreNumber(*d, v);
+    }
+    --writersLeft;
+  };
+  int torn = 0, reads = 0;
+  std::thread reader([&] {
+    EXPECT_EQ(vars.GetDouble("d"), 0.0);  // found once, so the quick reads answer
+    readerReady = true;
+    while (writersLeft > 0) {
+      double quick = 0;
+      if (!vars.TryGetDouble("d", quick)) {
+        ADD_FAILURE() << "the quick read declined";
+        break;
+      }
+      for (double v : {quick, vars.ToDouble(*d)}) {
+        ++reads;
+        if (v != 0.0 && v != kOne && v != kOther) ++torn;
+      }
+    }
+  });
+  std::thread byName(writer, true), byRule(writer, false);
+  byName.join();
+  byRule.join();
+  reader.join();
+  EXPECT_GT(reads, 0);
+  EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+  EXPECT_TRUE(boxes_.shown().empty());
 }
 
 }  // namespace
