@@ -25,9 +25,6 @@ namespace kv {
 
 namespace {
 
-
-thread_local ScriptThreadContext* tCurrent = nullptr;
-
 // Requests a wait that does not execute requests still serves.
 bool ServedWhileWaiting(uint16_t code) {
   switch (code) {
@@ -63,13 +60,11 @@ std::shared_ptr<ScriptThreadContext> ScriptThreadContext::Create(Runner& runner,
   return context;
 }
 
-ScriptThreadContext* ScriptThreadContext::Current() { return tCurrent; }
 
 void ScriptThreadContext::JoinOs() {
   std::lock_guard lock(joinMutex_);
   if (osThread.joinable() && osThread.get_id() != std::this_thread::get_id()) osThread.join();
 }
-void ScriptThreadContext::SetCurrent(ScriptThreadContext* context) { tCurrent = context; }
 
 bool ScriptThreadContext::PushFrame() {
   if (callDepth > kMaxCallFrames - 2) return false;

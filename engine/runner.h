@@ -78,8 +78,9 @@ class ScriptThreadContext : public std::enable_shared_from_this<ScriptThreadCont
   }
 
   // The context of the calling thread; null on a thread that runs no scripts.
-  static ScriptThreadContext* Current();
-  static void SetCurrent(ScriptThreadContext* context);
+  // Inline: builtins ask for it on every call.
+  static ScriptThreadContext* Current() { return current_; }
+  static void SetCurrent(ScriptThreadContext* context) { current_ = context; }
 
   Runner& runner;
   ThreadPort port;
@@ -120,6 +121,7 @@ class ScriptThreadContext : public std::enable_shared_from_this<ScriptThreadCont
   int32_t eventX = -1, eventY = -1;
 
  private:
+  static inline thread_local ScriptThreadContext* current_ = nullptr;
   std::mutex joinMutex_;
 
  public:

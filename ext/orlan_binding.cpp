@@ -150,6 +150,8 @@ bool OrlanBinding::Initialize() {
   std::string error;
   std::unique_ptr<orlan::HostLibrary> lib =
       BuildKorvelLibrary(error, [this](uint32_t id) { return builtins_.GetQuick(id) != nullptr; });
+  if (lib)
+    for (orlan::HostProc& p : lib->procs) p.quickEntry = builtins_.GetQuickEntry(p.id);
   if (!lib || !engine_.RegisterLibrary(
                   kKorvelLibraryName, std::move(lib),
                   [this](orlan::Thread& t, uint32_t id, orlan::ArgBlock& a, void*) { Dispatch(t, id, a); }, this,
@@ -197,15 +199,8 @@ void OrlanBinding::Dispatch(orlan::Thread& thread, uint32_t id, orlan::ArgBlock&
 }
 
 bool OrlanBinding::QuickDispatch(orlan::Thread& thread, uint32_t id, orlan::ArgBlock& args, void* extra) {
-  auto* self = static_cast<OrlanBinding*>(extra);
-  QuickFn fn = self->builtins_.GetQuick(id);
-  if (!fn) return false;
-  BuiltinCall call{*self, self->runner_, thread, args, id};
-  try {
-    return fn(call);
-  } catch (const std::exception&) {
-    return false;  // the ordinary call reports it
-  }
+  QuickFn fn = static_cast<OrlanBinding*>(extra)->builtins_.GetQuick(id);
+  return fn && RunQuick(fn, thread, id, args, extra);
 }
 
 bool OrlanBinding::OnYield(orlan::Thread& thread) {

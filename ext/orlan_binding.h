@@ -96,10 +96,26 @@ class OrlanBinding : public OrlanService {
   // The programs kvShellExecute started in this run.
   ProcessTable& processes() { return *processes_; }
 
+  // The engine's entry for one quick builtin: the call reaches `F` without
+  // the lookup by id.
+  template <QuickFn F>
+  static bool QuickEntry(orlan::Thread& thread, uint32_t id, orlan::ArgBlock& args, void* extra) {
+    return RunQuick(F, thread, id, args, extra);
+  }
+
  private:
   void Dispatch(orlan::Thread& thread, uint32_t id, orlan::ArgBlock& args);
   // The engine's quick dispatcher: the builtin's QuickFn under the script's lock.
   static bool QuickDispatch(orlan::Thread& thread, uint32_t id, orlan::ArgBlock& args, void* extra);
+  static bool RunQuick(QuickFn fn, orlan::Thread& thread, uint32_t id, orlan::ArgBlock& args, void* extra) {
+    auto* self = static_cast<OrlanBinding*>(extra);
+    BuiltinCall call{*self, self->runner_, thread, args, id};
+    try {
+      return fn(call);
+    } catch (const std::exception&) {
+      return false;  // the ordinary call reports it
+    }
+  }
   bool OnYield(orlan::Thread& thread);
   void OnError(orlan::Thread& thread, int number, uint32_t line, const std::string& text, CBasic& basic);
   std::shared_ptr<CBasic> ModuleOf(const std::string& path);
@@ -124,5 +140,11 @@ class OrlanBinding : public OrlanService {
   FileDialog* fileDialog_ = nullptr;
   std::unique_ptr<ProcessTable> processes_;
 };
+
+// Installs quick builtin `F` under `id` with its own engine entry.
+template <QuickFn F>
+void SetQuick(BuiltinTable& table, uint32_t id) {
+  table.SetQuick(id, F, &OrlanBinding::QuickEntry<F>);
+}
 
 }  // namespace kv

@@ -64,14 +64,18 @@ class BuiltinTable {
     if (id < kSize) fns_[id] = fn;
   }
   BuiltinFn Get(uint32_t id) const { return id < kSize ? fns_[id] : nullptr; }
-  void SetQuick(uint32_t id, QuickFn fn) {
-    if (id < kSize) quick_[id] = fn;
+  // `entry` answers the engine's call of `fn` directly (see SetQuick in
+  // orlan_binding.h, which makes one).
+  void SetQuick(uint32_t id, QuickFn fn, orlan::QuickDispatcher entry = nullptr) {
+    if (id < kSize) quick_[id] = fn, entries_[id] = entry;
   }
   QuickFn GetQuick(uint32_t id) const { return id < kSize ? quick_[id] : nullptr; }
+  orlan::QuickDispatcher GetQuickEntry(uint32_t id) const { return id < kSize ? entries_[id] : nullptr; }
 
  private:
   std::array<BuiltinFn, kSize> fns_{};
   std::array<QuickFn, kSize> quick_{};
+  std::array<orlan::QuickDispatcher, kSize> entries_{};
 };
 
 // One per subsystem file.

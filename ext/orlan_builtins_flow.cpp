@@ -7,6 +7,7 @@
 #include "engine/flow.h"
 #include "engine/runner.h"
 #include "ext/basic_insert.h"
+#include "ext/orlan_binding.h"
 #include "ext/orlan_builtins.h"
 
 namespace kv {
@@ -114,7 +115,7 @@ void InstallFlowBuiltins(BuiltinTable& table) {
   // accepts the calls and does nothing.
   for (uint32_t id : {96u, 105u, 107u}) {
     table.Set(id, Nothing);
-    table.SetQuick(id, QuickNothing);
+    SetQuick<QuickNothing>(table, id);
   }
 }
 

@@ -2,6 +2,7 @@
 // variable's value as its start value ([97]).
 #include "engine/runner.h"
 #include "engine/variables.h"
+#include "ext/orlan_binding.h"
 #include "ext/orlan_builtins.h"
 
 namespace kv {
@@ -109,12 +110,12 @@ void InstallVariableBuiltins(BuiltinTable& table) {
   table.Set(10, GetString);
   table.Set(11, SetString);
   table.Set(97, PermVar);
-  table.SetQuick(4, QuickGetInt16);
-  table.SetQuick(5, QuickSetInt16);
-  table.SetQuick(6, QuickGetInt32);
-  table.SetQuick(7, QuickSetInt32);
-  table.SetQuick(8, QuickGetDouble);
-  table.SetQuick(9, QuickSetDouble);
+  SetQuick<QuickGetInt16>(table, 4);
+  SetQuick<QuickSetInt16>(table, 5);
+  SetQuick<QuickGetInt32>(table, 6);
+  SetQuick<QuickSetInt32>(table, 7);
+  SetQuick<QuickGetDouble>(table, 8);
+  SetQuick<QuickSetDouble>(table, 9);
 }
 
 }  // namespace kv

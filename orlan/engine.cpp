@@ -262,16 +262,6 @@ void RecordRef::SetString(int field, std::string v) {
   if (Value* s = Field(field)) PutField(rec_, s, field, Value::Str(std::move(v)));
 }
 
-Value& ArgBlock::Peek(int i) const { return Deref(slots_[i]); }
-
-Value& ArgBlock::Slot(int i) const {
-  MarkWritten(i);
-  Value& s = slots_[i];
-  // A constant handed over in place: the host writes its own copy.
-  if (s.tag == Tag::Ref && thread_.script_->IsConstant(s.ref)) s = *s.ref;
-  return Deref(s);
-}
-
 bool ArgBlock::IsMissing(int i) const { return !InRange(i) || Peek(i).tag == Tag::Missing; }
 
 #define KV_ARG_GET(Type, Name, Conv, Default)             \
@@ -291,11 +281,6 @@ KV_ARG_GET(std::string, GetString, ToStr, std::string())
 KV_ARG_GET(bool, GetBoolean, ToBool, false)
 #undef KV_ARG_GET
 
-std::string_view ArgBlock::StringView(int i) const {
-  if (!InRange(i) || Peek(i).tag != Tag::String) return {};
-  return StrOf(Peek(i));
-}
-
 RecordRef ArgBlock::GetRecord(int i) const {
   if (!InRange(i) || Peek(i).tag != Tag::Record) return RecordRef();
   return RecordRef(RecOf(Peek(i)));
@@ -306,22 +291,8 @@ uint32_t ArgBlock::GetObject(int i) const {
   return ObjOf(Peek(i))->handle.load();
 }
 
-// Set in place: a temporary Value stored half and read whole stalls the
-// store forwarding on every host call.
-void ArgBlock::SetInteger(int i, int16_t v) {
-  if (InRange(i)) Slot(i).SetInt(Tag::Integer, v);
-}
-void ArgBlock::SetLong(int i, int32_t v) {
-  if (InRange(i)) Slot(i).SetInt(Tag::Long, v);
-}
-void ArgBlock::SetDouble(int i, double v) {
-  if (InRange(i)) Slot(i).SetDouble(v);
-}
 void ArgBlock::SetString(int i, std::string v) {
   if (InRange(i)) Slot(i) = Value::Str(std::move(v));
-}
-void ArgBlock::SetBoolean(int i, bool v) {
-  if (InRange(i)) Slot(i).SetInt(Tag::Boolean, v ? -1 : 0);
 }
 void ArgBlock::SetObject(int i, uint32_t handle, std::string_view className) {
   if (!InRange(i)) return;
@@ -427,7 +398,8 @@ bool ScriptObject::Link(std::string& error) {
     const HostProc& only = *link.overloads.front();
     const Engine::Library& lib = libs[link.library];
     link.only = &only;
-    if (only.quick && lib.quick) link.quick = lib.quick, link.quickExtra = lib.extra;
+    if (only.quick && (only.quickEntry || lib.quick))
+      link.quick = only.quickEntry ? only.quickEntry : lib.quick, link.quickExtra = lib.extra;
     if (only.isFunction) {
       link.result = DefaultOf(VarTypeOfHost(only.result));
       link.resultTag = ScalarTagOfHost(only.result);

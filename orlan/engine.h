@@ -24,9 +24,18 @@
 
 namespace kv::orlan {
 
+class ArgBlock;
 class Engine;
 class Thread;
 class ObjectTable;
+
+// Tried first, with the script's lock held, for procedures declared with
+// kQuickFlag: it answers a call that cannot block, take a lock a drawing
+// thread holds or call back into a script (true), or declines (false,
+// having written nothing) and the call goes to the dispatcher as any other.
+// Arguments are the script's variables themselves, read and written under
+// the lock.
+using QuickDispatcher = bool (*)(Thread& thread, uint32_t id, ArgBlock& args, void* extra);
 
 // Accessor value for a property without a getter or setter.
 inline constexpr uint16_t kNoAccessor = 0xFFFF;
@@ -53,6 +62,9 @@ struct HostProc {
   int minArgs = 0, maxArgs = 0;
   std::vector<HostType> args;
   bool quick = false;  // declared with kQuickFlag
+  // This procedure's own quick entry, taken before the library's quick
+  // dispatcher when the library gives one (it saves the lookup by id).
+  QuickDispatcher quickEntry = nullptr;
 };
 
 struct HostProperty {
@@ -173,13 +185,6 @@ class ArgBlock {
 
 // Host calls arrive here with (thread, dispatch id, argument block, extra).
 using Dispatcher = std::function<void(Thread& thread, uint32_t id, ArgBlock& args, void* extra)>;
-// Tried first, with the script's lock held, for procedures declared with
-// kQuickFlag: it answers a call that cannot block, take a lock a drawing
-// thread holds or call back into a script (true), or declines (false,
-// having written nothing) and the call goes to the dispatcher as any other.
-// Arguments are the script's variables themselves, read and written under
-// the lock.
-using QuickDispatcher = bool (*)(Thread& thread, uint32_t id, ArgBlock& args, void* extra);
 // Called while scripts run; answers whether host messages are pending.
 using YieldCallback = std::function<bool(Thread& thread)>;
 using ErrorCallback = std::function<void(Thread& thread, int number, uint32_t line, const std::string& text, void* data)>;
@@ -221,7 +226,7 @@ class ScriptObject {
     // With one overload, what every call of it needs, kept here so a call
     // does not walk from the link to the procedure and its library for it.
     const HostProc* only = nullptr;
-    QuickDispatcher quick = nullptr;  // the library's, when `only` is quick
+    QuickDispatcher quick = nullptr;  // `only`'s own or the library's, when `only` is quick
     void* quickExtra = nullptr;
     Value result;                 // the result slot's start value
     Tag resultTag = Tag::Empty;   // a result already of the declared scalar type
@@ -485,6 +490,38 @@ class Engine {
   std::vector<std::weak_ptr<ScriptObject>> scripts_;
   std::unique_ptr<ObjectTable> objects_;
 };
+
+// The accessors every quick host call uses, inline so such a call costs no
+// more calls than the host's own.
+inline Value& ArgBlock::Peek(int i) const { return Deref(slots_[i]); }
+
+inline Value& ArgBlock::Slot(int i) const {
+  MarkWritten(i);
+  Value& s = slots_[i];
+  // A constant handed over in place: the host writes its own copy.
+  if (s.tag == Tag::Ref && thread_.script_->IsConstant(s.ref)) s = *s.ref;
+  return Deref(s);
+}
+
+inline std::string_view ArgBlock::StringView(int i) const {
+  if (!InRange(i) || Peek(i).tag != Tag::String) return {};
+  return StrOf(Peek(i));
+}
+
+// Set in place: a temporary Value stored half and read whole stalls the
+// store forwarding on every host call.
+inline void ArgBlock::SetInteger(int i, int16_t v) {
+  if (InRange(i)) Slot(i).SetInt(Tag::Integer, v);
+}
+inline void ArgBlock::SetLong(int i, int32_t v) {
+  if (InRange(i)) Slot(i).SetInt(Tag::Long, v);
+}
+inline void ArgBlock::SetDouble(int i, double v) {
+  if (InRange(i)) Slot(i).SetDouble(v);
+}
+inline void ArgBlock::SetBoolean(int i, bool v) {
+  if (InRange(i)) Slot(i).SetInt(Tag::Boolean, v ? -1 : 0);
+}
 
 // "Error %d (Line %u): %s" filled in, as the player shows a script error.
 std::string FormatScriptError(int number, uint32_t line, const std::string& text);
