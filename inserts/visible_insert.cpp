@@ -598,11 +598,16 @@ bool CVisibleInsert::TryStagePlay() {
     SetRunning(1);
   }
   StageSprite* s = sprite_.get();
-  if (runState != run_state::kStarted || !s || !s->onStage) return false;
-  if (s->displayState == kStateHidden) {
+  if (!s || !s->onStage) return false;
+  // A hidden sprite leaves so that Run puts the object on afresh, shown and
+  // played; that includes an object never started (held, or hidden by a
+  // request), which otherwise stayed hidden for good.
+  if (s->displayState == kStateHidden &&
+      (runState == run_state::kIdle || runState == run_state::kStarted)) {
     stage->compositor().Remove(*s, true);
     return false;
   }
+  if (runState != run_state::kStarted) return false;
   PlayOnStage();
   if (whenDone == 0 && running) {
     r->WaitPeriod(displayTime ? displayTime : 1);
