@@ -8,6 +8,7 @@
 #include "persist/field_walk.h"
 #include "persist/fields.h"
 #include "stage/locks.h"
+#include "stage/stretch_map.h"
 
 namespace kv {
 
@@ -48,7 +49,7 @@ inline constexpr uint32_t kWinding = 2;
 
 }  // namespace
 
-QImage CHotSpot::RenderMask(const Rect& limit, Point* origin) const {
+CHotSpot::Mask CHotSpot::RenderMask() const {
   if (outline.size() < 2) return {};
   int64_t left = outline[0].x, top = outline[0].y, right = left, bottom = top;
   for (const OutlinePoint& pt : outline) {
@@ -57,50 +58,63 @@ QImage CHotSpot::RenderMask(const Rect& limit, Point* origin) const {
     right = std::max<int64_t>(right, pt.x);
     bottom = std::max<int64_t>(bottom, pt.y);
   }
-  // The outline's own pixels count, so the box reaches one past its last point.
-  const Rect box = Rect{ClampToInt(left), ClampToInt(top), ClampToInt(right + 1), ClampToInt(bottom + 1)}.Intersect(limit);
-  if (box.IsEmpty()) return {};
-  QImage mask(box.Width(), box.Height(), QImage::Format_Grayscale8);
-  mask.fill(0);
+  Mask mask;
+  mask.boxWidth = right - left + 1;
+  mask.boxHeight = bottom - top + 1;
+  // Stored points may span the whole coordinate range: beyond kMaxMaskSide
+  // the outline is drawn at reduced resolution, so memory stays bounded
+  // wherever the object is later shown.
+  const int w = int(std::min<int64_t>(mask.boxWidth, kMaxMaskSide));
+  const int h = int(std::min<int64_t>(mask.boxHeight, kMaxMaskSide));
+  mask.bits = QImage(w, h, QImage::Format_Grayscale8);
+  mask.bits.fill(0);
   QPolygon polygon;
   for (const OutlinePoint& pt : outline)
-    polygon << QPoint(static_cast<int>(std::clamp<int64_t>(int64_t(pt.x) - box.left, -(1 << 24), 1 << 24)),
-                      static_cast<int>(std::clamp<int64_t>(int64_t(pt.y) - box.top, -(1 << 24), 1 << 24)));
-  QPainter p(&mask);
+    polygon << QPoint(int((pt.x - left) * w / mask.boxWidth), int((pt.y - top) * h / mask.boxHeight));
+  QPainter p(&mask.bits);
   p.setRenderHint(QPainter::Antialiasing, false);
   p.setPen(Qt::white);
   p.setBrush(Qt::white);
   p.drawPolygon(polygon, fillMode == kWinding ? Qt::WindingFill : Qt::OddEvenFill);
   p.end();
-  *origin = {box.left, box.top};
   return mask;
 }
 
 std::unique_ptr<StageSprite> CHotSpot::MakeSprite(Stage& stage) {
-  Point origin;
-  // Clipped to the stage: an outline far outside it costs no memory.
-  QImage mask = RenderMask(stage.ClientRect(), &origin);
-  if (outline.size() < 2) {
+  Mask mask = RenderMask();
+  if (mask.bits.isNull()) {
     stage.ReportInternalError("a hot spot without an outline has no sprite");
     return nullptr;
   }
   auto sprite = MakePaintedSprite(*this, *this, stage);
   std::lock_guard lock(StageLock());
   mask_ = std::move(mask);
-  maskOrigin_ = origin;
-  maskRect_ = rect;
   return sprite;
 }
 
-bool CHotSpot::HitsAt(const StageSprite& sprite, int x, int y) const {
-  if (mask_.isNull()) return false;
-  // The mask moves with the object.
-  const Rect d = sprite.rect;
-  const int mx = x - (maskOrigin_.x + d.left - maskRect_.left);
-  const int my = y - (maskOrigin_.y + d.top - maskRect_.top);
-  if (mx < 0 || my < 0 || mx >= mask_.width() || my >= mask_.height()) return false;
-  return mask_.constScanLine(my)[mx] != 0;
+bool CHotSpot::Mask::Hits(const StageSprite& sprite, int x, int y) const {
+  if (bits.isNull()) return false;
+  // The mask stands for the outline's whole box and is shown in the
+  // displayed rectangle as a picture would be: stretched onto it, with the
+  // compositor's column and row choice, or, unstretched, at its own size
+  // from the rectangle's corner. So a moved, resized or perspective-scaled
+  // hot spot is hit exactly where its outline is shown.
+  const Rect d = sprite.DisplayedRect();
+  const int64_t dx = int64_t(x) - d.left, dy = int64_t(y) - d.top;
+  if (dx < 0 || dy < 0 || dx >= d.Width64() || dy >= d.Height64()) return false;
+  int64_t mx, my;
+  if (sprite.stretch) {
+    mx = StretchSource(dx, bits.width(), d.Width64());
+    my = StretchSource(dy, bits.height(), d.Height64());
+  } else {
+    if (dx >= boxWidth || dy >= boxHeight) return false;
+    mx = dx * bits.width() / boxWidth;
+    my = dy * bits.height() / boxHeight;
+  }
+  return bits.constScanLine(int(my))[mx] != 0;
 }
+
+bool CHotSpot::HitsAt(const StageSprite& sprite, int x, int y) const { return mask_.Hits(sprite, x, y); }
 
 void CHotSpot::Hide() { TakeOffAndDropSprite(); }
 

@@ -34,10 +34,18 @@ class CHotSpot : public CVisibleInsert, public HotSpotFields, public SelfPaintin
   void CopyFrom(const CInsert& other) override;
 
   // --- on the stage
-  // The clickable mask of the outline: white inside (fill mode fillMode,
-  // the outline itself included), black outside, over the outline's
-  // bounding box clipped to `limit`; `origin` gets the mask's stage position.
-  QImage RenderMask(const Rect& limit, Point* origin) const;
+  // Masks of larger outlines are rendered at this many pixels a side.
+  static constexpr int kMaxMaskSide = 2048;
+  // The clickable mask of the outline over its bounding box (one past its
+  // last point, so the outline's own pixels count): white inside (fill mode
+  // fillMode), black outside. Null for fewer than 2 points.
+  struct Mask {
+    QImage bits;                          // Grayscale8, at most kMaxMaskSide a side
+    int64_t boxWidth = 0, boxHeight = 0;  // the bounding box it stands for
+    // Whether stage point (x, y) is inside the outline as `sprite` shows it.
+    bool Hits(const StageSprite& sprite, int x, int y) const;
+  };
+  Mask RenderMask() const;
   void PaintSprite(StageSprite&, DrawTarget&, const Rect&) override {}  // never visible
   bool HitsAt(const StageSprite& sprite, int x, int y) const override;
   void Hide() override;
@@ -48,9 +56,7 @@ class CHotSpot : public CVisibleInsert, public HotSpotFields, public SelfPaintin
   std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;
 
  private:
-  QImage mask_;
-  Point maskOrigin_;  // stage position of the mask's (0, 0) when rect was maskRect_
-  Rect maskRect_;
+  Mask mask_;  // rendered once per sprite; hits map onto it
 };
 
 }  // namespace kv

@@ -1,6 +1,7 @@
 // The button painter against pixels worked out from its frame and bevel
 // rules in both states, its pressed state under events and hotkeys, and the
-// hot spot's outline mask under both fill modes.
+// hot spot's outline mask under both fill modes and where it is hit when
+// shown stretched, squeezed or at its own size.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -159,12 +160,14 @@ TEST(HotSpotMask, PentagramCentreFollowsTheFillMode) {
     h.Reset();
     h.fillMode = c.fillMode;
     h.outline = Pentagram(50, 50, 20);
-    Point origin;
-    const QImage mask = h.RenderMask({0, 0, 200, 200}, &origin);
-    ASSERT_FALSE(mask.isNull());
-    EXPECT_EQ(origin.x, 31);  // the leftmost tip: 50 - 20 cos 18 degrees, rounded
-    EXPECT_EQ(origin.y, 30);
-    auto at = [&](int x, int y) { return mask.pixelColor(x - origin.x, y - origin.y).value() != 0; };
+    const CHotSpot::Mask mask = h.RenderMask();
+    ASSERT_FALSE(mask.bits.isNull());
+    // Tips at x 31 (50 - 20 cos 18 degrees, rounded) to 69 and y 30 to 66
+    // (50 + 20 sin 54 degrees, rounded); the box reaches one past them.
+    EXPECT_EQ(mask.boxWidth, 39);
+    EXPECT_EQ(mask.boxHeight, 37);
+    EXPECT_EQ(mask.bits.size(), QSize(39, 37));
+    auto at = [&](int x, int y) { return mask.bits.pixelColor(x - 31, y - 30).value() != 0; };
     EXPECT_EQ(at(50, 50), c.centre) << c.fillMode;
     EXPECT_TRUE(at(50, 33));   // inside the top point
     EXPECT_TRUE(at(50, 30));   // the outline's own pixel
@@ -172,17 +175,102 @@ TEST(HotSpotMask, PentagramCentreFollowsTheFillMode) {
   }
 }
 
-TEST(HotSpotMask, ClippedToTheStageAndNoneWithoutAnOutline) {
+TEST(HotSpotMask, BoundedForAnyOutlineAndNoneWithoutOne) {
   CHotSpot h;
   h.Reset();
-  h.outline = {{-1000000, -1000000}, {1000000, -1000000}, {1000000, 1000000}, {-1000000, 1000000}};
-  Point origin;
-  const QImage mask = h.RenderMask({0, 0, 64, 48}, &origin);
-  EXPECT_EQ(mask.size(), QSize(64, 48));
-  EXPECT_NE(mask.pixelColor(10, 10).value(), 0);
+  h.outline = {{-1000000000, -1000000000}, {1000000000, -1000000000}, {1000000000, 1000000000}, {-1000000000, 1000000000}};
+  const CHotSpot::Mask mask = h.RenderMask();
+  EXPECT_EQ(mask.boxWidth, 2000000001);
+  EXPECT_EQ(mask.bits.size(), QSize(CHotSpot::kMaxMaskSide, CHotSpot::kMaxMaskSide));
+  EXPECT_NE(mask.bits.pixelColor(10, 10).value(), 0);
   h.outline = {{5, 5}};
-  EXPECT_TRUE(h.RenderMask({0, 0, 64, 48}, &origin).isNull());
+  EXPECT_TRUE(h.RenderMask().bits.isNull());
 }
+
+// A hot spot is hit through its outline's mask as its sprite shows it: the
+// whole bounding box stretched onto the displayed rectangle, nearest
+// neighbour, source column ((d + 1) * source width - 1) / displayed width;
+// unstretched, at its own size from the rectangle's corner.
+struct MaskHitCase {
+  const char* name;
+  std::vector<OutlinePoint> outline;
+  Rect rect;
+  bool stretch;
+  std::vector<std::tuple<int, int, bool>> points;
+};
+void PrintTo(const MaskHitCase& c, std::ostream* os) { *os << c.name; }
+
+class HotSpotHits : public ::testing::TestWithParam<MaskHitCase> {};
+
+TEST_P(HotSpotHits, FollowTheShownOutline) {
+  const MaskHitCase& c = GetParam();
+  CHotSpot h;
+  h.Reset();
+  h.outline = c.outline;
+  const CHotSpot::Mask mask = h.RenderMask();
+  StageSprite sprite;
+  sprite.Setup(c.rect, {0, 0, c.rect.Width(), c.rect.Height()}, 0, false, ColorRef(), 0, 0);
+  sprite.stretch = c.stretch;
+  for (const auto& [x, y, in] : c.points) EXPECT_EQ(mask.Hits(sprite, x, y), in) << x << "," << y;
+}
+
+// The triangles have their right angle at the top left: the mask is white
+// where column + row <= the short side's last index (the outline included).
+const std::vector<OutlinePoint> kTriangle10{{0, 0}, {9, 0}, {0, 9}};   // box 10 x 10
+const std::vector<OutlinePoint> kTriangle20{{0, 0}, {19, 0}, {0, 9}};  // box 20 x 10
+
+INSTANTIATE_TEST_SUITE_P(
+    Edges, HotSpotHits,
+    ::testing::Values(
+        // Box 10 x 10 shown in (100, 50, 120, 70): displayed column d reads
+        // source column (2d + 1) / 2 = d / 2.
+        MaskHitCase{"Doubled",
+                    kTriangle10,
+                    {100, 50, 120, 70},
+                    true,
+                    {{100, 60, true},     // left edge (source 0, 5)
+                     {99, 60, false},     // left of it
+                     {110, 50, true},     // top edge (source 5, 0)
+                     {110, 49, false},    // above it
+                     {119, 50, true},     // right tip: source 9, 0
+                     {120, 50, false},    // right of the rectangle
+                     {100, 69, true},     // bottom tip: source 0, 9
+                     {100, 70, false},    // below the rectangle
+                     {109, 59, true},     // source 4, 4: inside the slope
+                     {111, 61, false}}},  // source 5, 5: outside it
+        // Box 20 x 10 in (0, 0, 10, 10): column d reads source 2d + 1, rows 1:1.
+        MaskHitCase{"Squeezed",
+                    kTriangle20,
+                    {0, 0, 10, 10},
+                    true,
+                    {{0, 5, true},     // source 1, 5
+                     {9, 0, true},     // source 19, 0: the right tip
+                     {10, 0, false},   // right of the rectangle
+                     {0, 8, true},     // source 1, 8
+                     {0, 9, false},    // source 1, 9: only column 0 reaches row 9
+                     {4, 3, true},     // source 9, 3
+                     {7, 5, false}}},  // source 15, 5: outside the slope
+        // Unstretched: the 10 x 10 box at (100, 50), the rest of the rectangle empty.
+        MaskHitCase{"AtOwnSize",
+                    kTriangle10,
+                    {100, 50, 120, 70},
+                    false,
+                    {{109, 50, true},     // the right tip
+                     {110, 50, false},    // beyond the box, inside the rectangle
+                     {100, 59, true},     // the bottom tip
+                     {100, 60, false},    // below the box
+                     {119, 69, false}}},  // the rectangle's far corner
+        // An outline beyond the mask's resolution keeps its shape: box
+        // 100000 x 100000 drawn 2048 a side; column d reads mask column
+        // ((d + 1) * 2048 - 1) / 100.
+        MaskHitCase{"Reduced",
+                    {{0, 0}, {99999, 0}, {0, 99999}},
+                    {0, 0, 100, 100},
+                    true,
+                    {{98, 0, true},       // mask 2027, 0: the top edge
+                     {30, 30, true},      // mask 634, 634
+                     {60, 60, false}}}),  // mask 1249, 1249: past the slope
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace kv

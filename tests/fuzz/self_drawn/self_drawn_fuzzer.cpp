@@ -112,8 +112,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   spot.Reset();
   spot.fillMode = poly.points.empty() ? 1 : poly.points[0].type % 3;
   for (const kv::PolyPoint& pt : poly.points) spot.outline.push_back({pt.x, pt.y});
-  kv::Point origin;
-  const QImage mask = spot.RenderMask({0, 0, 640, 480}, &origin);
-  if (!mask.isNull() && (mask.width() > 640 || mask.height() > 480)) std::abort();
+  const kv::CHotSpot::Mask mask = spot.RenderMask();
+  if (!mask.bits.isNull() && (mask.bits.width() > kv::CHotSpot::kMaxMaskSide || mask.bits.height() > kv::CHotSpot::kMaxMaskSide))
+    std::abort();
+  // Hits at the outline's points, through the input's small rectangle and
+  // through one the points themselves span, stretched or not, read inside
+  // the mask's pixels (the sanitizers catch a read outside them).
+  if (spot.outline.size() >= 2) {
+    const kv::OutlinePoint a = spot.outline[0], b = spot.outline[1];
+    kv::StageSprite wide;
+    wide.Setup({a.x, a.y, b.x, b.y}, {}, 0, false, kv::ColorRef(), 0, 0);
+    for (kv::StageSprite* s : {&sprite, &wide})
+      for (int32_t stretch : {0, 1}) {
+        s->stretch = stretch;
+        for (const kv::OutlinePoint& pt : spot.outline) mask.Hits(*s, pt.x, pt.y);
+      }
+  }
   return 0;
 }
