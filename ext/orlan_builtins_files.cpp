@@ -3,7 +3,6 @@
 // run's FileContext and set the result. Pixels are captured under the stage
 // lock and written after it is released, so a slow disk never holds drawing.
 #include <algorithm>
-#include <cstring>
 
 #include "engine/runner.h"
 #include "engine/variables.h"
@@ -162,30 +161,6 @@ ClipboardService* ClipboardOf(BuiltinCall& c) {
   return clipboard;
 }
 
-// The captured pixels as the clipboard's 32-bit bitmap.
-ClipboardBitmap BitmapOf(const Capture& capture) {
-  ClipboardBitmap bitmap;
-  bitmap.width = capture.part.Width();
-  bitmap.height = capture.part.Height();
-  bitmap.pixels.resize(size_t(bitmap.width) * size_t(bitmap.height));
-  const PixelBuffer& p = capture.pixels;
-  uint32_t* out = bitmap.pixels.data();
-  for (int y = capture.part.top; y < capture.part.bottom; ++y) {
-    if (p.Format() == PixelFormat::kXrgb32) {
-      std::memcpy(out, p.At(capture.part.left, y), size_t(bitmap.width) * 4);
-      // The stage's spare byte is not the clipboard's.
-      for (int x = 0; x < bitmap.width; ++x) out[x] &= 0x00FFFFFF;
-    } else {
-      for (int x = 0; x < bitmap.width; ++x) {
-        const ColorRef c = p.GetPixel(capture.part.left + x, y);
-        out[x] = uint32_t(c.Red()) << 16 | uint32_t(c.Green()) << 8 | c.Blue();
-      }
-    }
-    out += bitmap.width;
-  }
-  return bitmap;
-}
-
 // kvoToClipboard: the object's picture as kvWriteObjectToFile finds it, with
 // the enhanced metafile it was loaded from when it is one. An unknown object
 // or one without a picture answers False and leaves the clipboard as it was.
@@ -197,7 +172,7 @@ void ToClipboard(BuiltinCall& c) {
     c.args.SetBoolean(0, false);
     return;
   }
-  const ClipboardBitmap bitmap = BitmapOf(capture);
+  const ClipboardBitmap bitmap = ClipboardBitmapOf(capture.pixels, capture.part);
   const std::string metafile = EnhancedMetafileOf(capture.loadedFrom);
   {
     std::lock_guard lock(PictureLock());

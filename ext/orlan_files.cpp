@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <system_error>
 
@@ -433,6 +434,28 @@ bool IsEnhancedMetafile(std::string_view bytes) {
 }
 
 }  // namespace
+
+ClipboardBitmap ClipboardBitmapOf(const PixelBuffer& pixels, const Rect& part) {
+  ClipboardBitmap bitmap;
+  bitmap.width = part.Width();
+  bitmap.height = part.Height();
+  bitmap.pixels.resize(size_t(bitmap.width) * size_t(bitmap.height));
+  uint32_t* out = bitmap.pixels.data();
+  for (int y = part.top; y < part.bottom; ++y) {
+    if (pixels.Format() == PixelFormat::kXrgb32) {
+      std::memcpy(out, pixels.At(part.left, y), size_t(bitmap.width) * 4);
+      // The stage's spare byte is not the clipboard's.
+      for (int x = 0; x < bitmap.width; ++x) out[x] &= 0x00FFFFFF;
+    } else {
+      for (int x = 0; x < bitmap.width; ++x) {
+        const ColorRef c = pixels.GetPixel(part.left + x, y);
+        out[x] = uint32_t(c.Red()) << 16 | uint32_t(c.Green()) << 8 | c.Blue();
+      }
+    }
+    out += bitmap.width;
+  }
+  return bitmap;
+}
 
 std::string EnhancedMetafileOf(const std::string& hostPath) {
   if (hostPath.empty() || imaging::MetafileTypeFromName(hostPath) != imaging::MetafileType::kEmf) return {};

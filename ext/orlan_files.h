@@ -15,6 +15,7 @@
 
 #include "imaging/palette.h"
 #include "stage/picture.h"
+#include "stage/pixel_buffer.h"
 
 namespace kv {
 
@@ -158,6 +159,9 @@ bool WritePictureToFile(const PictureView& pixels, const imaging::Palette& palet
 
 // The clipboard's bitmap as a 32-bit picture view over its pixels.
 PictureView ViewOf(const ClipboardBitmap& bitmap);
+// The part `part` (inside the buffer) of stage pixels of either format as a
+// clipboard bitmap.
+ClipboardBitmap ClipboardBitmapOf(const PixelBuffer& pixels, const Rect& part);
 
 // The bytes of the enhanced metafile a picture was loaded from, read again
 // for the clipboard; empty for any other file, one that no longer holds an

@@ -622,6 +622,41 @@ INSTANTIATE_TEST_SUITE_P(
                       ClipboardCase{"program folder", Held::kBitmap, "C:\\program\\out.bmp", false}),
     [](const ::testing::TestParamInfo<ClipboardCase>& info) { return "Case" + std::to_string(info.index); });
 
+struct StagePixelsCase {
+  const char* label;
+  PixelFormat format;
+  std::vector<uint32_t> want;  // red, green, blue, white as the format holds them
+};
+
+class ClipboardBitmapOfTest : public ::testing::TestWithParam<StagePixelsCase> {};
+
+TEST_P(ClipboardBitmapOfTest, TakesThePartAsRgbWords) {
+  // 4 x 3: the part (1,1)-(3,3) holds red, green over blue, white; the rest
+  // and the 32-bit spare byte must not reach the bitmap.
+  PixelBuffer stage(4, 3, GetParam().format);
+  stage.Fill(ColorRef(0x00808080));
+  stage.SetPixel(1, 1, ColorRef(0x000000FF));
+  stage.SetPixel(2, 1, ColorRef(0x0000FF00));
+  stage.SetPixel(1, 2, ColorRef(0x00FF0000));
+  stage.SetPixel(2, 2, ColorRef(0x00FFFFFF));
+  if (GetParam().format == PixelFormat::kXrgb32) stage.At(1, 1)[3] = 0xAB;
+  const ClipboardBitmap b = ClipboardBitmapOf(stage, Rect{1, 1, 3, 3});
+  EXPECT_EQ(b.width, 2);
+  EXPECT_EQ(b.height, 2);
+  EXPECT_EQ(b.pixels, GetParam().want);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, ClipboardBitmapOfTest,
+                         ::testing::Values(StagePixelsCase{"32 bits", PixelFormat::kXrgb32,
+                                                           {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF}},
+                                           // 5-6-5 widened with zero low bits, as a 16-bit display's
+                                           // pictures read back: 31 << 3 = 0xF8, 63 << 2 = 0xFC.
+                                           StagePixelsCase{"16 bits", PixelFormat::kRgb565,
+                                                           {0xF80000, 0x00FC00, 0x0000F8, 0xF8FCF8}}),
+                         [](const ::testing::TestParamInfo<StagePixelsCase>& info) {
+                           return info.param.format == PixelFormat::kXrgb32 ? "Xrgb32" : "Rgb565";
+                         });
+
 TEST_F(GuardedFilesTest, OnlyAnUnchangedEnhancedMetafileIsTakenFromThePicturesFile) {
   s_.Write("pics/real.emf", SmallEmf());
   s_.Write("pics/REAL2.EMF", SmallEmf());
