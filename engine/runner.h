@@ -27,6 +27,7 @@ namespace kv {
 class CFlow;
 class CInsert;
 class CStgDoc;
+class ClipboardService;
 class DocumentOpener;
 class MediaService;
 class MessageBoxService;
@@ -150,6 +151,8 @@ struct RunnerServices {
   // Starting programs and opening documents (the launch insert); may be null.
   ProgramLauncher* launcher = nullptr;
   DocumentOpener* documents = nullptr;
+  // The system clipboard (the desktop's, or the player's own); may be null.
+  ClipboardService* clipboard = nullptr;
   // The stage of the run; null in runs without one (engine tests).
   StageLink* stage = nullptr;
   // Sound and MCI; null: the run has no sound layer.
@@ -181,6 +184,7 @@ class Runner {
   TraceSink* trace() { return services_.trace; }
   ProgramLauncher* Launcher() { return services_.launcher; }
   DocumentOpener* Documents() { return services_.documents; }
+  ClipboardService* Clipboard() { return services_.clipboard; }
   StageLink* Stage() { return services_.stage; }
   // The stage is made once the runner exists (it needs the runner).
   void SetStage(StageLink* stage) { services_.stage = stage; }

@@ -10,6 +10,7 @@
 #include "ext/orlan_builtins.h"
 #include "ext/orlan_files.h"
 #include "inserts/stage_host.h"
+#include "platform/clipboard.h"
 #include "stage/compositor.h"
 #include "stage/locks.h"
 #include "stage/sprite.h"
@@ -49,6 +50,7 @@ void ConvertPicture(BuiltinCall& c) {
 struct Capture {
   PixelBuffer pixels;
   Rect part;  // what of `pixels` is the picture
+  std::string loadedFrom;  // the file the sprite's own picture came from, if unchanged
 };
 
 PictureView ViewOf(const Capture& capture) {
@@ -94,6 +96,7 @@ Capture CaptureObject(Stage& stage, CInsert& object) {
   if (sprite->HasPicture()) {
     capture.pixels = sprite->PictureFor(stage.compositor().Offscreen().Format()).Clone();
     capture.part = capture.pixels.Bounds();
+    capture.loadedFrom = sprite->loadedFrom;
     return capture;
   }
   if (!stage.compositor().Contains(*sprite)) return capture;
@@ -105,13 +108,17 @@ Capture CaptureObject(Stage& stage, CInsert& object) {
   return capture;
 }
 
-void WriteObject(BuiltinCall& c) {
-  std::shared_ptr<CInsert> object = c.ObjectArg(1);
+// The picture of the object named by argument `i`, as kvWriteObjectToFile
+// finds it; empty for an unknown object or one without a picture.
+Capture CaptureObjectArg(BuiltinCall& c, int i) {
+  std::shared_ptr<CInsert> object = c.ObjectArg(i);
   Stage* stage = StageOf(c);
   Capture capture;
   if (object && stage) capture = CaptureObject(*stage, *object);
-  c.args.SetBoolean(0, WriteCapture(c, capture, 2));
+  return capture;
 }
+
+void WriteObject(BuiltinCall& c) { c.args.SetBoolean(0, WriteCapture(c, CaptureObjectArg(c, 1), 2)); }
 
 void BrowseFile(BuiltinCall& c) {
   c.args.SetString(0, Browse(c.args.GetString(1), c.args.GetString(2), c.binding.fileDialog()));
@@ -146,10 +153,37 @@ void ShellTerminate(BuiltinCall& c) {
     StoreShelledProcess(c, 0);
 }
 
-// The player has no clipboard service, on the desktop or headless.
-void NoClipboard(BuiltinCall& c) {
-  c.Fail(std::string(c.id == 160 ? "kvoToClipboard" : "kvWriteClipboardToFile") +
-         " needs a clipboard, which this player does not have");
+ClipboardService* ClipboardOf(BuiltinCall& c) {
+  ClipboardService* clipboard = c.runner.Clipboard();
+  if (!clipboard)
+    c.Fail(std::string(c.id == 160 ? "kvoToClipboard" : "kvWriteClipboardToFile") +
+           " needs a clipboard, which this run does not have");
+  return clipboard;
+}
+
+// kvoToClipboard: the object's picture as kvWriteObjectToFile finds it, with
+// the enhanced metafile it was loaded from when it is one. An unknown object
+// or one without a picture answers False and leaves the clipboard as it was.
+void ToClipboard(BuiltinCall& c) {
+  ClipboardService* clipboard = ClipboardOf(c);
+  if (!clipboard) return;
+  const Capture capture = CaptureObjectArg(c, 1);
+  if (capture.pixels.IsNull() || capture.part.IsEmpty()) {
+    c.args.SetBoolean(0, false);
+    return;
+  }
+  const ClipboardBitmap bitmap = ClipboardBitmapOf(capture.pixels, capture.part);
+  const std::string metafile = EnhancedMetafileOf(capture.loadedFrom);
+  {
+    std::lock_guard lock(PictureLock());
+    clipboard->PutPicture(bitmap, metafile);
+  }
+  c.args.SetBoolean(0, true);
+}
+
+void WriteClipboard(BuiltinCall& c) {
+  if (ClipboardService* clipboard = ClipboardOf(c))
+    c.args.SetBoolean(0, WriteClipboardToFile(*clipboard, c.args.GetString(1), c.binding.Files()));
 }
 
 }  // namespace
@@ -164,12 +198,12 @@ void InstallFileBuiltins(BuiltinTable& table) {
   table.Set(156, CountProjectsIn);
   table.Set(157, WriteStage);
   table.Set(159, ConvertPicture);
-  table.Set(160, NoClipboard);
+  table.Set(160, ToClipboard);
   table.Set(161, LoadList<LoadImages>);
   table.Set(163, WriteObject);
   table.Set(165, ExtractPath);
   table.Set(167, BrowseFolder);
-  table.Set(168, NoClipboard);
+  table.Set(168, WriteClipboard);
   // 164 stays empty: it raises the error naming the picture processing.
 }
 

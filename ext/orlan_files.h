@@ -15,9 +15,12 @@
 
 #include "imaging/palette.h"
 #include "stage/picture.h"
+#include "stage/pixel_buffer.h"
 
 namespace kv {
 
+class ClipboardService;
+struct ClipboardBitmap;
 class DocumentOpener;
 class DriveMap;
 class FileDialog;
@@ -151,6 +154,27 @@ bool ConvertImage(std::string_view source, std::string_view target, int32_t valu
 // unless `width` is 0 or -1.
 bool WritePictureToFile(const PictureView& pixels, const imaging::Palette& palette, std::string_view file,
                         int32_t width, int32_t height, int32_t value, const FileContext& files);
+
+// --- the clipboard
+
+// The clipboard's bitmap as a 32-bit picture view over its pixels.
+PictureView ViewOf(const ClipboardBitmap& bitmap);
+// The part `part` (inside the buffer) of stage pixels of either format as a
+// clipboard bitmap.
+ClipboardBitmap ClipboardBitmapOf(const PixelBuffer& pixels, const Rect& part);
+
+// The bytes of the enhanced metafile a picture was loaded from, read again
+// for the clipboard; empty for any other file, one that no longer holds an
+// EMF, or one larger than kMaxClipboardMetafile.
+inline constexpr uint64_t kMaxClipboardMetafile = 64u << 20;
+std::string EnhancedMetafileOf(const std::string& hostPath);
+
+// kvWriteClipboardToFile: a name with the extension ".emf" (any case) gets
+// the clipboard's enhanced metafile as it is; any other name the clipboard's
+// bitmap saved by its extension at its own size. Answers whether a file was
+// written: False for an empty clipboard, content that is not an EMF, or a
+// target the guard refuses. The content is taken under the picture lock.
+bool WriteClipboardToFile(ClipboardService& clipboard, std::string_view file, const FileContext& files);
 
 // --- dialogs
 

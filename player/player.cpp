@@ -21,6 +21,7 @@
 #include "persist/hooks.h"
 #include "persist/open_project.h"
 #include "persist/project_tree.h"
+#include "platform/clipboard.h"
 #include "platform/files.h"
 #include "platform/launcher.h"
 #include "platform/settings.h"
@@ -219,6 +220,9 @@ int Player::Run() {
   services.expandNames = [this](const std::string& text) { return ExpandNames(text, *macros_); };
   services.launcher = launcher_.get();
   services.documents = documents_.get();
+  // A window brings the desktop's clipboard; otherwise the run keeps its own.
+  clipboard_ = std::make_unique<MemoryClipboard>();
+  services.clipboard = window_.clipboard ? window_.clipboard : clipboard_.get();
   services.media = media_.get();
   services.resolveFile = [](const std::string& name) {
     auto file = LocalFileOf(name);

@@ -17,8 +17,10 @@
 
 namespace kv {
 
+class ClipboardService;
 class Clock;
 class Compositor;
+class MemoryClipboard;
 class MessageBoxService;
 class PictureLoader;
 class Presenter;
@@ -53,10 +55,11 @@ struct HostFacts {
 };
 
 // What a window gives a run: the presenter of the stage's frames, a real
-// message box, and the stage once it exists.
+// message box and clipboard, and the stage once it exists.
 struct WindowServices {
   Presenter* presenter = nullptr;
   MessageBoxService* messages = nullptr;
+  ClipboardService* clipboard = nullptr;  // the desktop's; null: the run keeps its own
   std::function<void(Stage&)> stageReady;  // the stage exists (on the run's thread)
 };
 
@@ -91,6 +94,7 @@ class Player {
   std::unique_ptr<JsonTrace> trace_;
   std::unique_ptr<HarnessMessageBox> messages_;
   std::unique_ptr<HarnessFileDialog> fileDialog_;
+  std::unique_ptr<MemoryClipboard> clipboard_;
   std::unique_ptr<PlayerMacroHost> macros_;
   std::unique_ptr<ProgramLauncher> launcher_;
   std::unique_ptr<DocumentOpener> documents_;

@@ -22,6 +22,7 @@
 #include "player/player.h"
 #include "shell/main_frame.h"
 #include "shell/progress_panel.h"
+#include "shell/qt_clipboard.h"
 #include "shell/qt_message_box.h"
 #include "shell/stage_window.h"
 
@@ -90,8 +91,10 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   kv::Player player(std::move(options), host);
   player.SetPictureLoader(MakePictureLoader());
   kv::QtMessageBox boxes(&app);
+  kv::QtClipboard clipboard(&app);
   kv::WindowServices services;
   services.messages = &boxes;
+  services.clipboard = &clipboard;
   // The window is made on the GUI thread once the run knows its stage.
   kv::WindowPresenter* presenter = nullptr;
   const QSize screen(host.screenWidth, host.screenHeight);

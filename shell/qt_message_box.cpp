@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include "platform/text.h"
+#include "shell/gui_thread.h"
 
 namespace kv {
 
@@ -64,17 +65,10 @@ struct BusyMark {
 
 }  // namespace
 
-void QtMessageBox::OnGui(const std::function<void()>& ask) {
-  if (QThread::currentThread() == gui_->thread())
-    ask();
-  else
-    QMetaObject::invokeMethod(gui_, ask, Qt::BlockingQueuedConnection);
-}
-
 MsgAnswer QtMessageBox::Show(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon icon) {
   BusyMark busy(busy_);
   int answer = 0;
-  OnGui([&] {
+  RunOnGuiThread(gui_, [&] {
     QMessageBox box(IconOf(icon), QString::fromStdString(Cp1252ToUtf8(title)),
                     QString::fromStdString(Cp1252ToUtf8(text)), ButtonsOf(buttons));
     answer = box.exec();
@@ -85,7 +79,7 @@ MsgAnswer QtMessageBox::Show(const std::string& text, const std::string& title, 
 int QtMessageBox::Choose(const std::string& text, const std::string& title, const std::vector<std::string>& choices) {
   BusyMark busy(busy_);
   int chosen = 0;
-  OnGui([&] {
+  RunOnGuiThread(gui_, [&] {
     QMessageBox box(QMessageBox::Question, QString::fromStdString(Cp1252ToUtf8(title)),
                     QString::fromStdString(Cp1252ToUtf8(text)));
     std::vector<QPushButton*> buttons;

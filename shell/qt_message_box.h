@@ -4,7 +4,6 @@
 
 #include <QObject>
 #include <atomic>
-#include <functional>
 
 #include "platform/message_box.h"
 
@@ -17,7 +16,6 @@ class QtMessageBox : public MessageBoxService {
   int Choose(const std::string& text, const std::string& title, const std::vector<std::string>& choices) override;
 
  private:
-  void OnGui(const std::function<void()>& ask);
   QObject* gui_;
   // One box at a time; the mark is taken and released on every path.
   std::atomic<bool> busy_{false};

@@ -196,6 +196,7 @@ int StageSprite::SetPicture(const PictureView& pic) {
   std::lock_guard lock(StageLock());
   picture_ = std::move(converted);
   otherFormat_ = PixelBuffer();
+  loadedFrom.clear();
   indices_ = std::move(index);
   colorTable_ = table;
   sourceBits_ = bpp;
@@ -221,6 +222,7 @@ int StageSprite::LoadPicture(PictureLoader& loader, const std::string& path, con
   if (SetPicture(pic.View()) != 0) return kErrNoPicture;
   Setup(destination, Rect{0, 0, pic.width, pic.height}, newLayer, keyOn, key, tol, effectAbortKey);
   Fit();
+  loadedFrom = path;
   return 0;
 }
 
@@ -229,6 +231,7 @@ void StageSprite::CreateSurface(const Rect& destination, uint16_t newLayer) {
   std::lock_guard lock(StageLock());
   picture_ = std::move(blank);
   otherFormat_ = PixelBuffer();
+  loadedFrom.clear();
   indices_.clear();
   sourceBits_ = format == PixelFormat::kXrgb32 ? 32 : 16;
   rect = destination;
@@ -240,9 +243,13 @@ void StageSprite::Fill(ColorRef c) {
   std::lock_guard lock(StageLock());
   picture_.Fill(c);
   otherFormat_ = PixelBuffer();
+  loadedFrom.clear();
 }
 
-void StageSprite::PictureChanged() { otherFormat_ = PixelBuffer(); }
+void StageSprite::PictureChanged() {
+  otherFormat_ = PixelBuffer();
+  loadedFrom.clear();
+}
 
 const PixelBuffer& StageSprite::PictureFor(PixelFormat f) {
   if (f == picture_.Format() || picture_.IsNull()) return picture_;

@@ -142,7 +142,10 @@ class StageSprite {
   // The picture in `format`, converting (once) when it differs from its own.
   const PixelBuffer& PictureFor(PixelFormat format);
   const PixelBuffer& Picture() const { return picture_; }
-  PixelBuffer& MutablePicture() { return picture_; }
+  PixelBuffer& MutablePicture() {
+    loadedFrom.clear();
+    return picture_;
+  }
   // Drops conversions cached from the picture after its pixels were changed.
   void PictureChanged();
   int SourceBits() const { return sourceBits_; }
@@ -191,6 +194,9 @@ class StageSprite {
   bool effectInterrupted = false;
   bool fromMetafile = false;  // the loader marked the picture as a metafile
   int metafileHeightAt100 = 0;  // a metafile's height at a width of 100: its aspect ratio
+  // The host file LoadPicture read the picture from; empty once the pixels
+  // are set or changed otherwise, so the file no longer shows what is drawn.
+  std::string loadedFrom;
   PixelFormat format;         // the display format the picture is kept in
 
  protected:

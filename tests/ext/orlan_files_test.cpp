@@ -18,10 +18,13 @@
 #include "imaging/picture_codec.h"
 #include "imaging/picture_file.h"
 #include "persist/document.h"
+#include "platform/clipboard.h"
 #include "platform/file_dialog.h"
 #include "platform/launcher.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
+#include "platform/text.h"
+#include "tests/imaging/metafile_bytes.h"
 
 namespace kv {
 namespace {
@@ -539,6 +542,132 @@ TEST_F(GuardedFilesTest, PictureWritesRefuseProtectedFoldersAndBadSizes) {
     EXPECT_EQ(back.image().width, c.outWidth);
     EXPECT_EQ(back.image().height, c.outHeight);
   }
+}
+
+// --- the clipboard
+
+// 2 x 2: red, green over blue, white (0x00RRGGBB words, top row first).
+ClipboardBitmap Quadrants() { return {2, 2, {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF}}; }
+
+// A real EMF (header, EMR_EOF) and bytes that only carry its name.
+std::string SmallEmf() {
+  const imaging::test::Bytes b = imaging::test::Emf({}, 20, 20);
+  return std::string(b.begin(), b.end());
+}
+
+// A pixel of a decoded 24- or 32-bit picture as 0x00RRGGBB (rows hold B, G, R).
+uint32_t RgbAt(const DecodedPicture& p, int x, int y) {
+  const uint8_t* px = p.bits.data() + y * p.stride + x * (p.bitsPerPixel / 8);
+  return uint32_t(px[2]) << 16 | uint32_t(px[1]) << 8 | px[0];
+}
+
+enum class Held { kNothing, kText, kBitmap, kBitmapAndEmf, kFalseEmf };
+
+struct ClipboardCase {
+  const char* label;
+  Held held;
+  const char* target;
+  bool written;
+  friend void PrintTo(const ClipboardCase& c, std::ostream* os) { *os << c.label; }
+};
+
+class WriteClipboardTest : public GuardedFilesTest, public ::testing::WithParamInterface<ClipboardCase> {};
+
+TEST_P(WriteClipboardTest, WritesWhatTheExtensionAsksForWhenTheClipboardHoldsIt) {
+  const ClipboardCase& c = GetParam();
+  MemoryClipboard clipboard;
+  switch (c.held) {
+    case Held::kNothing: break;
+    case Held::kText: clipboard.PutText("words"); break;
+    case Held::kBitmap: clipboard.PutPicture(Quadrants(), {}); break;
+    case Held::kBitmapAndEmf: clipboard.PutPicture(Quadrants(), SmallEmf()); break;
+    case Held::kFalseEmf: clipboard.PutPicture(Quadrants(), "not an enhanced metafile, only named one"); break;
+  }
+  s_.Folder("pics");
+  EXPECT_EQ(WriteClipboardToFile(clipboard, c.target, files_), c.written);
+  const fs::path host = *HostPathFor(c.target, files_);
+  ASSERT_EQ(fs::exists(host), c.written);
+  if (!c.written) return;
+  if (EqualsNoCase(host.extension().string(), ".emf")) {
+    EXPECT_EQ(Scratch::ReadPath(host), SmallEmf());
+    return;
+  }
+  imaging::PictureFile back;
+  ASSERT_TRUE(back.Load(host.string()));
+  const DecodedPicture& p = back.image();
+  ASSERT_EQ(p.width, 2);
+  ASSERT_EQ(p.height, 2);
+  ASSERT_GE(p.bitsPerPixel, 24);
+  EXPECT_EQ(RgbAt(p, 0, 0), 0xFF0000u);
+  EXPECT_EQ(RgbAt(p, 1, 0), 0x00FF00u);
+  EXPECT_EQ(RgbAt(p, 0, 1), 0x0000FFu);
+  EXPECT_EQ(RgbAt(p, 1, 1), 0xFFFFFFu);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Contents, WriteClipboardTest,
+    ::testing::Values(ClipboardCase{"empty to bmp", Held::kNothing, "C:\\pics\\out.bmp", false},
+                      ClipboardCase{"empty to emf", Held::kNothing, "C:\\pics\\out.emf", false},
+                      ClipboardCase{"text to bmp", Held::kText, "C:\\pics\\out.bmp", false},
+                      ClipboardCase{"bitmap to bmp", Held::kBitmap, "C:\\pics\\out.bmp", true},
+                      ClipboardCase{"bitmap to TGA", Held::kBitmap, "C:\\pics\\out.TGA", true},
+                      // Saving goes by the picture library's extensions, which have no PNG.
+                      ClipboardCase{"bitmap to png", Held::kBitmap, "C:\\pics\\out.png", false},
+                      ClipboardCase{"bitmap alone to emf", Held::kBitmap, "C:\\pics\\out.emf", false},
+                      ClipboardCase{"metafile to EMF", Held::kBitmapAndEmf, "C:\\pics\\out.EMF", true},
+                      ClipboardCase{"metafile's bitmap to bmp", Held::kBitmapAndEmf, "C:\\pics\\out.bmp", true},
+                      ClipboardCase{"emf inside a name", Held::kBitmapAndEmf, "C:\\pics\\out.emf.bmp", true},
+                      ClipboardCase{"not an EMF", Held::kFalseEmf, "C:\\pics\\out.emf", false},
+                      ClipboardCase{"project folder", Held::kBitmapAndEmf, "C:\\work\\proj\\out.emf", false},
+                      ClipboardCase{"program folder", Held::kBitmap, "C:\\program\\out.bmp", false}),
+    [](const ::testing::TestParamInfo<ClipboardCase>& info) { return "Case" + std::to_string(info.index); });
+
+struct StagePixelsCase {
+  const char* label;
+  PixelFormat format;
+  std::vector<uint32_t> want;  // red, green, blue, white as the format holds them
+};
+
+class ClipboardBitmapOfTest : public ::testing::TestWithParam<StagePixelsCase> {};
+
+TEST_P(ClipboardBitmapOfTest, TakesThePartAsRgbWords) {
+  // 4 x 3: the part (1,1)-(3,3) holds red, green over blue, white; the rest
+  // and the 32-bit spare byte must not reach the bitmap.
+  PixelBuffer stage(4, 3, GetParam().format);
+  stage.Fill(ColorRef(0x00808080));
+  stage.SetPixel(1, 1, ColorRef(0x000000FF));
+  stage.SetPixel(2, 1, ColorRef(0x0000FF00));
+  stage.SetPixel(1, 2, ColorRef(0x00FF0000));
+  stage.SetPixel(2, 2, ColorRef(0x00FFFFFF));
+  if (GetParam().format == PixelFormat::kXrgb32) stage.At(1, 1)[3] = 0xAB;
+  const ClipboardBitmap b = ClipboardBitmapOf(stage, Rect{1, 1, 3, 3});
+  EXPECT_EQ(b.width, 2);
+  EXPECT_EQ(b.height, 2);
+  EXPECT_EQ(b.pixels, GetParam().want);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, ClipboardBitmapOfTest,
+                         ::testing::Values(StagePixelsCase{"32 bits", PixelFormat::kXrgb32,
+                                                           {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF}},
+                                           // 5-6-5 widened with zero low bits, as a 16-bit display's
+                                           // pictures read back: 31 << 3 = 0xF8, 63 << 2 = 0xFC.
+                                           StagePixelsCase{"16 bits", PixelFormat::kRgb565,
+                                                           {0xF80000, 0x00FC00, 0x0000F8, 0xF8FCF8}}),
+                         [](const ::testing::TestParamInfo<StagePixelsCase>& info) {
+                           return info.param.format == PixelFormat::kXrgb32 ? "Xrgb32" : "Rgb565";
+                         });
+
+TEST_F(GuardedFilesTest, OnlyAnUnchangedEnhancedMetafileIsTakenFromThePicturesFile) {
+  s_.Write("pics/real.emf", SmallEmf());
+  s_.Write("pics/REAL2.EMF", SmallEmf());
+  s_.Write("pics/named.emf", "BM not a metafile");
+  s_.Write("pics/real.wmf", SmallEmf());
+  EXPECT_EQ(EnhancedMetafileOf((s_ / "pics/real.emf").string()), SmallEmf());
+  EXPECT_EQ(EnhancedMetafileOf((s_ / "pics/REAL2.EMF").string()), SmallEmf());
+  EXPECT_EQ(EnhancedMetafileOf((s_ / "pics/named.emf").string()), "");
+  EXPECT_EQ(EnhancedMetafileOf((s_ / "pics/real.wmf").string()), "");
+  EXPECT_EQ(EnhancedMetafileOf((s_ / "pics/gone.emf").string()), "");
+  EXPECT_EQ(EnhancedMetafileOf(""), "");
 }
 
 // --- dialogs

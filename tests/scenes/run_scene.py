@@ -23,8 +23,10 @@ expect.json:
                written beside the project before the run (folders made as
                needed), constant or (16-bit "ramp") holding its frame number
                on every channel; {"PATH": {"hex": "..."}} writes raw bytes
-  files        {"PATH": {"exists": false} or {"size": [W, H], "pixels": [...]}}:
-               files the run left in the build folder (pictures checked as frames)
+  files        {"PATH": {"exists": false} or {"size": [W, H], "pixels": [...]}
+               or {"same_as": "NAME"}}: files the run left in the build folder
+               (pictures checked as frames; "same_as": byte for byte the
+               scenario folder's file NAME)
   audio        {"file": "OUT.wav", "frames": N, "samples": [[FRAME, L, R], ...],
                "ranges": [[FROM, TO, L, R], ...], "rms": [[FROM, TO, MIN, MAX], ...]}:
                the --audio-out capture (16-bit stereo), its length, sample
@@ -204,6 +206,10 @@ def main():
             problems.append("%s %s" % (name, "is missing" if want.get("exists", True) else "should not exist"))
         elif "size" in want or "pixels" in want:
             check_picture(name, path, want, problems)
+        elif "same_as" in want:
+            with open(path, "rb") as got, open(os.path.join(a.src, want["same_as"]), "rb") as original:
+                if got.read() != original.read():
+                    problems.append("%s differs from %s" % (name, want["same_as"]))
     if "audio" in expect:
         check_audio(a.build, expect["audio"], problems)
     if problems:

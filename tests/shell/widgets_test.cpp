@@ -1,12 +1,19 @@
 // The stage window's pieces on Qt's off-screen platform: the frame's
-// background painting, the clamped frame size and the progress panel.
+// background painting, the clamped frame size, the progress panel and the
+// clipboard.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QEventLoop>
+#include <QMimeData>
 #include <QPainter>
+#include <functional>
+#include <thread>
 
 #include "imaging/cursor_file.h"
 #include "shell/progress_panel.h"
+#include "shell/qt_clipboard.h"
 #include "shell/stage_window.h"
 
 namespace kv {
@@ -167,6 +174,72 @@ TEST_F(Widgets, NoPanelWhileNoProjectPlays) {
   progress.SetProgressTotal(100);
   progress.SetProgressText("x%s", 1);
   EXPECT_EQ(progress.panel(), nullptr);
+}
+
+// Runs `work` on an engine thread while this (the GUI) thread serves it.
+void FromEngineThread(const std::function<void()>& work) {
+  QEventLoop loop;
+  std::thread engine([&] {
+    work();
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec();
+  engine.join();
+}
+
+TEST_F(Widgets, ClipboardTakesPictureMetafileAndTextFromAnEngineThread) {
+  QtClipboard clipboard(app_);
+  const ClipboardBitmap quadrants{2, 2, {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF}};
+  std::optional<ClipboardBitmap> bitmap;
+  std::optional<std::string> metafile, text;
+  FromEngineThread([&] {
+    clipboard.PutPicture(quadrants, "EMF bytes");
+    bitmap = clipboard.GetBitmap();
+    metafile = clipboard.GetMetafile();
+    text = clipboard.GetText();
+  });
+  ASSERT_TRUE(bitmap);
+  EXPECT_EQ(bitmap->width, 2);
+  EXPECT_EQ(bitmap->pixels, quadrants.pixels);
+  EXPECT_EQ(metafile, std::optional<std::string>("EMF bytes"));
+  EXPECT_FALSE(text);
+  // Other programs find the metafile under both names.
+  const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(data->data("image/emf"), QByteArray("EMF bytes"));
+  EXPECT_EQ(data->data("image/x-emf"), QByteArray("EMF bytes"));
+
+  // Text replaces the picture; it travels as UTF-8 and comes back as Windows-1252.
+  FromEngineThread([&] {
+    clipboard.PutText("caf\xE9");
+    bitmap = clipboard.GetBitmap();
+    metafile = clipboard.GetMetafile();
+    text = clipboard.GetText();
+  });
+  EXPECT_FALSE(bitmap);
+  EXPECT_FALSE(metafile);
+  EXPECT_EQ(text, std::optional<std::string>("caf\xE9"));
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromUtf8("caf\xC3\xA9"));
+}
+
+TEST_F(Widgets, ClipboardReadsWhatOtherProgramsPut) {
+  QtClipboard clipboard(app_);
+  // A half-transparent picture (its colour kept, its alpha dropped) and a
+  // metafile under the older name alone.
+  QImage translucent(1, 1, QImage::Format_ARGB32);
+  translucent.setPixel(0, 0, qRgba(10, 20, 30, 128));
+  auto data = std::make_unique<QMimeData>();
+  data->setImageData(translucent);
+  data->setData("image/x-emf", "older");
+  QGuiApplication::clipboard()->setMimeData(data.release());
+  auto bitmap = clipboard.GetBitmap();
+  ASSERT_TRUE(bitmap);
+  EXPECT_EQ(bitmap->pixels, std::vector<uint32_t>{0x0A141E});
+  EXPECT_EQ(clipboard.GetMetafile(), std::optional<std::string>("older"));
+  QGuiApplication::clipboard()->clear();
+  EXPECT_FALSE(clipboard.GetBitmap());
+  EXPECT_FALSE(clipboard.GetMetafile());
+  EXPECT_FALSE(clipboard.GetText());
 }
 
 }  // namespace

@@ -545,6 +545,37 @@ TEST_P(StageCompositor, LoadPictureTakesPixelsAndErrorsFromItsLoader) {
   EXPECT_FALSE(t.HasPicture());
 }
 
+// What may change a loaded picture's pixels; afterwards its file no
+// longer shows what the sprite draws.
+struct PixelChange {
+  const char* label;
+  void (*change)(StageSprite&);
+  friend void PrintTo(const PixelChange& c, std::ostream* os) { *os << c.label; }
+};
+
+class LoadedFromTest : public ::testing::TestWithParam<PixelChange> {};
+
+TEST_P(LoadedFromTest, NamesTheFileUntilThePixelsChange) {
+  OnePixelLoader loader;
+  StageSprite s;
+  ASSERT_EQ(s.LoadPicture(loader, "red", {0, 0, 4, 4}, 5, false, {}, 0), 0);
+  EXPECT_EQ(s.loadedFrom, "red");
+  GetParam().change(s);
+  EXPECT_EQ(s.loadedFrom, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, LoadedFromTest,
+    ::testing::Values(PixelChange{"fill", [](StageSprite& s) { s.Fill(ColorRef(0x00FF00)); }},
+                      PixelChange{"pixels written", [](StageSprite& s) { s.MutablePicture().SetPixel(0, 0, {}); }},
+                      PixelChange{"changed", [](StageSprite& s) { s.PictureChanged(); }},
+                      PixelChange{"new surface", [](StageSprite& s) { s.CreateSurface({0, 0, 2, 2}, 5); }},
+                      PixelChange{"picture set", [](StageSprite& s) {
+                                    const uint8_t blue[4] = {0xFF, 0, 0, 0};
+                                    s.SetPicture(PictureView{1, 1, 24, Layout16::k555, blue, 4, {}});
+                                  }}),
+    [](const ::testing::TestParamInfo<PixelChange>& info) { return "Case" + std::to_string(info.index); });
+
 TEST_P(StageCompositor, HideWithoutEffectRemovesAndRedraws) {
   StageSprite s;
   Place(s, Solid24(10, 10, kRed), {0, 0, 10, 10}, 5);
