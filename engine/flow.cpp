@@ -13,6 +13,7 @@
 #include "engine/variables.h"
 #include "persist/document.h"
 #include "persist/open_project.h"
+#include "persist/project_session.h"
 #include "persist/project_tree.h"
 #include "platform/paths.h"
 #include "platform/string_table.h"
@@ -127,7 +128,7 @@ int CFlow::Execute(Runner& runner) {
     if (name.empty()) throw KVRunException(sid::kScriptNameBlank, {});
     if (runner.shuttingDown) return nullptr;
     std::string path = name;
-    int kind = ResolveScriptPath(name, path);
+    int kind = ResolveScriptPath(runner.Session(), name, path);
     resolvedPath = path;
     bool failed = false;
     DocPtr doc = runner.LoadScript(path, code, inUse, failed);
@@ -145,7 +146,7 @@ int CFlow::Execute(Runner& runner) {
   auto loadedNamed = [&]() -> DocPtr {
     std::string name = expanded();
     std::string path = name;
-    ResolveScriptPath(name, path);
+    ResolveScriptPath(runner.Session(), name, path);
     DocPtr doc = runner.FindLoadedScript(path);
     if (!doc) vars.SetLastError(2);
     return doc;
@@ -314,7 +315,7 @@ int CFlow::Execute(Runner& runner) {
       bool inUse;
       DocPtr doc = loadNamed(command, inUse);
       if (!doc) return inUse ? 1 : 0;
-      if (!ctx->isProjectThread && GetNodeKind(doc->pathName) != kNodeFreestyle) {
+      if (!ctx->isProjectThread && GetNodeKind(runner.Session(), doc->pathName) != kNodeFreestyle) {
         runner.ReportRunError(this, sid::kPreloadNonFreestyle, {});
         return 0;
       }
@@ -328,7 +329,7 @@ int CFlow::Execute(Runner& runner) {
         for (auto& obj : doc->items)
           if (auto insert = std::dynamic_pointer_cast<CInsert>(obj); insert && insert->active &&
                                                                        insert->runState != run_state::kDisabled)
-            insert->PreloadCopy();
+            insert->PreloadCopy(runner);
       ctx->PopFrame(true);
       return 1;
     }
@@ -399,14 +400,15 @@ int CFlow::Execute(Runner& runner) {
     case command::kSaveProject: {
       DocPtr project = runner.project();
       if (project && !project->pathName.empty()) {
-        if (auto host = ResolveHostPath(project->pathName, ProcessDriveMap(), ProjectDir()))
+        if (auto host = ResolveHostPath(project->pathName, ProcessDriveMap(), runner.Session().projectDir))
           project->SaveDocument(*host);
       }
       return 1;
     }
     case command::kWriteScript:
       if (DocPtr doc = loadedNamed())
-        if (auto host = ResolveHostPath(doc->pathName, ProcessDriveMap(), ProjectDir())) doc->SaveDocument(*host);
+        if (auto host = ResolveHostPath(doc->pathName, ProcessDriveMap(), runner.Session().projectDir))
+          doc->SaveDocument(*host);
       return 1;
     case command::kNothing:
     case command::kMoveInTree:

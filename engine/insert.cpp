@@ -8,7 +8,6 @@
 #include "engine/strings.h"
 #include "persist/document.h"
 #include "persist/field_walk.h"
-#include "persist/hooks.h"
 #include "platform/log.h"
 #include "platform/string_table.h"
 
@@ -104,19 +103,23 @@ void CInsert::Walk(W& w) {
 
 KV_FIELD_WALK_IO(CInsert)
 
-std::shared_ptr<CInsert> CInsert::Clone() const {
+std::shared_ptr<CInsert> CInsert::Clone(bool whilePlaying) const {
   auto copy = std::dynamic_pointer_cast<CInsert>(GetClassInfo().factory());
   copy->CopyFrom(*this);
+  if (whilePlaying) copy->KeepNewEditorFlags();
   return copy;
+}
+
+void CInsert::KeepNewEditorFlags() {
+  editorFlag = kNewEditorFlag;
+  for (const auto& h : handlers)
+    if (h) h->KeepNewEditorFlags();
 }
 
 void CInsert::CopyFrom(const CInsert& other) {
   const uint8_t ownAuxByte = auxByte;
-  const uint8_t ownEditorFlag = editorFlag;
   FieldTransfer::Copy(*this, other);
   auxByte = ownAuxByte;
-  // While the player runs a copy keeps its own editor flag.
-  if (Engine().IsPlaying()) editorFlag = ownEditorFlag;
   document = other.document;
   primary.reset();  // a copy receives its own requests
   handlers.clear();
@@ -124,7 +127,7 @@ void CInsert::CopyFrom(const CInsert& other) {
   for (const auto& h : other.handlers) {
     std::shared_ptr<CFlow> copy;
     if (h) {
-      copy = std::static_pointer_cast<CFlow>(h->Clone());
+      copy = std::static_pointer_cast<CFlow>(h->Clone(false));
       copy->owner = weak_from_this();
     }
     handlers.push_back(std::move(copy));

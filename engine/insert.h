@@ -70,7 +70,9 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   uint32_t delayMs = 0;
   std::string comment;
   std::string name;
-  uint8_t editorFlag = 0;
+  // What a new object starts with; a copy made while playing keeps it.
+  static constexpr uint8_t kNewEditorFlag = 0;
+  uint8_t editorFlag = kNewEditorFlag;
   uint8_t threaded = 0;
   uint8_t auxByte = 0;
   uint8_t armed = 0;
@@ -108,8 +110,11 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   virtual bool HasContent() const { return false; }
   virtual bool HasContentAlias() const { return HasContent(); }
   virtual void SetContentText(const std::string& /*text*/) {}
-  // A new object of the same kind with CopyFrom(*this).
-  virtual std::shared_ptr<CInsert> Clone() const;
+  // A new object of the same kind with CopyFrom(*this). A copy made while
+  // the player runs keeps its own editor flag, as do its handlers' copies.
+  std::shared_ptr<CInsert> Clone(bool whilePlaying) const;
+  // Back to the flag a new object has, here and in the copies this one owns.
+  virtual void KeepNewEditorFlags();
   virtual void Reset();
   // Copies every stored field except auxByte; hotkeys deep; the handlers are
   // replaced by clones owned by this insert. Kinds extend it with their own
@@ -245,7 +250,7 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   void PauseInsert(Runner& runner);
   void ResumeInsert(Runner& runner);
   void StopIfPlaying();
-  void PreloadCopy();
+  void PreloadCopy(Runner& runner);
 
   // Shared helpers.
   // The first handler answering `eventCode`; it records this insert as its owner.

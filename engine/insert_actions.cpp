@@ -4,6 +4,7 @@
 #include "engine/events.h"
 #include "engine/insert.h"
 #include "engine/runner.h"
+#include "persist/project_session.h"
 
 namespace kv {
 
@@ -71,9 +72,9 @@ void CInsert::StopIfPlaying() {
     SetRunning(0);
 }
 
-void CInsert::PreloadCopy() {
+void CInsert::PreloadCopy(Runner& runner) {
   if (!IsActive() || GetSprite(false)) return;
-  if (auto copy = Clone()) copy->Prepare();
+  if (auto copy = Clone(runner.Session().play().IsPlaying())) copy->Prepare();
 }
 
 }  // namespace kv

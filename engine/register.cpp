@@ -17,9 +17,9 @@
 namespace kv {
 namespace {
 
-ObjectPtr CloneInsert(const ObjectPtr& object) {
+ObjectPtr CloneInsert(const ObjectPtr& object, bool whilePlaying) {
   auto insert = std::dynamic_pointer_cast<CInsert>(object);
-  return insert ? insert->Clone() : nullptr;
+  return insert ? insert->Clone(whilePlaying) : nullptr;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "engine/trace.h"
 #include "engine/wait.h"
 #include "persist/document.h"
+#include "persist/project_session.h"
 #include "persist/project_tree.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -96,6 +97,10 @@ void ScriptThreadContext::SetScript(DocPtr script) {
 
 Runner::Runner(RunnerServices services, RuntimeFacts facts)
     : services_(std::move(services)), variables_(*this), facts_(std::move(facts)) {
+  if (!services_.session) {
+    ownSession_ = std::make_unique<ProjectSession>();
+    services_.session = ownSession_.get();
+  }
   variables_.BuildRuntimeVariables(facts_);
 }
 
@@ -413,7 +418,7 @@ void Runner::ObjectThreadMain(std::shared_ptr<ScriptThreadContext> self, InsertP
   ScriptThreadContext::SetCurrent(self.get());
   auto script = std::make_shared<CStgDoc>();
   script->pathName = insert->name;
-  InsertPtr copy = insert->Clone();
+  InsertPtr copy = insert->Clone(Session().play().IsPlaying());
   if (copy) {
     copy->source = insert;
     copy->running = insert->running.load();
@@ -981,18 +986,18 @@ int Runner::ChangeScene(CFlow& flow, uint16_t code) {
     if (name.empty()) throw KVRunException(sid::kScriptNameBlank, {});
     target = name;
   } else if (code == 34) {
-    target = GetNextScene(currentPath);
+    target = GetNextScene(Session(), currentPath);
   } else if (code == 35) {
-    target = GetPriorScene(currentPath, false);
+    target = GetPriorScene(Session(), currentPath, false);
   } else {
-    target = GetParentNode(currentPath);
+    target = GetParentNode(Session(), currentPath);
   }
   if (!target) {
     variables_.SetLastError(2);
     return 1;
   }
   std::string path = *target;
-  int kind = ResolveScriptPath(*target, path);
+  int kind = ResolveScriptPath(Session(), *target, path);
   flow.resolvedPath = path;
   if (current && (EqualsNoCase(path, currentPath) || EqualsNoCase(*target, currentPath))) {
     sceneChanging = false;
@@ -1001,7 +1006,7 @@ int Runner::ChangeScene(CFlow& flow, uint16_t code) {
   }
   const bool fromProject = current == project_;
   if (code == command::kGoToFreestyleScript) {
-    bool fromFreestyle = current && GetNodeKind(currentPath) == kNodeFreestyle;
+    bool fromFreestyle = current && GetNodeKind(Session(), currentPath) == kNodeFreestyle;
     if (!(fromProject || fromFreestyle) || kind != kNodeFreestyle) {
       variables_.SetLastError(4);
       return 1;
@@ -1016,7 +1021,7 @@ int Runner::ChangeScene(CFlow& flow, uint16_t code) {
       if (code == command::kGoToScene) {
         // Looked up once more; a target of another kind is still entered.
         WaitPeriod(100, false);
-        kind = ResolveScriptPath(*target, path);
+        kind = ResolveScriptPath(Session(), *target, path);
         if (kind != kNodeScene) {
           variables_.SetLastError(4);
           if (shuttingDown) return 1;
@@ -1029,8 +1034,8 @@ int Runner::ChangeScene(CFlow& flow, uint16_t code) {
   }
   // Leave the old branch: stop the old scene, enter the ancestors of the
   // target the old scene did not share, in order from the top.
-  auto oldBranch = current ? GetSceneBranch(currentPath) : decltype(GetSceneBranch(path)){};
-  auto newBranch = GetSceneBranch(*target);
+  auto oldBranch = current ? GetSceneBranch(Session(), currentPath) : decltype(GetSceneBranch(Session(), path)){};
+  auto newBranch = GetSceneBranch(Session(), *target);
   if (current && current->isScene) StopScriptInserts(current);
   for (auto it = newBranch.rbegin(); it != newBranch.rend(); ++it) {
     const auto& node = *it;

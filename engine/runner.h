@@ -33,6 +33,7 @@ class MediaService;
 class MessageBoxService;
 class OrlanService;
 class ProgramLauncher;
+class ProjectSession;
 class Runner;
 class StageLink;
 class TraceSink;
@@ -162,6 +163,9 @@ struct RunnerServices {
   // The local host file a stored name stands for (name macros expanded,
   // fetched or extracted by the resource locator); empty when there is none.
   std::function<std::string(const std::string& name)> resolveFile;
+  // The run's open project with its locator and play state; null: the
+  // runner keeps an empty one of its own (engine tests).
+  ProjectSession* session = nullptr;
 };
 
 class Runner {
@@ -193,6 +197,8 @@ class Runner {
   OrlanService* Orlan() { return services_.orlan; }
   // The binding needs the runner, so it is installed once both exist.
   void SetOrlan(OrlanService* orlan) { services_.orlan = orlan; }
+  // The open project, its tree and the resource locator of this run.
+  ProjectSession& Session() { return *services_.session; }
   std::string ResolveFile(const std::string& name) {
     return services_.resolveFile ? services_.resolveFile(name) : std::string();
   }
@@ -287,6 +293,7 @@ class Runner {
                                        bool& direct, InsertPtr& namedObject);
   void WakeEveryone();
 
+  std::unique_ptr<ProjectSession> ownSession_;
   RunnerServices services_;
   VariableStore variables_;
   RuntimeFacts facts_;

@@ -12,6 +12,7 @@
 #include "orlan/compiler.h"
 #include "platform/message_box.h"
 #include "persist/document.h"
+#include "persist/project_session.h"
 #include "persist/project_tree.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -476,7 +477,7 @@ int OrlanBinding::RunForEvent(CBasic& object, CInsert* caller, const std::string
 void OrlanBinding::CallScriptSub(Runner& runner, CInsert* caller, const std::string& name) {
   ScriptThreadContext* ctx = ScriptThreadContext::Current();
   std::optional<std::string> program;
-  if (ctx && ctx->currentScript) program = GetOrlanFile(ctx->currentScript->pathName);
+  if (ctx && ctx->currentScript) program = GetOrlanFile(runner.Session(), ctx->currentScript->pathName);
   // A script without an Orlan program of its own calls into the project's.
   if (!program) return CallProjectSub(runner, caller, name);
   std::shared_ptr<CBasic> module = ModuleOf(*program);

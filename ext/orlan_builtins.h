@@ -100,8 +100,9 @@ inline constexpr double kUnavailableDouble = 3722304989.0;
 // source; `number` is the media time of commands 77 and 78, `argument` the
 // file of command 54 (in place of the name). False when no thread took it.
 // Gives `original` the stored state its thread copy `copy` has now, keeping
-// what makes it itself: handlers, request and thread links, run state.
-void KeepStateOf(CInsert& original, const CInsert& copy);
+// what makes it itself: handlers, request and thread links, run state, and
+// while the player runs its editor flag.
+void KeepStateOf(CInsert& original, const CInsert& copy, bool whilePlaying);
 
 bool PostForObject(BuiltinCall& call, uint16_t code, const std::shared_ptr<CInsert>& object, double number = 0.0,
                    const std::string* argument = nullptr);

@@ -7,9 +7,8 @@
 #include "engine/runner.h"
 #include "ext/orlan_builtins.h"
 #include "net/http.h"
-#include "net/locator.h"
 #include "net/url.h"
-#include "persist/hooks.h"
+#include "persist/project_session.h"
 #include "platform/paths.h"
 
 namespace kv {
@@ -22,7 +21,7 @@ void GetRemoteResource(BuiltinCall& c) {
   {
     // A download may take a while; other threads of the script run meanwhile.
     orlan::Thread::Unlock unlock(c.thread);
-    local = Resolver().RetrieveResource(name);
+    local = c.runner.Session().locator().RetrieveResource(name);
   }
   c.args.SetString(0, local.value_or(std::string()));
 }
@@ -62,8 +61,8 @@ void GetRemoteBasePath(BuiltinCall& c) {
 
 // Downloaded: the locator has a local file for the name without fetching.
 void IsSceneDownloaded(BuiltinCall& c) {
-  const std::string local = CResourceLocator::Process().RetrieveResource(c.args.GetString(1), false);
-  auto host = local.empty() ? std::nullopt : HostPathOf(local);
+  auto local = c.runner.Session().locator().LookupLocal(c.args.GetString(1));
+  auto host = local ? HostPathOf(*local) : std::nullopt;
   std::error_code ec;
   c.args.SetBoolean(0, host && std::filesystem::is_regular_file(*host, ec));
 }

@@ -20,6 +20,7 @@
 #include "inserts/text.h"
 #include "inserts/visible_insert.h"
 #include "persist/document.h"
+#include "persist/project_session.h"
 #include "stage/locks.h"
 
 namespace kv {
@@ -451,7 +452,7 @@ void Delete(BuiltinCall& c) {
 std::shared_ptr<CInsert> NamedCopy(BuiltinCall& c) {
   auto o = c.ObjectArg(1);
   if (!o) return nullptr;
-  std::shared_ptr<CInsert> copy = o->Clone();
+  std::shared_ptr<CInsert> copy = o->Clone(c.runner.Session().play().IsPlaying());
   copy->name = c.args.GetString(2);
   return copy;
 }
@@ -480,17 +481,19 @@ void CloneToScript(BuiltinCall& c) {
 // the object plays so from then on. CopyFrom alone would also give the
 // object clones of the copy's handlers and drop its own request links:
 // everything that makes the object itself, not its stored state, is kept.
-void KeepStateOf(CInsert& original, const CInsert& copy) {
+void KeepStateOf(CInsert& original, const CInsert& copy, bool whilePlaying) {
   std::vector<std::shared_ptr<CFlow>> handlers = std::move(original.handlers);
   const std::weak_ptr<CInsert> primary = original.primary, clone = original.clone, source = original.source;
   const std::weak_ptr<ScriptThreadContext> thread = original.thread;
   CStgDoc* const document = original.document;
   const uint8_t runState = original.runState;
+  const uint8_t editorFlag = original.editorFlag;
   const int32_t running = original.running.load(), playRequested = original.playRequested.load();
   auto* visible = dynamic_cast<CVisibleInsert*>(&original);
   const int32_t holdPending = visible ? visible->holdPending : 0;
   const int32_t waitingForScene = visible ? visible->waitingForScene : 0;
   original.CopyFrom(copy);
+  if (whilePlaying) original.editorFlag = editorFlag;
   original.handlers = std::move(handlers);
   original.primary = primary;
   original.clone = clone;
@@ -517,7 +520,7 @@ void PermObject(BuiltinCall& c) {
   if (!o) return;
   auto original = o->source.lock();
   if (!original || original == o || typeid(*original) != typeid(*o)) return;
-  KeepStateOf(*original, *o);
+  KeepStateOf(*original, *o, c.runner.Session().play().IsPlaying());
 }
 
 // Design mode belongs to the authoring tool; the player has none to enter.

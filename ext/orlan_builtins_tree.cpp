@@ -11,6 +11,7 @@
 #include "ext/orlan_binding.h"
 #include "ext/orlan_builtins.h"
 #include "persist/document.h"
+#include "persist/project_session.h"
 #include "persist/project_tree.h"
 #include "platform/string_table.h"
 #include "platform/text.h"
@@ -35,15 +36,17 @@ void FirstScene(BuiltinCall& c) {
   c.args.SetString(0, first);
 }
 
-template <std::optional<std::string> (*Query)(const std::string&)>
+template <std::optional<std::string> (*Query)(const ProjectSession&, const std::string&)>
 void TreeQuery(BuiltinCall& c) {
-  c.args.SetString(0, Query(c.args.GetString(1)).value_or(std::string()));
+  c.args.SetString(0, Query(c.runner.Session(), c.args.GetString(1)).value_or(std::string()));
 }
 
-std::optional<std::string> PriorScene(const std::string& name) { return GetPriorScene(name, false); }
+std::optional<std::string> PriorScene(const ProjectSession& session, const std::string& name) {
+  return GetPriorScene(session, name, false);
+}
 
 void SetDescription(BuiltinCall& c) {
-  if (auto node = FindTreeNode(c.args.GetString(1))) node->description = c.args.GetString(2);
+  if (auto node = FindTreeNode(c.runner.Session(), c.args.GetString(1))) node->description = c.args.GetString(2);
 }
 
 // Adds a script to the project tree in memory, as the last child of the
@@ -52,9 +55,9 @@ void SetDescription(BuiltinCall& c) {
 void AddScript(BuiltinCall& c) {
   const DocPtr& project = c.runner.project();
   const std::string name = c.args.GetString(1);
-  if (!project || name.empty() || FindTreeNode(name)) return;
+  if (!project || name.empty() || FindTreeNode(c.runner.Session(), name)) return;
   auto& tree = project->projectTree;
-  std::shared_ptr<CProjNode> parent = FindTreeNode(c.args.GetString(2));
+  std::shared_ptr<CProjNode> parent = FindTreeNode(c.runner.Session(), c.args.GetString(2));
   size_t at = tree.size();
   uint16_t level = 1;
   uint8_t kind = kNodeFreestyle;

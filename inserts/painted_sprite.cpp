@@ -2,9 +2,10 @@
 
 #include <filesystem>
 
+#include "engine/runner.h"
 #include "inserts/stage_host.h"
 #include "inserts/visible_insert.h"
-#include "persist/hooks.h"
+#include "persist/project_session.h"
 #include "platform/paths.h"
 #include "stage/compositor.h"
 #include "stage/locks.h"
@@ -44,7 +45,7 @@ std::unique_ptr<PaintedSprite> MakePaintedSprite(SelfPainting& painter, const CV
 int LoadPictureSprite(Stage& stage, const CVisibleInsert& insert, const std::string& file, StageSprite& into) {
   // A name that resolves to no file on the search path is not found (2),
   // never a picture the loader failed to read.
-  auto resolved = Resolver().RetrieveResource(file);
+  auto resolved = stage.runner().Session().locator().RetrieveResource(file);
   if (!resolved) return 2;
   auto host = HostPathOf(*resolved);
   std::error_code ec;

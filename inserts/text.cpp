@@ -8,7 +8,7 @@
 #include "inserts/stage_host.h"
 #include "persist/field_walk.h"
 #include "persist/fields.h"
-#include "persist/hooks.h"
+#include "persist/project_session.h"
 #include "platform/paths.h"
 #include "stage/locks.h"
 #include "stage/qt_painter.h"
@@ -73,8 +73,8 @@ constexpr int kScreenDpi = 96;
 
 // At most `limit` bytes of the file a stored name resolves to; empty when
 // it cannot be read.
-std::string ReadTextFile(const std::string& name, size_t limit) {
-  auto resolved = Resolver().RetrieveResource(name);
+std::string ReadTextFile(ResourceResolver& locator, const std::string& name, size_t limit) {
+  auto resolved = locator.RetrieveResource(name);
   if (!resolved) return {};
   auto host = HostPathOf(*resolved);
   return host ? ReadFileStart(*host, limit) : std::string();
@@ -94,7 +94,8 @@ void CText::SetShownText(std::string shown) {
 }
 
 void CText::RefreshContent(Runner& runner) {
-  std::string content = fromFile ? ReadTextFile(runner.ExpandNames(textFile), kMaxFileText) : text;
+  std::string content =
+      fromFile ? ReadTextFile(runner.Session().locator(), runner.ExpandNames(textFile), kMaxFileText) : text;
   SetShownText(runner.ExpandNames(content));
 }
 

@@ -12,7 +12,7 @@
 #include "engine/trace.h"
 #include "inserts/stage_host.h"
 #include "persist/field_walk.h"
-#include "persist/hooks.h"
+#include "persist/project_session.h"
 #include "platform/paths.h"
 #include "stage/locks.h"
 
@@ -114,13 +114,18 @@ void CVisibleInsert::Walk(W& w) {
 
 KV_FIELD_WALK_IO(CVisibleInsert)
 
+void CVisibleInsert::KeepNewEditorFlags() {
+  CInsert::KeepNewEditorFlags();
+  if (attachedSound) attachedSound->KeepNewEditorFlags();
+}
+
 void CVisibleInsert::CopyFrom(const CInsert& other) {
   CInsert::CopyFrom(other);
   const CVisibleInsert& o = Same<CVisibleInsert>(other);
   FieldTransfer::Copy(*this, o);
   path = o.path ? std::make_unique<MotionPath>(*o.path) : nullptr;
   // The copy gets a sound of its own, never a share of the other's.
-  attachedSound = o.attachedSound ? o.attachedSound->Clone() : nullptr;
+  attachedSound = o.attachedSound ? o.attachedSound->Clone(false) : nullptr;
   holdPending = o.holdPending;
   waitingForScene = o.waitingForScene;
   stage = o.stage;
@@ -553,7 +558,7 @@ std::optional<CursorChoice> CVisibleInsert::ObjectCursor(Runner& runner) {
   if (!file.empty() && file != cursorLookedUp_) {
     cursorLookedUp_ = file;
     cursorHost_.clear();
-    if (auto resolved = Resolver().RetrieveResource(file))
+    if (auto resolved = runner.Session().locator().RetrieveResource(file))
       if (auto host = HostPathOf(*resolved); host && std::filesystem::is_regular_file(*host)) cursorHost_ = *host;
     if (cursorHost_.empty()) runner.ReportRunError(this, sid::kUnableToLocateCursor, file);
   }

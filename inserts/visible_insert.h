@@ -82,6 +82,7 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+  void KeepNewEditorFlags() override;
 
   void SetTransparent(uint8_t v) override { transparent = v; }
   uint8_t GetTransparent() const override { return transparent; }

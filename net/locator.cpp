@@ -56,11 +56,6 @@ CResourceLocator::CResourceLocator(LocatorOptions options) : options_(std::move(
 
 CResourceLocator::~CResourceLocator() = default;
 
-CResourceLocator& CResourceLocator::Process() {
-  static CResourceLocator locator;
-  return locator;
-}
-
 const TempFolder* CResourceLocator::Temp() {
   std::lock_guard guard(lock_);
   if (!tempTried_) {

@@ -1,8 +1,8 @@
-// The resource locator: the one process-wide mapping from a stored resource
-// name to a local file. It expands name macros, completes relative names
-// against a base path, keeps a cache of name -> local file, extracts entries
-// of compilation archives and downloads URLs when the player runs
-// stand-alone. Every subsystem that opens a stored name calls it.
+// The resource locator: a run's mapping from a stored resource name to a
+// local file (each player owns one). It expands name macros, completes
+// relative names against a base path, keeps a cache of name -> local file,
+// extracts entries of compilation archives and downloads URLs when the
+// player runs stand-alone. Every subsystem that opens a stored name calls it.
 #pragma once
 
 #include <cstdint>
@@ -62,8 +62,6 @@ class CResourceLocator {
   ~CResourceLocator();
   CResourceLocator(const CResourceLocator&) = delete;
   CResourceLocator& operator=(const CResourceLocator&) = delete;
-
-  static CResourceLocator& Process();
 
   std::string RetrieveResource(const std::string& name, bool allowFetch = true, int* found = nullptr);
   void AddCachedResource(const std::string& name, const std::string& localPath);

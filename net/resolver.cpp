@@ -2,12 +2,23 @@
 
 namespace kv {
 
-std::optional<std::string> LocatorResolver::RetrieveResource(const std::string& name) {
-  int found = 1;
-  std::string local = locator_.RetrieveResource(name, true, &found);
-  // A refusal from the host is not a file name.
+namespace {
+
+// A refusal from the host is not a file name.
+std::optional<std::string> LocalFile(std::string local) {
   if (local.empty() || IsSentinelAnswer(local)) return std::nullopt;
   return local;
+}
+
+}  // namespace
+
+std::optional<std::string> LocatorResolver::RetrieveResource(const std::string& name) {
+  int found = 1;
+  return LocalFile(locator_.RetrieveResource(name, true, &found));
+}
+
+std::optional<std::string> LocatorResolver::LookupLocal(const std::string& name) {
+  return LocalFile(locator_.RetrieveResource(name, false));
 }
 
 std::optional<std::string> LocatorResolver::FindCachedName(const std::string& localFile) {
@@ -31,10 +42,5 @@ void LocatorResolver::ProjectOpened(bool compilation, uint8_t fetchFlags, const 
   locator_.SetProject({true, compilation, fetchFlags, projectFile, compilationDir});
 }
 void LocatorResolver::Reset() { locator_.Reset(); }
-
-void InstallProcessResolver() {
-  static LocatorResolver resolver(CResourceLocator::Process());
-  SetResolver(&resolver);
-}
 
 }  // namespace kv

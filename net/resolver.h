@@ -1,6 +1,6 @@
 // Connects the document layer to the resource locator: OpenProject, the
-// project tree and the engine reach CResourceLocator through the
-// ResourceResolver interface this installs.
+// project tree and the engine reach a run's CResourceLocator through the
+// ResourceResolver its ProjectSession holds.
 #pragma once
 
 #include "net/locator.h"
@@ -13,6 +13,7 @@ class LocatorResolver : public ResourceResolver {
   explicit LocatorResolver(CResourceLocator& locator) : locator_(locator) {}
 
   std::optional<std::string> RetrieveResource(const std::string& name) override;
+  std::optional<std::string> LookupLocal(const std::string& name) override;
   std::optional<std::string> FindCachedName(const std::string& localFile) override;
   std::string GetBasePath() override;
   void SetBasePath(const std::string& projectUrl) override;
@@ -27,8 +28,5 @@ class LocatorResolver : public ResourceResolver {
  private:
   CResourceLocator& locator_;
 };
-
-// Installs a resolver over the process-wide locator (once; later calls keep it).
-void InstallProcessResolver();
 
 }  // namespace kv

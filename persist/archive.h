@@ -21,6 +21,7 @@ class Archive;
 class CObject;
 class CStgDoc;
 class FieldVisitor;
+class ProjectSession;
 
 using ObjectPtr = std::shared_ptr<CObject>;
 
@@ -129,6 +130,10 @@ class Archive {
   bool IsLoading() const { return !storing_; }
   const std::string& fileName() const { return fileName_; }
   CStgDoc* GetDocument() const { return document_; }
+  // The run a load is for (its locator's base path, whether it restarts);
+  // null: none.
+  const ProjectSession* session() const { return session_; }
+  void SetSession(const ProjectSession* session) { session_ = session; }
   // The bytes written so far (storing).
   const std::vector<uint8_t>& buffer() const { return out_; }
   size_t Position() const { return storing_ ? out_.size() : in_.Position(); }
@@ -216,6 +221,7 @@ class Archive {
   bool storing_;
   std::string fileName_;
   CStgDoc* document_;
+  const ProjectSession* session_ = nullptr;
   ByteReader in_;  // empty while storing
   std::vector<uint8_t> out_;
   uint32_t mapCount_ = 1;

@@ -8,6 +8,7 @@
 
 #include "persist/field_walk.h"
 #include "persist/hooks.h"
+#include "persist/project_session.h"
 #include "persist/project_tree.h"
 #include "platform/byte_reader.h"
 #include "platform/files.h"
@@ -100,6 +101,13 @@ void SerializeControlText(Archive& ar, ControlRecord& r) {
   }
 }
 
+// A restart of the presentation keeps the stage; only its caption changes.
+template <class W>
+bool Restarting(W& w) {
+  const ProjectSession* session = SessionOf(w);
+  return session && session->play().IsRestarting();
+}
+
 }  // namespace
 
 ProjectSettings ProjectSettings::Defaults() {
@@ -159,7 +167,7 @@ void CStgDoc::Walk(W& w) {
   if (loading) {
     // Every field an older version lacks starts from the program-start value,
     // never from what an earlier project left.
-    bool keepCaption = Engine().IsRestarting() && CurrentProjectSettings().keepCaptionOnRestart;
+    bool keepCaption = Restarting(w) && CurrentProjectSettings().keepCaptionOnRestart;
     s = ProjectSettings::Defaults();
     collection = {};
     controlTables = {};
@@ -247,7 +255,7 @@ void CStgDoc::Walk(W& w) {
     s.clientHeight = static_cast<uint32_t>(std::clamp<int64_t>(int64_t{s.stageBottom} - s.stageTop, 0, INT32_MAX));
   }
   ProjectSettings& current = CurrentProjectSettings();
-  if (Engine().IsRestarting() && s.keepCaptionOnRestart) {
+  if (Restarting(w) && s.keepCaptionOnRestart) {
     current.stageCaption = s.stageCaption;
   } else {
     current = s;
@@ -256,7 +264,7 @@ void CStgDoc::Walk(W& w) {
 
 KV_FIELD_WALK_IO(CStgDoc)
 
-std::shared_ptr<CStgDoc> CStgDoc::Clone(const std::shared_ptr<CStgDoc>& source) {
+std::shared_ptr<CStgDoc> CStgDoc::Clone(const std::shared_ptr<CStgDoc>& source, bool whilePlaying) {
   auto copy = std::make_shared<CStgDoc>();
   copy->formatTag = source->formatTag;
   copy->defaultGroup = source->defaultGroup;
@@ -267,7 +275,7 @@ std::shared_ptr<CStgDoc> CStgDoc::Clone(const std::shared_ptr<CStgDoc>& source) 
   source->threadCopy = copy;
   for (const ObjectPtr& insert : source->items) {
     if (!g_cloner) throw std::logic_error("cloning a document needs the insert layer's clone operation");
-    copy->items.push_back(g_cloner(insert));
+    copy->items.push_back(g_cloner(insert, whilePlaying));
   }
   copy->pathName = source->pathName;
   copy->modified = source->modified;
@@ -301,12 +309,13 @@ bool CStgDoc::SaveDocument(const std::string& hostPath) {
 }
 
 std::shared_ptr<CStgDoc> LoadDocument(std::span<const uint8_t> bytes, const std::string& fileName,
-                                      bool fromCompilation) {
+                                      bool fromCompilation, const ProjectSession* session) {
   RegisterPersistClasses();
   auto doc = std::make_shared<CStgDoc>();
   doc->fromCompilation = fromCompilation;
   doc->pathName = fileName;
   Archive ar(bytes, fileName, doc.get());
+  ar.SetSession(session);
   doc->Serialize(ar);
   return doc;
 }

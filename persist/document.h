@@ -121,7 +121,7 @@ class CStgDoc : public CObject {
 
   // A copy for a script thread: header flags, group, a clone of every insert
   // (through the clone hook) and the path; links source and copy.
-  static std::shared_ptr<CStgDoc> Clone(const std::shared_ptr<CStgDoc>& source);
+  static std::shared_ptr<CStgDoc> Clone(const std::shared_ptr<CStgDoc>& source, bool whilePlaying);
   void DeleteContents();
   static bool IsStandbysFile(const std::string& path);
 
@@ -134,13 +134,13 @@ class CStgDoc : public CObject {
 };
 
 // How inserts are cloned for a thread copy; the insert layer installs it.
-using InsertCloner = ObjectPtr (*)(const ObjectPtr& insert);
+using InsertCloner = ObjectPtr (*)(const ObjectPtr& insert, bool whilePlaying);
 void SetInsertCloner(InsertCloner cloner);
 
-// Reads a whole document from bytes (the caller holds the file contents).
-// Throws CArchiveException.
+// Reads a whole document from bytes (the caller holds the file contents),
+// for the run of `session` when there is one. Throws CArchiveException.
 std::shared_ptr<CStgDoc> LoadDocument(std::span<const uint8_t> bytes, const std::string& fileName,
-                                      bool fromCompilation = false);
+                                      bool fromCompilation = false, const ProjectSession* session = nullptr);
 
 // The file-kind code of a path's extension (0 when none matches).
 int ClassifyFile(const std::string& path);

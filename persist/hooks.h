@@ -1,7 +1,8 @@
 // What the document layer asks of the layers above it: the resource locator
 // (name mapping, base path, compilation archives) and the running engine
-// (whether a project plays, rwLastError, aborting). Each layer installs its
-// implementation at start-up; the defaults answer as if neither existed.
+// (whether a project plays, rwLastError, aborting). A run hands its own
+// implementations down in its ProjectSession; the defaults answer as if
+// neither existed.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,8 @@ class ResourceResolver {
   virtual ~ResourceResolver() = default;
   // The local file for a stored name; nothing when it cannot be had.
   virtual std::optional<std::string> RetrieveResource(const std::string& name);
+  // The local file the locator already has for a name, fetching nothing.
+  virtual std::optional<std::string> LookupLocal(const std::string& name);
   // The stored name a cached local file was retrieved for, if any.
   virtual std::optional<std::string> FindCachedName(const std::string& localFile);
   // The base that relative tree paths are completed against (empty: none).
@@ -45,10 +48,5 @@ class PlayState {
   // The engine forgets where it was (a new project became current).
   virtual void ResetNavigation();
 };
-
-ResourceResolver& Resolver();
-void SetResolver(ResourceResolver* resolver);
-PlayState& Engine();
-void SetPlayState(PlayState* state);
 
 }  // namespace kv

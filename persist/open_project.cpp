@@ -9,6 +9,7 @@
 #include "net/url.h"
 #include "persist/document.h"
 #include "persist/hooks.h"
+#include "persist/project_session.h"
 #include "persist/project_tree.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
@@ -18,8 +19,6 @@
 
 namespace kv {
 namespace {
-
-OpenedProject g_opened;
 
 std::string CurrentDir() {
   char cwd[4096];
@@ -38,9 +37,9 @@ std::string HostDirOf(const std::string& hostPath) {
   return slash == 0 ? "/" : hostPath.substr(0, slash);
 }
 
-[[noreturn]] void FatalPrepare(uint32_t id, const std::string& displayName) {
+[[noreturn]] void FatalPrepare(const ProjectSession& session, uint32_t id, const std::string& displayName) {
   std::string text = std::string(LoadString(id)) + " For: " + displayName;
-  MessageBoxes().ShowWithId(id, text, LoadString(sid::kAppName), MsgButtons::Ok, MsgIcon::Error);
+  session.messages().ShowWithId(id, text, LoadString(sid::kAppName), MsgButtons::Ok, MsgIcon::Error);
   throw FatalProjectError(text);
 }
 
@@ -51,14 +50,7 @@ std::string& StartDir() {
   return dir;
 }
 
-std::string& ProjectDir() {
-  static std::string dir;
-  return dir;
-}
-
-const OpenedProject& LastOpenedProject() { return g_opened; }
-
-bool OpenProject(const std::string& path, const std::string& projectName) {
+bool OpenProject(ProjectSession& session, const std::string& path, const std::string& projectName) {
   if (path.empty()) return false;
   StartDir();  // remember the start directory before the first change
 
@@ -73,9 +65,9 @@ bool OpenProject(const std::string& path, const std::string& projectName) {
 
   std::string displayName = projectName.empty() ? path : projectName;
   std::string standbys = ReplaceExtension(displayName, ".kvb");
-  ResourceResolver& locator = Resolver();
+  ResourceResolver& locator = session.locator();
   // The previous project's cache, archives and extracted files go with it.
-  if (CurrentProject()) locator.Reset();
+  if (session.project) locator.Reset();
 
   if (compilation) {
     displayName = FileNameOnly(displayName) + ".kvp";
@@ -87,9 +79,9 @@ bool OpenProject(const std::string& path, const std::string& projectName) {
         throw;
       } catch (...) {
         locator.CloseAllArchives();
-        FatalPrepare(sid::kExceptionPreparing, displayName);
+        FatalPrepare(session, sid::kExceptionPreparing, displayName);
       }
-      if (!ok) FatalPrepare(sid::kUnableToPrepareKvg, displayName);
+      if (!ok) FatalPrepare(session, sid::kUnableToPrepareKvg, displayName);
     }
     standbys = FileNameAndExt(standbys);
   }
@@ -103,7 +95,7 @@ bool OpenProject(const std::string& path, const std::string& projectName) {
   } else if (compilation && !IsPluginMode()) {
     auto local = locator.RetrieveResource(path);
     if (!local || (!locator.IsArchiveOpen(*local) && !locator.OpenArchive(*local, 0)))
-      FatalPrepare(sid::kUnableToPrepareKvg, displayName);
+      FatalPrepare(session, sid::kUnableToPrepareKvg, displayName);
     resolved = locator.RetrieveResource(displayName);
   } else {
     resolved = locator.RetrieveResource(displayName);
@@ -114,24 +106,24 @@ bool OpenProject(const std::string& path, const std::string& projectName) {
   if (!host || !ReadHostFile(*host, bytes)) {
     std::string text = displayName;
     if (compilation) text += " -> " + resolved.value_or("") + "\r in Consolidated File: " + path;
-    ShowMessage(text, LoadString(sid::kUnableToLocateScript), MsgButtons::Ok, MsgIcon::Error);
+    session.messages().Show(text, LoadString(sid::kUnableToLocateScript), MsgButtons::Ok, MsgIcon::Error);
     return false;
   }
 
   std::shared_ptr<CStgDoc> doc;
   try {
     doc = LoadDocument(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
-                       FileNameAndExt(*resolved), compilation);
+                       FileNameAndExt(*resolved), compilation, &session);
   } catch (const CArchiveException&) {
     const uint32_t id = IsPluginMode() ? sid::kNewFileFormatPlugin : sid::kNewFileFormat;
     std::string text = FormatString(id, FileTitle(*resolved));
-    MessageBoxes().ShowWithId(id, text, LoadString(sid::kAppName), MsgButtons::Ok, MsgIcon::Exclamation);
+    session.messages().ShowWithId(id, text, LoadString(sid::kAppName), MsgButtons::Ok, MsgIcon::Exclamation);
     throw FatalProjectError(text);
   } catch (const std::bad_alloc&) {
-    ShowMessage(displayName, LoadString(sid::kInsufficientMemory), MsgButtons::Ok, MsgIcon::Error);
+    session.messages().Show(displayName, LoadString(sid::kInsufficientMemory), MsgButtons::Ok, MsgIcon::Error);
     return false;
   } catch (const std::exception&) {
-    ShowMessage(displayName, LoadString(sid::kRunTimeError), MsgButtons::Ok, MsgIcon::Error);
+    session.messages().Show(displayName, LoadString(sid::kRunTimeError), MsgButtons::Ok, MsgIcon::Error);
     return false;
   }
 
@@ -144,67 +136,69 @@ bool OpenProject(const std::string& path, const std::string& projectName) {
   }
 
   locator.ProjectOpened(compilation, doc->headerFlags[2], FileNameAndExt(*resolved), opened.compilationDir);
-  CurrentProject() = doc;
-  Engine().ResetNavigation();
+  session.project = doc;
+  session.play().ResetNavigation();
   std::string finalPath = *resolved;
   if (IsPluginMode()) std::erase(finalPath, ' ');
-  CurrentProjectPath() = finalPath;
-  ProjectDir() = DriveAndDir(finalPath);
+  session.projectPath = finalPath;
+  session.projectDir = DriveAndDir(finalPath);
   if (!isUrl) {
     std::string hostDir = HostDirOf(*host);
     // Drive C: stands for the project's own folder; for a compilation that is
     // where the .kvg lies, not the folder its entries were extracted to.
     auto compilationHost = compilation ? HostPathOf(path) : std::nullopt;
     ProcessDriveMap().SetDefault(compilationHost ? HostDirOf(*compilationHost) : hostDir);
-    if (!ProjectDir().empty()) ChangeDir(hostDir);
+    if (!session.projectDir.empty()) ChangeDir(hostDir);
   }
-  StandbysPath() = standbys;
+  session.standbysPath = standbys;
   doc->pathName = finalPath;
   opened.resolvedPath = finalPath;
-  g_opened = opened;
+  session.opened = opened;
   return true;
 }
 
-void CloseDocument(const std::shared_ptr<CStgDoc>& doc) {
-  if (!doc || doc->pathName != CurrentProjectPath()) return;
-  CurrentProjectPath().clear();
-  ProjectDir() = StartDir();
+void CloseDocument(ProjectSession& session, const std::shared_ptr<CStgDoc>& doc) {
+  if (!doc || doc->pathName != session.projectPath) return;
+  session.projectPath.clear();
+  session.projectDir = StartDir();
   ChangeDir(StartDir());
   // The control windows the tables describe belong to the stage, which
   // destroys them with the project; here only the tables go.
   doc->controlTables = {};
-  StandbysPath().clear();
-  CurrentProject().reset();
-  Resolver().Reset();
+  session.standbysPath.clear();
+  session.project.reset();
+  session.locator().Reset();
 }
 
-std::shared_ptr<CStgDoc> LoadProjectForEngine(bool showErrors) {
-  if (CurrentProject()) return CurrentProject();
+std::shared_ptr<CStgDoc> LoadProjectForEngine(ProjectSession& session, bool showErrors) {
+  if (session.project) return session.project;
   std::string bytes;
-  auto host = HostPathOf(CurrentProjectPath());
+  auto host = HostPathOf(session.projectPath);
   if (!host || !ReadHostFile(*host, bytes)) {
     if (showErrors)
-      ShowMessage(CurrentProjectPath(), LoadString(sid::kUnableToLocateProject), MsgButtons::Ok, MsgIcon::Error);
+      session.messages().Show(session.projectPath, LoadString(sid::kUnableToLocateProject), MsgButtons::Ok,
+                              MsgIcon::Error);
     return nullptr;
   }
   try {
     return LoadDocument(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
-                        FileNameAndExt(CurrentProjectPath()), g_opened.compilation);
+                        FileNameAndExt(session.projectPath), session.opened.compilation, &session);
   } catch (const std::exception&) {
-    MessageBoxes().ShowWithId(sid::kCannotReadScript, LoadString(sid::kCannotReadScript), LoadString(sid::kAppName),
+    session.messages().ShowWithId(sid::kCannotReadScript, LoadString(sid::kCannotReadScript), LoadString(sid::kAppName),
                               MsgButtons::Ok, MsgIcon::Exclamation);
     return nullptr;
   }
 }
 
-std::string StandbysPreloadName() { return FileNameAndExt(StandbysPath()); }
+std::string StandbysPreloadName(const ProjectSession& session) { return FileNameAndExt(session.standbysPath); }
 
-bool PreloadStandbys(const std::function<void(const std::string&)>& preload) {
-  if (StandbysPath().empty()) return false;
-  auto local = Resolver().RetrieveResource(StandbysPreloadName());
+bool PreloadStandbys(const ProjectSession& session, const std::function<void(const std::string&)>& preload) {
+  if (session.standbysPath.empty()) return false;
+  const std::string name = StandbysPreloadName(session);
+  auto local = session.locator().RetrieveResource(name);
   auto host = local ? HostPathOf(*local) : std::nullopt;
   struct stat st {};
-  if (host && ::stat(host->c_str(), &st) == 0 && S_ISREG(st.st_mode)) preload(StandbysPreloadName());
+  if (host && ::stat(host->c_str(), &st) == 0 && S_ISREG(st.st_mode)) preload(name);
   return true;
 }
 

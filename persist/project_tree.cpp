@@ -7,6 +7,7 @@
 #include "persist/document.h"
 #include "persist/field_walk.h"
 #include "persist/hooks.h"
+#include "persist/project_session.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/string_table.h"
@@ -33,7 +34,8 @@ void CProjNode::Walk(W& w) {
   if (!W::kArchive || !w.Filling()) return;
   // A loaded path is made absolute against the project's base.
   std::string trimmed(Trim(path));
-  std::string base = IsPluginMode() ? std::string() : Resolver().GetBasePath();
+  const ProjectSession* session = SessionOf(w);
+  std::string base = IsPluginMode() || !session ? std::string() : session->locator().GetBasePath();
   if (!base.empty() && !trimmed.empty() && !IsAbsoluteName(trimmed)) {
     if (IsSeparator(trimmed.front())) trimmed.erase(0, 1);
     path = base + trimmed;
@@ -45,41 +47,26 @@ void CProjNode::Walk(W& w) {
 
 KV_FIELD_WALK_IO(CProjNode)
 
-std::shared_ptr<CStgDoc>& CurrentProject() {
-  static std::shared_ptr<CStgDoc> doc;
-  return doc;
-}
-
-std::string& CurrentProjectPath() {
-  static std::string path;
-  return path;
-}
-
-std::string& StandbysPath() {
-  static std::string path;
-  return path;
-}
-
 namespace {
 
-const std::vector<std::shared_ptr<CProjNode>>* Tree() {
-  const auto& doc = CurrentProject();
+const std::vector<std::shared_ptr<CProjNode>>* Tree(const ProjectSession& session) {
+  const auto& doc = session.project;
   if (!doc || doc->projectTree.empty()) return nullptr;
   return &doc->projectTree;
 }
 
-bool NodeMatches(const CProjNode& node, const std::string& name, bool useCache) {
+bool NodeMatches(const ProjectSession& session, const CProjNode& node, const std::string& name, bool useCache) {
   std::string nodeFile = FileNameAndExt(node.path);
   if (EqualsNoCase(nodeFile, FileNameAndExt(name))) return true;
   if (!useCache) return false;
-  auto original = Resolver().FindCachedName(name);
+  auto original = session.locator().FindCachedName(name);
   return original && EqualsNoCase(nodeFile, FileNameAndExt(*original));
 }
 
 bool Absolute(const std::string& path) { return IsAbsoluteName(path) || (!path.empty() && path[0] == '.'); }
 
-bool IsCompilationOpen() {
-  const auto& doc = CurrentProject();
+bool IsCompilationOpen(const ProjectSession& session) {
+  const auto& doc = session.project;
   return doc && doc->fromCompilation;
 }
 
@@ -94,44 +81,46 @@ bool FileExistsInCurrentDir(const std::string& fileNameAndExt) {
   return ::stat(host->c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::shared_ptr<CProjNode> FindTreeNode(const std::string& name) {
-  const auto* tree = Tree();
+std::shared_ptr<CProjNode> FindTreeNode(const ProjectSession& session, const std::string& name) {
+  const auto* tree = Tree(session);
   if (!tree) return nullptr;
   for (const auto& node : *tree)
-    if (node && NodeMatches(*node, name, true)) return node;
+    if (node && NodeMatches(session, *node, name, true)) return node;
   return nullptr;
 }
 
-int GetNodeKind(const std::string& name) {
-  auto node = FindTreeNode(name);
+int GetNodeKind(const ProjectSession& session, const std::string& name) {
+  auto node = FindTreeNode(session, name);
   return node ? static_cast<int>(node->kind) : static_cast<int>(kNodeNotInProject);
 }
 
-int ResolveScriptPath(const std::string& name, std::string& path) {
+int ResolveScriptPath(const ProjectSession& session, const std::string& name, std::string& path) {
   if (EqualsNoCase(ExtensionOf(name), ".kvb")) return kNodeStandbys;
-  auto node = FindTreeNode(name);
+  auto node = FindTreeNode(session, name);
   if (!node) return kNodeNotInProject;
   path = node->path;
   std::string local = FileNameAndExt(name);
-  if (Absolute(path) && !IsCompilationOpen() && FileExistsInCurrentDir(local)) path = local;
+  if (Absolute(path) && !IsCompilationOpen(session) && FileExistsInCurrentDir(local)) path = local;
   return node->kind;
 }
 
-void AskNotInProject(const std::string& name) {
+void AskNotInProject(const ProjectSession& session, const std::string& name) {
   std::string text = name + LoadString(sid::kNotInProject) + LoadString(sid::kContinueYesNo);
-  if (ShowMessage(text, LoadString(sid::kProjectMessage), MsgButtons::YesNo, MsgIcon::Question) == MsgAnswer::No)
-    Engine().AbortProject();
+  const MsgAnswer answer =
+      session.messages().Show(text, LoadString(sid::kProjectMessage), MsgButtons::YesNo, MsgIcon::Question);
+  if (answer == MsgAnswer::No) session.play().AbortProject();
 }
 
-TreeNeighbours GetTreeNeighbours(const std::string& name, bool scenesOnly, bool report) {
+TreeNeighbours GetTreeNeighbours(const ProjectSession& session, const std::string& name, bool scenesOnly,
+                                 bool report) {
   TreeNeighbours r;
-  const auto* tree = Tree();
+  const auto* tree = Tree(session);
   if (tree) {
     const auto& nodes = *tree;
     size_t i = 0;
     bool ended = false;
     while (i < nodes.size() && !ended) {
-      if (!nodes[i] || !NodeMatches(*nodes[i], name, true)) {
+      if (!nodes[i] || !NodeMatches(session, *nodes[i], name, true)) {
         ++i;
         continue;
       }
@@ -181,60 +170,62 @@ TreeNeighbours GetTreeNeighbours(const std::string& name, bool scenesOnly, bool 
     }
   }
   if (r.found) return r;
-  if (!StandbysPath().empty() && EqualsNoCase(FileNameAndExt(name), FileNameAndExt(StandbysPath()))) {
+  const std::string& standbys = session.standbysPath;
+  if (!standbys.empty() && EqualsNoCase(FileNameAndExt(name), FileNameAndExt(standbys))) {
     r.found = true;
     return r;
   }
-  if (report && !name.empty() && Engine().IsPlaying()) {
-    Engine().SetLastError(4);
-    AskNotInProject(name);
+  if (report && !name.empty() && session.play().IsPlaying()) {
+    session.play().SetLastError(4);
+    AskNotInProject(session, name);
   }
   return r;
 }
 
-std::optional<std::string> GetNextSibling(const std::string& name) {
-  auto r = GetTreeNeighbours(name, false, false);
+std::optional<std::string> GetNextSibling(const ProjectSession& session, const std::string& name) {
+  auto r = GetTreeNeighbours(session, name, false, false);
   if (!r.next) return std::nullopt;
   return r.next->path;
 }
 
-std::optional<std::string> GetNextScene(const std::string& name) {
-  auto r = GetTreeNeighbours(name, true, false);
+std::optional<std::string> GetNextScene(const ProjectSession& session, const std::string& name) {
+  auto r = GetTreeNeighbours(session, name, true, false);
   if (!r.next) return std::nullopt;
   return r.next->path;
 }
 
-std::optional<std::string> GetPriorScene(const std::string& name, bool siblingsOnly) {
-  auto r = GetTreeNeighbours(name, !siblingsOnly, false);
+std::optional<std::string> GetPriorScene(const ProjectSession& session, const std::string& name, bool siblingsOnly) {
+  auto r = GetTreeNeighbours(session, name, !siblingsOnly, false);
   if (!r.prior) return std::nullopt;
   if (!siblingsOnly) return r.prior->path;
   if (r.prior->kind != kNodeScene) return std::nullopt;
-  auto other = GetTreeNeighbours(r.prior->path, false, true);
+  auto other = GetTreeNeighbours(session, r.prior->path, false, true);
   if (other.parent != r.parent) return std::nullopt;
   return r.prior->path;
 }
 
-std::optional<std::string> GetParentNode(const std::string& name) {
-  auto r = GetTreeNeighbours(name, false, false);
+std::optional<std::string> GetParentNode(const ProjectSession& session, const std::string& name) {
+  auto r = GetTreeNeighbours(session, name, false, false);
   if (!r.parent) return std::nullopt;
   return r.parent->path;
 }
 
-std::optional<std::string> GetFirstChild(const std::string& name, std::shared_ptr<CProjNode>* node) {
-  auto r = GetTreeNeighbours(name, false, true);
+std::optional<std::string> GetFirstChild(const ProjectSession& session, const std::string& name,
+                                         std::shared_ptr<CProjNode>* node) {
+  auto r = GetTreeNeighbours(session, name, false, true);
   if (node) *node = r.node;
   if (!r.firstChild) return std::nullopt;
   return r.firstChild->path;
 }
 
-std::optional<std::string> GetNodeDescription(const std::string& name) {
-  auto r = GetTreeNeighbours(name, false, true);
+std::optional<std::string> GetNodeDescription(const ProjectSession& session, const std::string& name) {
+  auto r = GetTreeNeighbours(session, name, false, true);
   if (!r.node) return std::nullopt;
   return r.node->description;
 }
 
-std::optional<std::string> GetOrlanFile(const std::string& name) {
-  auto r = GetTreeNeighbours(name, false, true);
+std::optional<std::string> GetOrlanFile(const ProjectSession& session, const std::string& name) {
+  auto r = GetTreeNeighbours(session, name, false, true);
   if (!r.node) return std::nullopt;
   std::string path = r.node->orlanFile;
   if (path.empty()) return std::nullopt;
@@ -250,14 +241,14 @@ std::optional<std::string> GetOrlanFile(const std::string& name) {
   return path;
 }
 
-std::vector<std::shared_ptr<CProjNode>> GetSceneBranch(const std::string& name) {
+std::vector<std::shared_ptr<CProjNode>> GetSceneBranch(const ProjectSession& session, const std::string& name) {
   std::vector<std::shared_ptr<CProjNode>> branch;
-  const auto* tree = Tree();
+  const auto* tree = Tree(session);
   if (!tree) return branch;
   const auto& nodes = *tree;
   bool matched = false;
   for (size_t i = 0; i < nodes.size(); ++i) {
-    if (!nodes[i] || !NodeMatches(*nodes[i], name, false)) continue;
+    if (!nodes[i] || !NodeMatches(session, *nodes[i], name, false)) continue;
     matched = true;
     if (nodes[i]->kind != kNodeScene && nodes[i]->kind != kNodeBackground) return branch;
     uint16_t lowest = nodes[i]->level;
@@ -269,7 +260,7 @@ std::vector<std::shared_ptr<CProjNode>> GetSceneBranch(const std::string& name) 
       }
     }
   }
-  if (!matched && Engine().IsPlaying()) AskNotInProject(name);
+  if (!matched && session.play().IsPlaying()) AskNotInProject(session, name);
   return branch;
 }
 

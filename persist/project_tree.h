@@ -1,6 +1,6 @@
 // The project tree: one CProjNode per script of a project, in list order with
 // depths, and the queries the engine, the BASIC builtins and the locator ask
-// of the current project's tree.
+// of the tree of a run's current project.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,7 @@
 namespace kv {
 
 class CStgDoc;
+class ProjectSession;
 
 enum NodeKind : int {
   kNodeProject = 0,
@@ -44,33 +45,31 @@ class CProjNode : public CObject {
   void DescribeFields(FieldVisitor& v) override;
 };
 
-// The process-wide current project and what belongs to it.
-std::shared_ptr<CStgDoc>& CurrentProject();
-std::string& CurrentProjectPath();  // stored form
-std::string& StandbysPath();
-
 struct TreeNeighbours {
   bool found = false;
   std::shared_ptr<CProjNode> node, parent, next, prior, firstChild;
 };
 
-std::shared_ptr<CProjNode> FindTreeNode(const std::string& name);
-int GetNodeKind(const std::string& name);
+// The queries about the tree of the session's current project.
+std::shared_ptr<CProjNode> FindTreeNode(const ProjectSession& session, const std::string& name);
+int GetNodeKind(const ProjectSession& session, const std::string& name);
 // Answers the kind and sets `path` to the path to use.
-int ResolveScriptPath(const std::string& name, std::string& path);
-TreeNeighbours GetTreeNeighbours(const std::string& name, bool scenesOnly, bool report);
-std::optional<std::string> GetNextSibling(const std::string& name);
-std::optional<std::string> GetNextScene(const std::string& name);
-std::optional<std::string> GetPriorScene(const std::string& name, bool siblingsOnly);
-std::optional<std::string> GetParentNode(const std::string& name);
-std::optional<std::string> GetFirstChild(const std::string& name, std::shared_ptr<CProjNode>* node = nullptr);
-std::optional<std::string> GetNodeDescription(const std::string& name);
-std::optional<std::string> GetOrlanFile(const std::string& name);
-std::vector<std::shared_ptr<CProjNode>> GetSceneBranch(const std::string& name);
+int ResolveScriptPath(const ProjectSession& session, const std::string& name, std::string& path);
+TreeNeighbours GetTreeNeighbours(const ProjectSession& session, const std::string& name, bool scenesOnly,
+                                 bool report);
+std::optional<std::string> GetNextSibling(const ProjectSession& session, const std::string& name);
+std::optional<std::string> GetNextScene(const ProjectSession& session, const std::string& name);
+std::optional<std::string> GetPriorScene(const ProjectSession& session, const std::string& name, bool siblingsOnly);
+std::optional<std::string> GetParentNode(const ProjectSession& session, const std::string& name);
+std::optional<std::string> GetFirstChild(const ProjectSession& session, const std::string& name,
+                                         std::shared_ptr<CProjNode>* node = nullptr);
+std::optional<std::string> GetNodeDescription(const ProjectSession& session, const std::string& name);
+std::optional<std::string> GetOrlanFile(const ProjectSession& session, const std::string& name);
+std::vector<std::shared_ptr<CProjNode>> GetSceneBranch(const ProjectSession& session, const std::string& name);
 
 // The Yes/No "Project Message" question for a name missing from the tree;
-// "No" aborts the project.
-void AskNotInProject(const std::string& name);
+// "No" aborts the session's project.
+void AskNotInProject(const ProjectSession& session, const std::string& name);
 
 // Whether a file (not a directory) of this stored name exists in the current
 // directory; case is ignored as the original's file system did.

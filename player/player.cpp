@@ -20,6 +20,7 @@
 #include "persist/document.h"
 #include "persist/hooks.h"
 #include "persist/open_project.h"
+#include "persist/project_session.h"
 #include "persist/project_tree.h"
 #include "platform/clipboard.h"
 #include "platform/files.h"
@@ -38,7 +39,7 @@ namespace {
 // The document layer's questions about the engine, answered by this run.
 class RunPlayState : public PlayState {
  public:
-  explicit RunPlayState(Runner*& runner) : runner_(runner) {}
+  explicit RunPlayState(const std::unique_ptr<Runner>& runner) : runner_(runner) {}
   bool IsPlaying() override { return runner_ && runner_->playerRunning; }
   void SetLastError(int code) override {
     if (runner_) runner_->variables().SetLastError(code);
@@ -48,18 +49,18 @@ class RunPlayState : public PlayState {
   }
 
  private:
-  Runner*& runner_;
+  const std::unique_ptr<Runner>& runner_;
 };
 
-DocPtr LoadScriptFile(const std::string& path) {
-  auto resolved = Resolver().RetrieveResource(path);
+DocPtr LoadScriptFile(const ProjectSession& session, const std::string& path) {
+  auto resolved = session.locator().RetrieveResource(path);
   if (!resolved) return nullptr;
   auto host = HostPathOf(*resolved);
   std::string bytes;
   if (!host || !ReadHostFile(*host, bytes)) return nullptr;
   try {
     auto doc = LoadDocument(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
-                            FileNameAndExt(*resolved), LastOpenedProject().compilation);
+                            FileNameAndExt(*resolved), session.opened.compilation, &session);
     // Traces and lookups name a script as the project gave it.
     doc->pathName = path;
     return doc;
@@ -70,8 +71,8 @@ DocPtr LoadScriptFile(const std::string& path) {
 }
 
 // The local file a stored name stands for, through the resource locator.
-std::optional<std::filesystem::path> LocalFileOf(const std::string& name) {
-  auto resolved = Resolver().RetrieveResource(name);
+std::optional<std::filesystem::path> LocalFileOf(const ProjectSession& session, const std::string& name) {
+  auto resolved = session.locator().RetrieveResource(name);
   auto host = resolved ? HostPathOf(*resolved) : std::nullopt;
   std::error_code ec;
   if (!host || !std::filesystem::is_regular_file(*host, ec)) return std::nullopt;
@@ -80,7 +81,13 @@ std::optional<std::filesystem::path> LocalFileOf(const std::string& name) {
 
 }  // namespace
 
-Player::Player(PlayerOptions options, HostFacts host) : options_(std::move(options)), host_(std::move(host)) {}
+Player::Player(PlayerOptions options, HostFacts host)
+    : options_(std::move(options)),
+      host_(std::move(host)),
+      locator_(std::make_unique<CResourceLocator>()),
+      resolver_(std::make_unique<LocatorResolver>(*locator_)),
+      playState_(std::make_unique<RunPlayState>(runner_)),
+      session_(std::make_unique<ProjectSession>(*resolver_, *playState_)) {}
 
 Player::~Player() {
   if (runner_) runner_->Shutdown();
@@ -90,7 +97,6 @@ Player::~Player() {
   // Inserts that outlive the run still own sprites; the stage goes last.
   runner_.reset();
   media_.reset();
-  SetPlayState(nullptr);
   SetMessageBoxes(nullptr);
 }
 
@@ -138,44 +144,39 @@ int Player::Run() {
   messages_ = std::make_unique<HarnessMessageBox>(std::move(answers), trace_.get(), trace_ == nullptr && !window_.messages);
   messages_->SetInteractive(window_.messages);
   SetMessageBoxes(messages_.get());
-  Runner* runnerPtr = nullptr;
-  RunPlayState playState(runnerPtr);
-  SetPlayState(&playState);
+  session_->SetMessages(messages_.get());
   RegisterInsertClasses();
-  InstallProcessResolver();
 
   if (trace_) trace_->Start(options_.fileName);
   if (options_.fileName.empty()) {
     EndRun(exit_status::kUsage);
-    SetPlayState(nullptr);
     return Fail(exit_status::kUsage, "no project file given (korvel --help lists the options)");
   }
   bool opened = false;
   int openStatus = exit_status::kNotFound;
   try {
-    opened = OpenProject(Utf8ToCp1252(options_.fileName), Utf8ToCp1252(options_.projectName));
+    opened = OpenProject(*session_, Utf8ToCp1252(options_.fileName), Utf8ToCp1252(options_.projectName));
   } catch (const FatalProjectError&) {
     openStatus = exit_status::kCorrupt;
   }
   if (!opened) {
     EndRun(openStatus);
-    SetPlayState(nullptr);
     return openStatus;
   }
-  DocPtr project = CurrentProject();
+  DocPtr project = session_->project;
 
   RuntimeFacts facts;
   facts.displayWidth = host_.screenWidth;
   facts.displayHeight = host_.screenHeight;
-  facts.projectDirectory = ProjectDir();
-  facts.projectName = FileNameAndExt(CurrentProjectPath());
+  facts.projectDirectory = session_->projectDir;
+  facts.projectName = FileNameAndExt(session_->projectPath);
   // Name substitution: the project's folder is drive C:, the cache is the
   // locator's folder, and a variable is read silently.
   fileDialog_ = std::make_unique<HarnessFileDialog>(*messages_);
   macros_ = std::make_unique<PlayerMacroHost>(ProcessDriveMap(), SettingsStore::Process(), *fileDialog_);
   macros_->SetProjectDir(ProcessDriveMap().StoredPathOf(CurrentHostDir()));
   macros_->SetProgramDir(ProcessDriveMap().StoredPathOf(host_.programDir));
-  macros_->SetCacheDir(ProcessDriveMap().StoredPathOf(CResourceLocator::Process().GetTemporaryDirectory()));
+  macros_->SetCacheDir(ProcessDriveMap().StoredPathOf(locator_->GetTemporaryDirectory()));
   macros_->SetVariableLookup([this](const std::string& name) -> std::optional<std::string> {
     if (!runner_) return std::nullopt;
     auto item = runner_->variables().FindVariable(name, nullptr, {}, false);
@@ -201,12 +202,11 @@ int Player::Run() {
   media.soundFont = GetSetting("Sound", "SoundFont", std::string());
   media.cdFolder =
       std::filesystem::path(CurrentHostDir()) / GetSetting("Sound", "CDAudioFolder", std::string("cdaudio"));
-  media.resolve = LocalFileOf;
+  media.resolve = [this](const std::string& name) { return LocalFileOf(*session_, name); };
   try {
     media_ = std::make_unique<MediaContext>(*clock_, trace_.get(), std::move(media));
   } catch (const std::exception& e) {
     EndRun(exit_status::kNotFound);
-    SetPlayState(nullptr);
     return Fail(exit_status::kNotFound, e.what());
   }
 
@@ -216,7 +216,7 @@ int Player::Run() {
   services.trace = trace_.get();
   services.seeded = options_.seed.has_value();
   services.seed = options_.seed.value_or(0);
-  services.loadScript = LoadScriptFile;
+  services.loadScript = [this](const std::string& path) { return LoadScriptFile(*session_, path); };
   services.expandNames = [this](const std::string& text) { return ExpandNames(text, *macros_); };
   services.launcher = launcher_.get();
   services.documents = documents_.get();
@@ -224,21 +224,20 @@ int Player::Run() {
   clipboard_ = std::make_unique<MemoryClipboard>();
   services.clipboard = window_.clipboard ? window_.clipboard : clipboard_.get();
   services.media = media_.get();
-  services.resolveFile = [](const std::string& name) {
-    auto file = LocalFileOf(name);
+  services.resolveFile = [this](const std::string& name) {
+    auto file = LocalFileOf(*session_, name);
     return file ? file->string() : std::string();
   };
+  services.session = session_.get();
   runner_ = std::make_unique<Runner>(std::move(services), facts);
-  runnerPtr = runner_.get();
   // The Orlan engine with its library, and the project's own Orlan object;
   // a project whose Orlan code fails to load does not start.
   orlan_ = std::make_unique<OrlanBinding>(*runner_);
-  orlan_->SetRunFolders(CurrentHostDir(), host_.programDir, CResourceLocator::Process().GetTemporaryDirectory(),
+  orlan_->SetRunFolders(CurrentHostDir(), host_.programDir, locator_->GetTemporaryDirectory(),
                         DefaultRuntimeFolder());
   orlan_->SetFileDialog(fileDialog_.get());
-  if (!orlan_->Initialize() || !orlan_->StartProject(*project, CurrentProjectPath())) {
+  if (!orlan_->Initialize() || !orlan_->StartProject(*project, session_->projectPath)) {
     EndRun(exit_status::kCorrupt);
-    SetPlayState(nullptr);
     return exit_status::kCorrupt;
   }
   runner_->SetOrlan(orlan_.get());
@@ -268,7 +267,7 @@ int Player::Run() {
   const bool coversScreen = s.stageRight - s.stageLeft >= host_.screenWidth &&
                             s.stageBottom - s.stageTop >= host_.screenHeight;
   if (!s.backImage.empty() && s.stageMode == 0 && !coversScreen) {
-    auto resolved = Resolver().RetrieveResource(ExpandNames(s.backImage, *macros_));
+    auto resolved = session_->locator().RetrieveResource(ExpandNames(s.backImage, *macros_));
     if (auto host = resolved ? HostPathOf(*resolved) : std::nullopt) stage.backImageHost = *host;
   }
   if (!pictures_) pictures_ = std::make_unique<imaging::RasterPictureLoader>();
@@ -346,7 +345,6 @@ int Player::Run() {
   EndRun(status);
   clock_->Leave(waiter);
   ScriptThreadContext::SetCurrent(nullptr);
-  SetPlayState(nullptr);
   return status;
 }
 

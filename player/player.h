@@ -1,7 +1,9 @@
-// The owner of one run: the document, the clock, the trace, the message
-// box, the runner and the off-screen stage, built from the command line and
-// handed down to everything that plays. The shell builds one with the real
-// services; tests build one with the headless ones.
+// The owner of one run: the open project and its resource locator, the
+// clock, the trace, the message box, the runner and the off-screen stage,
+// built from the command line and handed down to everything that plays. The
+// shell builds one with the real services; tests build one with the
+// headless ones. Players in one process share no project, locator or play
+// state.
 #pragma once
 
 #include <atomic>
@@ -18,6 +20,7 @@
 namespace kv {
 
 class ClipboardService;
+class CResourceLocator;
 class Clock;
 class Compositor;
 class MemoryClipboard;
@@ -30,8 +33,11 @@ class HarnessMessageBox;
 class PlayerMacroHost;
 class ProgramLauncher;
 class JsonTrace;
+class LocatorResolver;
 class MediaContext;
 class OrlanBinding;
+class PlayState;
+class ProjectSession;
 class Runner;
 class ScriptThreadContext;
 class Stage;
@@ -90,6 +96,12 @@ class Player {
 
   PlayerOptions options_;
   HostFacts host_;
+  // The run's project with its locator and play state; everything that
+  // plays reaches them through the runner.
+  std::unique_ptr<CResourceLocator> locator_;
+  std::unique_ptr<LocatorResolver> resolver_;
+  std::unique_ptr<PlayState> playState_;
+  std::unique_ptr<ProjectSession> session_;
   std::unique_ptr<Clock> clock_;
   std::unique_ptr<JsonTrace> trace_;
   std::unique_ptr<HarnessMessageBox> messages_;

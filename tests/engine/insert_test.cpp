@@ -247,7 +247,7 @@ TEST_F(InsertRecord, CloneCopiesHotkeysAndHandlersDeeply) {
   original->AddHandler(9006, second);
   original->SetRunning(1);
 
-  auto copy = original->Clone();
+  auto copy = original->Clone(false);
   ASSERT_EQ(copy->GetClassInfo().name, std::string("CInsert"));
   EXPECT_EQ(copy->hotkeys, original->hotkeys);
   copy->hotkeys[0].key = 0x99;
@@ -271,16 +271,21 @@ TEST_F(InsertRecord, CloneCopiesHotkeysAndHandlersDeeply) {
 }
 
 TEST_F(InsertRecord, CopyMadeWhilePlayingKeepsItsEditorFlag) {
-  struct Playing : PlayState {
-    bool IsPlaying() override { return true; }
-  } playing;
-  auto original = MakeTestInsert();  // editorFlag 0
-  SetPlayState(&playing);
-  auto copy = std::make_shared<CInsert>();
-  copy->editorFlag = 1;
-  copy->CopyFrom(*original);
-  SetPlayState(nullptr);
-  EXPECT_EQ(copy->editorFlag, 1);
+  // A copy and its handlers' copies start with the flag of a new object
+  // (0); only outside the player do they take the original's.
+  auto original = MakeTestInsert();
+  original->editorFlag = 1;
+  original->handlers[0]->editorFlag = 1;
+  const struct {
+    bool whilePlaying;
+    uint8_t expected;
+  } cases[] = {{true, CInsert::kNewEditorFlag}, {false, 1}};
+  for (const auto& c : cases) {
+    auto copy = original->Clone(c.whilePlaying);
+    EXPECT_EQ(copy->editorFlag, c.expected) << c.whilePlaying;
+    ASSERT_EQ(copy->handlers.size(), 1u);
+    EXPECT_EQ(copy->handlers[0]->editorFlag, c.expected) << c.whilePlaying;
+  }
 }
 
 TEST_F(InsertRecord, HandlerLookupAndRemoval) {
@@ -300,7 +305,7 @@ TEST_F(InsertRecord, HandlerLookupAndRemoval) {
 TEST_F(InsertRecord, CloneAndSourceUnlinkWhenEitherEndDies) {
   auto source = std::make_shared<CInsert>();
   {
-    auto copy = source->Clone();
+    auto copy = source->Clone(false);
     source->clone = copy;
     copy->source = source;
     copy->SetRunning(1);
@@ -308,7 +313,7 @@ TEST_F(InsertRecord, CloneAndSourceUnlinkWhenEitherEndDies) {
   }
   EXPECT_TRUE(source->clone.expired());
 
-  auto copy = source->Clone();
+  auto copy = source->Clone(false);
   source->clone = copy;
   copy->source = source;
   source.reset();

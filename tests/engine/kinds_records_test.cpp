@@ -146,7 +146,7 @@ TEST_F(KindRecords, VariableGroupWithItemsOfEachWidth) {
   EXPECT_EQ(group->items[1]->currentText, "hi");
   EXPECT_EQ(test::StoreOne(*group), file);
 
-  auto copy = std::static_pointer_cast<CVar>(group->Clone());
+  auto copy = std::static_pointer_cast<CVar>(group->Clone(false));
   ASSERT_EQ(copy->items.size(), 2u);
   EXPECT_NE(copy->items[0], group->items[0]);
   EXPECT_EQ(copy->items[1]->initialText, "hi");

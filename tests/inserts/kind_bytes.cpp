@@ -101,7 +101,7 @@ ObjectPtr ExpectLoadsAsNewest(const std::vector<uint8_t>& stored, const std::vec
   ObjectPtr again = LoadObject(newest);
   EXPECT_EQ(StoreObject(*again), newest) << "the newest form does not write back unchanged";
   if (auto insert = std::dynamic_pointer_cast<CInsert>(again)) {
-    InsertPtr copy = insert->Clone();
+    InsertPtr copy = insert->Clone(false);
     EXPECT_EQ(StoreObject(*copy), newest) << "a clone lost a stored field";
   }
   return object;

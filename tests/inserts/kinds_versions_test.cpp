@@ -180,7 +180,7 @@ TEST(MenuTest, TreeRoundTripsAndCopiesDeep) {
   EXPECT_EQ(file.subItems.items[0]->argument, "scene2");
   EXPECT_EQ(file.subItems.items[0]->command, 42);
 
-  auto copy = std::dynamic_pointer_cast<CMenuObj>(menu->Clone());
+  auto copy = std::dynamic_pointer_cast<CMenuObj>(menu->Clone(false));
   ASSERT_TRUE(copy);
   EXPECT_NE(copy->storedMenu.topItems.items[0], def.topItems.items[0]);
   EXPECT_NE(copy->storedMenu.topItems.items[0]->subItems.items[0], file.subItems.items[0]);

@@ -183,7 +183,7 @@ TEST_F(VisibleRecord, HasPathOtherThanOneReadsNoBlock) {
 TEST_F(VisibleRecord, CopyTakesItsOwnPathBlock) {
   auto v = test::LoadOne<CVisibleInsert>(VisibleObject(4, Cat({kStep2, kStep3, kStep4})));
   v->holdPending = 1;
-  auto copy = std::static_pointer_cast<CVisibleInsert>(v->Clone());
+  auto copy = std::static_pointer_cast<CVisibleInsert>(v->Clone(false));
   ASSERT_TRUE(copy->path);
   EXPECT_NE(copy->path.get(), v->path.get());
   EXPECT_EQ(copy->path->bytes, v->path->bytes);

@@ -113,7 +113,7 @@ TEST(AudioTest, AVisibleInsertsAttachedSoundIsCopiedWithIt) {
   auto sound = std::dynamic_pointer_cast<CFileAudio>(display->attachedSound);
   ASSERT_TRUE(sound);
   EXPECT_EQ(sound->fileName, "DING.WAV");
-  auto copy = std::dynamic_pointer_cast<CDisplay>(display->Clone());
+  auto copy = std::dynamic_pointer_cast<CDisplay>(display->Clone(false));
   ASSERT_TRUE(copy && copy->attachedSound);
   EXPECT_NE(copy->attachedSound, display->attachedSound);
   EXPECT_EQ(std::dynamic_pointer_cast<CFileAudio>(copy->attachedSound)->channel, 7u);

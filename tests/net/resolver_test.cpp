@@ -10,6 +10,7 @@
 #include "net/kvg_archive.h"
 #include "persist/document.h"
 #include "persist/open_project.h"
+#include "persist/project_session.h"
 #include "persist/project_tree.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -55,13 +56,12 @@ class ResolverTest : public ::testing::Test {
     options.temporaryFolder = (dir_ / "temp").string();
     locator_ = std::make_unique<CResourceLocator>(options);
     resolver_ = std::make_unique<CountingResolver>(*locator_);
-    SetResolver(resolver_.get());
+    session_ = std::make_unique<ProjectSession>(*resolver_);
     SetMessageBoxes(&box_);
   }
   void TearDown() override {
-    CurrentProject().reset();
-    SetResolver(nullptr);
     SetMessageBoxes(nullptr);
+    session_.reset();
     resolver_.reset();
     locator_.reset();
     ASSERT_EQ(::chdir(old_.c_str()), 0);
@@ -75,6 +75,7 @@ class ResolverTest : public ::testing::Test {
   std::filesystem::path dir_;
   std::unique_ptr<CResourceLocator> locator_;
   std::unique_ptr<CountingResolver> resolver_;
+  std::unique_ptr<ProjectSession> session_;
   ScriptedMessageBox box_;
 };
 
@@ -82,18 +83,18 @@ TEST_F(ResolverTest, CompilationOfEachMethodOpens) {
   for (uint32_t method : {kKvgStored, kKvgPredictor, kKvgLzss, kKvgLzhuf}) {
     std::vector<KvgInput> entries{{"inside.kvp", ProjectBytes("method " + std::to_string(method)), method, true}};
     Write("pack.kvg", BuildKvg(entries, 0, "demo", true));
-    ASSERT_TRUE(OpenProject("pack.kvg", "inside.kvp")) << method << (box_.shown().empty() ? "" : box_.shown().back().title + ": " + box_.shown().back().text);
-    EXPECT_EQ(CurrentProject()->settings.stageCaption, "method " + std::to_string(method));
-    EXPECT_TRUE(LastOpenedProject().compilation);
-    EXPECT_EQ(LastOpenedProject().compilationName, "inside.kvg");
+    ASSERT_TRUE(OpenProject(*session_, "pack.kvg", "inside.kvp")) << method << (box_.shown().empty() ? "" : box_.shown().back().title + ": " + box_.shown().back().text);
+    EXPECT_EQ(session_->project->settings.stageCaption, "method " + std::to_string(method));
+    EXPECT_TRUE(session_->opened.compilation);
+    EXPECT_EQ(session_->opened.compilationName, "inside.kvg");
     // The file read is an extracted "glm" file in the locator's folder.
-    EXPECT_NE(CurrentProjectPath().find("glm"), std::string::npos) << CurrentProjectPath();
-    EXPECT_EQ(StandbysPath(), "inside.kvb");
+    EXPECT_NE(session_->projectPath.find("glm"), std::string::npos) << session_->projectPath;
+    EXPECT_EQ(session_->standbysPath, "inside.kvb");
     // In a compilation the root keeps its stored name.
-    EXPECT_EQ(CurrentProject()->projectTree[0]->path, "inside.kvp");
+    EXPECT_EQ(session_->project->projectTree[0]->path, "inside.kvp");
     // Drive C: is the folder of the .kvg, not the one its entries went to.
     EXPECT_EQ(ResolveHostPath("C:\\media.bmp", ProcessDriveMap(), "/"), dir_.string() + "/media.bmp");
-    CloseDocument(CurrentProject());
+    CloseDocument(*session_, session_->project);
   }
   EXPECT_TRUE(box_.shown().empty());
 }
@@ -101,22 +102,22 @@ TEST_F(ResolverTest, CompilationOfEachMethodOpens) {
 TEST_F(ResolverTest, ArchiveAlreadyOpenIsNotOpenedAgain) {
   Write("pack.kvg", BuildKvg({{"pack.kvp", ProjectBytes("x"), kKvgLzss, false}}, 0, "", false));
   ASSERT_TRUE(locator_->OpenArchive("pack.kvg", 0, true));
-  ASSERT_TRUE(OpenProject("pack.kvg", ""));
+  ASSERT_TRUE(OpenProject(*session_, "pack.kvg", ""));
   EXPECT_EQ(resolver_->opens, 0);
-  EXPECT_EQ(CurrentProject()->settings.stageCaption, "x");
+  EXPECT_EQ(session_->project->settings.stageCaption, "x");
 }
 
 TEST_F(ResolverTest, CorruptCompilationIsFatal) {
   Write("bad.kvg", {'*', 'P', 'S', 'B', 1, 2, 3});
-  EXPECT_THROW(OpenProject("bad.kvg", ""), FatalProjectError);
+  EXPECT_THROW(OpenProject(*session_, "bad.kvg", ""), FatalProjectError);
   ASSERT_EQ(box_.shown().size(), 1u);
   EXPECT_EQ(box_.shown()[0].text, "Unable to prepare .KVG file For: bad.kvp");
-  EXPECT_EQ(CurrentProject(), nullptr);
+  EXPECT_EQ(session_->project, nullptr);
 }
 
 TEST_F(ResolverTest, ProjectMissingFromCompilation) {
   Write("pack.kvg", BuildKvg({{"other.kvp", ProjectBytes("x"), kKvgStored, true}}, 0, "", true));
-  EXPECT_FALSE(OpenProject("pack.kvg", ""));
+  EXPECT_FALSE(OpenProject(*session_, "pack.kvg", ""));
   ASSERT_EQ(box_.shown().size(), 1u);
   EXPECT_EQ(box_.shown()[0].title, "Unable to locate Korvel script");
   EXPECT_EQ(box_.shown()[0].text, "pack.kvp -> pack.kvp\r in Consolidated File: pack.kvg");
@@ -124,12 +125,12 @@ TEST_F(ResolverTest, ProjectMissingFromCompilation) {
 
 TEST_F(ResolverTest, OpeningAnotherProjectResetsTheCache) {
   Write("pack.kvg", BuildKvg({{"pack.kvp", ProjectBytes("first"), kKvgStored, true}}, 0, "", true));
-  ASSERT_TRUE(OpenProject("pack.kvg", ""));
-  std::string extracted = CurrentProjectPath();
+  ASSERT_TRUE(OpenProject(*session_, "pack.kvg", ""));
+  std::string extracted = session_->projectPath;
   ASSERT_TRUE(std::filesystem::exists(extracted));
   Write("plain.kvp", ProjectBytes("second"));
-  ASSERT_TRUE(OpenProject(dir_.string() + "/plain.kvp", ""));
-  EXPECT_EQ(CurrentProject()->settings.stageCaption, "second");
+  ASSERT_TRUE(OpenProject(*session_, dir_.string() + "/plain.kvp", ""));
+  EXPECT_EQ(session_->project->settings.stageCaption, "second");
   EXPECT_FALSE(std::filesystem::exists(extracted));  // the last project's extracted file is gone
   EXPECT_FALSE(locator_->IsArchiveOpen("pack.kvg"));
 }

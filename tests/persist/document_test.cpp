@@ -344,7 +344,7 @@ TEST_F(DocumentTest, IsStandbysFile) {
 TEST_F(DocumentTest, CloneLinksSourceAndCopy) {
   auto doc = Load(Header(8, false, "G").u16(0));
   doc->pathName = "scene.kvs";
-  auto copy = CStgDoc::Clone(doc);
+  auto copy = CStgDoc::Clone(doc, false);
   EXPECT_EQ(copy->sourceDoc.lock(), doc);
   EXPECT_EQ(doc->threadCopy.lock(), copy);
   EXPECT_EQ(copy->defaultGroup, "G");

@@ -7,6 +7,7 @@
 
 #include "persist/document.h"
 #include "persist/hooks.h"
+#include "persist/project_session.h"
 #include "persist/project_tree.h"
 #include "platform/message_box.h"
 #include "tests/persist/bytes.h"
@@ -44,7 +45,6 @@ class OpenProjectTest : public ::testing::Test {
   void SetUp() override {
     RegisterPersistClasses();
     SetMessageBoxes(&box_);
-    SetPlayState(&engine_);
     char cwd[4096];
     old_ = ::getcwd(cwd, sizeof cwd);
     dir_ = std::filesystem::temp_directory_path() / ("kvopen" + std::to_string(::getpid()));
@@ -59,10 +59,6 @@ class OpenProjectTest : public ::testing::Test {
     ASSERT_EQ(::chdir(old_.c_str()), 0);
     std::filesystem::remove_all(dir_);
     SetMessageBoxes(nullptr);
-    SetPlayState(nullptr);
-    CurrentProject().reset();
-    CurrentProjectPath().clear();
-    StandbysPath().clear();
   }
   std::string Cwd() {
     char cwd[4096];
@@ -70,83 +66,85 @@ class OpenProjectTest : public ::testing::Test {
   }
   ScriptedMessageBox box_;
   CountingEngine engine_;
+  ResourceResolver noLocator_;
+  ProjectSession session_{noLocator_, engine_};
   std::string old_;
   std::filesystem::path dir_;
 };
 
 TEST_F(OpenProjectTest, OpensALocalProjectWithWindowsName) {
   // Stored form: backslashes and another case than on disk.
-  ASSERT_TRUE(OpenProject("sub dir\\demo.kvp", ""));
-  ASSERT_NE(CurrentProject(), nullptr);
-  EXPECT_EQ(CurrentProject()->settings.stageCaption, "Opened");
-  EXPECT_EQ(CurrentProjectPath(), "sub dir\\demo.kvp");
-  EXPECT_EQ(ProjectDir(), "sub dir\\");
-  EXPECT_EQ(StandbysPath(), "sub dir\\demo.kvb");
+  ASSERT_TRUE(OpenProject(session_, "sub dir\\demo.kvp", ""));
+  ASSERT_NE(session_.project, nullptr);
+  EXPECT_EQ(session_.project->settings.stageCaption, "Opened");
+  EXPECT_EQ(session_.projectPath, "sub dir\\demo.kvp");
+  EXPECT_EQ(session_.projectDir, "sub dir\\");
+  EXPECT_EQ(session_.standbysPath, "sub dir\\demo.kvb");
   EXPECT_EQ(std::filesystem::canonical(Cwd()), std::filesystem::canonical(dir_ / "Sub Dir"));
   EXPECT_EQ(engine_.resets, 1);
   EXPECT_TRUE(box_.shown().empty());
   // The root node carries the opened file's name.
-  EXPECT_EQ(CurrentProject()->projectTree[0]->path, "demo.kvp");
+  EXPECT_EQ(session_.project->projectTree[0]->path, "demo.kvp");
 }
 
 TEST_F(OpenProjectTest, MissingFileIsReported) {
-  EXPECT_FALSE(OpenProject("nothere.kvp", ""));
+  EXPECT_FALSE(OpenProject(session_, "nothere.kvp", ""));
   ASSERT_EQ(box_.shown().size(), 1u);
   EXPECT_EQ(box_.shown()[0].title, "Unable to locate Korvel script");
   EXPECT_EQ(box_.shown()[0].text, "nothere.kvp");
   EXPECT_EQ(box_.shown()[0].icon, MsgIcon::Error);
-  EXPECT_EQ(CurrentProject(), nullptr);
-  EXPECT_FALSE(OpenProject("", ""));
+  EXPECT_EQ(session_.project, nullptr);
+  EXPECT_FALSE(OpenProject(session_, "", ""));
 }
 
 TEST_F(OpenProjectTest, CorruptFileIsNewFileFormatAndFatal) {
-  EXPECT_THROW(OpenProject("bad.kvp", ""), FatalProjectError);
+  EXPECT_THROW(OpenProject(session_, "bad.kvp", ""), FatalProjectError);
   ASSERT_EQ(box_.shown().size(), 1u);
   EXPECT_EQ(box_.shown()[0].text.substr(0, 52), "The file 'bad.kvp' could not be processed because it");
   EXPECT_EQ(box_.shown()[0].icon, MsgIcon::Exclamation);
-  EXPECT_EQ(CurrentProject(), nullptr);  // nothing of a failed load becomes current
+  EXPECT_EQ(session_.project, nullptr);  // nothing of a failed load becomes current
 }
 
 TEST_F(OpenProjectTest, CompilationThatCannotBePreparedIsFatal) {
   // Without a locator no archive can be opened.
-  EXPECT_THROW(OpenProject("pack.kvg", ""), FatalProjectError);
+  EXPECT_THROW(OpenProject(session_, "pack.kvg", ""), FatalProjectError);
   ASSERT_EQ(box_.shown().size(), 1u);
   EXPECT_EQ(box_.shown()[0].text, "Unable to prepare .KVG file For: pack.kvp");
 }
 
 TEST_F(OpenProjectTest, CloseReturnsToStartDirectory) {
   const std::string start = StartDir();
-  ASSERT_TRUE(OpenProject("Sub Dir/Demo.KVP", ""));
-  CloseDocument(CurrentProject());
-  EXPECT_EQ(CurrentProject(), nullptr);
-  EXPECT_TRUE(CurrentProjectPath().empty());
-  EXPECT_TRUE(StandbysPath().empty());
+  ASSERT_TRUE(OpenProject(session_, "Sub Dir/Demo.KVP", ""));
+  CloseDocument(session_, session_.project);
+  EXPECT_EQ(session_.project, nullptr);
+  EXPECT_TRUE(session_.projectPath.empty());
+  EXPECT_TRUE(session_.standbysPath.empty());
   EXPECT_EQ(Cwd(), start);
 }
 
 TEST_F(OpenProjectTest, PreloadStandbys) {
   std::vector<std::string> preloaded;
   auto record = [&](const std::string& name) { preloaded.push_back(name); };
-  EXPECT_FALSE(PreloadStandbys(record));  // no standbys path
-  ASSERT_TRUE(OpenProject("Sub Dir/Demo.KVP", ""));
-  EXPECT_TRUE(PreloadStandbys(record));  // named but missing: true, nothing preloaded
+  EXPECT_FALSE(PreloadStandbys(session_, record));  // no standbys path
+  ASSERT_TRUE(OpenProject(session_, "Sub Dir/Demo.KVP", ""));
+  EXPECT_TRUE(PreloadStandbys(session_, record));  // named but missing: true, nothing preloaded
   EXPECT_TRUE(preloaded.empty());
   std::ofstream(dir_ / "Sub Dir" / "demo.kvb") << "x";
-  EXPECT_TRUE(PreloadStandbys(record));
+  EXPECT_TRUE(PreloadStandbys(session_, record));
   EXPECT_EQ(preloaded, std::vector<std::string>{"Demo.kvb"});
 }
 
 TEST_F(OpenProjectTest, EngineLoadOfTheProject) {
-  CurrentProjectPath() = "Sub Dir\\Demo.kvp";
-  auto doc = LoadProjectForEngine(true);
+  session_.projectPath = "Sub Dir\\Demo.kvp";
+  auto doc = LoadProjectForEngine(session_, true);
   ASSERT_NE(doc, nullptr);
   EXPECT_EQ(doc->settings.stageCaption, "Opened");
-  CurrentProjectPath() = "bad.kvp";
-  EXPECT_EQ(LoadProjectForEngine(true), nullptr);
+  session_.projectPath = "bad.kvp";
+  EXPECT_EQ(LoadProjectForEngine(session_, true), nullptr);
   ASSERT_EQ(box_.shown().size(), 1u);
   EXPECT_EQ(box_.shown()[0].text, "Cannot read file as a Korvel script.");
-  CurrentProjectPath() = "gone.kvp";
-  EXPECT_EQ(LoadProjectForEngine(true), nullptr);
+  session_.projectPath = "gone.kvp";
+  EXPECT_EQ(LoadProjectForEngine(session_, true), nullptr);
   EXPECT_EQ(box_.shown()[1].title, "Unable to locate project script");
 }
 

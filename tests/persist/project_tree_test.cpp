@@ -7,6 +7,7 @@
 
 #include "persist/document.h"
 #include "persist/hooks.h"
+#include "persist/project_session.h"
 #include "platform/message_box.h"
 
 namespace kv {
@@ -65,21 +66,14 @@ class ProjectTreeTest : public ::testing::Test {
                         Node("deep.kvs", kNodeScene, 2),
                         Node("deeper.kvs", kNodeScene, 3),
                         Node("last.kvs", kNodeScene, 1)};
-    CurrentProject() = doc;
-    StandbysPath() = "C:\\proj\\proj.kvb";
-    SetPlayState(&engine_);
-    SetResolver(&locator_);
+    session_.project = doc;
+    session_.standbysPath = "C:\\proj\\proj.kvb";
     SetMessageBoxes(&box_);
   }
-  void TearDown() override {
-    CurrentProject().reset();
-    StandbysPath().clear();
-    SetPlayState(nullptr);
-    SetResolver(nullptr);
-    SetMessageBoxes(nullptr);
-  }
+  void TearDown() override { SetMessageBoxes(nullptr); }
   FakeEngine engine_;
   FakeLocator locator_;
+  ProjectSession session_{locator_, engine_};
   ScriptedMessageBox box_;
 };
 
@@ -102,7 +96,7 @@ TEST_F(ProjectTreeTest, SiblingMode) {
       {"proj.kvp", "(none)", "(none)", "(none)", "intro.kvs"},  // the root: no parent, no prior
   };
   for (const Case& c : cases) {
-    TreeNeighbours r = GetTreeNeighbours(c.name, false, false);
+    TreeNeighbours r = GetTreeNeighbours(session_, c.name, false, false);
     EXPECT_TRUE(r.found) << c.name;
     EXPECT_EQ(PathOf(r.next), c.next) << c.name;
     EXPECT_EQ(PathOf(r.prior), c.prior) << c.name;
@@ -112,52 +106,52 @@ TEST_F(ProjectTreeTest, SiblingMode) {
 }
 
 TEST_F(ProjectTreeTest, SceneMode) {
-  EXPECT_EQ(PathOr(GetNextScene("intro.kvs")), "part1.kvs");
-  EXPECT_EQ(PathOr(GetNextScene("free.kvs")), "C:\\elsewhere\\Menu.kvs");  // the background is skipped
-  EXPECT_EQ(PathOr(GetNextScene("last.kvs")), "(none)");
-  EXPECT_EQ(PathOr(GetPriorScene("back.kvs", false)), "part1.kvs");
-  EXPECT_EQ(PathOr(GetPriorScene("intro.kvs", false)), "(none)");
+  EXPECT_EQ(PathOr(GetNextScene(session_, "intro.kvs")), "part1.kvs");
+  EXPECT_EQ(PathOr(GetNextScene(session_, "free.kvs")), "C:\\elsewhere\\Menu.kvs");  // the background is skipped
+  EXPECT_EQ(PathOr(GetNextScene(session_, "last.kvs")), "(none)");
+  EXPECT_EQ(PathOr(GetPriorScene(session_, "back.kvs", false)), "part1.kvs");
+  EXPECT_EQ(PathOr(GetPriorScene(session_, "intro.kvs", false)), "(none)");
 }
 
 TEST_F(ProjectTreeTest, PriorSceneAmongSiblings) {
   // last.kvs's prior sibling Menu.kvs is a scene with the same (no) parent.
-  EXPECT_EQ(PathOr(GetPriorScene("last.kvs", true)), "C:\\elsewhere\\Menu.kvs");
+  EXPECT_EQ(PathOr(GetPriorScene(session_, "last.kvs", true)), "C:\\elsewhere\\Menu.kvs");
   // menu.kvs's prior sibling is the background: not a scene.
-  EXPECT_EQ(PathOr(GetPriorScene("menu.kvs", true)), "(none)");
+  EXPECT_EQ(PathOr(GetPriorScene(session_, "menu.kvs", true)), "(none)");
 }
 
 TEST_F(ProjectTreeTest, DerivedQueries) {
-  EXPECT_EQ(PathOr(GetNextSibling("intro.kvs")), "back.kvs");
-  EXPECT_EQ(PathOr(GetParentNode("deeper.kvs")), "deep.kvs");
+  EXPECT_EQ(PathOr(GetNextSibling(session_, "intro.kvs")), "back.kvs");
+  EXPECT_EQ(PathOr(GetParentNode(session_, "deeper.kvs")), "deep.kvs");
   std::shared_ptr<CProjNode> node;
-  EXPECT_EQ(PathOr(GetFirstChild("MENU.KVS", &node)), "deep.kvs");
+  EXPECT_EQ(PathOr(GetFirstChild(session_, "MENU.KVS", &node)), "deep.kvs");
   EXPECT_EQ(PathOf(node), "C:\\elsewhere\\Menu.kvs");
-  EXPECT_EQ(PathOr(GetNodeDescription("deep.kvs")), "about deep.kvs");
-  EXPECT_EQ(GetNodeKind("back.kvs"), kNodeBackground);
-  EXPECT_EQ(GetNodeKind("nowhere.kvs"), kNodeNotInProject);
+  EXPECT_EQ(PathOr(GetNodeDescription(session_, "deep.kvs")), "about deep.kvs");
+  EXPECT_EQ(GetNodeKind(session_, "back.kvs"), kNodeBackground);
+  EXPECT_EQ(GetNodeKind(session_, "nowhere.kvs"), kNodeNotInProject);
 }
 
 TEST_F(ProjectTreeTest, FoundByFileNameAndThroughTheCache) {
-  EXPECT_EQ(PathOf(FindTreeNode("D:\\any\\dir\\menu.kvs")), "C:\\elsewhere\\Menu.kvs");
-  EXPECT_EQ(PathOf(FindTreeNode("glm0001.tmp")), "C:\\elsewhere\\Menu.kvs");
-  EXPECT_EQ(FindTreeNode("menu"), nullptr);
+  EXPECT_EQ(PathOf(FindTreeNode(session_, "D:\\any\\dir\\menu.kvs")), "C:\\elsewhere\\Menu.kvs");
+  EXPECT_EQ(PathOf(FindTreeNode(session_, "glm0001.tmp")), "C:\\elsewhere\\Menu.kvs");
+  EXPECT_EQ(FindTreeNode(session_, "menu"), nullptr);
 }
 
 TEST_F(ProjectTreeTest, LaterMatchReplacesEarlier) {
   // A second node of the same file name. In scene mode nothing ends the query,
   // so the walk resumes after the first match's forward walk and the later
   // match's neighbours replace the earlier ones.
-  auto& tree = CurrentProject()->projectTree;
+  auto& tree = session_.project->projectTree;
   tree.push_back(Node("again.kvs", kNodeScene, 2));
   tree.insert(tree.begin() + 2, Node("again.kvs", kNodeScene, 2));
   // Now: proj intro again part1 free back menu deep deeper last again
-  TreeNeighbours scene = GetTreeNeighbours("again.kvs", true, false);
+  TreeNeighbours scene = GetTreeNeighbours(session_, "again.kvs", true, false);
   EXPECT_EQ(scene.node, tree.back());
   EXPECT_EQ(PathOf(scene.prior), "last.kvs");
   EXPECT_EQ(PathOf(scene.next), "(none)");
   // In sibling mode the first match's backward walk meets its parent and the
   // query ends there.
-  TreeNeighbours sibling = GetTreeNeighbours("again.kvs", false, false);
+  TreeNeighbours sibling = GetTreeNeighbours(session_, "again.kvs", false, false);
   EXPECT_EQ(sibling.node, tree[2]);
   EXPECT_EQ(PathOf(sibling.parent), "intro.kvs");
   EXPECT_EQ(PathOf(sibling.next), "part1.kvs");
@@ -166,16 +160,16 @@ TEST_F(ProjectTreeTest, LaterMatchReplacesEarlier) {
 TEST_F(ProjectTreeTest, ResumeAfterForwardWalkWithoutRoot) {
   // Without a shallower node before it, a sibling query goes on to a later
   // match, resuming after the node where the forward walk stopped.
-  CurrentProject()->projectTree = {Node("a.kvs", kNodeScene, 1), Node("b.kvs", kNodeScene, 1),
+  session_.project->projectTree = {Node("a.kvs", kNodeScene, 1), Node("b.kvs", kNodeScene, 1),
                                    Node("a.kvs", kNodeScene, 1), Node("c.kvs", kNodeScene, 1)};
-  TreeNeighbours r = GetTreeNeighbours("a.kvs", false, false);
-  EXPECT_EQ(r.node, CurrentProject()->projectTree[2]);
+  TreeNeighbours r = GetTreeNeighbours(session_, "a.kvs", false, false);
+  EXPECT_EQ(r.node, session_.project->projectTree[2]);
   EXPECT_EQ(PathOf(r.next), "c.kvs");
   EXPECT_EQ(PathOf(r.prior), "b.kvs");
 }
 
 TEST_F(ProjectTreeTest, StandbysCountsAsFoundWithoutNode) {
-  TreeNeighbours r = GetTreeNeighbours("PROJ.KVB", false, true);
+  TreeNeighbours r = GetTreeNeighbours(session_, "PROJ.KVB", false, true);
   EXPECT_TRUE(r.found);
   EXPECT_EQ(r.node, nullptr);
   EXPECT_TRUE(box_.shown().empty());
@@ -184,7 +178,7 @@ TEST_F(ProjectTreeTest, StandbysCountsAsFoundWithoutNode) {
 
 TEST_F(ProjectTreeTest, MissingNameAsksWhenReporting) {
   box_ = ScriptedMessageBox({MsgAnswer::No});
-  EXPECT_FALSE(GetNodeDescription("lost.kvs").has_value());
+  EXPECT_FALSE(GetNodeDescription(session_, "lost.kvs").has_value());
   EXPECT_EQ(engine_.lastError, 4);
   ASSERT_EQ(box_.shown().size(), 1u);
   EXPECT_EQ(box_.shown()[0].title, "Project Message");
@@ -194,15 +188,15 @@ TEST_F(ProjectTreeTest, MissingNameAsksWhenReporting) {
 }
 
 TEST_F(ProjectTreeTest, MissingNameSilentWithoutReport) {
-  EXPECT_FALSE(GetNextSibling("lost.kvs"));
-  EXPECT_FALSE(GetNextScene("lost.kvs"));
-  EXPECT_FALSE(GetPriorScene("lost.kvs", false));
-  EXPECT_FALSE(GetParentNode("lost.kvs"));
+  EXPECT_FALSE(GetNextSibling(session_, "lost.kvs"));
+  EXPECT_FALSE(GetNextScene(session_, "lost.kvs"));
+  EXPECT_FALSE(GetPriorScene(session_, "lost.kvs", false));
+  EXPECT_FALSE(GetParentNode(session_, "lost.kvs"));
   EXPECT_TRUE(box_.shown().empty());
   EXPECT_EQ(engine_.lastError, 0);
   // Not playing: no question even with report.
   engine_.playing = false;
-  EXPECT_FALSE(GetFirstChild("lost.kvs"));
+  EXPECT_FALSE(GetFirstChild(session_, "lost.kvs"));
   EXPECT_TRUE(box_.shown().empty());
 }
 
@@ -212,11 +206,11 @@ TEST_F(ProjectTreeTest, SceneBranch) {
     for (const auto& n : v) out.push_back(n->path);
     return out;
   };
-  EXPECT_EQ(names(GetSceneBranch("deeper.kvs")), (std::vector<std::string>{"deep.kvs", "C:\\elsewhere\\Menu.kvs"}));
-  EXPECT_EQ(names(GetSceneBranch("back.kvs")), std::vector<std::string>{});
-  EXPECT_EQ(names(GetSceneBranch("free.kvs")), std::vector<std::string>{});  // not a scene or background
+  EXPECT_EQ(names(GetSceneBranch(session_, "deeper.kvs")), (std::vector<std::string>{"deep.kvs", "C:\\elsewhere\\Menu.kvs"}));
+  EXPECT_EQ(names(GetSceneBranch(session_, "back.kvs")), std::vector<std::string>{});
+  EXPECT_EQ(names(GetSceneBranch(session_, "free.kvs")), std::vector<std::string>{});  // not a scene or background
   // The cache mapping is not used here: the cached name finds nothing and asks.
-  EXPECT_TRUE(GetSceneBranch("glm0001.tmp").empty());
+  EXPECT_TRUE(GetSceneBranch(session_, "glm0001.tmp").empty());
   EXPECT_EQ(box_.shown().size(), 1u);
   EXPECT_EQ(engine_.lastError, 0);
 }
@@ -243,45 +237,45 @@ class ProjectTreeDirTest : public ProjectTreeTest {
 
 TEST_F(ProjectTreeDirTest, ResolveScriptPath) {
   std::string path = "unchanged";
-  EXPECT_EQ(ResolveScriptPath("x.KVB", path), kNodeStandbys);
+  EXPECT_EQ(ResolveScriptPath(session_, "x.KVB", path), kNodeStandbys);
   EXPECT_EQ(path, "unchanged");
-  EXPECT_EQ(ResolveScriptPath("nowhere.kvs", path), kNodeNotInProject);
+  EXPECT_EQ(ResolveScriptPath(session_, "nowhere.kvs", path), kNodeNotInProject);
   EXPECT_EQ(path, "unchanged");
   // An absolute tree path with no local file: the tree's path.
-  EXPECT_EQ(ResolveScriptPath("menu.kvs", path), kNodeScene);
+  EXPECT_EQ(ResolveScriptPath(session_, "menu.kvs", path), kNodeScene);
   EXPECT_EQ(path, "C:\\elsewhere\\Menu.kvs");
   // With a file of that name in the current directory (any case): the bare name.
   Touch("MENU.KVS");
-  EXPECT_EQ(ResolveScriptPath("menu.kvs", path), kNodeScene);
+  EXPECT_EQ(ResolveScriptPath(session_, "menu.kvs", path), kNodeScene);
   EXPECT_EQ(path, "menu.kvs");
   // A relative tree path stays as it is even with a local file.
   Touch("intro.kvs");
-  EXPECT_EQ(ResolveScriptPath("intro.kvs", path), kNodeScene);
+  EXPECT_EQ(ResolveScriptPath(session_, "intro.kvs", path), kNodeScene);
   EXPECT_EQ(path, "intro.kvs");
   // A directory of that name does not count.
   std::filesystem::create_directories(dir_ / "part1.kvs");
-  CurrentProject()->projectTree[2]->path = "\\\\server\\share\\part1.kvs";
-  EXPECT_EQ(ResolveScriptPath("part1.kvs", path), kNodeScene);
+  session_.project->projectTree[2]->path = "\\\\server\\share\\part1.kvs";
+  EXPECT_EQ(ResolveScriptPath(session_, "part1.kvs", path), kNodeScene);
   EXPECT_EQ(path, "\\\\server\\share\\part1.kvs");
   // In a compilation the tree's path stays.
-  CurrentProject()->fromCompilation = true;
-  EXPECT_EQ(ResolveScriptPath("menu.kvs", path), kNodeScene);
+  session_.project->fromCompilation = true;
+  EXPECT_EQ(ResolveScriptPath(session_, "menu.kvs", path), kNodeScene);
   EXPECT_EQ(path, "C:\\elsewhere\\Menu.kvs");
 }
 
 TEST_F(ProjectTreeDirTest, GetOrlanFile) {
   // Relative: used unchanged.
-  EXPECT_EQ(PathOr(GetOrlanFile("proj.kvp")), "proj.ebc");
+  EXPECT_EQ(PathOr(GetOrlanFile(session_, "proj.kvp")), "proj.ebc");
   // No Orlan file on the node: none.
-  EXPECT_FALSE(GetOrlanFile("intro.kvs"));
+  EXPECT_FALSE(GetOrlanFile(session_, "intro.kvs"));
   // Absolute and missing, with a local name.ebc: the local file.
-  CurrentProject()->projectTree[5]->orlanFile = "C:\\gone\\menu.ebc";
-  EXPECT_EQ(PathOr(GetOrlanFile("menu.kvs")), "C:\\gone\\menu.ebc");
+  session_.project->projectTree[5]->orlanFile = "C:\\gone\\menu.ebc";
+  EXPECT_EQ(PathOr(GetOrlanFile(session_, "menu.kvs")), "C:\\gone\\menu.ebc");
   Touch("Menu.ebc");
-  EXPECT_EQ(PathOr(GetOrlanFile("menu.kvs")), "menu.ebc");
+  EXPECT_EQ(PathOr(GetOrlanFile(session_, "menu.kvs")), "menu.ebc");
   // Absolute and existing: as it is.
-  CurrentProject()->projectTree[5]->orlanFile = "Z:" + (dir_ / "Menu.ebc").string();
-  EXPECT_EQ(PathOr(GetOrlanFile("menu.kvs")), "Z:" + (dir_ / "Menu.ebc").string());
+  session_.project->projectTree[5]->orlanFile = "Z:" + (dir_ / "Menu.ebc").string();
+  EXPECT_EQ(PathOr(GetOrlanFile(session_, "menu.kvs")), "Z:" + (dir_ / "Menu.ebc").string());
 }
 
 }  // namespace

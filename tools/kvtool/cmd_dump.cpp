@@ -6,7 +6,7 @@
 #include "persist/document.h"
 #include "persist/json_fields.h"
 #include "persist/open_project.h"
-#include "persist/project_tree.h"
+#include "persist/project_session.h"
 #include "platform/paths.h"
 #include "platform/string_table.h"
 #include "platform/text.h"
@@ -44,29 +44,32 @@ int DumpCompilation(const std::string& path, const std::string& projectName, std
 
   RegisterAllClasses();
   UseConsoleMessages();
-  InstallProcessResolver();
+  CResourceLocator locator;
+  LocatorResolver resolver(locator);
+  ProjectSession session(resolver);
   // kvtool extracts into the players' temporary folder, so it joins the
   // running instances like a player: no other instance purges its files.
-  const std::string temp = CResourceLocator::Process().GetTemporaryDirectory();
+  const std::string temp = locator.GetTemporaryDirectory();
   std::string error;
   auto instance = temp.empty() ? nullptr : InstanceUnit::Join(DefaultRuntimeFolder(), TempFolder(temp), nullptr, &error);
   if (!instance) return Fail(kExitFailed, "%s%s%s", kSemaphoreFailureText, error.empty() ? "" : ": ", error.c_str());
   // Whatever happens, the files extracted for the dump are removed.
   struct ResetOnExit {
-    ~ResetOnExit() { CResourceLocator::Process().Reset(); }
-  } reset;
+    CResourceLocator& locator;
+    ~ResetOnExit() { locator.Reset(); }
+  } reset{locator};
   // Opened here with its key, the archive is one OpenProject finds open.
   const std::string stored = Utf8ToCp1252(path);
-  if (archiveKey != 0 && !CResourceLocator::Process().OpenArchive(stored, archiveKey, true))
+  if (archiveKey != 0 && !locator.OpenArchive(stored, archiveKey, true))
     return Fail(kExitBadData, "%s: the compilation cannot be opened", path.c_str());
   bool opened = false;
   try {
-    opened = OpenProject(stored, Utf8ToCp1252(projectName));
+    opened = OpenProject(session, stored, Utf8ToCp1252(projectName));
   } catch (const FatalProjectError&) {
     return kExitBadData;  // the message went to standard error
   }
   if (!opened) return kExitNotFound;
-  WriteStdout(ObjectToJson(*CurrentProject()).dump(2) + "\n");
+  WriteStdout(ObjectToJson(*session.project).dump(2) + "\n");
   return kExitOk;
 }
 
