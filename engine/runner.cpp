@@ -619,7 +619,9 @@ void Runner::AbortProject(bool failure) {
 
 void Runner::StopThread(ScriptThreadContext& t) {
   if (auto played = t.playedInsert.lock()) {
-    if (auto copy = played->clone.lock()) {
+    // The thread's own record of its copy: the insert's link is cleared by
+    // that thread as it ends, perhaps right now.
+    if (auto copy = t.ready ? t.playedCopy.lock() : nullptr) {
       copy->Stop();
       copy->SetRunning(0);
     }
