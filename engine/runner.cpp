@@ -402,15 +402,21 @@ std::shared_ptr<ScriptThreadContext> Runner::StartObjectThread(const InsertPtr& 
   t->osThread = std::thread([this, t, insert] { ObjectThreadMain(t, insert); });
   ScriptThreadContext* caller = ScriptThreadContext::Current();
   // The caller waits, serving nothing, until the copy exists and reports
-  // itself shown; the thread's own start never needs the caller.
+  // itself shown, so whatever it does next finds the copy on the stage. The
+  // copy clears its signal at the start and wakes the clock when it raises
+  // it; a copy that cannot show ends the wait by its thread stopping or
+  // ending. The thread's own start never needs the caller.
   Waiter local;
   Waiter& w = caller ? caller->port.waiter() : local;
-  clock().Wait(w, kForever, [&] {
-    if (t->done || shuttingDown) return true;
+  auto shownOrGone = [&] {
+    if (t->done || t->abortFlag || shuttingDown || IsStopRequested()) return true;
     if (!t->ready) return false;
-    auto copy = insert->clone.lock();
+    auto copy = t->playedCopy.lock();
     return !copy || copy->GetShownSignal() != 0;
-  });
+  };
+  // A wake meant for another party (a message posted to the caller) ends
+  // one wait, not the watch.
+  while (!shownOrGone() && !clock().Halted()) clock().Wait(w, kForever, shownOrGone);
   return t;
 }
 
@@ -424,6 +430,10 @@ void Runner::ObjectThreadMain(std::shared_ptr<ScriptThreadContext> self, InsertP
     copy->running = insert->running.load();
     copy->thread = self;
     insert->clone = copy;
+    self->playedCopy = copy;
+    // The signal is cleared before `ready`, so the launcher never mistakes
+    // the fresh copy's default for its first showing.
+    copy->SetShownSignal(0);
     auto wait = std::make_shared<CWait>();
     wait->conditions = wait_condition::kStopOnly;
     wait->active = 1;
@@ -609,7 +619,9 @@ void Runner::AbortProject(bool failure) {
 
 void Runner::StopThread(ScriptThreadContext& t) {
   if (auto played = t.playedInsert.lock()) {
-    if (auto copy = played->clone.lock()) {
+    // The thread's own record of its copy: the insert's link is cleared by
+    // that thread as it ends, perhaps right now.
+    if (auto copy = t.ready ? t.playedCopy.lock() : nullptr) {
       copy->Stop();
       copy->SetRunning(0);
     }

@@ -101,6 +101,9 @@ class ScriptThreadContext : public std::enable_shared_from_this<ScriptThreadCont
   std::atomic<bool> abortFlag{false};
   std::atomic<bool> paused{false};  // a gate at the next pump
   std::weak_ptr<CInsert> playedInsert;
+  // An object thread's copy of `playedInsert`, set once before `ready`; the
+  // launching thread watches it without touching the insert's own link.
+  std::weak_ptr<CInsert> playedCopy;
   DocPtr privateScript;
 
   // The execution context, touched by the owning thread only.

@@ -398,6 +398,9 @@ void PutOnStage(BuiltinCall& c) {
   if (own) {
     v->PutOnStage();
   } else if (o->CanPlay() && !c.runner.IsStopRequested()) {
+    // Played in a thread of its own, the object's copy may run handlers of
+    // this script before it shows, while this call waits for it to show.
+    orlan::Thread::Unlock unlock(c.thread);
     c.runner.PlayInsert(o, run_mode::kHandler, play_option::kOnlyActive | play_option::kSkipDisabled);
   }
   if (!v->path) v->path = std::move(path);

@@ -231,6 +231,10 @@ bool CVisibleInsert::GetNaturalSize(int32_t& width, int32_t& height) {
   return true;
 }
 
+void CVisibleInsert::RaiseShownSignal(Runner& runner) {
+  if (shownSignal.exchange(1) == 0) runner.clock().WakeAll();
+}
+
 bool CVisibleInsert::WantsOwnThread() const {
   Runner* r = RunnerOf();
   if (r && r->playerRunning) {
@@ -242,6 +246,15 @@ bool CVisibleInsert::WantsOwnThread() const {
 }
 
 int CVisibleInsert::Run(Runner& runner, int32_t mode) {
+  // The signal a launching thread waits for is raised however this run ends,
+  // early ones included: a copy that returns unshown must not hold it for ever.
+  struct SignalOnExit {
+    CVisibleInsert& self;
+    Runner& runner;
+    ~SignalOnExit() {
+      if (self.IsOwnPrimary()) self.RaiseShownSignal(runner);
+    }
+  } signal{*this, runner};
   if (!stage) stage = static_cast<Stage*>(runner.Stage());
   if (!stage) return CInsert::Run(runner, mode);
   if (holdPending) {
@@ -250,14 +263,8 @@ int CVisibleInsert::Run(Runner& runner, int32_t mode) {
   }
   if (runner.playerRunning && !source.expired() && showMode == show_mode::kHeld) holdPending = 1;
   runMode = mode;
-  if (FindHandler(event::kSetup)) shownSignal = 1;
-  // The signal a launching thread polls is raised however this run ends.
-  struct SignalOnExit {
-    CVisibleInsert& self;
-    ~SignalOnExit() {
-      if (self.IsOwnPrimary()) self.shownSignal = 1;
-    }
-  } signal{*this};
+  // A Setup handler may need the launching thread, which waits for the signal.
+  if (FindHandler(event::kSetup)) RaiseShownSignal(runner);
   runner.RegisterForEvents(*this);
   if (active) runner.RaiseEvent(*this, event::kSetup, 0, nullptr);
   runner.DelayBeforeActing(*this, mode);
@@ -328,7 +335,7 @@ void CVisibleInsert::PutOnStage() {
     s->SetDisplayState(kStateHidden);
     stage->compositor().Add(*s, true);
   }
-  shownSignal = 1;
+  RaiseShownSignal(runner);
   if (waitScene) {
     if (running && runner.playerRunning) {
       waitingForScene = 1;

@@ -72,7 +72,8 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   uint16_t auxWord3 = 0, auxWord4 = 0;
   // A CFileAudio; held through the base so this layer needs no sound code.
   std::shared_ptr<CInsert> attachedSound;
-  int32_t shownSignal = 1;
+  // Read by the thread that launched this copy while the copy's thread runs.
+  std::atomic<int32_t> shownSignal{1};
   int32_t holdPending = 0;
   int32_t waitingForScene = 0;
 
@@ -100,6 +101,9 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   uint8_t GetPaletteMode() const override { return paletteMode; }
   int32_t GetShownSignal() const override { return shownSignal; }
   void SetShownSignal(int32_t v) override { shownSignal = v; }
+  // Raises `shownSignal`; the first raise after a clear wakes the clock, whose
+  // waits re-check it (a launching thread waits for it with no deadline).
+  void RaiseShownSignal(Runner& runner);
   bool HasContent() const override { return true; }
   void ListEvents(std::vector<uint32_t>& events) const override;
 

@@ -2,15 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "engine/insert.h"
 #include "persist/document.h"
 #include "platform/message_box.h"
 
 namespace kv {
 namespace {
 
-class CallStack : public ::testing::Test {
- protected:
-  CallStack() {
+// A runner on the virtual clock and a project thread's context.
+struct RunnerParts {
+  RunnerParts() {
     RunnerServices s;
     s.clock = &clock;
     s.messages = &boxes;
@@ -22,6 +27,8 @@ class CallStack : public ::testing::Test {
   std::unique_ptr<Runner> runner;
   std::shared_ptr<ScriptThreadContext> context;
 };
+
+class CallStack : public ::testing::Test, protected RunnerParts {};
 
 // Fifty nested calls fit; the fifty-first is refused and changes nothing.
 TEST_F(CallStack, FiftyFramesAndNoMore) {
@@ -61,6 +68,105 @@ TEST_F(CallStack, PopWithoutRestoreOnlyHandsTheScriptBack) {
   EXPECT_EQ(context->currentScript, callee);
   EXPECT_EQ(context->nextPosition, 0);
 }
+
+// An insert that always plays in a thread of its own; its copy shows (or
+// fails to) as the plan says.
+enum class ShowPlan { kShowsAfter50Ms, kAbortsUnshown, kNeverShows };
+
+class CShowProbe : public CInsert {
+  KV_DECLARE_CLASS(CShowProbe)
+ public:
+  ShowPlan plan = ShowPlan::kShowsAfter50Ms;
+  std::atomic<int32_t> signal{1};
+  // Shared by the insert and its copies: how often a copy showed.
+  std::shared_ptr<std::atomic<int>> shows = std::make_shared<std::atomic<int>>(0);
+
+  bool WantsOwnThread() const override { return true; }
+  int32_t GetShownSignal() const override { return signal; }
+  void SetShownSignal(int32_t v) override { signal = v; }
+  void CopyFrom(const CInsert& other) override {
+    CInsert::CopyFrom(other);
+    plan = static_cast<const CShowProbe&>(other).plan;
+    shows = static_cast<const CShowProbe&>(other).shows;
+  }
+  int Run(Runner& runner, int32_t) override {
+    ScriptThreadContext* own = ScriptThreadContext::Current();
+    switch (plan) {
+      case ShowPlan::kShowsAfter50Ms:
+        runner.WaitPeriod(50, false);
+        ++*shows;
+        signal = 1;
+        runner.clock().WakeAll();
+        break;
+      case ShowPlan::kAbortsUnshown:
+        // As a copy that cannot play stops its own thread.
+        own->abortFlag = true;
+        own->port.PostKey(runner.stopKey);
+        break;
+      case ShowPlan::kNeverShows:
+        while (!runner.IsStopRequested()) runner.clock().Wait(own->port.waiter(), kForever, [&] {
+          return runner.shuttingDown.load();
+        });
+        break;
+    }
+    return 1;
+  }
+};
+
+KV_IMPLEMENT_CLASS(CShowProbe, CInsert, 0)
+
+struct ThreadStartCase {
+  const char* name;
+  ShowPlan plan;
+  bool shutDownWhenIdle;  // a helper ends the run once nothing else can happen
+  int64_t returnsAtMs;
+  int copyShows;  // when the caller goes on
+};
+
+// The test's own thread is the project thread that launches the object.
+class ThreadStart : public ::testing::TestWithParam<ThreadStartCase>, protected RunnerParts {
+ protected:
+  ThreadStart() {
+    runner->playerRunning = true;
+    ScriptThreadContext::SetCurrent(context.get());
+    // Like every engine thread, the caller holds time still while it runs.
+    clock.Join(context->port.waiter());
+  }
+  ~ThreadStart() override {
+    runner->Shutdown();
+    clock.Leave(context->port.waiter());
+    ScriptThreadContext::SetCurrent(nullptr);
+  }
+};
+
+// The launching thread goes on only once the copy is on the stage, and never
+// waits for ever for a copy that cannot show.
+TEST_P(ThreadStart, CallerWaitsForTheCopyToShowOrToEnd) {
+  const ThreadStartCase& c = GetParam();
+  auto insert = std::make_shared<CShowProbe>();
+  insert->name = "probe";
+  insert->active = 1;
+  insert->plan = c.plan;
+  std::thread stopper;
+  if (c.shutDownWhenIdle) {
+    stopper = std::thread([this] {
+      for (int i = 0; i < 5000 && !clock.IsIdle(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      runner->shuttingDown = true;
+      clock.WakeAll();
+    });
+  }
+  runner->PlayInsert(insert, run_mode::kScript, play_option::kNewThread);
+  if (stopper.joinable()) stopper.join();
+  EXPECT_EQ(insert->shows->load(), c.copyShows);
+  EXPECT_EQ(clock.NowMs(), c.returnsAtMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ThreadStart,
+    ::testing::Values(ThreadStartCase{"ShowsLater", ShowPlan::kShowsAfter50Ms, false, 50, 1},
+                      ThreadStartCase{"AbortsItsOwnThread", ShowPlan::kAbortsUnshown, false, 0, 0},
+                      ThreadStartCase{"RunShutsDown", ShowPlan::kNeverShows, true, 0, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace kv
