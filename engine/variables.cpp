@@ -180,12 +180,20 @@ struct RecentName {
   std::shared_ptr<CVarsItem> item;
 };
 constexpr size_t kRecentNames = 16;
-thread_local std::array<RecentName, kRecentNames> recentNames;
+// A plain pointer, so a lookup costs no guard of a thread-local object's
+// construction; the table itself is made on the thread's first lookup.
+thread_local RecentName* recentNames = nullptr;
+
+[[gnu::noinline]] RecentName* MakeRecentNames() {
+  thread_local std::array<RecentName, kRecentNames> table;
+  return recentNames = table.data();
+}
 
 inline RecentName& RecentSlot(std::string_view name) {
-  size_t h = name.size();
-  if (!name.empty()) h = h * 131 + static_cast<uint8_t>(name.front()) * 7 + static_cast<uint8_t>(name.back());
-  return recentNames[h % kRecentNames];
+  RecentName* table = recentNames ? recentNames : MakeRecentNames();
+  size_t h = name.size() * 5;
+  if (!name.empty()) h += static_cast<uint8_t>(name.front()) * 3 + static_cast<uint8_t>(name.back());
+  return table[h % kRecentNames];
 }
 
 }  // namespace

@@ -590,6 +590,35 @@ void ConvertResult(Value& slot, const HostProc& p) {
 
 void Thread::CallHost(Value* base, int import, int nargs) {
   const ScriptObject::ImportLink& link = script_->imports[import];
+  // The common quick call: one overload, scalar arguments already of their
+  // declared tags, a scalar result. Nothing to convert before the call; a
+  // declined call goes the whole way below, which does the same again.
+  if (link.quick && link.scalarArgs && nargs >= link.minArgs && nargs <= link.maxArgs && !IsHeap(link.result.tag)) {
+    int ready = 0;
+    while (ready < nargs && Deref(base[1 + ready]).tag == link.argTags[ready]) ++ready;
+    if (ready == nargs) {
+      base[0] = link.result;
+      ArgBlock quick(*this, base, nargs + 1);
+      bool answered = false;
+      try {
+        answered = link.quick(*this, link.only->id, quick, link.quickExtra);
+        if (answered && (base[0].tag != link.resultTag || link.resultTag == Tag::Empty)) {
+          if (link.only->isFunction)
+            ConvertResult(base[0], *link.only);
+          else
+            base[0].Clear();
+        }
+      } catch (...) {
+        for (int k = 1; k <= nargs; ++k) base[k].Clear();
+        throw;
+      }
+      if (answered) {
+        for (int k = 1; k <= nargs; ++k) base[k].Clear();
+        if (pendingError_ || stop_.load(std::memory_order_relaxed)) CheckPending();
+        return;
+      }
+    }
+  }
   const HostProc* proc = link.only;
   bool accepted = proc && link.scalarArgs && nargs >= link.minArgs && nargs <= link.maxArgs;
   for (int i = 0; i < nargs && accepted; ++i) accepted = Deref(base[1 + i]).tag != Tag::Record;
