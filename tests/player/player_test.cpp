@@ -116,7 +116,7 @@ TEST_F(TwoPlayers, EachFindsItsOwnFilesAndKeepsItsOwnPlayState) {
   // meanwhile; then A goes on.
   Player a(Options("a"), HostFacts{});
   std::promise<void> aOpened;
-  a.AttachWindow(WindowServices{nullptr, nullptr, [&](Stage&) { aOpened.set_value(); }});
+  a.AttachWindow(WindowServices{.stageReady = [&](Stage&) { aOpened.set_value(); }});
   auto aDone = std::async(std::launch::async, [&] { return a.Run(); });
   ASSERT_EQ(aOpened.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
 
