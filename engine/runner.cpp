@@ -61,7 +61,6 @@ std::shared_ptr<ScriptThreadContext> ScriptThreadContext::Create(Runner& runner,
   return context;
 }
 
-
 void ScriptThreadContext::JoinOs() {
   std::lock_guard lock(joinMutex_);
   if (osThread.joinable() && osThread.get_id() != std::this_thread::get_id()) osThread.join();
