@@ -586,24 +586,7 @@ void ConvertResult(Value& slot, const HostProc& p) {
   }
   slot = Coerce(slot, vt);
 }
-
-// The result slot in the declared type once the host answered; a result
-// already of the link's scalar tag stays as it is. This and EndHostCall are
-// forced inline: each host call passes through them.
-[[gnu::always_inline]] inline void SettleResult(Value& slot, const ScriptObject::ImportLink& link,
-                                               const HostProc& proc, bool only) {
-  if (only && slot.tag == link.resultTag && link.resultTag != Tag::Empty) return;
-  if (proc.isFunction)
-    ConvertResult(slot, proc);
-  else
-    slot.Clear();
-}
 }  // namespace
-
-[[gnu::always_inline]] inline void Thread::EndHostCall(Value* base, int nargs) {
-  for (int k = 1; k <= nargs; ++k) base[k].Clear();
-  if (pendingError_ || stop_.load(std::memory_order_relaxed)) CheckPending();
-}
 
 void Thread::CallHost(Value* base, int import, int nargs) {
   const ScriptObject::ImportLink& link = script_->imports[import];
@@ -619,13 +602,19 @@ void Thread::CallHost(Value* base, int import, int nargs) {
       bool answered = false;
       try {
         answered = link.quick(*this, link.only->id, quick, link.quickExtra);
-        if (answered) SettleResult(base[0], link, *link.only, true);
+        if (answered && (base[0].tag != link.resultTag || link.resultTag == Tag::Empty)) {
+          if (link.only->isFunction)
+            ConvertResult(base[0], *link.only);
+          else
+            base[0].Clear();
+        }
       } catch (...) {
         for (int k = 1; k <= nargs; ++k) base[k].Clear();
         throw;
       }
       if (answered) {
-        EndHostCall(base, nargs);
+        for (int k = 1; k <= nargs; ++k) base[k].Clear();
+        if (pendingError_ || stop_.load(std::memory_order_relaxed)) CheckPending();
         return;
       }
     }
@@ -664,12 +653,18 @@ void Thread::CallHost(Value* base, int import, int nargs) {
                       : lib.quick && lib.quick(*this, proc->id, quick, lib.extra);
     }
     if (!answered) Dispatch(link.library, proc->id, base, nargs + 1, 1, proc->args.data());
-    SettleResult(base[0], link, *proc, only);
+    if (!only || base[0].tag != link.resultTag || link.resultTag == Tag::Empty) {
+      if (proc->isFunction)
+        ConvertResult(base[0], *proc);
+      else
+        base[0].Clear();
+    }
   } catch (...) {
     for (int k = 1; k <= nargs; ++k) base[k].Clear();
     throw;
   }
-  EndHostCall(base, nargs);
+  for (int k = 1; k <= nargs; ++k) base[k].Clear();
+  if (pendingError_ || stop_.load(std::memory_order_relaxed)) CheckPending();
 }
 
 void Thread::CallMember(Value* base, const std::string& name, int nargs, int kind) {

@@ -347,8 +347,6 @@ class Thread {
   void PopFrame();
   void Poll();
   void CallHost(Value* base, int import, int nargs);
-  // After a host call: clears the argument slots and raises what is pending.
-  void EndHostCall(Value* base, int nargs);
   void CallMember(Value* base, const std::string& name, int nargs, int kind);
   void NewObject(Value* dst, const std::string& cls);
   void Dispatch(int library, uint32_t id, Value* base, int count, int firstArg = 1, const HostType* types = nullptr);
