@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QGuiApplication>
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -365,6 +366,31 @@ TEST(Metafile, TextIsDrawnInItsColourNearItsReference) {
     }
   EXPECT_GT(blue, 20);
   EXPECT_EQ(outside, 0);
+}
+
+// A font of the symbol character set draws the Symbol font's characters
+// (a b g p W: alpha beta gamma pi Omega), not the Latin letters; the same
+// bytes in a Windows-1252 font are those letters, drawn differently.
+TEST(Metafile, SymbolCharsetTextIsGreek) {
+  auto text = [](const char* face, int charset) {
+    const std::string name(face);
+    Bytes faceBytes(name.begin(), name.end());
+    faceBytes.push_back(0);
+    // CREATEFONTINDIRECT: height -20, weight 400; the word after italic and
+    // underline holds strike-out (low byte) and the charset (high byte).
+    const Bytes font = WmfRecord(0x02FB, {-20, 0, 0, 0, 400, 0, charset << 8, 0, 0}, faceBytes);
+    return test::Wmf({font, WmfRecord(0x012D, {0}), WmfRecord(0x0102, {1}),
+                      WmfRecord(0x0521, {5, 'a', 'b' | 'g' << 8, 'p' | 'W' << 8, 4, 4})},
+                     0, 0, 96, 32);
+  };
+  const std::vector<std::string> greek = Art(Render(text("Symbol", 2), MetafileType::kWmf));
+  const std::vector<std::string> latin = Art(Render(text("Symbol", 0), MetafileType::kWmf));
+  const std::vector<std::string> arial = Art(Render(text("Arial", 0), MetafileType::kWmf));
+  int ink = 0;
+  for (const std::string& row : greek) ink += int(std::count(row.begin(), row.end(), '#'));
+  EXPECT_GT(ink, 40);
+  EXPECT_NE(greek, latin);
+  EXPECT_NE(greek, arial);
 }
 
 // ------------------------------------------------------------------ hostile files
