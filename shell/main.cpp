@@ -26,6 +26,10 @@
 #include "shell/qt_message_box.h"
 #include "shell/qt_widget_window.h"
 #include "shell/stage_window.h"
+#ifdef KV_TEST_KINDS
+// A test build of the player also plays the tests' own kinds.
+#include "tests/shell/test_entry.h"
+#endif
 
 namespace {
 
@@ -198,6 +202,9 @@ std::string SaverModeOf(const std::vector<std::string>& args) {
 }
 
 int main(int argc, char** argv) {
+#ifdef KV_TEST_KINDS
+  kv::RegisterTestKinds();
+#endif
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string self = std::filesystem::path(argv[0]).extension().string();
   for (char& c : self) c = char(std::tolower(static_cast<unsigned char>(c)));

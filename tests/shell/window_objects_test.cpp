@@ -13,33 +13,11 @@
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
-#include "engine/runner.h"
-#include "engine/variables.h"
-#include "ext/register.h"
-#include "inserts/window_insert.h"
-#include "persist/document.h"
-#include "persist/json_fields.h"
 #include "player/player.h"
 #include "shell/qt_widget_window.h"
+#include "tests/shell/test_entry.h"
 
 namespace kv {
-
-// A kind for the tests: a line edit whose text goes to the string variable
-// of the object's name.
-class CTestEntry : public CWindowInsert {
-  KV_DECLARE_CLASS(CTestEntry)
- public:
-  std::string WidgetType() const override { return widgetType; }
-  void WidgetChanged(const std::string& property, const std::string& value) override {
-    if (property != "text") return;
-    if (Runner* r = RunnerOf()) r->variables().SetString(name, value);
-  }
-  static inline std::string widgetType = "line edit";
-
- protected:
-  void ConfigureWidget(WidgetWindow& w) override { w.SetProperty("text", comment); }
-};
-KV_IMPLEMENT_CLASS(CTestEntry, CVisibleInsert, 1)
 
 namespace {
 
@@ -56,31 +34,15 @@ class WindowObjects : public ::testing::Test {
   }
 
   void SetUp() override {
-    RegisterInsertClasses();
-    CTestEntry::StaticClass();
+    RegisterTestKinds();
     CTestEntry::widgetType = "line edit";
     dir_ = std::filesystem::temp_directory_path() / ("kvwindows" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir_ / "frames");
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
-  // Two entry fields, then a wait for any key and a mark that it ended.
   void WriteProject() {
-    Json doc = Json::parse(R"({"class": "CStgDoc", "isProject": 1, "defaultGroup": "G",
-      "settings": {"clientWidth": 96, "clientHeight": 56, "clientColor": 8421504},
-      "projectTree": [{"class": "CProjNode", "kind": 0, "level": 0, "path": "show.kvp"}],
-      "items": [
-        {"class": "CVar", "active": 1, "groupName": "G", "items": [
-          {"class": "CVarsItem", "type": 6, "name": "first", "initialText": ""},
-          {"class": "CVarsItem", "type": 6, "name": "second", "initialText": ""},
-          {"class": "CVarsItem", "type": 3, "name": "waited", "initialValue": 0}]},
-        {"class": "CTestEntry", "active": 1, "name": "first", "comment": "", "rect": {"left": 4, "top": 4, "right": 84, "bottom": 22}},
-        {"class": "CTestEntry", "active": 1, "name": "second", "comment": "", "rect": {"left": 4, "top": 28, "right": 84, "bottom": 46}},
-        {"class": "CWait", "active": 1, "name": "anykey", "conditions": 128},
-        {"class": "CCalc", "active": 1, "name": "mark", "operator": 1, "resultName": "waited", "firstName": "waited",
-         "firstIsConstant": 0, "secondIsConstant": 1, "secondSlot": 1},
-        {"class": "CBottom", "active": 1}]})");
-    auto bytes = std::static_pointer_cast<CStgDoc>(ObjectFromJson(doc, true))->Store();
+    auto bytes = WindowObjectsProject();
     std::ofstream(dir_ / "show.kvp", std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   }
@@ -98,6 +60,7 @@ class WindowObjects : public ::testing::Test {
     o.inputFile = (dir_ / "input.txt").string();
     o.renderDir = (dir_ / "frames").string();
     o.traceFile = (dir_ / "trace.jsonl").string();
+    o.renderAt = renderAt_;
     return o;
   }
 
@@ -128,7 +91,12 @@ class WindowObjects : public ::testing::Test {
     return vars;
   }
 
+  QImage Frame(const std::string& name) {
+    return QImage(QString::fromStdString((dir_ / "frames" / name).string())).convertToFormat(QImage::Format_RGB32);
+  }
+
   std::filesystem::path dir_;
+  std::vector<int64_t> renderAt_;
 };
 
 TEST_F(WindowObjects, TypedTextGoesToTheFocusedWidgetAndDeclinedKeysGoOn) {
@@ -149,7 +117,9 @@ TEST_F(WindowObjects, TypedTextGoesToTheFocusedWidgetAndDeclinedKeysGoOn) {
 
   std::vector<std::pair<int64_t, std::string>> focus;
   for (const Json& j : Trace("focus")) focus.emplace_back(j["t"].get<int64_t>(), j["insert"].get<std::string>());
-  const std::vector<std::pair<int64_t, std::string>> wantFocus{{100, "first"}, {400, "second"}, {600, "first"}};
+  // Removing the focused object gives the focus back to the stage.
+  const std::vector<std::pair<int64_t, std::string>> wantFocus{
+      {100, "first"}, {400, "second"}, {600, "first"}, {700, ""}};
   EXPECT_EQ(focus, wantFocus);
 
   auto vars = EndVars();
@@ -161,18 +131,23 @@ TEST_F(WindowObjects, TypedTextGoesToTheFocusedWidgetAndDeclinedKeysGoOn) {
       EXPECT_EQ(j["t"].get<int64_t>(), 700) << "the wait ended on a key the widget took";
     }
   }
+  // Removed and hidden, neither widget is in the last frame.
+  std::string last;  // the frame written when the run ended
+  for (const auto& entry : std::filesystem::directory_iterator(dir_ / "frames"))
+    last = std::max(last, entry.path().filename().string());
+  QImage frame = Frame(last);
+  ASSERT_FALSE(frame.isNull());
+  for (int y = 0; y < 56; ++y)
+    for (int x = 0; x < 96; ++x) ASSERT_EQ(frame.pixel(x, y), qRgb(128, 128, 128)) << x << "," << y;
 }
 
 TEST_F(WindowObjects, TheFrameShowsTheWidgetAsItDrawsItself) {
   WriteProject();
   WriteInput("100 click 10 32\n200 char yo!\n300 key Tab\n400 key F5\n");
+  renderAt_ = {350};
   ASSERT_EQ(Play(true), 0);
-  std::string last;  // the frame written when the run ended
-  for (const auto& entry : std::filesystem::directory_iterator(dir_ / "frames"))
-    last = std::max(last, entry.path().filename().string());
-  QImage frame(QString::fromStdString((dir_ / "frames" / last).string()));
-  ASSERT_FALSE(frame.isNull()) << last;
-  frame = frame.convertToFormat(QImage::Format_RGB32);
+  QImage frame = Frame("t-350.png");
+  ASSERT_FALSE(frame.isNull());
   ASSERT_EQ(frame.size(), QSize(96, 56));
 
   // The same widget drawn on its own: "second" holds "yo!" and, after Tab,
