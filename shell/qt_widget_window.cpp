@@ -366,12 +366,13 @@ class QtWidgetWindow : public WidgetWindow {
         } else if (s.view->hasFocus()) {
           s.view->clearFocus();
         }
-      } else {
-        // Off screen no window is ever active: the widget is told directly,
-        // so it draws its caret (or not) as the focused window's widget does.
-        QFocusEvent e(focused ? QEvent::FocusIn : QEvent::FocusOut, Qt::OtherFocusReason);
-        QCoreApplication::sendEvent(s.widget, &e);
       }
+      // The widget is told directly: off screen no window is ever active,
+      // and a widget embedded in the view takes keys without drawing its
+      // caret. So the focused object shows its caret alike in both.
+      QFocusEvent e(focused ? QEvent::FocusIn : QEvent::FocusOut, Qt::OtherFocusReason);
+      QCoreApplication::sendEvent(s.widget, &e);
+      s.widget->update();
       s.Redraw();
     });
   }
@@ -433,6 +434,9 @@ QtWidgetFactory::QtWidgetFactory(Post post) : post_(std::move(post)), style_(QSt
   // Widgets whose deletion was still queued when the run ended keep using
   // the style until the application goes.
   style_->setParent(qApp);
+  // A caret that blinks would make a frame depend on the moment it is
+  // taken; the focused widget shows it steadily, in the window as headless.
+  QApplication::setCursorFlashTime(0);
 }
 
 QtWidgetFactory::~QtWidgetFactory() { delete resizeWatch_; }
