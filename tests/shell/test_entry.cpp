@@ -39,6 +39,8 @@ std::vector<uint8_t> WindowObjectsProject() {
       {"class": "CWait", "active": 1, "name": "anykey", "conditions": 128},
       {"class": "CCalc", "active": 1, "name": "mark", "operator": 1, "resultName": "waited", "firstName": "waited",
        "firstIsConstant": 0, "secondIsConstant": 1, "secondSlot": 1},
+      {"class": "CFlow", "active": 1, "name": "moveSecond", "command": 68, "argument": "second"},
+      {"class": "CWait", "active": 1, "name": "pause", "conditions": 4, "timeoutMs": 100},
       {"class": "CFlow", "active": 1, "name": "removeFirst", "command": 12, "argument": "first"},
       {"class": "CFlow", "active": 1, "name": "hideSecond", "command": 13, "argument": "second"},
       {"class": "CBottom", "active": 1}]})");

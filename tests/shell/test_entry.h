@@ -28,8 +28,9 @@ void RegisterTestKinds();
 
 // A 96 x 56 project: string variables G.first and G.second and Int4 G.waited;
 // entry fields "first" at (4, 4, 84, 22) and "second" at (4, 28, 84, 46); a
-// wait for any key; then waited is incremented, "first" is removed from the
-// stage and "second" hidden.
+// wait for any key; then waited is incremented, "second" is centred on the
+// pointer, and 100 ms later "first" is removed from the stage and "second"
+// hidden.
 std::vector<uint8_t> WindowObjectsProject();
 
 }  // namespace kv

@@ -119,7 +119,7 @@ TEST_F(WindowObjects, TypedTextGoesToTheFocusedWidgetAndDeclinedKeysGoOn) {
   for (const Json& j : Trace("focus")) focus.emplace_back(j["t"].get<int64_t>(), j["insert"].get<std::string>());
   // Removing the focused object gives the focus back to the stage.
   const std::vector<std::pair<int64_t, std::string>> wantFocus{
-      {100, "first"}, {400, "second"}, {600, "first"}, {700, ""}};
+      {100, "first"}, {400, "second"}, {600, "first"}, {800, ""}};
   EXPECT_EQ(focus, wantFocus);
 
   auto vars = EndVars();
@@ -141,14 +141,13 @@ TEST_F(WindowObjects, TypedTextGoesToTheFocusedWidgetAndDeclinedKeysGoOn) {
     for (int x = 0; x < 96; ++x) ASSERT_EQ(frame.pixel(x, y), qRgb(128, 128, 128)) << x << "," << y;
 }
 
-TEST_F(WindowObjects, TheFrameShowsTheWidgetAsItDrawsItself) {
+TEST_F(WindowObjects, FramesShowTheWidgetAsItDrawsItselfWhereverItMoves) {
   WriteProject();
-  WriteInput("100 click 10 32\n200 char yo!\n300 key Tab\n400 key F5\n");
-  renderAt_ = {350};
+  // "second" takes "yo!" and gives the focus back with Tab; F5 ends the
+  // wait, and "second" is centred on the pointer, at (10, 31, 90, 49).
+  WriteInput("100 click 10 32\n200 char yo!\n300 key Tab\n350 move 50 40\n400 key F5\n");
+  renderAt_ = {350, 450};
   ASSERT_EQ(Play(true), 0);
-  QImage frame = Frame("t-350.png");
-  ASSERT_FALSE(frame.isNull());
-  ASSERT_EQ(frame.size(), QSize(96, 56));
 
   // The same widget drawn on its own: "second" holds "yo!" and, after Tab,
   // no longer has the focus.
@@ -165,17 +164,24 @@ TEST_F(WindowObjects, TheFrameShowsTheWidgetAsItDrawsItself) {
   alone.fill(edit.palette().color(QPalette::Window));
   edit.render(&alone, QPoint(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
 
-  int differ = 0, inked = 0;
+  int inked = 0;
   for (int y = 0; y < 18; ++y)
-    for (int x = 0; x < 80; ++x) {
-      differ += frame.pixel(4 + x, 28 + y) != alone.pixel(x, y);
-      inked += alone.pixel(x, y) != alone.pixel(40, 9);
-    }
-  EXPECT_EQ(differ, 0);
+    for (int x = 0; x < 80; ++x) inked += alone.pixel(x, y) != alone.pixel(40, 9);
   EXPECT_GT(inked, 20) << "the lone widget drew nothing to compare";
-  // Around the widgets the stage keeps its own colour.
-  EXPECT_EQ(frame.pixel(90, 50), qRgb(128, 128, 128));
-  EXPECT_EQ(frame.pixel(2, 25), qRgb(128, 128, 128));
+  const struct {
+    const char* frame;
+    QPoint at;      // where "second" shows
+    QPoint uncovered;  // a stage pixel beside it
+  } cases[] = {{"t-350.png", {4, 28}, {90, 50}}, {"t-450.png", {10, 31}, {5, 29}}};
+  for (const auto& c : cases) {
+    QImage frame = Frame(c.frame);
+    ASSERT_EQ(frame.size(), QSize(96, 56)) << c.frame;
+    int differ = 0;
+    for (int y = 0; y < 18; ++y)
+      for (int x = 0; x < 80; ++x) differ += frame.pixel(c.at.x() + x, c.at.y() + y) != alone.pixel(x, y);
+    EXPECT_EQ(differ, 0) << c.frame;
+    EXPECT_EQ(frame.pixel(c.uncovered), qRgb(128, 128, 128)) << c.frame;
+  }
 }
 
 TEST_F(WindowObjects, AKindWithoutItsWidgetRaisesAndNamesWhatIsMissing) {
