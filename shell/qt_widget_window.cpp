@@ -69,6 +69,33 @@ struct Known {
   QImage image;  // the widget at stage size, as last drawn
 };
 
+// The widget types the factory makes, one entry each: how to make one, how
+// to set a property (Windows-1252 value) and how it reports changes by input.
+using ChangeSink = std::function<void(const std::string& property, const std::string& value)>;
+struct WidgetType {
+  const char* name;
+  QWidget* (*make)();
+  void (*set)(QWidget& widget, const std::string& property, const std::string& value);
+  void (*watch)(QWidget& widget, QObject& context, ChangeSink changed);
+};
+
+const WidgetType kWidgetTypes[] = {
+    {"line edit", [] { return static_cast<QWidget*>(new QLineEdit); },
+     [](QWidget& w, const std::string& property, const std::string& value) {
+       if (property == "text") static_cast<QLineEdit&>(w).setText(QString::fromStdString(Cp1252ToUtf8(value)));
+     },
+     [](QWidget& w, QObject& context, ChangeSink changed) {
+       QObject::connect(static_cast<QLineEdit*>(&w), &QLineEdit::textChanged, &context,
+                        [changed](const QString& text) { changed("text", Utf8ToCp1252(text.toStdString())); });
+     }},
+};
+
+const WidgetType* FindWidgetType(const std::string& name) {
+  for (const WidgetType& t : kWidgetTypes)
+    if (name == t.name) return &t;
+  return nullptr;
+}
+
 }  // namespace
 
 int QtKeyOfVirtualKey(uint32_t vk) {
@@ -105,10 +132,10 @@ class WidgetEvents;
 
 // A widget's state, shared by its engine-side window and the GUI thread.
 struct WidgetState {
-  WidgetState(QtWidgetFactory& f, std::string t, WidgetListener& l) : factory(f), type(std::move(t)), listener(&l) {}
+  WidgetState(QtWidgetFactory& f, const WidgetType& t, WidgetListener& l) : factory(f), type(t), listener(&l) {}
 
   QtWidgetFactory& factory;
-  const std::string type;
+  const WidgetType& type;
   std::recursive_mutex listenerLock;
   WidgetListener* listener;  // null once the window is gone
   mutable std::mutex lock;
@@ -167,16 +194,14 @@ class WidgetEvents : public QObject {
 };
 
 void WidgetState::Build() {
-  if (type == "line edit") widget = new QLineEdit;
+  widget = type.make();
   widget->setStyle(factory.style());
   widget->setPalette(factory.style()->standardPalette());
   QFont font("Liberation Sans");
   font.setPixelSize(12);
   widget->setFont(font);
   widget->installEventFilter(events);
-  if (auto* edit = qobject_cast<QLineEdit*>(widget.data()))
-    QObject::connect(edit, &QLineEdit::textChanged, events,
-                     [this](const QString& text) { Changed("text", Utf8ToCp1252(text.toStdString())); });
+  type.watch(*widget, *events, [this](const std::string& property, const std::string& value) { Changed(property, value); });
   Place();
 }
 
@@ -346,8 +371,8 @@ class QtWidgetWindow : public WidgetWindow {
       s_->known.properties[name] = value;
     }
     Gui([name, value](WidgetState& s) {
-      if (auto* edit = qobject_cast<QLineEdit*>(s.widget.data()); edit && name == "text")
-        edit->setText(QString::fromStdString(Cp1252ToUtf8(value)));
+      if (!s.widget) return;
+      s.type.set(*s.widget, name, value);
       s.Redraw();
     });
   }
@@ -474,8 +499,9 @@ void QtWidgetFactory::Forget(const WidgetState* state) {
 }
 
 std::unique_ptr<WidgetWindow> QtWidgetFactory::Create(const std::string& type, WidgetListener& listener) {
-  if (type != "line edit") throw std::invalid_argument("no native widget of the type \"" + type + "\"");
-  auto state = std::make_shared<WidgetState>(*this, type, listener);
+  const WidgetType* known = FindWidgetType(type);
+  if (!known) throw std::invalid_argument("no native widget of the type \"" + type + "\"");
+  auto state = std::make_shared<WidgetState>(*this, *known, listener);
   {
     std::lock_guard lock(lock_);
     live_.push_back(state);
