@@ -140,7 +140,8 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   virtual void Hide() {}
   virtual void Stop() { Hide(); }
   virtual void SetLayer(uint8_t value) { layer = value; }
-  virtual bool IsWindowBased() const { return false; }
+  // Whether the kind lives in a native widget (from the kinds table).
+  bool IsWindowBased() const;
   virtual void HandleStageEvent(uint32_t /*eventCode*/) {}
   virtual void TakeOffStage() {}
   virtual void ShowOnStage() {}
