@@ -533,10 +533,10 @@ int CFlow::Execute(Runner& runner) {
       return 1;
     }
     case command::kSetStartTime:
-      if (self) self->SetStartTime(requestNumber);
+      if (self) self->SetProperty(Property::kStartTime, requestNumber);
       return 1;
     case command::kSetEndTime:
-      if (self) self->SetEndTime(requestNumber);
+      if (self) self->SetProperty(Property::kEndTime, requestNumber);
       return 1;
     case command::kResumeThisObject:
       if (self) self->ResumeInsert(runner);

@@ -233,6 +233,29 @@ void CSDButton::ReplacePicture(std::string& name, std::unique_ptr<StageSprite>& 
   RedrawNow(GetSprite(false));
 }
 
+namespace {
+constexpr ColorField<CSDButton> kButtonColors[] = {
+    {Property::kTextColor, &CSDButton::textColor},     {Property::kTextShadowColor, &CSDButton::textShadowColor},
+    {Property::kFaceColor, &CSDButton::faceColor},     {Property::kShadowColor, &CSDButton::bevelShadowColor},
+    {Property::kHighlightColor, &CSDButton::highlightColor},
+};
+}  // namespace
+
+PropertyAnswer CSDButton::GetProperty(Property id) const {
+  if (auto color = GetColorField(*this, kButtonColors, id)) return color;
+  if (id == Property::kPressedPicture) return pressedPicture;
+  return CVisibleInsert::GetProperty(id);
+}
+
+bool CSDButton::SetProperty(Property id, const PropertyValue& value) {
+  if (SetColorField(*this, kButtonColors, id, value)) return true;
+  if (const auto* file = std::get_if<std::string>(&value); file && id == Property::kPressedPicture) {
+    SetPressedPicture(*file);
+    return true;
+  }
+  return CVisibleInsert::SetProperty(id, value);
+}
+
 void CSDButton::SetPressedPicture(const std::string& file) { ReplacePicture(pressedPicture, pressedBitmap_, file); }
 
 void CSDButton::ChangeContent(const std::string& file) { ReplacePicture(normalPicture, normalBitmap_, file); }

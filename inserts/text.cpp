@@ -190,6 +190,27 @@ bool CText::GetNaturalSize(int32_t& width, int32_t& height) {
   return true;
 }
 
+namespace {
+constexpr ColorField<CText> kTextColors[] = {
+    {Property::kTextColor, &CText::penColor},
+};
+}  // namespace
+
+PropertyAnswer CText::GetProperty(Property id) const {
+  if (auto color = GetColorField(*this, kTextColors, id)) return color;
+  if (id == Property::kTextFontSize) return static_cast<double>(GetTextFontSize());
+  return CGraphic::GetProperty(id);
+}
+
+bool CText::SetProperty(Property id, const PropertyValue& value) {
+  if (SetColorField(*this, kTextColors, id, value)) return true;
+  if (const auto* points = std::get_if<double>(&value); points && id == Property::kTextFontSize) {
+    SetTextFontSize(static_cast<int>(*points));
+    return true;
+  }
+  return CGraphic::SetProperty(id, value);
+}
+
 int CText::GetTextFontSize() const {
   const QFont f = FontOf(font);
   return static_cast<int>(std::lround(f.pixelSize() * 72.0 / kScreenDpi));
