@@ -612,19 +612,23 @@ void Thread::Execute() {
             R[IA] = BinaryOp(Op::Cat, RK(IB), y, IF);
             KV_NEXT;
           }
-          case Op::And: L_And:
-          case Op::Or: L_Or:
-          case Op::Xor: L_Xor: {
-            const Value& x = RK(IB);
-            const Value& y = RK(IC);
-            if (IntLike(x.tag) && IntLike(y.tag)) {
-              int32_t r = IOP == Op::And ? (x.i & y.i) : IOP == Op::Or ? (x.i | y.i) : (x.i ^ y.i);
-              R[IA].SetInt(x.tag == Tag::Long || y.tag == Tag::Long ? Tag::Long : Tag::Integer, r);
-              KV_NEXT;
-            }
-            R[IA] = BinaryOp(IOP, x, y, IF);
-            KV_NEXT;
-          }
+// The operator is fixed per label, not read from the instruction: the typed
+// And and Or forms jump here with their own opcodes.
+#define KV_BITS(OPNAME, EXPR)                                                  \
+  case Op::OPNAME: L_##OPNAME: {                                               \
+    const Value& x = RK(IB);                                                   \
+    const Value& y = RK(IC);                                                   \
+    if (IntLike(x.tag) && IntLike(y.tag)) {                                    \
+      R[IA].SetInt(x.tag == Tag::Long || y.tag == Tag::Long ? Tag::Long : Tag::Integer, x.i EXPR y.i); \
+      KV_NEXT;                                                                 \
+    }                                                                          \
+    R[IA] = BinaryOp(Op::OPNAME, x, y, IF);                                    \
+    KV_NEXT;                                                                   \
+  }
+          KV_BITS(And, &)
+          KV_BITS(Or, |)
+          KV_BITS(Xor, ^)
+#undef KV_BITS
           case Op::Div: L_Div:
           case Op::Pow: L_Pow:
           case Op::Eqv: L_Eqv:

@@ -460,6 +460,23 @@ const TypedCase kTypedCases[] = {
     {{"ByRefDoubleOperand", "Sub Main()\nDim x As Double\nx = 2\nHalf x\nEnd Sub\nSub Half(d As Double)\nPrint d * 0.5 & \" \" & d - 0.5\nEnd Sub\n",
       "1 1.5\n"},
      Op::MulDK},
+    // Each And/Or form that leaves its fast path must still do its own operation.
+    {{"ByRefLongAnd", "Sub Main()\nDim x As Long, y As Long\nx = 12: y = 10\nBits x, y\nEnd Sub\nSub Bits(m As Long, n As Long)\nPrint m And n\nEnd Sub\n",
+      "8\n"},
+     Op::AndL},
+    {{"ByRefLongOr", "Sub Main()\nDim x As Long, y As Long\nx = 12: y = 10\nBits x, y\nEnd Sub\nSub Bits(m As Long, n As Long)\nPrint m Or n\nEnd Sub\n",
+      "14\n"},
+     Op::OrL},
+    {{"ByRefLongAndConstant", "Sub Main()\nDim x As Long\nx = 12\nBits x\nEnd Sub\nSub Bits(m As Long)\nPrint m And 6\nEnd Sub\n", "4\n"},
+     Op::AndLK},
+    {{"ByRefLongOrConstant", "Sub Main()\nDim x As Long\nx = 12\nBits x\nEnd Sub\nSub Bits(m As Long)\nPrint m Or 5\nEnd Sub\n", "13\n"},
+     Op::OrLK},
+    // An error in the middle of a statement leaves a string in a temporary
+    // that the next pass writes with AndLK: the generic path takes over.
+    {{"AndLongAfterResumeNext",
+      "Dim k As Long, i As Integer, v\nv = \"ab\"\nOn Error Resume Next\nFor i = 1 To 2\nPrint CLng((Not k) And 38); Len(v) / 0\nNext",
+      "3838\n"},
+     Op::AndLK},
     {{"CompareJumps",
       "Dim a As Long, b As Double, s As String, n As Integer\na = 3: b = 2.5: s = \"b\"\n"
       "If a = 3 Then n = n + 1\nIf a <> 3 Then n = n + 10\nIf a < 4 Then n = n + 100\nIf b <= 2.5 Then n = n + 1000\n"
