@@ -400,15 +400,15 @@ int CFlow::Execute(Runner& runner) {
     case command::kSaveProject: {
       DocPtr project = runner.project();
       if (project && !project->pathName.empty()) {
-        if (auto host = ResolveHostPath(project->pathName, ProcessDriveMap(), runner.Session().projectDir))
-          project->SaveDocument(*host);
+        if (auto host = ResolveHostPath(project->pathName, runner.Session().drives, runner.Session().projectDir))
+          project->SaveDocument(*host, runner.Messages());
       }
       return 1;
     }
     case command::kWriteScript:
       if (DocPtr doc = loadedNamed())
-        if (auto host = ResolveHostPath(doc->pathName, ProcessDriveMap(), runner.Session().projectDir))
-          doc->SaveDocument(*host);
+        if (auto host = ResolveHostPath(doc->pathName, runner.Session().drives, runner.Session().projectDir))
+          doc->SaveDocument(*host, runner.Messages());
       return 1;
     case command::kNothing:
     case command::kMoveInTree:

@@ -114,7 +114,7 @@ void GetCursorFilename(BuiltinCall& c) {
 void SetCursorFilename(BuiltinCall& c) {
   auto o = c.ObjectArg(1);
   if (CVisibleInsert* v = Visible(o)) {
-    std::lock_guard lock(StageLock());
+    std::lock_guard lock(v->StageLock());
     v->cursorFile = c.args.GetString(2);
     v->cursorId = kCursorFromFile;
   }
@@ -283,7 +283,7 @@ void SetZorder(BuiltinCall& c) {
   o->SetLayer(layer);
   if (StageSprite* sprite = o->GetSprite(false)) {
     {
-      std::lock_guard lock(StageLock());
+      std::lock_guard lock(sprite->Lock());
       sprite->SetLayer(layer, true);
     }
     o->Invalidate();
@@ -353,7 +353,9 @@ void SetColor(BuiltinCall& c) {
   const ColorSlot& slot = kSlots[S];
   if (!o || !r.valid() || !slot.has(*o)) return;
   {
-    std::lock_guard lock(StageLock());
+    // What the object's drawing reads changes under its stage's lock.
+    CVisibleInsert* v = Visible(o);
+    std::lock_guard lock(v ? v->StageLock() : StageCompositor().Lock());
     (o.get()->*slot.set)(ColorOf(r));
   }
   RedrawNow(o->GetSprite(false));
@@ -544,7 +546,7 @@ void SetEffect(BuiltinCall& c) {
 
 // --- the stage
 
-Stage* StageOf(BuiltinCall& c) { return dynamic_cast<Stage*>(c.runner.Stage()); }
+Stage* StageOf(BuiltinCall& c) { return c.runner.Context().stage; }
 
 void GetStageSize(BuiltinCall& c) {
   orlan::RecordRef r = c.args.GetRecord(1);

@@ -131,6 +131,7 @@ class Stage : public StageLink, public StageEnvironment {
   std::atomic<uint32_t> cursorSerial{0};
 
  private:
+  std::recursive_mutex& StageLock() { return compositor_.Lock(); }
   void DeliverEvent(StageSprite& sprite, uint32_t code, Point at);
   void EndHover();
   StageSprite* SpriteAt(int x, int y);
