@@ -19,6 +19,7 @@
 
 #include "imaging/metafile.h"
 #include "imaging/picture_file_loader.h"
+#include "stage/compositor.h"
 #include "stage/locks.h"
 #include "stage/sprite.h"
 #include "tests/imaging/metafile_bytes.h"

@@ -38,15 +38,19 @@ using Json = nlohmann::ordered_json;
 
 // show.kvp: the project. A variable `who`; optionally a wait for any key
 // (conditions 128); a call of next.kvs (command 0), found in the project's
-// own archive; a jump to the scene lost.kvs (command 53), which is in no
-// tree: a playing run asks whether to go on.
-std::vector<uint8_t> ProjectBytes(bool waitForKey) {
+// own archive or folder; optionally the picture pic.bmp, found there too; a
+// jump to the scene lost.kvs (command 53), which is in no tree: a playing
+// run asks whether to go on.
+std::vector<uint8_t> ProjectBytes(bool waitForKey, bool withPicture = false) {
   Json items = Json::parse(R"([
     {"class": "CVar", "active": 1, "groupName": "G",
      "items": [{"class": "CVarsItem", "type": 3, "name": "who", "initialValue": 0}]},
     {"class": "CFlow", "active": 1, "name": "callNext", "command": 0, "argument": "next.kvs"},
     {"class": "CFlow", "active": 1, "name": "toLost", "command": 53, "argument": "lost.kvs"},
     {"class": "CBottom", "active": 1}])");
+  if (withPicture)
+    items.insert(items.begin() + 2, Json::parse(R"({"class": "CDisplay", "active": 1, "name": "pic", "showMode": 0,
+      "rect": {"left": 0, "top": 0, "right": 8, "bottom": 8}, "pictureFile": "pic.bmp"})"));
   if (waitForKey)
     items.insert(items.begin() + 1, Json::parse(R"({"class": "CWait", "active": 1, "name": "key", "conditions": 128})"));
   Json doc = Json::parse(R"({"class": "CStgDoc", "isProject": 1, "defaultGroup": "G",
@@ -184,29 +188,6 @@ std::vector<uint8_t> SolidBmp(ColorRef c) {
   return b;
 }
 
-// show.kvp of a loose-file project: optionally a wait for any key; a call of
-// next.kvs (command 0) and the picture pic.bmp, both found in the project's
-// own folder; a jump to lost.kvs, in no tree, which asks in the player's own
-// box; then the end, idle (a frame is written).
-std::vector<uint8_t> LooseProjectBytes(bool waitForKey) {
-  Json items = Json::parse(R"([
-    {"class": "CVar", "active": 1, "groupName": "G",
-     "items": [{"class": "CVarsItem", "type": 3, "name": "who", "initialValue": 0}]},
-    {"class": "CFlow", "active": 1, "name": "callNext", "command": 0, "argument": "next.kvs"},
-    {"class": "CDisplay", "active": 1, "name": "pic", "showMode": 0,
-     "rect": {"left": 0, "top": 0, "right": 8, "bottom": 8}, "pictureFile": "pic.bmp"},
-    {"class": "CFlow", "active": 1, "name": "toLost", "command": 53, "argument": "lost.kvs"},
-    {"class": "CBottom", "active": 1}])");
-  if (waitForKey)
-    items.insert(items.begin() + 1, Json::parse(R"({"class": "CWait", "active": 1, "name": "key", "conditions": 128})"));
-  Json doc = Json::parse(R"({"class": "CStgDoc", "isProject": 1, "defaultGroup": "G",
-    "settings": {"clientWidth": 32, "clientHeight": 24},
-    "projectTree": [{"class": "CProjNode", "kind": 0, "level": 0, "path": "show.kvp"},
-                    {"class": "CProjNode", "kind": 3, "level": 1, "path": "next.kvs"}]})");
-  doc["items"] = items;
-  return std::static_pointer_cast<CStgDoc>(ObjectFromJson(doc, true))->Store();
-}
-
 // show.kvp whose Orlan code (show.ebs) asks whether `url` exists and keeps
 // the answer in G.avail.
 std::vector<uint8_t> RemoteProjectBytes() {
@@ -241,7 +222,7 @@ std::optional<ColorRef> PngPixel(const std::filesystem::path& file, int x, int y
 TEST_F(TwoPlayers, LooseFilesResolveInTheirOwnFoldersAtTheirOwnDepths) {
   // The same stored names in both folders, with different contents.
   for (const auto& [name, mark] : {std::pair{"a", 1.0}, std::pair{"b", 2.0}}) {
-    WriteBytes(dir_ / name / "show.kvp", LooseProjectBytes(std::string(name) == "a"));
+    WriteBytes(dir_ / name / "show.kvp", ProjectBytes(std::string(name) == "a", true));
     WriteBytes(dir_ / name / "next.kvs", NextBytes(mark));
     WriteBytes(dir_ / name / "pic.bmp", SolidBmp(kPictureColor));
   }
