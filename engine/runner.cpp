@@ -95,12 +95,24 @@ void ScriptThreadContext::SetScript(DocPtr script) {
 
 // --- Runner
 
-Runner::Runner(RunnerServices services, RuntimeFacts facts)
-    : services_(std::move(services)), variables_(*this), facts_(std::move(facts)) {
-  if (!services_.session) {
-    ownSession_ = std::make_unique<ProjectSession>();
-    services_.session = ownSession_.get();
+namespace {
+
+// The session a runner plays in: the given one, or an empty one of its own.
+ProjectSession& SessionFor(RunnerServices& services, std::unique_ptr<ProjectSession>& own) {
+  if (!services.session) {
+    own = std::make_unique<ProjectSession>();
+    services.session = own.get();
   }
+  return *services.session;
+}
+
+}  // namespace
+
+Runner::Runner(RunnerServices services, RuntimeFacts facts)
+    : services_(std::move(services)),
+      variables_(*this),
+      facts_(std::move(facts)),
+      context_{*this, SessionFor(services_, ownSession_)} {
   variables_.BuildRuntimeVariables(facts_);
 }
 

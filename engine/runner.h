@@ -17,6 +17,7 @@
 
 #include "engine/clock.h"
 #include "engine/message_port.h"
+#include "engine/play_context.h"
 #include "engine/random.h"
 #include "engine/request.h"
 #include "engine/run_error.h"
@@ -205,6 +206,8 @@ class Runner {
   std::string ResolveFile(const std::string& name) {
     return services_.resolveFile ? services_.resolveFile(name) : std::string();
   }
+  // The run's typed services; the player fills the slots once they exist.
+  PlayContext& Context() { return context_; }
   VariableStore& variables() { return variables_; }
   const DocPtr& project() const { return project_; }
   int64_t Now() { return clock().NowMs(); }
@@ -300,6 +303,7 @@ class Runner {
   RunnerServices services_;
   VariableStore variables_;
   RuntimeFacts facts_;
+  PlayContext context_;
   DocPtr project_;
   std::shared_ptr<ScriptThreadContext> projectThread_;
   std::shared_ptr<ScriptThreadContext> mainThread_;

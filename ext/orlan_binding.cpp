@@ -132,8 +132,6 @@ OrlanBinding::~OrlanBinding() {
   for (auto& m : modules_) m.second->ReleaseEngineState();
 }
 
-OrlanBinding* OrlanBinding::Of(Runner& runner) { return dynamic_cast<OrlanBinding*>(runner.Orlan()); }
-
 bool OrlanBinding::Initialize() {
   engine_.SetOption(0, 0x100000);
   engine_.SetYieldCallback([this](orlan::Thread& t) { return OnYield(t); });
@@ -176,11 +174,11 @@ FileContext OrlanBinding::Files() {
   if (!guard_) {
     std::string project;
     if (auto dir = runner_.variables().FindRuntime("rwProjectDirectory"))
-      project = ResolveHostPath(runner_.variables().Text(*dir), ProcessDriveMap(), {}).value_or(std::string());
+      project = ResolveHostPath(runner_.variables().Text(*dir), runner_.Session().drives, {}).value_or(std::string());
     guard_ = std::make_unique<FileGuard>(FileGuard::ForRun(project, {}, {}, {}));
     baseDir_ = project;
   }
-  return FileContext{ProcessDriveMap(), baseDir_, *guard_};
+  return FileContext{runner_.Session().drives, baseDir_, *guard_};
 }
 
 void OrlanBinding::Dispatch(orlan::Thread& thread, uint32_t id, orlan::ArgBlock& args) {

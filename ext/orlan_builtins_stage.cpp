@@ -113,7 +113,7 @@ void GetCursorFilename(BuiltinCall& c) {
 void SetCursorFilename(BuiltinCall& c) {
   auto o = c.ObjectArg(1);
   if (CVisibleInsert* v = Visible(o)) {
-    std::lock_guard lock(StageLock());
+    std::lock_guard lock(v->StageLock());
     v->cursorFile = c.args.GetString(2);
     v->cursorId = kCursorFromFile;
   }
@@ -282,7 +282,7 @@ void SetZorder(BuiltinCall& c) {
   o->SetLayer(layer);
   if (StageSprite* sprite = o->GetSprite(false)) {
     {
-      std::lock_guard lock(StageLock());
+      std::lock_guard lock(sprite->Lock());
       sprite->SetLayer(layer, true);
     }
     o->Invalidate();
@@ -327,7 +327,9 @@ void SetColor(BuiltinCall& c) {
   if (!o || !r.valid()) return;
   bool kept;
   {
-    std::lock_guard lock(StageLock());
+    // What the object's drawing reads changes under its stage's lock.
+    CVisibleInsert* v = Visible(o);
+    std::lock_guard lock(v ? v->StageLock() : StageCompositor().Lock());
     kept = o->SetProperty(P, ColorOf(r));
   }
   if (kept) RedrawNow(o->GetSprite(false));
@@ -532,7 +534,7 @@ void SetEffect(BuiltinCall& c) {
 
 // --- the stage
 
-Stage* StageOf(BuiltinCall& c) { return dynamic_cast<Stage*>(c.runner.Stage()); }
+Stage* StageOf(BuiltinCall& c) { return c.runner.Context().stage; }
 
 void GetStageSize(BuiltinCall& c) {
   orlan::RecordRef r = c.args.GetRecord(1);

@@ -149,6 +149,7 @@ class Stage : public StageLink, public StageEnvironment {
   bool OfferKey(const KeyStroke& stroke, bool offerWidget = true);
 
  private:
+  std::recursive_mutex& StageLock() { return compositor_.Lock(); }
   void DeliverEvent(StageSprite& sprite, uint32_t code, Point at);
   void EndHover();
   StageSprite* SpriteAt(int x, int y);

@@ -88,8 +88,6 @@ MediaContext::~MediaContext() {
   }
 }
 
-MediaContext* MediaContext::Of(Runner& runner) { return dynamic_cast<MediaContext*>(runner.Media()); }
-
 std::optional<std::filesystem::path> MediaContext::Resolve(const std::string& name) const {
   if (options_.resolve) return options_.resolve(name);
   std::error_code ec;

@@ -15,7 +15,8 @@
 #include "imaging/picture_loader.h"
 #include "inserts/stage_host.h"
 #include "media/media_context.h"
-#include "net/resolver.h"
+#include "persist/locator_resolver.h"
+#include "net/hooks.h"
 #include "net/temp_folder.h"
 #include "persist/document.h"
 #include "persist/hooks.h"
@@ -56,7 +57,7 @@ class RunPlayState : public PlayState {
 DocPtr LoadScriptFile(const ProjectSession& session, const std::string& path) {
   auto resolved = session.locator().RetrieveResource(path);
   if (!resolved) return nullptr;
-  auto host = HostPathOf(*resolved);
+  auto host = session.HostPath(*resolved);
   std::string bytes;
   if (!host || !ReadHostFile(*host, bytes)) return nullptr;
   try {
@@ -74,11 +75,23 @@ DocPtr LoadScriptFile(const ProjectSession& session, const std::string& path) {
 // The local file a stored name stands for, through the resource locator.
 std::optional<std::filesystem::path> LocalFileOf(const ProjectSession& session, const std::string& name) {
   auto resolved = session.locator().RetrieveResource(name);
-  auto host = resolved ? HostPathOf(*resolved) : std::nullopt;
+  auto host = resolved ? session.HostPath(*resolved) : std::nullopt;
   std::error_code ec;
   if (!host || !std::filesystem::is_regular_file(*host, ec)) return std::nullopt;
   return std::filesystem::path(*host);
 }
+
+// The run's stop as its network transfers see it: an abort, the end of the
+// run, or the exit key on its stage.
+class RunNetStop : public StopPredicate {
+ public:
+  RunNetStop(Runner& runner, const Stage& stage) : runner_(runner), stage_(stage) {}
+  bool StopRequested() const override { return stage_.QuitRequested() || runner_.IsStopRequested(); }
+
+ private:
+  Runner& runner_;
+  const Stage& stage_;
+};
 
 }  // namespace
 
@@ -88,19 +101,27 @@ Player::Player(PlayerOptions options, HostFacts host)
       locator_(std::make_unique<CResourceLocator>()),
       resolver_(std::make_unique<LocatorResolver>(*locator_)),
       playState_(std::make_unique<RunPlayState>(runner_)),
-      session_(std::make_unique<ProjectSession>(*resolver_, *playState_)) {}
+      session_(std::make_unique<ProjectSession>(*resolver_, *playState_)),
+      net_(std::make_shared<NetHooks>()) {
+  // Local names the locator keeps resolve through this run's folder and drives.
+  locator_->SetHostPaths([session = session_.get()](const std::string& name) { return session->HostPath(name); });
+}
 
 Player::~Player() {
+  // Transfers still running end before what their stop test asks goes.
+  net_->End();
   if (runner_) runner_->Shutdown();
   // Scripts' engine state goes with the binding, before the runner it serves.
-  if (runner_) runner_->SetOrlan(nullptr);
+  if (runner_) {
+    runner_->SetOrlan(nullptr);
+    runner_->Context().orlan = nullptr;
+  }
   orlan_.reset();
   // Inserts that outlive the run still own sprites; the stage goes last.
   runner_.reset();
   // Widgets of the objects just gone are destroyed on this thread's loop.
   RunPostedWork();
   media_.reset();
-  SetMessageBoxes(nullptr);
 }
 
 int Player::Fail(int status, const std::string& message) {
@@ -146,8 +167,8 @@ int Player::Run() {
 
   messages_ = std::make_unique<HarnessMessageBox>(std::move(answers), trace_.get(), trace_ == nullptr && !window_.messages);
   messages_->SetInteractive(window_.messages);
-  SetMessageBoxes(messages_.get());
   session_->SetMessages(messages_.get());
+  net_->SetProgressSink(window_.progress);
   RegisterInsertClasses();
 
   if (trace_) trace_->Start(options_.fileName);
@@ -176,18 +197,21 @@ int Player::Run() {
   // Name substitution: the project's folder is drive C:, the cache is the
   // locator's folder, and a variable is read silently.
   fileDialog_ = std::make_unique<HarnessFileDialog>(*messages_);
-  macros_ = std::make_unique<PlayerMacroHost>(ProcessDriveMap(), SettingsStore::Process(), *fileDialog_);
-  macros_->SetProjectDir(ProcessDriveMap().StoredPathOf(CurrentHostDir()));
-  macros_->SetProgramDir(ProcessDriveMap().StoredPathOf(host_.programDir));
-  macros_->SetCacheDir(ProcessDriveMap().StoredPathOf(locator_->GetTemporaryDirectory()));
+  const DriveMap& drives = session_->drives;
+  const std::string baseDir = session_->BaseDir();
+  macros_ = std::make_unique<PlayerMacroHost>(drives, SettingsStore::Process(), *fileDialog_);
+  macros_->SetBaseDir(baseDir);
+  macros_->SetProjectDir(drives.StoredPathOf(baseDir));
+  macros_->SetProgramDir(drives.StoredPathOf(host_.programDir));
+  macros_->SetCacheDir(drives.StoredPathOf(locator_->GetTemporaryDirectory()));
   macros_->SetVariableLookup([this](const std::string& name) -> std::optional<std::string> {
     if (!runner_) return std::nullopt;
     auto item = runner_->variables().FindVariable(name, nullptr, {}, false);
     if (!item) return std::nullopt;
     return runner_->variables().FormatValue(*item);
   });
-  launcher_ = std::make_unique<PosixLauncher>(ProcessDriveMap());
-  documents_ = std::make_unique<XdgDocumentOpener>(*launcher_, ProcessDriveMap());
+  launcher_ = std::make_unique<PosixLauncher>(drives, baseDir);
+  documents_ = std::make_unique<XdgDocumentOpener>(*launcher_, drives, baseDir);
   facts.cdromDrive = ExpandNames("%CD%", *macros_);
   facts.projectDirectory = macros_->ProjectDir();
   facts.programDirectory = macros_->ProgramDir();
@@ -203,8 +227,7 @@ int Player::Run() {
   // [Sound] in the settings: the SoundFont for MIDI, and the folder of CD
   // track files (relative to the project's folder; "cdaudio" by default).
   media.soundFont = GetSetting("Sound", "SoundFont", std::string());
-  media.cdFolder =
-      std::filesystem::path(CurrentHostDir()) / GetSetting("Sound", "CDAudioFolder", std::string("cdaudio"));
+  media.cdFolder = std::filesystem::path(baseDir) / GetSetting("Sound", "CDAudioFolder", std::string("cdaudio"));
   media.resolve = [this](const std::string& name) { return LocalFileOf(*session_, name); };
   try {
     media_ = std::make_unique<MediaContext>(*clock_, trace_.get(), std::move(media));
@@ -233,10 +256,12 @@ int Player::Run() {
   };
   services.session = session_.get();
   runner_ = std::make_unique<Runner>(std::move(services), facts);
+  runner_->Context().media = media_.get();
+  runner_->Context().net = net_.get();
   // The Orlan engine with its library, and the project's own Orlan object;
   // a project whose Orlan code fails to load does not start.
   orlan_ = std::make_unique<OrlanBinding>(*runner_);
-  orlan_->SetRunFolders(CurrentHostDir(), host_.programDir, locator_->GetTemporaryDirectory(),
+  orlan_->SetRunFolders(baseDir, host_.programDir, locator_->GetTemporaryDirectory(),
                         DefaultRuntimeFolder());
   orlan_->SetFileDialog(fileDialog_.get());
   if (!orlan_->Initialize() || !orlan_->StartProject(*project, session_->projectPath)) {
@@ -244,6 +269,7 @@ int Player::Run() {
     return exit_status::kCorrupt;
   }
   runner_->SetOrlan(orlan_.get());
+  runner_->Context().orlan = orlan_.get();
 
   // The stage, composed off-screen; frames are written from it.
   const ProjectSettings& s = project->settings;
@@ -271,12 +297,15 @@ int Player::Run() {
                             s.stageBottom - s.stageTop >= host_.screenHeight;
   if (!s.backImage.empty() && s.stageMode == 0 && !coversScreen) {
     auto resolved = session_->locator().RetrieveResource(ExpandNames(s.backImage, *macros_));
-    if (auto host = resolved ? HostPathOf(*resolved) : std::nullopt) stage.backImageHost = *host;
+    if (auto host = resolved ? session_->HostPath(*resolved) : std::nullopt) stage.backImageHost = *host;
   }
   if (!pictures_) pictures_ = std::make_unique<imaging::RasterPictureLoader>();
   stage_ = std::make_unique<Stage>(*runner_, stage,
                                    options_.depth == 16 ? PixelFormat::kRgb565 : PixelFormat::kXrgb32, *pictures_);
   runner_->SetStage(stage_.get());
+  runner_->Context().stage = stage_.get();
+  netStop_ = std::make_unique<RunNetStop>(*runner_, *stage_);
+  net_->SetStopPredicate(netStop_.get());
   stage_->SetWindowFactory(windowFactory_);
   runner_->stopKey = stage.exitKey;
   if (window_.presenter) stage_->compositor().SetPresenter(window_.presenter);
@@ -338,6 +367,7 @@ int Player::Run() {
   // The capture ends at the run's end time, before the threads are torn down.
   media_->Sync();
   liveMain_ = nullptr;
+  net_->End();
   orlan_->StopAll();
   runner_->Shutdown();
   orlan_->EndProject();

@@ -272,6 +272,7 @@ class Binding : public ::testing::Test {
     runner = std::make_unique<Runner>(s, RuntimeFacts{});
     binding = std::make_unique<OrlanBinding>(*runner);
     runner->SetOrlan(binding.get());
+    runner->Context().orlan = binding.get();
     EXPECT_TRUE(binding->Initialize());
     dir = std::filesystem::temp_directory_path() / ("kv_orlan_binding_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
