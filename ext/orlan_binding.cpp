@@ -167,7 +167,7 @@ bool OrlanBinding::Initialize() {
 void OrlanBinding::SetRunFolders(const std::string& project, const std::string& program,
                                  const std::string& temporary, const std::string& runtime) {
   std::lock_guard lock(filesLock_);
-  guard_ = std::make_unique<FileGuard>(FileGuard::ForRun(project, program, temporary, runtime));
+  guard_ = std::make_unique<FileGuard>(FileGuard::ForRun(project, program, temporary, runtime, ProcessDriveMap()));
   baseDir_ = project;
 }
 
@@ -177,7 +177,7 @@ FileContext OrlanBinding::Files() {
     std::string project;
     if (auto dir = runner_.variables().FindRuntime("rwProjectDirectory"))
       project = ResolveHostPath(runner_.variables().Text(*dir), ProcessDriveMap(), {}).value_or(std::string());
-    guard_ = std::make_unique<FileGuard>(FileGuard::ForRun(project, {}, {}, {}));
+    guard_ = std::make_unique<FileGuard>(FileGuard::ForRun(project, {}, {}, {}, ProcessDriveMap()));
     baseDir_ = project;
   }
   return FileContext{ProcessDriveMap(), baseDir_, *guard_};
