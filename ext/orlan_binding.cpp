@@ -165,7 +165,7 @@ bool OrlanBinding::Initialize() {
 void OrlanBinding::SetRunFolders(const std::string& project, const std::string& program,
                                  const std::string& temporary, const std::string& runtime) {
   std::lock_guard lock(filesLock_);
-  guard_ = std::make_unique<FileGuard>(FileGuard::ForRun(project, program, temporary, runtime));
+  guard_ = std::make_unique<FileGuard>(FileGuard::ForRun(project, program, temporary, runtime, runner_.Session().drives));
   baseDir_ = project;
 }
 
@@ -175,7 +175,7 @@ FileContext OrlanBinding::Files() {
     std::string project;
     if (auto dir = runner_.variables().FindRuntime("rwProjectDirectory"))
       project = ResolveHostPath(runner_.variables().Text(*dir), runner_.Session().drives, {}).value_or(std::string());
-    guard_ = std::make_unique<FileGuard>(FileGuard::ForRun(project, {}, {}, {}));
+    guard_ = std::make_unique<FileGuard>(FileGuard::ForRun(project, {}, {}, {}, runner_.Session().drives));
     baseDir_ = project;
   }
   return FileContext{runner_.Session().drives, baseDir_, *guard_};

@@ -26,8 +26,11 @@
 #include "platform/clipboard.h"
 #include "platform/files.h"
 #include "platform/launcher.h"
+#include "platform/message_box.h"
 #include "platform/settings.h"
 #include "platform/paths.h"
+#include "platform/picture_bound.h"
+#include "platform/string_table.h"
 #include "platform/text.h"
 #include "player/harness_messages.h"
 #include "player/json_trace.h"
@@ -92,6 +95,17 @@ class RunNetStop : public StopPredicate {
   Runner& runner_;
   const Stage& stage_;
 };
+
+// The stage's drawing area as the project stores it: the client size, or
+// the stage rectangle's when a client side is unset.
+std::pair<int64_t, int64_t> StoredStageSize(const ProjectSettings& s) {
+  int64_t w = s.clientWidth, h = s.clientHeight;
+  if (w <= 0 || h <= 0) {
+    w = std::max<int64_t>(1, int64_t(s.stageRight) - s.stageLeft);
+    h = std::max<int64_t>(1, int64_t(s.stageBottom) - s.stageTop);
+  }
+  return {w, h};
+}
 
 }  // namespace
 
@@ -188,6 +202,17 @@ int Player::Run() {
     return openStatus;
   }
   DocPtr project = session_->project;
+  // A stage past the bound is refused before anything is made for it.
+  const auto [stageWidth, stageHeight] = StoredStageSize(project->settings);
+  const int64_t stagePixels = StagePixelBound(host_.screenWidth, host_.screenHeight);
+  if (!WithinPictureBound(stageWidth, stageHeight, stagePixels)) {
+    const std::string text = FileNameAndExt(session_->projectPath) + ": a stage of " + std::to_string(stageWidth) +
+                             " x " + std::to_string(stageHeight) + " pixels is too large (" +
+                             PictureBoundText(stagePixels) + ")";
+    ShowMessage(text, LoadString(sid::kAppName), MsgButtons::Ok, MsgIcon::Exclamation);
+    EndRun(exit_status::kCorrupt);
+    return Fail(exit_status::kCorrupt, Cp1252ToUtf8(text));
+  }
 
   RuntimeFacts facts;
   facts.displayWidth = host_.screenWidth;
@@ -274,14 +299,9 @@ int Player::Run() {
   // The stage, composed off-screen; frames are written from it.
   const ProjectSettings& s = project->settings;
   StageSettings stage;
-  stage.clientWidth = static_cast<int32_t>(s.clientWidth);
-  stage.clientHeight = static_cast<int32_t>(s.clientHeight);
-  if (stage.clientWidth <= 0 || stage.clientHeight <= 0) {
-    stage.clientWidth = std::max(1, s.stageRight - s.stageLeft);
-    stage.clientHeight = std::max(1, s.stageBottom - s.stageTop);
-  }
-  stage.clientWidth = std::clamp(stage.clientWidth, 1, 16384);
-  stage.clientHeight = std::clamp(stage.clientHeight, 1, 16384);
+  stage.clientWidth = static_cast<int32_t>(stageWidth);
+  stage.clientHeight = static_cast<int32_t>(stageHeight);
+  stage.maxPixels = stagePixels;
   stage.clientColor = ColorRef(s.clientColor);
   stage.frameColor = ColorRef(s.frameColor);
   stage.exitKey = s.exitKey ? s.exitKey : kDefaultExitKey;
