@@ -874,7 +874,7 @@ int Runner::ExecuteRequest(std::unique_ptr<Request> request) {
     flow->delayMs = handler->delayMs;
     eventCode = handler->eventCode;
     if (trace() && owner && owner.get() != handler.get())
-      trace()->Handler(ctx ? ctx->traceName : "main", owner->name, eventCode, request->code);
+      trace()->Handler(ScriptThreadContext::CurrentTraceName(), owner->name, eventCode, request->code);
   }
   flow->eventCode = eventCode;
   if (owner) flow->owner = owner;
@@ -893,7 +893,7 @@ int Runner::RaiseEvent(CInsert& insert, uint32_t eventCode, int kind, std::share
   uint32_t traced = eventCode != 0 ? eventCode : (handler ? handler->eventCode : 0);
   const bool selfStep = handler && handler.get() == &insert;
   if (trace() && traced != 0 && traced != event::kNoEvent && !selfStep)
-    trace()->Event(ctx ? ctx->traceName : "main", insert.name, traced);
+    trace()->Event(ScriptThreadContext::CurrentTraceName(), insert.name, traced);
   if (!handler) {
     if (kind & 1) {
       auto r = std::make_unique<Request>();

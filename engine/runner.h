@@ -83,6 +83,8 @@ class ScriptThreadContext : public std::enable_shared_from_this<ScriptThreadCont
   // Inline: builtins ask for it on every call.
   static ScriptThreadContext* Current() { return current_; }
   static void SetCurrent(ScriptThreadContext* context) { current_ = context; }
+  // The trace's name of the calling thread: "main" on one that runs no scripts.
+  static std::string CurrentTraceName() { return current_ ? current_->traceName : "main"; }
 
   Runner& runner;
   ThreadPort port;
