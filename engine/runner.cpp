@@ -637,11 +637,13 @@ void Runner::JoinThread(ScriptThreadContext& t, int64_t firstLimitMs) {
   Waiter local;
   Waiter& w = ctx ? ctx->port.waiter() : local;
   int64_t deadline = firstLimitMs == kForever ? kForever : Now() + firstLimitMs;
-  clock().Wait(w, deadline, [&] { return t.done.load(); });
-  if (!t.done) {
+  auto done = [&] { return t.done.load(); };
+  // A wake meant for another change ends one wait, not the grace period.
+  while (!done() && Now() < deadline && !clock().Halted()) clock().Wait(w, deadline, done);
+  if (!done()) {
     t.port.PostKey(stopKey);
     t.abortFlag = true;
-    clock().Wait(w, kForever, [&] { return t.done.load(); });
+    while (!done() && !clock().Halted()) clock().Wait(w, kForever, done);
   }
   t.JoinOs();
 }
