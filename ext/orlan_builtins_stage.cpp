@@ -7,6 +7,7 @@
 #include <typeinfo>
 
 #include "engine/commands.h"
+#include "engine/flow.h"
 #include "engine/media_service.h"
 #include "engine/runner.h"
 #include "ext/basic_insert.h"
@@ -468,14 +469,27 @@ void Clone(BuiltinCall& c) {
   if (auto copy = NamedCopy(c)) self->currentScript->items.push_back(std::move(copy));
 }
 
-// Into a named script: appended there (63) and the script written back to
-// its file (60), both on the calling thread after this call.
+// Into a named script: appended there at once by a transient command 63
+// whose owner is the copy (a posted request would hold the copy only weakly,
+// and nothing else holds it yet), then the script written back to its file
+// by a request 60 to the calling thread.
 void CloneToScript(BuiltinCall& c) {
   auto copy = NamedCopy(c);
-  if (!copy) return;
   ScriptThreadContext* self = ScriptThreadContext::Current();
+  if (!copy || !self) return;
   const std::string script = c.args.GetString(3);
-  if (c.Post(self, command::kAppendToScript, script, copy)) c.Post(self, command::kWriteScript, script, copy);
+  auto append = std::make_shared<CFlow>();
+  append->command = command::kAppendToScript;
+  append->argument = script;
+  append->active = 1;
+  append->owner = copy;
+  append->thread = self->shared_from_this();
+  int appended = 0;
+  {
+    orlan::Thread::Unlock unlock(c.thread);
+    appended = c.runner.RunGuarded(append, run_mode::kHandler);
+  }
+  if (appended) c.Post(self, command::kWriteScript, script, copy);
 }
 
 }  // namespace

@@ -160,7 +160,8 @@ void CSDButton::PaintButton(StageSprite&, DrawTarget& target, const Rect& clip, 
     }
     const Rect box = Moved(inner, down);
     const TextLayout layout =
-        LayOutText(caption, captionFont_, box, draw_text::kSingleLine | draw_text::kCenter | draw_text::kVCenter);
+        LayOutText(caption, captionFont_, box, draw_text::kSingleLine | draw_text::kCenter | draw_text::kVCenter,
+                   DecoderOf(font));
     DrawLayout(p, layout, captionFont_, ToQColor(captionShadow));
     DrawLayout(p, layout, captionFont_, ToQColor(textColor), QPoint(-1, -1));
   }

@@ -149,7 +149,7 @@ const TextLayout& CText::LayoutAtOrigin(const Rect& area) {
   layoutFont_ = FontOf(font, scale);
   // Laid out in a rectangle of the same size at (0, 0): a text that moves
   // keeps its layout.
-  layout_ = LayOutText(shown_, layoutFont_, {0, 0, area.Width(), area.Height()}, drawFlags);
+  layout_ = LayOutText(shown_, layoutFont_, {0, 0, area.Width(), area.Height()}, drawFlags, DecoderOf(font));
   layoutKey_ = std::move(key);
   haveLayout_ = true;
   return layout_;

@@ -641,8 +641,8 @@ void CVisibleInsert::PlayOnStage() {
 
 void CVisibleInsert::RaiseNodeEvent(uint32_t code) {
   Runner* r = RunnerOf();
-  // A node without a handler for its code does nothing.
-  if (r && code != 0 && FindHandler(code)) r->RaiseEvent(*this, code, 0, nullptr);
+  // Raised whether or not a handler answers; the lookup decides what runs.
+  if (r && code != 0) r->RaiseEvent(*this, code, 0, nullptr);
 }
 
 void CVisibleInsert::PathMoved(size_t node, const Rect& to) {
