@@ -84,6 +84,8 @@ class ScriptThreadContext : public std::enable_shared_from_this<ScriptThreadCont
   // Inline: builtins ask for it on every call.
   static ScriptThreadContext* Current() { return current_; }
   static void SetCurrent(ScriptThreadContext* context) { current_ = context; }
+  // The trace's name of the calling thread: "main" on one that runs no scripts.
+  static std::string CurrentTraceName() { return current_ ? current_->traceName : "main"; }
 
   Runner& runner;
   ThreadPort port;
@@ -295,6 +297,8 @@ class Runner {
   void EndOfScript(ScriptThreadContext& ctx);
   void LeaveScript(ScriptThreadContext& ctx);
   void Register(const std::shared_ptr<ScriptThreadContext>& thread);
+  // Registers and starts `thread` running `body`; false once the run is ending.
+  bool LaunchThread(const std::shared_ptr<ScriptThreadContext>& thread, std::function<void()> body);
   ScriptThreadContext* TargetOfCommand(CInsert& raiser, CFlow& handler, uint16_t command, int kind,
                                        bool& direct, InsertPtr& namedObject);
   void WakeEveryone();
@@ -308,6 +312,10 @@ class Runner {
   std::shared_ptr<ScriptThreadContext> projectThread_;
   std::shared_ptr<ScriptThreadContext> mainThread_;
   std::atomic<bool> ended_{false};
+  // Set once by Shutdown and never cleared: a restart of the project (which
+  // clears shuttingDown) must not undo the end of the run.
+  std::mutex endLock_;
+  bool runEnding_ = false;
   std::atomic<bool> aborted_{false};
   std::atomic<int> abortCount_{0};
   std::atomic<uint32_t> threadsStarted_{0};

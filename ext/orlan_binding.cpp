@@ -5,6 +5,7 @@
 #include "engine/flow.h"
 #include "engine/runner.h"
 #include "engine/strings.h"
+#include "engine/trace.h"
 #include "engine/variables.h"
 #include "ext/basic_insert.h"
 #include "ext/korvel_library.h"
@@ -138,6 +139,13 @@ bool OrlanBinding::Initialize() {
   // A script's MsgBox is the run's message box.
   engine_.msgBox = [this](const std::string& prompt, int buttons, const std::string& title) {
     return ScriptAnswer(ShowScriptBox(runner_.Messages(), prompt, buttons, title));
+  };
+  // Debug.Print is a trace line naming the thread and the object whose code printed.
+  engine_.debugPrint = [this](orlan::Thread& t, const std::string& text) {
+    if (TraceSink* trace = runner_.trace()) {
+      const auto* basic = static_cast<const CBasic*>(t.UserData());
+      trace->Print(ScriptThreadContext::CurrentTraceName(), basic ? basic->name : std::string(), text);
+    }
   };
   InstallVariableBuiltins(builtins_);
   InstallFlowBuiltins(builtins_);

@@ -923,7 +923,7 @@ FN(ErrRaise) {
 FN(DebugPrint) {
   UNUSED;
   std::string text = ArgStr(fr, 1);
-  if (t.engine().debugPrint) t.engine().debugPrint(text);
+  if (t.engine().debugPrint) t.engine().debugPrint(t, text);
   fr[0].Clear();
 }
 
