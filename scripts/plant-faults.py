@@ -39,7 +39,7 @@ INDEPENDENT = ("tests/independent", None)
 MAP = {
     "platform": (["geometry_test", "text_test", "paths_test", "settings_test", "string_table_test", "files_test",
                   "byte_reader_test", "log_test", "launcher_test", "host_info_test", "clipboard_test",
-                  "audio_output_test"], [("tests/platform", None)]),
+                  "audio_output_test", "message_box_test"], [("tests/platform", None)]),
     "orlan": (["orlan_test", "ext_orlan_binding_tests", "korvel", "orlanc"],
               [("tests/orlan", None), ("tests/ext", None), ("tests/scenes", r"^scene\.orlan_")]),
     "xml": (["xml_test", "xml_expat_oracle_test", "kvtool_xml_test", "kvtool"], [("tests/xml", None)]),
