@@ -8,6 +8,7 @@
 #include "engine/runner.h"
 #include "engine/trace.h"
 #include "inserts/visible_insert.h"
+#include "inserts/window_insert.h"
 #include "stage/locks.h"
 
 namespace kv {
@@ -454,6 +455,89 @@ CursorChoice Stage::CurrentCursor() const {
   if (objectCursorActive_) return objectCursor_;
   if (stageCursorActive_) return stageCursor_;
   return {};
+}
+
+// ---------------------------------------------------------------- window objects
+
+namespace {
+
+constexpr uint32_t kTabKey = 0x09;
+constexpr uint32_t kShiftModifier = 1;
+
+std::shared_ptr<CWindowInsert> LiveWindowObject(const std::weak_ptr<CWindowInsert>& w) {
+  auto o = w.lock();
+  return o && o->Widget() ? o : nullptr;
+}
+
+}  // namespace
+
+void Stage::AddWindowObject(CWindowInsert& insert) {
+  auto self = std::static_pointer_cast<CWindowInsert>(insert.weak_from_this().lock());
+  if (!self) return;
+  std::lock_guard lock(focusLock_);
+  std::erase_if(windowObjects_, [&](const std::weak_ptr<CWindowInsert>& w) {
+    auto o = w.lock();
+    return !o || o == self;
+  });
+  windowObjects_.push_back(self);
+}
+
+void Stage::RemoveWindowObject(CWindowInsert& insert) {
+  std::lock_guard lock(focusLock_);
+  std::erase_if(windowObjects_, [&](const std::weak_ptr<CWindowInsert>& w) {
+    auto o = w.lock();
+    return !o || o.get() == &insert;
+  });
+}
+
+std::shared_ptr<CWindowInsert> Stage::FocusObject() const {
+  std::lock_guard lock(focusLock_);
+  return focus_.lock();
+}
+
+void Stage::SetFocusObject(CWindowInsert* insert) {
+  std::shared_ptr<CWindowInsert> next =
+      insert ? std::static_pointer_cast<CWindowInsert>(insert->weak_from_this().lock()) : nullptr;
+  std::shared_ptr<CWindowInsert> previous;
+  {
+    std::lock_guard lock(focusLock_);
+    previous = focus_.lock();
+    if (previous == next) return;
+    focus_ = next;
+  }
+  // The widgets are told outside the lock: their calls only post work.
+  if (previous) previous->FocusChanged(false);
+  if (next) next->FocusChanged(true);
+  if (TraceSink* t = trace()) t->Focus(next ? next->name : std::string());
+}
+
+bool Stage::OfferKey(const KeyStroke& stroke, bool offerWidget) {
+  std::shared_ptr<CWindowInsert> focused = FocusObject();
+  if (focused && !focused->Widget()) {
+    // The focused object left the stage without handing the focus back.
+    SetFocusObject(nullptr);
+    focused = nullptr;
+  }
+  if (!focused) return false;
+  if (stroke.kind != KeyStroke::Kind::kChar && stroke.key == kTabKey) {
+    if (stroke.kind == KeyStroke::Kind::kUp) return true;
+    // The next (Shift: previous) window object in the order they came on
+    // the stage, round to the first.
+    std::vector<std::shared_ptr<CWindowInsert>> order;
+    {
+      std::lock_guard lock(focusLock_);
+      for (const auto& w : windowObjects_)
+        if (auto o = LiveWindowObject(w)) order.push_back(o);
+    }
+    auto at = std::find(order.begin(), order.end(), focused);
+    if (order.empty() || at == order.end()) return true;
+    const size_t i = size_t(at - order.begin()), n = order.size();
+    const size_t to = (stroke.modifiers & kShiftModifier) ? (i + n - 1) % n : (i + 1) % n;
+    SetFocusObject(order[to].get());
+    return true;
+  }
+  WidgetWindow* widget = offerWidget ? focused->Widget() : nullptr;
+  return widget && widget->OfferKey(stroke);
 }
 
 }  // namespace kv

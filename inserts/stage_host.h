@@ -20,10 +20,12 @@
 #include "stage/path_stepper.h"
 #include "stage/step_clock.h"
 #include "stage/transitions.h"
+#include "stage/widget_window.h"
 
 namespace kv {
 
 class CVisibleInsert;
+class CWindowInsert;
 class Runner;
 class TraceSink;
 
@@ -130,6 +132,22 @@ class Stage : public StageLink, public StageEnvironment {
   // Bumped on every cursor change so a window can poll cheaply.
   std::atomic<uint32_t> cursorSerial{0};
 
+  // Window objects: the factory of their native widgets (lent by the host
+  // before the run; none makes a window kind raise), their Tab order (the
+  // order they came on the stage) and the keyboard focus.
+  void SetWindowFactory(ChildWindowFactory* factory) { windowFactory_ = factory; }
+  ChildWindowFactory* WindowFactory() const { return windowFactory_; }
+  void AddWindowObject(CWindowInsert& insert);
+  void RemoveWindowObject(CWindowInsert& insert);
+  // Moves the keyboard focus to `insert` (null: to no object), tracing it.
+  void SetFocusObject(CWindowInsert* insert);
+  std::shared_ptr<CWindowInsert> FocusObject() const;
+  // Keyboard input, focus first: Tab and Shift+Tab move the focus between
+  // window objects; anything else is offered to the focused object's
+  // widget unless `offerWidget` is false (the widget has declined it
+  // already). True when taken; otherwise it goes on to hotkeys and the stage.
+  bool OfferKey(const KeyStroke& stroke, bool offerWidget = true);
+
  private:
   void DeliverEvent(StageSprite& sprite, uint32_t code, Point at);
   void EndHover();
@@ -165,6 +183,10 @@ class Stage : public StageLink, public StageEnvironment {
   bool stageCursorActive_ = false;
   bool stageCursorOverride_ = false;
   CursorChoice stageCursor_;
+  ChildWindowFactory* windowFactory_ = nullptr;
+  mutable std::mutex focusLock_;
+  std::vector<std::weak_ptr<CWindowInsert>> windowObjects_;  // guarded by focusLock_
+  std::weak_ptr<CWindowInsert> focus_;                        // guarded by focusLock_
 };
 
 // Where a stage frame of frameW x frameH goes on the screen: placement 1266

@@ -78,10 +78,11 @@ bool ParseInputScript(const std::string& text, std::vector<InputEvent>& out, std
       if (!(words >> xs >> ys) || !ToInt(xs, x) || !ToInt(ys, y)) return fail(verb + " needs X and Y");
       e.x = static_cast<int32_t>(x);
       e.y = static_cast<int32_t>(y);
-    } else if (verb == "key") {
+    } else if (verb == "key" || verb == "keydown" || verb == "keyup") {
       std::string spec;
-      if (!(words >> spec)) return fail("key needs a key name");
-      e.kind = InputEvent::Kind::kKey;
+      if (!(words >> spec)) return fail(verb + " needs a key name");
+      e.kind = verb == "key" ? InputEvent::Kind::kKey
+               : verb == "keydown" ? InputEvent::Kind::kKeyDown : InputEvent::Kind::kKeyUp;
       size_t start = 0;
       for (;;) {
         size_t plus = spec.find('+', start);

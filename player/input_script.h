@@ -9,7 +9,8 @@
 namespace kv {
 
 struct InputEvent {
-  enum class Kind { kMove, kDown, kUp, kClick, kRightClick, kDoubleClick, kKey, kChar,
+  // kKey is a press and a release; kKeyDown and kKeyUp one half each.
+  enum class Kind { kMove, kDown, kUp, kClick, kRightClick, kDoubleClick, kKey, kKeyDown, kKeyUp, kChar,
                     // the stage window minimised and restored; the machine suspended and resumed
                     kMinimize, kRestore, kSuspend, kResume };
   int64_t timeMs = 0;
@@ -18,6 +19,9 @@ struct InputEvent {
   uint32_t key = 0;        // virtual key
   uint32_t modifiers = 0;  // 1 Shift, 2 Ctrl, 4 Alt
   std::string text;        // kChar
+  // From a window whose focused widget already declined the key: it goes
+  // straight on to hotkeys and the stage.
+  bool declinedByFocus = false;
 };
 
 // Parses the whole file's text; a bad line fills `error` ("line N: ...").

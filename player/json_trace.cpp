@@ -106,6 +106,11 @@ void JsonTrace::Hide(const std::string& insert) {
   Write(j.dump());
 }
 
+void JsonTrace::Focus(const std::string& insert) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "focus"}, {"insert", U(insert)}};
+  Write(j.dump());
+}
+
 void JsonTrace::Effect(const std::string& insert, uint32_t id, const char* op, int steps) {
   Json j{{"t", clock_.NowMs()}, {"ev", "effect"}, {"insert", U(insert)}, {"id", id}, {"op", op}, {"steps", steps}};
   Write(j.dump());

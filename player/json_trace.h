@@ -32,6 +32,7 @@ class JsonTrace : public TraceSink {
   void Launch(const std::string& program, const std::vector<std::string>& args) override;
   void Show(const std::string& insert, int32_t left, int32_t top, int32_t right, int32_t bottom) override;
   void Hide(const std::string& insert) override;
+  void Focus(const std::string& insert) override;
   void Effect(const std::string& insert, uint32_t id, const char* op, int steps) override;
   void Path(const std::string& insert, size_t node, int32_t left, int32_t top, int32_t right,
             int32_t bottom) override;

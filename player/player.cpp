@@ -31,6 +31,7 @@
 #include "player/harness_messages.h"
 #include "player/json_trace.h"
 #include "stage/compositor.h"
+#include "stage/widget_window.h"
 
 namespace kv {
 
@@ -96,6 +97,8 @@ Player::~Player() {
   orlan_.reset();
   // Inserts that outlive the run still own sprites; the stage goes last.
   runner_.reset();
+  // Widgets of the objects just gone are destroyed on this thread's loop.
+  RunPostedWork();
   media_.reset();
   SetMessageBoxes(nullptr);
 }
@@ -274,6 +277,7 @@ int Player::Run() {
   stage_ = std::make_unique<Stage>(*runner_, stage,
                                    options_.depth == 16 ? PixelFormat::kRgb565 : PixelFormat::kXrgb32, *pictures_);
   runner_->SetStage(stage_.get());
+  stage_->SetWindowFactory(windowFactory_);
   runner_->stopKey = stage.exitKey;
   if (window_.presenter) stage_->compositor().SetPresenter(window_.presenter);
   if (window_.stageReady) window_.stageReady(*stage_);
@@ -305,6 +309,7 @@ int Player::Run() {
         nextEvery += options_.renderEvery;
       }
     }
+    RunPostedWork();
     while (nextInput < input_.size() && input_[nextInput].timeMs <= now) Deliver(input_[nextInput++]);
     std::vector<InputEvent> live;
     {
@@ -346,6 +351,30 @@ int Player::Run() {
   clock_->Leave(waiter);
   ScriptThreadContext::SetCurrent(nullptr);
   return status;
+}
+
+void Player::PostToRun(std::function<void()> work) {
+  {
+    std::lock_guard lock(inputLock_);
+    runWork_.push_back(std::move(work));
+  }
+  if (ScriptThreadContext* main = liveMain_.load()) {
+    Message m;
+    m.kind = MsgKind::kNone;
+    main->port.Post(std::move(m));
+  }
+}
+
+void Player::RunPostedWork() {
+  for (;;) {
+    std::vector<std::function<void()>> work;
+    {
+      std::lock_guard lock(inputLock_);
+      work.swap(runWork_);
+    }
+    if (work.empty()) return;
+    for (auto& w : work) w();
+  }
 }
 
 void Player::PostInput(const InputEvent& e) {
@@ -397,19 +426,50 @@ void Player::RouteToStage(const InputEvent& e) {
     case K::kSuspend: stage_->PausePlayer(Stage::PauseCause::kSuspended); break;
     case K::kResume: stage_->ResumePlayer(Stage::PauseCause::kSuspended); break;
     case K::kKey:
+    case K::kKeyDown:
+    case K::kKeyUp:
     case K::kChar: break;
   }
 }
 
+bool Player::OfferToFocus(const InputEvent& e) {
+  using K = InputEvent::Kind;
+  const bool offer = !e.declinedByFocus;
+  KeyStroke stroke;
+  stroke.key = e.key;
+  stroke.modifiers = e.modifiers;
+  switch (e.kind) {
+    case K::kKey: {
+      const bool taken = stage_->OfferKey(stroke, offer);
+      stroke.kind = KeyStroke::Kind::kUp;
+      // The release follows its press, to the object that took the press.
+      if (taken) stage_->OfferKey(stroke, offer);
+      return taken;
+    }
+    case K::kKeyDown: return stage_->OfferKey(stroke, offer);
+    case K::kKeyUp: stroke.kind = KeyStroke::Kind::kUp; return stage_->OfferKey(stroke, offer);
+    case K::kChar:
+      stroke.kind = KeyStroke::Kind::kChar;
+      stroke.text = e.text;
+      return stage_->OfferKey(stroke, offer);
+    default: return false;
+  }
+}
+
 void Player::Deliver(const InputEvent& e) {
+  using K = InputEvent::Kind;
   if (stage_) {
-    // The exit key goes to the project thread alone, from the stage; a
-    // hotkey of an object on the stage is that object's alone.
-    if (e.kind == InputEvent::Kind::kKey && stage_->KeyDown(e.key)) return;
-    if (e.kind == InputEvent::Kind::kKey && stage_->Hotkey(e.key, e.modifiers, 1)) {
+    // The exit key goes to the project thread alone, from the stage; then
+    // the focused window object is offered the key; a hotkey of an object
+    // on the stage is that object's alone.
+    if ((e.kind == K::kKey || e.kind == K::kKeyDown) && stage_->KeyDown(e.key)) return;
+    if (OfferToFocus(e)) return;
+    if (e.kind == K::kKey && stage_->Hotkey(e.key, e.modifiers, 1)) {
       stage_->Hotkey(e.key, e.modifiers, 3);
       return;
     }
+    if (e.kind == K::kKeyDown && stage_->Hotkey(e.key, e.modifiers, 1)) return;
+    if (e.kind == K::kKeyUp && stage_->Hotkey(e.key, e.modifiers, 3)) return;
     RouteToStage(e);
   }
   // Input reaches the project thread and every script thread, whose waits
@@ -430,7 +490,6 @@ void Player::Deliver(const InputEvent& e) {
       t->port.Post(std::move(m));
     }
   };
-  using K = InputEvent::Kind;
   switch (e.kind) {
     case K::kMove: send(MsgKind::kMouseMove, 0, 0); break;
     case K::kDown: send(MsgKind::kButtonDown, 0, mouse_button::kLeft); break;
@@ -453,6 +512,8 @@ void Player::Deliver(const InputEvent& e) {
       send(MsgKind::kKeyDown, e.key, 0);
       send(MsgKind::kKeyUp, e.key, 0);
       break;
+    case K::kKeyDown: send(MsgKind::kKeyDown, e.key, 0); break;
+    case K::kKeyUp: send(MsgKind::kKeyUp, e.key, 0); break;
     case K::kChar:
       for (unsigned char c : e.text) send(MsgKind::kChar, c, 0);
       break;
@@ -466,6 +527,8 @@ void Player::Deliver(const InputEvent& e) {
 
 void Player::RenderFrame(const std::string& name) {
   if (options_.renderDir.empty() || !stage_) return;
+  // Widget work posted before this moment shows in the frame.
+  RunPostedWork();
   std::string file = name;
   if (file.empty()) {
     char buf[32];

@@ -19,6 +19,7 @@
 
 namespace kv {
 
+class ChildWindowFactory;
 class ClipboardService;
 class CResourceLocator;
 class Clock;
@@ -86,12 +87,21 @@ class Player {
   void SetPictureLoader(std::unique_ptr<PictureLoader> loader) { pictures_ = std::move(loader); }
   // Input from a window, delivered by the run's loop as scripted input is.
   void PostInput(const InputEvent& e);
+  // Before Run: the factory of window objects' widgets (none: a window kind
+  // raises when it is shown).
+  void SetWindowFactory(ChildWindowFactory* factory) { windowFactory_ = factory; }
+  // Runs `work` soon on the thread that called Run, in order; from any
+  // thread. A headless run's widgets live on that thread.
+  void PostToRun(std::function<void()> work);
 
  private:
   int Fail(int status, const std::string& message);
   void Deliver(const InputEvent& e);
   void RouteToStage(const InputEvent& e);
   void RenderFrame(const std::string& name);
+  // Keyboard input for the focused window object; true when it took it.
+  bool OfferToFocus(const InputEvent& e);
+  void RunPostedWork();
   void EndRun(int status);
 
   PlayerOptions options_;
@@ -121,6 +131,8 @@ class Player {
   std::mutex inputLock_;
   std::atomic<ScriptThreadContext*> liveMain_{nullptr};
   std::vector<InputEvent> liveInput_;
+  ChildWindowFactory* windowFactory_ = nullptr;
+  std::vector<std::function<void()>> runWork_;  // guarded by inputLock_
   int frames_ = 0;
   bool leftDown_ = false;
   bool ended_ = false;

@@ -24,7 +24,12 @@
 #include "shell/progress_panel.h"
 #include "shell/qt_clipboard.h"
 #include "shell/qt_message_box.h"
+#include "shell/qt_widget_window.h"
 #include "shell/stage_window.h"
+#ifdef KV_TEST_KINDS
+// A test build of the player also plays the tests' own kinds.
+#include "tests/shell/test_entry.h"
+#endif
 
 namespace {
 
@@ -86,12 +91,17 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
     host.screenWidth = screen->size().width();
     host.screenHeight = screen->size().height();
   }
+  // Window objects' widgets live on this (the GUI) thread, in the stage
+  // window; the factory outlives the window and the player.
+  kv::QtWidgetFactory widgets(
+      [&app](std::function<void()> work) { QMetaObject::invokeMethod(&app, std::move(work), Qt::QueuedConnection); });
   // The window outlives the player, whose stage presents into it.
   std::unique_ptr<kv::StageWindow> window;
   kv::Player player(std::move(options), host);
   player.SetPictureLoader(MakePictureLoader());
   kv::QtMessageBox boxes(&app);
   kv::QtClipboard clipboard(&app);
+  player.SetWindowFactory(&widgets);
   kv::WindowServices services;
   services.messages = &boxes;
   services.clipboard = &clipboard;
@@ -128,6 +138,8 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
               s.exitKey, screen);
           presenter = &window->presenter();
           window->runWindow().FollowCursorOf(stagePtr);
+          kv::RunWindow* drawing = &window->runWindow();
+          widgets.AttachWindow(drawing, [drawing] { return drawing->StageArea(); }, QSize(s.clientWidth, s.clientHeight));
           if (!s.showCaption) window->setWindowFlag(Qt::FramelessWindowHint);
           const kv::Point at = kv::StagePosition(s.placement, {s.placementX, s.placementY}, window->width(),
                                                  window->height(), screen.width(), screen.height());
@@ -190,6 +202,9 @@ std::string SaverModeOf(const std::vector<std::string>& args) {
 }
 
 int main(int argc, char** argv) {
+#ifdef KV_TEST_KINDS
+  kv::RegisterTestKinds();
+#endif
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string self = std::filesystem::path(argv[0]).extension().string();
   for (char& c : self) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -242,12 +257,19 @@ int main(int argc, char** argv) {
       options.headless = true;
     }
     if (!options.headless) return PlayInWindow(argc, argv, std::move(options), host, scale);
-    // Drawn text and metafiles need a GUI application; headless it draws
-    // off-screen, so frames are the same with or without a display.
+    // Drawn text, metafiles and window objects' widgets need a GUI
+    // application; headless it draws off-screen, so frames are the same with
+    // or without a display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
+    // The run's loop is this thread, the GUI thread: widget work waits for
+    // it. The factory outlives the player, whose objects own widgets.
+    kv::Player* loop = nullptr;
+    kv::QtWidgetFactory widgets([&loop](std::function<void()> work) { loop->PostToRun(std::move(work)); });
     kv::Player player(std::move(options), host);
+    loop = &player;
     player.SetPictureLoader(MakePictureLoader());
+    player.SetWindowFactory(&widgets);
     return player.Run();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "korvel: %s\n", e.what());

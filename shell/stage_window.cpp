@@ -15,6 +15,7 @@
 #include "imaging/cursor_file.h"
 #include "inserts/stage_host.h"
 #include "player/input_script.h"
+#include "platform/text.h"
 #include "player/player.h"
 
 namespace kv {
@@ -274,15 +275,48 @@ void RunWindow::timerEvent(QTimerEvent*) {
   }
 }
 
+namespace {
+
+// The hotkey modifier bits: Shift 1, Ctrl 2, Alt 4.
+uint32_t ModifierBits(Qt::KeyboardModifiers m) {
+  return (m & Qt::ShiftModifier ? 1u : 0u) | (m & Qt::ControlModifier ? 2u : 0u) | (m & Qt::AltModifier ? 4u : 0u);
+}
+
+}  // namespace
+
+// A key reaches the drawing window when no window object's widget has the
+// focus or the focused one declined it: it goes on to hotkeys and the stage
+// as a key going down, its typed text, and later its release.
 void RunWindow::keyPressEvent(QKeyEvent* e) {
   const uint32_t vk = VirtualKeyOf(e->key());
-  if (vk == 0) return QWidget::keyPressEvent(e);
+  const QString text = e->text();
+  const bool typed = !text.isEmpty() && text.at(0).isPrint() && !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+  if (vk == 0 && !typed) return QWidget::keyPressEvent(e);
+  if (vk != 0) {
+    InputEvent in;
+    in.kind = InputEvent::Kind::kKeyDown;
+    in.key = vk;
+    in.modifiers = ModifierBits(e->modifiers());
+    in.declinedByFocus = true;
+    Send(in);
+  }
+  if (typed) {
+    InputEvent in;
+    in.kind = InputEvent::Kind::kChar;
+    in.text = Utf8ToCp1252(text.toStdString());
+    in.declinedByFocus = true;
+    Send(in);
+  }
+}
+
+void RunWindow::keyReleaseEvent(QKeyEvent* e) {
+  const uint32_t vk = VirtualKeyOf(e->key());
+  if (vk == 0 || e->isAutoRepeat()) return QWidget::keyReleaseEvent(e);
   InputEvent in;
-  in.kind = InputEvent::Kind::kKey;
+  in.kind = InputEvent::Kind::kKeyUp;
   in.key = vk;
-  // The hotkey modifier bits: Shift 1, Ctrl 2, Alt 4.
-  const Qt::KeyboardModifiers m = e->modifiers();
-  in.modifiers = (m & Qt::ShiftModifier ? 1u : 0u) | (m & Qt::ControlModifier ? 2u : 0u) | (m & Qt::AltModifier ? 4u : 0u);
+  in.modifiers = ModifierBits(e->modifiers());
+  in.declinedByFocus = true;
   Send(in);
 }
 

@@ -89,6 +89,7 @@ class RunWindow : public QWidget {
   void mouseDoubleClickEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
+  void keyReleaseEvent(QKeyEvent* e) override;
   void leaveEvent(QEvent* e) override;
   void timerEvent(QTimerEvent* e) override;
 

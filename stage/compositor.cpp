@@ -721,7 +721,16 @@ PixelBuffer Compositor::Snapshot() {
   if (offscreen_.IsNull()) return PixelBuffer();
   PaintingScope painting(paintingThread_);
   ComposeRect({0, 0, width_, height_});
-  return offscreen_.Clone();
+  PixelBuffer frame = offscreen_.Clone();
+  // Child windows paint over the drawing window, above every drawn sprite,
+  // stacked in list order; the frame shows them as the window does.
+  for (StageSprite* s : sprites_)
+    if (s->kind == kWindowSprite && s->window && !Hidden(*s) && s->displayState != kStatePlaceholder) try {
+        s->window->RenderInto(frame, {0, 0});
+      } catch (const std::exception& e) {
+        env_->ReportInternalError(std::string("drawing a child window: ") + e.what());
+      }
+  return frame;
 }
 
 bool Compositor::WriteSnapshot(const std::string& pngPath, std::string* error) {

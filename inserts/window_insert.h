@@ -1,0 +1,44 @@
+// CWindowInsert: the base of kinds shown by a native widget (entry fields,
+// rich text, controls). The widget is made through the stage's
+// ChildWindowFactory when the object comes on the stage and destroyed when it
+// leaves; the base keeps the keyboard focus and passes the widget's events on.
+// A kind names its widget type, sets the new widget up and answers changes.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "inserts/visible_insert.h"
+#include "stage/widget_window.h"
+
+namespace kv {
+
+class CWindowInsert : public CVisibleInsert, public WidgetListener {
+ public:
+  // The widget type the kind is shown by ("line edit", ...).
+  virtual std::string WidgetType() const = 0;
+
+  // Off the stage: the focus goes back to the stage, the widget is destroyed.
+  void Hide() override;
+  // A press on the object gives it the keyboard focus first.
+  void HandleStageEventAt(uint32_t eventCode, Point at) override;
+
+  // The widget while the object is on the stage, else null.
+  WidgetWindow* Widget();
+  // Moves the keyboard focus here.
+  void TakeFocus();
+  // The stage moved the focus here (true) or away (false).
+  virtual void FocusChanged(bool focused);
+
+  // WidgetListener: a click in the window's widget moves the stage's focus.
+  void WidgetFocused() override;
+
+ protected:
+  // Makes the window sprite with its widget; raises when the player has no
+  // factory or the factory cannot make the widget type.
+  std::unique_ptr<StageSprite> MakeSprite(Stage& stage) final;
+  // Sets up a new widget before it is shown; kinds set their properties.
+  virtual void ConfigureWidget(WidgetWindow& /*widget*/) {}
+};
+
+}  // namespace kv

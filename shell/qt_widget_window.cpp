@@ -1,0 +1,512 @@
+#include "shell/qt_widget_window.h"
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
+#include <QGraphicsView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QThread>
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <stdexcept>
+
+#include "platform/text.h"
+#include "shell/gui_thread.h"
+
+namespace kv {
+
+namespace {
+
+// Shows one widget over the drawing window at the stage's scale: the
+// widget draws at stage size into the proxy's cache, which is scaled by
+// nearest pixels, so the window shows exactly the headless frame scaled.
+class StageView : public QGraphicsView {
+ public:
+  explicit StageView(QWidget* parent) : QGraphicsView(parent) {
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setRenderHints({});
+    setBackgroundBrush(Qt::NoBrush);
+    viewport()->setAutoFillBackground(false);
+    setScene(&scene_);
+  }
+  QGraphicsScene& scene() { return scene_; }
+
+ protected:
+  bool event(QEvent* e) override {
+    // Tab belongs to the stage, which moves the focus between window objects.
+    if (e->type() == QEvent::KeyPress) {
+      const int k = static_cast<QKeyEvent*>(e)->key();
+      if (k == Qt::Key_Tab || k == Qt::Key_Backtab) {
+        e->ignore();
+        return false;
+      }
+    }
+    return QGraphicsView::event(e);
+  }
+  // Keys the widget declines go on to the drawing window (hotkeys), not to scrolling.
+  void keyPressEvent(QKeyEvent* e) override { QCoreApplication::sendEvent(&scene_, e); }
+  void keyReleaseEvent(QKeyEvent* e) override { QCoreApplication::sendEvent(&scene_, e); }
+
+ private:
+  QGraphicsScene scene_;
+};
+
+// What the engine side knows of the widget, read without the GUI thread.
+struct Known {
+  Rect geometry;
+  bool visible = false;
+  bool forwardMouse = false;
+  std::map<std::string, std::string> properties;
+  QImage image;  // the widget at stage size, as last drawn
+};
+
+// The widget types the factory makes, one entry each: how to make one, how
+// to set a property (Windows-1252 value) and how it reports changes by input.
+using ChangeSink = std::function<void(const std::string& property, const std::string& value)>;
+struct WidgetType {
+  const char* name;
+  QWidget* (*make)();
+  void (*set)(QWidget& widget, const std::string& property, const std::string& value);
+  void (*watch)(QWidget& widget, QObject& context, ChangeSink changed);
+};
+
+const WidgetType kWidgetTypes[] = {
+    {"line edit", [] { return static_cast<QWidget*>(new QLineEdit); },
+     [](QWidget& w, const std::string& property, const std::string& value) {
+       if (property == "text") static_cast<QLineEdit&>(w).setText(QString::fromStdString(Cp1252ToUtf8(value)));
+     },
+     [](QWidget& w, QObject& context, ChangeSink changed) {
+       QObject::connect(static_cast<QLineEdit*>(&w), &QLineEdit::textChanged, &context,
+                        [changed](const QString& text) { changed("text", Utf8ToCp1252(text.toStdString())); });
+     }},
+};
+
+const WidgetType* FindWidgetType(const std::string& name) {
+  for (const WidgetType& t : kWidgetTypes)
+    if (name == t.name) return &t;
+  return nullptr;
+}
+
+}  // namespace
+
+int QtKeyOfVirtualKey(uint32_t vk) {
+  if (vk >= 'A' && vk <= 'Z') return Qt::Key_A + int(vk - 'A');
+  if (vk >= '0' && vk <= '9') return Qt::Key_0 + int(vk - '0');
+  if (vk >= 0x70 && vk <= 0x87) return Qt::Key_F1 + int(vk - 0x70);
+  switch (vk) {
+    case 0x1B: return Qt::Key_Escape;
+    case 0x0D: return Qt::Key_Return;
+    case 0x20: return Qt::Key_Space;
+    case 0x09: return Qt::Key_Tab;
+    case 0x08: return Qt::Key_Backspace;
+    case 0x2E: return Qt::Key_Delete;
+    case 0x2D: return Qt::Key_Insert;
+    case 0x24: return Qt::Key_Home;
+    case 0x23: return Qt::Key_End;
+    case 0x21: return Qt::Key_PageUp;
+    case 0x22: return Qt::Key_PageDown;
+    case 0x25: return Qt::Key_Left;
+    case 0x26: return Qt::Key_Up;
+    case 0x27: return Qt::Key_Right;
+    case 0x28: return Qt::Key_Down;
+    case 0x10: return Qt::Key_Shift;
+    case 0x11: return Qt::Key_Control;
+    case 0x12: return Qt::Key_Alt;
+    case 0x13: return Qt::Key_Pause;
+    default: return Qt::Key_unknown;
+  }
+}
+
+// ---------------------------------------------------------------- the widget
+
+class WidgetEvents;
+
+// A widget's state, shared by its engine-side window and the GUI thread.
+struct WidgetState {
+  WidgetState(QtWidgetFactory& f, const WidgetType& t, WidgetListener& l) : factory(f), type(t), listener(&l) {}
+
+  QtWidgetFactory& factory;
+  const WidgetType& type;
+  std::recursive_mutex listenerLock;
+  WidgetListener* listener;  // null once the window is gone
+  mutable std::mutex lock;
+  Known known;
+  // GUI thread only.
+  QPointer<QWidget> widget;
+  QPointer<StageView> view;
+  QGraphicsProxyWidget* proxy = nullptr;
+  WidgetEvents* events = nullptr;
+
+  void Build();
+  void Place();
+  void Redraw();
+  void Forward(QEvent* e);
+  void Changed(const std::string& property, const std::string& value) {
+    {
+      std::lock_guard l(lock);
+      known.properties[property] = value;
+    }
+    std::lock_guard l(listenerLock);
+    if (listener) listener->WidgetChanged(property, value);
+  }
+  void Focused() {
+    std::lock_guard l(listenerLock);
+    if (listener) listener->WidgetFocused();
+  }
+  void Destroy();
+};
+
+// Watches the widget and its view on the GUI thread.
+class WidgetEvents : public QObject {
+ public:
+  explicit WidgetEvents(std::weak_ptr<WidgetState> state) : state_(std::move(state)) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    auto s = state_.lock();
+    if (!s) return false;
+    if (watched == s->widget) {
+      // A click in the window gives the widget the focus: the stage follows.
+      if (e->type() == QEvent::FocusIn && static_cast<QFocusEvent*>(e)->reason() == Qt::MouseFocusReason)
+        s->Focused();
+      if (e->type() == QEvent::KeyPress || e->type() == QEvent::FocusIn || e->type() == QEvent::FocusOut ||
+          e->type() == QEvent::MouseButtonRelease)
+        QMetaObject::invokeMethod(this, [w = state_] {
+          if (auto st = w.lock()) st->Redraw();
+        }, Qt::QueuedConnection);
+    } else if (s->view && watched == s->view->viewport()) {
+      s->Forward(e);
+    }
+    return false;
+  }
+
+ private:
+  std::weak_ptr<WidgetState> state_;
+};
+
+void WidgetState::Build() {
+  widget = type.make();
+  widget->setStyle(factory.style());
+  widget->setPalette(factory.style()->standardPalette());
+  QFont font("Liberation Sans");
+  font.setPixelSize(12);
+  widget->setFont(font);
+  widget->installEventFilter(events);
+  type.watch(*widget, *events, [this](const std::string& property, const std::string& value) { Changed(property, value); });
+  Place();
+}
+
+void WidgetState::Destroy() {
+  delete view.data();  // takes the proxy and the embedded widget with it
+  delete widget.data();
+  delete events;
+  events = nullptr;
+}
+
+// Places the widget as the stage and the window stand.
+void WidgetState::Place() {
+  if (!widget) return;
+  Rect g;
+  bool visible;
+  {
+    std::lock_guard l(lock);
+    g = known.geometry;
+    visible = known.visible;
+  }
+  widget->resize(std::max(1, g.Width()), std::max(1, g.Height()));
+  const QtWidgetFactory::Placement at = factory.placement();
+  if (at.window && !view) {
+    view = new StageView(at.window);
+    proxy = view->scene().addWidget(widget);
+    proxy->setCacheMode(QGraphicsItem::ItemCoordinateCache);
+    view->viewport()->installEventFilter(events);
+  }
+  if (view) {
+    const QRect area = at.stageArea();
+    const double sx = double(area.width()) / std::max(1, at.stageSize.width());
+    const double sy = double(area.height()) / std::max(1, at.stageSize.height());
+    const int left = area.left() + int(std::floor(g.left * sx)), top = area.top() + int(std::floor(g.top * sy));
+    const QRect shown(left, top, area.left() + int(std::floor(g.right * sx)) - left,
+                      area.top() + int(std::floor(g.bottom * sy)) - top);
+    view->setGeometry(shown);
+    view->setSceneRect(0, 0, std::max(1, g.Width()), std::max(1, g.Height()));
+    view->setTransform(QTransform::fromScale(sx, sy));
+    // Clipped with the stage: nothing shows beyond the stage's area.
+    const QRect inside = shown.intersected(area).translated(-shown.topLeft());
+    if (inside == QRect(QPoint(0, 0), shown.size()))
+      view->clearMask();
+    else if (!inside.isEmpty())
+      view->setMask(QRegion(inside));
+    view->setVisible(visible && !inside.isEmpty());
+  }
+  Redraw();
+}
+
+// Draws the widget at stage size for frames, hit tests and stamping.
+void WidgetState::Redraw() {
+  if (!widget) return;
+  QImage image(widget->size(), QImage::Format_RGB32);
+  image.fill(widget->palette().color(QPalette::Window));
+  widget->render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+  std::lock_guard l(lock);
+  known.image = std::move(image);
+}
+
+// Mouse input on the widget reaches the drawing window too, at the same
+// point, so the stage's event routing sees clicks on window objects.
+void WidgetState::Forward(QEvent* e) {
+  const QEvent::Type t = e->type();
+  if (t != QEvent::MouseButtonPress && t != QEvent::MouseButtonRelease && t != QEvent::MouseButtonDblClick &&
+      t != QEvent::MouseMove)
+    return;
+  {
+    std::lock_guard l(lock);
+    if (!known.forwardMouse) return;
+  }
+  QWidget* window = factory.placement().window;
+  if (!window) return;
+  auto* m = static_cast<QMouseEvent*>(e);
+  const QPointF p = view->viewport()->mapTo(window, m->position().toPoint());
+  QMouseEvent copy(t, p, window->mapToGlobal(p), m->button(), m->buttons(), m->modifiers());
+  QCoreApplication::sendEvent(window, &copy);
+}
+
+class QtWidgetWindow : public WidgetWindow {
+ public:
+  explicit QtWidgetWindow(std::shared_ptr<WidgetState> state) : s_(std::move(state)) {
+    Gui([weak = std::weak_ptr<WidgetState>(s_)](WidgetState& s) {
+      s.events = new WidgetEvents(weak);
+      s.Build();
+    });
+  }
+
+  ~QtWidgetWindow() override {
+    {
+      std::lock_guard lock(s_->listenerLock);
+      s_->listener = nullptr;
+    }
+    s_->factory.Forget(s_.get());
+    // The widgets go on the GUI thread, after the work posted before.
+    Gui([](WidgetState& s) { s.Destroy(); });
+  }
+
+  // ChildWindow
+  Rect Geometry() const override {
+    std::lock_guard lock(s_->lock);
+    return s_->known.geometry;
+  }
+  void Move(const Rect& r) override {
+    {
+      std::lock_guard lock(s_->lock);
+      s_->known.geometry = r;
+    }
+    Gui([](WidgetState& s) { s.Place(); });
+  }
+  void SetVisible(bool visible) override {
+    {
+      std::lock_guard lock(s_->lock);
+      s_->known.visible = visible;
+    }
+    Gui([](WidgetState& s) { s.Place(); });
+  }
+  void Repaint() override {
+    Gui([](WidgetState& s) {
+      if (s.view) s.view->viewport()->update();
+      s.Redraw();
+    });
+  }
+  void StackBehind(ChildWindow* above) override {
+    auto* other = dynamic_cast<QtWidgetWindow*>(above);
+    std::shared_ptr<WidgetState> front = other ? other->s_ : nullptr;
+    Gui([front](WidgetState& s) {
+      if (!s.view) return;
+      if (front && front->view)
+        s.view->stackUnder(front->view);
+      else
+        s.view->raise();
+    });
+  }
+  void AttachToStage() override {}
+  void ForwardMouseToStage(bool on) override {
+    std::lock_guard lock(s_->lock);
+    s_->known.forwardMouse = on;
+  }
+  ColorRef PixelAt(int x, int y) const override {
+    std::lock_guard lock(s_->lock);
+    const Known& k = s_->known;
+    const QPoint p(x - k.geometry.left, y - k.geometry.top);
+    if (!k.image.valid(p)) return ColorRef();
+    const QRgb c = k.image.pixel(p);
+    return ColorRef::FromRgb(uint8_t(qRed(c)), uint8_t(qGreen(c)), uint8_t(qBlue(c)));
+  }
+  bool RenderInto(PixelBuffer& target, Point origin) override {
+    std::lock_guard lock(s_->lock);
+    const Known& k = s_->known;
+    if (!k.visible || k.image.isNull()) return false;
+    const Rect g = k.geometry;
+    const Rect r = g.Offset(-origin.x, -origin.y).Intersect(target.Bounds());
+    for (int y = r.top; y < r.bottom; ++y)
+      for (int x = r.left; x < r.right; ++x) {
+        const QPoint p(x + origin.x - g.left, y + origin.y - g.top);
+        if (!k.image.valid(p)) continue;
+        const QRgb c = k.image.pixel(p);
+        target.SetPixel(x, y, ColorRef::FromRgb(uint8_t(qRed(c)), uint8_t(qGreen(c)), uint8_t(qBlue(c))));
+      }
+    return true;
+  }
+
+  // WidgetWindow
+  void SetProperty(const std::string& name, const std::string& value) override {
+    {
+      std::lock_guard lock(s_->lock);
+      s_->known.properties[name] = value;
+    }
+    Gui([name, value](WidgetState& s) {
+      if (!s.widget) return;
+      s.type.set(*s.widget, name, value);
+      s.Redraw();
+    });
+  }
+  std::string Property(const std::string& name) const override {
+    std::lock_guard lock(s_->lock);
+    auto it = s_->known.properties.find(name);
+    return it == s_->known.properties.end() ? std::string() : it->second;
+  }
+  void SetFocus(bool focused) override {
+    Gui([focused](WidgetState& s) {
+      if (!s.widget) return;
+      if (s.view) {
+        if (focused) {
+          s.view->setFocus(Qt::OtherFocusReason);
+          s.view->scene().setFocusItem(s.proxy, Qt::OtherFocusReason);
+        } else if (s.view->hasFocus()) {
+          s.view->clearFocus();
+        }
+      }
+      // The widget is told directly: off screen no window is ever active,
+      // and a widget embedded in the view takes keys without drawing its
+      // caret. So the focused object shows its caret alike in both.
+      QFocusEvent e(focused ? QEvent::FocusIn : QEvent::FocusOut, Qt::OtherFocusReason);
+      QCoreApplication::sendEvent(s.widget, &e);
+      s.widget->update();
+      s.Redraw();
+    });
+  }
+  bool OfferKey(const KeyStroke& stroke) override {
+    bool taken = false;
+    RunOnGuiThread(qApp, [&] {
+      WidgetState& s = *s_;
+      if (!s.widget) return;
+      const Qt::KeyboardModifiers mods = (stroke.modifiers & 1 ? Qt::ShiftModifier : Qt::NoModifier) |
+                                         (stroke.modifiers & 2 ? Qt::ControlModifier : Qt::NoModifier) |
+                                         (stroke.modifiers & 4 ? Qt::AltModifier : Qt::NoModifier);
+      if (stroke.kind == KeyStroke::Kind::kChar) {
+        // Typed text: one key event a character, as a keyboard types it.
+        taken = true;
+        for (QChar c : QString::fromStdString(Cp1252ToUtf8(stroke.text))) {
+          QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+          QCoreApplication::sendEvent(s.widget, &press);
+          taken = taken && press.isAccepted();
+        }
+      } else {
+        QKeyEvent e(stroke.kind == KeyStroke::Kind::kDown ? QEvent::KeyPress : QEvent::KeyRelease,
+                    QtKeyOfVirtualKey(stroke.key), mods);
+        QCoreApplication::sendEvent(s.widget, &e);
+        taken = e.isAccepted();
+      }
+      s.Redraw();
+    });
+    return taken;
+  }
+
+ private:
+  void Gui(std::function<void(WidgetState&)> work) {
+    s_->factory.post()([s = s_, work = std::move(work)] { work(*s); });
+  }
+
+  std::shared_ptr<WidgetState> s_;
+};
+
+// ---------------------------------------------------------------- the factory
+
+namespace {
+
+// Lays the widgets out again when the drawing window changes size.
+class ResizeWatch : public QObject {
+ public:
+  explicit ResizeWatch(QtWidgetFactory& f) : factory_(f) {}
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Resize) factory_.Relayout();
+    return false;
+  }
+
+ private:
+  QtWidgetFactory& factory_;
+};
+
+}  // namespace
+
+QtWidgetFactory::QtWidgetFactory(Post post) : post_(std::move(post)), style_(QStyleFactory::create("Fusion")) {
+  // Widgets whose deletion was still queued when the run ended keep using
+  // the style until the application goes.
+  style_->setParent(qApp);
+  // A caret that blinks would make a frame depend on the moment it is
+  // taken; the focused widget shows it steadily, in the window as headless.
+  QApplication::setCursorFlashTime(0);
+}
+
+QtWidgetFactory::~QtWidgetFactory() { delete resizeWatch_; }
+
+void QtWidgetFactory::AttachWindow(QWidget* drawingWindow, std::function<QRect()> stageArea, QSize stageSize) {
+  {
+    std::lock_guard lock(lock_);
+    placement_ = {drawingWindow, std::move(stageArea), stageSize};
+  }
+  resizeWatch_ = new ResizeWatch(*this);
+  drawingWindow->installEventFilter(resizeWatch_);
+}
+
+QtWidgetFactory::Placement QtWidgetFactory::placement() const {
+  std::lock_guard lock(lock_);
+  return placement_;
+}
+
+void QtWidgetFactory::Relayout() {
+  std::vector<std::shared_ptr<WidgetState>> live;
+  {
+    std::lock_guard lock(lock_);
+    for (auto& w : live_)
+      if (auto s = w.lock()) live.push_back(s);
+  }
+  for (auto& s : live) s->Place();
+}
+
+void QtWidgetFactory::Forget(const WidgetState* state) {
+  std::lock_guard lock(lock_);
+  std::erase_if(live_, [&](const std::weak_ptr<WidgetState>& w) {
+    auto s = w.lock();
+    return !s || s.get() == state;
+  });
+}
+
+std::unique_ptr<WidgetWindow> QtWidgetFactory::Create(const std::string& type, WidgetListener& listener) {
+  const WidgetType* known = FindWidgetType(type);
+  if (!known) throw std::invalid_argument("no native widget of the type \"" + type + "\"");
+  auto state = std::make_shared<WidgetState>(*this, *known, listener);
+  {
+    std::lock_guard lock(lock_);
+    live_.push_back(state);
+  }
+  return std::make_unique<QtWidgetWindow>(std::move(state));
+}
+
+}  // namespace kv
