@@ -51,7 +51,8 @@ for entry in data["files"]:
         r[0] += entry["line_covered"]; r[1] += entry["line_total"]
         r[2] += entry["branch_covered"]; r[3] += entry["branch_total"]
 total = [sum(r[i] for r in rows.values()) for i in range(4)]
-pct = lambda a, b: "%.1f %%" % (100.0 * a / b) if b else "-"
+# No line run at all: the folder's code was built but nothing ran it.
+pct = lambda a, b: "%.1f %%" % (100.0 * a / b) if a else "not run"
 lines = []
 if fmt == "markdown":
     lines.append("| Folder | Lines | Line coverage | Branches | Branch coverage |")
