@@ -1,5 +1,7 @@
 #include "engine/flow.h"
 
+#include <filesystem>
+
 #include "persist/field_walk.h"
 #include "persist/fields.h"
 #include "engine/events.h"
@@ -93,6 +95,15 @@ const char* SubsystemOf(uint16_t code) {
 
 bool IsThreadCopy(const InsertPtr& insert) { return insert && !insert->source.expired(); }
 
+// The object a thread plays, as pausing and resuming all reach it: its copy
+// when it has one, else the insert itself.
+InsertPtr PlayedObject(ScriptThreadContext& thread) {
+  InsertPtr played = thread.playedInsert.lock();
+  if (!played) return nullptr;
+  InsertPtr copy = played->clone.lock();
+  return copy ? copy : played;
+}
+
 }  // namespace
 
 int CFlow::Run(Runner& runner, int32_t mode) {
@@ -115,6 +126,9 @@ int CFlow::Execute(Runner& runner) {
     if (auto copy = self->clone.lock()) return copy;
     return self;
   };
+  // Only the commands that play as "Play object" does (41, 48, 64) report a
+  // missing object; the others leave rwLastError 2 from the lookup and
+  // answer 1, so scripts can test the outcome.
   auto requireObject = [&]() -> InsertPtr {
     InsertPtr found = findObject();
     if (!found) throw KVRunException(sid::kUnableToLocateObject, expanded());
@@ -223,17 +237,18 @@ int CFlow::Execute(Runner& runner) {
       return 1;
     }
     case command::kResumePausedObject:
-      requireObject()->ResumeInsert(runner);
+      if (InsertPtr t = findObject()) t->ResumeInsert(runner);
       return 1;
     case command::kResumeAllPaused:
     case command::kHaltCurrentThread:
     case command::kLeaveFreestyleScript: {
+      // Each thread's object (as "Pause all objects." reached it) when
+      // paused, else the thread itself.
       for (auto& t : runner.ScriptThreads()) {
-        auto played = t->playedInsert.lock();
-        InsertPtr copy = played ? played->clone.lock() : nullptr;
-        if (copy && copy->IsPaused())
-          copy->ResumeInsert(runner);
-        else if (t->paused) {
+        InsertPtr object = PlayedObject(*t);
+        if (object && object->IsPaused()) {
+          object->ResumeInsert(runner);
+        } else if (t->paused) {
           t->paused = false;
           runner.clock().WakeAll();
         }
@@ -241,7 +256,11 @@ int CFlow::Execute(Runner& runner) {
       if (command == command::kResumeAllPaused) return 1;
       if (ctx->currentScript && !ctx->currentScript->items.empty())
         ctx->nextPosition = static_cast<int64_t>(ctx->currentScript->items.size()) - 1;
-      ctx->port.PostKey(runner.stopKey);
+      // "Halt current thread." sends the key: it reaches the thread's window
+      // at once, where no wait sees it, so the script ends where it stands.
+      // "Leave this freestyle script." posts it, which also ends the wait the
+      // thread is in.
+      if (command == command::kLeaveFreestyleScript) ctx->port.PostKey(runner.stopKey);
       return 1;
     }
     case command::kHaltOtherThreads: {
@@ -293,10 +312,10 @@ int CFlow::Execute(Runner& runner) {
       ctx->port.PostKey(runner.stopKey);
       return 1;
     case command::kDisableObject:
-      requireObject()->Disable(runner);
+      if (InsertPtr t = findObject()) t->Disable(runner);
       return 1;
     case command::kEnableObject:
-      requireObject()->Enable(runner);
+      if (InsertPtr t = findObject()) t->Enable(runner);
       return 1;
     case command::kRetreatThisScript:
       if (self && self->thread.lock()) {
@@ -367,14 +386,11 @@ int CFlow::Execute(Runner& runner) {
       return 1;
     }
     case command::kPauseObject:
-      requireObject()->PauseInsert(runner);
+      if (InsertPtr t = findObject()) t->PauseInsert(runner);
       return 1;
     case command::kPauseAllObjects:
       for (auto& t : runner.ScriptThreads())
-        if (auto played = t->playedInsert.lock()) {
-          InsertPtr copy = played->clone.lock();
-          (copy ? copy : played)->PauseInsert(runner);
-        }
+        if (InsertPtr object = PlayedObject(*t)) object->PauseInsert(runner);
       return 1;
     case command::kLaunchExecutable: {
       auto launch = std::make_shared<CLaunch>();
@@ -398,36 +414,54 @@ int CFlow::Execute(Runner& runner) {
       return 1;
     }
     case command::kSaveProject: {
+      // Only a project file that exists and may be written is saved: a
+      // read-only one is left as it is, and none is made. (A request carries
+      // no completion event and the host hears of no save here.)
       DocPtr project = runner.project();
       if (project && !project->pathName.empty()) {
-        if (auto host = ResolveHostPath(project->pathName, ProcessDriveMap(), runner.Session().projectDir))
+        auto host = ResolveHostPath(project->pathName, ProcessDriveMap(), runner.Session().projectDir);
+        std::error_code error;
+        const auto status = host ? std::filesystem::status(*host, error) : std::filesystem::file_status{};
+        if (host && std::filesystem::is_regular_file(status) &&
+            (status.permissions() & std::filesystem::perms::owner_write) != std::filesystem::perms::none)
           project->SaveDocument(*host);
       }
       return 1;
     }
     case command::kWriteScript:
-      if (DocPtr doc = loadedNamed())
-        if (auto host = ResolveHostPath(doc->pathName, ProcessDriveMap(), runner.Session().projectDir))
-          doc->SaveDocument(*host);
+    case command::kAppendToScript: {
+      // Loaded by name like the other script commands, in use or not. One
+      // it loads stays loaded, as a preloaded one does (an append is then
+      // there for the write that follows); one loaded before keeps its uses.
+      std::string path = expanded();
+      ResolveScriptPath(runner.Session(), expanded(), path);
+      const bool wasLoaded = runner.FindLoadedScript(path) != nullptr;
+      bool inUse;
+      DocPtr doc = loadNamed(command, inUse);
+      if (!doc) return inUse ? 1 : 0;
+      if (command == command::kAppendToScript) {
+        if (self) doc->items.push_back(self);
+      } else if (auto host = ResolveHostPath(doc->pathName, ProcessDriveMap(), runner.Session().projectDir)) {
+        doc->SaveDocument(*host);
+      }
+      if (wasLoaded) runner.ReleaseScript(doc);
       return 1;
+    }
     case command::kNothing:
     case command::kMoveInTree:
-      return 1;
-    case command::kAppendToScript:
-      if (DocPtr doc = loadedNamed(); doc && self) doc->items.push_back(self);
       return 1;
     case command::kPauseThisObject:
       if (self) self->PauseInsert(runner);
       return 1;
     // --- the stage
     case command::kRemoveObject:
-      requireObject()->HideAndRedraw();
+      if (InsertPtr t = findObject()) t->HideAndRedraw();
       return 1;
     case command::kHideObject:
-      requireObject()->HideInsert(runner);
+      if (InsertPtr t = findObject()) t->HideInsert(runner);
       return 1;
     case command::kShowHiddenObject:
-      requireObject()->ShowInsert(runner);
+      if (InsertPtr t = findObject()) t->ShowInsert(runner);
       return 1;
     case command::kRemoveThisObject:
       if (InsertPtr t = copyOrSelf()) t->HideAndRedraw();
@@ -458,10 +492,12 @@ int CFlow::Execute(Runner& runner) {
       if (self) self->SimulateClick();
       return 1;
     case command::kMoveObjectToCursor:
-      if (StageLink* stage = runner.Stage()) stage->MoveToCursor(*requireObject());
+      if (InsertPtr t = findObject())
+        if (StageLink* stage = runner.Stage()) stage->MoveToCursor(*t);
       return 1;
     case command::kDragWithMouse:
-      if (StageLink* stage = runner.Stage()) stage->StartDrag(*requireObject());
+      if (InsertPtr t = findObject())
+        if (StageLink* stage = runner.Stage()) stage->StartDrag(*t);
       return 1;
     case command::kPlaySoundInObject:
     case command::kPlayThisObjectsSound: {
@@ -497,10 +533,10 @@ int CFlow::Execute(Runner& runner) {
       return 1;
     }
     case command::kSetStartTime:
-      if (self) self->SetStartTime(requestNumber);
+      if (self) self->SetProperty(Property::kStartTime, requestNumber);
       return 1;
     case command::kSetEndTime:
-      if (self) self->SetEndTime(requestNumber);
+      if (self) self->SetProperty(Property::kEndTime, requestNumber);
       return 1;
     case command::kResumeThisObject:
       if (self) self->ResumeInsert(runner);

@@ -172,7 +172,12 @@ std::string CInsert::DescribeLocation(const CStgDoc* script, bool withScript, bo
 
 bool CInsert::CanPlay() const {
   const KindInfo* k = FindKind(GetClassInfo().name);
-  return k ? k->canPlay : true;
+  return k ? k->plays.canPlay : true;
+}
+
+bool CInsert::IsWindowBased() const {
+  const KindInfo* k = FindKind(GetClassInfo().name);
+  return k && k->windowBased;
 }
 
 std::string CInsert::GetKindName() const {

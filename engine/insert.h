@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/properties.h"
 #include "persist/archive.h"
 #include "platform/geometry.h"
 
@@ -20,7 +21,6 @@ class Runner;
 class CStgDoc;
 class ScriptThreadContext;
 class StageSprite;
-struct MotionPath;
 
 struct Hotkey {
   uint32_t key = 0;
@@ -123,33 +123,24 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   virtual void SetParameterText(const std::string& /*text*/) {}
   virtual void SetRect(int32_t left, int32_t top, int32_t right, int32_t bottom);
   virtual void MoveTo(int32_t left, int32_t top, int32_t right, int32_t bottom, bool redraw);
-  virtual void SetTransparent(uint8_t) {}
-  virtual void SetTransparentColor(uint32_t) {}
-  virtual void SetColorTolerance(uint8_t) {}
   // Adds the event codes this kind raises (for the editor).
   virtual void ListEvents(std::vector<uint32_t>& /*events*/) const {}
-  virtual void SetHasPath(uint8_t) {}
-  // Ownership of the block passes to the insert.
-  virtual void SetPath(std::unique_ptr<MotionPath> /*block*/) {}
   virtual void ResetRunValues() {}
   virtual void Prepare() {}
   virtual void OnEnable() {}
   virtual void OnDisable() {}
   virtual void SimulateClick() {}
-  virtual void SetStretchPicture(uint8_t) {}
   virtual void Hide() {}
   virtual void Stop() { Hide(); }
   virtual void SetLayer(uint8_t value) { layer = value; }
-  virtual bool IsWindowBased() const { return false; }
+  // Whether the kind lives in a native widget (from the kinds table).
+  bool IsWindowBased() const;
   virtual void HandleStageEvent(uint32_t /*eventCode*/) {}
   virtual void TakeOffStage() {}
   virtual void ShowOnStage() {}
   virtual void HideOnStage() {}
-  virtual bool HasPictureFile() const { return false; }
   // How error reports name the insert: its name, or its position in `script`.
   virtual std::string DescribeLocation(const CStgDoc* script, bool withScript, bool withKind) const;
-  virtual int GetTextFontSize() const { return -1; }
-  virtual void SetTextFontSize(int /*points*/) {}
   virtual bool IsShown() const { return false; }
   virtual bool IsActive() const { return active != 0 && runState != run_state::kDisabled; }
   virtual bool CanPlay() const;
@@ -158,7 +149,6 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   virtual int32_t GetShownSignal() const { return 1; }
   virtual void SetShownSignal(int32_t) {}
   virtual std::string GetKindName() const;
-  virtual std::string GetKindHelp() const { return {}; }
   virtual std::string GetName() const { return name; }
   virtual std::string GetDescription();
   virtual int GetKindId() const;
@@ -182,45 +172,16 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   // Stores the code in the handler and appends it. A 256th handler is
   // refused (answers 0): the stored count is one byte.
   virtual int AddHandler(uint32_t eventCode, std::shared_ptr<CFlow> handler);
-  virtual uint32_t GetTransparentColor() const { return 0; }
-  virtual uint8_t GetTransparent() const { return 2; }
-  virtual uint8_t GetColorTolerance() const { return 0; }
-  virtual uint8_t GetStretchPicture() const { return 2; }
-  virtual uint8_t GetHasPath() const { return 2; }
-  virtual uint8_t GetPaletteMode() const { return 1; }
-  virtual void SetPaletteMode(uint8_t) {}
   virtual void SetRunState(uint8_t value) { runState = value; }
-  virtual const MotionPath* GetPath() const { return nullptr; }
   virtual StageSprite* GetSprite(bool /*create*/) { return nullptr; }
   virtual int GetCategory() const;
   virtual bool GetNaturalSize(int32_t& width, int32_t& height);
-  virtual void SetTextColor(uint32_t) {}
-  virtual uint32_t GetTextColor() const { return 0; }
-  virtual void SetTextShadowColor(uint32_t) {}
-  virtual uint32_t GetTextShadowColor() const { return 0; }
-  virtual void SetFaceColor(uint32_t) {}
-  virtual uint32_t GetFaceColor() const { return 0; }
-  virtual void SetForegroundColor(uint32_t) {}
-  virtual uint32_t GetForegroundColor() const { return 0; }
-  virtual void SetShadowColor(uint32_t) {}
-  virtual uint32_t GetShadowColor() const { return 0; }
-  virtual void SetBackgroundColor(uint32_t) {}
-  virtual uint32_t GetBackgroundColor() const { return 0; }
-  virtual void SetLineColor(uint32_t) {}
-  virtual uint32_t GetLineColor() const { return 0; }
-  virtual void SetHighlightColor(uint32_t) {}
-  virtual uint32_t GetHighlightColor() const { return 0; }
-  virtual void SetStartTime(double) {}
-  virtual double GetStartTime() const { return 0.0; }
-  virtual void SetEndTime(double) {}
-  virtual double GetEndTime() const { return 0.0; }
-  virtual void SetVolumePercent(int) {}
-  virtual int GetVolumePercent() const { return 0; }
-  virtual void SetPanStep(int) {}
-  virtual int GetPanStep() const { return 0; }
-  virtual void SetFrequencyHz(int) {}
-  virtual int GetFrequencyHz() const { return 0; }
-  virtual void ShiftFrequencyPercent(int) {}
+  // Scriptable properties by id (engine/properties.h): the kind's answer,
+  // or none when the kind keeps no such property.
+  virtual PropertyAnswer GetProperty(Property /*id*/) const { return std::nullopt; }
+  // False when the kind keeps no such property (or the value's type is not
+  // the property's).
+  virtual bool SetProperty(Property /*id*/, const PropertyValue& /*value*/) { return false; }
   virtual void ChangeContent(const std::string&) {}
   // Redraws the insert's area on the stage; false without a sprite.
   virtual bool Invalidate() { return false; }
@@ -230,13 +191,6 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
     Hide();
     if (keep) Invalidate();
   }
-  virtual void SetPressedPicture(const std::string&) {}
-  virtual std::string GetPressedPicture() const { return {}; }
-  virtual void Rotate(double, double, double) {}
-  virtual void RotateAbsolute(double, double, double) {}
-  virtual void GetRotateInfo(double& x, double& y, double& z) const { x = y = z = 0; }
-  virtual void Spin(double, double, double, double) {}
-  virtual bool HasHideEffect() const { return false; }
 
   // Pausing gates the insert's thread at its next pump.
   virtual void Pause();

@@ -15,10 +15,12 @@ void CInsert::Pause() {
 
 void CInsert::Resume() {
   if (runState != run_state::kPaused) return;
+  // An insert with no thread of its own (one that plays through a copy) was
+  // paused all the same, and resumes as well.
+  runState = run_state::kStarted;
   if (auto t = thread.lock()) {
     t->paused = false;
     t->runner.clock().WakeAll();
-    runState = run_state::kStarted;
   }
 }
 

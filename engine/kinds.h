@@ -1,10 +1,13 @@
 // The table of insert kinds: for each insert class its kind id (also its
-// icon's resource id), kind name, container kind, category and whether it
-// can play. CInsert's identity operations answer from here.
+// icon's resource id), kind name, container kind, category, whether it can
+// play (or what it needs before it can) and whether it lives in a native
+// widget. Made from engine/kind_table.h; CInsert's identity operations
+// answer from here.
 #pragma once
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace kv {
@@ -49,18 +52,35 @@ inline constexpr int kVariables = 3;
 inline constexpr int kFlow = 4;
 }  // namespace category
 
+// Whether a kind plays. A kind that loads and stores but has no behaviour
+// yet names what it needs; playing it raises a run-time error saying so.
+struct Playing {
+  bool canPlay;
+  const char* needs;  // null once the kind plays
+};
+inline constexpr Playing kPlays{true, nullptr};
+inline constexpr Playing kNeverPlays{false, nullptr};
+constexpr Playing NotYet(const char* needs) { return {true, needs}; }
+
+inline constexpr bool kWindow = true;
+inline constexpr bool kNoWindow = false;
+
 struct KindInfo {
   const char* className;
   int kindId;
   const char* kindName;  // null: a base class, which answers "Undefined"
   int containerKind;
   int category;
-  bool canPlay;
+  Playing plays;
+  bool windowBased;
 };
 
 // Every insert class, bases included.
 std::span<const KindInfo> KindTable();
 // The row of a class name, or null.
 const KindInfo* FindKind(std::string_view className);
+// The run-time error's detail for a kind that cannot play yet, naming the
+// kind and what it needs; empty for every other kind.
+std::string NotBuiltDetail(const KindInfo& kind);
 
 }  // namespace kv

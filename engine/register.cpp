@@ -1,20 +1,16 @@
 #include "engine/register.h"
 
-#include "engine/bottom.h"
-#include "engine/calc.h"
-#include "engine/comment.h"
-#include "engine/compare.h"
-#include "engine/flow.h"
 #include "engine/insert.h"
-#include "engine/jump.h"
-#include "engine/label.h"
-#include "engine/launch.h"
-#include "engine/timer.h"
-#include "engine/var.h"
-#include "engine/wait.h"
+#include "engine/kind_table.h"
 #include "persist/document.h"
 
 namespace kv {
+
+#define KV_DECLARE_HOOK(Class, ...) const ClassInfo& KV_CLASS_HOOK(Class)();
+KV_ENGINE_KINDS(KV_DECLARE_HOOK)
+KV_ENGINE_RECORDS(KV_DECLARE_HOOK)
+#undef KV_DECLARE_HOOK
+
 namespace {
 
 ObjectPtr CloneInsert(const ObjectPtr& object, bool whilePlaying) {
@@ -26,19 +22,10 @@ ObjectPtr CloneInsert(const ObjectPtr& object, bool whilePlaying) {
 
 void RegisterEngineClasses() {
   RegisterPersistClasses();
-  CInsert::StaticClass();
-  CBottom::StaticClass();
-  CCalc::StaticClass();
-  CCompare::StaticClass();
-  Ccomment::StaticClass();
-  CFlow::StaticClass();
-  CJump::StaticClass();
-  CLabel::StaticClass();
-  CLaunch::StaticClass();
-  CTimer::StaticClass();
-  CVar::StaticClass();
-  CVarsItem::StaticClass();
-  CWait::StaticClass();
+#define KV_REGISTER(Class, ...) KV_CLASS_HOOK(Class)();
+  KV_ENGINE_KINDS(KV_REGISTER)
+  KV_ENGINE_RECORDS(KV_REGISTER)
+#undef KV_REGISTER
   SetInsertCloner(&CloneInsert);
 }
 

@@ -10,6 +10,7 @@
 #include "engine/commands.h"
 #include "engine/events.h"
 #include "engine/flow.h"
+#include "engine/kinds.h"
 #include "engine/label.h"
 #include "engine/stage_link.h"
 #include "engine/trace.h"
@@ -211,6 +212,9 @@ void Runner::TraceRun(ScriptThreadContext& thread, const CStgDoc& script, int64_
 
 int Runner::RunGuarded(const InsertPtr& insert, int32_t mode) {
   try {
+    // A kind that loads and stores but has no behaviour yet is never skipped in silence.
+    if (const KindInfo* kind = FindKind(insert->GetClassInfo().name); kind && kind->plays.needs)
+      throw KVRunException(sid::kRunTimeError, NotBuiltDetail(*kind));
     return insert->Run(*this, mode);
   } catch (const KVRunException& e) {
     if (!shuttingDown) ReportRunError(insert.get(), e.id, e.Detail());

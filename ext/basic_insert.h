@@ -39,6 +39,8 @@ class CBasic : public CVisibleInsert, public BasicFields, public SelfPainting {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+  // The compiled code file; the alternate path is the second reference.
+  std::string GetFileName() const override { return scriptPath; }
 
   int Run(Runner& runner, int32_t mode) override;
   void Stop() override;

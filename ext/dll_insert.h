@@ -43,6 +43,7 @@ class ScDLL : public CVisibleInsert, public DllFields {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+  std::string GetFileName() const override { return dllPath; }
 };
 
 }  // namespace kv

@@ -14,39 +14,54 @@ namespace kv {
 
 namespace {
 
-// The sound the name stands for; null when it names none.
-std::shared_ptr<CInsert> SoundArg(BuiltinCall& c) {
+// The object that answers a sound property for the name: the object itself
+// when it keeps the property (a sound insert), else the sound it carries;
+// null when neither does.
+std::shared_ptr<CInsert> SoundFor(BuiltinCall& c, Property id) {
   auto o = c.ObjectArg(1);
-  if (!o || As<CAudio>(o.get())) return o;
+  if (!o || o->GetProperty(id)) return o;
   MediaService* media = c.runner.Media();
   return media ? media->AttachedSound(*o) : nullptr;
 }
 
-template <uint16_t Code>
+// The property's number on the object or its sound; none when neither keeps it.
+std::optional<double> SoundNumber(BuiltinCall& c, Property id) {
+  auto sound = SoundFor(c, id);
+  const PropertyAnswer answer = sound ? sound->GetProperty(id) : std::nullopt;
+  const double* number = AnswerAs<double>(answer);
+  return number ? std::optional<double>(*number) : std::nullopt;
+}
+
+template <uint16_t Code, Property P>
 void SetTime(BuiltinCall& c) {
-  if (auto sound = SoundArg(c)) PostForObject(c, Code, sound, c.args.GetDouble(2));
+  if (auto sound = SoundFor(c, P)) PostForObject(c, Code, sound, c.args.GetDouble(2));
 }
 
-template <double (CInsert::*Get)() const>
+template <Property P>
 void GetTime(BuiltinCall& c) {
-  auto sound = SoundArg(c);
-  c.args.SetDouble(0, sound ? (sound.get()->*Get)() : kUnavailableDouble);
+  c.args.SetDouble(0, SoundNumber(c, P).value_or(kUnavailableDouble));
 }
 
-template <void (CInsert::*Set)(int)>
+// Set on the object when it keeps the property, else on the sound it carries.
+template <Property P>
 void SetLevel(BuiltinCall& c) {
-  if (auto sound = SoundArg(c)) (sound.get()->*Set)(c.args.GetInteger(2));
+  auto o = c.ObjectArg(1);
+  if (!o) return;
+  const PropertyValue level = static_cast<double>(c.args.GetInteger(2));
+  if (o->SetProperty(P, level)) return;
+  MediaService* media = c.runner.Media();
+  if (auto sound = media ? media->AttachedSound(*o) : nullptr) sound->SetProperty(P, level);
 }
 
-template <int (CInsert::*Get)() const>
+template <Property P>
 void GetLevel(BuiltinCall& c) {
-  auto sound = SoundArg(c);
-  c.args.SetInteger(0, sound ? static_cast<int16_t>((sound.get()->*Get)()) : kUnavailable16);
+  const std::optional<double> level = SoundNumber(c, P);
+  c.args.SetInteger(0, level ? static_cast<int16_t>(static_cast<int>(*level)) : kUnavailable16);
 }
 
 void GetFrequency(BuiltinCall& c) {
-  auto sound = SoundArg(c);
-  c.args.SetLong(0, sound ? sound->GetFrequencyHz() : kUnavailable32);
+  const std::optional<double> hz = SoundNumber(c, Property::kFrequency);
+  c.args.SetLong(0, hz ? static_cast<int32_t>(*hz) : kUnavailable32);
 }
 
 // A sound insert stops as any object does; a visible object's carried sound
@@ -71,16 +86,16 @@ void SwitchBufferedSound(BuiltinCall& c) {
 }  // namespace
 
 void InstallMediaBuiltins(BuiltinTable& table) {
-  table.Set(56, SetTime<command::kSetStartTime>);
-  table.Set(57, SetTime<command::kSetEndTime>);
-  table.Set(69, GetTime<&CInsert::GetStartTime>);
-  table.Set(70, GetTime<&CInsert::GetEndTime>);
-  table.Set(58, SetLevel<&CInsert::SetVolumePercent>);
-  table.Set(59, SetLevel<&CInsert::SetPanStep>);
-  table.Set(86, SetLevel<&CInsert::SetFrequencyHz>);
-  table.Set(60, SetLevel<&CInsert::ShiftFrequencyPercent>);
-  table.Set(71, GetLevel<&CInsert::GetVolumePercent>);
-  table.Set(72, GetLevel<&CInsert::GetPanStep>);
+  table.Set(56, SetTime<command::kSetStartTime, Property::kStartTime>);
+  table.Set(57, SetTime<command::kSetEndTime, Property::kEndTime>);
+  table.Set(69, GetTime<Property::kStartTime>);
+  table.Set(70, GetTime<Property::kEndTime>);
+  table.Set(58, SetLevel<Property::kVolume>);
+  table.Set(59, SetLevel<Property::kPan>);
+  table.Set(86, SetLevel<Property::kFrequency>);
+  table.Set(60, SetLevel<Property::kFrequencyShift>);
+  table.Set(71, GetLevel<Property::kVolume>);
+  table.Set(72, GetLevel<Property::kPan>);
   table.Set(73, GetFrequency);
   table.Set(148, StopSound);
   table.Set(91, SwitchBufferedSound<false>);

@@ -7,17 +7,14 @@
 #include <typeinfo>
 
 #include "engine/commands.h"
+#include "engine/flow.h"
 #include "engine/media_service.h"
 #include "engine/runner.h"
 #include "ext/basic_insert.h"
 #include "ext/orlan_builtins.h"
-#include "inserts/button.h"
-#include "inserts/graphic.h"
-#include "inserts/object_fill.h"
 #include "inserts/ole_control.h"
 #include "inserts/painted_sprite.h"
 #include "inserts/stage_host.h"
-#include "inserts/text.h"
 #include "inserts/visible_insert.h"
 #include "persist/document.h"
 #include "persist/project_session.h"
@@ -86,11 +83,13 @@ void SetFilename(BuiltinCall& c) { ChangeFileOf(c, c.ObjectArg(1), c.args.GetStr
 // replaced where it is kept, without the content's "File Change".
 void GetFilename2(BuiltinCall& c) {
   auto o = c.ObjectArg(1);
-  c.args.SetString(0, o ? o->GetPressedPicture() : std::string());
+  const PropertyAnswer file = o ? o->GetProperty(Property::kPressedPicture) : std::nullopt;
+  const std::string* text = AnswerAs<std::string>(file);
+  c.args.SetString(0, text ? *text : std::string());
 }
 
 void SetFilename2(BuiltinCall& c) {
-  if (auto o = c.ObjectArg(1)) o->SetPressedPicture(c.args.GetString(2));
+  if (auto o = c.ObjectArg(1)) o->SetProperty(Property::kPressedPicture, c.args.GetString(2));
 }
 
 std::shared_ptr<CInsert> SoundOf(BuiltinCall& c, InsertPtrRef object) {
@@ -297,76 +296,52 @@ void NeedsThreeD(BuiltinCall& c) {
 
 // --- colours
 
-// Which kinds keep each colour; the others answer the not-available value.
-struct ColorSlot {
-  bool (*has)(CInsert&);
-  uint32_t (CInsert::*get)() const;
-  void (CInsert::*set)(uint32_t);
-};
-
-template <class... Kinds>
-bool IsAny(CInsert& o) {
-  return (... || (As<Kinds>(&o) != nullptr));
-}
-
-enum Slot { kForeground, kShadow, kBackground, kLine, kHighlight, kText, kTextShadow, kFace, kTransparent };
-
-constexpr ColorSlot kSlots[] = {
-    {IsAny<CObjectFill>, &CInsert::GetForegroundColor, &CInsert::SetForegroundColor},
-    {IsAny<CGraphic, CSDButton>, &CInsert::GetShadowColor, &CInsert::SetShadowColor},
-    {IsAny<CObjectFill>, &CInsert::GetBackgroundColor, &CInsert::SetBackgroundColor},
-    {IsAny<CGraphic>, &CInsert::GetLineColor, &CInsert::SetLineColor},
-    {IsAny<CSDButton>, &CInsert::GetHighlightColor, &CInsert::SetHighlightColor},
-    {IsAny<CText, CObjectFill, CSDButton>, &CInsert::GetTextColor, &CInsert::SetTextColor},
-    {IsAny<CGraphic, CSDButton>, &CInsert::GetTextShadowColor, &CInsert::SetTextShadowColor},
-    {IsAny<CSDButton>, &CInsert::GetFaceColor, &CInsert::SetFaceColor},
-    {IsAny<CVisibleInsert>, &CInsert::GetTransparentColor, &CInsert::SetTransparentColor},
-};
-
 // kvcolor fields are 16-bit; a channel outside 0..255 is clamped.
-uint32_t ColorOf(orlan::RecordRef r) {
+ColorRef ColorOf(orlan::RecordRef r) {
   auto channel = [&](int f) { return static_cast<uint8_t>(std::clamp<int>(r.GetInteger(f), 0, 255)); };
-  return ColorRef::FromRgb(channel(0), channel(1), channel(2)).value;
+  return ColorRef::FromRgb(channel(0), channel(1), channel(2));
 }
 
-template <Slot S>
+// A kind that keeps no such colour answers the not-available value.
+template <Property P>
 void GetColor(BuiltinCall& c) {
   orlan::RecordRef r = c.args.GetRecord(2);
   if (!r.valid()) return;
   auto o = c.ObjectArg(1);
-  const ColorSlot& slot = kSlots[S];
-  if (!o || !slot.has(*o)) {
+  const PropertyAnswer answer = o ? o->GetProperty(P) : std::nullopt;
+  const ColorRef* color = AnswerAs<ColorRef>(answer);
+  if (!color) {
     for (int f = 0; f < 3; ++f) r.SetInteger(f, kUnavailable16);
     return;
   }
-  const ColorRef color((o.get()->*slot.get)());
-  r.SetInteger(0, color.Red());
-  r.SetInteger(1, color.Green());
-  r.SetInteger(2, color.Blue());
+  r.SetInteger(0, color->Red());
+  r.SetInteger(1, color->Green());
+  r.SetInteger(2, color->Blue());
 }
 
 // The object is redrawn with its new colour.
-template <Slot S>
+template <Property P>
 void SetColor(BuiltinCall& c) {
   orlan::RecordRef r = c.args.GetRecord(2);
   auto o = c.ObjectArg(1);
-  const ColorSlot& slot = kSlots[S];
-  if (!o || !r.valid() || !slot.has(*o)) return;
+  if (!o || !r.valid()) return;
+  bool kept;
   {
     std::lock_guard lock(StageLock());
-    (o.get()->*slot.set)(ColorOf(r));
+    kept = o->SetProperty(P, ColorOf(r));
   }
-  RedrawNow(o->GetSprite(false));
+  if (kept) RedrawNow(o->GetSprite(false));
 }
 
 void GetTextFontSize(BuiltinCall& c) {
   auto o = c.ObjectArg(1);
-  const int points = o ? o->GetTextFontSize() : -1;
-  c.args.SetLong(0, points < 0 ? kUnavailable32 : points);
+  const PropertyAnswer answer = o ? o->GetProperty(Property::kTextFontSize) : std::nullopt;
+  const double* points = AnswerAs<double>(answer);
+  c.args.SetLong(0, !points || *points < 0 ? kUnavailable32 : static_cast<int32_t>(*points));
 }
 
 void SetTextFontSize(BuiltinCall& c) {
-  if (auto o = c.ObjectArg(1)) o->SetTextFontSize(c.args.GetLong(2));
+  if (auto o = c.ObjectArg(1)) o->SetProperty(Property::kTextFontSize, static_cast<double>(c.args.GetLong(2)));
 }
 
 // --- object state
@@ -468,14 +443,27 @@ void Clone(BuiltinCall& c) {
   if (auto copy = NamedCopy(c)) self->currentScript->items.push_back(std::move(copy));
 }
 
-// Into a named script: appended there (63) and the script written back to
-// its file (60), both on the calling thread after this call.
+// Into a named script: appended there at once by a transient command 63
+// whose owner is the copy (a posted request would hold the copy only weakly,
+// and nothing else holds it yet), then the script written back to its file
+// by a request 60 to the calling thread.
 void CloneToScript(BuiltinCall& c) {
   auto copy = NamedCopy(c);
-  if (!copy) return;
   ScriptThreadContext* self = ScriptThreadContext::Current();
+  if (!copy || !self) return;
   const std::string script = c.args.GetString(3);
-  if (c.Post(self, command::kAppendToScript, script, copy)) c.Post(self, command::kWriteScript, script, copy);
+  auto append = std::make_shared<CFlow>();
+  append->command = command::kAppendToScript;
+  append->argument = script;
+  append->active = 1;
+  append->owner = copy;
+  append->thread = self->shared_from_this();
+  int appended = 0;
+  {
+    orlan::Thread::Unlock unlock(c.thread);
+    appended = c.runner.RunGuarded(append, run_mode::kHandler);
+  }
+  if (appended) c.Post(self, command::kWriteScript, script, copy);
 }
 
 }  // namespace
@@ -649,24 +637,24 @@ void InstallStageBuiltins(BuiltinTable& table) {
   table.Set(19, SetZorder);
   for (uint32_t id : {88u, 89u, 90u}) table.Set(id, NeedsThreeD);
   // Colours.
-  table.Set(51, SetColor<kForeground>);
-  table.Set(52, SetColor<kShadow>);
-  table.Set(53, SetColor<kBackground>);
-  table.Set(54, SetColor<kLine>);
-  table.Set(55, SetColor<kHighlight>);
-  table.Set(79, SetColor<kText>);
-  table.Set(80, SetColor<kTextShadow>);
-  table.Set(81, SetColor<kFace>);
-  table.Set(131, SetColor<kTransparent>);
-  table.Set(64, GetColor<kForeground>);
-  table.Set(65, GetColor<kShadow>);
-  table.Set(66, GetColor<kBackground>);
-  table.Set(67, GetColor<kLine>);
-  table.Set(68, GetColor<kHighlight>);
-  table.Set(82, GetColor<kText>);
-  table.Set(83, GetColor<kTextShadow>);
-  table.Set(84, GetColor<kFace>);
-  table.Set(130, GetColor<kTransparent>);
+  table.Set(51, SetColor<Property::kForegroundColor>);
+  table.Set(52, SetColor<Property::kShadowColor>);
+  table.Set(53, SetColor<Property::kBackgroundColor>);
+  table.Set(54, SetColor<Property::kLineColor>);
+  table.Set(55, SetColor<Property::kHighlightColor>);
+  table.Set(79, SetColor<Property::kTextColor>);
+  table.Set(80, SetColor<Property::kTextShadowColor>);
+  table.Set(81, SetColor<Property::kFaceColor>);
+  table.Set(131, SetColor<Property::kTransparentColor>);
+  table.Set(64, GetColor<Property::kForegroundColor>);
+  table.Set(65, GetColor<Property::kShadowColor>);
+  table.Set(66, GetColor<Property::kBackgroundColor>);
+  table.Set(67, GetColor<Property::kLineColor>);
+  table.Set(68, GetColor<Property::kHighlightColor>);
+  table.Set(82, GetColor<Property::kTextColor>);
+  table.Set(83, GetColor<Property::kTextShadowColor>);
+  table.Set(84, GetColor<Property::kFaceColor>);
+  table.Set(130, GetColor<Property::kTransparentColor>);
   table.Set(118, GetTextFontSize);
   table.Set(119, SetTextFontSize);
   // Object state.

@@ -227,8 +227,9 @@ void TextRecord(MetafileCanvas& canvas, Rec& r, bool wide) {
   QString text;
   if (wide) {
     for (size_t i = 0; i < chars; ++i) text.append(QChar(char16_t(raw[2 * i] | raw[2 * i + 1] << 8)));
+    text = WideTextOfFont(std::move(text), canvas.Dc().font);
   } else {
-    text = FromCp1252(raw);
+    text = TextOfFont(raw, canvas.Dc().font);
   }
   std::vector<double> dx;
   // ETO_PDY: a vertical advance after each horizontal one.
@@ -423,6 +424,7 @@ void PlayEmf(std::span<const uint8_t> bytes, Picture& out, const MetafileOptions
           f.italic = flags[0] != 0;
           f.underline = flags[1] != 0;
           f.strikeOut = flags[2] != 0;
+          f.charset = flags[3];
           const auto face = r.Take(64);
           QString name;
           for (size_t i = 0; i < 32; ++i) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/symbol_text.h"
 #include "platform/text.h"
 
 namespace kv::imaging::detail {
@@ -117,6 +118,23 @@ QString FromCp1252(std::span<const uint8_t> bytes) {
   s.reserve(qsizetype(bytes.size()));
   for (uint8_t b : bytes) s.append(QChar(char16_t(Cp1252ToUnicode(b))));
   return s;
+}
+
+QString TextOfFont(std::span<const uint8_t> bytes, const LogFont& font) {
+  if (font.charset != kSymbolCharset) return FromCp1252(bytes);
+  QString s;
+  s.reserve(qsizetype(bytes.size()));
+  for (uint8_t b : bytes) s.append(QChar(char16_t(SymbolToUnicode(b))));
+  return s;
+}
+
+QString WideTextOfFont(QString text, const LogFont& font) {
+  if (font.charset != kSymbolCharset) return text;
+  for (QChar& c : text) {
+    const char16_t u = c.unicode();
+    if ((u >= 0x20 && u <= 0xFF) || (u >= 0xF020 && u <= 0xF0FF)) c = QChar(char16_t(SymbolToUnicode(uint8_t(u & 0xFF))));
+  }
+  return text;
 }
 
 OutputPicture NewOutput(int width, int height, uint64_t maxPixels) {
@@ -565,7 +583,10 @@ QFont MetafileCanvas::MakeFont(double* ascent, double* descent) const {
   if (!QGuiApplication::instance()) Fail(PicError::kUnsupported, "text in a metafile needs a QGuiApplication");
   const LogFont& f = dc_.font;
   QFont font;
-  font.setFamilies({FamilyFor(f.face), QStringLiteral("Liberation Sans")});
+  // The Symbol font's stand-in (fonts-urw-base35) has the characters the
+  // symbol set's text was mapped to.
+  font.setFamilies({f.charset == kSymbolCharset ? QString::fromLatin1(kSymbolFontFamily) : FamilyFor(f.face),
+                    QStringLiteral("Liberation Sans")});
   font.setStyleStrategy(QFont::NoAntialias);
   font.setWeight(QFont::Weight(std::clamp(f.weight == 0 ? 400 : f.weight, 1, 1000)));
   font.setItalic(f.italic);

@@ -64,6 +64,7 @@ struct LogFont {
   bool italic = false;
   bool underline = false;
   bool strikeOut = false;
+  uint8_t charset = 0;  // the symbol set's text is in the Symbol font's code points
   std::string face;  // UTF-8
 };
 
@@ -208,6 +209,11 @@ QImage ToQImage(const PictureView& picture);
 std::vector<QPointF> Points16(std::span<const uint8_t> raw);
 // Qt's string of Windows-1252 bytes.
 QString FromCp1252(std::span<const uint8_t> bytes);
+// Text of `font`: Windows-1252 bytes, or the Symbol font's code points in a
+// font of the symbol set (as bytes, or as UTF-16 units 0xF020-0xF0FF or
+// 0x20-0xFF when the record is wide).
+QString TextOfFont(std::span<const uint8_t> bytes, const LogFont& font);
+QString WideTextOfFont(QString text, const LogFont& font);
 // The output picture and its QImage over the same memory.
 struct OutputPicture {
   Picture picture;

@@ -1,6 +1,7 @@
 // TGA: colour-mapped (types 1 and 9), true-colour (2 and 10) and greyscale
 // (3 and 11) pictures of 8, 15, 16, 24 and 32 bits, raw or run-length
-// encoded, in any of the four origins.
+// encoded, in any of the four origins. A 16-bit grey pixel is the grey byte
+// and an alpha byte; the alpha is dropped, as for every other depth.
 #include <algorithm>
 #include <cstring>
 
@@ -47,7 +48,7 @@ void DecodeTga(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions
   if (base == kMapped && (mapType != 1 || depth != 8)) Fail(PicError::kUnsupported, "TGA colour-mapped pictures need 8-bit indexes");
   if (base == kTrueColor && depth != 15 && depth != 16 && depth != 24 && depth != 32)
     Fail(PicError::kUnsupported, "TGA true-colour depth is not supported");
-  if (base == kGrey && depth != 8) Fail(PicError::kUnsupported, "TGA grey depth is not supported");
+  if (base == kGrey && depth != 8 && depth != 16) Fail(PicError::kUnsupported, "TGA grey depth is not supported");
   CheckSize(width, height, options.maxPixels);
 
   std::vector<ColorRef> table;
@@ -72,7 +73,10 @@ void DecodeTga(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions
   const uint64_t needed = rle ? (pixels + 127) / 128 * uint64_t(1 + pixelBytes) : pixels * uint64_t(pixelBytes);
   if (needed > in.Remaining()) Fail(PicError::kTruncated, "TGA pixel data is cut short");
 
-  const int outBits = pixelBytes == 1 ? 8 : pixelBytes * 8;
+  // What a pixel keeps: grey with alpha keeps its grey byte alone.
+  const bool greyAlpha = base == kGrey && pixelBytes == 2;
+  const size_t keep = greyAlpha ? 1 : size_t(pixelBytes);
+  const int outBits = keep == 1 ? 8 : pixelBytes * 8;
   DecodedPicture pic = NewPicture(width, height, outBits, options.maxPixels);
   pic.colorTable = std::move(table);
 
@@ -84,16 +88,16 @@ void DecodeTga(std::span<const uint8_t> bytes, Picture& out, const DecodeOptions
   uint8_t* row = &pic.bits[size_t((topDown ? 0 : height - 1) * pic.stride)];
   auto put = [&](const uint8_t* src, size_t count) {
     for (size_t i = 0; i < count; ++i, src += pb) {
-      uint8_t* dst = row + size_t(mirrored ? width - 1 - x : x) * pb;
-      std::memcpy(dst, src, pb);
-      if (pb == 2) dst[1] &= 0x7F;  // the top bit is an attribute, not colour
+      uint8_t* dst = row + size_t(mirrored ? width - 1 - x : x) * keep;
+      std::memcpy(dst, src, keep);
+      if (keep == 2) dst[1] &= 0x7F;  // the top bit is an attribute, not colour
       if (++x == width) {
         x = 0;
         if (++y < height) row += topDown ? pic.stride : -pic.stride;
       }
     }
   };
-  if (!rle && !mirrored && pb != 2) {
+  if (!rle && !mirrored && pb != 2 && keep == pb) {
     for (int64_t r = 0; r < height; ++r, row += topDown ? pic.stride : -pic.stride)
       std::memcpy(row, in.Take(uint64_t(width) * pb).data(), size_t(width) * pb);
   } else if (!rle) {

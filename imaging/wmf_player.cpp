@@ -1,6 +1,8 @@
 // WMF: the 16-bit Windows metafile, with or without the placeable header,
 // played record by record onto the shared canvas.
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "imaging/metafile_canvas.h"
 
@@ -117,7 +119,84 @@ void ForEachRecord(std::span<const uint8_t> bytes, const WmfLayout& l, Visit&& v
   }
 }
 
-void OwnSize(std::span<const uint8_t> bytes, const WmfLayout& l, int& width, int& height, QPointF* windowExt) {
+int16_t Word(std::span<const uint8_t> p, size_t i) {
+  return i * 2 + 1 < p.size() ? int16_t(p[2 * i] | p[2 * i + 1] << 8) : int16_t(0);
+}
+
+// What a plain metafile without a window extent draws on, in its own pixels
+// (the text mode: one logical unit a pixel, moved by the window origin).
+// Text counts by its reference point and opaque box; empty when nothing draws.
+QRect DrawnBounds(std::span<const uint8_t> bytes, const WmfLayout& l) {
+  int64_t left = INT64_MAX, top = INT64_MAX, right = INT64_MIN, bottom = INT64_MIN;
+  int64_t orgX = 0, orgY = 0;
+  auto point = [&](int64_t x, int64_t y) {
+    x -= orgX, y -= orgY;
+    left = std::min(left, x), right = std::max(right, x);
+    top = std::min(top, y), bottom = std::max(bottom, y);
+  };
+  // (y, x) at word i.
+  auto yx = [&](std::span<const uint8_t> p, size_t i) { point(Word(p, i + 1), Word(p, i)); };
+  // bottom, right, top, left from word i.
+  auto box = [&](std::span<const uint8_t> p, size_t i) { yx(p, i), yx(p, i + 2); };
+  // A destination of (height, width) at word i and (y, x) after it.
+  auto extent = [&](std::span<const uint8_t> p, size_t i) {
+    const int64_t x = Word(p, i + 3), y = Word(p, i + 2);
+    point(x, y);
+    point(x + Word(p, i + 1), y + Word(p, i));
+  };
+  auto points = [&](std::span<const uint8_t> p, size_t first, uint64_t count) {
+    for (uint64_t k = 0; k < count && first + 2 * k + 1 < p.size() / 2; ++k)
+      point(Word(p, size_t(first + 2 * k)), Word(p, size_t(first + 2 * k + 1)));
+  };
+  ForEachRecord(bytes, l, [&](uint16_t function, uint64_t length, std::span<const uint8_t> p) {
+    switch (function) {
+      case kSetWindowOrg: orgY = Word(p, 0), orgX = Word(p, 1); break;
+      case kOffsetWindowOrg: orgY += Word(p, 0), orgX += Word(p, 1); break;
+      case kMoveTo: case kLineTo: yx(p, 0); break;
+      case kRectangle: case kEllipse: box(p, 0); break;
+      case kRoundRect: box(p, 2); break;
+      case kArc: case kPie: case kChord: box(p, 4); break;
+      case kSetPixel: yx(p, 2); break;
+      case kPatBlt: extent(p, 2); break;
+      case kPolygon: case kPolyline: points(p, 1, uint16_t(Word(p, 0))); break;
+      case kPolyPolygon: {
+        const size_t n = uint16_t(Word(p, 0));
+        uint64_t total = 0;
+        for (size_t i = 0; i < n; ++i) total += uint16_t(Word(p, 1 + i));
+        points(p, 1 + n, total);
+        break;
+      }
+      case kTextOut: {
+        const size_t chars = (uint16_t(Word(p, 0)) + 1) / 2;
+        yx(p, 1 + chars);
+        break;
+      }
+      case kExtTextOut:
+        yx(p, 0);
+        if (uint16_t(Word(p, 3)) & (gdi::kEtoOpaque | gdi::kEtoClipped)) {
+          point(Word(p, 4), Word(p, 5));
+          point(Word(p, 6), Word(p, 7));
+        }
+        break;
+      // A blit without a bitmap has a reserved word before its destination.
+      case kDibBitBlt: extent(p, length / 2 == uint64_t(function >> 8) + 3 ? 5 : 4); break;
+      case kDibStretchBlt: extent(p, length / 2 == uint64_t(function >> 8) + 3 ? 7 : 6); break;
+      case kStretchDib: extent(p, 7); break;
+      case kSetDibToDev: extent(p, 5); break;
+      default: break;
+    }
+    return true;
+  });
+  if (left > right || top > bottom) return {};
+  // A drawing of one line or point is still a pixel wide.
+  constexpr int64_t kReach = int64_t(1) << 22;
+  auto clamp = [&](int64_t v) { return int(std::clamp(v, -kReach, kReach)); };
+  return QRect(clamp(left), clamp(top), int(std::max<int64_t>(1, clamp(right) - clamp(left))),
+               int(std::max<int64_t>(1, clamp(bottom) - clamp(top))));
+}
+
+void OwnSize(std::span<const uint8_t> bytes, const WmfLayout& l, int& width, int& height, QPointF* windowExt,
+             QPointF* drawnAt = nullptr) {
   int64_t w = 0, h = 0;
   if (l.placeable) {
     if (l.inch == 0) Fail(PicError::kCorrupt, "the placeable header gives no units per inch");
@@ -127,14 +206,20 @@ void OwnSize(std::span<const uint8_t> bytes, const WmfLayout& l, int& width, int
     if (l.box[2] == l.box[0] || l.box[3] == l.box[1]) Fail(PicError::kCorrupt, "the metafile's bounding box is empty");
     w = std::max<int64_t>(w, 1), h = std::max<int64_t>(h, 1);
   } else {
-    // A plain metafile's size is its first window extent, in pixels.
+    // A plain metafile's size is its first window extent, in pixels; without
+    // one, what it draws, as other readers size it.
     ForEachRecord(bytes, l, [&](uint16_t function, uint64_t, std::span<const uint8_t> p) {
-      if (function != kSetWindowExt || p.size() < 4) return true;
-      h = std::abs(int64_t(int16_t(p[0] | p[1] << 8)));
-      w = std::abs(int64_t(int16_t(p[2] | p[3] << 8)));
+      if (function != kSetWindowExt || p.size() < 4 || Word(p, 0) == 0 || Word(p, 1) == 0) return true;
+      h = std::abs(int64_t(Word(p, 0)));
+      w = std::abs(int64_t(Word(p, 1)));
       return false;
     });
-    if (w == 0 || h == 0) Fail(PicError::kCorrupt, "the metafile's bounding box is empty");
+    if (w == 0 || h == 0) {
+      const QRect drawn = DrawnBounds(bytes, l);
+      w = drawn.width(), h = drawn.height();
+      if (drawnAt) *drawnAt = drawn.topLeft();
+    }
+    if (w <= 0 || h <= 0) Fail(PicError::kCorrupt, "the metafile's bounding box is empty");
   }
   if (w > kMaxSide || h > kMaxSide) Fail(PicError::kTooLarge, "the metafile is too large");
   width = int(w), height = int(h);
@@ -219,6 +304,7 @@ LogFont ReadFont(Params& p) {
   f.italic = flags[0] != 0;
   f.underline = flags[1] != 0;
   f.strikeOut = flags[2] != 0;
+  f.charset = flags[3];
   // The face name: up to 32 bytes, ended by a zero or by the record.
   const auto face = p.Rest();
   size_t n = 0;
@@ -253,7 +339,7 @@ void TextRecord(MetafileCanvas& canvas, Params& p, bool extended) {
     const auto raw = p.Take(uint64_t(length) * 2);
     for (size_t i = 0; i < length; ++i) dx.push_back(int16_t(raw[2 * i] | raw[2 * i + 1] << 8));
   }
-  canvas.Text(at, FromCp1252(chars), options, rect, dx);
+  canvas.Text(at, TextOfFont(chars, canvas.Dc().font), options, rect, dx);
 }
 
 }  // namespace
@@ -265,8 +351,8 @@ void WmfSize(std::span<const uint8_t> bytes, int& width, int& height) {
 void PlayWmf(std::span<const uint8_t> bytes, Picture& out, const MetafileOptions& options) {
   const WmfLayout l = ReadLayout(bytes);
   int ownWidth = 0, ownHeight = 0;
-  QPointF ownExt;
-  OwnSize(bytes, l, ownWidth, ownHeight, &ownExt);
+  QPointF ownExt, drawnAt;
+  OwnSize(bytes, l, ownWidth, ownHeight, &ownExt, &drawnAt);
   const int width = options.width > 0 ? options.width : ownWidth;
   const int height = options.height > 0 ? options.height : ownHeight;
   OutputPicture output = NewOutput(width, height, options.maxPixels);
@@ -282,6 +368,8 @@ void PlayWmf(std::span<const uint8_t> bytes, Picture& out, const MetafileOptions
     canvas.SetWindowExt(QPointF(int64_t(l.box[2]) - l.box[0], int64_t(l.box[3]) - l.box[1]));
   } else {
     dc.windowExt = ownExt;
+    // Sized by its drawing: the drawing's top left is the picture's.
+    dc.viewportOrg = QPointF(-drawnAt.x() * width / ownExt.x(), -drawnAt.y() * height / ownExt.y());
   }
 
   ForEachRecord(bytes, l, [&](uint16_t function, uint64_t length, std::span<const uint8_t> raw) {

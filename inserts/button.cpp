@@ -160,7 +160,8 @@ void CSDButton::PaintButton(StageSprite&, DrawTarget& target, const Rect& clip, 
     }
     const Rect box = Moved(inner, down);
     const TextLayout layout =
-        LayOutText(caption, captionFont_, box, draw_text::kSingleLine | draw_text::kCenter | draw_text::kVCenter);
+        LayOutText(caption, captionFont_, box, draw_text::kSingleLine | draw_text::kCenter | draw_text::kVCenter,
+                   DecoderOf(font));
     DrawLayout(p, layout, captionFont_, ToQColor(captionShadow));
     DrawLayout(p, layout, captionFont_, ToQColor(textColor), QPoint(-1, -1));
   }
@@ -230,6 +231,29 @@ void CSDButton::ReplacePicture(std::string& name, std::unique_ptr<StageSprite>& 
   }
   if (stage && GetSprite(false)) LoadStatePictures(*stage);
   RedrawNow(GetSprite(false));
+}
+
+namespace {
+constexpr ColorField<CSDButton> kButtonColors[] = {
+    {Property::kTextColor, &CSDButton::textColor},     {Property::kTextShadowColor, &CSDButton::textShadowColor},
+    {Property::kFaceColor, &CSDButton::faceColor},     {Property::kShadowColor, &CSDButton::bevelShadowColor},
+    {Property::kHighlightColor, &CSDButton::highlightColor},
+};
+}  // namespace
+
+PropertyAnswer CSDButton::GetProperty(Property id) const {
+  if (auto color = GetColorField(*this, kButtonColors, id)) return color;
+  if (id == Property::kPressedPicture) return pressedPicture;
+  return CVisibleInsert::GetProperty(id);
+}
+
+bool CSDButton::SetProperty(Property id, const PropertyValue& value) {
+  if (SetColorField(*this, kButtonColors, id, value)) return true;
+  if (const auto* file = std::get_if<std::string>(&value); file && id == Property::kPressedPicture) {
+    SetPressedPicture(*file);
+    return true;
+  }
+  return CVisibleInsert::SetProperty(id, value);
 }
 
 void CSDButton::SetPressedPicture(const std::string& file) { ReplacePicture(pressedPicture, pressedBitmap_, file); }

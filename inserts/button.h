@@ -67,19 +67,12 @@ class CSDButton : public CVisibleInsert, public ButtonFields, public SelfPaintin
   bool ClearArmed() override;
   void SetParameterText(const std::string& text) override;
   std::string GetParameterText() const override { return caption; }
-  std::string GetPressedPicture() const override { return pressedPicture; }
-  void SetPressedPicture(const std::string& file) override;
+  // Replaced where it is kept, without the content's "File Change".
+  void SetPressedPicture(const std::string& file);
   void ChangeContent(const std::string& file) override;
-  uint32_t GetTextColor() const override { return textColor; }
-  void SetTextColor(uint32_t c) override { textColor = c; }
-  uint32_t GetTextShadowColor() const override { return textShadowColor; }
-  void SetTextShadowColor(uint32_t c) override { textShadowColor = c; }
-  uint32_t GetFaceColor() const override { return faceColor; }
-  void SetFaceColor(uint32_t c) override { faceColor = c; }
-  uint32_t GetShadowColor() const override { return bevelShadowColor; }
-  void SetShadowColor(uint32_t c) override { bevelShadowColor = c; }
-  uint32_t GetHighlightColor() const override { return highlightColor; }
-  void SetHighlightColor(uint32_t c) override { highlightColor = c; }
+  // Its five colours and its pressed picture.
+  PropertyAnswer GetProperty(Property id) const override;
+  bool SetProperty(Property id, const PropertyValue& value) override;
 
  protected:
   std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;

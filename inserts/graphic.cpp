@@ -125,4 +125,21 @@ bool CGraphic::HasShadow(const StageSprite& sprite, const Rect& area) const {
 
 void CGraphic::Redraw() { RedrawNow(GetSprite(false)); }
 
+namespace {
+constexpr ColorField<CGraphic> kGraphicColors[] = {
+    {Property::kShadowColor, &CGraphic::shadowColor},
+    {Property::kTextShadowColor, &CGraphic::shadowColor},
+    {Property::kLineColor, &CGraphic::penColor},
+};
+}  // namespace
+
+PropertyAnswer CGraphic::GetProperty(Property id) const {
+  if (auto color = GetColorField(*this, kGraphicColors, id)) return color;
+  return CVisibleInsert::GetProperty(id);
+}
+
+bool CGraphic::SetProperty(Property id, const PropertyValue& value) {
+  return SetColorField(*this, kGraphicColors, id, value) || CVisibleInsert::SetProperty(id, value);
+}
+
 }  // namespace kv

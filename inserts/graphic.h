@@ -57,12 +57,9 @@ class CGraphic : public CVisibleInsert, public GraphicFields {
   static constexpr int kShadowLimit = 1024;
   static constexpr int kPenLimit = 1024;
 
-  uint32_t GetShadowColor() const override { return shadowColor; }
-  void SetShadowColor(uint32_t c) override { shadowColor = c; }
-  uint32_t GetTextShadowColor() const override { return shadowColor; }
-  void SetTextShadowColor(uint32_t c) override { shadowColor = c; }
-  uint32_t GetLineColor() const override { return penColor; }
-  void SetLineColor(uint32_t c) override { penColor = c; }
+  // The shadow colour (also answering as the text shadow) and the line colour.
+  PropertyAnswer GetProperty(Property id) const override;
+  bool SetProperty(Property id, const PropertyValue& value) override;
 
  protected:
   // Redraws the sprite's area when it is on the stage.

@@ -20,6 +20,23 @@ void CObjectFill::Reset() {
   fillBackColor = keep;
 }
 
+namespace {
+constexpr ColorField<CObjectFill> kFillColors[] = {
+    {Property::kForegroundColor, &CObjectFill::fillColor},
+    {Property::kTextColor, &CObjectFill::fillColor},
+    {Property::kBackgroundColor, &CObjectFill::fillBackColor},
+};
+}  // namespace
+
+PropertyAnswer CObjectFill::GetProperty(Property id) const {
+  if (auto color = GetColorField(*this, kFillColors, id)) return color;
+  return CGraphic::GetProperty(id);
+}
+
+bool CObjectFill::SetProperty(Property id, const PropertyValue& value) {
+  return SetColorField(*this, kFillColors, id, value) || CGraphic::SetProperty(id, value);
+}
+
 void CObjectFill::CopyFrom(const CInsert& other) {
   CGraphic::CopyFrom(other);
   FieldTransfer::Copy(*this, Same<CObjectFill>(other));

@@ -48,12 +48,10 @@ class CObjectFill : public CGraphic, public ObjectFillFields, public SelfPaintin
   // The texture picture of fillStyle 2 (loaded when the sprite is made).
   void SetTexture(QImage texture);
 
-  uint32_t GetForegroundColor() const override { return fillColor; }
-  void SetForegroundColor(uint32_t c) override { fillColor = c; }
-  uint32_t GetTextColor() const override { return fillColor; }
-  void SetTextColor(uint32_t c) override { fillColor = c; }
-  uint32_t GetBackgroundColor() const override { return fillBackColor; }
-  void SetBackgroundColor(uint32_t c) override { fillBackColor = c; }
+  // The fill colour (also answering as the text colour) and the pattern's
+  // background, beside the outline's colours.
+  PropertyAnswer GetProperty(Property id) const override;
+  bool SetProperty(Property id, const PropertyValue& value) override;
 
  protected:
   std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;

@@ -35,6 +35,7 @@ class CRTF : public CVisibleInsert, public RtfFields {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+  std::string GetFileName() const override { return rtfFile; }
 };
 
 }  // namespace kv

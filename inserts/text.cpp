@@ -149,7 +149,7 @@ const TextLayout& CText::LayoutAtOrigin(const Rect& area) {
   layoutFont_ = FontOf(font, scale);
   // Laid out in a rectangle of the same size at (0, 0): a text that moves
   // keeps its layout.
-  layout_ = LayOutText(shown_, layoutFont_, {0, 0, area.Width(), area.Height()}, drawFlags);
+  layout_ = LayOutText(shown_, layoutFont_, {0, 0, area.Width(), area.Height()}, drawFlags, DecoderOf(font));
   layoutKey_ = std::move(key);
   haveLayout_ = true;
   return layout_;
@@ -188,6 +188,27 @@ bool CText::GetNaturalSize(int32_t& width, int32_t& height) {
   width = bounds.Width();
   height = bounds.Height();
   return true;
+}
+
+namespace {
+constexpr ColorField<CText> kTextColors[] = {
+    {Property::kTextColor, &CText::penColor},
+};
+}  // namespace
+
+PropertyAnswer CText::GetProperty(Property id) const {
+  if (auto color = GetColorField(*this, kTextColors, id)) return color;
+  if (id == Property::kTextFontSize) return static_cast<double>(GetTextFontSize());
+  return CGraphic::GetProperty(id);
+}
+
+bool CText::SetProperty(Property id, const PropertyValue& value) {
+  if (SetColorField(*this, kTextColors, id, value)) return true;
+  if (const auto* points = std::get_if<double>(&value); points && id == Property::kTextFontSize) {
+    SetTextFontSize(static_cast<int>(*points));
+    return true;
+  }
+  return CGraphic::SetProperty(id, value);
 }
 
 int CText::GetTextFontSize() const {

@@ -66,10 +66,11 @@ class CText : public CGraphic, public TextFields, public SelfPainting {
   std::string GetDescription() override;
   bool GetNaturalSize(int32_t& width, int32_t& height) override;
   // The text is drawn in the pen colour: the text has no fill of its own.
-  uint32_t GetTextColor() const override { return penColor; }
-  void SetTextColor(uint32_t c) override { penColor = c; }
-  int GetTextFontSize() const override;
-  void SetTextFontSize(int points) override;
+  int GetTextFontSize() const;
+  void SetTextFontSize(int points);
+  // The pen colour answers as the text colour; the font size in points.
+  PropertyAnswer GetProperty(Property id) const override;
+  bool SetProperty(Property id, const PropertyValue& value) override;
 
  protected:
   std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;

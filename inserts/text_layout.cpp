@@ -7,6 +7,7 @@
 #include <cmath>
 #include <optional>
 
+#include "platform/symbol_text.h"
 #include "platform/text.h"
 #include "stage/qt_painter.h"
 
@@ -40,18 +41,18 @@ struct Cell {
 };
 using Cells = std::vector<Cell>;
 
-Cells ToCells(std::string_view text, uint32_t flags) {
+Cells ToCells(std::string_view text, uint32_t flags, ByteDecoder decode) {
   Cells cells;
   cells.reserve(text.size());
   const bool prefix = !(flags & draw_text::kNoPrefix);
   const bool showPrefix = !(flags & draw_text::kHidePrefix);
   for (size_t i = 0; i < text.size(); ++i) {
-    const QChar c(static_cast<char16_t>(Cp1252ToUnicode(static_cast<uint8_t>(text[i]))));
+    const QChar c(static_cast<char16_t>(decode(static_cast<uint8_t>(text[i]))));
     if (prefix && c == u'&') {
       // "&&" is one "&"; "&x" underlines x; a closing "&" is dropped.
       if (i + 1 == text.size()) break;
       ++i;
-      const QChar next(static_cast<char16_t>(Cp1252ToUnicode(static_cast<uint8_t>(text[i]))));
+      const QChar next(static_cast<char16_t>(decode(static_cast<uint8_t>(text[i]))));
       cells.push_back({next, next != u'&' && showPrefix});
       continue;
     }
@@ -176,7 +177,8 @@ int AdvanceTo(const TextLayout& layout, const QFontMetrics& metrics, const QStri
   return x + metrics.horizontalAdvance(line.mid(start, end - start));
 }
 
-TextLayout LayOutText(std::string_view text, const QFont& font, const Rect& box, uint32_t flagsIn) {
+TextLayout LayOutText(std::string_view text, const QFont& font, const Rect& box, uint32_t flagsIn,
+                      ByteDecoder decode) {
   namespace dt = draw_text;
   uint32_t flags = DrawingFlags(flagsIn);
   const uint32_t tabBits = flags;
@@ -193,7 +195,7 @@ TextLayout LayOutText(std::string_view text, const QFont& font, const Rect& box,
     layout.tabWidth = std::max(1, (chars ? chars : 8) * metrics.averageCharWidth());
   }
   layout.prefixOnly = (flags & dt::kPrefixOnly) && !(flags & dt::kNoPrefix);
-  const Cells cells = ToCells(text, flags);
+  const Cells cells = ToCells(text, flags, decode);
   const Measure m(layout, metrics);
   const int maxWidth = box.Width();
 
@@ -276,6 +278,9 @@ namespace {
 const QString kSans = QStringLiteral("Liberation Sans");
 const QString kSerif = QStringLiteral("Liberation Serif");
 const QString kMono = QStringLiteral("Liberation Mono");
+// The Symbol font's stand-in: Greek, mathematics and the bracket and radical
+// pieces at the code points the Symbol table gives them.
+const QString kSymbolFace = QString::fromLatin1(kSymbolFontFamily);
 
 struct FaceEntry {
   const char* face;
@@ -317,9 +322,13 @@ QString MatchFace(std::string_view faceName, uint8_t pitchAndFamily) {
   }
 }
 
+ByteDecoder DecoderOf(const CKVFont& font) {
+  return !font.useDefault && font.charSet == kSymbolCharset ? SymbolToUnicode : Cp1252ToUnicode;
+}
+
 QFont MatchFont(const CKVFont& record, double heightScale) {
   EnsureGuiApplication();
-  QFont f(MatchFace(record.faceName, record.pitchAndFamily));
+  QFont f(record.charSet == kSymbolCharset ? kSymbolFace : MatchFace(record.faceName, record.pitchAndFamily));
   f.setStyleStrategy(QFont::StyleStrategy(QFont::NoAntialias | QFont::NoFontMerging));
   f.setKerning(false);
   f.setHintingPreference(QFont::PreferFullHinting);

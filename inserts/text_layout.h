@@ -14,6 +14,7 @@
 
 #include "inserts/kvfont.h"
 #include "platform/geometry.h"
+#include "platform/text.h"
 
 namespace kv {
 
@@ -64,8 +65,14 @@ struct TextLayout {
   Rect Bounds() const;
 };
 
-// Lays out `text` (Windows-1252 bytes) in `box` with draw-text `flags`.
-TextLayout LayOutText(std::string_view text, const QFont& font, const Rect& box, uint32_t flags);
+// How a font's bytes become characters: Windows-1252, or the Symbol font's
+// code points for a font of the symbol character set.
+using ByteDecoder = char32_t (*)(uint8_t);
+ByteDecoder DecoderOf(const CKVFont& font);
+
+// Lays out `text` (bytes `decode` reads) in `box` with draw-text `flags`.
+TextLayout LayOutText(std::string_view text, const QFont& font, const Rect& box, uint32_t flags,
+                      ByteDecoder decode = Cp1252ToUnicode);
 // Draws a layout in `color`, moved by `offset`.
 void DrawLayout(QPainter& p, const TextLayout& layout, const QFont& font, const QColor& color, QPoint offset = {});
 // The advance of `line` from its start to character `end`, tabs included.

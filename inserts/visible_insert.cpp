@@ -131,6 +131,21 @@ void CVisibleInsert::CopyFrom(const CInsert& other) {
   stage = o.stage;
 }
 
+namespace {
+constexpr ColorField<CVisibleInsert> kVisibleColors[] = {
+    {Property::kTransparentColor, &CVisibleInsert::transparentColor},
+};
+}  // namespace
+
+PropertyAnswer CVisibleInsert::GetProperty(Property id) const {
+  if (auto color = GetColorField(*this, kVisibleColors, id)) return color;
+  return CInsert::GetProperty(id);
+}
+
+bool CVisibleInsert::SetProperty(Property id, const PropertyValue& value) {
+  return SetColorField(*this, kVisibleColors, id, value) || CInsert::SetProperty(id, value);
+}
+
 void CVisibleInsert::ListEvents(std::vector<uint32_t>& events) const {
   using namespace event;
   for (uint32_t code : {kSetup, kLoaded, kFileChange, kGoingOnStage, kOnStage, kLeftButtonPressed, kLeftButtonReleased,
@@ -641,8 +656,8 @@ void CVisibleInsert::PlayOnStage() {
 
 void CVisibleInsert::RaiseNodeEvent(uint32_t code) {
   Runner* r = RunnerOf();
-  // A node without a handler for its code does nothing.
-  if (r && code != 0 && FindHandler(code)) r->RaiseEvent(*this, code, 0, nullptr);
+  // Raised whether or not a handler answers; the lookup decides what runs.
+  if (r && code != 0) r->RaiseEvent(*this, code, 0, nullptr);
 }
 
 void CVisibleInsert::PathMoved(size_t node, const Rect& to) {

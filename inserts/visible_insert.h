@@ -85,20 +85,22 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   void CopyFrom(const CInsert& other) override;
   void KeepNewEditorFlags() override;
 
-  void SetTransparent(uint8_t v) override { transparent = v; }
-  uint8_t GetTransparent() const override { return transparent; }
-  void SetTransparentColor(uint32_t c) override { transparentColor = c; }
-  uint32_t GetTransparentColor() const override { return transparentColor; }
-  void SetColorTolerance(uint8_t v) override { colorTolerance = v; }
-  uint8_t GetColorTolerance() const override { return colorTolerance; }
-  void SetHasPath(uint8_t v) override { hasPath = v; }
-  uint8_t GetHasPath() const override { return hasPath; }
-  void SetPath(std::unique_ptr<MotionPath> block) override { path = std::move(block); }
-  const MotionPath* GetPath() const override { return path.get(); }
-  void SetStretchPicture(uint8_t v) override { stretchPicture = v; }
-  uint8_t GetStretchPicture() const override { return stretchPicture; }
-  void SetPaletteMode(uint8_t v) override { paletteMode = v; }
-  uint8_t GetPaletteMode() const override { return paletteMode; }
+  void SetTransparent(uint8_t v) { transparent = v; }
+  uint8_t GetTransparent() const { return transparent; }
+  void SetColorTolerance(uint8_t v) { colorTolerance = v; }
+  uint8_t GetColorTolerance() const { return colorTolerance; }
+  void SetHasPath(uint8_t v) { hasPath = v; }
+  uint8_t GetHasPath() const { return hasPath; }
+  // Ownership of the block passes to the insert.
+  void SetPath(std::unique_ptr<MotionPath> block) { path = std::move(block); }
+  const MotionPath* GetPath() const { return path.get(); }
+  void SetStretchPicture(uint8_t v) { stretchPicture = v; }
+  virtual uint8_t GetStretchPicture() const { return stretchPicture; }
+  void SetPaletteMode(uint8_t v) { paletteMode = v; }
+  uint8_t GetPaletteMode() const { return paletteMode; }
+  // Every visible kind keeps a transparent colour.
+  PropertyAnswer GetProperty(Property id) const override;
+  bool SetProperty(Property id, const PropertyValue& value) override;
   int32_t GetShownSignal() const override { return shownSignal; }
   void SetShownSignal(int32_t v) override { shownSignal = v; }
   // Raises `shownSignal`; the first raise after a clear wakes the clock, whose

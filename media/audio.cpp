@@ -226,6 +226,33 @@ void CAudio::ShiftFrequencyPercent(int p) {
   StoreAndApply(&AudioFields::frequency, ShiftedFrequency(current, p), &SoundBufferManager::SetSoundBufferFrequency);
 }
 
+PropertyAnswer CAudio::GetProperty(Property id) const {
+  switch (id) {
+    case Property::kStartTime: return GetStartTime();
+    case Property::kEndTime: return GetEndTime();
+    case Property::kVolume: return static_cast<double>(GetVolumePercent());
+    case Property::kPan: return static_cast<double>(GetPanStep());
+    case Property::kFrequency: return static_cast<double>(GetFrequencyHz());
+    default: return CInsert::GetProperty(id);
+  }
+}
+
+bool CAudio::SetProperty(Property id, const PropertyValue& value) {
+  const auto* number = std::get_if<double>(&value);
+  if (!number) return CInsert::SetProperty(id, value);
+  // Scripts hand whole numbers for all but the times.
+  const int whole = static_cast<int>(std::clamp(*number, -2147483648.0, 2147483647.0));
+  switch (id) {
+    case Property::kStartTime: SetStartTime(*number); return true;
+    case Property::kEndTime: SetEndTime(*number); return true;
+    case Property::kVolume: SetVolumePercent(whole); return true;
+    case Property::kPan: SetPanStep(whole); return true;
+    case Property::kFrequency: SetFrequencyHz(whole); return true;
+    case Property::kFrequencyShift: ShiftFrequencyPercent(whole); return true;
+    default: return CInsert::SetProperty(id, value);
+  }
+}
+
 void CAudio::RequestStop(bool unRun) {
   stopRequest_ = true;
   if (unRun) SetRunning(0);

@@ -89,17 +89,20 @@ class CAudio : public CInsert, public AudioFields, public SoundBufferOwner {
   int SetPropertyText(int index, const std::string& text) override;
   void GetPropertyText(int index, std::string& text, int& type) override;
   void ChangeContent(const std::string& text) override;
-  void SetStartTime(double seconds) override;
-  double GetStartTime() const override { return startMs / 1000.0; }
-  void SetEndTime(double seconds) override;
-  double GetEndTime() const override { return endMs / 1000.0; }
-  void SetVolumePercent(int v) override;
-  int GetVolumePercent() const override { return PercentFromVolume(volume); }
-  void SetPanStep(int v) override;
-  int GetPanStep() const override { return StepFromPan(pan); }
-  void SetFrequencyHz(int f) override;
-  int GetFrequencyHz() const override;
-  void ShiftFrequencyPercent(int p) override;
+  void SetStartTime(double seconds);
+  double GetStartTime() const { return startMs / 1000.0; }
+  void SetEndTime(double seconds);
+  double GetEndTime() const { return endMs / 1000.0; }
+  void SetVolumePercent(int v);
+  int GetVolumePercent() const { return PercentFromVolume(volume); }
+  void SetPanStep(int v);
+  int GetPanStep() const { return StepFromPan(pan); }
+  void SetFrequencyHz(int f);
+  int GetFrequencyHz() const;
+  void ShiftFrequencyPercent(int p);
+  // The segment's times, volume, pan and frequency as numbers.
+  PropertyAnswer GetProperty(Property id) const override;
+  bool SetProperty(Property id, const PropertyValue& value) override;
   void RequestStop(bool unRun) override;
 
   // The resolved file is a wave file (played through a sound buffer).

@@ -51,7 +51,7 @@ namespace kv::orlan {
   X(Jmp)        /* goto T[a] */                                                 \
   X(JmpIf)      /* if RK[b] then goto T[a] */                                   \
   X(JmpIfNot)   /* if not RK[b] then goto T[a] */                               \
-  X(JmpCmp)     /* if not (RK[b] cmp(f&7) RK[c]) goto T[a]; f bit3 text */      \
+  X(JmpCmp)     /* if not (RK[b] cmp(f&7) RK[c]) goto T[a]; flags: JumpFlagsOf */\
   X(ForPrep)    /* counter R[a], limit R[b], step R[b+1]: if done goto T[c] */  \
   X(ForLoop)    /* R[a] += step; if not done goto T[c] */                       \
   X(EachPrep)   /* state R[a..a+1] = (array RK[b], 0); empty: goto T[c] */      \

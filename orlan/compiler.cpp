@@ -11,6 +11,7 @@ namespace kv::orlan {
 namespace detail {
 
 void Compiler::Run() {
+  CollectEnumNames();
   PrePass(true);
   PrePass(false);
   for (auto& entry : procOrder_) CompileProc(*entry);
@@ -192,6 +193,18 @@ void Compiler::HoistDeclarations() {
     const Token& prev = t_[p_ - 1];
     bool start = p_ == proc_->bodyTok || prev.kind == Tok::Newline || prev.kind == Tok::Colon || IsKw(prev, "Then") ||
                  IsKw(prev, "Else");
+    if (start && IsKw("Const")) {
+      // Known from here on, so the bounds of a later Dim may use it; the
+      // statement itself reports any error when it is compiled in turn.
+      ++p_;
+      try {
+        ConstDecl(false);
+      } catch (const Fail&) {
+      } catch (const ScriptError&) {
+      }
+      while (!(Cur().kind == Tok::Newline || Cur().kind == Tok::Colon || Cur().kind == Tok::End)) ++p_;
+      continue;
+    }
     if (start && (IsKw("Dim") || IsKw("Static"))) {
       bool isStatic = IsKw("Static");
       ++p_;

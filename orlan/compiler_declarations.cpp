@@ -20,6 +20,7 @@ TypeRef Compiler::ParseTypeName() {
   else if (k == "variant" || k == "any") t.vt = VarType::Variant;
   else if (k == "object" || k == "collection") t.vt = VarType::Object;
   else if (k == "new") Error("As New is not supported; use Set ... = New");
+  else if (enums_.count(k)) t.vt = VarType::Long;
   else {
     // A record type of the module, or a host type (record or class) resolved at load.
     while (AcceptOp(".")) name = ExpectIdent();
@@ -106,6 +107,7 @@ Value Compiler::ConstUnary() {
   Nest nest(*this, exprDepth_, kMaxExpressionDepth, "Expression too complex");
   if (AcceptOp("-")) return ConstFold(Op::Neg, ConstUnary(), Value());
   if (AcceptOp("+")) return ConstUnary();
+  if (AcceptKw("Not")) return ConstFold(Op::Not, ConstLevel(kNotLevel), Value());
   const Token& tk = Cur();
   if (tk.kind == Tok::Integer || tk.kind == Tok::Float) {
     ++p_;
@@ -132,6 +134,7 @@ Value Compiler::ConstUnary() {
       ++p_;
       return v->constant;
     }
+    if (auto member = EnumMember()) return Value::Lng(*member);
     // A few pure functions are allowed in constants (Chr, Asc, Len of constants).
     if ((k == "chr" || k == "chr$") && Peek().kind == Tok::Op && Peek().text == "(") {
       p_ += 2;
@@ -331,9 +334,26 @@ void Compiler::TypeDecl() {
   prog_.records[idx] = decl;
 }
 
+std::optional<int32_t> Compiler::EnumMember() {
+  auto en = enums_.find(Lower(Cur().text));
+  if (Cur().kind != Tok::Ident || en == enums_.end() || !IsOp(Peek(), ".")) return std::nullopt;
+  p_ += 2;
+  std::string member = ExpectIdent();
+  auto m = en->second.find(Lower(member));
+  if (m == en->second.end()) Error("Method or data member not found: " + member);
+  return m->second;
+}
+
+void Compiler::CollectEnumNames() {
+  for (size_t q = 0; q + 1 < t_.size(); ++q) {
+    bool start = q == 0 || t_[q - 1].kind == Tok::Newline || IsKw(t_[q - 1], "Public") || IsKw(t_[q - 1], "Private");
+    if (start && IsKw(t_[q], "Enum") && t_[q + 1].kind == Tok::Ident) enums_[Lower(t_[q + 1].text)];
+  }
+}
+
 void Compiler::EnumDecl() {
   ExpectKw("Enum");
-  ExpectIdent();
+  auto& members = enums_[Lower(ExpectIdent())];
   int32_t next = 0;
   for (;;) {
     SkipSeparators();
@@ -350,6 +370,7 @@ void Compiler::EnumDecl() {
     v.constant = Value::Lng(next);
     v.type = T(VarType::Long);
     moduleVars_[Lower(name)] = v;
+    members[Lower(name)] = next;
     ++next;
   }
 }

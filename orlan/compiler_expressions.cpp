@@ -273,7 +273,8 @@ Ex Compiler::Binary(Op op, Ex a, Ex b) {
   }
   TypeRef rt = ResultType(op, a.type, b.type);
   uint8_t f = (!IsVariantLike(a.type) && !IsVariantLike(b.type)) ? kStrict : 0;
-  if (op >= Op::Eq && op <= Op::Like && prog_.compare == CompareMode::Text) f |= kTextCmp;
+  if (IsComparison(op)) f = CmpFlags(a.type, b.type);
+  else if (op == Op::Like && prog_.compare == CompareMode::Text) f |= kTextCmp;
   if (optimize_ && a.isConst() && b.isConst() && op != Op::Is) {
     try {
       Value v = BinaryOp(op, ConstValue(a), ConstValue(b), f);
@@ -409,6 +410,12 @@ Ex Compiler::Primary() {
     Emit(Op::NewObject, r, Const(Value::Str(cls)));
     return Ex{r, T(VarType::Object), true};
   }
+  // "x & Not b", "a = Not b": an operand may begin with Not, which takes
+  // what follows at its own precedence.
+  if (k == "not") {
+    ++p_;
+    return Unary(Op::Not, Level(kNotLevel));
+  }
   if (k == "err") return Postfix(ErrMember(false));
   if (k == "me" || k == "typeof" || k == "addressof") Error(tk.text + " is not supported");
   if (IsKeyword(tk.text) && k != "mid") Error("Expected: expression");
@@ -508,8 +515,11 @@ Ex Compiler::NameExpr() {
   // Date$ and Time$ are functions of their own (they answer text); other
   // "$" forms are the plain function.
   if (tk.suffix == '$' && FindLibFunc(k + "$") >= 0) k += "$";
-  ++p_;
   const Var* v = FindVar(k);
+  if (!v) {
+    if (auto member = EnumMember()) return ConstEx(Value::Lng(*member));
+  }
+  ++p_;
   bool paren = IsOp("(");
   bool isSelf = proc_ && proc_->isFunction && Lower(proc_->name) == k;
   if (v && !(isSelf && paren)) {

@@ -130,6 +130,10 @@ class Compiler {
   void SkipProcBody();
   void TypeDecl();
   void EnumDecl();
+  // Enum names anywhere in the module, so that a Type field may name one declared later.
+  void CollectEnumNames();
+  // "Fruits.Apple" at the current token: the member's value, the tokens read.
+  std::optional<int32_t> EnumMember();
   void ConstDecl(bool module);
 
   std::vector<ArrayObj::Dim> ParseBounds();
@@ -325,6 +329,8 @@ class Compiler {
   std::vector<Proc*> procOrder_;
   std::map<std::string, Var> moduleVars_;
   std::map<std::string, int> types_;
+  // Enum names (they declare Long values) with their members, for "Fruits.Apple".
+  std::map<std::string, std::map<std::string, int32_t>> enums_;
   std::map<std::string, int> imports_;
   bool optionExplicit_ = false;
   const bool optimize_;

@@ -68,7 +68,10 @@ void Compiler::Recover(const Fail& f, size_t start) {
 void Compiler::LabelAndStatement() {
   const Token& tk = Cur();
   bool lineStart = p_ == 0 || t_[p_ - 1].kind == Tok::Newline;
-  if ((tk.kind == Tok::Ident && lineStart && Peek().kind == Tok::Colon && !IsKeyword(tk.text)) ||
+  // Labels have a name space of their own: "err:" is a label like any other;
+  // only the statement words cannot be one.
+  bool labelName = !IsKeyword(tk.text) || EqualsNoCase(tk.text, "err") || EqualsNoCase(tk.text, "mid");
+  if ((tk.kind == Tok::Ident && lineStart && Peek().kind == Tok::Colon && labelName) ||
       (tk.kind == Tok::Integer && lineStart)) {
     std::string name = tk.kind == Tok::Integer ? LineLabel(tk) : Lower(tk.text);
     if (labels_.count(name)) Error("Duplicate label: " + tk.text);
@@ -243,7 +246,7 @@ size_t Compiler::CondJumpIfFalse() {
     Ins& last = Fn().code.back();
     if (IsComparison(last.op) && last.a == e.rk) {
       uint8_t cmp = static_cast<uint8_t>(static_cast<int>(last.op) - static_cast<int>(Op::Eq));
-      uint8_t f = cmp | ((last.f & kTextCmp) ? 8 : 0) | ((last.f & kStrict) ? 16 : 0);
+      uint8_t f = cmp | JumpFlagsOf(last.f);
       uint16_t b = last.b, c = last.c;
       Fn().code.pop_back();
       freereg_ = mark_free;
@@ -382,7 +385,9 @@ void Compiler::SelectStatement() {
 
 uint8_t Compiler::CmpFlags(const TypeRef& a, const TypeRef& b) const {
   uint8_t f = prog_.compare == CompareMode::Text ? kTextCmp : 0;
-  if (!IsVariantLike(a) && !IsVariantLike(b)) f |= kStrict;
+  if (!IsVariantLike(a)) f |= kTypedLeft;
+  if (!IsVariantLike(b)) f |= kTypedRight;
+  if ((f & kTypedLeft) && (f & kTypedRight)) f |= kStrict;
   return f;
 }
 
@@ -942,6 +947,8 @@ bool Compiler::TryRefArgument(uint16_t slot, const ParamInfo& pi) {
   if (!dot) {
     const Var* v = FindVar(Lower(tk.text));
     if (!v || v->kind == Var::Constant) return false;
+    // "F(x)" inside Function F is a call of F, never an element of its result.
+    if (v == &resultVar_ && IsOp(Peek(), "(")) return false;
   }
   size_t savePos = p_, savePc = Pc();
   uint16_t saveFree = freereg_;

@@ -88,17 +88,23 @@ int CompareValues(const Value& a0, const Value& b0, uint8_t flags, bool& isNull)
   if (isNull) return 0;
   bool as = a.tag == Tag::String, bs = b.tag == Tag::String;
   if (as && bs) return CompareStrings(StrOf(a), StrOf(b), flags & kTextCmp);
-  // A typed date compared with text reads the text as a date, as assigning it would.
-  if ((flags & kStrict) && ((a.tag == Tag::Date && bs) || (b.tag == Tag::Date && as))) {
-    double x = ToDate(a), y = ToDate(b);
-    return x < y ? -1 : x > y ? 1 : 0;
-  }
   if (as || bs) {
     const Value& other = as ? b : a;
     if (other.tag == Tag::Empty) {
       return CompareStrings(as ? StrOf(a) : "", bs ? StrOf(b) : "", flags & kTextCmp);
     }
-    if (!(flags & kStrict) && (IsNumericTag(other.tag) || other.tag == Tag::Date)) {
+    // One declared operand against a Variant: a declared String compares the
+    // Variant's text; a declared number or date reads the Variant string as
+    // one (error 13 when it is not).
+    bool typedString = ((flags & kTypedLeft) && as) || ((flags & kTypedRight) && bs);
+    bool typedOther = ((flags & kTypedLeft) && !as) || ((flags & kTypedRight) && !bs);
+    if (!(flags & kStrict) && typedString && other.tag != Tag::Array && other.tag != Tag::Object && other.tag != Tag::Record)
+      return CompareStrings(ToStr(a), ToStr(b), flags & kTextCmp);
+    if (typedOther && other.tag == Tag::Date) {
+      double x = ToDate(a), y = ToDate(b);
+      return x < y ? -1 : x > y ? 1 : 0;
+    }
+    if (!(flags & kStrict) && !typedOther && (IsNumericTag(other.tag) || other.tag == Tag::Date)) {
       // Variants: a number sorts before any string.
       return as ? 1 : -1;
     }

@@ -363,14 +363,13 @@ FN(Format) {
   fr[0] = Value::Str(FormatValue(Arg(fr, 1), Has(fr, n, 2) ? ArgStr(fr, 2) : ""));
 }
 
-std::string Radix(const Value& v, int bits, int base) {
+// Integers (and Byte and Boolean) give their 16-bit two's complement; every
+// other value is converted to Long and gives 32 bits: Hex(-1) is "FFFF",
+// Hex(-1&) and Hex(-1#) are "FFFFFFFF".
+std::string Radix(const Value& v, int base) {
   uint32_t x;
-  if (v.tag == Tag::Integer || v.tag == Tag::Boolean) {
-    x = static_cast<uint16_t>(v.i);
-  } else {
-    int32_t l = ToLong(v);
-    x = (l >= -32768 && l < 0 && bits == 16) ? static_cast<uint16_t>(l) : static_cast<uint32_t>(l);
-  }
+  if (v.tag == Tag::Integer || v.tag == Tag::Boolean) x = static_cast<uint16_t>(v.i);
+  else x = static_cast<uint32_t>(ToLong(v));
   char buf[16];
   std::snprintf(buf, sizeof buf, base == 16 ? "%X" : "%o", x);
   return buf;
@@ -380,13 +379,13 @@ FN(Hex) {
   UNUSED;
   const Value& v = Arg(fr, 1);
   if (IsNull(v)) return void(fr[0] = Value::NullValue());
-  fr[0] = Value::Str(Radix(v, v.tag == Tag::Long ? 32 : 16, 16));
+  fr[0] = Value::Str(Radix(v, 16));
 }
 FN(Oct) {
   UNUSED;
   const Value& v = Arg(fr, 1);
   if (IsNull(v)) return void(fr[0] = Value::NullValue());
-  fr[0] = Value::Str(Radix(v, v.tag == Tag::Long ? 32 : 16, 8));
+  fr[0] = Value::Str(Radix(v, 8));
 }
 
 FN(StrReverse) {

@@ -692,7 +692,7 @@ void Thread::Execute() {
               c = x.d < y.d ? -1 : x.d > y.d ? 1 : 0;
             } else {
               bool isNull;
-              c = CompareValues(x, y, static_cast<uint8_t>(((IF & 8) ? kTextCmp : 0) | ((IF & 16) ? kStrict : 0)), isNull);
+              c = CompareValues(x, y, CmpJumpFlags(IF), isNull);
               if (isNull) {
                 ip = code + IA;
                 KV_NEXT;

@@ -71,6 +71,9 @@ class CObject {
 
 // The class registers itself the first time StaticClass() is called; each
 // library's Register...Classes() function calls it for all of its classes.
+// KV_CLASS_HOOK(Name) does the same by name alone, so a list of class names
+// (engine/kind_table.h) registers classes whose headers it never includes.
+#define KV_CLASS_HOOK(Name) KvRegisterClass_##Name
 #define KV_IMPLEMENT_CLASS(Name, Base, Schema)                                                      \
   const ::kv::ClassInfo& Name::StaticClass() {                                                      \
     static const ::kv::ClassInfo info{#Name, (Schema),                                              \
@@ -79,7 +82,8 @@ class CObject {
     static const bool registered = (::kv::ClassRegistry::Register(info), true);                     \
     (void)registered;                                                                               \
     return info;                                                                                    \
-  }
+  }                                                                                                 \
+  [[maybe_unused]] const ::kv::ClassInfo& KV_CLASS_HOOK(Name)() { return Name::StaticClass(); }
 
 // Registers the containers, the project tree node and the document.
 void RegisterPersistClasses();

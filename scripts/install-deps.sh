@@ -12,14 +12,15 @@ packages=(
   nlohmann-json3-dev libpng-dev zlib1g-dev libcurl4-openssl-dev qt6-base-dev
   libsdl2-dev libsndfile1-dev libfluidsynth-dev timgm6mb-soundfont
   libgif-dev libjpeg62-turbo-dev libtiff-dev
-  # fonts of drawn text and metafiles (Arial, Times New Roman, Courier New)
-  fonts-liberation2 fontconfig
+  # fonts of drawn text and metafiles (Arial, Times New Roman, Courier New;
+  # Standard Symbols PS for text in the symbol character set)
+  fonts-liberation2 fontconfig fonts-urw-base35
   # fuzzing (clang's libFuzzer and sanitizer runtimes)
   clang libclang-rt-14-dev
   # test oracles and benchmark baselines only
   libexpat1-dev libxml2-dev libpugixml-dev libpixman-1-dev lua5.4 nginx-light curl sox
   python3-pil imagemagick libjpeg-turbo-progs qt6-image-formats-plugins
-  libwmf-bin fonts-urw-base35
+  libwmf-bin perl
   # the stage window tests: a virtual X server, screenshots and synthetic input
   xvfb x11-apps x11-utils xdotool
 )

@@ -64,15 +64,10 @@ TEST(Kinds, CommentIsAlwaysDisabled) {
 
 TEST(Kinds, BaseDefaultsOfTheVirtualInterface) {
   CInsert insert;
-  EXPECT_EQ(insert.GetTransparent(), 2);
-  EXPECT_EQ(insert.GetStretchPicture(), 2);
-  EXPECT_EQ(insert.GetHasPath(), 2);
-  EXPECT_EQ(insert.GetPaletteMode(), 1);
   EXPECT_EQ(insert.GetShownSignal(), 1);
-  EXPECT_EQ(insert.GetTextFontSize(), -1);
   EXPECT_EQ(insert.SetPropertyText(0, "x"), 1);
-  EXPECT_EQ(insert.GetPath(), nullptr);
   EXPECT_EQ(insert.GetSprite(true), nullptr);
+  EXPECT_FALSE(insert.IsWindowBased());
   int32_t w = 0, h = 0;
   EXPECT_FALSE(insert.GetNaturalSize(w, h));
   EXPECT_EQ(w, 64);

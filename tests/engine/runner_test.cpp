@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "engine/flow.h"
 #include "engine/insert.h"
 #include "persist/document.h"
 #include "platform/message_box.h"
@@ -123,21 +124,24 @@ struct ThreadStartCase {
   int copyShows;  // when the caller goes on
 };
 
-// The test's own thread is the project thread that launches the object.
-class ThreadStart : public ::testing::TestWithParam<ThreadStartCase>, protected RunnerParts {
+// The test's own thread is the project thread of a running player.
+class OnProjectThread : protected RunnerParts {
  protected:
-  ThreadStart() {
+  OnProjectThread() {
     runner->playerRunning = true;
     ScriptThreadContext::SetCurrent(context.get());
     // Like every engine thread, the caller holds time still while it runs.
     clock.Join(context->port.waiter());
   }
-  ~ThreadStart() override {
+  ~OnProjectThread() {
     runner->Shutdown();
     clock.Leave(context->port.waiter());
     ScriptThreadContext::SetCurrent(nullptr);
   }
 };
+
+// The project thread launches the object.
+class ThreadStart : public ::testing::TestWithParam<ThreadStartCase>, protected OnProjectThread {};
 
 // The launching thread goes on only once the copy is on the stage, and never
 // waits for ever for a copy that cannot show.
@@ -167,6 +171,46 @@ INSTANTIATE_TEST_SUITE_P(
                       ThreadStartCase{"AbortsItsOwnThread", ShowPlan::kAbortsUnshown, false, 0, 0},
                       ThreadStartCase{"RunShutsDown", ShowPlan::kNeverShows, true, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// "Pause all objects." pauses what every thread plays, its copy or, when it
+// has none, the insert itself; "Resume all paused objects." resumes exactly
+// those, and a second pause works again.
+struct PauseAllCase {
+  const char* name;
+  bool keepCopy;
+};
+
+class PauseAll : public ::testing::TestWithParam<PauseAllCase>, protected OnProjectThread {
+ protected:
+  void Command(uint16_t code) {
+    auto flow = std::make_shared<CFlow>();
+    flow->command = code;
+    EXPECT_EQ(runner->RunGuarded(flow, run_mode::kHandler), 1) << code;
+  }
+};
+
+TEST_P(PauseAll, ResumesWhatItPaused) {
+  auto insert = std::make_shared<CShowProbe>();
+  insert->name = "probe";
+  insert->active = 1;
+  insert->runState = run_state::kStarted;
+  ASSERT_TRUE(runner->PlayInsert(insert, run_mode::kScript, play_option::kNewThread));
+  InsertPtr copy = insert->clone.lock();
+  ASSERT_TRUE(copy);
+  if (!GetParam().keepCopy) insert->clone.reset();
+  CInsert& played = GetParam().keepCopy ? *copy : *insert;
+  for (int round = 0; round < 2; ++round) {
+    Command(command::kPauseAllObjects);
+    EXPECT_TRUE(played.IsPaused()) << round;
+    Command(command::kResumeAllPaused);
+    EXPECT_FALSE(played.IsPaused()) << round;
+    EXPECT_EQ(played.runState, run_state::kStarted) << round;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PauseAll,
+                         ::testing::Values(PauseAllCase{"ThroughItsCopy", true}, PauseAllCase{"WithoutACopy", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace kv

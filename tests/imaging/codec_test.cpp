@@ -145,12 +145,21 @@ TEST(ImagingCodec, HandBuiltPcxAndTga) {
   // Raw 2 x 2 bottom-up and right-to-left (descriptor 0x10): the file's first
   // pixel is the bottom right one.
   const Bytes mirrored = Cat(TgaHeader(0, 3, 0, 0, 0, 2, 2, 8, 0x10), {10, 20, 30, 40});
+  // Grey with 8 alpha bits (16-bit pixels: grey, then alpha), 2 x 2 top-down
+  // (descriptor 0x28): the alpha bytes 0x00 and 0xFF change nothing.
+  const Bytes greyAlpha = Cat(TgaHeader(0, 3, 0, 0, 0, 2, 2, 16, 0x28), {10, 0x00, 20, 0xFF, 30, 0x80, 40, 0x01});
+  // The same as runs (type 11), bottom-up: a run of three (0x82) of grey 7 with
+  // alpha 0x55, then a literal packet (0x00) of grey 9; the file's last pixel is
+  // the top row's right one.
+  const Bytes greyAlphaRle = Cat(TgaHeader(0, 11, 0, 0, 0, 2, 2, 16, 0x08), {0x82, 7, 0x55, 0x00, 9, 0xAA});
   const Case cases[] = {
       {"PCX EGA planes", ega, FileType::kPcx, {0x5000AF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x90006F}},
       {"PCX run across lines", run, FileType::kPcx, {0x070707, 0x070707, 0x070707, 0x070707, 0x070707, 0x020202}},
       {"TGA map from index 2", mapped, FileType::kTga, {0xF80000, 0x0000F8, 0}},
       {"TGA run over rows", rle, FileType::kTga, {0x030201, 0x030201, 0x030201, 0x030201}},
       {"TGA right to left", mirrored, FileType::kTga, {0x282828, 0x1E1E1E, 0x141414, 0x0A0A0A}},
+      {"TGA grey with alpha", greyAlpha, FileType::kTga, {0x0A0A0A, 0x141414, 0x1E1E1E, 0x282828}},
+      {"TGA grey with alpha in runs", greyAlphaRle, FileType::kTga, {0x070707, 0x090909, 0x070707, 0x070707}},
   };
   for (const Case& c : cases) {
     Picture pic;

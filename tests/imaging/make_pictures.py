@@ -247,6 +247,11 @@ for name, orientation, flag in (("tga_mirror_bottom.tga", -1, 0x10), ("tga_mirro
     with open(path(name), "wb") as f:
         f.write(d)
     reference(name)
+# Grey with 8 alpha bits (16-bit pixels), raw and run-length encoded: Pillow
+# writes them from an "LA" picture; the reader drops the alpha.
+grey_alpha = Image.merge("LA", (grey, base().getchannel("R")))
+grey_alpha.save(path("tga_type3_16.tga")); reference("tga_type3_16.tga")
+grey_alpha.save(path("tga_type11_16.tga"), compression="tga_rle"); reference("tga_type11_16.tga")
 # 16 bits (1-5-5-5), packed here from the 24-bit picture's pixels.
 w, h = src.size
 px = src.load()

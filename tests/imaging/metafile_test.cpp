@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QGuiApplication>
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -367,6 +368,31 @@ TEST(Metafile, TextIsDrawnInItsColourNearItsReference) {
   EXPECT_EQ(outside, 0);
 }
 
+// A font of the symbol character set draws the Symbol font's characters
+// (a b g p W: alpha beta gamma pi Omega), not the Latin letters; the same
+// bytes in a Windows-1252 font are those letters, drawn differently.
+TEST(Metafile, SymbolCharsetTextIsGreek) {
+  auto text = [](const char* face, int charset) {
+    const std::string name(face);
+    Bytes faceBytes(name.begin(), name.end());
+    faceBytes.push_back(0);
+    // CREATEFONTINDIRECT: height -20, weight 400; the word after italic and
+    // underline holds strike-out (low byte) and the charset (high byte).
+    const Bytes font = WmfRecord(0x02FB, {-20, 0, 0, 0, 400, 0, charset << 8, 0, 0}, faceBytes);
+    return test::Wmf({font, WmfRecord(0x012D, {0}), WmfRecord(0x0102, {1}),
+                      WmfRecord(0x0521, {5, 'a', 'b' | 'g' << 8, 'p' | 'W' << 8, 4, 4})},
+                     0, 0, 96, 32);
+  };
+  const std::vector<std::string> greek = Art(Render(text("Symbol", 2), MetafileType::kWmf));
+  const std::vector<std::string> latin = Art(Render(text("Symbol", 0), MetafileType::kWmf));
+  const std::vector<std::string> arial = Art(Render(text("Arial", 0), MetafileType::kWmf));
+  int ink = 0;
+  for (const std::string& row : greek) ink += int(std::count(row.begin(), row.end(), '#'));
+  EXPECT_GT(ink, 40);
+  EXPECT_NE(greek, latin);
+  EXPECT_NE(greek, arial);
+}
+
 // ------------------------------------------------------------------ hostile files
 
 struct HostileCase {
@@ -413,8 +439,12 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"poly-polygon counts beyond the points",
                     test::Wmf({WmfRecord(0x0538, {2, 0xFFFF, 0xFFFF, 1, 1})}, 0, 0, 24, 12), MetafileType::kWmf,
                     PicError::kTruncated},
-        HostileCase{"plain WMF without a window", Bytes(kGoodWmf.begin() + 22, kGoodWmf.end()), MetafileType::kWmf,
-                    PicError::kCorrupt},
+        HostileCase{"plain WMF without a window that draws nothing",
+                    [] {
+                      const Bytes placeable = test::Wmf({RedNoPen()}, 0, 0, 24, 12);
+                      return Bytes(placeable.begin() + 22, placeable.end());
+                    }(),
+                    MetafileType::kWmf, PicError::kCorrupt},
         HostileCase{"not a WMF header", Patched(kGoodWmf, 24, {7}), MetafileType::kWmf, PicError::kUnknownType},
         HostileCase{"empty frame", Patched(kGoodEmf, 32, {0, 0, 0, 0}), MetafileType::kEmf, PicError::kCorrupt},
         HostileCase{"EMF record of odd length", Patched(kGoodEmf, 92, {7}), MetafileType::kEmf, PicError::kCorrupt},
@@ -519,15 +549,13 @@ struct OracleCase {
   Bytes file;
 };
 
-class AgainstLibwmf : public ::testing::TestWithParam<OracleCase> {};
-
-TEST_P(AgainstLibwmf, DrawsTheSamePicture) {
-  const OracleCase& c = GetParam();
+// libwmf's picture of `file` fitted into 200 x 100, against ours at that size.
+void ExpectSameAsLibwmf(const char* name, const Bytes& file) {
   ASSERT_STRNE(KV_WMF2GD, "") << "wmf2gd is missing: run scripts/install-deps.sh";
   const fs::path dir = fs::temp_directory_path() / ("kv_wmf_" + std::to_string(::getpid()));
   fs::create_directories(dir);
   const fs::path in = dir / "case.wmf", out = dir / "case.png";
-  std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(c.file.data()), std::streamsize(c.file.size()));
+  std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
   const std::string command = std::string(KV_WMF2GD) + " --maxwidth=200 --maxheight=100 --maxsize -o " +
                               out.string() + " " + in.string() + " >/dev/null 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
@@ -540,28 +568,43 @@ TEST_P(AgainstLibwmf, DrawsTheSamePicture) {
   EnsureApplication();
   MetafileOptions options;
   options.background = ColorRef(0xFFFFFF);
+  options.width = 200;
+  options.height = 100;
   Picture ours;
-  ASSERT_TRUE(RenderMetafile(c.file, MetafileType::kWmf, ours, options));
+  ASSERT_TRUE(RenderMetafile(file, MetafileType::kWmf, ours, options));
   ASSERT_EQ(theirs.pixels.width, 200);
   ASSERT_EQ(theirs.pixels.height, 100);
   ASSERT_EQ(ours.pixels.width, 200);
   ASSERT_EQ(ours.pixels.height, 100);
   const int bad = Mismatches(test::Rgb(ours), test::Rgb(theirs), 200, 100, 2);
-  EXPECT_EQ(bad, 0) << c.name;
+  EXPECT_EQ(bad, 0) << name;
+}
+
+class AgainstLibwmf : public ::testing::TestWithParam<OracleCase> {};
+
+// Placeable cases: the box is 200 x 100, so the own size is the compared one.
+TEST_P(AgainstLibwmf, DrawsTheSamePicture) {
+  const OracleCase& c = GetParam();
+  int w = 0, h = 0;
+  ASSERT_TRUE(MetafileSize(c.file, MetafileType::kWmf, w, h));
+  ASSERT_EQ(w, 200);
+  ASSERT_EQ(h, 100);
+  ExpectSameAsLibwmf(c.name, c.file);
 }
 
 // Every case first fills the whole window (0,0)-(right,bottom) yellow without
 // a pen, because libwmf fits the drawing's own extent to the picture.
-Bytes Frame(int right = 200, int bottom = 100) {
+Bytes FrameAt(int left, int top, int right, int bottom) {
   Bytes b = WmfRecord(0x02FC, {0, 0xFFFF, 0x0000, 0});  // yellow brush -> slot 0
   test::Append(b, WmfRecord(0x02FA, {5, 0, 0, 0, 0}));  // null pen -> slot 1
   test::Append(b, WmfRecord(0x012D, {0}));
   test::Append(b, WmfRecord(0x012D, {1}));
-  test::Append(b, WmfRecord(0x041B, {bottom, right, 0, 0}));
+  test::Append(b, WmfRecord(0x041B, {bottom, right, top, left}));
   test::Append(b, WmfRecord(0x01F0, {0}));  // slot 0 free again
   test::Append(b, WmfRecord(0x01F0, {1}));
   return b;
 }
+Bytes Frame(int right = 200, int bottom = 100) { return FrameAt(0, 0, right, bottom); }
 // A solid brush of `rgb` and a pen of `width` and `rgb2`, both selected (slots 0 and 1).
 Bytes BrushAndPen(uint32_t rgb, int width, uint32_t penRgb, int penStyle = 0) {
   Bytes b = WmfRecord(0x02FC, {0, int(rgb & 0xFFFF), int(rgb >> 16), 0});
@@ -599,6 +642,52 @@ INSTANTIATE_TEST_SUITE_P(
         OracleCase{"window scaled", test::Wmf({WmfRecord(0x020C, {200, 400}), Frame(400, 200),
                                                BrushAndPen(kRed, 0, 0, 5), WmfRecord(0x041B, {180, 300, 40, 100})},
                                               0, 0, 200, 100)}),
+    CaseName());
+
+// Without the placeable header and without a window extent a metafile is as
+// large as what it draws, placed at the picture's top left, as libwmf sizes
+// it; a window origin moves the drawing first.
+struct PlainCase {
+  const char* name;
+  Bytes records;
+  int width, height;  // own size
+};
+
+class PlainAgainstLibwmf : public ::testing::TestWithParam<PlainCase> {};
+
+TEST_P(PlainAgainstLibwmf, SizedByTheirDrawing) {
+  const PlainCase& c = GetParam();
+  const Bytes placeable = test::Wmf({c.records}, 0, 0, 1, 1);
+  const Bytes plain(placeable.begin() + 22, placeable.end());
+  int w = 0, h = 0;
+  const Outcome sized = MetafileSize(plain, MetafileType::kWmf, w, h);
+  ASSERT_TRUE(sized) << sized.detail;
+  EXPECT_EQ(w, c.width);
+  EXPECT_EQ(h, c.height);
+  ExpectSameAsLibwmf(c.name, plain);
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes b;
+  for (const Bytes& p : parts) test::Append(b, p);
+  return b;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PlainAgainstLibwmf,
+    ::testing::Values(
+        PlainCase{"at the origin",
+                  Cat({Frame(), BrushAndPen(kRed, 0, 0, 5), WmfRecord(0x041B, {50, 90, 10, 20}),
+                       WmfRecord(0x0324, {3, 120, 95, 190, 95, 155, 20})}),
+                  200, 100},
+        PlainCase{"away from the origin",
+                  Cat({FrameAt(30, 40, 230, 140), BrushAndPen(kBlue, 0, 0, 5), WmfRecord(0x041B, {90, 130, 50, 60}),
+                       WmfRecord(0x0324, {3, 150, 135, 220, 135, 185, 95})}),
+                  200, 100},
+        PlainCase{"window origin only",
+                  Cat({WmfRecord(0x020B, {-20, -50}), FrameAt(-50, -20, 150, 80), BrushAndPen(kRed, 0, 0, 5),
+                       WmfRecord(0x041B, {60, 100, 0, -30})}),
+                  200, 100}),
     CaseName());
 
 // ------------------------------------------------------------------ the loader

@@ -1,12 +1,14 @@
 // Every insert class the build registers answers its row of the kinds table
-// (class name, schema, kind id, kind name, category, can-play), typed here as
-// the format defines it; a registered insert class missing here fails.
+// (class name, schema, kind id, kind name, category, can-play, window-based),
+// typed here as the format defines it, and the kinds without behaviour yet
+// say what they need; a registered insert class missing here fails.
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 
 #include "engine/insert.h"
+#include "engine/kinds.h"
 #include "ext/register.h"
 
 namespace kv {
@@ -21,7 +23,12 @@ struct Row {
   const char* kindName;
   int category;
   bool canPlay;
+  bool window = false;
+  bool notBuilt = false;
 };
+
+constexpr bool W = true;   // lives in a native widget
+constexpr bool N = true;   // not built yet
 
 const Row kRows[] = {
     {"CInsert", 0, 1000, "Insert Folder", 0, false},
@@ -42,20 +49,20 @@ const Row kRows[] = {
     {"CDiscAudio", V, 1005, "CD Audio", 0, true},
     {"CVisibleInsert", 0, 1000, "Undefined", 1, true},
     {"CDisplay", V | 1, 1006, "Image", 1, true},
-    {"CAVI", 0, 1007, "Movie", 1, true},
-    {"CMPlayer", 0, 1010, "MediaPlayer", 1, true},
+    {"CAVI", 0, 1007, "Movie", 1, true, W, N},
+    {"CMPlayer", 0, 1010, "MediaPlayer", 1, true, W, N},
     {"CSDButton", 0, 1011, "Button", 1, true},
     {"CBasic", 0, 1012, "Orlan", 1, true},
     {"CText", V, 1023, "Text", 1, true},
-    {"ScDLL", 0, 1034, "DLL", 1, true},
-    {"CSprite", 0, 6026, "Sprite", 1, true},
+    {"ScDLL", 0, 1034, "DLL", 1, true, false, N},
+    {"CSprite", 0, 6026, "Sprite", 1, true, false, N},
     {"CHotSpot", 0, 6031, "Hotspot", 1, true},
-    {"CRTF", V, 6076, "Rich Text", 1, true},
-    {"CStageCursor", V, 6077, "Stage Cursor", 1, true},
-    {"C3d", V | 1, 6117, "3D", 1, true},
-    {"CMenuObj", V, 218, "Menu", 1, true},
-    {"CDataEntry", 0, 224, "Data Entry", 1, true},
-    {"COleCtl", 1, 1000, "ActiveX Control", 1, true},
+    {"CRTF", V, 6076, "Rich Text", 1, true, W, N},
+    {"CStageCursor", V, 6077, "Stage Cursor", 1, true, false, N},
+    {"C3d", V | 1, 6117, "3D", 1, true, false, N},
+    {"CMenuObj", V, 218, "Menu", 1, true, false, N},
+    {"CDataEntry", 0, 224, "Data Entry", 1, true, W, N},
+    {"COleCtl", 1, 1000, "ActiveX Control", 1, true, W, N},
     {"CGraphic", V, 1000, "Undefined", 1, true},
     {"CObjectFill", V, 1000, "Undefined", 1, true},
     {"CRectangle", V, 1000, "Rectangle", 1, true},
@@ -80,6 +87,15 @@ TEST(KindTable, EveryRegisteredInsertClassAnswersItsRow) {
     EXPECT_EQ(insert->GetCategory(), r.category);
     EXPECT_EQ(insert->CanPlay(), r.canPlay);
     EXPECT_EQ(insert->GetContainerKind(), std::string(r.className) == "CInsert" ? 2 : 0);
+    EXPECT_EQ(insert->IsWindowBased(), r.window);
+    const KindInfo* kind = FindKind(r.className);
+    ASSERT_TRUE(kind);
+    const std::string detail = NotBuiltDetail(*kind);
+    if (r.notBuilt) {
+      EXPECT_EQ(detail.rfind(std::string("the ") + r.kindName + " kind needs the ", 0), 0u) << detail;
+    } else {
+      EXPECT_EQ(detail, "");
+    }
   }
   for (const ClassInfo* info : ClassRegistry::All()) {
     if (info->IsDerivedFrom(CInsert::StaticClass())) {

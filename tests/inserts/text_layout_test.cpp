@@ -17,6 +17,7 @@
 
 #include "inserts/text.h"
 #include "inserts/text_layout.h"
+#include "platform/symbol_text.h"
 #include "stage/qt_painter.h"
 
 namespace kv {
@@ -316,6 +317,29 @@ TEST_F(TextTest, MeasuringAndModifyingFlagsAreMaskedOut) {
 TEST_F(TextTest, Windows1252IsConvertedFirst) {
   const TextLayout l = LayOutText("\x80 \xE9", Arial(14), {0, 0, 200, 50}, 0);
   EXPECT_EQ(l.lines[0].text, QString::fromUtf8("\u20AC \u00E9"));
+}
+
+// A font of the symbol character set holds the Symbol font's code points:
+// Greek letters, the radical and the bracket pieces, drawn from the stand-in
+// that has them; a plain font keeps Windows-1252.
+TEST_F(TextTest, SymbolCharsetTextIsTheSymbolFontsCharacters) {
+  CKVFont symbol;
+  symbol.useDefault = 0;
+  symbol.height = -16;
+  symbol.faceName = "Symbol";
+  symbol.charSet = kSymbolCharset;
+  const QFont font = MatchFont(symbol);
+  EXPECT_TRUE(QFontInfo(font).family().startsWith(QStringLiteral("Standard Symbols PS"))) << QFontInfo(font).family().toStdString();
+  const TextLayout l = LayOutText("abgp \xD6\xE6\xE8", font, {0, 0, 200, 50}, 0, DecoderOf(symbol));
+  ASSERT_EQ(l.lines.size(), 1u);
+  const QString expected = QString::fromUtf8("\u03B1\u03B2\u03B3\u03C0 \u221A\uF8EB\uF8ED");
+  EXPECT_EQ(l.lines[0].text, expected);
+  const QFontMetrics metrics(font);
+  for (QChar c : expected) EXPECT_TRUE(metrics.inFont(c)) << "no glyph for U+" << std::hex << int(c.unicode());
+  CKVFont ansi = symbol;
+  ansi.charSet = 0;
+  ansi.faceName = "Arial";
+  EXPECT_EQ(LayOutText("abgp", MatchFont(ansi), {0, 0, 200, 50}, 0, DecoderOf(ansi)).lines[0].text, QStringLiteral("abgp"));
 }
 
 // ---------------------------------------------------------------- drawn text

@@ -81,7 +81,25 @@ TEST_F(Orlanc, RunTimeErrorsAndUsage) {
   EXPECT_NE(RunOrlanc("--version").output.find("orlanc"), std::string::npos);
   std::string junk = Write("junk.ebc", "BE\x05");
   EXPECT_EQ(RunOrlanc("run '" + junk + "'").output, "orlanc run: " + junk + ": Unknown file type\n");
-  EXPECT_EQ(RunOrlanc("run '" + src + "' --sub Missing").status, 64);
+}
+
+// A file without the subroutine asked for, main by default or the one --sub
+// names, is bad input; the message names the subroutine.
+TEST_F(Orlanc, MissingSubroutineIsBadInput) {
+  std::string src = Write("nomain.ebs", "Sub Other()\nPrint 1\nEnd Sub\n");
+  const struct {
+    std::string args;
+    std::string message;
+  } kCases[] = {
+      {"", "Subroutine missing: main"},
+      {" --sub Missing", "Subroutine missing: Missing"},
+  };
+  for (const auto& c : kCases) {
+    Result r = RunOrlanc("run '" + src + "'" + c.args);
+    EXPECT_EQ(r.status, 2) << c.args;
+    EXPECT_EQ(r.output, "orlanc run: " + src + ": " + c.message + "\n") << c.args;
+  }
+  EXPECT_EQ(RunOrlanc("run '" + src + "' --sub").status, 64);
 }
 
 // A missing file is status 1 for compiling and running alike; a subroutine

@@ -330,6 +330,79 @@ const Case kCases[] = {
 INSTANTIATE_TEST_SUITE_P(Orlan, Programs, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
+// Shapes that real-world programs use, each a class of fault once met.
+const Case kRealProgramCases[] = {
+    // A function's own name followed by "(" is a call, also as a ByRef argument of itself.
+    {"SelfCallAsVariantArgument",
+     "Function A(m As Variant, n As Variant) As Variant\nIf m = 0 Then\nA = n + 1\nElseIf n = 0 Then\nA = A(m - 1, 1)\nElse\n"
+     "A = A(m - 1, A(m, n - 1))\nEnd If\nEnd Function\nSub Main()\nPrint A(2, 3) & \" \" & A(3, 3)\nEnd Sub\n",
+     "9 61\n"},
+    {"SelfCallAsTypedArgument",
+     "Function M(n As Long) As Long\nIf n > 100 Then M = n - 10 Else M = M(M(n + 11))\nEnd Function\n"
+     "Sub Main()\nPrint M(1) & \" \" & M(99) & \" \" & M(150)\nEnd Sub\n",
+     "91 91 140\n"},
+    // Local constants size the arrays declared after them.
+    {"LocalConstantsInDimBounds",
+     "Sub Main()\nConst n = 9\nConst m As Long = n - 6\nDim a(n) As Long, c(1 To m, 1 To m) As Integer\n"
+     "Print UBound(a) & \" \" & UBound(c, 2) & \" \" & LBound(c)\nEnd Sub\n",
+     "9 3 1\n"},
+    {"LocalConstantShadowsModuleConstantInBounds",
+     "Const n = 2\nSub Main()\nConst n = 5\nDim a(1 To n)\nPrint UBound(a)\nEnd Sub\n", "5\n"},
+    // A declared String against a declared number compares numbers.
+    {"TypedStringAgainstTypedNumber",
+     "Dim s As String, l As Long\ns = \"12\": l = 12\nPrint (s = l) & \" \" & (s < 9) & \" \" & (s = Len(\"abcdefghijk\") + 1)",
+     "True False True\n"},
+    {"TypedStringNotANumberAgainstNumber", "Dim s As String\ns = \"abc\"\nPrint s = 5", "", 13, 4},
+    // A declared String against a Variant number compares text.
+    {"TypedStringAgainstVariantNumber",
+     "Dim s As String, v\ns = \"5\": v = 5\nPrint (s = v) & \" \" & (v = s) & \" \" & (s > v)\ns = \"10\": v = 9\nPrint (s < v) & \" \" & (v > s)\n"
+     "If s = v + 1 Then Print \"fused\"",
+     "True True False\nTrue True\nfused\n"},
+    // A declared number against a Variant string reads the string as a number.
+    {"TypedNumberAgainstVariantString",
+     "Dim l As Long, v\nl = 10: v = \"9\"\nPrint (l > v) & \" \" & (v < l)\nv = \"abc\"\nPrint l = v", "True True\n", 13, 6},
+    // Two Variants: a number sorts before any string; a literal is a declared number.
+    {"VariantNumberAgainstVariantString", "Dim v, w\nv = 5: w = \"5\"\nPrint (v = w) & \" \" & (v < w) & \" \" & (w > 10000)",
+     "False True False\n"},
+    // A recursion that stops on a String against a Variant number.
+    {"RecursionStopsOnStringNumberTest",
+     "Function CountTo(s As String, n As Variant) As Long\nIf s = n Then\nCountTo = 0\nElse\nCountTo = 1 + CountTo(CStr(Val(s) + 1), n)\n"
+     "End If\nEnd Function\nSub Main()\nPrint CountTo(\"1\", 5)\nEnd Sub\n",
+     "4\n"},
+    // Not may begin any operand.
+    {"NotAsRightOperand",
+     "Dim b As Boolean, x\nx = 3\nPrint (\"a\" & Not b) & \" \" & (5 + Not 0) & \" \" & (True And Not b) & \" \" & (x = Not b) & \" \" & (1 + Not 1 + 1)",
+     "aTrue 4 True False -2\n"},
+    {"NotInConstantOperand", "Const k = 5 + Not 0\nSub Main()\nPrint k & \" \" & (2 * Not -3)\nEnd Sub\n", "4 4\n"},
+    // An Enum names a Long type, also for fields and parameters, and qualifies its members.
+    {"EnumAsDeclaredType",
+     "Type Basket\nf As Fruits\nEnd Type\nEnum Fruits\nApple\nPear = 5\nEnd Enum\nFunction Pick(f As Fruits) As Fruits\nPick = f + 1\nEnd Function\n"
+     "Sub Main()\nDim f As Fruits, b As Basket\nf = Pear\nb.f = Fruits.Apple\nPrint f & \" \" & TypeName(f) & \" \" & Pick(f) & \" \" & b.f\nEnd Sub\n",
+     "5 Long 6 0\n"},
+    // Labels have their own name space.
+    {"LabelNamedErr",
+     "Sub Main()\nOn Error GoTo err\nPrint 1 / 0\nExit Sub\nerr:\nPrint \"handled \" & Err.Number\nEnd Sub\n", "handled 11\n"},
+    // Bit masks and shifts on Long: Hex gives 16 bits for Integers, 32 for everything else
+    // (a Double mask read back from its hex digits must not overflow).
+    {"LongBitMasksAndHex",
+     "Dim mask As Long, v As Long, k As Integer\nmask = CLng(2 ^ 8) - 1\nPrint Hex(Not mask) & \" \" & Hex(&HFF000000 Or mask And &HFF)\n"
+     "v = CLng(\"&H\" & Right(\"0000000\" & Hex(-(2 ^ 4)), 8)) * 65536\nPrint Hex(-(2 ^ 8)) & \" \" & v\n"
+     "v = 1\nFor k = 1 To 30\nv = v * 2\nNext\nPrint Hex(v) & \" \" & Hex(v \\ 2 ^ 4) & \" \" & Hex(-256& \\ 16) & \" \" & Hex(mask * CLng(2 ^ 23))\n"
+     "Print Hex(-256& Xor 255) & \" \" & Hex(mask Xor 1.5) & \" \" & Hex(mask And -2.5) & \" \" & Hex(CInt(-256) Or 15)",
+     "FFFFFF00 FF0000FF\nFFFFFF00 -1048576\n40000000 4000000 FFFFFFF0 7F800000\nFFFFFFFF FD FE FF0F\n"},
+    {"HexAtTheLimitsOfEachType",
+     "Print Hex(-1) & \" \" & Hex(-1&) & \" \" & Hex(-1#) & \" \" & Hex(CInt(-32768)) & \" \" & Hex(-32768) & \" \" & Hex(32767)\n"
+     "Print Hex(2147483647) & \" \" & Hex(-2147483648#) & \" \" & Hex(CByte(255)) & \" \" & Hex(True) & \" \" & Hex(-0.5) & \" \" & Hex(Empty)\n"
+     "Print Oct(-1) & \" \" & Oct(-1&) & \" \" & Hex(CSng(-3)) & \" \" & Hex(\"-1\")\nPrint Hex(2147483647.5)",
+     "FFFF FFFFFFFF FFFFFFFF 8000 FFFF8000 7FFF\n7FFFFFFF 80000000 FF FFFF 0 0\n177777 37777777777 FFFFFFFD FFFFFFFF\n", 6, 5},
+    {"CLngOfDoublesUpToTheLimit",
+     "Print CLng(2 ^ 31 - 1) & \" \" & CLng(2147483646.5) & \" \" & CLng(-2147483648.5) & \" \" & CLng(2.5) & \" \" & CLng(-3.5)\nPrint CLng(2 ^ 31)",
+     "2147483647 2147483646 -2147483648 2 -4\n", 6, 3},
+};
+
+INSTANTIATE_TEST_SUITE_P(RealPrograms, Programs, ::testing::ValuesIn(kRealProgramCases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
 // The typed and fused instructions: each program makes the optimised
 // compile use the named instruction, on its fast path and on values that
 // take the generic path (references, Variants, overflow, bad subscripts);

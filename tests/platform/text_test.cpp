@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include "platform/symbol_text.h"
+
 namespace kv {
 namespace {
 
@@ -16,6 +20,31 @@ TEST(Text, Cp1252ToUnicodeTable) {
     EXPECT_EQ(UnicodeToCp1252(cp), byte) << int(byte);
   }
   EXPECT_EQ(UnicodeToCp1252(0x2603), '?');  // a snowman has no byte
+}
+
+TEST(Text, SymbolFontBytesByHand) {
+  const std::pair<uint8_t, char32_t> cases[] = {
+      {'\n', '\n'},  {'\t', '\t'},   {' ', ' '},       {'1', '1'},       {'a', 0x03B1},  // alpha
+      {'W', 0x03A9}, {'p', 0x03C0},  {'"', 0x2200},    {0xA5, 0x221E},   {0xD6, 0x221A},  // radical
+      {0xE6, 0xF8EB}, {0xF2, 0x222B}, {0xBE, 0xF8E7},  {0x7F, 0xFFFD},   {0xF0, 0xFFFD}, {0xFF, 0xFFFD},
+  };
+  for (auto [byte, cp] : cases) EXPECT_EQ(SymbolToUnicode(byte), cp) << int(byte);
+}
+
+// Against Perl's Encode, which carries the same public table ("AdobeSymbol").
+TEST(Text, SymbolFontTableMatchesPerlsEncode) {
+  const std::string command = std::string(KV_PERL) +
+                              " -MEncode -e 'for (0x20..0xFF) { my $u = decode(\"AdobeSymbol\", chr($_));"
+                              " printf \"%d %d\\n\", $_, length $u ? ord($u) : 0xFFFD }'";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  int byte = 0, cp = 0, lines = 0;
+  while (std::fscanf(pipe, "%d %d", &byte, &cp) == 2) {
+    EXPECT_EQ(SymbolToUnicode(uint8_t(byte)), char32_t(cp)) << byte;
+    ++lines;
+  }
+  EXPECT_EQ(pclose(pipe), 0) << command;
+  EXPECT_EQ(lines, 224);
 }
 
 TEST(Text, EveryByteRoundTripsThroughUtf8) {

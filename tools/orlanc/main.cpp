@@ -150,8 +150,8 @@ int RunCommand(int argc, char** argv) {
     if (!script) return Fail(kExitBadData, "%s: %s", file.c_str(), error.c_str());
   }
   std::unique_ptr<Thread> thread = engine.CreateThread(script, sub, error);
-  // The subroutine and its arguments came from the command line.
-  if (!thread) return Fail(kExitUsage, "%s: %s", file.c_str(), error.c_str());
+  // A file without the subroutine asked for (main by default) is not input this command can run.
+  if (!thread) return Fail(kExitBadData, "%s: %s", file.c_str(), error.c_str());
   // An argument error before the first line ran is about the arguments given
   // on the command line, not a line of the script.
   bool badArguments = false;
