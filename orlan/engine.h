@@ -277,10 +277,7 @@ class FrameStack {
   Frame& back() { return top_[-1]; }
   const Frame& back() const { return top_[-1]; }
   // The caller checks full() first.
-  Frame& emplace_back() {
-    *top_ = Frame{};
-    return *top_++;
-  }
+  void push(const Function* fn, Value* base, const Ins* ip) { *top_++ = Frame{fn, base, ip}; }
   void pop_back() { --top_; }
 
  private:
@@ -380,7 +377,8 @@ class Thread {
   Engine& engine_;
   std::shared_ptr<ScriptObject> script_;
   int function_;
-  std::vector<Value> stack_;
+  std::vector<Value> stack_;  // never resized: frames point into it
+  const Value* stackEnd_;
   FrameStack frames_;
   // GoSub return points of every frame, innermost last; `frame` is the
   // owner's depth (frames_.size() when it ran GoSub).

@@ -203,7 +203,12 @@ uint32_t LineAt(const Function* fn, uint32_t pc) {
 }  // namespace
 
 Thread::Thread(Engine& engine, std::shared_ptr<ScriptObject> script, int function)
-    : engine_(engine), script_(std::move(script)), function_(function), stack_(kStackValues), frames_(kMaxFrames) {
+    : engine_(engine),
+      script_(std::move(script)),
+      function_(function),
+      stack_(kStackValues),
+      stackEnd_(stack_.data() + stack_.size()),
+      frames_(kMaxFrames) {
   engine_.AddThread(this);
 }
 
@@ -307,7 +312,7 @@ void Thread::Yield() {
 inline void Thread::PushFrame(int index, Value* base, int nargs) {
   const ScriptObject::EntryInfo& entry = script_->Entries()[index];
   const Function* fn = entry.fn;
-  if (frames_.full() || base + entry.registers > stack_.data() + stack_.size()) Raise(err::kOutOfStack);
+  if (frames_.full() || base + entry.registers > stackEnd_) Raise(err::kOutOfStack);
   const int np = entry.params;
   if (!entry.plain || nargs != np) return PushFrameSlow(fn, base, nargs);
   for (int p = 1; p <= np; ++p)
@@ -315,10 +320,7 @@ inline void Thread::PushFrame(int index, Value* base, int nargs) {
   if (IsHeap(base[0].tag)) base[0].Clear();
   base[0].tag = entry.result.tag;
   base[0].raw = entry.result.raw;
-  Frame& f = frames_.emplace_back();
-  f.fn = fn;
-  f.base = base;
-  f.ip = fn->code.data();
+  frames_.push(fn, base, fn->code.data());
 }
 
 void Thread::PushFrameSlow(const Function* fn, Value* base, int nargs) {
@@ -342,12 +344,7 @@ void Thread::PushFrameSlow(const Function* fn, Value* base, int nargs) {
   else if (fn->result.vt == VarType::Double && !fn->result.isArray) base[0].SetDouble(0);
   else base[0] = script_->DefaultFor(fn->result, {});
   for (const LocalInit& li : fn->inits) base[li.slot] = script_->DefaultFor(li.type, li.dims);
-  // Built in place: a frame assembled on the stack and copied stalls the
-  // store-to-load forwarding of the copy.
-  Frame& f = frames_.emplace_back();
-  f.fn = fn;
-  f.base = base;
-  f.ip = fn->code.data();
+  frames_.push(fn, base, fn->code.data());
 }
 
 inline void Thread::PopFrame() {
