@@ -35,7 +35,6 @@ function(kv_add_test name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main kv_warnings)
   target_compile_definitions(${name} PRIVATE
     KV_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-    KV_SHARED_DIR="${PROJECT_SOURCE_DIR}/../shared"
     KV_BINARY_DIR="${PROJECT_BINARY_DIR}")
   include(GoogleTest)
   set(labels unit)
@@ -74,7 +73,7 @@ function(kv_add_bench name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark kv_warnings)
   target_compile_definitions(${name} PRIVATE
-    KV_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KV_SHARED_DIR="${PROJECT_SOURCE_DIR}/../shared")
+    KV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   add_test(NAME bench.${name} COMMAND ${name})
   set_tests_properties(bench.${name} PROPERTIES LABELS "bench")
 endfunction()

@@ -144,8 +144,10 @@ void Clock::ClearSignal(Waiter& w) {
 
 void Clock::WakeAll() {
   std::lock_guard lock(mutex_);
-  for (Waiter* p : parties_)
-    if (p->waiting) p->signalled = true;
+  // Parties that are not waiting yet keep the signal too: one that has just
+  // looked at the state that changed, and is about to wait, must not sleep
+  // through the change.
+  for (Waiter* p : parties_) p->signalled = true;
   idle_ = false;
   changed_.notify_all();
 }

@@ -52,7 +52,8 @@ class Clock {
   // Signals one waiter; a signal given before the wait starts is kept.
   void Wake(Waiter& w);
   void ClearSignal(Waiter& w);
-  // Wakes every waiter whose `done` may have changed (a thread ended).
+  // Signals every joined waiter, waiting or about to wait, after a change of
+  // state their waits may look for (a thread ended, a flag cleared).
   void WakeAll();
 
   // Virtual clock: true once every joined waiter waits with no deadline and

@@ -419,12 +419,12 @@ int CFlow::Execute(Runner& runner) {
       // no completion event and the host hears of no save here.)
       DocPtr project = runner.project();
       if (project && !project->pathName.empty()) {
-        auto host = ResolveHostPath(project->pathName, ProcessDriveMap(), runner.Session().projectDir);
+        auto host = ResolveHostPath(project->pathName, runner.Session().drives, runner.Session().projectDir);
         std::error_code error;
         const auto status = host ? std::filesystem::status(*host, error) : std::filesystem::file_status{};
         if (host && std::filesystem::is_regular_file(status) &&
             (status.permissions() & std::filesystem::perms::owner_write) != std::filesystem::perms::none)
-          project->SaveDocument(*host);
+          project->SaveDocument(*host, runner.Messages());
       }
       return 1;
     }
@@ -441,8 +441,8 @@ int CFlow::Execute(Runner& runner) {
       if (!doc) return inUse ? 1 : 0;
       if (command == command::kAppendToScript) {
         if (self) doc->items.push_back(self);
-      } else if (auto host = ResolveHostPath(doc->pathName, ProcessDriveMap(), runner.Session().projectDir)) {
-        doc->SaveDocument(*host);
+      } else if (auto host = ResolveHostPath(doc->pathName, runner.Session().drives, runner.Session().projectDir)) {
+        doc->SaveDocument(*host, runner.Messages());
       }
       if (wasLoaded) runner.ReleaseScript(doc);
       return 1;

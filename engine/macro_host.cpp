@@ -76,7 +76,17 @@ std::string PlayerMacroHost::CacheDir() {
   return cacheDir_;
 }
 
-std::string PlayerMacroHost::CurrentDir() { return drives_.StoredPathOf(CurrentHostDir()); }
+void PlayerMacroHost::SetBaseDir(std::string hostDir) {
+  std::lock_guard lock(mutex_);
+  baseDir_ = std::move(hostDir);
+}
+
+std::string PlayerMacroHost::BaseDir() {
+  std::lock_guard lock(mutex_);
+  return baseDir_.empty() ? CurrentHostDir() : baseDir_;
+}
+
+std::string PlayerMacroHost::CurrentDir() { return drives_.StoredPathOf(BaseDir()); }
 
 std::vector<char> PlayerMacroHost::Drives(DriveType type) { return drives_.Letters(type); }
 
@@ -103,7 +113,7 @@ std::string PlayerMacroHost::RegistryValue(RegistryRoot root, const std::string&
 std::string PlayerMacroHost::IniValue(const std::string& file, const std::string& section, const std::string& key) {
   // Without a Windows directory, a bare name is looked for in the current
   // directory, which is the project's folder while one plays.
-  auto host = ResolveHostPath(file, drives_, CurrentHostDir());
+  auto host = ResolveHostPath(file, drives_, BaseDir());
   if (!host) return {};
   return ReadIniEntry(*host, section, key);
 }

@@ -39,6 +39,9 @@ class PlayerMacroHost : public MacroHost {
   void SetProjectDir(std::string storedDir);
   void SetProgramDir(std::string storedDir);
   void SetCacheDir(std::string storedDir);
+  // The host folder the run's relative names resolve from (its "current
+  // directory"); empty: the process's.
+  void SetBaseDir(std::string hostDir);
   // Must answer silently: no question, no side effect.
   void SetVariableLookup(VariableLookup lookup);
   // The prompt shows only while a presentation plays.
@@ -63,8 +66,11 @@ class PlayerMacroHost : public MacroHost {
   std::string projectDir_;
   std::string programDir_;
   std::string cacheDir_;
+  std::string baseDir_;
   VariableLookup lookup_;
   std::atomic<bool> playing_{false};
+
+  std::string BaseDir();
 };
 
 }  // namespace kv

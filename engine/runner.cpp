@@ -95,12 +95,24 @@ void ScriptThreadContext::SetScript(DocPtr script) {
 
 // --- Runner
 
-Runner::Runner(RunnerServices services, RuntimeFacts facts)
-    : services_(std::move(services)), variables_(*this), facts_(std::move(facts)) {
-  if (!services_.session) {
-    ownSession_ = std::make_unique<ProjectSession>();
-    services_.session = ownSession_.get();
+namespace {
+
+// The session a runner plays in: the given one, or an empty one of its own.
+ProjectSession& SessionFor(RunnerServices& services, std::unique_ptr<ProjectSession>& own) {
+  if (!services.session) {
+    own = std::make_unique<ProjectSession>();
+    services.session = own.get();
   }
+  return *services.session;
+}
+
+}  // namespace
+
+Runner::Runner(RunnerServices services, RuntimeFacts facts)
+    : services_(std::move(services)),
+      variables_(*this),
+      facts_(std::move(facts)),
+      context_{*this, SessionFor(services_, ownSession_)} {
   variables_.BuildRuntimeVariables(facts_);
 }
 
@@ -130,7 +142,11 @@ void Runner::ProjectThreadMain() {
   ScriptThreadContext& ctx = *projectThread_;
   ScriptThreadContext::SetCurrent(&ctx);
   for (;;) {
-    shuttingDown = false;
+    {
+      std::lock_guard lock(endLock_);
+      if (runEnding_) break;
+      shuttingDown = false;
+    }
     abortRequested = false;
     sceneChanging = false;
     restartRequested = false;
@@ -172,14 +188,21 @@ void Runner::ProjectThreadMain() {
 }
 
 void Runner::Shutdown() {
-  shuttingDown = true;
+  {
+    std::lock_guard lock(endLock_);
+    runEnding_ = true;
+    shuttingDown = true;
+  }
   std::vector<std::shared_ptr<ScriptThreadContext>> all;
   {
     std::lock_guard lock(registryLock_);
     all = threads_;
   }
   for (auto& t : all) t->abortFlag = true;
-  WakeEveryone();
+  // Every wait on the clock ends now and at once from here on: a thread that
+  // checked for a stop just before it began to wait is not left waiting for
+  // a time that no longer comes.
+  clock().Halt();
   // Every thread is joined, finished ones too: a thread that has marked
   // itself done still touches the clock on its way out.
   if (projectThread_) projectThread_->JoinOs();
@@ -400,9 +423,7 @@ std::shared_ptr<ScriptThreadContext> Runner::StartObjectThread(const InsertPtr& 
   insert->auxByte = 3;
   auto t = ScriptThreadContext::Create(*this, "script:" + insert->name, NextSeed());
   t->playedInsert = insert;
-  Register(t);
-  clock().Join(t->port.waiter());
-  t->osThread = std::thread([this, t, insert] { ObjectThreadMain(t, insert); });
+  if (!LaunchThread(t, [this, t, insert] { ObjectThreadMain(t, insert); })) return nullptr;
   ScriptThreadContext* caller = ScriptThreadContext::Current();
   // The caller waits, serving nothing, until the copy exists and reports
   // itself shown, so whatever it does next finds the copy on the stage. The
@@ -641,11 +662,13 @@ void Runner::JoinThread(ScriptThreadContext& t, int64_t firstLimitMs) {
   Waiter local;
   Waiter& w = ctx ? ctx->port.waiter() : local;
   int64_t deadline = firstLimitMs == kForever ? kForever : Now() + firstLimitMs;
-  clock().Wait(w, deadline, [&] { return t.done.load(); });
-  if (!t.done) {
+  auto done = [&] { return t.done.load(); };
+  // A wake meant for another change ends one wait, not the grace period.
+  while (!done() && Now() < deadline && !clock().Halted()) clock().Wait(w, deadline, done);
+  if (!done()) {
     t.port.PostKey(stopKey);
     t.abortFlag = true;
-    clock().Wait(w, kForever, [&] { return t.done.load(); });
+    while (!done() && !clock().Halted()) clock().Wait(w, kForever, done);
   }
   t.JoinOs();
 }
@@ -713,9 +736,7 @@ void Runner::RegisterForEvents(CInsert& insert) {
 std::shared_ptr<ScriptThreadContext> Runner::StartScriptThread(const DocPtr& script) {
   if (shuttingDown || !script) return nullptr;
   auto t = ScriptThreadContext::Create(*this, "script:" + FileTitle(script->pathName), NextSeed());
-  Register(t);
-  clock().Join(t->port.waiter());
-  t->osThread = std::thread([this, t, script] {
+  const bool started = LaunchThread(t, [this, t, script] {
     ScriptThreadContext::SetCurrent(t.get());
     t->SetScript(script);
     t->nextPosition = script->items.empty() ? kNoPosition : 0;
@@ -731,7 +752,18 @@ std::shared_ptr<ScriptThreadContext> Runner::StartScriptThread(const DocPtr& scr
     clock().WakeAll();
     clock().Leave(t->port.waiter());
   });
-  return t;
+  return started ? t : nullptr;
+}
+
+bool Runner::LaunchThread(const std::shared_ptr<ScriptThreadContext>& t, std::function<void()> body) {
+  // The check and the start are one step for Shutdown: every thread it has
+  // to join has its OS thread by the time it looks.
+  std::lock_guard lock(endLock_);
+  if (runEnding_) return false;
+  Register(t);
+  clock().Join(t->port.waiter());
+  t->osThread = std::thread(std::move(body));
+  return true;
 }
 
 // --- finding
@@ -878,7 +910,7 @@ int Runner::ExecuteRequest(std::unique_ptr<Request> request) {
     flow->delayMs = handler->delayMs;
     eventCode = handler->eventCode;
     if (trace() && owner && owner.get() != handler.get())
-      trace()->Handler(ctx ? ctx->traceName : "main", owner->name, eventCode, request->code);
+      trace()->Handler(ScriptThreadContext::CurrentTraceName(), owner->name, eventCode, request->code);
   }
   flow->eventCode = eventCode;
   if (owner) flow->owner = owner;
@@ -897,7 +929,7 @@ int Runner::RaiseEvent(CInsert& insert, uint32_t eventCode, int kind, std::share
   uint32_t traced = eventCode != 0 ? eventCode : (handler ? handler->eventCode : 0);
   const bool selfStep = handler && handler.get() == &insert;
   if (trace() && traced != 0 && traced != event::kNoEvent && !selfStep)
-    trace()->Event(ctx ? ctx->traceName : "main", insert.name, traced);
+    trace()->Event(ScriptThreadContext::CurrentTraceName(), insert.name, traced);
   if (!handler) {
     if (kind & 1) {
       auto r = std::make_unique<Request>();

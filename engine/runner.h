@@ -17,6 +17,7 @@
 
 #include "engine/clock.h"
 #include "engine/message_port.h"
+#include "engine/play_context.h"
 #include "engine/random.h"
 #include "engine/request.h"
 #include "engine/run_error.h"
@@ -83,6 +84,8 @@ class ScriptThreadContext : public std::enable_shared_from_this<ScriptThreadCont
   // Inline: builtins ask for it on every call.
   static ScriptThreadContext* Current() { return current_; }
   static void SetCurrent(ScriptThreadContext* context) { current_ = context; }
+  // The trace's name of the calling thread: "main" on one that runs no scripts.
+  static std::string CurrentTraceName() { return current_ ? current_->traceName : "main"; }
 
   Runner& runner;
   ThreadPort port;
@@ -205,6 +208,8 @@ class Runner {
   std::string ResolveFile(const std::string& name) {
     return services_.resolveFile ? services_.resolveFile(name) : std::string();
   }
+  // The run's typed services; the player fills the slots once they exist.
+  PlayContext& Context() { return context_; }
   VariableStore& variables() { return variables_; }
   const DocPtr& project() const { return project_; }
   int64_t Now() { return clock().NowMs(); }
@@ -292,6 +297,8 @@ class Runner {
   void EndOfScript(ScriptThreadContext& ctx);
   void LeaveScript(ScriptThreadContext& ctx);
   void Register(const std::shared_ptr<ScriptThreadContext>& thread);
+  // Registers and starts `thread` running `body`; false once the run is ending.
+  bool LaunchThread(const std::shared_ptr<ScriptThreadContext>& thread, std::function<void()> body);
   ScriptThreadContext* TargetOfCommand(CInsert& raiser, CFlow& handler, uint16_t command, int kind,
                                        bool& direct, InsertPtr& namedObject);
   void WakeEveryone();
@@ -300,10 +307,15 @@ class Runner {
   RunnerServices services_;
   VariableStore variables_;
   RuntimeFacts facts_;
+  PlayContext context_;
   DocPtr project_;
   std::shared_ptr<ScriptThreadContext> projectThread_;
   std::shared_ptr<ScriptThreadContext> mainThread_;
   std::atomic<bool> ended_{false};
+  // Set once by Shutdown and never cleared: a restart of the project (which
+  // clears shuttingDown) must not undo the end of the run.
+  std::mutex endLock_;
+  bool runEnding_ = false;
   std::atomic<bool> aborted_{false};
   std::atomic<int> abortCount_{0};
   std::atomic<uint32_t> threadsStarted_{0};

@@ -42,6 +42,9 @@ class TraceSink {
   // error number (0 on success) and the return text.
   virtual void Mci(const std::string& /*thread*/, const std::string& /*insert*/, const std::string& /*command*/,
                    uint32_t /*result*/, const std::string& /*ret*/) {}
+  // An Orlan script printed a line for debugging (Debug.Print); `insert`
+  // is the Orlan object whose code printed it.
+  virtual void Print(const std::string& thread, const std::string& insert, const std::string& text) = 0;
   // Keyboard focus moved to a window object (empty: it left every object).
   virtual void Focus(const std::string& /*insert*/) {}
   virtual void End(int code, const std::vector<VariableView>& vars, const std::vector<VariableView>& rw) = 0;

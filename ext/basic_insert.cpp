@@ -55,7 +55,7 @@ void CBasic::ReleaseEngineState() {
 namespace {
 
 OrlanBinding& BindingOf(Runner& runner) {
-  OrlanBinding* binding = OrlanBinding::Of(runner);
+  OrlanBinding* binding = runner.Context().orlan;
   if (!binding) throw KVRunException(sid::kRunTimeError, "the Orlan insert needs the Orlan binding of the run");
   return *binding;
 }
@@ -85,7 +85,7 @@ void CBasic::PlayOnStage() {
   CVisibleInsert::PlayOnStage();
   Runner* runner = RunnerOf();
   if (!runner || !IsExtensionObject() || !stage) return;
-  OrlanBinding* binding = OrlanBinding::Of(*runner);
+  OrlanBinding* binding = runner->Context().orlan;
   if (!binding || code.empty()) return;
   runner->RaiseEvent(*this, event::kStartPlaying, 0, nullptr);
   binding->RunSubroutine(*this, "kvoAnimate");
@@ -96,7 +96,7 @@ void CBasic::Stop() {
   CVisibleInsert::Stop();
   // A script still running for the insert ends at its next check.
   if (Runner* runner = RunnerOf())
-    if (OrlanBinding* binding = OrlanBinding::Of(*runner)) {
+    if (OrlanBinding* binding = runner->Context().orlan) {
       std::lock_guard lock(binding->lock());
       if (thread && threadBusy) thread->Stop(true);
     }
@@ -105,7 +105,7 @@ void CBasic::Stop() {
 void CBasic::Hide() {
   TakeOffAndDropSprite();
   Runner* runner = RunnerOf();
-  OrlanBinding* binding = runner ? OrlanBinding::Of(*runner) : nullptr;
+  OrlanBinding* binding = runner ? runner->Context().orlan : nullptr;
   if (!binding) return;
   std::lock_guard lock(binding->lock());
   // A script that hides its own object goes on; its state is dropped later.
@@ -124,7 +124,7 @@ std::unique_ptr<StageSprite> CBasic::MakeSprite(Stage& s) {
 void CBasic::PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) {
   const Rect r = sprite.DisplayedRect();
   Runner* runner = RunnerOf();
-  OrlanBinding* binding = runner ? OrlanBinding::Of(*runner) : nullptr;
+  OrlanBinding* binding = runner ? runner->Context().orlan : nullptr;
   if (binding && !errorFlag && !binding->HasSubroutine(*this, "kvoRender", 5)) {
     // Drawn every frame: the missing subroutine is told on the object, not in a box.
     std::lock_guard lock(binding->lock());
@@ -158,7 +158,7 @@ void CBasic::HandleStageEventAt(uint32_t eventCode, Point at) {
   CVisibleInsert::HandleStageEventAt(eventCode, at);
   if (!IsExtensionObject()) return;
   Runner* runner = RunnerOf();
-  OrlanBinding* binding = runner ? OrlanBinding::Of(*runner) : nullptr;
+  OrlanBinding* binding = runner ? runner->Context().orlan : nullptr;
   if (!binding || runner->sceneChanging || !binding->HasSubroutine(*this, "kvoAction", 4)) return;
   const orlan::Value args[] = {orlan::Value::Lng(static_cast<int32_t>(eventCode)), orlan::Value::Lng(at.x),
                                orlan::Value::Lng(at.y), orlan::Value::Lng(0)};

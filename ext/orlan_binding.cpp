@@ -5,6 +5,7 @@
 #include "engine/flow.h"
 #include "engine/runner.h"
 #include "engine/strings.h"
+#include "engine/trace.h"
 #include "engine/variables.h"
 #include "ext/basic_insert.h"
 #include "ext/korvel_library.h"
@@ -132,14 +133,19 @@ OrlanBinding::~OrlanBinding() {
   for (auto& m : modules_) m.second->ReleaseEngineState();
 }
 
-OrlanBinding* OrlanBinding::Of(Runner& runner) { return dynamic_cast<OrlanBinding*>(runner.Orlan()); }
-
 bool OrlanBinding::Initialize() {
   engine_.SetOption(0, 0x100000);
   engine_.SetYieldCallback([this](orlan::Thread& t) { return OnYield(t); });
   // A script's MsgBox is the run's message box.
   engine_.msgBox = [this](const std::string& prompt, int buttons, const std::string& title) {
     return ScriptAnswer(ShowScriptBox(runner_.Messages(), prompt, buttons, title));
+  };
+  // Debug.Print is a trace line naming the thread and the object whose code printed.
+  engine_.debugPrint = [this](orlan::Thread& t, const std::string& text) {
+    if (TraceSink* trace = runner_.trace()) {
+      const auto* basic = static_cast<const CBasic*>(t.UserData());
+      trace->Print(ScriptThreadContext::CurrentTraceName(), basic ? basic->name : std::string(), text);
+    }
   };
   InstallVariableBuiltins(builtins_);
   InstallFlowBuiltins(builtins_);
@@ -167,7 +173,7 @@ bool OrlanBinding::Initialize() {
 void OrlanBinding::SetRunFolders(const std::string& project, const std::string& program,
                                  const std::string& temporary, const std::string& runtime) {
   std::lock_guard lock(filesLock_);
-  guard_ = std::make_unique<FileGuard>(FileGuard::ForRun(project, program, temporary, runtime));
+  guard_ = std::make_unique<FileGuard>(FileGuard::ForRun(project, program, temporary, runtime, runner_.Session().drives));
   baseDir_ = project;
 }
 
@@ -176,11 +182,11 @@ FileContext OrlanBinding::Files() {
   if (!guard_) {
     std::string project;
     if (auto dir = runner_.variables().FindRuntime("rwProjectDirectory"))
-      project = ResolveHostPath(runner_.variables().Text(*dir), ProcessDriveMap(), {}).value_or(std::string());
-    guard_ = std::make_unique<FileGuard>(FileGuard::ForRun(project, {}, {}, {}));
+      project = ResolveHostPath(runner_.variables().Text(*dir), runner_.Session().drives, {}).value_or(std::string());
+    guard_ = std::make_unique<FileGuard>(FileGuard::ForRun(project, {}, {}, {}, runner_.Session().drives));
     baseDir_ = project;
   }
-  return FileContext{ProcessDriveMap(), baseDir_, *guard_};
+  return FileContext{runner_.Session().drives, baseDir_, *guard_};
 }
 
 void OrlanBinding::Dispatch(orlan::Thread& thread, uint32_t id, orlan::ArgBlock& args) {

@@ -35,8 +35,6 @@ class OrlanBinding : public OrlanService {
   // Sets the engine up: option 0, the yield callback, the library and the
   // builtins. False after reporting 6800 or 6810.
   bool Initialize();
-  // The binding of a run; null when the run has none.
-  static OrlanBinding* Of(Runner& runner);
 
   Runner& runner() { return runner_; }
   orlan::Engine& engine() { return engine_; }

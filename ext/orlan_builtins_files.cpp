@@ -67,7 +67,7 @@ PictureView ViewOf(const Capture& capture) {
   return v;
 }
 
-Stage* StageOf(BuiltinCall& c) { return dynamic_cast<Stage*>(c.runner.Stage()); }
+Stage* StageOf(BuiltinCall& c) { return c.runner.Context().stage; }
 
 bool WriteCapture(BuiltinCall& c, const Capture& capture, int first) {
   if (capture.pixels.IsNull() || capture.part.IsEmpty()) return false;
@@ -90,7 +90,7 @@ void WriteStage(BuiltinCall& c) {
 // stage.
 Capture CaptureObject(Stage& stage, CInsert& object) {
   Capture capture;
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(stage.compositor().Lock());
   StageSprite* sprite = object.GetSprite(false);
   if (!sprite) return capture;
   if (sprite->HasPicture()) {

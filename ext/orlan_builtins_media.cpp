@@ -75,7 +75,7 @@ void StopSound(BuiltinCall& c) {
 
 template <bool On>
 void SwitchBufferedSound(BuiltinCall& c) {
-  MediaContext* media = MediaContext::Of(c.runner);
+  MediaContext* media = c.runner.Context().media;
   if (!media) return;
   if (On)
     media->buffers().SwitchOn();

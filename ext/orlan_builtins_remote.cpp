@@ -6,6 +6,7 @@
 
 #include "engine/runner.h"
 #include "ext/orlan_builtins.h"
+#include "net/hooks.h"
 #include "net/http.h"
 #include "net/url.h"
 #include "persist/project_session.h"
@@ -14,6 +15,14 @@
 namespace kv {
 
 namespace {
+
+// The run's network hooks: its stop ends the transfer. A run without them
+// (engine tests) transfers with none.
+const NetHooks& NetOf(BuiltinCall& c) {
+  static const NetHooks none;
+  const NetHooks* net = c.runner.Context().net;
+  return net ? *net : none;
+}
 
 void GetRemoteResource(BuiltinCall& c) {
   const std::string name = c.args.GetString(1);
@@ -31,7 +40,7 @@ void IsRemoteResourceAvailable(BuiltinCall& c) {
   bool exists;
   {
     orlan::Thread::Unlock unlock(c.thread);
-    exists = RemoteResourceExists(name);
+    exists = RemoteResourceExists(NetOf(c), name);
   }
   c.args.SetBoolean(0, exists);
 }
@@ -41,7 +50,7 @@ void GetRemoteResourceSize(BuiltinCall& c) {
   int32_t size = -1;
   if (!name.empty()) {
     orlan::Thread::Unlock unlock(c.thread);
-    size = RemoteResourceSize(name);
+    size = RemoteResourceSize(NetOf(c), name);
   }
   c.args.SetLong(0, size);
 }
@@ -62,7 +71,7 @@ void GetRemoteBasePath(BuiltinCall& c) {
 // Downloaded: the locator has a local file for the name without fetching.
 void IsSceneDownloaded(BuiltinCall& c) {
   auto local = c.runner.Session().locator().LookupLocal(c.args.GetString(1));
-  auto host = local ? HostPathOf(*local) : std::nullopt;
+  auto host = local ? c.runner.Session().HostPath(*local) : std::nullopt;
   std::error_code ec;
   c.args.SetBoolean(0, host && std::filesystem::is_regular_file(*host, ec));
 }

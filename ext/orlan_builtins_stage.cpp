@@ -18,6 +18,7 @@
 #include "inserts/visible_insert.h"
 #include "persist/document.h"
 #include "persist/project_session.h"
+#include "platform/picture_bound.h"
 #include "stage/locks.h"
 
 namespace kv {
@@ -113,7 +114,7 @@ void GetCursorFilename(BuiltinCall& c) {
 void SetCursorFilename(BuiltinCall& c) {
   auto o = c.ObjectArg(1);
   if (CVisibleInsert* v = Visible(o)) {
-    std::lock_guard lock(StageLock());
+    std::lock_guard lock(v->StageLock());
     v->cursorFile = c.args.GetString(2);
     v->cursorId = kCursorFromFile;
   }
@@ -186,6 +187,19 @@ void GetPosition(BuiltinCall& c) {
   r.SetLong(3, at.bottom);
 }
 
+// A self-drawn object's surface is as large as the object: sizes past the
+// picture bound are refused before anything is made.
+bool SizeAllowed(BuiltinCall& c, const char* builtin, int64_t width, int64_t height) {
+  if (WithinPictureBound(width, height)) return true;
+  c.Fail(std::string(builtin) + ": an object of " + std::to_string(width) + " x " + std::to_string(height) +
+         " pixels is too large (" + PictureBoundText() + ")");
+  return false;
+}
+
+bool RectAllowed(BuiltinCall& c, const char* builtin, const Rect& r) {
+  return SizeAllowed(c, builtin, int64_t(r.right) - r.left, int64_t(r.bottom) - r.top);
+}
+
 template <bool Redraw>
 void SetPosition(BuiltinCall& c) {
   auto o = c.ObjectArg(1);
@@ -193,6 +207,7 @@ void SetPosition(BuiltinCall& c) {
   if (!o || !r.valid()) return;
   Rect to;
   ReadRect(r, to);
+  if (!RectAllowed(c, Redraw ? "kvoSetPosition" : "kvoSetPositionNoRefresh", to)) return;
   o->MoveTo(to.left, to.top, to.right, to.bottom, Redraw);
 }
 
@@ -213,6 +228,7 @@ void MoveTo(BuiltinCall& c) {
   if (!o || !r.valid()) return;
   Rect to;
   ReadRect(r, to);
+  if (!RectAllowed(c, "kvoMoveTo", to)) return;
   o->MoveTo(to.left, to.top, to.right, to.bottom, c.args.GetBoolean(4));
 }
 
@@ -235,13 +251,14 @@ void GetSize(BuiltinCall& c) {
 void SetSize(BuiltinCall& c) {
   auto o = c.ObjectArg(1);
   orlan::RecordRef r = c.args.GetRecord(2);
-  if (o && r.valid()) o->SetSize(r.GetLong(0), r.GetLong(1));
+  if (o && r.valid() && SizeAllowed(c, "kvoSetSize", r.GetLong(0), r.GetLong(1))) o->SetSize(r.GetLong(0), r.GetLong(1));
 }
 
 void SetCurrentSize(BuiltinCall& c) {
   auto o = c.ObjectArg(1);
   orlan::RecordRef r = c.args.GetRecord(2);
-  if (o && r.valid()) o->ResizeTo(r.GetLong(0), r.GetLong(1));
+  if (o && r.valid() && SizeAllowed(c, "kvoSetCurrentSize", r.GetLong(0), r.GetLong(1)))
+    o->ResizeTo(r.GetLong(0), r.GetLong(1));
 }
 
 void GetDefaultSize(BuiltinCall& c) {
@@ -262,11 +279,17 @@ void GetHeight(BuiltinCall& c) {
 }
 
 void SetWidth(BuiltinCall& c) {
-  if (auto o = c.ObjectArg(1)) o->ResizeTo(c.args.GetLong(2), o->GetStageRect().Height());
+  auto o = c.ObjectArg(1);
+  if (!o) return;
+  const int32_t w = c.args.GetLong(2), h = o->GetStageRect().Height();
+  if (SizeAllowed(c, "kvoSetWidth", w, h)) o->ResizeTo(w, h);
 }
 
 void SetHeight(BuiltinCall& c) {
-  if (auto o = c.ObjectArg(1)) o->ResizeTo(o->GetStageRect().Width(), c.args.GetLong(2));
+  auto o = c.ObjectArg(1);
+  if (!o) return;
+  const int32_t w = o->GetStageRect().Width(), h = c.args.GetLong(2);
+  if (SizeAllowed(c, "kvoSetHeight", w, h)) o->ResizeTo(w, h);
 }
 
 void GetZorder(BuiltinCall& c) {
@@ -282,7 +305,7 @@ void SetZorder(BuiltinCall& c) {
   o->SetLayer(layer);
   if (StageSprite* sprite = o->GetSprite(false)) {
     {
-      std::lock_guard lock(StageLock());
+      std::lock_guard lock(sprite->Lock());
       sprite->SetLayer(layer, true);
     }
     o->Invalidate();
@@ -327,7 +350,9 @@ void SetColor(BuiltinCall& c) {
   if (!o || !r.valid()) return;
   bool kept;
   {
-    std::lock_guard lock(StageLock());
+    // What the object's drawing reads changes under its stage's lock.
+    CVisibleInsert* v = Visible(o);
+    std::lock_guard lock(v ? v->StageLock() : StageCompositor().Lock());
     kept = o->SetProperty(P, ColorOf(r));
   }
   if (kept) RedrawNow(o->GetSprite(false));
@@ -532,7 +557,7 @@ void SetEffect(BuiltinCall& c) {
 
 // --- the stage
 
-Stage* StageOf(BuiltinCall& c) { return dynamic_cast<Stage*>(c.runner.Stage()); }
+Stage* StageOf(BuiltinCall& c) { return c.runner.Context().stage; }
 
 void GetStageSize(BuiltinCall& c) {
   orlan::RecordRef r = c.args.GetRecord(1);
@@ -542,13 +567,24 @@ void GetStageSize(BuiltinCall& c) {
   FillSize(r, frame.Width(), frame.Height());
 }
 
+// The window shows the stage at the frame's size: as bounded as the stage.
+bool StageSizeAllowed(BuiltinCall& c, const Stage& stage, const char* builtin, int64_t width, int64_t height) {
+  const int64_t bound = stage.settings().maxPixels;
+  if (WithinPictureBound(width, height, bound)) return true;
+  c.Fail(std::string(builtin) + ": a stage of " + std::to_string(width) + " x " + std::to_string(height) +
+         " pixels is too large (" + PictureBoundText(bound) + ")");
+  return false;
+}
+
 void SetStageSize(BuiltinCall& c) {
   orlan::RecordRef r = c.args.GetRecord(1);
   Stage* stage = StageOf(c);
   if (!stage || !r.valid()) return;
+  const int32_t width = std::max(0, r.GetLong(0)), height = std::max(0, r.GetLong(1));
+  if (!StageSizeAllowed(c, *stage, "kvSetStageSize", width, height)) return;
   StageWindowState w = stage->Window();
-  w.frame.right = w.frame.left + std::max(0, r.GetLong(0));
-  w.frame.bottom = w.frame.top + std::max(0, r.GetLong(1));
+  w.frame.right = w.frame.left + width;
+  w.frame.bottom = w.frame.top + height;
   stage->SetWindow(w);
 }
 
@@ -569,6 +605,9 @@ void SetStagePosition(BuiltinCall& c) {
   if (!stage || !r.valid()) return;
   StageWindowState w = stage->Window();
   ReadRect(r, w.frame);
+  if (!StageSizeAllowed(c, *stage, "kvSetStagePosition", int64_t(w.frame.right) - w.frame.left,
+                        int64_t(w.frame.bottom) - w.frame.top))
+    return;
   stage->SetWindow(w);
 }
 

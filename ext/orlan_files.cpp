@@ -74,11 +74,19 @@ std::string StoredName(const fs::path& p) { return Utf8ToCp1252(p.filename().str
 
 }  // namespace
 
-FileGuard::FileGuard(const std::vector<std::string>& keyFolders) {
+FileGuard::FileGuard(const std::vector<std::string>& keyFolders, std::optional<std::vector<std::string>> allowed) {
   for (const std::string& folder : keyFolders) {
     if (folder.empty()) continue;
     fs::path real = RealPath(folder);
     if (!real.empty()) keys_.push_back(std::move(real));
+  }
+  if (!allowed) return;
+  allowed_.emplace();
+  for (const std::string& folder : *allowed) {
+    if (folder.empty()) continue;
+    // A folder reached through a link is allowed by either spelling.
+    for (fs::path p : {Normal(folder), RealPath(folder)})
+      if (!p.empty() && p != p.root_path()) allowed_->push_back(std::move(p));
   }
 }
 
@@ -95,12 +103,33 @@ std::vector<std::string> UserKeyFolders() {
   return folders;
 }
 
+std::vector<std::string> AllowedFolders(const std::string& projectFolder, const DriveMap& drives) {
+  std::vector<std::string> folders{projectFolder};
+  // Every letter answers a folder: its own, or the default one.
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    std::optional<std::string> folder = drives.Folder(letter);
+    if (!folder || folder->empty() || fs::path(*folder) == fs::path(*folder).root_path()) continue;
+    if (std::find(folders.begin(), folders.end(), *folder) == folders.end()) folders.push_back(std::move(*folder));
+  }
+  folders.push_back(PlayerDataFolder());
+  const std::string listed = GetSetting("Files", "Allowed", std::string());
+  for (size_t at = 0; at <= listed.size();) {
+    const size_t end = std::min(listed.find(';', at), listed.size());
+    const std::string_view folder = Trim(std::string_view(listed).substr(at, end - at));
+    if (!folder.empty() && folder[0] == '/') folders.emplace_back(folder);
+    at = end + 1;
+  }
+  return folders;
+}
+
 FileGuard FileGuard::ForRun(const std::string& projectFolder, const std::string& programFolder,
-                            const std::string& temporaryFolder, const std::string& runtimeFolder) {
+                            const std::string& temporaryFolder, const std::string& runtimeFolder,
+                            const DriveMap& drives) {
   std::vector<std::string> keys = UserKeyFolders();
   for (const std::string* folder : {&projectFolder, &programFolder, &temporaryFolder, &runtimeFolder})
     keys.push_back(*folder);
-  return FileGuard(keys);
+  if (GetSetting("Files", "Unrestricted", 0) == 1) return FileGuard(keys);
+  return FileGuard(keys, AllowedFolders(projectFolder, drives));
 }
 
 namespace {
@@ -113,25 +142,53 @@ bool HoldsAnyKey(const fs::path& real, const std::vector<fs::path>& keys) {
 
 }  // namespace
 
+fs::path FileGuard::Normal(const fs::path& p) {
+  std::error_code ec;
+  fs::path a = fs::absolute(p, ec);
+  return ec ? fs::path() : WithoutTrailingSeparator(a.lexically_normal());
+}
+
+fs::path FileGuard::WalkFrom(const fs::path& normal, bool forChange) const {
+  fs::path best;
+  auto consider = [&](const fs::path& folder) {
+    if (HoldsOrIs(folder, normal) && folder.native().size() > best.native().size()) best = folder;
+  };
+  if (allowed_)
+    for (const fs::path& folder : *allowed_) consider(folder);
+  if (forChange && allowed_) return best;
+  for (const fs::path& key : keys_) consider(key);
+  return best.empty() ? normal.root_path() : best;
+}
+
+bool FileGuard::Reaches(const fs::path& normal, bool withLast, bool forChange) const {
+  if (normal.empty()) return false;
+  const fs::path from = WalkFrom(normal, forChange);
+  return !from.empty() && NoLinkBelow(from.string(), normal.string(), withLast);
+}
+
 bool FileGuard::IsProtected(const fs::path& folder) const { return HoldsAnyKey(RealPath(folder), keys_); }
 
 bool FileGuard::MayWriteFile(const fs::path& file) const {
-  fs::path f = fs::absolute(file);
-  if (!f.has_filename()) return false;
+  const fs::path f = Normal(file);
+  if (!f.has_filename() || !Reaches(f, false, true)) return false;
   return !IsProtected(f.parent_path());
 }
 
-bool FileGuard::MayFillFolder(const fs::path& folder) const { return !IsProtected(folder); }
+bool FileGuard::MayFillFolder(const fs::path& folder) const {
+  const fs::path f = Normal(folder);
+  return Reaches(f, true, true) && !IsProtected(f);
+}
 
 bool FileGuard::MayRemove(const fs::path& entry) const {
-  fs::path e = WithoutTrailingSeparator(fs::absolute(entry));
-  const std::string last = e.filename().string();
-  if (last.empty() || last == "." || last == "..") return !IsProtected(e);
+  const fs::path e = Normal(entry);
+  if (!e.has_filename() || !Reaches(e, false, true)) return false;
   // The entry itself is not resolved: a link goes, not what it names.
   fs::path parent = RealPath(e.parent_path());
   if (parent.empty()) return false;
   return !HoldsAnyKey(parent / e.filename(), keys_);
 }
+
+bool FileGuard::MayCopyFrom(const fs::path& folder) const { return Reaches(Normal(folder), true, false); }
 
 std::optional<fs::path> HostPathFor(std::string_view stored, const FileContext& files) {
   std::string_view name = Trim(stored);
@@ -349,19 +406,21 @@ bool CopyProject(std::string_view source, std::string_view oldName, std::string_
   auto from = HostPathFor(source, files);
   auto to = HostPathFor(destination, files);
   if (!from || !to) return false;
+  // Both sides as written: a link on the way to either refuses the copy.
+  const fs::path fromPath = FileGuard::Normal(*from);
+  const fs::path toPath = FileGuard::Normal(*to);
   std::error_code ec;
-  const fs::path realFrom = RealPath(*from);
-  const fs::path realTo = RealPath(*to);
-  if (realFrom.empty() || realTo.empty() || !fs::is_directory(realFrom, ec)) return false;
-  if (!files.guard.MayFillFolder(realTo)) return false;
+  if (fromPath.empty() || toPath.empty() || !files.guard.MayCopyFrom(fromPath)) return false;
+  if (!fs::is_directory(fs::symlink_status(fromPath, ec))) return false;
+  if (!files.guard.MayFillFolder(toPath)) return false;
   // A folder copied onto itself would only be renamed in place.
-  if (realFrom == realTo) return false;
-  if (!fs::is_directory(realTo, ec)) {
-    fs::create_directories(realTo, ec);
+  if (fromPath == toPath || fs::equivalent(fromPath, toPath, ec)) return false;
+  if (!fs::is_directory(fs::symlink_status(toPath, ec))) {
+    fs::create_directories(toPath, ec);
     if (ec) return false;
   }
-  if (!FolderCopy(realTo).Copy(realFrom, realTo, 0)) return false;
-  RenameProjectFiles(realTo, oldName, newName);
+  if (!FolderCopy(toPath).Copy(fromPath, toPath, 0)) return false;
+  RenameProjectFiles(toPath, oldName, newName);
   return true;
 }
 
@@ -376,7 +435,7 @@ bool DeleteProject(std::string_view folder, std::string_view projectDirectory, c
   if (!projectDirectory.empty() && EqualsNoCase(bare(folder), bare(projectDirectory))) return false;
   auto host = HostPathFor(folder, files);
   if (!host) return false;
-  const fs::path entry = WithoutTrailingSeparator(fs::absolute(*host));
+  const fs::path entry = FileGuard::Normal(*host);
   std::error_code ec;
   const fs::file_status status = fs::symlink_status(entry, ec);
   if (!fs::is_directory(status) && !fs::is_symlink(status)) return false;
@@ -393,7 +452,7 @@ namespace {
 std::optional<fs::path> WritableTarget(std::string_view file, const FileContext& files) {
   auto host = HostPathFor(file, files);
   if (!host || !files.guard.MayWriteFile(*host)) return std::nullopt;
-  return host;
+  return FileGuard::Normal(*host);
 }
 
 }  // namespace

@@ -43,37 +43,71 @@ std::string ExtractFromPath(std::string_view path, int32_t part);
 
 // --- the guard
 
-// Refuses changes to the folders a run depends on. A folder is protected when
-// it is one of the key folders or holds one of them (the root holds them all).
-// Paths are judged where they really lead: ".." and links on the way resolve.
+// Judges the writes, copies and deletes of a run's scripts. Changes are
+// confined to the allowed folders (given; FileGuard::ForRun names them)
+// unless the guard is unconfined, and the key folders a run depends on are
+// protected even there: a folder is protected when it is one of them or
+// holds one (the root holds them all). Paths are judged as written: ".." is
+// taken away as a name, and a symbolic link on the way, below the allowed
+// (or key) folder holding the path, refuses it: no change follows a link.
 class FileGuard {
  public:
-  explicit FileGuard(const std::vector<std::string>& keyFolders);
+  // `allowed`: the folders changes are confined to; nothing: anywhere.
+  explicit FileGuard(const std::vector<std::string>& keyFolders,
+                     std::optional<std::vector<std::string>> allowed = std::nullopt);
 
-  // The key folders of a run: the project's and the program's folders and
-  // the temporary and runtime folders it uses (host paths; empty ones are
-  // left out), with the user's home, settings and cache folders.
+  // The guard of a run: the key folders are the project's and the program's
+  // folders and the temporary and runtime folders it uses (host paths; empty
+  // ones are left out), with the user's home, settings and cache folders.
+  // Changes are confined to the project's folder, the folders `drives` maps
+  // (but not the whole file system that Z: stands for), the player's data
+  // folder and the folders of the setting [Files] Allowed (absolute host
+  // paths separated by ";"); [Files] Unrestricted=1 lifts the confinement.
   static FileGuard ForRun(const std::string& projectFolder, const std::string& programFolder,
-                          const std::string& temporaryFolder, const std::string& runtimeFolder);
+                          const std::string& temporaryFolder, const std::string& runtimeFolder,
+                          const DriveMap& drives);
 
   bool IsProtected(const std::filesystem::path& folder) const;
   // A file may be created or replaced there: its folder is not protected.
+  // A link standing at the file's own name is replaced, not written through.
   bool MayWriteFile(const std::filesystem::path& file) const;
   // Files may be copied into the folder (and folders made in it).
   bool MayFillFolder(const std::filesystem::path& folder) const;
   // The entry may be removed with all it holds. A link is judged where it
   // stands, since removing it leaves its target alone.
   bool MayRemove(const std::filesystem::path& entry) const;
+  // Files may be copied out of the folder: neither it nor a folder on its way
+  // is a link. Reading is not confined.
+  bool MayCopyFrom(const std::filesystem::path& folder) const;
 
+  // The path the checks judge and the changes must use: absolute, without a
+  // trailing separator, "." and ".." taken away as names (as the original's
+  // path functions did), so no change goes through a link that a ".." passes.
+  static std::filesystem::path Normal(const std::filesystem::path& p);
+
+  bool confined() const { return allowed_.has_value(); }
   const std::vector<std::filesystem::path>& keyFolders() const { return keys_; }
 
  private:
+  // The folder below which `normal` must be free of links: the allowed
+  // folder holding it most closely; for reading, or without confinement, the
+  // closest allowed or key folder or else the root. Empty when refused.
+  std::filesystem::path WalkFrom(const std::filesystem::path& normal, bool forChange) const;
+  bool Reaches(const std::filesystem::path& normal, bool withLast, bool forChange) const;
+
   std::vector<std::filesystem::path> keys_;  // canonical
+  // Each allowed folder as written (normal) and where it really is.
+  std::optional<std::vector<std::filesystem::path>> allowed_;
 };
 
 // The user's home, settings ($XDG_CONFIG_HOME/Dunmere Corp.) and cache
 // ($XDG_CACHE_HOME, else ~/.cache) folders, from the environment.
 std::vector<std::string> UserKeyFolders();
+
+// The folders a run's scripts may change (before any [Files] Unrestricted):
+// the project's, the drive map's except "/", the player's data folder and
+// those of [Files] Allowed.
+std::vector<std::string> AllowedFolders(const std::string& projectFolder, const DriveMap& drives);
 
 // What the file builtins of one run share: how stored names become host
 // paths, and the guard.

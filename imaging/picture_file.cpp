@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "imaging/codec_internal.h"
+#include "platform/picture_bound.h"
 
 namespace kv::imaging {
 namespace {
@@ -36,7 +37,8 @@ DecodedPicture CopyPicture(const PictureView& picture) {
 }
 
 std::optional<DecodedPicture> ResizePicture(const PictureView& picture, int width, int height) {
-  if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide || picture.width < 1 || picture.height < 1)
+  if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide || !WithinPictureBound(width, height) ||
+      picture.width < 1 || picture.height < 1)
     return std::nullopt;
   DecodedPicture p = Blank(width, height, picture.bitsPerPixel, picture.layout16);
   p.colorTable.assign(picture.colorTable.begin(), picture.colorTable.end());
@@ -122,12 +124,15 @@ bool PictureFile::SaveByExtension(const std::string& hostPath, int width, int he
   } else if (!detail::EndsWithNoCase(hostPath, ".BMP") && !detail::EndsWithNoCase(hostPath, ".DIB")) {
     return Fail(kErrUnknownPictureType);
   }
+  const bool resize = width != 0 && width != -1;
+  if (resize && (width > kMaxSide || height > kMaxSide || !WithinPictureBound(width, height)))
+    return Fail(int32_t(PicError::kTooLarge));
   // The held picture is not changed by a save: resizing and conversion work on a copy.
   PictureFile copy;
   copy.image_ = CopyPicture(View());
-  if (width != 0 && width != -1) {
+  if (resize) {
     auto resized = ResizePicture(copy.View(), width, height);
-    if (!resized) return Fail(int32_t(width > kMaxSide || height > kMaxSide ? PicError::kTooLarge : PicError::kCorrupt));
+    if (!resized) return Fail(int32_t(PicError::kCorrupt));
     copy.image_ = std::move(*resized);
   }
   if (bits != 0 && bits != copy.image_.bitsPerPixel) {

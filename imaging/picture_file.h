@@ -59,7 +59,8 @@ class PictureFile {
   DecodedPicture image_;
 };
 
-// The picture nearest-neighbour resized; none when a side is below 1 or over kMaxSide.
+// The picture nearest-neighbour resized; none when a side is below 1 or the size
+// is past kMaxSide or the picture bound (platform/geometry.h).
 std::optional<DecodedPicture> ResizePicture(const PictureView& picture, int width, int height);
 // The picture at `bits` per pixel: 8 (reduced colours), 16 (5-5-5), 24 or 32;
 // none for other depths.

@@ -101,7 +101,7 @@ void CSDButton::LoadStatePictures(Stage& stage) {
     if (into) return;
     const std::string file = runner.ExpandNames(stored);
     if (file.empty()) return;
-    auto picture = std::make_unique<StageSprite>();
+    auto picture = std::make_unique<StageSprite>(stage.compositor().Format());
     if (LoadPictureSprite(stage, *this, file, *picture) != 0) {
       // The face colour is painted instead.
       runner.ReportRunError(this, sid::kErrorReadingFile, file);

@@ -56,7 +56,7 @@ uint32_t PictureErrorId(int code) {
 std::unique_ptr<StageSprite> CDisplay::MakeSprite(Stage& stage) {
   if (pictureFile.empty()) return nullptr;
   Runner& runner = stage.runner();
-  auto sprite = std::make_unique<StageSprite>();
+  auto sprite = std::make_unique<StageSprite>(stage.compositor().Format());
   sprite->effectAbortKey = static_cast<uint16_t>(stage.settings().exitKey);
   const std::string file = runner.ExpandNames(pictureFile);
   // A name that substitutes to nothing shows an object without a picture.

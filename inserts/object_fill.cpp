@@ -204,7 +204,7 @@ std::unique_ptr<StageSprite> CObjectFill::MakeSprite(Stage& stage) {
   QImage texture;
   if (fillStyle == 2 && !textureFile.empty()) {
     // A texture that cannot be read leaves the solid fill.
-    StageSprite picture;
+    StageSprite picture(stage.compositor().Format());
     const std::string file = stage.runner().ExpandNames(textureFile);
     if (!file.empty() && LoadPictureSprite(stage, *this, file, picture) == 0)
       texture = WrapForPainting(picture.MutablePicture()).copy();

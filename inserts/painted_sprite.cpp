@@ -13,7 +13,7 @@
 
 namespace kv {
 
-PaintedSprite::PaintedSprite(SelfPainting& painter) : painter_(painter) {
+PaintedSprite::PaintedSprite(SelfPainting& painter, PixelFormat format) : StageSprite(format), painter_(painter) {
   selfDrawn = 1;
   // Fonts and painters need the application object from the first paint on.
   EnsureGuiApplication();
@@ -29,12 +29,13 @@ bool PaintedSprite::HitTest(int x, int y) { return StageSprite::HitTest(x, y) &&
 bool PaintedSprite::PaintsEveryPixel() const { return kind == kDrawnSprite && painter_.PaintsAll(*this); }
 
 void RedrawNow(StageSprite* sprite) {
-  std::lock_guard lock(StageLock());
+  if (!sprite) return;
+  std::lock_guard lock(sprite->Lock());
   if (sprite && sprite->onStage && sprite->compositor) sprite->compositor->Update(sprite->DisplayedRect());
 }
 
 std::unique_ptr<PaintedSprite> MakePaintedSprite(SelfPainting& painter, const CVisibleInsert& insert, Stage& stage) {
-  auto sprite = std::make_unique<PaintedSprite>(painter);
+  auto sprite = std::make_unique<PaintedSprite>(painter, stage.compositor().Format());
   const Rect& r = insert.rect;
   sprite->Setup(r, {0, 0, r.Width(), r.Height()}, insert.layer, insert.transparent != 0,
                 ColorRef(insert.transparentColor), insert.colorTolerance,
@@ -47,7 +48,9 @@ int LoadPictureSprite(Stage& stage, const CVisibleInsert& insert, const std::str
   // never a picture the loader failed to read.
   auto resolved = stage.runner().Session().locator().RetrieveResource(file);
   if (!resolved) return 2;
-  auto host = HostPathOf(*resolved);
+  auto host = stage.runner().Session().HostPath(*resolved);
+  // The picture is kept in the stage's format whoever made the sprite.
+  into.format = stage.compositor().Format();
   std::error_code ec;
   if (!host || !std::filesystem::is_regular_file(*host, ec)) return 2;
   return into.LoadPicture(stage.pictures(), *host, insert.rect, insert.layer, insert.transparent != 0,

@@ -27,7 +27,7 @@ class SelfPainting {
 
 class PaintedSprite : public StageSprite {
  public:
-  explicit PaintedSprite(SelfPainting& painter);
+  PaintedSprite(SelfPainting& painter, PixelFormat format);
   void Draw(DrawTarget& target, const Rect& clip) override;
   bool HitTest(int x, int y) override;
   bool PaintsEveryPixel() const override;

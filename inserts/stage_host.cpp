@@ -80,7 +80,6 @@ Stage::Stage(Runner& runner, const StageSettings& settings, PixelFormat format, 
   if (settings_.exitKey == 0) settings_.exitKey = kDefaultExitKey;
   window_.frame = {settings_.placementX, settings_.placementY, settings_.placementX + settings_.clientWidth,
                    settings_.placementY + settings_.clientHeight};
-  SetDisplayFormat(format);
   compositor_.SetEnvironment(this);
   const int status = compositor_.Initialise(ClientRect(), settings_.clientColor, format, nullptr);
   if (status != 0) throw std::runtime_error("the stage's drawing area cannot be created");

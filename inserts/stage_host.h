@@ -15,6 +15,7 @@
 #include "engine/stage_link.h"
 #include "inserts/cursor_choice.h"
 #include "platform/geometry.h"
+#include "platform/picture_bound.h"
 #include "stage/compositor.h"
 #include "stage/hooks.h"
 #include "stage/path_stepper.h"
@@ -47,6 +48,8 @@ struct StageSettings {
   // from the top left or stretched over the frame's client area.
   std::string backImageHost;
   bool tileBackImage = true;
+  // The most pixels the stage may have (StagePixelBound of the display).
+  int64_t maxPixels = kMaxPicturePixels;
 };
 
 // The stage window's frame as scripts see it: its place on the screen and
@@ -149,6 +152,7 @@ class Stage : public StageLink, public StageEnvironment {
   bool OfferKey(const KeyStroke& stroke, bool offerWidget = true);
 
  private:
+  std::recursive_mutex& StageLock() { return compositor_.Lock(); }
   void DeliverEvent(StageSprite& sprite, uint32_t code, Point at);
   void EndHover();
   StageSprite* SpriteAt(int x, int y);

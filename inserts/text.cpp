@@ -73,10 +73,10 @@ constexpr int kScreenDpi = 96;
 
 // At most `limit` bytes of the file a stored name resolves to; empty when
 // it cannot be read.
-std::string ReadTextFile(ResourceResolver& locator, const std::string& name, size_t limit) {
-  auto resolved = locator.RetrieveResource(name);
+std::string ReadTextFile(const ProjectSession& session, const std::string& name, size_t limit) {
+  auto resolved = session.locator().RetrieveResource(name);
   if (!resolved) return {};
-  auto host = HostPathOf(*resolved);
+  auto host = session.HostPath(*resolved);
   return host ? ReadFileStart(*host, limit) : std::string();
 }
 
@@ -95,7 +95,7 @@ void CText::SetShownText(std::string shown) {
 
 void CText::RefreshContent(Runner& runner) {
   std::string content =
-      fromFile ? ReadTextFile(runner.Session().locator(), runner.ExpandNames(textFile), kMaxFileText) : text;
+      fromFile ? ReadTextFile(runner.Session(), runner.ExpandNames(textFile), kMaxFileText) : text;
   SetShownText(runner.ExpandNames(content));
 }
 

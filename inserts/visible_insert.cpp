@@ -177,6 +177,10 @@ bool LeavesScene(uint16_t command) {
 
 uint32_t CVisibleInsert::RasterOp() const { return drawMode < kRasterOps.size() ? kRasterOps[drawMode] : kRasterOps[0]; }
 
+std::recursive_mutex& CVisibleInsert::StageLock() const {
+  return stage ? stage->compositor().Lock() : StageCompositor().Lock();
+}
+
 Runner* CVisibleInsert::RunnerOf() const { return stage ? &stage->runner() : nullptr; }
 
 bool CVisibleInsert::IsOwnPrimary() {
@@ -270,7 +274,7 @@ int CVisibleInsert::Run(Runner& runner, int32_t mode) {
       if (self.IsOwnPrimary()) self.RaiseShownSignal(runner);
     }
   } signal{*this, runner};
-  if (!stage) stage = static_cast<Stage*>(runner.Stage());
+  if (!stage) stage = runner.Context().stage;
   if (!stage) return CInsert::Run(runner, mode);
   if (holdPending) {
     holdPending = 0;
@@ -581,7 +585,7 @@ std::optional<CursorChoice> CVisibleInsert::ObjectCursor(Runner& runner) {
     cursorLookedUp_ = file;
     cursorHost_.clear();
     if (auto resolved = runner.Session().locator().RetrieveResource(file))
-      if (auto host = HostPathOf(*resolved); host && std::filesystem::is_regular_file(*host)) cursorHost_ = *host;
+      if (auto host = runner.Session().HostPath(*resolved); host && std::filesystem::is_regular_file(*host)) cursorHost_ = *host;
     if (cursorHost_.empty()) runner.ReportRunError(this, sid::kUnableToLocateCursor, file);
   }
   if (!file.empty() && !cursorHost_.empty()) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "engine/insert.h"
@@ -112,6 +113,9 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   // --- on the stage
   // The run's stage, known from the first run on (copies share it).
   Stage* stage = nullptr;
+  // The lock of that stage's compositor, which guards what its drawing reads
+  // (the default compositor's before the first run).
+  std::recursive_mutex& StageLock() const;
 
   int Run(Runner& runner, int32_t mode) override;
   bool TryStagePlay() override;

@@ -21,7 +21,7 @@ class WidgetSprite : public StageSprite {
     BecomeWindowSprite(*widget_);
   }
   ~WidgetSprite() override {
-    std::lock_guard lock(StageLock());
+    std::lock_guard lock(Lock());
     Clear();
     window = nullptr;
   }

@@ -167,7 +167,7 @@ namespace {
 // The manager of the run the insert's thread belongs to; null outside a run.
 SoundBufferManager* ManagerOf(const CInsert& insert) {
   auto t = insert.thread.lock();
-  MediaContext* media = t ? MediaContext::Of(t->runner) : nullptr;
+  MediaContext* media = t ? t->runner.Context().media : nullptr;
   return media ? &media->buffers() : nullptr;
 }
 }  // namespace
@@ -213,7 +213,7 @@ uint32_t CAudio::CurrentFrequency() const {
   if (frequency != 0) return frequency;
   // Without a buffer the shift starts from the file's own rate, not from 0.
   auto t = thread.lock();
-  MediaContext* media = t ? MediaContext::Of(t->runner) : nullptr;
+  MediaContext* media = t ? t->runner.Context().media : nullptr;
   if (media)
     if (auto file = media->Resolve(fileName))
       if (auto info = ReadSoundInfo(*file)) return info->sampleRate;
@@ -300,7 +300,7 @@ void CAudio::ReleaseSound() {
 
 void CAudio::Prepare() {
   auto t = thread.lock();
-  MediaContext* media = t ? MediaContext::Of(t->runner) : nullptr;
+  MediaContext* media = t ? t->runner.Context().media : nullptr;
   if (!media || Record() || !UsesDirectSound() || !media->buffers().Available()) return;
   PrepareWave(t->runner, *media);
 }
@@ -322,7 +322,7 @@ bool CAudio::PrepareWave(Runner& runner, MediaContext& media) {
 }
 
 int CAudio::Run(Runner& runner, int32_t mode) {
-  MediaContext* media = MediaContext::Of(runner);
+  MediaContext* media = runner.Context().media;
   const bool haveDevice = media && media->buffers().Available();
   if (UsesDirectSound() && !haveDevice) {
     runner.variables().SetLastError(sound_error::kNoSoundManager);

@@ -21,11 +21,6 @@ constexpr int64_t kRealTimeRenderMs = 10;
 // How long a "wait" may outlast its time for the speakers to finish the sound.
 constexpr int64_t kSpeakersEndWaitMs = 1000;
 
-std::string ThreadName() {
-  ScriptThreadContext* ctx = ScriptThreadContext::Current();
-  return ctx ? ctx->traceName : "main";
-}
-
 }  // namespace
 
 MediaContext::MediaContext(Clock& clock, TraceSink* trace, MediaOptions options)
@@ -88,8 +83,6 @@ MediaContext::~MediaContext() {
   }
 }
 
-MediaContext* MediaContext::Of(Runner& runner) { return dynamic_cast<MediaContext*>(runner.Media()); }
-
 std::optional<std::filesystem::path> MediaContext::Resolve(const std::string& name) const {
   if (options_.resolve) return options_.resolve(name);
   std::error_code ec;
@@ -142,7 +135,7 @@ void MediaContext::Finish() {
 }
 
 void MediaContext::TraceSound(const std::string& insert, const char* op) {
-  if (trace_) trace_->Sound(ThreadName(), insert, op);
+  if (trace_) trace_->Sound(ScriptThreadContext::CurrentTraceName(), insert, op);
 }
 
 void MediaContext::OnMciSound(const std::string& device, const char* op) {
@@ -154,11 +147,11 @@ void MediaContext::OnMciSound(const std::string& device, const char* op) {
     std::lock_guard lock(mciThreadsMutex_);
     const std::string key = LowerAscii(device);
     if (std::string(op) == "play" || ScriptThreadContext::Current()) {
-      thread = ThreadName();
+      thread = ScriptThreadContext::CurrentTraceName();
       mciThreads_[key] = thread;
     } else {
       auto it = mciThreads_.find(key);
-      thread = it != mciThreads_.end() ? it->second : ThreadName();
+      thread = it != mciThreads_.end() ? it->second : ScriptThreadContext::CurrentTraceName();
     }
   }
   trace_->Sound(thread, device, op);
@@ -170,7 +163,9 @@ uint32_t MediaContext::SendMciString(Runner& runner, const CInsert* sender, cons
   Sync();
   const uint32_t result = mci_->SendString(command, &out);
   Changed();
-  if (runner.trace()) runner.trace()->Mci(ThreadName(), sender ? sender->name : std::string(), command, result, out);
+  if (runner.trace())
+    runner.trace()->Mci(ScriptThreadContext::CurrentTraceName(), sender ? sender->name : std::string(), command,
+                        result, out);
   if (ret) *ret = out;
   return result;
 }

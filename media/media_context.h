@@ -46,9 +46,6 @@ class MediaContext : public MediaService {
   MediaContext(const MediaContext&) = delete;
   MediaContext& operator=(const MediaContext&) = delete;
 
-  // The context behind a runner's media service; null when it has none.
-  static MediaContext* Of(Runner& runner);
-
   // Ends the run's sound at the clock's current time: the render thread
   // stops, every sound and device is released and the capture is closed.
   // Throws std::runtime_error when the capture could not be written.

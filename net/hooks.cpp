@@ -1,44 +1,44 @@
 #include "net/hooks.h"
 
-#include <atomic>
-#include <mutex>
-
 namespace kv {
-namespace {
 
-std::atomic<const StopPredicate*> g_stop{nullptr};
-std::atomic<ProgressSink*> g_progress{nullptr};
-
-struct PosterSlot {
-  std::mutex lock;
-  std::shared_ptr<ReportPoster> poster;
-};
-
-PosterSlot& Poster() {
-  static PosterSlot slot;
-  return slot;
+void NetHooks::SetStopPredicate(const StopPredicate* predicate) {
+  std::lock_guard guard(lock_);
+  stop_ = predicate;
 }
 
-}  // namespace
-
-void SetStopPredicate(const StopPredicate* predicate) { g_stop = predicate; }
-
-bool StopRequested() {
-  const StopPredicate* p = g_stop.load();
-  return p != nullptr && p->StopRequested();
+bool NetHooks::StopRequested() const {
+  // Asked under the lock, so End never returns while a predicate is in use.
+  std::lock_guard guard(lock_);
+  return ended_ || (stop_ != nullptr && stop_->StopRequested());
 }
 
-void SetProgressSink(ProgressSink* sink) { g_progress = sink; }
-ProgressSink* CurrentProgressSink() { return g_progress.load(); }
-
-void SetReportPoster(std::shared_ptr<ReportPoster> poster) {
-  std::lock_guard lock(Poster().lock);
-  Poster().poster = std::move(poster);
+void NetHooks::End() {
+  std::lock_guard guard(lock_);
+  ended_ = true;
+  stop_ = nullptr;
+  progress_ = nullptr;
+  poster_.reset();
 }
 
-std::shared_ptr<ReportPoster> CurrentReportPoster() {
-  std::lock_guard lock(Poster().lock);
-  return Poster().poster;
+void NetHooks::SetProgressSink(ProgressSink* sink) {
+  std::lock_guard guard(lock_);
+  progress_ = sink;
+}
+
+ProgressSink* NetHooks::Progress() const {
+  std::lock_guard guard(lock_);
+  return progress_;
+}
+
+void NetHooks::SetReportPoster(std::shared_ptr<ReportPoster> poster) {
+  std::lock_guard guard(lock_);
+  poster_ = std::move(poster);
+}
+
+std::shared_ptr<ReportPoster> NetHooks::Poster() const {
+  std::lock_guard guard(lock_);
+  return poster_;
 }
 
 }  // namespace kv

@@ -1,11 +1,13 @@
 // What the socket layer and the HTTP client need from the rest of the player,
-// as small interfaces: the engine's shutdown test, the download progress
-// window and the poster of upload reports. The shell and the engine install
-// the real ones; tests install doubles. Unset hooks do nothing.
+// as small interfaces: the run's stop test, the download progress window and
+// the poster of upload reports, held per run in a NetHooks. The player and
+// the shell set the real ones; tests set doubles.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace kv {
@@ -36,14 +38,44 @@ class ReportPoster {
   virtual void PostReport(const std::string& callback, const std::string& text, int32_t number) = 0;
 };
 
-// Process-wide hooks; the caller keeps the object alive while installed.
-void SetStopPredicate(const StopPredicate* predicate);
-bool StopRequested();
+// One run's network hooks: its stop test, its download progress window, the
+// poster of its upload reports and its upload settings. The player owns one
+// per run (shared with upload threads that may outlive it) and passes it to
+// every transfer; tools and tests make their own. Unset hooks do nothing.
+class NetHooks {
+ public:
+  // Borrowed; cleared by End before the predicate goes.
+  void SetStopPredicate(const StopPredicate* predicate);
+  // The run's stop: every wait of this run's transfers ends within a slice.
+  bool StopRequested() const;
+  // The run is over: waits still running end at once and nothing more is
+  // reported, although upload threads may hold the hooks a little longer.
+  void End();
 
-void SetProgressSink(ProgressSink* sink);
-ProgressSink* CurrentProgressSink();
+  void SetProgressSink(ProgressSink* sink);
+  ProgressSink* Progress() const;
 
-void SetReportPoster(std::shared_ptr<ReportPoster> poster);
-std::shared_ptr<ReportPoster> CurrentReportPoster();
+  void SetReportPoster(std::shared_ptr<ReportPoster> poster);
+  std::shared_ptr<ReportPoster> Poster() const;
+
+  // Time-out in seconds of each connect, send and receive wait of HttpGet.
+  void SetTimeout(int seconds) { timeout_ = seconds; }
+  int Timeout() const { return timeout_.load(); }
+
+  // The upload gate: -1 idle, 0 one upload running, above 0 counting calls
+  // refused meanwhile.
+  std::atomic<int32_t> uploadCounter{-1};
+
+ private:
+  mutable std::mutex lock_;
+  const StopPredicate* stop_ = nullptr;
+  bool ended_ = false;
+  ProgressSink* progress_ = nullptr;
+  std::shared_ptr<ReportPoster> poster_;
+  std::atomic<int> timeout_{kDefaultNetTimeout};
+
+ public:
+  static constexpr int kDefaultNetTimeout = 15;
+};
 
 }  // namespace kv

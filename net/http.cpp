@@ -26,8 +26,6 @@ constexpr size_t kMaxHeader = 64 * 1024;
 // Large reads keep a fast local transfer from being bound by system calls.
 constexpr size_t kReceiveBlock = 64 * 1024;
 
-std::atomic<int> g_timeout{CBlockingSocket::kDefaultTimeout};
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
@@ -161,9 +159,6 @@ void HttpFileOutput::Discard() {
   created_ = false;
 }
 
-void SetHttpTimeout(int seconds) { g_timeout = seconds; }
-int HttpTimeout() { return g_timeout.load(); }
-
 std::string BuildHttpGetRequest(const UrlRecord& url) {
   // The Host line lets a server with several names pick the right one.
   std::string request = "GET ";
@@ -217,6 +212,7 @@ namespace {
 
 // What one download reports to, and how long each wait may take.
 struct Transfer {
+  const NetHooks& net;
   HttpProgressCallback callback;
   void* callbackData;
   ProgressSink* sink;  // null unless progress is shown
@@ -268,7 +264,7 @@ bool ReceiveBody(CBlockingSocket& socket, const Transfer& t, const std::string& 
     if (t.sink) t.sink->SetProgressText(Format6089(static_cast<uint32_t>(total), path), static_cast<uint32_t>(total));
     t.Notify(kHttpReceived, static_cast<uint32_t>(block.size()));
     if (!out) return true;
-    if (StopRequested()) {
+    if (t.net.StopRequested()) {
       errorCode = wsa::kEintr;
       return false;
     }
@@ -283,24 +279,25 @@ bool ReceiveBody(CBlockingSocket& socket, const Transfer& t, const std::string& 
 
 }  // namespace
 
-bool HttpGet(const UrlRecord& url, HttpOutputStream* out, HttpStatus& status, HttpProgressCallback callback,
-             void* callbackData, uint32_t* byteCounter, bool showProgress, int& errorCode) {
+bool HttpGet(const NetHooks& net, const UrlRecord& url, HttpOutputStream* out, HttpStatus& status,
+             HttpProgressCallback callback, void* callbackData, uint32_t* byteCounter, bool showProgress,
+             int& errorCode) {
   status = HttpStatus{};
   errorCode = 0;
   if (byteCounter) *byteCounter = 0;
-  Transfer t{callback, callbackData, nullptr, HttpTimeout()};
+  Transfer t{net, callback, callbackData, nullptr, net.Timeout()};
   ProgressWindow progress;
   bool result = false;
   try {
     t.Notify(kHttpStarting, 0);
-    CBlockingSocket socket;
+    CBlockingSocket socket(&net);
     socket.Create(CBlockingSocket::kStream);
     int one = 1;
     ::setsockopt(socket.handle(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
 
     if (showProgress) {
       t.Notify(kHttpProgressOpening, 0);
-      progress.sink = t.sink = CurrentProgressSink();
+      progress.sink = t.sink = net.Progress();
       if (t.sink) t.sink->StartProgress();
       t.Notify(kHttpConnecting, 0);
       if (t.sink) t.sink->SetProgressText(Format6087(url), 0);
@@ -345,20 +342,21 @@ bool HttpGet(const UrlRecord& url, HttpOutputStream* out, HttpStatus& status, Ht
   return result;
 }
 
-bool RemoteResourceExists(const std::string& name) {
+bool RemoteResourceExists(const NetHooks& net, const std::string& name) {
   UrlRecord url;
   if (!StartSockets() || !ParseUrl(name, url) || url.type != kSchemeHttp) return false;
   HttpStatus status;
   int error = 0;
-  return HttpGet(url, nullptr, status, nullptr, nullptr, nullptr, false, error) && status.status == 200;
+  return HttpGet(net, url, nullptr, status, nullptr, nullptr, nullptr, false, error) && status.status == 200;
 }
 
-int32_t RemoteResourceSize(const std::string& name) {
+int32_t RemoteResourceSize(const NetHooks& net, const std::string& name) {
   UrlRecord url;
   if (!StartSockets() || !ParseUrl(name, url) || url.type != kSchemeHttp) return -1;
   HttpStatus status;
   int error = 0;
-  if (!HttpGet(url, nullptr, status, nullptr, nullptr, nullptr, false, error) || status.status != 200) return -1;
+  if (!HttpGet(net, url, nullptr, status, nullptr, nullptr, nullptr, false, error) || status.status != 200)
+    return -1;
   return static_cast<int32_t>(status.contentLength);
 }
 

@@ -14,6 +14,8 @@
 
 namespace kv {
 
+class NetHooks;
+
 struct HttpStatus {
   uint16_t major = 0;
   uint16_t minor = 0;
@@ -77,15 +79,13 @@ class HttpFileOutput : public HttpOutputStream {
   bool created_ = false;  // only a file we created is ours to remove
 };
 
-// Time-out in seconds of each connect, send and receive wait of HttpGet.
-void SetHttpTimeout(int seconds);
-int HttpTimeout();
-
-// GET `url` over HTTP/1.0. With `out` the whole body is stored (and discarded
-// on failure); without, only the header is read. `status` is filled from the
-// response header; `errorCode` receives the failure's code.
-bool HttpGet(const UrlRecord& url, HttpOutputStream* out, HttpStatus& status, HttpProgressCallback callback,
-             void* callbackData, uint32_t* byteCounter, bool showProgress, int& errorCode);
+// GET `url` over HTTP/1.0 for the run whose hooks are `net` (its stop test,
+// progress window and time-out). With `out` the whole body is stored (and
+// discarded on failure); without, only the header is read. `status` is filled
+// from the response header; `errorCode` receives the failure's code.
+bool HttpGet(const NetHooks& net, const UrlRecord& url, HttpOutputStream* out, HttpStatus& status,
+             HttpProgressCallback callback, void* callbackData, uint32_t* byteCounter, bool showProgress,
+             int& errorCode);
 
 // The request HttpGet sends.
 std::string BuildHttpGetRequest(const UrlRecord& url);
@@ -102,7 +102,7 @@ size_t HttpHeaderLength(std::string_view data);
 
 // Both start the socket services; a name that is not an http URL answers
 // false or -1 at once.
-bool RemoteResourceExists(const std::string& name);
-int32_t RemoteResourceSize(const std::string& name);
+bool RemoteResourceExists(const NetHooks& net, const std::string& name);
+int32_t RemoteResourceSize(const NetHooks& net, const std::string& name);
 
 }  // namespace kv

@@ -20,6 +20,3 @@ kv_add_library(kv_locator SOURCES
 if(KV_FUZZ)
   target_compile_options(kv_locator PRIVATE -fsanitize=fuzzer-no-link)
 endif()
-
-# kv_resolver: the locator behind the document layer's ResourceResolver.
-kv_add_library(kv_resolver SOURCES resolver.cpp DEPS kv_locator kv_persist)

@@ -47,10 +47,16 @@ std::string RemoveBlanksFromFileName(std::string name) {
 
 bool IsSentinelAnswer(std::string_view text) { return text == kAbortAnswer || text == kFailAnswer; }
 
-namespace {
 // A local name the locator keeps: its host file, or the name itself.
-std::string LocalHostPath(const std::string& name) { return HostPathOf(name).value_or(name); }
-}  // namespace
+std::string CResourceLocator::LocalHostPath(const std::string& name) const {
+  auto host = hostPath_ ? hostPath_(name) : HostPathOf(name);
+  return host.value_or(name);
+}
+
+void CResourceLocator::SetHostPaths(std::function<std::optional<std::string>(const std::string&)> hostPath) {
+  std::lock_guard guard(lock_);
+  hostPath_ = std::move(hostPath);
+}
 
 CResourceLocator::CResourceLocator(LocatorOptions options) : options_(std::move(options)) {}
 

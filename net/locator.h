@@ -91,6 +91,9 @@ class CResourceLocator {
   void SetProjectChangeQuery(std::function<bool()> inProgress);
   void SetLocalBase(bool local);  // the hosted base URL is a "file://" one
   void SetWaitCursor(std::function<void(bool)> show);
+  // How a local name becomes a host file: the run's drive map and folder.
+  // Unset: the process's (HostPathOf).
+  void SetHostPaths(std::function<std::optional<std::string>(const std::string&)> hostPath);
 
   size_t CacheSize();
 
@@ -107,6 +110,7 @@ class CResourceLocator {
   std::string FetchStandAlone(std::string name);
   std::string ExtractEntry(const KvgReader& reader, const KvgEntry& entry);
   void RemoveCachedFile(const std::string& path);
+  std::string LocalHostPath(const std::string& name) const;
 
   mutable std::recursive_mutex lock_;
   LocatorOptions options_;
@@ -124,6 +128,7 @@ class CResourceLocator {
   std::function<bool()> projectChanging_;
   std::function<void(bool)> waitCursor_;
   bool localBase_ = false;
+  std::function<std::optional<std::string>(const std::string&)> hostPath_;
 };
 
 

@@ -43,11 +43,11 @@ constexpr struct {
 enum class WaitResult { Ready, TimedOut, Stopped };
 
 // Waits for `events` on `fd` until the deadline, in slices short enough that
-// the stop test is seen within 125 ms.
-WaitResult WaitFor(int fd, short events, std::chrono::steady_clock::time_point deadline) {
+// the run's stop is seen within 125 ms.
+WaitResult WaitFor(const NetHooks* net, int fd, short events, std::chrono::steady_clock::time_point deadline) {
   constexpr auto kSlice = std::chrono::milliseconds(125);
   for (;;) {
-    if (StopRequested()) return WaitResult::Stopped;
+    if (net && net->StopRequested()) return WaitResult::Stopped;
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return WaitResult::TimedOut;
     auto slice = std::min<std::chrono::steady_clock::duration>(deadline - now, kSlice);
@@ -186,7 +186,7 @@ void CBlockingSocket::Connect(const sockaddr_in& address, int timeoutSeconds) {
   auto deadline = DeadlineIn(timeoutSeconds);
   if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return;
   if (errno != EINPROGRESS && errno != EINTR) throw CBlockingSocketException("Connect", WinSockErrorFromErrno(errno));
-  WaitResult r = WaitFor(fd_, POLLOUT, deadline);
+  WaitResult r = WaitFor(net_, fd_, POLLOUT, deadline);
   if (r == WaitResult::Stopped) throw CBlockingSocketException("Connect", wsa::kEintr);
   if (r == WaitResult::TimedOut) throw CBlockingSocketException("Connect", wsa::kEtimedout);
   int err = 0;
@@ -198,7 +198,7 @@ void CBlockingSocket::Connect(const sockaddr_in& address, int timeoutSeconds) {
 int CBlockingSocket::Send(const char* data, size_t length, int timeoutSeconds) {
   auto deadline = DeadlineIn(timeoutSeconds);
   for (;;) {
-    WaitResult r = WaitFor(fd_, POLLOUT, deadline);
+    WaitResult r = WaitFor(net_, fd_, POLLOUT, deadline);
     if (r != WaitResult::Ready) ThrowWait(r, "Send", "Send timeout");
     ssize_t n = ::send(fd_, data, length, MSG_NOSIGNAL);  // a closed peer is an error, not a signal
     if (n >= 0) return static_cast<int>(n);
@@ -220,7 +220,7 @@ int CBlockingSocket::Receive(char* buffer, size_t size, int timeoutSeconds) {
     if (n >= 0) return static_cast<int>(n);
     if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
       throw CBlockingSocketException("Receive", WinSockErrorFromErrno(errno));
-    WaitResult r = WaitFor(fd_, POLLIN, deadline);
+    WaitResult r = WaitFor(net_, fd_, POLLIN, deadline);
     if (r != WaitResult::Ready) ThrowWait(r, "Receive", "Receive timeout");
   }
 }
@@ -279,17 +279,17 @@ std::string CHttpBlockingSocket::ReadHttpHeaderLine() {
 }
 
 void CHttpBlockingSocket::WriteWithProgress(const char* data, size_t length, int timeoutSeconds, int pieces,
-                                            const std::atomic<int32_t>* cancel, const std::string& callback) {
+                                            const std::atomic<int32_t>* cancel, const std::string& callback,
+                                            const std::shared_ptr<ReportPoster>& poster) {
   // No pieces asked for means one send, never a division by zero.
   if (pieces <= 0 || static_cast<size_t>(pieces) >= length) {
     Write(data, length, timeoutSeconds);
     return;
   }
-  std::shared_ptr<ReportPoster> poster = CurrentReportPoster();
   size_t pieceSize = length / static_cast<size_t>(pieces);
   size_t sent = 0;
   for (int piece = 1; sent < length; ++piece) {
-    if (StopRequested() || (cancel && cancel->load() == -1)) return;
+    if ((net_ && net_->StopRequested()) || (cancel && cancel->load() == -1)) return;
     size_t n = piece <= pieces ? pieceSize : length - sent;
     Write(data + sent, n, timeoutSeconds);
     sent += n;

@@ -11,7 +11,10 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <string>
+
+#include "net/hooks.h"
 
 namespace kv {
 
@@ -64,7 +67,8 @@ class CBlockingSocket {
   static constexpr int kStream = 1;
   static constexpr int kDatagram = 2;
 
-  CBlockingSocket() = default;
+  // `net`: the run whose stop ends this socket's waits (borrowed; may be null).
+  explicit CBlockingSocket(const NetHooks* net = nullptr) : net_(net) {}
   CBlockingSocket(const CBlockingSocket&) = delete;
   CBlockingSocket& operator=(const CBlockingSocket&) = delete;
   virtual ~CBlockingSocket();
@@ -85,23 +89,28 @@ class CBlockingSocket {
   static sockaddr_in GetHostByName(const std::string& name, uint16_t port);
   void ConnectTo(const std::string& host, int timeoutSeconds = kDefaultTimeout);
 
-  static constexpr int kDefaultTimeout = 15;
+  static constexpr int kDefaultTimeout = NetHooks::kDefaultNetTimeout;
 
  private:
   int fd_ = -1;
+
+ protected:
+  const NetHooks* net_ = nullptr;
 };
 
 class CHttpBlockingSocket : public CBlockingSocket {
  public:
+  using CBlockingSocket::CBlockingSocket;
   // The next complete line, "\n" included; empty when the peer closed first.
   std::string ReadHttpHeaderLine();
 
   // Sends in `pieces` pieces (the last carries the remainder), reporting each
-  // piece's number to `callback` and pausing 5 ms; pieces <= 0, or at least as
-  // many pieces as bytes, sends at once. Stops early, without error, on the
-  // stop test or when `cancel` reads -1.
+  // piece's number to `callback` through `poster` and pausing 5 ms; pieces
+  // <= 0, or at least as many pieces as bytes, sends at once. Stops early,
+  // without error, on the run's stop or when `cancel` reads -1.
   void WriteWithProgress(const char* data, size_t length, int timeoutSeconds, int pieces,
-                         const std::atomic<int32_t>* cancel, const std::string& callback);
+                         const std::atomic<int32_t>* cancel, const std::string& callback,
+                         const std::shared_ptr<ReportPoster>& poster);
 
   static constexpr size_t kReadChunk = 520;
   static constexpr size_t kMaxLine = 64 * 1024;

@@ -23,8 +23,6 @@ const std::string kBoundary = std::string(29, '-') + "7d02a419178082c";
 const std::string kTitleOpener = kBoundary + "\r\nContent-Disposition: form-data; name=\"Title\"\r\n\r\n";
 const std::string kFileOpener = kBoundary + "\r\nContent-Disposition: form-data; name=\"File\"; filename=\"";
 
-std::atomic<int32_t> g_counter{-1};
-
 bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
 
 // 0 or the errno of the failure; a directory is no file to send.
@@ -56,7 +54,7 @@ void Report(const std::shared_ptr<ReportPoster>& poster, const std::string& call
   if (poster) poster->PostReport(callback, text, number);
 }
 
-void RunUpload(const MultipartUploadArgs& args, const std::shared_ptr<ReportPoster>& poster) {
+void RunUpload(const NetHooks& net, const MultipartUploadArgs& args, const std::shared_ptr<ReportPoster>& poster) {
   std::string file;
   if (int err = ReadWholeFile(args.filePath, file); err != 0) {
     // The script waits for an outcome: an unreadable file is a failed upload.
@@ -67,7 +65,7 @@ void RunUpload(const MultipartUploadArgs& args, const std::shared_ptr<ReportPost
   MultipartRequest request = BuildMultipartRequest(args.target, args.userAgent, args.title, args.filePath, file.size());
   try {
     StartSockets();
-    CHttpBlockingSocket socket;
+    CHttpBlockingSocket socket(&net);
     socket.Create(CBlockingSocket::kStream);
     socket.ConnectTo(args.host);
     // Logged, not shown: a box would stop a run that nobody watches.
@@ -76,7 +74,7 @@ void RunUpload(const MultipartUploadArgs& args, const std::shared_ptr<ReportPost
     buffer += file;
     buffer += request.closing;
     socket.WriteWithProgress(buffer.data(), buffer.size(), CBlockingSocket::kDefaultTimeout, args.pieces, nullptr,
-                             args.callback);
+                             args.callback, poster);
     std::string line = socket.ReadHttpHeaderLine();
     Report(poster, args.callback, line, line.empty() ? 0 : -1);
     socket.Close();
@@ -105,28 +103,27 @@ MultipartRequest BuildMultipartRequest(const std::string& target, const std::str
   return r;
 }
 
-bool HttpUploadMultipartForm(const MultipartUploadArgs& args) {
+bool HttpUploadMultipartForm(const std::shared_ptr<NetHooks>& net, const MultipartUploadArgs& args) {
   // A line break would let the caller's text add header lines or parts of its own.
   if (HasLineBreak(args.target) || HasLineBreak(args.userAgent) || HasLineBreak(args.title) ||
       HasLineBreak(args.filePath)) {
     Log("CLIENT: upload refused: a line break in the target, agent, title or file name");
     return false;
   }
-  if (++g_counter != 0) return false;
-  std::shared_ptr<ReportPoster> poster = CurrentReportPoster();
+  if (++net->uploadCounter != 0) return false;
+  std::shared_ptr<ReportPoster> poster = net->Poster();
   try {
-    std::thread([args, poster] {
-      RunUpload(args, poster);
-      g_counter = -1;
+    // The thread shares the hooks: it may outlive the run that started it.
+    std::thread([net, args, poster] {
+      RunUpload(*net, args, poster);
+      net->uploadCounter = -1;
     }).detach();
   } catch (const std::system_error& e) {
     Log("CLIENT: cannot start the upload thread: %s", e.what());
-    g_counter = -1;
+    net->uploadCounter = -1;
     return false;
   }
   return true;
 }
-
-int32_t UploadCounter() { return g_counter.load(); }
 
 }  // namespace kv

@@ -1,14 +1,17 @@
 // The multipart form upload scripts start with kvHTTPUploadMultipartForm: one
 // file and a title POSTed over HTTP/1.0 on a thread of its own, one upload at
-// a time, progress and outcome reported to a script subroutine through the
-// installed ReportPoster. Called by the Orlan builtins.
+// a time per run, progress and outcome reported to a script subroutine
+// through the run's ReportPoster. Called by the Orlan builtins.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace kv {
+
+class NetHooks;
 
 struct MultipartUploadArgs {
   std::string host;       // a host name, or an http URL whose host (and port) is used
@@ -31,12 +34,10 @@ struct MultipartRequest {
 MultipartRequest BuildMultipartRequest(const std::string& target, const std::string& userAgent,
                                        const std::string& title, const std::string& filePath, size_t fileSize);
 
-// True when this call started the upload; false while another one runs, or
-// when a text that goes into the request holds CR or LF.
-bool HttpUploadMultipartForm(const MultipartUploadArgs& args);
-
-// -1 idle, 0 one upload running, above 0 counting calls refused meanwhile.
-int32_t UploadCounter();
+// True when this call started the upload; false while another one of the
+// same run (`net`: its counter, poster and stop) runs, or when a text that
+// goes into the request holds CR or LF.
+bool HttpUploadMultipartForm(const std::shared_ptr<NetHooks>& net, const MultipartUploadArgs& args);
 
 // The final report's text when the upload could not run or failed on the way.
 inline constexpr const char* kUploadCrashed = "Thread Crashed";

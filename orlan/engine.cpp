@@ -259,6 +259,7 @@ void RecordRef::SetDouble(int field, double v) {
   if (Value* s = Field(field)) PutField(rec_, s, field, Value::Dbl(v));
 }
 void RecordRef::SetString(int field, std::string v) {
+  CheckStringLength(v.size());
   if (Value* s = Field(field)) PutField(rec_, s, field, Value::Str(std::move(v)));
 }
 
@@ -292,6 +293,7 @@ uint32_t ArgBlock::GetObject(int i) const {
 }
 
 void ArgBlock::SetString(int i, std::string v) {
+  CheckStringLength(v.size());
   if (InRange(i)) Slot(i) = Value::Str(std::move(v));
 }
 void ArgBlock::SetObject(int i, uint32_t handle, std::string_view className) {

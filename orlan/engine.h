@@ -462,8 +462,9 @@ class Engine {
   uint32_t Option(int code) const;
   void SetYieldCallback(YieldCallback cb) { yield_ = std::move(cb); }
   const YieldCallback& yieldCallback() const { return yield_; }
-  // Host output of Debug.Print, MsgBox and InputBox.
-  std::function<void(const std::string&)> debugPrint;
+  // Host output of Debug.Print (with the printing thread, whose user data
+  // names its host object), MsgBox and InputBox.
+  std::function<void(Thread&, const std::string&)> debugPrint;
   std::function<int(const std::string& prompt, int buttons, const std::string& title)> msgBox;
   std::function<std::string(const std::string& prompt, const std::string& title, const std::string& def)> inputBox;
 

@@ -127,7 +127,7 @@ std::string FormatSection(double v, const std::string& fmt, bool addMinus) {
     }
     std::string m = Fixed(x, decMax);
     std::string e = std::to_string(std::abs(exp));
-    while (static_cast<int>(e.size()) < expDigits) e = "0" + e;
+    if (static_cast<int>(e.size()) < expDigits) e.insert(0, size_t(expDigits) - e.size(), '0');
     std::string sign = exp < 0 ? "-" : (expSign[1] == '+' ? "+" : "");
     body = m + std::string(1, expSign[0]) + sign + e;
   } else {
@@ -139,7 +139,7 @@ std::string FormatSection(double v, const std::string& fmt, bool addMinus) {
     // Leading zeros: the pattern's count of '0' before the point is the minimum.
     while (ip.size() > 1 && ip[0] == '0') ip.erase(0, 1);
     if (ip == "0" && intZeros == 0) ip.clear();
-    while (static_cast<int>(ip.size()) < intZeros) ip = "0" + ip;
+    if (static_cast<int>(ip.size()) < intZeros) ip.insert(0, size_t(intZeros) - ip.size(), '0');
     if (grouping) ip = Group(ip);
     body = ip;
     if (hasPoint) body += "." + fp;

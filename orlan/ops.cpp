@@ -128,9 +128,7 @@ Value BinaryOp(Op op, const Value& a0, const Value& b0, uint8_t flags) {
       if (a.tag == Tag::Null && b.tag == Tag::Null) return Value::NullValue();
       std::string s = a.tag == Tag::Null ? std::string() : ToStr(a);
       if (b.tag != Tag::Null) {
-        std::string t = ToStr(b);
-        if (s.size() + t.size() > kMaxStringLength) Raise(err::kOutOfStringSpace);
-        s += t;
+        AppendBounded(s, ToStr(b));
       }
       return Value::Str(std::move(s));
     }

@@ -195,14 +195,16 @@ FN(RTrim) {
 FN(Space) {
   UNUSED;
   int32_t k = ArgLong(fr, 1);
-  if (k < 0 || static_cast<size_t>(k) > kMaxStringLength) Raise(err::kInvalidCall);
+  if (k < 0) Raise(err::kInvalidCall);
+  CheckStringLength(static_cast<size_t>(k));
   fr[0] = Value::Str(std::string(static_cast<size_t>(k), ' '));
 }
 
 FN(StringFn) {
   UNUSED;
   int32_t k = ArgLong(fr, 1);
-  if (k < 0 || static_cast<size_t>(k) > kMaxStringLength) Raise(err::kInvalidCall);
+  if (k < 0) Raise(err::kInvalidCall);
+  CheckStringLength(static_cast<size_t>(k));
   const Value& c = Arg(fr, 2);
   char ch;
   if (c.tag == Tag::String) {
@@ -231,12 +233,12 @@ FN(Replace) {
   for (;;) {
     size_t hit = Find(s, find, pos, text);
     if (hit == std::string::npos || (count >= 0 && done >= count)) break;
-    out.append(s, pos, hit - pos);
-    out += repl;
+    AppendBounded(out, std::string_view(s).substr(pos, hit - pos));
+    AppendBounded(out, repl);
     pos = hit + find.size();
     ++done;
   }
-  out.append(s, pos, std::string::npos);
+  AppendBounded(out, std::string_view(s).substr(pos));
   fr[0] = Value::Str(std::move(out));
 }
 
@@ -284,8 +286,8 @@ FN(Join) {
   std::string out;
   const auto& data = ArrOf(a)->data;
   for (size_t i = 0; i < data.size(); ++i) {
-    if (i) out += delim;
-    out += ToStr(data[i]);
+    if (i) AppendBounded(out, delim);
+    AppendBounded(out, ToStr(data[i]));
   }
   fr[0] = Value::Str(std::move(out));
 }
@@ -360,7 +362,9 @@ FN(Val) {
 
 FN(Format) {
   UNUSED;
-  fr[0] = Value::Str(FormatValue(Arg(fr, 1), Has(fr, n, 2) ? ArgStr(fr, 2) : ""));
+  std::string text = FormatValue(Arg(fr, 1), Has(fr, n, 2) ? ArgStr(fr, 2) : "");
+  CheckStringLength(text.size());
+  fr[0] = Value::Str(std::move(text));
 }
 
 // Integers (and Byte and Boolean) give their 16-bit two's complement; every
@@ -919,7 +923,7 @@ FN(ErrRaise) {
 FN(DebugPrint) {
   UNUSED;
   std::string text = ArgStr(fr, 1);
-  if (t.engine().debugPrint) t.engine().debugPrint(text);
+  if (t.engine().debugPrint) t.engine().debugPrint(t, text);
   fr[0].Clear();
 }
 

@@ -2,6 +2,7 @@
 
 #include "orlan/dates.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -66,6 +67,15 @@ RecordObj::RecordObj(const RecordType* t) : HeapObj(Tag::Record), type(t) {
 
 void Raise(int number) { throw ScriptError{number, ErrorText(number)}; }
 void Raise(int number, std::string description) { throw ScriptError{number, std::move(description)}; }
+
+void CheckStringLength(size_t length) {
+  if (length > kMaxStringLength) Raise(err::kOutOfStringSpace);
+}
+
+void AppendBounded(std::string& out, std::string_view piece) {
+  if (piece.size() > kMaxStringLength - std::min(out.size(), kMaxStringLength)) Raise(err::kOutOfStringSpace);
+  out.append(piece);
+}
 
 std::string ErrorText(int number) {
   switch (number) {

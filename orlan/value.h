@@ -238,6 +238,12 @@ struct ScriptError {
 [[noreturn]] void Raise(int number, std::string description);
 std::string ErrorText(int number);
 
+// Every builder of a string asks before it grows one, so no script gets a
+// string past kMaxStringLength: raises "Out of string space" (14).
+void CheckStringLength(size_t length);
+// Appends `piece` to `out`, raising as CheckStringLength before it grows.
+void AppendBounded(std::string& out, std::string_view piece);
+
 namespace err {
 inline constexpr int kReturnWithoutGoSub = 3;
 inline constexpr int kInvalidCall = 5;

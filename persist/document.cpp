@@ -117,11 +117,6 @@ ProjectSettings ProjectSettings::Defaults() {
   return s;
 }
 
-ProjectSettings& CurrentProjectSettings() {
-  static ProjectSettings settings = ProjectSettings::Defaults();
-  return settings;
-}
-
 CStgDoc::CStgDoc() : settings(ProjectSettings::Defaults()) {}
 
 CStgDoc::~CStgDoc() {
@@ -167,7 +162,7 @@ void CStgDoc::Walk(W& w) {
   if (loading) {
     // Every field an older version lacks starts from the program-start value,
     // never from what an earlier project left.
-    bool keepCaption = Restarting(w) && CurrentProjectSettings().keepCaptionOnRestart;
+    bool keepCaption = Restarting(w) && SessionOf(w)->loadedSettings.keepCaptionOnRestart;
     s = ProjectSettings::Defaults();
     collection = {};
     controlTables = {};
@@ -254,11 +249,12 @@ void CStgDoc::Walk(W& w) {
     s.clientWidth = static_cast<uint32_t>(std::clamp<int64_t>(int64_t{s.stageRight} - s.stageLeft, 0, INT32_MAX));
     s.clientHeight = static_cast<uint32_t>(std::clamp<int64_t>(int64_t{s.stageBottom} - s.stageTop, 0, INT32_MAX));
   }
-  ProjectSettings& current = CurrentProjectSettings();
+  const ProjectSession* session = SessionOf(w);
+  if (!session) return;
   if (Restarting(w) && s.keepCaptionOnRestart) {
-    current.stageCaption = s.stageCaption;
+    session->loadedSettings.stageCaption = s.stageCaption;
   } else {
-    current = s;
+    session->loadedSettings = s;
   }
 }
 
@@ -293,16 +289,17 @@ std::vector<uint8_t> CStgDoc::Store() const {
   return ar.buffer();
 }
 
-bool CStgDoc::SaveDocument(const std::string& hostPath) {
+bool CStgDoc::SaveDocument(const std::string& hostPath, MessageBoxService& messages) {
   std::vector<uint8_t> bytes;
   try {
     bytes = Store();
   } catch (const CArchiveException& e) {
-    ReportFileFailure(e, FileTitle(hostPath));
+    ReportFileFailure(e, FileTitle(hostPath), messages);
     return false;
   }
   if (!WriteFileAtomically(hostPath, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))) {
-    ReportFileFailure(CArchiveException(CArchiveException::genericException, hostPath), FileTitle(hostPath));
+    ReportFileFailure(CArchiveException(CArchiveException::genericException, hostPath), FileTitle(hostPath),
+                      messages);
     return false;
   }
   return true;
@@ -336,17 +333,17 @@ int ClassifyFile(const std::string& path) {
   return 0;
 }
 
-void ReportFileFailure(const CArchiveException& e, const std::string& fileTitle) {
+void ReportFileFailure(const CArchiveException& e, const std::string& fileTitle, MessageBoxService& messages) {
   switch (e.m_cause) {
     case CArchiveException::endOfFile:
     case CArchiveException::badIndex:
     case CArchiveException::badClass:
     case CArchiveException::badSchema:
-      ShowMessage(FormatString(IsPluginMode() ? sid::kNewFileFormatPlugin : sid::kNewFileFormat, fileTitle),
-                  LoadString(sid::kAppName), MsgButtons::Ok, MsgIcon::Exclamation);
+      messages.Show(FormatString(IsPluginMode() ? sid::kNewFileFormatPlugin : sid::kNewFileFormat, fileTitle),
+                    LoadString(sid::kAppName), MsgButtons::Ok, MsgIcon::Exclamation);
       break;
     default:
-      ShowMessage(e.Message(), LoadString(sid::kAppName), MsgButtons::Ok, MsgIcon::Exclamation);
+      messages.Show(e.Message(), LoadString(sid::kAppName), MsgButtons::Ok, MsgIcon::Exclamation);
       break;
   }
 }

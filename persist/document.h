@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "persist/archive.h"
+#include "platform/message_box.h"
 
 namespace kv {
 
@@ -45,9 +46,6 @@ struct ProjectSettings {
   // Program-start values, with the stage rectangle covering the screen.
   static ProjectSettings Defaults();
 };
-
-// The process-wide settings of the current project.
-ProjectSettings& CurrentProjectSettings();
 
 // The collection record of a version-5 project part, kept so the file can be
 // written back.
@@ -128,7 +126,8 @@ class CStgDoc : public CObject {
   // Writes the whole layout the loader reads, at the newest version, to a
   // temporary file renamed over `hostPath`. Failures are reported through
   // ReportFileFailure and answer false.
-  bool SaveDocument(const std::string& hostPath);
+  // `messages` is the run's box (the process's outside a run).
+  bool SaveDocument(const std::string& hostPath, MessageBoxService& messages = MessageBoxes());
   // The bytes SaveDocument writes.
   std::vector<uint8_t> Store() const;
 };
@@ -146,7 +145,8 @@ std::shared_ptr<CStgDoc> LoadDocument(std::span<const uint8_t> bytes, const std:
 int ClassifyFile(const std::string& path);
 
 // Reports a failed save or load as the user sees it.
-void ReportFileFailure(const CArchiveException& e, const std::string& fileTitle);
+void ReportFileFailure(const CArchiveException& e, const std::string& fileTitle,
+                       MessageBoxService& messages = MessageBoxes());
 
 // Whether the player runs hosted (changes texts and path handling).
 bool IsPluginMode();

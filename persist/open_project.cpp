@@ -25,15 +25,9 @@ std::string CurrentDir() {
   return ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string(".");
 }
 
-void ChangeDir(const std::string& hostDir) {
-  if (!hostDir.empty() && ::chdir(hostDir.c_str()) != 0) {
-    // The project still opens; relative names then resolve from the old directory.
-  }
-}
-
-std::string HostDirOf(const std::string& hostPath) {
+std::string HostDirOf(const ProjectSession& session, const std::string& hostPath) {
   size_t slash = hostPath.rfind('/');
-  if (slash == std::string::npos) return CurrentDir();
+  if (slash == std::string::npos) return session.BaseDir();
   return slash == 0 ? "/" : hostPath.substr(0, slash);
 }
 
@@ -52,7 +46,7 @@ std::string& StartDir() {
 
 bool OpenProject(ProjectSession& session, const std::string& path, const std::string& projectName) {
   if (path.empty()) return false;
-  StartDir();  // remember the start directory before the first change
+  StartDir();  // the process's directory, which names of a closed project resolve from
 
   const std::string ext = ExtensionOf(path);
   const bool compilation = EqualsNoCase(ext, ".kvg") || EqualsNoCase(ext, ".htm");
@@ -102,7 +96,7 @@ bool OpenProject(ProjectSession& session, const std::string& path, const std::st
   }
 
   std::string bytes;
-  std::optional<std::string> host = resolved ? HostPathOf(*resolved) : std::nullopt;
+  std::optional<std::string> host = resolved ? session.HostPath(*resolved) : std::nullopt;
   if (!host || !ReadHostFile(*host, bytes)) {
     std::string text = displayName;
     if (compilation) text += " -> " + resolved.value_or("") + "\r in Consolidated File: " + path;
@@ -129,11 +123,7 @@ bool OpenProject(ProjectSession& session, const std::string& path, const std::st
 
   UrlRecord url;
   const bool isUrl = ParseUrl(*resolved, url);
-  if (isUrl) {
-    locator.SetBasePath(*resolved);
-  } else if (!compilation) {
-    ChangeDir(HostDirOf(*host));
-  }
+  if (isUrl) locator.SetBasePath(*resolved);
 
   locator.ProjectOpened(compilation, doc->headerFlags[2], FileNameAndExt(*resolved), opened.compilationDir);
   session.project = doc;
@@ -143,12 +133,13 @@ bool OpenProject(ProjectSession& session, const std::string& path, const std::st
   session.projectPath = finalPath;
   session.projectDir = DriveAndDir(finalPath);
   if (!isUrl) {
-    std::string hostDir = HostDirOf(*host);
+    std::string hostDir = HostDirOf(session, *host);
     // Drive C: stands for the project's own folder; for a compilation that is
     // where the .kvg lies, not the folder its entries were extracted to.
-    auto compilationHost = compilation ? HostPathOf(path) : std::nullopt;
-    ProcessDriveMap().SetDefault(compilationHost ? HostDirOf(*compilationHost) : hostDir);
-    if (!session.projectDir.empty()) ChangeDir(hostDir);
+    auto compilationHost = compilation ? session.HostPath(path) : std::nullopt;
+    session.drives.SetDefault(compilationHost ? HostDirOf(session, *compilationHost) : hostDir);
+    // Relative names resolve from the folder the project file was read from.
+    if (!compilation || !session.projectDir.empty()) session.baseDir = hostDir;
   }
   session.standbysPath = standbys;
   doc->pathName = finalPath;
@@ -161,7 +152,7 @@ void CloseDocument(ProjectSession& session, const std::shared_ptr<CStgDoc>& doc)
   if (!doc || doc->pathName != session.projectPath) return;
   session.projectPath.clear();
   session.projectDir = StartDir();
-  ChangeDir(StartDir());
+  session.baseDir.clear();
   // The control windows the tables describe belong to the stage, which
   // destroys them with the project; here only the tables go.
   doc->controlTables = {};
@@ -173,7 +164,7 @@ void CloseDocument(ProjectSession& session, const std::shared_ptr<CStgDoc>& doc)
 std::shared_ptr<CStgDoc> LoadProjectForEngine(ProjectSession& session, bool showErrors) {
   if (session.project) return session.project;
   std::string bytes;
-  auto host = HostPathOf(session.projectPath);
+  auto host = session.HostPath(session.projectPath);
   if (!host || !ReadHostFile(*host, bytes)) {
     if (showErrors)
       session.messages().Show(session.projectPath, LoadString(sid::kUnableToLocateProject), MsgButtons::Ok,
@@ -196,7 +187,7 @@ bool PreloadStandbys(const ProjectSession& session, const std::function<void(con
   if (session.standbysPath.empty()) return false;
   const std::string name = StandbysPreloadName(session);
   auto local = session.locator().RetrieveResource(name);
-  auto host = local ? HostPathOf(*local) : std::nullopt;
+  auto host = local ? session.HostPath(*local) : std::nullopt;
   struct stat st {};
   if (host && ::stat(host->c_str(), &st) == 0 && S_ISREG(st.st_mode)) preload(name);
   return true;

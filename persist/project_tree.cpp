@@ -72,10 +72,8 @@ bool IsCompilationOpen(const ProjectSession& session) {
 
 }  // namespace
 
-bool FileExistsInCurrentDir(const std::string& fileNameAndExt) {
-  char cwd[4096];
-  if (!::getcwd(cwd, sizeof cwd)) return false;
-  auto host = ResolveHostPath(fileNameAndExt, ProcessDriveMap(), cwd);
+bool FileExistsInBaseDir(const ProjectSession& session, const std::string& fileNameAndExt) {
+  auto host = ResolveHostPath(fileNameAndExt, session.drives, session.BaseDir());
   if (!host) return false;
   struct stat st {};
   return ::stat(host->c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -100,7 +98,7 @@ int ResolveScriptPath(const ProjectSession& session, const std::string& name, st
   if (!node) return kNodeNotInProject;
   path = node->path;
   std::string local = FileNameAndExt(name);
-  if (Absolute(path) && !IsCompilationOpen(session) && FileExistsInCurrentDir(local)) path = local;
+  if (Absolute(path) && !IsCompilationOpen(session) && FileExistsInBaseDir(session, local)) path = local;
   return node->kind;
 }
 
@@ -230,14 +228,13 @@ std::optional<std::string> GetOrlanFile(const ProjectSession& session, const std
   std::string path = r.node->orlanFile;
   if (path.empty()) return std::nullopt;
   if (!Absolute(path)) return path;
-  char cwd[4096];
-  if (::getcwd(cwd, sizeof cwd)) {
-    auto host = ResolveHostPath(path, ProcessDriveMap(), cwd);
+  {
+    auto host = ResolveHostPath(path, session.drives, session.BaseDir());
     struct stat st {};
     if (host && ::stat(host->c_str(), &st) == 0 && S_ISREG(st.st_mode)) return path;
   }
   std::string local = FileNameOnly(name) + ".ebc";
-  if (FileExistsInCurrentDir(local)) return local;
+  if (FileExistsInBaseDir(session, local)) return local;
   return path;
 }
 

@@ -71,8 +71,8 @@ std::vector<std::shared_ptr<CProjNode>> GetSceneBranch(const ProjectSession& ses
 // "No" aborts the session's project.
 void AskNotInProject(const ProjectSession& session, const std::string& name);
 
-// Whether a file (not a directory) of this stored name exists in the current
-// directory; case is ignored as the original's file system did.
-bool FileExistsInCurrentDir(const std::string& fileNameAndExt);
+// Whether a file (not a directory) of this stored name exists in the session's
+// base folder; case is ignored as the original's file system did.
+bool FileExistsInBaseDir(const ProjectSession& session, const std::string& fileNameAndExt);
 
 }  // namespace kv

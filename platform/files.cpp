@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -36,6 +37,24 @@ bool ReadHostFile(const std::string& hostPath, std::string& bytes, int* error, u
     bytes.append(buf, static_cast<size_t>(n));
   }
   ::close(fd);
+  return true;
+}
+
+bool NoLinkBelow(const std::string& folder, const std::string& path, bool withLast) {
+  if (path.compare(0, folder.size(), folder) != 0) return false;
+  // "/a/bc" is not inside "/a/b".
+  if (path.size() > folder.size() && !folder.ends_with('/') && path[folder.size()] != '/') return false;
+  size_t at = folder.size();
+  while (at < path.size()) {
+    while (at < path.size() && path[at] == '/') ++at;
+    if (at >= path.size()) break;
+    const size_t end = std::min(path.find('/', at), path.size());
+    if (end == path.size() && !withLast) break;
+    struct stat st {};
+    if (::lstat(path.substr(0, end).c_str(), &st) != 0) return errno == ENOENT;
+    if (S_ISLNK(st.st_mode)) return false;
+    at = end;
+  }
   return true;
 }
 

@@ -25,6 +25,13 @@ bool WriteFileAtomically(const std::string& hostPath, std::string_view bytes, in
 // over the target: a link standing at the target is replaced, not followed.
 bool CopyFileAtomically(const std::string& sourcePath, const std::string& targetPath, int* error = nullptr);
 
+// True when no symbolic link stands on `path` below `folder` (both absolute
+// and lexically normal, `path` inside `folder`): each component is looked at
+// with lstat, the last one only when `withLast`. A missing component ends the
+// walk, since whatever is made there is made as a real folder or file; any
+// other failure to look answers false.
+bool NoLinkBelow(const std::string& folder, const std::string& path, bool withLast);
+
 // strerror's text starting in lower case, to follow a colon in a message
 // ("cannot read x: no such file or directory").
 std::string ErrnoText(int err);

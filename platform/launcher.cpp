@@ -66,9 +66,13 @@ bool AboveStdio(int& fd) {
 }
 
 // Runs in the forked child: only async-signal-safe calls until exec.
-[[noreturn]] void RunChild(const char* path, char* const* argv, int goFd, int errorFd, int nullFd,
-                           unsigned fallbackLimit) {
+[[noreturn]] void RunChild(const char* path, char* const* argv, const char* workDir, int goFd, int errorFd,
+                           int nullFd, unsigned fallbackLimit) {
   ::setpgid(0, 0);
+  // The program starts in the run's folder; the player's own never moves.
+  if (*workDir && ::chdir(workDir) != 0) {
+    // It still starts, in the player's directory, as after a failed change.
+  }
   struct sigaction defaults {};
   defaults.sa_handler = SIG_DFL;
   for (int s = 1; s < NSIG; ++s) ::sigaction(s, &defaults, nullptr);
@@ -411,7 +415,7 @@ LaunchResult PosixLauncher::Start(const LaunchCommand& command) {
     if (!AboveStdio(*fd)) return fail(errno);
   pid_t pid = ::fork();
   if (pid < 0) return fail(errno);
-  if (pid == 0) RunChild(path.c_str(), argv.data(), go[0], report[1], nullFd, fallbackLimit);
+  if (pid == 0) RunChild(path.c_str(), argv.data(), baseDir_.c_str(), go[0], report[1], nullFd, fallbackLimit);
   // Both sides set the group, so it exists whichever runs first.
   ::setpgid(pid, pid);
   CloseFd(go[0]);

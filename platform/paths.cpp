@@ -221,12 +221,16 @@ DriveMap& ProcessDriveMap() {
   return map;
 }
 
-std::optional<std::string> HostPathOf(const std::string& name) {
+std::optional<std::string> HostPathOf(const std::string& name, const DriveMap& drives, const std::string& baseDir) {
   if (!name.empty() && name[0] == '/') {
     struct stat st;
     if (::stat(name.c_str(), &st) == 0) return name;
   }
-  return ResolveHostPath(name, ProcessDriveMap(), CurrentHostDir());
+  return ResolveHostPath(name, drives, baseDir);
+}
+
+std::optional<std::string> HostPathOf(const std::string& name) {
+  return HostPathOf(name, ProcessDriveMap(), CurrentHostDir());
 }
 
 }  // namespace kv

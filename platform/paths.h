@@ -84,8 +84,11 @@ std::optional<std::string> ResolveHostPath(std::string_view stored, const DriveM
 // line); anything else is a stored name resolved through the process's drive
 // map from the current directory. Nothing when no host path can be formed.
 std::optional<std::string> HostPathOf(const std::string& name);
+// The same through a run's own drive map, relative names from `baseDir`.
+std::optional<std::string> HostPathOf(const std::string& name, const DriveMap& drives, const std::string& baseDir);
 
-// The process-wide drive map (C: defaults to the open project's folder).
+// The drive map of code that plays no project (tools, tests): Z: is "/";
+// runs resolve through their session's own map.
 DriveMap& ProcessDriveMap();
 
 }  // namespace kv

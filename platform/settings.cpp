@@ -52,6 +52,18 @@ std::string SettingsStore::DefaultPath() {
   return base + "/Dunmere Corp./Korvel.conf";
 }
 
+std::string PlayerDataFolder() {
+  std::string base;
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
+    base = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && *home == '/') {
+    base = std::string(home) + "/.local/share";
+  } else {
+    return {};
+  }
+  return base + "/Dunmere Corp./Korvel";
+}
+
 SettingsStore& SettingsStore::Process() {
   if (g_override) return *g_override;
   static SettingsStore store(DefaultPath());

@@ -51,6 +51,11 @@ class SettingsStore {
   mutable std::recursive_mutex mutex_;
 };
 
+// The player's own data folder, where scripts may keep files:
+// "$XDG_DATA_HOME/Dunmere Corp./Korvel" (else under ~/.local/share); empty
+// when neither variable names an absolute folder.
+std::string PlayerDataFolder();
+
 // The settings store's interface in the original's words.
 int32_t GetSetting(const std::string& section, const std::string& name, int32_t def);
 std::string GetSetting(const std::string& section, const std::string& name, const std::string& def);

@@ -123,6 +123,11 @@ void JsonTrace::Path(const std::string& insert, size_t node, int32_t left, int32
   Write(j.dump());
 }
 
+void JsonTrace::Print(const std::string& thread, const std::string& insert, const std::string& text) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "print"}, {"thread", U(thread)}, {"insert", U(insert)}, {"text", U(text)}};
+  Write(j.dump());
+}
+
 void JsonTrace::Sound(const std::string& thread, const std::string& insert, const char* op) {
   Json j{{"t", clock_.NowMs()}, {"ev", "sound"}, {"thread", U(thread)}, {"insert", U(insert)}, {"op", op}};
   Write(j.dump());

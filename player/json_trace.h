@@ -39,6 +39,7 @@ class JsonTrace : public TraceSink {
   void Sound(const std::string& thread, const std::string& insert, const char* op) override;
   void Mci(const std::string& thread, const std::string& insert, const std::string& command, uint32_t result,
            const std::string& ret) override;
+  void Print(const std::string& thread, const std::string& insert, const std::string& text) override;
   void End(int code, const std::vector<VariableView>& vars, const std::vector<VariableView>& rw) override;
 
  private:

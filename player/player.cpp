@@ -15,7 +15,8 @@
 #include "imaging/picture_loader.h"
 #include "inserts/stage_host.h"
 #include "media/media_context.h"
-#include "net/resolver.h"
+#include "persist/locator_resolver.h"
+#include "net/hooks.h"
 #include "net/temp_folder.h"
 #include "persist/document.h"
 #include "persist/hooks.h"
@@ -25,8 +26,11 @@
 #include "platform/clipboard.h"
 #include "platform/files.h"
 #include "platform/launcher.h"
+#include "platform/message_box.h"
 #include "platform/settings.h"
 #include "platform/paths.h"
+#include "platform/picture_bound.h"
+#include "platform/string_table.h"
 #include "platform/text.h"
 #include "player/harness_messages.h"
 #include "player/json_trace.h"
@@ -56,7 +60,7 @@ class RunPlayState : public PlayState {
 DocPtr LoadScriptFile(const ProjectSession& session, const std::string& path) {
   auto resolved = session.locator().RetrieveResource(path);
   if (!resolved) return nullptr;
-  auto host = HostPathOf(*resolved);
+  auto host = session.HostPath(*resolved);
   std::string bytes;
   if (!host || !ReadHostFile(*host, bytes)) return nullptr;
   try {
@@ -74,10 +78,33 @@ DocPtr LoadScriptFile(const ProjectSession& session, const std::string& path) {
 // The local file a stored name stands for, through the resource locator.
 std::optional<std::filesystem::path> LocalFileOf(const ProjectSession& session, const std::string& name) {
   auto resolved = session.locator().RetrieveResource(name);
-  auto host = resolved ? HostPathOf(*resolved) : std::nullopt;
+  auto host = resolved ? session.HostPath(*resolved) : std::nullopt;
   std::error_code ec;
   if (!host || !std::filesystem::is_regular_file(*host, ec)) return std::nullopt;
   return std::filesystem::path(*host);
+}
+
+// The run's stop as its network transfers see it: an abort, the end of the
+// run, or the exit key on its stage.
+class RunNetStop : public StopPredicate {
+ public:
+  RunNetStop(Runner& runner, const Stage& stage) : runner_(runner), stage_(stage) {}
+  bool StopRequested() const override { return stage_.QuitRequested() || runner_.IsStopRequested(); }
+
+ private:
+  Runner& runner_;
+  const Stage& stage_;
+};
+
+// The stage's drawing area as the project stores it: the client size, or
+// the stage rectangle's when a client side is unset.
+std::pair<int64_t, int64_t> StoredStageSize(const ProjectSettings& s) {
+  int64_t w = s.clientWidth, h = s.clientHeight;
+  if (w <= 0 || h <= 0) {
+    w = std::max<int64_t>(1, int64_t(s.stageRight) - s.stageLeft);
+    h = std::max<int64_t>(1, int64_t(s.stageBottom) - s.stageTop);
+  }
+  return {w, h};
 }
 
 }  // namespace
@@ -88,19 +115,27 @@ Player::Player(PlayerOptions options, HostFacts host)
       locator_(std::make_unique<CResourceLocator>()),
       resolver_(std::make_unique<LocatorResolver>(*locator_)),
       playState_(std::make_unique<RunPlayState>(runner_)),
-      session_(std::make_unique<ProjectSession>(*resolver_, *playState_)) {}
+      session_(std::make_unique<ProjectSession>(*resolver_, *playState_)),
+      net_(std::make_shared<NetHooks>()) {
+  // Local names the locator keeps resolve through this run's folder and drives.
+  locator_->SetHostPaths([session = session_.get()](const std::string& name) { return session->HostPath(name); });
+}
 
 Player::~Player() {
+  // Transfers still running end before what their stop test asks goes.
+  net_->End();
   if (runner_) runner_->Shutdown();
   // Scripts' engine state goes with the binding, before the runner it serves.
-  if (runner_) runner_->SetOrlan(nullptr);
+  if (runner_) {
+    runner_->SetOrlan(nullptr);
+    runner_->Context().orlan = nullptr;
+  }
   orlan_.reset();
   // Inserts that outlive the run still own sprites; the stage goes last.
   runner_.reset();
   // Widgets of the objects just gone are destroyed on this thread's loop.
   RunPostedWork();
   media_.reset();
-  SetMessageBoxes(nullptr);
 }
 
 int Player::Fail(int status, const std::string& message) {
@@ -146,8 +181,8 @@ int Player::Run() {
 
   messages_ = std::make_unique<HarnessMessageBox>(std::move(answers), trace_.get(), trace_ == nullptr && !window_.messages);
   messages_->SetInteractive(window_.messages);
-  SetMessageBoxes(messages_.get());
   session_->SetMessages(messages_.get());
+  net_->SetProgressSink(window_.progress);
   RegisterInsertClasses();
 
   if (trace_) trace_->Start(options_.fileName);
@@ -167,6 +202,17 @@ int Player::Run() {
     return openStatus;
   }
   DocPtr project = session_->project;
+  // A stage past the bound is refused before anything is made for it.
+  const auto [stageWidth, stageHeight] = StoredStageSize(project->settings);
+  const int64_t stagePixels = StagePixelBound(host_.screenWidth, host_.screenHeight);
+  if (!WithinPictureBound(stageWidth, stageHeight, stagePixels)) {
+    const std::string text = FileNameAndExt(session_->projectPath) + ": a stage of " + std::to_string(stageWidth) +
+                             " x " + std::to_string(stageHeight) + " pixels is too large (" +
+                             PictureBoundText(stagePixels) + ")";
+    ShowMessage(text, LoadString(sid::kAppName), MsgButtons::Ok, MsgIcon::Exclamation);
+    EndRun(exit_status::kCorrupt);
+    return Fail(exit_status::kCorrupt, Cp1252ToUtf8(text));
+  }
 
   RuntimeFacts facts;
   facts.displayWidth = host_.screenWidth;
@@ -176,18 +222,21 @@ int Player::Run() {
   // Name substitution: the project's folder is drive C:, the cache is the
   // locator's folder, and a variable is read silently.
   fileDialog_ = std::make_unique<HarnessFileDialog>(*messages_);
-  macros_ = std::make_unique<PlayerMacroHost>(ProcessDriveMap(), SettingsStore::Process(), *fileDialog_);
-  macros_->SetProjectDir(ProcessDriveMap().StoredPathOf(CurrentHostDir()));
-  macros_->SetProgramDir(ProcessDriveMap().StoredPathOf(host_.programDir));
-  macros_->SetCacheDir(ProcessDriveMap().StoredPathOf(locator_->GetTemporaryDirectory()));
+  const DriveMap& drives = session_->drives;
+  const std::string baseDir = session_->BaseDir();
+  macros_ = std::make_unique<PlayerMacroHost>(drives, SettingsStore::Process(), *fileDialog_);
+  macros_->SetBaseDir(baseDir);
+  macros_->SetProjectDir(drives.StoredPathOf(baseDir));
+  macros_->SetProgramDir(drives.StoredPathOf(host_.programDir));
+  macros_->SetCacheDir(drives.StoredPathOf(locator_->GetTemporaryDirectory()));
   macros_->SetVariableLookup([this](const std::string& name) -> std::optional<std::string> {
     if (!runner_) return std::nullopt;
     auto item = runner_->variables().FindVariable(name, nullptr, {}, false);
     if (!item) return std::nullopt;
     return runner_->variables().FormatValue(*item);
   });
-  launcher_ = std::make_unique<PosixLauncher>(ProcessDriveMap());
-  documents_ = std::make_unique<XdgDocumentOpener>(*launcher_, ProcessDriveMap());
+  launcher_ = std::make_unique<PosixLauncher>(drives, baseDir);
+  documents_ = std::make_unique<XdgDocumentOpener>(*launcher_, drives, baseDir);
   facts.cdromDrive = ExpandNames("%CD%", *macros_);
   facts.projectDirectory = macros_->ProjectDir();
   facts.programDirectory = macros_->ProgramDir();
@@ -203,8 +252,7 @@ int Player::Run() {
   // [Sound] in the settings: the SoundFont for MIDI, and the folder of CD
   // track files (relative to the project's folder; "cdaudio" by default).
   media.soundFont = GetSetting("Sound", "SoundFont", std::string());
-  media.cdFolder =
-      std::filesystem::path(CurrentHostDir()) / GetSetting("Sound", "CDAudioFolder", std::string("cdaudio"));
+  media.cdFolder = std::filesystem::path(baseDir) / GetSetting("Sound", "CDAudioFolder", std::string("cdaudio"));
   media.resolve = [this](const std::string& name) { return LocalFileOf(*session_, name); };
   try {
     media_ = std::make_unique<MediaContext>(*clock_, trace_.get(), std::move(media));
@@ -233,10 +281,12 @@ int Player::Run() {
   };
   services.session = session_.get();
   runner_ = std::make_unique<Runner>(std::move(services), facts);
+  runner_->Context().media = media_.get();
+  runner_->Context().net = net_.get();
   // The Orlan engine with its library, and the project's own Orlan object;
   // a project whose Orlan code fails to load does not start.
   orlan_ = std::make_unique<OrlanBinding>(*runner_);
-  orlan_->SetRunFolders(CurrentHostDir(), host_.programDir, locator_->GetTemporaryDirectory(),
+  orlan_->SetRunFolders(baseDir, host_.programDir, locator_->GetTemporaryDirectory(),
                         DefaultRuntimeFolder());
   orlan_->SetFileDialog(fileDialog_.get());
   if (!orlan_->Initialize() || !orlan_->StartProject(*project, session_->projectPath)) {
@@ -244,18 +294,14 @@ int Player::Run() {
     return exit_status::kCorrupt;
   }
   runner_->SetOrlan(orlan_.get());
+  runner_->Context().orlan = orlan_.get();
 
   // The stage, composed off-screen; frames are written from it.
   const ProjectSettings& s = project->settings;
   StageSettings stage;
-  stage.clientWidth = static_cast<int32_t>(s.clientWidth);
-  stage.clientHeight = static_cast<int32_t>(s.clientHeight);
-  if (stage.clientWidth <= 0 || stage.clientHeight <= 0) {
-    stage.clientWidth = std::max(1, s.stageRight - s.stageLeft);
-    stage.clientHeight = std::max(1, s.stageBottom - s.stageTop);
-  }
-  stage.clientWidth = std::clamp(stage.clientWidth, 1, 16384);
-  stage.clientHeight = std::clamp(stage.clientHeight, 1, 16384);
+  stage.clientWidth = static_cast<int32_t>(stageWidth);
+  stage.clientHeight = static_cast<int32_t>(stageHeight);
+  stage.maxPixels = stagePixels;
   stage.clientColor = ColorRef(s.clientColor);
   stage.frameColor = ColorRef(s.frameColor);
   stage.exitKey = s.exitKey ? s.exitKey : kDefaultExitKey;
@@ -271,12 +317,15 @@ int Player::Run() {
                             s.stageBottom - s.stageTop >= host_.screenHeight;
   if (!s.backImage.empty() && s.stageMode == 0 && !coversScreen) {
     auto resolved = session_->locator().RetrieveResource(ExpandNames(s.backImage, *macros_));
-    if (auto host = resolved ? HostPathOf(*resolved) : std::nullopt) stage.backImageHost = *host;
+    if (auto host = resolved ? session_->HostPath(*resolved) : std::nullopt) stage.backImageHost = *host;
   }
   if (!pictures_) pictures_ = std::make_unique<imaging::RasterPictureLoader>();
   stage_ = std::make_unique<Stage>(*runner_, stage,
                                    options_.depth == 16 ? PixelFormat::kRgb565 : PixelFormat::kXrgb32, *pictures_);
   runner_->SetStage(stage_.get());
+  runner_->Context().stage = stage_.get();
+  netStop_ = std::make_unique<RunNetStop>(*runner_, *stage_);
+  net_->SetStopPredicate(netStop_.get());
   stage_->SetWindowFactory(windowFactory_);
   runner_->stopKey = stage.exitKey;
   if (window_.presenter) stage_->compositor().SetPresenter(window_.presenter);
@@ -338,6 +387,7 @@ int Player::Run() {
   // The capture ends at the run's end time, before the threads are torn down.
   media_->Sync();
   liveMain_ = nullptr;
+  net_->End();
   orlan_->StopAll();
   runner_->Shutdown();
   orlan_->EndProject();

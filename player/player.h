@@ -2,8 +2,8 @@
 // clock, the trace, the message box, the runner and the off-screen stage,
 // built from the command line and handed down to everything that plays. The
 // shell builds one with the real services; tests build one with the
-// headless ones. Players in one process share no project, locator or play
-// state.
+// headless ones. Players in one process share no project, folder, locator,
+// play state, message box, display depth or network hooks.
 #pragma once
 
 #include <atomic>
@@ -26,6 +26,9 @@ class Clock;
 class Compositor;
 class MemoryClipboard;
 class MessageBoxService;
+class NetHooks;
+class ProgressSink;
+class StopPredicate;
 class PictureLoader;
 class Presenter;
 class DocumentOpener;
@@ -67,6 +70,7 @@ struct WindowServices {
   Presenter* presenter = nullptr;
   MessageBoxService* messages = nullptr;
   ClipboardService* clipboard = nullptr;  // the desktop's; null: the run keeps its own
+  ProgressSink* progress = nullptr;       // the download progress window; null: none
   std::function<void(Stage&)> stageReady;  // the stage exists (on the run's thread)
 };
 
@@ -126,6 +130,9 @@ class Player {
   std::shared_ptr<ScriptThreadContext> main_;
   std::unique_ptr<PictureLoader> pictures_;
   std::unique_ptr<Stage> stage_;
+  // The run's network hooks (shared with upload threads) and its stop test.
+  std::shared_ptr<NetHooks> net_;
+  std::unique_ptr<StopPredicate> netStop_;
   std::vector<InputEvent> input_;
   WindowServices window_;
   std::mutex inputLock_;

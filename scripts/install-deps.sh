@@ -7,7 +7,7 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config git
   # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev python3
+  libgtest-dev libgmock-dev libbenchmark-dev python3 gcovr
   # libraries of the player and its tools
   nlohmann-json3-dev libpng-dev zlib1g-dev libcurl4-openssl-dev qt6-base-dev
   libsdl2-dev libsndfile1-dev libfluidsynth-dev timgm6mb-soundfont

@@ -155,13 +155,13 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
     stage.compositor().SetPresenter(presenter);
     stage.compositor().RepaintBackground(true);
   };
-  player.AttachWindow(services);
-  // Sleep and wake of the machine pause and resume the player.
-  kv::PowerWatch power(player);
   // Downloads that show progress show it along the bottom of the stage window.
   // Over a stage maximised to the whole screen the panel is a window of its own.
   kv::WindowProgress progress([&]() -> QWidget* { return wholeScreen ? nullptr : window.get(); });
-  kv::SetProgressSink(&progress);
+  services.progress = &progress;
+  player.AttachWindow(services);
+  // Sleep and wake of the machine pause and resume the player.
+  kv::PowerWatch power(player);
   int status = 0;
   std::thread run([&] {
     progress.SetPlaying(true);
@@ -179,7 +179,6 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   });
   app.exec();
   run.join();
-  kv::SetProgressSink(nullptr);
   return status;
 }
 

@@ -13,16 +13,6 @@
 
 namespace kv {
 
-// The stage's locks are never destroyed: sprites of documents that live
-// until exit still take them after static destructors have run.
-std::recursive_mutex& StageLock() {
-  static auto* lock = new std::recursive_mutex;
-  return *lock;
-}
-std::mutex& DirtyLock() {
-  static std::mutex lock;
-  return lock;
-}
 std::mutex& PictureLock() {
   static std::mutex lock;
   return lock;
@@ -74,7 +64,7 @@ Compositor::Compositor(CompositorRole role) : role_(role), env_(&DefaultEnvironm
 }
 
 Compositor::~Compositor() {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   Release();
   ForEachRegisteredSprite([this](StageSprite& s) {
     if (s.compositor == this) s.compositor = nullptr, s.onStage = 0;
@@ -84,7 +74,7 @@ Compositor::~Compositor() {
 void Compositor::SetEnvironment(StageEnvironment* env) { env_ = env ? env : &DefaultEnvironment(); }
 
 int Compositor::Initialise(const Rect& area, ColorRef backColor, PixelFormat format, Presenter* presenter) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   Release();
   if (area.IsEmpty()) return kErrNoOffscreen;
   PixelBuffer offscreen(area.Width(), area.Height(), format);
@@ -102,7 +92,7 @@ int Compositor::Initialise(const Rect& area, ColorRef backColor, PixelFormat for
 }
 
 int Compositor::InitialiseOver(PixelBuffer& target, const Rect& viewport, ColorRef backColor) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   auto presenter = std::make_unique<BufferPresenter>(target);
   const int result = Initialise(target.Bounds(), backColor, target.Format(), presenter.get());
   if (result != 0) return result;
@@ -112,13 +102,13 @@ int Compositor::InitialiseOver(PixelBuffer& target, const Rect& viewport, ColorR
 }
 
 void Compositor::Release() {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   Clear();
   background_.Clear();
   offscreen_ = PixelBuffer();
   presenter_ = nullptr;
   ownedPresenter_.reset();
-  std::lock_guard dirty(DirtyLock());
+  std::lock_guard dirty(dirtyLock_);
   lastDirty_ = -1;
 }
 
@@ -177,12 +167,12 @@ bool Compositor::Unlist(StageSprite& sprite) {
 }
 
 bool Compositor::Contains(const StageSprite& sprite) const {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   return std::find(sprites_.begin(), sprites_.end(), &sprite) != sprites_.end();
 }
 
 void Compositor::Add(StageSprite& sprite, bool redraw) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   if (redraw) {
     // Without a palette display the translation is always the identity.
     for (int i = 0; i < 256; ++i) sprite.colorMap[i] = uint8_t(i);
@@ -204,7 +194,7 @@ void Compositor::Add(StageSprite& sprite, bool redraw) {
 }
 
 void Compositor::Remove(StageSprite& sprite, bool redraw) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   const bool listed = Unlist(sprite);
   sprite.motion.stopMotion = true;
   if (sprite.kind == kWindowSprite) {
@@ -215,7 +205,7 @@ void Compositor::Remove(StageSprite& sprite, bool redraw) {
 }
 
 void Compositor::Replace(StageSprite& sprite, StageSprite& other) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   auto it = std::find(sprites_.begin(), sprites_.end(), &sprite);
   if (it == sprites_.end()) return;
   *it = &other;
@@ -231,7 +221,7 @@ void Compositor::Replace(StageSprite& sprite, StageSprite& other) {
 }
 
 void Compositor::Clear() {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   const bool hadBackground = Contains(background_);
   for (StageSprite* s : sprites_) {
     if (s == &background_) continue;
@@ -246,14 +236,14 @@ void Compositor::Clear() {
 }
 
 void Compositor::Resort(StageSprite& sprite) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   if (!Unlist(sprite)) return;
   Insert(sprite);
   sprite.onStage = 1;
 }
 
 void Compositor::RestackWindows() {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   ChildWindow* above = nullptr;
   for (size_t i = sprites_.size(); i-- > 0;) {
     StageSprite& s = *sprites_[i];
@@ -267,35 +257,35 @@ void Compositor::RestackWindows() {
 }
 
 std::vector<StageSprite*> Compositor::Sprites() const {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   return sprites_;
 }
 
 int Compositor::WindowSpriteCount() const {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   return windowSprites_;
 }
 
 bool Compositor::Suspended() const {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   return suspended_;
 }
 
 int32_t Compositor::NextArrival() {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   deferredSinceReveal_ = true;
   return arrivals_++;
 }
 
 StageSprite* Compositor::FindMarked(uint8_t mark) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   for (size_t i = sprites_.size(); i-- > 0;)
     if (sprites_[i]->marks & mark) return sprites_[i];
   return nullptr;
 }
 
 StageSprite* Compositor::HitTest(int x, int y) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   for (size_t i = sprites_.size(); i-- > 0;)
     if (sprites_[i]->HitTest(x, y)) return sprites_[i];
   return nullptr;
@@ -311,7 +301,7 @@ Rect Compositor::ClientRect() const {
 void Compositor::Update(const Rect& rect) {
   // The stage lock comes first, so an update from another thread waits for
   // the one in progress instead of being dropped.
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   if (offscreen_.IsNull()) return;
   if (env_->StopRequested()) {
     MarkDirty(rect, true);  // kept for the next flush, not lost
@@ -465,7 +455,7 @@ void Compositor::DrawRevealed(StageSprite& s, DrawTarget& target, const Rect& pa
 }
 
 PixelBuffer Compositor::StageBeneath(const StageSprite& sprite, const Rect& r) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   const Rect area = r.Intersect({0, 0, width_, height_});
   PixelBuffer out(std::max(area.Width(), 1), std::max(area.Height(), 1), offscreen_.Format());
   if (area.IsEmpty() || offscreen_.IsNull()) return out;
@@ -483,7 +473,7 @@ PixelBuffer Compositor::StageBeneath(const StageSprite& sprite, const Rect& r) {
 // ---------------------------------------------------------------- dirty list
 
 void Compositor::MarkDirty(const Rect& rect, bool merge) {
-  std::lock_guard lock(DirtyLock());
+  std::lock_guard lock(dirtyLock_);
   MarkDirtyLocked(rect, merge);
 }
 
@@ -519,16 +509,16 @@ void Compositor::MarkDirtyLocked(const Rect& rect, bool merge) {
 }
 
 std::vector<Rect> Compositor::DirtyRects() const {
-  std::lock_guard lock(DirtyLock());
+  std::lock_guard lock(dirtyLock_);
   return std::vector<Rect>(dirty_.begin(), dirty_.begin() + (lastDirty_ + 1));
 }
 
 void Compositor::Flush(bool collectChanged) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   std::array<Rect, kMaxDirty> work;
   int count;
   {
-    std::lock_guard dirty(DirtyLock());
+    std::lock_guard dirty(dirtyLock_);
     if (collectChanged) {
       for (StageSprite* s : sprites_) {
         if (!s->changed) continue;
@@ -550,21 +540,21 @@ void Compositor::Flush(bool collectChanged) {
 }
 
 void Compositor::SetPageFlipCollecting(bool on) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   pageFlip_ = on;
 }
 
 bool Compositor::PageFlipCollecting() const {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   return pageFlip_;
 }
 
 void Compositor::FlipFlush(bool wholeFrame) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   std::array<Rect, kMaxDirty> work;
   int count;
   {
-    std::lock_guard dirty(DirtyLock());
+    std::lock_guard dirty(dirtyLock_);
     if (lastDirty_ < 0) return;
     if (!wholeFrame) {
       // Only the tail is merged: the first pair that does not touch ends it.
@@ -588,7 +578,7 @@ void Compositor::FlipFlush(bool wholeFrame) {
 // ---------------------------------------------------------------- background
 
 void Compositor::RepaintBackground(bool invalidate) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   if (offscreen_.IsNull()) return;
   const Rect whole{0, 0, width_, height_};
   if (background_.Picture().IsNull() || background_.rect != whole) {
@@ -604,7 +594,7 @@ void Compositor::RepaintBackground(bool invalidate) {
   if (invalidate) {
     // Reset before redrawing, so that a page-flip collection keeps the redraw.
     {
-      std::lock_guard dirty(DirtyLock());
+      std::lock_guard dirty(dirtyLock_);
       lastDirty_ = -1;
     }
     Update(whole);
@@ -614,7 +604,7 @@ void Compositor::RepaintBackground(bool invalidate) {
 bool Compositor::SetPalette(const std::array<ColorRef, 256>*) { return false; }
 
 void Compositor::Stamp(StageSprite& sprite) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   if (offscreen_.IsNull()) return;
   const bool listed = Unlist(sprite);
   if (background_.Picture().IsNull()) RepaintBackground(false);
@@ -634,7 +624,7 @@ void Compositor::Stamp(StageSprite& sprite) {
 }
 
 void Compositor::SuspendDrawing(bool suspend) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   suspended_ = suspend;
   if (!suspend && presenter_) presenter_->Invalidate(background_.rect);
 }
@@ -644,7 +634,7 @@ void Compositor::SuspendDrawing(bool suspend) {
 void Compositor::RevealDeferred() {
   std::vector<StageSprite*> remaining;
   {
-    std::lock_guard lock(StageLock());
+    std::lock_guard lock(lock_);
     if (!deferredSinceReveal_) {
       Flush(false);
       return;
@@ -678,8 +668,8 @@ void Compositor::RevealDeferred() {
   std::stable_sort(remaining.begin(), remaining.end(),
                    [](const StageSprite* a, const StageSprite* b) { return a->arrival < b->arrival; });
   // Effects and paths pace themselves with waits, so they run outside the lock.
-  auto setState = [](StageSprite& s, uint8_t state) {
-    std::lock_guard lock(StageLock());
+  auto setState = [this](StageSprite& s, uint8_t state) {
+    std::lock_guard lock(lock_);
     s.displayState = state;
   };
   for (StageSprite* s : remaining) {
@@ -702,11 +692,11 @@ void Compositor::RevealDeferred() {
       }
       const MotionPath* path = nullptr;
       {
-        std::lock_guard lock(StageLock());
+        std::lock_guard lock(lock_);
         std::swap(path, s->pendingPath);
       }
       if (path) s->PlayPath(*path);
-      std::lock_guard lock(StageLock());
+      std::lock_guard lock(lock_);
       s->arrival = -1;
     } catch (const std::exception& e) {
       env_->ReportInternalError(std::string("revealing deferred objects: ") + e.what());
@@ -717,7 +707,7 @@ void Compositor::RevealDeferred() {
 // ---------------------------------------------------------------- snapshots
 
 PixelBuffer Compositor::Snapshot() {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(lock_);
   if (offscreen_.IsNull()) return PixelBuffer();
   PaintingScope painting(paintingThread_);
   ComposeRect({0, 0, width_, height_});

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <mutex>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -36,6 +37,12 @@ class Compositor {
   // copies changed rectangles into it, limited to `viewport`.
   int InitialiseOver(PixelBuffer& target, const Rect& viewport, ColorRef backColor = ColorRef(0x00FFFFFF));
   void Release();
+  // The format the compositor composes in (the stage's display depth).
+  PixelFormat Format() const { return background_.format; }
+  // The stage lock: guards this compositor's sprite list, its sprites' list
+  // state and every update. Recursive; one per stage, so stages in one
+  // process never wait for each other.
+  std::recursive_mutex& Lock() const { return lock_; }
 
   void Add(StageSprite& sprite, bool redraw);
   void Remove(StageSprite& sprite, bool redraw);
@@ -107,6 +114,9 @@ class Compositor {
   void MarkDirtyLocked(const Rect& rect, bool merge);
   Rect ClientRect() const;
 
+  mutable std::recursive_mutex lock_;
+  // Guards the dirty-rectangle list; taken after the stage lock when both are needed.
+  mutable std::mutex dirtyLock_;
   CompositorRole role_;
   Rect area_;
   Rect viewport_;

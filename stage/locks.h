@@ -1,17 +1,15 @@
-// The three process-wide locks of the compositing engine. Order: the stage
-// lock before every engine lock, the dirty lock last of all; the picture lock
-// is never held while the stage lock is taken.
+// The process-wide lock of the picture layer. Each compositor has its own
+// stage lock (Compositor::Lock, taken before every engine lock) and dirty
+// lock (taken last of all); the picture lock is never held while a stage
+// lock is taken.
 #pragma once
 
 #include <mutex>
 
 namespace kv {
 
-// Guards every sprite list, every sprite's list state and every update. Recursive.
-std::recursive_mutex& StageLock();
-// Guards the dirty-rectangle lists; taken after the stage lock when both are needed.
-std::mutex& DirtyLock();
-// Serialises picture loading, metafile playing and clipboard transfers of pictures.
+// Serialises picture loading, metafile playing and clipboard transfers of
+// pictures: the codecs and the metafile player share process-wide state.
 std::mutex& PictureLock();
 
 }  // namespace kv

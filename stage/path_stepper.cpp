@@ -217,7 +217,7 @@ void StagePathPlayer::Play(StageSprite& sprite, const MotionPath& path) {
   }
   Compositor* c;
   {
-    std::lock_guard lock(StageLock());
+    std::lock_guard lock(sprite.Lock());
     c = sprite.compositor ? sprite.compositor : &StageCompositor();
   }
   StageEnvironment& env = c->Environment();

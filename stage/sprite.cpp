@@ -15,10 +15,15 @@ namespace kv {
 
 namespace {
 
-std::atomic<PixelFormat> gDisplayFormat{PixelFormat::kXrgb32};
 std::atomic<int> gSpriteCount{0};
 
-// Guarded by the stage lock.
+// Guards the registry; taken after a stage lock, never before one.
+std::mutex& RegistryLock() {
+  static auto* lock = new std::mutex;
+  return *lock;
+}
+
+// Guarded by RegistryLock().
 std::vector<StageSprite*>& Registry() {
   // Never destroyed: sprites owned by documents that live until exit (the
   // current project) leave the registry after static destructors have run.
@@ -44,38 +49,41 @@ std::runtime_error Missing(const char* what) {
 
 }  // namespace
 
-void SetDisplayFormat(PixelFormat format) { gDisplayFormat = format; }
-PixelFormat DisplayFormat() { return gDisplayFormat; }
-
 int SpriteCount() { return gSpriteCount.load(); }
 
 void ForEachRegisteredSprite(const std::function<void(StageSprite&)>& fn) {
-  std::lock_guard lock(StageLock());
-  const std::vector<StageSprite*> copy = Registry();
-  for (StageSprite* s : copy) fn(*s);
+  // Held throughout: a sprite of another stage may be going away meanwhile.
+  std::lock_guard lock(RegistryLock());
+  for (StageSprite* s : Registry()) fn(*s);
 }
 
-StageSprite::StageSprite() : format(DisplayFormat()) {
+StageSprite::StageSprite(PixelFormat displayFormat) : format(displayFormat) {
   for (int i = 0; i < 256; ++i) colorMap[i] = uint8_t(i);
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(RegistryLock());
   Registry().push_back(this);
   ++gSpriteCount;
 }
 
 StageSprite::~StageSprite() {
-  std::lock_guard lock(StageLock());
+  // A sprite on no compositor is no one else's; the default compositor may
+  // be gone already when documents that live until exit let theirs go.
+  std::unique_lock<std::recursive_mutex> lock;
+  if (compositor) lock = std::unique_lock(compositor->Lock());
   if (compositor && onStage) {
     const Rect d = DisplayedRect();
     compositor->Remove(*this, false);
     compositor->MarkDirty(d, false);
   }
   if (window && savedWndProc) window->ForwardMouseToStage(false);
+  std::lock_guard registry(RegistryLock());
   auto& reg = Registry();
   reg.erase(std::remove(reg.begin(), reg.end(), this), reg.end());
   --gSpriteCount;
 }
 
 Compositor& StageSprite::Target() { return compositor ? *compositor : StageCompositor(); }
+
+std::recursive_mutex& StageSprite::Lock() { return Target().Lock(); }
 
 // ---------------------------------------------------------------- transparency
 
@@ -193,7 +201,7 @@ int StageSprite::SetPicture(const PictureView& pic) {
     to32 ? loops::Convert32To32(d, ds, pic.bits, pic.stride, w, h)
          : loops::Convert32To16(d, ds, pic.bits, pic.stride, w, h);
   }
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(Lock());
   picture_ = std::move(converted);
   otherFormat_ = PixelBuffer();
   loadedFrom.clear();
@@ -228,7 +236,7 @@ int StageSprite::LoadPicture(PictureLoader& loader, const std::string& path, con
 
 void StageSprite::CreateSurface(const Rect& destination, uint16_t newLayer) {
   PixelBuffer blank(destination.Width(), destination.Height(), format);
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(Lock());
   picture_ = std::move(blank);
   otherFormat_ = PixelBuffer();
   loadedFrom.clear();
@@ -240,7 +248,7 @@ void StageSprite::CreateSurface(const Rect& destination, uint16_t newLayer) {
 }
 
 void StageSprite::Fill(ColorRef c) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(Lock());
   picture_.Fill(c);
   otherFormat_ = PixelBuffer();
   loadedFrom.clear();
@@ -261,7 +269,7 @@ const PixelBuffer& StageSprite::PictureFor(PixelFormat f) {
 }
 
 void StageSprite::Clear() {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(Lock());
   if (compositor && onStage) compositor->Remove(*this, true);
   picture_ = PixelBuffer();
   otherFormat_ = PixelBuffer();
@@ -472,7 +480,7 @@ bool StageSprite::HitTest(int x, int y) {
 // ---------------------------------------------------------------- list operations
 
 void StageSprite::SetLayer(uint16_t newLayer, bool resort) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(Lock());
   layer = newLayer;
   if (!compositor || !onStage) return;
   if (kind == kWindowSprite) {
@@ -501,7 +509,7 @@ void StageSprite::MoveImpl(const Rect& destination, const Rect* source, uint16_t
   Compositor* c = nullptr;
   bool hidden;
   {
-    std::lock_guard lock(StageLock());
+    std::lock_guard lock(Lock());
     if (onStage) c = compositor;
     hidden = displayState == kStateHidden;
     const Rect old = DisplayedRect();
@@ -526,7 +534,7 @@ void StageSprite::PlayPath(const MotionPath& path) {
     explicit Moving(StageSprite& sprite) : s(sprite) { Set(1); }
     ~Moving() { Set(0); }
     void Set(int32_t on) {
-      std::lock_guard lock(StageLock());
+      std::lock_guard lock(s.Lock());
       s.moving = s.busy = on;
     }
   } guard(*this);
@@ -535,7 +543,7 @@ void StageSprite::PlayPath(const MotionPath& path) {
 }
 
 void StageSprite::BecomeWindowSprite(ChildWindow& child) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(Lock());
   kind = kWindowSprite;
   window = &child;
   child.ForwardMouseToStage(true);
@@ -561,12 +569,12 @@ void StageSprite::SetWindowPos(const Rect& r) {
 
 void StageSprite::SetDisplayState(uint8_t state) {
   if (kind == kWindowSprite) return SetDisplayStateRedraw(state, true);
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(Lock());
   displayState = state;
 }
 
 void StageSprite::SetDisplayStateRedraw(uint8_t state, bool redraw) {
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(Lock());
   displayState = state;
   if (kind == kWindowSprite) {
     if (window) {
@@ -584,7 +592,7 @@ void StageSprite::Show(uint32_t rop, uint32_t effect, uint32_t param1, uint32_t 
                        const MotionPath* path, int32_t, int32_t, uint32_t stretchOption, uint8_t mode) {
   Compositor& c = Target();
   {
-    std::lock_guard lock(StageLock());
+    std::lock_guard lock(Lock());
     pending = {rop, effect, param1, param2, speed, stretchOption};
     pendingPath = path;
     displayState = mode == kStateDeferred ? kStateDeferred : kStateShown;
@@ -593,7 +601,7 @@ void StageSprite::Show(uint32_t rop, uint32_t effect, uint32_t param1, uint32_t 
   if (owner) owner->ProcessPicture(*this);
   if (mode == kStateDeferred) {
     {
-      std::lock_guard lock(StageLock());
+      std::lock_guard lock(Lock());
       arrival = c.NextArrival();
     }
     c.Add(*this, true);
@@ -613,7 +621,7 @@ void StageSprite::Show(uint32_t rop, uint32_t effect, uint32_t param1, uint32_t 
   }
   if (!c.Effects()) throw Missing("the transition effect engine");
   {
-    std::lock_guard lock(StageLock());
+    std::lock_guard lock(Lock());
     stretch = stretchOption == 1;
     Fit();
     displayState = kStateAppearing;

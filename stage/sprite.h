@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -74,13 +75,11 @@ struct DrawTarget {
   Point origin{};
 };
 
-// Process-wide display format of new sprites (the emulated display depth).
-void SetDisplayFormat(PixelFormat format);
-PixelFormat DisplayFormat();
-
 class StageSprite {
  public:
-  StageSprite();
+  // `format` is the display format of the stage the sprite is made for (the
+  // emulated display depth), in which its picture is kept.
+  explicit StageSprite(PixelFormat format = PixelFormat::kXrgb32);
   virtual ~StageSprite();
   StageSprite(const StageSprite&) = delete;
   StageSprite& operator=(const StageSprite&) = delete;
@@ -199,6 +198,10 @@ class StageSprite {
   std::string loadedFrom;
   PixelFormat format;         // the display format the picture is kept in
 
+  // The stage lock of the compositor the sprite belongs to (the default
+  // compositor's while it belongs to none).
+  std::recursive_mutex& Lock();
+
  protected:
   // The compositor this sprite uses when it is not on one (the stage's).
   Compositor& Target();
@@ -217,10 +220,11 @@ class StageSprite {
   int sourceBits_ = 0;
 };
 
-// The process-wide registry of existing sprites (walked by the stage for the
-// scene-ready work) and their count.
+// The process-wide registry of existing sprites (walked when a stage or a
+// compositor goes) and their count.
 int SpriteCount();
-// Calls `fn` for every registered sprite under the stage lock.
+// Calls `fn` for every registered sprite under the registry's lock; `fn`
+// takes no stage lock.
 void ForEachRegisteredSprite(const std::function<void(StageSprite&)>& fn);
 
 // w% x h% of `r` about its centre.

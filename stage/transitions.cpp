@@ -27,7 +27,8 @@ std::unique_ptr<StageSprite> ImageSprite(PixelBuffer pixels, const Rect& object)
 // Stands in the object's place while an effect runs and draws its frames.
 class EffectSprite : public StageSprite {
  public:
-  EffectSprite(const Rect& object, uint16_t objectLayer, bool hide) : object_(object), hide_(hide) {
+  EffectSprite(const Rect& object, uint16_t objectLayer, bool hide, PixelFormat format)
+      : StageSprite(format), object_(object), hide_(hide) {
     selfDrawn = 1;
     rect = object;
     srcRect = {0, 0, object.Width(), object.Height()};
@@ -127,7 +128,7 @@ void TransitionEngine::Run(StageSprite& sprite, const ShowParams& params, bool h
   Compositor& c = compositor_;
   Rect object;
   {
-    std::lock_guard lock(StageLock());
+    std::lock_guard lock(c.Lock());
     if (sprite.busy) return;
     sprite.busy = 1;
     object = sprite.DisplayedRect();
@@ -141,7 +142,7 @@ void TransitionEngine::Run(StageSprite& sprite, const ShowParams& params, bool h
 
   // The object ends shown or hidden whatever happened on the way.
   auto finish = [&] {
-    std::lock_guard lock(StageLock());
+    std::lock_guard lock(c.Lock());
     const bool listed = working && c.Contains(*working);
     if (working) {
       working->reveal = nullptr;
@@ -168,10 +169,10 @@ void TransitionEngine::Run(StageSprite& sprite, const ShowParams& params, bool h
     auto routine = MakeEffectRoutine({effect, p.param1, p.param2, area.Width(), area.Height(), seed});
     if (!routine || routine->Steps() == 0) return finish();
 
-    working = std::make_unique<EffectSprite>(area, sprite.layer, hide);
+    working = std::make_unique<EffectSprite>(area, sprite.layer, hide, c.Format());
     PixelBuffer beneath, withObject;
     {
-      std::lock_guard lock(StageLock());
+      std::lock_guard lock(c.Lock());
       if (hide) {
         beneath = c.StageBeneath(sprite, area);
         c.Replace(sprite, *working);
@@ -206,7 +207,7 @@ void TransitionEngine::Run(StageSprite& sprite, const ShowParams& params, bool h
     for (int i = 0; i < steps; ++i) {
       Rect changed;
       {
-        std::lock_guard lock(StageLock());
+        std::lock_guard lock(c.Lock());
         frame.mask.swap(mask.bits);
         changed = routine->Step(i, frame);
         frame.mask.swap(mask.bits);

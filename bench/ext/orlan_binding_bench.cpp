@@ -89,6 +89,7 @@ void BuiltinCallRatio(benchmark::State& state) {
   runner.shuttingDown = false;
   OrlanBinding binding(runner);
   runner.SetOrlan(&binding);
+  runner.Context().orlan = &binding;
   if (!binding.Initialize()) {
     state.SkipWithError("the binding did not initialise");
     return;
@@ -131,6 +132,7 @@ void StopKeyLatency(benchmark::State& state) {
   Runner& runner = *run.runner;
   OrlanBinding binding(runner);
   runner.SetOrlan(&binding);
+  runner.Context().orlan = &binding;
   if (!binding.Initialize()) {
     state.SkipWithError("the binding did not initialise");
     return;

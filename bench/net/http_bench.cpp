@@ -132,7 +132,8 @@ bool FetchOurs(const std::string& out) {
   kv::HttpStatus status;
   uint32_t bytes = 0;
   int error = 0;
-  bool ok = kv::HttpGet(url, &file, status, nullptr, nullptr, &bytes, false, error);
+  const kv::NetHooks net;
+  bool ok = kv::HttpGet(net, url, &file, status, nullptr, nullptr, &bytes, false, error);
   return file.Finish() == 0 && ok && bytes == kFileSize;
 }
 

@@ -49,12 +49,38 @@ TEST(VirtualClock, IdleWhenEveryoneWaitsForever) {
   t.join();
 }
 
+// A party that looked at the state just before it changed, and waits only
+// after the wake-up was given, still ends its wait at once.
 TEST(VirtualClock, SignalBeforeWaitIsKept) {
+  const struct {
+    const char* how;
+    void (*wake)(Clock&, Waiter&);
+  } cases[] = {
+      {"Wake", [](Clock& c, Waiter& w) { c.Wake(w); }},
+      {"WakeAll", [](Clock& c, Waiter&) { c.WakeAll(); }},
+  };
+  for (const auto& c : cases) {
+    Clock clock(true);
+    Waiter w;
+    clock.Join(w);
+    c.wake(clock, w);
+    EXPECT_EQ(clock.Wait(w, 100), WaitEnd::kWoken) << c.how;
+    EXPECT_EQ(clock.NowMs(), 0) << c.how;
+  }
+}
+
+// The end of a run: a wait in progress ends, and so does every later one,
+// though the clock no longer moves.
+TEST(VirtualClock, HaltEndsWaitsNowAndLater) {
   Clock clock(true);
-  Waiter w;
-  clock.Join(w);
-  clock.Wake(w);
-  EXPECT_EQ(clock.Wait(w, kForever), WaitEnd::kWoken);
+  Waiter a, b;
+  clock.Join(a);
+  clock.Join(b);
+  std::thread ta([&] { clock.Wait(a, 500); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  clock.Halt();
+  ta.join();
+  EXPECT_EQ(clock.Wait(b, kForever), WaitEnd::kWoken);
   EXPECT_EQ(clock.NowMs(), 0);
 }
 

@@ -4,10 +4,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
 #include <thread>
 
+#include "engine/bottom.h"
 #include "engine/flow.h"
 #include "engine/insert.h"
+#include "engine/wait.h"
 #include "persist/document.h"
 #include "platform/message_box.h"
 
@@ -171,6 +176,35 @@ INSTANTIATE_TEST_SUITE_P(
                       ThreadStartCase{"AbortsItsOwnThread", ShowPlan::kAbortsUnshown, false, 0, 0},
                       ThreadStartCase{"RunShutsDown", ShowPlan::kNeverShows, true, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The end of a run holds whenever it comes, even before the project thread
+// has begun: its start must not undo the end and play on, waiting for ever.
+TEST(RunEnd, ShutdownRightAfterStartEndsTheRun) {
+  std::promise<void> finished;
+  std::future<void> ended = finished.get_future();
+  std::thread runs([&] {
+    for (int i = 0; i < 20; ++i) {
+      RunnerParts parts;
+      auto wait = std::make_shared<CWait>();
+      wait->active = 1;
+      wait->conditions = wait_condition::kStopOnly;
+      auto bottom = std::make_shared<CBottom>();
+      bottom->active = 1;
+      auto doc = std::make_shared<CStgDoc>();
+      doc->items = {wait, bottom};
+      parts.runner->Start(doc, nullptr);
+      parts.runner->Shutdown();
+      EXPECT_TRUE(parts.runner->Ended()) << "run " << i;
+    }
+    finished.set_value();
+  });
+  if (ended.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+    // The runs cannot be ended from here; report and leave.
+    std::fputs("a run shut down right after its start never ended\n", stderr);
+    std::_Exit(1);
+  }
+  runs.join();
+}
 
 // "Pause all objects." pauses what every thread plays, its copy or, when it
 // has none, the insert itself; "Resume all paused objects." resumes exactly

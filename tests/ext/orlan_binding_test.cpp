@@ -272,6 +272,7 @@ class Binding : public ::testing::Test {
     runner = std::make_unique<Runner>(s, RuntimeFacts{});
     binding = std::make_unique<OrlanBinding>(*runner);
     runner->SetOrlan(binding.get());
+    runner->Context().orlan = binding.get();
     EXPECT_TRUE(binding->Initialize());
     dir = std::filesystem::temp_directory_path() / ("kv_orlan_binding_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
@@ -413,6 +414,8 @@ TEST_F(FileBuiltins, AnswersOnARunWithoutAStage) {
       {"the stage without a stage", "kvWriteStageToFile(\"sub\\stage.bmp\", 0, 0, 0)", 0},
       {"an object that is not there", "kvoWriteToFile(\"nothere\", \"sub\\o.bmp\", 0, 0, 0)", 0},
       {"deleting the copy", "kvDeleteProject(\"sub\\copy\")", -1},
+      {"a copy outside the run's folders", "kvCopyProject(\"src\", \"demo\", \"" + Stored(dir / "elsewhere") + "\", \"x\")",
+       0},
   };
   std::string source = "Dim answers(" + std::to_string(std::size(cases)) + ") As Long\nSub main\n";
   for (size_t i = 0; i < std::size(cases); ++i)
@@ -427,6 +430,7 @@ TEST_F(FileBuiltins, AnswersOnARunWithoutAStage) {
     EXPECT_EQ(orlan::ToLong(orlan::ArrOf(answers)->data[i]), cases[i].expected) << cases[i].what;
   EXPECT_TRUE(std::filesystem::exists(dir / "project" / "src" / "demo.kvp"));
   EXPECT_FALSE(std::filesystem::exists(dir / "project" / "sub" / "copy"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "elsewhere"));
 }
 
 }  // namespace

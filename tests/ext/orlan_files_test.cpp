@@ -23,6 +23,7 @@
 #include "platform/launcher.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
+#include "platform/settings.h"
 #include "platform/text.h"
 #include "tests/imaging/metafile_bytes.h"
 
@@ -185,7 +186,7 @@ TEST(FileGuardUserTest, UserFoldersComeFromTheEnvironment) {
   ::unsetenv("XDG_CONFIG_HOME");
   EXPECT_EQ(UserKeyFolders(), (std::vector<std::string>{"/home/someone", "/home/someone/.config/Dunmere Corp.",
                                                         "/var/cache/someone"}));
-  FileGuard guard = FileGuard::ForRun("/srv/projects/p1", "/opt/korvel/bin", "/tmp/korvel-1", "");
+  FileGuard guard = FileGuard::ForRun("/srv/projects/p1", "/opt/korvel/bin", "/tmp/korvel-1", "", DriveMap());
   for (const char* p : {"/home", "/home/someone", "/home/someone/.config", "/srv/projects", "/opt/korvel", "/tmp",
                         "/var/cache"})
     EXPECT_TRUE(guard.IsProtected(p)) << p;
@@ -196,6 +197,179 @@ TEST(FileGuardUserTest, UserFoldersComeFromTheEnvironment) {
     else ::unsetenv(e.name);
     std::free(const_cast<char*>(e.saved));
   }
+}
+
+// A 3 x 2 picture of 24 bits: rows of B, G, R padded to 12 bytes.
+struct SmallPicture {
+  std::vector<uint8_t> bits = {0, 0, 255, 0, 255, 0, 255, 0, 0, 0, 0, 0,
+                               255, 255, 255, 0, 0, 0, 128, 128, 128, 0, 0, 0};
+  PictureView View() const { return PictureView{3, 2, 24, Layout16::k555, bits.data(), 12, {}}; }
+};
+
+// --- confinement and links
+
+// An environment variable set for one test and put back afterwards.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) saved_ = old;
+    if (value) ::setenv(name, value, 1);
+    else ::unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (saved_) ::setenv(name_, saved_->c_str(), 1);
+    else ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> saved_;
+};
+
+// A run confined to its folders: the project in C:\proj (C: is the scratch
+// folder "c"), the data folder and a listed folder beside "c", and links in
+// the project at each level, to a folder outside and to one inside.
+class ConfinedFilesTest : public ::testing::Test {
+ protected:
+  ConfinedFilesTest() {
+    for (const char* f : {"c/proj/sub/deeper", "c/proj/target", "c/other", "data", "extra", "outside/inner"})
+      s_.Folder(f);
+    s_.Write("outside/secret.bmp", "secret");
+    s_.Write("c/proj/sub/old.kvp", "project");
+    fs::create_directory_symlink(s_ / "outside", s_ / "c/proj/lnkdir");
+    fs::create_directory_symlink(s_ / "c/proj/target", s_ / "c/proj/sub/lnk2");
+    fs::create_directory_symlink(s_ / "outside", s_ / "c/proj/sub/deeper/lnk3");
+    fs::create_directory_symlink(s_ / "c/proj", s_ / "c/alias");
+    fs::create_symlink(s_ / "outside/secret.bmp", s_ / "c/proj/sub/filelink.bmp");
+    drives_.Map('C', (s_ / "c").string());
+  }
+  std::string Z(const std::string& rel) const { return "Z:" + (s_ / rel).string(); }
+
+  Scratch s_;
+  DriveMap drives_;
+  const std::vector<std::string> keys_{(s_ / "c/proj").string()};
+  FileGuard confined_{keys_, std::vector<std::string>{(s_ / "c/proj").string(), (s_ / "c").string(),
+                                                      (s_ / "data").string(), (s_ / "extra").string()}};
+  FileGuard unconfined_{keys_};
+  FileContext files_{drives_, (s_ / "c/proj").string(), confined_};
+};
+
+enum class Change { kWrite, kFill, kRemove, kCopyFrom };
+
+TEST_F(ConfinedFilesTest, ChangesStayInsideTheAllowedFoldersAndNeverFollowALink) {
+  const struct {
+    std::string stored;
+    Change change;
+    bool confined;    // allowed by the confined guard
+    bool unconfined;  // allowed by a guard with [Files] Unrestricted=1
+  } kCases[] = {
+      {"sub\\shot.bmp", Change::kWrite, true, true},
+      {"c:\\PROJ\\SUB\\shot.bmp", Change::kWrite, true, true},  // found without regard to case
+      {"C:\\other\\shot.bmp", Change::kWrite, true, true},      // the drive's folder
+      {"lnkdir\\shot.bmp", Change::kWrite, false, false},       // a link right below the project
+      {"sub\\lnk2\\shot.bmp", Change::kWrite, false, false},    // one level deeper, even leading inside
+      {"sub\\deeper\\lnk3\\shot.bmp", Change::kWrite, false, false},
+      {"C:\\alias\\sub\\shot.bmp", Change::kWrite, false, false},  // a link below the drive's folder
+      {"sub\\filelink.bmp", Change::kWrite, true, true},           // replaced, not written through
+      {"..\\..\\outside\\shot.bmp", Change::kWrite, false, true},  // ".." out of every allowed folder
+      {"sub\\..\\..\\..\\extra\\shot.bmp", Change::kWrite, true, true},
+      {Z("outside") + "\\shot.bmp", Change::kWrite, false, true},  // Z: is the whole file system
+      {Z("data") + "\\shot.bmp", Change::kWrite, true, true},
+      {Z("extra") + "\\shot.bmp", Change::kWrite, true, true},
+      {"D:\\shot.bmp", Change::kWrite, false, false},  // no such drive
+      {"sub\\lnk2", Change::kRemove, true, true},      // a link goes as a link
+      {"lnkdir\\inner", Change::kRemove, false, false},
+      {"sub\\deeper", Change::kRemove, true, true},
+      {"..\\other", Change::kRemove, true, true},
+      {"..\\..\\outside\\inner", Change::kRemove, false, true},
+      {"lnkdir", Change::kFill, false, false},  // a link named as a copy's destination
+      {"C:\\alias", Change::kFill, false, false},
+      {"sub\\new", Change::kFill, true, true},
+      {Z("outside") + "\\new", Change::kFill, false, true},
+      {"sub\\lnk2", Change::kCopyFrom, false, false},  // a copy's source that is itself a link
+      {"lnkdir", Change::kCopyFrom, false, false},
+      {"C:\\alias\\sub", Change::kCopyFrom, false, false},
+      {"sub", Change::kCopyFrom, true, true},
+      {"..\\..\\outside", Change::kCopyFrom, true, true},  // reading is not confined
+  };
+  for (const auto& c : kCases) {
+    for (const FileGuard* guard : {&confined_, &unconfined_}) {
+      const FileContext files{drives_, files_.baseDir, *guard};
+      const auto host = HostPathFor(c.stored, files);
+      bool allowed = false;
+      if (host) {
+        switch (c.change) {
+          case Change::kWrite: allowed = guard->MayWriteFile(*host); break;
+          case Change::kFill: allowed = guard->MayFillFolder(*host); break;
+          case Change::kRemove: allowed = guard->MayRemove(*host); break;
+          case Change::kCopyFrom: allowed = guard->MayCopyFrom(*host); break;
+        }
+      }
+      EXPECT_EQ(allowed, guard == &confined_ ? c.confined : c.unconfined)
+          << c.stored << (guard == &confined_ ? " confined" : " unconfined");
+    }
+  }
+}
+
+TEST_F(ConfinedFilesTest, BuiltinsWriteCopyAndDeleteNothingThroughALink) {
+  SmallPicture small;
+  // The picture named through a link to a folder is not written there.
+  EXPECT_FALSE(WritePictureToFile(small.View(), {}, "sub\\deeper\\lnk3\\x.bmp", 0, 0, 0, files_));
+  EXPECT_FALSE(WritePictureToFile(small.View(), {}, "lnkdir\\x.bmp", 0, 0, 0, files_));
+  EXPECT_FALSE(s_.Has("outside/x.bmp"));
+  // A link at the picture's own name is replaced by the picture.
+  ASSERT_TRUE(WritePictureToFile(small.View(), {}, "sub\\filelink.bmp", 0, 0, 0, files_));
+  EXPECT_FALSE(s_.IsLink("c/proj/sub/filelink.bmp"));
+  EXPECT_EQ(s_.Read("outside/secret.bmp"), "secret");
+  // Neither side of a copy may be a link.
+  EXPECT_FALSE(CopyProject("sub\\lnk2", "old", "sub\\copy", "new", files_));
+  EXPECT_FALSE(CopyProject("sub", "old", "lnkdir\\copy", "new", files_));
+  EXPECT_FALSE(CopyProject("sub", "old", "C:\\alias\\copy", "new", files_));
+  EXPECT_FALSE(s_.Has("outside/copy"));
+  EXPECT_FALSE(s_.Has("c/proj/copy"));
+  EXPECT_FALSE(s_.Has("c/proj/sub/copy"));
+  ASSERT_TRUE(CopyProject("sub", "old", "C:\\other\\copy", "new", files_));
+  EXPECT_EQ(s_.Read("c/other/copy/new.kvp"), "project");
+  // Nothing is deleted past a link or outside the allowed folders.
+  EXPECT_FALSE(DeleteProject("lnkdir\\inner", "", files_));
+  EXPECT_FALSE(DeleteProject("..\\..\\outside\\inner", "", files_));
+  EXPECT_TRUE(s_.Has("outside/inner"));
+  EXPECT_TRUE(DeleteProject("C:\\other\\copy", "", files_));
+  EXPECT_FALSE(s_.Has("c/other/copy"));
+}
+
+TEST_F(ConfinedFilesTest, OutsideTheAllowedFoldersOnlyAnUnrestrictedRunWrites) {
+  SmallPicture small;
+  const std::string target = Z("outside") + "\\shot.bmp";
+  EXPECT_FALSE(WritePictureToFile(small.View(), {}, target, 0, 0, 0, files_));
+  EXPECT_FALSE(CopyProject("sub", "old", Z("outside") + "\\copy", "new", files_));
+  EXPECT_FALSE(s_.Has("outside/shot.bmp"));
+  EXPECT_FALSE(s_.Has("outside/copy"));
+  const FileContext trusted{drives_, files_.baseDir, unconfined_};
+  EXPECT_TRUE(WritePictureToFile(small.View(), {}, target, 0, 0, 0, trusted));
+  EXPECT_TRUE(s_.Has("outside/shot.bmp"));
+}
+
+TEST(AllowedFoldersTest, ComeFromTheProjectTheDrivesTheDataFolderAndTheSetting) {
+  SettingsStore settings("");
+  SettingsStore::SetProcess(&settings);
+  ScopedEnv data("XDG_DATA_HOME", "/home/someone/.data");
+  ScopedEnv home("HOME", "/home/someone");
+  DriveMap drives;  // Z: is "/"
+  drives.Map('D', "/media/disc");
+  drives.SetDefault("/srv/projects/p1");
+  settings.SetString("Files", "Allowed", " /srv/kiosk/saves ;relative/ignored;;/mnt/usb");
+  EXPECT_EQ(AllowedFolders("/srv/projects/p1", drives),
+            (std::vector<std::string>{"/srv/projects/p1", "/media/disc", "/home/someone/.data/Dunmere Corp./Korvel",
+                                      "/srv/kiosk/saves", "/mnt/usb"}));
+  {
+    ScopedEnv noData("XDG_DATA_HOME", nullptr);
+    EXPECT_EQ(PlayerDataFolder(), "/home/someone/.local/share/Dunmere Corp./Korvel");
+  }
+  EXPECT_TRUE(FileGuard::ForRun("/srv/projects/p1", "", "", "", drives).confined());
+  settings.SetInt("Files", "Unrestricted", 1);
+  EXPECT_FALSE(FileGuard::ForRun("/srv/projects/p1", "", "", "", drives).confined());
+  SettingsStore::SetProcess(nullptr);
 }
 
 // --- kvCountProjects, kvLoadProjects, kvLoadImages
@@ -482,13 +656,6 @@ TEST_F(GuardedFilesTest, DeleteRefusesShortNamesTheProjectAndProtectedFolders) {
 }
 
 // --- pictures
-
-// A 3 x 2 picture of 24 bits: rows of B, G, R padded to 12 bytes.
-struct SmallPicture {
-  std::vector<uint8_t> bits = {0, 0, 255, 0, 255, 0, 255, 0, 0, 0, 0, 0,
-                               255, 255, 255, 0, 0, 0, 128, 128, 128, 0, 0, 0};
-  PictureView View() const { return PictureView{3, 2, 24, Layout16::k555, bits.data(), 12, {}}; }
-};
 
 struct ConvertCase {
   const char* target;

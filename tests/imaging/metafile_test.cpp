@@ -20,6 +20,7 @@
 
 #include "imaging/metafile.h"
 #include "imaging/picture_file_loader.h"
+#include "stage/compositor.h"
 #include "stage/locks.h"
 #include "stage/sprite.h"
 #include "tests/imaging/metafile_bytes.h"
@@ -494,7 +495,8 @@ TEST(Metafile, PlaysOnTwoThreadsAtOnceUnderNoStageLock) {
   };
   Job jobs[] = {{&wmf, MetafileType::kWmf, 96, 48, {}}, {&emf, MetafileType::kEmf, 72, 36, {}}};
   for (Job& j : jobs) j.alone = test::Rgb(Render(*j.file, j.type, j.width, j.height));
-  std::unique_lock stageHeld(StageLock());
+  Compositor stage(CompositorRole::kStage);
+  std::unique_lock stageHeld(stage.Lock());
   std::atomic<int> mismatches{0};
   std::vector<std::thread> threads;
   for (const Job& j : jobs)

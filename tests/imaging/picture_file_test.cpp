@@ -277,8 +277,16 @@ TEST_F(PictureFileTest, SaveByExtensionResizesACopyAndRefusesOtherEndings) {
     EXPECT_EQ(f.lastError, kErrUnknownPictureType);
     EXPECT_FALSE(fs::exists(Path(name)));
   }
-  EXPECT_FALSE(f.SaveByExtension(Path("BIG.BMP"), kMaxSide + 1, 1, 0));
-  EXPECT_EQ(f.lastError, int32_t(PicError::kTooLarge));
+  // Past a side or past 4096 x 4096 pixels in all: refused before anything is made.
+  const std::pair<int, int> kTooLarge[] = {{kMaxSide + 1, 1}, {1, kMaxSide + 1}, {16384, 16384}, {4097, 4096},
+                                           {16384, 1025}};
+  for (auto [w, h] : kTooLarge) {
+    SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+    EXPECT_FALSE(f.SaveByExtension(Path("BIG.BMP"), w, h, 0));
+    EXPECT_EQ(f.lastError, int32_t(PicError::kTooLarge));
+    EXPECT_FALSE(fs::exists(Path("BIG.BMP")));
+  }
+  EXPECT_TRUE(f.SaveByExtension(Path("WIDE.BMP"), 16384, 4, 0)) << f.lastError;
   EXPECT_FALSE(f.SaveByExtension(Path("FLAT.BMP"), 4, 0, 0));
   EXPECT_EQ(f.lastError, int32_t(PicError::kCorrupt));
 }

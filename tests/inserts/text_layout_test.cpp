@@ -265,6 +265,27 @@ TEST_F(TextTest, TabsExpandToEightAverageCharacters) {
   EXPECT_EQ(four.tabWidth, 4 * m.averageCharWidth());
 }
 
+TEST_F(TextTest, TabOnAStopAdvancesAWholeStop) {
+  const QFont font = Arial(14);
+  const QFontMetrics m(font);
+  // Stops as wide as "abc", so that "abc" ends exactly on the first one.
+  TextLayout l;
+  const int stop = m.horizontalAdvance("abc");
+  l.tabWidth = stop;
+  const struct {
+    const char* line;
+    int end;
+    int x;
+  } cases[] = {
+      {"\tb", 1, stop},          // at 0, the line's start is a stop
+      {"\t\tb", 2, 2 * stop},    // the second tab starts on the first stop
+      {"abc\td", 4, 2 * stop},   // the text ends on the first stop
+      {"ab\td", 3, stop},        // short of a stop: to that stop
+      {"abc\t\td", 5, 3 * stop},
+  };
+  for (const auto& c : cases) EXPECT_EQ(AdvanceTo(l, m, QString(c.line), c.end), c.x) << c.line;
+}
+
 TEST_F(TextTest, EndEllipsisCutsToTheWidth) {
   const QFont font = Arial(14);
   const QFontMetrics m(font);

@@ -108,6 +108,33 @@ TEST_F(MciFixture, PauseResumeAndNotifications) {
   EXPECT_EQ(mixer.VoiceCount(), 0u);
 }
 
+// The audio switch holds for the device: a play started after "off" is
+// silent, and "on" brings the playing sound back.
+TEST_F(MciFixture, AudioOffSilencesLaterPlays) {
+  WriteConstant(dir / "a.wav", 44100, 3000);
+  Ok("open waveaudio!" + (dir / "a.wav").string() + " alias a");
+  const struct {
+    const char* side;
+  } sides[] = {{"all"}, {"left"}, {"right"}};
+  for (const auto& s : sides) {
+    SCOPED_TRACE(s.side);
+    sink.samples.clear();
+    Ok(std::string("set a audio ") + s.side + " off");
+    Ok("play a from 0 to 200");
+    Render(100);
+    EXPECT_EQ(FramesOf(0), 4410u);
+    EXPECT_EQ(FramesOf(3000), 0u);
+    Ok("set a audio all on");
+    Render(100);
+    EXPECT_EQ(FramesOf(3000), 4410u);
+    Ok("stop a");
+  }
+  // Switched back on before the play: heard from the start.
+  sink.samples.clear();
+  Ok("play a from 0 to 100 wait");
+  EXPECT_EQ(FramesOf(3000), 4410u);
+}
+
 TEST_F(MciFixture, PathsWithSpacesAndTwoAliases) {
   fs::create_directories(dir / "My Sounds");
   WriteConstant(dir / "My Sounds" / "a b.wav", 4410, 7);

@@ -181,5 +181,28 @@ TEST(SoundBufferManagerTest, PrepareSound) {
   EXPECT_EQ(noDevice.error, 0);
 }
 
+// Nothing to play is not a fault of the file: no record, and the play
+// reports that no buffer could be had.
+TEST(SoundBufferManagerTest, EmptyRangeGetsNoBuffer) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "empty.wav", test::MakeWav(1, 22050, 8, {}));
+  test::WriteFile(dir / "ok.wav", test::MakeWav(1, 22050, 8, std::vector<uint8_t>(22050, 0x90)));
+  Mixer mixer;
+  SoundBufferManager manager(&mixer);
+  const struct {
+    const char* file;
+    uint32_t startMs, endMs;
+  } cases[] = {{"empty.wav", 0, 0}, {"ok.wav", 300, 300}, {"ok.wav", 1000, 1000}, {"ok.wav", 0, 0}};
+  for (const auto& c : cases) {
+    const auto p = manager.PrepareSound(dir / c.file, c.startMs, c.endMs, kChannelMixAll, {});
+    EXPECT_TRUE(p.record.expired()) << c.file << " " << c.startMs;
+    EXPECT_EQ(p.error, 0) << c.file << " " << c.startMs;
+    EXPECT_EQ(p.detail, "no sound buffer available") << c.file << " " << c.startMs;
+  }
+  EXPECT_EQ(manager.LiveCount(), 0u);
+  // A millisecond is enough for a record.
+  EXPECT_FALSE(manager.PrepareSound(dir / "ok.wav", 300, 301, kChannelMixAll, {}).record.expired());
+}
+
 }  // namespace
 }  // namespace kv

@@ -105,6 +105,7 @@ class MediaRun : public testing::Test {
     s.messages = &boxes;
     s.media = media.get();
     runner = std::make_unique<Runner>(s, RuntimeFacts{});
+    runner->Context().media = media.get();
     thread = ScriptThreadContext::Create(*runner, "project", 1);
     ScriptThreadContext::SetCurrent(thread.get());
   }

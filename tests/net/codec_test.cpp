@@ -15,6 +15,7 @@ namespace kv {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test::CompressionData;
 
 Bytes B(std::initializer_list<int> v) {
   Bytes out;
@@ -148,8 +149,7 @@ TEST(Decoders, CapsAreHonoured) {
 class ReferenceFiles : public testing::TestWithParam<const char*> {};
 
 TEST_P(ReferenceFiles, DecodeExactly) {
-  KV_SHARED_DIR_OR_SKIP(shared);
-  const std::string base = shared + "/testdata/compression/" + GetParam();
+  const std::string base = CompressionData(GetParam());
   const Bytes raw = ReadFile(base + ".raw");
   Bytes out;
   EXPECT_EQ(DecodeLzhuf(ReadFile(base + ".lzhuf"), out), CodecStatus::Ok);
@@ -163,8 +163,7 @@ INSTANTIATE_TEST_SUITE_P(Compression, ReferenceFiles,
                                          "alphabet4_200k", "repeat_70000"));
 
 TEST(ReferenceFiles, TruncatedLzhufFails) {
-  KV_SHARED_DIR_OR_SKIP(shared);
-  Bytes in = ReadFile(shared + "/testdata/compression/text_64k.lzhuf");
+  Bytes in = ReadFile(CompressionData("text_64k") + ".lzhuf");
   in.resize(in.size() - 3);
   Bytes out;
   EXPECT_EQ(DecodeLzhuf(in, out), CodecStatus::Truncated);
@@ -180,11 +179,10 @@ struct Method {
 class RoundTrip : public testing::TestWithParam<Method> {};
 
 TEST_P(RoundTrip, LargeAndEdgeInputs) {
-  KV_SHARED_DIR_OR_SKIP(shared);
   const Method& m = GetParam();
   const std::vector<Bytes> inputs = {
       Bytes{}, S("x"), Bytes(100000, 0), Bytes(4097, ' '), Mixed(3 << 20, 7),
-      ReadFile(shared + "/testdata/compression/random_300k.raw"),
+      ReadFile(CompressionData("random_300k") + ".raw"),
   };
   for (const Bytes& in : inputs) {
     Bytes packed = m.encode(in);
@@ -200,13 +198,12 @@ INSTANTIATE_TEST_SUITE_P(Methods, RoundTrip,
                          [](const testing::TestParamInfo<Method>& info) { return std::string(info.param.name); });
 
 TEST(Lzhuf, EncoderOutputStaysSmall) {
-  KV_SHARED_DIR_OR_SKIP(shared);
   // 3 MB of mixed input passes the 0x8000 rescaling dozens of times; the
   // ratio shows the tree keeps adapting after each rebuild.
   Bytes in = Mixed(3 << 20, 11);
   Bytes packed = EncodeLzhuf(in);
   EXPECT_LT(packed.size(), in.size() * 3 / 4);
-  Bytes text = ReadFile(shared + "/testdata/compression/text_64k.raw");
+  Bytes text = ReadFile(CompressionData("text_64k") + ".raw");
   EXPECT_LT(EncodeLzhuf(text).size(), text.size() / 2);
 }
 

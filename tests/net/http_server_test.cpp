@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <thread>
 
+#include "net/hooks.h"
 #include "net/http.h"
 #include "net/socket.h"
 #include "tests/net/loopback_server.h"
@@ -51,6 +52,7 @@ std::string ReadWhole(const fs::path& path) {
 
 class PythonServer : public ::testing::Test {
  protected:
+  NetHooks net_;
   static void SetUpTestSuite() {
     std::string tmpl = (fs::temp_directory_path() / "kvpyXXXXXX").string();
     dir_ = ::mkdtemp(tmpl.data());
@@ -105,7 +107,7 @@ TEST_F(PythonServer, DownloadsExactBytes) {
     HttpStatus status;
     uint32_t counted = 0;
     int error = -1;
-    ASSERT_TRUE(HttpGet(url, &file, status, nullptr, nullptr, &counted, false, error)) << name << " " << error;
+    ASSERT_TRUE(HttpGet(net_, url, &file, status, nullptr, nullptr, &counted, false, error)) << name << " " << error;
     ASSERT_EQ(file.Finish(), 0);
     EXPECT_EQ(status.status, 200);
     EXPECT_EQ(status.contentLength, static_cast<uint32_t>(size)) << name;
@@ -116,10 +118,10 @@ TEST_F(PythonServer, DownloadsExactBytes) {
 
 TEST_F(PythonServer, HeadQueries) {
   ASSERT_TRUE(pid_ && Accepts());
-  EXPECT_TRUE(RemoteResourceExists(Url("one.bin")));
-  EXPECT_EQ(RemoteResourceSize(Url("fifty.bin")), 50 << 20);
-  EXPECT_FALSE(RemoteResourceExists(Url("absent.bin")));  // 404
-  EXPECT_EQ(RemoteResourceSize(Url("absent.bin")), -1);
+  EXPECT_TRUE(RemoteResourceExists(net_, Url("one.bin")));
+  EXPECT_EQ(RemoteResourceSize(net_, Url("fifty.bin")), 50 << 20);
+  EXPECT_FALSE(RemoteResourceExists(net_, Url("absent.bin")));  // 404
+  EXPECT_EQ(RemoteResourceSize(net_, Url("absent.bin")), -1);
 }
 
 #ifdef KVTOOL_PATH

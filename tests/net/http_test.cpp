@@ -132,7 +132,7 @@ Fetched Fetch(const std::string& urlText, bool withOutput = true, test::CodeReco
   UrlRecord url;
   EXPECT_TRUE(ParseUrl(urlText, url));
   Fetched f{};
-  f.ok = HttpGet(url, withOutput ? &file : nullptr, f.status, codes ? &test::CodeRecorder::Callback : nullptr, codes,
+  f.ok = HttpGet(*test::Net(), url, withOutput ? &file : nullptr, f.status, codes ? &test::CodeRecorder::Callback : nullptr, codes,
                  &f.counted, showProgress, f.error);
   file.Finish();
   f.fileExists = fs::exists(path);
@@ -264,13 +264,13 @@ TEST(HttpGet, WithoutProgressSkipsWindowCodes) {
 }
 
 TEST(HttpGet, StalledServerTimesOut) {
-  SetHttpTimeout(1);
+  test::Net()->SetTimeout(1);
   LoopbackServer server({ServerStep::ReadRequest(), ServerStep::Send("HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\nabc"),
                          ServerStep::Pause(4000)});
   auto t0 = std::chrono::steady_clock::now();
   Fetched f = Fetch(server.Url("/s"));
   auto took = std::chrono::steady_clock::now() - t0;
-  SetHttpTimeout(CBlockingSocket::kDefaultTimeout);
+  test::Net()->SetTimeout(CBlockingSocket::kDefaultTimeout);
   EXPECT_FALSE(f.ok);
   EXPECT_EQ(f.error, wsa::kEtimedout);
   EXPECT_FALSE(f.fileExists);
@@ -336,7 +336,7 @@ TEST(HttpGet, DiskFullAsksTheCallback) {
     rec.answer = c.answers;
     HttpStatus status;
     int error = 0;
-    bool ok = HttpGet(url, &disk, status, &test::CodeRecorder::Callback, &rec, nullptr, false, error);
+    bool ok = HttpGet(*test::Net(), url, &disk, status, &test::CodeRecorder::Callback, &rec, nullptr, false, error);
     EXPECT_EQ(ok, c.ok) << c.failures << "/" << c.answers;
     EXPECT_EQ(std::count(rec.codes.begin(), rec.codes.end(), std::pair<int, uint32_t>{11, 0}),
               std::min(c.failures, c.answers + 1));
@@ -353,17 +353,17 @@ TEST(RemoteResource, ExistsAndSize) {
   {
     LoopbackServer server({S::ReadRequest(), S::Send("HTTP/1.0 200 OK\r\nContent-Length: 1234\r\n\r\n"), S::Pause(100)},
                           2);
-    EXPECT_TRUE(RemoteResourceExists(server.Url("/f")));
-    EXPECT_EQ(RemoteResourceSize(server.Url("/f")), 1234);
+    EXPECT_TRUE(RemoteResourceExists(*test::Net(), server.Url("/f")));
+    EXPECT_EQ(RemoteResourceSize(*test::Net(), server.Url("/f")), 1234);
   }
   {
     LoopbackServer server({S::ReadRequest(), S::Send("HTTP/1.0 404 Not Found\r\n\r\n")}, 2);
-    EXPECT_FALSE(RemoteResourceExists(server.Url("/f")));
-    EXPECT_EQ(RemoteResourceSize(server.Url("/f")), -1);
+    EXPECT_FALSE(RemoteResourceExists(*test::Net(), server.Url("/f")));
+    EXPECT_EQ(RemoteResourceSize(*test::Net(), server.Url("/f")), -1);
   }
   for (const char* name : {"ftp://127.0.0.1/f", "C:\\dir\\f.kvs", "", "http://127.0.0.1"}) {
-    EXPECT_FALSE(RemoteResourceExists(name)) << name;
-    EXPECT_EQ(RemoteResourceSize(name), -1) << name;
+    EXPECT_FALSE(RemoteResourceExists(*test::Net(), name)) << name;
+    EXPECT_EQ(RemoteResourceSize(*test::Net(), name), -1) << name;
   }
 }
 

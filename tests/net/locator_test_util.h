@@ -1,5 +1,5 @@
-// Helpers shared by the locator tests: the shared test data folder, scratch
-// folders that clean up after themselves, whole-file reads and writes.
+// Helpers shared by the locator tests: the reference data in the checkout,
+// scratch folders that clean up after themselves, whole-file reads and writes.
 #pragma once
 
 #include <algorithm>
@@ -13,25 +13,11 @@
 
 namespace kv::test {
 
-inline constexpr const char* kSharedDirMissing =
-    "the tests expect the shared/ folder beside the checkout, or its path in KV_SHARED_DIR";
-
-// KV_SHARED_DIR in the environment wins over the build's guess; a worktree
-// sits one level deeper than the checkout the build assumes. Empty when none
-// is a folder: the shared_folder test then fails once with the reason, and
-// the tests that read the folder skip (KV_SHARED_DIR_OR_SKIP).
-inline std::string SharedDir() {
-  std::error_code ec;
-  const char* env = std::getenv("KV_SHARED_DIR");
-  if (env && *env) return std::filesystem::is_directory(env, ec) ? env : "";
-  for (std::string dir : {std::string(KV_SHARED_DIR), std::string(KV_SOURCE_DIR) + "/../../shared"})
-    if (std::filesystem::is_directory(dir, ec)) return dir;
-  return "";
+// The reference compression vectors kept in the checkout: NAME plus
+// ".raw", ".lzhuf" or ".lzss" is a file.
+inline std::string CompressionData(const std::string& name) {
+  return std::string(KV_SOURCE_DIR) + "/tests/net/data/compression/" + name;
 }
-
-#define KV_SHARED_DIR_OR_SKIP(var)                    \
-  const std::string var = ::kv::test::SharedDir();    \
-  if (var.empty()) GTEST_SKIP() << ::kv::test::kSharedDirMissing
 
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -68,18 +68,24 @@ class RecordingPoster : public ReportPoster {
   std::vector<Report> reports_;
 };
 
-// Install a hook for one test and remove it again.
+// The hooks of the tests' transfers, as a run's would be.
+inline const std::shared_ptr<NetHooks>& Net() {
+  static const auto hooks = std::make_shared<NetHooks>();
+  return hooks;
+}
+
+// Set a hook of Net() for one test and clear it again.
 struct StopScope {
-  explicit StopScope(const StopPredicate* p) { SetStopPredicate(p); }
-  ~StopScope() { SetStopPredicate(nullptr); }
+  explicit StopScope(const StopPredicate* p) { Net()->SetStopPredicate(p); }
+  ~StopScope() { Net()->SetStopPredicate(nullptr); }
 };
 struct SinkScope {
-  explicit SinkScope(ProgressSink* s) { SetProgressSink(s); }
-  ~SinkScope() { SetProgressSink(nullptr); }
+  explicit SinkScope(ProgressSink* s) { Net()->SetProgressSink(s); }
+  ~SinkScope() { Net()->SetProgressSink(nullptr); }
 };
 struct PosterScope {
-  explicit PosterScope(std::shared_ptr<ReportPoster> p) { SetReportPoster(std::move(p)); }
-  ~PosterScope() { SetReportPoster(nullptr); }
+  explicit PosterScope(std::shared_ptr<ReportPoster> p) { Net()->SetReportPoster(std::move(p)); }
+  ~PosterScope() { Net()->SetReportPoster(nullptr); }
 };
 
 struct CodeRecorder {

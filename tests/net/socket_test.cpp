@@ -138,7 +138,7 @@ TEST(ReadHttpHeaderLine, EndlessLineIsRefused) {
 
 TEST(Receive, TimeoutAndStop) {
   LoopbackServer server({ServerStep::Pause(3000)});
-  CBlockingSocket s;
+  CBlockingSocket s(test::Net().get());
   ConnectLoopback(s, server.port());
   char buf[16];
   try {
@@ -172,13 +172,12 @@ TEST(WriteWithProgress, Pieces) {
   };
   for (const auto& c : cases) {
     auto poster = std::make_shared<test::RecordingPoster>();
-    test::PosterScope scope(poster);
     LoopbackServer server({ServerStep::ReadRequest()});
     std::string data(c.length, 'z');  // no blank line: the server reads until we close
     {
       CHttpBlockingSocket s;
       ConnectLoopback(s, server.port());
-      s.WriteWithProgress(data.data(), data.size(), 5, c.pieces, nullptr, "OnUp");
+      s.WriteWithProgress(data.data(), data.size(), 5, c.pieces, nullptr, "OnUp", poster);
     }
     EXPECT_EQ(server.Requests().at(0), data) << c.pieces;
     std::vector<int32_t> got;
@@ -211,13 +210,12 @@ TEST(WinSockErrorText, WordsForTheNumbers) {
 
 TEST(WriteWithProgress, CancelStopsEarly) {
   auto poster = std::make_shared<test::RecordingPoster>();
-  test::PosterScope scope(poster);
   LoopbackServer server({ServerStep::ReadRequest()});
   std::atomic<int32_t> cancel{-1};
   {
     CHttpBlockingSocket s;
     ConnectLoopback(s, server.port());
-    s.WriteWithProgress("0123456789", 10, 5, 5, &cancel, "OnUp");
+    s.WriteWithProgress("0123456789", 10, 5, 5, &cancel, "OnUp", poster);
   }
   EXPECT_EQ(server.Requests().at(0), "");
   EXPECT_TRUE(poster->WaitFor(0).empty());

@@ -68,8 +68,8 @@ class UploadTest : public ::testing::Test {
     fs::remove_all(dir_);
   }
   static bool WaitIdle() {
-    for (int i = 0; i < 500 && UploadCounter() != -1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return UploadCounter() == -1;
+    for (int i = 0; i < 500 && test::Net()->uploadCounter.load() != -1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return test::Net()->uploadCounter.load() == -1;
   }
   MultipartUploadArgs Args(const std::string& host, int pieces = 0) {
     MultipartUploadArgs a;
@@ -90,7 +90,7 @@ class UploadTest : public ::testing::Test {
 
 TEST_F(UploadTest, RequestMatchesLayoutByteForByte) {
   LoopbackServer server(kAnswerOk);
-  ASSERT_TRUE(HttpUploadMultipartForm(Args(server.Url("/"))));
+  ASSERT_TRUE(HttpUploadMultipartForm(test::Net(), Args(server.Url("/"))));
   EXPECT_EQ(poster_->WaitFor(1), (std::vector<Report>{{"OnUpload", "HTTP/1.0 200 OK\r\n", -1}}));
   EXPECT_EQ(server.Requests().at(0), kExpectedRequest);
 }
@@ -100,7 +100,7 @@ TEST_F(UploadTest, RequestTextGoesToTheLogNotABox) {
   ScriptedMessageBox boxes;
   SetMessageBoxes(&boxes);
   LoopbackServer server(kAnswerOk);
-  ASSERT_TRUE(HttpUploadMultipartForm(Args(server.Url("/"))));
+  ASSERT_TRUE(HttpUploadMultipartForm(test::Net(), Args(server.Url("/"))));
   poster_->WaitFor(1);
   ASSERT_TRUE(WaitIdle());
   SetMessageBoxes(nullptr);
@@ -111,7 +111,7 @@ TEST_F(UploadTest, RequestTextGoesToTheLogNotABox) {
 
 TEST_F(UploadTest, PiecesReportedThenResponse) {
   LoopbackServer server(kAnswerOk);
-  ASSERT_TRUE(HttpUploadMultipartForm(Args(server.Url("/"), 4)));
+  ASSERT_TRUE(HttpUploadMultipartForm(test::Net(), Args(server.Url("/"), 4)));
   // 4 pieces of a length that 4 does not divide: a fifth carries the rest.
   size_t total = kExpectedRequest.size();
   ASSERT_NE(total % 4, 0u);
@@ -132,13 +132,13 @@ TEST_F(UploadTest, NoAgentLineWithoutAgent) {
 TEST_F(UploadTest, OneAtATime) {
   LoopbackServer server({ServerStep::Pause(400), ServerStep::ReadRequest(), ServerStep::Send("HTTP/1.0 200 OK\r\n\r\n")},
                         2);
-  ASSERT_TRUE(HttpUploadMultipartForm(Args(server.Url("/"))));
-  EXPECT_FALSE(HttpUploadMultipartForm(Args(server.Url("/"))));
-  EXPECT_FALSE(HttpUploadMultipartForm(Args(server.Url("/"))));
-  EXPECT_EQ(UploadCounter(), 2);  // refused calls stay counted until the upload ends
+  ASSERT_TRUE(HttpUploadMultipartForm(test::Net(), Args(server.Url("/"))));
+  EXPECT_FALSE(HttpUploadMultipartForm(test::Net(), Args(server.Url("/"))));
+  EXPECT_FALSE(HttpUploadMultipartForm(test::Net(), Args(server.Url("/"))));
+  EXPECT_EQ(test::Net()->uploadCounter.load(), 2);  // refused calls stay counted until the upload ends
   EXPECT_EQ(poster_->WaitFor(1).size(), 1u);
   ASSERT_TRUE(WaitIdle());
-  ASSERT_TRUE(HttpUploadMultipartForm(Args(server.Url("/"))));
+  ASSERT_TRUE(HttpUploadMultipartForm(test::Net(), Args(server.Url("/"))));
   EXPECT_EQ(poster_->WaitFor(2).size(), 2u);
 }
 
@@ -149,8 +149,8 @@ TEST_F(UploadTest, LineBreaksRefused) {
                    +[](MultipartUploadArgs& a) { a.filePath = "pic\n.jpg"; }}) {
     MultipartUploadArgs a = Args("http://127.0.0.1:9/");
     set(a);
-    EXPECT_FALSE(HttpUploadMultipartForm(a));
-    EXPECT_EQ(UploadCounter(), -1);
+    EXPECT_FALSE(HttpUploadMultipartForm(test::Net(), a));
+    EXPECT_EQ(test::Net()->uploadCounter.load(), -1);
   }
   EXPECT_TRUE(poster_->WaitFor(0).empty());
 }
@@ -172,7 +172,7 @@ TEST_F(UploadTest, FailuresReachTheCallback) {
     LoopbackServer server(c.script);
     MultipartUploadArgs a = Args(server.Url("/"));
     a.filePath = c.file;
-    ASSERT_TRUE(HttpUploadMultipartForm(a)) << c.name;
+    ASSERT_TRUE(HttpUploadMultipartForm(test::Net(), a)) << c.name;
     std::vector<Report> got = poster_->WaitFor(++seen);
     ASSERT_EQ(got.size(), seen) << c.name;
     EXPECT_EQ(got.back(), c.want) << c.name;
@@ -181,7 +181,7 @@ TEST_F(UploadTest, FailuresReachTheCallback) {
   // Nobody listening: the socket error ends the thread with its report.
   MultipartUploadArgs a = Args("http://127.0.0.1:" + std::to_string(test::FreeLoopbackPort()) + "/");
   test::LogCapture log;
-  ASSERT_TRUE(HttpUploadMultipartForm(a));
+  ASSERT_TRUE(HttpUploadMultipartForm(test::Net(), a));
   EXPECT_EQ(poster_->WaitFor(seen + 1).back(), (Report{"OnUpload", "Thread Crashed", 0}));
   ASSERT_TRUE(WaitIdle());
   EXPECT_TRUE(std::regex_search(log.Text(), std::regex(R"(WINSOCK ERROR--CLIENT: [0-9/]+ [0-9:]+ GMT -- )"

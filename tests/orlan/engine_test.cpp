@@ -163,6 +163,20 @@ TEST(Engine, DispatchesEveryArgumentType) {
   EXPECT_EQ(h.out, "42 42 3 [x] True\n1234 2\n77 filled\n6 8\nlong rect\n42 Object\n");
 }
 
+// A host function's string result obeys the script's string limit: the
+// script gets "Out of string space" (14), not the string.
+TEST(Engine, HostStringResultsKeepTheStringLimit) {
+  Host h;
+  auto s = h.Load(
+      "Sub Main()\n"
+      "Print Len(EchoStr(Space(67108862)))\n"
+      "Print Len(EchoStr(Space(67108863)))\n"
+      "End Sub\n");
+  ASSERT_TRUE(s);
+  EXPECT_EQ(h.Run(s, "Main"), 14);
+  EXPECT_EQ(h.out, "67108864\n");
+}
+
 TEST(Engine, HostClassesWithMethodsAndProperties) {
   Host h;
   auto s = h.Load(

@@ -83,7 +83,30 @@ const Expr kNumbers[] = {
     {"InputBox(\"q\", \"t\", \"dflt\")", "dflt"},
 };
 
+// No builder of strings passes the 64 MiB limit (67108864 characters); each
+// raises "Out of string space" (14) before it allocates past it.
+const Expr kStringLimit[] = {
+    {"Len(Space(67108864)) & \" \" & Len(String(67108864, \"a\"))", "67108864 67108864"},
+    {"Len(Space(67108865))", nullptr, 14},
+    {"Len(String(67108865, \"a\"))", nullptr, 14},
+    {"Space(-1)", nullptr, 5},
+    {"Len(Space(67108863) & \"a\")", "67108864"},
+    {"Len(Space(67108864) & \"a\")", nullptr, 14},
+    // 8 Mi hits, each made 9 characters long: 72 Mi.
+    {"Len(Replace(String(8388608, \"a\"), \"a\", \"123456789\"))", nullptr, 14},
+    {"Len(Replace(String(8388608, \"a\"), \"a\", \"12345678\"))", "67108864"},
+    {"Len(Join(Array(Space(40000000), Space(40000000)), \"\"))", nullptr, 14},
+    // A million empty parts joined by a long delimiter.
+    {"Len(Join(Split(String(1000000, \",\"), \",\"), Space(100)))", nullptr, 14},
+    {"Len(Join(Array(Space(33554432), Space(33554431)), \"x\"))", "67108864"},
+    {"Len(Format(1, String(67108865, \"0\")))", nullptr, 14},
+    // Zeros of the pattern pad in one step (digit by digit this took hours).
+    {"Len(Format(1, String(8000000, \"0\"))) & \" \" & Len(Format(1, \"0E+\" & String(8000000, \"0\")))",
+     "8000000 8000003"},
+};
+
 INSTANTIATE_TEST_SUITE_P(Strings, Library, ::testing::ValuesIn(kStrings));
+INSTANTIATE_TEST_SUITE_P(StringLimit, Library, ::testing::ValuesIn(kStringLimit));
 INSTANTIATE_TEST_SUITE_P(Numbers, Library, ::testing::ValuesIn(kNumbers));
 
 TEST(Runtime, LikePatterns) {

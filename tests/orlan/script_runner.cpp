@@ -10,7 +10,7 @@ void RegisterPrint(Engine& engine, std::string& out) {
     out += args.Count() ? args.GetString(1) : std::string();
     out += "\n";
   });
-  engine.debugPrint = [&out](const std::string& text) { out += text + "\n"; };
+  engine.debugPrint = [&out](Thread&, const std::string& text) { out += text + "\n"; };
 }
 
 RunOutcome RunProgram(const std::string& source, const std::string& sub, const CompileOptions& options,

@@ -1,4 +1,5 @@
 #include "persist/document.h"
+#include "persist/project_session.h"
 
 #include <filesystem>
 #include <fstream>
@@ -99,8 +100,9 @@ Bytes Project(uint16_t version, uint32_t exitKey = 113) {
   return b;
 }
 
-std::shared_ptr<CStgDoc> Load(const Bytes& b, const std::string& name = "proj.kvp") {
-  return LoadDocument(std::span(b.b.data(), b.b.size()), name);
+std::shared_ptr<CStgDoc> Load(const Bytes& b, const std::string& name = "proj.kvp",
+                              const ProjectSession* session = nullptr) {
+  return LoadDocument(std::span(b.b.data(), b.b.size()), name, false, session);
 }
 
 int CauseOf(const Bytes& b) {
@@ -187,8 +189,10 @@ TEST_F(DocumentTest, Version8ProjectReadsEveryField) {
   EXPECT_EQ(doc->projectTree[0]->path, "proj.kvp");
   EXPECT_EQ(doc->projectTree[0]->orlanFile, "main.ebc");
   EXPECT_EQ(doc->projectTree[0]->extraWord, 9);
-  // And the process-wide settings are the project's.
-  EXPECT_EQ(CurrentProjectSettings().stageCaption, "My Stage");
+  // And the session's settings are the project's.
+  ProjectSession session;
+  Load(Project(8), "proj.kvp", &session);
+  EXPECT_EQ(session.loadedSettings.stageCaption, "My Stage");
 }
 
 TEST_F(DocumentTest, ExitKeyZeroMeansEscape) {
@@ -197,7 +201,8 @@ TEST_F(DocumentTest, ExitKeyZeroMeansEscape) {
 }
 
 TEST_F(DocumentTest, OlderVersionsTakeDefaults) {
-  Load(Project(8));  // leaves non-default values behind in the process-wide settings
+  ProjectSession session;
+  Load(Project(8), "proj.kvp", &session);  // leaves non-default values behind in the session
   struct Case {
     uint16_t version;
     uint8_t stageMode;
@@ -215,7 +220,7 @@ TEST_F(DocumentTest, OlderVersionsTakeDefaults) {
       {1, 0, 27, 1, 1266, 640},  // a version-1 canvas is the stage rectangle: 650 - 10
   };
   for (const Case& c : cases) {
-    auto doc = Load(Project(c.version));
+    auto doc = Load(Project(c.version), "proj.kvp", &session);
     const ProjectSettings& s = doc->settings;
     EXPECT_EQ(doc->loadedVersion, c.version);
     EXPECT_EQ(s.stageMode, c.stageMode) << c.version;
@@ -238,7 +243,7 @@ TEST_F(DocumentTest, OlderVersionsTakeDefaults) {
       EXPECT_EQ(s.presentationOption, 0) << c.version;
     }
     EXPECT_EQ(s.stageCaption, "My Stage");
-    EXPECT_EQ(CurrentProjectSettings().stageMode, c.stageMode) << c.version;
+    EXPECT_EQ(session.loadedSettings.stageMode, c.stageMode) << c.version;
   }
 }
 

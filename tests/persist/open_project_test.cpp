@@ -80,7 +80,9 @@ TEST_F(OpenProjectTest, OpensALocalProjectWithWindowsName) {
   EXPECT_EQ(session_.projectPath, "sub dir\\demo.kvp");
   EXPECT_EQ(session_.projectDir, "sub dir\\");
   EXPECT_EQ(session_.standbysPath, "sub dir\\demo.kvb");
-  EXPECT_EQ(std::filesystem::canonical(Cwd()), std::filesystem::canonical(dir_ / "Sub Dir"));
+  // Its names resolve from its folder; the process's directory stays.
+  EXPECT_EQ(std::filesystem::canonical(session_.BaseDir()), std::filesystem::canonical(dir_ / "Sub Dir"));
+  EXPECT_EQ(std::filesystem::canonical(Cwd()), std::filesystem::canonical(dir_));
   EXPECT_EQ(engine_.resets, 1);
   EXPECT_TRUE(box_.shown().empty());
   // The root node carries the opened file's name.
@@ -119,6 +121,7 @@ TEST_F(OpenProjectTest, CloseReturnsToStartDirectory) {
   EXPECT_EQ(session_.project, nullptr);
   EXPECT_TRUE(session_.projectPath.empty());
   EXPECT_TRUE(session_.standbysPath.empty());
+  EXPECT_EQ(session_.BaseDir(), start);
   EXPECT_EQ(Cwd(), start);
 }
 

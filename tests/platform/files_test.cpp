@@ -113,5 +113,37 @@ TEST_F(FilesTest, CopyRefusesWhatIsNotARegularFile) {
   }
 }
 
+// A link at each level below the folder, or none: only the levels below the
+// folder are looked at, the last one only when asked, and a missing part ends
+// the walk.
+TEST_F(FilesTest, NoLinkBelowLooksAtEachLevelUnderTheFolder) {
+  fs::create_directories(dir_ / "top/a/b");
+  fs::create_directories(dir_ / "elsewhere");
+  fs::create_directory_symlink(dir_ / "elsewhere", dir_ / "top/lnk");
+  fs::create_directory_symlink(dir_ / "top/a", dir_ / "top/a/b/up");
+  fs::create_symlink(dir_ / "elsewhere", dir_ / "top/a/filelink");
+  fs::create_directory_symlink(dir_ / "top", dir_ / "via");
+  const std::string top = (dir_ / "top").string();
+  const struct {
+    std::string folder, path;
+    bool withLast, linkFree;
+  } kCases[] = {
+      {top, top + "/a/b", true, true},
+      {top, top + "/a/b/new/file", true, true},  // missing parts are made, not followed
+      {top, top + "/lnk", true, false},
+      {top, top + "/lnk", false, true},  // the last part only when asked
+      {top, top + "/lnk/x.bmp", false, false},
+      {top, top + "/a/b/up/x", false, false},
+      {top, top + "/a/filelink", true, false},
+      {top, top + "/a/filelink", false, true},
+      {(dir_ / "via").string(), (dir_ / "via/a/b").string(), true, true},  // the folder itself may be a link
+      {dir_.string(), (dir_ / "via/a/b").string(), true, false},
+      {top, (dir_ / "topper/a").string(), true, false},  // not inside the folder
+      {top, top + "/a/../lnk/x", false, false},         // ".." is walked as written
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(NoLinkBelow(c.folder, c.path, c.withLast), c.linkFree) << c.path << " below " << c.folder;
+}
+
 }  // namespace
 }  // namespace kv

@@ -276,6 +276,11 @@ TEST(XdgDocumentOpener, DocumentsAndAddresses) {
   const Case cases[] = {
       {"http://example.org/a b", {"xdg-open", {"http://example.org/a b"}}},
       {"mailto:x@example.org", {"xdg-open", {"mailto:x@example.org"}}},
+      {"svn+ssh://host/x", {"xdg-open", {"svn+ssh://host/x"}}},
+      // A scheme is a letter, then letters, digits, "+", "-" or "."; other
+      // names before a colon are (missing) files.
+      {"no_scheme:x.txt", {}},
+      {"1http:x", {}},
       {"C:\\docs\\read me.txt", {"xdg-open", {(dir / "Docs" / "Read Me.TXT").string()}}},
       {"docs\\read me.txt", {"xdg-open", {(dir / "Docs" / "Read Me.TXT").string()}}},
       {"C:\\docs\\missing.txt", {}},

@@ -27,6 +27,8 @@ expect.json:
                or {"same_as": "NAME"}}: files the run left in the build folder
                (pictures checked as frames; "same_as": byte for byte the
                scenario folder's file NAME)
+  memory_mb    korvel's address space is limited to this many MiB (not under
+               sanitizers, whose shadow memory needs more: --no-memory-limit)
   audio        {"file": "OUT.wav", "frames": N, "samples": [[FRAME, L, R], ...],
                "ranges": [[FROM, TO, L, R], ...], "rms": [[FROM, TO, MIN, MAX], ...]}:
                the --audio-out capture (16-bit stereo), its length, sample
@@ -35,6 +37,7 @@ expect.json:
 import argparse
 import json
 import os
+import resource
 import shutil
 import struct
 import subprocess
@@ -123,6 +126,7 @@ def main():
     ap.add_argument("--src", required=True)
     ap.add_argument("--build", required=True)
     ap.add_argument("--timeout", type=float, default=60)
+    ap.add_argument("--no-memory-limit", action="store_true")
     a = ap.parse_args()
     with open(os.path.join(a.src, "expect.json"), encoding="utf-8") as f:
         expect = json.load(f)
@@ -136,8 +140,14 @@ def main():
     # A scene of hand-made files alone has nothing packed into its folder.
     os.makedirs(a.build, exist_ok=True)
     write_sounds(a.build, expect.get("sounds", {}))
+    limit = None
+    if "memory_mb" in expect and not a.no_memory_limit:
+        size = expect["memory_mb"] << 20
+
+        def limit():
+            resource.setrlimit(resource.RLIMIT_AS, (size, size))
     try:
-        run = subprocess.run(cmd, cwd=a.build, capture_output=True, timeout=a.timeout)
+        run = subprocess.run(cmd, cwd=a.build, capture_output=True, timeout=a.timeout, preexec_fn=limit)
     except subprocess.TimeoutExpired:
         print("FAIL: korvel did not end within %s s: %s" % (a.timeout, " ".join(cmd)))
         return 1

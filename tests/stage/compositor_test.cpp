@@ -22,11 +22,9 @@ using namespace kv::test;
 class StageCompositor : public ::testing::TestWithParam<PixelFormat> {
  protected:
   void SetUp() override {
-    SetDisplayFormat(GetParam());
     ASSERT_EQ(c.Initialise({0, 0, 64, 48}, kBack, GetParam(), &presenter), 0);
     c.SetEnvironment(&env);
   }
-  void TearDown() override { SetDisplayFormat(PixelFormat::kXrgb32); }
 
   ColorRef E(ColorRef x) const { return GetParam() == PixelFormat::kRgb565 ? FromRgb565(ToRgb565(x)) : x; }
   ColorRef At(int x, int y) const { return c.Offscreen().GetPixel(x, y); }
@@ -51,7 +49,7 @@ TEST_P(StageCompositor, BackgroundFillsTheStage) {
 }
 
 TEST_P(StageCompositor, EqualLayersPutTheNewestInFrontAndSmallerLayersNearer) {
-  StageSprite red, blue, green;
+  StageSprite red{GetParam()}, blue{GetParam()}, green{GetParam()};
   Place(red, Solid24(20, 20, kRed), {0, 0, 20, 20}, 5);
   Place(blue, Solid24(20, 20, kBlue), {10, 0, 30, 20}, 5);
   Place(green, Solid24(20, 20, kGreen), {20, 0, 40, 20}, 3);
@@ -88,7 +86,7 @@ struct FakeWindow : ChildWindow {
 
 TEST_P(StageCompositor, WindowSpriteIsInFrontOfDrawnSpriteOfTheSameLayer) {
   FakeWindow child;
-  StageSprite win, drawn;
+  StageSprite win{GetParam()}, drawn{GetParam()};
   win.BecomeWindowSprite(child);
   win.Setup({0, 0, 10, 10}, {}, 5, false, {}, 0, 0);
   Place(drawn, Solid24(10, 10, kRed), {0, 0, 10, 10}, 5);
@@ -121,7 +119,7 @@ TEST_P(StageCompositor, KeyedCopyAtToleranceZeroAndAbove) {
   // A 16-bit display raises every tolerance to at least 8.
   const Case cases[] = {{0, !Is565()}, {3, !Is565()}, {10, false}};
   for (const Case& k : cases) {
-    StageSprite s;
+    StageSprite s{GetParam()};
     Place(s, pic, {0, 0, 4, 1}, 5, true, key, k.tolerance);
     c.Add(s, true);
     UpdateAll();
@@ -139,7 +137,7 @@ TEST_P(StageCompositor, SixteenBitPictureWithoutToleranceIsKeyedOnKey16) {
   DecodedPicture pic;
   pic.width = 2, pic.height = 1, pic.bitsPerPixel = 16, pic.layout16 = Layout16::k565, pic.stride = 4;
   pic.bits = {0xA2, 0x51, 0x00, 0xF8};  // 0x51A2 (the key), 0xF800 (red)
-  StageSprite s;
+  StageSprite s{GetParam()};
   Place(s, pic, {0, 0, 2, 1}, 5, true, key, 0);
   EXPECT_EQ(s.key16, 0x51A2);
   c.Add(s, true);
@@ -157,7 +155,7 @@ TEST_P(StageCompositor, EightBitPictureWithoutToleranceKeysOnlyTheKeyIndex) {
   pic.colorTable[1] = key;
   pic.colorTable[2] = key;  // the same colour at another index
   pic.colorTable[3] = kRed;
-  StageSprite s;
+  StageSprite s{GetParam()};
   Place(s, pic, {0, 0, 3, 1}, 5, true, key, 0);
   EXPECT_EQ(s.keyIndex, 1);
   c.Add(s, true);
@@ -171,7 +169,7 @@ TEST_P(StageCompositor, EightBitPictureWithoutToleranceKeysOnlyTheKeyIndex) {
 
 TEST_P(StageCompositor, StretchTwoToFiveWritesTwoThenThreeColumns) {
   const DecodedPicture pic = Picture24(2, 1, [](int x, int) { return x == 0 ? kRed : kBlue; });
-  StageSprite s;
+  StageSprite s{GetParam()};
   Place(s, pic, {0, 0, 5, 2}, 5);
   c.Add(s, true);
   UpdateAll();
@@ -186,7 +184,7 @@ TEST_P(StageCompositor, StretchTwoToFiveWritesTwoThenThreeColumns) {
 TEST_P(StageCompositor, KeyedStretchKeepsTransparency) {
   const ColorRef key = ColorRef::FromRgb(0x80, 0x80, 0x80);
   const DecodedPicture pic = Picture24(2, 1, [&](int x, int) { return x == 0 ? key : kBlue; });
-  StageSprite s;
+  StageSprite s{GetParam()};
   Place(s, pic, {0, 0, 5, 1}, 5, true, key, 0);
   c.Add(s, true);
   UpdateAll();
@@ -196,7 +194,7 @@ TEST_P(StageCompositor, KeyedStretchKeepsTransparency) {
 
 TEST_P(StageCompositor, UnstretchedPictureIsCutToItsRectangle) {
   const DecodedPicture pic = Picture24(4, 4, [](int x, int y) { return x == 1 && y == 1 ? kRed : kBlue; });
-  StageSprite s;
+  StageSprite s{GetParam()};
   s.SetPicture(pic.View());
   s.stretch = 0;
   s.Setup({10, 10, 12, 12}, {1, 1, 4, 4}, 5, false, {}, 0, 0);
@@ -232,7 +230,7 @@ TEST_P(StageCompositor, ExtremeRectanglesStretchInsideThePicture) {
   };
   for (const Case& k : cases) {
     const DecodedPicture pic = Picture24(2, 1, [](int x, int) { return x == 0 ? kRed : kBlue; });
-    StageSprite s;
+    StageSprite s{GetParam()};
     Place(s, pic, k.rect, 5);
     c.Add(s, true);
     UpdateAll();
@@ -252,7 +250,7 @@ TEST_P(StageCompositor, DisplayStatesDecideDrawing) {
                         {kStateAppearing, kRed},    {kStatePlaceholder, kGrey},  {kStateTransitional, kRed},
                         {kStateDeferred, kBack},    {kStateDisappearing, kRed}};
   for (const Case& k : cases) {
-    StageSprite s;
+    StageSprite s{GetParam()};
     Place(s, Solid24(8, 8, kRed), {0, 0, 8, 8}, 5);
     s.displayState = k.state;
     c.Add(s, true);
@@ -278,7 +276,7 @@ TEST_P(StageCompositor, FullyCoveredSpriteIsDrawnZeroTimes) {
   for (const Case& k : cases) {
     CountingSprite back(kBlue);
     back.Setup({0, 0, 10, 10}, {}, 10, false, {}, 0, 0);
-    StageSprite front;
+    StageSprite front{GetParam()};
     Place(front, Solid24(10, 10, kRed), {0, 0, 10, 10}, 5);
     k.front(front);
     c.Add(back, true);
@@ -305,7 +303,7 @@ TEST_P(StageCompositor, SelfDrawnSpriteCoversOnlyWhenItsKindFillsItsRectangle) {
 TEST_P(StageCompositor, HitTestsPassThroughTransparentPixelsAndSkipStates) {
   const ColorRef key = ColorRef::FromRgb(0x80, 0x80, 0x80);
   FakeOwner owner;
-  StageSprite back, front;
+  StageSprite back{GetParam()}, front{GetParam()};
   Place(back, Solid24(20, 10, kBlue), {0, 0, 20, 10}, 10);
   // Left half of the front picture is the key colour.
   Place(front, Picture24(20, 10, [&](int x, int) { return x < 10 ? key : kRed; }), {0, 0, 20, 10}, 5, true,
@@ -328,7 +326,7 @@ TEST_P(StageCompositor, HitTestsPassThroughTransparentPixelsAndSkipStates) {
   front.owner = nullptr;
   EXPECT_EQ(c.HitTest(15, 5), &back);
   // A sprite without a picture catches clicks only when it draws itself.
-  StageSprite empty;
+  StageSprite empty{GetParam()};
   empty.rect = empty.srcRect = {0, 0, 20, 10};
   empty.layer = 1;
   empty.owner = &owner;
@@ -343,7 +341,7 @@ TEST_P(StageCompositor, PixelAtMapsFromTheDisplayedRectangle) {
     const ColorRef q[2][2] = {{kRed, kGreen}, {kBlue, kGrey}};
     return q[y][x];
   });
-  StageSprite s;
+  StageSprite s{GetParam()};
   Place(s, pic, {10, 10, 14, 14}, 5);
   // Layer-based scaling at 200 % both ends: displayed (8, 8, 16, 16).
   s.scaling.enabled = true;
@@ -381,7 +379,7 @@ TEST_P(StageCompositor, StampAtLayer255SurvivesRemoval) {
 }
 
 TEST_P(StageCompositor, DeferredSpritesAreRevealedAndDrawn) {
-  StageSprite s;
+  StageSprite s{GetParam()};
   Place(s, Solid24(10, 10, kRed), {0, 0, 10, 10}, 5);
   s.compositor = &c;
   s.Show(ShowParams::kSrcCopy, 0, 0, 0, 0, nullptr, 0, 0, 0, kStateDeferred);
@@ -395,7 +393,7 @@ TEST_P(StageCompositor, DeferredSpritesAreRevealedAndDrawn) {
 }
 
 TEST_P(StageCompositor, ShowWithoutPictureGetsTheDefaultKey) {
-  StageSprite s;
+  StageSprite s{GetParam()};
   s.compositor = &c;
   s.Setup({0, 0, 5, 5}, {}, 5, false, {}, 0, 0);
   s.Show(ShowParams::kSrcCopy, 0, 0, 0, 0, nullptr, 0, 0, 0, kStateShown);
@@ -425,7 +423,7 @@ struct FakeEffects : EffectEngine {
 };
 
 TEST_P(StageCompositor, EffectsGoThroughTheTransitionEngine) {
-  StageSprite s;
+  StageSprite s{GetParam()};
   Place(s, Solid24(10, 10, kRed), {0, 0, 10, 10}, 5);
   s.compositor = &c;
   EXPECT_THROW(s.Show(ShowParams::kSrcCopy, 7, 0, 0, 0, nullptr, 0, 0, 1, kStateShown), std::runtime_error);
@@ -454,7 +452,7 @@ struct FakePathPlayer : PathPlayer {
 };
 
 TEST_P(StageCompositor, PathsArePlayedThroughThePathPlayer) {
-  StageSprite s;
+  StageSprite s{GetParam()};
   Place(s, Solid24(10, 10, kRed), {0, 0, 10, 10}, 5);
   s.compositor = &c;
   const MotionPath* path = reinterpret_cast<const MotionPath*>(&s);  // opaque to the compositor
@@ -468,7 +466,7 @@ TEST_P(StageCompositor, PathsArePlayedThroughThePathPlayer) {
   EXPECT_EQ(At(1, 5), E(kBack));
   EXPECT_EQ(At(12, 5), E(kRed));
   // A deferred sprite with a path plays it when revealed, after being drawn.
-  StageSprite d;
+  StageSprite d{GetParam()};
   Place(d, Solid24(5, 5, kBlue), {0, 20, 5, 25}, 5);
   d.compositor = &c;
   d.Show(ShowParams::kSrcCopy, 0, 0, 0, 0, path, 0, 0, 0, kStateDeferred);
@@ -483,7 +481,7 @@ TEST_P(StageCompositor, PathsArePlayedThroughThePathPlayer) {
 TEST_P(StageCompositor, DeferredSpriteWithAnEffectIsShownThroughIt) {
   FakeEffects effects;
   c.SetEffectEngine(&effects);
-  StageSprite s;
+  StageSprite s{GetParam()};
   Place(s, Solid24(10, 10, kRed), {0, 0, 10, 10}, 5);
   s.compositor = &c;
   s.Show(ShowParams::kSrcCopy, 12, 0, 0, 0, nullptr, 0, 0, 0, kStateDeferred);
@@ -498,7 +496,7 @@ TEST_P(StageCompositor, DeferredSpriteWithAnEffectIsShownThroughIt) {
 
 TEST_P(StageCompositor, WindowSpriteStatesShowAndHideTheChildWindow) {
   FakeWindow child;
-  StageSprite win;
+  StageSprite win{GetParam()};
   win.BecomeWindowSprite(child);
   win.Setup({5, 5, 15, 15}, {}, 5, false, {}, 0, 0);
   c.Add(win, true);
@@ -533,13 +531,13 @@ class OnePixelLoader : public PictureLoader {
 
 TEST_P(StageCompositor, LoadPictureTakesPixelsAndErrorsFromItsLoader) {
   OnePixelLoader loader;
-  StageSprite s;
+  StageSprite s{GetParam()};
   EXPECT_EQ(s.LoadPicture(loader, "red", {0, 0, 4, 4}, 5, false, {}, 0), 0);
   EXPECT_EQ(s.srcRect, (Rect{0, 0, 1, 1}));
   c.Add(s, true);
   UpdateAll();
   EXPECT_EQ(At(3, 3), E(kRed));
-  StageSprite t;
+  StageSprite t{GetParam()};
   EXPECT_EQ(t.LoadPicture(loader, "missing.pcx", {0, 0, 4, 4}, 5, false, {}, 0), 11);
   EXPECT_EQ(loader.asked, "missing.pcx");
   EXPECT_FALSE(t.HasPicture());
@@ -577,7 +575,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<PixelChange>& info) { return "Case" + std::to_string(info.index); });
 
 TEST_P(StageCompositor, HideWithoutEffectRemovesAndRedraws) {
-  StageSprite s;
+  StageSprite s{GetParam()};
   Place(s, Solid24(10, 10, kRed), {0, 0, 10, 10}, 5);
   c.Add(s, true);
   UpdateAll();
@@ -589,7 +587,7 @@ TEST_P(StageCompositor, HideWithoutEffectRemovesAndRedraws) {
 }
 
 TEST_P(StageCompositor, MoveToRedrawsOldAndNewPlaces) {
-  StageSprite s;
+  StageSprite s{GetParam()};
   Place(s, Solid24(10, 10, kRed), {0, 0, 10, 10}, 5);
   c.Add(s, true);
   UpdateAll();
@@ -609,7 +607,7 @@ TEST_P(StageCompositor, MoveToRedrawsOldAndNewPlaces) {
 }
 
 TEST_P(StageCompositor, ChangedSpritesAreCollectedByFlush) {
-  StageSprite s;
+  StageSprite s{GetParam()};
   Place(s, Solid24(10, 10, kRed), {0, 0, 10, 10}, 5);
   c.Add(s, true);
   presenter.Reset();
@@ -623,7 +621,7 @@ TEST_P(StageCompositor, ChangedSpritesAreCollectedByFlush) {
 }
 
 TEST_P(StageCompositor, ReplaceAndClear) {
-  StageSprite a, b;
+  StageSprite a{GetParam()}, b{GetParam()};
   Place(a, Solid24(10, 10, kRed), {0, 0, 10, 10}, 5);
   Place(b, Solid24(10, 10, kBlue), {0, 0, 10, 10}, 5);
   c.Add(a, true);
@@ -643,7 +641,7 @@ TEST_P(StageCompositor, ReplaceAndClear) {
 }
 
 TEST_P(StageCompositor, SetLayerWithResortRestacks) {
-  StageSprite a, b;
+  StageSprite a{GetParam()}, b{GetParam()};
   Place(a, Solid24(10, 10, kRed), {0, 0, 10, 10}, 5);
   Place(b, Solid24(10, 10, kBlue), {0, 0, 10, 10}, 6);
   c.Add(a, true);
@@ -661,7 +659,7 @@ TEST_P(StageCompositor, ViewportCompositorTouchesOnlyItsViewport) {
   target.Fill(kBlack);
   Compositor print;
   ASSERT_EQ(print.InitialiseOver(target, {10, 10, 20, 20}), 0);
-  StageSprite s;
+  StageSprite s{GetParam()};
   Place(s, Solid24(40, 30, kRed), {0, 0, 40, 30}, 5);
   print.Add(s, true);
   print.Update({0, 0, 40, 30});

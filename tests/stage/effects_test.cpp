@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <future>
 #include <string>
@@ -372,6 +373,50 @@ TEST(EveryEffect, DegenerateParametersNeverDivideByZero) {
         EffectFrame f{size, size + 1, {}, {}};
         for (int i = 0; i < r->Steps(); ++i) r->Step(i, f);
       }
+}
+
+// The step at which each pixel of a mask routine first shows.
+std::vector<int> RevealSteps(EffectRoutine& r, int w, int h) {
+  std::vector<int> at(size_t(w) * h, -1);
+  EffectFrame f{w, h, {}, {}};
+  for (int i = 0; i < r.Steps(); ++i) {
+    r.Step(i, f);
+    for (size_t p = 0; p < at.size(); ++p)
+      if (at[p] < 0 && f.mask[p]) at[p] = i;
+  }
+  return at;
+}
+
+// Pattern circles and diamonds grow from every cell's centre: each cell is
+// revealed the same way, mirror-symmetric in both axes and the diagonal,
+// its centre first, whether the cell size is odd or even.
+TEST(PatternShapes, EveryCellIsSymmetricAboutItsCentre) {
+  for (uint32_t effect : {37u, 38u})
+    for (int cell : {3, 4, 5, 7}) {
+      SCOPED_TRACE(std::string(EffectName(effect)) + " cell " + std::to_string(cell));
+      const int w = 3 * cell, h = 2 * cell;
+      auto r = MakeEffectRoutine({effect, cell, 0, w, h, 1});
+      ASSERT_TRUE(r);
+      ASSERT_TRUE(r->UsesMask());
+      const std::vector<int> at = RevealSteps(*r, w, h);
+      auto step = [&](int x, int y) { return at[size_t(y) * w + x]; };
+      ASSERT_EQ(*std::min_element(at.begin(), at.end()), 0);
+      const int c = cell / 2;
+      EXPECT_EQ(step(c, c), 0);
+      if (cell % 2 == 0) {
+        EXPECT_EQ(step(c - 1, c - 1), 0);
+      }
+      EXPECT_GT(step(0, 0), 0);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          const int u = x % cell, v = y % cell, s = step(x, y);
+          ASSERT_GE(s, 0) << x << "," << y;
+          EXPECT_EQ(s, step(u, v)) << x << "," << y;
+          EXPECT_EQ(s, step(cell - 1 - u, v)) << x << "," << y;
+          EXPECT_EQ(s, step(u, cell - 1 - v)) << x << "," << y;
+          EXPECT_EQ(s, step(v, u)) << x << "," << y;
+        }
+    }
 }
 
 TEST(EveryEffect, HugeGridsAreCapped) {

@@ -146,6 +146,27 @@ TEST(PathStepper, DegenerateSpansStillEnd) {
   }
 }
 
+// A path that only changes the part of the picture shown (frames of a strip)
+// moves at every node although the rectangle stays.
+TEST(PathStepper, SourceRectangleAloneIsAMove) {
+  std::vector<PathWaypoint> nodes;
+  for (int frame = 0; frame < 4; ++frame) {
+    PathWaypoint n = Node(5, 5);
+    n.srcLeft = int16_t(10 * frame), n.srcRight = int16_t(10 * frame + 10);
+    nodes.push_back(n);
+  }
+  ManualEffectClock clock;
+  Recorder r;
+  ASSERT_TRUE(Play(nodes, r, clock));
+  // One step per segment, then the put at the last node.
+  const std::vector<int> lefts{10, 20, 30, 30};
+  ASSERT_EQ(r.poses.size(), lefts.size());
+  for (size_t i = 0; i < lefts.size(); ++i) {
+    EXPECT_EQ(r.poses[i].src, (Rect{lefts[i], 0, lefts[i] + 10, 6})) << i;
+    EXPECT_EQ(r.poses[i].rect, (Rect{0, 2, 10, 8})) << i;
+  }
+}
+
 TEST(PathStepper, AlternateSetIsPlayedOnlyWhenAsked) {
   const std::vector<PathWaypoint> nodes{Node(0, 0, kStraightSegment | kAlternateSet), Node(0, 10), Node(0, 12)};
   ManualEffectClock clock;

@@ -58,7 +58,6 @@ TEST(StageStretchMap, NoSeamForAnyRatio) {
 
 TEST(StageStretchDraw, SeamCasesWriteEveryPixelInBothFormats) {
   for (PixelFormat f : {PixelFormat::kXrgb32, PixelFormat::kRgb565}) {
-    SetDisplayFormat(f);
     struct Case {
       int sw, sh, dw, dh;
     };
@@ -70,7 +69,7 @@ TEST(StageStretchDraw, SeamCasesWriteEveryPixelInBothFormats) {
     auto colour = [](int x, int y) { return x % 3 == 2 ? kGrey : (x + y) % 2 ? kRed : kBlue; };
     for (const Case& k : cases)
       for (bool keyed : {false, true}) {
-        StageSprite s;
+        StageSprite s(f);
         const DecodedPicture pic = Picture24(k.sw, k.sh, colour);
         s.SetPicture(pic.View());
         s.Setup({0, 0, k.dw, k.dh}, {0, 0, k.sw, k.sh}, 5, keyed, kGrey, 0, 0);
@@ -86,7 +85,6 @@ TEST(StageStretchDraw, SeamCasesWriteEveryPixelInBothFormats) {
           }
       }
   }
-  SetDisplayFormat(PixelFormat::kXrgb32);
 }
 
 TEST(StagePixelLoops, KeyedCopy32ChecksEveryChannelRange) {

@@ -33,10 +33,9 @@ std::vector<uint8_t> ReadRgb(const std::string& path, int* w, int* h) {
 
 TEST(StageSnapshot, WholeStageGoesToPngInBothFormats) {
   for (PixelFormat f : {PixelFormat::kXrgb32, PixelFormat::kRgb565}) {
-    SetDisplayFormat(f);
     Compositor c(CompositorRole::kStage);
     ASSERT_EQ(c.Initialise({0, 0, 8, 4}, kBack, f, nullptr), 0);
-    StageSprite s;
+    StageSprite s(f);
     Place(s, Solid24(2, 2, kRed), {1, 1, 3, 3}, 5);
     c.Add(s, false);  // never updated: the snapshot composes by itself
     const std::string path = (std::filesystem::temp_directory_path() /
@@ -59,7 +58,6 @@ TEST(StageSnapshot, WholeStageGoesToPngInBothFormats) {
     EXPECT_EQ(rgb[at + 2], 0);
     c.Remove(s, false);
   }
-  SetDisplayFormat(PixelFormat::kXrgb32);
   EXPECT_FALSE(WritePng(PixelBuffer(), "/nonexistent/x.png"));
 }
 

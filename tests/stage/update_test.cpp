@@ -186,8 +186,7 @@ TEST(StageKeySetup, SixteenBitDisplayRules) {
       {PixelFormat::kRgb565, 20, 20, 0x3C, 0x64, 0x20, 0x48, 0x00, 0x24},
   };
   for (const Case& k : cases) {
-    SetDisplayFormat(k.format);
-    StageSprite s;
+    StageSprite s(k.format);
     s.Setup({0, 0, 1, 1}, {0, 0, 1, 1}, 5, true, ColorRef(0x00123456), k.tolerance, 27);
     EXPECT_EQ(s.key16, 0x51A2);
     EXPECT_EQ(s.tolerance, k.wantTolerance);
@@ -195,7 +194,6 @@ TEST(StageKeySetup, SixteenBitDisplayRules) {
     EXPECT_EQ((std::array<int, 6>{s.redMin, s.redMax, s.greenMin, s.greenMax, s.blueMin, s.blueMax}),
               (std::array<int, 6>{k.rMin, k.rMax, k.gMin, k.gMax, k.bMin, k.bMax}));
   }
-  SetDisplayFormat(PixelFormat::kXrgb32);
   StageSprite off;
   off.Setup({0, 0, 1, 1}, {0, 0, 1, 1}, 5, false, ColorRef(0x00123456), 9, 0);
   EXPECT_EQ(off.keyColor, ColorRef());

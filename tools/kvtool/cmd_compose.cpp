@@ -92,7 +92,6 @@ void BuildScene(const json& doc, const std::filesystem::path& baseDir, Scene& sc
   if (format != "xrgb32" && format != "rgb565")
     throw SceneError{kExitBadData, "'format' must be \"xrgb32\" or \"rgb565\""};
   const PixelFormat pf = format == "xrgb32" ? PixelFormat::kXrgb32 : PixelFormat::kRgb565;
-  SetDisplayFormat(pf);
   if (scene.compositor.Initialise({0, 0, width, height}, ColorField(doc, "backColor", ColorRef(0x00FFFFFF)), pf,
                                   nullptr) != 0)
     throw SceneError{kExitFailed, "the stage picture could not be created"};
@@ -102,7 +101,7 @@ void BuildScene(const json& doc, const std::filesystem::path& baseDir, Scene& sc
     const json& j = sprites[i];
     const std::string where = "sprite " + std::to_string(i) + ": ";
     try {
-      auto sprite = std::make_unique<StageSprite>();
+      auto sprite = std::make_unique<StageSprite>(pf);
       const std::string picture = j.value("picture", std::string());
       Rect pictureRect;
       if (!picture.empty()) {

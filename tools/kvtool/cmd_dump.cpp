@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "net/resolver.h"
+#include "persist/locator_resolver.h"
 #include "net/temp_folder.h"
 #include "persist/document.h"
 #include "persist/json_fields.h"

@@ -65,12 +65,12 @@ int RunGet(int argc, char** argv) {
   if (int err = file.Open(); err != 0)
     return Fail(kExitFailed, "cannot create %s: %s", outPath, ErrnoText(err).c_str());
   StderrProgress progress;
-  SetProgressSink(&progress);
+  NetHooks net;
+  net.SetProgressSink(&progress);
   HttpStatus status;
   uint32_t bytes = 0;
   int error = 0;
-  bool ok = HttpGet(url, &file, status, nullptr, nullptr, &bytes, true, error);
-  SetProgressSink(nullptr);
+  bool ok = HttpGet(net, url, &file, status, nullptr, nullptr, &bytes, true, error);
   if (ok && (error = file.Finish()) != 0) {
     ok = false;
     file.Discard();

@@ -17,7 +17,8 @@ int RunHead(int argc, char** argv) {
   HttpStatus status;
   int error = 0;
   // What the scripts' two questions answer, from one request.
-  const bool ok = HttpGet(url, nullptr, status, nullptr, nullptr, nullptr, false, error) && status.status == 200;
+  const NetHooks net;
+  const bool ok = HttpGet(net, url, nullptr, status, nullptr, nullptr, nullptr, false, error) && status.status == 200;
   std::printf("exists: %s\nsize: %d\n", ok ? "true" : "false", ok ? static_cast<int32_t>(status.contentLength) : -1);
   if (ok) return kExitOk;
   return Fail(HttpFailureStatus(status), "%s: %s", args.operands[0].c_str(), HttpFailureText(error, status).c_str());

@@ -103,7 +103,7 @@ void RegisterHost(Engine& engine) {
       std::fputc('\n', stdout);
     }
   });
-  engine.debugPrint = [](const std::string& text) {
+  engine.debugPrint = [](Thread&, const std::string& text) {
     std::fputs(kv::Cp1252ToUtf8(text).c_str(), stdout);
     std::fputc('\n', stdout);
   };

@@ -1,4 +1,4 @@
-#include "net/resolver.h"
+#include "persist/locator_resolver.h"
 
 namespace kv {
 

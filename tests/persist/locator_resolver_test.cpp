@@ -1,6 +1,6 @@
 // OpenProject through the resource locator: compilations of every method, an
 // archive already open, a corrupt archive, a project missing from it.
-#include "net/resolver.h"
+#include "persist/locator_resolver.h"
 
 #include <filesystem>
 #include <fstream>
@@ -93,7 +93,7 @@ TEST_F(ResolverTest, CompilationOfEachMethodOpens) {
     // In a compilation the root keeps its stored name.
     EXPECT_EQ(session_->project->projectTree[0]->path, "inside.kvp");
     // Drive C: is the folder of the .kvg, not the one its entries went to.
-    EXPECT_EQ(ResolveHostPath("C:\\media.bmp", ProcessDriveMap(), "/"), dir_.string() + "/media.bmp");
+    EXPECT_EQ(ResolveHostPath("C:\\media.bmp", session_->drives, "/"), dir_.string() + "/media.bmp");
     CloseDocument(*session_, session_->project);
   }
   EXPECT_TRUE(box_.shown().empty());
