@@ -266,6 +266,26 @@ struct Frame {
   uint32_t lastLabel = 0;  // the numeric line label reached last, for Erl
 };
 
+// The call frames in one block sized for the deepest nesting allowed: a call
+// neither checks capacity nor moves frames, and the depth is a pointer.
+class FrameStack {
+ public:
+  explicit FrameStack(size_t capacity) : data_(new Frame[capacity]), top_(data_.get()), limit_(top_ + capacity) {}
+  bool empty() const { return top_ == data_.get(); }
+  bool full() const { return top_ == limit_; }
+  size_t size() const { return static_cast<size_t>(top_ - data_.get()); }
+  Frame& back() { return top_[-1]; }
+  const Frame& back() const { return top_[-1]; }
+  // The caller checks full() first.
+  void push(const Function* fn, Value* base, const Ins* ip) { *top_++ = Frame{fn, base, ip}; }
+  void pop_back() { --top_; }
+
+ private:
+  std::unique_ptr<Frame[]> data_;
+  Frame* top_;
+  Frame* limit_;
+};
+
 // One script thread: runs one subroutine (and what it calls) to its end on
 // the OS thread that calls Run. Stop may come from any OS thread.
 class Thread {
@@ -357,8 +377,9 @@ class Thread {
   Engine& engine_;
   std::shared_ptr<ScriptObject> script_;
   int function_;
-  std::vector<Value> stack_;
-  std::vector<Frame> frames_;
+  std::vector<Value> stack_;  // never resized: frames point into it
+  const Value* stackEnd_;
+  FrameStack frames_;
   // GoSub return points of every frame, innermost last; `frame` is the
   // owner's depth (frames_.size() when it ran GoSub).
   struct GoSubReturn {

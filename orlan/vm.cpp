@@ -203,8 +203,12 @@ uint32_t LineAt(const Function* fn, uint32_t pc) {
 }  // namespace
 
 Thread::Thread(Engine& engine, std::shared_ptr<ScriptObject> script, int function)
-    : engine_(engine), script_(std::move(script)), function_(function), stack_(kStackValues) {
-  frames_.reserve(kMaxFrames);
+    : engine_(engine),
+      script_(std::move(script)),
+      function_(function),
+      stack_(kStackValues),
+      stackEnd_(stack_.data() + stack_.size()),
+      frames_(kMaxFrames) {
   engine_.AddThread(this);
 }
 
@@ -308,7 +312,7 @@ void Thread::Yield() {
 inline void Thread::PushFrame(int index, Value* base, int nargs) {
   const ScriptObject::EntryInfo& entry = script_->Entries()[index];
   const Function* fn = entry.fn;
-  if (frames_.size() >= kMaxFrames || base + entry.registers > stack_.data() + stack_.size()) Raise(err::kOutOfStack);
+  if (frames_.full() || base + entry.registers > stackEnd_) Raise(err::kOutOfStack);
   const int np = entry.params;
   if (!entry.plain || nargs != np) return PushFrameSlow(fn, base, nargs);
   for (int p = 1; p <= np; ++p)
@@ -316,10 +320,7 @@ inline void Thread::PushFrame(int index, Value* base, int nargs) {
   if (IsHeap(base[0].tag)) base[0].Clear();
   base[0].tag = entry.result.tag;
   base[0].raw = entry.result.raw;
-  Frame& f = frames_.emplace_back();
-  f.fn = fn;
-  f.base = base;
-  f.ip = fn->code.data();
+  frames_.push(fn, base, fn->code.data());
 }
 
 void Thread::PushFrameSlow(const Function* fn, Value* base, int nargs) {
@@ -343,18 +344,15 @@ void Thread::PushFrameSlow(const Function* fn, Value* base, int nargs) {
   else if (fn->result.vt == VarType::Double && !fn->result.isArray) base[0].SetDouble(0);
   else base[0] = script_->DefaultFor(fn->result, {});
   for (const LocalInit& li : fn->inits) base[li.slot] = script_->DefaultFor(li.type, li.dims);
-  // Built in place: a frame assembled on the stack and copied stalls the
-  // store-to-load forwarding of the copy.
-  Frame& f = frames_.emplace_back();
-  f.fn = fn;
-  f.base = base;
-  f.ip = fn->code.data();
+  frames_.push(fn, base, fn->code.data());
 }
 
 inline void Thread::PopFrame() {
   while (!gosubs_.empty() && gosubs_.back().frame >= frames_.size()) gosubs_.pop_back();
   Frame& f = frames_.back();
-  for (uint16_t r = 1; r < f.fn->numRegs; ++r) f.base[r].Clear();
+  // The bound is read once: a release in between could otherwise make the
+  // compiler reload it on every register.
+  for (Value *v = f.base + 1, *end = f.base + f.fn->numRegs; v < end; ++v) v->Clear();
   if (f.inHandler) ClearError();
   frames_.pop_back();
 }

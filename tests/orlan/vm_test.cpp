@@ -162,6 +162,14 @@ const Case kCases[] = {
      "Sub Main()\nAdd Base\nAdd 5\nNames(2) = \"two\"\nPrint Total & Names(2) & LBound(Names)\nEnd Sub\n",
      "105two1\n"},
     {"OutOfStackSpace", "Sub Deep(n As Long)\nDeep n + 1\nEnd Sub\nSub Main()\nDeep 1\nEnd Sub\n", "", 28, 2},
+    // A frame takes the place of one that returned: the old one's error handling must not carry over.
+    {"ReusedFrameHasNoErrorHandler",
+     "Sub A()\nOn Error Resume Next\nEnd Sub\nSub B()\nErr.Raise 5\nPrint \"resumed\"\nEnd Sub\nSub Main()\nA\nB\nEnd Sub\n", "", 5, 5},
+    {"DeepRecursionAgainAfterOutOfStack",
+     "Function Deep(n As Long) As Long\nDeep = Deep(n + 1)\nEnd Function\n"
+     "Function Depth(n As Long) As Long\nIf n = 0 Then Depth = 0 Else Depth = 1 + Depth(n - 1)\nEnd Function\n"
+     "Sub Main()\nOn Error Resume Next\nDeep 1\nPrint Err.Number\nPrint Depth(2500)\nEnd Sub\n",
+     "28\n2500\n"},
     // Arrays.
     {"DynamicArraysReDimPreserve",
      "Dim a() As Long, i As Long\nReDim a(2)\nFor i = 0 To 2\na(i) = i * 10\nNext\nReDim Preserve a(4)\na(4) = 40\nPrint UBound(a) & \" \" & a(1) & \" \" & a(3) & \" \" & a(4)\n"
