@@ -405,7 +405,7 @@ TEST(ShapeCovering, OnlyAFigureThatPaintsEveryPixelIsOpaque) {
   };
   for (const Case& c : cases) {
     auto shape = c.make();
-    PaintedSprite sprite(*shape);
+    PaintedSprite sprite(*shape, PixelFormat::kXrgb32);
     sprite.Setup({0, 0, 10, 10}, {}, 0, c.keyed, ColorRef(0x123456), 0, 0);
     EXPECT_EQ(sprite.IsOpaque(), c.opaque) << c.name;
   }
@@ -417,7 +417,7 @@ TEST(ShapeCovering, CompositorDrawsBehindAShapeThatLeavesPixels) {
   ASSERT_EQ(c.Initialise({0, 0, 32, 32}, ColorRef(0x00102030), PixelFormat::kXrgb32, nullptr), 0);
   auto back = Shape<CRectangle>([](CRectangle& r) { r.fillColor = kGreen; });
   auto front = Shape<CEllipse>();
-  PaintedSprite backSprite(*back), frontSprite(*front);
+  PaintedSprite backSprite(*back, PixelFormat::kXrgb32), frontSprite(*front, PixelFormat::kXrgb32);
   backSprite.Setup({0, 0, 32, 32}, {}, 10, false, {}, 0, 0);
   frontSprite.Setup({0, 0, 32, 32}, {}, 5, false, {}, 0, 0);
   c.Add(backSprite, false);
