@@ -112,7 +112,7 @@ struct StageOfShapes {
       for (auto& s : sprites) c.Remove(*s, false);
   }
   void Add(SelfPainting& painter, const Rect& r) {
-    sprites.push_back(std::make_unique<PaintedSprite>(painter));
+    sprites.push_back(std::make_unique<PaintedSprite>(painter, PixelFormat::kXrgb32));
     sprites.back()->Setup(r, {}, 5, false, {}, 0, 0);
     places.push_back(r);
   }
