@@ -209,7 +209,7 @@ int Player::Run() {
     const std::string text = FileNameAndExt(session_->projectPath) + ": a stage of " + std::to_string(stageWidth) +
                              " x " + std::to_string(stageHeight) + " pixels is too large (" +
                              PictureBoundText(stagePixels) + ")";
-    ShowMessage(text, LoadString(sid::kAppName), MsgButtons::Ok, MsgIcon::Exclamation);
+    messages_->Show(text, LoadString(sid::kAppName), MsgButtons::Ok, MsgIcon::Exclamation);
     EndRun(exit_status::kCorrupt);
     return Fail(exit_status::kCorrupt, Cp1252ToUtf8(text));
   }
