@@ -131,6 +131,19 @@ class TwoPlayers : public ::testing::Test {
   std::filesystem::path dir_;
 };
 
+// Posts the key every 50 ms until the run has ended or a minute has passed;
+// answers whether it ended.
+bool KeyUntilEnded(Player& player, std::future<int>& done, uint32_t key,
+                   std::chrono::steady_clock::time_point deadline) {
+  InputEvent event;
+  event.kind = InputEvent::Kind::kKey;
+  event.key = key;
+  while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready &&
+         std::chrono::steady_clock::now() < deadline)
+    player.PostInput(event);
+  return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
 TEST_F(TwoPlayers, EachFindsItsOwnFilesAndKeepsItsOwnPlayState) {
   // A opens its project and waits for a key; B opens, plays and ends
   // meanwhile; then A goes on.
@@ -144,14 +157,8 @@ TEST_F(TwoPlayers, EachFindsItsOwnFilesAndKeepsItsOwnPlayState) {
   b.Run();
 
   // Keys until A's wait takes one: one sent before the wait began is not seen.
-  InputEvent key;
-  key.kind = InputEvent::Kind::kKey;
-  key.key = 0x41;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (aDone.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready &&
-         std::chrono::steady_clock::now() < deadline)
-    a.PostInput(key);
-  ASSERT_EQ(aDone.wait_for(std::chrono::seconds(0)), std::future_status::ready) << "A never ended";
+  ASSERT_TRUE(KeyUntilEnded(a, aDone, 0x41, deadline)) << "A never ended";
   aDone.get();
 
   const struct {
@@ -258,11 +265,7 @@ TEST_F(TwoPlayers, LooseFilesResolveInTheirOwnFoldersAtTheirOwnDepths) {
     a.PostInput(key);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  key.key = kDefaultExitKey;
-  while (aDone.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready &&
-         std::chrono::steady_clock::now() < deadline)
-    a.PostInput(key);
-  ASSERT_EQ(aDone.wait_for(std::chrono::seconds(0)), std::future_status::ready) << "A never ended";
+  ASSERT_TRUE(KeyUntilEnded(a, aDone, kDefaultExitKey, deadline)) << "A never ended";
   aDone.get();
 
   const struct {
