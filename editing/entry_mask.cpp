@@ -183,14 +183,16 @@ MaskedEdit::Outcome MaskedEdit::Type(char c) {
   return caret_ >= mask_.size() && autoTab ? Outcome::kLeave : Outcome::kDone;
 }
 
+MaskedEdit::Outcome MaskedEdit::DeleteSelection() {
+  const size_t start = SelectionStart();
+  DeleteRange(start, SelectionEnd());
+  caret_ = anchor_ = start;
+  return Outcome::kDone;
+}
+
 MaskedEdit::Outcome MaskedEdit::Backspace() {
   if (readOnly) return Outcome::kRefused;
-  if (HasSelection()) {
-    const size_t start = SelectionStart();
-    DeleteRange(start, SelectionEnd());
-    caret_ = anchor_ = start;
-    return Outcome::kDone;
-  }
+  if (HasSelection()) return DeleteSelection();
   for (size_t i = caret_; i-- > 0;) {
     if (mask_.IsPlaceholder(i)) {
       DeleteRange(i, i + 1);
@@ -203,12 +205,7 @@ MaskedEdit::Outcome MaskedEdit::Backspace() {
 
 MaskedEdit::Outcome MaskedEdit::Delete() {
   if (readOnly) return Outcome::kRefused;
-  if (HasSelection()) {
-    const size_t start = SelectionStart();
-    DeleteRange(start, SelectionEnd());
-    caret_ = anchor_ = start;
-    return Outcome::kDone;
-  }
+  if (HasSelection()) return DeleteSelection();
   const size_t at = NextPlaceholder(caret_);
   if (at >= mask_.size()) return Outcome::kRefused;
   DeleteRange(at, at + 1);
@@ -287,11 +284,8 @@ MaskedEdit::Outcome MaskedEdit::Paste(const std::string& text) {
 
 MaskedEdit::Outcome MaskedEdit::Cut(std::string& copied) {
   copied = Copy();
-  if (readOnly || !HasSelection()) return readOnly ? Outcome::kRefused : Outcome::kDone;
-  const size_t start = SelectionStart();
-  DeleteRange(start, SelectionEnd());
-  caret_ = anchor_ = start;
-  return Outcome::kDone;
+  if (readOnly) return Outcome::kRefused;
+  return DeleteSelection();
 }
 
 }  // namespace kv

@@ -97,6 +97,7 @@ class MaskedEdit {
   size_t FirstPlaceholder() const { return NextPlaceholder(0); }
   size_t LastFilledEnd() const;  // the position after the last filled placeholder
   void DeleteRange(size_t from, size_t to);
+  Outcome DeleteSelection();
   void Place(size_t from, const std::string& text);
 
   EntryMask mask_;
