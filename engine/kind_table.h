@@ -50,7 +50,7 @@
   X(CStageCursor, kStageCursor, "Stage Cursor", 0, kVisible, NotYet("the stage-wide cursor"), kNoWindow)        \
   X(C3d, k3d, "3D", 0, kVisible, NotYet("the 3D model renderer"), kNoWindow)                                    \
   X(CMenuObj, kMenu, "Menu", 0, kVisible, NotYet("the stage and window menus"), kNoWindow)                      \
-  X(CDataEntry, kDataEntry, "Data Entry", 0, kVisible, NotYet("the masked entry field"), kWindow)               \
+  X(CDataEntry, kDataEntry, "Data Entry", 0, kVisible, kPlays, kWindow)                                        \
   X(COleCtl, kInsertFolder, "ActiveX Control", 0, kVisible, NotYet("the ActiveX controls"), kWindow)            \
   X(CGraphic, kInsertFolder, nullptr, 0, kVisible, kPlays, kNoWindow)                                           \
   X(CObjectFill, kInsertFolder, nullptr, 0, kVisible, kPlays, kNoWindow)                                        \

@@ -1,6 +1,7 @@
 #include "shell/qt_widget_window.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFocusEvent>
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
@@ -16,6 +17,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "editing/entry_mask.h"
 #include "platform/text.h"
 #include "shell/gui_thread.h"
 
@@ -79,6 +81,188 @@ struct WidgetType {
   void (*watch)(QWidget& widget, QObject& context, ChangeSink changed);
 };
 
+QString FromCp1252(const std::string& text) { return QString::fromStdString(Cp1252ToUtf8(text)); }
+std::string ToCp1252(const QString& text) { return Utf8ToCp1252(text.toStdString()); }
+
+// The masked entry field: a line edit whose every edit goes through the
+// mask's editor, so the text always has the mask's shape. Tab and Enter are
+// declined: the stage moves the focus on with them.
+class MaskedLineEdit : public QLineEdit {
+ public:
+  MaskedLineEdit() {
+    setContextMenuPolicy(Qt::NoContextMenu);
+    setDragEnabled(false);
+    setAcceptDrops(false);
+    Show();
+  }
+  ChangeSink changed;
+
+  void Set(const std::string& property, const std::string& value) {
+    const bool on = value == "1";
+    if (property == "mask") {
+      EntryMask parsed;
+      try {
+        parsed = ParseEntryMask(value);
+      } catch (const EntryMaskError&) {
+        parsed = ParseEntryMask("X");  // the object refuses such a mask before it makes the widget
+      }
+      MaskedEdit fresh(std::move(parsed));
+      fresh.insertMode = edit_.insertMode;
+      fresh.autoTab = edit_.autoTab;
+      fresh.readOnly = edit_.readOnly;
+      fresh.allowInsertToggle = edit_.allowInsertToggle;
+      fresh.promptChar = edit_.promptChar;
+      fresh.passwordChar = edit_.passwordChar;
+      edit_ = std::move(fresh);
+    } else if (property == "prompt") {
+      edit_.promptChar = value.empty() ? ' ' : value[0];
+    } else if (property == "password") {
+      edit_.passwordChar = value.empty() ? 0 : value[0];
+    } else if (property == "insertMode") {
+      edit_.insertMode = on;
+    } else if (property == "readOnly") {
+      edit_.readOnly = on;
+    } else if (property == "autoTab") {
+      edit_.autoTab = on;
+    } else if (property == "selectOnFocus") {
+      selectOnFocus_ = on;
+    } else if (property == "allowInsertToggle") {
+      edit_.allowInsertToggle = on;
+    } else if (property == "border") {
+      setFrame(on);
+    } else if (property == "font") {
+      QFont f = font();
+      if (!value.empty()) f.fromString(QString::fromStdString(value));
+      setFont(f);
+    } else if (property == "colors") {
+      unsigned text = 0, back = 0;
+      QPalette p = style()->standardPalette();
+      if (std::sscanf(value.c_str(), "%u %u", &text, &back) == 2) {
+        auto rgb = [](unsigned c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); };
+        p.setColor(QPalette::Text, rgb(text));
+        p.setColor(QPalette::Base, rgb(back));
+      }
+      setPalette(p);
+    } else if (property == "text") {
+      edit_.SetText(value);
+      Report();
+    }
+    Show();
+  }
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override {
+    using O = MaskedEdit::Outcome;
+    const int key = e->key();
+    const bool shift = e->modifiers() & Qt::ShiftModifier, control = e->modifiers() & Qt::ControlModifier;
+    O outcome = O::kDone;
+    if (key == Qt::Key_Tab || key == Qt::Key_Backtab || key == Qt::Key_Return || key == Qt::Key_Enter ||
+        key == Qt::Key_Escape) {
+      e->ignore();
+      return;
+    }
+    if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta) {
+      e->accept();
+      return;
+    }
+    if (control) {
+      if (key == Qt::Key_C || key == Qt::Key_Insert) {
+        Copy();
+      } else if (key == Qt::Key_V) {
+        outcome = edit_.Paste(ToCp1252(QApplication::clipboard()->text()));
+      } else if (key == Qt::Key_X) {
+        outcome = Cut();
+      } else {
+        outcome = O::kRefused;  // any other key with Control
+      }
+    } else {
+      switch (key) {
+        case Qt::Key_Home: edit_.Home(shift); break;
+        case Qt::Key_End: edit_.End(shift); break;
+        case Qt::Key_Left: edit_.Left(shift); break;
+        case Qt::Key_Right: outcome = edit_.Right(shift); break;
+        case Qt::Key_Insert:
+          if (shift) {
+            outcome = edit_.Paste(ToCp1252(QApplication::clipboard()->text()));
+          } else {
+            outcome = edit_.ToggleInsert();
+            if (outcome == O::kDone && changed) changed("insertMode", edit_.insertMode ? "1" : "0");
+          }
+          break;
+        case Qt::Key_Delete: outcome = shift ? Cut() : edit_.Delete(); break;
+        case Qt::Key_Backspace: outcome = edit_.Backspace(); break;
+        default: {
+          const std::string typed = ToCp1252(e->text());
+          if (typed.empty() || static_cast<unsigned char>(typed[0]) < 0x20) {
+            e->ignore();  // not ours: hotkeys and the stage have it
+            return;
+          }
+          for (char c : typed) outcome = edit_.Type(c);
+        }
+      }
+    }
+    e->accept();
+    if (outcome == O::kRefused) QApplication::beep();
+    Show();
+    Report();
+    if (outcome == O::kLeave && changed) changed("autotab", "1");
+  }
+  void inputMethodEvent(QInputMethodEvent* e) override { e->ignore(); }
+  void mousePressEvent(QMouseEvent* e) override {
+    QLineEdit::mousePressEvent(e);
+    edit_.ClickAt(size_t(cursorPosition()));
+    Show();
+  }
+  void mouseMoveEvent(QMouseEvent* e) override {
+    QLineEdit::mouseMoveEvent(e);
+    if (hasSelectedText()) {
+      const int start = selectionStart(), end = start + int(selectedText().size());
+      const int caret = cursorPosition();
+      edit_.Select(size_t(caret == start ? end : start), size_t(caret));
+    }
+  }
+  void mouseDoubleClickEvent(QMouseEvent*) override {
+    edit_.SelectAll();
+    Show();
+  }
+  void focusInEvent(QFocusEvent* e) override {
+    QLineEdit::focusInEvent(e);
+    edit_.FocusGained(selectOnFocus_);
+    Show();
+  }
+
+ private:
+  void Copy() {
+    if (edit_.HasSelection()) QApplication::clipboard()->setText(FromCp1252(edit_.Copy()));
+  }
+  MaskedEdit::Outcome Cut() {
+    std::string copied;
+    const MaskedEdit::Outcome o = edit_.Cut(copied);
+    if (!copied.empty()) QApplication::clipboard()->setText(FromCp1252(copied));
+    return o;
+  }
+  // The editor's text and selection into the line edit.
+  void Show() {
+    const QString text = FromCp1252(edit_.Display());
+    if (QLineEdit::text() != text) setText(text);
+    const int anchor = int(edit_.HasSelection() ? (edit_.Caret() == edit_.SelectionStart() ? edit_.SelectionEnd()
+                                                                                          : edit_.SelectionStart())
+                                                : edit_.Caret());
+    setSelection(anchor, int(edit_.Caret()) - anchor);
+    if (!edit_.HasSelection()) setCursorPosition(int(edit_.Caret()));
+  }
+  void Report() {
+    const std::string value = edit_.Value();
+    if (value == reported_) return;
+    reported_ = value;
+    if (changed) changed("value", value);
+  }
+
+  MaskedEdit edit_;
+  bool selectOnFocus_ = true;
+  std::string reported_;
+};
+
 const WidgetType kWidgetTypes[] = {
     {"line edit", [] { return static_cast<QWidget*>(new QLineEdit); },
      [](QWidget& w, const std::string& property, const std::string& value) {
@@ -88,6 +272,11 @@ const WidgetType kWidgetTypes[] = {
        QObject::connect(static_cast<QLineEdit*>(&w), &QLineEdit::textChanged, &context,
                         [changed](const QString& text) { changed("text", Utf8ToCp1252(text.toStdString())); });
      }},
+    {"masked edit", [] { return static_cast<QWidget*>(new MaskedLineEdit); },
+     [](QWidget& w, const std::string& property, const std::string& value) {
+       static_cast<MaskedLineEdit&>(w).Set(property, value);
+     },
+     [](QWidget& w, QObject&, ChangeSink changed) { static_cast<MaskedLineEdit&>(w).changed = std::move(changed); }},
 };
 
 const WidgetType* FindWidgetType(const std::string& name) {
