@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,5 +49,12 @@ struct RichDocument {
 
 // A plain-text file (Windows-1252) as a document of one run a paragraph.
 RichDocument PlainTextDocument(std::string_view text);
+
+// Hands a document from the object that read it to the widget that shows
+// it, across the widget seam's string properties: Share answers a key that
+// Take redeems once (null for an unknown or redeemed key, or once the
+// sharer, which keeps the document, has let it go).
+std::string ShareRichDocument(std::shared_ptr<const RichDocument> doc);
+std::shared_ptr<const RichDocument> TakeRichDocument(const std::string& key);
 
 }  // namespace kv

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -552,6 +553,40 @@ std::string RichDocument::PlainText() const {
     out.push_back('\n');
   }
   return out;
+}
+
+namespace {
+
+struct Handoff {
+  std::mutex lock;
+  uint64_t next = 0;
+  std::map<std::string, std::weak_ptr<const RichDocument>> waiting;
+};
+
+Handoff& Documents() {
+  static Handoff h;
+  return h;
+}
+
+}  // namespace
+
+std::string ShareRichDocument(std::shared_ptr<const RichDocument> doc) {
+  Handoff& h = Documents();
+  std::lock_guard l(h.lock);
+  std::erase_if(h.waiting, [](const auto& w) { return w.second.expired(); });
+  const std::string key = "rich document " + std::to_string(++h.next);
+  h.waiting[key] = doc;
+  return key;
+}
+
+std::shared_ptr<const RichDocument> TakeRichDocument(const std::string& key) {
+  Handoff& h = Documents();
+  std::lock_guard l(h.lock);
+  auto it = h.waiting.find(key);
+  if (it == h.waiting.end()) return nullptr;
+  auto doc = it->second.lock();
+  h.waiting.erase(it);
+  return doc;
 }
 
 RichDocument PlainTextDocument(std::string_view text) {

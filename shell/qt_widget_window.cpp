@@ -11,6 +11,10 @@
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
 #include <QThread>
 #include <algorithm>
 #include <cmath>
@@ -18,6 +22,7 @@
 #include <stdexcept>
 
 #include "editing/entry_mask.h"
+#include "editing/rich_document.h"
 #include "platform/text.h"
 #include "shell/gui_thread.h"
 
@@ -263,6 +268,90 @@ class MaskedLineEdit : public QLineEdit {
   std::string reported_;
 };
 
+// Twips (1/1440 inch) in pixels at 96 dots an inch.
+qreal PixelsOfTwips(int twips) { return twips / 15.0; }
+
+QColor ColorOfRgb(uint32_t rgb) { return QColor(int((rgb >> 16) & 0xFF), int((rgb >> 8) & 0xFF), int(rgb & 0xFF)); }
+
+// The document model as a QTextDocument. Sizes are in pixels at 96 dots an
+// inch, so the text lays out alike on every display.
+void FillTextDocument(QTextDocument& target, const RichDocument& doc, const QFont& base) {
+  target.clear();
+  target.setDefaultFont(base);
+  QTextCursor cursor(&target);
+  bool first = true;
+  for (const RichParagraph& p : doc.paragraphs) {
+    QTextBlockFormat block;
+    block.setAlignment(p.align == RichAlign::kCenter  ? Qt::AlignHCenter
+                       : p.align == RichAlign::kRight ? Qt::AlignRight
+                       : p.align == RichAlign::kJustify ? Qt::AlignJustify
+                                                        : Qt::AlignLeft);
+    block.setLeftMargin(PixelsOfTwips(p.leftIndent));
+    block.setRightMargin(PixelsOfTwips(p.rightIndent));
+    block.setTextIndent(PixelsOfTwips(p.firstIndent));
+    block.setTopMargin(PixelsOfTwips(p.spaceBefore));
+    block.setBottomMargin(PixelsOfTwips(p.spaceAfter));
+    QList<QTextOption::Tab> tabs;
+    for (int t : p.tabStops) tabs.append(QTextOption::Tab(PixelsOfTwips(t), QTextOption::LeftTab));
+    block.setTabPositions(tabs);
+    if (first)
+      cursor.setBlockFormat(block);
+    else
+      cursor.insertBlock(block);
+    first = false;
+    for (const RichRun& r : p.runs) {
+      const RichCharFormat& f = r.format;
+      QFont font = base;
+      if (!f.font.empty()) font.setFamily(QString::fromStdString(f.font));
+      font.setPixelSize(std::max(1, int(std::lround(f.halfPoints * 96.0 / 144.0))));
+      font.setBold(f.bold);
+      font.setItalic(f.italic);
+      font.setUnderline(f.underline);
+      font.setStrikeOut(f.strike);
+      QTextCharFormat chars;
+      chars.setFont(font, QTextCharFormat::FontPropertiesAll);
+      if (f.vertical)
+        chars.setVerticalAlignment(f.vertical > 0 ? QTextCharFormat::AlignSuperScript
+                                                  : QTextCharFormat::AlignSubScript);
+      if (f.color) chars.setForeground(ColorOfRgb(*f.color));
+      if (f.background) chars.setBackground(ColorOfRgb(*f.background));
+      cursor.insertText(QString::fromStdString(r.text), chars);
+    }
+  }
+  cursor.movePosition(QTextCursor::Start);
+}
+
+// The rich text field: shows the document the object read, scrolls it and
+// lets the user edit the copy shown.
+class RichTextEdit : public QTextEdit {
+ public:
+  RichTextEdit() {
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setFrameShape(QFrame::NoFrame);
+    setLineWrapMode(QTextEdit::WidgetWidth);
+    setAcceptRichText(false);
+  }
+
+  void Set(const std::string& property, const std::string& value) {
+    if (property == "document") {
+      if (auto doc = TakeRichDocument(value)) {
+        FillTextDocument(*document(), *doc, font());
+        moveCursor(QTextCursor::Start);
+      }
+    } else if (property == "background") {
+      QPalette p = palette();
+      const uint32_t bgr = uint32_t(std::stoul(value));
+      p.setColor(QPalette::Base, QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF)));
+      setPalette(p);
+    } else if (property == "border") {
+      setFrameShape(value == "1" ? QFrame::StyledPanel : QFrame::NoFrame);
+    } else if (property == "verticalScroll") {
+      setVerticalScrollBarPolicy(value == "1" ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    }
+  }
+};
+
 const WidgetType kWidgetTypes[] = {
     {"line edit", [] { return static_cast<QWidget*>(new QLineEdit); },
      [](QWidget& w, const std::string& property, const std::string& value) {
@@ -277,6 +366,11 @@ const WidgetType kWidgetTypes[] = {
        static_cast<MaskedLineEdit&>(w).Set(property, value);
      },
      [](QWidget& w, QObject&, ChangeSink changed) { static_cast<MaskedLineEdit&>(w).changed = std::move(changed); }},
+    {"rich text", [] { return static_cast<QWidget*>(new RichTextEdit); },
+     [](QWidget& w, const std::string& property, const std::string& value) {
+       static_cast<RichTextEdit&>(w).Set(property, value);
+     },
+     [](QWidget&, QObject&, ChangeSink) {}},
 };
 
 const WidgetType* FindWidgetType(const std::string& name) {
