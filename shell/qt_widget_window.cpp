@@ -345,7 +345,9 @@ class RichTextEdit : public QTextEdit {
       p.setColor(QPalette::Base, QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF)));
       setPalette(p);
     } else if (property == "border") {
-      setFrameShape(value == "1" ? QFrame::StyledPanel : QFrame::NoFrame);
+      // The control's border: a plain one-pixel line.
+      setFrameStyle(value == "1" ? QFrame::Box | QFrame::Plain : QFrame::NoFrame);
+      setLineWidth(1);
     } else if (property == "verticalScroll") {
       setVerticalScrollBarPolicy(value == "1" ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
     }
