@@ -250,11 +250,13 @@ class MaskedLineEdit : public QLineEdit {
   void Show() {
     const QString text = FromCp1252(edit_.Display());
     if (QLineEdit::text() != text) setText(text);
-    const int anchor = int(edit_.HasSelection() ? (edit_.Caret() == edit_.SelectionStart() ? edit_.SelectionEnd()
-                                                                                          : edit_.SelectionStart())
-                                                : edit_.Caret());
-    setSelection(anchor, int(edit_.Caret()) - anchor);
-    if (!edit_.HasSelection()) setCursorPosition(int(edit_.Caret()));
+    if (edit_.HasSelection()) {
+      const int anchor = int(edit_.Caret() == edit_.SelectionStart() ? edit_.SelectionEnd() : edit_.SelectionStart());
+      setSelection(anchor, int(edit_.Caret()) - anchor);
+    } else {
+      deselect();
+      setCursorPosition(int(edit_.Caret()));
+    }
   }
   void Report() {
     const std::string value = edit_.Value();
@@ -272,54 +274,6 @@ class MaskedLineEdit : public QLineEdit {
 qreal PixelsOfTwips(int twips) { return twips / 15.0; }
 
 QColor ColorOfRgb(uint32_t rgb) { return QColor(int((rgb >> 16) & 0xFF), int((rgb >> 8) & 0xFF), int(rgb & 0xFF)); }
-
-// The document model as a QTextDocument. Sizes are in pixels at 96 dots an
-// inch, so the text lays out alike on every display.
-void FillTextDocument(QTextDocument& target, const RichDocument& doc, const QFont& base) {
-  target.clear();
-  target.setDefaultFont(base);
-  QTextCursor cursor(&target);
-  bool first = true;
-  for (const RichParagraph& p : doc.paragraphs) {
-    QTextBlockFormat block;
-    block.setAlignment(p.align == RichAlign::kCenter  ? Qt::AlignHCenter
-                       : p.align == RichAlign::kRight ? Qt::AlignRight
-                       : p.align == RichAlign::kJustify ? Qt::AlignJustify
-                                                        : Qt::AlignLeft);
-    block.setLeftMargin(PixelsOfTwips(p.leftIndent));
-    block.setRightMargin(PixelsOfTwips(p.rightIndent));
-    block.setTextIndent(PixelsOfTwips(p.firstIndent));
-    block.setTopMargin(PixelsOfTwips(p.spaceBefore));
-    block.setBottomMargin(PixelsOfTwips(p.spaceAfter));
-    QList<QTextOption::Tab> tabs;
-    for (int t : p.tabStops) tabs.append(QTextOption::Tab(PixelsOfTwips(t), QTextOption::LeftTab));
-    block.setTabPositions(tabs);
-    if (first)
-      cursor.setBlockFormat(block);
-    else
-      cursor.insertBlock(block);
-    first = false;
-    for (const RichRun& r : p.runs) {
-      const RichCharFormat& f = r.format;
-      QFont font = base;
-      if (!f.font.empty()) font.setFamily(QString::fromStdString(f.font));
-      font.setPixelSize(std::max(1, int(std::lround(f.halfPoints * 96.0 / 144.0))));
-      font.setBold(f.bold);
-      font.setItalic(f.italic);
-      font.setUnderline(f.underline);
-      font.setStrikeOut(f.strike);
-      QTextCharFormat chars;
-      chars.setFont(font, QTextCharFormat::FontPropertiesAll);
-      if (f.vertical)
-        chars.setVerticalAlignment(f.vertical > 0 ? QTextCharFormat::AlignSuperScript
-                                                  : QTextCharFormat::AlignSubScript);
-      if (f.color) chars.setForeground(ColorOfRgb(*f.color));
-      if (f.background) chars.setBackground(ColorOfRgb(*f.background));
-      cursor.insertText(QString::fromStdString(r.text), chars);
-    }
-  }
-  cursor.movePosition(QTextCursor::Start);
-}
 
 // The rich text field: shows the document the object read, scrolls it and
 // lets the user edit the copy shown.
@@ -382,6 +336,61 @@ const WidgetType* FindWidgetType(const std::string& name) {
 }
 
 }  // namespace
+
+// Pixel sizes at 96 dots an inch, so the text lays out alike on every display.
+void FillTextDocument(QTextDocument& target, const RichDocument& doc, const QFont& base) {
+  target.clear();
+  // A shown file is not an edit to undo; one edit block lays out once.
+  target.setUndoRedoEnabled(false);
+  target.setDefaultFont(base);
+  // A file uses few formats over and over: each is made once.
+  std::vector<std::pair<RichCharFormat, QTextCharFormat>> made;
+  auto formatOf = [&](const RichCharFormat& f) -> const QTextCharFormat& {
+    for (const auto& [rich, chars] : made)
+      if (rich == f) return chars;
+    QFont font = base;
+    if (!f.font.empty()) font.setFamily(QString::fromStdString(f.font));
+    font.setPixelSize(std::max(1, int(std::lround(f.halfPoints * 96.0 / 144.0))));
+    font.setBold(f.bold);
+    font.setItalic(f.italic);
+    font.setUnderline(f.underline);
+    font.setStrikeOut(f.strike);
+    QTextCharFormat chars;
+    chars.setFont(font, QTextCharFormat::FontPropertiesAll);
+    if (f.vertical)
+      chars.setVerticalAlignment(f.vertical > 0 ? QTextCharFormat::AlignSuperScript : QTextCharFormat::AlignSubScript);
+    if (f.color) chars.setForeground(ColorOfRgb(*f.color));
+    if (f.background) chars.setBackground(ColorOfRgb(*f.background));
+    made.emplace_back(f, chars);
+    return made.back().second;
+  };
+  QTextCursor cursor(&target);
+  cursor.beginEditBlock();
+  bool first = true;
+  for (const RichParagraph& p : doc.paragraphs) {
+    QTextBlockFormat block;
+    block.setAlignment(p.align == RichAlign::kCenter  ? Qt::AlignHCenter
+                       : p.align == RichAlign::kRight ? Qt::AlignRight
+                       : p.align == RichAlign::kJustify ? Qt::AlignJustify
+                                                        : Qt::AlignLeft);
+    block.setLeftMargin(PixelsOfTwips(p.leftIndent));
+    block.setRightMargin(PixelsOfTwips(p.rightIndent));
+    block.setTextIndent(PixelsOfTwips(p.firstIndent));
+    block.setTopMargin(PixelsOfTwips(p.spaceBefore));
+    block.setBottomMargin(PixelsOfTwips(p.spaceAfter));
+    QList<QTextOption::Tab> tabs;
+    for (int t : p.tabStops) tabs.append(QTextOption::Tab(PixelsOfTwips(t), QTextOption::LeftTab));
+    block.setTabPositions(tabs);
+    if (first)
+      cursor.setBlockFormat(block);
+    else
+      cursor.insertBlock(block);
+    first = false;
+    for (const RichRun& r : p.runs) cursor.insertText(QString::fromStdString(r.text), formatOf(r.format));
+  }
+  cursor.endEditBlock();
+  target.setUndoRedoEnabled(true);
+}
 
 int QtKeyOfVirtualKey(uint32_t vk) {
   if (vk >= 'A' && vk <= 'Z') return Qt::Key_A + int(vk - 'A');
