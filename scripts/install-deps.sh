@@ -20,7 +20,7 @@ packages=(
   # test oracles and benchmark baselines only
   libexpat1-dev libxml2-dev libpugixml-dev libpixman-1-dev lua5.4 nginx-light curl sox
   python3-pil imagemagick libjpeg-turbo-progs qt6-image-formats-plugins
-  libwmf-bin perl
+  libwmf-bin perl unrtf
   # the stage window tests: a virtual X server, screenshots and synthetic input
   xvfb x11-apps x11-utils xdotool
 )

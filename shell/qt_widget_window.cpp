@@ -105,6 +105,10 @@ class MaskedLineEdit : public QLineEdit {
   void Set(const std::string& property, const std::string& value) {
     const bool on = value == "1";
     if (property == "mask") {
+      // Options are set again as a whole (a colour, a font size): the same
+      // mask keeps what was typed.
+      if (value == maskText_) return;
+      maskText_ = value;
       EntryMask parsed;
       try {
         parsed = ParseEntryMask(value);
@@ -266,6 +270,7 @@ class MaskedLineEdit : public QLineEdit {
   }
 
   MaskedEdit edit_;
+  std::string maskText_ = "X";
   bool selectOnFocus_ = true;
   std::string reported_;
 };
