@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "ext/orlan_files_internal.h"
-#include "imaging/metafile.h"
+#include "imaging/metafile_type.h"
 #include "imaging/picture_codec.h"
 #include "platform/clipboard.h"
 #include "platform/files.h"
