@@ -1,5 +1,5 @@
-// The run's owner side of the runner: construction, start and shutdown, the
-// stop state every loop checks, and finding objects by name.
+// The run's owner side of the runner: construction, start and shutdown,
+// and finding objects by name.
 #include "engine/runner.h"
 
 #include <ctime>
@@ -81,16 +81,6 @@ void Runner::Shutdown() {
 void Runner::WakeEveryone() { clock().WakeAll(); }
 
 void Runner::RequestRestart() { restartRequested = true; }
-
-bool Runner::IsStopRequested() {
-  // A requested abort ends every thread's work at once, not only the
-  // project thread's: nothing runs after "Halt project!" or a No answer.
-  if (shuttingDown || abortRequested) return true;
-  ScriptThreadContext* ctx = ScriptThreadContext::Current();
-  if (!ctx) return false;
-  if (ctx->currentScript && (ctx->stepBackPending || ctx->labelJumpPending)) return true;
-  return ctx->abortFlag.load();
-}
 
 // --- finding
 

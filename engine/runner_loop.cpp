@@ -1,5 +1,6 @@
 // The script loop: playing a script's inserts in order, label jumps and
-// step backs, the end of a script, and running one insert guarded.
+// step backs, the stop test every loop makes, the end of a script, and
+// running one insert guarded.
 #include "engine/runner.h"
 
 #include "engine/flow.h"
@@ -19,6 +20,16 @@ namespace {
 std::string ClassName(const CInsert& insert) { return insert.GetClassInfo().name; }
 
 }  // namespace
+
+bool Runner::IsStopRequested() {
+  // A requested abort ends every thread's work at once, not only the
+  // project thread's: nothing runs after "Halt project!" or a No answer.
+  if (shuttingDown || abortRequested) return true;
+  ScriptThreadContext* ctx = ScriptThreadContext::Current();
+  if (!ctx) return false;
+  if (ctx->currentScript && (ctx->stepBackPending || ctx->labelJumpPending)) return true;
+  return ctx->abortFlag.load();
+}
 
 void Runner::TraceScript(ScriptThreadContext& thread, const CStgDoc& script) {
   if (trace()) trace()->Script(thread.traceName, script.pathName);
