@@ -21,6 +21,9 @@ packages=(
   libexpat1-dev libxml2-dev libpugixml-dev libpixman-1-dev lua5.4 nginx-light curl sox
   python3-pil imagemagick libjpeg-turbo-progs qt6-image-formats-plugins
   libwmf-bin perl
+  # installing and packaging: the checks of the install tree, the icon's
+  # bitmap sizes, and the Debian package (scripts/package.sh)
+  desktop-file-utils libxml2-utils man-db shared-mime-info librsvg2-bin dpkg-dev lintian
   # the stage window tests: a virtual X server, screenshots and synthetic input
   xvfb x11-apps x11-utils xdotool
 )

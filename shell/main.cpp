@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "kv_version.h"
 #include "imaging/metafile_canvas.h"
 #include "imaging/picture_cache.h"
 #include "imaging/picture_file_loader.h"
@@ -227,8 +228,13 @@ int main(int argc, char** argv) {
     return kv::exit_status::kOk;
   }
   if (options.version) {
-    std::printf("korvel %s\n", KV_VERSION);
+    std::printf("korvel %s\n", kv::kVersion);
     return kv::exit_status::kOk;
+  }
+  // Nothing to play and no window to open one from: say how to start it.
+  if (options.fileName.empty() && options.serverWindow.empty() && (options.headless || !HaveDisplay())) {
+    std::fputs(kv::PlayerUsage().c_str(), stderr);
+    return kv::exit_status::kUsage;
   }
   kv::StageScale scale;
   if (!kv::ParseStageScale(options.scale, scale)) {
@@ -247,7 +253,7 @@ int main(int argc, char** argv) {
     // Without a file and with a display: the main frame, to open one.
     if (options.fileName.empty() && !options.headless && HaveDisplay()) {
       DesktopApp app(argc, argv);
-      kv::MainFrame frame(KV_VERSION);
+      kv::MainFrame frame(kv::kVersion);
       frame.show();
       return app->exec() == 0 ? kv::exit_status::kOk : kv::exit_status::kAborted;
     }

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kv_version.h"
 #include "tools/kvtool/commands.h"
 
 namespace kv::tool {
@@ -44,7 +45,7 @@ int Main(int argc, char** argv) {
     return kExitOk;
   }
   if (!std::strcmp(argv[1], "--version")) {
-    std::printf("kvtool %s\n", KV_VERSION);
+    std::printf("kvtool %s\n", kv::kVersion);
     return kExitOk;
   }
   for (const Command& c : kCommands) {
