@@ -17,10 +17,10 @@ struct Command {
 constexpr Command kCommands[] = {
     {"dump", RunDump}, {"pack", RunPack},       {"xml", RunXml},           {"get", RunGet},         {"head", RunHead},
     {"ls", RunLs},     {"extract", RunExtract}, {"pack-kvg", RunPackKvg}, {"compose", RunCompose},
-    {"effect", RunEffect}, {"picture", RunPicture},
+    {"effect", RunEffect}, {"picture", RunPicture}, {"check", RunCheck},
 };
 
-const CommandSpec* const kHelpOrder[] = {&kDumpSpec,   &kPackSpec,    &kLsSpec,  &kExtractSpec,  &kPackKvgSpec,
+const CommandSpec* const kHelpOrder[] = {&kCheckSpec, &kDumpSpec,   &kPackSpec,    &kLsSpec,  &kExtractSpec,  &kPackKvgSpec,
                                          &kComposeSpec, &kEffectSpec, &kPictureSpec, &kXmlCheckSpec, &kXmlFormatSpec,
                                          &kGetSpec,     &kHeadSpec};
 
