@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev python3 gcovr
   # libraries of the player and its tools
   nlohmann-json3-dev libpng-dev zlib1g-dev libcurl4-openssl-dev qt6-base-dev
-  libsdl2-dev libsndfile1-dev libfluidsynth-dev timgm6mb-soundfont
+  libsdl2-dev libasound2-dev libsndfile1-dev libfluidsynth-dev timgm6mb-soundfont
   libgif-dev libjpeg62-turbo-dev libtiff-dev
   # fonts of drawn text and metafiles (Arial, Times New Roman, Courier New;
   # Standard Symbols PS for text in the symbol character set)
