@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 #include "kv_version.h"
 #include "imaging/metafile_canvas.h"
 #include "imaging/picture_cache.h"
@@ -21,6 +23,7 @@
 #include "net/temp_folder.h"
 #include "player/command_line.h"
 #include "player/player.h"
+#include "player/terminal_progress.h"
 #include "shell/main_frame.h"
 #include "shell/progress_panel.h"
 #include "shell/qt_clipboard.h"
@@ -271,8 +274,16 @@ int main(int argc, char** argv) {
     // it. The factory outlives the player, whose objects own widgets.
     kv::Player* loop = nullptr;
     kv::QtWidgetFactory widgets([&loop](std::function<void()> work) { loop->PostToRun(std::move(work)); });
+    // Without a window, downloads show their progress on the terminal; the
+    // line outlives the player that reports to it.
+    kv::TerminalProgress terminalProgress(stderr);
     kv::Player player(std::move(options), host);
     loop = &player;
+    if (isatty(STDERR_FILENO)) {
+      kv::WindowServices services;
+      services.progress = &terminalProgress;
+      player.AttachWindow(services);
+    }
     player.SetPictureLoader(MakePictureLoader());
     player.SetWindowFactory(&widgets);
     return player.Run();
