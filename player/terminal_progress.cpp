@@ -32,7 +32,8 @@ void TerminalProgress::EndProgress() {
 }
 
 void TerminalProgress::Draw() {
-  if (!model_.up()) return;
+  // Nothing until the client has said what it is doing.
+  if (!model_.up() || model_.text().empty()) return;
   std::string line = "korvel: " + model_.text();
   if (model_.range() > 0) {
     const uint64_t percent = std::min<uint64_t>(100, uint64_t(model_.position()) * 100 / model_.range());

@@ -18,7 +18,7 @@ struct Case {
   std::string expected;
 };
 
-std::string Run(const std::function<void(TerminalProgress&)>& calls) {
+std::string Written(const std::function<void(TerminalProgress&)>& calls) {
   char* data = nullptr;
   size_t size = 0;
   FILE* f = open_memstream(&data, &size);
@@ -34,7 +34,7 @@ std::string Run(const std::function<void(TerminalProgress&)>& calls) {
 
 class TerminalProgressTest : public ::testing::TestWithParam<Case> {};
 
-TEST_P(TerminalProgressTest, WritesTheLine) { EXPECT_EQ(Run(GetParam().calls), GetParam().expected); }
+TEST_P(TerminalProgressTest, WritesTheLine) { EXPECT_EQ(Written(GetParam().calls), GetParam().expected); }
 
 const Case kCases[] = {
     {"NothingBeforeStart",
