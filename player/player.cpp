@@ -75,15 +75,6 @@ DocPtr LoadScriptFile(const ProjectSession& session, const std::string& path) {
   }
 }
 
-// The local file a stored name stands for, through the resource locator.
-std::optional<std::filesystem::path> LocalFileOf(const ProjectSession& session, const std::string& name) {
-  auto resolved = session.locator().RetrieveResource(name);
-  auto host = resolved ? session.HostPath(*resolved) : std::nullopt;
-  std::error_code ec;
-  if (!host || !std::filesystem::is_regular_file(*host, ec)) return std::nullopt;
-  return std::filesystem::path(*host);
-}
-
 // The run's stop as its network transfers see it: an abort, the end of the
 // run, or the exit key on its stage.
 class RunNetStop : public StopPredicate {
