@@ -3,6 +3,9 @@
 // running one insert guarded.
 #include "engine/runner.h"
 
+#include <array>
+#include <cstdint>
+
 #include "engine/flow.h"
 #include "engine/kinds.h"
 #include "engine/label.h"
@@ -18,6 +21,23 @@ namespace kv {
 namespace {
 
 std::string ClassName(const CInsert& insert) { return insert.GetClassInfo().name; }
+
+// The kind of a class that loads and stores but does not play yet, or null.
+// Asked before every Run, so each thread remembers the answer per class in a
+// few slots keyed by the class's address instead of hashing its name each time.
+const KindInfo* UnbuiltKind(const ClassInfo& info) {
+  struct Slot {
+    const ClassInfo* info = nullptr;
+    const KindInfo* unbuilt = nullptr;
+  };
+  static thread_local std::array<Slot, 16> slots;
+  Slot& slot = slots[(reinterpret_cast<uintptr_t>(&info) >> 4) % slots.size()];
+  if (slot.info != &info) {
+    const KindInfo* kind = FindKind(info.name);
+    slot = {&info, kind && kind->plays.needs ? kind : nullptr};
+  }
+  return slot.unbuilt;
+}
 
 }  // namespace
 
@@ -42,7 +62,7 @@ void Runner::TraceRun(ScriptThreadContext& thread, const CStgDoc& script, int64_
 int Runner::RunGuarded(const InsertPtr& insert, int32_t mode) {
   try {
     // A kind that loads and stores but has no behaviour yet is never skipped in silence.
-    if (const KindInfo* kind = FindKind(insert->GetClassInfo().name); kind && kind->plays.needs)
+    if (const KindInfo* kind = UnbuiltKind(insert->GetClassInfo()))
       throw KVRunException(sid::kRunTimeError, NotBuiltDetail(*kind));
     return insert->Run(*this, mode);
   } catch (const KVRunException& e) {
