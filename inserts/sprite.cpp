@@ -381,6 +381,7 @@ void CSprite::PlayOnStage() {
   if (FrameSprite* s = Frames(); s && path) {
     for (;;) {
       r->RaiseEvent(*this, event::kStartPlaying, 0, nullptr);
+      const int64_t started = r->Now();
       s->PlayPath(*path);
       if (!r->playerRunning) break;
       // A Stop Playing handler that plays this object again repeats the path
@@ -388,6 +389,9 @@ void CSprite::PlayOnStage() {
       std::shared_ptr<CFlow> handler = FindHandler(event::kStopPlaying);
       if (handler && handler->command == command::kPlayThisObject) {
         if (r->IsStopRequested() || !running || r->abortRequested || r->shuttingDown) break;
+        // A path that takes no time (one segment only puts the object at its
+        // start) would repeat without end in one instant: let time pass.
+        if (r->Now() == started && !r->WaitPeriod(1)) break;
         continue;
       }
       r->RaiseEvent(*this, event::kStopPlaying, 0, nullptr);
