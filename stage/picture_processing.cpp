@@ -17,8 +17,72 @@ namespace kv {
 
 namespace {
 
+// Whole-picture scratch blocks are kept per thread for the next operation:
+// fresh ones cost a page fault per 4 KiB, more than most operations' work.
+class BlockCache {
+ public:
+  ~BlockCache() {
+    for (const Block& b : blocks_) ::operator delete(b.p);
+  }
+  void* Take(size_t bytes) {
+    for (size_t i = 0; i < blocks_.size(); ++i)
+      if (blocks_[i].bytes == bytes) {
+        void* p = blocks_[i].p;
+        kept_ -= bytes;
+        blocks_.erase(blocks_.begin() + ptrdiff_t(i));
+        return p;
+      }
+    return ::operator new(bytes);
+  }
+  void Give(void* p, size_t bytes) {
+    if (bytes < kSmall || bytes > kMaxKept) {
+      ::operator delete(p);
+      return;
+    }
+    blocks_.push_back({p, bytes});
+    kept_ += bytes;
+    while (kept_ > kMaxKept || blocks_.size() > kMaxBlocks) {
+      kept_ -= blocks_.front().bytes;
+      ::operator delete(blocks_.front().p);
+      blocks_.erase(blocks_.begin());
+    }
+  }
+
+ private:
+  static constexpr size_t kSmall = 64 * 1024;
+  static constexpr size_t kMaxKept = 64u << 20;
+  static constexpr size_t kMaxBlocks = 12;
+  struct Block {
+    void* p;
+    size_t bytes;
+  };
+  std::vector<Block> blocks_;
+  size_t kept_ = 0;
+};
+
+BlockCache& Blocks() {
+  thread_local BlockCache cache;
+  return cache;
+}
+
+template <class T>
+struct Recycled {
+  using value_type = T;
+  Recycled() = default;
+  template <class U>
+  Recycled(const Recycled<U>&) {}
+  T* allocate(size_t n) { return static_cast<T*>(Blocks().Take(n * sizeof(T))); }
+  void deallocate(T* p, size_t n) { Blocks().Give(p, n * sizeof(T)); }
+  template <class U>
+  bool operator==(const Recycled<U>&) const { return true; }
+};
+
+template <class T>
+using Buffer = std::vector<T, Recycled<T>>;
+
 // Working pixels: 0x00RRGGBB, rows top-down, no padding.
-using Work = std::vector<uint32_t>;
+using Work = Buffer<uint32_t>;
+using Plane = Buffer<int32_t>;
 
 constexpr int R(uint32_t p) { return int(p >> 16) & 0xFF; }
 constexpr int G(uint32_t p) { return int(p >> 8) & 0xFF; }
@@ -206,7 +270,7 @@ void BrightenEdges(Work& work, int width, int height, Box b) {
   b.right = std::min(b.right, width - 2);
   b.bottom = std::min(b.bottom, height - 2);
   if (b.Empty()) return;
-  std::vector<int> lum(work.size());
+  Plane lum(work.size());
   for (size_t i = 0; i < work.size(); ++i) lum[i] = Luminance(work[i]);
   auto L = [&](int x, int y) { return lum[size_t(y) * width + x]; };
   for (int y = b.top; y <= b.bottom; ++y) {
@@ -239,66 +303,72 @@ void TonalStretch(Work& work, int width, const Box& b) {
   ForEachInBox(work, width, b, [&](uint32_t p) { return Rgb(map[R(p)], map[G(p)], map[B(p)]); });
 }
 
-// Sums of each channel over a window along rows then columns; `weights`
-// are the taps centred on the pixel, cut at the picture's edges.
-template <size_t N>
-void SeparableSums(const Work& src, int width, int height, const std::array<int, N>& weights,
-                   std::vector<int32_t> (&sums)[3], std::vector<int32_t>& colWeight,
-                   std::vector<int32_t>& rowWeight) {
+// Weighted sums of each channel over a window centred on each pixel (`weights`
+// along rows and along columns, cut at the picture's edges), handed with the
+// sum of the weights used to `finish(i, r, g, b, n)` for pixel index i.
+template <size_t N, class Finish>
+void SeparableSums(const Work& src, int width, int height, const std::array<int, N>& weights, Finish&& finish) {
   constexpr int half = int(N) / 2;
-  std::vector<int32_t> rows[3];
-  for (auto& v : rows) v.assign(src.size(), 0);
-  colWeight.assign(size_t(width), 0);
-  rowWeight.assign(size_t(height), 0);
+  std::vector<int32_t> colWeight(size_t(width), 0), rowWeight(size_t(height), 0);
   for (int x = 0; x < width; ++x)
     for (int k = -half; k <= half; ++k)
-      if (x + k >= 0 && x + k < width) colWeight[x] += weights[k + half];
+      if (x + k >= 0 && x + k < width) colWeight[size_t(x)] += weights[size_t(k + half)];
   for (int y = 0; y < height; ++y)
     for (int k = -half; k <= half; ++k)
-      if (y + k >= 0 && y + k < height) rowWeight[y] += weights[k + half];
+      if (y + k >= 0 && y + k < height) rowWeight[size_t(y)] += weights[size_t(k + half)];
+  // Along rows: the channels split out once (zeros beyond the edges), then
+  // the taps, which vectorise.
+  Plane rows[3];
+  for (auto& v : rows) v.resize(src.size());
+  Plane channel(size_t(width) + 2 * half);
   for (int y = 0; y < height; ++y) {
     const uint32_t* s = &src[size_t(y) * width];
-    int32_t* r0 = &rows[0][size_t(y) * width];
-    int32_t* r1 = &rows[1][size_t(y) * width];
-    int32_t* r2 = &rows[2][size_t(y) * width];
-    for (int x = 0; x < width; ++x) {
-      int32_t a = 0, b = 0, c = 0;
-      for (int k = -half; k <= half; ++k) {
-        const int xx = x + k;
-        if (xx < 0 || xx >= width) continue;
-        const uint32_t p = s[xx];
-        const int wgt = weights[k + half];
-        a += wgt * R(p);
-        b += wgt * G(p);
-        c += wgt * B(p);
+    for (int ch = 0; ch < 3; ++ch) {
+      const int shift = 16 - 8 * ch;
+      int32_t* c = channel.data() + half;
+      for (int x = 0; x < width; ++x) c[x] = int32_t(s[x] >> shift) & 0xFF;
+      int32_t* r = &rows[ch][size_t(y) * width];
+      for (int x = 0; x < width; ++x) {
+        int32_t sum = 0;
+        for (int k = 0; k < int(N); ++k) sum += weights[size_t(k)] * c[x + k - half];
+        r[x] = sum;
       }
-      r0[x] = a, r1[x] = b, r2[x] = c;
     }
   }
-  for (auto& v : sums) v.assign(src.size(), 0);
-  for (int y = 0; y < height; ++y)
-    for (int k = -half; k <= half; ++k) {
-      const int yy = y + k;
-      if (yy < 0 || yy >= height) continue;
-      const int wgt = weights[k + half];
-      for (int ch = 0; ch < 3; ++ch) {
-        const int32_t* s = &rows[ch][size_t(yy) * width];
-        int32_t* d = &sums[ch][size_t(y) * width];
-        for (int x = 0; x < width; ++x) d[x] += wgt * s[x];
+  // Along columns, one row of sums at a time, finished at once.
+  Plane sums[3];
+  for (auto& v : sums) v.resize(size_t(width));
+  for (int y = 0; y < height; ++y) {
+    for (int ch = 0; ch < 3; ++ch) {
+      int32_t* d = sums[ch].data();
+      std::fill(d, d + width, 0);
+      for (int k = -half; k <= half; ++k) {
+        const int yy = y + k;
+        if (yy < 0 || yy >= height) continue;
+        const int32_t wgt = weights[size_t(k + half)];
+        const int32_t* r = &rows[ch][size_t(yy) * width];
+        for (int x = 0; x < width; ++x) d[x] += wgt * r[x];
       }
     }
+    const size_t base = size_t(y) * width;
+    for (int x = 0; x < width; ++x)
+      finish(base + size_t(x), sums[0][size_t(x)], sums[1][size_t(x)], sums[2][size_t(x)],
+             colWeight[size_t(x)] * rowWeight[size_t(y)]);
+  }
+}
+
+// Division by the weight sum; inside the picture the sum is always `full`,
+// a constant the compiler divides by without a divide instruction.
+template <int full>
+inline int DivideBy(int v, int n) {
+  return n == full ? v / full : v / n;
 }
 
 Work Blur(const Work& src, int width, int height) {
-  std::vector<int32_t> sums[3], cols, rows;
-  SeparableSums<5>(src, width, height, {1, 1, 1, 1, 1}, sums, cols, rows);
   Work out(src.size());
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      const size_t i = size_t(y) * width + x;
-      const int n = cols[x] * rows[y];
-      out[i] = Rgb(sums[0][i] / n, sums[1][i] / n, sums[2][i] / n);
-    }
+  SeparableSums<5>(src, width, height, {1, 1, 1, 1, 1}, [&](size_t i, int r, int g, int b, int n) {
+    out[i] = Rgb(DivideBy<25>(r, n), DivideBy<25>(g, n), DivideBy<25>(b, n));
+  });
   return out;
 }
 
@@ -306,16 +376,11 @@ Work Blur(const Work& src, int width, int height) {
 // 1-2-1 along rows and columns plus one more for the pixel itself. A
 // neighbourhood of one colour averages to that colour exactly.
 Work Soften(const Work& src, int width, int height) {
-  std::vector<int32_t> sums[3], cols, rows;
-  SeparableSums<3>(src, width, height, {1, 2, 1}, sums, cols, rows);
   Work out(src.size());
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      const size_t i = size_t(y) * width + x;
-      const uint32_t p = src[i];
-      const int n = cols[x] * rows[y] + 1;
-      out[i] = Rgb((sums[0][i] + R(p)) / n, (sums[1][i] + G(p)) / n, (sums[2][i] + B(p)) / n);
-    }
+  SeparableSums<3>(src, width, height, {1, 2, 1}, [&](size_t i, int r, int g, int b, int n) {
+    const uint32_t p = src[i];
+    out[i] = Rgb(DivideBy<17>(r + R(p), n + 1), DivideBy<17>(g + G(p), n + 1), DivideBy<17>(b + B(p), n + 1));
+  });
   return out;
 }
 
@@ -336,9 +401,10 @@ Work Emboss(const Work& src, int width, int height, uint32_t background) {
 
 // --- operations that only move pixels, on colours or on palette indices
 
-template <class T>
-std::vector<T> Mirror(const std::vector<T>& src, int width, int height) {
-  std::vector<T> out(src.size());
+template <class V>
+V Mirror(const V& src, int width, int height) {
+  using T = typename V::value_type;
+  V out(src.size());
   for (int y = 0; y < height; ++y) {
     const T* s = &src[size_t(y) * width];
     T* d = &out[size_t(y) * width];
@@ -347,8 +413,8 @@ std::vector<T> Mirror(const std::vector<T>& src, int width, int height) {
   return out;
 }
 
-template <class T>
-void Flip(std::vector<T>& px, int width, int height) {
+template <class V>
+void Flip(V& px, int width, int height) {
   for (int y = 0; y < height / 2; ++y)
     std::swap_ranges(px.begin() + ptrdiff_t(y) * width, px.begin() + ptrdiff_t(y + 1) * width,
                      px.begin() + ptrdiff_t(height - 1 - y) * width);
@@ -357,9 +423,9 @@ void Flip(std::vector<T>& px, int width, int height) {
 // Every second pixel in section order, starting with the second; an even
 // width switches the phase at each row. Either way a pixel is copied when
 // its column plus its row counted from the bottom is odd.
-template <class T>
-std::vector<T> Checkerboard(const std::vector<T>& src, int width, int height, T background) {
-  std::vector<T> out(src.size(), background);
+template <class V, class T = typename V::value_type>
+V Checkerboard(const V& src, int width, int height, T background) {
+  V out(src.size(), background);
   for (int y = 0; y < height; ++y) {
     const int phase = (height - 1 - y) & 1;
     for (int x = 1 - phase; x < width; x += 2) out[size_t(y) * width + x] = src[size_t(y) * width + x];
@@ -392,9 +458,9 @@ Turn TurnFor(int degrees, int width, int height, bool keepSize) {
   return {c, s, std::max(w, 1), std::max(h, 1)};
 }
 
-template <class T>
-std::vector<T> Rotate(const std::vector<T>& src, int width, int height, const Turn& t, T background) {
-  std::vector<T> out(size_t(t.width) * t.height, background);
+template <class V, class T = typename V::value_type>
+V Rotate(const V& src, int width, int height, const Turn& t, T background) {
+  V out(size_t(t.width) * t.height, background);
   const double hw = width / 2.0, hh = height / 2.0;
   for (int y = 0; y < t.height; ++y) {
     const double dy = y + 0.5 - t.height / 2.0;
@@ -430,8 +496,8 @@ bool MovesPixelsOnly(int type) {
          type == picture_op::kFlip;
 }
 
-template <class T>
-std::vector<T> MovePixels(std::vector<T> px, const PictureOpArgs& a, int width, int height, T background,
+template <class V, class T = typename V::value_type>
+V MovePixels(V px, const PictureOpArgs& a, int width, int height, T background,
                           int* newWidth, int* newHeight) {
   *newWidth = width, *newHeight = height;
   switch (a.type) {
