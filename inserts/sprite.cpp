@@ -114,7 +114,6 @@ class FrameSprite : public StageSprite {
   int currentFrame = -1;
   bool replaced = true;
   int shownFrame = -1;
-  int shownCell = -1;
 
   bool AnyPicture() const {
     for (const Frame& f : frames)
@@ -230,7 +229,6 @@ class FrameSprite : public StageSprite {
       if (SetPicture(f.picture.View()) != 0) return false;
       shownFrame = currentFrame;
     }
-    shownCell = cell;
     SetSourceRect({cell * f.cells.cellWidth, 0, (cell + 1) * f.cells.cellWidth, f.picture.height});
     return true;
   }
@@ -268,20 +266,6 @@ std::unique_ptr<StageSprite> CSprite::MakeSprite(Stage& stage) {
                 colorTolerance, sprite->effectAbortKey);
   sprite->LoadAll();
   return sprite;
-}
-
-int CSprite::ShownFrame() const {
-  auto* s = const_cast<CSprite*>(this)->Frames();
-  if (!s) return -1;
-  std::lock_guard lock(s->frameLock);
-  return s->shownFrame;
-}
-
-int CSprite::ShownCell() const {
-  auto* s = const_cast<CSprite*>(this)->Frames();
-  if (!s) return -1;
-  std::lock_guard lock(s->frameLock);
-  return s->shownCell;
 }
 
 // ---------------------------------------------------------------- the record's text
@@ -404,7 +388,10 @@ void CSprite::PlayOnStage() {
 void CSprite::CentreCycle(Runner& r) {
   FrameSprite* s = Frames();
   if (!s || !r.playerRunning || !enabled) return;
-  if (s->CellCount(kCentreFrame) == 0) return;
+  {
+    std::lock_guard lock(s->frameLock);
+    if (s->CellCount(kCentreFrame) == 0) return;
+  }
   const FrameSpriteRecord& f = frameSprite;
   auto hidden = [&] {
     std::lock_guard lock(StageLock());

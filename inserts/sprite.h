@@ -85,9 +85,6 @@ class CSprite : public CVisibleInsert, public SpriteFields {
 
   // The file of frame `n` (0: the default frame).
   std::string FrameFile(int n) const;
-  // The frame and cell drawn last (-1 before the first draw), for tests.
-  int ShownFrame() const;
-  int ShownCell() const;
   std::atomic<bool> enabled{true};
 
  protected:
