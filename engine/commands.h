@@ -72,6 +72,7 @@ inline constexpr uint16_t kAppendToScript = 63;
 inline constexpr uint16_t kPlaySoundInObject = 64;
 inline constexpr uint16_t kPlayThisObjectsSound = 65;
 inline constexpr uint16_t kPrintObjectAlone = 66;
+inline constexpr uint16_t kProcessPicture = 67;
 inline constexpr uint16_t kMoveObjectToCursor = 68;
 inline constexpr uint16_t kMoveInTree = 69;
 inline constexpr uint16_t kMciString = 70;

@@ -66,8 +66,6 @@ std::shared_ptr<CInsert> CFlow::GetOwner() {
 
 const char* CommandNeeds(uint16_t code) {
   switch (code) {
-    case 67:
-      return "picture processing";
     case 79:
       return "stage window's frame drag";
     case 80:
@@ -541,6 +539,19 @@ int CFlow::Execute(Runner& runner) {
     case command::kResumeThisObject:
       if (self) self->ResumeInsert(runner);
       return 1;
+    case command::kProcessPicture: {
+      // Type, value, second value, then the rectangle's corners as pairs of
+      // 16-bit halves (left and top, right and bottom; -1 for an edge).
+      const auto& p = requestParams;
+      auto low = [](int32_t v) { return int(int16_t(uint32_t(v) & 0xFFFF)); };
+      auto high = [](int32_t v) { return int(int16_t(uint32_t(v) >> 16)); };
+      StageLink* stage = runner.Stage();
+      if (!self || !stage)
+        vars.SetLastError(2);
+      else
+        stage->ProcessPicture(*self, p[0], p[1], p[2], low(p[3]), high(p[3]), low(p[4]), high(p[4]));
+      return 1;
+    }
     default:
       throw KVRunException(sid::kRunTimeError, "command " + std::to_string(command) + " is not known");
   }

@@ -44,7 +44,7 @@
   X(CBasic, kOrlan, "Orlan", 0, kVisible, kPlays, kNoWindow)                                                    \
   X(CText, kind::kText, "Text", 0, kVisible, kPlays, kNoWindow)                                                 \
   X(ScDLL, kDll, "DLL", 0, kVisible, NotYet("the extension objects"), kNoWindow)                                \
-  X(CSprite, kSprite, "Sprite", 0, kVisible, NotYet("the directional sprite animation"), kNoWindow)            \
+  X(CSprite, kSprite, "Sprite", 0, kVisible, kPlays, kNoWindow)                                                \
   X(CHotSpot, kHotspot, "Hotspot", 0, kVisible, kPlays, kNoWindow)                                              \
   X(CRTF, kRichText, "Rich Text", 0, kVisible, kPlays, kWindow)                                                 \
   X(CStageCursor, kStageCursor, "Stage Cursor", 0, kVisible, NotYet("the stage-wide cursor"), kNoWindow)        \

@@ -20,6 +20,12 @@ class StageLink {
   virtual void MoveToCursor(CInsert& insert) = 0;
   // The insert's sprite follows the pointer while the left button is down.
   virtual void StartDrag(CInsert& insert) = 0;
+  // Applies picture operation `type` to the insert's sprite picture, limited
+  // to the rectangle (picture pixels, right and bottom inclusive, left -1:
+  // all) where the operation allows; false without a picture or for an
+  // unknown type (which is reported).
+  virtual bool ProcessPicture(CInsert& insert, int type, int value, int value2, int left, int top, int right,
+                              int bottom) = 0;
 };
 
 }  // namespace kv

@@ -10,7 +10,6 @@ namespace kv {
 namespace {
 
 constexpr const char* kPrinting = "printing";
-constexpr const char* kPictureProcessing = "picture processing";
 constexpr const char* kScanning = "scanning";
 constexpr const char* kWebPublishing = "web publishing";
 constexpr const char* kUploads = "script uploads";
@@ -208,8 +207,8 @@ constexpr BuiltinSpec kBuiltins[] = {
     {"kvWriteStageToFile", 157, 'B', "SLLL"},
     {"kvWriteObjectToFile", 163, 'B', "SSLLL"},
     {"kvoWriteToFile", 163, 'B', "SSLLL"},
-    {"kvImageProcessObject", 164, 'B', "SLLLr", kPictureProcessing},
-    {"kvoImageProcesst", 164, 'B', "SLLLr", kPictureProcessing},
+    {"kvImageProcessObject", 164, 'B', "SLLLr"},
+    {"kvoImageProcesst", 164, 'B', "SLLLr"},
     {"kvoToClipboard", 160, 'B', "S"},
     {"kvWriteClipboardToFile", 168, 'B', "SL"},
     {"kvShellExecute", 141, 0, "S"},

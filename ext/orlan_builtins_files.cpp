@@ -120,6 +120,21 @@ Capture CaptureObjectArg(BuiltinCall& c, int i) {
 
 void WriteObject(BuiltinCall& c) { c.args.SetBoolean(0, WriteCapture(c, CaptureObjectArg(c, 1), 2)); }
 
+// Acts at once on the calling thread (the sprite's picture changes under the
+// stage lock), since the script waits for the answer.
+void ProcessObjectPicture(BuiltinCall& c) {
+  std::shared_ptr<CInsert> object = c.ObjectArg(1);
+  Stage* stage = StageOf(c);
+  orlan::RecordRef r = c.args.GetRecord(5);
+  int left = -1, top = -1, right = -1, bottom = -1;
+  if (r.valid()) left = r.GetLong(0), top = r.GetLong(1), right = r.GetLong(2), bottom = r.GetLong(3);
+  bool done = false;
+  if (stage && object)
+    done = stage->ProcessPicture(*object, c.args.GetLong(2), c.args.GetLong(3), c.args.GetLong(4), left, top,
+                                 right, bottom);
+  c.args.SetBoolean(0, done);
+}
+
 void BrowseFile(BuiltinCall& c) {
   c.args.SetString(0, Browse(c.args.GetString(1), c.args.GetString(2), c.binding.fileDialog()));
 }
@@ -201,10 +216,10 @@ void InstallFileBuiltins(BuiltinTable& table) {
   table.Set(160, ToClipboard);
   table.Set(161, LoadList<LoadImages>);
   table.Set(163, WriteObject);
+  table.Set(164, ProcessObjectPicture);
   table.Set(165, ExtractPath);
   table.Set(167, BrowseFolder);
   table.Set(168, WriteClipboard);
-  // 164 stays empty: it raises the error naming the picture processing.
 }
 
 }  // namespace kv

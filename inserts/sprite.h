@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -49,10 +50,13 @@ struct SpriteFields {
   std::array<LegacyFrameRecord, FrameSpriteRecord::kFrames> legacyRecords;
 };
 
+class FrameSprite;
+
 class CSprite : public CVisibleInsert, public SpriteFields {
   KV_DECLARE_CLASS(CSprite)
  public:
   static constexpr uint16_t kNewestVersion = 3;
+  static constexpr int kCentreFrame = 9;
 
   template <class W>
   void Walk(W& w);
@@ -60,6 +64,37 @@ class CSprite : public CVisibleInsert, public SpriteFields {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+
+  // The frame files: index 1 to 9 a frame, 0 the default frame.
+  void GetPropertyText(int index, std::string& text, int& type) override;
+  int SetPropertyText(int index, const std::string& text) override;
+  bool HasContent() const override;
+  // The centre frame's picture when `text` names a bitmap, otherwise none.
+  void SetContentText(const std::string& text) override;
+  std::string GetFileName() const override { return FrameFile(kCentreFrame); }
+  void SetFileName(const std::string& text) override { SetContentText(text); }
+  void ChangeContent(const std::string& file) override;
+  void ListEvents(std::vector<uint32_t>& events) const override;
+  bool WantsOwnThread() const override;
+  void Stop() override;
+  void Hide() override;
+  void OnEnable() override;
+  void OnDisable() override;
+  void Prepare() override { PreloadSprite(); }
+  void PlayOnStage() override;
+
+  // The file of frame `n` (0: the default frame).
+  std::string FrameFile(int n) const;
+  std::atomic<bool> enabled{true};
+
+ protected:
+  std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;
+
+ private:
+  FrameSprite* Frames();
+  // Cycles the centre frame while the object plays, then returns to the
+  // centre frame when asked to.
+  void CentreCycle(Runner& runner);
 };
 
 }  // namespace kv

@@ -81,6 +81,8 @@ class Stage : public StageLink, public StageEnvironment {
   void ClearStage() override;
   void MoveToCursor(CInsert& insert) override;
   void StartDrag(CInsert& insert) override;
+  bool ProcessPicture(CInsert& insert, int type, int value, int value2, int left, int top, int right,
+                      int bottom) override;
 
   // StageEnvironment
   bool PlayerRunning() const override;

@@ -175,6 +175,9 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   bool WaitWhile(Runner& runner, const std::function<bool()>& holding);
   bool IsOwnPrimary();
   Runner* RunnerOf() const;
+  // False on a thread other than the engine's while the player runs, and
+  // while a held copy waits: then the object plays where it is asked to.
+  bool MayTakeOwnThread() const;
 
  private:
   void ResetVisibleFields();

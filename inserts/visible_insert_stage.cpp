@@ -114,14 +114,17 @@ void CVisibleInsert::RaiseShownSignal(Runner& runner) {
   if (shownSignal.exchange(1) == 0) runner.clock().WakeAll();
 }
 
-bool CVisibleInsert::WantsOwnThread() const {
+bool CVisibleInsert::MayTakeOwnThread() const {
   Runner* r = RunnerOf();
   if (r && r->playerRunning) {
     ScriptThreadContext* ctx = ScriptThreadContext::Current();
     if (!ctx || ctx->isMainThread) return false;
   }
-  if (holdPending) return false;
-  return !(threaded == 0 && showMode != show_mode::kThreaded);
+  return !holdPending;
+}
+
+bool CVisibleInsert::WantsOwnThread() const {
+  return MayTakeOwnThread() && !(threaded == 0 && showMode != show_mode::kThreaded);
 }
 
 int CVisibleInsert::Run(Runner& runner, int32_t mode) {

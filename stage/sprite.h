@@ -149,6 +149,8 @@ class StageSprite {
   void PictureChanged();
   int SourceBits() const { return sourceBits_; }
   const std::array<ColorRef, 256>& ColorTable() const { return colorTable_; }
+  // 8-bit pictures: the index plane, one byte a pixel, rows of the width.
+  const std::vector<uint8_t>& Indices() const { return indices_; }
   // Whether the pixel at picture position (px, py) is transparent.
   bool IsTransparentAtSource(int px, int py);
 

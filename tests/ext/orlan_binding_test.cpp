@@ -200,7 +200,6 @@ TEST(KorvelLibrary, MissingImplementationsNameWhatTheyWaitFor) {
     const char* text;
   } cases[] = {
       {98, "kvPrintStage needs printing"},
-      {164, "kvImageProcessObject needs picture processing"},
       {172, "kboXMLReader needs the scriptable objects"},
       {216, "kboTwain needs the scriptable objects"},
       {14, "kvoGetFilename is not built yet"},

@@ -55,7 +55,7 @@ const Row kRows[] = {
     {"CBasic", 0, 1012, "Orlan", 1, true},
     {"CText", V, 1023, "Text", 1, true},
     {"ScDLL", 0, 1034, "DLL", 1, true, false, N},
-    {"CSprite", 0, 6026, "Sprite", 1, true, false, N},
+    {"CSprite", 0, 6026, "Sprite", 1, true},
     {"CHotSpot", 0, 6031, "Hotspot", 1, true},
     {"CRTF", V, 6076, "Rich Text", 1, true, W},
     {"CStageCursor", V, 6077, "Stage Cursor", 1, true, false, N},
