@@ -4,12 +4,14 @@
 #include "engine/var.h"
 
 #include "persist/field_walk.h"
+#include <algorithm>
 #include <cmath>
 #include "engine/random.h"
 #include "engine/run_error.h"
 #include "engine/runner.h"
 #include "engine/strings.h"
 #include "engine/variables.h"
+#include "platform/string_table.h"
 
 namespace kv {
 
@@ -57,6 +59,9 @@ void CCalc::CopyFrom(const CInsert& other) {
 namespace {
 
 constexpr double kDegree = 0.017453292519943295;  // 4 * atan(1) / 180
+
+// The longest text a calculation makes, the bound of Orlan's strings.
+constexpr size_t kMaxCalculatedText = size_t(64) << 20;
 
 // An operand as the calculation reads it: a variable, or a constant made
 // into a temporary number or text.
@@ -170,7 +175,12 @@ int CCalc::Run(Runner& runner, int32_t mode) {
       vars.SetText(*result, Formatted(vars, b));
     } else if (operatorCode == 1) {
       std::string first = a.variable ? vars.Text(*a.variable) : a.text;
-      vars.SetText(*result, first + Formatted(vars, b));
+      const std::string second = Formatted(vars, b);
+      // A calculation that appends a text to itself in a loop doubles it
+      // each time: past the bound the variable keeps what it had.
+      if (second.size() > kMaxCalculatedText - std::min(first.size(), kMaxCalculatedText))
+        throw KVRunException(sid::kInsufficientMemory, resultName);
+      vars.SetText(*result, first + second);
     } else {
       return 0;
     }

@@ -187,6 +187,8 @@ bool FileGuard::MayRemove(const fs::path& entry) const {
 
 bool FileGuard::MayCopyFrom(const fs::path& folder) const { return Reaches(Normal(folder), true, false); }
 
+bool FileGuard::MayOpen(const fs::path& document) const { return !confined() || Reaches(Normal(document), true, true); }
+
 std::optional<fs::path> HostPathFor(std::string_view stored, const FileContext& files) {
   std::string_view name = Trim(stored);
   if (name.empty()) return std::nullopt;

@@ -79,6 +79,10 @@ class FileGuard {
   // Files may be copied out of the folder: neither it nor a folder on its way
   // is a link. Reading is not confined.
   bool MayCopyFrom(const std::filesystem::path& folder) const;
+  // A document may be opened with the desktop's handler: under confinement
+  // it lies in an allowed folder and neither it nor a folder on its way
+  // there is a link, as for a change.
+  bool MayOpen(const std::filesystem::path& document) const;
 
   // The path the checks judge and the changes must use: absolute, without a
   // trailing separator, "." and ".." taken away as names (as the original's

@@ -11,9 +11,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <thread>
 
 #include "platform/message_box.h"
@@ -279,6 +281,36 @@ bool IsAddress(std::string_view target) {
   return true;
 }
 
+// The host path a "file:" address names: "file:/p", "file:///p" or
+// "file://localhost/p", its %XX escapes decoded. Nothing for another host or
+// a broken escape.
+std::optional<std::string> LocalPathOfFileAddress(std::string_view address) {
+  std::string_view rest = address.substr(address.find(':') + 1);
+  if (rest.starts_with("//")) {
+    rest.remove_prefix(2);
+    const size_t slash = rest.find('/');
+    if (slash == std::string_view::npos) return std::nullopt;
+    const std::string_view host = rest.substr(0, slash);
+    if (!host.empty() && !EqualsNoCase(host, "localhost")) return std::nullopt;
+    rest.remove_prefix(slash);
+  }
+  if (!rest.starts_with('/')) return std::nullopt;
+  std::string path;
+  for (size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] != '%') {
+      path += rest[i];
+      continue;
+    }
+    if (i + 2 >= rest.size() || !std::isxdigit(static_cast<unsigned char>(rest[i + 1])) ||
+        !std::isxdigit(static_cast<unsigned char>(rest[i + 2])))
+      return std::nullopt;
+    path += static_cast<char>(std::stoi(std::string(rest.substr(i + 1, 2)), nullptr, 16));
+    i += 2;
+  }
+  // The query or fragment is no part of the file's name.
+  return path.substr(0, path.find_first_of("?#"));
+}
+
 }  // namespace
 
 std::vector<std::string> SplitArguments(std::string_view text) {
@@ -441,16 +473,25 @@ bool RecordingLauncher::IsProgram(const std::string& storedName) {
                      [&](const std::string& p) { return EqualsNoCase(p, storedName); });
 }
 
-XdgDocumentOpener::XdgDocumentOpener(ProgramLauncher& launcher, const DriveMap& drives, std::string baseDir)
-    : launcher_(launcher), drives_(drives), baseDir_(std::move(baseDir)) {}
+XdgDocumentOpener::XdgDocumentOpener(ProgramLauncher& launcher, const DriveMap& drives, std::string baseDir,
+                                     Confinement mayOpen)
+    : launcher_(launcher), drives_(drives), baseDir_(std::move(baseDir)), mayOpen_(std::move(mayOpen)) {}
 
 LaunchCommand XdgDocumentOpener::CommandFor(const std::string& target) const {
   std::string_view name = Trim(target);
   if (name.empty()) return {};
-  if (IsAddress(name)) return {"xdg-open", {Cp1252ToUtf8(name)}};
+  if (IsAddress(name)) {
+    const std::string address = Cp1252ToUtf8(name);
+    if (mayOpen_ && EqualsNoCase(name.substr(0, name.find(':')), "file")) {
+      std::optional<std::string> path = LocalPathOfFileAddress(address);
+      if (!path || !mayOpen_(*path)) return {};
+    }
+    return {"xdg-open", {address}};
+  }
   auto host = ResolveHostPath(name, drives_, baseDir_.empty() ? CurrentHostDir() : baseDir_);
   struct stat st {};
   if (!host || ::stat(host->c_str(), &st) != 0) return {};
+  if (mayOpen_ && !mayOpen_(*host)) return {};
   return {"xdg-open", {*host}};
 }
 

@@ -137,15 +137,24 @@ class DocumentOpener {
 // Through xdg-open, started by a launcher and left to run.
 class XdgDocumentOpener : public DocumentOpener {
  public:
-  XdgDocumentOpener(ProgramLauncher& launcher, const DriveMap& drives, std::string baseDir = {});
+  // Judges a document's host path before it is opened: the handler reads
+  // it, and may run it, so a project's confinement to its folders holds
+  // here as for its writes. Without one every document opens.
+  using Confinement = std::function<bool(const std::string& hostPath)>;
+
+  XdgDocumentOpener(ProgramLauncher& launcher, const DriveMap& drives, std::string baseDir = {},
+                    Confinement mayOpen = {});
   bool Open(const std::string& target) override;
-  // The command that opens `target`; an empty program when the file is missing.
+  // The command that opens `target`; an empty program when the file is
+  // missing or refused. Under a confinement a "file:" address is judged by
+  // its path, and refused when it names another machine's file.
   LaunchCommand CommandFor(const std::string& target) const;
 
  private:
   ProgramLauncher& launcher_;
   const DriveMap& drives_;
   std::string baseDir_;
+  Confinement mayOpen_;
 };
 
 class RecordingDocumentOpener : public DocumentOpener {

@@ -227,7 +227,9 @@ int Player::Run() {
     return runner_->variables().FormatValue(*item);
   });
   launcher_ = std::make_unique<PosixLauncher>(drives, baseDir);
-  documents_ = std::make_unique<XdgDocumentOpener>(*launcher_, drives, baseDir);
+  documents_ = std::make_unique<XdgDocumentOpener>(*launcher_, drives, baseDir, [this](const std::string& host) {
+    return orlan_ && orlan_->Files().guard.MayOpen(host);
+  });
   facts.cdromDrive = ExpandNames("%CD%", *macros_);
   facts.projectDirectory = macros_->ProjectDir();
   facts.programDirectory = macros_->ProgramDir();

@@ -147,6 +147,63 @@ TEST_F(StoreRules, StringsTakeNoNumber) {
   }
 }
 
+// A string calculation appending to a text stops at the bound of Orlan's
+// strings (64 MiB): one past it raises "Insufficient Memory" and leaves the
+// result as it was, so a loop appending a text to itself cannot exhaust memory.
+TEST_F(StoreRules, AppendedTextsStopAtTheStringBound) {
+  constexpr size_t kBound = size_t(64) << 20;
+  Runner& runner = *this->runner;
+  auto doc = std::make_shared<CStgDoc>();
+  auto group = std::make_shared<CVar>();
+  group->groupName = "G";
+  auto item = std::make_shared<CVarsItem>();
+  item->type = var_type::kString;
+  item->name = "s";
+  group->items.push_back(item);
+  doc->items = {std::make_shared<CLabel>(), group};
+  runner.Start(doc, nullptr);
+  runner.Shutdown();
+  runner.shuttingDown = false;  // the store is loaded; calculate as in a live run
+  VariableStore& vars = runner.variables();
+  auto s = vars.FindVariable("s", nullptr, {}, false);
+  ASSERT_NE(s, nullptr);
+  const struct {
+    size_t length;         // of s before
+    bool appendItself;     // s = s + s, else s = s + "abc"
+    bool fits;
+  } cases[] = {
+      {kBound - 3, false, true},
+      {kBound - 2, false, false},
+      {kBound, false, false},
+      {kBound / 2, true, true},
+      {kBound / 2 + 1, true, false},
+  };
+  for (const auto& c : cases) {
+    vars.SetText(*s, std::string(c.length, 'x'));
+    CCalc calc;
+    CInsert& insert = calc;  // Run is the insert interface's
+    calc.Reset();
+    calc.operatorCode = 1;
+    calc.resultName = "s";
+    calc.firstName = "s";
+    calc.firstIsConstant = 0;
+    calc.secondName = c.appendItself ? "s" : "abc";
+    calc.secondIsConstant = c.appendItself ? 0 : 1;
+    const size_t expected = c.fits ? c.length + (c.appendItself ? c.length : 3) : c.length;
+    if (c.fits) {
+      EXPECT_EQ(insert.Run(runner, 0), 1) << c.length;
+    } else {
+      try {
+        insert.Run(runner, 0);
+        ADD_FAILURE() << c.length << " + " << calc.secondName << " was stored";
+      } catch (const KVRunException& e) {
+        EXPECT_EQ(e.id, 8026u);
+      }
+    }
+    EXPECT_EQ(vars.Text(*s).size(), expected) << c.length << " + " << calc.secondName;
+  }
+}
+
 // Lookups: run-time names match exactly; other names without case, in the
 // first group of the range; a CVar after the range is not part of it.
 TEST(VariableLookup, RangeGroupsAndRuntimeNames) {

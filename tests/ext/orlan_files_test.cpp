@@ -254,7 +254,7 @@ class ConfinedFilesTest : public ::testing::Test {
   FileContext files_{drives_, (s_ / "c/proj").string(), confined_};
 };
 
-enum class Change { kWrite, kFill, kRemove, kCopyFrom };
+enum class Change { kWrite, kFill, kRemove, kCopyFrom, kOpen };
 
 TEST_F(ConfinedFilesTest, ChangesStayInsideTheAllowedFoldersAndNeverFollowALink) {
   const struct {
@@ -291,6 +291,16 @@ TEST_F(ConfinedFilesTest, ChangesStayInsideTheAllowedFoldersAndNeverFollowALink)
       {"C:\\alias\\sub", Change::kCopyFrom, false, false},
       {"sub", Change::kCopyFrom, true, true},
       {"..\\..\\outside", Change::kCopyFrom, true, true},  // reading is not confined
+      // A document the desktop's handler opens: confined as a change, but
+      // the project's own folder, protected from changes, is open to it.
+      {"read me.txt", Change::kOpen, true, true},
+      {"sub\\old.kvp", Change::kOpen, true, true},
+      {Z("extra") + "\\list.pdf", Change::kOpen, true, true},
+      {"sub\\filelink.bmp", Change::kOpen, false, true},  // a link to a file outside
+      {"lnkdir\\secret.bmp", Change::kOpen, false, true},
+      {"C:\\alias\\sub\\old.kvp", Change::kOpen, false, true},
+      {"..\\..\\outside\\secret.bmp", Change::kOpen, false, true},
+      {Z("outside") + "\\secret.bmp", Change::kOpen, false, true},
   };
   for (const auto& c : kCases) {
     for (const FileGuard* guard : {&confined_, &unconfined_}) {
@@ -303,6 +313,7 @@ TEST_F(ConfinedFilesTest, ChangesStayInsideTheAllowedFoldersAndNeverFollowALink)
           case Change::kFill: allowed = guard->MayFillFolder(*host); break;
           case Change::kRemove: allowed = guard->MayRemove(*host); break;
           case Change::kCopyFrom: allowed = guard->MayCopyFrom(*host); break;
+          case Change::kOpen: allowed = guard->MayOpen(*host); break;
         }
       }
       EXPECT_EQ(allowed, guard == &confined_ ? c.confined : c.unconfined)
@@ -336,6 +347,42 @@ TEST_F(ConfinedFilesTest, BuiltinsWriteCopyAndDeleteNothingThroughALink) {
   EXPECT_TRUE(s_.Has("outside/inner"));
   EXPECT_TRUE(DeleteProject("C:\\other\\copy", "", files_));
   EXPECT_FALSE(s_.Has("c/other/copy"));
+}
+
+// kvShellExecute and the launch insert open documents through the run's
+// opener, which judges each by the run's guard before the handler sees it.
+TEST_F(ConfinedFilesTest, ShellExecuteOpensOnlyDocumentsInsideTheAllowedFolders) {
+  s_.Write("c/proj/sub/read.txt", "inside");
+  for (const FileGuard* guard : {&confined_, &unconfined_}) {
+    const bool confined = guard == &confined_;
+    RecordingLauncher launcher;
+    XdgDocumentOpener opener(launcher, drives_, files_.baseDir,
+                             [guard](const std::string& host) { return guard->MayOpen(host); });
+    ProcessTable processes(nullptr, &opener);
+    const struct {
+      std::string target;
+      bool opens;  // when confined
+      bool opensUnconfined = true;
+    } kCases[] = {
+        {"sub\\read.txt", true},
+        {"C:\\proj\\sub\\old.kvp", true},
+        {"http://example.org/page", true},
+        {"sub\\filelink.bmp", false},
+        {"lnkdir\\secret.bmp", false},
+        {Z("outside") + "\\secret.bmp", false},
+        {"file://" + (s_ / "outside/secret.bmp").string(), false},
+        {"FILE://localhost" + (s_ / "c/proj/sub/read.txt").string(), true},
+        {"file:" + (s_ / "c/proj/sub/%2e%2e/%2E%2E/../outside/secret.bmp").string(), false},
+        // Another machine's file cannot be judged, so it is never opened.
+        {"file://elsewhere" + (s_ / "c/proj/sub/read.txt").string(), false, false},
+    };
+    for (const auto& c : kCases) {
+      const size_t before = launcher.startCount();
+      const bool opened = processes.Execute(c.target).has_value();
+      EXPECT_EQ(opened, confined ? c.opens : c.opensUnconfined) << c.target << (confined ? " confined" : " unconfined");
+      EXPECT_EQ(launcher.startCount(), before + (opened ? 1 : 0)) << c.target;
+    }
+  }
 }
 
 TEST_F(ConfinedFilesTest, OutsideTheAllowedFoldersOnlyAnUnrestrictedRunWrites) {

@@ -182,6 +182,9 @@ TEST(ImagingCodec, PicturesThatDecodeToNothingAreErrors) {
       {"GIF without a frame", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x3B}, FileType::kGif},
       {"TGA header only", TgaHeader(0, 2, 0, 0, 0, 1, 1, 24, 0), FileType::kTga},
       {"PCX with an empty window", Cat(PcxHeader(8, 1, 1, 1, 2), {}), FileType::kPcx},
+      // The colour table right behind the header: no pixels, not grey ones
+      // read from the table's bytes.
+      {"PCX of a colour table alone", Cat(PcxHeader(8, 1, 1, 1, 2), Cat({0x0C}, Bytes(768, 0x10))), FileType::kPcx},
       {"unknown", {1, 2, 3}, FileType::kUnknown},
   };
   for (const Case& c : cases) {

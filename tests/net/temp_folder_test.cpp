@@ -4,8 +4,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <optional>
 
+#include "platform/paths.h"
 #include "tests/net/locator_test_util.h"
 
 namespace kv {
@@ -133,6 +136,45 @@ TEST(InstanceUnit, UnusableRuntimeFolderFails) {
   std::string error;
   EXPECT_FALSE(InstanceUnit::Join(dir / "file", temp, nullptr, &error));
   EXPECT_FALSE(error.empty());
+}
+
+// The temporary folder is made private, or taken again when it already is
+// this user's private folder (a second instance, a later run); anything
+// else at the name is refused with the reason.
+TEST(PrepareUserFolder, MakesOrReusesOnlyAPrivateFolder) {
+  test::ScratchDir dir;
+  fs::create_directory(dir / "private");
+  fs::permissions(dir / "private", fs::perms::owner_all, fs::perm_options::replace);
+  fs::create_directory(dir / "shared");
+  fs::permissions(dir / "shared", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                      fs::perms::others_read | fs::perms::others_exec,
+                  fs::perm_options::replace);
+  fs::create_directory_symlink(dir / "private", dir / "link");
+  Touch(dir / "file");
+  const struct {
+    std::string name;
+    bool accepted;
+    std::string error;  // the end of the error text when refused
+  } kCases[] = {
+      {"new", true, ""},
+      {"private", true, ""},
+      {"shared", false, ": not a private folder of this user"},
+      {"link", false, ": not a private folder of this user"},
+      {"file", false, ": not a private folder of this user"},
+      {"missing/new", false, ": " + SystemErrorText(ENOENT)},
+      {"file/new", false, ": " + SystemErrorText(ENOTDIR)},
+  };
+  for (const auto& c : kCases) {
+    std::string error;
+    const std::optional<std::string> prepared = PrepareUserFolder(dir / c.name, &error);
+    EXPECT_EQ(prepared.has_value(), c.accepted) << c.name << ": " << error;
+    if (c.accepted) {
+      EXPECT_EQ(*prepared, fs::canonical(dir / c.name).string()) << c.name;
+      EXPECT_EQ(fs::status(*prepared).permissions() & fs::perms::all, fs::perms::owner_all) << c.name;
+    } else {
+      EXPECT_EQ(error, (dir / c.name) + c.error) << c.name;
+    }
+  }
 }
 
 TEST(TempFolder, UniqueFilesAndContainment) {
