@@ -159,9 +159,13 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   virtual Rect GetStageRect() const { return rect; }
   void GetRectCopy(Rect& out) const { out = GetStageRect(); }
   virtual void GetSize(int32_t& width, int32_t& height) const;
-  void SetSize(int32_t width, int32_t height) { SetRect(rect.left, rect.top, rect.left + width, rect.top + height); }
+  // The far edges stop at the int limit: an object placed near it by a
+  // script must not wrap round to the other side of the stage.
+  void SetSize(int32_t width, int32_t height) {
+    SetRect(rect.left, rect.top, ClampToInt(int64_t(rect.left) + width), ClampToInt(int64_t(rect.top) + height));
+  }
   void ResizeTo(int32_t width, int32_t height) {
-    MoveTo(rect.left, rect.top, rect.left + width, rect.top + height, true);
+    MoveTo(rect.left, rect.top, ClampToInt(int64_t(rect.left) + width), ClampToInt(int64_t(rect.top) + height), true);
   }
   // The base run records the mode and succeeds. Behaviour receives the
   // run's runner.

@@ -217,7 +217,7 @@ void SetPositionPoint(BuiltinCall& c) {
   if (!o || !p.valid()) return;
   const Rect at = o->GetStageRect();
   const int x = p.GetLong(0), y = p.GetLong(1);
-  o->MoveTo(x, y, x + at.Width(), y + at.Height(), true);
+  o->MoveTo(x, y, ClampToInt(int64_t(x) + at.Width()), ClampToInt(int64_t(y) + at.Height()), true);
 }
 
 // The move happens at once, redrawn when asked; the time argument is not a

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "engine/flow.h"
 #include "engine/register.h"
 #include "persist/document.h"
@@ -330,6 +332,35 @@ TEST_F(InsertRecord, DescribeLocationNamesOrPositions) {
   EXPECT_EQ(second->DescribeLocation(&script, false, false), "Logo");
   EXPECT_EQ(first->DescribeLocation(&script, false, false), "Object  1");
   EXPECT_EQ(first->DescribeLocation(&script, true, true), "Insert Folder, Object  1 in script intro.kvs");
+}
+
+// Sizing keeps the near edges and stops the far ones at the int limit, as a
+// script can place an object anywhere and then give it any allowed size.
+TEST_F(InsertRecord, SizingNearTheIntLimitStopsAtIt) {
+  constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+  constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+  struct Case {
+    Rect from;
+    int32_t width, height;
+    Rect expected;
+  } cases[] = {
+      {{10, 20, 30, 40}, 5, 6, {10, 20, 15, 26}},
+      {{kMax - 10, kMax - 3, kMax, kMax}, 100, 2, {kMax - 10, kMax - 3, kMax, kMax - 1}},
+      {{0, kMax - 1, 5, kMax}, 16384, 16384, {0, kMax - 1, 16384, kMax}},
+      {{kMin + 5, kMin, 0, 0}, -100, 7, {kMin + 5, kMin, kMin, kMin + 7}},
+  };
+  for (const Case& c : cases) {
+    for (bool resize : {false, true}) {
+      CInsert insert;
+      insert.rect = c.from;
+      if (resize)
+        insert.ResizeTo(c.width, c.height);
+      else
+        insert.SetSize(c.width, c.height);
+      EXPECT_EQ(insert.rect, c.expected) << c.from.left << "," << c.from.top << " + " << c.width << " x " << c.height
+                                         << (resize ? " (resize)" : " (set size)");
+    }
+  }
 }
 
 }  // namespace
