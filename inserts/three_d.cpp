@@ -136,8 +136,10 @@ std::unique_ptr<StageSprite> C3d::MakeSprite(Stage& stage) {
   }
   if (code != threed::err::kNone) {
     runner.variables().SetLastError(9);
-    // The message names the file and what was wrong with it.
-    if (runner.playerRunning) runner.ReportRunError(this, threed::MessageIdForError(code), file + ": " + reason);
+    // The message names the file and, past its not being there, what was
+    // wrong with it.
+    const std::string detail = code == threed::err::kFileNotFound ? file : file + ": " + reason;
+    if (runner.playerRunning) runner.ReportRunError(this, threed::MessageIdForError(code), detail);
     return nullptr;
   }
   auto sprite = std::make_unique<ThreeDSprite>(*this, stage.compositor().Format());
