@@ -70,8 +70,10 @@ void Clock::AdvanceIfAllWait() {
 }
 
 bool Clock::OthersQuietLocked(const Waiter& except) const {
+  // A waiter whose deadline has come is about to run what was due then,
+  // even while it still counts as waiting.
   for (const Waiter* p : parties_)
-    if (p != &except && (!p->waiting || p->signalled)) return false;
+    if (p != &except && (!p->waiting || p->signalled || (virtual_ && p->deadline <= now_))) return false;
   return true;
 }
 

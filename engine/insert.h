@@ -187,6 +187,12 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   // the property's).
   virtual bool SetProperty(Property /*id*/, const PropertyValue& /*value*/) { return false; }
   virtual void ChangeContent(const std::string&) {}
+  // The orientation of a 3D object, in degrees about X, Y and Z; the spin
+  // adds a step every `periodMs`. Other kinds have none.
+  virtual void Rotate(int32_t /*dx*/, int32_t /*dy*/, int32_t /*dz*/) {}
+  virtual void RotateAbsolute(int32_t /*x*/, int32_t /*y*/, int32_t /*z*/) {}
+  virtual void GetRotateInfo(int32_t& x, int32_t& y, int32_t& z) const { x = y = z = 0; }
+  virtual void Spin(int32_t /*dx*/, int32_t /*dy*/, int32_t /*dz*/, uint32_t /*periodMs*/) {}
   // Redraws the insert's area on the stage; false without a sprite.
   virtual bool Invalidate() { return false; }
   // Hide, then the area redrawn.

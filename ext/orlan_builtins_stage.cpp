@@ -312,9 +312,27 @@ void SetZorder(BuiltinCall& c) {
   }
 }
 
-void NeedsThreeD(BuiltinCall& c) {
-  static constexpr const char* kNames[] = {"kvoSpin", "kvoRotateAbsolute", "kvoGetRotateInfo"};
-  c.Fail(std::string(kNames[c.id - 88]) + " needs the 3D object");
+// --- 3D objects: every other kind answers an orientation of 0, 0, 0 and
+// ignores the rest.
+
+void Spin(BuiltinCall& c) {
+  auto o = c.ObjectArg(1);
+  if (!o) return;
+  // A negative period stops the spin rather than wrapping to a long one.
+  const int32_t period = std::max<int32_t>(0, c.args.GetInteger(5));
+  o->Spin(c.args.GetInteger(2), c.args.GetInteger(3), c.args.GetInteger(4), uint32_t(period));
+}
+
+void RotateAbsolute(BuiltinCall& c) {
+  if (auto o = c.ObjectArg(1)) o->RotateAbsolute(c.args.GetInteger(2), c.args.GetInteger(3), c.args.GetInteger(4));
+}
+
+void GetRotateInfo(BuiltinCall& c) {
+  int32_t x = 0, y = 0, z = 0;
+  if (auto o = c.ObjectArg(1)) o->GetRotateInfo(x, y, z);
+  c.args.SetInteger(2, int16_t(x));
+  c.args.SetInteger(3, int16_t(y));
+  c.args.SetInteger(4, int16_t(z));
 }
 
 // --- colours
@@ -674,7 +692,9 @@ void InstallStageBuiltins(BuiltinTable& table) {
   table.Set(49, SetHeight);
   table.Set(18, GetZorder);
   table.Set(19, SetZorder);
-  for (uint32_t id : {88u, 89u, 90u}) table.Set(id, NeedsThreeD);
+  table.Set(88, Spin);
+  table.Set(89, RotateAbsolute);
+  table.Set(90, GetRotateInfo);
   // Colours.
   table.Set(51, SetColor<Property::kForegroundColor>);
   table.Set(52, SetColor<Property::kShadowColor>);

@@ -101,7 +101,7 @@ Stage::~Stage() {
   // and they themselves forget this stage.
   ForEachRegisteredSprite([this](StageSprite& s) {
     if (s.compositor != &compositor_) return;
-    if (CVisibleInsert* owner = OwnerInsert(s)) owner->stage = nullptr;
+    if (CVisibleInsert* owner = OwnerInsert(s)) owner->StageGone();
     s.onStage = 0;
     s.compositor = nullptr;
   });

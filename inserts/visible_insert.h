@@ -113,6 +113,9 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   // --- on the stage
   // The run's stage, known from the first run on (copies share it).
   Stage* stage = nullptr;
+  // The stage is going while the insert stays (the document is still open):
+  // the insert forgets it, and what ran on the run's clock stops.
+  virtual void StageGone() { stage = nullptr; }
   // The lock of that stage's compositor, which guards what its drawing reads
   // (the default compositor's before the first run).
   std::recursive_mutex& StageLock() const;

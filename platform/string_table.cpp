@@ -216,6 +216,9 @@ constexpr Entry kStrings[] = {
     {8002, "Unable to locate Korvel script"},
     {8003, "Math Exception"},
     {8015, "Error reading file"},
+    // The 3D object's.
+    {8023, "Unable to find QD3D.DLL"},
+    {8024, "Korvel requires QuickDraw 3D version 1.5 or greater."},
     {8025, "Unable to locate object"},
     {8026, "Insufficient Memory"},
     // Insert events.
@@ -268,6 +271,9 @@ constexpr Entry kStrings[] = {
     {31476, " in "},
     {31477, "Error %d (Line %u): %s"},
     {41489, "This script is an older version. Please re-compile in the Orlan Editor."},
+    {51452, "Error. Out of memory."},
+    {51457, "Access denied: file's permission\nsetting does not allow specified access"},
+    {51458, "Filename or path not found"},
     {51467, "Function not implemented"},
     {51475, "Cannot read file as a Korvel script."},
     {51497, " with frame"},

@@ -35,6 +35,36 @@ TEST(VirtualClock, JumpsToTheEarliestDeadlineWhenAllWait) {
   EXPECT_EQ(clock.NowMs(), 10000);
 }
 
+// What falls due at a time has run before the harness looks at that time,
+// though the thread it woke had not been scheduled yet.
+TEST(VirtualClock, QuietWaitsForWhatFellDue) {
+  Clock clock(true);
+  Waiter worker, harness;
+  harness.wakeOnIdle = true;
+  clock.Join(worker);
+  clock.Join(harness);
+  std::atomic<int> ticks{0};
+  std::atomic<bool> stop{false};
+  std::thread t([&] {
+    for (int64_t due = 100; !stop; due += 100) {
+      clock.Wait(worker, due, [&] { return stop.load(); });
+      if (stop) break;
+      // Slow to be scheduled: the tick comes a while after the jump.
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      ++ticks;
+    }
+  });
+  for (int64_t at : {100, 200, 300}) {
+    EXPECT_EQ(clock.Wait(harness, at), WaitEnd::kDeadline);
+    clock.WaitQuiet(harness);
+    EXPECT_EQ(ticks.load(), at / 100) << at;
+  }
+  stop = true;
+  clock.Wake(worker);
+  t.join();
+  clock.Leave(worker);
+}
+
 TEST(VirtualClock, IdleWhenEveryoneWaitsForever) {
   Clock clock(true);
   Waiter worker, harness;

@@ -26,7 +26,7 @@ struct Keeper {
 const Keeper kKeepers[] = {
     {Property::kForegroundColor, "foreground", {"CObjectFill"}},
     {Property::kShadowColor, "shadow", {"CGraphic", "CSDButton"}},
-    {Property::kBackgroundColor, "background", {"CObjectFill", "CRTF", "CDataEntry"}},
+    {Property::kBackgroundColor, "background", {"CObjectFill", "CRTF", "CDataEntry", "C3d"}},
     {Property::kLineColor, "line", {"CGraphic"}},
     {Property::kHighlightColor, "highlight", {"CSDButton"}},
     {Property::kTextColor, "text", {"CText", "CObjectFill", "CSDButton", "CDataEntry"}},

@@ -59,7 +59,7 @@ const Row kRows[] = {
     {"CHotSpot", 0, 6031, "Hotspot", 1, true},
     {"CRTF", V, 6076, "Rich Text", 1, true, W},
     {"CStageCursor", V, 6077, "Stage Cursor", 1, true, false, N},
-    {"C3d", V | 1, 6117, "3D", 1, true, false, N},
+    {"C3d", V | 1, 6117, "3D", 1, true},
     {"CMenuObj", V, 218, "Menu", 1, true, false, N},
     {"CDataEntry", 0, 224, "Data Entry", 1, true, W},
     {"COleCtl", 1, 1000, "ActiveX Control", 1, true, W, N},
