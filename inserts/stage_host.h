@@ -129,8 +129,11 @@ class Stage : public StageLink, public StageEnvironment {
 
   // Cursors: the object cursor (entering an object) and the stage cursor (a
   // stage cursor object); the window asks CurrentCursor on each change.
-  void SetObjectCursor(const CursorChoice* cursor);
-  void SetStageCursor(const CursorChoice* cursor, bool override);
+  // `by` names the object that sets it, for the trace.
+  void SetObjectCursor(const CursorChoice* cursor, const std::string& by = {});
+  void SetStageCursor(const CursorChoice* cursor, bool override, const std::string& by = {});
+  // Clears the stage cursor when the object named `by` set it.
+  void ClearStageCursorOf(const std::string& by);
   CursorChoice CurrentCursor() const;
   // Bumped on every cursor change so a window can poll cheaply.
   std::atomic<uint32_t> cursorSerial{0};
@@ -187,6 +190,12 @@ class Stage : public StageLink, public StageEnvironment {
   bool stageCursorActive_ = false;
   bool stageCursorOverride_ = false;
   CursorChoice stageCursor_;
+  std::string objectCursorBy_, stageCursorBy_;
+  // The cursor last traced and who set it: a line goes out when it changes.
+  CursorChoice tracedCursor_;
+  std::string tracedBy_;
+  // Traces the cursor in force when it changed; under cursorLock_.
+  void TraceCursorChange();
   ChildWindowFactory* windowFactory_ = nullptr;
   mutable std::mutex focusLock_;
   std::vector<std::weak_ptr<CWindowInsert>> windowObjects_;  // guarded by focusLock_

@@ -176,11 +176,12 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   bool IsOwnPrimary();
   Runner* RunnerOf() const;
 
- private:
-  void ResetVisibleFields();
   // The object's own cursor for the stage, or none; a cursor file that cannot
   // be found is reported once per name.
   std::optional<CursorChoice> ObjectCursor(Runner& runner);
+
+ private:
+  void ResetVisibleFields();
   std::string cursorLookedUp_;  // the substituted cursor name last looked up
   std::string cursorHost_;      // and its host file, empty when not found
   std::unique_ptr<StageSprite> sprite_;

@@ -390,6 +390,8 @@ int Player::Run() {
   net_->End();
   orlan_->StopAll();
   runner_->Shutdown();
+  // The stage's cursor is the default again once the project has ended.
+  stage_->SetStageCursor(nullptr, false);
   orlan_->EndProject();
   try {
     media_->Finish();
