@@ -4,11 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <QFont>
+
 #include "inserts/kvfont.h"
+#include "inserts/painted_sprite.h"
 #include "inserts/visible_insert.h"
 
 namespace kv {
@@ -40,6 +44,9 @@ class CSubMenu : public CObject {
   // Nesting depth of sub-lists on both reading and writing; no authored
   // menu comes near it, and hostile input must not exhaust the stack.
   static constexpr int kMaxDepth = 32;
+  // Items in one menu, all lists together: the command ids 10000 to 10499
+  // give no more, and the bound keeps a hostile file's tree small.
+  static constexpr int kMaxItems = 500;
 };
 
 class CMenuItem : public CObject {
@@ -90,7 +97,35 @@ class CMenuDefinition : public CObject {
   void DescribeFields(FieldVisitor& v) override;
 };
 
-class CMenuObj : public CVisibleInsert {
+// Command ids of menu items; a window menu's item ids too.
+inline constexpr uint16_t kFirstMenuCommandId = 10000;
+inline constexpr uint16_t kLastMenuCommandId = 10499;
+
+// An item's text without its "&" accelerator marks ("&&" is one "&").
+std::string WithoutAcceleratorMarks(const std::string& text);
+
+// A copy of `stored` keeping only the items with `visible` set, at every level.
+CMenuDefinition VisibleMenu(const CMenuDefinition& stored);
+
+// One item of a laid-out stage menu: where it is, relative to the menu's
+// origin, and whether it shows and is marked.
+struct MenuNode {
+  const CMenuItem* item = nullptr;
+  int parent = -1;  // index of the parent node; -1 in the top list
+  std::vector<int> children;
+  Rect box;
+  bool shown = false;
+  bool highlighted = false;
+};
+
+// Lays a definition's items out as a stage menu: the top list left to right,
+// every sub-list top to bottom beside or below its parent. `measure` gives
+// an item text's rectangle measured on one line; `charWidth` and
+// `charHeight` are the font's average character width and height.
+std::vector<MenuNode> LayOutMenu(const CMenuDefinition& menu, int charWidth, int charHeight,
+                                 const std::function<Rect(const std::string&)>& measure);
+
+class CMenuObj : public CVisibleInsert, public SelfPainting {
   KV_DECLARE_CLASS(CMenuObj)
  public:
   uint16_t menuVersion = 0;  // version read; always 1
@@ -105,6 +140,36 @@ class CMenuObj : public CVisibleInsert {
   void CopyFrom(const CInsert& other) override;
   // A menu's items are chosen by their own command ids, never by hotkeys.
   bool HasHotkey(uint32_t, uint32_t) const override { return false; }
+
+  // --- playing
+  // Builds activeMenu from the visible items of storedMenu when there is none.
+  void Prepare() override;
+  void Hide() override;
+  void HandleStageEventAt(uint32_t eventCode, Point at) override;
+  // Runs the command of the item with `commandId` (depth-first, the first
+  // one) as a handler of 9018 on this insert; false when no item has it.
+  bool ChooseItem(uint16_t commandId);
+
+  // SelfPainting: the shown items of a stage menu, and hits on them only.
+  void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
+  bool HitsAt(const StageSprite& sprite, int x, int y) const override;
+
+ protected:
+  std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;
+
+ private:
+  // The node under a stage point (separators included), or -1. Under the stage lock.
+  int NodeAt(const StageSprite& sprite, int x, int y) const;
+  // Marks `node` and the items above it, opens its sub-list and closes the
+  // other branches. Under the stage lock.
+  void Select(int node);
+  // Closes every sub-list. Under the stage lock.
+  void CloseAll();
+  // Laid out when the sprite is made; guarded by the stage lock.
+  std::vector<MenuNode> nodes_;
+  QFont font_;
+  int charWidth_ = 0;
+  int charHeight_ = 0;
 };
 
 }  // namespace kv
