@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <exception>
 
+#include "engine/commands.h"
 #include "engine/events.h"
 #include "engine/flow.h"
 #include "engine/run_error.h"
 #include "engine/runner.h"
+#include "engine/request.h"
 #include "engine/strings.h"
 #include "engine/trace.h"
 #include "inserts/graphic.h"
@@ -152,104 +154,40 @@ CMenuDefinition VisibleMenu(const CMenuDefinition& stored) {
   return copy;
 }
 
-// ---------------------------------------------------------------- stage menu layout
-
-namespace {
-
-struct MenuLayout {
-  const std::function<Rect(const std::string&)>& measure;
-  int charWidth, charHeight;
-  std::vector<MenuNode>& nodes;
-
-  // Adds the nodes of `list` (items only, children added by Place).
-  std::vector<int> Add(const CSubMenu& list, int parent) {
-    std::vector<int> ids;
-    for (const auto& item : list.items) {
-      MenuNode n;
-      n.item = item.get();
-      n.parent = parent;
-      nodes.push_back(n);
-      ids.push_back(int(nodes.size()) - 1);
+std::vector<FrameMenuEntry> MenuEntries(const CSubMenu& list) {
+  std::vector<FrameMenuEntry> entries;
+  for (const auto& item : list.items) {
+    FrameMenuEntry e;
+    e.text = item->text;
+    e.id = item->commandId;
+    if (item->separator) {
+      e.separator = true;
+    } else if (!item->subItems.items.empty()) {
+      e.sub = MenuEntries(item->subItems);
+    } else {
+      e.checked = item->checked != 0;
+      e.grayed = item->grayed != 0;
     }
-    for (size_t i = 0; i < ids.size(); ++i) nodes[ids[i]].children = Add(list.items[i]->subItems, ids[i]);
-    return ids;
+    entries.push_back(std::move(e));
   }
-
-  // An item's size: its text measured (a stand-in for an empty text and a
-  // separator), three times as high (a quarter for a separator in a
-  // sub-list), wider by 1.15 characters; sub-list items have room for a
-  // check mark and, with sub-items, for the arrow.
-  std::pair<int, int> SizeOf(const MenuNode& n, bool sub) const {
-    const CMenuItem& item = *n.item;
-    const Rect r = measure(item.text.empty() || item.separator ? std::string("W|W") : item.text);
-    int w = r.Width(), h = r.Height();
-    h = item.separator && sub ? int(h * 0.25) : h * 3;
-    w = int(w + 1.15 * charWidth);
-    if (sub) {
-      if (item.visible) w += 2 * charWidth;
-      if (!n.children.empty()) {
-        w += 2 * charWidth;
-        h = std::max(h, charHeight + 2);
-      }
-    }
-    return {w, h};
-  }
-
-  void Place(const std::vector<int>& ids, Point origin, bool horizontal) {
-    if (ids.empty()) return;
-    std::vector<std::pair<int, int>> sizes;
-    int across = 0;
-    for (int id : ids) {
-      sizes.push_back(SizeOf(nodes[id], !horizontal));
-      across = std::max(across, horizontal ? sizes.back().second : sizes.back().first);
-    }
-    int at = horizontal ? origin.x : origin.y;
-    for (size_t i = 0; i < ids.size(); ++i) {
-      MenuNode& n = nodes[ids[i]];
-      if (horizontal) {
-        n.box = {at, origin.y, at + sizes[i].first, origin.y + across};
-        at += sizes[i].first;
-      } else {
-        n.box = {origin.x, at, origin.x + across, at + sizes[i].second};
-        at += sizes[i].second;
-      }
-    }
-    for (int id : ids) {
-      const Rect b = nodes[id].box;
-      Place(nodes[id].children, horizontal ? Point{b.left, b.bottom} : Point{b.right, b.top}, false);
-    }
-  }
-};
-
-}  // namespace
-
-std::vector<MenuNode> LayOutMenu(const CMenuDefinition& menu, int charWidth, int charHeight,
-                                 const std::function<Rect(const std::string&)>& measure) {
-  std::vector<MenuNode> nodes;
-  MenuLayout layout{measure, charWidth, charHeight, nodes};
-  const std::vector<int> top = layout.Add(menu.topItems, -1);
-  layout.Place(top, {0, 0}, true);
-  for (int id : top) nodes[id].shown = true;
-  return nodes;
+  return entries;
 }
 
 // ---------------------------------------------------------------- CMenuObj
 
+CMenuObj::~CMenuObj() { ReleaseActive(); }
+
 void CMenuObj::Reset() {
+  ReleaseActive();
   CVisibleInsert::Reset();
   FieldTransfer::Reset(*this);
-  std::lock_guard lock(StageLock());
-  nodes_.clear();
-  activeMenu.reset();
 }
 
 void CMenuObj::CopyFrom(const CInsert& other) {
+  ReleaseActive();
   CVisibleInsert::CopyFrom(other);
   FieldTransfer::Copy(*this, Same<CMenuObj>(other));
   storedMenu.owner.reset();
-  std::lock_guard lock(StageLock());
-  nodes_.clear();
-  activeMenu.reset();
 }
 
 // The menu's own version word comes before the base parts.
@@ -262,29 +200,6 @@ void CMenuObj::Walk(W& w) {
 
 KV_FIELD_WALK_IO(CMenuObj)
 
-namespace {
-
-// The classic desktop's menu colours (0x00BBGGRR).
-constexpr uint32_t kMenuColor = 0x00C8D0D4;
-constexpr uint32_t kMenuTextColor = 0x00000000;
-constexpr uint32_t kHighlightColor = 0x006A240A;
-constexpr uint32_t kHighlightTextColor = 0x00FFFFFF;
-constexpr uint32_t kGrayTextColor = 0x00808080;
-
-// The system's menu font: 8 points at 96 dpi in the desktop's face.
-QFont SystemMenuFont() {
-  CKVFont menu;
-  menu.useDefault = 0;
-  menu.height = -11;
-  menu.weight = 400;
-  menu.faceName = "Tahoma";
-  menu.pitchAndFamily = 0x22;  // variable pitch, swiss
-  return MatchFont(menu);
-}
-
-constexpr uint32_t kMeasureFlags = draw_text::kSingleLine | draw_text::kVCenter | draw_text::kCalcRect;
-
-}  // namespace
 
 void CMenuObj::Prepare() {
   CVisibleInsert::Prepare();
@@ -292,113 +207,33 @@ void CMenuObj::Prepare() {
   if (activeMenu) return;
   activeMenu = std::make_unique<CMenuDefinition>(VisibleMenu(storedMenu));
   activeMenu->owner = std::static_pointer_cast<CMenuObj>(shared_from_this());
-  nodes_.clear();
+  lists_ = MenuLists();
 }
 
 std::unique_ptr<StageSprite> CMenuObj::MakeSprite(Stage& stage) {
-  if (storedMenu.windowMenu)
-    throw KVRunException(sid::kFunctionNotImplemented,
-                         "Menu \"" + name + "\": the window menu bar and the pop-up menu are not built yet");
   Prepare();
-  Rect extent;
   {
     std::lock_guard lock(StageLock());
-    font_ = activeMenu->menuFont.useDefault ? SystemMenuFont() : MatchFont(activeMenu->menuFont);
-    const QFontMetrics metrics(font_);
-    charWidth_ = metrics.averageCharWidth();
-    charHeight_ = metrics.height();
-    const ByteDecoder decode = DecoderOf(activeMenu->menuFont);
-    nodes_ = LayOutMenu(*activeMenu, charWidth_, charHeight_, [&](const std::string& text) {
-      return LayOutText(text, font_, {0, 0, 32767, 32767}, kMeasureFlags, decode).Bounds();
-    });
-    for (const MenuNode& n : nodes_) extent = extent.IsEmpty() ? n.box : extent.Union(n.box);
+    if (activeMenu->windowMenu) return nullptr;  // the frame shows it
+    lists_.LayOut(MenuEntries(activeMenu->topItems), true,
+                  activeMenu->menuFont.useDefault ? SystemMenuFont() : MatchFont(activeMenu->menuFont),
+                  DecoderOf(activeMenu->menuFont));
+    const Rect extent = lists_.Extent();
     // The sprite covers every list that can open; only shown items draw and hit.
     rect = {rect.left, rect.top, rect.left + std::max(1, extent.right), rect.top + std::max(1, extent.bottom)};
   }
   return MakePaintedSprite(*this, *this, stage);
 }
 
-void CMenuObj::Hide() { TakeOffAndDropSprite(); }
-
 void CMenuObj::PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) {
   const Rect shown = sprite.DisplayedRect();
-  const Point origin{shown.left, shown.top};
   TargetPainter painter(target, clip);
-  QPainter& p = painter.painter();
-  const ByteDecoder decode = activeMenu ? DecoderOf(activeMenu->menuFont) : Cp1252ToUnicode;
-  auto listFrame = [&](const std::vector<int>& list) {
-    Rect frame;
-    for (int id : list) frame = frame.IsEmpty() ? nodes_[id].box : frame.Union(nodes_[id].box);
-    if (frame.IsEmpty()) return;
-    p.setPen(ToQColor(syscolor::kWindowFrame));
-    p.setBrush(Qt::NoBrush);
-    p.drawRect(QRect(origin.x + frame.left, origin.y + frame.top, frame.Width() - 1, frame.Height() - 1));
-  };
-  std::vector<int> top;
-  for (size_t i = 0; i < nodes_.size(); ++i) {
-    const MenuNode& n = nodes_[i];
-    if (n.parent < 0) top.push_back(int(i));
-    if (!n.shown) continue;
-    const CMenuItem& item = *n.item;
-    const Rect box = n.box.Offset(origin.x, origin.y);
-    const bool sub = n.parent >= 0;
-    const bool marked = n.highlighted && !item.separator;
-    p.fillRect(ToQRect(box), ToQColor(marked ? kHighlightColor : kMenuColor));
-    if (item.separator) {
-      const int y = box.top + box.Height() / 2;
-      p.fillRect(QRect(box.left + 1, y - 1, box.Width() - 2, 1), ToQColor(syscolor::kBtnShadow));
-      p.fillRect(QRect(box.left + 1, y, box.Width() - 2, 1), ToQColor(syscolor::kBtnHighlight));
-      continue;
-    }
-    const QColor ink = ToQColor(item.grayed ? kGrayTextColor : marked ? kHighlightTextColor : kMenuTextColor);
-    const Rect textBox = sub ? Rect{box.left + 2 * charWidth_, box.top, box.right, box.bottom} : box;
-    const uint32_t align = draw_text::kSingleLine | draw_text::kVCenter | (sub ? 0 : draw_text::kCenter);
-    DrawLayout(p, LayOutText(item.text, font_, textBox, align, decode), font_, ink);
-    if (sub && item.checked) {
-      // A tick in the check column.
-      const int cx = box.left + charWidth_, cy = box.top + box.Height() / 2;
-      p.setPen(QPen(ink, 2));
-      p.drawLine(cx - 3, cy, cx - 1, cy + 2);
-      p.drawLine(cx - 1, cy + 2, cx + 3, cy - 2);
-    }
-    if (sub && !n.children.empty()) {
-      // The arrow of an item that opens a list.
-      const int ax = box.right - charWidth_ - 2, ay = box.top + box.Height() / 2;
-      for (int k = 0; k < 4; ++k) p.fillRect(QRect(ax + k, ay - 3 + k, 1, 7 - 2 * k), ink);
-    }
-  }
-  listFrame(top);
-  for (const MenuNode& n : nodes_)
-    if (!n.children.empty() && nodes_[n.children.front()].shown) listFrame(n.children);
+  lists_.Paint(painter.painter(), {shown.left, shown.top});
 }
 
-int CMenuObj::NodeAt(const StageSprite& sprite, int x, int y) const {
+bool CMenuObj::HitsAt(const StageSprite& sprite, int x, int y) const {
   const Rect shown = sprite.DisplayedRect();
-  const int rx = x - shown.left, ry = y - shown.top;
-  // Later lists open over earlier ones: the deepest shown item wins.
-  for (size_t i = nodes_.size(); i-- > 0;)
-    if (nodes_[i].shown && nodes_[i].box.Contains(rx, ry)) return int(i);
-  return -1;
-}
-
-bool CMenuObj::HitsAt(const StageSprite& sprite, int x, int y) const { return NodeAt(sprite, x, y) >= 0; }
-
-void CMenuObj::Select(int node) {
-  std::vector<bool> onPath(nodes_.size(), false);
-  for (int at = node; at >= 0; at = nodes_[at].parent) onPath[at] = true;
-  for (size_t i = 0; i < nodes_.size(); ++i) {
-    MenuNode& n = nodes_[i];
-    n.highlighted = onPath[i];
-    // A list shows when it is the top list or its parent is on the path.
-    n.shown = n.parent < 0 || onPath[n.parent];
-  }
-}
-
-void CMenuObj::CloseAll() {
-  for (MenuNode& n : nodes_) {
-    n.shown = n.parent < 0;
-    n.highlighted = false;
-  }
+  return lists_.NodeAt({x - shown.left, y - shown.top}) >= 0;
 }
 
 void CMenuObj::HandleStageEventAt(uint32_t eventCode, Point at) {
@@ -407,36 +242,28 @@ void CMenuObj::HandleStageEventAt(uint32_t eventCode, Point at) {
   bool choose = false;
   if (sprite && (eventCode == event::kCursorEntering || eventCode == event::kCursorMoving ||
                  eventCode == event::kCursorLeaving || eventCode == event::kLeftButtonReleased)) {
-    Rect before, after;
-    {
-      std::lock_guard lock(StageLock());
-      auto area = [&] {
-        Rect r;
-        for (const MenuNode& n : nodes_)
-          if (n.shown) r = r.IsEmpty() ? n.box : r.Union(n.box);
-        return r;
-      };
-      before = area();
-      const int node = eventCode == event::kCursorLeaving ? -1 : NodeAt(*sprite, at.x, at.y);
-      if (eventCode == event::kCursorLeaving) {
-        CloseAll();
-      } else if (node >= 0 && !nodes_[node].item->separator) {
-        Select(node);
-        const CMenuItem& item = *nodes_[node].item;
-        if (eventCode == event::kLeftButtonReleased && nodes_[node].children.empty() && !item.grayed) {
-          choose = true;
-          chosen = item.commandId;
-          CloseAll();
-        }
+    std::lock_guard lock(StageLock());
+    const Rect before = lists_.ShownArea();
+    const Rect shown = sprite->DisplayedRect();
+    if (eventCode == event::kCursorLeaving) {
+      lists_.CloseAll();
+    } else if (const int node = lists_.NodeAt({at.x - shown.left, at.y - shown.top});
+               node >= 0 && !lists_.Nodes()[node].separator) {
+      lists_.Select(node);
+      const MenuNode& n = lists_.Nodes()[node];
+      // A disabled item is drawn so and cannot be chosen.
+      if (eventCode == event::kLeftButtonReleased && n.children.empty() && !n.grayed) {
+        choose = true;
+        chosen = n.id;
+        lists_.CloseAll();
       }
-      after = area();
-      const Rect shown = sprite->DisplayedRect();
-      const Rect changed = before.IsEmpty() ? after : after.IsEmpty() ? before : before.Union(after);
-      // Widened by two border widths, as the list frames reach.
-      if (!changed.IsEmpty() && sprite->onStage && sprite->compositor)
-        sprite->compositor->Update({shown.left + changed.left - 2, shown.top + changed.top - 2,
-                                    shown.left + changed.right + 2, shown.top + changed.bottom + 2});
     }
+    const Rect after = lists_.ShownArea();
+    Rect changed = before.IsEmpty() ? after : after.IsEmpty() ? before : before.Union(after);
+    // Widened by two border widths, as the list frames reach.
+    if (!changed.IsEmpty() && sprite->onStage && sprite->compositor)
+      sprite->compositor->Update({shown.left + changed.left - 2, shown.top + changed.top - 2,
+                                  shown.left + changed.right + 2, shown.top + changed.bottom + 2});
   }
   if (choose) ChooseItem(chosen);
   CVisibleInsert::HandleStageEventAt(eventCode, at);
@@ -479,6 +306,150 @@ bool CMenuObj::ChooseItem(uint16_t commandId) {
   if (TraceSink* t = runner->trace()) t->Menu(owner->name, WithoutAcceleratorMarks(text), command);
   runner->RaiseEvent(*owner, event::kMenuItemChosen, 8, flow);
   return true;
+}
+
+// ---------------------------------------------------------------- window menus
+
+void CMenuObj::PutOnStage() {
+  Prepare();
+  bool window;
+  {
+    std::lock_guard lock(StageLock());
+    window = activeMenu->windowMenu != 0;
+  }
+  if (!window) {
+    CVisibleInsert::PutOnStage();
+    RedrawNow(GetSprite(false));
+    return;
+  }
+  ShowWindowMenu();
+}
+
+void CMenuObj::ShowWindowMenu() {
+  Runner& runner = *RunnerOf();
+  FrameMenus* menus = stage->GetFrameMenus();
+  if (!menus)
+    throw KVRunException(sid::kFunctionNotImplemented,
+                         "Menu \"" + name + "\": this player has no window menus (no frame menus)");
+  auto self = std::static_pointer_cast<CMenuObj>(shared_from_this());
+  std::vector<FrameMenuEntry> entries;
+  bool popup;
+  {
+    std::lock_guard lock(StageLock());
+    popup = activeMenu->popup != 0;
+    entries = MenuEntries(activeMenu->topItems);
+  }
+  if (!popup) {
+    // A bar displaces the menu that holds the frame's bar; its own thread
+    // takes it down, and this one waits for that in 10 ms steps.
+    if (std::shared_ptr<CMenuObj> holder = stage->BarHolder(); holder && holder != self) {
+      // "KV_KILLMENU" to the holder's thread: it hides the holder, which
+      // takes its bar down.
+      ScriptThreadContext* owner = runner.ThreadOf(*holder);
+      if (owner && owner != ScriptThreadContext::Current()) {
+        auto kill = std::make_unique<Request>();
+        kill->code = command::kRemoveThisObject;
+        kill->source = holder;
+        runner.PostRequest(owner, std::move(kill), false);
+        // Bounded: a holder whose thread has stopped serving is taken down here.
+        for (int step = 0; step < 200 && stage->CurrentMenu() == holder && !runner.shuttingDown; ++step)
+          runner.PumpMessage(true, runner.Now() + 10);
+      }
+      if (stage->CurrentMenu() == holder) holder->KillMenu();
+    }
+    stage->SetBarHolder(self);
+    frameHeld_ = true;
+  }
+  if (stage->HasMenuBar() || stage->CurrentMenu()) return;
+  runner.RaiseEvent(*this, event::kOnStage, 0, nullptr);
+  runner.RaiseEvent(*this, event::kShown, 0, nullptr);
+  stage->SetCurrentMenu(self);
+  frameHeld_ = true;
+  Stage* at = stage;
+  if (!popup) {
+    stage->SetHasMenuBar(true);
+    barShown_ = true;
+    menus->ShowBar(std::move(entries), [at](uint16_t id) { at->MenuCommand(id); });
+    return;
+  }
+  // The pop-up is tracked by a thread of its own, which a hide before it
+  // starts keeps from opening.
+  if (popupThread_.joinable()) popupThread_.join();
+  auto track = std::make_shared<PopupTrack>();
+  popup_ = track;
+  popupState_ = kPopupNotStarted;
+  const Point pointer = stage->Pointer();
+  std::weak_ptr<CMenuObj> weak = self;
+  popupThread_ = std::thread([this, menus, at, pointer, weak, track, entries = std::move(entries)]() mutable {
+    int expected = kPopupNotStarted;
+    if (!popupState_.compare_exchange_strong(expected, kPopupTracking)) {
+      popupState_ = kPopupFinished;
+      return;
+    }
+    menus->OpenPopup(std::move(entries), pointer, [at, weak, track](uint16_t id) {
+      // On the run's main thread, possibly after the menu was hidden.
+      {
+        std::lock_guard lock(track->lock);
+        if (track->done) return;
+        track->done = true;
+      }
+      track->ended.notify_all();
+      if (id && !weak.expired()) at->MenuCommand(id);
+    });
+    std::unique_lock lock(track->lock);
+    track->ended.wait(lock, [&] { return track->done; });
+    // A hide that raced the opening: the pop-up it could not reach goes now.
+    if (track->cancelled) menus->CancelPopup();
+    popupState_ = kPopupFinished;
+  });
+}
+
+void CMenuObj::HideWindowMenu() {
+  if (!stage) return;
+  FrameMenus* menus = stage->GetFrameMenus();
+  if (popupThread_.joinable()) {
+    int expected = kPopupNotStarted;
+    if (!popupState_.compare_exchange_strong(expected, kPopupCancelRequested)) {
+      // Tracking: the frame dismisses it and the thread is released at once.
+      {
+        std::lock_guard lock(popup_->lock);
+        popup_->done = true;
+        popup_->cancelled = true;
+      }
+      popup_->ended.notify_all();
+      if (menus) menus->CancelPopup();
+    }
+    popupThread_.join();
+  }
+  if (barShown_) {
+    barShown_ = false;
+    if (Runner* r = RunnerOf(); r && !weak_from_this().expired())
+      r->RaiseEvent(*this, event::kOffStage, 0, nullptr);
+    if (menus) menus->RemoveBar();
+    stage->SetHasMenuBar(false);
+  }
+  stage->ForgetMenu(this);
+  frameHeld_ = false;
+}
+
+void CMenuObj::KillMenu() {
+  HideWindowMenu();
+  Hide();
+}
+
+void CMenuObj::Hide() {
+  // The frame's menu goes with the object: a hidden menu is not left usable.
+  if (frameHeld_ || popupThread_.joinable()) HideWindowMenu();
+  TakeOffAndDropSprite();
+}
+
+void CMenuObj::ReleaseActive() {
+  // Only a menu the frame holds touches the stage: at the end of a run the
+  // stage lets go of its menus before it goes.
+  if (frameHeld_ || popupThread_.joinable()) HideWindowMenu();
+  std::lock_guard lock(StageLock());
+  lists_ = MenuLists();
+  activeMenu.reset();
 }
 
 }  // namespace kv

@@ -3,15 +3,17 @@
 // menu bar or a pop-up menu.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
-#include <functional>
+#include <mutex>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <QFont>
-
 #include "inserts/kvfont.h"
+#include "inserts/menu_lists.h"
 #include "inserts/painted_sprite.h"
 #include "inserts/visible_insert.h"
 
@@ -107,23 +109,10 @@ std::string WithoutAcceleratorMarks(const std::string& text);
 // A copy of `stored` keeping only the items with `visible` set, at every level.
 CMenuDefinition VisibleMenu(const CMenuDefinition& stored);
 
-// One item of a laid-out stage menu: where it is, relative to the menu's
-// origin, and whether it shows and is marked.
-struct MenuNode {
-  const CMenuItem* item = nullptr;
-  int parent = -1;  // index of the parent node; -1 in the top list
-  std::vector<int> children;
-  Rect box;
-  bool shown = false;
-  bool highlighted = false;
-};
-
-// Lays a definition's items out as a stage menu: the top list left to right,
-// every sub-list top to bottom beside or below its parent. `measure` gives
-// an item text's rectangle measured on one line; `charWidth` and
-// `charHeight` are the font's average character width and height.
-std::vector<MenuNode> LayOutMenu(const CMenuDefinition& menu, int charWidth, int charHeight,
-                                 const std::function<Rect(const std::string&)>& measure);
+// The entries of a list for the frame's system menus and for laying a
+// stage menu out: separators, items that open a list (their own check and
+// disable marks are not applied), and the rest by command id.
+std::vector<FrameMenuEntry> MenuEntries(const CSubMenu& list);
 
 class CMenuObj : public CVisibleInsert, public SelfPainting {
   KV_DECLARE_CLASS(CMenuObj)
@@ -132,6 +121,7 @@ class CMenuObj : public CVisibleInsert, public SelfPainting {
   CMenuDefinition storedMenu;
   std::unique_ptr<CMenuDefinition> activeMenu;  // built from storedMenu when prepared
 
+  ~CMenuObj() override;
   template <class W>
   void Walk(W& w);
   void Serialize(Archive& ar) override;
@@ -144,32 +134,51 @@ class CMenuObj : public CVisibleInsert, public SelfPainting {
   // --- playing
   // Builds activeMenu from the visible items of storedMenu when there is none.
   void Prepare() override;
+  // A stage menu goes on the stage as any object; a window menu attaches
+  // its bar to the frame or opens its pop-up at the pointer.
+  void PutOnStage() override;
+  // Off the stage; a shown bar is removed and an open pop-up dismissed.
   void Hide() override;
+  // "KV_KILLMENU": the menu hides what it shows and leaves the stage.
+  void KillMenu();
   void HandleStageEventAt(uint32_t eventCode, Point at) override;
   // Runs the command of the item with `commandId` (depth-first, the first
-  // one) as a handler of 9018 on this insert; false when no item has it.
+  // one) as the one handler of 9018 on the menu's owner; false when no item
+  // has it or the menu has no owner.
   bool ChooseItem(uint16_t commandId);
 
   // SelfPainting: the shown items of a stage menu, and hits on them only.
   void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
   bool HitsAt(const StageSprite& sprite, int x, int y) const override;
 
+  // The pop-up's tracking: not started, finished, tracking, cancel requested.
+  enum PopupState : int { kPopupNotStarted = 0, kPopupFinished = 1, kPopupTracking = 2, kPopupCancelRequested = 3 };
+  int PopupStateNow() const { return popupState_.load(); }
+
  protected:
   std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;
 
  private:
-  // The node under a stage point (separators included), or -1. Under the stage lock.
-  int NodeAt(const StageSprite& sprite, int x, int y) const;
-  // Marks `node` and the items above it, opens its sub-list and closes the
-  // other branches. Under the stage lock.
-  void Select(int node);
-  // Closes every sub-list. Under the stage lock.
-  void CloseAll();
-  // Laid out when the sprite is made; guarded by the stage lock.
-  std::vector<MenuNode> nodes_;
-  QFont font_;
-  int charWidth_ = 0;
-  int charHeight_ = 0;
+  void ShowWindowMenu();
+  // Takes a shown bar off the frame or ends a pop-up's tracking.
+  void HideWindowMenu();
+  // Drops activeMenu and what it shows.
+  void ReleaseActive();
+  // The stage menu's lists, laid out when the sprite is made; guarded by the stage lock.
+  MenuLists lists_;
+  // A window menu's state.
+  bool barShown_ = false;
+  bool frameHeld_ = false;  // the stage records this menu as current or as the bar's holder
+  std::atomic<int> popupState_{kPopupNotStarted};
+  std::thread popupThread_;
+  // Shared with the frame's answer, which may come after the menu has gone.
+  struct PopupTrack {
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;       // guarded by lock
+    bool cancelled = false;  // done by a hide, not by the frame
+  };
+  std::shared_ptr<PopupTrack> popup_;
 };
 
 }  // namespace kv

@@ -7,6 +7,7 @@
 #include "engine/events.h"
 #include "engine/runner.h"
 #include "engine/trace.h"
+#include "inserts/menu.h"
 #include "inserts/visible_insert.h"
 #include "inserts/window_insert.h"
 #include "stage/locks.h"
@@ -508,6 +509,63 @@ const char* CursorShapeName(uint16_t systemId) {
     case 32651: return "help";
     default: return "arrow";
   }
+}
+
+// ---------------------------------------------------------------- frame menus
+
+std::shared_ptr<CMenuObj> Stage::CurrentMenu() const {
+  std::lock_guard lock(menuLock_);
+  return currentMenu_.lock();
+}
+
+void Stage::SetCurrentMenu(const std::shared_ptr<CMenuObj>& menu) {
+  std::lock_guard lock(menuLock_);
+  currentMenu_ = menu;
+  currentMenuRaw_ = menu.get();
+}
+
+void Stage::ForgetMenu(const CMenuObj* menu) {
+  std::lock_guard lock(menuLock_);
+  if (currentMenuRaw_ == menu) {
+    currentMenu_.reset();
+    currentMenuRaw_ = nullptr;
+  }
+  if (barHolderRaw_ == menu) {
+    barHolder_.reset();
+    barHolderRaw_ = nullptr;
+  }
+}
+
+std::shared_ptr<CMenuObj> Stage::BarHolder() const {
+  std::lock_guard lock(menuLock_);
+  return barHolder_.lock();
+}
+
+void Stage::SetBarHolder(const std::shared_ptr<CMenuObj>& menu) {
+  std::lock_guard lock(menuLock_);
+  barHolder_ = menu;
+  barHolderRaw_ = menu.get();
+}
+
+bool Stage::HasMenuBar() const {
+  std::lock_guard lock(menuLock_);
+  return hasMenuBar_;
+}
+
+void Stage::SetHasMenuBar(bool has) {
+  std::lock_guard lock(menuLock_);
+  hasMenuBar_ = has;
+}
+
+void Stage::MenuCommand(uint16_t id) {
+  if (id < kFirstMenuCommandId || id > kLastMenuCommandId) return;
+  if (std::shared_ptr<CMenuObj> menu = CurrentMenu()) menu->ChooseItem(id);
+}
+
+void Stage::ReleaseFrameMenus() {
+  for (const std::shared_ptr<CMenuObj>& menu : {CurrentMenu(), BarHolder()})
+    if (menu) menu->KillMenu();
+  frameMenus_ = nullptr;
 }
 
 // ---------------------------------------------------------------- window objects

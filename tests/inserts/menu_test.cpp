@@ -24,7 +24,7 @@ TEST(MenuLayout, ListsAreLaidOutAsTheirLevelsSay) {
   CMenuDefinition menu;
   // "File" (Open, a separator, "More" with "Deep"), "Help".
   menu.topItems.items = {Item("File", {Item("Open"), Item("", {}, 1), Item("More", {Item("Deep")})}), Item("Help")};
-  const std::vector<MenuNode> n = LayOutMenu(menu, 5, 10, Measure);
+  const std::vector<MenuNode> n = LayOutMenuEntries(MenuEntries(menu.topItems), true, 5, 10, Measure);
   ASSERT_EQ(n.size(), 6u);
   struct Row {
     const char* what;
@@ -55,10 +55,33 @@ TEST(MenuLayout, ListsAreLaidOutAsTheirLevelsSay) {
 TEST(MenuLayout, ASeparatorInTheBarIsAsHighAsAnyItem) {
   CMenuDefinition menu;
   menu.topItems.items = {Item("", {}, 1), Item("Go")};
-  const std::vector<MenuNode> n = LayOutMenu(menu, 5, 10, Measure);
-  ASSERT_EQ(n.size(), 2u);
-  EXPECT_EQ(n[0].box.Height(), 30);
-  EXPECT_EQ(n[1].box.Height(), 30);
+  const std::vector<MenuNode> bar = LayOutMenuEntries(MenuEntries(menu.topItems), true, 5, 10, Measure);
+  ASSERT_EQ(bar.size(), 2u);
+  EXPECT_EQ(bar[0].box.Height(), 30);
+  EXPECT_EQ(bar[1].box.Height(), 30);
+  // In a pop-up the top list is vertical: a quarter high, and the items
+  // are stacked.
+  const std::vector<MenuNode> popup = LayOutMenuEntries(MenuEntries(menu.topItems), false, 5, 10, Measure);
+  ASSERT_EQ(popup.size(), 2u);
+  EXPECT_EQ(popup[0].box, (Rect{0, 0, 33, 2}));
+  EXPECT_EQ(popup[1].box, (Rect{0, 2, 33, 32}));
+}
+
+TEST(MenuEntriesTest, SystemMenuEntriesFollowTheItems) {
+  auto checkedGrayed = Item("Both");
+  checkedGrayed->checked = checkedGrayed->grayed = 1;
+  checkedGrayed->commandId = 10007;
+  auto opener = Item("Opens", {Item("Inner")});
+  opener->checked = opener->grayed = 1;  // not applied to an item that opens a list
+  CMenuDefinition menu;
+  menu.topItems.items = {checkedGrayed, opener, Item("", {}, 1)};
+  const std::vector<FrameMenuEntry> e = MenuEntries(menu.topItems);
+  ASSERT_EQ(e.size(), 3u);
+  EXPECT_TRUE(e[0].checked && e[0].grayed);
+  EXPECT_EQ(e[0].id, 10007);
+  EXPECT_FALSE(e[1].checked || e[1].grayed);
+  ASSERT_EQ(e[1].sub.size(), 1u);
+  EXPECT_TRUE(e[2].separator);
 }
 
 TEST(MenuLayout, OnlyVisibleItemsAreKept) {
