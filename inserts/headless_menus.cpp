@@ -43,6 +43,9 @@ void HeadlessMenus::ShowBar(std::vector<FrameMenuEntry> entries, std::function<v
   std::lock_guard lock(lock_);
   s_->bar.LayOut(entries, true, SystemMenuFont(), Cp1252ToUnicode);
   s_->hasBar = true;
+  // The bar lies above the stage; its lists open onto it.
+  const int barHeight = s_->bar.Empty() ? 0 : s_->bar.Nodes().front().box.Height();
+  s_->bar.KeepInside(stage_.ClientRect().Offset(0, barHeight));
   s_->barInUse = false;
   s_->chosen = std::move(chosen);
 }
@@ -71,6 +74,7 @@ void HeadlessMenus::OpenPopup(std::vector<FrameMenuEntry> entries, Point at, std
     const Rect stage = stage_.ClientRect();
     s_->popupAt = {std::max(0, std::min(at.x, stage.right - list.Width())),
                    std::max(0, std::min(at.y, stage.bottom - list.Height()))};
+    s_->popup.KeepInside(stage.Offset(-s_->popupAt.x, -s_->popupAt.y));
     s_->ended = std::move(ended);
   }
   Redraw({});

@@ -127,6 +127,29 @@ void MenuLists::LayOut(const std::vector<FrameMenuEntry>& entries, bool bar, con
   });
 }
 
+void MenuLists::KeepInside(const Rect& bounds) {
+  // Parents come before their lists, so a list is placed before the lists
+  // that open from it.
+  auto shift = [&](auto& self, int node, int dx, int dy) -> void {
+    for (int c : nodes_[node].children) {
+      nodes_[c].box = nodes_[c].box.Offset(dx, dy);
+      self(self, c, dx, dy);
+    }
+  };
+  for (size_t i = 0; i < nodes_.size(); ++i) {
+    const MenuNode& n = nodes_[i];
+    if (n.children.empty()) continue;
+    Rect list;
+    for (int c : n.children) list = Join(list, nodes_[c].box);
+    const bool beside = n.parent >= 0 || !bar_;
+    int dx = 0, dy = 0;
+    if (list.right > bounds.right) dx = beside ? n.box.left - list.Width() - list.left : bounds.right - list.right;
+    if (list.left + dx < bounds.left) dx = bounds.left - list.left;
+    if (list.bottom > bounds.bottom) dy = std::max(bounds.bottom - list.bottom, bounds.top - list.top);
+    if (dx || dy) shift(shift, int(i), dx, dy);
+  }
+}
+
 Rect MenuLists::Extent() const {
   Rect r;
   for (const MenuNode& n : nodes_) r = Join(r, n.box);

@@ -52,6 +52,11 @@ class MenuLists {
   void LayOut(const std::vector<FrameMenuEntry>& entries, bool bar, const QFont& font, ByteDecoder decode);
   bool Empty() const { return nodes_.empty(); }
   const std::vector<MenuNode>& Nodes() const { return nodes_; }
+  // Moves lists that would cross `bounds` (in the coordinates of the menu's
+  // origin) back inside where they can: a list beside its item opens on
+  // the item's other side, one below the bar moves left, and a list moves
+  // up to end at the bottom edge.
+  void KeepInside(const Rect& bounds);
   // Every item's rectangle together, open or not.
   Rect Extent() const;
   // The shown items' rectangles together.
