@@ -23,6 +23,8 @@ inline constexpr uint32_t kRightButtonPressed = 9015;
 inline constexpr uint32_t kRightButtonReleased = 9016;
 inline constexpr uint32_t kMiddleButtonPressed = 9017;
 inline constexpr uint32_t kMiddleButtonReleased = 9018;
+// A menu raises the choice of an item under the same code.
+inline constexpr uint32_t kMenuItemChosen = kMiddleButtonReleased;
 inline constexpr uint32_t kLeftNoAction = 9019;
 inline constexpr uint32_t kCursorEntering = 9020;
 inline constexpr uint32_t kCursorLeaving = 9021;

@@ -47,6 +47,13 @@ class TraceSink {
   virtual void Print(const std::string& thread, const std::string& insert, const std::string& text) = 0;
   // Keyboard focus moved to a window object (empty: it left every object).
   virtual void Focus(const std::string& /*insert*/) {}
+  // The stage's cursor changed: the object that set it (empty for the
+  // player), a system shape name or "", the cursor file or "", hidden.
+  virtual void Cursor(const std::string& /*insert*/, const std::string& /*shape*/, const std::string& /*file*/,
+                      bool /*hidden*/) {}
+  // A menu item was chosen: the menu object, the item's text without its
+  // accelerator marks, its command code.
+  virtual void Menu(const std::string& /*insert*/, const std::string& /*item*/, uint16_t /*command*/) {}
   virtual void End(int code, const std::vector<VariableView>& vars, const std::vector<VariableView>& rw) = 0;
 };
 

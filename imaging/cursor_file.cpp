@@ -200,9 +200,11 @@ CursorImage DecodeEntry(std::span<const uint8_t> file, const Entry& e, bool curs
   return image;
 }
 
-CursorImage Decode(std::span<const uint8_t> bytes) {
-  if (bytes.size() >= 12 && std::memcmp(bytes.data(), "RIFF", 4) == 0 && std::memcmp(&bytes[8], "ACON", 4) == 0)
-    Fail("animated cursors are not supported");
+bool IsAnimated(std::span<const uint8_t> bytes) {
+  return bytes.size() >= 12 && std::memcmp(bytes.data(), "RIFF", 4) == 0 && std::memcmp(&bytes[8], "ACON", 4) == 0;
+}
+
+CursorImage DecodeStill(std::span<const uint8_t> bytes) {
   if (bytes.size() < kDirectoryBytes) Fail("not a cursor file");
   const uint16_t type = LoadLe16(&bytes[2]);
   if (LoadLe16(&bytes[0]) != 0 || (type != kCursorType && type != kIconType)) Fail("not a cursor file");
@@ -241,11 +243,104 @@ CursorImage Decode(std::span<const uint8_t> bytes) {
   throw *first;
 }
 
-}  // namespace
+// The animated cursor format: RIFF chunks (a four-character id, a byte
+// count, the bytes, a pad byte to an even length) after "RIFF" size "ACON".
+// "anih" is the header (frame and step counts, the default step time in
+// sixtieths of a second, the flags: 1 frames are icon resources, 2 a "seq "
+// chunk orders them); "rate" gives each step's time and "seq " its frame;
+// the frames are the "icon" chunks of a "LIST" of type "fram".
+constexpr uint32_t kFramesAreIcons = 1;
+constexpr uint32_t kHasSequence = 2;
+constexpr size_t kAnimationHeaderBytes = 36;
 
-std::optional<CursorImage> DecodeCursorFile(std::span<const uint8_t> bytes, std::string* error) {
+int JiffiesToMs(uint32_t jiffies) {
+  // A step of no time would spin the animation: it lasts one sixtieth.
+  return int((uint64_t(std::clamp<uint32_t>(jiffies, 1, 60u * 3600u)) * 1000 + 30) / 60);
+}
+
+AnimatedCursor DecodeAnimation(std::span<const uint8_t> bytes) {
+  const uint32_t riffBytes = LoadLe32(&bytes[4]);
+  const size_t end = std::min<uint64_t>(bytes.size(), uint64_t(riffBytes) + 8);
+  const auto body = bytes.first(end);
+  kv::ByteReader in(body, EndsEarly, "the animated cursor ends early");
+  in.Seek(12);
+  bool haveHeader = false;
+  uint32_t frameCount = 0, stepCount = 0, defaultRate = 0, flags = 0;
+  std::vector<uint32_t> rates, sequence;
+  std::vector<std::span<const uint8_t>> frameData;
+  auto readList = [&](size_t count) {
+    std::vector<uint32_t> values(count);
+    for (uint32_t& v : values) v = in.U32();
+    return values;
+  };
+  while (in.Remaining() >= 8) {
+    char id[4];
+    for (char& c : id) c = char(in.U8());
+    const uint32_t size = in.U32();
+    if (size > in.Remaining()) Fail("an animated cursor chunk lies outside the file");
+    const size_t start = in.Position();
+    if (std::memcmp(id, "anih", 4) == 0) {
+      if (size < kAnimationHeaderBytes) Fail("the animated cursor header is too short");
+      in.Skip(4);  // its own size
+      frameCount = in.U32();
+      stepCount = in.U32();
+      in.Skip(16);  // width, height, bit count, planes: the frames say
+      defaultRate = in.U32();
+      flags = in.U32();
+      haveHeader = true;
+    } else if (std::memcmp(id, "rate", 4) == 0 || std::memcmp(id, "seq ", 4) == 0) {
+      auto& list = id[0] == 'r' ? rates : sequence;
+      list = readList(std::min<size_t>(size / 4, kMaxCursorSteps));
+    } else if (std::memcmp(id, "LIST", 4) == 0 && size >= 4) {
+      char type[4];
+      for (char& c : type) c = char(in.U8());
+      if (std::memcmp(type, "fram", 4) == 0) {
+        while (in.Position() + 8 <= start + size) {
+          char sub[4];
+          for (char& c : sub) c = char(in.U8());
+          const uint32_t subSize = in.U32();
+          if (subSize > start + size - in.Position()) Fail("an animated cursor frame lies outside its list");
+          if (std::memcmp(sub, "icon", 4) == 0) {
+            if (frameData.size() >= kMaxCursorFrames) Fail("the animated cursor has too many frames");
+            frameData.push_back(body.subspan(in.Position(), subSize));
+          }
+          in.Seek(std::min<uint64_t>(in.Position() + subSize + (subSize & 1), start + size));
+        }
+      }
+    }
+    in.Seek(std::min<uint64_t>(start + size + (size & 1), body.size()));
+  }
+  if (!haveHeader) Fail("the animated cursor has no header");
+  if (!(flags & kFramesAreIcons)) Fail("animated cursor frames that are not icon resources are not supported");
+  if (frameCount == 0 || frameData.empty()) Fail("the animated cursor has no frames");
+  if (frameCount > kMaxCursorFrames || stepCount > kMaxCursorSteps) Fail("the animated cursor has too many frames");
+  if (frameData.size() < frameCount) Fail("the animated cursor has fewer frames than its header says");
+  if (stepCount == 0) stepCount = frameCount;
+  AnimatedCursor out;
+  for (uint32_t i = 0; i < frameCount; ++i) out.frames.push_back(DecodeStill(frameData[i]));
+  const bool sequenced = (flags & kHasSequence) && !sequence.empty();
+  for (uint32_t i = 0; i < stepCount; ++i) {
+    AnimatedCursor::Step step;
+    step.frame = sequenced ? (i < sequence.size() ? sequence[i] : 0) : i % frameCount;
+    if (step.frame >= frameCount) Fail("an animated cursor step shows a frame it does not have");
+    step.ms = JiffiesToMs(i < rates.size() ? rates[i] : defaultRate);
+    out.steps.push_back(step);
+  }
+  return out;
+}
+
+AnimatedCursor DecodeAny(std::span<const uint8_t> bytes) {
+  if (IsAnimated(bytes)) return DecodeAnimation(bytes);
+  AnimatedCursor still;
+  still.frames.push_back(DecodeStill(bytes));
+  still.steps.push_back({0, 0});
+  return still;
+}
+
+template <class T>
+std::optional<T> Guarded(T (*decode)(std::span<const uint8_t>), std::span<const uint8_t> bytes, std::string* error) {
   try {
-    return Decode(bytes);
+    return decode(bytes);
   } catch (const CursorError& e) {
     if (error) *error = e.why;
   } catch (const std::bad_alloc&) {
@@ -254,14 +349,42 @@ std::optional<CursorImage> DecodeCursorFile(std::span<const uint8_t> bytes, std:
   return std::nullopt;
 }
 
-std::optional<CursorImage> LoadCursorFile(const std::filesystem::path& file, std::string* error) {
+CursorImage DecodeFirst(std::span<const uint8_t> bytes) {
+  if (!IsAnimated(bytes)) return DecodeStill(bytes);
+  AnimatedCursor a = DecodeAnimation(bytes);
+  return std::move(a.frames[a.steps.front().frame]);
+}
+
+std::optional<std::string> ReadCursorBytes(const std::filesystem::path& file, std::string* error) {
   std::string bytes;
   int err = 0;
   if (!ReadHostFile(file.string(), bytes, &err, kMaxCursorFileBytes)) {
     if (error) *error = err == EFBIG ? "the cursor file is too large" : "cannot read " + file.string() + ": " + ErrnoText(err);
     return std::nullopt;
   }
-  return DecodeCursorFile({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, error);
+  return bytes;
+}
+
+std::span<const uint8_t> AsBytes(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
+
+}  // namespace
+
+std::optional<AnimatedCursor> DecodeAnimatedCursor(std::span<const uint8_t> bytes, std::string* error) {
+  return Guarded(DecodeAny, bytes, error);
+}
+
+std::optional<AnimatedCursor> LoadAnimatedCursor(const std::filesystem::path& file, std::string* error) {
+  auto bytes = ReadCursorBytes(file, error);
+  return bytes ? DecodeAnimatedCursor(AsBytes(*bytes), error) : std::nullopt;
+}
+
+std::optional<CursorImage> DecodeCursorFile(std::span<const uint8_t> bytes, std::string* error) {
+  return Guarded(DecodeFirst, bytes, error);
+}
+
+std::optional<CursorImage> LoadCursorFile(const std::filesystem::path& file, std::string* error) {
+  auto bytes = ReadCursorBytes(file, error);
+  return bytes ? DecodeCursorFile(AsBytes(*bytes), error) : std::nullopt;
 }
 
 }  // namespace kv::imaging

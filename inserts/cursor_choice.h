@@ -12,8 +12,13 @@ struct CursorChoice {
   enum class Kind : uint8_t { kArrow, kSystem, kHidden, kFile };
   Kind kind = Kind::kArrow;
   uint16_t systemId = 0;
-  std::string hostFile;  // a .cur file for kFile
+  std::string hostFile;  // a .cur or .ani file for kFile
+  std::string file;      // and its name as the object gives it, substituted
   bool operator==(const CursorChoice&) const = default;
 };
+
+// The shape name of a system cursor id as traces give it ("arrow", "ibeam",
+// ...); "arrow" for an id the system does not define.
+const char* CursorShapeName(uint16_t systemId);
 
 }  // namespace kv

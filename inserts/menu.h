@@ -3,12 +3,18 @@
 // menu bar or a pop-up menu.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "inserts/kvfont.h"
+#include "inserts/menu_lists.h"
+#include "inserts/painted_sprite.h"
 #include "inserts/visible_insert.h"
 
 namespace kv {
@@ -40,6 +46,9 @@ class CSubMenu : public CObject {
   // Nesting depth of sub-lists on both reading and writing; no authored
   // menu comes near it, and hostile input must not exhaust the stack.
   static constexpr int kMaxDepth = 32;
+  // Items in one menu, all lists together: the command ids 10000 to 10499
+  // give no more, and the bound keeps a hostile file's tree small.
+  static constexpr int kMaxItems = 500;
 };
 
 class CMenuItem : public CObject {
@@ -90,13 +99,29 @@ class CMenuDefinition : public CObject {
   void DescribeFields(FieldVisitor& v) override;
 };
 
-class CMenuObj : public CVisibleInsert {
+// Command ids of menu items; a window menu's item ids too.
+inline constexpr uint16_t kFirstMenuCommandId = 10000;
+inline constexpr uint16_t kLastMenuCommandId = 10499;
+
+// An item's text without its "&" accelerator marks ("&&" is one "&").
+std::string WithoutAcceleratorMarks(const std::string& text);
+
+// A copy of `stored` keeping only the items with `visible` set, at every level.
+CMenuDefinition VisibleMenu(const CMenuDefinition& stored);
+
+// The entries of a list for the frame's system menus and for laying a
+// stage menu out: separators, items that open a list (their own check and
+// disable marks are not applied), and the rest by command id.
+std::vector<FrameMenuEntry> MenuEntries(const CSubMenu& list);
+
+class CMenuObj : public CVisibleInsert, public SelfPainting {
   KV_DECLARE_CLASS(CMenuObj)
  public:
   uint16_t menuVersion = 0;  // version read; always 1
   CMenuDefinition storedMenu;
   std::unique_ptr<CMenuDefinition> activeMenu;  // built from storedMenu when prepared
 
+  ~CMenuObj() override;
   template <class W>
   void Walk(W& w);
   void Serialize(Archive& ar) override;
@@ -105,6 +130,55 @@ class CMenuObj : public CVisibleInsert {
   void CopyFrom(const CInsert& other) override;
   // A menu's items are chosen by their own command ids, never by hotkeys.
   bool HasHotkey(uint32_t, uint32_t) const override { return false; }
+
+  // --- playing
+  // Builds activeMenu from the visible items of storedMenu when there is none.
+  void Prepare() override;
+  // A stage menu goes on the stage as any object; a window menu attaches
+  // its bar to the frame or opens its pop-up at the pointer.
+  void PutOnStage() override;
+  // Off the stage; a shown bar is removed and an open pop-up dismissed.
+  void Hide() override;
+  // "KV_KILLMENU": the menu hides what it shows and leaves the stage.
+  void KillMenu();
+  void HandleStageEventAt(uint32_t eventCode, Point at) override;
+  // Runs the command of the item with `commandId` (depth-first, the first
+  // one) as the one handler of 9018 on the menu's owner; false when no item
+  // has it or the menu has no owner.
+  bool ChooseItem(uint16_t commandId);
+
+  // SelfPainting: the shown items of a stage menu, and hits on them only.
+  void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
+  bool HitsAt(const StageSprite& sprite, int x, int y) const override;
+
+  // The pop-up's tracking: not started, finished, tracking, cancel requested.
+  enum PopupState : int { kPopupNotStarted = 0, kPopupFinished = 1, kPopupTracking = 2, kPopupCancelRequested = 3 };
+  int PopupStateNow() const { return popupState_.load(); }
+
+ protected:
+  std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;
+
+ private:
+  void ShowWindowMenu();
+  // Takes a shown bar off the frame or ends a pop-up's tracking.
+  void HideWindowMenu();
+  // Drops activeMenu and what it shows.
+  void ReleaseActive();
+  // The stage menu's lists, laid out when the sprite is made; guarded by the stage lock.
+  MenuLists lists_;
+  // A window menu's state.
+  bool barShown_ = false;
+  bool frameHeld_ = false;  // the stage records this menu as current or as the bar's holder
+  std::atomic<int> popupState_{kPopupNotStarted};
+  std::thread popupThread_;
+  // Shared with the frame's answer, which may come after the menu has gone.
+  struct PopupTrack {
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;       // guarded by lock
+    bool cancelled = false;  // done by a hide, not by the frame
+  };
+  std::shared_ptr<PopupTrack> popup_;
 };
 
 }  // namespace kv

@@ -1,5 +1,11 @@
 #include "inserts/stage_cursor.h"
 
+#include <exception>
+
+#include "engine/events.h"
+#include "engine/runner.h"
+#include "engine/strings.h"
+#include "inserts/stage_host.h"
 #include "persist/field_walk.h"
 
 namespace kv {
@@ -25,5 +31,41 @@ void CStageCursor::Walk(W& w) {
 }
 
 KV_FIELD_WALK_IO(CStageCursor)
+
+bool CStageCursor::Install(Runner& runner) {
+  if (!stage) return false;
+  std::optional<CursorChoice> cursor = ObjectCursor(runner);
+  if (!cursor) return false;
+  stage->SetStageCursor(&*cursor, auxWord1 != 0, name);
+  installed_ = true;
+  return true;
+}
+
+int CStageCursor::Run(Runner& runner, int32_t mode) {
+  if (!stage) stage = runner.Context().stage;
+  runMode = mode;
+  runner.RegisterForEvents(*this);
+  runner.DelayBeforeActing(*this, mode);
+  if (runner.IsStopRequested() || !stage) return 1;
+  try {
+    Install(runner);
+    runner.RaiseEvent(*this, event::kOnStage, 0, nullptr);
+    runner.RaiseEvent(*this, event::kShown, 0, nullptr);
+  } catch (const std::exception& e) {
+    runner.ReportRunError(this, sid::kObjectCrashed, e.what());
+    return 0;
+  }
+  return 1;
+}
+
+void CStageCursor::Hide() {
+  if (stage && installed_) stage->ClearStageCursorOf(name);
+  installed_ = false;
+}
+
+void CStageCursor::ChangeContent(const std::string& file) {
+  cursorFile = file;
+  if (Runner* r = RunnerOf(); r && installed_) Install(*r);
+}
 
 }  // namespace kv

@@ -19,6 +19,20 @@ class CStageCursor : public CVisibleInsert {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+
+  // --- playing: it draws nothing and only hands its cursor to the stage.
+  int Run(Runner& runner, int32_t mode) override;
+  // The stage's cursor goes back to the default when this object set it.
+  void Hide() override;
+  // A new cursor file; installed at once while the object is in force.
+  void ChangeContent(const std::string& file) override;
+  bool HasContent() const override { return !cursorFile.empty(); }
+
+ private:
+  // Loads the cursor and makes it the stage's; false when there is none to
+  // install (a file not found keeps the previous one).
+  bool Install(Runner& runner);
+  bool installed_ = false;
 };
 
 }  // namespace kv

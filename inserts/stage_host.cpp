@@ -7,6 +7,7 @@
 #include "engine/events.h"
 #include "engine/runner.h"
 #include "engine/trace.h"
+#include "inserts/menu.h"
 #include "inserts/visible_insert.h"
 #include "inserts/window_insert.h"
 #include "stage/locks.h"
@@ -420,19 +421,54 @@ bool Stage::Hotkey(uint32_t key, uint32_t modifiers, int phase) {
 
 // ---------------------------------------------------------------- cursors
 
-void Stage::SetObjectCursor(const CursorChoice* cursor) {
+void Stage::SetObjectCursor(const CursorChoice* cursor, const std::string& by) {
   std::lock_guard lock(cursorLock_);
   objectCursorActive_ = cursor != nullptr;
   objectCursor_ = cursor ? *cursor : CursorChoice{};
+  objectCursorBy_ = cursor ? by : std::string();
   ++cursorSerial;
+  TraceCursorChange();
 }
 
-void Stage::SetStageCursor(const CursorChoice* cursor, bool override) {
+void Stage::SetStageCursor(const CursorChoice* cursor, bool override, const std::string& by) {
   std::lock_guard lock(cursorLock_);
   stageCursorActive_ = cursor != nullptr;
   stageCursorOverride_ = override;
   stageCursor_ = cursor ? *cursor : CursorChoice{};
+  stageCursorBy_ = cursor ? by : std::string();
   ++cursorSerial;
+  TraceCursorChange();
+}
+
+void Stage::ClearStageCursorOf(const std::string& by) {
+  {
+    std::lock_guard lock(cursorLock_);
+    if (!stageCursorActive_ || stageCursorBy_ != by) return;
+  }
+  SetStageCursor(nullptr, false);
+}
+
+void Stage::TraceCursorChange() {
+  CursorChoice now;
+  std::string by;
+  if (stageCursorActive_ && (stageCursorOverride_ || !objectCursorActive_)) {
+    now = stageCursor_;
+    by = stageCursorBy_;
+  } else if (objectCursorActive_) {
+    now = objectCursor_;
+    by = objectCursorBy_;
+  }
+  if (now == tracedCursor_ && by == tracedBy_) return;
+  tracedCursor_ = now;
+  tracedBy_ = by;
+  TraceSink* t = trace();
+  if (!t) return;
+  switch (now.kind) {
+    case CursorChoice::Kind::kArrow: t->Cursor(by, "arrow", "", false); break;
+    case CursorChoice::Kind::kSystem: t->Cursor(by, CursorShapeName(now.systemId), "", false); break;
+    case CursorChoice::Kind::kHidden: t->Cursor(by, "", "", true); break;
+    case CursorChoice::Kind::kFile: t->Cursor(by, "", now.file, false); break;
+  }
 }
 
 StageWindowState Stage::Window() const {
@@ -454,6 +490,82 @@ CursorChoice Stage::CurrentCursor() const {
   if (objectCursorActive_) return objectCursor_;
   if (stageCursorActive_) return stageCursor_;
   return {};
+}
+
+const char* CursorShapeName(uint16_t systemId) {
+  switch (systemId) {
+    case 32513: return "ibeam";
+    case 32514: return "wait";
+    case 32515: return "cross";
+    case 32516: return "uparrow";
+    case 32642: return "sizenwse";
+    case 32643: return "sizenesw";
+    case 32644: return "sizewe";
+    case 32645: return "sizens";
+    case 32646: return "sizeall";
+    case 32648: return "no";
+    case 32649: return "hand";
+    case 32650: return "appstarting";
+    case 32651: return "help";
+    default: return "arrow";
+  }
+}
+
+// ---------------------------------------------------------------- frame menus
+
+std::shared_ptr<CMenuObj> Stage::CurrentMenu() const {
+  std::lock_guard lock(menuLock_);
+  return currentMenu_.lock();
+}
+
+void Stage::SetCurrentMenu(const std::shared_ptr<CMenuObj>& menu) {
+  std::lock_guard lock(menuLock_);
+  currentMenu_ = menu;
+  currentMenuRaw_ = menu.get();
+}
+
+void Stage::ForgetMenu(const CMenuObj* menu) {
+  std::lock_guard lock(menuLock_);
+  if (currentMenuRaw_ == menu) {
+    currentMenu_.reset();
+    currentMenuRaw_ = nullptr;
+  }
+  if (barHolderRaw_ == menu) {
+    barHolder_.reset();
+    barHolderRaw_ = nullptr;
+  }
+}
+
+std::shared_ptr<CMenuObj> Stage::BarHolder() const {
+  std::lock_guard lock(menuLock_);
+  return barHolder_.lock();
+}
+
+void Stage::SetBarHolder(const std::shared_ptr<CMenuObj>& menu) {
+  std::lock_guard lock(menuLock_);
+  barHolder_ = menu;
+  barHolderRaw_ = menu.get();
+}
+
+bool Stage::HasMenuBar() const {
+  std::lock_guard lock(menuLock_);
+  return hasMenuBar_;
+}
+
+void Stage::SetHasMenuBar(bool has) {
+  std::lock_guard lock(menuLock_);
+  hasMenuBar_ = has;
+}
+
+void Stage::MenuCommand(uint16_t id) {
+  if (id < kFirstMenuCommandId || id > kLastMenuCommandId) return;
+  if (std::shared_ptr<CMenuObj> menu = CurrentMenu()) menu->ChooseItem(id);
+}
+
+void Stage::ReleaseFrameMenus() {
+  for (const std::shared_ptr<CMenuObj>& menu : {CurrentMenu(), BarHolder()})
+    if (menu) menu->KillMenu();
+  frameMenus_ = nullptr;
 }
 
 // ---------------------------------------------------------------- window objects

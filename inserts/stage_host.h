@@ -17,6 +17,7 @@
 #include "platform/geometry.h"
 #include "platform/picture_bound.h"
 #include "stage/compositor.h"
+#include "stage/frame_menus.h"
 #include "stage/hooks.h"
 #include "stage/path_stepper.h"
 #include "stage/step_clock.h"
@@ -25,6 +26,7 @@
 
 namespace kv {
 
+class CMenuObj;
 class CVisibleInsert;
 class CWindowInsert;
 class Runner;
@@ -131,8 +133,11 @@ class Stage : public StageLink, public StageEnvironment {
 
   // Cursors: the object cursor (entering an object) and the stage cursor (a
   // stage cursor object); the window asks CurrentCursor on each change.
-  void SetObjectCursor(const CursorChoice* cursor);
-  void SetStageCursor(const CursorChoice* cursor, bool override);
+  // `by` names the object that sets it, for the trace.
+  void SetObjectCursor(const CursorChoice* cursor, const std::string& by = {});
+  void SetStageCursor(const CursorChoice* cursor, bool override, const std::string& by = {});
+  // Clears the stage cursor when the object named `by` set it.
+  void ClearStageCursorOf(const std::string& by);
   CursorChoice CurrentCursor() const;
   // Bumped on every cursor change so a window can poll cheaply.
   std::atomic<uint32_t> cursorSerial{0};
@@ -155,6 +160,29 @@ class Stage : public StageLink, public StageEnvironment {
   // widget unless `offerWidget` is false (the widget has declined it
   // already). True when taken; otherwise it goes on to hotkeys and the stage.
   bool OfferKey(const KeyStroke& stroke, bool offerWidget = true);
+
+  // The frame's system menus, lent by the host (none: a window menu raises).
+  void SetFrameMenus(FrameMenus* menus) { frameMenus_ = menus; }
+  FrameMenus* GetFrameMenus() const { return frameMenus_; }
+  // The menu whose bar or pop-up the frame shows, the menu recorded as the
+  // holder of the frame's bar, and whether the frame has a bar.
+  std::shared_ptr<CMenuObj> CurrentMenu() const;
+  void SetCurrentMenu(const std::shared_ptr<CMenuObj>& menu);
+  // Clears the current menu and the bar holder where they are `menu` (also
+  // one that is going away).
+  void ForgetMenu(const CMenuObj* menu);
+  std::shared_ptr<CMenuObj> BarHolder() const;
+  void SetBarHolder(const std::shared_ptr<CMenuObj>& menu);
+  bool HasMenuBar() const;
+  void SetHasMenuBar(bool has);
+  // A command of the frame's menus: an id of a menu item goes to the
+  // current menu. On the run's main thread.
+  void MenuCommand(uint16_t id);
+  // At the end of a run: the menus the frame shows are taken down and the
+  // frame's menus are let go.
+  void ReleaseFrameMenus();
+  // The last pointer position on the stage (-1, -1 before any).
+  Point Pointer() const { return pointer_; }
 
  private:
   std::recursive_mutex& StageLock() { return compositor_.Lock(); }
@@ -192,7 +220,20 @@ class Stage : public StageLink, public StageEnvironment {
   bool stageCursorActive_ = false;
   bool stageCursorOverride_ = false;
   CursorChoice stageCursor_;
+  std::string objectCursorBy_, stageCursorBy_;
+  // The cursor last traced and who set it: a line goes out when it changes.
+  CursorChoice tracedCursor_;
+  std::string tracedBy_;
+  // Traces the cursor in force when it changed; under cursorLock_.
+  void TraceCursorChange();
   ChildWindowFactory* windowFactory_ = nullptr;
+  FrameMenus* frameMenus_ = nullptr;
+  mutable std::mutex menuLock_;
+  std::weak_ptr<CMenuObj> currentMenu_;  // guarded by menuLock_
+  const CMenuObj* currentMenuRaw_ = nullptr;
+  std::weak_ptr<CMenuObj> barHolder_;
+  const CMenuObj* barHolderRaw_ = nullptr;
+  bool hasMenuBar_ = false;
   mutable std::mutex focusLock_;
   std::vector<std::weak_ptr<CWindowInsert>> windowObjects_;  // guarded by focusLock_
   std::weak_ptr<CWindowInsert> focus_;                        // guarded by focusLock_

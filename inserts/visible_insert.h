@@ -182,11 +182,12 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   // while a held copy waits: then the object plays where it is asked to.
   bool MayTakeOwnThread() const;
 
- private:
-  void ResetVisibleFields();
   // The object's own cursor for the stage, or none; a cursor file that cannot
   // be found is reported once per name.
   std::optional<CursorChoice> ObjectCursor(Runner& runner);
+
+ private:
+  void ResetVisibleFields();
   std::string cursorLookedUp_;  // the substituted cursor name last looked up
   std::string cursorHost_;      // and its host file, empty when not found
   std::unique_ptr<StageSprite> sprite_;

@@ -454,6 +454,7 @@ std::optional<CursorChoice> CVisibleInsert::ObjectCursor(Runner& runner) {
   if (!file.empty() && !cursorHost_.empty()) {
     choice.kind = CursorChoice::Kind::kFile;
     choice.hostFile = cursorHost_;
+    choice.file = file;
     return choice;
   }
   if (cursorId == kCursorHidden) {
@@ -467,7 +468,7 @@ void CVisibleInsert::HandleStageEventAt(uint32_t eventCode, Point at) {
   Runner* r = RunnerOf();
   if (!r || r->sceneChanging) return;
   if (eventCode == event::kCursorEntering) {
-    if (auto cursor = ObjectCursor(*r)) stage->SetObjectCursor(&*cursor);
+    if (auto cursor = ObjectCursor(*r)) stage->SetObjectCursor(&*cursor, name);
   } else if (eventCode == event::kCursorLeaving) {
     stage->SetObjectCursor(nullptr);
   }

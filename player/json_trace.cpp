@@ -111,6 +111,17 @@ void JsonTrace::Focus(const std::string& insert) {
   Write(j.dump());
 }
 
+void JsonTrace::Cursor(const std::string& insert, const std::string& shape, const std::string& file, bool hidden) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "cursor"}, {"insert", U(insert)}, {"shape", shape}, {"file", U(file)},
+         {"hidden", hidden}};
+  Write(j.dump());
+}
+
+void JsonTrace::Menu(const std::string& insert, const std::string& item, uint16_t command) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "menu"}, {"insert", U(insert)}, {"item", U(item)}, {"command", command}};
+  Write(j.dump());
+}
+
 void JsonTrace::Effect(const std::string& insert, uint32_t id, const char* op, int steps) {
   Json j{{"t", clock_.NowMs()}, {"ev", "effect"}, {"insert", U(insert)}, {"id", id}, {"op", op}, {"steps", steps}};
   Write(j.dump());

@@ -33,6 +33,8 @@ class JsonTrace : public TraceSink {
   void Show(const std::string& insert, int32_t left, int32_t top, int32_t right, int32_t bottom) override;
   void Hide(const std::string& insert) override;
   void Focus(const std::string& insert) override;
+  void Cursor(const std::string& insert, const std::string& shape, const std::string& file, bool hidden) override;
+  void Menu(const std::string& insert, const std::string& item, uint16_t command) override;
   void Effect(const std::string& insert, uint32_t id, const char* op, int steps) override;
   void Path(const std::string& insert, size_t node, int32_t left, int32_t top, int32_t right,
             int32_t bottom) override;

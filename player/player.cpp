@@ -13,6 +13,7 @@
 #include "ext/orlan_binding.h"
 #include "ext/register.h"
 #include "imaging/picture_loader.h"
+#include "inserts/headless_menus.h"
 #include "inserts/stage_host.h"
 #include "media/media_context.h"
 #include "persist/locator_resolver.h"
@@ -320,6 +321,8 @@ int Player::Run() {
   netStop_ = std::make_unique<RunNetStop>(*runner_, *stage_);
   net_->SetStopPredicate(netStop_.get());
   stage_->SetWindowFactory(windowFactory_);
+  if (!frameMenus_) headlessMenus_ = std::make_unique<HeadlessMenus>(*stage_);
+  stage_->SetFrameMenus(frameMenus_ ? frameMenus_ : headlessMenus_.get());
   runner_->stopKey = stage.exitKey;
   if (window_.presenter) stage_->compositor().SetPresenter(window_.presenter);
   if (window_.stageReady) window_.stageReady(*stage_);
@@ -389,6 +392,10 @@ int Player::Run() {
   net_->End();
   orlan_->StopAll();
   runner_->Shutdown();
+  // The stage's cursor is the default again once the project has ended, and
+  // the frame shows no menu.
+  stage_->SetStageCursor(nullptr, false);
+  stage_->ReleaseFrameMenus();
   orlan_->EndProject();
   try {
     media_->Finish();
@@ -481,6 +488,30 @@ void Player::RouteToStage(const InputEvent& e) {
   }
 }
 
+bool Player::OfferToMenus(const InputEvent& e) {
+  if (!headlessMenus_) return false;
+  using K = InputEvent::Kind;
+  using M = HeadlessMenus::Input;
+  HeadlessMenus& m = *headlessMenus_;
+  const Point at{e.x, e.y};
+  switch (e.kind) {
+    case K::kMove: return m.Offer(M::kMove, 0, 0, at);
+    case K::kDown: return m.Offer(M::kDown, 0, 0, at);
+    case K::kUp: return m.Offer(M::kUp, 0, 0, at);
+    case K::kClick:
+      if (!m.Offer(M::kDown, 0, 0, at)) return false;
+      m.Offer(M::kUp, 0, 0, at);
+      return true;
+    case K::kKey:
+      if (!m.Offer(M::kKeyDown, e.key, e.modifiers, at)) return false;
+      m.Offer(M::kKeyUp, e.key, e.modifiers, at);
+      return true;
+    case K::kKeyDown: return m.Offer(M::kKeyDown, e.key, e.modifiers, at);
+    case K::kKeyUp: return m.Offer(M::kKeyUp, e.key, e.modifiers, at);
+    default: return false;
+  }
+}
+
 bool Player::OfferToFocus(const InputEvent& e) {
   using K = InputEvent::Kind;
   const bool offer = !e.declinedByFocus;
@@ -511,6 +542,8 @@ void Player::Deliver(const InputEvent& e) {
     // The exit key goes to the project thread alone, from the stage; then
     // the focused window object is offered the key; a hotkey of an object
     // on the stage is that object's alone.
+    // Menus in use take the input first, the exit key included.
+    if (OfferToMenus(e)) return;
     if ((e.kind == K::kKey || e.kind == K::kKeyDown) && stage_->KeyDown(e.key)) return;
     if (OfferToFocus(e)) return;
     if (e.kind == K::kKey && stage_->Hotkey(e.key, e.modifiers, 1)) {

@@ -20,6 +20,8 @@
 namespace kv {
 
 class ChildWindowFactory;
+class FrameMenus;
+class HeadlessMenus;
 class ClipboardService;
 class CResourceLocator;
 class Clock;
@@ -94,6 +96,9 @@ class Player {
   // Before Run: the factory of window objects' widgets (none: a window kind
   // raises when it is shown).
   void SetWindowFactory(ChildWindowFactory* factory) { windowFactory_ = factory; }
+  // Before Run: the frame's system menus of a window (none: the run keeps
+  // a headless model of them, driven by the scripted input).
+  void SetFrameMenus(FrameMenus* menus) { frameMenus_ = menus; }
   // Runs `work` soon on the thread that called Run, in order; from any
   // thread. A headless run's widgets live on that thread.
   void PostToRun(std::function<void()> work);
@@ -105,6 +110,8 @@ class Player {
   void RenderFrame(const std::string& name);
   // Keyboard input for the focused window object; true when it took it.
   bool OfferToFocus(const InputEvent& e);
+  // Input for the headless frame menus while they are in use; true when taken.
+  bool OfferToMenus(const InputEvent& e);
   void RunPostedWork();
   void EndRun(int status);
 
@@ -130,6 +137,9 @@ class Player {
   std::shared_ptr<ScriptThreadContext> main_;
   std::unique_ptr<PictureLoader> pictures_;
   std::unique_ptr<Stage> stage_;
+  // Goes before the stage, whose compositor shows its lists.
+  std::unique_ptr<HeadlessMenus> headlessMenus_;
+  FrameMenus* frameMenus_ = nullptr;
   // The run's network hooks (shared with upload threads) and its stop test.
   std::shared_ptr<NetHooks> net_;
   std::unique_ptr<StopPredicate> netStop_;

@@ -27,6 +27,7 @@
 #include "shell/main_frame.h"
 #include "shell/progress_panel.h"
 #include "shell/qt_clipboard.h"
+#include "shell/qt_frame_menus.h"
 #include "shell/qt_message_box.h"
 #include "shell/qt_widget_window.h"
 #include "shell/stage_window.h"
@@ -99,9 +100,19 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   // window; the factory outlives the window and the player.
   kv::QtWidgetFactory widgets(
       [&app](std::function<void()> work) { QMetaObject::invokeMethod(&app, std::move(work), Qt::QueuedConnection); });
+  // The frame's menus outlive the player too: its menu objects take their
+  // menus down as they go. Choices reach the run's loop.
+  kv::Player* runLoop = nullptr;
+  kv::QtFrameMenus frameMenus(
+      [&app](std::function<void()> work) { QMetaObject::invokeMethod(&app, std::move(work), Qt::QueuedConnection); },
+      [&runLoop](std::function<void()> work) {
+        if (runLoop) runLoop->PostToRun(std::move(work));
+      });
   // The window outlives the player, whose stage presents into it.
   std::unique_ptr<kv::StageWindow> window;
   kv::Player player(std::move(options), host);
+  runLoop = &player;
+  player.SetFrameMenus(&frameMenus);
   player.SetPictureLoader(MakePictureLoader());
   kv::QtMessageBox boxes(&app);
   kv::QtClipboard clipboard(&app);
@@ -142,6 +153,7 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
               s.exitKey, screen);
           presenter = &window->presenter();
           window->runWindow().FollowCursorOf(stagePtr);
+          frameMenus.AttachWindow(window.get());
           kv::RunWindow* drawing = &window->runWindow();
           widgets.AttachWindow(drawing, [drawing] { return drawing->StageArea(); }, QSize(s.clientWidth, s.clientHeight));
           if (!s.showCaption) window->setWindowFlag(Qt::FramelessWindowHint);

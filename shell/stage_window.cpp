@@ -130,6 +130,13 @@ bool RunWindow::ToStage(const QPoint& p, int& x, int& y) const {
   return x >= 0 && y >= 0 && x < stageSize_.width() && y < stageSize_.height();
 }
 
+QPoint RunWindow::GlobalOfStagePoint(int x, int y) const {
+  const QRect a = StageArea();
+  const QPoint p(a.left() + int(std::floor(double(x) * a.width() / std::max(1, stageSize_.width()))),
+                 a.top() + int(std::floor(double(y) * a.height() / std::max(1, stageSize_.height()))));
+  return mapToGlobal(p);
+}
+
 void RunWindow::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const QRect area = StageArea();
@@ -208,6 +215,8 @@ void RunWindow::leaveEvent(QEvent*) {
 void RunWindow::FollowCursorOf(Stage* stage) {
   stage_ = stage;
   startTimer(50);
+  animTimer_.setSingleShot(true);
+  QObject::connect(&animTimer_, &QTimer::timeout, this, [this] { StepAnimation(); });
 }
 
 namespace {
@@ -241,36 +250,50 @@ QCursor CursorFromImage(const imaging::CursorImage& image) {
   return QCursor(QPixmap::fromImage(pixels), image.hotX, image.hotY);
 }
 
-const QCursor* RunWindow::FileCursor(const std::string& hostFile) {
+const RunWindow::FileCursorFrames* RunWindow::FileCursor(const std::string& hostFile) {
   auto it = fileCursors_.find(hostFile);
   if (it == fileCursors_.end()) {
     std::string error;
-    std::optional<QCursor> cursor;
-    if (auto image = imaging::LoadCursorFile(hostFile, &error))
-      cursor = CursorFromImage(*image);
-    else
+    std::optional<FileCursorFrames> cursor;
+    if (auto file = imaging::LoadAnimatedCursor(hostFile, &error)) {
+      cursor.emplace();
+      for (const imaging::CursorImage& frame : file->frames) cursor->frames.push_back(CursorFromImage(frame));
+      for (const imaging::AnimatedCursor::Step& step : file->steps) cursor->steps.emplace_back(step.frame, step.ms);
+    } else {
       // The arrow stands in; the author hears why once.
       std::fprintf(stderr, "korvel: the cursor file \"%s\" cannot be used: %s\n", hostFile.c_str(), error.c_str());
+    }
     it = fileCursors_.emplace(hostFile, std::move(cursor)).first;
   }
   return it->second ? &*it->second : nullptr;
+}
+
+void RunWindow::StepAnimation() {
+  if (!animated_ || animated_->steps.empty()) return;
+  const auto [frame, ms] = animated_->steps[animStep_ % animated_->steps.size()];
+  setCursor(animated_->frames[frame]);
+  ++animStep_;
+  // Each step stays for the time the file gives it; one step is a still cursor.
+  if (animated_->steps.size() > 1) animTimer_.start(std::max(1, ms));
 }
 
 void RunWindow::timerEvent(QTimerEvent*) {
   if (!stage_ || stage_->cursorSerial.load() == cursorSerial_) return;
   cursorSerial_ = stage_->cursorSerial.load();
   const CursorChoice c = stage_->CurrentCursor();
+  animTimer_.stop();
+  animated_ = nullptr;
   switch (c.kind) {
     case CursorChoice::Kind::kHidden: setCursor(Qt::BlankCursor); break;
     case CursorChoice::Kind::kSystem: setCursor(ShapeOf(c.systemId)); break;
-    case CursorChoice::Kind::kFile: {
-      const QCursor* file = FileCursor(c.hostFile);
-      if (file)
-        setCursor(*file);
-      else
+    case CursorChoice::Kind::kFile:
+      if ((animated_ = FileCursor(c.hostFile))) {
+        animStep_ = 0;
+        StepAnimation();
+      } else {
         unsetCursor();
+      }
       break;
-    }
     case CursorChoice::Kind::kArrow: unsetCursor(); break;
   }
 }
@@ -342,11 +365,30 @@ StageWindow::StageWindow(Player& player, QSize stageSize, StageScale scale, cons
 
 void StageWindow::resizeEvent(QResizeEvent*) {
   // A fitted stage follows the window, and a maximised one is centred in it;
-  // otherwise the drawing window keeps the stage size at the top left.
+  // otherwise the drawing window keeps the stage size at the top left. A
+  // menu bar takes the top.
+  const int top = bar_ ? bar_->sizeHint().height() : 0;
+  if (bar_) bar_->setGeometry(0, 0, width(), top);
   if (scale_.fit || isMaximized() || isFullScreen())
-    run_->setGeometry(rect());
+    run_->setGeometry(rect().adjusted(0, top, 0, 0));
   else
-    run_->setGeometry(0, 0, stageSize_.width() * scale_.factor, stageSize_.height() * scale_.factor);
+    run_->setGeometry(0, top, stageSize_.width() * scale_.factor, stageSize_.height() * scale_.factor);
+}
+
+void StageWindow::SetMenuBar(QMenuBar* bar) {
+  const int before = bar_ ? bar_->sizeHint().height() : 0;
+  delete bar_;
+  bar_ = bar;
+  int after = 0;
+  if (bar_) {
+    bar_->setParent(this);
+    bar_->show();
+    after = bar_->sizeHint().height();
+  }
+  // The drawing window keeps its size: the frame grows or shrinks by the bar.
+  if (!(scale_.fit || isMaximized() || isFullScreen())) resize(width(), height() - before + after);
+  resizeEvent(nullptr);
+  run_->update();
 }
 
 void StageWindow::closeEvent(QCloseEvent* e) {

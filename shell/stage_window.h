@@ -6,10 +6,14 @@
 #include <QCursor>
 #include <QImage>
 #include <QPainter>
+#include <QMenuBar>
+#include <QTimer>
 #include <QWidget>
 #include <atomic>
 #include <map>
 #include <optional>
+#include <utility>
+#include <vector>
 #include <mutex>
 
 #include "platform/geometry.h"
@@ -77,6 +81,8 @@ class RunWindow : public QWidget {
             FrameBackground background);
   // The stage pixel under a window point; false outside the stage.
   bool ToStage(const QPoint& p, int& x, int& y) const;
+  // The screen point of a stage pixel's top-left corner.
+  QPoint GlobalOfStagePoint(int x, int y) const;
   // Follows the stage's cursor choice (the object under the pointer, a
   // stage cursor object) from now on.
   void FollowCursorOf(Stage* stage);
@@ -95,9 +101,19 @@ class RunWindow : public QWidget {
 
  private:
   void Send(InputEvent e);
-  // The cursor of a cursor file, decoded once; null when it cannot be used.
-  const QCursor* FileCursor(const std::string& hostFile);
-  std::map<std::string, std::optional<QCursor>> fileCursors_;
+  // The cursor of a cursor file (every frame of an animated one), decoded
+  // once; null when it cannot be used.
+  struct FileCursorFrames {
+    std::vector<QCursor> frames;
+    std::vector<std::pair<size_t, int>> steps;  // frame shown, for how many ms
+  };
+  const FileCursorFrames* FileCursor(const std::string& hostFile);
+  // Shows the animation's next step and times the one after.
+  void StepAnimation();
+  std::map<std::string, std::optional<FileCursorFrames>> fileCursors_;
+  const FileCursorFrames* animated_ = nullptr;
+  size_t animStep_ = 0;
+  QTimer animTimer_;
   Stage* stage_ = nullptr;
   uint32_t cursorSerial_ = 0;
 
@@ -114,6 +130,9 @@ class StageWindow : public QWidget {
               FrameBackground background, uint32_t exitKey, QSize screen);
   WindowPresenter& presenter() { return presenter_; }
   RunWindow& runWindow() { return *run_; }
+  // Attaches a menu bar above the drawing window, the frame growing by its
+  // height (null: removes the bar, the frame shrinking back). Takes it.
+  void SetMenuBar(QMenuBar* bar);
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -125,6 +144,7 @@ class StageWindow : public QWidget {
   Player& player_;
   WindowPresenter presenter_;
   RunWindow* run_;
+  QMenuBar* bar_ = nullptr;
   StageScale scale_;
   QSize stageSize_;
   uint32_t exitKey_;

@@ -248,7 +248,8 @@ TEST(CursorFile, MalformedFilesNameTheirFault) {
       {"reserved word set", Patched(kMono, 0, {1}), "not a cursor file"},
       {"type 3", Patched(kMono, 2, {3}), "not a cursor file"},
       {"a BMP file", {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, "not a cursor file"},
-      {"animated cursor", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'C', 'O', 'N'}, "animated cursors are not supported"},
+      {"animated cursor without chunks", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'C', 'O', 'N'},
+       "the animated cursor has no header"},
       {"no entries", Patched(kMono, 4, {0}), "the cursor file holds no images"},
       {"directory cut short", cut, "the cursor directory ends early"},
       {"offset past the end", Patched(kMono, 18, {0xFF}), "image data lies outside the file"},
@@ -293,6 +294,122 @@ class CursorFileOnDisk : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(dir_); }
   std::filesystem::path dir_;
 };
+
+// An animated cursor by the RIFF rules: "RIFF", the byte count after it,
+// "ACON", then chunks (id, byte count, bytes, a pad byte to even length).
+struct Ani {
+  Bytes body;
+  void Chunk(const char* id, const Bytes& data) {
+    body.insert(body.end(), id, id + 4);
+    Le32(body, uint32_t(data.size()));
+    body.insert(body.end(), data.begin(), data.end());
+    if (data.size() & 1) body.push_back(0);
+  }
+  // anih: its size 36, frames, steps, width, height, bits, planes (unused
+  // here), the default rate in sixtieths, the flags.
+  void Header(uint32_t frames, uint32_t steps, uint32_t rate, uint32_t flags) {
+    Bytes h;
+    for (uint32_t v : {36u, frames, steps, 0u, 0u, 0u, 0u, rate, flags}) Le32(h, v);
+    Chunk("anih", h);
+  }
+  void Words(const char* id, std::initializer_list<uint32_t> values) {
+    Bytes b;
+    for (uint32_t v : values) Le32(b, v);
+    Chunk(id, b);
+  }
+  void Frames(const std::vector<Bytes>& icons) {
+    Bytes list = {'f', 'r', 'a', 'm'};
+    for (const Bytes& icon : icons) {
+      list.insert(list.end(), {'i', 'c', 'o', 'n'});
+      Le32(list, uint32_t(icon.size()));
+      list.insert(list.end(), icon.begin(), icon.end());
+      if (icon.size() & 1) list.push_back(0);
+    }
+    Chunk("LIST", list);
+  }
+  Bytes File() const {
+    Bytes f = {'R', 'I', 'F', 'F'};
+    Le32(f, uint32_t(body.size() + 4));
+    f.insert(f.end(), {'A', 'C', 'O', 'N'});
+    f.insert(f.end(), body.begin(), body.end());
+    return f;
+  }
+};
+
+TEST(AnimatedCursor, FramesAndStepsAsTheFileSays) {
+  // Two frames (the 1-bit and the 8-bit cursor), three steps ordered 1, 0, 1,
+  // timed 6, 12 and the default 3 sixtieths of a second.
+  Ani a;
+  a.Header(2, 3, 3, 3);
+  a.Words("rate", {6, 12});
+  a.Words("seq ", {1, 0, 1});
+  a.Frames({kMono, kPal8});
+  std::string error;
+  const auto cursor = DecodeAnimatedCursor(a.File(), &error);
+  ASSERT_TRUE(cursor) << error;
+  ASSERT_EQ(cursor->frames.size(), 2u);
+  EXPECT_EQ(cursor->frames[0].argb, kMonoArgb);
+  EXPECT_EQ(cursor->frames[1].width, 3);
+  ASSERT_EQ(cursor->steps.size(), 3u);
+  const std::pair<size_t, int> steps[] = {{1, 100}, {0, 200}, {1, 50}};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(cursor->steps[i].frame, steps[i].first) << i;
+    EXPECT_EQ(cursor->steps[i].ms, steps[i].second) << i;
+  }
+  // The one-image reader gives the first step's frame.
+  const auto first = DecodeCursorFile(a.File(), &error);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->width, 3);
+
+  // Without a sequence the frames go in order; a rate of 0 lasts a sixtieth.
+  Ani plain;
+  plain.Header(2, 0, 0, 1);
+  plain.Frames({kMono, kPal8});
+  const auto inOrder = DecodeAnimatedCursor(plain.File(), &error);
+  ASSERT_TRUE(inOrder) << error;
+  ASSERT_EQ(inOrder->steps.size(), 2u);
+  EXPECT_EQ(inOrder->steps[1].frame, 1u);
+  EXPECT_EQ(inOrder->steps[0].ms, 17);
+
+  // A still cursor is one frame shown by one step.
+  const auto still = DecodeAnimatedCursor(kMono, &error);
+  ASSERT_TRUE(still);
+  EXPECT_EQ(still->frames.size(), 1u);
+  EXPECT_EQ(still->steps.size(), 1u);
+}
+
+TEST(AnimatedCursor, MalformedFilesNameTheirFault) {
+  auto with = [](auto build) {
+    Ani a;
+    build(a);
+    return a.File();
+  };
+  const struct {
+    const char* what;
+    Bytes bytes;
+    const char* error;
+  } cases[] = {
+      {"no header", with([](Ani& a) { a.Frames({kMono}); }), "the animated cursor has no header"},
+      {"raw frames", with([](Ani& a) { a.Header(1, 1, 1, 0); a.Frames({kMono}); }),
+       "animated cursor frames that are not icon resources are not supported"},
+      {"no frames", with([](Ani& a) { a.Header(1, 1, 1, 1); }), "the animated cursor has no frames"},
+      {"fewer frames than said", with([](Ani& a) { a.Header(2, 2, 1, 1); a.Frames({kMono}); }),
+       "the animated cursor has fewer frames than its header says"},
+      {"a step past the frames", with([](Ani& a) { a.Header(1, 2, 1, 3); a.Words("seq ", {0, 5}); a.Frames({kMono}); }),
+       "an animated cursor step shows a frame it does not have"},
+      {"too many frames", with([](Ani& a) { a.Header(300, 1, 1, 1); a.Frames({kMono}); }),
+       "the animated cursor has too many frames"},
+      {"a chunk past the end", [] { Ani a; a.Header(1, 1, 1, 1); Bytes f = a.File(); Le32(f, 0); f.insert(f.end() - 4, {'L', 'I', 'S', 'T'}); f[4] += 8; f.back() = 0x7F; return f; }(),
+       "an animated cursor chunk lies outside the file"},
+      {"a damaged frame", with([](Ani& a) { a.Header(1, 1, 1, 1); a.Frames({Bytes(kMono.begin(), kMono.begin() + 30)}); }),
+       "image data lies outside the file"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_FALSE(DecodeAnimatedCursor(c.bytes, &error)) << c.what;
+    EXPECT_EQ(error, c.error) << c.what;
+  }
+}
 
 TEST_F(CursorFileOnDisk, LoadsAndRefusesWhatItCannotRead) {
   std::ofstream(dir_ / "mono.cur", std::ios::binary).write(reinterpret_cast<const char*>(kMono.data()),

@@ -213,6 +213,31 @@ TEST(MenuTest, BadVersionsSharedItemsAndDeepNestingFail) {
   EXPECT_EQ(detail, "menu items nested too deeply");
 }
 
+TEST(MenuTest, MoreThanFiveHundredItemsAreRefused) {
+  // Two lists of 250 and 251 items: the bound counts the whole menu.
+  auto menuOf = [](int first, int second) {
+    Bytes b;
+    b.newClass("CMenuObj", 0).u16(1).add(test::VisibleRecord());
+    b.u16(1).u8(0).i32(0).i32(0).u8(0).u16(1).u8(1);
+    b.u16(1).u16(2).newClass("CMenuItem", 0).u16(0x8003);  // top list: two items
+    auto leaf = [&] { b.u16(1).u32(0).str("L").u8(0).u8(0).u16(10000).u8(0).u8(0).u8(1).u16(0).str("").u16(1).u16(0); };
+    for (int count : {first, second}) {
+      b.u16(1).u32(0).str("T").u8(0).u8(0).u16(10000).u8(1).u8(0).u8(1).u16(0).str("");
+      b.u16(1).u16(uint16_t(count));
+      for (int i = 0; i < count; ++i) b.u16(0x8003);
+      for (int i = 0; i < count; ++i) leaf();
+    }
+    return b;
+  };
+  RegisterInsertClasses();
+  Bytes fits = menuOf(249, 249);  // 2 + 498 items
+  Archive ok(fits.data, "test");
+  EXPECT_TRUE(ok.ReadObject(nullptr));
+  std::string detail;
+  EXPECT_EQ(LoadFailure(menuOf(249, 250).data, &detail), CArchiveException::badIndex);
+  EXPECT_EQ(detail, "more than 500 items in one menu");
+}
+
 TEST(MenuTest, AnItemSharedWithAnotherMenuIsRefused) {
   Bytes b = MenuBytes(1);  // entries 1 to 5
   b.u16(0x8001).u16(1).add(test::VisibleRecord());  // a second CMenuObj, entry 6
