@@ -112,7 +112,7 @@ Runner::Runner(RunnerServices services, RuntimeFacts facts)
     : services_(std::move(services)),
       variables_(*this),
       facts_(std::move(facts)),
-      context_{*this, SessionFor(services_, ownSession_)} {
+      context_{*this, SessionFor(services_, ownSession_), nullptr, nullptr, nullptr, nullptr} {
   variables_.BuildRuntimeVariables(facts_);
 }
 
@@ -895,6 +895,7 @@ int Runner::ExecuteRequest(std::unique_ptr<Request> request) {
   flow->argument = request->argument;
   flow->requestParams = request->params;
   flow->requestNumber = request->number;
+  flow->subArgs = std::move(request->subArgs);
   flow->active = 1;
   InsertPtr source = request->source.lock();
   InsertPtr owner = source;

@@ -201,8 +201,6 @@ TEST(KorvelLibrary, MissingImplementationsNameWhatTheyWaitFor) {
   } cases[] = {
       {98, "kvPrintStage needs printing"},
       {164, "kvImageProcessObject needs picture processing"},
-      {172, "kboXMLReader needs the scriptable objects"},
-      {216, "kboTwain needs the scriptable objects"},
       {14, "kvoGetFilename is not built yet"},
       {0, "no builtin has the dispatch id 0"},
       {500, "no builtin has the dispatch id 500"},
