@@ -34,3 +34,38 @@ def badge(x, y):
 bmp24(f'{out}/badge.bmp', 64, 64, badge)
 # A strip of ground.
 bmp24(f'{out}/ground.bmp', 8, 4, lambda x, y: (40 + 10 * ((x + y) % 2), 120 + y * 10, 40))
+# Rings and tiles for the transition effects.
+def rings(x, y):
+    d = int(((x - 80) ** 2 + (y - 55) ** 2) ** 0.5) // 9
+    return ((230, 90, 40), (250, 200, 60), (60, 150, 220), (120, 60, 170))[d % 4]
+bmp24(f'{out}/rings.bmp', 160, 110, rings)
+bmp24(f'{out}/tiles.bmp', 160, 110,
+      lambda x, y: (40, 170, 120) if (x // 20 + y // 22) % 2 else (240, 240, 230))
+
+
+# A tone: one second of 440 Hz, 16-bit mono at 22,050 Hz, fading out.
+def tone(path, hz=440, rate=22050, ms=1000):
+    import math
+    n = rate * ms // 1000
+    samples = bytearray()
+    for i in range(n):
+        level = 9000 * (1 - i / n)
+        samples += struct.pack('<h', int(round(level * math.sin(2 * math.pi * hz * i / rate))))
+    fmt = struct.pack('<HHIIHH', 1, 1, rate, rate * 2, 2, 16)
+    body = b'WAVE' + b'fmt ' + struct.pack('<I', len(fmt)) + fmt + b'data' + struct.pack('<I', len(samples)) + samples
+    with open(path, 'wb') as f:
+        f.write(b'RIFF' + struct.pack('<I', len(body)) + body)
+tone(f'{out}/tone.wav')
+
+
+# A short tune as a standard MIDI file: C E G C', an eighth each at 120 beats a minute.
+def tune(path):
+    track = bytearray()
+    for note in (60, 64, 67, 72):
+        track += bytes((0x00, 0x90, note, 100))        # note on at once
+        track += bytes((0x81, 0x70, 0x80, note, 64))    # off after 240 ticks
+    track += bytes((0x00, 0xFF, 0x2F, 0x00))
+    header = b'MThd' + struct.pack('>IHHH', 6, 0, 1, 480)
+    with open(path, 'wb') as f:
+        f.write(header + b'MTrk' + struct.pack('>I', len(track)) + track)
+tune(f'{out}/tune.mid')

@@ -26,6 +26,7 @@ void Clock::Join(Waiter& w) {
   w.joined = true;
   parties_.push_back(&w);
   ++joined_;
+  if (!w.watcher) ++activity_;
   idle_ = false;
 }
 
@@ -35,6 +36,7 @@ void Clock::Leave(Waiter& w) {
   w.joined = false;
   parties_.erase(std::remove(parties_.begin(), parties_.end(), &w), parties_.end());
   --joined_;
+  if (!w.watcher) ++activity_;
   // The others may all be waiting now.
   if (virtual_) AdvanceIfAllWait();
   changed_.notify_all();
@@ -78,8 +80,9 @@ void Clock::WaitQuiet(Waiter& w) {
   while (!halted_ && !OthersQuietLocked(w)) changed_.wait_for(lock, std::chrono::milliseconds(virtual_ ? 1000 : 5));
 }
 
-bool Clock::OthersIdle(const Waiter& except) {
+bool Clock::OthersIdle(const Waiter& except, uint64_t* activity) {
   std::lock_guard lock(mutex_);
+  if (activity) *activity = activity_;
   for (const Waiter* p : parties_)
     if (p != &except && (!p->waiting || p->signalled || p->deadline != kForever)) return false;
   return true;
@@ -127,6 +130,7 @@ WaitEnd Clock::Wait(Waiter& w, int64_t deadline, const std::function<bool()>& do
   w.waiting = false;
   w.deadline = kForever;
   if (end != WaitEnd::kIdle) idle_ = false;
+  if (!w.watcher) ++activity_;
   return end;
 }
 

@@ -25,6 +25,8 @@ struct Waiter {
   int64_t deadline = kForever;
   // The harness's waiter: an idle clock ends its wait.
   bool wakeOnIdle = false;
+  // The harness's waiter: its own wake-ups are not the run's activity.
+  bool watcher = false;
 };
 
 enum class WaitEnd { kWoken, kDeadline, kIdle };
@@ -62,8 +64,12 @@ class Clock {
   // Blocks until every other joined waiter waits unsignalled (what was due
   // has run); time does not move meanwhile, since `w` is not waiting.
   void WaitQuiet(Waiter& w);
-  // Whether every other joined waiter waits with no deadline.
-  bool OthersIdle(const Waiter& except);
+  // Whether every other joined waiter waits with no deadline. `activity`
+  // receives, read under the same lock, the count of every wait that ended
+  // and every join and leave of the waiters that are not watchers: two idle
+  // answers with equal counts mean nothing happened in between, however the
+  // threads were scheduled.
+  bool OthersIdle(const Waiter& except, uint64_t* activity = nullptr);
   // Ends every wait at once (shutdown of the whole run).
   void Halt();
   bool Halted();
@@ -80,6 +86,7 @@ class Clock {
   int waiting_ = 0;  // joined waiters inside Wait and not signalled
   bool idle_ = false;
   bool halted_ = false;
+  uint64_t activity_ = 0;
   std::chrono::steady_clock::time_point start_;
   std::vector<Waiter*> parties_;
 };

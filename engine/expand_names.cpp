@@ -205,6 +205,29 @@ bool ExpandOnce(std::string& text, MacroHost& host) {
   return replaced;
 }
 
+std::vector<std::string> UnknownMacros(std::string_view text) {
+  std::vector<std::string> unknown;
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t percent = text.find('%', i);
+    if (percent == std::string_view::npos) break;
+    if (percent + 1 < text.size() && text[percent + 1] == '%') {
+      i = percent + 2;
+      continue;
+    }
+    std::string_view rest = text.substr(percent + 1);
+    size_t close = text.find('%', percent + 1);
+    bool known = false;
+    for (const KeywordName& k : kKeywords) known = known || rest.starts_with(k.name);
+    if (!known)
+      unknown.emplace_back(text.substr(percent, close == std::string_view::npos ? std::string_view::npos
+                                                                                : close - percent + 1));
+    if (close == std::string_view::npos) break;
+    i = close + 1;
+  }
+  return unknown;
+}
+
 std::string ExpandNames(std::string_view text, MacroHost& host) {
   std::string result(text);
   for (int pass = 0; pass < kMaxExpandPasses; ++pass)

@@ -58,6 +58,10 @@ inline constexpr size_t kMaxLookupSize = 259;
 // keeps the text so far, cut at the bound.
 bool ExpandOnce(std::string& text, MacroHost& host);
 
+// The macros of `text` that name no keyword ("%KVDIR%"), as written with their
+// percent signs; expansion drops them without a word.
+std::vector<std::string> UnknownMacros(std::string_view text);
+
 // Passes until one replaces nothing (at most kMaxExpandPasses, and none after
 // the output reached the bound), then every "%%" becomes "%".
 std::string ExpandNames(std::string_view text, MacroHost& host);

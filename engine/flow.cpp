@@ -64,17 +64,7 @@ std::shared_ptr<CInsert> CFlow::GetOwner() {
   return shared_from_this();
 }
 
-// --- behaviour
-
-namespace {
-
-// A command whose subsystem this build does not have yet refuses clearly.
-[[noreturn]] void Missing(uint16_t code, const char* subsystem) {
-  throw KVRunException(sid::kRunTimeError,
-                       "command " + std::to_string(code) + " needs the " + subsystem);
-}
-
-const char* SubsystemOf(uint16_t code) {
+const char* CommandNeeds(uint16_t code) {
   switch (code) {
     case 67:
       return "picture processing";
@@ -91,6 +81,16 @@ const char* SubsystemOf(uint16_t code) {
     default:
       return nullptr;
   }
+}
+
+// --- behaviour
+
+namespace {
+
+// A command whose subsystem this build does not have yet refuses clearly.
+[[noreturn]] void Missing(uint16_t code, const char* subsystem) {
+  throw KVRunException(sid::kRunTimeError,
+                       "command " + std::to_string(code) + " needs the " + subsystem);
 }
 
 bool IsThreadCopy(const InsertPtr& insert) { return insert && !insert->source.expired(); }
@@ -171,7 +171,7 @@ int CFlow::Execute(Runner& runner) {
     ctx->endPosition = static_cast<int64_t>(doc->items.size()) - 1;
   };
 
-  if (const char* subsystem = SubsystemOf(command)) Missing(command, subsystem);
+  if (const char* subsystem = CommandNeeds(command)) Missing(command, subsystem);
   if (!ctx) throw KVRunException(sid::kRunTimeError, "command " + std::to_string(command) + " needs a script thread");
 
   switch (command) {

@@ -12,6 +12,10 @@
 
 namespace kv {
 
+// What a command needs that this build does not have yet ("printing"), or
+// null when it runs; running it raises a run-time error naming that.
+const char* CommandNeeds(uint16_t code);
+
 class CFlow : public CInsert {
   KV_DECLARE_CLASS(CFlow)
  public:

@@ -46,11 +46,11 @@
   X(ScDLL, kDll, "DLL", 0, kVisible, NotYet("the extension objects"), kNoWindow)                                \
   X(CSprite, kSprite, "Sprite", 0, kVisible, NotYet("the directional sprite animation"), kNoWindow)            \
   X(CHotSpot, kHotspot, "Hotspot", 0, kVisible, kPlays, kNoWindow)                                              \
-  X(CRTF, kRichText, "Rich Text", 0, kVisible, NotYet("the rich text field"), kWindow)                          \
+  X(CRTF, kRichText, "Rich Text", 0, kVisible, kPlays, kWindow)                                                 \
   X(CStageCursor, kStageCursor, "Stage Cursor", 0, kVisible, NotYet("the stage-wide cursor"), kNoWindow)        \
   X(C3d, k3d, "3D", 0, kVisible, NotYet("the 3D model renderer"), kNoWindow)                                    \
   X(CMenuObj, kMenu, "Menu", 0, kVisible, NotYet("the stage and window menus"), kNoWindow)                      \
-  X(CDataEntry, kDataEntry, "Data Entry", 0, kVisible, NotYet("the masked entry field"), kWindow)               \
+  X(CDataEntry, kDataEntry, "Data Entry", 0, kVisible, kPlays, kWindow)                                         \
   X(COleCtl, kInsertFolder, "ActiveX Control", 0, kVisible, NotYet("the ActiveX controls"), kWindow)            \
   X(CGraphic, kInsertFolder, nullptr, 0, kVisible, kPlays, kNoWindow)                                           \
   X(CObjectFill, kInsertFolder, nullptr, 0, kVisible, kPlays, kNoWindow)                                        \

@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "imaging/codec_internal.h"
-#include "imaging/metafile.h"
+#include "imaging/metafile_type.h"
 #include "platform/files.h"
 #include "stage/pixel_format.h"
 

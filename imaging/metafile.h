@@ -9,16 +9,10 @@
 #include <span>
 #include <string_view>
 
+#include "imaging/metafile_type.h"
 #include "imaging/picture_codec.h"
 
 namespace kv::imaging {
-
-enum class MetafileType { kNone, kWmf, kEmf };
-
-// From the content (the picture library itself, no Qt needed): the placeable key, a WMF header or an EMF header record.
-MetafileType DetectMetafile(std::span<const uint8_t> bytes);
-// From the name's last four characters (".WMF", ".EMF", any case).
-MetafileType MetafileTypeFromName(std::string_view name);
 
 struct MetafileOptions {
   // The size to draw at; 0 × 0 draws at the metafile's own size.

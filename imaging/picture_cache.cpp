@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "imaging/metafile.h"
+#include "imaging/metafile_type.h"
 
 namespace kv::imaging {
 

@@ -1,10 +1,64 @@
 #include "inserts/data_entry.h"
 
+#include <QFontMetrics>
+#include <charconv>
+#include <cmath>
+
+#include "editing/entry_mask.h"
+#include "engine/events.h"
+#include "engine/properties.h"
+#include "engine/run_error.h"
+#include "engine/runner.h"
+#include "engine/strings.h"
+#include "engine/variables.h"
+#include "inserts/stage_host.h"
+#include "inserts/text_layout.h"
 #include "persist/field_walk.h"
+#include "platform/string_table.h"
 
 namespace kv {
 
 KV_IMPLEMENT_CLASS(CDataEntry, CVisibleInsert, 0)
+
+namespace {
+
+constexpr int kScreenDpi = 96;
+
+// The decimal number at the start of `text` (after blanks), 0 when there is
+// none; `whole` tells whether the number took the entire text.
+double LeadingDecimal(const std::string& text, bool* whole = nullptr) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  const size_t start = i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  const size_t digits = i;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+  }
+  const bool any = i > digits && !(i == digits + 1 && text[digits] == '.');
+  if (any && i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    size_t j = i + 1;
+    if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
+    if (j < text.size() && text[j] >= '0' && text[j] <= '9') {
+      while (j < text.size() && text[j] >= '0' && text[j] <= '9') ++j;
+      i = j;
+    }
+  }
+  double x = 0;
+  if (any) std::from_chars(text.data() + digits, text.data() + i, x);
+  if (whole) *whole = any && i == text.size() && start == 0;
+  return negative ? -x : x;
+}
+
+const ColorField<CDataEntry> kEntryColors[] = {
+    {Property::kTextColor, &CDataEntry::entryTextColor},
+    {Property::kBackgroundColor, &CDataEntry::entryBackColor},
+};
+
+}  // namespace
 KV_IMPLEMENT_CLASS(CCollectData, CObject, 0)
 
 void CDataEntry::Reset() {
@@ -48,6 +102,177 @@ void CDataEntry::Walk(W& w) {
 }
 
 KV_FIELD_WALK_IO(CDataEntry)
+
+// ---------------------------------------------------------------- playing
+
+void CDataEntry::ListEvents(std::vector<uint32_t>& events) const {
+  events = {9013, 9003, 9039, 9032, 9004, 9005, 9006, 9015, 9016, 9017, 9018, 9043,
+            9020, 9040, 9021, 9022, 9033, 9034, 9035, 9036, 9000, 9028, 9010, 9009};
+}
+
+std::string CDataEntry::EffectiveMask() const { return MaskOfType(maskType, mask); }
+
+int CDataEntry::CompareWithBound(uint8_t maskType, const std::string& value, const std::string& bound) {
+  if (maskType <= 2) {
+    bool wholeValue = false, wholeBound = false;
+    const double a = LeadingDecimal(value, &wholeValue), b = LeadingDecimal(bound, &wholeBound);
+    if (wholeValue && wholeBound) return a < b ? -1 : a > b ? 1 : 0;
+  }
+  const int c = value.compare(bound);
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+void CDataEntry::ConfigureWidget(WidgetWindow& widget) {
+  try {
+    ParseEntryMask(EffectiveMask());
+  } catch (const EntryMaskError& e) {
+    throw KVRunException(sid::kRunTimeError, GetKindName() + " \"" + name + "\": " + e.what());
+  }
+  if (autoHeight) {
+    // The field is as high as its font's text plus the descent.
+    const QFontMetrics m(FontOf(customFont ? entryFont : CKVFont()));
+    rect.bottom = rect.top + m.height() + m.descent();
+  }
+  ApplyOptions(widget);
+  LoadVariable(true);
+  widget.SetProperty("text", GetParameterText());
+}
+
+void CDataEntry::ApplyOptions(WidgetWindow& widget) {
+  auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
+  auto first = [](const std::string& text, char fallback) {
+    return std::string(1, text.empty() ? fallback : text[0]);
+  };
+  widget.SetProperty("mask", EffectiveMask());
+  widget.SetProperty("prompt", first(promptChar, ' '));
+  widget.SetProperty("password", passwordChar.empty() ? std::string() : passwordChar.substr(0, 1));
+  widget.SetProperty("insertMode", flag(insertMode));
+  widget.SetProperty("readOnly", flag(readOnly || runState == run_state::kDisabled));
+  widget.SetProperty("autoTab", flag(autoTab));
+  widget.SetProperty("selectOnFocus", flag(selectOnFocus));
+  widget.SetProperty("allowInsertToggle", flag(allowInsertToggle));
+  widget.SetProperty("border", flag(border));
+  widget.SetProperty("font", customFont ? FontOf(entryFont).toString().toStdString() : std::string());
+  widget.SetProperty("colors", useColors ? std::to_string(entryTextColor) + " " + std::to_string(entryBackColor)
+                                         : std::string());
+}
+
+void CDataEntry::SetParameterText(const std::string& text) {
+  std::string value;
+  try {
+    MaskedEdit edit(ParseEntryMask(EffectiveMask()));
+    edit.SetText(text);
+    value = edit.Value();
+  } catch (const EntryMaskError&) {
+    return;  // the bad mask is reported when the field is shown
+  }
+  {
+    std::lock_guard lock(valueLock_);
+    value_ = value;
+  }
+  if (WidgetWindow* w = Widget()) w->SetProperty("text", text);
+}
+
+std::string CDataEntry::GetParameterText() const {
+  std::lock_guard lock(valueLock_);
+  return value_;
+}
+
+void CDataEntry::LoadVariable(bool report) {
+  Runner* r = RunnerOf();
+  if (!r || variableName.empty()) return;
+  if (auto v = r->variables().FindVariable(variableName, nullptr, variableGroup, report))
+    SetParameterText(r->variables().Text(*v));
+}
+
+void CDataEntry::StoreVariable() {
+  Runner* r = RunnerOf();
+  if (!r || variableName.empty()) return;
+  auto v = r->variables().FindVariable(variableName, nullptr, variableGroup, false);
+  if (!v) return;
+  const std::string value = GetParameterText();
+  if (v->type == var_type::kString)
+    r->variables().SetText(*v, value);
+  else
+    r->variables().StoreNumber(*v, LeadingDecimal(value));
+}
+
+void CDataEntry::PlayOnStage() {
+  Runner* r = RunnerOf();
+  if (!r) return;
+  r->RaiseEvent(*this, event::kStartPlaying, 0, nullptr);
+  if (path) {
+    if (StageSprite* s = GetSprite(false)) s->PlayPath(*path);
+  }
+  LoadVariable(false);
+}
+
+void CDataEntry::Stop() {
+  CVisibleInsert::Stop();
+  if (Runner* r = RunnerOf()) r->RaiseEvent(*this, event::kStopPlaying, 0, nullptr);
+}
+
+void CDataEntry::OnEnable() {
+  CVisibleInsert::OnEnable();
+  if (WidgetWindow* w = Widget()) w->SetProperty("readOnly", readOnly ? "1" : "0");
+}
+
+void CDataEntry::OnDisable() {
+  CVisibleInsert::OnDisable();
+  if (WidgetWindow* w = Widget()) w->SetProperty("readOnly", "1");
+}
+
+PropertyAnswer CDataEntry::GetProperty(Property id) const {
+  if (auto color = GetColorField(*this, kEntryColors, id)) return color;
+  if (id == Property::kTextFontSize) {
+    const QFont f = FontOf(customFont ? entryFont : CKVFont());
+    return static_cast<double>(std::lround(f.pixelSize() * 72.0 / kScreenDpi));
+  }
+  return CWindowInsert::GetProperty(id);
+}
+
+bool CDataEntry::SetProperty(Property id, const PropertyValue& value) {
+  if (SetColorField(*this, kEntryColors, id, value)) {
+    if (id == Property::kBackgroundColor) useColors = 1;
+  } else if (const auto* points = std::get_if<double>(&value); points && id == Property::kTextFontSize) {
+    // The size applies through the field's own font, which it now uses.
+    if (!customFont || entryFont.useDefault) {
+      const QFont shown = FontOf(customFont ? entryFont : CKVFont());
+      entryFont.useDefault = 0;
+      entryFont.faceName = shown.family().toStdString();
+      customFont = 1;
+    }
+    entryFont.height = static_cast<int32_t>(std::lround(std::fabs(*points * kScreenDpi / 72.0)));
+  } else {
+    return CWindowInsert::SetProperty(id, value);
+  }
+  if (WidgetWindow* w = Widget()) ApplyOptions(*w);
+  return true;
+}
+
+// ---------------------------------------------------------------- the focus
+
+void CDataEntry::FocusChanged(bool focused) {
+  CWindowInsert::FocusChanged(focused);
+  if (focused) return;
+  const std::string value = GetParameterText();
+  if (!minimum.empty() && CompareWithBound(maskType, value, minimum) < 0) HandleStageEvent(event::kLess);
+  if (!maximum.empty() && CompareWithBound(maskType, value, maximum) > 0) HandleStageEvent(event::kGreater);
+  StoreVariable();
+}
+
+void CDataEntry::FocusLeftByKey() { HandleStageEvent(event::kHotkeyPressed); }
+
+void CDataEntry::WidgetChanged(const std::string& property, const std::string& value) {
+  if (property == "value") {
+    std::lock_guard lock(valueLock_);
+    value_ = value;
+  } else if (property == "autotab" && stage) {
+    stage->MoveFocus(false);
+  } else if (property == "insertMode") {
+    insertMode = value == "1";
+  }
+}
 KV_FIELD_WALK_IO(CCollectData)
 
 }  // namespace kv

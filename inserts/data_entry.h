@@ -4,10 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "inserts/kvfont.h"
-#include "inserts/visible_insert.h"
+#include "inserts/window_insert.h"
 #include "persist/document.h"
 
 namespace kv {
@@ -42,7 +43,10 @@ struct DataEntryFields {
   uint32_t auxValue2 = 0;
 };
 
-class CDataEntry : public CVisibleInsert, public DataEntryFields {
+// Shown by the widget type "masked edit", which edits with MaskedEdit
+// (editing/entry_mask.h) on the GUI thread and reports "value" as typed and
+// "autotab" when auto-tab moves the focus on.
+class CDataEntry : public CWindowInsert, public DataEntryFields {
   KV_DECLARE_CLASS(CDataEntry)
  public:
   template <class W>
@@ -51,6 +55,45 @@ class CDataEntry : public CVisibleInsert, public DataEntryFields {
   void DescribeFields(FieldVisitor& v) override;
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
+
+  std::string WidgetType() const override { return "masked edit"; }
+  void ListEvents(std::vector<uint32_t>& events) const override;
+  // Places the characters into the placeholders from the first, as typing
+  // in overwrite mode; the value read back has trailing spaces removed.
+  void SetParameterText(const std::string& text) override;
+  std::string GetParameterText() const override;
+  void PlayOnStage() override;
+  void Stop() override;
+  void OnEnable() override;
+  void OnDisable() override;
+  PropertyAnswer GetProperty(Property id) const override;
+  bool SetProperty(Property id, const PropertyValue& value) override;
+
+  // Leaving the field checks the bounds and stores the bound variable.
+  void FocusChanged(bool focused) override;
+  // Tab and Enter move the focus on and raise "Hotkey pressed".
+  bool MovesFocusOn(uint32_t key) const override { return key == 0x09 || key == 0x0D; }
+  void FocusLeftByKey() override;
+  void WidgetChanged(const std::string& property, const std::string& value) override;
+
+  // The mask in force: the fixed mask of maskType 1 to 4, else `mask`.
+  std::string EffectiveMask() const;
+  // Compares the value with a bound as the field does: as numbers for
+  // maskType 0 to 2 when both texts are whole decimal numbers, else byte-wise.
+  static int CompareWithBound(uint8_t maskType, const std::string& value, const std::string& bound);
+
+ protected:
+  void ConfigureWidget(WidgetWindow& widget) override;
+
+ private:
+  // Puts the bound variable's value into the field, when it exists.
+  void LoadVariable(bool report);
+  void StoreVariable();
+  // The widget's look and options from the fields.
+  void ApplyOptions(WidgetWindow& widget);
+
+  mutable std::mutex valueLock_;
+  std::string value_;  // the field's value as last typed or set
 };
 
 // The data-collection record: the same layout as the collection record of a

@@ -1,6 +1,15 @@
 #include "inserts/rtf.h"
 
+#include <filesystem>
+#include <fstream>
+
+#include "editing/rtf_reader.h"
+#include "engine/runner.h"
+#include "inserts/stage_host.h"
 #include "persist/field_walk.h"
+#include "persist/project_session.h"
+#include "platform/string_table.h"
+#include "platform/text.h"
 
 namespace kv {
 
@@ -31,5 +40,110 @@ void CRTF::Walk(W& w) {
 }
 
 KV_FIELD_WALK_IO(CRTF)
+
+// ---------------------------------------------------------------- playing
+
+namespace {
+
+const ColorField<CRTF> kRtfColors[] = {{Property::kBackgroundColor, &CRTF::rtfBackColor}};
+
+}  // namespace
+
+std::string CRTF::GetDescription() {
+  if (rtfFile.empty()) return CVisibleInsert::GetDescription();
+  std::string text = LoadString(31466);
+  text.replace(text.find("%s"), 2, rtfFile);
+  if (withFrame) text += LoadString(51497);
+  return text;
+}
+
+void CRTF::ListEvents(std::vector<uint32_t>& events) const {
+  events = {9013, 9003, 9014, 9032, 9004, 9005, 9006, 9015, 9016, 9017, 9018, 9043,
+            9020, 9040, 9021, 9031, 9022, 9033, 9034, 9035, 9036, 9037, 9038};
+}
+
+void CRTF::GetPropertyText(int index, std::string& text, int& type) {
+  if (index != 0) return;
+  text = rtfFile;
+  type = 8;
+}
+
+int CRTF::SetPropertyText(int index, const std::string& text) {
+  if (index == 0) ChangeContent(text);
+  return 1;
+}
+
+RichDocument CRTF::ReadFile(const std::string& hostPath, std::string& error) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(hostPath, ec);
+  if (ec) {
+    error = "cannot read the file";
+    return {};
+  }
+  if (size > kMaxRtfBytes) {
+    error = "the file has " + std::to_string(size) + " bytes; at most " + std::to_string(kMaxRtfBytes) +
+            " are shown";
+    return {};
+  }
+  std::ifstream in(hostPath, std::ios::binary);
+  std::string data(size, '\0');
+  in.read(data.data(), std::streamsize(size));
+  data.resize(size_t(in.gcount()));
+  const std::string ext = std::filesystem::path(hostPath).extension().string();
+  // A file named ".rtf" that holds no RTF shows as plain text, as it would
+  // in the rich edit control.
+  if (!EqualsNoCase(ext, ".rtf") || !LooksLikeRtf(data)) return PlainTextDocument(data);
+  try {
+    return ReadRtf(data);
+  } catch (const RtfError& e) {
+    error = e.what();
+    return {};
+  }
+}
+
+void CRTF::LoadDocument(WidgetWindow& widget) {
+  Runner* r = RunnerOf();
+  auto doc = std::make_shared<RichDocument>();
+  const std::string file = r ? r->ExpandNames(rtfFile) : rtfFile;
+  if (r && !file.empty()) {
+    std::optional<std::string> host;
+    if (auto resolved = r->Session().locator().RetrieveResource(file)) host = r->Session().HostPath(*resolved);
+    if (!host || !std::filesystem::is_regular_file(*host)) {
+      if (r->playerRunning) r->ReportRunError(this, 6011, file);
+    } else {
+      std::string error;
+      *doc = ReadFile(*host, error);
+      if (!error.empty() && r->playerRunning) r->ReportRunError(this, 8015, file + ": " + error);
+    }
+  }
+  shown_ = doc;
+  widget.SetProperty("document", ShareRichDocument(doc));
+}
+
+void CRTF::ConfigureWidget(WidgetWindow& widget) {
+  widget.SetProperty("background", std::to_string(rtfBackColor));
+  widget.SetProperty("border", withFrame ? "1" : "0");
+  widget.SetProperty("verticalScroll", rtfFlags & rtf_flag::kNoVerticalScroll ? "0" : "1");
+  LoadDocument(widget);
+}
+
+void CRTF::ChangeContent(const std::string& file) {
+  rtfFile = file;
+  if (WidgetWindow* w = Widget()) {
+    LoadDocument(*w);
+    Invalidate();
+  }
+}
+
+PropertyAnswer CRTF::GetProperty(Property id) const {
+  if (auto color = GetColorField(*this, kRtfColors, id)) return color;
+  return CWindowInsert::GetProperty(id);
+}
+
+bool CRTF::SetProperty(Property id, const PropertyValue& value) {
+  if (!SetColorField(*this, kRtfColors, id, value)) return CWindowInsert::SetProperty(id, value);
+  if (WidgetWindow* w = Widget()) w->SetProperty("background", std::to_string(rtfBackColor));
+  return true;
+}
 
 }  // namespace kv

@@ -3,11 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
-#include "inserts/visible_insert.h"
+#include "inserts/window_insert.h"
 
 namespace kv {
+
+struct RichDocument;
 
 namespace rtf_flag {
 inline constexpr uint8_t kTransparent = 1;
@@ -24,7 +27,10 @@ struct RtfFields {
   uint8_t withFrame = 0;
 };
 
-class CRTF : public CVisibleInsert, public RtfFields {
+// Shown by the widget type "rich text"; the file is read here (rich text
+// when its extension is ".rtf" in any case, else plain text) and handed to
+// the widget as a RichDocument.
+class CRTF : public CWindowInsert, public RtfFields {
   KV_DECLARE_CLASS(CRTF)
  public:
   static constexpr uint16_t kNewestVersion = 3;
@@ -36,6 +42,29 @@ class CRTF : public CVisibleInsert, public RtfFields {
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
   std::string GetFileName() const override { return rtfFile; }
+
+  std::string WidgetType() const override { return "rich text"; }
+  std::string GetDescription() override;
+  void ListEvents(std::vector<uint32_t>& events) const override;
+  bool HasContent() const override { return !rtfFile.empty(); }
+  void GetPropertyText(int index, std::string& text, int& type) override;
+  int SetPropertyText(int index, const std::string& text) override;
+  // Shows another file; an object on the stage reads it at once.
+  void ChangeContent(const std::string& file) override;
+  PropertyAnswer GetProperty(Property id) const override;
+  bool SetProperty(Property id, const PropertyValue& value) override;
+
+  // The document a file holds, as the field shows it; `error` tells why a
+  // file could not be shown (the document is then empty).
+  static RichDocument ReadFile(const std::string& hostPath, std::string& error);
+
+ protected:
+  void ConfigureWidget(WidgetWindow& widget) override;
+
+ private:
+  void LoadDocument(WidgetWindow& widget);
+
+  std::shared_ptr<const RichDocument> shown_;  // the document the widget shows
 };
 
 }  // namespace kv

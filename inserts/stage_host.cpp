@@ -460,7 +460,6 @@ CursorChoice Stage::CurrentCursor() const {
 
 namespace {
 
-constexpr uint32_t kTabKey = 0x09;
 constexpr uint32_t kShiftModifier = 1;
 
 std::shared_ptr<CWindowInsert> LiveWindowObject(const std::weak_ptr<CWindowInsert>& w) {
@@ -510,6 +509,22 @@ void Stage::SetFocusObject(CWindowInsert* insert) {
   if (TraceSink* t = trace()) t->Focus(next ? next->name : std::string());
 }
 
+void Stage::MoveFocus(bool backwards) {
+  std::shared_ptr<CWindowInsert> focused = FocusObject();
+  // The next (previous) window object in the order they came on the stage,
+  // round to the first.
+  std::vector<std::shared_ptr<CWindowInsert>> order;
+  {
+    std::lock_guard lock(focusLock_);
+    for (const auto& w : windowObjects_)
+      if (auto o = LiveWindowObject(w)) order.push_back(o);
+  }
+  auto at = std::find(order.begin(), order.end(), focused);
+  if (order.empty() || at == order.end()) return;
+  const size_t i = size_t(at - order.begin()), n = order.size();
+  SetFocusObject(order[backwards ? (i + n - 1) % n : (i + 1) % n].get());
+}
+
 bool Stage::OfferKey(const KeyStroke& stroke, bool offerWidget) {
   std::shared_ptr<CWindowInsert> focused = FocusObject();
   if (focused && !focused->Widget()) {
@@ -518,21 +533,10 @@ bool Stage::OfferKey(const KeyStroke& stroke, bool offerWidget) {
     focused = nullptr;
   }
   if (!focused) return false;
-  if (stroke.kind != KeyStroke::Kind::kChar && stroke.key == kTabKey) {
+  if (stroke.kind != KeyStroke::Kind::kChar && focused->MovesFocusOn(stroke.key)) {
     if (stroke.kind == KeyStroke::Kind::kUp) return true;
-    // The next (Shift: previous) window object in the order they came on
-    // the stage, round to the first.
-    std::vector<std::shared_ptr<CWindowInsert>> order;
-    {
-      std::lock_guard lock(focusLock_);
-      for (const auto& w : windowObjects_)
-        if (auto o = LiveWindowObject(w)) order.push_back(o);
-    }
-    auto at = std::find(order.begin(), order.end(), focused);
-    if (order.empty() || at == order.end()) return true;
-    const size_t i = size_t(at - order.begin()), n = order.size();
-    const size_t to = (stroke.modifiers & kShiftModifier) ? (i + n - 1) % n : (i + 1) % n;
-    SetFocusObject(order[to].get());
+    MoveFocus((stroke.modifiers & kShiftModifier) != 0);
+    focused->FocusLeftByKey();
     return true;
   }
   WidgetWindow* widget = offerWidget ? focused->Widget() : nullptr;

@@ -145,8 +145,11 @@ class Stage : public StageLink, public StageEnvironment {
   // Moves the keyboard focus to `insert` (null: to no object), tracing it.
   void SetFocusObject(CWindowInsert* insert);
   std::shared_ptr<CWindowInsert> FocusObject() const;
-  // Keyboard input, focus first: Tab and Shift+Tab move the focus between
-  // window objects; anything else is offered to the focused object's
+  // Moves the focus from the focused window object to the next (previous)
+  // in Tab order; nothing when no window object has it.
+  void MoveFocus(bool backwards);
+  // Keyboard input, focus first: Tab and Shift+Tab (and the keys the focused
+  // kind adds) move the focus between window objects; anything else is offered to the focused object's
   // widget unless `offerWidget` is false (the widget has declined it
   // already). True when taken; otherwise it goes on to hotkeys and the stage.
   bool OfferKey(const KeyStroke& stroke, bool offerWidget = true);

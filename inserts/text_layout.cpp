@@ -310,6 +310,12 @@ int Clamp(double v, int low, int high) {
 
 }  // namespace
 
+bool HasStandIn(std::string_view faceName) {
+  for (const FaceEntry& e : kFaces)
+    if (EqualsNoCase(faceName, e.face)) return true;
+  return false;
+}
+
 QString MatchFace(std::string_view faceName, uint8_t pitchAndFamily) {
   for (const FaceEntry& e : kFaces)
     if (EqualsNoCase(faceName, e.face)) return *e.family;

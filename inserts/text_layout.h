@@ -78,6 +78,9 @@ void DrawLayout(QPainter& p, const TextLayout& layout, const QFont& font, const 
 // The advance of `line` from its start to character `end`, tabs included.
 int AdvanceTo(const TextLayout& layout, const QFontMetrics& metrics, const QString& line, int end);
 
+// Whether `faceName` is one of the faces drawn by a metric-compatible stand-in;
+// any other face falls back on the generic family of its pitch and family.
+bool HasStandIn(std::string_view faceName);
 // Font matching: the installed face that stands in for `faceName` (by name,
 // then by the pitch and family byte).
 QString MatchFace(std::string_view faceName, uint8_t pitchAndFamily);

@@ -30,6 +30,11 @@ class CWindowInsert : public CVisibleInsert, public WidgetListener {
   // The stage moved the focus here (true) or away (false).
   virtual void FocusChanged(bool focused);
 
+  // Keys (virtual key codes) that move the focus on from this object: Tab.
+  virtual bool MovesFocusOn(uint32_t key) const { return key == 0x09; }
+  // Such a key moved the focus away from this object.
+  virtual void FocusLeftByKey() {}
+
   // WidgetListener: a click in the window's widget moves the stage's focus.
   void WidgetFocused() override;
 

@@ -39,6 +39,14 @@ std::string HostDirOf(const ProjectSession& session, const std::string& hostPath
 
 }  // namespace
 
+std::optional<std::filesystem::path> LocalFileOf(const ProjectSession& session, const std::string& name) {
+  auto resolved = session.locator().RetrieveResource(name);
+  auto host = resolved ? session.HostPath(*resolved) : std::nullopt;
+  std::error_code ec;
+  if (!host || !std::filesystem::is_regular_file(*host, ec)) return std::nullopt;
+  return std::filesystem::path(*host);
+}
+
 std::string& StartDir() {
   static std::string dir = CurrentDir();
   return dir;

@@ -4,7 +4,9 @@
 // engine call these.
 #pragma once
 
+#include <filesystem>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -27,6 +29,10 @@ class FatalProjectError : public std::runtime_error {
 // locator. `path` and `projectName` are stored names (Windows-1252, either
 // separator).
 bool OpenProject(ProjectSession& session, const std::string& path, const std::string& projectName);
+
+// The local regular file a stored name (macros already expanded) stands for,
+// through the session's resource locator; nothing when there is none.
+std::optional<std::filesystem::path> LocalFileOf(const ProjectSession& session, const std::string& name);
 
 // The current directory of the process at start.
 std::string& StartDir();

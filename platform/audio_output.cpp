@@ -2,11 +2,34 @@
 
 #include <SDL.h>
 
+#include <mutex>
 #include <stdexcept>
+
+#ifdef KV_HAVE_ALSA
+#include <alsa/asoundlib.h>
+#endif
 
 namespace kv {
 
+namespace {
+
+#ifdef KV_HAVE_ALSA
+// ALSA prints every failed probe of its configuration on standard error;
+// SDL's own error says what matters, and the caller reports it once.
+void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+#endif
+
+void SilenceBackendMessages() {
+#ifdef KV_HAVE_ALSA
+  static std::once_flag once;
+  std::call_once(once, [] { snd_lib_error_set_handler(&QuietAlsa); });
+#endif
+}
+
+}  // namespace
+
 SdlAudioOutput::SdlAudioOutput(AudioSource& source, uint32_t rate, uint16_t blockFrames) : source_(source) {
+  SilenceBackendMessages();
   // Audio only: the player's windows are Qt's.
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     throw std::runtime_error(std::string("audio output unavailable: ") + SDL_GetError());

@@ -261,6 +261,7 @@ constexpr Entry kStrings[] = {
     {9040, "Cursor Moving Within Object"},
     {9043, "Double Click"},
     {9044, "Drop from Drag Action"},
+    {31466, "RTF file %s"},
     {31470, "Label"},
     {31475, " is not in project"},
     // Orlan BASIC script errors.
@@ -269,6 +270,7 @@ constexpr Entry kStrings[] = {
     {41489, "This script is an older version. Please re-compile in the Orlan Editor."},
     {51467, "Function not implemented"},
     {51475, "Cannot read file as a Korvel script."},
+    {51497, " with frame"},
     {57344, "Korvel"},
     // Archive failures: 61872 + cause.
     {61446, "an unnamed file"},

@@ -6,10 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default --target korvel kvtool demo_project demo_stage
+cmake --build --preset default --target korvel kvtool orlanc demo_project demo_stage demo_orlan
 out=build/default/demo
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${KV_DEMO_HEADLESS:-}" ]; then
-  echo "demo: playing $out/demo.kvp in a window (click the badge in the corner to move on; Escape ends it)"
+  echo "demo: playing $out/demo.kvp in a window (click a chapter, or Tour to see them all; Escape ends it)"
   cd "$out" && exec ../shell/korvel demo.kvp
 fi
 frames=$(pwd)/$out/frames

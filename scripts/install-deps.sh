@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev python3 gcovr
   # libraries of the player and its tools
   nlohmann-json3-dev libpng-dev zlib1g-dev libcurl4-openssl-dev qt6-base-dev
-  libsdl2-dev libsndfile1-dev libfluidsynth-dev timgm6mb-soundfont
+  libsdl2-dev libasound2-dev libsndfile1-dev libfluidsynth-dev timgm6mb-soundfont
   libgif-dev libjpeg62-turbo-dev libtiff-dev
   # scanning (SANE; libsane1 also holds the `test` backend the tests scan from)
   libsane-dev libsane1
@@ -22,7 +22,10 @@ packages=(
   # test oracles and benchmark baselines only
   libexpat1-dev libxml2-dev libpugixml-dev libpixman-1-dev lua5.4 nginx-light curl sox
   python3-pil imagemagick libjpeg-turbo-progs qt6-image-formats-plugins
-  libwmf-bin perl
+  libwmf-bin perl unrtf
+  # installing and packaging: the checks of the install tree, the icon's
+  # bitmap sizes, and the Debian package (scripts/package.sh)
+  desktop-file-utils libxml2-utils man-db shared-mime-info librsvg2-bin dpkg-dev lintian
   # the stage window tests: a virtual X server, screenshots and synthetic input
   xvfb x11-apps x11-utils xdotool
 )

@@ -13,6 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
+#include "kv_version.h"
 #include "imaging/metafile_canvas.h"
 #include "imaging/picture_cache.h"
 #include "imaging/picture_file_loader.h"
@@ -20,6 +23,7 @@
 #include "net/temp_folder.h"
 #include "player/command_line.h"
 #include "player/player.h"
+#include "player/terminal_progress.h"
 #include "shell/main_frame.h"
 #include "shell/progress_panel.h"
 #include "shell/qt_clipboard.h"
@@ -227,8 +231,13 @@ int main(int argc, char** argv) {
     return kv::exit_status::kOk;
   }
   if (options.version) {
-    std::printf("korvel %s\n", KV_VERSION);
+    std::printf("korvel %s\n", kv::kVersion);
     return kv::exit_status::kOk;
+  }
+  // Nothing to play and no window to open one from: say how to start it.
+  if (options.fileName.empty() && options.serverWindow.empty() && (options.headless || !HaveDisplay())) {
+    std::fputs(kv::PlayerUsage().c_str(), stderr);
+    return kv::exit_status::kUsage;
   }
   kv::StageScale scale;
   if (!kv::ParseStageScale(options.scale, scale)) {
@@ -247,7 +256,7 @@ int main(int argc, char** argv) {
     // Without a file and with a display: the main frame, to open one.
     if (options.fileName.empty() && !options.headless && HaveDisplay()) {
       DesktopApp app(argc, argv);
-      kv::MainFrame frame(KV_VERSION);
+      kv::MainFrame frame(kv::kVersion);
       frame.show();
       return app->exec() == 0 ? kv::exit_status::kOk : kv::exit_status::kAborted;
     }
@@ -265,8 +274,16 @@ int main(int argc, char** argv) {
     // it. The factory outlives the player, whose objects own widgets.
     kv::Player* loop = nullptr;
     kv::QtWidgetFactory widgets([&loop](std::function<void()> work) { loop->PostToRun(std::move(work)); });
+    // Without a window, downloads show their progress on the terminal; the
+    // line outlives the player that reports to it.
+    kv::TerminalProgress terminalProgress(stderr);
     kv::Player player(std::move(options), host);
     loop = &player;
+    if (isatty(STDERR_FILENO)) {
+      kv::WindowServices services;
+      services.progress = &terminalProgress;
+      player.AttachWindow(services);
+    }
     player.SetPictureLoader(MakePictureLoader());
     player.SetWindowFactory(&widgets);
     return player.Run();

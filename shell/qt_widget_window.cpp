@@ -1,6 +1,7 @@
 #include "shell/qt_widget_window.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFocusEvent>
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
@@ -10,12 +11,18 @@
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
 #include <QThread>
 #include <algorithm>
 #include <cmath>
 #include <map>
 #include <stdexcept>
 
+#include "editing/entry_mask.h"
+#include "editing/rich_document.h"
 #include "platform/text.h"
 #include "shell/gui_thread.h"
 
@@ -79,6 +86,233 @@ struct WidgetType {
   void (*watch)(QWidget& widget, QObject& context, ChangeSink changed);
 };
 
+QString FromCp1252(const std::string& text) { return QString::fromStdString(Cp1252ToUtf8(text)); }
+std::string ToCp1252(const QString& text) { return Utf8ToCp1252(text.toStdString()); }
+
+// The masked entry field: a line edit whose every edit goes through the
+// mask's editor, so the text always has the mask's shape. Tab and Enter are
+// declined: the stage moves the focus on with them.
+class MaskedLineEdit : public QLineEdit {
+ public:
+  MaskedLineEdit() {
+    setContextMenuPolicy(Qt::NoContextMenu);
+    setDragEnabled(false);
+    setAcceptDrops(false);
+    Show();
+  }
+  ChangeSink changed;
+
+  void Set(const std::string& property, const std::string& value) {
+    const bool on = value == "1";
+    if (property == "mask") {
+      // Options are set again as a whole (a colour, a font size): the same
+      // mask keeps what was typed.
+      if (value == maskText_) return;
+      maskText_ = value;
+      EntryMask parsed;
+      try {
+        parsed = ParseEntryMask(value);
+      } catch (const EntryMaskError&) {
+        parsed = ParseEntryMask("X");  // the object refuses such a mask before it makes the widget
+      }
+      MaskedEdit fresh(std::move(parsed));
+      fresh.insertMode = edit_.insertMode;
+      fresh.autoTab = edit_.autoTab;
+      fresh.readOnly = edit_.readOnly;
+      fresh.allowInsertToggle = edit_.allowInsertToggle;
+      fresh.promptChar = edit_.promptChar;
+      fresh.passwordChar = edit_.passwordChar;
+      edit_ = std::move(fresh);
+    } else if (property == "prompt") {
+      edit_.promptChar = value.empty() ? ' ' : value[0];
+    } else if (property == "password") {
+      edit_.passwordChar = value.empty() ? 0 : value[0];
+    } else if (property == "insertMode") {
+      edit_.insertMode = on;
+    } else if (property == "readOnly") {
+      edit_.readOnly = on;
+    } else if (property == "autoTab") {
+      edit_.autoTab = on;
+    } else if (property == "selectOnFocus") {
+      selectOnFocus_ = on;
+    } else if (property == "allowInsertToggle") {
+      edit_.allowInsertToggle = on;
+    } else if (property == "border") {
+      setFrame(on);
+    } else if (property == "font") {
+      QFont f = font();
+      if (!value.empty()) f.fromString(QString::fromStdString(value));
+      setFont(f);
+    } else if (property == "colors") {
+      unsigned text = 0, back = 0;
+      QPalette p = style()->standardPalette();
+      if (std::sscanf(value.c_str(), "%u %u", &text, &back) == 2) {
+        auto rgb = [](unsigned c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); };
+        p.setColor(QPalette::Text, rgb(text));
+        p.setColor(QPalette::Base, rgb(back));
+      }
+      setPalette(p);
+    } else if (property == "text") {
+      edit_.SetText(value);
+      Report();
+    }
+    Show();
+  }
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override {
+    using O = MaskedEdit::Outcome;
+    const int key = e->key();
+    const bool shift = e->modifiers() & Qt::ShiftModifier, control = e->modifiers() & Qt::ControlModifier;
+    O outcome = O::kDone;
+    if (key == Qt::Key_Tab || key == Qt::Key_Backtab || key == Qt::Key_Return || key == Qt::Key_Enter ||
+        key == Qt::Key_Escape) {
+      e->ignore();
+      return;
+    }
+    if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta) {
+      e->accept();
+      return;
+    }
+    if (control) {
+      if (key == Qt::Key_C || key == Qt::Key_Insert) {
+        Copy();
+      } else if (key == Qt::Key_V) {
+        outcome = edit_.Paste(ToCp1252(QApplication::clipboard()->text()));
+      } else if (key == Qt::Key_X) {
+        outcome = Cut();
+      } else {
+        outcome = O::kRefused;  // any other key with Control
+      }
+    } else {
+      switch (key) {
+        case Qt::Key_Home: edit_.Home(shift); break;
+        case Qt::Key_End: edit_.End(shift); break;
+        case Qt::Key_Left: edit_.Left(shift); break;
+        case Qt::Key_Right: outcome = edit_.Right(shift); break;
+        case Qt::Key_Insert:
+          if (shift) {
+            outcome = edit_.Paste(ToCp1252(QApplication::clipboard()->text()));
+          } else {
+            outcome = edit_.ToggleInsert();
+            if (outcome == O::kDone && changed) changed("insertMode", edit_.insertMode ? "1" : "0");
+          }
+          break;
+        case Qt::Key_Delete: outcome = shift ? Cut() : edit_.Delete(); break;
+        case Qt::Key_Backspace: outcome = edit_.Backspace(); break;
+        default: {
+          const std::string typed = ToCp1252(e->text());
+          if (typed.empty() || static_cast<unsigned char>(typed[0]) < 0x20) {
+            e->ignore();  // not ours: hotkeys and the stage have it
+            return;
+          }
+          for (char c : typed) outcome = edit_.Type(c);
+        }
+      }
+    }
+    e->accept();
+    if (outcome == O::kRefused) QApplication::beep();
+    Show();
+    Report();
+    if (outcome == O::kLeave && changed) changed("autotab", "1");
+  }
+  void inputMethodEvent(QInputMethodEvent* e) override { e->ignore(); }
+  void mousePressEvent(QMouseEvent* e) override {
+    QLineEdit::mousePressEvent(e);
+    edit_.ClickAt(size_t(cursorPosition()));
+    Show();
+  }
+  void mouseMoveEvent(QMouseEvent* e) override {
+    QLineEdit::mouseMoveEvent(e);
+    if (hasSelectedText()) {
+      const int start = selectionStart(), end = start + int(selectedText().size());
+      const int caret = cursorPosition();
+      edit_.Select(size_t(caret == start ? end : start), size_t(caret));
+    }
+  }
+  void mouseDoubleClickEvent(QMouseEvent*) override {
+    edit_.SelectAll();
+    Show();
+  }
+  void focusInEvent(QFocusEvent* e) override {
+    QLineEdit::focusInEvent(e);
+    edit_.FocusGained(selectOnFocus_);
+    Show();
+  }
+
+ private:
+  void Copy() {
+    if (edit_.HasSelection()) QApplication::clipboard()->setText(FromCp1252(edit_.Copy()));
+  }
+  MaskedEdit::Outcome Cut() {
+    std::string copied;
+    const MaskedEdit::Outcome o = edit_.Cut(copied);
+    if (!copied.empty()) QApplication::clipboard()->setText(FromCp1252(copied));
+    return o;
+  }
+  // The editor's text and selection into the line edit.
+  void Show() {
+    const QString text = FromCp1252(edit_.Display());
+    if (QLineEdit::text() != text) setText(text);
+    if (edit_.HasSelection()) {
+      const int anchor = int(edit_.Caret() == edit_.SelectionStart() ? edit_.SelectionEnd() : edit_.SelectionStart());
+      setSelection(anchor, int(edit_.Caret()) - anchor);
+    } else {
+      deselect();
+      setCursorPosition(int(edit_.Caret()));
+    }
+  }
+  void Report() {
+    const std::string value = edit_.Value();
+    if (value == reported_) return;
+    reported_ = value;
+    if (changed) changed("value", value);
+  }
+
+  MaskedEdit edit_;
+  std::string maskText_ = "X";
+  bool selectOnFocus_ = true;
+  std::string reported_;
+};
+
+// Twips (1/1440 inch) in pixels at 96 dots an inch.
+qreal PixelsOfTwips(int twips) { return twips / 15.0; }
+
+QColor ColorOfRgb(uint32_t rgb) { return QColor(int((rgb >> 16) & 0xFF), int((rgb >> 8) & 0xFF), int(rgb & 0xFF)); }
+
+// The rich text field: shows the document the object read, scrolls it and
+// lets the user edit the copy shown.
+class RichTextEdit : public QTextEdit {
+ public:
+  RichTextEdit() {
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setFrameShape(QFrame::NoFrame);
+    setLineWrapMode(QTextEdit::WidgetWidth);
+    setAcceptRichText(false);
+  }
+
+  void Set(const std::string& property, const std::string& value) {
+    if (property == "document") {
+      if (auto doc = TakeRichDocument(value)) {
+        FillTextDocument(*document(), *doc, font());
+        moveCursor(QTextCursor::Start);
+      }
+    } else if (property == "background") {
+      QPalette p = palette();
+      const uint32_t bgr = uint32_t(std::stoul(value));
+      p.setColor(QPalette::Base, QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF)));
+      setPalette(p);
+    } else if (property == "border") {
+      // The control's border: a plain one-pixel line.
+      setFrameStyle(value == "1" ? QFrame::Box | QFrame::Plain : QFrame::NoFrame);
+      setLineWidth(1);
+    } else if (property == "verticalScroll") {
+      setVerticalScrollBarPolicy(value == "1" ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    }
+  }
+};
+
 const WidgetType kWidgetTypes[] = {
     {"line edit", [] { return static_cast<QWidget*>(new QLineEdit); },
      [](QWidget& w, const std::string& property, const std::string& value) {
@@ -88,6 +322,16 @@ const WidgetType kWidgetTypes[] = {
        QObject::connect(static_cast<QLineEdit*>(&w), &QLineEdit::textChanged, &context,
                         [changed](const QString& text) { changed("text", Utf8ToCp1252(text.toStdString())); });
      }},
+    {"masked edit", [] { return static_cast<QWidget*>(new MaskedLineEdit); },
+     [](QWidget& w, const std::string& property, const std::string& value) {
+       static_cast<MaskedLineEdit&>(w).Set(property, value);
+     },
+     [](QWidget& w, QObject&, ChangeSink changed) { static_cast<MaskedLineEdit&>(w).changed = std::move(changed); }},
+    {"rich text", [] { return static_cast<QWidget*>(new RichTextEdit); },
+     [](QWidget& w, const std::string& property, const std::string& value) {
+       static_cast<RichTextEdit&>(w).Set(property, value);
+     },
+     [](QWidget&, QObject&, ChangeSink) {}},
 };
 
 const WidgetType* FindWidgetType(const std::string& name) {
@@ -97,6 +341,61 @@ const WidgetType* FindWidgetType(const std::string& name) {
 }
 
 }  // namespace
+
+// Pixel sizes at 96 dots an inch, so the text lays out alike on every display.
+void FillTextDocument(QTextDocument& target, const RichDocument& doc, const QFont& base) {
+  target.clear();
+  // A shown file is not an edit to undo; one edit block lays out once.
+  target.setUndoRedoEnabled(false);
+  target.setDefaultFont(base);
+  // A file uses few formats over and over: each is made once.
+  std::vector<std::pair<RichCharFormat, QTextCharFormat>> made;
+  auto formatOf = [&](const RichCharFormat& f) -> const QTextCharFormat& {
+    for (const auto& [rich, chars] : made)
+      if (rich == f) return chars;
+    QFont font = base;
+    if (!f.font.empty()) font.setFamily(QString::fromStdString(f.font));
+    font.setPixelSize(std::max(1, int(std::lround(f.halfPoints * 96.0 / 144.0))));
+    font.setBold(f.bold);
+    font.setItalic(f.italic);
+    font.setUnderline(f.underline);
+    font.setStrikeOut(f.strike);
+    QTextCharFormat chars;
+    chars.setFont(font, QTextCharFormat::FontPropertiesAll);
+    if (f.vertical)
+      chars.setVerticalAlignment(f.vertical > 0 ? QTextCharFormat::AlignSuperScript : QTextCharFormat::AlignSubScript);
+    if (f.color) chars.setForeground(ColorOfRgb(*f.color));
+    if (f.background) chars.setBackground(ColorOfRgb(*f.background));
+    made.emplace_back(f, chars);
+    return made.back().second;
+  };
+  QTextCursor cursor(&target);
+  cursor.beginEditBlock();
+  bool first = true;
+  for (const RichParagraph& p : doc.paragraphs) {
+    QTextBlockFormat block;
+    block.setAlignment(p.align == RichAlign::kCenter  ? Qt::AlignHCenter
+                       : p.align == RichAlign::kRight ? Qt::AlignRight
+                       : p.align == RichAlign::kJustify ? Qt::AlignJustify
+                                                        : Qt::AlignLeft);
+    block.setLeftMargin(PixelsOfTwips(p.leftIndent));
+    block.setRightMargin(PixelsOfTwips(p.rightIndent));
+    block.setTextIndent(PixelsOfTwips(p.firstIndent));
+    block.setTopMargin(PixelsOfTwips(p.spaceBefore));
+    block.setBottomMargin(PixelsOfTwips(p.spaceAfter));
+    QList<QTextOption::Tab> tabs;
+    for (int t : p.tabStops) tabs.append(QTextOption::Tab(PixelsOfTwips(t), QTextOption::LeftTab));
+    block.setTabPositions(tabs);
+    if (first)
+      cursor.setBlockFormat(block);
+    else
+      cursor.insertBlock(block);
+    first = false;
+    for (const RichRun& r : p.runs) cursor.insertText(QString::fromStdString(r.text), formatOf(r.format));
+  }
+  cursor.endEditBlock();
+  target.setUndoRedoEnabled(true);
+}
 
 int QtKeyOfVirtualKey(uint32_t vk) {
   if (vk >= 'A' && vk <= 'Z') return Qt::Key_A + int(vk - 'A');

@@ -16,7 +16,9 @@
 
 #include "stage/widget_window.h"
 
+class QFont;
 class QStyle;
+class QTextDocument;
 class QWidget;
 
 namespace kv {
@@ -60,6 +62,12 @@ class QtWidgetFactory : public ChildWindowFactory {
   Placement placement_;
   std::vector<std::weak_ptr<WidgetState>> live_;
 };
+
+struct RichDocument;
+
+// Fills `target` with the document as the rich text widget shows it, in
+// `base` where a run names no font; sizes in pixels at 96 dots an inch.
+void FillTextDocument(QTextDocument& target, const RichDocument& doc, const QFont& base);
 
 // The virtual key's Qt key, Qt::Key_unknown when it has none.
 int QtKeyOfVirtualKey(uint32_t vk);

@@ -49,6 +49,39 @@ TEST(VirtualClock, IdleWhenEveryoneWaitsForever) {
   t.join();
 }
 
+// A worker woken and back to waiting between two looks of the harness leaves
+// the run idle at both, but the activity count tells the looks apart; with
+// nothing in between the counts agree.
+TEST(VirtualClock, ActivityBetweenIdleLooks) {
+  Clock clock(true);
+  Waiter worker, harness;
+  harness.wakeOnIdle = true;
+  harness.watcher = true;
+  clock.Join(worker);
+  clock.Join(harness);
+  std::atomic<int> rounds{0};
+  std::thread t([&] {
+    while (rounds.load() < 2) {
+      clock.Wait(worker, kForever);
+      ++rounds;
+    }
+  });
+  auto settled = [&](int n) {
+    while (rounds.load() < n || !clock.OthersIdle(harness)) std::this_thread::yield();
+  };
+  settled(0);
+  uint64_t first = 0, second = 0, third = 0;
+  ASSERT_TRUE(clock.OthersIdle(harness, &first));
+  ASSERT_TRUE(clock.OthersIdle(harness, &second));
+  EXPECT_EQ(first, second);
+  clock.Wake(worker);
+  settled(1);
+  ASSERT_TRUE(clock.OthersIdle(harness, &third));
+  EXPECT_NE(second, third);
+  clock.Wake(worker);
+  t.join();
+}
+
 // A party that looked at the state just before it changed, and waits only
 // after the wake-up was given, still ends its wait at once.
 TEST(VirtualClock, SignalBeforeWaitIsKept) {

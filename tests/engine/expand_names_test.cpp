@@ -194,5 +194,24 @@ TEST(ExpandNames, GrowthStopsAtTheBound) {
   EXPECT_EQ(ExpandNames("x%VAR:big%y", host), "x" + std::string(kMaxExpandedSize - 1, 'b'));
 }
 
+// The words expansion drops without a word, as kvtool check reports them:
+// only those that begin with no keyword, "%%" never.
+TEST(ExpandNames, UnknownMacros) {
+  const struct {
+    const char* text;
+    std::vector<std::string> unknown;
+  } cases[] = {
+      {"%KVDIR%\\photo.jpg", {"%KVDIR%"}},
+      {"%PROJPATH%a.bmp", {}},
+      {"%%KVDIR%%", {}},
+      {"%VAR:x%%BAD%end", {"%BAD%"}},
+      {"%ENV:HOME%\\%WINDIR%\\%CD%", {"%WINDIR%"}},
+      {"plain.bmp", {}},
+      {"tail %NOCLOSE", {"%NOCLOSE"}},
+      {"%fd%", {"%fd%"}},  // keywords are upper case
+  };
+  for (const auto& c : cases) EXPECT_EQ(UnknownMacros(c.text), c.unknown) << c.text;
+}
+
 }  // namespace
 }  // namespace kv

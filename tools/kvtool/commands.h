@@ -8,7 +8,7 @@
 namespace kv::tool {
 
 extern const CommandSpec kDumpSpec, kPackSpec, kXmlCheckSpec, kXmlFormatSpec, kGetSpec, kHeadSpec, kLsSpec,
-    kExtractSpec, kPackKvgSpec, kComposeSpec, kEffectSpec, kPictureSpec;
+    kExtractSpec, kPackKvgSpec, kComposeSpec, kEffectSpec, kPictureSpec, kCheckSpec;
 
 int RunDump(int argc, char** argv);
 int RunPack(int argc, char** argv);
@@ -21,5 +21,6 @@ int RunPackKvg(int argc, char** argv);
 int RunCompose(int argc, char** argv);
 int RunEffect(int argc, char** argv);
 int RunPicture(int argc, char** argv);
+int RunCheck(int argc, char** argv);
 
 }  // namespace kv::tool

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kv_version.h"
 #include "tools/kvtool/commands.h"
 
 namespace kv::tool {
@@ -16,10 +17,10 @@ struct Command {
 constexpr Command kCommands[] = {
     {"dump", RunDump}, {"pack", RunPack},       {"xml", RunXml},           {"get", RunGet},         {"head", RunHead},
     {"ls", RunLs},     {"extract", RunExtract}, {"pack-kvg", RunPackKvg}, {"compose", RunCompose},
-    {"effect", RunEffect}, {"picture", RunPicture},
+    {"effect", RunEffect}, {"picture", RunPicture}, {"check", RunCheck},
 };
 
-const CommandSpec* const kHelpOrder[] = {&kDumpSpec,   &kPackSpec,    &kLsSpec,  &kExtractSpec,  &kPackKvgSpec,
+const CommandSpec* const kHelpOrder[] = {&kCheckSpec, &kDumpSpec,   &kPackSpec,    &kLsSpec,  &kExtractSpec,  &kPackKvgSpec,
                                          &kComposeSpec, &kEffectSpec, &kPictureSpec, &kXmlCheckSpec, &kXmlFormatSpec,
                                          &kGetSpec,     &kHeadSpec};
 
@@ -44,7 +45,7 @@ int Main(int argc, char** argv) {
     return kExitOk;
   }
   if (!std::strcmp(argv[1], "--version")) {
-    std::printf("kvtool %s\n", KV_VERSION);
+    std::printf("kvtool %s\n", kv::kVersion);
     return kExitOk;
   }
   for (const Command& c : kCommands) {

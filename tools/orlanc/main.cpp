@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "kv_version.h"
 #include "orlan/codefile.h"
 #include "orlan/compiler.h"
 #include "orlan/engine.h"
@@ -184,7 +185,7 @@ int Main(int argc, char** argv) {
     return kExitOk;
   }
   if (cmd == "--version") {
-    std::printf("orlanc %s (code block version %u, .ebc version %u)\n", KV_VERSION, kCodeBlockVersion, kEbcVersion);
+    std::printf("orlanc %s (code block version %u, .ebc version %u)\n", kv::kVersion, kCodeBlockVersion, kEbcVersion);
     return kExitOk;
   }
   if (cmd == "run") {

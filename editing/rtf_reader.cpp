@@ -1,0 +1,608 @@
+#include "editing/rtf_reader.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace kv {
+
+namespace {
+
+// ---------------------------------------------------------------- text
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(char(cp));
+  } else if (cp < 0x800) {
+    out.push_back(char(0xC0 | (cp >> 6)));
+    out.push_back(char(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(char(0xE0 | (cp >> 12)));
+    out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(char(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(char(0xF0 | (cp >> 18)));
+    out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(char(0x80 | (cp & 0x3F)));
+  }
+}
+
+// The code page of a font's character set; 0 for the document's own.
+int CodePageOfCharset(int charset) {
+  switch (charset) {
+    case 77: return 10000;
+    case 128: return 932;
+    case 129: return 949;
+    case 130: return 1361;
+    case 134: return 936;
+    case 136: return 950;
+    case 161: return 1253;
+    case 162: return 1254;
+    case 163: return 1258;
+    case 177: return 1255;
+    case 178: return 1256;
+    case 186: return 1257;
+    case 204: return 1251;
+    case 222: return 874;
+    case 238: return 1250;
+    case 255: return 437;
+    default: return 0;  // 0 ANSI, 1 default, 2 symbol: the document's code page
+  }
+}
+
+// Converts bytes of a code page to UTF-8. Windows-1252 goes through the
+// player's own table; other pages through iconv, a byte that does not
+// convert becoming U+FFFD.
+class CodePages {
+ public:
+  ~CodePages() {
+    for (auto& [page, cd] : open_)
+      if (cd != iconv_t(-1)) iconv_close(cd);
+  }
+  void Append(std::string& out, int page, const std::string& bytes) {
+    if (page == 1252 || page == 0) {
+      out += Cp1252ToUtf8(bytes);
+      return;
+    }
+    iconv_t cd = Open(page);
+    if (cd == iconv_t(-1)) {
+      out += Cp1252ToUtf8(bytes);  // a code page this host cannot convert
+      return;
+    }
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    std::string in = bytes;
+    char* src = in.data();
+    size_t left = in.size();
+    while (left > 0) {
+      char buf[256];
+      char* dst = buf;
+      size_t room = sizeof buf;
+      const size_t r = iconv(cd, &src, &left, &dst, &room);
+      out.append(buf, size_t(dst - buf));
+      if (r == size_t(-1) && errno != E2BIG) {
+        AppendUtf8(out, 0xFFFD);
+        ++src;
+        --left;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+      }
+    }
+  }
+
+ private:
+  iconv_t Open(int page) {
+    auto it = open_.find(page);
+    if (it != open_.end()) return it->second;
+    const std::string name = page == 10000 ? "MACINTOSH" : "CP" + std::to_string(page);
+    iconv_t cd = iconv_open("UTF-8", name.c_str());
+    open_[page] = cd;
+    return cd;
+  }
+  std::map<int, iconv_t> open_;
+};
+
+// ---------------------------------------------------------------- the reader
+
+enum class Dest : uint8_t { kText, kSkip, kFontTable, kColorTable, kPicture };
+
+struct GroupState {
+  Dest dest = Dest::kText;
+  RichCharFormat format;
+  int fontNumber = -1;
+  int uc = 1;  // fallback characters after "\u"
+  RichParagraph para;  // the paragraph properties (runs unused)
+};
+
+struct FontEntry {
+  std::string name;
+  int charset = 0;
+};
+
+class Reader {
+ public:
+  // The state outside every group sits at the bottom of the stack.
+  explicit Reader(std::string_view data) : data_(data) { stack_.emplace_back(); }
+
+  RichDocument Read() {
+    if (data_.size() > kMaxRtfBytes)
+      throw RtfError("the file has " + std::to_string(data_.size()) + " bytes; at most " +
+                     std::to_string(kMaxRtfBytes) + " are read");
+    if (!LooksLikeRtf(data_)) throw RtfError("the file is not RTF (it does not begin with {\\rtf)");
+    pos_ = data_.find('{');
+    while (pos_ < data_.size() && !ended_) Step();
+    Flush();
+    EndParagraph(true);
+    return std::move(doc_);
+  }
+
+ private:
+  GroupState& State() { return stack_.back(); }
+
+  void Step() {
+    const char c = data_[pos_++];
+    switch (c) {
+      case '{':
+        Flush();
+        if (stack_.size() > size_t(kMaxRtfDepth))
+          throw RtfError("groups are nested deeper than " + std::to_string(kMaxRtfDepth) + " levels");
+        stack_.push_back(State());
+        skipFallback_ = 0;
+        break;
+      case '}':
+        Flush();
+        if (stack_.size() <= 2) {
+          ended_ = true;  // the document's own group closed
+        } else {
+          if (State().dest == Dest::kFontTable && fontName_) EndFontEntry();
+          stack_.pop_back();
+        }
+        skipFallback_ = 0;
+        break;
+      case '\\':
+        ControlWord();
+        break;
+      case '\r':
+      case '\n':
+        break;
+      default:
+        Byte(c);
+    }
+  }
+
+  // ------------------------------------------------ control words
+
+  void ControlWord() {
+    if (pos_ >= data_.size()) return;
+    const char c = data_[pos_];
+    if (!IsLetter(c)) {
+      ++pos_;
+      Symbol(c);
+      return;
+    }
+    const size_t start = pos_;
+    while (pos_ < data_.size() && IsLetter(data_[pos_]) && pos_ - start < 32) ++pos_;
+    const std::string word(data_.substr(start, pos_ - start));
+    bool hasParam = false;
+    long long param = 0;
+    bool negative = false;
+    if (pos_ < data_.size() && data_[pos_] == '-' && pos_ + 1 < data_.size() && IsDigit(data_[pos_ + 1])) {
+      negative = true;
+      ++pos_;
+    }
+    size_t digits = 0;
+    while (pos_ < data_.size() && IsDigit(data_[pos_])) {
+      if (digits++ < 10) param = param * 10 + (data_[pos_] - '0');
+      ++pos_;
+    }
+    hasParam = digits > 0;
+    param = std::clamp(negative ? -param : param, -2147483648LL, 2147483647LL);
+    if (pos_ < data_.size() && data_[pos_] == ' ') ++pos_;  // the delimiting space
+    Word(word, hasParam, int(param));
+  }
+
+  static bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+  static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+  static int Hex(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  }
+
+  void Symbol(char c) {
+    switch (c) {
+      case '\'': {
+        if (pos_ + 2 > data_.size()) return;
+        const int hi = Hex(data_[pos_]), lo = Hex(data_[pos_ + 1]);
+        if (hi < 0 || lo < 0) return;
+        pos_ += 2;
+        Byte(char(hi * 16 + lo), true);
+        return;
+      }
+      case '*':
+        // An optional destination: skipped unless it is one this reader knows.
+        starred_ = true;
+        return;
+      case '\\':
+      case '{':
+      case '}':
+        Byte(c, true);
+        return;
+      case '~': Unicode(0x00A0); return;
+      case '_': Unicode(0x2011); return;
+      case '-': return;  // optional hyphen
+      case '\r':
+      case '\n': Word("par", false, 0); return;
+      case '\t': Word("tab", false, 0); return;
+      default: return;  // "\|", "\:" and other symbols of old formats
+    }
+  }
+
+  void Word(const std::string& w, bool hasParam, int p) {
+    GroupState& s = State();
+    const bool starred = starred_;
+    starred_ = false;
+    // Destinations.
+    if (w == "fonttbl") return Destination(Dest::kFontTable);
+    if (w == "colortbl") {
+      colors_.clear();
+      color_ = 0;
+      return Destination(Dest::kColorTable);
+    }
+    if (w == "pict" || w == "object" || w == "shppict" || w == "nonshppict") {
+      if (w == "pict" || w == "object") ++doc_.picturesSkipped;
+      return Destination(w == "nonshppict" ? Dest::kSkip : Dest::kPicture);
+    }
+    if (w == "stylesheet" || w == "info" || w == "header" || w == "footer" || w == "headerl" || w == "headerr" ||
+        w == "headerf" || w == "footerl" || w == "footerr" || w == "footerf" || w == "fldinst" ||
+        w == "listtable" || w == "listoverridetable" || w == "revtbl" || w == "rsidtbl" || w == "filetbl" ||
+        w == "generator" || w == "xmlnstbl" || w == "themedata" || w == "colorschememapping" ||
+        w == "latentstyles" || w == "datastore" || w == "footnote" || w == "annotation" || w == "atnid" ||
+        w == "atnauthor" || w == "bkmkstart" || w == "bkmkend" || w == "template" || w == "docvar")
+      return Destination(Dest::kSkip);
+    if (starred) return Destination(Dest::kSkip);  // "\*" before a word this reader does not know
+    if (w == "bin") {
+      // Binary data: its bytes are skipped whatever they hold.
+      Flush();
+      pos_ = std::min(data_.size(), pos_ + size_t(std::max(0, p)));
+      return;
+    }
+    if (s.dest == Dest::kSkip || s.dest == Dest::kPicture) return;
+    if (s.dest == Dest::kColorTable) {
+      if (w == "red") color_ = (color_ & 0x00FFFF) | uint32_t(p & 0xFF) << 16;
+      if (w == "green") color_ = (color_ & 0xFF00FF) | uint32_t(p & 0xFF) << 8;
+      if (w == "blue") color_ = (color_ & 0xFFFF00) | uint32_t(p & 0xFF);
+      return;
+    }
+    if (s.dest == Dest::kFontTable) {
+      if (w == "f") {
+        if (fontName_) EndFontEntry();
+        fontNumber_ = p;
+        fonts_[p] = FontEntry();
+        fontName_ = true;
+      } else if (w == "fcharset" && fontName_) {
+        fonts_[fontNumber_].charset = p;
+      }
+      return;
+    }
+    if (w != "u" && !(w.size() == 2 && w == "uc")) skipFallback_ = 0;
+    // Characters.
+    if (w == "par" || w == "sect" || w == "page") return EndParagraph(false);
+    if (w == "line") return Unicode(0x2028);
+    if (w == "tab") return Unicode('\t');
+    if (w == "emdash") return Unicode(0x2014);
+    if (w == "endash") return Unicode(0x2013);
+    if (w == "emspace") return Unicode(0x2003);
+    if (w == "enspace") return Unicode(0x2002);
+    if (w == "qmspace") return Unicode(0x2005);
+    if (w == "bullet") return Unicode(0x2022);
+    if (w == "lquote") return Unicode(0x2018);
+    if (w == "rquote") return Unicode(0x2019);
+    if (w == "ldblquote") return Unicode(0x201C);
+    if (w == "rdblquote") return Unicode(0x201D);
+    if (w == "u" && hasParam) {
+      char32_t unit = char32_t(p < 0 ? p + 65536 : p) & 0xFFFF;
+      if (unit >= 0xD800 && unit < 0xDC00) {
+        highSurrogate_ = unit;
+      } else if (unit >= 0xDC00 && unit < 0xE000 && highSurrogate_) {
+        Unicode(0x10000 + ((highSurrogate_ - 0xD800) << 10) + (unit - 0xDC00));
+        highSurrogate_ = 0;
+      } else {
+        Unicode(unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit);
+      }
+      skipFallback_ = s.uc;
+      return;
+    }
+    if (w == "uc") {
+      s.uc = std::clamp(p, 0, 16);
+      return;
+    }
+    // Document defaults.
+    if (w == "ansicpg") {
+      codePage_ = p;
+      return;
+    }
+    if (w == "deff") {
+      defaultFont_ = p;
+      return;
+    }
+    // Character formatting.
+    RichCharFormat& f = s.format;
+    const bool on = !hasParam || p != 0;
+    if (w == "plain") {
+      Flush();
+      f = RichCharFormat();
+      s.fontNumber = -1;
+      return;
+    }
+    if (w == "b") return Set(f.bold, on);
+    if (w == "i") return Set(f.italic, on);
+    if (w == "ul" || w == "uld" || w == "uldb" || w == "ulw" || w == "uldash" || w == "ulth" || w == "ulwave")
+      return Set(f.underline, on);
+    if (w == "ulnone") return Set(f.underline, false);
+    if (w == "strike" || w == "striked") return Set(f.strike, on);
+    if (w == "fs") {
+      Flush();
+      f.halfPoints = hasParam && p > 0 ? std::min(p, 3276) : 24;
+      return;
+    }
+    if (w == "f") {
+      Flush();
+      s.fontNumber = p;
+      return;
+    }
+    if (w == "cf") {
+      Flush();
+      f.color = ColorAt(p);
+      return;
+    }
+    if (w == "cb" || w == "highlight" || w == "chcbpat") {
+      Flush();
+      f.background = ColorAt(p);
+      return;
+    }
+    if (w == "super") return SetVertical(on ? 1 : 0);
+    if (w == "sub") return SetVertical(on ? -1 : 0);
+    if (w == "nosupersub") return SetVertical(0);
+    // Paragraph formatting.
+    RichParagraph& para = s.para;
+    if (w == "pard") {
+      para = RichParagraph();
+      return;
+    }
+    if (w == "ql") para.align = RichAlign::kLeft;
+    if (w == "qc") para.align = RichAlign::kCenter;
+    if (w == "qr") para.align = RichAlign::kRight;
+    if (w == "qj" || w == "qd") para.align = RichAlign::kJustify;
+    if (w == "li") para.leftIndent = p;
+    if (w == "ri") para.rightIndent = p;
+    if (w == "fi") para.firstIndent = p;
+    if (w == "sb") para.spaceBefore = p;
+    if (w == "sa") para.spaceAfter = p;
+    if (w == "tx" && para.tabStops.size() < 256) para.tabStops.push_back(p);
+  }
+
+  void Destination(Dest d) {
+    Flush();
+    State().dest = d;
+    skipFallback_ = 0;
+  }
+
+  void Set(bool& field, bool on) {
+    Flush();
+    field = on;
+  }
+
+  void SetVertical(int v) {
+    Flush();
+    State().format.vertical = v;
+  }
+
+  std::optional<uint32_t> ColorAt(int index) const {
+    if (index <= 0 || size_t(index) >= colors_.size()) return std::nullopt;  // 0: the automatic colour
+    return colors_[size_t(index)];
+  }
+
+  // ------------------------------------------------ text
+
+  void Byte(char c, bool escaped = false) {
+    GroupState& s = State();
+    if (s.dest == Dest::kFontTable) {
+      if (c == ';' && !escaped) {
+        EndFontEntry();
+      } else if (fontName_ && fonts_[fontNumber_].name.size() < 256) {
+        fonts_[fontNumber_].name.push_back(c);
+      }
+      return;
+    }
+    if (s.dest == Dest::kColorTable) {
+      if (c == ';') {
+        colors_.push_back(color_);
+        color_ = 0;
+      }
+      return;
+    }
+    if (s.dest != Dest::kText) return;
+    if (skipFallback_ > 0) {
+      --skipFallback_;
+      return;
+    }
+    if (!escaped && (c == '\t')) return Unicode('\t');
+    pending_.push_back(c);
+  }
+
+  void EndFontEntry() {
+    fontName_ = false;
+    FontEntry& e = fonts_[fontNumber_];
+    // The name is written in the font's own code page.
+    std::string raw = std::move(e.name);
+    e.name.clear();
+    const int page = CodePageOfCharset(e.charset);
+    pages_.Append(e.name, page ? page : codePage_, raw);
+    while (!e.name.empty() && e.name.back() == ' ') e.name.pop_back();
+    while (!e.name.empty() && e.name.front() == ' ') e.name.erase(0, 1);
+  }
+
+  void Unicode(char32_t cp) {
+    if (State().dest != Dest::kText) return;
+    Flush();
+    std::string utf8;
+    AppendUtf8(utf8, cp);
+    Append(utf8);
+  }
+
+  // The format of new text: the group's, with its font resolved.
+  RichCharFormat Current() {
+    RichCharFormat f = State().format;
+    const int number = State().fontNumber >= 0 ? State().fontNumber : defaultFont_;
+    auto it = fonts_.find(number);
+    // A font the table does not list takes the widget's own font.
+    f.font = it != fonts_.end() ? it->second.name : std::string();
+    return f;
+  }
+
+  int CurrentCodePage() {
+    const int number = State().fontNumber >= 0 ? State().fontNumber : defaultFont_;
+    auto it = fonts_.find(number);
+    const int page = it != fonts_.end() ? CodePageOfCharset(it->second.charset) : 0;
+    return page ? page : codePage_;
+  }
+
+  // Turns the bytes gathered so far into text of the current format.
+  void Flush() {
+    if (pending_.empty()) return;
+    std::string utf8;
+    pages_.Append(utf8, CurrentCodePage(), pending_);
+    pending_.clear();
+    Append(utf8);
+  }
+
+  void Append(const std::string& utf8) {
+    if (utf8.empty()) return;
+    RichCharFormat f = Current();
+    std::vector<RichRun>& runs = para_.runs;
+    if (!runs.empty() && runs.back().format == f)
+      runs.back().text += utf8;
+    else
+      runs.push_back({utf8, std::move(f)});
+  }
+
+  void EndParagraph(bool last) {
+    Flush();
+    if (last && para_.runs.empty() && !doc_.paragraphs.empty()) return;
+    std::vector<RichRun> runs = std::move(para_.runs);
+    para_ = State().para;
+    para_.runs = std::move(runs);
+    doc_.paragraphs.push_back(std::move(para_));
+    para_ = RichParagraph();
+  }
+
+  std::string_view data_;
+  size_t pos_ = 0;
+  bool ended_ = false;
+  std::vector<GroupState> stack_;
+  RichDocument doc_;
+  RichParagraph para_;
+  std::string pending_;
+  CodePages pages_;
+  int codePage_ = 1252;
+  int defaultFont_ = 0;
+  std::map<int, FontEntry> fonts_;
+  int fontNumber_ = 0;
+  bool fontName_ = false;
+  std::vector<uint32_t> colors_;
+  uint32_t color_ = 0;
+  int skipFallback_ = 0;
+  char32_t highSurrogate_ = 0;
+  bool starred_ = false;
+};
+
+}  // namespace
+
+bool LooksLikeRtf(std::string_view data) {
+  size_t i = 0;
+  while (i < data.size() && (data[i] == ' ' || data[i] == '\r' || data[i] == '\n' || data[i] == '\t')) ++i;
+  return data.substr(i, 5) == "{\\rtf";
+}
+
+RichDocument ReadRtf(std::string_view data) { return Reader(data).Read(); }
+
+std::string RichDocument::PlainText() const {
+  std::string out;
+  for (const RichParagraph& p : paragraphs) {
+    for (const RichRun& r : p.runs) {
+      for (size_t i = 0; i < r.text.size(); ++i) {
+        // U+2028 (a line break) as a newline.
+        if (r.text.compare(i, 3, "\xE2\x80\xA8") == 0) {
+          out.push_back('\n');
+          i += 2;
+        } else {
+          out.push_back(r.text[i]);
+        }
+      }
+    }
+    out.push_back('\n');
+  }
+  return out;
+}
+
+namespace {
+
+struct Handoff {
+  std::mutex lock;
+  uint64_t next = 0;
+  std::map<std::string, std::weak_ptr<const RichDocument>> waiting;
+};
+
+Handoff& Documents() {
+  static Handoff h;
+  return h;
+}
+
+}  // namespace
+
+std::string ShareRichDocument(std::shared_ptr<const RichDocument> doc) {
+  Handoff& h = Documents();
+  std::lock_guard l(h.lock);
+  std::erase_if(h.waiting, [](const auto& w) { return w.second.expired(); });
+  const std::string key = "rich document " + std::to_string(++h.next);
+  h.waiting[key] = doc;
+  return key;
+}
+
+std::shared_ptr<const RichDocument> TakeRichDocument(const std::string& key) {
+  Handoff& h = Documents();
+  std::lock_guard l(h.lock);
+  auto it = h.waiting.find(key);
+  if (it == h.waiting.end()) return nullptr;
+  auto doc = it->second.lock();
+  h.waiting.erase(it);
+  return doc;
+}
+
+RichDocument PlainTextDocument(std::string_view text) {
+  RichDocument doc;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    RichParagraph p;
+    if (!line.empty()) p.runs.push_back({Cp1252ToUtf8(line), RichCharFormat()});
+    if (end < text.size() || !line.empty() || doc.paragraphs.empty()) doc.paragraphs.push_back(std::move(p));
+    start = end + 1;
+  }
+  return doc;
+}
+
+}  // namespace kv
