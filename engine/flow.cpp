@@ -519,7 +519,7 @@ int CFlow::Execute(Runner& runner) {
         if (IsThreadCopy(self)) runner.ReportRunError(this, sid::kThreadedUseProjectSubs, expanded());
         orlan->CallScriptSub(runner, self ? self.get() : this, expanded());
       } else {
-        orlan->CallProjectSub(runner, self ? self.get() : this, expanded());
+        orlan->CallProjectSub(runner, self ? self.get() : this, expanded(), subArgs);
       }
       return 1;
     }

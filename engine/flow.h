@@ -8,6 +8,7 @@
 #include "engine/commands.h"
 #include "engine/events.h"
 #include "engine/insert.h"
+#include "engine/request.h"
 
 namespace kv {
 
@@ -42,6 +43,7 @@ class CFlow : public CInsert {
   std::shared_ptr<CInsert> GetOwner();
 
   double requestNumber = 0.0;  // a request's media time (commands 77, 78)
+  std::vector<SubArgument> subArgs;  // a request's subroutine arguments (command 33)
   int Run(Runner& runner, int32_t mode) override;
   void Stop() override {}
 

@@ -5,6 +5,8 @@
 // are only declared here; a layer includes the headers of those it uses.
 #pragma once
 
+#include <memory>
+
 namespace kv {
 
 class MediaContext;
@@ -22,7 +24,8 @@ struct PlayContext {
   Stage* stage = nullptr;
   MediaContext* media = nullptr;
   OrlanBinding* orlan = nullptr;
-  NetHooks* net = nullptr;
+  // Shared with transfers that may outlive the run (uploads).
+  std::shared_ptr<NetHooks> net;
 };
 
 }  // namespace kv

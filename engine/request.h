@@ -7,10 +7,20 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kv {
 
 class CInsert;
+
+// One argument of the script subroutine a request calls (command 33): a
+// text, or a Long when `isText` is false.
+struct SubArgument {
+  bool isText = false;
+  std::string text;
+  int32_t number = 0;
+  bool operator==(const SubArgument&) const = default;
+};
 
 struct Request {
   uint16_t code = 0;
@@ -25,6 +35,8 @@ struct Request {
   // The stage point of the mouse event that raised it; -1 when none. It
   // travels with the request so a later click cannot overwrite it.
   int32_t x = -1, y = -1;
+  // The subroutine's arguments (command 33), released with the request.
+  std::vector<SubArgument> subArgs;
 };
 
 enum class MsgKind : uint8_t {

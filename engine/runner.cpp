@@ -28,7 +28,7 @@ Runner::Runner(RunnerServices services, RuntimeFacts facts)
     : services_(std::move(services)),
       variables_(*this),
       facts_(std::move(facts)),
-      context_{*this, SessionFor(services_, ownSession_)} {
+      context_{*this, SessionFor(services_, ownSession_), nullptr, nullptr, nullptr, nullptr} {
   variables_.BuildRuntimeVariables(facts_);
 }
 

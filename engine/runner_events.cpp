@@ -32,6 +32,7 @@ int Runner::ExecuteRequest(std::unique_ptr<Request> request) {
   flow->argument = request->argument;
   flow->requestParams = request->params;
   flow->requestNumber = request->number;
+  flow->subArgs = std::move(request->subArgs);
   flow->active = 1;
   InsertPtr source = request->source.lock();
   InsertPtr owner = source;

@@ -10,11 +10,7 @@ namespace kv {
 namespace {
 
 constexpr const char* kPrinting = "printing";
-constexpr const char* kScanning = "scanning";
-constexpr const char* kWebPublishing = "web publishing";
-constexpr const char* kUploads = "script uploads";
 constexpr const char* kAuthoring = "the authoring tool";
-constexpr const char* kScriptableObjects = "the scriptable objects";
 
 // In registration order; synonyms follow the name they share an id with.
 constexpr BuiltinSpec kBuiltins[] = {
@@ -158,7 +154,7 @@ constexpr BuiltinSpec kBuiltins[] = {
     {"kvoSetShowFX", 101, 0, "SI"},
     {"kvoSetRemoveFX", 103, 0, "SI"},
     {"kvoPrintObject", 99, 0, "S", kPrinting},
-    {"kvoTwain", 87, 0, "SIII", kScanning},
+    {"kvoTwain", 87, 0, "SIII"},
     // Stage.
     {"kvGetStageSize", 30, 0, "z"},
     {"kvSetStageSize", 31, 0, "z"},
@@ -214,9 +210,9 @@ constexpr BuiltinSpec kBuiltins[] = {
     {"kvShellExecute", 141, 0, "S"},
     {"kvShellTerminate", 142, 0, "L"},
     // Network.
-    {"kvHTTPUpload", 171, 'B', "SSSSSSS", kUploads},
-    {"kvHTTPUploadMultipartForm", 162, 'B', "SSLSSSSSS", kUploads},
-    {"kvWebPost", 169, 'L', "SSSL", kWebPublishing},
+    {"kvHTTPUpload", 171, 'B', "SSSSSSS"},
+    {"kvHTTPUploadMultipartForm", 162, 'B', "SSLSSSSSS"},
+    {"kvWebPost", 169, 'L', "SSSL"},
 };
 
 // Members of the object classes; a property carries its set and get ids.
@@ -308,10 +304,10 @@ const std::array<IdInfo, kDispatchTableSize>& IdTable() {
     for (const BuiltinSpec& b : kBuiltins)
       if (!t[b.id].name) t[b.id] = {b.name, b.needs};
     for (const ClassSpec& c : kClasses) {
-      t[c.constructorId] = {c.name, kScriptableObjects};
+      t[c.constructorId] = {c.name, nullptr};
       for (const MemberSpec& m : c.members)
         for (uint16_t id : {m.id, m.getId})
-          if (id != kNo && !t[id].name) t[id] = {c.name, kScriptableObjects};
+          if (id != kNo && !t[id].name) t[id] = {c.name, nullptr};
     }
     return t;
   }();

@@ -119,7 +119,9 @@ bool BuiltinCall::Post(ScriptThreadContext* target, uint16_t code, const std::st
 // --- the binding
 
 OrlanBinding::OrlanBinding(Runner& runner)
-    : runner_(runner), processes_(std::make_unique<ProcessTable>(runner.Launcher(), runner.Documents())) {}
+    : runner_(runner),
+      objects_(std::make_unique<HostObjectTable>(engine_)),
+      processes_(std::make_unique<ProcessTable>(runner.Launcher(), runner.Documents())) {}
 
 OrlanBinding::~OrlanBinding() {
   StopAll();
@@ -131,11 +133,16 @@ OrlanBinding::~OrlanBinding() {
   sharedThread_.reset();
   if (project_) project_->ReleaseEngineState();
   for (auto& m : modules_) m.second->ReleaseEngineState();
+  std::error_code ec;
+  for (const std::string& file : temporaryFiles_) std::filesystem::remove(file, ec);
 }
 
 bool OrlanBinding::Initialize() {
   engine_.SetOption(0, 0x100000);
   engine_.SetYieldCallback([this](orlan::Thread& t) { return OnYield(t); });
+  engine_.objectReleased = [this](int, int, uint32_t handle) { objects_->Release(handle); };
+  poster_ = std::make_shared<ProjectSubPoster>(runner_);
+  if (runner_.Context().net) runner_.Context().net->SetReportPoster(poster_);
   // A script's MsgBox is the run's message box.
   engine_.msgBox = [this](const std::string& prompt, int buttons, const std::string& title) {
     return ScriptAnswer(ShowScriptBox(runner_.Messages(), prompt, buttons, title));
@@ -154,6 +161,9 @@ bool OrlanBinding::Initialize() {
   InstallStageBuiltins(builtins_);
   InstallMediaBuiltins(builtins_);
   InstallFileBuiltins(builtins_);
+  InstallObjectBuiltins(builtins_);
+  InstallUploadBuiltins(builtins_);
+  InstallScanBuiltins(builtins_);
   std::string error;
   std::unique_ptr<orlan::HostLibrary> lib =
       BuildKorvelLibrary(error, [this](uint32_t id) { return builtins_.GetQuick(id) != nullptr; });
@@ -175,6 +185,17 @@ void OrlanBinding::SetRunFolders(const std::string& project, const std::string& 
   std::lock_guard lock(filesLock_);
   guard_ = std::make_unique<FileGuard>(FileGuard::ForRun(project, program, temporary, runtime, runner_.Session().drives));
   baseDir_ = project;
+  temporary_ = temporary;
+}
+
+void OrlanBinding::KeepTemporaryFile(const std::string& hostPath) {
+  std::lock_guard lock(filesLock_);
+  temporaryFiles_.push_back(hostPath);
+}
+
+std::string OrlanBinding::TemporaryFolder() {
+  std::lock_guard lock(filesLock_);
+  return temporary_;
 }
 
 FileContext OrlanBinding::Files() {
@@ -451,6 +472,8 @@ void OrlanBinding::EndProject() {
 
 void OrlanBinding::StopAll() {
   engine_.ForEachThread([](orlan::Thread& t) { t.Stop(true); });
+  objects_->ShutdownAll();
+  if (poster_) poster_->Detach();
 }
 
 std::shared_ptr<CBasic> OrlanBinding::ModuleOf(const std::string& path) {
@@ -464,7 +487,8 @@ std::shared_ptr<CBasic> OrlanBinding::ModuleOf(const std::string& path) {
   return module;
 }
 
-int OrlanBinding::RunForEvent(CBasic& object, CInsert* caller, const std::string& name, bool shared) {
+int OrlanBinding::RunForEvent(CBasic& object, CInsert* caller, const std::string& name, bool shared,
+                              std::span<const orlan::Value> args) {
   // A handler of another object calls in: "THIS" names that object meanwhile.
   std::shared_ptr<CInsert> raiser;
   if (caller && !dynamic_cast<CFlow*>(caller)) raiser = caller->shared_from_this();
@@ -474,7 +498,7 @@ int OrlanBinding::RunForEvent(CBasic& object, CInsert* caller, const std::string
     before = object.eventObject;
     object.eventObject = raiser;
   }
-  const int result = RunSubroutine(object, name, {}, shared);
+  const int result = RunSubroutine(object, name, args, shared);
   std::lock_guard lock(lock_);
   object.eventObject = before;
   return result;
@@ -491,7 +515,8 @@ void OrlanBinding::CallScriptSub(Runner& runner, CInsert* caller, const std::str
   RunForEvent(*module, caller, name, false);
 }
 
-void OrlanBinding::CallProjectSub(Runner&, CInsert* caller, const std::string& name) {
+void OrlanBinding::CallProjectSub(Runner&, CInsert* caller, const std::string& name,
+                                  std::span<const SubArgument> args) {
   std::shared_ptr<CBasic> object;
   {
     std::lock_guard lock(lock_);
@@ -501,7 +526,10 @@ void OrlanBinding::CallProjectSub(Runner&, CInsert* caller, const std::string& n
     ShowOrlanError(runner_, sid::kNoCompiledFile, {});
     return;
   }
-  RunForEvent(*object, caller, name, true);
+  std::vector<orlan::Value> values;
+  values.reserve(args.size());
+  for (const SubArgument& a : args) values.push_back(a.isText ? orlan::Value::Str(a.text) : orlan::Value::Lng(a.number));
+  RunForEvent(*object, caller, name, true, values);
 }
 
 }  // namespace kv

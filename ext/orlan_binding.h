@@ -16,6 +16,7 @@
 #include "engine/orlan_service.h"
 #include "ext/orlan_builtins.h"
 #include "ext/orlan_files.h"
+#include "ext/script_objects.h"
 #include "orlan/engine.h"
 
 namespace kv {
@@ -66,9 +67,11 @@ class OrlanBinding : public OrlanService {
   CBasic* ProjectObject() { return project_.get(); }
 
   void CallScriptSub(Runner& runner, CInsert* caller, const std::string& name) override;
-  void CallProjectSub(Runner& runner, CInsert* caller, const std::string& name) override;
+  void CallProjectSub(Runner& runner, CInsert* caller, const std::string& name,
+                      std::span<const SubArgument> args = {}) override;
 
-  // Ends every script of the run (the run is ending).
+  // Ends every script of the run and what its objects still run (the run is
+  // ending).
   void StopAll();
 
   // Per-run state of the builtins.
@@ -88,11 +91,19 @@ class OrlanBinding : public OrlanService {
   void SetRunFolders(const std::string& project, const std::string& program, const std::string& temporary,
                      const std::string& runtime);
   FileContext Files();
+  // The run's temporary folder (host path; empty before SetRunFolders).
+  std::string TemporaryFolder();
+  // A file of the temporary folder that goes when the binding does.
+  void KeepTemporaryFile(const std::string& hostPath);
   // The dialog of kvBrowse and kvBrowseDir; null in runs without one.
   void SetFileDialog(FileDialog* dialog) { fileDialog_ = dialog; }
   FileDialog* fileDialog() const { return fileDialog_; }
   // The programs kvShellExecute started in this run.
   ProcessTable& processes() { return *processes_; }
+  // The objects scripts made from the library's classes.
+  HostObjectTable& objects() { return *objects_; }
+  // The poster of the run's upload reports (set on the run's network hooks).
+  const std::shared_ptr<ProjectSubPoster>& poster() const { return poster_; }
 
   // The engine's entry for one quick builtin: the call reaches `F` without
   // the lookup by id.
@@ -117,12 +128,14 @@ class OrlanBinding : public OrlanService {
   bool OnYield(orlan::Thread& thread);
   void OnError(orlan::Thread& thread, int number, uint32_t line, const std::string& text, CBasic& basic);
   std::shared_ptr<CBasic> ModuleOf(const std::string& path);
-  int RunForEvent(CBasic& object, CInsert* caller, const std::string& name, bool shared);
+  int RunForEvent(CBasic& object, CInsert* caller, const std::string& name, bool shared,
+                  std::span<const orlan::Value> args = {});
   // Remembers an insert that holds engine state, to release it with the engine.
   void Hold(CBasic& basic);
 
   Runner& runner_;
   orlan::Engine engine_;
+  std::unique_ptr<HostObjectTable> objects_;  // goes before the engine
   std::recursive_mutex lock_;
   BuiltinTable builtins_;
   std::shared_ptr<CBasic> project_;
@@ -135,8 +148,11 @@ class OrlanBinding : public OrlanService {
   std::mutex filesLock_;
   std::unique_ptr<FileGuard> guard_;  // made once, then only read
   std::string baseDir_;
+  std::string temporary_;
+  std::vector<std::string> temporaryFiles_;
   FileDialog* fileDialog_ = nullptr;
   std::unique_ptr<ProcessTable> processes_;
+  std::shared_ptr<ProjectSubPoster> poster_;
 };
 
 // Installs quick builtin `F` under `id` with its own engine entry.

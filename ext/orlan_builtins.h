@@ -86,6 +86,10 @@ void InstallRemoteBuiltins(BuiltinTable& table);
 void InstallStageBuiltins(BuiltinTable& table);
 void InstallMediaBuiltins(BuiltinTable& table);
 void InstallFileBuiltins(BuiltinTable& table);
+// The library's object classes and the uploads.
+void InstallObjectBuiltins(BuiltinTable& table);
+void InstallUploadBuiltins(BuiltinTable& table);
+void InstallScanBuiltins(BuiltinTable& table);
 
 // What the object builtins answer for an unknown object or a missing field.
 inline constexpr int16_t kUnavailable16 = static_cast<int16_t>(0xDDDD);

@@ -20,7 +20,7 @@ namespace {
 // (engine tests) transfers with none.
 const NetHooks& NetOf(BuiltinCall& c) {
   static const NetHooks none;
-  const NetHooks* net = c.runner.Context().net;
+  const NetHooks* net = c.runner.Context().net.get();
   return net ? *net : none;
 }
 

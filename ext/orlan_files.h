@@ -162,6 +162,9 @@ int32_t CountProjects(std::string_view folder, const FileContext& files);
 bool LoadProjects(std::string_view folder, const std::string& stem, int32_t count, int32_t first,
                   StringVariables& variables, const FileContext& files);
 
+// Whether the picture library reads the file, or it is a metafile by name.
+bool IsPictureFile(const std::filesystem::path& file);
+
 // kvLoadImages: as LoadProjects with the folder's picture files (full stored
 // paths): types the picture library reads, and ".wmf" and ".emf".
 bool LoadImages(std::string_view folder, const std::string& stem, int32_t count, int32_t first,

@@ -90,7 +90,8 @@ bool StoreValues(const std::string& stem, int32_t count, int32_t first, const st
   return true;
 }
 
-// Whether the picture library reads the file, or it is a metafile by name.
+}  // namespace
+
 bool IsPictureFile(const fs::path& file) {
   const std::string name = file.filename().string();
   const std::string ext = ToUpper1252(ExtensionOf(name));
@@ -102,8 +103,6 @@ bool IsPictureFile(const fs::path& file) {
   const auto got = static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0));
   return imaging::DetectType(std::span<const uint8_t>(head.data(), got), name) != imaging::FileType::kUnknown;
 }
-
-}  // namespace
 
 int32_t CountProjects(std::string_view folder, const FileContext& files) {
   auto folders = Subfolders(folder, files);

@@ -247,14 +247,14 @@ void CBlockingSocket::ConnectTo(const std::string& host, int timeoutSeconds) {
   Connect(GetHostByName(host, port), timeoutSeconds);
 }
 
-std::string CHttpBlockingSocket::ReadHttpHeaderLine() {
+std::string CHttpBlockingSocket::ReadHttpHeaderLine(int timeoutSeconds) {
   // A line may arrive in several segments: read until one is complete rather
   // than mistaking a partial read for a closed connection.
   while (lines_.empty()) {
     char buf[kReadChunk];
     int n = 0;
     try {
-      n = Receive(buf, sizeof buf, kDefaultTimeout);
+      n = Receive(buf, sizeof buf, timeoutSeconds);
     } catch (const CBlockingSocketException& e) {
       // A failed read is reported under this operation's own name; a time-out keeps its text.
       if (e.text() != "Receive") throw;
@@ -279,7 +279,7 @@ std::string CHttpBlockingSocket::ReadHttpHeaderLine() {
 }
 
 void CHttpBlockingSocket::WriteWithProgress(const char* data, size_t length, int timeoutSeconds, int pieces,
-                                            const std::atomic<int32_t>* cancel, const std::string& callback,
+                                            const std::function<bool()>& cancelled, const std::string& callback,
                                             const std::shared_ptr<ReportPoster>& poster) {
   // No pieces asked for means one send, never a division by zero.
   if (pieces <= 0 || static_cast<size_t>(pieces) >= length) {
@@ -289,7 +289,7 @@ void CHttpBlockingSocket::WriteWithProgress(const char* data, size_t length, int
   size_t pieceSize = length / static_cast<size_t>(pieces);
   size_t sent = 0;
   for (int piece = 1; sent < length; ++piece) {
-    if ((net_ && net_->StopRequested()) || (cancel && cancel->load() == -1)) return;
+    if ((net_ && net_->StopRequested()) || (cancelled && cancelled())) return;
     size_t n = piece <= pieces ? pieceSize : length - sent;
     Write(data + sent, n, timeoutSeconds);
     sent += n;

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <exception>
 #include <memory>
 #include <string>
@@ -102,14 +103,14 @@ class CHttpBlockingSocket : public CBlockingSocket {
  public:
   using CBlockingSocket::CBlockingSocket;
   // The next complete line, "\n" included; empty when the peer closed first.
-  std::string ReadHttpHeaderLine();
+  std::string ReadHttpHeaderLine(int timeoutSeconds = kDefaultTimeout);
 
   // Sends in `pieces` pieces (the last carries the remainder), reporting each
   // piece's number to `callback` through `poster` and pausing 5 ms; pieces
   // <= 0, or at least as many pieces as bytes, sends at once. Stops early,
-  // without error, on the run's stop or when `cancel` reads -1.
+  // without error, on the run's stop or when `cancelled` answers true.
   void WriteWithProgress(const char* data, size_t length, int timeoutSeconds, int pieces,
-                         const std::atomic<int32_t>* cancel, const std::string& callback,
+                         const std::function<bool()>& cancelled, const std::string& callback,
                          const std::shared_ptr<ReportPoster>& poster);
 
   static constexpr size_t kReadChunk = 520;

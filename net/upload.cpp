@@ -11,8 +11,10 @@
 
 #include "net/hooks.h"
 #include "net/socket.h"
+#include "net/url.h"
 #include "platform/log.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace kv {
 namespace {
@@ -56,7 +58,7 @@ void Report(const std::shared_ptr<ReportPoster>& poster, const std::string& call
 
 void RunUpload(const NetHooks& net, const MultipartUploadArgs& args, const std::shared_ptr<ReportPoster>& poster) {
   std::string file;
-  if (int err = ReadWholeFile(args.filePath, file); err != 0) {
+  if (int err = ReadWholeFile(args.hostPath.empty() ? args.filePath : args.hostPath, file); err != 0) {
     // The script waits for an outcome: an unreadable file is a failed upload.
     Log("CLIENT: cannot read %s: %s", args.filePath.c_str(), SystemErrorText(err).c_str());
     Report(poster, args.callback, kUploadCrashed, 0);
@@ -73,7 +75,7 @@ void RunUpload(const NetHooks& net, const MultipartUploadArgs& args, const std::
     std::string buffer = std::move(request.head);
     buffer += file;
     buffer += request.closing;
-    socket.WriteWithProgress(buffer.data(), buffer.size(), CBlockingSocket::kDefaultTimeout, args.pieces, nullptr,
+    socket.WriteWithProgress(buffer.data(), buffer.size(), CBlockingSocket::kDefaultTimeout, args.pieces, {},
                              args.callback, poster);
     std::string line = socket.ReadHttpHeaderLine();
     Report(poster, args.callback, line, line.empty() ? 0 : -1);
@@ -84,7 +86,93 @@ void RunUpload(const NetHooks& net, const MultipartUploadArgs& args, const std::
   }
 }
 
+void RunRawUpload(const NetHooks& net, const RawUploadArgs& args, const std::shared_ptr<ReportPoster>& poster) {
+  std::string file;
+  if (args.hostPath) {
+    if (int err = ReadWholeFile(*args.hostPath, file); err != 0) {
+      Log("CLIENT: cannot read %s: %s", args.hostPath->c_str(), SystemErrorText(err).c_str());
+      Report(poster, args.callback, kRawMissingFile, -2);
+      return;
+    }
+  }
+  const int timeout = net.Timeout();
+  CHttpBlockingSocket socket(&net);
+  try {
+    StartSockets();
+    socket.Create(CBlockingSocket::kStream);
+    Report(poster, args.callback, "Connecting", -1);
+    socket.ConnectTo(args.host, timeout);
+    std::string body;
+    body.reserve(args.header.size() + file.size() + args.trailer.size());
+    body += args.header;
+    body += file;
+    body += args.trailer;
+    file = std::string();
+    Report(poster, args.callback, "Uploading", -1);
+    bool cancelled = false;
+    auto cancel = [&] { return cancelled = cancelled || (args.cancelled && args.cancelled()); };
+    socket.WriteWithProgress(body.data(), body.size(), timeout, args.pieces, cancel, args.callback, poster);
+    // A cancelled or stopped transfer waits for no answer the server cannot give.
+    if (cancelled || net.StopRequested()) throw CBlockingSocketException("Cancelled", 0);
+    Report(poster, args.callback, "Getting Response", -1);
+    std::string line = socket.ReadHttpHeaderLine(timeout);
+    socket.Close();
+    if (line.empty())
+      Report(poster, args.callback, kRawNoResponse, -2);
+    else
+      Report(poster, args.callback, line, -3);
+  } catch (const CBlockingSocketException& e) {
+    Log("%s", SocketErrorLine("CLIENT:", e).c_str());
+    Report(poster, args.callback, kRawFailure, -2);
+  }
+}
+
 }  // namespace
+
+bool HttpUploadRaw(const std::shared_ptr<NetHooks>& net, RawUploadArgs args) {
+  std::shared_ptr<ReportPoster> poster = net->Poster();
+  try {
+    // The thread shares the hooks: it may outlive the run that started it.
+    std::thread([net, args = std::move(args), poster] { RunRawUpload(*net, args, poster); }).detach();
+  } catch (const std::system_error& e) {
+    Log("CLIENT: cannot start the upload thread: %s", e.what());
+    return false;
+  }
+  return true;
+}
+
+int32_t WebPut(const NetHooks& net, const std::string& hostPath, const std::string& destination,
+               const std::string& siteName) {
+  UrlRecord url;
+  if (!ParseUrl(destination, url) || url.type != kSchemeHttp || HasLineBreak(siteName) || HasLineBreak(url.path))
+    return kWebPostBadArgument;
+  std::string file;
+  if (hostPath.empty() || ReadWholeFile(hostPath, file) != 0) return kWebPostBadArgument;
+  const int timeout = net.Timeout();
+  std::string request = "PUT " + url.path + " HTTP/1.0\r\n";
+  request += "Host: " + url.host + (url.port != 80 ? ":" + std::to_string(url.port) : std::string()) + "\r\n";
+  request += "X-Site-Name: " + siteName + "\r\n";
+  request += "Content-Length: " + std::to_string(file.size()) + "\r\n\r\n";
+  request += file;
+  CHttpBlockingSocket socket(&net);
+  try {
+    StartSockets();
+    socket.Create(CBlockingSocket::kStream);
+    socket.ConnectTo(destination, timeout);
+    socket.Write(request.data(), request.size(), timeout);
+    const std::string line = socket.ReadHttpHeaderLine(timeout);
+    socket.Close();
+    // "HTTP/1.x 2nn ...": the server took the file.
+    const size_t space = line.find(' ');
+    if (line.size() >= 5 && EqualsNoCase(line.substr(0, 5), "HTTP/") && space != std::string::npos &&
+        space + 1 < line.size() && line[space + 1] == '2')
+      return 0;
+    Log("CLIENT: web post to %s refused: %s", destination.c_str(), line.c_str());
+  } catch (const CBlockingSocketException& e) {
+    Log("%s", SocketErrorLine("CLIENT:", e).c_str());
+  }
+  return kWebPostFailed;
+}
 
 MultipartRequest BuildMultipartRequest(const std::string& target, const std::string& userAgent,
                                        const std::string& title, const std::string& filePath, size_t fileSize) {

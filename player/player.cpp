@@ -276,7 +276,7 @@ int Player::Run() {
   services.session = session_.get();
   runner_ = std::make_unique<Runner>(std::move(services), facts);
   runner_->Context().media = media_.get();
-  runner_->Context().net = net_.get();
+  runner_->Context().net = net_;
   // The Orlan engine with its library, and the project's own Orlan object;
   // a project whose Orlan code fails to load does not start.
   orlan_ = std::make_unique<OrlanBinding>(*runner_);

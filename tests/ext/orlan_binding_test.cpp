@@ -200,8 +200,6 @@ TEST(KorvelLibrary, MissingImplementationsNameWhatTheyWaitFor) {
     const char* text;
   } cases[] = {
       {98, "kvPrintStage needs printing"},
-      {172, "kboXMLReader needs the scriptable objects"},
-      {216, "kboTwain needs the scriptable objects"},
       {14, "kvoGetFilename is not built yet"},
       {0, "no builtin has the dispatch id 0"},
       {500, "no builtin has the dispatch id 500"},
@@ -313,13 +311,13 @@ TEST_F(Binding, BuiltinsWithoutASubsystemRaiseErrorsTheScriptCanHandle) {
       "  kvcrEditScript \"a\", \"b\", \"c\", \"d\", \"e\"\n"
       "  If Err.Number <> 0 Then seen = seen & \" and more\"\n"
       "  On Error GoTo 0\n"
-      "  kvoTwain \"x\", 1, 2, 3\n"
+      "  kvoPrintObject \"x\"\n"
       "End Sub\n");
   ASSERT_TRUE(binding->LoadCode(*basic));
   EXPECT_NE(binding->RunSubroutine(*basic, "main"), 0);
   ASSERT_TRUE(basic->script);
   EXPECT_EQ(orlan::ToStr(basic->script->globals[0]), "kvPrintStage needs printing");
-  EXPECT_EQ(Boxes(), std::vector<std::string>{"Orlan Runtime Error: script Error 5 (Line 11): kvoTwain needs scanning"});
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"Orlan Runtime Error: script Error 5 (Line 11): kvoPrintObject needs printing"});
   EXPECT_TRUE(basic->errorFlag);
 }
 

@@ -215,7 +215,7 @@ TEST(WriteWithProgress, CancelStopsEarly) {
   {
     CHttpBlockingSocket s;
     ConnectLoopback(s, server.port());
-    s.WriteWithProgress("0123456789", 10, 5, 5, &cancel, "OnUp", poster);
+    s.WriteWithProgress("0123456789", 10, 5, 5, [&] { return cancel.load() == -1; }, "OnUp", poster);
   }
   EXPECT_EQ(server.Requests().at(0), "");
   EXPECT_TRUE(poster->WaitFor(0).empty());

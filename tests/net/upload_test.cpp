@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <thread>
 
+#include "net/socket.h"
 #include "platform/message_box.h"
 #include "tests/net/loopback_server.h"
 #include "tests/net/net_doubles.h"
@@ -187,6 +190,138 @@ TEST_F(UploadTest, FailuresReachTheCallback) {
   EXPECT_TRUE(std::regex_search(log.Text(), std::regex(R"(WINSOCK ERROR--CLIENT: [0-9/]+ [0-9:]+ GMT -- )"
                                                        R"(Connect error #10061\r\n)")))
       << log.Text();
+}
+
+// --- the raw upload: the script's own request around the file's bytes
+
+class RawUploadTest : public UploadTest {
+ protected:
+  RawUploadArgs Raw(const std::string& host, int pieces = 0) {
+    RawUploadArgs a;
+    a.header = "PUT /in HTTP/1.0\r\nContent-Length: 13\r\n\r\n";
+    a.hostPath = (dir_ / "pic.jpg").string();
+    a.trailer = "[end]";
+    a.host = host;
+    a.pieces = pieces;
+    a.callback = "OnRaw";
+    return a;
+  }
+  // Waits until the upload reported its last step (a number below -1).
+  std::vector<Report> Finished() {
+    for (int i = 0; i < 500; ++i) {
+      auto got = poster_->WaitFor(0, 0);
+      if (!got.empty() && got.back().number < -1) return got;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return poster_->WaitFor(0, 0);
+  }
+};
+
+TEST_F(RawUploadTest, SendsHeaderFileTrailerAndReportsEachStep) {
+  LoopbackServer server({ServerStep::ReadRequest(), ServerStep::Send("HTTP/1.0 201 Created\r\n\r\n")});
+  ASSERT_TRUE(HttpUploadRaw(test::Net(), Raw(server.Url("/"), 3)));
+  // 40 + 8 + 5 = 53 bytes in 3 pieces of 17 and a fourth with the 2 left.
+  const std::vector<Report> want = {{"OnRaw", "Connecting", -1},  {"OnRaw", "Uploading", -1},
+                                    {"OnRaw", "", 1},             {"OnRaw", "", 2},
+                                    {"OnRaw", "", 3},             {"OnRaw", "", 4},
+                                    {"OnRaw", "Getting Response", -1}, {"OnRaw", "HTTP/1.0 201 Created\r\n", -3}};
+  EXPECT_EQ(Finished(), want);
+  EXPECT_EQ(server.Requests().at(0), "PUT /in HTTP/1.0\r\nContent-Length: 13\r\n\r\n" + kFileBytes + "[end]");
+}
+
+TEST_F(RawUploadTest, FailuresEndWithTheirReport) {
+  using S = ServerStep;
+  const struct {
+    const char* name;
+    std::vector<ServerStep> script;
+    std::optional<std::string> file;  // relative to the test's folder
+    Report last;
+    size_t reports;
+  } cases[] = {
+      {"missing file", kAnswerOk, "missing.jpg", {"OnRaw", "HTTPUpload - Missing File", -2}, 1},
+      {"a directory", kAnswerOk, ".", {"OnRaw", "HTTPUpload - Missing File", -2}, 1},
+      {"no answer", {S::ReadRequest(), S::Close()}, "pic.jpg", {"OnRaw", "No HTTP Server Response", -2}, 4},
+      {"reset", {S::ReadRequest(), S::Reset()}, "pic.jpg", {"OnRaw", "HTTP Transmission Failure", -2}, 4},
+      {"no file at all", kAnswerOk, std::nullopt, {"OnRaw", "HTTP/1.0 200 OK\r\n", -3}, 4},
+  };
+  for (const auto& c : cases) {
+    auto poster = std::make_shared<test::RecordingPoster>();
+    test::PosterScope scope(poster);
+    LoopbackServer server(c.script);
+    RawUploadArgs a = Raw(server.Url("/"));
+    a.hostPath = c.file ? std::optional<std::string>((dir_ / *c.file).string()) : std::nullopt;
+    if (!c.file) a.header = "PUT /in HTTP/1.0\r\nContent-Length: 5\r\n\r\n";
+    ASSERT_TRUE(HttpUploadRaw(test::Net(), a)) << c.name;
+    std::vector<Report> got = poster->WaitFor(c.reports);
+    ASSERT_EQ(got.size(), c.reports) << c.name;
+    EXPECT_EQ(got.back(), c.last) << c.name;
+    if (!c.file) {
+      EXPECT_EQ(server.Requests().at(0), a.header + a.trailer);
+    }
+  }
+}
+
+TEST_F(RawUploadTest, RefusedConnection) {
+  ASSERT_TRUE(HttpUploadRaw(test::Net(), Raw("http://127.0.0.1:" + std::to_string(test::FreeLoopbackPort()) + "/")));
+  EXPECT_EQ(Finished(), (std::vector<Report>{{"OnRaw", "Connecting", -1}, {"OnRaw", "HTTP Transmission Failure", -2}}));
+}
+
+TEST_F(RawUploadTest, CancelEndsWithoutWaitingForTheServer) {
+  // The server reads and never answers: only the cancel can end the upload.
+  LoopbackServer server({ServerStep::ReadRequest(), ServerStep::Pause(3000)});
+  std::atomic<int> asked{0};
+  RawUploadArgs a = Raw(server.Url("/"), 4);
+  a.cancelled = [&] { return ++asked >= 3; };  // two pieces go, the third is refused
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(HttpUploadRaw(test::Net(), a));
+  const std::vector<Report> got = Finished();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+  EXPECT_EQ(got, (std::vector<Report>{{"OnRaw", "Connecting", -1},
+                                      {"OnRaw", "Uploading", -1},
+                                      {"OnRaw", "", 1},
+                                      {"OnRaw", "", 2},
+                                      {"OnRaw", "HTTP Transmission Failure", -2}}));
+}
+
+TEST_F(RawUploadTest, SilentServerTimesOutBySetting) {
+  LoopbackServer server({ServerStep::ReadRequest(), ServerStep::Pause(4000)});
+  test::Net()->SetTimeout(1);
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(HttpUploadRaw(test::Net(), Raw(server.Url("/"))));
+  const std::vector<Report> got = Finished();
+  test::Net()->SetTimeout(CBlockingSocket::kDefaultTimeout);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3500));
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got.back(), (Report{"OnRaw", "HTTP Transmission Failure", -2}));
+}
+
+// --- web publishing as a PUT
+
+TEST_F(UploadTest, WebPutSendsTheFileWithTheSiteName) {
+  LoopbackServer server({ServerStep::ReadRequest(), ServerStep::Send("HTTP/1.0 204 No Content\r\n\r\n")});
+  EXPECT_EQ(WebPut(*test::Net(), (dir_ / "pic.jpg").string(), server.Url("/site/pic.jpg"), "My Site"), 0);
+  EXPECT_EQ(server.Requests().at(0), "PUT /site/pic.jpg HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.port()) +
+                                         "\r\nX-Site-Name: My Site\r\nContent-Length: 8\r\n\r\n" + kFileBytes);
+}
+
+TEST_F(UploadTest, WebPutResults) {
+  const std::string pic = (dir_ / "pic.jpg").string();
+  const std::string refused = "http://127.0.0.1:" + std::to_string(test::FreeLoopbackPort()) + "/x";
+  const struct {
+    const char* name;
+    std::string file, destination, site;
+    int32_t want;
+  } cases[] = {
+      {"ftp destination", pic, "ftp://127.0.0.1/x", "s", kWebPostBadArgument},
+      {"no scheme", pic, "127.0.0.1/x", "s", kWebPostBadArgument},
+      {"missing file", (dir_ / "none.jpg").string(), "http://127.0.0.1:9/x", "s", kWebPostBadArgument},
+      {"no file", "", "http://127.0.0.1:9/x", "s", kWebPostBadArgument},
+      {"line break in site", pic, "http://127.0.0.1:9/x", "a\r\nX: y", kWebPostBadArgument},
+      {"refused", pic, refused, "s", kWebPostFailed},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WebPut(*test::Net(), c.file, c.destination, c.site), c.want) << c.name;
+  LoopbackServer server({ServerStep::ReadRequest(), ServerStep::Send("HTTP/1.0 403 Forbidden\r\n\r\n")});
+  EXPECT_EQ(WebPut(*test::Net(), pic, server.Url("/x"), "s"), kWebPostFailed);
 }
 
 }  // namespace
