@@ -17,14 +17,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import window_test as wt  # noqa: E402
 
 
-def menu_lines(trace):
-    try:
-        with open(trace, encoding="utf-8") as f:
-            return [j for j in (json.loads(l) for l in f if l.strip()) if j.get("ev") == "menu"]
-    except (OSError, ValueError):
-        return []
-
-
 def geometry(env, wid):
     out = wt.x_tool(["xdotool", "getwindowgeometry", "--shell", wid], env).decode()
     g = dict(l.split("=", 1) for l in out.split() if "=" in l)
@@ -50,7 +42,7 @@ def main():
             problems.append("the frame is %d wide with its bar, expected the stage's 160" % width)
 
         def chosen(item):
-            return lambda: any(j.get("item") == item for j in menu_lines(trace))
+            return lambda: any(j.get("item") == item for j in wt.trace_lines(trace, "menu"))
 
         for keys, item in ((["alt+f", "Return"], "Open"), (["alt+h"], "Help"), (["alt+f", "c"], "Close menu")):
             for key in keys:

@@ -6,7 +6,6 @@ through it, open its sub-menu and choose an item there, whose command runs
 as the menu's 9018 handler; then the exit key ends the run.
 """
 import argparse
-import json
 import os
 import sys
 
@@ -15,11 +14,7 @@ import window_test as wt  # noqa: E402
 
 
 def chosen(trace):
-    try:
-        with open(trace, encoding="utf-8") as f:
-            return [j["item"] for j in (json.loads(l) for l in f if l.strip()) if j.get("ev") == "menu"]
-    except (OSError, ValueError):
-        return []
+    return [j["item"] for j in wt.trace_lines(trace, "menu")]
 
 
 def main():

@@ -6,6 +6,7 @@ the headless frame of the same moment, at scale 1 and at scale 3, and that a
 click and the exit key reach the run through the window.
 """
 import argparse
+import json
 import contextlib
 import os
 import shutil
@@ -138,6 +139,16 @@ def screenshot(env, wid, path):
     xwd = x_tool(["xwd", "-id", wid, "-silent"], env)
     subprocess.run(["convert", "xwd:-", path], input=xwd, check=True)
     return Image.open(path).convert("RGB")
+
+
+def trace_lines(trace, ev):
+    """The lines of kind `ev` korvel has written to its trace file so far
+    (none while the file is missing or a line is still half written)."""
+    try:
+        with open(trace, encoding="utf-8") as f:
+            return [j for j in (json.loads(l) for l in f if l.strip()) if j.get("ev") == ev]
+    except (OSError, ValueError):
+        return []
 
 
 def prepare(project, work_root, prefix):
