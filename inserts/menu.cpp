@@ -380,9 +380,12 @@ void CMenuObj::ShowWindowMenu() {
   popupState_ = kPopupNotStarted;
   const Point pointer = stage->Pointer();
   std::weak_ptr<CMenuObj> weak = self;
-  popupThread_ = std::thread([this, menus, at, pointer, weak, track, entries = std::move(entries)]() mutable {
+  Clock& clock = runner.clock();
+  clock.Join(track->opening);
+  popupThread_ = std::thread([this, menus, at, pointer, weak, track, &clock, entries = std::move(entries)]() mutable {
     int expected = kPopupNotStarted;
     if (!popupState_.compare_exchange_strong(expected, kPopupTracking)) {
+      clock.Leave(track->opening);
       popupState_ = kPopupFinished;
       return;
     }
@@ -396,6 +399,7 @@ void CMenuObj::ShowWindowMenu() {
       track->ended.notify_all();
       if (id && !weak.expired()) at->MenuCommand(id);
     });
+    clock.Leave(track->opening);
     std::unique_lock lock(track->lock);
     track->ended.wait(lock, [&] { return track->done; });
     // A hide that raced the opening: the pop-up it could not reach goes now.

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/clock.h"
 #include "inserts/kvfont.h"
 #include "inserts/menu_lists.h"
 #include "inserts/painted_sprite.h"
@@ -177,6 +178,9 @@ class CMenuObj : public CVisibleInsert, public SelfPainting {
     std::condition_variable ended;
     bool done = false;       // guarded by lock
     bool cancelled = false;  // done by a hide, not by the frame
+    // Holds a virtual clock still until the pop-up is open, so input the
+    // run is given next finds it.
+    Waiter opening;
   };
   std::shared_ptr<PopupTrack> popup_;
 };
