@@ -953,7 +953,9 @@ bool Compiler::TryRefArgument(uint16_t slot, const ParamInfo& pi) {
   size_t savePos = p_, savePc = Pc();
   uint16_t saveFree = freereg_;
   try {
-    LV lv = LValue(false);
+    // "obj.M(x)" stops before its "(": a member with arguments is a call,
+    // compiled below as an expression, as it is everywhere else.
+    LV lv = LValue(false, true);
     bool end = IsOp(",") || IsOp(")") || AtStatementEnd();
     bool typeOk = pi.type.vt == VarType::Variant || pi.type.isArray || lv.type == pi.type || lv.kind == LV::Member ||
                   lv.kind == LV::Index || lv.kind == LV::Field;

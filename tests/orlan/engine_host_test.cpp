@@ -32,6 +32,8 @@ enum Id : uint32_t {
   kTouch,     // Touch(x, r): reads x and r, runs "Meddle", sets r.left
   kWidgetNew = 20,
   kGadgetNew,
+  kWidgetTwice,  // Widget.Twice(n) As Long
+  kWidgetName,   // Widget.Name As String (get)
 };
 
 const HostType kLng{HostType::kLong, {}}, kStr{HostType::kString, {}}, kBool{HostType::kBoolean, {}},
@@ -66,6 +68,8 @@ struct Host {
     b.AddSub(0, "SetLong", kSetLong, 2, 2, {kLng, kLng});
     b.AddSub(0, "Touch", kTouch, 2, 2, {kLng, kRect});
     b.AddClass("Widget", kWidgetNew);
+    b.AddFunctionMethod("Twice", kWidgetTwice, kLng, 1, 1, {kLng});
+    b.AddProperty(0, "Name", kNoAccessor, kWidgetName, kStr);
     b.AddClass("Gadget", kGadgetNew);
     std::string error;
     auto lib = b.Finish(error);
@@ -126,6 +130,8 @@ struct Host {
       }
       case kWidgetNew: a.SetObject(0, engine.NewObjectHandle(), "Widget"); break;
       case kGadgetNew: a.SetObject(0, engine.NewObjectHandle(), "Gadget"); break;
+      case kWidgetTwice: a.SetLong(0, 2 * a.GetLong(2)); break;
+      case kWidgetName: a.SetString(0, "w"); break;
       default: ADD_FAILURE() << "unexpected dispatch id " << id;
     }
   }
@@ -377,6 +383,33 @@ TEST(EngineUnlocked, ArgumentsGoBackOnlyWhereTheHostWrote) {
   EXPECT_EQ(h.Run("Main"), 0);
   EXPECT_EQ(h.out, "5 101 9\n77\n");
 }
+
+// A member of a host object is a value wherever an expression may stand,
+// also as the argument of a host procedure that takes its arguments by
+// reference.
+struct MemberArgumentCase {
+  const char* name;
+  const char* statement;
+  const char* printed;
+};
+const MemberArgumentCase kMemberArgumentCases[] = {
+    {"FunctionMethodToHostSub", "SetLong X, w.Twice(21)", "42"},
+    {"FunctionMethodInExpressionToHostSub", "SetLong X, w.Twice(20) + 2", "42"},
+    {"PropertyToHostSub", "Print w.Name", "w"},
+    {"FunctionMethodToAssignment", "X = w.Twice(21)", "42"},
+    {"NestedMethodToHostSub", "SetLong X, w.Twice(w.Twice(5))", "20"},
+};
+class MemberArgument : public ::testing::TestWithParam<MemberArgumentCase> {};
+TEST_P(MemberArgument, IsPassedAsItsValue) {
+  const MemberArgumentCase& c = GetParam();
+  Host h;
+  h.Load(std::string("Dim X As Long\nSub Main()\nDim w As Object\nSet w = New Widget\n") + c.statement +
+         "\nIf X <> 0 Then Print CStr(X)\nEnd Sub\n");
+  EXPECT_EQ(h.Run("Main"), 0);
+  EXPECT_EQ(h.out, std::string(c.printed) + "\n");
+}
+INSTANTIATE_TEST_SUITE_P(Engine, MemberArgument, ::testing::ValuesIn(kMemberArgumentCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EngineUnlocked, ArrayElementArgumentsGoBackLikeVariables) {
   Host h;
