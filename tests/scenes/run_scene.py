@@ -29,6 +29,14 @@ expect.json:
                scenario folder's file NAME)
   memory_mb    korvel's address space is limited to this many MiB (not under
                sanitizers, whose shadow memory needs more: --no-memory-limit)
+  server       {"answer": TEXT}: a recording HTTP peer on 127.0.0.1 for the run,
+               its "HOST:PORT" in the environment as KV_TEST_SERVER; each
+               connection is read up to the end of its header and the body its
+               Content-Length gives (or the peer's close), answered with TEXT
+               and closed
+  received     [{"text": TEXT} or {"hex": HEX}, ...]: the bytes of each
+               connection the server took, in order ("{server}" in a text
+               and in the texts of "vars" stands for its "HOST:PORT")
   audio        {"file": "OUT.wav", "frames": N, "samples": [[FRAME, L, R], ...],
                "ranges": [[FROM, TO, L, R], ...], "rms": [[FROM, TO, MIN, MAX], ...]}:
                the --audio-out capture (16-bit stereo), its length, sample
@@ -40,8 +48,11 @@ import os
 import resource
 import shutil
 import struct
+import re
+import socket
 import subprocess
 import sys
+import threading
 import wave
 
 
@@ -120,6 +131,74 @@ def check_audio(build, want, problems):
                 break
 
 
+class RecordingServer:
+    """Takes HTTP requests byte for byte, whatever their first line says (the
+    player's multipart upload sends a request line with no version)."""
+
+    def __init__(self, answer):
+        self.answer = answer.encode("latin-1")
+        self.received = []
+        self.busy = threading.Lock()  # held while a connection is served
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(8)
+        self.address = "127.0.0.1:%d" % self.sock.getsockname()[1]
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    def serve(self):
+        while True:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            with self.busy, conn:
+                conn.settimeout(20)
+                data = b""
+                try:
+                    while b"\r\n\r\n" not in data:
+                        chunk = conn.recv(65536)
+                        if not chunk:
+                            break
+                        data += chunk
+                    if b"\r\n\r\n" in data:
+                        head, _, body = data.partition(b"\r\n\r\n")
+                        m = re.search(rb"(?im)^content-length:\s*(\d+)", head)
+                        want = int(m.group(1)) if m else 0
+                        while len(body) < want:
+                            chunk = conn.recv(65536)
+                            if not chunk:
+                                break
+                            body += chunk
+                            data += chunk
+                        conn.sendall(self.answer)
+                except OSError:
+                    pass
+                self.received.append(data)
+
+    def close(self):
+        self.sock.close()
+        # The connection being answered is recorded before the checks read.
+        if self.busy.acquire(timeout=25):
+            self.busy.release()
+
+
+def check_received(server, want, problems):
+    got = server.received
+    for i, item in enumerate(want):
+        if "hex" in item:
+            expected = bytes.fromhex(item["hex"])
+        else:
+            expected = item["text"].replace("{server}", server.address).encode("latin-1")
+        if i >= len(got):
+            problems.append("connection %d never came (%d came)" % (i + 1, len(got)))
+            return
+        if got[i] != expected:
+            problems.append("connection %d sent %r, expected %r" % (i + 1, got[i], expected))
+    if len(got) > len(want):
+        problems.append("%d connections came, expected %d" % (len(got), len(want)))
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--korvel", required=True)
@@ -146,11 +225,19 @@ def main():
 
         def limit():
             resource.setrlimit(resource.RLIMIT_AS, (size, size))
+    env = dict(os.environ)
+    server = None
+    if "server" in expect:
+        server = RecordingServer(expect["server"]["answer"])
+        env["KV_TEST_SERVER"] = server.address
     try:
-        run = subprocess.run(cmd, cwd=a.build, capture_output=True, timeout=a.timeout, preexec_fn=limit)
+        run = subprocess.run(cmd, cwd=a.build, capture_output=True, timeout=a.timeout, preexec_fn=limit, env=env)
     except subprocess.TimeoutExpired:
         print("FAIL: korvel did not end within %s s: %s" % (a.timeout, " ".join(cmd)))
         return 1
+    finally:
+        if server:
+            server.close()
     lines = []
     for raw in run.stdout.decode("utf-8").splitlines():
         try:
@@ -194,6 +281,8 @@ def main():
     end = lines[-1] if lines and lines[-1].get("ev") == "end" else {"vars": [], "rw": {}}
     finals = {"%s.%s" % (v["group"], v["var"]): v["value"] for v in end.get("vars", [])}
     for name, value in expect.get("vars", {}).items():
+        if server and isinstance(value, str):
+            value = value.replace("{server}", server.address)
         if name not in finals:
             problems.append("no variable %s at the end" % name)
         elif isinstance(value, float) and isinstance(finals[name], (int, float)):
@@ -222,6 +311,8 @@ def main():
                     problems.append("%s differs from %s" % (name, want["same_as"]))
     if "audio" in expect:
         check_audio(a.build, expect["audio"], problems)
+    if server:
+        check_received(server, expect.get("received", []), problems)
     if problems:
         print("FAIL: " + " ".join(cmd))
         for p in problems:
