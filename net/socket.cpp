@@ -1,6 +1,8 @@
 #include "net/socket.h"
 
 #include <arpa/inet.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -9,6 +11,9 @@
 #include <mutex>
 #include <netdb.h>
 #include <poll.h>
+#include <pthread.h>
+#include <csignal>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -212,6 +217,87 @@ void CBlockingSocket::Write(const char* data, size_t length, int timeoutSeconds)
   while (done < length) done += static_cast<size_t>(Send(data + done, length - done, timeoutSeconds));
 }
 
+void OutgoingBytes::AddText(std::string text) {
+  size_ += text.size();
+  Part part;
+  part.size = text.size();
+  part.text = std::move(text);
+  parts_.push_back(std::move(part));
+}
+
+void OutgoingBytes::AddFile(int fd, size_t size) {
+  size_ += size;
+  Part part;
+  part.fd = fd;
+  part.size = size;
+  parts_.push_back(std::move(part));
+}
+
+namespace {
+
+// sendfile has no MSG_NOSIGNAL: a peer that closed would raise SIGPIPE and
+// end the process. The signal is held back on this thread while a file is
+// sent, and one it raised is taken before the old mask comes back.
+class PipeSignalHeld {
+ public:
+  PipeSignalHeld() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+  }
+  ~PipeSignalHeld() {
+    if (raised_ && !wasPending_) {
+      const timespec none{0, 0};
+      while (sigtimedwait(&pipe_, nullptr, &none) < 0 && errno == EINTR) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  void Raised() { raised_ = true; }
+
+ private:
+  sigset_t pipe_, old_;
+  bool wasPending_ = false, raised_ = false;
+};
+
+}  // namespace
+
+void CBlockingSocket::Write(const OutgoingBytes& bytes, size_t from, size_t count, int timeoutSeconds) {
+  size_t start = 0;  // of the part in the whole
+  for (const OutgoingBytes::Part& part : bytes.parts_) {
+    const size_t end = start + part.size;
+    if (count > 0 && from < end) {
+      const size_t offset = from - start, n = std::min(count, end - from);
+      if (part.fd < 0) {
+        Write(part.text.data() + offset, n, timeoutSeconds);
+      } else {
+        PipeSignalHeld held;
+        off_t at = static_cast<off_t>(offset);
+        size_t left = n;
+        while (left > 0) {
+          WaitResult r = WaitFor(net_, fd_, POLLOUT, DeadlineIn(timeoutSeconds));
+          if (r != WaitResult::Ready) ThrowWait(r, "Send", "Send timeout");
+          ssize_t sent = ::sendfile(fd_, part.fd, &at, left);
+          if (sent > 0) {
+            left -= static_cast<size_t>(sent);
+          } else if (sent == 0) {
+            throw CBlockingSocketException("Send file ended early", 0);
+          } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            if (errno == EPIPE) held.Raised();
+            throw CBlockingSocketException("Send", WinSockErrorFromErrno(errno));
+          }
+        }
+      }
+      from += n;
+      count -= n;
+    }
+    start = end;
+  }
+}
+
 int CBlockingSocket::Receive(char* buffer, size_t size, int timeoutSeconds) {
   auto deadline = DeadlineIn(timeoutSeconds);
   for (;;) {
@@ -278,12 +364,13 @@ std::string CHttpBlockingSocket::ReadHttpHeaderLine(int timeoutSeconds) {
   return line;
 }
 
-void CHttpBlockingSocket::WriteWithProgress(const char* data, size_t length, int timeoutSeconds, int pieces,
+void CHttpBlockingSocket::WriteWithProgress(const OutgoingBytes& bytes, int timeoutSeconds, int pieces,
                                             const std::function<bool()>& cancelled, const std::string& callback,
                                             const std::shared_ptr<ReportPoster>& poster) {
+  const size_t length = bytes.size();
   // No pieces asked for means one send, never a division by zero.
   if (pieces <= 0 || static_cast<size_t>(pieces) >= length) {
-    Write(data, length, timeoutSeconds);
+    Write(bytes, 0, length, timeoutSeconds);
     return;
   }
   size_t pieceSize = length / static_cast<size_t>(pieces);
@@ -291,11 +378,19 @@ void CHttpBlockingSocket::WriteWithProgress(const char* data, size_t length, int
   for (int piece = 1; sent < length; ++piece) {
     if ((net_ && net_->StopRequested()) || (cancelled && cancelled())) return;
     size_t n = piece <= pieces ? pieceSize : length - sent;
-    Write(data + sent, n, timeoutSeconds);
+    Write(bytes, sent, n, timeoutSeconds);
     sent += n;
     if (poster) poster->PostReport(callback, "", piece);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+void CHttpBlockingSocket::WriteWithProgress(const char* data, size_t length, int timeoutSeconds, int pieces,
+                                            const std::function<bool()>& cancelled, const std::string& callback,
+                                            const std::shared_ptr<ReportPoster>& poster) {
+  OutgoingBytes bytes;
+  bytes.AddText(std::string(data, length));
+  WriteWithProgress(bytes, timeoutSeconds, pieces, cancelled, callback, poster);
 }
 
 }  // namespace kv

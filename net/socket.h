@@ -14,6 +14,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/hooks.h"
 
@@ -63,6 +64,27 @@ std::string SocketErrorLine(const std::string& prefix, const CBlockingSocketExce
 bool StartSockets();
 void StopSockets();
 
+// What a request sends, in order: texts held in memory and, between them,
+// open files sent straight from the page cache, so a 100 MB upload is never
+// copied into the process. The files are borrowed: their owner keeps them
+// open until the bytes are sent.
+class OutgoingBytes {
+ public:
+  void AddText(std::string text);
+  void AddFile(int fd, size_t size);
+  size_t size() const { return size_; }
+
+ private:
+  friend class CBlockingSocket;
+  struct Part {
+    std::string text;
+    int fd = -1;  // a file's part when >= 0
+    size_t size = 0;
+  };
+  std::vector<Part> parts_;
+  size_t size_ = 0;
+};
+
 class CBlockingSocket {
  public:
   static constexpr int kStream = 1;
@@ -83,6 +105,9 @@ class CBlockingSocket {
   void Connect(const sockaddr_in& address, int timeoutSeconds = kDefaultTimeout);
   int Send(const char* data, size_t length, int timeoutSeconds);
   void Write(const char* data, size_t length, int timeoutSeconds);
+  // Sends `count` bytes of `bytes` from `from` on. A file that ends early
+  // is an error: the length was promised already.
+  void Write(const OutgoingBytes& bytes, size_t from, size_t count, int timeoutSeconds);
   // 0 when the peer has closed.
   int Receive(char* buffer, size_t size, int timeoutSeconds);
 
@@ -109,6 +134,9 @@ class CHttpBlockingSocket : public CBlockingSocket {
   // piece's number to `callback` through `poster` and pausing 5 ms; pieces
   // <= 0, or at least as many pieces as bytes, sends at once. Stops early,
   // without error, on the run's stop or when `cancelled` answers true.
+  void WriteWithProgress(const OutgoingBytes& bytes, int timeoutSeconds, int pieces,
+                         const std::function<bool()>& cancelled, const std::string& callback,
+                         const std::shared_ptr<ReportPoster>& poster);
   void WriteWithProgress(const char* data, size_t length, int timeoutSeconds, int pieces,
                          const std::function<bool()>& cancelled, const std::string& callback,
                          const std::shared_ptr<ReportPoster>& poster);

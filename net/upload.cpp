@@ -27,29 +27,28 @@ const std::string kFileOpener = kBoundary + "\r\nContent-Disposition: form-data;
 
 bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
 
-// 0 or the errno of the failure; a directory is no file to send.
-int ReadWholeFile(const std::string& path, std::string& out) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  int err = 0;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    err = errno;
-  } else if (!S_ISREG(st.st_mode)) {
-    err = EISDIR;
-  } else {
-    char buf[64 * 1024];
-    for (;;) {
-      ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) err = errno;
-      if (n <= 0) break;
-      out.append(buf, static_cast<size_t>(n));
-    }
+// A file to upload, open, with its size when opened; closes itself. Its
+// bytes go from the page cache to the socket (OutgoingBytes).
+struct UploadFile {
+  int fd = -1;
+  size_t size = 0;
+  UploadFile() = default;
+  UploadFile(const UploadFile&) = delete;
+  UploadFile& operator=(const UploadFile&) = delete;
+  ~UploadFile() {
+    if (fd >= 0) ::close(fd);
   }
-  ::close(fd);
-  return err;
-}
+  // 0 or the errno of the failure; a directory is no file to send.
+  int Open(const std::string& path) {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return EISDIR;
+    size = static_cast<size_t>(st.st_size);
+    return 0;
+  }
+};
 
 void Report(const std::shared_ptr<ReportPoster>& poster, const std::string& callback, const std::string& text,
             int32_t number) {
@@ -57,14 +56,19 @@ void Report(const std::shared_ptr<ReportPoster>& poster, const std::string& call
 }
 
 void RunUpload(const NetHooks& net, const MultipartUploadArgs& args, const std::shared_ptr<ReportPoster>& poster) {
-  std::string file;
-  if (int err = ReadWholeFile(args.hostPath.empty() ? args.filePath : args.hostPath, file); err != 0) {
+  UploadFile file;
+  if (int err = file.Open(args.hostPath.empty() ? args.filePath : args.hostPath); err != 0) {
     // The script waits for an outcome: an unreadable file is a failed upload.
     Log("CLIENT: cannot read %s: %s", args.filePath.c_str(), SystemErrorText(err).c_str());
     Report(poster, args.callback, kUploadCrashed, 0);
     return;
   }
-  MultipartRequest request = BuildMultipartRequest(args.target, args.userAgent, args.title, args.filePath, file.size());
+  MultipartRequest request = BuildMultipartRequest(args.target, args.userAgent, args.title, args.filePath, file.size);
+  // Header, parts, the file's bytes and the closing, sent as one whole.
+  OutgoingBytes bytes;
+  bytes.AddText(request.head);
+  bytes.AddFile(file.fd, file.size);
+  bytes.AddText(request.closing);
   try {
     StartSockets();
     CHttpBlockingSocket socket(&net);
@@ -72,10 +76,7 @@ void RunUpload(const NetHooks& net, const MultipartUploadArgs& args, const std::
     socket.ConnectTo(args.host);
     // Logged, not shown: a box would stop a run that nobody watches.
     Log("%s", request.head.c_str());
-    std::string buffer = std::move(request.head);
-    buffer += file;
-    buffer += request.closing;
-    socket.WriteWithProgress(buffer.data(), buffer.size(), CBlockingSocket::kDefaultTimeout, args.pieces, {},
+    socket.WriteWithProgress(bytes, CBlockingSocket::kDefaultTimeout, args.pieces, {},
                              args.callback, poster);
     std::string line = socket.ReadHttpHeaderLine();
     Report(poster, args.callback, line, line.empty() ? 0 : -1);
@@ -87,14 +88,19 @@ void RunUpload(const NetHooks& net, const MultipartUploadArgs& args, const std::
 }
 
 void RunRawUpload(const NetHooks& net, const RawUploadArgs& args, const std::shared_ptr<ReportPoster>& poster) {
-  std::string file;
+  // The script's header, the file's bytes and its trailer, sent as one whole.
+  OutgoingBytes body;
+  body.AddText(args.header);
+  UploadFile file;
   if (args.hostPath) {
-    if (int err = ReadWholeFile(*args.hostPath, file); err != 0) {
+    if (int err = file.Open(*args.hostPath); err != 0) {
       Log("CLIENT: cannot read %s: %s", args.hostPath->c_str(), SystemErrorText(err).c_str());
       Report(poster, args.callback, kRawMissingFile, -2);
       return;
     }
+    body.AddFile(file.fd, file.size);
   }
+  body.AddText(args.trailer);
   const int timeout = net.Timeout();
   CHttpBlockingSocket socket(&net);
   try {
@@ -102,16 +108,10 @@ void RunRawUpload(const NetHooks& net, const RawUploadArgs& args, const std::sha
     socket.Create(CBlockingSocket::kStream);
     Report(poster, args.callback, "Connecting", -1);
     socket.ConnectTo(args.host, timeout);
-    std::string body;
-    body.reserve(args.header.size() + file.size() + args.trailer.size());
-    body += args.header;
-    body += file;
-    body += args.trailer;
-    file = std::string();
     Report(poster, args.callback, "Uploading", -1);
     bool cancelled = false;
     auto cancel = [&] { return cancelled = cancelled || (args.cancelled && args.cancelled()); };
-    socket.WriteWithProgress(body.data(), body.size(), timeout, args.pieces, cancel, args.callback, poster);
+    socket.WriteWithProgress(body, timeout, args.pieces, cancel, args.callback, poster);
     // A cancelled or stopped transfer waits for no answer the server cannot give.
     if (cancelled || net.StopRequested()) throw CBlockingSocketException("Cancelled", 0);
     Report(poster, args.callback, "Getting Response", -1);
@@ -146,20 +146,22 @@ int32_t WebPut(const NetHooks& net, const std::string& hostPath, const std::stri
   UrlRecord url;
   if (!ParseUrl(destination, url) || url.type != kSchemeHttp || HasLineBreak(siteName) || HasLineBreak(url.path))
     return kWebPostBadArgument;
-  std::string file;
-  if (hostPath.empty() || ReadWholeFile(hostPath, file) != 0) return kWebPostBadArgument;
+  UploadFile file;
+  if (hostPath.empty() || file.Open(hostPath) != 0) return kWebPostBadArgument;
   const int timeout = net.Timeout();
-  std::string request = "PUT " + url.path + " HTTP/1.0\r\n";
-  request += "Host: " + url.host + (url.port != 80 ? ":" + std::to_string(url.port) : std::string()) + "\r\n";
-  request += "X-Site-Name: " + siteName + "\r\n";
-  request += "Content-Length: " + std::to_string(file.size()) + "\r\n\r\n";
-  request += file;
+  std::string head = "PUT " + url.path + " HTTP/1.0\r\n";
+  head += "Host: " + url.host + (url.port != 80 ? ":" + std::to_string(url.port) : std::string()) + "\r\n";
+  head += "X-Site-Name: " + siteName + "\r\n";
+  head += "Content-Length: " + std::to_string(file.size) + "\r\n\r\n";
+  OutgoingBytes request;
+  request.AddText(std::move(head));
+  request.AddFile(file.fd, file.size);
   CHttpBlockingSocket socket(&net);
   try {
     StartSockets();
     socket.Create(CBlockingSocket::kStream);
     socket.ConnectTo(destination, timeout);
-    socket.Write(request.data(), request.size(), timeout);
+    socket.Write(request, 0, request.size(), timeout);
     const std::string line = socket.ReadHttpHeaderLine(timeout);
     socket.Close();
     // "HTTP/1.x 2nn ...": the server took the file.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
+#include <unistd.h>
 #include <netdb.h>
 #include <regex>
 #include <sys/resource.h>
@@ -206,6 +208,94 @@ TEST(WinSockErrorText, WordsForTheNumbers) {
       {10999, "error 10999"},
   };
   for (const auto& c : cases) EXPECT_EQ(WinSockErrorText(c.code), c.text) << c.code;
+}
+
+// A file between two texts: the whole goes out in order, whichever pieces
+// cut it, straight from the file.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& bytes) {
+    char name[] = "/tmp/kvsocketXXXXXX";
+    fd_ = ::mkstemp(name);
+    path_ = name;
+    EXPECT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  ~TempFile() {
+    ::close(fd_);
+    ::unlink(path_.c_str());
+  }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+std::string Pattern(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + i % 23);
+  return s;
+}
+
+TEST(WriteWithProgress, TextsAndAFileInPieces) {
+  const struct {
+    int pieces;
+    size_t fileBytes;
+    int reports;
+  } cases[] = {
+      {0, 1000, 0},        // at once
+      {7, 1000, 8},        // pieces cut inside the file and across its edges
+      {3, 0, 4},           // an empty file between the texts
+      {40, 3 << 20, 41},  // a large file in many pieces
+  };
+  for (const auto& c : cases) {
+    const std::string fileBytes = Pattern(c.fileBytes);
+    TempFile file(fileBytes);
+    OutgoingBytes bytes;
+    bytes.AddText("head-");
+    bytes.AddFile(file.fd(), fileBytes.size());
+    bytes.AddText("-tail");
+    EXPECT_EQ(bytes.size(), fileBytes.size() + 10);
+    auto poster = std::make_shared<test::RecordingPoster>();
+    LoopbackServer server({ServerStep::ReadRequest()});
+    {
+      CHttpBlockingSocket s;
+      ConnectLoopback(s, server.port());
+      s.WriteWithProgress(bytes, 5, c.pieces, nullptr, "OnUp", poster);
+    }
+    EXPECT_TRUE(server.Requests().at(0) == "head-" + fileBytes + "-tail") << c.pieces << " " << c.fileBytes;
+    EXPECT_EQ(static_cast<int>(poster->WaitFor(0).size()), c.reports) << c.pieces;
+  }
+}
+
+TEST(WriteOutgoingBytes, AFileShorterThanPromisedFails) {
+  TempFile file("12345");
+  OutgoingBytes bytes;
+  bytes.AddFile(file.fd(), 50);
+  LoopbackServer server({ServerStep::ReadRequest()});
+  CHttpBlockingSocket s;
+  ConnectLoopback(s, server.port());
+  try {
+    s.Write(bytes, 0, bytes.size(), 5);
+    ADD_FAILURE() << "a short file was sent as if whole";
+  } catch (const CBlockingSocketException& e) {
+    EXPECT_EQ(e.GetErrorMessage(), "Send file ended early error");
+  }
+}
+
+TEST(WriteOutgoingBytes, APeerThatGoesRaisesNoSignal) {
+  // A peer that resets at once: sending a large file fails with an error,
+  // and the process is not ended by SIGPIPE (nor left with one pending).
+  TempFile file(Pattern(16 << 20));
+  OutgoingBytes bytes;
+  bytes.AddFile(file.fd(), 16 << 20);
+  LoopbackServer server({ServerStep::Reset()});
+  CHttpBlockingSocket s;
+  ConnectLoopback(s, server.port());
+  EXPECT_THROW(s.Write(bytes, 0, bytes.size(), 5), CBlockingSocketException);
+  sigset_t pending;
+  sigpending(&pending);
+  EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
 }
 
 TEST(WriteWithProgress, CancelStopsEarly) {
