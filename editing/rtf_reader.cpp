@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/text.h"
@@ -189,7 +191,7 @@ class Reader {
     }
     const size_t start = pos_;
     while (pos_ < data_.size() && IsLetter(data_[pos_]) && pos_ - start < 32) ++pos_;
-    const std::string word(data_.substr(start, pos_ - start));
+    const std::string_view word = data_.substr(start, pos_ - start);
     bool hasParam = false;
     long long param = 0;
     bool negative = false;
@@ -247,30 +249,110 @@ class Reader {
     }
   }
 
-  void Word(const std::string& w, bool hasParam, int p) {
+  // The control words this reader acts on; every other word is ignored.
+  enum class Kw : uint8_t {
+    kOther, kFontTable, kColorTable, kPict, kObject, kShpPict, kNonShpPict, kSkipped, kBin,
+    kRed, kGreen, kBlue, kFont, kCharset, kU, kUc, kPar, kChar, kAnsiCpg, kDeff, kPlain,
+    kBold, kItalic, kUnderline, kUnderlineNone, kStrike, kFontSize, kColor, kBackground,
+    kSuper, kSub, kNoSuperSub, kPard, kLeft, kCenter, kRight, kJustify, kLeftIndent,
+    kRightIndent, kFirstIndent, kSpaceBefore, kSpaceAfter, kTabStop,
+  };
+  struct WordInfo {
+    Kw kw = Kw::kOther;
+    char32_t ch = 0;  // kChar: the character it stands for
+  };
+
+  // One lookup per control word: a file of a megabyte has a hundred thousand.
+  static WordInfo Lookup(std::string_view w) {
+    static const std::unordered_map<std::string_view, WordInfo> table = [] {
+      std::unordered_map<std::string_view, WordInfo> t;
+      auto add = [&](std::initializer_list<std::string_view> words, Kw kw, char32_t ch = 0) {
+        for (std::string_view word : words) t[word] = WordInfo{kw, ch};
+      };
+      add({"fonttbl"}, Kw::kFontTable);
+      add({"colortbl"}, Kw::kColorTable);
+      add({"pict"}, Kw::kPict);
+      add({"object"}, Kw::kObject);
+      add({"shppict"}, Kw::kShpPict);
+      add({"nonshppict"}, Kw::kNonShpPict);
+      add({"stylesheet", "info", "header", "footer", "headerl", "headerr", "headerf", "footerl", "footerr",
+           "footerf", "fldinst", "listtable", "listoverridetable", "revtbl", "rsidtbl", "filetbl", "generator",
+           "xmlnstbl", "themedata", "colorschememapping", "latentstyles", "datastore", "footnote", "annotation",
+           "atnid", "atnauthor", "bkmkstart", "bkmkend", "template", "docvar"},
+          Kw::kSkipped);
+      add({"bin"}, Kw::kBin);
+      add({"red"}, Kw::kRed);
+      add({"green"}, Kw::kGreen);
+      add({"blue"}, Kw::kBlue);
+      add({"f"}, Kw::kFont);
+      add({"fcharset"}, Kw::kCharset);
+      add({"u"}, Kw::kU);
+      add({"uc"}, Kw::kUc);
+      add({"par", "sect", "page"}, Kw::kPar);
+      add({"line"}, Kw::kChar, 0x2028);
+      add({"tab"}, Kw::kChar, '\t');
+      add({"emdash"}, Kw::kChar, 0x2014);
+      add({"endash"}, Kw::kChar, 0x2013);
+      add({"emspace"}, Kw::kChar, 0x2003);
+      add({"enspace"}, Kw::kChar, 0x2002);
+      add({"qmspace"}, Kw::kChar, 0x2005);
+      add({"bullet"}, Kw::kChar, 0x2022);
+      add({"lquote"}, Kw::kChar, 0x2018);
+      add({"rquote"}, Kw::kChar, 0x2019);
+      add({"ldblquote"}, Kw::kChar, 0x201C);
+      add({"rdblquote"}, Kw::kChar, 0x201D);
+      add({"ansicpg"}, Kw::kAnsiCpg);
+      add({"deff"}, Kw::kDeff);
+      add({"plain"}, Kw::kPlain);
+      add({"b"}, Kw::kBold);
+      add({"i"}, Kw::kItalic);
+      add({"ul", "uld", "uldb", "ulw", "uldash", "ulth", "ulwave"}, Kw::kUnderline);
+      add({"ulnone"}, Kw::kUnderlineNone);
+      add({"strike", "striked"}, Kw::kStrike);
+      add({"fs"}, Kw::kFontSize);
+      add({"cf"}, Kw::kColor);
+      add({"cb", "highlight", "chcbpat"}, Kw::kBackground);
+      add({"super"}, Kw::kSuper);
+      add({"sub"}, Kw::kSub);
+      add({"nosupersub"}, Kw::kNoSuperSub);
+      add({"pard"}, Kw::kPard);
+      add({"ql"}, Kw::kLeft);
+      add({"qc"}, Kw::kCenter);
+      add({"qr"}, Kw::kRight);
+      add({"qj", "qd"}, Kw::kJustify);
+      add({"li"}, Kw::kLeftIndent);
+      add({"ri"}, Kw::kRightIndent);
+      add({"fi"}, Kw::kFirstIndent);
+      add({"sb"}, Kw::kSpaceBefore);
+      add({"sa"}, Kw::kSpaceAfter);
+      add({"tx"}, Kw::kTabStop);
+      return t;
+    }();
+    auto it = table.find(w);
+    return it == table.end() ? WordInfo{} : it->second;
+  }
+
+  void Word(std::string_view w, bool hasParam, int p) {
     GroupState& s = State();
     const bool starred = starred_;
     starred_ = false;
-    // Destinations.
-    if (w == "fonttbl") return Destination(Dest::kFontTable);
-    if (w == "colortbl") {
-      colors_.clear();
-      color_ = 0;
-      return Destination(Dest::kColorTable);
+    const WordInfo info = Lookup(w);
+    switch (info.kw) {
+      // Destinations.
+      case Kw::kFontTable: return Destination(Dest::kFontTable);
+      case Kw::kColorTable:
+        colors_.clear();
+        color_ = 0;
+        return Destination(Dest::kColorTable);
+      case Kw::kPict:
+      case Kw::kObject: ++doc_.picturesSkipped; return Destination(Dest::kPicture);
+      case Kw::kShpPict: return Destination(Dest::kPicture);
+      case Kw::kNonShpPict:
+      case Kw::kSkipped: return Destination(Dest::kSkip);
+      default: break;
     }
-    if (w == "pict" || w == "object" || w == "shppict" || w == "nonshppict") {
-      if (w == "pict" || w == "object") ++doc_.picturesSkipped;
-      return Destination(w == "nonshppict" ? Dest::kSkip : Dest::kPicture);
-    }
-    if (w == "stylesheet" || w == "info" || w == "header" || w == "footer" || w == "headerl" || w == "headerr" ||
-        w == "headerf" || w == "footerl" || w == "footerr" || w == "footerf" || w == "fldinst" ||
-        w == "listtable" || w == "listoverridetable" || w == "revtbl" || w == "rsidtbl" || w == "filetbl" ||
-        w == "generator" || w == "xmlnstbl" || w == "themedata" || w == "colorschememapping" ||
-        w == "latentstyles" || w == "datastore" || w == "footnote" || w == "annotation" || w == "atnid" ||
-        w == "atnauthor" || w == "bkmkstart" || w == "bkmkend" || w == "template" || w == "docvar")
-      return Destination(Dest::kSkip);
     if (starred) return Destination(Dest::kSkip);  // "\*" before a word this reader does not know
-    if (w == "bin") {
+    if (info.kw == Kw::kBin) {
       // Binary data: its bytes are skipped whatever they hold.
       Flush();
       pos_ = std::min(data_.size(), pos_ + size_t(std::max(0, p)));
@@ -278,117 +360,94 @@ class Reader {
     }
     if (s.dest == Dest::kSkip || s.dest == Dest::kPicture) return;
     if (s.dest == Dest::kColorTable) {
-      if (w == "red") color_ = (color_ & 0x00FFFF) | uint32_t(p & 0xFF) << 16;
-      if (w == "green") color_ = (color_ & 0xFF00FF) | uint32_t(p & 0xFF) << 8;
-      if (w == "blue") color_ = (color_ & 0xFFFF00) | uint32_t(p & 0xFF);
+      if (info.kw == Kw::kRed) color_ = (color_ & 0x00FFFF) | uint32_t(p & 0xFF) << 16;
+      if (info.kw == Kw::kGreen) color_ = (color_ & 0xFF00FF) | uint32_t(p & 0xFF) << 8;
+      if (info.kw == Kw::kBlue) color_ = (color_ & 0xFFFF00) | uint32_t(p & 0xFF);
       return;
     }
     if (s.dest == Dest::kFontTable) {
-      if (w == "f") {
+      if (info.kw == Kw::kFont) {
         if (fontName_) EndFontEntry();
         fontNumber_ = p;
         fonts_[p] = FontEntry();
         fontName_ = true;
-      } else if (w == "fcharset" && fontName_) {
+      } else if (info.kw == Kw::kCharset && fontName_) {
         fonts_[fontNumber_].charset = p;
       }
       return;
     }
-    if (w != "u" && !(w.size() == 2 && w == "uc")) skipFallback_ = 0;
-    // Characters.
-    if (w == "par" || w == "sect" || w == "page") return EndParagraph(false);
-    if (w == "line") return Unicode(0x2028);
-    if (w == "tab") return Unicode('\t');
-    if (w == "emdash") return Unicode(0x2014);
-    if (w == "endash") return Unicode(0x2013);
-    if (w == "emspace") return Unicode(0x2003);
-    if (w == "enspace") return Unicode(0x2002);
-    if (w == "qmspace") return Unicode(0x2005);
-    if (w == "bullet") return Unicode(0x2022);
-    if (w == "lquote") return Unicode(0x2018);
-    if (w == "rquote") return Unicode(0x2019);
-    if (w == "ldblquote") return Unicode(0x201C);
-    if (w == "rdblquote") return Unicode(0x201D);
-    if (w == "u" && hasParam) {
-      char32_t unit = char32_t(p < 0 ? p + 65536 : p) & 0xFFFF;
-      if (unit >= 0xD800 && unit < 0xDC00) {
-        highSurrogate_ = unit;
-      } else if (unit >= 0xDC00 && unit < 0xE000 && highSurrogate_) {
-        Unicode(0x10000 + ((highSurrogate_ - 0xD800) << 10) + (unit - 0xDC00));
-        highSurrogate_ = 0;
-      } else {
-        Unicode(unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit);
-      }
-      skipFallback_ = s.uc;
-      return;
-    }
-    if (w == "uc") {
-      s.uc = std::clamp(p, 0, 16);
-      return;
-    }
-    // Document defaults.
-    if (w == "ansicpg") {
-      codePage_ = p;
-      return;
-    }
-    if (w == "deff") {
-      defaultFont_ = p;
-      return;
-    }
-    // Character formatting.
+    if (info.kw != Kw::kU && info.kw != Kw::kUc) skipFallback_ = 0;
     RichCharFormat& f = s.format;
-    const bool on = !hasParam || p != 0;
-    if (w == "plain") {
-      Flush();
-      f = RichCharFormat();
-      s.fontNumber = -1;
-      return;
-    }
-    if (w == "b") return Set(f.bold, on);
-    if (w == "i") return Set(f.italic, on);
-    if (w == "ul" || w == "uld" || w == "uldb" || w == "ulw" || w == "uldash" || w == "ulth" || w == "ulwave")
-      return Set(f.underline, on);
-    if (w == "ulnone") return Set(f.underline, false);
-    if (w == "strike" || w == "striked") return Set(f.strike, on);
-    if (w == "fs") {
-      Flush();
-      f.halfPoints = hasParam && p > 0 ? std::min(p, 3276) : 24;
-      return;
-    }
-    if (w == "f") {
-      Flush();
-      s.fontNumber = p;
-      return;
-    }
-    if (w == "cf") {
-      Flush();
-      f.color = ColorAt(p);
-      return;
-    }
-    if (w == "cb" || w == "highlight" || w == "chcbpat") {
-      Flush();
-      f.background = ColorAt(p);
-      return;
-    }
-    if (w == "super") return SetVertical(on ? 1 : 0);
-    if (w == "sub") return SetVertical(on ? -1 : 0);
-    if (w == "nosupersub") return SetVertical(0);
-    // Paragraph formatting.
     RichParagraph& para = s.para;
-    if (w == "pard") {
-      para = RichParagraph();
-      return;
+    const bool on = !hasParam || p != 0;
+    switch (info.kw) {
+      // Characters.
+      case Kw::kPar: return EndParagraph(false);
+      case Kw::kChar: return Unicode(info.ch);
+      case Kw::kU: {
+        if (!hasParam) return;
+        char32_t unit = char32_t(p < 0 ? p + 65536 : p) & 0xFFFF;
+        if (unit >= 0xD800 && unit < 0xDC00) {
+          highSurrogate_ = unit;
+        } else if (unit >= 0xDC00 && unit < 0xE000 && highSurrogate_) {
+          Unicode(0x10000 + ((highSurrogate_ - 0xD800) << 10) + (unit - 0xDC00));
+          highSurrogate_ = 0;
+        } else {
+          Unicode(unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit);
+        }
+        skipFallback_ = s.uc;
+        return;
+      }
+      case Kw::kUc: s.uc = std::clamp(p, 0, 16); return;
+      // Document defaults.
+      case Kw::kAnsiCpg: codePage_ = p; return;
+      case Kw::kDeff: defaultFont_ = p; return;
+      // Character formatting.
+      case Kw::kPlain:
+        Flush();
+        f = RichCharFormat();
+        s.fontNumber = -1;
+        return;
+      case Kw::kBold: return Set(f.bold, on);
+      case Kw::kItalic: return Set(f.italic, on);
+      case Kw::kUnderline: return Set(f.underline, on);
+      case Kw::kUnderlineNone: return Set(f.underline, false);
+      case Kw::kStrike: return Set(f.strike, on);
+      case Kw::kFontSize:
+        Flush();
+        f.halfPoints = hasParam && p > 0 ? std::min(p, 3276) : 24;
+        return;
+      case Kw::kFont:
+        Flush();
+        s.fontNumber = p;
+        return;
+      case Kw::kColor:
+        Flush();
+        f.color = ColorAt(p);
+        return;
+      case Kw::kBackground:
+        Flush();
+        f.background = ColorAt(p);
+        return;
+      case Kw::kSuper: return SetVertical(on ? 1 : 0);
+      case Kw::kSub: return SetVertical(on ? -1 : 0);
+      case Kw::kNoSuperSub: return SetVertical(0);
+      // Paragraph formatting.
+      case Kw::kPard: para = RichParagraph(); return;
+      case Kw::kLeft: para.align = RichAlign::kLeft; return;
+      case Kw::kCenter: para.align = RichAlign::kCenter; return;
+      case Kw::kRight: para.align = RichAlign::kRight; return;
+      case Kw::kJustify: para.align = RichAlign::kJustify; return;
+      case Kw::kLeftIndent: para.leftIndent = p; return;
+      case Kw::kRightIndent: para.rightIndent = p; return;
+      case Kw::kFirstIndent: para.firstIndent = p; return;
+      case Kw::kSpaceBefore: para.spaceBefore = p; return;
+      case Kw::kSpaceAfter: para.spaceAfter = p; return;
+      case Kw::kTabStop:
+        if (para.tabStops.size() < 256) para.tabStops.push_back(p);
+        return;
+      default: return;
     }
-    if (w == "ql") para.align = RichAlign::kLeft;
-    if (w == "qc") para.align = RichAlign::kCenter;
-    if (w == "qr") para.align = RichAlign::kRight;
-    if (w == "qj" || w == "qd") para.align = RichAlign::kJustify;
-    if (w == "li") para.leftIndent = p;
-    if (w == "ri") para.rightIndent = p;
-    if (w == "fi") para.firstIndent = p;
-    if (w == "sb") para.spaceBefore = p;
-    if (w == "sa") para.spaceAfter = p;
-    if (w == "tx" && para.tabStops.size() < 256) para.tabStops.push_back(p);
   }
 
   void Destination(Dest d) {
