@@ -121,6 +121,7 @@ void CRTF::LoadDocument(WidgetWindow& widget) {
 }
 
 void CRTF::ConfigureWidget(WidgetWindow& widget) {
+  widget.SetProperty("transparent", rtfFlags & rtf_flag::kTransparent ? "1" : "0");
   widget.SetProperty("background", std::to_string(rtfBackColor));
   widget.SetProperty("border", withFrame ? "1" : "0");
   widget.SetProperty("verticalScroll", rtfFlags & rtf_flag::kNoVerticalScroll ? "0" : "1");

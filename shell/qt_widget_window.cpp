@@ -13,6 +13,7 @@
 #include <QStyleFactory>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QPainter>
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QThread>
@@ -299,10 +300,14 @@ class RichTextEdit : public QTextEdit {
         moveCursor(QTextCursor::Start);
       }
     } else if (property == "background") {
-      QPalette p = palette();
-      const uint32_t bgr = uint32_t(std::stoul(value));
-      p.setColor(QPalette::Base, QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF)));
-      setPalette(p);
+      background_ = uint32_t(std::stoul(value));
+      ShowBackground();
+    } else if (property == "transparent") {
+      // The stage shows through: nothing fills the control, only its text is drawn.
+      transparent_ = value == "1";
+      setAttribute(Qt::WA_TranslucentBackground, transparent_);
+      viewport()->setAutoFillBackground(!transparent_);
+      ShowBackground();
     } else if (property == "border") {
       // The control's border: a plain one-pixel line.
       setFrameStyle(value == "1" ? QFrame::Box | QFrame::Plain : QFrame::NoFrame);
@@ -311,6 +316,17 @@ class RichTextEdit : public QTextEdit {
       setVerticalScrollBarPolicy(value == "1" ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
     }
   }
+
+ private:
+  void ShowBackground() {
+    QPalette p = palette();
+    const uint32_t bgr = background_;
+    p.setColor(QPalette::Base, transparent_ ? QColor(Qt::transparent)
+                                            : QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF)));
+    setPalette(p);
+  }
+  uint32_t background_ = 0xFFFFFF;
+  bool transparent_ = false;
 };
 
 const WidgetType kWidgetTypes[] = {
@@ -553,9 +569,17 @@ void WidgetState::Place() {
 // Draws the widget at stage size for frames, hit tests and stamping.
 void WidgetState::Redraw() {
   if (!widget) return;
-  QImage image(widget->size(), QImage::Format_RGB32);
-  image.fill(widget->palette().color(QPalette::Window));
-  widget->render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+  QImage image;
+  if (widget->testAttribute(Qt::WA_TranslucentBackground)) {
+    // What the widget leaves undrawn stays clear, for the stage beneath.
+    image = QImage(widget->size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    widget->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+  } else {
+    image = QImage(widget->size(), QImage::Format_RGB32);
+    image.fill(widget->palette().color(QPalette::Window));
+    widget->render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+  }
   std::lock_guard l(lock);
   known.image = std::move(image);
 }
@@ -653,6 +677,26 @@ class QtWidgetWindow : public WidgetWindow {
     if (!k.visible || k.image.isNull()) return false;
     const Rect g = k.geometry;
     const Rect r = g.Offset(-origin.x, -origin.y).Intersect(target.Bounds());
+    if (k.image.hasAlphaChannel()) {
+      // Drawn over what is beneath as the window's painter draws it there.
+      if (r.Width() <= 0 || r.Height() <= 0) return true;
+      QImage under(r.Width(), r.Height(), QImage::Format_RGB32);
+      for (int y = r.top; y < r.bottom; ++y)
+        for (int x = r.left; x < r.right; ++x) {
+          const ColorRef c = target.GetPixel(x, y);
+          under.setPixel(x - r.left, y - r.top, qRgb(c.Red(), c.Green(), c.Blue()));
+        }
+      {
+        QPainter painter(&under);
+        painter.drawImage(QPoint(g.left - origin.x - r.left, g.top - origin.y - r.top), k.image);
+      }
+      for (int y = r.top; y < r.bottom; ++y)
+        for (int x = r.left; x < r.right; ++x) {
+          const QRgb c = under.pixel(x - r.left, y - r.top);
+          target.SetPixel(x, y, ColorRef::FromRgb(uint8_t(qRed(c)), uint8_t(qGreen(c)), uint8_t(qBlue(c))));
+        }
+      return true;
+    }
     for (int y = r.top; y < r.bottom; ++y)
       for (int x = r.left; x < r.right; ++x) {
         const QPoint p(x + origin.x - g.left, y + origin.y - g.top);
