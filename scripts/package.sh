@@ -13,9 +13,9 @@ echo "package: $build/$deb"
 dpkg-deb --info "$deb"
 dpkg-deb --contents "$deb"
 
-# The programs' libraries became dependencies.
+# The programs' libraries became dependencies, and the fonts text is laid out with.
 depends="$(dpkg-deb --field "$deb" Depends)"
-for lib in libc6 libstdc++6 libqt6widgets6 libsdl2; do
+for lib in libc6 libstdc++6 libqt6widgets6 libsdl2 fonts-liberation2; do
   case "$depends" in *"$lib"*) ;; *) echo "package: Depends lacks $lib: $depends" >&2; exit 1 ;; esac
 done
 
