@@ -71,7 +71,7 @@ int Preview(int argc, char** argv, const saver::SaverInvocation& how) {
   // The preview ends with the window it lives in.
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, &app, [&] {
-    if (!ForeignWindowSize(id)) app.quit();
+    if (!ForeignWindowSize(id)) QCoreApplication::exit(0);
   });
   watch.start(500);
   return app.exec() == 0 ? exit_status::kOk : exit_status::kAborted;

@@ -9,6 +9,8 @@ headless: a saver run plays the project its list selects and ends on the
 dialog (Xvfb): the configuration dialog chooses a mode by its radio
   button's shortcut and writes the list on OK, in the list's layout;
   Cancel writes nothing.
+embedded (Xvfb): inside another program's window, the run fills it with the
+  stage and the preview lives until the window goes.
 modes (Xvfb): stageMode 1 ("full") and 2 ("flip") show the stage scaled to
   fill the screen with its aspect kept, equal to the headless frame scaled
   the same way; a real mouse moved past the threshold ends the saver.
@@ -262,16 +264,76 @@ def modes(a, problems):
                 problems.append("%s: mouse moves did not end the saver" % mode)
 
 
+def embedded(a, problems):
+    """Inside another program's window (a saver daemon's): the run fills it
+    with the stage; the preview draws in it and ends when it goes."""
+    from PIL import Image
+    work = tempfile.mkdtemp(dir=a.work)
+    frames = os.path.join(work, "frames")
+    subprocess.run([a.korvel, "--headless", "--virtual-clock", "--until-idle", "--render", frames, a.project],
+                   env=dict(os.environ, QT_QPA_PLATFORM="offscreen"), capture_output=True)
+    stage = Image.open(os.path.join(frames, "frame-0001.png")).convert("RGB")
+    config = os.path.join(work, "config")
+    write_list(config, a.project)
+    with x_display() as env:
+        env = dict(env, XDG_CONFIG_HOME=config)
+        host = subprocess.Popen(["xlogo", "-geometry", "320x240+50+50"], env=env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        host_id = []
+
+        def host_window():
+            r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^xlogo$"], env=env,
+                               capture_output=True, text=True)
+            host_id[:] = r.stdout.split()[:1]
+            return host_id[0] if host_id else None
+
+        wait_for(lambda: host_window() is not None, 30, "the host window")
+        wid = host_id[0]
+        shot_path = os.path.join(work, "embedded.png")
+        proc = subprocess.Popen([a.korvel, "--saver", "run", "-window-id", wid], env=env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+        def matches():
+            xwd = x_tool(["xwd", "-root", "-silent"], env)
+            subprocess.run(["convert", "xwd:-", shot_path], input=xwd, check=True)
+            shot = Image.open(shot_path).convert("RGB")
+            f = 320 // stage.width
+            return all(shot.getpixel((50 + sx * f + f // 2, 50 + sy * f + f // 2)) == stage.getpixel((sx, sy))
+                       for sy in range(stage.height) for sx in range(stage.width))
+
+        try:
+            wait_for(matches, 30, "the stage inside the host window", proc, env)
+        except SystemExit as e:
+            problems.append(str(e))
+        proc.terminate()
+        proc.wait()
+        # The preview lives in the window and ends with it.
+        preview = subprocess.Popen([a.korvel, "--saver", "preview", wid], env=env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.PIPE)
+        time.sleep(2)
+        if preview.poll() is not None:
+            problems.append("the preview ended at once: %s" % preview.stderr.read().decode(errors="replace"))
+        host.terminate()
+        host.wait()
+        try:
+            code = preview.wait(timeout=20)
+            if code != 0:
+                problems.append("the preview ended with %d" % code)
+        except subprocess.TimeoutExpired:
+            preview.kill()
+            problems.append("the preview outlived its window")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--korvel", required=True)
     ap.add_argument("--project", required=True)
     ap.add_argument("--work", required=True)
-    ap.add_argument("--case", choices=["headless", "dialog", "modes"], required=True)
+    ap.add_argument("--case", choices=["headless", "dialog", "modes", "embedded"], required=True)
     a = ap.parse_args()
     os.makedirs(a.work, exist_ok=True)
     problems = []
-    {"headless": headless, "dialog": dialog, "modes": modes}[a.case](a, problems)
+    {"headless": headless, "dialog": dialog, "modes": modes, "embedded": embedded}[a.case](a, problems)
     return report(problems, "saver " + a.case)
 
 
