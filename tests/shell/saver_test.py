@@ -16,7 +16,6 @@ modes (Xvfb): stageMode 1 ("full") and 2 ("flip") show the stage scaled to
   the same way; a real mouse moved past the threshold ends the saver.
 """
 import argparse
-import contextlib
 import json
 import os
 import shutil
@@ -33,27 +32,6 @@ from window_test import report, start_korvel, wait_for, x_display, x_tool  # noq
 SCREEN = (1000, 600)
 
 
-@contextlib.contextmanager
-def wide_display():
-    r, w = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "%dx%dx24" % SCREEN, "-nolisten", "tcp"],
-                            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(w)
-    number = b""
-    with os.fdopen(r, "rb") as f:
-        while not number.endswith(b"\n"):
-            c = f.read(1)
-            if not c:
-                raise SystemExit("FAIL: Xvfb did not start")
-            number += c
-    env = dict(os.environ, DISPLAY=":" + number.decode().strip())
-    env.pop("QT_QPA_PLATFORM", None)
-    env.pop("WAYLAND_DISPLAY", None)
-    try:
-        yield env
-    finally:
-        xvfb.terminate()
-        xvfb.wait()
 
 LIST = """<?xml version="1.0" encoding="UTF-8"?>
 
@@ -94,6 +72,17 @@ def run(cmd, env, timeout=60):
 def end_line(stdout):
     ends = [json.loads(l) for l in stdout.splitlines() if l.startswith("{") and '"ev":"end"' in l]
     return ends[-1] if ends else None
+
+
+def headless_frame(a, work):
+    """The project's first frame played headless: what a window must show."""
+    from PIL import Image
+    frames = os.path.join(work, "frames")
+    r = subprocess.run([a.korvel, "--headless", "--virtual-clock", "--until-idle", "--render", frames, a.project],
+                       env=dict(os.environ, QT_QPA_PLATFORM="offscreen"), capture_output=True)
+    if r.returncode != 0:
+        raise SystemExit("FAIL: the headless run ended with %d" % r.returncode)
+    return Image.open(os.path.join(frames, "frame-0001.png")).convert("RGB")
 
 
 def headless(a, problems):
@@ -205,17 +194,11 @@ def dialog(a, problems):
 def modes(a, problems):
     from PIL import Image
     work = tempfile.mkdtemp(dir=a.work)
-    frames = os.path.join(work, "frames")
-    r = subprocess.run([a.korvel, "--headless", "--virtual-clock", "--until-idle", "--render", frames, a.project],
-                       env=dict(os.environ, QT_QPA_PLATFORM="offscreen"), capture_output=True)
-    if r.returncode != 0:
-        problems.append("headless run: status %d" % r.returncode)
-        return
-    stage = Image.open(os.path.join(frames, "frame-0001.png")).convert("RGB")
+    stage = headless_frame(a, work)
     config = os.path.join(work, "config")
     for mode in ("full", "flip"):
         write_list(config, a.project, mode=mode)
-        with wide_display() as env:
+        with x_display("%dx%d" % SCREEN) as env:
             env = dict(env, XDG_CONFIG_HOME=config)
 
             def stage_window():
@@ -269,16 +252,11 @@ def embedded(a, problems):
     with the stage; the preview draws in it and ends when it goes."""
     from PIL import Image
     work = tempfile.mkdtemp(dir=a.work)
-    frames = os.path.join(work, "frames")
-    subprocess.run([a.korvel, "--headless", "--virtual-clock", "--until-idle", "--render", frames, a.project],
-                   env=dict(os.environ, QT_QPA_PLATFORM="offscreen"), capture_output=True)
-    stage = Image.open(os.path.join(frames, "frame-0001.png")).convert("RGB")
+    stage = headless_frame(a, work)
     config = os.path.join(work, "config")
     write_list(config, a.project)
     with x_display() as env:
         env = dict(env, XDG_CONFIG_HOME=config)
-        host = subprocess.Popen(["xlogo", "-geometry", "320x240+50+50"], env=env, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
         host_id = []
 
         def host_window():
@@ -287,7 +265,19 @@ def embedded(a, problems):
             host_id[:] = r.stdout.split()[:1]
             return host_id[0] if host_id else None
 
-        wait_for(lambda: host_window() is not None, 30, "the host window")
+        # Xvfb now and then refuses a client that connects just after another
+        # left: the host window is started again then.
+        for attempt in range(3):
+            host = subprocess.Popen(["xlogo", "-geometry", "320x240+50+50"], env=env, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL)
+            try:
+                wait_for(lambda: host_window() is not None, 20, "the host window", host)
+                break
+            except SystemExit:
+                if host.poll() is None:
+                    host.kill()
+                if attempt == 2:
+                    raise
         wid = host_id[0]
         shot_path = os.path.join(work, "embedded.png")
         proc = subprocess.Popen([a.korvel, "--saver", "run", "-window-id", wid], env=env,
