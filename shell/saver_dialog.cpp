@@ -17,6 +17,7 @@
 #include <QRadioButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "shell/saver_window.h"
 
@@ -127,10 +128,16 @@ void SaverConfigDialog::LoadList() {
     return;
   }
   projects_->clear();
-  for (size_t i = 0; i < result.names.size(); ++i)
-    AddName(FromBytes(result.names[i]), static_cast<int>(i) == result.selected);
-  // The first entry added becomes current by itself; no selection is none.
-  if (result.selected < 0) projects_->setCurrentIndex(-1);
+  // Sorted once (a list may hold thousands of projects), then the selected
+  // entry is found again; no selection is none.
+  QStringList names;
+  names.reserve(static_cast<qsizetype>(result.names.size()));
+  for (const std::string& name : result.names) names << FromBytes(name);
+  const QString selected = result.selected >= 0 ? names[result.selected] : QString();
+  std::stable_sort(names.begin(), names.end(),
+                   [](const QString& a, const QString& b) { return QString::compare(a, b, Qt::CaseInsensitive) < 0; });
+  projects_->addItems(names);
+  projects_->setCurrentIndex(result.selected >= 0 ? static_cast<int>(names.indexOf(selected)) : -1);
   if (!result.status.empty()) status_->setText(FromBytes(result.status));
   ValuesToControls();
   ShowPicture();

@@ -22,8 +22,7 @@ class SaverConfigDialog : public QDialog {
  public:
   explicit SaverConfigDialog(std::filesystem::path listFile, QWidget* parent = nullptr);
   const saver::SaverConfig& config() const { return config_; }
-
- protected:
+  // OK: writes the list when something changed; stays open when it cannot.
   void accept() override;
 
  private:
