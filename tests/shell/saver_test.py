@@ -56,6 +56,14 @@ LIST = """<?xml version="1.0" encoding="UTF-8"?>
 </savers>\r\n"""
 
 
+def private_env(env, work):
+    """`env` with a runtime folder of the case's own: one saver runs at a
+    time per runtime folder, and the cases of this test run in parallel."""
+    runtime = os.path.join(work, "runtime")
+    os.makedirs(runtime, mode=0o700, exist_ok=True)
+    return dict(env, XDG_RUNTIME_DIR=runtime)
+
+
 def write_list(config, path, selected="main", interactive="no", mode="default", name="main", text=None):
     os.makedirs(os.path.join(config, "korvel"), exist_ok=True)
     if text is None:
@@ -88,7 +96,7 @@ def headless_frame(a, work):
 def headless(a, problems):
     work = tempfile.mkdtemp(dir=a.work)
     config = os.path.join(work, "config")
-    env = dict(os.environ, XDG_CONFIG_HOME=config, QT_QPA_PLATFORM="offscreen")
+    env = private_env(dict(os.environ, XDG_CONFIG_HOME=config, QT_QPA_PLATFORM="offscreen"), work)
     env.pop("XSCREENSAVER_WINDOW", None)
     moves = os.path.join(work, "moves.txt")
     # Ten moves about x = 10 stay within the threshold; the move at 200 is
@@ -162,7 +170,7 @@ def dialog(a, problems):
     listfile = os.path.join(config, "korvel", "savers.xml")
     before = open(listfile, "rb").read()
     with x_display() as env:
-        env = dict(env, XDG_CONFIG_HOME=config)
+        env = private_env(dict(env, XDG_CONFIG_HOME=config), work)
 
         def dialog_window():
             r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Korvel Screen Saver$"], env=env,
@@ -199,7 +207,7 @@ def modes(a, problems):
     for mode in ("full", "flip"):
         write_list(config, a.project, mode=mode)
         with x_display("%dx%d" % SCREEN) as env:
-            env = dict(env, XDG_CONFIG_HOME=config)
+            env = private_env(dict(env, XDG_CONFIG_HOME=config), work)
 
             def stage_window():
                 r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "."], env=env,
@@ -256,7 +264,7 @@ def embedded(a, problems):
     config = os.path.join(work, "config")
     write_list(config, a.project)
     with x_display() as env:
-        env = dict(env, XDG_CONFIG_HOME=config)
+        env = private_env(dict(env, XDG_CONFIG_HOME=config), work)
         host_id = []
 
         def host_window():
