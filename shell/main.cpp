@@ -171,7 +171,7 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
           if (target.saver || s.stageMode == 2) window->setWindowFlag(Qt::WindowStaysOnTopHint);
           if (s.stageMode == 2) {
             exclusive = std::make_unique<kv::ExclusivePresentation>(*stagePtr);
-            boxes.SetPresentation(exclusive.get());
+            boxes.SetFlipper(&exclusive->flipper());
           }
           const bool embedded = target.embedIn && kv::ShowInsideForeignWindow(*window, *target.embedIn);
           if (target.embedIn && !embedded)

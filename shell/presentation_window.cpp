@@ -50,14 +50,14 @@ bool ExclusivePresentation::eventFilter(QObject* watched, QEvent* event) {
 
 template <typename F>
 auto FlipAwareMessages::Showing(F show) {
-  ExclusivePresentation* p = presentation_.load();
-  if (p) {
-    p->flipper().SetMessageShowing(true);
+  PageFlipThread* flipper = flipper_.load();
+  if (flipper) {
+    flipper->SetMessageShowing(true);
     // One pass of the page-flip thread may still flip before the box is up.
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   auto answer = show();
-  if (p) p->flipper().SetMessageShowing(false);
+  if (flipper) flipper->SetMessageShowing(false);
   return answer;
 }
 

@@ -47,7 +47,7 @@ class ExclusivePresentation : public QObject {
 class FlipAwareMessages : public MessageBoxService {
  public:
   explicit FlipAwareMessages(MessageBoxService& inner) : inner_(inner) {}
-  void SetPresentation(ExclusivePresentation* p) { presentation_ = p; }
+  void SetFlipper(PageFlipThread* flipper) { flipper_ = flipper; }
   MsgAnswer Show(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon icon) override;
   int Choose(const std::string& text, const std::string& title, const std::vector<std::string>& choices) override;
 
@@ -55,7 +55,7 @@ class FlipAwareMessages : public MessageBoxService {
   template <typename F>
   auto Showing(F show);
   MessageBoxService& inner_;
-  std::atomic<ExclusivePresentation*> presentation_{nullptr};
+  std::atomic<PageFlipThread*> flipper_{nullptr};
 };
 
 }  // namespace kv

@@ -42,6 +42,7 @@ class PageFlipThread {
 
   // Set by the message box while it shows over the stage.
   void SetMessageShowing(bool on) { messageShowing_ = on; }
+  bool MessageShowing() const { return messageShowing_.load(); }
   // The window lost what it showed (re-exposed): the next pass recomposes
   // and presents the whole stage.
   void SurfaceLost();
