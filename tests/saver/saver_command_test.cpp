@@ -13,6 +13,9 @@ TEST(SaverCommand, ProgramNames) {
   EXPECT_FALSE(IsSaverProgramName("/opt/x.scr/korvel"));
   EXPECT_FALSE(IsSaverProgramName("scr"));
   EXPECT_FALSE(IsSaverProgramName("korvel"));
+  EXPECT_FALSE(IsSaverProgramName("korvel.exe"));
+  EXPECT_FALSE(IsSaverProgramName("korvel.scx"));
+  EXPECT_FALSE(IsSaverProgramName("korvelxscr"));
 }
 
 TEST(SaverCommand, ScrSwitches) {

@@ -181,6 +181,12 @@ TEST_F(SaverFile, RunOutcomesOfFiles) {
   EXPECT_EQ(ReadSaverConfiguration(dir_ / "missing.xml", s), ReadOutcome::kNoFile);
   EXPECT_EQ(ReadSaverConfiguration(dir_, s), ReadOutcome::kNoFile);
   EXPECT_EQ(ReadSaverConfiguration(Write("ok.xml", kOneProject), s), ReadOutcome::kFound);
+  // Past the bound the list is not read at all (a sparse file: no disk used).
+  const fs::path huge = Write("huge.xml", kOneProject);
+  fs::resize_file(huge, kMaxListBytes + 1);
+  EXPECT_EQ(ReadSaverConfiguration(huge, s), ReadOutcome::kUnreadable);
+  SaverConfig config;
+  EXPECT_EQ(config.Load(huge).outcome, SaverConfig::LoadOutcome::kCannotAccess);
   EXPECT_EQ(s.projectPath, "/home/u/demo.kvp");
   EXPECT_NE(ReadOutcomeText(ReadOutcome::kNotSelected, "/l.xml").find("selects no installed project"),
             std::string::npos);
