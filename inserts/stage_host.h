@@ -52,6 +52,11 @@ struct StageSettings {
   bool tileBackImage = true;
   // The most pixels the stage may have (StagePixelBound of the display).
   int64_t maxPixels = kMaxPicturePixels;
+  // The display switch of a window run: 0 none, 1 full screen at the
+  // stage's size, 2 exclusive full screen presenting whole frames; and
+  // whether the compositor's own memory surface was asked for.
+  uint8_t stageMode = 0;
+  uint8_t presentationOption = 0;
 };
 
 // The stage window's frame as scripts see it: its place on the screen and

@@ -80,6 +80,10 @@ std::string PlayerUsage() {
          "  --seed N               seed every random source from N\n"
          "  --fullscreen           stage centred on a black full screen\n"
          "  --scale N|fit          scale the stage\n"
+         "  --allow-mode-change    let a full-screen project change the display's resolution\n"
+         "\n"
+         "Screen saver: korvel --saver [configure | preview WINDOW-ID | run [-root | -window-id ID]]\n"
+         "  edits or plays the list in $XDG_CONFIG_HOME/korvel/savers.xml\n"
          "\n"
          "Exit status: 0 the project ended, 1 a file was not found, 2 a file is corrupt,\n"
          "3 the run was aborted, 64 usage error.\n";
@@ -169,6 +173,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, PlayerOptions& o, st
         if (!number(n)) return false;
         o.seed = static_cast<uint32_t>(n);
       } else if (a == "--fullscreen") o.fullscreen = true;
+      else if (a == "--allow-mode-change") o.allowModeChange = true;
       else if (a == "--scale") {
         if (!value(o.scale)) return false;
       } else {

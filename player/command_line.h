@@ -36,6 +36,15 @@ struct PlayerOptions {
   std::optional<uint32_t> seed;
   bool fullscreen = false;
   std::string scale;
+  bool allowModeChange = false;
+
+  // A screen-saver run, set from the saver list (not from the command line).
+  struct Saver {
+    bool running = false;
+    bool interactive = false;
+    std::optional<uint8_t> stageMode;  // replaces the project's own
+    bool forceMemorySurface = false;   // presentationOption 1
+  } saver;
 };
 
 // Parses argv (without the program name). A usage error fills `error` and

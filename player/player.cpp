@@ -194,6 +194,11 @@ int Player::Run() {
     return openStatus;
   }
   DocPtr project = session_->project;
+  // The saver's mode switch replaces the project's own display mode.
+  if (options_.saver.running) {
+    if (options_.saver.stageMode) project->settings.stageMode = *options_.saver.stageMode;
+    if (options_.saver.forceMemorySurface) project->settings.presentationOption = 1;
+  }
   // A stage past the bound is refused before anything is made for it.
   const auto [stageWidth, stageHeight] = StoredStageSize(project->settings);
   const int64_t stagePixels = StagePixelBound(host_.screenWidth, host_.screenHeight);
@@ -305,6 +310,8 @@ int Player::Run() {
   stage.placementX = s.placementX;
   stage.placementY = s.placementY;
   stage.tileBackImage = s.tileBackImage != 0;
+  stage.stageMode = s.stageMode;
+  stage.presentationOption = s.presentationOption;
   // No background picture under a display switch, nor behind a stage that
   // covers the whole screen anyway.
   const bool coversScreen = s.stageRight - s.stageLeft >= host_.screenWidth &&
@@ -364,7 +371,7 @@ int Player::Run() {
       live.swap(liveInput_);
     }
     for (const InputEvent& e : live) Deliver(e);
-    if (runner_->Ended()) break;
+    if (runner_->Ended() || saverEnded_) break;
     if (options_.untilMs && now >= *options_.untilMs) break;
     uint64_t activity = 0;
     const bool idle = clock_->OthersIdle(waiter, &activity);
@@ -385,7 +392,8 @@ int Player::Run() {
     waiter.wakeOnIdle = (options_.untilIdle && nothingScripted) || !wasIdle;
     runner_->PumpMessage(true, deadline);
   }
-  const int status = runner_->ExitStatus();
+  // Input that ends a saver ends its run as the project's own end does.
+  const int status = saverEnded_ ? exit_status::kOk : runner_->ExitStatus();
   // The capture ends at the run's end time, before the threads are torn down.
   media_->Sync();
   liveMain_ = nullptr;
@@ -538,6 +546,14 @@ bool Player::OfferToFocus(const InputEvent& e) {
 
 void Player::Deliver(const InputEvent& e) {
   using K = InputEvent::Kind;
+  if (saverEnded_) return;
+  if (options_.saver.running && !options_.saver.interactive) {
+    const bool ends = e.kind == K::kKey || e.kind == K::kKeyUp || (e.kind == K::kMove && saverWatch_.Move(e.x));
+    if (ends) {
+      saverEnded_ = true;
+      return;
+    }
+  }
   if (stage_) {
     // The exit key goes to the project thread alone, from the stage; then
     // the focused window object is offered the key; a hotkey of an object

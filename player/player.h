@@ -16,6 +16,7 @@
 
 #include "player/command_line.h"
 #include "player/input_script.h"
+#include "saver/saver_command.h"
 
 namespace kv {
 
@@ -102,6 +103,9 @@ class Player {
   // Runs `work` soon on the thread that called Run, in order; from any
   // thread. A headless run's widgets live on that thread.
   void PostToRun(std::function<void()> work);
+  // A screen saver running with its interactive option set ignores requests
+  // to close its window.
+  bool IgnoresClose() const { return options_.saver.running && options_.saver.interactive; }
 
  private:
   int Fail(int status, const std::string& message);
@@ -151,6 +155,9 @@ class Player {
   ChildWindowFactory* windowFactory_ = nullptr;
   std::vector<std::function<void()>> runWork_;  // guarded by inputLock_
   int frames_ = 0;
+  // A saver that is not interactive ends on a key release or a mouse move.
+  saver::SaverExitWatch saverWatch_;
+  bool saverEnded_ = false;
   bool leftDown_ = false;
   bool ended_ = false;
 };

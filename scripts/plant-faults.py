@@ -43,6 +43,7 @@ MAP = {
     "orlan": (["orlan_test", "ext_orlan_binding_tests", "korvel", "orlanc"],
               [("tests/orlan", None), ("tests/ext", None), ("tests/scenes", r"^scene\.orlan_")]),
     "xml": (["xml_test", "xml_expat_oracle_test", "kvtool_xml_test", "kvtool"], [("tests/xml", None)]),
+    "saver": (["saver_test"], [("tests/saver", None)]),
     "net": (["url_test", "locator_test", "net_http_test", "net_http_server_test", "net_progress_model_test",
              "resolver_test", "kvtool"], [("tests/net", None)]),
     "persist": (["archive_test", "document_test", "field_walk_test", "json_fields_test", "open_project_test",

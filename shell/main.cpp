@@ -24,12 +24,16 @@
 #include "player/command_line.h"
 #include "player/player.h"
 #include "player/terminal_progress.h"
+#include "saver/saver_command.h"
 #include "shell/main_frame.h"
+#include "shell/presentation_window.h"
 #include "shell/progress_panel.h"
 #include "shell/qt_clipboard.h"
 #include "shell/qt_frame_menus.h"
 #include "shell/qt_message_box.h"
 #include "shell/qt_widget_window.h"
+#include "shell/saver_shell.h"
+#include "shell/saver_window.h"
 #include "shell/stage_window.h"
 #ifdef KV_TEST_KINDS
 // A test build of the player also plays the tests' own kinds.
@@ -88,7 +92,8 @@ class DesktopApp {
 
 QColor ToQColor(kv::ColorRef c) { return QColor(c.Red(), c.Green(), c.Blue()); }
 
-int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts host, const kv::StageScale& scale) {
+int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts host, const kv::StageScale& scale,
+                 const kv::WindowTarget& target) {
   DesktopApp desktop(argc, argv);
   QApplication& app = *desktop;
   app.setApplicationName("korvel");
@@ -110,11 +115,14 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
       });
   // The window outlives the player, whose stage presents into it.
   std::unique_ptr<kv::StageWindow> window;
+  // The page-flip thread of an exclusive full-screen stage; goes before the window.
+  std::unique_ptr<kv::ExclusivePresentation> exclusive;
   kv::Player player(std::move(options), host);
   runLoop = &player;
   player.SetFrameMenus(&frameMenus);
   player.SetPictureLoader(MakePictureLoader());
-  kv::QtMessageBox boxes(&app);
+  kv::QtMessageBox qtBoxes(&app);
+  kv::FlipAwareMessages boxes(qtBoxes);
   kv::QtClipboard clipboard(&app);
   player.SetWindowFactory(&widgets);
   kv::WindowServices services;
@@ -126,7 +134,8 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   std::atomic<bool> wholeScreen{false};
   services.stageReady = [&](kv::Stage& stage) {
     const kv::StageSettings& s = stage.settings();
-    wholeScreen = s.placement == 1267;
+    const kv::StageScale shown = kv::PresentationScale(scale, s.stageMode, target);
+    wholeScreen = s.placement == 1267 || shown.fullScreen;
     // The background picture is decoded here, on the run's thread, at the
     // size of the frame's client area (a twelfth of it for tiles); only
     // metafiles draw at the size asked for.
@@ -134,7 +143,8 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
     background.color = ToQColor(s.frameColor);
     background.tile = s.tileBackImage;
     if (!s.backImageHost.empty()) {
-      const QSize client = s.placement == 1267 ? screen : kv::FrameClientSize(QSize(s.clientWidth, s.clientHeight), scale, screen);
+      const QSize client =
+          s.placement == 1267 ? screen : kv::FrameClientSize(QSize(s.clientWidth, s.clientHeight), shown, screen);
       const int div = s.tileBackImage ? 12 : 1;
       kv::DecodedPicture picture;
       if (stage.pictures().LoadSized(s.backImageHost, std::max(1, client.width() / div),
@@ -148,7 +158,7 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
         &app,
         [&, s, stagePtr = &stage, background] {
           window = std::make_unique<kv::StageWindow>(
-              player, QSize(s.clientWidth, s.clientHeight), scale,
+              player, QSize(s.clientWidth, s.clientHeight), shown,
               QString::fromStdString(s.caption.empty() ? std::string("Korvel") : s.caption), background,
               s.exitKey, screen);
           presenter = &window->presenter();
@@ -157,19 +167,40 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
           kv::RunWindow* drawing = &window->runWindow();
           widgets.AttachWindow(drawing, [drawing] { return drawing->StageArea(); }, QSize(s.clientWidth, s.clientHeight));
           if (!s.showCaption) window->setWindowFlag(Qt::FramelessWindowHint);
-          const kv::Point at = kv::StagePosition(s.placement, {s.placementX, s.placementY}, window->width(),
-                                                 window->height(), screen.width(), screen.height());
-          window->move(at.x, at.y);
-          if (scale.fullScreen)
-            window->showFullScreen();
-          else if (s.placement == 1267)
-            window->showMaximized();
-          else
-            window->show();
+          // A saver and an exclusive full-screen stage stay above every other window.
+          if (target.saver || s.stageMode == 2) window->setWindowFlag(Qt::WindowStaysOnTopHint);
+          if (s.stageMode == 2) {
+            exclusive = std::make_unique<kv::ExclusivePresentation>(*stagePtr);
+            boxes.SetFlipper(&exclusive->flipper());
+          }
+          const bool embedded = target.embedIn && kv::ShowInsideForeignWindow(*window, *target.embedIn);
+          if (target.embedIn && !embedded)
+            std::fprintf(stderr, "korvel: 0x%llx is not a window; the saver plays on the whole screen\n",
+                         static_cast<unsigned long long>(*target.embedIn));
+          if (!embedded) {
+            const kv::Point at = target.saver ? kv::Point{0, 0}
+                                              : kv::StagePosition(s.placement, {s.placementX, s.placementY},
+                                                                  window->width(), window->height(), screen.width(),
+                                                                  screen.height());
+            window->move(at.x, at.y);
+            if (shown.fullScreen || (target.embedIn && !embedded)) {
+              // Without a window manager nobody honours the full-screen
+              // request: the window takes the screen's geometry itself.
+              window->setWindowFlag(Qt::FramelessWindowHint);
+              if (QScreen* primary = QGuiApplication::primaryScreen()) window->setGeometry(primary->geometry());
+              window->showFullScreen();
+            }
+            else if (s.placement == 1267)
+              window->showMaximized();
+            else
+              window->show();
+          }
+          if (exclusive) exclusive->Watch(window->windowHandle());
         },
         Qt::BlockingQueuedConnection);
     stage.compositor().SetPresenter(presenter);
     stage.compositor().RepaintBackground(true);
+    if (exclusive) exclusive->Start();
   };
   // Downloads that show progress show it along the bottom of the stage window.
   // Over a stage maximised to the whole screen the panel is a window of its own.
@@ -187,6 +218,8 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
       std::fprintf(stderr, "korvel: %s\n", e.what());
       status = kv::exit_status::kAborted;
     }
+    // The desktop gets its normal presentation back before the window goes.
+    if (exclusive) exclusive->Stop();
     progress.SetPlaying(false);
     QMetaObject::invokeMethod(&app, [&] {
       if (window) window->runEnded = true;
@@ -198,59 +231,8 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   return status;
 }
 
-}  // namespace
-
-// A player installed as a screen saver (a program name ending in ".scr")
-// is started with the standard switches; the name of the mode they ask for,
-// or empty for none.
-std::string SaverModeOf(const std::vector<std::string>& args) {
-  if (args.empty()) return "configure";
-  std::string a = args[0];
-  if (!a.empty() && (a[0] == '/' || a[0] == '-')) a.erase(0, 1);
-  switch (a.empty() ? '\0' : a[0]) {
-    case 'C': case 'c': return "configure";
-    case 'A': case 'a': return "change password";
-    case 'P': case 'p': case 'L': case 'l': return "preview";
-    case 'S': case 's': return "run";
-    default: return {};
-  }
-}
-
-int main(int argc, char** argv) {
-#ifdef KV_TEST_KINDS
-  kv::RegisterTestKinds();
-#endif
-  std::vector<std::string> args(argv + 1, argv + argc);
-  std::string self = std::filesystem::path(argv[0]).extension().string();
-  for (char& c : self) c = char(std::tolower(static_cast<unsigned char>(c)));
-  if (self == ".scr") {
-    const std::string mode = SaverModeOf(args);
-    if (mode.empty()) {
-      std::fprintf(stderr, "korvel: no screen-saver mode in \"%s\"\n", args.empty() ? "" : args[0].c_str());
-      return kv::exit_status::kUsage;
-    }
-    std::fprintf(stderr, "korvel: the screen-saver mode \"%s\" is not available yet\n", mode.c_str());
-    return kv::exit_status::kAborted;
-  }
-  kv::PlayerOptions options;
-  std::string error;
-  if (!kv::ParseCommandLine(args, options, error)) {
-    std::fprintf(stderr, "korvel: %s\nTry 'korvel --help'.\n", error.c_str());
-    return kv::exit_status::kUsage;
-  }
-  if (options.help) {
-    std::fputs(kv::PlayerUsage().c_str(), stdout);
-    return kv::exit_status::kOk;
-  }
-  if (options.version) {
-    std::printf("korvel %s\n", kv::kVersion);
-    return kv::exit_status::kOk;
-  }
-  // Nothing to play and no window to open one from: say how to start it.
-  if (options.fileName.empty() && options.serverWindow.empty() && (options.headless || !HaveDisplay())) {
-    std::fputs(kv::PlayerUsage().c_str(), stderr);
-    return kv::exit_status::kUsage;
-  }
+// Plays `options` in a window, or headless without a display (or when asked).
+int Play(int argc, char** argv, kv::PlayerOptions options, const kv::WindowTarget& target) {
   kv::StageScale scale;
   if (!kv::ParseStageScale(options.scale, scale)) {
     std::fprintf(stderr, "korvel: --scale takes a whole number from 1 to 16 or \"fit\", not \"%s\"\n",
@@ -259,6 +241,10 @@ int main(int argc, char** argv) {
   }
   scale.fullScreen = options.fullscreen;
   if (scale.fullScreen && !scale.fit && options.scale.empty()) scale.fit = true;
+  if (options.allowModeChange)
+    std::fprintf(stderr,
+                 "korvel: --allow-mode-change: changing the display's resolution is not available yet; a "
+                 "full-screen stage is scaled to the screen instead\n");
   EnsureRuntimeFolder();
   try {
     kv::HostFacts host;
@@ -276,7 +262,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "korvel: no display; playing headless\n");
       options.headless = true;
     }
-    if (!options.headless) return PlayInWindow(argc, argv, std::move(options), host, scale);
+    if (!options.headless) return PlayInWindow(argc, argv, std::move(options), host, scale, target);
     // Drawn text, metafiles and window objects' widgets need a GUI
     // application; headless it draws off-screen, so frames are the same with
     // or without a display.
@@ -303,4 +289,52 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "korvel: %s\n", e.what());
     return kv::exit_status::kAborted;
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef KV_TEST_KINDS
+  kv::RegisterTestKinds();
+#endif
+  std::vector<std::string> args(argv + 1, argv + argc);
+  // A saver: installed under a name ending in ".scr" (the standard switches)
+  // or asked for with --saver (with a saver daemon's options).
+  const bool scrName = kv::saver::IsSaverProgramName(argv[0]);
+  if (scrName || kv::saver::HasSaverOption(args)) {
+    kv::saver::SaverInvocation how;
+    if (!kv::saver::HasSaverOption(args)) {
+      how = kv::saver::ParseScrSwitches(args);
+    } else {
+      std::string error;
+      if (!kv::saver::ParseSaverOptions(args, std::getenv("XSCREENSAVER_WINDOW"), how, error)) {
+        std::fprintf(stderr, "korvel: %s\nTry 'korvel --help'.\n", error.c_str());
+        return kv::exit_status::kUsage;
+      }
+    }
+    EnsureRuntimeFolder();
+    return kv::RunSaver(argc, argv, how, [&](kv::PlayerOptions options, const kv::WindowTarget& target) {
+      return Play(argc, argv, std::move(options), target);
+    });
+  }
+  kv::PlayerOptions options;
+  std::string error;
+  if (!kv::ParseCommandLine(args, options, error)) {
+    std::fprintf(stderr, "korvel: %s\nTry 'korvel --help'.\n", error.c_str());
+    return kv::exit_status::kUsage;
+  }
+  if (options.help) {
+    std::fputs(kv::PlayerUsage().c_str(), stdout);
+    return kv::exit_status::kOk;
+  }
+  if (options.version) {
+    std::printf("korvel %s\n", kv::kVersion);
+    return kv::exit_status::kOk;
+  }
+  // Nothing to play and no window to open one from: say how to start it.
+  if (options.fileName.empty() && options.serverWindow.empty() && (options.headless || !HaveDisplay())) {
+    std::fputs(kv::PlayerUsage().c_str(), stderr);
+    return kv::exit_status::kUsage;
+  }
+  return Play(argc, argv, std::move(options), kv::WindowTarget{});
 }

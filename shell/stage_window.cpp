@@ -393,6 +393,7 @@ void StageWindow::SetMenuBar(QMenuBar* bar) {
 
 void StageWindow::closeEvent(QCloseEvent* e) {
   if (runEnded) return e->accept();
+  if (player_.IgnoresClose()) return e->ignore();
   // Closing asks the run to stop, as the exit key does; the window stays
   // until the engine has shut down.
   e->ignore();

@@ -78,9 +78,9 @@ def press_until_ended(env, wid, key, run, still_up=lambda: True, tries=6):
         return None
 
 
-def start_xvfb():
+def start_xvfb(size="800x600"):
     r, w = os.pipe()
-    proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", size + "x24", "-nolisten", "tcp"],
                             pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=open(os.environ.get("XVFB_LOG", os.devnull), "ab"))
     os.close(w)
     number = b""
@@ -94,9 +94,10 @@ def start_xvfb():
 
 
 @contextlib.contextmanager
-def x_display():
-    """A virtual X server for the duration; yields the environment of its clients."""
-    xvfb, display = start_xvfb()
+def x_display(size="800x600"):
+    """A virtual X server (of `size` pixels) for the duration; yields the
+    environment of its clients."""
+    xvfb, display = start_xvfb(size)
     env = dict(os.environ, DISPLAY=display)
     env.pop("QT_QPA_PLATFORM", None)
     env.pop("WAYLAND_DISPLAY", None)
