@@ -77,6 +77,8 @@ std::string PlayerUsage() {
          "  --render-at MS[,MS...] with --render, also frames at these times\n"
          "  --render-every MS      with --render, also a frame every MS milliseconds\n"
          "  --depth 16|32          the display depth to emulate (default 32)\n"
+         "  --print-to FILE        print into FILE: a PDF when it ends in .pdf, otherwise\n"
+         "                         PNG pages FILE-NNNN.png\n"
          "  --seed N               seed every random source from N\n"
          "  --fullscreen           stage centred on a black full screen\n"
          "  --scale N|fit          scale the stage\n"
@@ -137,6 +139,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, PlayerOptions& o, st
         if (!value(o.traceFile)) return false;
       } else if (a == "--audio-out") {
         if (!value(o.audioOut)) return false;
+      } else if (a == "--print-to") {
+        if (!value(o.printTo)) return false;
+        if (o.printTo.empty()) {
+          error = "--print-to needs a file name";
+          return false;
+        }
       } else if (a == "--no-audio-device") o.noAudioDevice = true;
       else if (a == "--render") {
         if (!value(o.renderDir)) return false;
@@ -180,10 +188,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, PlayerOptions& o, st
     // Anything else, absolute host paths included, is a file name; the first wins.
     if (o.fileName.empty()) o.fileName = Unquote(a);
   }
-  if (pending) {
-    error = "switch " + args.back() + " needs a value";
-    return false;
-  }
+  // A switch left without its value leaves its field empty; the record is
+  // finished all the same.
   o.pluginName = Unquote(Trim(o.pluginName));
   o.projectName = Unquote(Trim(o.projectName));
   std::string base = Trim(o.baseUrl);
