@@ -69,7 +69,7 @@ std::string PlayerUsage() {
          "  --answers LIST         answers for message boxes, comma-separated\n"
          "                         (yes, no, ok, cancel, retry, ignore, abort, text:VALUE)\n"
          "  --input FILE           scripted input at times (MS move|down|up|click|rclick|dblclick X Y,\n"
-         "                         MS key NAME, MS char TEXT)\n"
+         "                         MS key NAME, MS char TEXT, MS drop X Y TEXT)\n"
          "  --trace FILE           JSON Lines trace of the run (- for standard output)\n"
          "  --audio-out FILE       write everything sounded to a WAV file\n"
          "  --no-audio-device      play as if no audio output could be opened\n"
