@@ -1,6 +1,7 @@
 #include "player/print_job.h"
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include <unistd.h>
@@ -300,12 +301,25 @@ bool PngPageDevice::EndDocument(std::string&) { return true; }
 void StretchNearest(const PixelBuffer& picture, PixelBuffer& target, const Rect& dest) {
   if (picture.IsNull() || target.IsNull() || dest.IsEmpty()) return;
   const Rect clip = dest.Intersect(target.Bounds());
+  if (clip.IsEmpty()) return;
   const int64_t dw = dest.Width64(), dh = dest.Height64();
+  const bool sameFormat = picture.Format() == target.Format();
+  const size_t rowBytes = size_t(clip.Width()) * size_t(target.BytesPerPixel());
+  int lastPy = -1;
   for (int y = clip.top; y < clip.bottom; ++y) {
     const int py = int((y - dest.top) * int64_t(picture.Height()) / dh);
+    // A picture row already drawn is copied from the target row above.
+    if (py == lastPy) {
+      std::memcpy(target.At(clip.left, y), target.At(clip.left, y - 1), rowBytes);
+      continue;
+    }
+    lastPy = py;
     for (int x = clip.left; x < clip.right; ++x) {
       const int px = int((x - dest.left) * int64_t(picture.Width()) / dw);
-      target.SetPixel(x, y, picture.GetPixel(px, py));
+      if (sameFormat)
+        std::memcpy(target.At(x, y), picture.At(px, py), size_t(target.BytesPerPixel()));
+      else
+        target.SetPixel(x, y, picture.GetPixel(px, py));
     }
   }
 }

@@ -228,6 +228,10 @@ TEST_F(PrintJob, PrintStageSizeFollowsQualityMarginsAndTheSource) {
       // One inch each side: 300 px; width 1880 = 29 * 64 + 24; height 1410.
       {"margins", false, {1000, 1000, 1000, 0}, {0, 0, 64, 48}, 64, 48, {300, 300, 300 + 64 * 29, 300 + 48 * 29}},
       {"a part", false, {}, {36, 20, 60, 44}, 24, 24, {0, 0, 2472, 2472}},
+      // One pixel: f = 2480, a print stage of one pixel over the width.
+      {"one pixel", false, {}, {0, 0, 1, 1}, 1, 1, {0, 0, 2480, 2480}},
+      // Wider than the paper: factor 1, the print stage the printable size.
+      {"16384 square", false, {}, {0, 0, 16384, 16384}, 2480, 2480, {0, 0, 2480, 2480}},
   };
   for (const auto& c : cases) {
     printers.setup.highQuality = c.hq;
@@ -370,6 +374,12 @@ TEST(StretchNearest, EachTargetPixelTakesThePicturePixelItFallsOn) {
     uint32_t expected;
   } cases[] = {{0, 0, 0xFFFFFF}, {1, 1, 1}, {2, 2, 1}, {3, 1, 2}, {5, 4, 13}, {6, 4, 13}, {7, 4, 0xFFFFFF}, {1, 3, 11}};
   for (const auto& c : cases) EXPECT_EQ(target.GetPixel(c.x, c.y).value, c.expected) << c.x << "," << c.y;
+  // A 16-bit stage's picture onto a page: converted pixel by pixel.
+  PixelBuffer wide(1, 1, PixelFormat::kRgb565);
+  wide.SetPixel(0, 0, ColorRef(0x0000FF));
+  PixelBuffer page(3, 3);
+  StretchNearest(wide, page, {0, 0, 3, 3});
+  EXPECT_EQ(page.GetPixel(2, 2), wide.GetPixel(0, 0));
 }
 
 }  // namespace
