@@ -9,6 +9,7 @@
 #include "engine/clock.h"
 #include "engine/expand_names.h"
 #include "engine/macro_host.h"
+#include "engine/request.h"
 #include "engine/runner.h"
 #include "ext/orlan_binding.h"
 #include "ext/register.h"
@@ -451,11 +452,15 @@ int Player::PlayFile(bool first) {
     if (idle) idleActivity = activity;
     wasIdle = idle;
     // A stale hover is still to be ended by the timer's next tick.
-    // Requests posted to this thread (the main thread's commands) are still
-    // to run, and so is a stale hover the timer's next tick ends.
-    const bool nothingScripted = nextInput >= input_.size() && nextRenderAt >= options_.renderAt.size() &&
-                                 !stage_->HoverStale() && main_->port.Empty();
-    if (options_.untilIdle && idle && nothingScripted) break;
+    // A stale hover is still to be ended by the timer's next tick.
+    const bool nothingScripted =
+        nextInput >= input_.size() && nextRenderAt >= options_.renderAt.size() && !stage_->HoverStale();
+    if (options_.untilIdle && idle && nothingScripted) {
+      // Requests posted to this thread (the main thread's commands, such as
+      // printing) run before the run may end; what they did is looked at again.
+      if (!RunOwnRequests()) break;
+      continue;
+    }
     int64_t deadline = kForever;
     if (nextInput < input_.size()) deadline = std::min(deadline, input_[nextInput].timeMs);
     if (nextRenderAt < options_.renderAt.size()) deadline = std::min(deadline, options_.renderAt[nextRenderAt]);
@@ -498,6 +503,24 @@ int Player::PlayFile(bool first) {
   }
   EndRun(status);
   return status;
+}
+
+bool Player::RunOwnRequests() {
+  auto frontIsRequest = [this] {
+    bool request = false;
+    main_->port.DropLeadingRequests([&request](const Request&) {
+      request = true;
+      return false;
+    });
+    return request;
+  };
+  bool ran = false;
+  // What is queued now, wake-ups of posted work included, goes through once.
+  for (int i = 0; i < 1000 && !main_->port.Empty(); ++i) {
+    ran = frontIsRequest() || ran;
+    runner_->PumpMessage(true, clock_->NowMs());
+  }
+  return ran;
 }
 
 void Player::PostToRun(std::function<void()> work) {

@@ -126,6 +126,9 @@ class Player {
   // Input for the headless frame menus while they are in use; true when taken.
   bool OfferToMenus(const InputEvent& e);
   void RunPostedWork();
+  // Runs the requests queued for the run's own (main) thread; true when
+  // there was one.
+  bool RunOwnRequests();
   void EndRun(int status);
 
   PlayerOptions options_;
