@@ -11,12 +11,15 @@
 #include "engine/launch.h"
 #include "engine/media_service.h"
 #include "engine/orlan_service.h"
+#include "engine/print_service.h"
 #include "engine/run_error.h"
+#include "engine/trace.h"
 #include "engine/variables.h"
 #include "persist/document.h"
 #include "persist/open_project.h"
 #include "persist/project_session.h"
 #include "persist/project_tree.h"
+#include "platform/launcher.h"
 #include "platform/paths.h"
 #include "platform/string_table.h"
 #include "platform/text.h"
@@ -72,10 +75,8 @@ const char* CommandNeeds(uint16_t code) {
       return "drag and drop of object contents";
     case 81:
       return "scanner and bitmap transfer";
-    case 46: case 47: case 49: case 50: case 51:
+    case 49: case 50: case 51:
       return "application shell";
-    case 58: case 59: case 66:
-      return "printing";
     default:
       return nullptr;
   }
@@ -90,6 +91,13 @@ namespace {
   throw KVRunException(sid::kRunTimeError,
                        "command " + std::to_string(code) + " needs the " + subsystem);
 }
+
+// "Unable to spawn the external browser for resource '%s'..."
+constexpr uint32_t kUnableToSpawnBrowser = 51504;
+// Longer addresses than this are refused rather than handed to the desktop.
+constexpr size_t kMaxAddressLength = 8192;
+// The shell's "file not found" answer, shown when no handler could start.
+constexpr unsigned kShellFileNotFound = 2;
 
 bool IsThreadCopy(const InsertPtr& insert) { return insert && !insert->source.expired(); }
 
@@ -390,6 +398,69 @@ int CFlow::Execute(Runner& runner) {
       for (auto& t : runner.ScriptThreads())
         if (InsertPtr object = PlayedObject(*t)) object->PauseInsert(runner);
       return 1;
+    case command::kRunNewProject: {
+      // The run ends for the new project only once its file is found; a
+      // name that finds none leaves this project playing.
+      const std::string name = expanded();
+      const std::string file = name.empty() ? std::string() : runner.ResolveFile(name);
+      std::error_code error;
+      if (file.empty() || !std::filesystem::is_regular_file(file, error)) {
+        runner.sceneChanging = false;
+        throw KVRunException(sid::kErrorReadingFile, name);
+      }
+      runner.RequestNewProject(file);
+      runner.AbortProject(false);
+      return 1;
+    }
+    case command::kGotoUrl: {
+      // The desktop's handler opens the address (or document); a failure
+      // shows the browser message with the shell's code, as opening a web
+      // page does.
+      const std::string target = expanded();
+      DocumentOpener* opener = runner.Documents();
+      if (!opener) Missing(command, "desktop's handler of addresses");
+      const bool sensible = !target.empty() && target.size() <= kMaxAddressLength;
+      if (!sensible || !opener->Open(target)) {
+        const bool tooLong = target.size() > kMaxAddressLength;
+        std::string text = FormatString(kUnableToSpawnBrowser, tooLong ? target.substr(0, 64) + "..." : target);
+        if (const size_t at = text.find("%u"); at != std::string::npos) text.replace(at, 2, std::to_string(kShellFileNotFound));
+        runner.ShowError(kUnableToSpawnBrowser, text, LoadString(sid::kAppName));
+        vars.SetLastError(2);
+        return 1;
+      }
+      if (runner.trace()) runner.trace()->Launch("xdg-open", {target});
+      return 1;
+    }
+    case command::kPrintStage: {
+      PrintService* printer = runner.Printer();
+      if (!printer) Missing(command, "printing");
+      // What plays holds still while the stage is printed.
+      std::vector<InsertPtr> paused;
+      for (auto& t : runner.ScriptThreads())
+        if (InsertPtr object = PlayedObject(*t); object && !object->IsPaused()) {
+          object->PauseInsert(runner);
+          paused.push_back(object);
+        }
+      printer->Print(runner, PrintRequest::kStage, nullptr);
+      for (const InsertPtr& object : paused)
+        if (object->IsPaused()) object->ResumeInsert(runner);
+      return 1;
+    }
+    case command::kPrintObjectDomain:
+    case command::kPrintObjectAlone: {
+      PrintService* printer = runner.Printer();
+      if (!printer) Missing(command, "printing");
+      InsertPtr target = findObject();
+      if (!target) return 1;
+      // A name finds the copy that plays; its sprite is what shows.
+      if (InsertPtr copy = target->clone.lock()) target = copy;
+      // Only an object that shows can be printed, alone or with the stage.
+      if (!target->IsShown()) throw KVRunException(sid::kPrintObjectNotOnStage, expanded());
+      printer->Print(runner, command == command::kPrintObjectAlone ? PrintRequest::kObjectAlone
+                                                                    : PrintRequest::kObjectWithStage,
+                     target);
+      return 1;
+    }
     case command::kLaunchExecutable: {
       auto launch = std::make_shared<CLaunch>();
       launch->program = expanded();

@@ -2,6 +2,8 @@
 // and finding objects by name.
 #include "engine/runner.h"
 
+#include <utility>
+
 #include <ctime>
 
 #include "engine/insert.h"
@@ -81,6 +83,16 @@ void Runner::Shutdown() {
 void Runner::WakeEveryone() { clock().WakeAll(); }
 
 void Runner::RequestRestart() { restartRequested = true; }
+
+void Runner::RequestNewProject(const std::string& hostFile) {
+  std::lock_guard lock(newProjectLock_);
+  newProject_ = hostFile;
+}
+
+std::string Runner::TakeNewProject() {
+  std::lock_guard lock(newProjectLock_);
+  return std::exchange(newProject_, {});
+}
 
 // --- finding
 

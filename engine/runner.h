@@ -33,6 +33,7 @@ class DocumentOpener;
 class MediaService;
 class MessageBoxService;
 class OrlanService;
+class PrintService;
 class ProgramLauncher;
 class ProjectSession;
 class Runner;
@@ -166,6 +167,8 @@ struct RunnerServices {
   MediaService* media = nullptr;
   // The Orlan binding; null: the run has none (set once it exists).
   OrlanService* orlan = nullptr;
+  // Printing the stage; null: the run cannot print.
+  PrintService* printer = nullptr;
   // The local host file a stored name stands for (name macros expanded,
   // fetched or extracted by the resource locator); empty when there is none.
   std::function<std::string(const std::string& name)> resolveFile;
@@ -201,6 +204,9 @@ class Runner {
   MediaService* Media() { return services_.media; }
   MessageBoxService& Messages() { return *services_.messages; }
   OrlanService* Orlan() { return services_.orlan; }
+  PrintService* Printer() { return services_.printer; }
+  // Printing needs the stage, so it is installed once the stage exists.
+  void SetPrinter(PrintService* printer) { services_.printer = printer; }
   // The binding needs the runner, so it is installed once both exist.
   void SetOrlan(OrlanService* orlan) { services_.orlan = orlan; }
   // The open project, its tree and the resource locator of this run.
@@ -221,6 +227,10 @@ class Runner {
   // (0 ended, 3 aborted).
   bool Ended() const { return ended_.load(); }
   void RequestRestart();
+  // "Run New Project": the host file of the project that replaces this one
+  // once the run has ended; Take answers it (empty: none) and forgets it.
+  void RequestNewProject(const std::string& hostFile);
+  std::string TakeNewProject();
   int ExitStatus() const { return aborted_.load() ? 3 : 0; }
   // Stops every thread and joins them (the end of a run, however it ends).
   void Shutdown();
@@ -317,6 +327,8 @@ class Runner {
   std::mutex endLock_;
   bool runEnding_ = false;
   std::atomic<bool> aborted_{false};
+  std::mutex newProjectLock_;
+  std::string newProject_;  // guarded by newProjectLock_
   std::atomic<int> abortCount_{0};
   std::atomic<uint32_t> threadsStarted_{0};
 

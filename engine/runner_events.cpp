@@ -128,7 +128,9 @@ ScriptThreadContext* Runner::TargetOfCommand(CInsert& raiser, CFlow& handler, ui
       if (code != 27) {
         sceneChanging = true;
         if (projectThread_) projectThread_->port.FlushRequests();
-        abortRequested = true;
+        // A new project ends this run only once its file is known to open
+        // (the command itself stops the run); a halt stops it now.
+        if (code == 11) abortRequested = true;
       }
       return projectThread_.get();
     case 12: case 13: case 14: case 24: case 25: case 39: case 40: case 41: case 42: case 48: case 64: case 65:

@@ -21,6 +21,8 @@ inline constexpr uint32_t kVariablesNotResident = 7010;
 inline constexpr uint32_t kRunTimeHalting = 7012;
 inline constexpr uint32_t kThreadedUseProjectSubs = 7028;
 inline constexpr uint32_t kUnableToLocateCursor = 7029;
+inline constexpr uint32_t kPrintFailed = 7032;
+inline constexpr uint32_t kPrintObjectNotOnStage = 7033;
 inline constexpr uint32_t kObjectCrashed = 7034;
 inline constexpr uint32_t kPreloadNonFreestyle = 7139;
 inline constexpr uint32_t kNoSuchLabel = 8001;
@@ -31,6 +33,11 @@ inline constexpr uint32_t kThreadedJump = 8027;
 inline constexpr uint32_t kHideAllWhileLoading = 8028;
 inline constexpr uint32_t kScriptNameBlank = 8029;
 inline constexpr uint32_t kInWord = 31476;
+// Printing.
+inline constexpr uint32_t kPrintingDocument = 5089;
+inline constexpr uint32_t kPrintingUntitled = 5090;
+inline constexpr uint32_t kProcessingPrintRequest = 5091;
+inline constexpr uint32_t kPrintingToDevice = 5092;
 inline constexpr uint32_t kFunctionNotImplemented = 51467;
 // The Orlan binding's.
 inline constexpr uint32_t kUnableToOpenFile = 6051;

@@ -54,6 +54,9 @@ class TraceSink {
   // A menu item was chosen: the menu object, the item's text without its
   // accelerator marks, its command code.
   virtual void Menu(const std::string& /*insert*/, const std::string& /*item*/, uint16_t /*command*/) {}
+  // A print request finished: the pages written and the stage rectangle
+  // printed [left, top, right, bottom].
+  virtual void Printed(int /*pages*/, int32_t /*left*/, int32_t /*top*/, int32_t /*right*/, int32_t /*bottom*/) {}
   virtual void End(int code, const std::vector<VariableView>& vars, const std::vector<VariableView>& rw) = 0;
 };
 

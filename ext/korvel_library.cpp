@@ -9,7 +9,6 @@ namespace kv {
 
 namespace {
 
-constexpr const char* kPrinting = "printing";
 constexpr const char* kAuthoring = "the authoring tool";
 
 // In registration order; synonyms follow the name they share an id with.
@@ -153,7 +152,7 @@ constexpr BuiltinSpec kBuiltins[] = {
     {"kvoGetRemoveFX", 102, 'I', "S"},
     {"kvoSetShowFX", 101, 0, "SI"},
     {"kvoSetRemoveFX", 103, 0, "SI"},
-    {"kvoPrintObject", 99, 0, "S", kPrinting},
+    {"kvoPrintObject", 99, 0, "S"},
     {"kvoTwain", 87, 0, "SIII"},
     // Stage.
     {"kvGetStageSize", 30, 0, "z"},
@@ -163,7 +162,7 @@ constexpr BuiltinSpec kBuiltins[] = {
     {"kvGetStagePosition", 33, 0, "r"},
     {"kvSetStagePosition", 34, 0, "r"},
     {"kvSetRedraw", 61, 0, "B"},
-    {"kvPrintStage", 98, 0, "", kPrinting},
+    {"kvPrintStage", 98, 0, ""},
     {"kvPositionWindow", 143, 0, "SLLLL"},
     // Project tree.
     {"kvGetCurrentScript", 108, 'S', ""},

@@ -33,6 +33,7 @@ bool PostForObject(BuiltinCall& call, uint16_t code, const std::shared_ptr<CInse
     case command::kPauseObject:
     case command::kStopObject:
     case command::kUpdateObject:
+    case command::kPrintObjectDomain:
       target = runner.MainThread();
       break;
     default: {
@@ -396,6 +397,12 @@ void PostObject(BuiltinCall& c) {
   PostForObject(c, Code, c.ObjectArg(1));
 }
 
+// Printing runs on the main thread, which owns the stage window.
+void PrintStage(BuiltinCall& c) {
+  if (!c.runner.playerRunning || c.runner.shuttingDown) return;
+  c.Post(c.runner.MainThread(), command::kPrintStage, {}, nullptr);
+}
+
 void Play(BuiltinCall& c) {
   if (!c.runner.playerRunning || c.runner.shuttingDown) return;
   if (auto o = c.ObjectArg(1)) {
@@ -752,6 +759,8 @@ void InstallStageBuiltins(BuiltinTable& table) {
   table.Set(33, GetStagePosition);
   table.Set(34, SetStagePosition);
   table.Set(61, SetRedraw);
+  table.Set(98, PrintStage);
+  table.Set(99, PostObject<command::kPrintObjectDomain>);
   table.Set(143, PositionWindow);
 }
 

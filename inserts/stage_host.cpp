@@ -219,6 +219,14 @@ void Stage::ButtonDown(int button, int x, int y) {
                  {x, y});
 }
 
+bool Stage::Drop(int x, int y, const std::string& text) {
+  if (!settings_.acceptsDrops) return false;
+  if (auto name = runner_.variables().FindRuntime("rwDragDropName")) runner_.variables().SetText(*name, text);
+  std::lock_guard lock(StageLock());
+  if (StageSprite* s = SpriteAt(x, y)) DeliverEvent(*s, event::kDropFromDrag, {x, y});
+  return true;
+}
+
 void Stage::ButtonUp(int button, int x, int y) {
   pointer_ = {x, y};
   std::lock_guard lock(StageLock());
@@ -303,6 +311,16 @@ void Stage::EndHover() {
 void Stage::HoverTick() {
   std::lock_guard lock(StageLock());
   if (hover_ && SpriteAt(pointer_.x, pointer_.y) != hover_) EndHover();
+}
+
+bool Stage::Hovering() {
+  std::lock_guard lock(StageLock());
+  return hover_ != nullptr;
+}
+
+bool Stage::HoverStale() {
+  std::lock_guard lock(StageLock());
+  return hover_ && SpriteAt(pointer_.x, pointer_.y) != hover_;
 }
 
 void Stage::ResetMouse() {

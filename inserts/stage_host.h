@@ -50,6 +50,8 @@ struct StageSettings {
   // from the top left or stretched over the frame's client area.
   std::string backImageHost;
   bool tileBackImage = true;
+  // The project lets text and files be dropped on the stage.
+  bool acceptsDrops = false;
   // The most pixels the stage may have (StagePixelBound of the display).
   int64_t maxPixels = kMaxPicturePixels;
   // The display switch of a window run: 0 none, 1 full screen at the
@@ -112,6 +114,10 @@ class Stage : public StageLink, public StageEnvironment {
   void ButtonDown(int button, int x, int y);
   void ButtonUp(int button, int x, int y);
   void DoubleClick(int x, int y);
+  // Text (or a file's path) dropped at (x, y): it becomes rwDragDropName,
+  // and the object there hears 9044 as it would a left button going down.
+  // Ignored unless the project accepts drops. False when ignored.
+  bool Drop(int x, int y, const std::string& text);
   // A key pressed on the stage. Answers true for the exit key, which sets
   // the quit request and posts the key to the project thread.
   bool KeyDown(uint32_t key);
@@ -120,6 +126,12 @@ class Stage : public StageLink, public StageEnvironment {
   bool Hotkey(uint32_t key, uint32_t modifiers, int phase);
   // The hover timer: ends the hover state once the pointer has left.
   void HoverTick();
+  static constexpr int64_t kHoverTickMs = 400;
+  // The timer runs while an object is under the pointer; the hover is stale
+  // when the pointer is no longer over that object (it moved or went), which
+  // the next tick ends.
+  bool Hovering();
+  bool HoverStale();
   // Re-evaluates the hover object at the last pointer position.
   void ResetMouse();
   // The scene-ready work at a flush point (deferred objects revealed).

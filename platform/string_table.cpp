@@ -14,6 +14,7 @@ struct Entry {
 // Sorted by id. Each subsystem keeps its texts together under its comment.
 constexpr Entry kStrings[] = {
     // Transition effect names, by effect number.
+    {210, "%lu KB"},
     {4000, "(None)"},
     {4001, "Wipe top to bottom"},
     {4002, "Wipe bottom to top"},
@@ -139,6 +140,10 @@ constexpr Entry kStrings[] = {
     {5070, "Undefined"},
     {5080, "Unable to initialize socket services.  Remote file access will be disabled."},
     {5083, "Zure Files|*.kvg||"},
+    {5089, "Printing '%s'"},
+    {5090, "Printing 'UNTITLED'"},
+    {5091, "Processing print request..."},
+    {5092, "to %s on %s"},
     {5093, "Korvel Standbys|*.kvb||"},
     {5109, "Korvel Compilation|*.kvg||"},
     {5111, "Movie (MPEG) Files|*.mpg;*.mpeg;*.mpe||"},
@@ -170,8 +175,13 @@ constexpr Entry kStrings[] = {
            "version of the Korvel Runtime Player or check the file for validity."},
     {6178, "The file '%s' could not be processed because it is a new file format.\r\n\r\nPlease upgrade to a newer "
            "version of ~Tarn."},
+    {6179, "https://korvel-player.example.org/"},
+    {6180, "https://korvel-player.example.org/web-edition/"},
     {6217, "%sObject  %u"},
     {6218, "in script %s"},
+    {6235, "https://korvel-player.example.org/support/"},
+    {6236, "https://korvel-player.example.org/downloads/"},
+    {6237, "https://korvel-player.example.org/news/"},
     {6323, "Exception while preparing:"},
     {6325, "Unable to prepare .KVG file"},
     // The Orlan binding.
@@ -206,6 +216,7 @@ constexpr Entry kStrings[] = {
     {7025, "Unknown image error."},
     {7028, "Threaded objects should use Project Subs. Consider moving "},
     {7029, "Unable to locate Cursor "},
+    {7032, "Print failed: "},
     {7033, "Attempt to print an object that is not on the Stage. "},
     {7034, "Object Crashed."},
     {7119, "Invalid track for this compact disc."},
@@ -277,6 +288,9 @@ constexpr Entry kStrings[] = {
     {51467, "Function not implemented"},
     {51475, "Cannot read file as a Korvel script."},
     {51497, " with frame"},
+    {51504,
+     "Unable to spawn the external browser for resource '%s'\r\n\r\nPlease check file external libraries and "
+     "associations.\r\n\r\nGuru Meditation Code %u"},
     {57344, "Korvel"},
     // Archive failures: 61872 + cause.
     {61446, "an unnamed file"},

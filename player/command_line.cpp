@@ -69,7 +69,7 @@ std::string PlayerUsage() {
          "  --answers LIST         answers for message boxes, comma-separated\n"
          "                         (yes, no, ok, cancel, retry, ignore, abort, text:VALUE)\n"
          "  --input FILE           scripted input at times (MS move|down|up|click|rclick|dblclick X Y,\n"
-         "                         MS key NAME, MS char TEXT)\n"
+         "                         MS key NAME, MS char TEXT, MS drop X Y TEXT)\n"
          "  --trace FILE           JSON Lines trace of the run (- for standard output)\n"
          "  --audio-out FILE       write everything sounded to a WAV file\n"
          "  --no-audio-device      play as if no audio output could be opened\n"
@@ -77,6 +77,8 @@ std::string PlayerUsage() {
          "  --render-at MS[,MS...] with --render, also frames at these times\n"
          "  --render-every MS      with --render, also a frame every MS milliseconds\n"
          "  --depth 16|32          the display depth to emulate (default 32)\n"
+         "  --print-to FILE        print into FILE: a PDF when it ends in .pdf, otherwise\n"
+         "                         PNG pages FILE-NNNN.png\n"
          "  --seed N               seed every random source from N\n"
          "  --fullscreen           stage centred on a black full screen\n"
          "  --scale N|fit          scale the stage\n"
@@ -141,6 +143,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, PlayerOptions& o, st
         if (!value(o.traceFile)) return false;
       } else if (a == "--audio-out") {
         if (!value(o.audioOut)) return false;
+      } else if (a == "--print-to") {
+        if (!value(o.printTo)) return false;
+        if (o.printTo.empty()) {
+          error = "--print-to needs a file name";
+          return false;
+        }
       } else if (a == "--no-audio-device") o.noAudioDevice = true;
       else if (a == "--render") {
         if (!value(o.renderDir)) return false;
@@ -185,10 +193,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, PlayerOptions& o, st
     // Anything else, absolute host paths included, is a file name; the first wins.
     if (o.fileName.empty()) o.fileName = Unquote(a);
   }
-  if (pending) {
-    error = "switch " + args.back() + " needs a value";
-    return false;
-  }
+  // A switch left without its value leaves its field empty; the record is
+  // finished all the same.
   o.pluginName = Unquote(Trim(o.pluginName));
   o.projectName = Unquote(Trim(o.projectName));
   std::string base = Trim(o.baseUrl);

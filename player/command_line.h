@@ -33,6 +33,7 @@ struct PlayerOptions {
   std::vector<int64_t> renderAt;
   int64_t renderEvery = 0;
   int depth = 32;
+  std::string printTo;
   std::optional<uint32_t> seed;
   bool fullscreen = false;
   std::string scale;

@@ -74,7 +74,17 @@ MsgAnswer HarnessMessageBox::ShowWithId(uint32_t textId, const std::string& text
         if (word == AnswerWord(a)) answer = a;
     }
   }
-  if (!scripted && interactive_) answer = interactive_->ShowWithId(textId, text, title, buttons, icon);
+  if (!scripted && interactive_) {
+    // One box at a time: a box asked for while another shows is not shown
+    // and answers at once as its first button would (1).
+    bool expected = false;
+    if (!showing_.compare_exchange_strong(expected, true)) return MsgAnswer::Ok;
+    struct Release {
+      std::atomic<bool>& flag;
+      ~Release() { flag = false; }
+    } release{showing_};
+    answer = interactive_->ShowWithId(textId, text, title, buttons, icon);
+  }
   Log("Message \"%s\": %s -> %s", title.c_str(), text.c_str(), AnswerWord(answer));
   if (echo_)
     std::fprintf(stderr, "korvel: message \"%s\": %s [%s]\n", Cp1252ToUtf8(title).c_str(),

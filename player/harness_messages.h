@@ -3,6 +3,7 @@
 // an answer is not one the box offers, and traces every box it showed.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -38,6 +39,7 @@ class HarnessMessageBox : public MessageBoxService {
 
  private:
   MessageBoxService* interactive_ = nullptr;
+  std::atomic<bool> showing_{false};  // a real box is up
   std::mutex mutex_;
   std::deque<std::string> answers_;
   TraceSink* trace_;

@@ -104,6 +104,17 @@ bool ParseInputScript(const std::string& text, std::vector<InputEvent>& out, std
       std::getline(words, rest);
       if (!rest.empty() && rest[0] == ' ') rest.erase(rest.begin());
       e.text = Utf8ToCp1252(rest);
+    } else if (verb == "drop") {
+      e.kind = InputEvent::Kind::kDrop;
+      std::string xs, ys, rest;
+      int64_t x, y;
+      if (!(words >> xs >> ys) || !ToInt(xs, x) || !ToInt(ys, y)) return fail("drop needs X, Y and the text");
+      e.x = static_cast<int32_t>(x);
+      e.y = static_cast<int32_t>(y);
+      std::getline(words, rest);
+      if (!rest.empty() && rest[0] == ' ') rest.erase(rest.begin());
+      if (rest.empty()) return fail("drop needs the text dropped");
+      e.text = Utf8ToCp1252(rest);
     } else if (verb == "minimize") {
       e.kind = InputEvent::Kind::kMinimize;
     } else if (verb == "restore") {

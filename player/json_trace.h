@@ -17,6 +17,9 @@ class JsonTrace : public TraceSink {
   // `out` is borrowed (standard output) or owned (a file opened by the caller
   // and handed over with `owned`).
   JsonTrace(Clock& clock, FILE* out, bool owned);
+  // Times come from `clock` from now on, `offset` added (a new project's
+  // clock in a run that goes on).
+  void Rebase(Clock& clock, int64_t offset);
   ~JsonTrace() override;
 
   void Start(const std::string& file) override;
@@ -35,6 +38,7 @@ class JsonTrace : public TraceSink {
   void Focus(const std::string& insert) override;
   void Cursor(const std::string& insert, const std::string& shape, const std::string& file, bool hidden) override;
   void Menu(const std::string& insert, const std::string& item, uint16_t command) override;
+  void Printed(int pages, int32_t left, int32_t top, int32_t right, int32_t bottom) override;
   void Effect(const std::string& insert, uint32_t id, const char* op, int steps) override;
   void Path(const std::string& insert, size_t node, int32_t left, int32_t top, int32_t right,
             int32_t bottom) override;
@@ -48,7 +52,9 @@ class JsonTrace : public TraceSink {
   void Write(const std::string& line);
   std::string Head(const char* ev);
 
-  Clock& clock_;
+  int64_t Now();
+  Clock* clock_;
+  int64_t offset_ = 0;  // the run's time when this clock started
   FILE* out_;
   bool owned_;
   std::mutex mutex_;

@@ -9,6 +9,7 @@
 #include "engine/clock.h"
 #include "engine/expand_names.h"
 #include "engine/macro_host.h"
+#include "engine/request.h"
 #include "engine/runner.h"
 #include "ext/orlan_binding.h"
 #include "ext/register.h"
@@ -136,6 +137,62 @@ int Player::Fail(int status, const std::string& message) {
 }
 
 int Player::Run() {
+  int status = PlayFile(true);
+  // A project that replaced itself ("Run New Project") plays on the same
+  // clock, trace and scripted input once the old one is wholly gone.
+  while (!nextProject_.empty()) {
+    options_.fileName = Cp1252ToUtf8(nextProject_);
+    options_.projectName.clear();
+    nextProject_.clear();
+    EndPlay();
+    status = PlayFile(false);
+  }
+  return status;
+}
+
+void Player::EndPlay() {
+  // As the destructor does, in its order, keeping what the process shares.
+  net_->End();
+  if (runner_) {
+    runner_->Shutdown();
+    runner_->SetOrlan(nullptr);
+    runner_->Context().orlan = nullptr;
+    runner_->SetPrinter(nullptr);
+  }
+  orlan_.reset();
+  printing_.reset();
+  headlessMenus_.reset();
+  runner_.reset();
+  RunPostedWork();
+  stage_.reset();
+  media_.reset();
+  main_.reset();
+  netStop_.reset();
+  documents_.reset();
+  launcher_.reset();
+  macros_.reset();
+  fileDialog_.reset();
+  // A new project comes with its own folder, locator and play state.
+  session_.reset();
+  playState_.reset();
+  resolver_.reset();
+  locator_ = std::make_unique<CResourceLocator>();
+  resolver_ = std::make_unique<LocatorResolver>(*locator_);
+  playState_ = std::make_unique<RunPlayState>(runner_);
+  session_ = std::make_unique<ProjectSession>(*resolver_, *playState_);
+  locator_->SetHostPaths([session = session_.get()](const std::string& name) { return session->HostPath(name); });
+  net_ = std::make_shared<NetHooks>();
+  // The old run's clock was halted with it; the new one's counts on from
+  // where it stopped, as the trace and the scripted input see the run.
+  clockBase_ += clock_->NowMs();
+  clock_ = std::make_unique<Clock>(options_.virtualClock);
+  if (trace_) trace_->Rebase(*clock_, clockBase_);
+}
+
+// What a run sets up once for all the projects it plays: the clock, the
+// trace, the answers, the scripted input and the frames' folder. -1 when
+// ready, else the exit status.
+int Player::PrepareRun() {
   clock_ = std::make_unique<Clock>(options_.virtualClock);
   if (!options_.traceFile.empty()) {
     FILE* out = stdout;
@@ -173,6 +230,12 @@ int Player::Run() {
 
   messages_ = std::make_unique<HarnessMessageBox>(std::move(answers), trace_.get(), trace_ == nullptr && !window_.messages);
   messages_->SetInteractive(window_.messages);
+  return -1;
+}
+
+int Player::PlayFile(bool first) {
+  if (first)
+    if (const int status = PrepareRun(); status >= 0) return status;
   session_->SetMessages(messages_.get());
   net_->SetProgressSink(window_.progress);
   RegisterInsertClasses();
@@ -312,6 +375,7 @@ int Player::Run() {
   stage.tileBackImage = s.tileBackImage != 0;
   stage.stageMode = s.stageMode;
   stage.presentationOption = s.presentationOption;
+  stage.acceptsDrops = project->headerFlags[3] != 0;
   // No background picture under a display switch, nor behind a stage that
   // covers the whole screen anyway.
   const bool coversScreen = s.stageRight - s.stageLeft >= host_.screenWidth &&
@@ -332,6 +396,15 @@ int Player::Run() {
   stage_->SetFrameMenus(frameMenus_ ? frameMenus_ : headlessMenus_.get());
   runner_->stopKey = stage.exitKey;
   if (window_.presenter) stage_->compositor().SetPresenter(window_.presenter);
+  // Printing goes into the file of --print-to, else to the desktop's printers.
+  if (!options_.printTo.empty()) filePrinters_ = std::make_unique<FilePrinters>(options_.printTo, pdf_);
+  if (Printers* printers = filePrinters_ ? filePrinters_.get() : window_.printers) {
+    silentProgress_ = std::make_unique<SilentPrintProgress>();
+    PrintProgress* progress = window_.printProgress ? window_.printProgress : silentProgress_.get();
+    printing_ = std::make_unique<RunPrinting>(*stage_, *printers, *progress, trace_.get(),
+                                              FileNameAndExt(session_->projectPath));
+    runner_->SetPrinter(printing_.get());
+  }
   if (window_.stageReady) window_.stageReady(*stage_);
 
   main_ = ScriptThreadContext::Create(*runner_, "main", runner_->NextSeed());
@@ -344,13 +417,15 @@ int Player::Run() {
   macros_->SetPlaying(true);
   runner_->Start(project, main_);
 
-  size_t nextInput = 0;
-  size_t nextRenderAt = 0;
-  int64_t nextEvery = options_.renderEvery ? options_.renderEvery : kForever;
+  size_t& nextInput = nextInput_;
+  size_t& nextRenderAt = nextRenderAt_;
+  int64_t& nextEvery = nextEvery_;
+  if (first) nextEvery = options_.renderEvery ? options_.renderEvery : kForever;
   bool wasIdle = false;
   uint64_t idleActivity = 0;
+  int64_t hoverPeriod = 0;  // of the stage's hover timer, which ticks every 400 ms of the run's clock
   for (;;) {
-    const int64_t now = clock_->NowMs();
+    const int64_t now = clockBase_ + clock_->NowMs();
     // Frames at given times show everything due at that time.
     bool renderDue = (nextRenderAt < options_.renderAt.size() && options_.renderAt[nextRenderAt] <= now) ||
                      nextEvery <= now;
@@ -371,6 +446,9 @@ int Player::Run() {
       live.swap(liveInput_);
     }
     for (const InputEvent& e : live) Deliver(e);
+    const bool hovering = stage_->Hovering();
+    if (hovering && now / Stage::kHoverTickMs > hoverPeriod) stage_->HoverTick();
+    hoverPeriod = now / Stage::kHoverTickMs;
     if (runner_->Ended() || saverEnded_) break;
     if (options_.untilMs && now >= *options_.untilMs) break;
     uint64_t activity = 0;
@@ -380,17 +458,26 @@ int Player::Run() {
     if (idle && (!wasIdle || activity != idleActivity)) RenderFrame("");
     if (idle) idleActivity = activity;
     wasIdle = idle;
-    const bool nothingScripted = nextInput >= input_.size() && nextRenderAt >= options_.renderAt.size();
-    if (options_.untilIdle && idle && nothingScripted) break;
+    // A stale hover is still to be ended by the timer's next tick.
+    // A stale hover is still to be ended by the timer's next tick.
+    const bool nothingScripted =
+        nextInput >= input_.size() && nextRenderAt >= options_.renderAt.size() && !stage_->HoverStale();
+    if (options_.untilIdle && idle && nothingScripted) {
+      // Requests posted to this thread (the main thread's commands, such as
+      // printing) run before the run may end; what they did is looked at again.
+      if (!RunOwnRequests()) break;
+      continue;
+    }
     int64_t deadline = kForever;
     if (nextInput < input_.size()) deadline = std::min(deadline, input_[nextInput].timeMs);
     if (nextRenderAt < options_.renderAt.size()) deadline = std::min(deadline, options_.renderAt[nextRenderAt]);
     if (options_.untilMs) deadline = std::min(deadline, *options_.untilMs);
     deadline = std::min(deadline, nextEvery);
+    if (stage_->Hovering()) deadline = std::min(deadline, (hoverPeriod + 1) * Stage::kHoverTickMs);
     // Woken at each new idle moment (its frame is written then, before time
     // moves on to scripted input); once seen, time may pass the idle stretch.
     waiter.wakeOnIdle = (options_.untilIdle && nothingScripted) || !wasIdle;
-    runner_->PumpMessage(true, deadline);
+    runner_->PumpMessage(true, deadline == kForever ? kForever : deadline - clockBase_);
   }
   // Input that ends a saver ends its run as the project's own end does.
   const int status = saverEnded_ ? exit_status::kOk : runner_->ExitStatus();
@@ -411,10 +498,37 @@ int Player::Run() {
     std::fprintf(stderr, "korvel: %s\n", e.what());
   }
   macros_->SetPlaying(false);
-  EndRun(status);
   clock_->Leave(waiter);
   ScriptThreadContext::SetCurrent(nullptr);
+  liveMain_ = nullptr;
+  // A project replaced by another ends here; the run goes on with the new one.
+  nextProject_ = runner_->TakeNewProject();
+  if (!nextProject_.empty()) return status;
+  // A PDF printed into holds every page once its document has ended.
+  if (filePrinters_) {
+    std::string error;
+    if (!filePrinters_->Finish(error)) std::fprintf(stderr, "korvel: printing failed: %s\n", error.c_str());
+  }
+  EndRun(status);
   return status;
+}
+
+bool Player::RunOwnRequests() {
+  auto frontIsRequest = [this] {
+    bool request = false;
+    main_->port.DropLeadingRequests([&request](const Request&) {
+      request = true;
+      return false;
+    });
+    return request;
+  };
+  bool ran = false;
+  // What is queued now, wake-ups of posted work included, goes through once.
+  for (int i = 0; i < 1000 && !main_->port.Empty(); ++i) {
+    ran = frontIsRequest() || ran;
+    runner_->PumpMessage(true, clock_->NowMs());
+  }
+  return ran;
 }
 
 void Player::PostToRun(std::function<void()> work) {
@@ -485,6 +599,7 @@ void Player::RouteToStage(const InputEvent& e) {
       stage_->DoubleClick(e.x, e.y);
       stage_->ButtonUp(mouse_button::kLeft, e.x, e.y);
       break;
+    case K::kDrop: stage_->Drop(e.x, e.y, e.text); break;
     case K::kMinimize: stage_->PausePlayer(Stage::PauseCause::kMinimized); break;
     case K::kRestore: stage_->ResumePlayer(Stage::PauseCause::kMinimized); break;
     case K::kSuspend: stage_->PausePlayer(Stage::PauseCause::kSuspended); break;
@@ -615,7 +730,8 @@ void Player::Deliver(const InputEvent& e) {
     case K::kChar:
       for (unsigned char c : e.text) send(MsgKind::kChar, c, 0);
       break;
-    // The window's state is the stage's business alone.
+    // A drop and the window's state are the stage's business alone.
+    case K::kDrop:
     case K::kMinimize:
     case K::kRestore:
     case K::kSuspend:

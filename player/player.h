@@ -17,6 +17,7 @@
 #include "player/command_line.h"
 #include "player/input_script.h"
 #include "saver/saver_command.h"
+#include "player/print_job.h"
 
 namespace kv {
 
@@ -74,6 +75,8 @@ struct WindowServices {
   MessageBoxService* messages = nullptr;
   ClipboardService* clipboard = nullptr;  // the desktop's; null: the run keeps its own
   ProgressSink* progress = nullptr;       // the download progress window; null: none
+  Printers* printers = nullptr;           // the desktop's printers; null: none
+  PrintProgress* printProgress = nullptr;  // the window "Printing Image"; null: none shown
   std::function<void(Stage&)> stageReady;  // the stage exists (on the run's thread)
 };
 
@@ -100,6 +103,9 @@ class Player {
   // Before Run: the frame's system menus of a window (none: the run keeps
   // a headless model of them, driven by the scripted input).
   void SetFrameMenus(FrameMenus* menus) { frameMenus_ = menus; }
+  // Before Run: how a PDF is written for --print-to FILE.pdf (the shell's,
+  // on Qt's printing); none: a PDF cannot be printed.
+  void SetPdfWriter(FilePrinters::PdfFactory pdf) { pdf_ = std::move(pdf); }
   // Runs `work` soon on the thread that called Run, in order; from any
   // thread. A headless run's widgets live on that thread.
   void PostToRun(std::function<void()> work);
@@ -109,6 +115,13 @@ class Player {
 
  private:
   int Fail(int status, const std::string& message);
+  // Plays the options' file (`first`: the run's first, which makes the
+  // clock, the trace and the scripted input); answers its exit status.
+  int PlayFile(bool first);
+  int PrepareRun();
+  // Everything of a project that was replaced goes, in the order the
+  // destructor uses; a fresh folder, locator and play state come.
+  void EndPlay();
   void Deliver(const InputEvent& e);
   void RouteToStage(const InputEvent& e);
   void RenderFrame(const std::string& name);
@@ -117,6 +130,9 @@ class Player {
   // Input for the headless frame menus while they are in use; true when taken.
   bool OfferToMenus(const InputEvent& e);
   void RunPostedWork();
+  // Runs the requests queued for the run's own (main) thread; true when
+  // there was one.
+  bool RunOwnRequests();
   void EndRun(int status);
 
   PlayerOptions options_;
@@ -141,6 +157,11 @@ class Player {
   std::shared_ptr<ScriptThreadContext> main_;
   std::unique_ptr<PictureLoader> pictures_;
   std::unique_ptr<Stage> stage_;
+  // Printing draws the stage, so it goes before it.
+  FilePrinters::PdfFactory pdf_;
+  std::unique_ptr<FilePrinters> filePrinters_;
+  std::unique_ptr<SilentPrintProgress> silentProgress_;
+  std::unique_ptr<RunPrinting> printing_;
   // Goes before the stage, whose compositor shows its lists.
   std::unique_ptr<HeadlessMenus> headlessMenus_;
   FrameMenus* frameMenus_ = nullptr;
@@ -158,6 +179,12 @@ class Player {
   // A saver that is not interactive ends on a key release or a mouse move.
   saver::SaverExitWatch saverWatch_;
   bool saverEnded_ = false;
+  // The scripted input and frames still to come, across replaced projects.
+  size_t nextInput_ = 0;
+  size_t nextRenderAt_ = 0;
+  int64_t nextEvery_ = 0;
+  std::string nextProject_;  // the host file a replaced project named
+  int64_t clockBase_ = 0;    // the run's time when the current clock started
   bool leftDown_ = false;
   bool ended_ = false;
 };

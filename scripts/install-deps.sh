@@ -25,6 +25,8 @@ packages=(
   libexpat1-dev libxml2-dev libpugixml-dev libpixman-1-dev lua5.4 nginx-light curl sox
   python3-pil imagemagick libjpeg-turbo-progs qt6-image-formats-plugins
   libwmf-bin perl unrtf
+  # printed PDFs read back as pictures (pdftoppm)
+  poppler-utils
   # installing and packaging: the checks of the install tree, the icon's
   # bitmap sizes, and the Debian package (scripts/package.sh)
   desktop-file-utils libxml2-utils man-db shared-mime-info librsvg2-bin dpkg-dev lintian

@@ -3,6 +3,7 @@
 // the harness options drive such runs for tests and tools.
 #include <QApplication>
 #include <QScreen>
+#include <QThread>
 #include <atomic>
 #include <cctype>
 #include <cstdio>
@@ -31,6 +32,7 @@
 #include "shell/qt_clipboard.h"
 #include "shell/qt_frame_menus.h"
 #include "shell/qt_message_box.h"
+#include "shell/qt_printing.h"
 #include "shell/qt_widget_window.h"
 #include "shell/saver_shell.h"
 #include "shell/saver_window.h"
@@ -206,6 +208,18 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   // Over a stage maximised to the whole screen the panel is a window of its own.
   kv::WindowProgress progress([&]() -> QWidget* { return wholeScreen ? nullptr : window.get(); });
   services.progress = &progress;
+  // Page setup and the progress of a print show over the stage window.
+  auto onGui = [&app](std::function<void()> work) {
+    if (QThread::currentThread() == app.thread())
+      work();
+    else
+      QMetaObject::invokeMethod(&app, std::move(work), Qt::BlockingQueuedConnection);
+  };
+  kv::QtDesktopPrinters printers([&]() -> QWidget* { return window.get(); }, onGui);
+  kv::QtPrintProgress printProgress([&]() -> QWidget* { return window.get(); }, onGui);
+  services.printers = &printers;
+  services.printProgress = &printProgress;
+  player.SetPdfWriter(kv::MakePdfDevice);
   player.AttachWindow(services);
   // Sleep and wake of the machine pause and resume the player.
   kv::PowerWatch power(player);
@@ -284,6 +298,7 @@ int Play(int argc, char** argv, kv::PlayerOptions options, const kv::WindowTarge
     }
     player.SetPictureLoader(MakePictureLoader());
     player.SetWindowFactory(&widgets);
+    player.SetPdfWriter(kv::MakePdfDevice);
     return player.Run();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "korvel: %s\n", e.what());

@@ -1,6 +1,7 @@
 #include "shell/main_frame.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -9,10 +10,38 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QScreen>
+#include <QUrl>
+#include <unistd.h>
+
+#include "platform/string_table.h"
+#include "platform/text.h"
 
 namespace kv {
 
-MainFrame::MainFrame(QString version) : version_(std::move(version)) {
+namespace {
+
+constexpr const char* kCompanyHomePage = "https://dunmere.example.com/";
+// "Unable to spawn the external browser for resource '%s'..."
+constexpr uint32_t kUnableToSpawnBrowser = 51504;
+constexpr uint32_t kMemoryKb = 210;
+// The shell's "file not found" answer, shown when no handler could start.
+constexpr unsigned kShellFileNotFound = 2;
+
+}  // namespace
+
+uint64_t PhysicalMemoryKb() {
+  const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
+  return pages > 0 && size > 0 ? uint64_t(pages) * uint64_t(size) / 1024 : 0;
+}
+
+QString AboutText(const QString& ownVersion, uint64_t physicalKb) {
+  QString memory = QString::fromLatin1(LoadString(kMemoryKb));
+  memory.replace("%lu", QString::number(physicalKb));
+  return QString("Version 4.1.20, Build 20, 4.1.20 Release\nKorvel Player %1\nPhysical memory: %2").arg(ownVersion, memory);
+}
+
+MainFrame::MainFrame(QString version, WebOpener opener) : version_(std::move(version)), opener_(std::move(opener)) {
+  if (!opener_) opener_ = [](const QString& address) { return QDesktopServices::openUrl(QUrl(address)); };
   setWindowTitle("Korvel Player");
   QMenu* file = menuBar()->addMenu("&File");
   QAction* openProject = file->addAction("Open Pro&ject...", this, &MainFrame::Open);
@@ -25,16 +54,32 @@ MainFrame::MainFrame(QString version) : version_(std::move(version)) {
   play_ = play->addAction("&Play Project", this, [this] { PlayProject(); });
   play_->setEnabled(false);
   QMenu* help = menuBar()->addMenu("&Help");
-  help->addAction("&About Korvel...", this, [this] {
-    QMessageBox::about(this, "About Korvel", "Korvel Player " + version_ +
-                                                 "\nPlays Korvel projects (.kvp) and compilations (.kvg).");
-  });
+  help->addAction("&About Korvel...", this,
+                  [this] { QMessageBox::about(this, "About Korvel", AboutText(version_, PhysicalMemoryKb())); });
+  QMenu* site = help->addMenu("&Connect to Dunmere Web Site");
+  site->addAction("Korvel &Player", this, [this] { OpenWebPage(6179); });
+  site->addAction("Korvel &Web Edition", this, [this] { OpenWebPage(6180); });
+  site->addAction("&Dunmere Home Page", this, [this] { OpenAddress(kCompanyHomePage); });
   auto* hint = new QLabel("Open a project or compilation (File > Open) to play it.", this);
   hint->setAlignment(Qt::AlignCenter);
   hint->setWordWrap(true);
   setCentralWidget(hint);
   resize(375, 175);
   if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->geometry().center() - rect().center());
+}
+
+bool MainFrame::OpenWebPage(uint32_t id) { return OpenAddress(QString::fromStdString(Cp1252ToUtf8(LoadString(id)))); }
+
+bool MainFrame::OpenAddress(const QString& address) {
+  QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+  const bool opened = !address.isEmpty() && opener_(address);
+  QGuiApplication::restoreOverrideCursor();
+  if (!opened) {
+    QString text = QString::fromStdString(Cp1252ToUtf8(LoadString(kUnableToSpawnBrowser)));
+    text.replace("%s", address).replace("%u", QString::number(kShellFileNotFound));
+    QMessageBox::warning(this, QString::fromStdString(Cp1252ToUtf8(LoadString(sid::kAppName))), text);
+  }
+  return opened;
 }
 
 void MainFrame::Open() {

@@ -66,7 +66,14 @@ struct BusyMark {
 }  // namespace
 
 MsgAnswer QtMessageBox::Show(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon icon) {
-  BusyMark busy(busy_);
+  // A box asked for while another shows is not shown: it answers at once
+  // as its first button would (1).
+  bool expected = false;
+  if (!busy_.compare_exchange_strong(expected, true)) return MsgAnswer::Ok;
+  struct Release {
+    std::atomic<bool>& mark;
+    ~Release() { mark = false; }
+  } release{busy_};
   int answer = 0;
   RunOnGuiThread(gui_, [&] {
     QMessageBox box(IconOf(icon), QString::fromStdString(Cp1252ToUtf8(title)),

@@ -1,6 +1,10 @@
 #include "shell/stage_window.h"
 
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QDBusConnection>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -10,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "engine/request.h"
 #include "imaging/cursor_file.h"
@@ -204,6 +209,46 @@ void RunWindow::mouseMoveEvent(QMouseEvent* e) {
   Send(in);
 }
 
+namespace {
+
+// What a drop carries as the stage's text: a file's path, else the text.
+std::optional<std::string> DroppedText(const QMimeData* data) {
+  if (!data) return std::nullopt;
+  if (data->hasUrls())
+    for (const QUrl& url : data->urls())
+      if (url.isLocalFile()) return Utf8ToCp1252(url.toLocalFile().toStdString());
+  if (data->hasText()) return Utf8ToCp1252(data->text().toStdString());
+  return std::nullopt;
+}
+
+}  // namespace
+
+void RunWindow::dragEnterEvent(QDragEnterEvent* e) {
+  if (stage_ && stage_->settings().acceptsDrops && DroppedText(e->mimeData())) e->acceptProposedAction();
+}
+
+void RunWindow::dragMoveEvent(QDragMoveEvent* e) {
+  int x, y;
+  if (stage_ && stage_->settings().acceptsDrops && ToStage(e->position().toPoint(), x, y))
+    e->acceptProposedAction();
+  else
+    e->ignore();
+}
+
+void RunWindow::dropEvent(QDropEvent* e) {
+  int x, y;
+  const std::optional<std::string> text = DroppedText(e->mimeData());
+  if (!stage_ || !stage_->settings().acceptsDrops || !text || !ToStage(e->position().toPoint(), x, y)) return;
+  // Copied with Ctrl held, else moved, as the drop target answers.
+  e->setDropAction(e->modifiers() & Qt::ControlModifier ? Qt::CopyAction : Qt::MoveAction);
+  e->accept();
+  InputEvent in;
+  in.kind = InputEvent::Kind::kDrop;
+  in.x = x, in.y = y;
+  in.text = *text;
+  Send(in);
+}
+
 void RunWindow::leaveEvent(QEvent*) {
   // Off the stage: the object under the pointer is left.
   InputEvent in;
@@ -214,6 +259,7 @@ void RunWindow::leaveEvent(QEvent*) {
 
 void RunWindow::FollowCursorOf(Stage* stage) {
   stage_ = stage;
+  setAcceptDrops(stage && stage->settings().acceptsDrops);
   startTimer(50);
   animTimer_.setSingleShot(true);
   QObject::connect(&animTimer_, &QTimer::timeout, this, [this] { StepAnimation(); });

@@ -98,6 +98,10 @@ class RunWindow : public QWidget {
   void keyReleaseEvent(QKeyEvent* e) override;
   void leaveEvent(QEvent* e) override;
   void timerEvent(QTimerEvent* e) override;
+  // Text and files dragged from other programs, when the project takes drops.
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dragMoveEvent(QDragMoveEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
 
  private:
   void Send(InputEvent e);

@@ -199,7 +199,7 @@ TEST(KorvelLibrary, MissingImplementationsNameWhatTheyWaitFor) {
     uint32_t id;
     const char* text;
   } cases[] = {
-      {98, "kvPrintStage needs printing"},
+      {43, "kvoEditObject needs the authoring tool"},
       {14, "kvoGetFilename is not built yet"},
       {0, "no builtin has the dispatch id 0"},
       {500, "no builtin has the dispatch id 500"},
@@ -304,20 +304,21 @@ TEST_F(Binding, BuiltinsWithoutASubsystemRaiseErrorsTheScriptCanHandle) {
       "Dim seen As String\n"
       "Sub main\n"
       "  On Error Resume Next\n"
-      "  kvPrintStage\n"
+      "  kvoEditObject \"x\"\n"
       "  seen = Err.Description\n"
       "  Err.Clear\n"
       "  kvSaveProjectScript\n"
       "  kvcrEditScript \"a\", \"b\", \"c\", \"d\", \"e\"\n"
       "  If Err.Number <> 0 Then seen = seen & \" and more\"\n"
       "  On Error GoTo 0\n"
-      "  kvoPrintObject \"x\"\n"
+      "  kvcrSetImageEditor \"x\"\n"
       "End Sub\n");
   ASSERT_TRUE(binding->LoadCode(*basic));
   EXPECT_NE(binding->RunSubroutine(*basic, "main"), 0);
   ASSERT_TRUE(basic->script);
-  EXPECT_EQ(orlan::ToStr(basic->script->globals[0]), "kvPrintStage needs printing");
-  EXPECT_EQ(Boxes(), std::vector<std::string>{"Orlan Runtime Error: script Error 5 (Line 11): kvoPrintObject needs printing"});
+  EXPECT_EQ(orlan::ToStr(basic->script->globals[0]), "kvoEditObject needs the authoring tool");
+  EXPECT_EQ(Boxes(), std::vector<std::string>{
+                         "Orlan Runtime Error: script Error 5 (Line 11): kvcrSetImageEditor needs the authoring tool"});
   EXPECT_TRUE(basic->errorFlag);
 }
 

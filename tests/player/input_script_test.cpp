@@ -44,12 +44,39 @@ TEST(InputScript, BadKeyLinesNameTheirFault) {
       {"1 keydown", "line 1: keydown needs a key name"},
       {"1 keyup Nokey", "line 1: unknown key \"Nokey\""},
       {"1 keydown Hyper+A", "line 1: unknown modifier \"Hyper\""},
+      {"1 drop 4", "line 1: drop needs X, Y and the text"},
+      {"1 drop 4 5", "line 1: drop needs the text dropped"},
+      {"1 drop 4 five text", "line 1: drop needs X, Y and the text"},
   };
   for (const auto& c : cases) {
     std::vector<InputEvent> out;
     std::string error;
     EXPECT_FALSE(ParseInputScript(c.line, out, error)) << c.line;
     EXPECT_EQ(error, c.error) << c.line;
+  }
+}
+
+TEST(InputScript, DropLinesCarryThePointAndTheWholeRestAsText) {
+  const struct {
+    const char* line;
+    int x, y;
+    const char* text;
+  } cases[] = {
+      {"7 drop 3 4 hello", 3, 4, "hello"},
+      {"7 drop 10 20 /tmp/a file.txt", 10, 20, "/tmp/a file.txt"},
+      // UTF-8 in the script becomes the stored code page.
+      {"7 drop 0 0 caf\xC3\xA9", 0, 0, "caf\xE9"},
+  };
+  for (const auto& c : cases) {
+    std::vector<InputEvent> out;
+    std::string error;
+    ASSERT_TRUE(ParseInputScript(c.line, out, error)) << c.line << ": " << error;
+    ASSERT_EQ(out.size(), 1u) << c.line;
+    EXPECT_EQ(out[0].kind, K::kDrop) << c.line;
+    EXPECT_EQ(out[0].x, c.x) << c.line;
+    EXPECT_EQ(out[0].y, c.y) << c.line;
+    EXPECT_EQ(out[0].text, c.text) << c.line;
+    EXPECT_EQ(out[0].timeMs, 7) << c.line;
   }
 }
 
