@@ -71,10 +71,11 @@ bool ScDLL::LoadLibrary(Runner& runner, bool report) {
   if (library_) return true;
   const std::string stored = runner.ExpandNames(dllPath);
   if (stored.empty()) {
-    if (report) throw KVRunException(sid::kNotFound, dllPath);
+    if (report) throw KVRunException(sid::kNotFound, "no extension library is named");
     return false;
   }
   ExtensionSearch search;
+  search.storedName = stored;
   search.namedFile = runner.ResolveFile(stored);
   if (search.namedFile.empty()) search.namedFile = runner.Session().HostPath(stored).value_or(stored);
   search.projectFolder = runner.Session().BaseDir();

@@ -186,7 +186,7 @@ FoundLibrary FindExtensionLibrary(const ExtensionSearch& search) {
     }
   }
   found.errorId = sid::kNotFound;
-  found.detail = refused.empty() ? search.namedFile
+  found.detail = refused.empty() ? (search.storedName.empty() ? search.namedFile : search.storedName)
                                  : refused + " is outside the folders the project may load extensions from";
   return found;
 }

@@ -26,6 +26,7 @@ const char* DescribeLibraryFileKind(LibraryFileKind kind);
 
 struct ExtensionSearch {
   std::string namedFile;                 // host path of the stored name (may not exist)
+  std::string storedName;                // the name as the project gives it, for errors
   std::string projectFolder;             // host path
   std::vector<std::string> extraFolders;  // [Extensions] Path, absolute host paths
   // Folders a library may come from; a candidate outside all of them (after

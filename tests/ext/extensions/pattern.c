@@ -14,12 +14,12 @@ static void Put(kv_Bitmap* b, int x, int y, uint32_t rgb) {
 }
 
 /* Red and blue squares of 4 pixels, counted from the object's corner; a
- * white border row at the top. */
+ * black row at the top. */
 void kvoRender(kv_Bitmap* bitmap, kv_Rect rect) {
   for (int y = 0; y < bitmap->height; ++y)
     for (int x = 0; x < bitmap->width; ++x) {
       uint32_t rgb = ((x / 4 + y / 4) % 2) ? 0x0000FF : 0xFF0000;
-      if (y == 0) rgb = 0xFFFFFF;
+      if (y == 0) rgb = 0x000000;
       Put(bitmap, x, y, rgb);
     }
   char text[64];
@@ -47,3 +47,15 @@ int32_t Init(int32_t start) {
   kv_SetInt4("initRuns", kv_GetInt4("initRuns") + 1);
   return start * 2;
 }
+
+/* A plain call that acts on the project: hides an object, waits while the
+ * player goes on, and moves to another scene. */
+int32_t HideWaitAndMove(void) {
+  kvo_Hide("marker");
+  kv_SetInt4("waited", kv_Wait(100));
+  kv_GotoScene("second.kvs");
+  return 7;
+}
+
+/* Runs the freestyle script "helper" like a subroutine. */
+void CallHelper(void) { kv_CallFreeStyle("helper.kvs"); }
