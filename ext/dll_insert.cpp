@@ -9,6 +9,7 @@
 #include "engine/strings.h"
 #include "ext/extension_call.h"
 #include "ext/extension_callbacks.h"
+#include "ext/extension_guard.h"
 #include "ext/extension_library.h"
 #include "persist/field_walk.h"
 #include "persist/project_session.h"
@@ -172,7 +173,8 @@ void ScDLL::PlayOnStage() {
   if (!animate_) return;
   runner->RaiseEvent(*this, event::kStartPlaying, 0, nullptr);
   SetCallingExtensionObject(shared_from_this());
-  animate_();
+  std::string fault;
+  CallCatchingFaults([this] { animate_(); }, fault);  // a fault ends only this step
   if (runner->IsStopRequested() || runner->shuttingDown) return;
   runner->RaiseEvent(*this, event::kStopPlaying, 0, nullptr);
 }
@@ -228,7 +230,11 @@ void ScDLL::PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& cli
                       r.top};
   rendered_ = true;
   SetCallingExtensionObject(shared_from_this());
-  render_(&bitmap_, kv_Rect{r.left, r.top, r.right, r.bottom});
+  std::string fault;
+  if (!CallCatchingFaults([&] { render_(&bitmap_, kv_Rect{r.left, r.top, r.right, r.bottom}); }, fault)) {
+    render_ = nullptr;  // a drawing that faults is not tried again; the rectangle stays undrawn
+    return;
+  }
   for (int y = area.top; y < area.bottom; ++y)
     std::memcpy(buffer.At(area.left - target.origin.x, y - target.origin.y), canvas_.At(area.left - r.left, y - r.top),
                 size_t(area.Width()) * bpp);
@@ -240,7 +246,8 @@ void ScDLL::HandleStageEventAt(uint32_t eventCode, Point at) {
   Runner* runner = RunnerOf();
   if (!runner || runner->sceneChanging) return;
   SetCallingExtensionObject(shared_from_this());
-  action_(int32_t(eventCode), at.x, at.y, 0);
+  std::string fault;
+  CallCatchingFaults([&] { action_(int32_t(eventCode), at.x, at.y, 0); }, fault);
 }
 
 }  // namespace kv

@@ -12,6 +12,7 @@
 #include "engine/var.h"
 #include "engine/variables.h"
 #include "ext/dll_insert.h"
+#include "ext/extension_guard.h"
 
 namespace kv {
 
@@ -234,6 +235,7 @@ int32_t LiteralBool(const std::string& text) {
 
 void CallExtensionProcedure(VariableStore& vars, const DllFields& f, ExtensionProcedure procedure,
                             void (*beforeCall)(void*), void* beforeCallData) {
+  const std::string& procedureName = f.procedureName;
   const size_t count = f.entryCount;
   if (count == 0 || count > DllFields::kMaxEntries)
     throw KVRunException(sid::kUnknownParameterType, "entry count " + std::to_string(count));
@@ -274,7 +276,9 @@ void CallExtensionProcedure(VariableStore& vars, const DllFields& f, ExtensionPr
     throw KVRunException(sid::kUnknownParameterType, "the entries cannot be passed on this machine");
   alignas(16) uint64_t ret[2] = {0, 0};
   if (beforeCall) beforeCall(beforeCallData);
-  ffi_call(&cif, procedure, ret, values.data());
+  std::string fault;
+  if (!CallCatchingFaults([&] { ffi_call(&cif, procedure, ret, values.data()); }, fault))
+    throw KVRunException(sid::kObjectCrashed, procedureName + ": " + fault);
 
   // Step 6: the write-back.
   for (size_t i = 0; i < count; ++i) {

@@ -18,6 +18,7 @@
 #include "engine/runner.h"
 #include "engine/variables.h"
 #include "ext/dll_insert.h"
+#include "ext/extension_guard.h"
 #include "ext/orlan_builtins.h"
 #include "include/korvel/extension.h"
 #include "inserts/visible_insert.h"
@@ -54,6 +55,7 @@ class RunOfCaller {
   bool Playing() const { return Live() && runner_->playerRunning; }
 
  private:
+  FaultGuardPause unguarded_;  // a fault in here is the player's
   std::shared_lock<std::shared_mutex> lock_;
   Runner* runner_ = nullptr;
 };
@@ -307,6 +309,7 @@ KV_EXPORT int32_t kvo_Stop(const char* name) {
 }
 
 KV_EXPORT const char* kvo_GetName(void) {
+  FaultGuardPause unguarded;
   thread_local std::string text;
   InsertPtr self = CallingExtensionObject();
   return Keep(text, self ? self->GetName() : std::string());
@@ -321,6 +324,7 @@ KV_EXPORT const char* kvo_GetComment(const char* name) {
 }
 
 KV_EXPORT const kv_Bitmap* kvo_GetlpDDS(void) {
+  FaultGuardPause unguarded;
   auto* dll = As<ScDLL>(CallingExtensionObject().get());
   return dll ? dll->LastBitmap() : nullptr;
 }
@@ -383,6 +387,7 @@ KV_EXPORT void kv_RunProject(const char* projectFile) {
 }
 
 KV_EXPORT int32_t kv_Wait(int32_t ms) {
+  FaultGuardPause unguarded;
   const int64_t period = std::max<int64_t>(ms, 1);
   if (ScriptThreadContext::Current()) {
     Runner& runner = ScriptThreadContext::Current()->runner;

@@ -103,6 +103,7 @@ class ExtensionCall : public ::testing::Test {
 
   void Call(const std::string& procedure, const std::vector<Entry>& entries) {
     DllFields f;
+    f.procedureName = procedure;
     f.entryCount = uint8_t(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
       f.typeCodes[i] = entries[i].code;
@@ -282,6 +283,9 @@ TEST_F(ExtensionCall, EachFailureRaisesItsError) {
        "0: the text result is longer than 65535 characters"},
       {"null text result", "ResultNull", {{22, "rString", 0}}, sid::kObjectCrashed,
        "0: the procedure returned a null pointer"},
+      {"bad pointer", "Crash", {kNoResult}, sid::kObjectCrashed, "Crash: Segmentation fault"},
+      {"division by zero", "Divide", {{14, "rInt4", 0}, {14, "1", 1}, {14, "0", 1}}, sid::kObjectCrashed,
+       "Divide: Floating point exception"},
   };
   for (const auto& c : cases) {
     try {
@@ -294,6 +298,9 @@ TEST_F(ExtensionCall, EachFailureRaisesItsError) {
   }
   // The refused float result was still called; the overrun left the variable.
   EXPECT_EQ(View("vText").text, "abc");
+  // After the faults the library still answers.
+  Call("Divide", {{14, "rInt4", 0}, {14, "9", 1}, {14, "3", 1}});
+  EXPECT_EQ(View("rInt4").number, 3);
 }
 
 TEST_F(ExtensionCall, CallbacksReachTheRunsVariables) {
@@ -314,6 +321,16 @@ TEST_F(ExtensionCall, CallbacksReachTheRunsVariables) {
   EXPECT_EQ(View("seen").text, "caller");
   EXPECT_EQ(View("ratio").number, 2.0);
   EXPECT_EQ(View("small").number, 32767);  // 16 bits wrap
+}
+
+TEST_F(ExtensionCall, ThreadsOfTheExtensionReachTheRunButNoObject) {
+  auto self = std::make_shared<ScDLL>();
+  self->name = "caller";
+  SetCallingExtensionObject(self);
+  Call("FromOwnThread", {{14, "rInt4", 0}});
+  EXPECT_EQ(View("rInt4").number, 1);
+  EXPECT_EQ(View("counter").number, 1000);
+  EXPECT_EQ(View("seen").text, "no object");
 }
 
 TEST_F(ExtensionCall, WithoutARunTheGettersAnswerNotAvailable) {

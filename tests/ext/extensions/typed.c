@@ -152,3 +152,26 @@ int32_t ReadBack(void) {
   return kv_GetInt2("missing") == KV_NA_INT16 && kv_GetDouble("missing") == KV_NA_DOUBLE &&
          kv_GetInt4("missing") == KV_NA_INT32 && kv_GetString("missing")[0] == 0;
 }
+
+/* Faults inside the extension. */
+void Crash(void) {
+  volatile int* nowhere = 0;
+  *nowhere = 1;
+}
+int32_t Divide(int32_t a, int32_t b) { return a / b; }
+
+/* A thread of the extension's own calls back: it reaches the run's
+ * variables, and "THIS" names nothing there. */
+#include <pthread.h>
+static void* FromThread(void* unused) {
+  (void)unused;
+  kv_SetInt4("counter", 1000);
+  kv_SetString("seen", kvo_GetName()[0] ? "an object" : "no object");
+  return 0;
+}
+int32_t FromOwnThread(void) {
+  pthread_t thread;
+  if (pthread_create(&thread, 0, FromThread, 0) != 0) return 0;
+  pthread_join(thread, 0);
+  return 1;
+}
