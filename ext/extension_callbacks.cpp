@@ -124,49 +124,37 @@ using namespace kv;
 
 namespace {
 
-template <class T, class Quick, class Slow>
-T GetNumber(const char* name, T missing, Quick quick, Slow slow) {
+// A typed read: the lock-free path for names this thread found lately,
+// else the lookup that reports a missing or mistyped variable.
+template <class T, class U>
+T Get(const char* name, T missing, bool (VariableStore::*tryGet)(std::string_view, U&),
+      U (VariableStore::*get)(const std::string&)) {
   RunOfCaller run;
   if (!run.Live() || !name) return missing;
-  T v{};
-  if (quick(run->variables(), std::string_view(name), v)) return v;
-  return slow(run->variables(), std::string(name));
+  U v{};
+  if ((run->variables().*tryGet)(name, v)) return T(v);
+  return T((run->variables().*get)(name));
+}
+
+template <class U>
+void Set(const char* name, U value, bool (VariableStore::*trySet)(std::string_view, U),
+         void (VariableStore::*set)(const std::string&, U)) {
+  RunOfCaller run;
+  if (!run.Live() || !name) return;
+  if (!(run->variables().*trySet)(name, value)) (run->variables().*set)(name, value);
 }
 
 int16_t GetInt16(const char* name) {
-  return GetNumber<int16_t>(
-      name, KV_NA_INT16,
-      [](VariableStore& s, std::string_view n, int16_t& v) {
-        uint16_t u;
-        if (!s.TryGetInt16(n, u)) return false;
-        v = int16_t(u);
-        return true;
-      },
-      [](VariableStore& s, const std::string& n) { return int16_t(s.GetInt16(n)); });
+  return Get<int16_t, uint16_t>(name, KV_NA_INT16, &VariableStore::TryGetInt16, &VariableStore::GetInt16);
 }
-
 void SetInt16(const char* name, uint16_t value) {
-  RunOfCaller run;
-  if (!run.Live() || !name) return;
-  if (!run->variables().TrySetInt16(name, value)) run->variables().SetInt16(name, value);
+  Set<uint16_t>(name, value, &VariableStore::TrySetInt16, &VariableStore::SetInt16);
 }
-
 int32_t GetInt32(const char* name) {
-  return GetNumber<int32_t>(
-      name, KV_NA_INT32,
-      [](VariableStore& s, std::string_view n, int32_t& v) {
-        uint32_t u;
-        if (!s.TryGetInt32(n, u)) return false;
-        v = int32_t(u);
-        return true;
-      },
-      [](VariableStore& s, const std::string& n) { return int32_t(s.GetInt32(n)); });
+  return Get<int32_t, uint32_t>(name, KV_NA_INT32, &VariableStore::TryGetInt32, &VariableStore::GetInt32);
 }
-
 void SetInt32(const char* name, uint32_t value) {
-  RunOfCaller run;
-  if (!run.Live() || !name) return;
-  if (!run->variables().TrySetInt32(name, value)) run->variables().SetInt32(name, value);
+  Set<uint32_t>(name, value, &VariableStore::TrySetInt32, &VariableStore::SetInt32);
 }
 
 }  // namespace
@@ -183,15 +171,11 @@ KV_EXPORT void kv_SetInt4(const char* name, int32_t value) { SetInt32(name, uint
 KV_EXPORT void kv_SetDWord(const char* name, uint32_t value) { SetInt32(name, value); }
 
 KV_EXPORT double kv_GetDouble(const char* name) {
-  return GetNumber<double>(
-      name, KV_NA_DOUBLE, [](VariableStore& s, std::string_view n, double& v) { return s.TryGetDouble(n, v); },
-      [](VariableStore& s, const std::string& n) { return s.GetDouble(n); });
+  return Get<double, double>(name, KV_NA_DOUBLE, &VariableStore::TryGetDouble, &VariableStore::GetDouble);
 }
 
 KV_EXPORT void kv_SetDouble(const char* name, double value) {
-  RunOfCaller run;
-  if (!run.Live() || !name) return;
-  if (!run->variables().TrySetDouble(name, value)) run->variables().SetDouble(name, value);
+  Set<double>(name, value, &VariableStore::TrySetDouble, &VariableStore::SetDouble);
 }
 
 // The variable's text is copied: strings change under a lock, so the

@@ -20,26 +20,10 @@
 #include "ext/register.h"
 #include "persist/document.h"
 #include "platform/message_box.h"
+#include "tests/ext/extensions/typed.h"
 
 namespace kv {
 namespace {
-
-// The layout of typed.c's record of its last call.
-struct Received {
-  char c;
-  uint16_t w;
-  uint8_t b;
-  int16_t s;
-  uint16_t u;
-  int32_t bo;
-  int32_t i;
-  uint32_t ui;
-  float f;
-  double d;
-  char text[64];
-  uint16_t wide[8];
-  int calls;
-};
 
 struct Entry {
   uint8_t code;

@@ -6,22 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-/* What the last call of Take... received, read back by the tests. */
-struct Received {
-  char c;
-  uint16_t w;
-  uint8_t b;
-  int16_t s;
-  uint16_t u;
-  int32_t bo;
-  int32_t i;
-  uint32_t ui;
-  float f;
-  double d;
-  char text[64];
-  uint16_t wide[8];
-  int calls;
-};
+#include "typed.h"
+
 struct Received received;
 
 const struct Received* Received(void) { return &received; }
