@@ -113,10 +113,8 @@ void ScDLL::CallProcedure(Runner& runner) {
     library_.reset();
     throw KVRunException(sid::kProcedureNotFound, procedureName);
   }
-  auto self = shared_from_this();
-  CallExtensionProcedure(
-      runner.variables(), *this, reinterpret_cast<ExtensionProcedure>(procedure),
-      [](void* object) { SetCallingExtensionObject(*static_cast<std::shared_ptr<CInsert>*>(object)); }, &self);
+  CallingObjectScope self(shared_from_this());
+  CallExtensionProcedure(runner.variables(), *this, reinterpret_cast<ExtensionProcedure>(procedure));
 }
 
 void ScDLL::CallReported(Runner& runner) {
@@ -172,9 +170,11 @@ void ScDLL::PlayOnStage() {
   }
   if (!animate_) return;
   runner->RaiseEvent(*this, event::kStartPlaying, 0, nullptr);
-  SetCallingExtensionObject(shared_from_this());
   std::string fault;
-  CallCatchingFaults([this] { animate_(); }, fault);  // a fault ends only this step
+  {
+    CallingObjectScope self(shared_from_this());
+    CallCatchingFaults([this] { animate_(); }, fault);
+  }  // a fault ends only this step
   if (runner->IsStopRequested() || runner->shuttingDown) return;
   runner->RaiseEvent(*this, event::kStopPlaying, 0, nullptr);
 }
@@ -229,7 +229,7 @@ void ScDLL::PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& cli
                       r.left,
                       r.top};
   rendered_ = true;
-  SetCallingExtensionObject(shared_from_this());
+  CallingObjectScope self(shared_from_this());
   std::string fault;
   if (!CallCatchingFaults([&] { render_(&bitmap_, kv_Rect{r.left, r.top, r.right, r.bottom}); }, fault)) {
     render_ = nullptr;  // a drawing that faults is not tried again; the rectangle stays undrawn
@@ -245,7 +245,7 @@ void ScDLL::HandleStageEventAt(uint32_t eventCode, Point at) {
   if (!IsExtensionObject() || !action_) return;
   Runner* runner = RunnerOf();
   if (!runner || runner->sceneChanging) return;
-  SetCallingExtensionObject(shared_from_this());
+  CallingObjectScope self(shared_from_this());
   std::string fault;
   CallCatchingFaults([&] { action_(int32_t(eventCode), at.x, at.y, 0); }, fault);
 }

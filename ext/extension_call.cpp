@@ -233,8 +233,7 @@ int32_t LiteralBool(const std::string& text) {
   return int32_t(LiteralInteger(text));
 }
 
-void CallExtensionProcedure(VariableStore& vars, const DllFields& f, ExtensionProcedure procedure,
-                            void (*beforeCall)(void*), void* beforeCallData) {
+void CallExtensionProcedure(VariableStore& vars, const DllFields& f, ExtensionProcedure procedure) {
   const std::string& procedureName = f.procedureName;
   const size_t count = f.entryCount;
   if (count == 0 || count > DllFields::kMaxEntries)
@@ -275,7 +274,6 @@ void CallExtensionProcedure(VariableStore& vars, const DllFields& f, ExtensionPr
   if (ffi_prep_cif(&cif, FFI_DEFAULT_ABI, unsigned(count - 1), ResultType(resultCode), types.data()) != FFI_OK)
     throw KVRunException(sid::kUnknownParameterType, "the entries cannot be passed on this machine");
   alignas(16) uint64_t ret[2] = {0, 0};
-  if (beforeCall) beforeCall(beforeCallData);
   std::string fault;
   if (!CallCatchingFaults([&] { ffi_call(&cif, procedure, ret, values.data()); }, fault))
     throw KVRunException(sid::kObjectCrashed, procedureName + ": " + fault);

@@ -37,13 +37,12 @@ inline constexpr size_t kStringResultLimit = 65535;
 using ExtensionProcedure = void (*)();
 
 // Calls `procedure` with the entries of `fields` on the calling thread.
-// `beforeCall` runs just before the call (the caller sets the thread's
-// extension object there). Failures raise KVRunException: 5795 for an entry
+// Failures raise KVRunException: 5795 for an entry
 // that cannot be passed, 6004 for a missing variable, 6008 for a float or
 // double result, 7034 for a text that overran its buffer; the detail names
 // the entry.
-void CallExtensionProcedure(VariableStore& variables, const DllFields& fields, ExtensionProcedure procedure,
-                            void (*beforeCall)(void*) = nullptr, void* beforeCallData = nullptr);
+// A fault inside the procedure raises 7034 naming the signal.
+void CallExtensionProcedure(VariableStore& variables, const DllFields& fields, ExtensionProcedure procedure);
 
 // The literal conversions of the entries, exposed for tests.
 int64_t LiteralInteger(const std::string& text);

@@ -27,8 +27,24 @@ class ExtensionRunScope {
 
 // Makes `object` the calling thread's extension object ("THIS"): the
 // thread's script context when it has one, otherwise a slot of the thread's
-// own. It stays until the next call sets another.
+// own.
 void SetCallingExtensionObject(const std::shared_ptr<CInsert>& object);
 std::shared_ptr<CInsert> CallingExtensionObject();
+
+// The calling object for the length of one call into an extension; the one
+// before comes back after it, so a redraw or event that calls another
+// object's entry point from inside a callback leaves "THIS" as it was.
+class CallingObjectScope {
+ public:
+  explicit CallingObjectScope(const std::shared_ptr<CInsert>& object) : previous_(CallingExtensionObject()) {
+    SetCallingExtensionObject(object);
+  }
+  ~CallingObjectScope() { SetCallingExtensionObject(previous_.lock()); }
+  CallingObjectScope(const CallingObjectScope&) = delete;
+  CallingObjectScope& operator=(const CallingObjectScope&) = delete;
+
+ private:
+  std::weak_ptr<CInsert> previous_;
+};
 
 }  // namespace kv

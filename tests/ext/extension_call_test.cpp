@@ -293,14 +293,11 @@ TEST_F(ExtensionCall, CallbacksReachTheRunsVariables) {
   EXPECT_EQ(View("rInt4").number, 42);
   auto self = std::make_shared<ScDLL>();
   self->name = "caller";
-  DllFields f;
-  f.entryCount = 1;
-  f.typeCodes[0] = 14;
-  f.texts[0] = "rInt4";
-  f.sources[0] = 0;
-  CallExtensionProcedure(
-      runner_->variables(), f, reinterpret_cast<ExtensionProcedure>(library_->Symbol("ReadBack")),
-      [](void* o) { SetCallingExtensionObject(*static_cast<std::shared_ptr<ScDLL>*>(o)); }, &self);
+  {
+    CallingObjectScope scope(self);
+    Call("ReadBack", {{14, "rInt4", 0}});
+  }
+  EXPECT_EQ(CallingExtensionObject(), nullptr);  // the one before is back
   EXPECT_EQ(View("rInt4").number, 1);  // every not-available value as documented
   EXPECT_EQ(View("seen").text, "caller");
   EXPECT_EQ(View("ratio").number, 2.0);
@@ -310,7 +307,7 @@ TEST_F(ExtensionCall, CallbacksReachTheRunsVariables) {
 TEST_F(ExtensionCall, ThreadsOfTheExtensionReachTheRunButNoObject) {
   auto self = std::make_shared<ScDLL>();
   self->name = "caller";
-  SetCallingExtensionObject(self);
+  CallingObjectScope scope(self);
   Call("FromOwnThread", {{14, "rInt4", 0}});
   EXPECT_EQ(View("rInt4").number, 1);
   EXPECT_EQ(View("counter").number, 1000);

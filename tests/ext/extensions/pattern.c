@@ -59,3 +59,36 @@ int32_t HideWaitAndMove(void) {
 
 /* Runs the freestyle script "helper" like a subroutine. */
 void CallHelper(void) { kv_CallFreeStyle("helper.kvs"); }
+
+/* Reads, moves and redraws another object; an unknown name answers 0. */
+int32_t Geometry(void) {
+  kv_Rect r = {-1, -1, -1, -1};
+  char text[64];
+  kvo_GetPosition("marker", &r);
+  snprintf(text, sizeof text, "%d,%d,%d,%d", r.left, r.top, r.right, r.bottom);
+  kv_SetString("before", text);
+  kv_Rect moved = {r.left - 30, r.top + 2, r.right - 30, r.bottom + 2};
+  kvo_SetPosition("marker", moved);
+  kvo_Update("marker");
+  kvo_GetPosition("marker", &r);
+  snprintf(text, sizeof text, "%d,%d,%d,%d", r.left, r.top, r.right, r.bottom);
+  kv_SetString("after", text);
+  kv_SetString("comment", kvo_GetComment("marker"));
+  kv_Wait(20);  /* the moved object on the stage meanwhile */
+  kv_Rect untouched = {7, 7, 7, 7};
+  kvo_GetPosition("nothere", &untouched);
+  return kvo_Show("nothere") * 10 + (untouched.left == 7);
+}
+
+/* The local file of a resource the project names, whole and cut short. */
+#include <string.h>
+int32_t Remote(void) {
+  char full[512];
+  char cut[8] = "#######";
+  kv_GetRemoteResource("second.kvs", full, sizeof full);
+  kv_GetRemoteResource("second.kvs", cut, 4);
+  const char* slash = strrchr(full, '/');
+  kv_SetString("remoteName", slash ? slash + 1 : full);
+  /* Four bytes copied, no terminating zero. */
+  return memcmp(cut, full, 4) == 0 && strcmp(cut + 4, "###") == 0;
+}
