@@ -115,11 +115,12 @@ typedef struct kv_Bitmap {
 /* Mouse events passed to kvoAction. */
 #define KV_EVENT_LEFT_BUTTON_PRESSED 9005
 #define KV_EVENT_LEFT_BUTTON_RELEASED 9006
-#define KV_EVENT_RIGHT_BUTTON_PRESSED 9007
-#define KV_EVENT_RIGHT_BUTTON_RELEASED 9008
+#define KV_EVENT_RIGHT_BUTTON_PRESSED 9015
+#define KV_EVENT_RIGHT_BUTTON_RELEASED 9016
 #define KV_EVENT_CURSOR_ENTERING 9020
 #define KV_EVENT_CURSOR_LEAVING 9021
 #define KV_EVENT_CURSOR_MOVING 9040
+#define KV_EVENT_DOUBLE_CLICK 9043
 
 /* --- entry points an extension object may export (each is optional).
  * While the player is inside one of them, or inside the configured

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "engine/clock.h"
+#include "engine/events.h"
 #include "engine/run_error.h"
 #include "engine/runner.h"
 #include "engine/strings.h"
@@ -17,6 +18,7 @@
 #include "ext/extension_call.h"
 #include "ext/extension_callbacks.h"
 #include "ext/extension_library.h"
+#include "ext/orlan_builtins.h"
 #include "ext/register.h"
 #include "persist/document.h"
 #include "platform/message_box.h"
@@ -115,6 +117,35 @@ class ExtensionCall : public ::testing::Test {
 };
 
 const Entry kNoResult{0, "", 0};
+
+// What the public header promises authors is what the player uses.
+TEST(ExtensionHeader, ValuesAreThePlayers) {
+  const struct {
+    const char* what;
+    int64_t header, player;
+  } cases[] = {
+      {"left pressed", KV_EVENT_LEFT_BUTTON_PRESSED, event::kLeftButtonPressed},
+      {"left released", KV_EVENT_LEFT_BUTTON_RELEASED, event::kLeftButtonReleased},
+      {"right pressed", KV_EVENT_RIGHT_BUTTON_PRESSED, event::kRightButtonPressed},
+      {"right released", KV_EVENT_RIGHT_BUTTON_RELEASED, event::kRightButtonReleased},
+      {"entering", KV_EVENT_CURSOR_ENTERING, event::kCursorEntering},
+      {"leaving", KV_EVENT_CURSOR_LEAVING, event::kCursorLeaving},
+      {"moving", KV_EVENT_CURSOR_MOVING, event::kCursorMoving},
+      {"double click", KV_EVENT_DOUBLE_CLICK, event::kDoubleClick},
+      {"16-bit", uint16_t(KV_NA_INT16), kMissingInt16},
+      {"16-bit unsigned", KV_NA_UINT16, kMissingInt16},
+      {"32-bit", uint32_t(KV_NA_INT32), kMissingInt32},
+      {"32-bit unsigned", KV_NA_UINT32, kMissingInt32},
+      {"double", int64_t(KV_NA_DOUBLE), int64_t(kUnavailableDouble)},
+      {"text buffer", KV_STRING_BUFFER_SIZE, kStringBufferSize},
+      {"text result", KV_STRING_RESULT_LIMIT, kStringResultLimit},
+      {"string code", KV_ENTRY_STRING, entry_type::kString},
+      {"wide string code", KV_ENTRY_WSTRING, entry_type::kWString},
+      {"double ref code", KV_ENTRY_DOUBLE_REF, entry_type::kDouble + 1},
+      {"unsigned 32 code", KV_ENTRY_UINT32, entry_type::kUInt32},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.header, c.player) << c.what;
+}
 
 TEST_F(ExtensionCall, LiteralsArePassedByValueAsTheirCodesSay) {
   Call("TakeValues", {kNoResult, {2, "Hello", 1}, {4, "AB", 1}, {6, "300", 1}, {8, "-70000", 1}, {10, "65537", 1},
