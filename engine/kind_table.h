@@ -43,7 +43,7 @@
   X(CSDButton, kButton, "Button", 0, kVisible, kPlays, kNoWindow)                                               \
   X(CBasic, kOrlan, "Orlan", 0, kVisible, kPlays, kNoWindow)                                                    \
   X(CText, kind::kText, "Text", 0, kVisible, kPlays, kNoWindow)                                                 \
-  X(ScDLL, kDll, "DLL", 0, kVisible, NotYet("the extension objects"), kNoWindow)                                \
+  X(ScDLL, kDll, "DLL", 0, kVisible, kPlays, kNoWindow)                                                         \
   X(CSprite, kSprite, "Sprite", 0, kVisible, kPlays, kNoWindow)                                                \
   X(CHotSpot, kHotspot, "Hotspot", 0, kVisible, kPlays, kNoWindow)                                              \
   X(CRTF, kRichText, "Rich Text", 0, kVisible, kPlays, kWindow)                                                 \

@@ -55,4 +55,12 @@ inline constexpr uint32_t kInternalProgramError = 7000;
 inline constexpr uint32_t kOrlanError = 7005;
 inline constexpr uint32_t kOrlanErrorFormat = 31477;
 inline constexpr uint32_t kOlderScriptVersion = 41489;
+// Extension libraries.
+inline constexpr uint32_t kNotValidDll = 5792;
+inline constexpr uint32_t kProcedureNotFound = 5793;
+inline constexpr uint32_t kUnknownParameterType = 5795;
+inline constexpr uint32_t kErrorReadingDll = 5796;
+inline constexpr uint32_t kNoSuchVariable = 6004;
+inline constexpr uint32_t kInvalidVariableType = 6008;
+inline constexpr uint32_t kNotFound = 6011;
 }  // namespace kv::sid

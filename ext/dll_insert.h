@@ -7,7 +7,11 @@
 #include <cstdint>
 #include <string>
 
+#include <korvel/extension.h>
+
+#include "inserts/painted_sprite.h"
 #include "inserts/visible_insert.h"
+#include "stage/pixel_buffer.h"
 
 namespace kv {
 
@@ -34,9 +38,13 @@ struct DllFields {
   }
 };
 
-class ScDLL : public CVisibleInsert, public DllFields {
+class ExtensionLibrary;
+
+class ScDLL : public CVisibleInsert, public DllFields, public SelfPainting {
   KV_DECLARE_CLASS(ScDLL)
  public:
+  ScDLL();
+  ~ScDLL() override;
   template <class W>
   void Walk(W& w);
   void Serialize(Archive& ar) override;
@@ -44,6 +52,45 @@ class ScDLL : public CVisibleInsert, public DllFields {
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
   std::string GetFileName() const override { return dllPath; }
+  void SetFileName(const std::string& text) override { dllPath = text; }
+  bool HasContent() const override { return !dllPath.empty(); }
+
+  int Run(Runner& runner, int32_t mode) override;
+  void Hide() override;
+  void PutOnStage() override;
+  void PlayOnStage() override;
+  void HandleStageEventAt(uint32_t eventCode, Point at) override;
+  void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
+
+  // The pixels the last kvoRender drew into; null before the first.
+  const kv_Bitmap* LastBitmap() const { return rendered_ ? &bitmap_ : nullptr; }
+
+ protected:
+  std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;
+
+ private:
+  bool IsExtensionObject() const { return extensionMode != 0; }
+  // Finds and loads the library when none is held; failures raise
+  // KVRunException when `report`, and answer false otherwise.
+  bool LoadLibrary(Runner& runner, bool report);
+  // Calls the configured procedure with the entries (errors raised).
+  void CallProcedure(Runner& runner);
+  // The call with its errors reported for this insert.
+  void CallReported(Runner& runner);
+  void ResolveObjectEntries();
+
+  std::shared_ptr<ExtensionLibrary> library_;
+  using RenderFn = void (*)(kv_Bitmap*, kv_Rect);
+  using ActionFn = void (*)(int32_t, int32_t, int32_t, uint32_t);
+  using AnimateFn = void (*)();
+  RenderFn render_ = nullptr;
+  ActionFn action_ = nullptr;
+  AnimateFn animate_ = nullptr;
+  bool animateLooked_ = false;
+  // Drawing state, touched under the stage lock.
+  PixelBuffer canvas_;
+  kv_Bitmap bitmap_{};
+  bool rendered_ = false;
 };
 
 }  // namespace kv

@@ -110,5 +110,8 @@ void KeepStateOf(CInsert& original, const CInsert& copy, bool whilePlaying);
 
 bool PostForObject(BuiltinCall& call, uint16_t code, const std::shared_ptr<CInsert>& object, double number = 0.0,
                    const std::string* argument = nullptr);
+// The same for callers outside a builtin (extension callbacks).
+bool PostForObject(Runner& runner, uint16_t code, const std::shared_ptr<CInsert>& object, double number = 0.0,
+                   const std::string* argument = nullptr);
 
 }  // namespace kv

@@ -25,8 +25,12 @@ namespace kv {
 
 bool PostForObject(BuiltinCall& call, uint16_t code, const std::shared_ptr<CInsert>& object, double number,
                    const std::string* argument) {
+  return PostForObject(call.runner, code, object, number, argument);
+}
+
+bool PostForObject(Runner& runner, uint16_t code, const std::shared_ptr<CInsert>& object, double number,
+                   const std::string* argument) {
   if (!object) return false;
-  Runner& runner = call.runner;
   ScriptThreadContext* target = nullptr;
   switch (code) {
     case command::kResumePausedObject:

@@ -153,10 +153,16 @@ constexpr Entry kStrings[] = {
     // Project document.
     {5517, "Project Standbys"},
     {5737, "There is no default viewer for the specified file type."},
+    // Extension libraries.
+    {5792, "Not a valid 32 bit DLL file"},
+    {5793, "Procedure not found in DLL"},
+    {5795, "Unknown parameter type"},
+    {5796, "Error reading DLL file"},
     {5797, "Select File"},
     {6000, "Error Playing Sound"},
     {6002, "Execution Failed"},
     {6004, "There is no variable: "},
+    {6008, "Invalid Variable Type"},
     {6009, "Invalid Result Type"},
     {6010, "Invalid Operand Type"},
     {6011, "NOT FOUND"},

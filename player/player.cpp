@@ -11,6 +11,7 @@
 #include "engine/macro_host.h"
 #include "engine/request.h"
 #include "engine/runner.h"
+#include "ext/extension_callbacks.h"
 #include "ext/orlan_binding.h"
 #include "ext/register.h"
 #include "imaging/picture_loader.h"
@@ -123,6 +124,7 @@ Player::~Player() {
     runner_->SetOrlan(nullptr);
     runner_->Context().orlan = nullptr;
   }
+  extensions_.reset();
   orlan_.reset();
   // Inserts that outlive the run still own sprites; the stage goes last.
   runner_.reset();
@@ -357,6 +359,7 @@ int Player::PlayFile(bool first) {
   }
   runner_->SetOrlan(orlan_.get());
   runner_->Context().orlan = orlan_.get();
+  extensions_ = std::make_unique<ExtensionRunScope>(*runner_);
 
   // The stage, composed off-screen; frames are written from it.
   const ProjectSettings& s = project->settings;

@@ -36,6 +36,7 @@ class StopPredicate;
 class PictureLoader;
 class Presenter;
 class DocumentOpener;
+class ExtensionRunScope;
 class HarnessFileDialog;
 class HarnessMessageBox;
 class PlayerMacroHost;
@@ -154,6 +155,8 @@ class Player {
   std::unique_ptr<MediaContext> media_;
   std::unique_ptr<Runner> runner_;
   std::unique_ptr<OrlanBinding> orlan_;
+  // Extensions' own threads reach this run while it lives.
+  std::unique_ptr<ExtensionRunScope> extensions_;
   std::shared_ptr<ScriptThreadContext> main_;
   std::unique_ptr<PictureLoader> pictures_;
   std::unique_ptr<Stage> stage_;

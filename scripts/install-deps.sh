@@ -16,6 +16,8 @@ packages=(
   libxcb1-dev
   # scanning (SANE; libsane1 also holds the `test` backend the tests scan from)
   libsane-dev libsane1
+  # extension libraries: their procedures are called through libffi
+  libffi-dev
   # fonts of drawn text and metafiles (Arial, Times New Roman, Courier New;
   # Standard Symbols PS for text in the symbol character set)
   fonts-liberation2 fontconfig fonts-urw-base35

@@ -54,7 +54,7 @@ const Row kRows[] = {
     {"CSDButton", 0, 1011, "Button", 1, true},
     {"CBasic", 0, 1012, "Orlan", 1, true},
     {"CText", V, 1023, "Text", 1, true},
-    {"ScDLL", 0, 1034, "DLL", 1, true, false, N},
+    {"ScDLL", 0, 1034, "DLL", 1, true},
     {"CSprite", 0, 6026, "Sprite", 1, true},
     {"CHotSpot", 0, 6031, "Hotspot", 1, true},
     {"CRTF", V, 6076, "Rich Text", 1, true, W},

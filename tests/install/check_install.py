@@ -6,6 +6,7 @@ of the tests' scenes), the icons and the manual pages against each program's
 --help."""
 import argparse
 import glob
+import json
 import os
 import re
 import shutil
@@ -31,6 +32,7 @@ def run(cmd, **kw):
 def expected_files(with_pngs):
     files = {f"usr/bin/{p}" for p in PROGRAMS}
     files |= {f"usr/share/man/man1/{p}.1.gz" for p in PROGRAMS}
+    files |= {"usr/include/korvel/extension.h", "usr/share/pkgconfig/korvel-extension.pc"}
     files |= {"usr/share/applications/korvel.desktop", "usr/share/mime/packages/korvel.xml",
               "usr/share/icons/hicolor/scalable/apps/korvel.svg"}
     if with_pngs:
@@ -263,11 +265,61 @@ def check_man(root):
                     fail(f"kvtool.1 does not describe the command {command}")
 
 
+# The callbacks of include/korvel/extension.h, which korvel exports.
+CALLBACKS = """kv_GetInt2 kv_GetWord kv_GetBool kv_SetInt2 kv_SetWord kv_SetBool kv_GetInt4 kv_GetDWord
+kv_SetInt4 kv_SetDWord kv_GetDouble kv_SetDouble kv_GetString kv_SetString kvo_GetPosition kvo_SetPosition
+kvo_Update kvo_PutOnStage kvo_TakeOffStage kvo_Show kvo_Hide kvo_Play kvo_Stop kvo_GetName kvo_GetComment
+kvo_GetlpDDS kv_CallFreeStyle kv_GotoFreeStyle kv_GotoScene kv_RunProject kv_Wait kv_GetRemoteResource
+AVIFXGetFileLength""".split()
+
+
+def check_extension(root, build, sources, work):
+    """Builds an extension outside the source tree as the header tells an
+    author to, against the installed header and pkg-config file, and plays a
+    project that calls it with the installed player."""
+    korvel = os.path.join(root, "usr/bin/korvel")
+    # The player's own functions are exported, no others of its code.
+    r = run(["nm", "-D", "--defined-only", korvel])
+    functions = {line.split()[2] for line in r.stdout.splitlines()
+                 if len(line.split()) == 3 and line.split()[1] == "T" and not line.split()[2].startswith("_Z")}
+    if functions != set(CALLBACKS) | {"main"}:
+        fail(f"korvel exports {sorted(functions ^ (set(CALLBACKS) | {'main'}))} beyond or short of the callbacks")
+    header = open(os.path.join(root, "usr/include/korvel/extension.h"), encoding="utf-8").read()
+    command = re.search(r"^ \* +(cc -shared .*)$", header, re.M)
+    if not command:
+        fail("extension.h does not say how to build an extension")
+        return
+    author = os.path.join(work, "author")
+    os.makedirs(author)
+    shutil.copy(os.path.join(sources, "author_extension.c"), os.path.join(author, "ext.c"))
+    env = dict(os.environ, PKG_CONFIG_PATH=os.path.join(root, "usr/share/pkgconfig"))
+    r = run(["sh", "-c", command.group(1)], cwd=author, env=env)
+    if r.returncode != 0:
+        fail(f"{command.group(1)}: {r.stderr.strip()}")
+        return
+    r = run(["pkg-config", "--cflags", "korvel-extension"], env=env)
+    cflags = r.stdout.strip()
+    if not cflags.startswith("-I") or os.path.normpath(cflags[2:]) != os.path.join(root, "usr/include"):
+        fail(f"pkg-config --cflags korvel-extension says {r.stdout.strip()!r}")
+    os.rename(os.path.join(author, "libext.so"), os.path.join(author, "libAuthor.so"))
+    r = run([os.path.join(build, "tools/kvtool/kvtool"), "pack", os.path.join(sources, "author_project.kvp.json"),
+             "-o", os.path.join(author, "author.kvp"), "--partial"])
+    if r.returncode != 0:
+        fail("kvtool pack: " + r.stderr.strip())
+        return
+    r = run([korvel, "--headless", "--virtual-clock", "--until-idle", "--trace", "-", "author.kvp"], cwd=author)
+    end = [json.loads(line) for line in r.stdout.splitlines() if '"ev":"end"' in line.replace(" ", "")]
+    values = {v["var"]: v["value"] for v in end[0]["vars"]} if end else {}
+    if values != {"greeted": 3, "version": 1, "text": "Hi"}:
+        fail(f"the author's extension left {values} (status {r.returncode}, {r.stderr.strip()[:200]})")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True)
     ap.add_argument("--version", required=True)
     ap.add_argument("--scenes", required=True)
+    ap.add_argument("--sources", required=True)
     a = ap.parse_args()
     with tempfile.TemporaryDirectory(prefix="kv-install-") as work:
         root = os.path.join(work, "root")
@@ -287,6 +339,7 @@ def main():
         check_desktop(root, types)
         check_icons(root, with_pngs)
         check_man(root)
+        check_extension(root, a.build, a.sources, work)
     if failures:
         print(f"{len(failures)} problem(s) in the install tree")
         return 1

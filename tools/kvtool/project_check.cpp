@@ -13,6 +13,7 @@
 #include "engine/label.h"
 #include "engine/macro_host.h"
 #include "engine/var.h"
+#include "ext/extension_library.h"
 #include "inserts/text_layout.h"
 #include "net/url.h"
 #include "orlan/codefile.h"
@@ -47,7 +48,6 @@ constexpr FileField kFileFields[] = {
     {"CFileAudio", "fileName", "sound", nullptr},
     {"CAVI", "movieFile", "movie", nullptr},
     {"CMPlayer", "mediaFile", "media file", nullptr},
-    {"ScDLL", "dllPath", "extension", nullptr},
     {"CRTF", "rtfFile", "rich text file", nullptr},
     {"CText", "textFile", "text file", "fromFile"},
     {"CSDButton", "normalPicture", "picture", "usePictures"},
@@ -230,6 +230,26 @@ class Checker {
     return it->second;
   }
 
+  // An extension's stored DLL name stands for the Linux build the player
+  // looks for beside it, in the project's folder and in [Extensions] Path.
+  void CheckExtension(const std::string& name, const Where& at) {
+    if (name.empty()) return;
+    auto expanded = Expand(name, at);
+    if (!expanded || IsUrl(*expanded)) return;
+    ExtensionSearch search;
+    search.storedName = *expanded;
+    auto local = LocalFileOf(s_, *expanded);
+    search.namedFile = local ? local->string() : s_.HostPath(*expanded).value_or(*expanded);
+    search.projectFolder = s_.BaseDir();
+    search.extraFolders = SplitExtensionPath(GetSetting("Extensions", "Path", std::string()));
+    const FoundLibrary found = FindExtensionLibrary(search);
+    if (found.errorId == 0) return;
+    if (found.path.empty() && found.detail == *expanded)
+      Report(at, "missing-file", "extension \"" + *expanded + "\" not found: no Linux build of it");
+    else
+      Report(at, "unreadable-file", "extension \"" + *expanded + "\": " + found.detail);
+  }
+
   static bool IsUrl(const std::string& name) {
     return StartsWithNoCase(name, "http:") || StartsWithNoCase(name, "https:") || StartsWithNoCase(name, "ftp:");
   }
@@ -380,6 +400,7 @@ class Checker {
       if (f.onlyWith && !Flag(node, f.onlyWith)) continue;
       Resolve(Text(node, f.field), f.what, here(f.field));
     }
+    if (cls == "ScDLL") CheckExtension(Text(node, "dllPath"), here("dllPath"));
     if (cls == "CBasic" && !Text(node, "scriptPath").empty()) CheckOrlan(Text(node, "scriptPath"), here("scriptPath"));
     if (node.contains("command") && node["command"].is_number() && node.contains("argument"))
       CheckCommand(node["command"].get<int>(), Text(node, "argument"), at, field("command"), field("argument"), doc);
