@@ -1,5 +1,6 @@
 #include "inserts/window_insert.h"
 
+#include <atomic>
 #include <stdexcept>
 
 #include "engine/events.h"
@@ -14,18 +15,21 @@ namespace kv {
 namespace {
 
 // Hears the widget for the object, with the run of the stage the widget was
-// made for.
+// made for, until that stage goes.
 class StageWidgetListener : public WidgetListener {
  public:
-  StageWidgetListener(CWindowInsert& insert, Stage& stage) : insert_(insert), stage_(stage) {}
-  void WidgetFocused() override { insert_.WidgetFocused(stage_.context()); }
-  void WidgetChanged(const std::string& property, const std::string& value) override {
-    insert_.WidgetChanged(stage_.context(), property, value);
+  StageWidgetListener(CWindowInsert& insert, Stage& stage) : insert_(insert), stage_(&stage) {}
+  void WidgetFocused() override {
+    if (Stage* stage = stage_.load()) insert_.WidgetFocused(stage->context());
   }
+  void WidgetChanged(const std::string& property, const std::string& value) override {
+    if (Stage* stage = stage_.load()) insert_.WidgetChanged(stage->context(), property, value);
+  }
+  void StageGone() { stage_ = nullptr; }
 
  private:
   CWindowInsert& insert_;
-  Stage& stage_;
+  std::atomic<Stage*> stage_;
 };
 
 // A window sprite that owns its widget and the widget's listener. The widget
@@ -43,6 +47,7 @@ class WidgetSprite : public StageSprite {
     window = nullptr;
   }
   WidgetWindow& widget() { return *widget_; }
+  void StageGone() { listener_->StageGone(); }
 
  private:
   std::unique_ptr<StageWidgetListener> listener_;
@@ -82,6 +87,11 @@ void CWindowInsert::Hide(PlayContext& ctx) {
     stage->RemoveWindowObject(*this);
   }
   TakeOffAndDropSprite(ctx);
+}
+
+void CWindowInsert::StageGone() {
+  CVisibleInsert::StageGone();
+  if (auto* s = dynamic_cast<WidgetSprite*>(GetSprite())) s->StageGone();
 }
 
 void CWindowInsert::TakeFocus(Stage& stage) {

@@ -22,6 +22,8 @@ class CWindowInsert : public CVisibleInsert {
 
   // Off the stage: the focus goes back to the stage, the widget is destroyed.
   void Hide(PlayContext& ctx) override;
+  // The widget, should it outlive the stage, tells the object nothing more.
+  void StageGone() override;
   // A press on the object gives it the keyboard focus first.
   void HandleStageEventAt(PlayContext& ctx, uint32_t eventCode, Point at) override;
 
