@@ -478,7 +478,7 @@ int CFlow::Execute(Runner& runner) {
       if (target->playRequested.exchange(0)) {
         target->SetRunning(0);
       } else {
-        target->StopIfPlaying();
+        target->StopIfPlaying(runner.Context());
       }
       return 1;
     }
@@ -524,7 +524,7 @@ int CFlow::Execute(Runner& runner) {
       return 1;
     // --- the stage
     case command::kRemoveObject:
-      if (InsertPtr t = findObject()) t->HideAndRedraw();
+      if (InsertPtr t = findObject()) t->HideAndRedraw(runner.Context());
       return 1;
     case command::kHideObject:
       if (InsertPtr t = findObject()) t->HideInsert(runner);
@@ -533,7 +533,7 @@ int CFlow::Execute(Runner& runner) {
       if (InsertPtr t = findObject()) t->ShowInsert(runner);
       return 1;
     case command::kRemoveThisObject:
-      if (InsertPtr t = copyOrSelf()) t->HideAndRedraw();
+      if (InsertPtr t = copyOrSelf()) t->HideAndRedraw(runner.Context());
       return 1;
     case command::kShowThisObject:
       if (InsertPtr t = copyOrSelf()) t->ShowInsert(runner);
@@ -550,15 +550,15 @@ int CFlow::Execute(Runner& runner) {
       return 1;
     case command::kChangeFile:
       if (self) {
-        self->ChangeContent(expanded());
+        self->ChangeContent(runner.Context(), expanded());
         runner.RaiseEvent(*self, event::kFileChange, 0, nullptr);
       }
       return 1;
     case command::kUpdateObject:
-      if (!self || !self->Invalidate()) vars.SetLastError(2);
+      if (!self || !self->Invalidate(runner.Context())) vars.SetLastError(2);
       return 1;
     case command::kClickObject:
-      if (self) self->SimulateClick();
+      if (self) self->SimulateClick(runner.Context());
       return 1;
     case command::kMoveObjectToCursor:
       if (InsertPtr t = findObject())
@@ -602,10 +602,10 @@ int CFlow::Execute(Runner& runner) {
       return 1;
     }
     case command::kSetStartTime:
-      if (self) self->SetProperty(Property::kStartTime, requestNumber);
+      if (self) self->SetProperty(runner.Context(), Property::kStartTime, requestNumber);
       return 1;
     case command::kSetEndTime:
-      if (self) self->SetProperty(Property::kEndTime, requestNumber);
+      if (self) self->SetProperty(runner.Context(), Property::kEndTime, requestNumber);
       return 1;
     case command::kResumeThisObject:
       if (self) self->ResumeInsert(runner);

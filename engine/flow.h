@@ -45,7 +45,7 @@ class CFlow : public CInsert {
   double requestNumber = 0.0;  // a request's media time (commands 77, 78)
   std::vector<SubArgument> subArgs;  // a request's subroutine arguments (command 33)
   int Run(Runner& runner, int32_t mode) override;
-  void Stop() override {}
+  void Stop(PlayContext&) override {}
 
  private:
   int Execute(Runner& runner);

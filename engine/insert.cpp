@@ -143,7 +143,7 @@ void CInsert::SetRect(int32_t left, int32_t top, int32_t right, int32_t bottom) 
   rect = {left, top, right, bottom};
 }
 
-void CInsert::MoveTo(int32_t left, int32_t top, int32_t right, int32_t bottom, bool /*redraw*/) {
+void CInsert::MoveTo(PlayContext& /*ctx*/, int32_t left, int32_t top, int32_t right, int32_t bottom, bool /*redraw*/) {
   // Without a sprite a move is only a new rectangle.
   rect = {left, top, right, bottom};
 }

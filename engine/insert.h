@@ -19,6 +19,7 @@ namespace kv {
 class CFlow;
 class Runner;
 class CStgDoc;
+struct PlayContext;
 class ScriptThreadContext;
 class StageSprite;
 
@@ -103,13 +104,13 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   // Virtual interface; the bodies here are the answers of a kind that does
   // not override them.
   virtual bool HasHotkey(uint32_t key, uint32_t modifiers) const;
-  virtual void OnHotkey(uint32_t /*key*/, uint32_t /*modifiers*/, int /*phase*/) {}
+  virtual void OnHotkey(PlayContext& /*ctx*/, uint32_t /*key*/, uint32_t /*modifiers*/, int /*phase*/) {}
   virtual void GetPropertyText(int /*index*/, std::string& /*text*/, int& /*type*/) {}
   virtual void SetFileName(const std::string& /*text*/) {}
-  virtual int SetPropertyText(int /*index*/, const std::string& /*text*/) { return 1; }
+  virtual int SetPropertyText(PlayContext& /*ctx*/, int /*index*/, const std::string& /*text*/) { return 1; }
   virtual bool HasContent() const { return false; }
   virtual bool HasContentAlias() const { return HasContent(); }
-  virtual void SetContentText(const std::string& /*text*/) {}
+  virtual void SetContentText(PlayContext& /*ctx*/, const std::string& /*text*/) {}
   // A new object of the same kind with CopyFrom(*this). A copy made while
   // the player runs keeps its own editor flag, as do its handlers' copies.
   std::shared_ptr<CInsert> Clone(bool whilePlaying) const;
@@ -120,25 +121,25 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   // replaced by clones owned by this insert. Kinds extend it with their own
   // fields; `other` is always of this insert's own class.
   virtual void CopyFrom(const CInsert& other);
-  virtual void SetParameterText(const std::string& /*text*/) {}
+  virtual void SetParameterText(PlayContext& /*ctx*/, const std::string& /*text*/) {}
   virtual void SetRect(int32_t left, int32_t top, int32_t right, int32_t bottom);
-  virtual void MoveTo(int32_t left, int32_t top, int32_t right, int32_t bottom, bool redraw);
+  virtual void MoveTo(PlayContext& ctx, int32_t left, int32_t top, int32_t right, int32_t bottom, bool redraw);
   // Adds the event codes this kind raises (for the editor).
   virtual void ListEvents(std::vector<uint32_t>& /*events*/) const {}
   virtual void ResetRunValues() {}
-  virtual void Prepare() {}
-  virtual void OnEnable() {}
-  virtual void OnDisable() {}
-  virtual void SimulateClick() {}
-  virtual void Hide() {}
-  virtual void Stop() { Hide(); }
+  virtual void Prepare(PlayContext& /*ctx*/) {}
+  virtual void OnEnable(PlayContext& /*ctx*/) {}
+  virtual void OnDisable(PlayContext& /*ctx*/) {}
+  virtual void SimulateClick(PlayContext& /*ctx*/) {}
+  virtual void Hide(PlayContext& /*ctx*/) {}
+  virtual void Stop(PlayContext& ctx) { Hide(ctx); }
   virtual void SetLayer(uint8_t value) { layer = value; }
   // Whether the kind lives in a native widget (from the kinds table).
   bool IsWindowBased() const;
-  virtual void HandleStageEvent(uint32_t /*eventCode*/) {}
-  virtual void TakeOffStage() {}
-  virtual void ShowOnStage() {}
-  virtual void HideOnStage() {}
+  virtual void HandleStageEvent(PlayContext& /*ctx*/, uint32_t /*eventCode*/) {}
+  virtual void TakeOffStage(PlayContext& /*ctx*/) {}
+  virtual void ShowOnStage(PlayContext& /*ctx*/) {}
+  virtual void HideOnStage(PlayContext& /*ctx*/) {}
   // How error reports name the insert: its name, or its position in `script`.
   virtual std::string DescribeLocation(const CStgDoc* script, bool withScript, bool withKind) const;
   virtual bool IsShown() const { return false; }
@@ -164,20 +165,22 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   void SetSize(int32_t width, int32_t height) {
     SetRect(rect.left, rect.top, ClampToInt(int64_t(rect.left) + width), ClampToInt(int64_t(rect.top) + height));
   }
-  void ResizeTo(int32_t width, int32_t height) {
-    MoveTo(rect.left, rect.top, ClampToInt(int64_t(rect.left) + width), ClampToInt(int64_t(rect.top) + height), true);
+  void ResizeTo(PlayContext& ctx, int32_t width, int32_t height) {
+    MoveTo(ctx, rect.left, rect.top, ClampToInt(int64_t(rect.left) + width), ClampToInt(int64_t(rect.top) + height), true);
   }
   // The base run records the mode and succeeds. Behaviour receives the
-  // run's runner.
+  // run: `Run` its runner (which carries the run's context), every other
+  // entry point the context itself.
   virtual int Run(Runner& runner, int32_t mode);
-  virtual bool TryStagePlay() { return false; }
+  virtual bool TryStagePlay(PlayContext& /*ctx*/) { return false; }
   virtual bool ClearArmed();
-  virtual bool WantsOwnThread() const { return false; }
+  virtual bool WantsOwnThread(PlayContext& /*ctx*/) const { return false; }
   // Stores the code in the handler and appends it. A 256th handler is
   // refused (answers 0): the stored count is one byte.
   virtual int AddHandler(uint32_t eventCode, std::shared_ptr<CFlow> handler);
   virtual void SetRunState(uint8_t value) { runState = value; }
-  virtual StageSprite* GetSprite(bool /*create*/) { return nullptr; }
+  // The sprite while the insert has one.
+  virtual StageSprite* GetSprite() { return nullptr; }
   virtual int GetCategory() const;
   virtual bool GetNaturalSize(int32_t& width, int32_t& height);
   // Scriptable properties by id (engine/properties.h): the kind's answer,
@@ -185,26 +188,26 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   virtual PropertyAnswer GetProperty(Property /*id*/) const { return std::nullopt; }
   // False when the kind keeps no such property (or the value's type is not
   // the property's).
-  virtual bool SetProperty(Property /*id*/, const PropertyValue& /*value*/) { return false; }
-  virtual void ChangeContent(const std::string&) {}
+  virtual bool SetProperty(PlayContext& /*ctx*/, Property /*id*/, const PropertyValue& /*value*/) { return false; }
+  virtual void ChangeContent(PlayContext& /*ctx*/, const std::string&) {}
   // The orientation of a 3D object, in degrees about X, Y and Z; the spin
   // adds a step every `periodMs`. Other kinds have none.
-  virtual void Rotate(int32_t /*dx*/, int32_t /*dy*/, int32_t /*dz*/) {}
-  virtual void RotateAbsolute(int32_t /*x*/, int32_t /*y*/, int32_t /*z*/) {}
+  virtual void Rotate(PlayContext& /*ctx*/, int32_t /*dx*/, int32_t /*dy*/, int32_t /*dz*/) {}
+  virtual void RotateAbsolute(PlayContext& /*ctx*/, int32_t /*x*/, int32_t /*y*/, int32_t /*z*/) {}
   virtual void GetRotateInfo(int32_t& x, int32_t& y, int32_t& z) const { x = y = z = 0; }
-  virtual void Spin(int32_t /*dx*/, int32_t /*dy*/, int32_t /*dz*/, uint32_t /*periodMs*/) {}
+  virtual void Spin(PlayContext& /*ctx*/, int32_t /*dx*/, int32_t /*dy*/, int32_t /*dz*/, uint32_t /*periodMs*/) {}
   // Redraws the insert's area on the stage; false without a sprite.
-  virtual bool Invalidate() { return false; }
+  virtual bool Invalidate(PlayContext& /*ctx*/) { return false; }
   // Hide, then the area redrawn.
-  void HideAndRedraw() {
+  void HideAndRedraw(PlayContext& ctx) {
     auto keep = weak_from_this().lock();
-    Hide();
-    if (keep) Invalidate();
+    Hide(ctx);
+    if (keep) Invalidate(ctx);
   }
 
   // Pausing gates the insert's thread at its next pump.
-  virtual void Pause();
-  virtual void Resume();
+  virtual void Pause(PlayContext& ctx);
+  virtual void Resume(PlayContext& ctx);
 
   // Shared helpers that raise events; the runner is the run's.
   void Enable(Runner& runner);
@@ -213,7 +216,7 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   void HideInsert(Runner& runner);
   void PauseInsert(Runner& runner);
   void ResumeInsert(Runner& runner);
-  void StopIfPlaying();
+  void StopIfPlaying(PlayContext& ctx);
   void PreloadCopy(Runner& runner);
 
   // Shared helpers.

@@ -38,12 +38,12 @@ void CLaunch::CopyFrom(const CInsert& other) {
 
 // --- behaviour
 
-bool CLaunch::WantsOwnThread() const {
+bool CLaunch::WantsOwnThread(PlayContext&) const {
   ScriptThreadContext* ctx = ScriptThreadContext::Current();
   return ctx && ctx->isProjectThread && ctx->runner.playerRunning;
 }
 
-void CLaunch::Stop() {
+void CLaunch::Stop(PlayContext&) {
   SetRunning(0);
   if (auto t = thread.lock()) t->runner.clock().Wake(t->port.waiter());
 }

@@ -28,10 +28,10 @@ class CLaunch : public CInsert {
   bool HasContent() const override { return true; }
 
   int Run(Runner& runner, int32_t mode) override;
-  void Stop() override;
-  void TakeOffStage() override { Stop(); }
+  void Stop(PlayContext& ctx) override;
+  void TakeOffStage(PlayContext& ctx) override { Stop(ctx); }
   bool IsPlaying() const override { return process_ != nullptr; }
-  bool WantsOwnThread() const override;
+  bool WantsOwnThread(PlayContext& ctx) const override;
 
  private:
   std::shared_ptr<LaunchedProgram> process_;  // the running program, run-time only

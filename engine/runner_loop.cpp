@@ -205,7 +205,7 @@ bool Runner::PlayInsert(const InsertPtr& insert, int32_t mode, int options) {
   if (!insert->primary.expired() && insert->GetPrimary() != insert) return false;
   if ((options & play_option::kOnlyActive) && !insert->active) return false;
   if ((options & play_option::kSkipDisabled) && insert->runState == run_state::kDisabled) return false;
-  const bool wantsThread = insert->WantsOwnThread();
+  const bool wantsThread = insert->WantsOwnThread(context_);
   if ((options & play_option::kSkipOwnThread) && wantsThread) return false;
   if ((options & play_option::kOnlyOwnThread) && !wantsThread) return false;
   ScriptThreadContext* ctx = ScriptThreadContext::Current();
@@ -232,7 +232,7 @@ bool Runner::PlayInsert(const InsertPtr& insert, int32_t mode, int options) {
   if (newThread) return StartObjectThread(insert) != nullptr;
   if (ctx && ctx->abortFlag) return false;
   if (ctx && !ctx->Is(insert->thread)) insert->thread = ctx->self;
-  if (insert->TryStagePlay()) return true;
+  if (insert->TryStagePlay(context_)) return true;
   if (ctx && ctx->currentScript && ctx->playingIndex != kNoPosition) {
     TraceRun(*ctx, *ctx->currentScript, ctx->playingIndex, *insert);
     ctx->playingIndex = kNoPosition;
@@ -270,7 +270,7 @@ void Runner::StopScriptInserts(const DocPtr& script) {
     auto insert = std::dynamic_pointer_cast<CInsert>(obj);
     if (!insert) continue;
     if (auto copy = insert->clone.lock()) {
-      copy->Stop();
+      copy->Stop(context_);
       copy->SetRunning(0);
       if (ScriptThreadContext* t = ThreadOf(*copy)) {
         if (t != ScriptThreadContext::Current()) {
@@ -281,9 +281,9 @@ void Runner::StopScriptInserts(const DocPtr& script) {
         }
       }
     } else {
-      insert->Stop();
+      insert->Stop(context_);
       insert->SetRunning(0);
-      if (insert->GetCategory() == 1) insert->TakeOffStage();
+      if (insert->GetCategory() == 1) insert->TakeOffStage(context_);
     }
   }
 }

@@ -183,7 +183,7 @@ void Runner::StopThread(ScriptThreadContext& t) {
     // The thread's own record of its copy: the insert's link is cleared by
     // that thread as it ends, perhaps right now.
     if (auto copy = t.ready ? t.playedCopy.lock() : nullptr) {
-      copy->Stop();
+      copy->Stop(context_);
       copy->SetRunning(0);
     }
     played->SetRunning(0);

@@ -88,7 +88,7 @@ bool Runner::WaitPeriod(int64_t ms, bool executeRequests) {
 
 void Runner::DelayBeforeActing(CInsert& insert, int32_t mode) {
   if (shuttingDown) return;
-  insert.Prepare();
+  insert.Prepare(context_);
   if (insert.delayMs != 0 && (insert.showMode == show_mode::kShow || insert.showMode == show_mode::kShowAndPlay)) {
     const int64_t deadline = Now() + insert.delayMs;
     while (Now() < deadline && !IsStopRequested()) {

@@ -45,12 +45,12 @@ uint32_t CTimer::RandomPeriod(RandomSource& random) const {
   return low + static_cast<uint32_t>(v % (static_cast<uint64_t>(high) - low + 1));
 }
 
-bool CTimer::WantsOwnThread() const {
+bool CTimer::WantsOwnThread(PlayContext&) const {
   ScriptThreadContext* ctx = ScriptThreadContext::Current();
   return ctx && ctx->isProjectThread && ctx->runner.playerRunning;
 }
 
-void CTimer::Stop() {
+void CTimer::Stop(PlayContext&) {
   SetRunning(0);
   stopped = 1;
   if (timerRunning)

@@ -40,11 +40,11 @@ class CTimer : public CInsert {
   bool IsPlaying() const override { return timerRunning != 0; }
 
   int Run(Runner& runner, int32_t mode) override;
-  void Stop() override;
-  void TakeOffStage() override { Stop(); }
-  bool WantsOwnThread() const override;
-  void OnEnable() override { timerEnabled = 1; }
-  void OnDisable() override { timerEnabled = 0; }
+  void Stop(PlayContext& ctx) override;
+  void TakeOffStage(PlayContext& ctx) override { Stop(ctx); }
+  bool WantsOwnThread(PlayContext& ctx) const override;
+  void OnEnable(PlayContext&) override { timerEnabled = 1; }
+  void OnDisable(PlayContext&) override { timerEnabled = 0; }
   // A period between minPeriodMs and periodMs from the thread's generator.
   uint32_t RandomPeriod(RandomSource& random) const;
 };

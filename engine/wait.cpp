@@ -107,7 +107,7 @@ int CWait::Run(Runner& runner, int32_t mode) {
   return 1;
 }
 
-void CWait::Stop() {
+void CWait::Stop(PlayContext&) {
   waiting = 0;
   waitEnabled = 1;
   if (auto t = thread.lock()) t->runner.clock().Wake(t->port.waiter());

@@ -39,11 +39,11 @@ class CWait : public CInsert {
   static uint16_t ConditionsOfStyle(uint16_t style);
 
   int Run(Runner& runner, int32_t mode) override;
-  void Stop() override;
-  void TakeOffStage() override { Stop(); }
+  void Stop(PlayContext& ctx) override;
+  void TakeOffStage(PlayContext& ctx) override { Stop(ctx); }
   bool IsPlaying() const override { return waiting != 0; }
-  void OnEnable() override { waitEnabled = 1; }
-  void OnDisable() override { waitEnabled = 0; }
+  void OnEnable(PlayContext&) override { waitEnabled = 1; }
+  void OnDisable(PlayContext&) override { waitEnabled = 0; }
 };
 
 }  // namespace kv

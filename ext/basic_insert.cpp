@@ -81,31 +81,28 @@ int CBasic::Run(Runner& runner, int32_t mode) {
   return 1;
 }
 
-void CBasic::PlayOnStage() {
-  CVisibleInsert::PlayOnStage();
-  Runner* runner = RunnerOf();
-  if (!runner || !IsExtensionObject() || !stage) return;
-  OrlanBinding* binding = runner->Context().orlan;
+void CBasic::PlayOnStage(PlayContext& ctx) {
+  CVisibleInsert::PlayOnStage(ctx);
+  if (!IsExtensionObject() || !ctx.stage) return;
+  OrlanBinding* binding = ctx.orlan;
   if (!binding || code.empty()) return;
-  runner->RaiseEvent(*this, event::kStartPlaying, 0, nullptr);
+  ctx.runner.RaiseEvent(*this, event::kStartPlaying, 0, nullptr);
   binding->RunSubroutine(*this, "kvoAnimate");
-  runner->RaiseEvent(*this, event::kStopPlaying, 0, nullptr);
+  ctx.runner.RaiseEvent(*this, event::kStopPlaying, 0, nullptr);
 }
 
-void CBasic::Stop() {
-  CVisibleInsert::Stop();
+void CBasic::Stop(PlayContext& ctx) {
+  CVisibleInsert::Stop(ctx);
   // A script still running for the insert ends at its next check.
-  if (Runner* runner = RunnerOf())
-    if (OrlanBinding* binding = runner->Context().orlan) {
-      std::lock_guard lock(binding->lock());
-      if (thread && threadBusy) thread->Stop(true);
-    }
+  if (OrlanBinding* binding = ctx.stage ? ctx.orlan : nullptr) {
+    std::lock_guard lock(binding->lock());
+    if (thread && threadBusy) thread->Stop(true);
+  }
 }
 
-void CBasic::Hide() {
-  TakeOffAndDropSprite();
-  Runner* runner = RunnerOf();
-  OrlanBinding* binding = runner ? runner->Context().orlan : nullptr;
+void CBasic::Hide(PlayContext& ctx) {
+  TakeOffAndDropSprite(ctx);
+  OrlanBinding* binding = ctx.stage ? ctx.orlan : nullptr;
   if (!binding) return;
   std::lock_guard lock(binding->lock());
   // A script that hides its own object goes on; its state is dropped later.
@@ -121,10 +118,9 @@ std::unique_ptr<StageSprite> CBasic::MakeSprite(Stage& s) {
   return MakePaintedSprite(*this, *this, s);
 }
 
-void CBasic::PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) {
+void CBasic::PaintSprite(PlayContext* ctx, StageSprite& sprite, DrawTarget& target, const Rect& clip) {
   const Rect r = sprite.DisplayedRect();
-  Runner* runner = RunnerOf();
-  OrlanBinding* binding = runner ? runner->Context().orlan : nullptr;
+  OrlanBinding* binding = ctx ? ctx->orlan : nullptr;
   if (binding && !errorFlag && !binding->HasSubroutine(*this, "kvoRender", 5)) {
     // Drawn every frame: the missing subroutine is told on the object, not in a box.
     std::lock_guard lock(binding->lock());
@@ -154,12 +150,11 @@ void CBasic::PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& cl
                              QString::fromStdString(Cp1252ToUtf8(text)));
 }
 
-void CBasic::HandleStageEventAt(uint32_t eventCode, Point at) {
-  CVisibleInsert::HandleStageEventAt(eventCode, at);
+void CBasic::HandleStageEventAt(PlayContext& ctx, uint32_t eventCode, Point at) {
+  CVisibleInsert::HandleStageEventAt(ctx, eventCode, at);
   if (!IsExtensionObject()) return;
-  Runner* runner = RunnerOf();
-  OrlanBinding* binding = runner ? runner->Context().orlan : nullptr;
-  if (!binding || runner->sceneChanging || !binding->HasSubroutine(*this, "kvoAction", 4)) return;
+  OrlanBinding* binding = ctx.stage ? ctx.orlan : nullptr;
+  if (!binding || ctx.runner.sceneChanging || !binding->HasSubroutine(*this, "kvoAction", 4)) return;
   const orlan::Value args[] = {orlan::Value::Lng(static_cast<int32_t>(eventCode)), orlan::Value::Lng(at.x),
                                orlan::Value::Lng(at.y), orlan::Value::Lng(0)};
   binding->RunSubroutine(*this, "kvoAction", args);

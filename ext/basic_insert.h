@@ -43,11 +43,11 @@ class CBasic : public CVisibleInsert, public BasicFields, public SelfPainting {
   std::string GetFileName() const override { return scriptPath; }
 
   int Run(Runner& runner, int32_t mode) override;
-  void Stop() override;
-  void Hide() override;
-  void PlayOnStage() override;
-  void HandleStageEventAt(uint32_t eventCode, Point at) override;
-  void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
+  void Stop(PlayContext& ctx) override;
+  void Hide(PlayContext& ctx) override;
+  void PlayOnStage(PlayContext& ctx) override;
+  void HandleStageEventAt(PlayContext& ctx, uint32_t eventCode, Point at) override;
+  void PaintSprite(PlayContext* ctx, StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
 
   // Run-time state; the binding touches it under its Orlan lock.
   std::vector<uint8_t> code;  // the compiled code block

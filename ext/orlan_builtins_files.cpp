@@ -91,7 +91,7 @@ void WriteStage(BuiltinCall& c) {
 Capture CaptureObject(Stage& stage, CInsert& object) {
   Capture capture;
   std::lock_guard lock(stage.compositor().Lock());
-  StageSprite* sprite = object.GetSprite(false);
+  StageSprite* sprite = object.GetSprite();
   if (!sprite) return capture;
   if (sprite->HasPicture()) {
     capture.pixels = sprite->PictureFor(stage.compositor().Offscreen().Format()).Clone();

@@ -48,9 +48,9 @@ void SetLevel(BuiltinCall& c) {
   auto o = c.ObjectArg(1);
   if (!o) return;
   const PropertyValue level = static_cast<double>(c.args.GetInteger(2));
-  if (o->SetProperty(P, level)) return;
+  if (o->SetProperty(c.runner.Context(), P, level)) return;
   MediaService* media = c.runner.Media();
-  if (auto sound = media ? media->AttachedSound(*o) : nullptr) sound->SetProperty(P, level);
+  if (auto sound = media ? media->AttachedSound(*o) : nullptr) sound->SetProperty(c.runner.Context(), P, level);
 }
 
 template <Property P>

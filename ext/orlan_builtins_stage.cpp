@@ -70,7 +70,7 @@ void GetText(BuiltinCall& c) {
 }
 
 void SetText(BuiltinCall& c) {
-  if (auto o = c.ObjectArg(1)) o->SetParameterText(c.args.GetString(2));
+  if (auto o = c.ObjectArg(1)) o->SetParameterText(c.runner.Context(), c.args.GetString(2));
 }
 
 void GetFilename(BuiltinCall& c) {
@@ -95,7 +95,7 @@ void GetFilename2(BuiltinCall& c) {
 }
 
 void SetFilename2(BuiltinCall& c) {
-  if (auto o = c.ObjectArg(1)) o->SetProperty(Property::kPressedPicture, c.args.GetString(2));
+  if (auto o = c.ObjectArg(1)) o->SetProperty(c.runner.Context(), Property::kPressedPicture, c.args.GetString(2));
 }
 
 std::shared_ptr<CInsert> SoundOf(BuiltinCall& c, InsertPtrRef object) {
@@ -213,7 +213,7 @@ void SetPosition(BuiltinCall& c) {
   Rect to;
   ReadRect(r, to);
   if (!RectAllowed(c, Redraw ? "kvoSetPosition" : "kvoSetPositionNoRefresh", to)) return;
-  o->MoveTo(to.left, to.top, to.right, to.bottom, Redraw);
+  o->MoveTo(c.runner.Context(), to.left, to.top, to.right, to.bottom, Redraw);
 }
 
 void SetPositionPoint(BuiltinCall& c) {
@@ -222,7 +222,7 @@ void SetPositionPoint(BuiltinCall& c) {
   if (!o || !p.valid()) return;
   const Rect at = o->GetStageRect();
   const int x = p.GetLong(0), y = p.GetLong(1);
-  o->MoveTo(x, y, ClampToInt(int64_t(x) + at.Width()), ClampToInt(int64_t(y) + at.Height()), true);
+  o->MoveTo(c.runner.Context(), x, y, ClampToInt(int64_t(x) + at.Width()), ClampToInt(int64_t(y) + at.Height()), true);
 }
 
 // The move happens at once, redrawn when asked; the time argument is not a
@@ -234,7 +234,7 @@ void MoveTo(BuiltinCall& c) {
   Rect to;
   ReadRect(r, to);
   if (!RectAllowed(c, "kvoMoveTo", to)) return;
-  o->MoveTo(to.left, to.top, to.right, to.bottom, c.args.GetBoolean(4));
+  o->MoveTo(c.runner.Context(), to.left, to.top, to.right, to.bottom, c.args.GetBoolean(4));
 }
 
 void FillSize(orlan::RecordRef r, int32_t w, int32_t h) {
@@ -263,7 +263,7 @@ void SetCurrentSize(BuiltinCall& c) {
   auto o = c.ObjectArg(1);
   orlan::RecordRef r = c.args.GetRecord(2);
   if (o && r.valid() && SizeAllowed(c, "kvoSetCurrentSize", r.GetLong(0), r.GetLong(1)))
-    o->ResizeTo(r.GetLong(0), r.GetLong(1));
+    o->ResizeTo(c.runner.Context(), r.GetLong(0), r.GetLong(1));
 }
 
 void GetDefaultSize(BuiltinCall& c) {
@@ -287,14 +287,14 @@ void SetWidth(BuiltinCall& c) {
   auto o = c.ObjectArg(1);
   if (!o) return;
   const int32_t w = c.args.GetLong(2), h = o->GetStageRect().Height();
-  if (SizeAllowed(c, "kvoSetWidth", w, h)) o->ResizeTo(w, h);
+  if (SizeAllowed(c, "kvoSetWidth", w, h)) o->ResizeTo(c.runner.Context(), w, h);
 }
 
 void SetHeight(BuiltinCall& c) {
   auto o = c.ObjectArg(1);
   if (!o) return;
   const int32_t w = o->GetStageRect().Width(), h = c.args.GetLong(2);
-  if (SizeAllowed(c, "kvoSetHeight", w, h)) o->ResizeTo(w, h);
+  if (SizeAllowed(c, "kvoSetHeight", w, h)) o->ResizeTo(c.runner.Context(), w, h);
 }
 
 void GetZorder(BuiltinCall& c) {
@@ -308,12 +308,12 @@ void SetZorder(BuiltinCall& c) {
   if (!o) return;
   const auto layer = static_cast<uint8_t>(std::clamp<int32_t>(c.args.GetLong(2), 0, 255));
   o->SetLayer(layer);
-  if (StageSprite* sprite = o->GetSprite(false)) {
+  if (StageSprite* sprite = o->GetSprite()) {
     {
       std::lock_guard lock(sprite->Lock());
       sprite->SetLayer(layer, true);
     }
-    o->Invalidate();
+    o->Invalidate(c.runner.Context());
   }
 }
 
@@ -325,11 +325,11 @@ void Spin(BuiltinCall& c) {
   if (!o) return;
   // A negative period stops the spin rather than wrapping to a long one.
   const int32_t period = std::max<int32_t>(0, c.args.GetInteger(5));
-  o->Spin(c.args.GetInteger(2), c.args.GetInteger(3), c.args.GetInteger(4), uint32_t(period));
+  o->Spin(c.runner.Context(), c.args.GetInteger(2), c.args.GetInteger(3), c.args.GetInteger(4), uint32_t(period));
 }
 
 void RotateAbsolute(BuiltinCall& c) {
-  if (auto o = c.ObjectArg(1)) o->RotateAbsolute(c.args.GetInteger(2), c.args.GetInteger(3), c.args.GetInteger(4));
+  if (auto o = c.ObjectArg(1)) o->RotateAbsolute(c.runner.Context(), c.args.GetInteger(2), c.args.GetInteger(3), c.args.GetInteger(4));
 }
 
 void GetRotateInfo(BuiltinCall& c) {
@@ -376,9 +376,9 @@ void SetColor(BuiltinCall& c) {
     // What the object's drawing reads changes under its stage's lock.
     CVisibleInsert* v = Visible(o);
     std::lock_guard lock(v ? v->StageLock() : StageCompositor().Lock());
-    kept = o->SetProperty(P, ColorOf(r));
+    kept = o->SetProperty(c.runner.Context(), P, ColorOf(r));
   }
-  if (kept) RedrawNow(o->GetSprite(false));
+  if (kept) RedrawNow(o->GetSprite());
 }
 
 void GetTextFontSize(BuiltinCall& c) {
@@ -389,7 +389,7 @@ void GetTextFontSize(BuiltinCall& c) {
 }
 
 void SetTextFontSize(BuiltinCall& c) {
-  if (auto o = c.ObjectArg(1)) o->SetProperty(Property::kTextFontSize, static_cast<double>(c.args.GetLong(2)));
+  if (auto o = c.ObjectArg(1)) o->SetProperty(c.runner.Context(), Property::kTextFontSize, static_cast<double>(c.args.GetLong(2)));
 }
 
 // --- object state
@@ -425,7 +425,7 @@ void PutOnStage(BuiltinCall& c) {
   if (own && own != ScriptThreadContext::Current()) return;
   std::unique_ptr<MotionPath> path = std::move(v->path);
   if (own) {
-    v->PutOnStage();
+    v->PutOnStage(c.runner.Context());
   } else if (o->CanPlay() && !c.runner.IsStopRequested()) {
     // Played in a thread of its own, the object's copy may run handlers of
     // this script before it shows, while this call waits for it to show.
@@ -436,11 +436,11 @@ void PutOnStage(BuiltinCall& c) {
 }
 
 void TakeOffStage(BuiltinCall& c) {
-  if (auto o = c.ObjectArg(1)) o->TakeOffStage();
+  if (auto o = c.ObjectArg(1)) o->TakeOffStage(c.runner.Context());
 }
 
 void Refresh(BuiltinCall& c) {
-  if (auto o = c.ObjectArg(1)) o->Invalidate();
+  if (auto o = c.ObjectArg(1)) o->Invalidate(c.runner.Context());
 }
 
 // Serves the requests already waiting for the object's thread: on the

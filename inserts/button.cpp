@@ -189,28 +189,28 @@ void CSDButton::PaintButton(StageSprite&, DrawTarget& target, const Rect& clip, 
   }
 }
 
-void CSDButton::PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) {
+void CSDButton::PaintSprite(PlayContext*, StageSprite& sprite, DrawTarget& target, const Rect& clip) {
   PaintButton(sprite, target, clip, sprite.DisplayedRect());
 }
 
-void CSDButton::HandleStageEventAt(uint32_t eventCode, Point at) {
+void CSDButton::HandleStageEventAt(PlayContext& ctx, uint32_t eventCode, Point at) {
   if (eventCode == event::kLeftButtonPressed || eventCode == event::kLeftButtonReleased ||
       eventCode == event::kLeftNoAction) {
     {
       std::lock_guard lock(StageLock());
       pressed = eventCode == event::kLeftButtonPressed ? 1 : 0;
     }
-    RedrawNow(GetSprite(false));
+    RedrawNow(GetSprite());
   }
-  CVisibleInsert::HandleStageEventAt(eventCode, at);
+  CVisibleInsert::HandleStageEventAt(ctx, eventCode, at);
 }
 
-void CSDButton::OnHotkey(uint32_t, uint32_t, int phase) {
+void CSDButton::OnHotkey(PlayContext& ctx, uint32_t, uint32_t, int phase) {
   // A hotkey is a click: down presses, up releases what it pressed.
   if (phase == kHotkeyDown && !pressed)
-    HandleStageEvent(event::kLeftButtonPressed);
+    HandleStageEvent(ctx, event::kLeftButtonPressed);
   else if (phase == kHotkeyUp && pressed)
-    HandleStageEvent(event::kLeftButtonReleased);
+    HandleStageEvent(ctx, event::kLeftButtonReleased);
 }
 
 bool CSDButton::ClearArmed() {
@@ -218,19 +218,19 @@ bool CSDButton::ClearArmed() {
   return true;
 }
 
-void CSDButton::SetParameterText(const std::string& text) {
+void CSDButton::SetParameterText(PlayContext&, const std::string& text) {
   caption = text;
-  RedrawNow(GetSprite(false));
+  RedrawNow(GetSprite());
 }
 
-void CSDButton::ReplacePicture(std::string& name, std::unique_ptr<StageSprite>& bitmap, const std::string& file) {
+void CSDButton::ReplacePicture(PlayContext& ctx, std::string& name, std::unique_ptr<StageSprite>& bitmap, const std::string& file) {
   name = file;
   {
     std::lock_guard lock(StageLock());
     bitmap.reset();
   }
-  if (stage && GetSprite(false)) LoadStatePictures(*stage);
-  RedrawNow(GetSprite(false));
+  if (ctx.stage && GetSprite()) LoadStatePictures(*ctx.stage);
+  RedrawNow(GetSprite());
 }
 
 namespace {
@@ -247,17 +247,21 @@ PropertyAnswer CSDButton::GetProperty(Property id) const {
   return CVisibleInsert::GetProperty(id);
 }
 
-bool CSDButton::SetProperty(Property id, const PropertyValue& value) {
+bool CSDButton::SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) {
   if (SetColorField(*this, kButtonColors, id, value)) return true;
   if (const auto* file = std::get_if<std::string>(&value); file && id == Property::kPressedPicture) {
-    SetPressedPicture(*file);
+    SetPressedPicture(ctx, *file);
     return true;
   }
-  return CVisibleInsert::SetProperty(id, value);
+  return CVisibleInsert::SetProperty(ctx, id, value);
 }
 
-void CSDButton::SetPressedPicture(const std::string& file) { ReplacePicture(pressedPicture, pressedBitmap_, file); }
+void CSDButton::SetPressedPicture(PlayContext& ctx, const std::string& file) {
+  ReplacePicture(ctx, pressedPicture, pressedBitmap_, file);
+}
 
-void CSDButton::ChangeContent(const std::string& file) { ReplacePicture(normalPicture, normalBitmap_, file); }
+void CSDButton::ChangeContent(PlayContext& ctx, const std::string& file) {
+  ReplacePicture(ctx, normalPicture, normalBitmap_, file);
+}
 
 }  // namespace kv

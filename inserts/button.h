@@ -59,27 +59,27 @@ class CSDButton : public CVisibleInsert, public ButtonFields, public SelfPaintin
 
   // Paints the button into `target` for an object occupying `area`.
   void PaintButton(StageSprite& sprite, DrawTarget& target, const Rect& clip, const Rect& area);
-  void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
+  void PaintSprite(PlayContext*, StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
   // Loads the state pictures not loaded yet; an unreadable one is reported.
   void LoadStatePictures(Stage& stage);
-  void HandleStageEventAt(uint32_t eventCode, Point at) override;
-  void OnHotkey(uint32_t key, uint32_t modifiers, int phase) override;
+  void HandleStageEventAt(PlayContext& ctx, uint32_t eventCode, Point at) override;
+  void OnHotkey(PlayContext& ctx, uint32_t key, uint32_t modifiers, int phase) override;
   bool ClearArmed() override;
-  void SetParameterText(const std::string& text) override;
+  void SetParameterText(PlayContext& ctx, const std::string& text) override;
   std::string GetParameterText() const override { return caption; }
   // Replaced where it is kept, without the content's "File Change".
-  void SetPressedPicture(const std::string& file);
-  void ChangeContent(const std::string& file) override;
+  void SetPressedPicture(PlayContext& ctx, const std::string& file);
+  void ChangeContent(PlayContext& ctx, const std::string& file) override;
   // Its five colours and its pressed picture.
   PropertyAnswer GetProperty(Property id) const override;
-  bool SetProperty(Property id, const PropertyValue& value) override;
+  bool SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) override;
 
  protected:
   std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;
 
  private:
   // Sets a state picture's name and loads it again.
-  void ReplacePicture(std::string& name, std::unique_ptr<StageSprite>& bitmap, const std::string& file);
+  void ReplacePicture(PlayContext& ctx, std::string& name, std::unique_ptr<StageSprite>& bitmap, const std::string& file);
   std::unique_ptr<StageSprite> normalBitmap_;
   std::unique_ptr<StageSprite> pressedBitmap_;
   bool haveCaptionFont_ = false;

@@ -122,7 +122,7 @@ int CDataEntry::CompareWithBound(uint8_t maskType, const std::string& value, con
   return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
-void CDataEntry::ConfigureWidget(WidgetWindow& widget) {
+void CDataEntry::ConfigureWidget(PlayContext& ctx, WidgetWindow& widget) {
   try {
     ParseEntryMask(EffectiveMask());
   } catch (const EntryMaskError& e) {
@@ -134,7 +134,7 @@ void CDataEntry::ConfigureWidget(WidgetWindow& widget) {
     rect.bottom = rect.top + m.height() + m.descent();
   }
   ApplyOptions(widget);
-  LoadVariable(true);
+  LoadVariable(ctx, true);
   widget.SetProperty("text", GetParameterText());
 }
 
@@ -157,7 +157,7 @@ void CDataEntry::ApplyOptions(WidgetWindow& widget) {
                                          : std::string());
 }
 
-void CDataEntry::SetParameterText(const std::string& text) {
+void CDataEntry::SetParameterText(PlayContext&, const std::string& text) {
   std::string value;
   try {
     MaskedEdit edit(ParseEntryMask(EffectiveMask()));
@@ -178,15 +178,15 @@ std::string CDataEntry::GetParameterText() const {
   return value_;
 }
 
-void CDataEntry::LoadVariable(bool report) {
-  Runner* r = RunnerOf();
+void CDataEntry::LoadVariable(PlayContext& ctx, bool report) {
+  Runner* r = ctx.stage ? &ctx.runner : nullptr;
   if (!r || variableName.empty()) return;
   if (auto v = r->variables().FindVariable(variableName, nullptr, variableGroup, report))
-    SetParameterText(r->variables().Text(*v));
+    SetParameterText(ctx, r->variables().Text(*v));
 }
 
-void CDataEntry::StoreVariable() {
-  Runner* r = RunnerOf();
+void CDataEntry::StoreVariable(PlayContext& ctx) {
+  Runner* r = ctx.stage ? &ctx.runner : nullptr;
   if (!r || variableName.empty()) return;
   auto v = r->variables().FindVariable(variableName, nullptr, variableGroup, false);
   if (!v) return;
@@ -197,28 +197,28 @@ void CDataEntry::StoreVariable() {
     r->variables().StoreNumber(*v, LeadingDecimal(value));
 }
 
-void CDataEntry::PlayOnStage() {
-  Runner* r = RunnerOf();
+void CDataEntry::PlayOnStage(PlayContext& ctx) {
+  Runner* r = ctx.stage ? &ctx.runner : nullptr;
   if (!r) return;
   r->RaiseEvent(*this, event::kStartPlaying, 0, nullptr);
   if (path) {
-    if (StageSprite* s = GetSprite(false)) s->PlayPath(*path);
+    if (StageSprite* s = GetSprite()) s->PlayPath(*path);
   }
-  LoadVariable(false);
+  LoadVariable(ctx, false);
 }
 
-void CDataEntry::Stop() {
-  CVisibleInsert::Stop();
-  if (Runner* r = RunnerOf()) r->RaiseEvent(*this, event::kStopPlaying, 0, nullptr);
+void CDataEntry::Stop(PlayContext& ctx) {
+  CVisibleInsert::Stop(ctx);
+  if (Runner* r = ctx.stage ? &ctx.runner : nullptr) r->RaiseEvent(*this, event::kStopPlaying, 0, nullptr);
 }
 
-void CDataEntry::OnEnable() {
-  CVisibleInsert::OnEnable();
+void CDataEntry::OnEnable(PlayContext& ctx) {
+  CVisibleInsert::OnEnable(ctx);
   if (WidgetWindow* w = Widget()) w->SetProperty("readOnly", readOnly ? "1" : "0");
 }
 
-void CDataEntry::OnDisable() {
-  CVisibleInsert::OnDisable();
+void CDataEntry::OnDisable(PlayContext& ctx) {
+  CVisibleInsert::OnDisable(ctx);
   if (WidgetWindow* w = Widget()) w->SetProperty("readOnly", "1");
 }
 
@@ -231,7 +231,7 @@ PropertyAnswer CDataEntry::GetProperty(Property id) const {
   return CWindowInsert::GetProperty(id);
 }
 
-bool CDataEntry::SetProperty(Property id, const PropertyValue& value) {
+bool CDataEntry::SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) {
   if (SetColorField(*this, kEntryColors, id, value)) {
     if (id == Property::kBackgroundColor) useColors = 1;
   } else if (const auto* points = std::get_if<double>(&value); points && id == Property::kTextFontSize) {
@@ -244,7 +244,7 @@ bool CDataEntry::SetProperty(Property id, const PropertyValue& value) {
     }
     entryFont.height = static_cast<int32_t>(std::lround(std::fabs(*points * kScreenDpi / 72.0)));
   } else {
-    return CWindowInsert::SetProperty(id, value);
+    return CWindowInsert::SetProperty(ctx, id, value);
   }
   if (WidgetWindow* w = Widget()) ApplyOptions(*w);
   return true;
@@ -252,23 +252,23 @@ bool CDataEntry::SetProperty(Property id, const PropertyValue& value) {
 
 // ---------------------------------------------------------------- the focus
 
-void CDataEntry::FocusChanged(bool focused) {
-  CWindowInsert::FocusChanged(focused);
+void CDataEntry::FocusChanged(PlayContext& ctx, bool focused) {
+  CWindowInsert::FocusChanged(ctx, focused);
   if (focused) return;
   const std::string value = GetParameterText();
-  if (!minimum.empty() && CompareWithBound(maskType, value, minimum) < 0) HandleStageEvent(event::kLess);
-  if (!maximum.empty() && CompareWithBound(maskType, value, maximum) > 0) HandleStageEvent(event::kGreater);
-  StoreVariable();
+  if (!minimum.empty() && CompareWithBound(maskType, value, minimum) < 0) HandleStageEvent(ctx, event::kLess);
+  if (!maximum.empty() && CompareWithBound(maskType, value, maximum) > 0) HandleStageEvent(ctx, event::kGreater);
+  StoreVariable(ctx);
 }
 
-void CDataEntry::FocusLeftByKey() { HandleStageEvent(event::kHotkeyPressed); }
+void CDataEntry::FocusLeftByKey(PlayContext& ctx) { HandleStageEvent(ctx, event::kHotkeyPressed); }
 
-void CDataEntry::WidgetChanged(const std::string& property, const std::string& value) {
+void CDataEntry::WidgetChanged(PlayContext& ctx, const std::string& property, const std::string& value) {
   if (property == "value") {
     std::lock_guard lock(valueLock_);
     value_ = value;
-  } else if (property == "autotab" && stage) {
-    stage->MoveFocus(false);
+  } else if (property == "autotab" && ctx.stage) {
+    ctx.stage->MoveFocus(false);
   } else if (property == "insertMode") {
     insertMode = value == "1";
   }

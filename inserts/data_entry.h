@@ -60,21 +60,21 @@ class CDataEntry : public CWindowInsert, public DataEntryFields {
   void ListEvents(std::vector<uint32_t>& events) const override;
   // Places the characters into the placeholders from the first, as typing
   // in overwrite mode; the value read back has trailing spaces removed.
-  void SetParameterText(const std::string& text) override;
+  void SetParameterText(PlayContext& ctx, const std::string& text) override;
   std::string GetParameterText() const override;
-  void PlayOnStage() override;
-  void Stop() override;
-  void OnEnable() override;
-  void OnDisable() override;
+  void PlayOnStage(PlayContext& ctx) override;
+  void Stop(PlayContext& ctx) override;
+  void OnEnable(PlayContext& ctx) override;
+  void OnDisable(PlayContext& ctx) override;
   PropertyAnswer GetProperty(Property id) const override;
-  bool SetProperty(Property id, const PropertyValue& value) override;
+  bool SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) override;
 
   // Leaving the field checks the bounds and stores the bound variable.
-  void FocusChanged(bool focused) override;
+  void FocusChanged(PlayContext& ctx, bool focused) override;
   // Tab and Enter move the focus on and raise "Hotkey pressed".
   bool MovesFocusOn(uint32_t key) const override { return key == 0x09 || key == 0x0D; }
-  void FocusLeftByKey() override;
-  void WidgetChanged(const std::string& property, const std::string& value) override;
+  void FocusLeftByKey(PlayContext& ctx) override;
+  void WidgetChanged(PlayContext& ctx, const std::string& property, const std::string& value) override;
 
   // The mask in force: the fixed mask of maskType 1 to 4, else `mask`.
   std::string EffectiveMask() const;
@@ -83,12 +83,12 @@ class CDataEntry : public CWindowInsert, public DataEntryFields {
   static int CompareWithBound(uint8_t maskType, const std::string& value, const std::string& bound);
 
  protected:
-  void ConfigureWidget(WidgetWindow& widget) override;
+  void ConfigureWidget(PlayContext& ctx, WidgetWindow& widget) override;
 
  private:
   // Puts the bound variable's value into the field, when it exists.
-  void LoadVariable(bool report);
-  void StoreVariable();
+  void LoadVariable(PlayContext& ctx, bool report);
+  void StoreVariable(PlayContext& ctx);
   // The widget's look and options from the fields.
   void ApplyOptions(WidgetWindow& widget);
 

@@ -68,10 +68,10 @@ std::unique_ptr<StageSprite> CDisplay::MakeSprite(Stage& stage) {
   return nullptr;
 }
 
-void CDisplay::Hide() { TakeOffAndDropSprite(); }
+void CDisplay::Hide(PlayContext& ctx) { TakeOffAndDropSprite(ctx); }
 
-void CDisplay::ChangeContent(const std::string& file) {
-  StageSprite* old = GetSprite(false);
+void CDisplay::ChangeContent(PlayContext& ctx, const std::string& file) {
+  StageSprite* old = GetSprite();
   if (old && old->onStage && EqualsNoCase(file, pictureFile)) return;
   pictureFile = file;
   if (old) {
@@ -80,15 +80,15 @@ void CDisplay::ChangeContent(const std::string& file) {
     DestroySprite();
     // The new sprite takes the old one's place only when its picture loaded;
     // either way the old one is gone and its area redrawn.
-    if (StageSprite* fresh = GetSprite(true); fresh && wasOn) {
+    if (StageSprite* fresh = EnsureSprite(ctx); fresh && wasOn) {
       fresh->SetDisplayState(state);
-      stage->compositor().Add(*fresh, true);
+      ctx.stage->compositor().Add(*fresh, true);
       ProcessPicture(*fresh);
     }
   }
-  Invalidate();
+  Invalidate(ctx);
 }
 
-void CDisplay::Prepare() { PreloadSprite(); }
+void CDisplay::Prepare(PlayContext& ctx) { PreloadSprite(ctx); }
 
 }  // namespace kv

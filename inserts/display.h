@@ -25,9 +25,9 @@ class CDisplay : public CVisibleInsert, public DisplayFields {
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
 
-  void Hide() override;
-  void Prepare() override;
-  void ChangeContent(const std::string& file) override;
+  void Hide(PlayContext& ctx) override;
+  void Prepare(PlayContext& ctx) override;
+  void ChangeContent(PlayContext& ctx, const std::string& file) override;
   bool HasContent() const override { return !pictureFile.empty(); }
   std::string GetFileName() const override { return pictureFile; }
   void SetFileName(const std::string& text) override { pictureFile = text; }

@@ -123,7 +123,7 @@ bool CGraphic::HasShadow(const StageSprite& sprite, const Rect& area) const {
   return (shadowX != 0 || shadowY != 0) && !area.IsEmpty() && !IsKeyedAway(sprite, shadowColor);
 }
 
-void CGraphic::Redraw() { RedrawNow(GetSprite(false)); }
+void CGraphic::Redraw() { RedrawNow(GetSprite()); }
 
 namespace {
 constexpr ColorField<CGraphic> kGraphicColors[] = {
@@ -138,8 +138,8 @@ PropertyAnswer CGraphic::GetProperty(Property id) const {
   return CVisibleInsert::GetProperty(id);
 }
 
-bool CGraphic::SetProperty(Property id, const PropertyValue& value) {
-  return SetColorField(*this, kGraphicColors, id, value) || CVisibleInsert::SetProperty(id, value);
+bool CGraphic::SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) {
+  return SetColorField(*this, kGraphicColors, id, value) || CVisibleInsert::SetProperty(ctx, id, value);
 }
 
 }  // namespace kv

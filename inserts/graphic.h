@@ -59,7 +59,7 @@ class CGraphic : public CVisibleInsert, public GraphicFields {
 
   // The shadow colour (also answering as the text shadow) and the line colour.
   PropertyAnswer GetProperty(Property id) const override;
-  bool SetProperty(Property id, const PropertyValue& value) override;
+  bool SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) override;
 
  protected:
   // Redraws the sprite's area when it is on the stage.

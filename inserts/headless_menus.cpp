@@ -144,7 +144,7 @@ void HeadlessMenus::Redraw(const Rect& before) {
   if (!changed.IsEmpty()) c.Update({changed.left - 2, changed.top - 2, changed.right + 2, changed.bottom + 2});
 }
 
-void HeadlessMenus::PaintSprite(StageSprite&, DrawTarget& target, const Rect& clip) {
+void HeadlessMenus::PaintSprite(PlayContext*, StageSprite&, DrawTarget& target, const Rect& clip) {
   std::lock_guard lock(lock_);
   MenuLists* active = Active();
   if (!active) return;

@@ -37,7 +37,7 @@ class HeadlessMenus : public FrameMenus, public SelfPainting {
   bool Offer(Input kind, uint32_t key, uint32_t modifiers, Point at);
 
   // SelfPainting: the open lists over the stage; never hit (input comes first here).
-  void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
+  void PaintSprite(PlayContext*, StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
   bool HitsAt(const StageSprite&, int, int) const override { return false; }
 
  private:

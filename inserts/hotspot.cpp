@@ -116,13 +116,13 @@ bool CHotSpot::Mask::Hits(const StageSprite& sprite, int x, int y) const {
 
 bool CHotSpot::HitsAt(const StageSprite& sprite, int x, int y) const { return mask_.Hits(sprite, x, y); }
 
-void CHotSpot::Hide() { TakeOffAndDropSprite(); }
+void CHotSpot::Hide(PlayContext& ctx) { TakeOffAndDropSprite(ctx); }
 
-void CHotSpot::Prepare() { PreloadSprite(); }
+void CHotSpot::Prepare(PlayContext& ctx) { PreloadSprite(ctx); }
 
-void CHotSpot::OnHotkey(uint32_t, uint32_t, int phase) {
+void CHotSpot::OnHotkey(PlayContext& ctx, uint32_t, uint32_t, int phase) {
   const uint32_t code = phase == kHotkeyDown ? event::kHotkeyPressed : phase == kHotkeyUp ? event::kHotkeyReleased : 0;
-  if (code && IsActive() && FindHandler(code)) HandleStageEvent(code);
+  if (code && IsActive() && FindHandler(code)) HandleStageEvent(ctx, code);
 }
 
 }  // namespace kv

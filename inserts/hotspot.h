@@ -46,11 +46,11 @@ class CHotSpot : public CVisibleInsert, public HotSpotFields, public SelfPaintin
     bool Hits(const StageSprite& sprite, int x, int y) const;
   };
   Mask RenderMask() const;
-  void PaintSprite(StageSprite&, DrawTarget&, const Rect&) override {}  // never visible
+  void PaintSprite(PlayContext*, StageSprite&, DrawTarget&, const Rect&) override {}  // never visible
   bool HitsAt(const StageSprite& sprite, int x, int y) const override;
-  void Hide() override;
-  void Prepare() override;
-  void OnHotkey(uint32_t key, uint32_t modifiers, int phase) override;
+  void Hide(PlayContext& ctx) override;
+  void Prepare(PlayContext& ctx) override;
+  void OnHotkey(PlayContext& ctx, uint32_t key, uint32_t modifiers, int phase) override;
 
  protected:
   std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;

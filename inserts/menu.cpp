@@ -201,8 +201,8 @@ void CMenuObj::Walk(W& w) {
 KV_FIELD_WALK_IO(CMenuObj)
 
 
-void CMenuObj::Prepare() {
-  CVisibleInsert::Prepare();
+void CMenuObj::Prepare(PlayContext& ctx) {
+  CVisibleInsert::Prepare(ctx);
   std::lock_guard lock(StageLock());
   if (activeMenu) return;
   activeMenu = std::make_unique<CMenuDefinition>(VisibleMenu(storedMenu));
@@ -211,7 +211,7 @@ void CMenuObj::Prepare() {
 }
 
 std::unique_ptr<StageSprite> CMenuObj::MakeSprite(Stage& stage) {
-  Prepare();
+  Prepare(stage.context());
   {
     std::lock_guard lock(StageLock());
     if (activeMenu->windowMenu) return nullptr;  // the frame shows it
@@ -225,7 +225,7 @@ std::unique_ptr<StageSprite> CMenuObj::MakeSprite(Stage& stage) {
   return MakePaintedSprite(*this, *this, stage);
 }
 
-void CMenuObj::PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) {
+void CMenuObj::PaintSprite(PlayContext*, StageSprite& sprite, DrawTarget& target, const Rect& clip) {
   const Rect shown = sprite.DisplayedRect();
   TargetPainter painter(target, clip);
   lists_.Paint(painter.painter(), {shown.left, shown.top});
@@ -236,8 +236,8 @@ bool CMenuObj::HitsAt(const StageSprite& sprite, int x, int y) const {
   return lists_.NodeAt({x - shown.left, y - shown.top}) >= 0;
 }
 
-void CMenuObj::HandleStageEventAt(uint32_t eventCode, Point at) {
-  StageSprite* sprite = GetSprite(false);
+void CMenuObj::HandleStageEventAt(PlayContext& ctx, uint32_t eventCode, Point at) {
+  StageSprite* sprite = GetSprite();
   uint16_t chosen = 0;
   bool choose = false;
   if (sprite && (eventCode == event::kCursorEntering || eventCode == event::kCursorMoving ||
@@ -265,8 +265,8 @@ void CMenuObj::HandleStageEventAt(uint32_t eventCode, Point at) {
       sprite->compositor->Update({shown.left + changed.left - 2, shown.top + changed.top - 2,
                                   shown.left + changed.right + 2, shown.top + changed.bottom + 2});
   }
-  if (choose) ChooseItem(chosen);
-  CVisibleInsert::HandleStageEventAt(eventCode, at);
+  if (choose) ChooseItem(ctx, chosen);
+  CVisibleInsert::HandleStageEventAt(ctx, eventCode, at);
 }
 
 namespace {
@@ -281,8 +281,8 @@ const CMenuItem* FindCommand(const CSubMenu& list, uint16_t commandId) {
 
 }  // namespace
 
-bool CMenuObj::ChooseItem(uint16_t commandId) {
-  Runner* runner = RunnerOf();
+bool CMenuObj::ChooseItem(PlayContext& ctx, uint16_t commandId) {
+  Runner* runner = ctx.stage ? &ctx.runner : nullptr;
   std::shared_ptr<CMenuObj> owner;
   uint16_t command = 0;
   std::string argument, text;
@@ -310,24 +310,24 @@ bool CMenuObj::ChooseItem(uint16_t commandId) {
 
 // ---------------------------------------------------------------- window menus
 
-void CMenuObj::PutOnStage() {
-  Prepare();
+void CMenuObj::PutOnStage(PlayContext& ctx) {
+  Prepare(ctx);
   bool window;
   {
     std::lock_guard lock(StageLock());
     window = activeMenu->windowMenu != 0;
   }
   if (!window) {
-    CVisibleInsert::PutOnStage();
-    RedrawNow(GetSprite(false));
+    CVisibleInsert::PutOnStage(ctx);
+    RedrawNow(GetSprite());
     return;
   }
-  ShowWindowMenu();
+  ShowWindowMenu(ctx);
 }
 
-void CMenuObj::ShowWindowMenu() {
-  Runner& runner = *RunnerOf();
-  FrameMenus* menus = stage->GetFrameMenus();
+void CMenuObj::ShowWindowMenu(PlayContext& ctx) {
+  Runner& runner = ctx.runner;
+  FrameMenus* menus = ctx.stage->GetFrameMenus();
   if (!menus)
     throw KVRunException(sid::kFunctionNotImplemented,
                          "Menu \"" + name + "\": this player has no window menus (no frame menus)");
@@ -342,7 +342,7 @@ void CMenuObj::ShowWindowMenu() {
   if (!popup) {
     // A bar displaces the menu that holds the frame's bar; its own thread
     // takes it down, and this one waits for that in 10 ms steps.
-    if (std::shared_ptr<CMenuObj> holder = stage->BarHolder(); holder && holder != self) {
+    if (std::shared_ptr<CMenuObj> holder = ctx.stage->BarHolder(); holder && holder != self) {
       // "KV_KILLMENU" to the holder's thread: it hides the holder, which
       // takes its bar down.
       ScriptThreadContext* owner = runner.ThreadOf(*holder);
@@ -352,22 +352,24 @@ void CMenuObj::ShowWindowMenu() {
         kill->source = holder;
         runner.PostRequest(owner, std::move(kill), false);
         // Bounded: a holder whose thread has stopped serving is taken down here.
-        for (int step = 0; step < 200 && stage->CurrentMenu() == holder && !runner.shuttingDown; ++step)
+        for (int step = 0; step < 200 && ctx.stage->CurrentMenu() == holder && !runner.shuttingDown; ++step)
           runner.PumpMessage(true, runner.Now() + 10);
       }
-      if (stage->CurrentMenu() == holder) holder->KillMenu();
+      if (ctx.stage->CurrentMenu() == holder) holder->KillMenu(ctx);
     }
-    stage->SetBarHolder(self);
+    ctx.stage->SetBarHolder(self);
     frameHeld_ = true;
+    frameStage_ = ctx.stage;
   }
-  if (stage->HasMenuBar() || stage->CurrentMenu()) return;
+  if (ctx.stage->HasMenuBar() || ctx.stage->CurrentMenu()) return;
   runner.RaiseEvent(*this, event::kOnStage, 0, nullptr);
   runner.RaiseEvent(*this, event::kShown, 0, nullptr);
-  stage->SetCurrentMenu(self);
+  ctx.stage->SetCurrentMenu(self);
   frameHeld_ = true;
-  Stage* at = stage;
+  frameStage_ = ctx.stage;
+  Stage* at = ctx.stage;
   if (!popup) {
-    stage->SetHasMenuBar(true);
+    ctx.stage->SetHasMenuBar(true);
     barShown_ = true;
     menus->ShowBar(std::move(entries), [at](uint16_t id) { at->MenuCommand(id); });
     return;
@@ -378,7 +380,7 @@ void CMenuObj::ShowWindowMenu() {
   auto track = std::make_shared<PopupTrack>();
   popup_ = track;
   popupState_ = kPopupNotStarted;
-  const Point pointer = stage->Pointer();
+  const Point pointer = ctx.stage->Pointer();
   std::weak_ptr<CMenuObj> weak = self;
   Clock& clock = runner.clock();
   clock.Join(track->opening);
@@ -409,6 +411,7 @@ void CMenuObj::ShowWindowMenu() {
 }
 
 void CMenuObj::HideWindowMenu() {
+  Stage* stage = frameStage_;
   if (!stage) return;
   FrameMenus* menus = stage->GetFrameMenus();
   if (popupThread_.joinable()) {
@@ -427,24 +430,24 @@ void CMenuObj::HideWindowMenu() {
   }
   if (barShown_) {
     barShown_ = false;
-    if (Runner* r = RunnerOf(); r && !weak_from_this().expired())
-      r->RaiseEvent(*this, event::kOffStage, 0, nullptr);
+    if (!weak_from_this().expired()) stage->runner().RaiseEvent(*this, event::kOffStage, 0, nullptr);
     if (menus) menus->RemoveBar();
     stage->SetHasMenuBar(false);
   }
   stage->ForgetMenu(this);
   frameHeld_ = false;
+  frameStage_ = nullptr;
 }
 
-void CMenuObj::KillMenu() {
+void CMenuObj::KillMenu(PlayContext& ctx) {
   HideWindowMenu();
-  Hide();
+  Hide(ctx);
 }
 
-void CMenuObj::Hide() {
+void CMenuObj::Hide(PlayContext& ctx) {
   // The frame's menu goes with the object: a hidden menu is not left usable.
   if (frameHeld_ || popupThread_.joinable()) HideWindowMenu();
-  TakeOffAndDropSprite();
+  TakeOffAndDropSprite(ctx);
 }
 
 void CMenuObj::ReleaseActive() {

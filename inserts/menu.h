@@ -134,22 +134,23 @@ class CMenuObj : public CVisibleInsert, public SelfPainting {
 
   // --- playing
   // Builds activeMenu from the visible items of storedMenu when there is none.
-  void Prepare() override;
+  void Prepare(PlayContext& ctx) override;
   // A stage menu goes on the stage as any object; a window menu attaches
   // its bar to the frame or opens its pop-up at the pointer.
-  void PutOnStage() override;
+  void PutOnStage(PlayContext& ctx) override;
   // Off the stage; a shown bar is removed and an open pop-up dismissed.
-  void Hide() override;
+  void Hide(PlayContext& ctx) override;
+  void StageGone() override { frameStage_ = nullptr; }
   // "KV_KILLMENU": the menu hides what it shows and leaves the stage.
-  void KillMenu();
-  void HandleStageEventAt(uint32_t eventCode, Point at) override;
+  void KillMenu(PlayContext& ctx);
+  void HandleStageEventAt(PlayContext& ctx, uint32_t eventCode, Point at) override;
   // Runs the command of the item with `commandId` (depth-first, the first
   // one) as the one handler of 9018 on the menu's owner; false when no item
   // has it or the menu has no owner.
-  bool ChooseItem(uint16_t commandId);
+  bool ChooseItem(PlayContext& ctx, uint16_t commandId);
 
   // SelfPainting: the shown items of a stage menu, and hits on them only.
-  void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
+  void PaintSprite(PlayContext*, StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
   bool HitsAt(const StageSprite& sprite, int x, int y) const override;
 
   // The pop-up's tracking: not started, finished, tracking, cancel requested.
@@ -160,7 +161,7 @@ class CMenuObj : public CVisibleInsert, public SelfPainting {
   std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;
 
  private:
-  void ShowWindowMenu();
+  void ShowWindowMenu(PlayContext& ctx);
   // Takes a shown bar off the frame or ends a pop-up's tracking.
   void HideWindowMenu();
   // Drops activeMenu and what it shows.
@@ -170,6 +171,10 @@ class CMenuObj : public CVisibleInsert, public SelfPainting {
   // A window menu's state.
   bool barShown_ = false;
   bool frameHeld_ = false;  // the stage records this menu as current or as the bar's holder
+  // The stage whose frame shows this menu, from the show until the frame lets
+  // it go (or the stage goes): what a hide, a reset or the end of the object
+  // takes the menu off, with or without a run at hand.
+  Stage* frameStage_ = nullptr;
   std::atomic<int> popupState_{kPopupNotStarted};
   std::thread popupThread_;
   // Shared with the frame's answer, which may come after the menu has gone.

@@ -33,8 +33,8 @@ PropertyAnswer CObjectFill::GetProperty(Property id) const {
   return CGraphic::GetProperty(id);
 }
 
-bool CObjectFill::SetProperty(Property id, const PropertyValue& value) {
-  return SetColorField(*this, kFillColors, id, value) || CGraphic::SetProperty(id, value);
+bool CObjectFill::SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) {
+  return SetColorField(*this, kFillColors, id, value) || CGraphic::SetProperty(ctx, id, value);
 }
 
 void CObjectFill::CopyFrom(const CInsert& other) {
@@ -174,7 +174,7 @@ void CObjectFill::PaintShape(QPainter& p, const StageSprite& sprite, const Rect&
   p.restore();
 }
 
-void CObjectFill::PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) {
+void CObjectFill::PaintSprite(PlayContext*, StageSprite& sprite, DrawTarget& target, const Rect& clip) {
   TargetPainter painter(target, clip);
   PaintShape(painter.painter(), sprite, sprite.DisplayedRect());
 }

@@ -42,7 +42,7 @@ class CObjectFill : public CGraphic, public ObjectFillFields, public SelfPaintin
   // Paints the shadow and the figure of an object occupying `area` (stage
   // coordinates) and records the hit region.
   void PaintShape(QPainter& p, const StageSprite& sprite, const Rect& area);
-  void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
+  void PaintSprite(PlayContext*, StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
   bool HitsAt(const StageSprite& sprite, int x, int y) const override;
   bool PaintsAll(const StageSprite& sprite) const override;
   // The texture picture of fillStyle 2 (loaded when the sprite is made).
@@ -51,7 +51,7 @@ class CObjectFill : public CGraphic, public ObjectFillFields, public SelfPaintin
   // The fill colour (also answering as the text colour) and the pattern's
   // background, beside the outline's colours.
   PropertyAnswer GetProperty(Property id) const override;
-  bool SetProperty(Property id, const PropertyValue& value) override;
+  bool SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) override;
 
  protected:
   std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;

@@ -13,7 +13,8 @@
 
 namespace kv {
 
-PaintedSprite::PaintedSprite(SelfPainting& painter, PixelFormat format) : StageSprite(format), painter_(painter) {
+PaintedSprite::PaintedSprite(SelfPainting& painter, PixelFormat format, PlayContext* run)
+    : StageSprite(format), painter_(painter), run_(run) {
   selfDrawn = 1;
   // Fonts and painters need the application object from the first paint on.
   EnsureGuiApplication();
@@ -21,7 +22,7 @@ PaintedSprite::PaintedSprite(SelfPainting& painter, PixelFormat format) : StageS
 
 void PaintedSprite::Draw(DrawTarget& target, const Rect& clip) {
   if (kind == kWindowSprite) return;
-  painter_.PaintSprite(*this, target, clip);
+  painter_.PaintSprite(run_, *this, target, clip);
 }
 
 bool PaintedSprite::HitTest(int x, int y) { return StageSprite::HitTest(x, y) && painter_.HitsAt(*this, x, y); }
@@ -35,7 +36,7 @@ void RedrawNow(StageSprite* sprite) {
 }
 
 std::unique_ptr<PaintedSprite> MakePaintedSprite(SelfPainting& painter, const CVisibleInsert& insert, Stage& stage) {
-  auto sprite = std::make_unique<PaintedSprite>(painter, stage.compositor().Format());
+  auto sprite = std::make_unique<PaintedSprite>(painter, stage.compositor().Format(), &stage.context());
   const Rect& r = insert.rect;
   sprite->Setup(r, {0, 0, r.Width(), r.Height()}, insert.layer, insert.transparent != 0,
                 ColorRef(insert.transparentColor), insert.colorTolerance,

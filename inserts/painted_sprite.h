@@ -12,13 +12,16 @@ namespace kv {
 
 class CVisibleInsert;
 class Stage;
+struct PlayContext;
 
 // What a self-drawn kind gives its sprite. Calls arrive under the stage lock.
 class SelfPainting {
  public:
   virtual ~SelfPainting() = default;
   // Draws `sprite` into `target`, staying inside `clip` (stage coordinates).
-  virtual void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) = 0;
+  // `ctx` is the run of the stage the sprite was made for; null for a sprite
+  // made for no stage's run (the frame's own menus, benchmarks).
+  virtual void PaintSprite(PlayContext* ctx, StageSprite& sprite, DrawTarget& target, const Rect& clip) = 0;
   // Whether (x, y), already inside the displayed rectangle, hits the object.
   virtual bool HitsAt(const StageSprite& /*sprite*/, int /*x*/, int /*y*/) const { return true; }
   // Whether the last paint covered every pixel of the displayed rectangle.
@@ -27,13 +30,14 @@ class SelfPainting {
 
 class PaintedSprite : public StageSprite {
  public:
-  PaintedSprite(SelfPainting& painter, PixelFormat format);
+  PaintedSprite(SelfPainting& painter, PixelFormat format, PlayContext* run = nullptr);
   void Draw(DrawTarget& target, const Rect& clip) override;
   bool HitTest(int x, int y) override;
   bool PaintsEveryPixel() const override;
 
  private:
   SelfPainting& painter_;
+  PlayContext* run_;
 };
 
 // Redraws `sprite`'s area at once when it is on the stage.

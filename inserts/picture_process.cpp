@@ -18,7 +18,7 @@ bool Stage::ProcessPicture(CInsert& insert, int type, int value, int value2, int
                             MsgIcon::None);
     return false;
   }
-  StageSprite* sprite = insert.GetSprite(false);
+  StageSprite* sprite = insert.GetSprite();
   if (!sprite) return false;
   PictureOpArgs args;
   args.type = type;
@@ -51,10 +51,10 @@ bool Stage::ProcessPicture(CInsert& insert, int type, int value, int value2, int
   }
   if (resized) {
     const Rect old = insert.GetStageRect();
-    insert.MoveTo(moved.left, moved.top, moved.right, moved.bottom, true);
+    insert.MoveTo(context_, moved.left, moved.top, moved.right, moved.bottom, true);
     compositor_.Update(old);
   }
-  insert.Invalidate();
+  insert.Invalidate(context_);
   return true;
 }
 

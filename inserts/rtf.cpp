@@ -68,8 +68,8 @@ void CRTF::GetPropertyText(int index, std::string& text, int& type) {
   type = 8;
 }
 
-int CRTF::SetPropertyText(int index, const std::string& text) {
-  if (index == 0) ChangeContent(text);
+int CRTF::SetPropertyText(PlayContext& ctx, int index, const std::string& text) {
+  if (index == 0) ChangeContent(ctx, text);
   return 1;
 }
 
@@ -101,8 +101,8 @@ RichDocument CRTF::ReadFile(const std::string& hostPath, std::string& error) {
   }
 }
 
-void CRTF::LoadDocument(WidgetWindow& widget) {
-  Runner* r = RunnerOf();
+void CRTF::LoadDocument(PlayContext& ctx, WidgetWindow& widget) {
+  Runner* r = ctx.stage ? &ctx.runner : nullptr;
   auto doc = std::make_shared<RichDocument>();
   const std::string file = r ? r->ExpandNames(rtfFile) : rtfFile;
   if (r && !file.empty()) {
@@ -120,19 +120,19 @@ void CRTF::LoadDocument(WidgetWindow& widget) {
   widget.SetProperty("document", ShareRichDocument(doc));
 }
 
-void CRTF::ConfigureWidget(WidgetWindow& widget) {
+void CRTF::ConfigureWidget(PlayContext& ctx, WidgetWindow& widget) {
   widget.SetProperty("transparent", rtfFlags & rtf_flag::kTransparent ? "1" : "0");
   widget.SetProperty("background", std::to_string(rtfBackColor));
   widget.SetProperty("border", withFrame ? "1" : "0");
   widget.SetProperty("verticalScroll", rtfFlags & rtf_flag::kNoVerticalScroll ? "0" : "1");
-  LoadDocument(widget);
+  LoadDocument(ctx, widget);
 }
 
-void CRTF::ChangeContent(const std::string& file) {
+void CRTF::ChangeContent(PlayContext& ctx, const std::string& file) {
   rtfFile = file;
   if (WidgetWindow* w = Widget()) {
-    LoadDocument(*w);
-    Invalidate();
+    LoadDocument(ctx, *w);
+    Invalidate(ctx);
   }
 }
 
@@ -141,8 +141,8 @@ PropertyAnswer CRTF::GetProperty(Property id) const {
   return CWindowInsert::GetProperty(id);
 }
 
-bool CRTF::SetProperty(Property id, const PropertyValue& value) {
-  if (!SetColorField(*this, kRtfColors, id, value)) return CWindowInsert::SetProperty(id, value);
+bool CRTF::SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) {
+  if (!SetColorField(*this, kRtfColors, id, value)) return CWindowInsert::SetProperty(ctx, id, value);
   if (WidgetWindow* w = Widget()) w->SetProperty("background", std::to_string(rtfBackColor));
   return true;
 }

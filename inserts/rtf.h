@@ -48,21 +48,21 @@ class CRTF : public CWindowInsert, public RtfFields {
   void ListEvents(std::vector<uint32_t>& events) const override;
   bool HasContent() const override { return !rtfFile.empty(); }
   void GetPropertyText(int index, std::string& text, int& type) override;
-  int SetPropertyText(int index, const std::string& text) override;
+  int SetPropertyText(PlayContext& ctx, int index, const std::string& text) override;
   // Shows another file; an object on the stage reads it at once.
-  void ChangeContent(const std::string& file) override;
+  void ChangeContent(PlayContext& ctx, const std::string& file) override;
   PropertyAnswer GetProperty(Property id) const override;
-  bool SetProperty(Property id, const PropertyValue& value) override;
+  bool SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) override;
 
   // The document a file holds, as the field shows it; `error` tells why a
   // file could not be shown (the document is then empty).
   static RichDocument ReadFile(const std::string& hostPath, std::string& error);
 
  protected:
-  void ConfigureWidget(WidgetWindow& widget) override;
+  void ConfigureWidget(PlayContext& ctx, WidgetWindow& widget) override;
 
  private:
-  void LoadDocument(WidgetWindow& widget);
+  void LoadDocument(PlayContext& ctx, WidgetWindow& widget);
 
   std::shared_ptr<const RichDocument> shown_;  // the document the widget shows
 };

@@ -249,7 +249,7 @@ class FrameSprite : public StageSprite {
   Stage& stage_;
 };
 
-FrameSprite* CSprite::Frames() { return dynamic_cast<FrameSprite*>(GetSprite(false)); }
+FrameSprite* CSprite::Frames() { return dynamic_cast<FrameSprite*>(GetSprite()); }
 
 std::unique_ptr<StageSprite> CSprite::MakeSprite(Stage& stage) {
   Runner& runner = stage.runner();
@@ -281,7 +281,7 @@ void CSprite::GetPropertyText(int index, std::string& text, int& type) {
   type = 8;  // a file name
 }
 
-int CSprite::SetPropertyText(int index, const std::string& text) {
+int CSprite::SetPropertyText(PlayContext&, int index, const std::string& text) {
   if (index == 0) index = int(defaultFrame);
   if (index < 1 || index > 9) return 1;
   frameSprite.frames[size_t(index - 1)].framePicture = text;
@@ -294,13 +294,13 @@ bool CSprite::HasContent() const {
   return false;
 }
 
-void CSprite::SetContentText(const std::string& text) {
+void CSprite::SetCentrePicture(const std::string& text) {
   frameSprite.frames[kCentreFrame - 1].framePicture = IsBitmapName(text) ? text : std::string();
 }
 
-void CSprite::ChangeContent(const std::string& file) {
-  StageSprite* old = GetSprite(false);
-  SetContentText(file);
+void CSprite::ChangeContent(PlayContext& ctx, const std::string& file) {
+  StageSprite* old = GetSprite();
+  SetContentText(ctx, file);
   if (!old) return;
   Rect place;
   uint8_t state;
@@ -312,15 +312,15 @@ void CSprite::ChangeContent(const std::string& file) {
     wasOn = old->onStage != 0;
   }
   DestroySprite();
-  if (StageSprite* fresh = GetSprite(true); fresh && wasOn) {
+  if (StageSprite* fresh = EnsureSprite(ctx); fresh && wasOn) {
     {
       std::lock_guard lock(StageLock());
       fresh->rect = place;
       fresh->SetDisplayState(state);
     }
-    stage->compositor().Add(*fresh, true);
+    ctx.stage->compositor().Add(*fresh, true);
   }
-  Invalidate();
+  Invalidate(ctx);
 }
 
 void CSprite::ListEvents(std::vector<uint32_t>& events) const {
@@ -332,35 +332,35 @@ void CSprite::ListEvents(std::vector<uint32_t>& events) const {
 // ---------------------------------------------------------------- playing
 
 // A cycling centre frame needs a thread of its own to pace it.
-bool CSprite::WantsOwnThread() const {
-  return MayTakeOwnThread() && (threaded == 1 || frameSprite.cycleCentre != 0 || showMode == show_mode::kThreaded);
+bool CSprite::WantsOwnThread(PlayContext& ctx) const {
+  return MayTakeOwnThread(ctx) && (threaded == 1 || frameSprite.cycleCentre != 0 || showMode == show_mode::kThreaded);
 }
 
-void CSprite::OnEnable() {
+void CSprite::OnEnable(PlayContext& ctx) {
   enabled = true;
-  CVisibleInsert::OnEnable();
+  CVisibleInsert::OnEnable(ctx);
 }
 
-void CSprite::OnDisable() {
+void CSprite::OnDisable(PlayContext& ctx) {
   enabled = false;
-  CVisibleInsert::OnDisable();
+  CVisibleInsert::OnDisable(ctx);
 }
 
-void CSprite::Stop() {
-  CVisibleInsert::Stop();
+void CSprite::Stop(PlayContext& ctx) {
+  CVisibleInsert::Stop(ctx);
   if (FrameSprite* s = Frames()) {
     {
       std::lock_guard lock(s->frameLock);
       s->currentFrame = kCentreFrame;
     }
-    Invalidate();
+    Invalidate(ctx);
   }
 }
 
-void CSprite::Hide() { TakeOffAndDropSprite(); }
+void CSprite::Hide(PlayContext& ctx) { TakeOffAndDropSprite(ctx); }
 
-void CSprite::PlayOnStage() {
-  Runner* r = RunnerOf();
+void CSprite::PlayOnStage(PlayContext& ctx) {
+  Runner* r = ctx.stage ? &ctx.runner : nullptr;
   if (!r) return;
   if (FrameSprite* s = Frames(); s && path) {
     for (;;) {
@@ -382,10 +382,11 @@ void CSprite::PlayOnStage() {
       break;
     }
   }
-  if (stage) CentreCycle(*r);
+  CentreCycle(ctx);
 }
 
-void CSprite::CentreCycle(Runner& r) {
+void CSprite::CentreCycle(PlayContext& ctx) {
+  Runner& r = ctx.runner;
   FrameSprite* s = Frames();
   if (!s || !r.playerRunning || !enabled) return;
   {
@@ -403,7 +404,7 @@ void CSprite::CentreCycle(Runner& r) {
       std::lock_guard lock(StageLock());
       area = s->DisplayedRect();
     }
-    stage->compositor().Update(area);
+    ctx.stage->compositor().Update(area);
   };
   if (f.cycleCentre) {
     r.RaiseEvent(*this, event::kStartPlaying, 0, nullptr);

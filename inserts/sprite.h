@@ -67,21 +67,22 @@ class CSprite : public CVisibleInsert, public SpriteFields {
 
   // The frame files: index 1 to 9 a frame, 0 the default frame.
   void GetPropertyText(int index, std::string& text, int& type) override;
-  int SetPropertyText(int index, const std::string& text) override;
+  int SetPropertyText(PlayContext& ctx, int index, const std::string& text) override;
   bool HasContent() const override;
   // The centre frame's picture when `text` names a bitmap, otherwise none.
-  void SetContentText(const std::string& text) override;
+  void SetContentText(PlayContext&, const std::string& text) override { SetCentrePicture(text); }
+  void SetCentrePicture(const std::string& text);
   std::string GetFileName() const override { return FrameFile(kCentreFrame); }
-  void SetFileName(const std::string& text) override { SetContentText(text); }
-  void ChangeContent(const std::string& file) override;
+  void SetFileName(const std::string& text) override { SetCentrePicture(text); }
+  void ChangeContent(PlayContext& ctx, const std::string& file) override;
   void ListEvents(std::vector<uint32_t>& events) const override;
-  bool WantsOwnThread() const override;
-  void Stop() override;
-  void Hide() override;
-  void OnEnable() override;
-  void OnDisable() override;
-  void Prepare() override { PreloadSprite(); }
-  void PlayOnStage() override;
+  bool WantsOwnThread(PlayContext& ctx) const override;
+  void Stop(PlayContext& ctx) override;
+  void Hide(PlayContext& ctx) override;
+  void OnEnable(PlayContext& ctx) override;
+  void OnDisable(PlayContext& ctx) override;
+  void Prepare(PlayContext& ctx) override { PreloadSprite(ctx); }
+  void PlayOnStage(PlayContext& ctx) override;
 
   // The file of frame `n` (0: the default frame).
   std::string FrameFile(int n) const;
@@ -94,7 +95,7 @@ class CSprite : public CVisibleInsert, public SpriteFields {
   FrameSprite* Frames();
   // Cycles the centre frame while the object plays, then returns to the
   // centre frame when asked to.
-  void CentreCycle(Runner& runner);
+  void CentreCycle(PlayContext& ctx);
 };
 
 }  // namespace kv

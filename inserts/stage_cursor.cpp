@@ -33,6 +33,7 @@ void CStageCursor::Walk(W& w) {
 KV_FIELD_WALK_IO(CStageCursor)
 
 bool CStageCursor::Install(Runner& runner) {
+  Stage* stage = runner.Context().stage;
   if (!stage) return false;
   std::optional<CursorChoice> cursor = ObjectCursor(runner);
   if (!cursor) return false;
@@ -42,11 +43,10 @@ bool CStageCursor::Install(Runner& runner) {
 }
 
 int CStageCursor::Run(Runner& runner, int32_t mode) {
-  if (!stage) stage = runner.Context().stage;
   runMode = mode;
   runner.RegisterForEvents(*this);
   runner.DelayBeforeActing(*this, mode);
-  if (runner.IsStopRequested() || !stage) return 1;
+  if (runner.IsStopRequested() || !runner.Context().stage) return 1;
   try {
     Install(runner);
     runner.RaiseEvent(*this, event::kOnStage, 0, nullptr);
@@ -58,14 +58,14 @@ int CStageCursor::Run(Runner& runner, int32_t mode) {
   return 1;
 }
 
-void CStageCursor::Hide() {
-  if (stage && installed_) stage->ClearStageCursorOf(name);
+void CStageCursor::Hide(PlayContext& ctx) {
+  if (ctx.stage && installed_) ctx.stage->ClearStageCursorOf(name);
   installed_ = false;
 }
 
-void CStageCursor::ChangeContent(const std::string& file) {
+void CStageCursor::ChangeContent(PlayContext& ctx, const std::string& file) {
   cursorFile = file;
-  if (Runner* r = RunnerOf(); r && installed_) Install(*r);
+  if (installed_) Install(ctx.runner);
 }
 
 }  // namespace kv

@@ -23,9 +23,9 @@ class CStageCursor : public CVisibleInsert {
   // --- playing: it draws nothing and only hands its cursor to the stage.
   int Run(Runner& runner, int32_t mode) override;
   // The stage's cursor goes back to the default when this object set it.
-  void Hide() override;
+  void Hide(PlayContext& ctx) override;
   // A new cursor file; installed at once while the object is in force.
-  void ChangeContent(const std::string& file) override;
+  void ChangeContent(PlayContext& ctx, const std::string& file) override;
   bool HasContent() const override { return !cursorFile.empty(); }
 
  private:

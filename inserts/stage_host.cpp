@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/events.h"
+#include "engine/play_context.h"
 #include "engine/runner.h"
 #include "engine/trace.h"
 #include "inserts/menu.h"
@@ -77,7 +78,7 @@ Point StagePosition(int32_t placement, Point stored, int frameW, int frameH, int
 CVisibleInsert* OwnerInsert(const StageSprite& sprite) { return dynamic_cast<CVisibleInsert*>(sprite.owner); }
 
 Stage::Stage(Runner& runner, const StageSettings& settings, PixelFormat format, PictureLoader& pictures)
-    : runner_(runner), settings_(settings), pictures_(pictures), compositor_(CompositorRole::kStage) {
+    : runner_(runner), context_(runner.Context()), settings_(settings), pictures_(pictures), compositor_(CompositorRole::kStage) {
   if (settings_.exitKey == 0) settings_.exitKey = kDefaultExitKey;
   window_.frame = {settings_.placementX, settings_.placementY, settings_.placementX + settings_.clientWidth,
                    settings_.placementY + settings_.clientHeight};
@@ -113,6 +114,19 @@ Stage::~Stage() {
 }
 
 TraceSink* Stage::trace() { return runner_.trace(); }
+
+bool Stage::OwnerStopping(const StageSprite& sprite) {
+  CVisibleInsert* owner = OwnerInsert(sprite);
+  return owner && owner->Stopping(context_);
+}
+
+void Stage::NodeReached(StageSprite& sprite, uint32_t code) {
+  if (CVisibleInsert* owner = OwnerInsert(sprite)) owner->RaiseNodeEvent(context_, code);
+}
+
+void Stage::MovedOnPath(StageSprite& sprite, size_t node, const Rect& rect) {
+  if (CVisibleInsert* owner = OwnerInsert(sprite)) owner->PathMoved(context_, node, rect);
+}
 
 bool Stage::PlayerRunning() const { return runner_.playerRunning.load(); }
 bool Stage::ShuttingDown() const { return runner_.shuttingDown.load(); }
@@ -150,7 +164,7 @@ void Stage::SceneReady() {
     compositor_.RevealDeferred();
     if (TraceSink* t = trace())
       for (auto& o : revealed)
-        if (StageSprite* s = o->GetSprite(false); s && s->displayState == kStateShown) {
+        if (StageSprite* s = o->GetSprite(); s && s->displayState == kStateShown) {
           const Rect d = s->DisplayedRect();
           t->Show(o->name, d.left, d.top, d.right, d.bottom);
         }
@@ -159,11 +173,11 @@ void Stage::SceneReady() {
   for (auto& o : shown) runner_.RaiseEvent(*o, event::kShown, 0, nullptr);
   for (auto& o : play) {
     if (runner_.shuttingDown) break;
-    o->PlayOnStage();
+    o->PlayOnStage(context_);
   }
   for (auto& [o, s] : stamp) {
     if (runner_.shuttingDown) break;
-    if (o->GetSprite(false) == s) compositor_.Stamp(*s);
+    if (o->GetSprite() == s) compositor_.Stamp(*s);
   }
   ResetMouse();
 }
@@ -186,7 +200,7 @@ StageSprite* Stage::SpriteAt(int x, int y) {
 void Stage::DeliverEvent(StageSprite& sprite, uint32_t code, Point at) {
   std::shared_ptr<CVisibleInsert> owner = LiveOwner(sprite);
   if (!owner || !runner_.playerRunning || owner->thread.expired()) return;
-  owner->HandleStageEventAt(code, at);
+  owner->HandleStageEventAt(context_, code, at);
 }
 
 void Stage::ButtonDown(int button, int x, int y) {
@@ -265,13 +279,13 @@ void Stage::MouseMove(int x, int y, bool leftDown) {
     // The nearest sampled position on the path.
     if (auto pose = dragTrack_->Nearest({x, y}); pose && pose->rect != dragged_->rect)
       if (CVisibleInsert* owner = OwnerInsert(*dragged_))
-        owner->MoveTo(pose->rect.left, pose->rect.top, pose->rect.right, pose->rect.bottom, true);
+        owner->MoveTo(context_, pose->rect.left, pose->rect.top, pose->rect.right, pose->rect.bottom, true);
   } else if (dragged_ && leftDown) {
     if (CVisibleInsert* owner = OwnerInsert(*dragged_)) {
       const Rect r = dragged_->rect;
       const int32_t left = x - dragOffset_.x, top = y - dragOffset_.y;
       if (left != r.left || top != r.top)
-        owner->MoveTo(left, top, left + (r.right - r.left), top + (r.bottom - r.top), true);
+        owner->MoveTo(context_, left, top, left + (r.right - r.left), top + (r.bottom - r.top), true);
     }
   }
   StageSprite* s = SpriteAt(x, y);
@@ -328,7 +342,7 @@ void Stage::ResetMouse() {
   MouseMove(pointer_.x, pointer_.y, leftDown_);
 }
 
-void Stage::ForgetSprite(const StageSprite& sprite) {
+void Stage::SpriteGone(const StageSprite& sprite) {
   if (hover_ == &sprite) {
     hover_ = nullptr;
     lastPoint_ = {-1, -1};
@@ -357,7 +371,7 @@ void Stage::ClearStage() {
 }
 
 void Stage::MoveToCursor(CInsert& insert) {
-  StageSprite* s = insert.GetSprite(false);
+  StageSprite* s = insert.GetSprite();
   if (!s || pointer_.x < 0) return;
   Rect r;
   {
@@ -366,11 +380,11 @@ void Stage::MoveToCursor(CInsert& insert) {
   }
   const int32_t w = r.right - r.left, h = r.bottom - r.top;
   const Rect to{pointer_.x - w / 2, pointer_.y - h / 2, pointer_.x - w / 2 + w, pointer_.y - h / 2 + h};
-  insert.MoveTo(to.left, to.top, to.right, to.bottom, true);
+  insert.MoveTo(context_, to.left, to.top, to.right, to.bottom, true);
 }
 
 void Stage::StartDrag(CInsert& insert) {
-  StageSprite* s = insert.GetSprite(false);
+  StageSprite* s = insert.GetSprite();
   std::lock_guard lock(StageLock());
   if (!s || !compositor_.Contains(*s)) return;
   dragged_ = s;
@@ -433,7 +447,7 @@ bool Stage::Hotkey(uint32_t key, uint32_t modifiers, int phase) {
       if (auto o = LiveOwner(**it); o && o->IsActive() && o->HasHotkey(key, modifiers)) taker = o;
   }
   if (!taker || !runner_.playerRunning) return false;
-  taker->OnHotkey(key, modifiers, phase);
+  taker->OnHotkey(context_, key, modifiers, phase);
   return true;
 }
 
@@ -577,12 +591,12 @@ void Stage::SetHasMenuBar(bool has) {
 
 void Stage::MenuCommand(uint16_t id) {
   if (id < kFirstMenuCommandId || id > kLastMenuCommandId) return;
-  if (std::shared_ptr<CMenuObj> menu = CurrentMenu()) menu->ChooseItem(id);
+  if (std::shared_ptr<CMenuObj> menu = CurrentMenu()) menu->ChooseItem(context_, id);
 }
 
 void Stage::ReleaseFrameMenus() {
   for (const std::shared_ptr<CMenuObj>& menu : {CurrentMenu(), BarHolder()})
-    if (menu) menu->KillMenu();
+    if (menu) menu->KillMenu(context_);
   frameMenus_ = nullptr;
 }
 
@@ -634,8 +648,8 @@ void Stage::SetFocusObject(CWindowInsert* insert) {
     focus_ = next;
   }
   // The widgets are told outside the lock: their calls only post work.
-  if (previous) previous->FocusChanged(false);
-  if (next) next->FocusChanged(true);
+  if (previous) previous->FocusChanged(context_, false);
+  if (next) next->FocusChanged(context_, true);
   if (TraceSink* t = trace()) t->Focus(next ? next->name : std::string());
 }
 
@@ -666,7 +680,7 @@ bool Stage::OfferKey(const KeyStroke& stroke, bool offerWidget) {
   if (stroke.kind != KeyStroke::Kind::kChar && focused->MovesFocusOn(stroke.key)) {
     if (stroke.kind == KeyStroke::Kind::kUp) return true;
     MoveFocus((stroke.modifiers & kShiftModifier) != 0);
-    focused->FocusLeftByKey();
+    focused->FocusLeftByKey(context_);
     return true;
   }
   WidgetWindow* widget = offerWidget ? focused->Widget() : nullptr;

@@ -30,6 +30,7 @@ class CMenuObj;
 class CVisibleInsert;
 class CWindowInsert;
 class Runner;
+struct PlayContext;
 class TraceSink;
 
 inline constexpr uint32_t kDefaultExitKey = 0x1B;
@@ -80,6 +81,9 @@ class Stage : public StageLink, public StageEnvironment {
 
   Compositor& compositor() { return compositor_; }
   Runner& runner() { return runner_; }
+  // The run this stage serves: what it hands the inserts it calls (input,
+  // motion paths, the scene-ready work), so no insert keeps a stage.
+  PlayContext& context() { return context_; }
   TraceSink* trace();
   PictureLoader& pictures() { return pictures_; }
   const StageSettings& settings() const { return settings_; }
@@ -99,6 +103,10 @@ class Stage : public StageLink, public StageEnvironment {
   bool StopRequested() const override;
   Rect ClientRect() const override { return {0, 0, settings_.clientWidth, settings_.clientHeight}; }
   void RevealEffect(StageSprite& sprite, uint16_t effect, const char* op, int steps) override;
+  void SpriteGone(const StageSprite& sprite) override;
+  bool OwnerStopping(const StageSprite& sprite) override;
+  void NodeReached(StageSprite& sprite, uint32_t code) override;
+  void MovedOnPath(StageSprite& sprite, size_t node, const Rect& rect) override;
 
   // Input on the main thread, in stage pixels. `leftDown` tells whether the
   // left button is held during a move.
@@ -136,8 +144,6 @@ class Stage : public StageLink, public StageEnvironment {
   void ResetMouse();
   // The scene-ready work at a flush point (deferred objects revealed).
   void FlushSceneReady() { SceneReady(); }
-  // Forgets a sprite that is going away; the caller holds the stage lock.
-  void ForgetSprite(const StageSprite& sprite);
 
   StageWindowState Window() const;
   void SetWindow(const StageWindowState& state);
@@ -208,6 +214,7 @@ class Stage : public StageLink, public StageEnvironment {
   StageSprite* SpriteAt(int x, int y);
 
   Runner& runner_;
+  PlayContext& context_;
   StageSettings settings_;
   PictureLoader& pictures_;
   Compositor compositor_;

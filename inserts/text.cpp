@@ -99,14 +99,16 @@ void CText::RefreshContent(Runner& runner) {
   SetShownText(runner.ExpandNames(content));
 }
 
-void CText::SetParameterText(const std::string& value) {
+void CText::SetParameterText(PlayContext& ctx, const std::string& value) {
   (fromFile ? textFile : text) = value;
-  if (Runner* r = RunnerOf()) RefreshContent(*r);
+  if (Runner* r = ctx.stage ? &ctx.runner : nullptr) RefreshContent(*r);
   Redraw();
 }
 
+// The stored name only: what shows is read again when the object next
+// comes on the stage or its text is set while playing.
 void CText::SetFileName(const std::string& value) {
-  if (fromFile) SetParameterText(value);
+  if (fromFile) textFile = value;
 }
 
 std::string CText::GetDescription() {
@@ -177,7 +179,7 @@ void CText::PaintText(QPainter& p, const StageSprite& sprite, const Rect& areaIn
   p.restore();
 }
 
-void CText::PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) {
+void CText::PaintSprite(PlayContext*, StageSprite& sprite, DrawTarget& target, const Rect& clip) {
   TargetPainter painter(target, clip);
   PaintText(painter.painter(), sprite, sprite.DisplayedRect());
 }
@@ -202,13 +204,13 @@ PropertyAnswer CText::GetProperty(Property id) const {
   return CGraphic::GetProperty(id);
 }
 
-bool CText::SetProperty(Property id, const PropertyValue& value) {
+bool CText::SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) {
   if (SetColorField(*this, kTextColors, id, value)) return true;
   if (const auto* points = std::get_if<double>(&value); points && id == Property::kTextFontSize) {
     SetTextFontSize(static_cast<int>(*points));
     return true;
   }
-  return CGraphic::SetProperty(id, value);
+  return CGraphic::SetProperty(ctx, id, value);
 }
 
 int CText::GetTextFontSize() const {

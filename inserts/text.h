@@ -57,9 +57,9 @@ class CText : public CGraphic, public TextFields, public SelfPainting {
   void PaintText(QPainter& p, const StageSprite& sprite, const Rect& area);
   // The layout of the shown text in `area` (before any turn), as PaintText draws it.
   TextLayout Layout(const Rect& area);
-  void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
+  void PaintSprite(PlayContext*, StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
 
-  void SetParameterText(const std::string& value) override;
+  void SetParameterText(PlayContext& ctx, const std::string& value) override;
   std::string GetParameterText() const override { return fromFile ? textFile : text; }
   void SetFileName(const std::string& value) override;
   std::string GetFileName() const override { return fromFile ? textFile : std::string(); }
@@ -70,7 +70,7 @@ class CText : public CGraphic, public TextFields, public SelfPainting {
   void SetTextFontSize(int points);
   // The pen colour answers as the text colour; the font size in points.
   PropertyAnswer GetProperty(Property id) const override;
-  bool SetProperty(Property id, const PropertyValue& value) override;
+  bool SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) override;
 
  protected:
   std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;

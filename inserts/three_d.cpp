@@ -152,7 +152,7 @@ std::unique_ptr<StageSprite> C3d::MakeSprite(Stage& stage) {
     pictureStale_ = true;
   }
   RefreshPicture(*sprite);
-  StartSpin(runner.clock());
+  StartSpin(stage);
   return sprite;
 }
 
@@ -180,10 +180,10 @@ void C3d::RefreshPicture(StageSprite& sprite) {
 
 // ---------------------------------------------------------------- operations
 
-void C3d::StartSpin(Clock& clock) {
+void C3d::StartSpin(Stage& stage) {
   StopSpin();
   if (spinInterval == 0 || (spinX == 0 && spinY == 0 && spinZ == 0)) return;
-  spin_ = std::make_unique<SpinTimer>(clock, spinInterval, [this](const std::atomic<bool>& stopping) {
+  spin_ = std::make_unique<SpinTimer>(stage.runner().clock(), spinInterval, [this, &stage](const std::atomic<bool>& stopping) {
     // The stage lock comes first; whoever stops the timer may hold it, so
     // the tick never blocks on it.
     std::unique_lock lock(StageLock(), std::defer_lock);
@@ -197,13 +197,13 @@ void C3d::StartSpin(Clock& clock) {
                       Wrap360(int64_t(orientation_[2]) + spinZ)};
       pictureStale_ = true;
     }
-    Invalidate();
+    RedrawOn(stage);
   });
 }
 
 void C3d::StopSpin() { spin_.reset(); }
 
-void C3d::Turn(int32_t x, int32_t y, int32_t z, bool relative) {
+void C3d::Turn(PlayContext& ctx, int32_t x, int32_t y, int32_t z, bool relative) {
   std::lock_guard stageLock(StageLock());
   {
     std::lock_guard lock(threeDLock_);
@@ -215,14 +215,14 @@ void C3d::Turn(int32_t x, int32_t y, int32_t z, bool relative) {
     orientation_ = next;
     pictureStale_ = true;
   }
-  Invalidate();
+  Invalidate(ctx);
 }
 
-void C3d::Rotate(int32_t dx, int32_t dy, int32_t dz) { Turn(dx, dy, dz, true); }
-void C3d::RotateAbsolute(int32_t x, int32_t y, int32_t z) { Turn(x, y, z, false); }
+void C3d::Rotate(PlayContext& ctx, int32_t dx, int32_t dy, int32_t dz) { Turn(ctx, dx, dy, dz, true); }
+void C3d::RotateAbsolute(PlayContext& ctx, int32_t x, int32_t y, int32_t z) { Turn(ctx, x, y, z, false); }
 
 void C3d::GetRotateInfo(int32_t& x, int32_t& y, int32_t& z) const {
-  if (!const_cast<C3d*>(this)->GetSprite(false)) {
+  if (!const_cast<C3d*>(this)->GetSprite()) {
     x = y = z = 0;
     return;
   }
@@ -230,10 +230,10 @@ void C3d::GetRotateInfo(int32_t& x, int32_t& y, int32_t& z) const {
   x = orientation_[0], y = orientation_[1], z = orientation_[2];
 }
 
-void C3d::Spin(int32_t dx, int32_t dy, int32_t dz, uint32_t periodMs) {
+void C3d::Spin(PlayContext& ctx, int32_t dx, int32_t dy, int32_t dz, uint32_t periodMs) {
   StopSpin();
   spinX = dx, spinY = dy, spinZ = dz, spinInterval = periodMs;
-  if (GetSprite(false) && stage) StartSpin(stage->runner().clock());
+  if (GetSprite() && ctx.stage) StartSpin(*ctx.stage);
 }
 
 constexpr ColorField<C3d> kThreeDColors[] = {{Property::kBackgroundColor, &C3d::clearColor}};
@@ -243,7 +243,7 @@ PropertyAnswer C3d::GetProperty(Property id) const {
   return CVisibleInsert::GetProperty(id);
 }
 
-bool C3d::SetProperty(Property id, const PropertyValue& value) {
+bool C3d::SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) {
   if (GetColorField(*this, kThreeDColors, id)) {
     std::lock_guard stageLock(StageLock());
     {
@@ -251,25 +251,25 @@ bool C3d::SetProperty(Property id, const PropertyValue& value) {
       if (!SetColorField(*this, kThreeDColors, id, value)) return false;
       pictureStale_ = true;
     }
-    Invalidate();
+    Invalidate(ctx);
     return true;
   }
-  return CVisibleInsert::SetProperty(id, value);
+  return CVisibleInsert::SetProperty(ctx, id, value);
 }
 
 // ---------------------------------------------------------------- lifecycle
 
-void C3d::Hide() {
+void C3d::Hide(PlayContext& ctx) {
   StopSpin();
-  TakeOffAndDropSprite();
+  TakeOffAndDropSprite(ctx);
 }
 
-void C3d::TakeOffStage() {
+void C3d::TakeOffStage(PlayContext& ctx) {
   StopSpin();
-  CVisibleInsert::TakeOffStage();
+  CVisibleInsert::TakeOffStage(ctx);
 }
 
-void C3d::Prepare() { PreloadSprite(); }
+void C3d::Prepare(PlayContext& ctx) { PreloadSprite(ctx); }
 
 // The spin runs on the run's clock, which goes with the run.
 void C3d::StageGone() {
@@ -277,8 +277,8 @@ void C3d::StageGone() {
   CVisibleInsert::StageGone();
 }
 
-void C3d::ChangeContent(const std::string& file) {
-  StageSprite* old = GetSprite(false);
+void C3d::ChangeContent(PlayContext& ctx, const std::string& file) {
+  StageSprite* old = GetSprite();
   if (old && old->onStage && EqualsNoCase(file, modelFile)) return;
   modelFile = file;
   if (old) {
@@ -287,12 +287,12 @@ void C3d::ChangeContent(const std::string& file) {
     StopSpin();
     DestroySprite();
     // The new model keeps the old one's place and display state.
-    if (StageSprite* fresh = GetSprite(true); fresh && wasOn) {
+    if (StageSprite* fresh = EnsureSprite(ctx); fresh && wasOn) {
       fresh->SetDisplayState(state);
-      stage->compositor().Add(*fresh, true);
+      ctx.stage->compositor().Add(*fresh, true);
     }
   }
-  Invalidate();
+  Invalidate(ctx);
 }
 
 }  // namespace kv

@@ -65,21 +65,21 @@ class C3d : public CVisibleInsert, public ThreeDFields {
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
 
-  void Hide() override;
-  void TakeOffStage() override;
-  void Prepare() override;
+  void Hide(PlayContext& ctx) override;
+  void TakeOffStage(PlayContext& ctx) override;
+  void Prepare(PlayContext& ctx) override;
   void StageGone() override;
   bool HasContent() const override { return !modelFile.empty(); }
   std::string GetFileName() const override { return modelFile; }
   void SetFileName(const std::string& text) override { modelFile = text; }
-  void ChangeContent(const std::string& file) override;
+  void ChangeContent(PlayContext& ctx, const std::string& file) override;
   PropertyAnswer GetProperty(Property id) const override;
-  bool SetProperty(Property id, const PropertyValue& value) override;
+  bool SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) override;
 
-  void Rotate(int32_t dx, int32_t dy, int32_t dz) override;
-  void RotateAbsolute(int32_t x, int32_t y, int32_t z) override;
+  void Rotate(PlayContext& ctx, int32_t dx, int32_t dy, int32_t dz) override;
+  void RotateAbsolute(PlayContext& ctx, int32_t x, int32_t y, int32_t z) override;
   void GetRotateInfo(int32_t& x, int32_t& y, int32_t& z) const override;
-  void Spin(int32_t dx, int32_t dy, int32_t dz, uint32_t periodMs) override;
+  void Spin(PlayContext& ctx, int32_t dx, int32_t dy, int32_t dz, uint32_t periodMs) override;
 
   // Renders the model into `sprite`'s picture when what it shows changed;
   // called under the stage lock before the sprite draws.
@@ -89,11 +89,13 @@ class C3d : public CVisibleInsert, public ThreeDFields {
   std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;
 
  private:
-  void StartSpin(Clock& clock);
+  // The spin ticks on the run's clock and redraws on its stage, until the
+  // stage goes (StageGone) or the object leaves it.
+  void StartSpin(Stage& stage);
   void StopSpin();
   // Under the stage lock and the 3D lock: a new orientation, then the area
   // redrawn.
-  void Turn(int32_t x, int32_t y, int32_t z, bool relative);
+  void Turn(PlayContext& ctx, int32_t x, int32_t y, int32_t z, bool relative);
 
   mutable std::mutex threeDLock_;  // taken after the stage lock
   std::shared_ptr<const threed::Scene> scene_;

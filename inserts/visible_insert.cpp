@@ -117,7 +117,6 @@ void CVisibleInsert::CopyFrom(const CInsert& other) {
   attachedSound = o.attachedSound ? o.attachedSound->Clone(false) : nullptr;
   holdPending = o.holdPending;
   waitingForScene = o.waitingForScene;
-  stage = o.stage;
 }
 
 namespace {
@@ -131,8 +130,8 @@ PropertyAnswer CVisibleInsert::GetProperty(Property id) const {
   return CInsert::GetProperty(id);
 }
 
-bool CVisibleInsert::SetProperty(Property id, const PropertyValue& value) {
-  return SetColorField(*this, kVisibleColors, id, value) || CInsert::SetProperty(id, value);
+bool CVisibleInsert::SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) {
+  return SetColorField(*this, kVisibleColors, id, value) || CInsert::SetProperty(ctx, id, value);
 }
 
 void CVisibleInsert::ListEvents(std::vector<uint32_t>& events) const {

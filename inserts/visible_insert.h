@@ -101,7 +101,7 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   uint8_t GetPaletteMode() const { return paletteMode; }
   // Every visible kind keeps a transparent colour.
   PropertyAnswer GetProperty(Property id) const override;
-  bool SetProperty(Property id, const PropertyValue& value) override;
+  bool SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) override;
   int32_t GetShownSignal() const override { return shownSignal; }
   void SetShownSignal(int32_t v) override { shownSignal = v; }
   // Raises `shownSignal`; the first raise after a clear wakes the clock, whose
@@ -111,76 +111,82 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   void ListEvents(std::vector<uint32_t>& events) const override;
 
   // --- on the stage
-  // The run's stage, known from the first run on (copies share it).
-  Stage* stage = nullptr;
+  // The insert knows no stage of its own: behaviour finds the run's in
+  // `ctx.stage`, and its sprite knows the compositor it belongs to.
   // The stage is going while the insert stays (the document is still open):
-  // the insert forgets it, and what ran on the run's clock stops.
-  virtual void StageGone() { stage = nullptr; }
-  // The lock of that stage's compositor, which guards what its drawing reads
-  // (the default compositor's before the first run).
+  // what ran on the run's clock stops. The run may be gone already.
+  virtual void StageGone() {}
+  // The lock of the compositor the sprite belongs to, which guards what its
+  // drawing reads (the default compositor's while there is no sprite or it
+  // belongs to none).
   std::recursive_mutex& StageLock() const;
 
   int Run(Runner& runner, int32_t mode) override;
-  bool TryStagePlay() override;
-  bool WantsOwnThread() const override;
-  void Stop() override;
-  void Pause() override;
-  void Resume() override;
-  void Hide() override;
-  void Prepare() override;
-  void OnEnable() override;
-  void OnDisable() override;
-  void SimulateClick() override;
-  void HandleStageEvent(uint32_t eventCode) override { HandleStageEventAt(eventCode, {-1, -1}); }
+  bool TryStagePlay(PlayContext& ctx) override;
+  bool WantsOwnThread(PlayContext& ctx) const override;
+  void Stop(PlayContext& ctx) override;
+  void Pause(PlayContext& ctx) override;
+  void Resume(PlayContext& ctx) override;
+  void Hide(PlayContext& ctx) override;
+  void Prepare(PlayContext& ctx) override;
+  void OnEnable(PlayContext& ctx) override;
+  void OnDisable(PlayContext& ctx) override;
+  void SimulateClick(PlayContext& ctx) override;
+  void HandleStageEvent(PlayContext& ctx, uint32_t eventCode) override { HandleStageEventAt(ctx, eventCode, {-1, -1}); }
   // A mouse event at a stage point (the point travels with the event).
-  virtual void HandleStageEventAt(uint32_t eventCode, Point at);
-  void TakeOffStage() override;
-  void ShowOnStage() override;
-  void HideOnStage() override;
+  virtual void HandleStageEventAt(PlayContext& ctx, uint32_t eventCode, Point at);
+  void TakeOffStage(PlayContext& ctx) override;
+  void ShowOnStage(PlayContext& ctx) override;
+  void HideOnStage(PlayContext& ctx) override;
   bool IsShown() const override;
   bool IsPlaying() const override;
-  void MoveTo(int32_t left, int32_t top, int32_t right, int32_t bottom, bool redraw) override;
+  void MoveTo(PlayContext& ctx, int32_t left, int32_t top, int32_t right, int32_t bottom, bool redraw) override;
   // The sprite's rectangle once there is a sprite: a motion path or a drag
   // moves the sprite without touching the stored rectangle.
   Rect GetStageRect() const override;
-  bool Invalidate() override;
-  StageSprite* GetSprite(bool create) override;
+  bool Invalidate(PlayContext& ctx) override;
+  StageSprite* GetSprite() override;
+  // The sprite, made for the run's stage when there is none yet; null
+  // without a stage or when the kind has nothing to show.
+  StageSprite* EnsureSprite(PlayContext& ctx);
   bool GetNaturalSize(int32_t& width, int32_t& height) override;
   bool HasHideEffect() const { return hideEffect != 0; }
-  virtual void PutOnStage();
-  virtual void PlayOnStage();
+  virtual void PutOnStage(PlayContext& ctx);
+  virtual void PlayOnStage(PlayContext& ctx);
   // The raster operation `drawMode` names (copy for an unknown mode).
   uint32_t RasterOp() const;
 
-  // SpriteOwner
-  bool Stopping() const override;
-  void RaiseNodeEvent(uint32_t code) override;
-  void PathMoved(size_t node, const Rect& to) override;
+  // What the stage's path player asks of the sprite's owner, with the run's
+  // context the stage holds.
+  bool Stopping(PlayContext& ctx) const;
+  void RaiseNodeEvent(PlayContext& ctx, uint32_t code);
+  void PathMoved(PlayContext& ctx, size_t node, const Rect& to);
 
  protected:
   // Makes the kind's sprite with its picture or drawing; null when the kind
   // has none to show (errors are reported by the kind). Kinds override it.
   virtual std::unique_ptr<StageSprite> MakeSprite(Stage& stage);
   // Gives a new sprite the owner, the stage and the scaling of this insert.
-  void AdoptSprite(std::unique_ptr<StageSprite> sprite);
+  void AdoptSprite(Stage& stage, std::unique_ptr<StageSprite> sprite);
   // Takes the sprite off the compositor and destroys it.
   void DestroySprite();
   // The picture kinds' Hide: off the stage, then the sprite goes.
-  void TakeOffAndDropSprite();
+  void TakeOffAndDropSprite(PlayContext& ctx);
   // The picture kinds' Prepare: the sprite is made again ahead of showing,
   // so decoding stays out of the moment it appears (not in run mode 4).
-  void PreloadSprite();
+  void PreloadSprite(PlayContext& ctx);
   // Shows the sprite through the show effect; `deferred` holds it for the
   // scene-ready reveal.
-  void ShowWithEffect(StageSprite& sprite, bool deferred);
+  void ShowWithEffect(PlayContext& ctx, StageSprite& sprite, bool deferred);
   // Pumps the calling thread's messages while `holding` answers true; false
   // when the exit key, a stop or the insert's end cut the wait short.
   bool WaitWhile(Runner& runner, const std::function<bool()>& holding);
   bool IsOwnPrimary();
-  Runner* RunnerOf() const;
+  // Redraws the insert's area on `stage`; false without a sprite.
+  bool RedrawOn(Stage& stage);
   // False on a thread other than the engine's while the player runs, and
   // while a held copy waits: then the object plays where it is asked to.
-  bool MayTakeOwnThread() const;
+  bool MayTakeOwnThread(PlayContext& ctx) const;
 
   // The object's own cursor for the stage, or none; a cursor file that cannot
   // be found is reported once per name.
@@ -190,7 +196,9 @@ class CVisibleInsert : public CInsert, public SpriteOwner {
   void ResetVisibleFields();
   std::string cursorLookedUp_;  // the substituted cursor name last looked up
   std::string cursorHost_;      // and its host file, empty when not found
-  std::unique_ptr<StageSprite> sprite_;
+  // Shared only so that a query on another thread keeps the sprite (and so
+  // the lock it names) alive while it reads it; the insert is its one owner.
+  std::atomic<std::shared_ptr<StageSprite>> sprite_;
   std::atomic<bool> displayWait_{false};
 };
 

@@ -9,6 +9,7 @@
 #include "engine/events.h"
 #include "engine/flow.h"
 #include "engine/media_service.h"
+#include "engine/play_context.h"
 #include "engine/runner.h"
 #include "engine/strings.h"
 #include "engine/trace.h"
@@ -38,68 +39,76 @@ bool LeavesScene(uint16_t command) {
 uint32_t CVisibleInsert::RasterOp() const { return drawMode < kRasterOps.size() ? kRasterOps[drawMode] : kRasterOps[0]; }
 
 std::recursive_mutex& CVisibleInsert::StageLock() const {
-  return stage ? stage->compositor().Lock() : StageCompositor().Lock();
+  const std::shared_ptr<StageSprite> s = sprite_.load();
+  return s ? s->Lock() : StageCompositor().Lock();
 }
-
-Runner* CVisibleInsert::RunnerOf() const { return stage ? &stage->runner() : nullptr; }
 
 bool CVisibleInsert::IsOwnPrimary() {
   auto p = GetPrimary();
   return !p || p.get() == this;
 }
 
-bool CVisibleInsert::Stopping() const {
-  Runner* r = RunnerOf();
-  return !running || (r && (r->shuttingDown || r->IsStopRequested()));
+bool CVisibleInsert::Stopping(PlayContext& ctx) const {
+  return !running || ctx.runner.shuttingDown || ctx.runner.IsStopRequested();
 }
 
 std::unique_ptr<StageSprite> CVisibleInsert::MakeSprite(Stage&) { return nullptr; }
 
-void CVisibleInsert::AdoptSprite(std::unique_ptr<StageSprite> sprite) {
+void CVisibleInsert::AdoptSprite(Stage& stage, std::unique_ptr<StageSprite> sprite) {
   DestroySprite();
   if (!sprite) return;
-  std::lock_guard lock(StageLock());
+  std::lock_guard lock(stage.compositor().Lock());
   sprite->owner = this;
-  if (stage) sprite->compositor = &stage->compositor();
+  sprite->compositor = &stage.compositor();
   sprite->scaling = {scaleEnabled != 0, scaleMode, scaleAtLeft, scaleAtRight, scaleAtTop,
                      scaleAtBottom, scaleAtFront, scaleAtBack, rect};
-  sprite_ = std::move(sprite);
+  sprite_.store(std::shared_ptr<StageSprite>(std::move(sprite)));
 }
 
 void CVisibleInsert::DestroySprite() {
-  std::unique_ptr<StageSprite> gone;
+  std::shared_ptr<StageSprite> gone;
   {
     std::lock_guard lock(StageLock());
-    if (!sprite_) return;
-    if (stage) stage->ForgetSprite(*sprite_);
-    gone = std::move(sprite_);
+    gone = sprite_.exchange(nullptr);
+    if (!gone) return;
   }
-  // The sprite's destructor takes it off its compositor under the stage lock.
+  // The sprite's destructor takes it off its compositor under the stage lock,
+  // and the stage forgets it there.
   gone.reset();
 }
 
-void CVisibleInsert::TakeOffAndDropSprite() {
-  if (!GetSprite(false)) return;
-  TakeOffStage();
+void CVisibleInsert::TakeOffAndDropSprite(PlayContext& ctx) {
+  if (!GetSprite()) return;
+  TakeOffStage(ctx);
   DestroySprite();
 }
 
-void CVisibleInsert::PreloadSprite() {
-  CVisibleInsert::Prepare();
-  if (runMode != 4 && stage) {
+void CVisibleInsert::PreloadSprite(PlayContext& ctx) {
+  CVisibleInsert::Prepare(ctx);
+  if (runMode != 4 && ctx.stage) {
     DestroySprite();
-    GetSprite(true);
+    EnsureSprite(ctx);
   }
 }
 
-StageSprite* CVisibleInsert::GetSprite(bool create) {
-  if (sprite_ || !create || !stage) return sprite_.get();
-  AdoptSprite(MakeSprite(*stage));
-  return sprite_.get();
+StageSprite* CVisibleInsert::GetSprite() { return sprite_.load().get(); }
+
+StageSprite* CVisibleInsert::EnsureSprite(PlayContext& ctx) {
+  StageSprite* s = GetSprite();
+  if (!ctx.stage) return s;
+  // A sprite made for another stage (another run's) is not shown on this
+  // one: it goes (off that stage) and is made again, in this stage's format.
+  if (s && s->compositor && s->compositor != &ctx.stage->compositor()) {
+    DestroySprite();
+    s = nullptr;
+  }
+  if (s) return s;
+  AdoptSprite(*ctx.stage, MakeSprite(*ctx.stage));
+  return GetSprite();
 }
 
 bool CVisibleInsert::GetNaturalSize(int32_t& width, int32_t& height) {
-  StageSprite* s = sprite_.get();
+  const std::shared_ptr<StageSprite> s = sprite_.load();
   if (!s) return CInsert::GetNaturalSize(width, height);
   if (s->HasPicture()) {
     width = s->Picture().Width();
@@ -114,17 +123,16 @@ void CVisibleInsert::RaiseShownSignal(Runner& runner) {
   if (shownSignal.exchange(1) == 0) runner.clock().WakeAll();
 }
 
-bool CVisibleInsert::MayTakeOwnThread() const {
-  Runner* r = RunnerOf();
-  if (r && r->playerRunning) {
+bool CVisibleInsert::MayTakeOwnThread(PlayContext& ctx) const {
+  if (ctx.runner.playerRunning) {
     ScriptThreadContext* ctx = ScriptThreadContext::Current();
     if (!ctx || ctx->isMainThread) return false;
   }
   return !holdPending;
 }
 
-bool CVisibleInsert::WantsOwnThread() const {
-  return MayTakeOwnThread() && !(threaded == 0 && showMode != show_mode::kThreaded);
+bool CVisibleInsert::WantsOwnThread(PlayContext& ctx) const {
+  return MayTakeOwnThread(ctx) && !(threaded == 0 && showMode != show_mode::kThreaded);
 }
 
 int CVisibleInsert::Run(Runner& runner, int32_t mode) {
@@ -137,8 +145,8 @@ int CVisibleInsert::Run(Runner& runner, int32_t mode) {
       if (self.IsOwnPrimary()) self.RaiseShownSignal(runner);
     }
   } signal{*this, runner};
-  if (!stage) stage = runner.Context().stage;
-  if (!stage) return CInsert::Run(runner, mode);
+  PlayContext& ctx = runner.Context();
+  if (!ctx.stage) return CInsert::Run(runner, mode);
   if (holdPending) {
     holdPending = 0;
     return 1;
@@ -152,9 +160,9 @@ int CVisibleInsert::Run(Runner& runner, int32_t mode) {
   runner.DelayBeforeActing(*this, mode);
   if (!IsOwnPrimary()) return 1;
   if (runner.IsStopRequested() || !running)
-    Hide();
+    Hide(ctx);
   else
-    PutOnStage();
+    PutOnStage(ctx);
   return 1;
 }
 
@@ -167,10 +175,11 @@ bool CVisibleInsert::WaitWhile(Runner& runner, const std::function<bool()>& hold
   return true;
 }
 
-void CVisibleInsert::PutOnStage() {
-  Runner& runner = *RunnerOf();
-  StageSprite* s = GetSprite(true);
+void CVisibleInsert::PutOnStage(PlayContext& ctx) {
+  Runner& runner = ctx.runner;
+  StageSprite* s = EnsureSprite(ctx);
   if (!s) return;
+  Stage& stage = *ctx.stage;
   {
     std::lock_guard lock(StageLock());
     if (s->onStage) return;
@@ -187,7 +196,7 @@ void CVisibleInsert::PutOnStage() {
   bool play = false, hold = false, waitScene = false, deferred = false;
   switch (mode) {
     case show_mode::kUnset: {
-      stage->compositor().Add(*s, !runner.playerRunning);
+      stage.compositor().Add(*s, !runner.playerRunning);
       return;
     }
     case show_mode::kShowAndPlay: play = true; break;
@@ -210,12 +219,12 @@ void CVisibleInsert::PutOnStage() {
   const bool runningNow = running != 0;
   if (!hold || !runningNow) {
     if (!deferred && !waitScene) {
-      stage->FlushSceneReady();
-      ShowWithEffect(*s, false);
+      stage.FlushSceneReady();
+      ShowWithEffect(ctx, *s, false);
     }
   } else {
     s->SetDisplayState(kStateHidden);
-    stage->compositor().Add(*s, true);
+    stage.compositor().Add(*s, true);
   }
   RaiseShownSignal(runner);
   if (waitScene) {
@@ -225,38 +234,39 @@ void CVisibleInsert::PutOnStage() {
       waitingForScene = 0;
       if (!IsOwnPrimary()) return;
     }
-    ShowWithEffect(*s, false);
+    ShowWithEffect(ctx, *s, false);
   } else if (deferred) {
-    ShowWithEffect(*s, true);
+    ShowWithEffect(ctx, *s, true);
   }
   if (hold && isCopy && running && runner.playerRunning) {
     WaitWhile(runner, [&] { return holdPending != 0; });
     if (!IsOwnPrimary()) return;
     s->SetDisplayStateRedraw(kStateShown, false);
-    ShowWithEffect(*s, false);
+    ShowWithEffect(ctx, *s, false);
     play = true;
   }
-  if (play && running && !deferred) PlayOnStage();
+  if (play && running && !deferred) PlayOnStage(ctx);
   if (hold) return;
   if (whenDone == 0) {
     if (runner.shuttingDown) return;
-    stage->FlushSceneReady();
+    stage.FlushSceneReady();
     displayWait_ = true;
     // A display time of 0 still lets the object be seen for a moment.
     runner.WaitPeriod(displayTime ? displayTime : 1);
-    if (IsOwnPrimary()) TakeOffStage();
+    if (IsOwnPrimary()) TakeOffStage(ctx);
     displayWait_ = false;
   } else if (whenDone == 2 && running && !deferred) {
-    stage->compositor().Stamp(*s);
+    stage.compositor().Stamp(*s);
     runner.clock().WakeAll();
   }
 }
 
-void CVisibleInsert::ShowWithEffect(StageSprite& s, bool deferred) {
-  Runner& runner = *RunnerOf();
-  if (runner.shuttingDown) return;
-  ScriptThreadContext* ctx = ScriptThreadContext::Current();
-  const bool scriptThread = ctx && !ctx->isMainThread && !ctx->isProjectThread;
+void CVisibleInsert::ShowWithEffect(PlayContext& ctx, StageSprite& s, bool deferred) {
+  Runner& runner = ctx.runner;
+  if (runner.shuttingDown || !ctx.stage) return;
+  Stage& stage = *ctx.stage;
+  ScriptThreadContext* thread = ScriptThreadContext::Current();
+  const bool scriptThread = thread && !thread->isMainThread && !thread->isProjectThread;
   {
     std::lock_guard lock(StageLock());
     s.arrival = -1;
@@ -265,13 +275,13 @@ void CVisibleInsert::ShowWithEffect(StageSprite& s, bool deferred) {
     runner.WaitPeriod(delayMs);
   if (scriptThread && !runner.sceneLoading) deferred = false;
   if (!deferred) runner.RaiseEvent(*this, event::kGoingOnStage, 0, nullptr);
-  Compositor& c = stage->compositor();
+  Compositor& c = stage.compositor();
   c.Flush(false);
   if (s.owner != this) {
     c.Environment().ReportInternalError("a sprite shown by an insert that does not own it");
     return;
   }
-  const uint16_t effect = stage->justCreated ? 0 : showEffect;
+  const uint16_t effect = stage.justCreated ? 0 : showEffect;
   TraceSink* trace = runner.trace();
   const bool traced = trace && effect != 0 && !deferred;
   if (traced) trace->Effect(name, effect, "start", 0);
@@ -283,7 +293,7 @@ void CVisibleInsert::ShowWithEffect(StageSprite& s, bool deferred) {
     const Rect d = s.DisplayedRect();
     t->Show(name, d.left, d.top, d.right, d.bottom);
   }
-  if (whenDone != 2) stage->ResetMouse();
+  if (whenDone != 2) stage.ResetMouse();
   if (FindHandler(event::kOnStage)) {
     c.Flush(false);
     runner.RaiseEvent(*this, event::kOnStage, 0, nullptr);
@@ -292,10 +302,11 @@ void CVisibleInsert::ShowWithEffect(StageSprite& s, bool deferred) {
   c.Flush(false);
 }
 
-void CVisibleInsert::TakeOffStage() {
-  Runner* r = RunnerOf();
-  StageSprite* s = sprite_.get();
-  if (!r || !s) return;
+void CVisibleInsert::TakeOffStage(PlayContext& ctx) {
+  StageSprite* s = GetSprite();
+  if (!ctx.stage || !s) return;
+  Runner* r = &ctx.runner;
+  Stage& stage = *ctx.stage;
   bool wasOn;
   {
     std::lock_guard lock(StageLock());
@@ -303,8 +314,8 @@ void CVisibleInsert::TakeOffStage() {
     s->motion.stopMotion = true;
   }
   if (!wasOn) return;
-  Compositor& c = stage->compositor();
-  if (r->shuttingDown || stage->QuitRequested()) {
+  Compositor& c = stage.compositor();
+  if (r->shuttingDown || stage.QuitRequested()) {
     if (!s->Hide(true, 0, 0, 0, 0)) c.Remove(*s, true);
   } else {
     TraceSink* trace = hideEffect ? r->trace() : nullptr;
@@ -322,53 +333,53 @@ void CVisibleInsert::TakeOffStage() {
   if (TraceSink* t = r->trace()) t->Hide(name);
 }
 
-void CVisibleInsert::Hide() {
-  if (sprite_) TakeOffStage();
+void CVisibleInsert::Hide(PlayContext& ctx) {
+  if (GetSprite()) TakeOffStage(ctx);
 }
 
-void CVisibleInsert::Stop() {
+void CVisibleInsert::Stop(PlayContext& ctx) {
   // The attached sound stops with its object.
-  if (Runner* r = RunnerOf(); r && attachedSound && r->Media()) r->Media()->StopAttachedSound(*r, *this);
-  if (sprite_) {
+  if (Runner& r = ctx.runner; ctx.stage && attachedSound && r.Media()) r.Media()->StopAttachedSound(r, *this);
+  if (StageSprite* s = GetSprite()) {
     std::lock_guard lock(StageLock());
-    sprite_->motion.stopMotion = true;
+    s->motion.stopMotion = true;
   }
   SetRunning(0);
 }
 
-void CVisibleInsert::Pause() {
-  CInsert::Pause();
-  if (Runner* r = RunnerOf(); r && attachedSound && r->Media()) r->Media()->PauseAttachedSound(*r, *this);
+void CVisibleInsert::Pause(PlayContext& ctx) {
+  CInsert::Pause(ctx);
+  if (Runner& r = ctx.runner; ctx.stage && attachedSound && r.Media()) r.Media()->PauseAttachedSound(r, *this);
 }
 
-void CVisibleInsert::Resume() {
-  CInsert::Resume();
-  if (Runner* r = RunnerOf(); r && attachedSound && r->Media()) r->Media()->ResumeAttachedSound(*r, *this);
+void CVisibleInsert::Resume(PlayContext& ctx) {
+  CInsert::Resume(ctx);
+  if (Runner& r = ctx.runner; ctx.stage && attachedSound && r.Media()) r.Media()->ResumeAttachedSound(r, *this);
 }
 
-void CVisibleInsert::Prepare() {
+void CVisibleInsert::Prepare(PlayContext&) {
   // The object cursor is looked up when the pointer enters the object.
 }
 
-void CVisibleInsert::OnEnable() {
-  if (sprite_) sprite_->SetDisplayStateRedraw(kStateShown, false);
+void CVisibleInsert::OnEnable(PlayContext&) {
+  if (StageSprite* s = GetSprite()) s->SetDisplayStateRedraw(kStateShown, false);
   SetRunState(run_state::kStarted);
 }
 
-void CVisibleInsert::OnDisable() {
+void CVisibleInsert::OnDisable(PlayContext&) {
   if (runState == run_state::kDisabled) return;
-  if (sprite_) sprite_->SetDisplayStateRedraw(kStateDisabled, false);
+  if (StageSprite* s = GetSprite()) s->SetDisplayStateRedraw(kStateDisabled, false);
   SetRunState(run_state::kDisabled);
 }
 
-void CVisibleInsert::SimulateClick() {
-  HandleStageEvent(event::kCursorEntering);
-  HandleStageEvent(event::kLeftButtonPressed);
-  HandleStageEvent(event::kLeftButtonReleased);
+void CVisibleInsert::SimulateClick(PlayContext& ctx) {
+  HandleStageEvent(ctx, event::kCursorEntering);
+  HandleStageEvent(ctx, event::kLeftButtonPressed);
+  HandleStageEvent(ctx, event::kLeftButtonReleased);
 }
 
-void CVisibleInsert::ShowOnStage() {
-  StageSprite* s = sprite_.get();
+void CVisibleInsert::ShowOnStage(PlayContext& ctx) {
+  StageSprite* s = GetSprite();
   if (!s) return;
   bool shown = false;
   {
@@ -379,14 +390,14 @@ void CVisibleInsert::ShowOnStage() {
     }
   }
   if (shown)
-    if (Runner* r = RunnerOf(); r && r->trace()) {
+    if (TraceSink* t = ctx.stage ? ctx.runner.trace() : nullptr) {
       const Rect d = s->DisplayedRect();
-      r->trace()->Show(name, d.left, d.top, d.right, d.bottom);
+      t->Show(name, d.left, d.top, d.right, d.bottom);
     }
 }
 
-void CVisibleInsert::HideOnStage() {
-  StageSprite* s = sprite_.get();
+void CVisibleInsert::HideOnStage(PlayContext& ctx) {
+  StageSprite* s = GetSprite();
   if (!s) return;
   bool hidden = false;
   {
@@ -397,40 +408,46 @@ void CVisibleInsert::HideOnStage() {
     }
   }
   if (hidden)
-    if (Runner* r = RunnerOf(); r && r->trace()) r->trace()->Hide(name);
+    if (TraceSink* t = ctx.stage ? ctx.runner.trace() : nullptr) t->Hide(name);
 }
 
 bool CVisibleInsert::IsShown() const {
-  std::lock_guard lock(StageLock());
-  return sprite_ && sprite_->onStage && sprite_->displayState != kStateHidden;
+  const std::shared_ptr<StageSprite> s = sprite_.load();
+  if (!s) return false;
+  std::lock_guard lock(s->Lock());
+  return s->onStage && s->displayState != kStateHidden;
 }
 
 bool CVisibleInsert::IsPlaying() const {
-  std::lock_guard lock(StageLock());
-  return sprite_ && (sprite_->moving || sprite_->displayState == kStateAppearing ||
-                     sprite_->displayState == kStateDisappearing);
+  const std::shared_ptr<StageSprite> s = sprite_.load();
+  if (!s) return false;
+  std::lock_guard lock(s->Lock());
+  return s->moving || s->displayState == kStateAppearing || s->displayState == kStateDisappearing;
 }
 
-void CVisibleInsert::MoveTo(int32_t left, int32_t top, int32_t right, int32_t bottom, bool redraw) {
-  CInsert::MoveTo(left, top, right, bottom, redraw);
-  if (sprite_) sprite_->MoveTo(Rect{left, top, right, bottom}, sprite_->layer, !redraw);
+void CVisibleInsert::MoveTo(PlayContext& ctx, int32_t left, int32_t top, int32_t right, int32_t bottom, bool redraw) {
+  CInsert::MoveTo(ctx, left, top, right, bottom, redraw);
+  if (StageSprite* s = GetSprite()) s->MoveTo(Rect{left, top, right, bottom}, s->layer, !redraw);
 }
 
 Rect CVisibleInsert::GetStageRect() const {
-  std::lock_guard lock(StageLock());
-  return sprite_ ? sprite_->rect : rect;
+  const std::shared_ptr<StageSprite> s = sprite_.load();
+  if (!s) return rect;
+  std::lock_guard lock(s->Lock());
+  return s->rect;
 }
 
-bool CVisibleInsert::Invalidate() {
-  if (!stage) return false;
-  StageSprite* s = sprite_.get();
+bool CVisibleInsert::Invalidate(PlayContext& ctx) { return ctx.stage && RedrawOn(*ctx.stage); }
+
+bool CVisibleInsert::RedrawOn(Stage& stage) {
+  const std::shared_ptr<StageSprite> s = sprite_.load();
   Rect r = rect;
   if (s) {
-    std::lock_guard lock(StageLock());
+    std::lock_guard lock(s->Lock());
     r = s->DisplayedRect().Union(rect);
   }
   // The area is redrawn either way: a sprite that just went leaves its place.
-  stage->compositor().Update(r);
+  stage.compositor().Update(r);
   return s != nullptr;
 }
 
@@ -464,72 +481,73 @@ std::optional<CursorChoice> CVisibleInsert::ObjectCursor(Runner& runner) {
   return std::nullopt;
 }
 
-void CVisibleInsert::HandleStageEventAt(uint32_t eventCode, Point at) {
-  Runner* r = RunnerOf();
-  if (!r || r->sceneChanging) return;
+void CVisibleInsert::HandleStageEventAt(PlayContext& ctx, uint32_t eventCode, Point at) {
+  if (!ctx.stage || ctx.runner.sceneChanging) return;
+  Runner* r = &ctx.runner;
   if (eventCode == event::kCursorEntering) {
-    if (auto cursor = ObjectCursor(*r)) stage->SetObjectCursor(&*cursor, name);
+    if (auto cursor = ObjectCursor(*r)) ctx.stage->SetObjectCursor(&*cursor, name);
   } else if (eventCode == event::kCursorLeaving) {
-    stage->SetObjectCursor(nullptr);
+    ctx.stage->SetObjectCursor(nullptr);
   }
   auto handler = FindHandler(eventCode);
   if (handler && r->sceneLoading && !displayWait_ && LeavesScene(handler->command)) return;
   r->RaiseEvent(*this, eventCode, 8, handler, at.x, at.y);
 }
 
-bool CVisibleInsert::TryStagePlay() {
-  Runner* r = RunnerOf();
-  if (!r) return false;
+bool CVisibleInsert::TryStagePlay(PlayContext& ctx) {
+  if (!ctx.stage) return false;
+  Runner* r = &ctx.runner;
+  Stage& stage = *ctx.stage;
   if (holdPending) {
     holdPending = 0;
     if (!source.expired()) return true;
   }
   if (waitingForScene) {
-    if (r->sceneLoading) stage->FlushSceneReady();
+    if (r->sceneLoading) stage.FlushSceneReady();
     return true;
   }
   if (IsPlaying()) {
-    Stop();
+    Stop(ctx);
     SetRunning(1);
   }
-  StageSprite* s = sprite_.get();
+  StageSprite* s = GetSprite();
   if (!s || !s->onStage) return false;
   // A hidden sprite leaves so that Run puts the object on afresh, shown and
   // played; that includes an object never started (held, or hidden by a
   // request), which otherwise stayed hidden for good.
   if (s->displayState == kStateHidden &&
       (runState == run_state::kIdle || runState == run_state::kStarted)) {
-    stage->compositor().Remove(*s, true);
+    stage.compositor().Remove(*s, true);
     return false;
   }
   if (runState != run_state::kStarted) return false;
-  PlayOnStage();
+  PlayOnStage(ctx);
   if (whenDone == 0 && running) {
     r->WaitPeriod(displayTime ? displayTime : 1);
-    TakeOffStage();
+    TakeOffStage(ctx);
   } else if (whenDone == 2 && running) {
-    stage->compositor().Stamp(*s);
+    stage.compositor().Stamp(*s);
     r->clock().WakeAll();
   }
   return true;
 }
 
-void CVisibleInsert::PlayOnStage() {
-  Runner* r = RunnerOf();
-  if (!r) return;
+void CVisibleInsert::PlayOnStage(PlayContext& ctx) {
+  if (!ctx.stage) return;
+  Runner* r = &ctx.runner;
   r->RaiseEvent(*this, event::kStartPlaying, 0, nullptr);
-  if (path && sprite_) sprite_->PlayPath(*path);
+  if (path)
+    if (StageSprite* s = GetSprite()) s->PlayPath(*path);
   r->RaiseEvent(*this, event::kStopPlaying, 0, nullptr);
 }
 
-void CVisibleInsert::RaiseNodeEvent(uint32_t code) {
-  Runner* r = RunnerOf();
+void CVisibleInsert::RaiseNodeEvent(PlayContext& ctx, uint32_t code) {
   // Raised whether or not a handler answers; the lookup decides what runs.
-  if (r && code != 0) r->RaiseEvent(*this, code, 0, nullptr);
+  if (code != 0) ctx.runner.RaiseEvent(*this, code, 0, nullptr);
 }
 
-void CVisibleInsert::PathMoved(size_t node, const Rect& to) {
-  if (Runner* r = RunnerOf(); r && r->trace()) r->trace()->Path(name, node, to.left, to.top, to.right, to.bottom);
+void CVisibleInsert::PathMoved(PlayContext& ctx, size_t node, const Rect& to) {
+  if (TraceSink* t = ctx.runner.trace()) t->Path(name, node, to.left, to.top, to.right, to.bottom);
 }
 
 }  // namespace kv

@@ -135,8 +135,8 @@ bool CAudio::IsPlaying() const {
   return loopActive_;
 }
 
-int CAudio::SetPropertyText(int index, const std::string& text) {
-  if (index == 0) ChangeContent(text);
+int CAudio::SetPropertyText(PlayContext& ctx, int index, const std::string& text) {
+  if (index == 0) ChangeContent(ctx, text);
   return 1;
 }
 
@@ -146,7 +146,7 @@ void CAudio::GetPropertyText(int index, std::string& text, int& type) {
   type = 8;
 }
 
-void CAudio::ChangeContent(const std::string& text) {
+void CAudio::ReplaceFile(const std::string& text) {
   ReleaseSound();
   fileName = text;
 }
@@ -237,9 +237,9 @@ PropertyAnswer CAudio::GetProperty(Property id) const {
   }
 }
 
-bool CAudio::SetProperty(Property id, const PropertyValue& value) {
+bool CAudio::SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) {
   const auto* number = std::get_if<double>(&value);
-  if (!number) return CInsert::SetProperty(id, value);
+  if (!number) return CInsert::SetProperty(ctx, id, value);
   // Scripts hand whole numbers for all but the times.
   const int whole = static_cast<int>(std::clamp(*number, -2147483648.0, 2147483647.0));
   switch (id) {
@@ -249,7 +249,7 @@ bool CAudio::SetProperty(Property id, const PropertyValue& value) {
     case Property::kPan: SetPanStep(whole); return true;
     case Property::kFrequency: SetFrequencyHz(whole); return true;
     case Property::kFrequencyShift: ShiftFrequencyPercent(whole); return true;
-    default: return CInsert::SetProperty(id, value);
+    default: return CInsert::SetProperty(ctx, id, value);
   }
 }
 
@@ -259,15 +259,15 @@ void CAudio::RequestStop(bool unRun) {
   WakeLoop();
 }
 
-void CAudio::Stop() {
+void CAudio::Stop(PlayContext& ctx) {
   CAudio& p = Player();
-  if (&p != this) p.Stop();
+  if (&p != this) p.Stop(ctx);
   SetRunning(0);
   stopRequest_ = true;
   WakeLoop();
 }
 
-void CAudio::Pause() {
+void CAudio::Pause(PlayContext&) {
   CAudio& p = Player();
   if (!p.loopActive_) return;
   p.pauseRequest_ = 1;
@@ -276,7 +276,7 @@ void CAudio::Pause() {
   p.WakeLoop();
 }
 
-void CAudio::Resume() {
+void CAudio::Resume(PlayContext&) {
   CAudio& p = Player();
   if (p.runState != run_state::kPaused && runState != run_state::kPaused) return;
   p.pauseRequest_ = 2;
@@ -298,7 +298,7 @@ void CAudio::ReleaseSound() {
   p.SetRecord({});
 }
 
-void CAudio::Prepare() {
+void CAudio::Prepare(PlayContext&) {
   auto t = thread.lock();
   MediaContext* media = t ? t->runner.Context().media : nullptr;
   if (!media || Record() || !UsesDirectSound() || !media->buffers().Available()) return;
@@ -510,29 +510,29 @@ bool PlayAttachedSound(Runner& runner, CVisibleInsert& object) {
   return true;
 }
 
-bool StopAttachedSound(Runner&, CVisibleInsert& object) {
+bool StopAttachedSound(Runner& runner, CVisibleInsert& object) {
   CAudio* sound = SoundOf(object);
   if (!sound) return false;
   sound->playRequested.exchange(0);
   // The attached sound is in no script (never active): stop it by what it does.
   if (sound->IsPlaying())
-    sound->Stop();
+    sound->Stop(runner.Context());
   else
     sound->SetRunning(0);
   return true;
 }
 
-bool PauseAttachedSound(Runner&, CVisibleInsert& object) {
+bool PauseAttachedSound(Runner& runner, CVisibleInsert& object) {
   CAudio* sound = SoundOf(object);
   if (!sound) return false;
-  sound->Pause();
+  sound->Pause(runner.Context());
   return true;
 }
 
-bool ResumeAttachedSound(Runner&, CVisibleInsert& object) {
+bool ResumeAttachedSound(Runner& runner, CVisibleInsert& object) {
   CAudio* sound = SoundOf(object);
   if (!sound) return false;
-  sound->Resume();
+  sound->Resume(runner.Context());
   return true;
 }
 

@@ -76,19 +76,21 @@ class CAudio : public CInsert, public AudioFields, public SoundBufferOwner {
 
   // --- behaviour
   int Run(Runner& runner, int32_t mode) override;
-  bool WantsOwnThread() const override { return ownThread != 0; }
-  void Prepare() override;
-  void Stop() override;
-  void Pause() override;
-  void Resume() override;
+  bool WantsOwnThread(PlayContext&) const override { return ownThread != 0; }
+  void Prepare(PlayContext& ctx) override;
+  void Stop(PlayContext& ctx) override;
+  void Pause(PlayContext& ctx) override;
+  void Resume(PlayContext& ctx) override;
   bool IsPlaying() const override;
   bool HasContent() const override { return true; }
-  void SetContentText(const std::string& text) override { ChangeContent(text); }
-  void SetFileName(const std::string& text) override { ChangeContent(text); }
+  void SetContentText(PlayContext&, const std::string& text) override { ReplaceFile(text); }
+  void SetFileName(const std::string& text) override { ReplaceFile(text); }
   std::string GetFileName() const override { return fileName; }
-  int SetPropertyText(int index, const std::string& text) override;
+  int SetPropertyText(PlayContext& ctx, int index, const std::string& text) override;
   void GetPropertyText(int index, std::string& text, int& type) override;
-  void ChangeContent(const std::string& text) override;
+  void ChangeContent(PlayContext&, const std::string& text) override { ReplaceFile(text); }
+  // A new sound file: the sound loaded from the old one goes.
+  void ReplaceFile(const std::string& text);
   void SetStartTime(double seconds);
   double GetStartTime() const { return startMs / 1000.0; }
   void SetEndTime(double seconds);
@@ -102,7 +104,7 @@ class CAudio : public CInsert, public AudioFields, public SoundBufferOwner {
   void ShiftFrequencyPercent(int p);
   // The segment's times, volume, pan and frequency as numbers.
   PropertyAnswer GetProperty(Property id) const override;
-  bool SetProperty(Property id, const PropertyValue& value) override;
+  bool SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) override;
   void RequestStop(bool unRun) override;
 
   // The resolved file is a wave file (played through a sound buffer).

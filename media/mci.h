@@ -30,7 +30,7 @@ class CMCI : public CInsert, public MciFields {
 
   // Sends the command string on the thread that owns the target insert.
   int Run(Runner& runner, int32_t mode) override;
-  void Stop() override {}
+  void Stop(PlayContext&) override {}
   // The string sent: verb, target and parameters, names expanded, trimmed.
   std::string BuildCommand(Runner& runner) const;
 };

@@ -65,7 +65,9 @@ class PictureLoader {
   }
 };
 
-// The visible insert that owns a sprite.
+// The visible insert that owns a sprite, asked about its picture. What the
+// owner does as part of a run (its motion's events) goes through the
+// compositor's StageEnvironment, which knows the run.
 class SpriteOwner {
  public:
   virtual ~SpriteOwner() = default;
@@ -74,11 +76,6 @@ class SpriteOwner {
   virtual void RenderMetafile(StageSprite&, int /*width*/, int /*height*/) {}
   // The per-picture image processing applied before a show.
   virtual void ProcessPicture(StageSprite&) {}
-  virtual bool Stopping() const { return false; }
-  // A motion-path node was reached: raises its event code on the insert.
-  virtual void RaiseNodeEvent(uint32_t /*code*/) {}
-  // A motion path moved the sprite to `rect`; `node` is the node last passed.
-  virtual void PathMoved(size_t /*node*/, const Rect& /*rect*/) {}
 };
 
 struct ShowParams {
@@ -125,6 +122,15 @@ class StageEnvironment {
   // A deferred sprite's show effect starts ("start") or ends ("end", or
   // "abort" when cut short) as the scene-ready reveal plays it.
   virtual void RevealEffect(StageSprite& /*sprite*/, uint16_t /*effect*/, const char* /*op*/, int /*steps*/) {}
+  // A sprite of the compositor is being destroyed (under the stage lock):
+  // whatever still points at it lets go.
+  virtual void SpriteGone(const StageSprite& /*sprite*/) {}
+  // A sprite with an owner moves along a motion path: whether the owner has
+  // stopped playing, a node's event code reached, the sprite moved to `rect`
+  // (`node` is the node last passed).
+  virtual bool OwnerStopping(const StageSprite& /*sprite*/) { return false; }
+  virtual void NodeReached(StageSprite& /*sprite*/, uint32_t /*code*/) {}
+  virtual void MovedOnPath(StageSprite& /*sprite*/, size_t /*node*/, const Rect& /*rect*/) {}
 };
 
 }  // namespace kv

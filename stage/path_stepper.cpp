@@ -197,11 +197,11 @@ void SpriteMover::Move(const PathPose& pose) {
   // A node without a source rectangle shows the whole picture.
   if (src.IsEmpty()) src = sprite_.Picture().Bounds();
   sprite_.MoveWithSource(pose.rect, src, uint16_t(std::clamp(pose.layer, 0, 0xFFFF)));
-  if (sprite_.owner) sprite_.owner->PathMoved(node_, pose.rect);
+  if (sprite_.owner && env_) env_->MovedOnPath(sprite_, node_, pose.rect);
 }
 
 void SpriteMover::NodeEvent(uint32_t code) {
-  if (sprite_.owner) sprite_.owner->RaiseNodeEvent(code);
+  if (sprite_.owner && env_) env_->NodeReached(sprite_, code);
 }
 
 StagePathPlayer::StagePathPlayer(EffectClock& clock, NodeReader reader, Pacing pacing, AbortCheck abort)
@@ -223,11 +223,11 @@ void StagePathPlayer::Play(StageSprite& sprite, const MotionPath& path) {
   StageEnvironment& env = c->Environment();
   const uint16_t abortKey = sprite.effectAbortKey;
   StepClock clock(clock_, 0, pacing_, [&] {
-    return sprite.motion.stopMotion || (sprite.owner && sprite.owner->Stopping()) || env.StopRequested() ||
+    return sprite.motion.stopMotion || (sprite.owner && env.OwnerStopping(sprite)) || env.StopRequested() ||
            env.ShuttingDown() || (abort_ && abort_(abortKey));
   });
   clock.Start(1);
-  SpriteMover mover(sprite);
+  SpriteMover mover(sprite, &env);
   PathStepper(std::move(*nodes)).Play(mover, clock);
 }
 

@@ -98,13 +98,15 @@ CurvePoint CurveThrough(const CurvePoint& p0, const CurvePoint& p1, const CurveP
 // Moves a stage sprite to each shown pose and raises node events on its owner.
 class SpriteMover : public PathMover {
  public:
-  explicit SpriteMover(StageSprite& sprite) : sprite_(sprite) {}
+  // `env` hears of the owner's nodes and steps; none: nobody does.
+  explicit SpriteMover(StageSprite& sprite, StageEnvironment* env = nullptr) : sprite_(sprite), env_(env) {}
   void Move(const PathPose& pose) override;
   void NodeEvent(uint32_t code) override;
   void PassedNode(size_t node) override { node_ = node; }
 
  private:
   StageSprite& sprite_;
+  StageEnvironment* env_;
   size_t node_ = 0;
 };
 

@@ -74,6 +74,7 @@ StageSprite::~StageSprite() {
     compositor->Remove(*this, false);
     compositor->MarkDirty(d, false);
   }
+  if (compositor) compositor->Environment().SpriteGone(*this);
   if (window && savedWndProc) window->ForwardMouseToStage(false);
   std::lock_guard registry(RegistryLock());
   auto& reg = Registry();

@@ -7,6 +7,7 @@
 #include "engine/flow.h"
 #include "engine/register.h"
 #include "persist/document.h"
+#include "tests/engine/bare_run.h"
 #include "persist/hooks.h"
 #include "tests/engine/test_bytes.h"
 
@@ -349,12 +350,13 @@ TEST_F(InsertRecord, SizingNearTheIntLimitStopsAtIt) {
       {{0, kMax - 1, 5, kMax}, 16384, 16384, {0, kMax - 1, 16384, kMax}},
       {{kMin + 5, kMin, 0, 0}, -100, 7, {kMin + 5, kMin, kMin, kMin + 7}},
   };
+  test::BareRun run;
   for (const Case& c : cases) {
     for (bool resize : {false, true}) {
       CInsert insert;
       insert.rect = c.from;
       if (resize)
-        insert.ResizeTo(c.width, c.height);
+        insert.ResizeTo(run.ctx(), c.width, c.height);
       else
         insert.SetSize(c.width, c.height);
       EXPECT_EQ(insert.rect, c.expected) << c.from.left << "," << c.from.top << " + " << c.width << " x " << c.height

@@ -14,6 +14,7 @@
 #include "engine/timer.h"
 #include "engine/var.h"
 #include "engine/wait.h"
+#include "tests/engine/bare_run.h"
 
 namespace kv {
 namespace {
@@ -63,10 +64,11 @@ TEST(Kinds, CommentIsAlwaysDisabled) {
 }
 
 TEST(Kinds, BaseDefaultsOfTheVirtualInterface) {
+  test::BareRun run;
   CInsert insert;
   EXPECT_EQ(insert.GetShownSignal(), 1);
-  EXPECT_EQ(insert.SetPropertyText(0, "x"), 1);
-  EXPECT_EQ(insert.GetSprite(true), nullptr);
+  EXPECT_EQ(insert.SetPropertyText(run.ctx(), 0, "x"), 1);
+  EXPECT_EQ(insert.GetSprite(), nullptr);
   EXPECT_FALSE(insert.IsWindowBased());
   int32_t w = 0, h = 0;
   EXPECT_FALSE(insert.GetNaturalSize(w, h));

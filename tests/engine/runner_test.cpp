@@ -87,7 +87,7 @@ class CShowProbe : public CInsert {
   // Shared by the insert and its copies: how often a copy showed.
   std::shared_ptr<std::atomic<int>> shows = std::make_shared<std::atomic<int>>(0);
 
-  bool WantsOwnThread() const override { return true; }
+  bool WantsOwnThread(PlayContext&) const override { return true; }
   int32_t GetShownSignal() const override { return signal; }
   void SetShownSignal(int32_t v) override { signal = v; }
   void CopyFrom(const CInsert& other) override {

@@ -10,6 +10,7 @@
 #include "inserts/button.h"
 #include "inserts/hotspot.h"
 #include "stage/qt_painter.h"
+#include "tests/engine/bare_run.h"
 
 namespace kv {
 namespace {
@@ -118,8 +119,9 @@ TEST(ButtonState, PressReleaseAndLeaveSetThePressedState) {
     int pressed;
   } steps[] = {{event::kLeftButtonPressed, 1}, {event::kCursorMoving, 1}, {event::kLeftNoAction, 0},
                {event::kLeftButtonPressed, 1}, {event::kLeftButtonReleased, 0}};
+  test::BareRun run;
   for (const Step& s : steps) {
-    b->HandleStageEventAt(s.event, {5, 5});
+    b->HandleStageEventAt(run.ctx(), s.event, {5, 5});
     EXPECT_EQ(b->pressed, s.pressed) << s.event;
   }
 }
@@ -130,8 +132,9 @@ TEST(ButtonState, HotkeyActsAsAClickAndARepeatedKeyDownDoesNothing) {
     int phase;
     int pressed;
   } steps[] = {{1, 1}, {1, 1}, {2, 1}, {3, 0}, {3, 0}};
+  test::BareRun run;
   for (const auto& s : steps) {
-    b->OnHotkey('A', 1, s.phase);
+    b->OnHotkey(run.ctx(), 'A', 1, s.phase);
     EXPECT_EQ(b->pressed, s.pressed) << s.phase;
   }
   b->armed = 0;

@@ -7,6 +7,7 @@
 
 #include "engine/insert.h"
 #include "ext/register.h"
+#include "tests/engine/bare_run.h"
 
 namespace kv {
 namespace {
@@ -75,12 +76,13 @@ const Alias kAliases[] = {
 
 TEST(KindProperties, ColoursSharingAFieldReadBackTogether) {
   RegisterInsertClasses();
+  test::BareRun run;
   const ColorRef marker = ColorRef::FromRgb(0x12, 0x34, 0x56);
   for (const Alias& a : kAliases) {
     SCOPED_TRACE(a.className);
     auto insert = std::dynamic_pointer_cast<CInsert>(ClassRegistry::Find(a.className)->factory());
     insert->Reset();
-    ASSERT_TRUE(insert->SetProperty(a.set, marker));
+    ASSERT_TRUE(insert->SetProperty(run.ctx(), a.set, marker));
     for (const Keeper& k : kKeepers) {
       const PropertyAnswer answer = insert->GetProperty(k.id);
       const ColorRef* color = AnswerAs<ColorRef>(answer);
@@ -94,12 +96,13 @@ TEST(KindProperties, AValueOfAnotherTypeOrAPropertyNotKeptIsRefused) {
   RegisterInsertClasses();
   auto button = std::dynamic_pointer_cast<CInsert>(ClassRegistry::Find("CSDButton")->factory());
   button->Reset();
+  test::BareRun run;
   const PropertyAnswer before = button->GetProperty(Property::kFaceColor);
-  EXPECT_FALSE(button->SetProperty(Property::kFaceColor, 5.0));
-  EXPECT_FALSE(button->SetProperty(Property::kFaceColor, std::string("red")));
+  EXPECT_FALSE(button->SetProperty(run.ctx(), Property::kFaceColor, 5.0));
+  EXPECT_FALSE(button->SetProperty(run.ctx(), Property::kFaceColor, std::string("red")));
   EXPECT_EQ(button->GetProperty(Property::kFaceColor), before);
-  EXPECT_FALSE(button->SetProperty(Property::kVolume, 50.0));
-  EXPECT_TRUE(button->SetProperty(Property::kFaceColor, ColorRef(0x00FF00)));
+  EXPECT_FALSE(button->SetProperty(run.ctx(), Property::kVolume, 50.0));
+  EXPECT_TRUE(button->SetProperty(run.ctx(), Property::kFaceColor, ColorRef(0x00FF00)));
   EXPECT_EQ(button->GetProperty(Property::kFaceColor), PropertyAnswer(ColorRef(0x00FF00)));
 }
 

@@ -38,19 +38,23 @@ using Json = nlohmann::ordered_json;
 
 // show.kvp: the project. A variable `who`; optionally a wait for any key
 // (conditions 128); a call of next.kvs (command 0), found in the project's
-// own archive or folder; optionally the picture pic.bmp, found there too; a
-// jump to the scene lost.kvs (command 53), which is in no tree: a playing
-// run asks whether to go on.
-std::vector<uint8_t> ProjectBytes(bool waitForKey, bool withPicture = false) {
+// own archive or folder; optionally the picture pic.bmp, found there too,
+// 8 x 8 with its left edge at `pictureLeft`; a jump to the scene lost.kvs
+// (command 53), which is in no tree: a playing run asks whether to go on.
+std::vector<uint8_t> ProjectBytes(bool waitForKey, bool withPicture = false, int pictureLeft = 0) {
   Json items = Json::parse(R"([
     {"class": "CVar", "active": 1, "groupName": "G",
      "items": [{"class": "CVarsItem", "type": 3, "name": "who", "initialValue": 0}]},
     {"class": "CFlow", "active": 1, "name": "callNext", "command": 0, "argument": "next.kvs"},
     {"class": "CFlow", "active": 1, "name": "toLost", "command": 53, "argument": "lost.kvs"},
     {"class": "CBottom", "active": 1}])");
-  if (withPicture)
-    items.insert(items.begin() + 2, Json::parse(R"({"class": "CDisplay", "active": 1, "name": "pic", "showMode": 0,
-      "rect": {"left": 0, "top": 0, "right": 8, "bottom": 8}, "pictureFile": "pic.bmp"})"));
+  if (withPicture) {
+    Json pic = Json::parse(R"({"class": "CDisplay", "active": 1, "name": "pic", "showMode": 0,
+      "rect": {"top": 0, "bottom": 8}, "pictureFile": "pic.bmp"})");
+    pic["rect"]["left"] = pictureLeft;
+    pic["rect"]["right"] = pictureLeft + 8;
+    items.insert(items.begin() + 2, pic);
+  }
   if (waitForKey)
     items.insert(items.begin() + 1, Json::parse(R"({"class": "CWait", "active": 1, "name": "key", "conditions": 128})"));
   Json doc = Json::parse(R"({"class": "CStgDoc", "isProject": 1, "defaultGroup": "G",
@@ -226,10 +230,14 @@ std::optional<ColorRef> PngPixel(const std::filesystem::path& file, int x, int y
   return ColorRef::FromRgb(rgb[at], rgb[at + 1], rgb[at + 2]);
 }
 
+// Where each player's picture is: A's at the left of the stage, B's beside it.
+constexpr int kPictureLeftA = 0, kPictureLeftB = 16;
+
 TEST_F(TwoPlayers, LooseFilesResolveInTheirOwnFoldersAtTheirOwnDepths) {
   // The same stored names in both folders, with different contents.
   for (const auto& [name, mark] : {std::pair{"a", 1.0}, std::pair{"b", 2.0}}) {
-    WriteBytes(dir_ / name / "show.kvp", ProjectBytes(std::string(name) == "a", true));
+    const bool isA = std::string(name) == "a";
+    WriteBytes(dir_ / name / "show.kvp", ProjectBytes(isA, true, isA ? kPictureLeftA : kPictureLeftB));
     WriteBytes(dir_ / name / "next.kvs", NextBytes(mark));
     WriteBytes(dir_ / name / "pic.bmp", SolidBmp(kPictureColor));
   }
@@ -272,7 +280,9 @@ TEST_F(TwoPlayers, LooseFilesResolveInTheirOwnFoldersAtTheirOwnDepths) {
     const char* player;
     double mark;
     ColorRef picture;  // as the player's display depth keeps it
-  } cases[] = {{"a", 1, kPictureColor}, {"b", 2, FromRgb565(ToRgb565(kPictureColor))}};
+    int ownLeft, otherLeft;
+  } cases[] = {{"a", 1, kPictureColor, kPictureLeftA, kPictureLeftB},
+               {"b", 2, FromRgb565(ToRgb565(kPictureColor)), kPictureLeftB, kPictureLeftA}};
   for (const auto& c : cases) {
     TraceFacts facts = ReadTrace(dir_ / c.player / "trace.jsonl");
     // next.kvs came from the player's own folder.
@@ -281,13 +291,17 @@ TEST_F(TwoPlayers, LooseFilesResolveInTheirOwnFoldersAtTheirOwnDepths) {
     EXPECT_EQ(std::count(facts.texts.begin(), facts.texts.end(), "lost.kvs is not in project.  Continue?  (Yes or No)"),
               1)
         << c.player;
-    // Every frame that shows the picture (unlike the stage beside it) shows
-    // it as the player's depth keeps it.
+    // Every frame that shows the picture (unlike the stage below it) shows
+    // it as the player's depth keeps it, and no frame ever shows anything
+    // where the other player's picture is: each insert reaches only the
+    // stage of its own run.
     std::set<uint32_t> shown;
     for (const auto& frame : std::filesystem::directory_iterator(dir_ / c.player / "frames")) {
-      std::optional<ColorRef> at = PngPixel(frame.path(), 4, 4), beside = PngPixel(frame.path(), 20, 20);
-      ASSERT_TRUE(at && beside) << frame.path();
+      std::optional<ColorRef> at = PngPixel(frame.path(), c.ownLeft + 4, 4), beside = PngPixel(frame.path(), 20, 20),
+                              other = PngPixel(frame.path(), c.otherLeft + 4, 4);
+      ASSERT_TRUE(at && beside && other) << frame.path();
       if (*at != *beside) shown.insert(at->value);
+      EXPECT_EQ(*other, *beside) << frame.path();
     }
     EXPECT_EQ(shown, std::set<uint32_t>{c.picture.value}) << c.player;
   }

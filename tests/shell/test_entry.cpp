@@ -12,9 +12,9 @@ namespace kv {
 
 KV_IMPLEMENT_CLASS(CTestEntry, CVisibleInsert, 1)
 
-void CTestEntry::WidgetChanged(const std::string& property, const std::string& value) {
+void CTestEntry::WidgetChanged(PlayContext& ctx, const std::string& property, const std::string& value) {
   if (property != "text") return;
-  if (Runner* r = RunnerOf()) r->variables().SetString(name, value);
+  if (ctx.stage) ctx.runner.variables().SetString(name, value);
 }
 
 void RegisterTestKinds() {

@@ -15,12 +15,12 @@ class CTestEntry : public CWindowInsert {
   KV_DECLARE_CLASS(CTestEntry)
  public:
   std::string WidgetType() const override { return widgetType; }
-  void WidgetChanged(const std::string& property, const std::string& value) override;
+  void WidgetChanged(PlayContext& ctx, const std::string& property, const std::string& value) override;
   // The widget type every entry asks for (a test may name one no factory makes).
   static inline std::string widgetType = "line edit";
 
  protected:
-  void ConfigureWidget(WidgetWindow& w) override { w.SetProperty("text", comment); }
+  void ConfigureWidget(PlayContext&, WidgetWindow& w) override { w.SetProperty("text", comment); }
 };
 
 // Registers the insert classes and CTestEntry.

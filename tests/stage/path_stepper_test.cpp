@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -210,39 +211,101 @@ TEST(PathStepper, NearestSampleForDragging) {
   EXPECT_FALSE(PathStepper({}).Nearest({0, 0}));
 }
 
-struct EventOwner : SpriteOwner {
-  void RaiseNodeEvent(uint32_t code) override { codes.push_back(code); }
+// What the stage hears of a sprite's owner while a path moves the sprite,
+// and of sprites going away.
+struct PathEnvironment : FakeEnvironment {
+  bool OwnerStopping(const StageSprite&) override { return ownerStopped; }
+  void NodeReached(StageSprite& s, uint32_t code) override {
+    codes.push_back(code);
+    reachedBy.push_back(&s);
+  }
+  void MovedOnPath(StageSprite&, size_t node, const Rect& r) override {
+    lastNode = node;
+    lastRect = r;
+    ++moves;
+  }
+  void SpriteGone(const StageSprite& s) override { gone.push_back(reinterpret_cast<uintptr_t>(&s)); }
+  bool ownerStopped = false;
   std::vector<uint32_t> codes;
+  std::vector<const StageSprite*> reachedBy;
+  std::vector<uintptr_t> gone;  // addresses of sprites already destroyed
+  size_t lastNode = 0;
+  Rect lastRect;
+  int moves = 0;
 };
 
-TEST(StagePathPlayer, MovesTheSpriteAndRaisesEventsOnItsOwner) {
-  FakeEnvironment env;
+TEST(StagePathPlayer, TellsTheStageOfTheOwnersNodesAndSteps) {
+  const struct Case {
+    const char* name;
+    bool owned, ownerStopped;
+    std::vector<uint32_t> codes;
+    bool reachesTheEnd;
+  } cases[] = {
+      {"owned", true, false, {7, 8, 9}, true},
+      // Without an owner there is nobody to tell; the sprite still moves.
+      {"unowned", false, false, {}, true},
+      // An owner that has stopped playing ends the path at its first step,
+      // after the start node's event.
+      {"owner stopped", true, true, {7}, false},
+  };
+  for (const Case& k : cases) {
+    PathEnvironment env;
+    env.ownerStopped = k.ownerStopped;
+    Compositor c{CompositorRole::kStage};
+    ASSERT_EQ(c.Initialise({0, 0, 64, 48}, kBack, PixelFormat::kXrgb32, nullptr), 0);
+    c.SetEnvironment(&env);
+    ManualEffectClock clock;
+    std::vector<PathWaypoint> nodes{Node(10, 10, kStraightSegment, 1, 7), Node(20, 10, kStraightSegment, 1, 8),
+                                    Node(20, 30, kStraightSegment, 1, 9)};
+    nodes[2].srcRight = 5;  // the last node shows the left half of the picture
+    bool readerAsked = false;
+    StagePathPlayer player(clock, [&](const MotionPath&) {
+      readerAsked = true;
+      return std::optional(nodes);
+    });
+    c.SetPathPlayer(&player);
+    {
+      StageSprite s;
+      FakeOwner owner;
+      if (k.owned) s.owner = &owner;
+      Place(s, Solid24(10, 6, kRed), {5, 7, 15, 13}, 5);
+      c.Add(s, true);
+      const MotionPath* path = nullptr;
+      s.PlayPath(*reinterpret_cast<const MotionPath*>(&path));  // the reader never looks at the block
+      EXPECT_TRUE(readerAsked) << k.name;
+      EXPECT_EQ(env.codes, k.codes) << k.name;
+      for (const StageSprite* by : env.reachedBy) EXPECT_EQ(by, &s) << k.name;
+      EXPECT_EQ(s.rect == (Rect{15, 27, 25, 33}), k.reachesTheEnd) << k.name;
+      EXPECT_EQ(s.moving, 0) << k.name;
+      if (k.name == std::string("owned")) {
+        EXPECT_EQ(s.srcRect, (Rect{0, 0, 5, 6}));
+        EXPECT_EQ(c.Snapshot().GetPixel(20, 30), kRed);
+        EXPECT_EQ(env.lastRect, s.rect);
+        EXPECT_EQ(env.lastNode, 2u);
+      } else {
+        // Steps are told only of an owned sprite that moves.
+        EXPECT_EQ(env.moves, 0) << k.name;
+      }
+      EXPECT_TRUE(env.gone.empty()) << k.name;
+    }
+    // The sprite went while on the compositor: the stage heard of it.
+    EXPECT_EQ(env.gone.size(), 1u) << k.name;
+  }
+}
+
+TEST(StageSprite, OnlyASpriteOfACompositorTellsItsStageItGoes) {
+  PathEnvironment env;
   Compositor c{CompositorRole::kStage};
-  ASSERT_EQ(c.Initialise({0, 0, 64, 48}, kBack, PixelFormat::kXrgb32, nullptr), 0);
+  ASSERT_EQ(c.Initialise({0, 0, 16, 16}, kBack, PixelFormat::kXrgb32, nullptr), 0);
   c.SetEnvironment(&env);
-  ManualEffectClock clock;
-  std::vector<PathWaypoint> nodes{Node(10, 10, kStraightSegment, 1, 7), Node(20, 10, kStraightSegment, 1, 8),
-                                  Node(20, 30, kStraightSegment, 1, 9)};
-  nodes[2].srcRight = 5;  // the last node shows the left half of the picture
-  bool readerAsked = false;
-  StagePathPlayer player(clock, [&](const MotionPath&) {
-    readerAsked = true;
-    return std::optional(nodes);
-  });
-  c.SetPathPlayer(&player);
-  StageSprite s;
-  EventOwner owner;
-  s.owner = &owner;
-  Place(s, Solid24(10, 6, kRed), {5, 7, 15, 13}, 5);
-  c.Add(s, true);
-  const MotionPath* path = nullptr;
-  s.PlayPath(*reinterpret_cast<const MotionPath*>(&path));  // the reader never looks at the block
-  EXPECT_TRUE(readerAsked);
-  EXPECT_EQ(s.rect, (Rect{15, 27, 25, 33}));
-  EXPECT_EQ(s.srcRect, (Rect{0, 0, 5, 6}));
-  EXPECT_EQ(owner.codes, (std::vector<uint32_t>{7, 8, 9}));
-  EXPECT_EQ(c.Snapshot().GetPixel(20, 30), kRed);
-  EXPECT_EQ(s.moving, 0);
+  uintptr_t onOne = 0;
+  {
+    StageSprite on, off;
+    Place(on, Solid24(4, 4, kRed), {0, 0, 4, 4}, 1);
+    on.compositor = &c;
+    onOne = reinterpret_cast<uintptr_t>(&on);
+  }
+  EXPECT_EQ(env.gone, std::vector<uintptr_t>{onOne});
 }
 
 TEST(StagePathPlayer, OlderLayoutsLeaveTheSpriteInPlace) {
