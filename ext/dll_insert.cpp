@@ -1,5 +1,7 @@
 #include "ext/dll_insert.h"
 
+#include "engine/play_context.h"
+
 #include <cstring>
 #include <filesystem>
 
@@ -145,9 +147,9 @@ int ScDLL::Run(Runner& runner, int32_t mode) {
   return 1;
 }
 
-void ScDLL::PutOnStage() {
-  Runner* runner = RunnerOf();
-  if (!runner || !IsExtensionObject()) return;
+void ScDLL::PutOnStage(PlayContext& ctx) {
+  Runner* runner = &ctx.runner;
+  if (!IsExtensionObject()) return;
   // The configured procedure is the object's initialisation, before it shows.
   if (!procedureName.empty()) CallReported(*runner);
   else try {
@@ -156,14 +158,14 @@ void ScDLL::PutOnStage() {
       runner->ReportRunError(this, e.id, e.Detail());
     }
   if (runner->IsStopRequested() || runner->shuttingDown) return;
-  CVisibleInsert::PutOnStage();
+  CVisibleInsert::PutOnStage(ctx);
 }
 
-void ScDLL::PlayOnStage() {
-  Runner* runner = RunnerOf();
-  if (!runner || !IsExtensionObject()) return;
-  if (path) CVisibleInsert::PlayOnStage();
-  if (!stage || !library_) return;
+void ScDLL::PlayOnStage(PlayContext& ctx) {
+  Runner* runner = &ctx.runner;
+  if (!IsExtensionObject()) return;
+  if (path) CVisibleInsert::PlayOnStage(ctx);
+  if (!ctx.stage || !GetSprite() || !library_) return;
   if (!animateLooked_) {
     animate_ = reinterpret_cast<AnimateFn>(library_->Symbol("kvoAnimate"));
     animateLooked_ = true;
@@ -179,8 +181,8 @@ void ScDLL::PlayOnStage() {
   runner->RaiseEvent(*this, event::kStopPlaying, 0, nullptr);
 }
 
-void ScDLL::Hide() {
-  TakeOffAndDropSprite();
+void ScDLL::Hide(PlayContext& ctx) {
+  TakeOffAndDropSprite(ctx);
   // The process keeps the library loaded; the insert lets go of it and
   // looks it up again when it next runs.
   library_.reset();
@@ -192,9 +194,10 @@ std::unique_ptr<StageSprite> ScDLL::MakeSprite(Stage& s) {
   return MakePaintedSprite(*this, *this, s);
 }
 
-void ScDLL::PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) {
-  Runner* runner = RunnerOf();
-  if (!runner) return;
+void ScDLL::PaintSprite(PlayContext* ctx, StageSprite& sprite, DrawTarget& target, const Rect& clip) {
+  // Drawn for a frame with no run (the benchmarks): the rectangle stays undrawn.
+  if (!ctx) return;
+  Runner* runner = &ctx->runner;
   if (!library_) {
     // Errors were told when the object started; drawing only tries again.
     if (!LoadLibrary(*runner, false)) return;
@@ -240,11 +243,10 @@ void ScDLL::PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& cli
                 size_t(area.Width()) * bpp);
 }
 
-void ScDLL::HandleStageEventAt(uint32_t eventCode, Point at) {
-  CVisibleInsert::HandleStageEventAt(eventCode, at);
+void ScDLL::HandleStageEventAt(PlayContext& ctx, uint32_t eventCode, Point at) {
+  CVisibleInsert::HandleStageEventAt(ctx, eventCode, at);
   if (!IsExtensionObject() || !action_) return;
-  Runner* runner = RunnerOf();
-  if (!runner || runner->sceneChanging) return;
+  if (ctx.runner.sceneChanging) return;
   CallingObjectScope self(shared_from_this());
   std::string fault;
   CallCatchingFaults([&] { action_(int32_t(eventCode), at.x, at.y, 0); }, fault);

@@ -56,11 +56,11 @@ class ScDLL : public CVisibleInsert, public DllFields, public SelfPainting {
   bool HasContent() const override { return !dllPath.empty(); }
 
   int Run(Runner& runner, int32_t mode) override;
-  void Hide() override;
-  void PutOnStage() override;
-  void PlayOnStage() override;
-  void HandleStageEventAt(uint32_t eventCode, Point at) override;
-  void PaintSprite(StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
+  void Hide(PlayContext& ctx) override;
+  void PutOnStage(PlayContext& ctx) override;
+  void PlayOnStage(PlayContext& ctx) override;
+  void HandleStageEventAt(PlayContext& ctx, uint32_t eventCode, Point at) override;
+  void PaintSprite(PlayContext* ctx, StageSprite& sprite, DrawTarget& target, const Rect& clip) override;
 
   // The pixels the last kvoRender drew into; null before the first.
   const kv_Bitmap* LastBitmap() const { return rendered_ ? &bitmap_ : nullptr; }

@@ -210,7 +210,7 @@ KV_EXPORT void kvo_SetPosition(const char* name, kv_Rect rect) {
   InsertPtr o = FindNamed(*run.get(), name);
   // A rectangle past the picture bound would make a surface too large.
   if (!o || !WithinPictureBound(int64_t(rect.right) - rect.left, int64_t(rect.bottom) - rect.top)) return;
-  o->MoveTo(rect.left, rect.top, rect.right, rect.bottom, false);
+  o->MoveTo(run->Context(), rect.left, rect.top, rect.right, rect.bottom, false);
 }
 
 KV_EXPORT void kvo_Update(const char* name) {
@@ -218,7 +218,7 @@ KV_EXPORT void kvo_Update(const char* name) {
   if (!run.Live()) return;
   InsertPtr o = FindNamed(*run.get(), name);
   if (!o) return;
-  if (OwnsObject(*run.get(), *o)) o->Invalidate();
+  if (OwnsObject(*run.get(), *o)) o->Invalidate(run->Context());
   else PostForObject(*run.get(), command::kUpdateObject, o);
 }
 
@@ -231,7 +231,7 @@ KV_EXPORT void kvo_PutOnStage(const char* name) {
   ScriptThreadContext* own = run->ThreadOf(*o);
   if (own && own != ScriptThreadContext::Current()) return;
   std::unique_ptr<MotionPath> path = std::move(v->path);
-  if (own) v->PutOnStage();
+  if (own) v->PutOnStage(run->Context());
   else PlayHere(*run.get(), o);
   if (!v->path) v->path = std::move(path);
 }
@@ -239,7 +239,7 @@ KV_EXPORT void kvo_PutOnStage(const char* name) {
 KV_EXPORT void kvo_TakeOffStage(const char* name) {
   RunOfCaller run;
   if (!run.Live()) return;
-  if (InsertPtr o = FindNamed(*run.get(), name)) o->TakeOffStage();
+  if (InsertPtr o = FindNamed(*run.get(), name)) o->TakeOffStage(run->Context());
 }
 
 namespace {

@@ -1,5 +1,7 @@
 #include "inserts/print_stage.h"
 
+#include "engine/play_context.h"
+
 #include <cmath>
 #include <exception>
 #include <vector>
@@ -74,7 +76,7 @@ void PrintStage::Render(const Rect& source, const std::shared_ptr<CInsert>& sing
     if (auto visible = std::dynamic_pointer_cast<CVisibleInsert>(single)) {
       PrintEntry e{visible};
       std::lock_guard lock(stage_.compositor().Lock());
-      if (StageSprite* s = visible->GetSprite(false)) {
+      if (StageSprite* s = visible->GetSprite()) {
         e.rop = s->pending.rop;
         e.stretchOption = s->pending.option;
       }
@@ -98,11 +100,11 @@ void PrintStage::Render(const Rect& source, const std::shared_ptr<CInsert>& sing
     try {
       auto copy = std::dynamic_pointer_cast<CVisibleInsert>(e.insert->Clone(false));
       if (!copy) continue;
-      copy->stage = &stage_;
       if (single) copy->rect = {0, 0, source.Width(), source.Height()};
       copy->rect = ScalePrintRect(copy->rect, sx, sy, single ? 0 : source.left, single ? 0 : source.top);
       ScaleDrawing(*copy, sy);
-      StageSprite* sprite = copy->GetSprite(true);
+      // Made on the run's stage, then drawn by the printer's compositor.
+      StageSprite* sprite = copy->EnsureSprite(stage_.context());
       copies_.push_back(copy);
       if (!sprite) continue;
       sprite->compositor = print_.get();

@@ -41,8 +41,7 @@ struct PrintedStage {
       const int x = (i % 8) * 128 + 8, y = (i / 8) * 128 + 8;
       r->rect = {x, y, x + 100, y + 100};
       r->fillColor = uint32_t(i * 0x050A0F) & 0xFFFFFF;
-      r->stage = stage.get();
-      if (StageSprite* sprite = r->GetSprite(true))
+      if (StageSprite* sprite = r->EnsureSprite(stage->context()))
         sprite->Show(ShowParams::kSrcCopy, 0, 0, 0, 0, nullptr, 0, 0, 1, kStateShown);
       shapes.push_back(r);
     }

@@ -154,8 +154,7 @@ class PrintJob : public ::testing::Test {
     box->penStyle = 5;
     box->fillColor = 0x0000FF;
     box->shadowX = box->shadowY = 0;
-    box->stage = stage.get();
-    StageSprite* s = box->GetSprite(true);
+    StageSprite* s = box->EnsureSprite(stage->context());
     ASSERT_NE(s, nullptr);
     s->Show(ShowParams::kSrcCopy, 0, 0, 0, 0, nullptr, 0, 0, 1, kStateShown);
   }
