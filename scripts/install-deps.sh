@@ -12,6 +12,8 @@ packages=(
   nlohmann-json3-dev libpng-dev zlib1g-dev libcurl4-openssl-dev qt6-base-dev
   libsdl2-dev libasound2-dev libsndfile1-dev libfluidsynth-dev timgm6mb-soundfont
   libgif-dev libjpeg62-turbo-dev libtiff-dev
+  # movies (FFmpeg's libraries; the command-line ffmpeg makes the tests' movies only)
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   # scanning (SANE; libsane1 also holds the `test` backend the tests scan from)
   libsane-dev libsane1
   # fonts of drawn text and metafiles (Arial, Times New Roman, Courier New;
@@ -22,7 +24,7 @@ packages=(
   # test oracles and benchmark baselines only
   libexpat1-dev libxml2-dev libpugixml-dev libpixman-1-dev lua5.4 nginx-light curl sox
   python3-pil imagemagick libjpeg-turbo-progs qt6-image-formats-plugins
-  libwmf-bin perl unrtf
+  libwmf-bin perl unrtf ffmpeg
   # installing and packaging: the checks of the install tree, the icon's
   # bitmap sizes, and the Debian package (scripts/package.sh)
   desktop-file-utils libxml2-utils man-db shared-mime-info librsvg2-bin dpkg-dev lintian
