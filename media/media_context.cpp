@@ -138,6 +138,39 @@ void MediaContext::TraceSound(const std::string& insert, const char* op) {
   if (trace_) trace_->Sound(ScriptThreadContext::CurrentTraceName(), insert, op);
 }
 
+void MediaContext::TraceMovie(const std::string& insert, const char* op, int64_t frame) {
+  if (trace_) trace_->Movie(insert, op, frame);
+}
+
+MovieAudioOut MediaContext::MovieAudio() {
+  MovieAudioOut out;
+  out.mixer = mixer();
+  out.sync = [this] { Sync(); };
+  out.changed = [this] { Changed(); };
+  return out;
+}
+
+bool MediaContext::SilenceOtherSounds(VoiceId keep) {
+  std::lock_guard lock(silenceMutex_);
+  if (silencingMovies_ > 0 || !mixer()) return false;
+  Sync();
+  silencedVoices_ = mixer()->PauseAllExcept(keep);
+  ++silencingMovies_;
+  Changed();
+  return true;
+}
+
+void MediaContext::EndSilence() {
+  std::lock_guard lock(silenceMutex_);
+  if (--silencingMovies_ >= 1) return;
+  silencingMovies_ = 0;
+  if (!mixer()) return;
+  Sync();
+  for (VoiceId v : silencedVoices_) mixer()->Resume(v);
+  silencedVoices_.clear();
+  Changed();
+}
+
 void MediaContext::OnMciSound(const std::string& device, const char* op) {
   if (!trace_) return;
   std::string thread;
