@@ -135,11 +135,15 @@ std::unique_ptr<StageSprite> CAVI::MakeSprite(Stage& stage) {
     code = mci_err::kInternal, problem = "out of memory";
   }
   if (!decoder) {
+    // Reported once: preparing and showing both ask for the sprite.
+    if (file == failedFile_) return nullptr;
+    failedFile_ = file;
     // The message names the device's error, the reason and the file.
     if (runner.playerRunning)
       runner.ReportRunError(this, kMciErrorText, std::string(MciErrorText(code)) + " (" + problem + "): " + file);
     return nullptr;
   }
+  failedFile_.clear();
   const MovieInfo info = decoder->Info();
   lengthMs_ = info.lengthMs;
   // Stretched, the movie fills the object's rectangle; otherwise it keeps its own size.
@@ -160,6 +164,7 @@ std::unique_ptr<StageSprite> CAVI::MakeSprite(Stage& stage) {
   playback_ = std::make_unique<MoviePlayback>(
       runner.clock(), std::move(decoder), media ? media->MovieAudio() : MovieAudioOut{},
       [this](const MoviePicture& p, int64_t, const std::function<bool()>& giveUp) { return Present(p, giveUp); });
+  if (media) media->AddMovie(*playback_);
   return sprite;
 }
 
@@ -283,7 +288,10 @@ void CAVI::ClosePlayback() {
     playback_->Stop();
     TraceMovie("stop");
   }
-  if (Runner* r = RunnerOf()) Unsilence(r->Context().media);
+  if (Runner* r = RunnerOf(); r && r->Context().media) {
+    Unsilence(r->Context().media);
+    r->Context().media->RemoveMovie(*playback_);
+  }
   playback_.reset();
 }
 
@@ -326,6 +334,7 @@ void CAVI::ChangeContent(const std::string& file) {
   StageSprite* old = GetSprite(false);
   if (old && old->onStage && EqualsNoCase(file, movieFile)) return;
   movieFile = file;
+  failedFile_.clear();
   if (!old) return;
   const uint8_t state = old->displayState;
   const bool wasOn = old->onStage != 0;

@@ -95,6 +95,7 @@ class CAVI : public CVisibleInsert, public AviFields {
 
   std::unique_ptr<MoviePlayback> playback_;
   int64_t lengthMs_ = 0;
+  std::string failedFile_;  // the substituted name whose opening failed, reported
   std::atomic<bool> ended_{false};
   std::atomic<bool> stopRequest_{false};
   std::atomic<bool> loopActive_{false};

@@ -91,7 +91,7 @@ std::optional<std::filesystem::path> MediaContext::Resolve(const std::string& na
 }
 
 void MediaContext::Sync() {
-  if (!mixer_ || !sink_) return;
+  if (!mixer_ || !sink_ || finished_) return;
   std::lock_guard lock(renderMutex_);
   mixer_->RenderTo(Mixer::FrameAtMs(clock_.NowMs()), *sink_);
 }
@@ -119,8 +119,13 @@ void MediaContext::RenderLoop() {
 
 void MediaContext::Finish() {
   if (finished_) return;
-  finished_ = true;
+  {
+    std::lock_guard lock(moviesMutex_);
+    for (MoviePlayback* m : movies_) m->DetachAudio();
+    movies_.clear();
+  }
   Sync();
+  finished_ = true;
   stopRender_ = true;
   if (renderThread_.joinable()) {
     clock_.Wake(renderWaiter_);
@@ -144,6 +149,7 @@ void MediaContext::TraceMovie(const std::string& insert, const char* op, int64_t
 
 MovieAudioOut MediaContext::MovieAudio() {
   MovieAudioOut out;
+  if (finished_) return out;
   out.mixer = mixer();
   out.sync = [this] { Sync(); };
   out.changed = [this] { Changed(); };
@@ -152,7 +158,7 @@ MovieAudioOut MediaContext::MovieAudio() {
 
 bool MediaContext::SilenceOtherSounds(VoiceId keep) {
   std::lock_guard lock(silenceMutex_);
-  if (silencingMovies_ > 0 || !mixer()) return false;
+  if (silencingMovies_ > 0 || !mixer() || finished_) return false;
   Sync();
   silencedVoices_ = mixer()->PauseAllExcept(keep);
   ++silencingMovies_;
@@ -164,11 +170,25 @@ void MediaContext::EndSilence() {
   std::lock_guard lock(silenceMutex_);
   if (--silencingMovies_ >= 1) return;
   silencingMovies_ = 0;
-  if (!mixer()) return;
+  if (!mixer() || finished_) return;
   Sync();
   for (VoiceId v : silencedVoices_) mixer()->Resume(v);
   silencedVoices_.clear();
   Changed();
+}
+
+void MediaContext::AddMovie(MoviePlayback& movie) {
+  std::lock_guard lock(moviesMutex_);
+  if (finished_) {
+    movie.DetachAudio();
+    return;
+  }
+  movies_.push_back(&movie);
+}
+
+void MediaContext::RemoveMovie(MoviePlayback& movie) {
+  std::lock_guard lock(moviesMutex_);
+  std::erase(movies_, &movie);
 }
 
 void MediaContext::OnMciSound(const std::string& device, const char* op) {

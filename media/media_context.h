@@ -78,6 +78,10 @@ class MediaContext : public MediaService {
   // the last silencing movie ends, they resume.
   bool SilenceOtherSounds(VoiceId keep);
   void EndSilence();
+  // Movies playing in this run: their sound is taken from them when the
+  // run's sound ends, before the mixer goes.
+  void AddMovie(MoviePlayback& movie);
+  void RemoveMovie(MoviePlayback& movie);
   // Sounds playing through the buffers (the play loops).
   std::atomic<int> playingSounds{0};
   // "DirectSound is not available." is shown once per run; true the first time.
@@ -112,7 +116,9 @@ class MediaContext : public MediaService {
   Waiter renderWaiter_;
   std::thread renderThread_;
   std::atomic<bool> stopRender_{false};
-  bool finished_ = false;
+  std::atomic<bool> finished_{false};
+  std::mutex moviesMutex_;
+  std::vector<MoviePlayback*> movies_;
   std::atomic<bool> missingNoticeShown_{false};
   std::atomic<long> aliasCounter_{0};
   std::mutex silenceMutex_;

@@ -137,6 +137,12 @@ void MoviePlayback::SetMuted(bool muted) {
   }
 }
 
+void MoviePlayback::DetachAudio() {
+  Interrupt in(*this);
+  DropVoiceLocked();
+  audio_ = {};
+}
+
 MoviePlayback::Mode MoviePlayback::GetMode() const {
   std::lock_guard lock(mutex_);
   return mode_;

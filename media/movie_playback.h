@@ -54,6 +54,9 @@ class MoviePlayback {
   // Ends play where it is; `ended` is not called.
   void Stop();
   void SetMuted(bool muted);
+  // The sound output goes away: the voice is dropped and the rest of the
+  // movie plays without sound.
+  void DetachAudio();
 
   Mode GetMode() const;
   int64_t PositionMs() const;
