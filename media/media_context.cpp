@@ -63,6 +63,7 @@ MediaContext::MediaContext(Clock& clock, TraceSink* trace, MediaOptions options)
       ctx->runner.PumpMessage(false, std::min(bound, clock_.NowMs() + kRealTimeRenderMs));
   };
   config.onSound = [this](const std::string& device, const char* op) { OnMciSound(device, op); };
+  config.clock = &clock_;
   mci_ = std::make_unique<MciSystem>(device, std::move(config));
   if (speakers_) speakers_->Start();
   // With the speakers SDL pulls the sound, but the loop still keeps the run

@@ -201,7 +201,10 @@ void MoviePlayback::Loop() {
         PresentLocked();
         position_ = endMs_;
         mode_ = Mode::kStopped;
-        DropVoiceLocked();
+        // Without a hook to render the output first, the voice (which has
+        // ended with the picture) stays until the next command, whose
+        // caller renders first; dropping it now could cut its last block.
+        if (audio_.sync) DropVoiceLocked();
         ended = std::move(ended_);
         ended_ = nullptr;
       } else {
