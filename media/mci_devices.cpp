@@ -611,6 +611,7 @@ std::shared_ptr<Media> MciSystem::LoadMedia(int kind, const std::string& element
 
 void MciSystem::Close(Device& d) {
   Halt(d, mci_notify::kAborted);
+  if (d.movie && d.movie->GetMode() != MoviePlayback::Mode::kStopped) Observe(d, "stop");
   // The movie's thread may be waiting for the lock to report its end: it
   // hears that the device is gone and lets go, so that it can be joined.
   *d.alive = false;
