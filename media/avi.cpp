@@ -266,20 +266,22 @@ void CAVI::Stop() {
 
 void CAVI::Pause() {
   CVisibleInsert::Pause();
-  CAVI& p = Player();
-  if (&p != this) p.runState = run_state::kPaused;
-  if (!p.playback_ || p.playback_->GetMode() != MoviePlayback::Mode::kPlaying) return;
-  p.playback_->Pause();
-  p.TraceMovie("pause");
+  PauseMovie(true);
 }
 
 void CAVI::Resume() {
   CVisibleInsert::Resume();
+  PauseMovie(false);
+}
+
+// The movie plays in the thread copy, when there is one.
+void CAVI::PauseMovie(bool pause) {
   CAVI& p = Player();
-  if (&p != this) p.runState = run_state::kStarted;
-  if (!p.playback_ || p.playback_->GetMode() != MoviePlayback::Mode::kPaused) return;
-  p.playback_->Resume();
-  p.TraceMovie("resume");
+  if (&p != this) p.runState = pause ? run_state::kPaused : run_state::kStarted;
+  const auto from = pause ? MoviePlayback::Mode::kPlaying : MoviePlayback::Mode::kPaused;
+  if (!p.playback_ || p.playback_->GetMode() != from) return;
+  pause ? p.playback_->Pause() : p.playback_->Resume();
+  p.TraceMovie(pause ? "pause" : "resume");
 }
 
 void CAVI::ClosePlayback() {

@@ -86,6 +86,7 @@ class CAVI : public CVisibleInsert, public AviFields {
   CAVI& Player();
   void WakeLoop();
   void ClosePlayback();
+  void PauseMovie(bool pause);
   void TraceMovie(const char* op);
   // The movie thread's frame into the sprite's picture; false when the
   // stage lock could not be had before `giveUp`.

@@ -811,19 +811,12 @@ uint32_t MciSystem::ExecuteVideo(Device& d, const MciCommand& cmd, std::string& 
     endPlay(mci_notify::kAborted);
     return done();
   }
-  if (cmd.verb == "pause") {
+  if (cmd.verb == "pause" || cmd.verb == "resume") {
     kw = MatchMciKeywords(cmd.args, kPlainGrammar);
-    if (movie.GetMode() == MoviePlayback::Mode::kPlaying) {
-      movie.Pause();
-      Observe(d, "pause");
-    }
-    return done();
-  }
-  if (cmd.verb == "resume") {
-    kw = MatchMciKeywords(cmd.args, kPlainGrammar);
-    if (movie.GetMode() == MoviePlayback::Mode::kPaused) {
-      movie.Resume();
-      Observe(d, "resume");
+    const bool pause = cmd.verb == "pause";
+    if (movie.GetMode() == (pause ? MoviePlayback::Mode::kPlaying : MoviePlayback::Mode::kPaused)) {
+      pause ? movie.Pause() : movie.Resume();
+      Observe(d, pause ? "pause" : "resume");
     }
     return done();
   }

@@ -168,6 +168,29 @@ AVCodecContext* OpenDecoder(AVStream* st, const char* what) {
   return cc;
 }
 
+// The next frame of stream `index` into `frame`, reading and sending packets
+// as the decoder asks; false at the end. A damaged packet is skipped (the
+// frames after it may still decode); too many packets without a frame end
+// the stream, so a hostile file cannot keep the decoder busy for ever.
+bool NextFrame(AVFormatContext* fmt, AVCodecContext* cc, int index, AVPacket* packet, AVFrame* frame, bool& draining) {
+  for (int fruitless = 0; fruitless < kMaxFruitlessPackets;) {
+    const int r = avcodec_receive_frame(cc, frame);
+    if (r == 0) return true;
+    if (r != AVERROR(EAGAIN) || draining) return false;
+    if (av_read_frame(fmt, packet) < 0) {
+      draining = true;
+      avcodec_send_packet(cc, nullptr);
+      continue;
+    }
+    if (packet->stream_index == index) {
+      avcodec_send_packet(cc, packet);
+      ++fruitless;
+    }
+    av_packet_unref(packet);
+  }
+  return false;
+}
+
 }  // namespace
 
 int64_t MovieFrameAt(int64_t ms, double rate) {
@@ -217,24 +240,9 @@ struct MovieDecoder::State {
   // Decodes the next frame into `out`; false at the end of the stream.
   bool Decode(DecodedFrame& out) {
     if (ended) return false;
-    for (int fruitless = 0; fruitless < kMaxFruitlessPackets;) {
-      const int r = avcodec_receive_frame(codec, out.frame);
-      if (r == 0) {
-        Stamp(out);
-        return true;
-      }
-      if (r != AVERROR(EAGAIN) || draining) break;
-      if (av_read_frame(container.fmt, packet) < 0) {
-        draining = true;
-        avcodec_send_packet(codec, nullptr);
-        continue;
-      }
-      if (packet->stream_index == videoIndex) {
-        // A damaged packet is skipped; the frames after it may still decode.
-        avcodec_send_packet(codec, packet);
-        ++fruitless;
-      }
-      av_packet_unref(packet);
+    if (NextFrame(container.fmt, codec, videoIndex, packet, out.frame, draining)) {
+      Stamp(out);
+      return true;
     }
     ended = true;
     return false;
@@ -409,6 +417,7 @@ std::shared_ptr<const SoundBuffer> MovieDecoder::Sound() {
   buffer->sampleRate = Mixer::kRate;
   std::vector<float>& out = buffer->samples;
   bool placed = false, draining = false;
+  int inFormat = -1, inRate = 0, inChannels = 0;
   int64_t skip = 0;  // frames to drop where the sound starts before the picture
   int channels = 2;
   auto convert = [&](const uint8_t** in, int count) {
@@ -427,51 +436,48 @@ std::shared_ptr<const SoundBuffer> MovieDecoder::Sound() {
   };
   try {
     if (!pkt || !frame) throw std::bad_alloc();
-    for (int fruitless = 0; fruitless < kMaxFruitlessPackets && out.size() < kMaxAudioSamples;) {
-      int r = avcodec_receive_frame(cc, frame);
-      if (r == 0) {
-        if (!swr) {
-          AVChannelLayout in = cc->ch_layout;
-          if (in.order == AV_CHANNEL_ORDER_UNSPEC || in.nb_channels <= 0)
-            av_channel_layout_default(&in, std::max(1, frame->ch_layout.nb_channels));
-          // Mono stays mono: the mixer plays it on both sides at full level.
-          channels = in.nb_channels == 1 ? 1 : 2;
-          AVChannelLayout outLayout{};
-          av_channel_layout_default(&outLayout, channels);
-          buffer->channels = channels;
-          if (frame->sample_rate <= 0 ||
-              swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_FLT, Mixer::kRate, &in,
-                                  static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr) < 0 ||
-              swr_init(swr) < 0)
-            break;
+    while (out.size() < kMaxAudioSamples && NextFrame(c.fmt, cc, index, pkt, frame, draining)) {
+      // The resampler reads what it was set up for: a frame of another
+      // layout, format or rate (a damaged stream) ends the sound there.
+      if (swr && (frame->format != inFormat || frame->sample_rate != inRate ||
+                  frame->ch_layout.nb_channels != inChannels))
+        break;
+      if (!swr) {
+        inFormat = frame->format, inRate = frame->sample_rate, inChannels = frame->ch_layout.nb_channels;
+        if (inChannels <= 0) break;
+        AVChannelLayout in{};
+        if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+          av_channel_layout_default(&in, inChannels);
+        else if (av_channel_layout_copy(&in, &frame->ch_layout) < 0)
+          break;
+        // Mono stays mono: the mixer plays it on both sides at full level.
+        channels = in.nb_channels == 1 ? 1 : 2;
+        AVChannelLayout outLayout{};
+        av_channel_layout_default(&outLayout, channels);
+        buffer->channels = channels;
+        if (frame->sample_rate <= 0 ||
+            swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_FLT, Mixer::kRate, &in,
+                                static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr) < 0 ||
+            swr_init(swr) < 0) {
+          av_channel_layout_uninit(&in);
+          break;
         }
-        if (!placed) {
-          placed = true;
-          // The first sound frame's time against the picture's start.
-          const int64_t ts = frame->best_effort_timestamp;
-          if (ts != AV_NOPTS_VALUE) {
-            const int64_t at = av_rescale_q(ts, st->time_base, {1, int(Mixer::kRate)}) -
-                               av_rescale_q(s.origin, s.stream->time_base, {1, int(Mixer::kRate)});
-            if (at > 0) out.assign(size_t(std::min<int64_t>(at, int64_t(kMaxAudioSamples / 2))) * size_t(channels), 0.0f);
-            if (at < 0) skip = -at;
-          }
+        av_channel_layout_uninit(&in);
+      }
+      if (!placed) {
+        placed = true;
+        // The first sound frame's time against the picture's start.
+        const int64_t ts = frame->best_effort_timestamp;
+        if (ts != AV_NOPTS_VALUE) {
+          const int64_t at = av_rescale_q(ts, st->time_base, {1, int(Mixer::kRate)}) -
+                             av_rescale_q(s.origin, s.stream->time_base, {1, int(Mixer::kRate)});
+          if (at > 0) out.assign(size_t(std::min<int64_t>(at, int64_t(kMaxAudioSamples / 2))) * size_t(channels), 0.0f);
+          if (at < 0) skip = -at;
         }
-        convert(const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-        continue;
       }
-      if (r != AVERROR(EAGAIN) || draining) break;
-      if (av_read_frame(c.fmt, pkt) < 0) {
-        draining = true;
-        avcodec_send_packet(cc, nullptr);
-        continue;
-      }
-      if (pkt->stream_index == index) {
-        avcodec_send_packet(cc, pkt);
-        ++fruitless;
-      }
-      av_packet_unref(pkt);
+      convert(const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
     }
-    if (swr) convert(nullptr, 0);
+    if (swr && swr_is_initialized(swr)) convert(nullptr, 0);
   } catch (...) {
     swr_free(&swr);
     av_frame_free(&frame);
