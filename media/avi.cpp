@@ -12,6 +12,7 @@
 #include "engine/flow.h"
 #include "engine/runner.h"
 #include "inserts/stage_host.h"
+#include "media/engine_movie_clock.h"
 #include "media/mci_errors.h"
 #include "media/media_context.h"
 #include "media/movie_playback.h"
@@ -162,7 +163,8 @@ std::unique_ptr<StageSprite> CAVI::MakeSprite(Stage& stage) {
   CopyPicture(*sprite, decoder->Current());
   MediaContext* media = runner.Context().media;
   playback_ = std::make_unique<MoviePlayback>(
-      runner.clock(), std::move(decoder), media ? media->MovieAudio() : MovieAudioOut{},
+      std::make_unique<EngineMovieClock>(runner.clock()), std::move(decoder),
+      media ? media->MovieAudio() : MovieAudioOut{},
       [this](const MoviePicture& p, int64_t, const std::function<bool()>& giveUp) { return Present(p, giveUp); });
   if (media) media->AddMovie(*playback_);
   return sprite;
@@ -350,9 +352,14 @@ void CAVI::ChangeContent(const std::string& file) {
   Invalidate();
 }
 
+// The effect periods: 0 where the object has none (a bound of 0 is unset).
+uint32_t CAVI::DisappearingMs() const {
+  return hideEffectStartMs > 0 && endMs > hideEffectStartMs ? endMs - hideEffectStartMs : 0;
+}
+
 void CAVI::SetStartTime(double seconds) {
   const uint32_t appearing = showEffectEndMs > startMs ? showEffectEndMs - startMs : 0;
-  const uint32_t disappearing = endMs > hideEffectStartMs ? endMs - hideEffectStartMs : 0;
+  const uint32_t disappearing = DisappearingMs();
   double ms = seconds < 0 ? 0.0 : std::min(seconds * 1000.0, 4294967295.0);
   // Not past the end (0: the movie's end, when it is known).
   const double end = endMs ? double(endMs) : double(lengthMs_);
@@ -363,7 +370,7 @@ void CAVI::SetStartTime(double seconds) {
 
 void CAVI::SetEndTime(double seconds) {
   const uint32_t appearing = showEffectEndMs > startMs ? showEffectEndMs - startMs : 0;
-  const uint32_t disappearing = endMs > hideEffectStartMs ? endMs - hideEffectStartMs : 0;
+  const uint32_t disappearing = DisappearingMs();
   double ms = seconds < 0 ? 0.0 : std::min(seconds * 1000.0, 4294967295.0);
   ms = std::max(ms, double(startMs) + appearing);
   if (lengthMs_ > 0) ms = std::min(ms, double(lengthMs_));

@@ -87,6 +87,7 @@ class CAVI : public CVisibleInsert, public AviFields {
   void WakeLoop();
   void ClosePlayback();
   void PauseMovie(bool pause);
+  uint32_t DisappearingMs() const;
   void TraceMovie(const char* op);
   // The movie thread's frame into the sprite's picture; false when the
   // stage lock could not be had before `giveUp`.

@@ -532,7 +532,7 @@ uint32_t MciSystem::Open(const MciCommand& cmd, std::string& ret, const MciNotif
   }
   if (!type) type = TypeByExtension(element);
   if (!type) throw MciError{mci_err::kExtensionNotFound};
-  if (*type == DeviceType::kVideo && !config_.clock) throw MciError{mci_err::kDeviceNotInstalled};
+  if (*type == DeviceType::kVideo && !config_.movieClock) throw MciError{mci_err::kDeviceNotInstalled};
   if (*type != DeviceType::kCd && element.empty()) throw MciError{mci_err::kFilenameRequired};
 
   const bool aliased = kw.count("alias") > 0;
@@ -718,7 +718,7 @@ void MciSystem::OpenVideo(Device& d, const std::string& element) {
   // command, so the movie needs no hooks of its own.
   MovieAudioOut audio;
   audio.mixer = mixer_;
-  d.movie = std::make_unique<MoviePlayback>(*config_.clock, std::move(decoder), audio, MoviePlayback::Present{});
+  d.movie = std::make_unique<MoviePlayback>(config_.movieClock(), std::move(decoder), audio, MoviePlayback::Present{});
 }
 
 void MciSystem::OnVideoEnd(uint32_t deviceId, const std::shared_ptr<std::atomic<bool>>& alive) {

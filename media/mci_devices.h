@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/clock.h"
 #include "media/mixer.h"
+#include "media/movie_clock.h"
 
 namespace kv {
 
@@ -35,9 +35,9 @@ struct MciConfig {
   // ("stop", for any reason); called with the system's lock held, so it
   // must not come back into the system.
   std::function<void(const std::string& device, const char* op)> onSound;
-  // The run's clock, which paces digital video; without it video devices
-  // are not installed.
-  Clock* clock = nullptr;
+  // A clock of the run for each digital-video device, which paces it;
+  // unset, video devices are not installed.
+  std::function<std::unique_ptr<MovieClock>()> movieClock;
 };
 
 // Called with the device id and a mci_notify code; may come from the audio

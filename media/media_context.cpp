@@ -9,6 +9,7 @@
 #include "inserts/visible_insert.h"
 #include "media/audio.h"
 #include "media/capture_sink.h"
+#include "media/engine_movie_clock.h"
 #include "media/mci_command.h"
 #include "platform/audio_output.h"
 
@@ -63,7 +64,7 @@ MediaContext::MediaContext(Clock& clock, TraceSink* trace, MediaOptions options)
       ctx->runner.PumpMessage(false, std::min(bound, clock_.NowMs() + kRealTimeRenderMs));
   };
   config.onSound = [this](const std::string& device, const char* op) { OnMciSound(device, op); };
-  config.clock = &clock_;
+  config.movieClock = [this] { return std::make_unique<EngineMovieClock>(clock_); };
   mci_ = std::make_unique<MciSystem>(device, std::move(config));
   if (speakers_) speakers_->Start();
   // With the speakers SDL pulls the sound, but the loop still keeps the run

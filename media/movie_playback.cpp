@@ -5,21 +5,21 @@
 
 namespace kv {
 
-MoviePlayback::MoviePlayback(Clock& clock, std::unique_ptr<MovieDecoder> decoder, MovieAudioOut audio,
-                             Present present)
-    : clock_(clock), info_(decoder->Info()), audio_(std::move(audio)), present_(std::move(present)),
+MoviePlayback::MoviePlayback(std::unique_ptr<MovieClock> clock, std::unique_ptr<MovieDecoder> decoder,
+                             MovieAudioOut audio, Present present)
+    : clock_(std::move(clock)), info_(decoder->Info()), audio_(std::move(audio)), present_(std::move(present)),
       decoder_(std::move(decoder)) {}
 
 MoviePlayback::~MoviePlayback() {
   quit_ = true;
   if (thread_.joinable()) {
-    clock_.Wake(waiter_);
+    clock_->Wake();
     {
       std::lock_guard lock(mutex_);
       quitCv_.notify_all();
     }
     thread_.join();
-    clock_.Leave(waiter_);
+    clock_->Leave();
   }
   std::lock_guard lock(mutex_);
   DropVoiceLocked();
@@ -57,7 +57,7 @@ void MoviePlayback::Play(int64_t fromMs, int64_t toMs, std::function<void()> end
   if (from < decoder_->CurrentMs() || from >= decoder_->NextMs()) pending_ = true;
   decoder_->SeekTo(from);
   position_ = startMedia_ = from;
-  startClock_ = clock_.NowMs();
+  startClock_ = clock_->NowMs();
   endMs_ = end;
   mode_ = Mode::kPlaying;
   ended_ = std::move(ended);
@@ -81,10 +81,10 @@ void MoviePlayback::Play(int64_t fromMs, int64_t toMs, std::function<void()> end
   PresentLocked();
   if (!thread_.joinable()) {
     // Joined before the thread starts, so time cannot pass its first frame.
-    clock_.Join(waiter_);
+    clock_->Join();
     thread_ = std::thread([this] { Loop(); });
   } else {
-    clock_.Wake(waiter_);
+    clock_->Wake();
   }
 }
 
@@ -100,21 +100,21 @@ void MoviePlayback::Pause() {
     audio_.mixer->Pause(voice_);
     if (audio_.changed) audio_.changed();
   }
-  clock_.Wake(waiter_);
+  clock_->Wake();
 }
 
 void MoviePlayback::Resume() {
   Interrupt in(*this);
   if (mode_ != Mode::kPaused) return;
   startMedia_ = position_;
-  startClock_ = clock_.NowMs();
+  startClock_ = clock_->NowMs();
   mode_ = Mode::kPlaying;
   if (voice_ && audio_.mixer) {
     if (audio_.sync) audio_.sync();
     audio_.mixer->Resume(voice_);
     if (audio_.changed) audio_.changed();
   }
-  clock_.Wake(waiter_);
+  clock_->Wake();
 }
 
 void MoviePlayback::Stop() {
@@ -124,7 +124,7 @@ void MoviePlayback::Stop() {
   mode_ = Mode::kStopped;
   ended_ = nullptr;
   DropVoiceLocked();
-  clock_.Wake(waiter_);
+  clock_->Wake();
 }
 
 void MoviePlayback::SetMuted(bool muted) {
@@ -169,7 +169,7 @@ VoiceId MoviePlayback::Voice() const {
 }
 
 int64_t MoviePlayback::MediaNowLocked() const {
-  return std::min(endMs_, startMedia_ + (clock_.NowMs() - startClock_));
+  return std::min(endMs_, startMedia_ + (clock_->NowMs() - startClock_));
 }
 
 void MoviePlayback::PresentLocked() {
@@ -190,10 +190,10 @@ void MoviePlayback::DropVoiceLocked() {
 void MoviePlayback::Loop() {
   std::unique_lock lock(mutex_);
   while (!quit_) {
-    int64_t deadline = kForever;
+    int64_t deadline = MovieClock::kNoDeadline;
     std::function<void()> ended;
     if (mode_ == Mode::kPlaying) {
-      const int64_t now = clock_.NowMs();
+      const int64_t now = clock_->NowMs();
       const int64_t media = startMedia_ + (now - startClock_);
       if (media >= endMs_) {
         // The last frame shown is the one before the end.
@@ -223,9 +223,9 @@ void MoviePlayback::Loop() {
       continue;
     }
     lock.unlock();
-    clock_.Wait(waiter_, deadline, [this] { return quit_.load(); });
+    clock_->Wait(deadline, [this] { return quit_.load(); });
     lock.lock();
-    if (clock_.Halted()) {
+    if (clock_->Halted()) {
       // The run is being torn down: nothing is due any more.
       mode_ = Mode::kStopped;
       quitCv_.wait(lock, [this] { return quit_.load(); });

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/clock.h"
 #include "media/mixer.h"
+#include "media/movie_clock.h"
 #include "media/movie_decoder.h"
 
 namespace kv {
@@ -36,7 +36,8 @@ class MoviePlayback {
   // `giveUp()` answers true, and the frame is offered again.
   using Present = std::function<bool(const MoviePicture&, int64_t frame, const std::function<bool()>& giveUp)>;
 
-  MoviePlayback(Clock& clock, std::unique_ptr<MovieDecoder> decoder, MovieAudioOut audio, Present present);
+  MoviePlayback(std::unique_ptr<MovieClock> clock, std::unique_ptr<MovieDecoder> decoder, MovieAudioOut audio,
+                Present present);
   ~MoviePlayback();
   MoviePlayback(const MoviePlayback&) = delete;
   MoviePlayback& operator=(const MoviePlayback&) = delete;
@@ -74,7 +75,7 @@ class MoviePlayback {
   void DropVoiceLocked();
   struct Interrupt;
 
-  Clock& clock_;
+  std::unique_ptr<MovieClock> clock_;
   MovieInfo info_;
   MovieAudioOut audio_;
   Present present_;
@@ -93,7 +94,6 @@ class MoviePlayback {
   std::atomic<int> interrupt_{0};
   std::atomic<bool> quit_{false};
   std::condition_variable quitCv_;
-  Waiter waiter_;
   std::thread thread_;
 };
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <fstream>
 
+#include "media/engine_movie_clock.h"
 #include "media/mci_devices.h"
 #include "media/mci_errors.h"
 #include "tests/media/media_test_util.h"
@@ -20,7 +21,7 @@ class MciVideo : public testing::Test {
   MciVideo() {
     clock.Join(me);
     MciConfig config;
-    config.clock = &clock;
+    config.movieClock = [this] { return std::make_unique<EngineMovieClock>(clock); };
     config.wait = [this](int64_t ms, const std::function<bool()>&) { Advance(ms); };
     mci = std::make_unique<MciSystem>(&mixer, config);
   }

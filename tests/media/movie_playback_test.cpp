@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "media/engine_movie_clock.h"
 #include "media/movie_playback.h"
 
 namespace kv {
@@ -24,7 +25,7 @@ class MoviePlaybackTest : public testing::Test {
 
   void Make(MovieAudioOut audio = {}) {
     movie = std::make_unique<MoviePlayback>(
-        clock, MovieDecoder::OpenFile(kMovie), audio,
+        std::make_unique<EngineMovieClock>(clock), MovieDecoder::OpenFile(kMovie), audio,
         [this](const MoviePicture&, int64_t frame, const std::function<bool()>&) {
           std::lock_guard lock(mutex);
           if (refuseNext) {
