@@ -356,7 +356,8 @@ uint32_t MciSystem::Execute(std::string_view command, std::string& ret, const Mc
   if (!known) throw MciError{mci_err::kUnrecognizedCommand};
   if (all) throw MciError{mci_err::kCannotUseAll};
   Device& d = Find(cmd.device);
-  if (d.type == DeviceType::kVideo) return ExecuteVideo(d, cmd, ret, notify, lock);
+  // "set" is common to every device; the rest of digital video is its own.
+  if (d.type == DeviceType::kVideo && cmd.verb != "set") return ExecuteVideo(d, cmd, ret, notify, lock);
 
   if (cmd.verb == "play") {
     kw = MatchMciKeywords(cmd.args, kPlayGrammar);
@@ -443,6 +444,8 @@ uint32_t MciSystem::Execute(std::string_view command, std::string& ret, const Mc
         d.format = TimeFormat::kMs;
       } else if ((f == "tmsf" || f == "msf") && d.type == DeviceType::kCd) {
         d.format = f == "tmsf" ? TimeFormat::kTmsf : TimeFormat::kMsf;
+      } else if (f == "frames" && d.type == DeviceType::kVideo) {
+        d.format = TimeFormat::kFrames;
       } else {
         throw MciError{mci_err::kBadTimeFormat};
       }
@@ -454,7 +457,11 @@ uint32_t MciSystem::Execute(std::string_view command, std::string& ret, const Mc
       }
       // Both sides switch together: a one-sided switch is taken for all.
       d.muted = kw.count("off") > 0;
-      if (d.voice) mixer_->SetVolume(d.voice, d.muted ? kVolumeSilent : kVolumeFull);
+      if (d.movie) {
+        d.movie->SetMuted(d.muted);
+      } else if (d.voice) {
+        mixer_->SetVolume(d.voice, d.muted ? kVolumeSilent : kVolumeFull);
+      }
     }
     // "door open" and "door closed" have no drive to act on and succeed.
     if (!kw.count("time format") && !kw.count("audio") && !kw.count("door open") && !kw.count("door closed")) {
@@ -829,31 +836,6 @@ uint32_t MciSystem::ExecuteVideo(Device& d, const MciCommand& cmd, std::string& 
     if (wasPlaying) Observe(d, "stop");
     endPlay(mci_notify::kAborted);
     movie.Cue(target);
-    return done();
-  }
-  if (cmd.verb == "set") {
-    kw = MatchMciKeywords(cmd.args, kSetGrammar);
-    if (kw.count("time format")) {
-      const std::string f = LowerAscii(kw["time format"]);
-      if (f == "milliseconds" || f == "ms") {
-        d.format = TimeFormat::kMs;
-      } else if (f == "frames") {
-        d.format = TimeFormat::kFrames;
-      } else {
-        throw MciError{mci_err::kBadTimeFormat};
-      }
-    }
-    if (kw.count("audio")) {
-      const std::string side = LowerAscii(kw["audio"]);
-      if ((side != "all" && side != "left" && side != "right") || kw.count("on") == kw.count("off")) {
-        throw MciError{mci_err::kBadConstant};
-      }
-      d.muted = kw.count("off") > 0;
-      movie.SetMuted(d.muted);
-    }
-    if (!kw.count("time format") && !kw.count("audio") && !kw.count("door open") && !kw.count("door closed")) {
-      throw MciError{mci_err::kMissingParameter};
-    }
     return done();
   }
   if (cmd.verb == "status") {
