@@ -38,7 +38,7 @@
   X(CDiscAudio, kCdAudio, "CD Audio", 0, kPlain, kPlays, kNoWindow)                                             \
   X(CVisibleInsert, kInsertFolder, nullptr, 0, kVisible, kPlays, kNoWindow)                                     \
   X(CDisplay, kImage, "Image", 0, kVisible, kPlays, kNoWindow)                                                  \
-  X(CAVI, kMovie, "Movie", 0, kVisible, NotYet("the movie player"), kWindow)                                    \
+  X(CAVI, kMovie, "Movie", 0, kVisible, kPlays, kNoWindow)                                                      \
   X(CMPlayer, kMediaPlayer, "MediaPlayer", 0, kVisible, NotYet("the media player control"), kWindow)            \
   X(CSDButton, kButton, "Button", 0, kVisible, kPlays, kNoWindow)                                               \
   X(CBasic, kOrlan, "Orlan", 0, kVisible, kPlays, kNoWindow)                                                    \

@@ -44,6 +44,9 @@ class TraceSink {
                    uint32_t /*result*/, const std::string& /*ret*/) {}
   // An Orlan script printed a line for debugging (Debug.Print); `insert`
   // is the Orlan object whose code printed it.
+  // A movie or media object started ("play"), paused, resumed or stopped,
+  // with the frame shown then.
+  virtual void Movie(const std::string& /*insert*/, const char* /*op*/, int64_t /*frame*/) {}
   virtual void Print(const std::string& thread, const std::string& insert, const std::string& text) = 0;
   // Keyboard focus moved to a window object (empty: it left every object).
   virtual void Focus(const std::string& /*insert*/) {}

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "media/mci_command.h"
 #include "media/mci_errors.h"
 #include "media/midi_render.h"
+#include "media/movie_playback.h"
 #include "media/sound_file.h"
 
 namespace kv {
@@ -20,12 +22,13 @@ namespace fs = std::filesystem;
 namespace {
 
 enum class DeviceType { kWave, kSequencer, kCd, kVideo };
-enum class TimeFormat { kMs, kMsf, kTmsf };
+enum class TimeFormat { kMs, kMsf, kTmsf, kFrames };
 
 constexpr std::pair<DeviceType, const char*> kTypeNames[] = {
     {DeviceType::kWave, "waveaudio"},
     {DeviceType::kSequencer, "sequencer"},
     {DeviceType::kCd, "cdaudio"},
+    {DeviceType::kVideo, "digitalvideo"},
     {DeviceType::kVideo, "avivideo"},
 };
 constexpr uint64_t kCdFramesPerSecond = 75;
@@ -49,7 +52,10 @@ const char* TypeName(DeviceType t) {
 std::optional<DeviceType> TypeByExtension(const std::string& element) {
   const std::string ext = LowerAscii(fs::path(element).extension().string());
   if (ext == ".mid" || ext == ".midi" || ext == ".rmi") return DeviceType::kSequencer;
-  if (ext == ".avi") return DeviceType::kVideo;
+  for (const char* e : {".avi", ".mpg", ".mpeg", ".mpe", ".mp4", ".m4v", ".mov", ".qt", ".mkv", ".webm", ".wmv",
+                        ".asf", ".ogv", ".flv"}) {
+    if (ext == e) return DeviceType::kVideo;
+  }
   for (const char* e : {".wav", ".aif", ".aiff", ".flac", ".ogg", ".oga"}) {
     if (ext == e) return DeviceType::kWave;
   }
@@ -229,6 +235,11 @@ struct MciSystem::Device {
   bool paused = false;
   bool muted = false;
   MciNotifyFn playNotify;
+  // Digital video: the movie on the run's clock and where its window would be.
+  std::unique_ptr<MoviePlayback> movie;
+  std::shared_ptr<std::atomic<bool>> alive = std::make_shared<std::atomic<bool>>(true);
+  std::array<int64_t, 4> destination{};  // x, y, width, height
+  bool windowShown = true;
 
   bool Present() const { return media && !media->TrackStarts().empty(); }
   // Where the device is; a song's release tail counts as its end.
@@ -340,10 +351,13 @@ uint32_t MciSystem::Execute(std::string_view command, std::string& ret, const Mc
     return done(id);
   }
   const bool known = cmd.verb == "play" || cmd.verb == "stop" || cmd.verb == "pause" || cmd.verb == "resume" ||
-                     cmd.verb == "seek" || cmd.verb == "set" || cmd.verb == "status" || cmd.verb == "capability";
+                     cmd.verb == "seek" || cmd.verb == "set" || cmd.verb == "status" || cmd.verb == "capability" ||
+                     cmd.verb == "put" || cmd.verb == "where" || cmd.verb == "window";
   if (!known) throw MciError{mci_err::kUnrecognizedCommand};
   if (all) throw MciError{mci_err::kCannotUseAll};
   Device& d = Find(cmd.device);
+  // "set" is common to every device; the rest of digital video is its own.
+  if (d.type == DeviceType::kVideo && cmd.verb != "set") return ExecuteVideo(d, cmd, ret, notify, lock);
 
   if (cmd.verb == "play") {
     kw = MatchMciKeywords(cmd.args, kPlayGrammar);
@@ -388,6 +402,8 @@ uint32_t MciSystem::Execute(std::string_view command, std::string& ret, const Mc
     }
     return 0;
   }
+  // Window placement belongs to digital video alone.
+  if (cmd.verb == "put" || cmd.verb == "where" || cmd.verb == "window") throw MciError{mci_err::kUnrecognizedCommand};
   if (cmd.verb == "stop") {
     kw = MatchMciKeywords(cmd.args, kPlainGrammar);
     Halt(d, mci_notify::kAborted);
@@ -428,6 +444,8 @@ uint32_t MciSystem::Execute(std::string_view command, std::string& ret, const Mc
         d.format = TimeFormat::kMs;
       } else if ((f == "tmsf" || f == "msf") && d.type == DeviceType::kCd) {
         d.format = f == "tmsf" ? TimeFormat::kTmsf : TimeFormat::kMsf;
+      } else if (f == "frames" && d.type == DeviceType::kVideo) {
+        d.format = TimeFormat::kFrames;
       } else {
         throw MciError{mci_err::kBadTimeFormat};
       }
@@ -439,7 +457,11 @@ uint32_t MciSystem::Execute(std::string_view command, std::string& ret, const Mc
       }
       // Both sides switch together: a one-sided switch is taken for all.
       d.muted = kw.count("off") > 0;
-      if (d.voice) mixer_->SetVolume(d.voice, d.muted ? kVolumeSilent : kVolumeFull);
+      if (d.movie) {
+        d.movie->SetMuted(d.muted);
+      } else if (d.voice) {
+        mixer_->SetVolume(d.voice, d.muted ? kVolumeSilent : kVolumeFull);
+      }
     }
     // "door open" and "door closed" have no drive to act on and succeed.
     if (!kw.count("time format") && !kw.count("audio") && !kw.count("door open") && !kw.count("door closed")) {
@@ -517,7 +539,7 @@ uint32_t MciSystem::Open(const MciCommand& cmd, std::string& ret, const MciNotif
   }
   if (!type) type = TypeByExtension(element);
   if (!type) throw MciError{mci_err::kExtensionNotFound};
-  if (*type == DeviceType::kVideo) throw MciError{mci_err::kDeviceNotInstalled};
+  if (*type == DeviceType::kVideo && !config_.movieClock) throw MciError{mci_err::kDeviceNotInstalled};
   if (*type != DeviceType::kCd && element.empty()) throw MciError{mci_err::kFilenameRequired};
 
   const bool aliased = kw.count("alias") > 0;
@@ -536,7 +558,7 @@ uint32_t MciSystem::Open(const MciCommand& cmd, std::string& ret, const MciNotif
     ret = std::to_string(*shared);
     return 0;
   }
-  if (!mixer_) {
+  if (!mixer_ && *type != DeviceType::kVideo) {
     throw MciError{*type == DeviceType::kWave        ? mci_err::kWaveOutputsInUse
                    : *type == DeviceType::kSequencer ? mci_err::kSeqNoMidiPresent
                                                      : mci_err::kCannotLoadDriver};
@@ -546,8 +568,12 @@ uint32_t MciSystem::Open(const MciCommand& cmd, std::string& ret, const MciNotif
   // thread's end calls need the lock meanwhile.
   lock.unlock();
   std::shared_ptr<Media> media;
+  auto d = std::make_unique<Device>();
   try {
-    media = LoadMedia(static_cast<int>(*type), element);
+    if (*type == DeviceType::kVideo)
+      OpenVideo(*d, element);
+    else
+      media = LoadMedia(static_cast<int>(*type), element);
   } catch (...) {
     lock.lock();
     throw;
@@ -557,7 +583,6 @@ uint32_t MciSystem::Open(const MciCommand& cmd, std::string& ret, const MciNotif
     ret = std::to_string(*shared);
     return 0;
   }
-  auto d = std::make_unique<Device>();
   d->type = *type;
   d->name = name;
   d->media = std::move(media);
@@ -593,6 +618,10 @@ std::shared_ptr<Media> MciSystem::LoadMedia(int kind, const std::string& element
 
 void MciSystem::Close(Device& d) {
   Halt(d, mci_notify::kAborted);
+  if (d.movie && d.movie->GetMode() != MoviePlayback::Mode::kStopped) Observe(d, "stop");
+  // The movie's thread may be waiting for the lock to report its end: it
+  // hears that the device is gone and lets go, so that it can be joined.
+  *d.alive = false;
   devices_.erase(d.id);
 }
 
@@ -651,6 +680,244 @@ void MciSystem::OnVoiceEnd(uint32_t deviceId, VoiceId voice, VoiceEnd why) {
   }
   mixer_->DestroyVoice(voice);
   if (fn) fn(deviceId, mci_notify::kSuccessful);
+}
+
+}  // namespace kv
+
+// --- digital video
+
+namespace kv {
+
+namespace {
+
+constexpr MciKeyword kPutGrammar[] = {{"destination", false}, {"source", false}, {"window", false},
+                                      {"frame", false},       {"video", false},  {"wait", false},
+                                      {"notify", false}};
+constexpr MciKeyword kWhereGrammar[] = {{"destination", false}, {"source", false}, {"window", false},
+                                        {"frame", false},       {"video", false},  {"wait", false},
+                                        {"notify", false}};
+constexpr MciKeyword kWindowGrammar[] = {{"state", true}, {"handle", true}, {"text", true},
+                                         {"wait", false}, {"notify", false}};
+constexpr const char* kVideoStatusItems[] = {"mode",        "position",         "length",    "ready",
+                                             "media present", "time format",    "frame rate", "number of tracks",
+                                             "current track", "window visible"};
+
+}  // namespace
+
+void MciSystem::OpenVideo(Device& d, const std::string& element) {
+  std::optional<fs::path> file;
+  if (config_.resolve) {
+    file = config_.resolve(element);
+  } else if (std::error_code ec; fs::is_regular_file(element, ec)) {
+    file = fs::path(element);
+  }
+  if (!file) throw MciError{mci_err::kFileNotFound};
+  std::unique_ptr<MovieDecoder> decoder;
+  try {
+    decoder = MovieDecoder::OpenFile(*file);
+  } catch (const MovieError& e) {
+    throw MciError{e.kind() == MovieError::Kind::kNotFound ? mci_err::kFileNotFound : mci_err::kInvalidFile};
+  }
+  const MovieInfo& info = decoder->Info();
+  d.destination = {0, 0, info.width, info.height};
+  d.format = TimeFormat::kMs;
+  // The sound joins the mixer; the player renders it before and after every
+  // command, so the movie needs no hooks of its own.
+  MovieAudioOut audio;
+  audio.mixer = mixer_;
+  d.movie = std::make_unique<MoviePlayback>(config_.movieClock(), std::move(decoder), audio, MoviePlayback::Present{});
+}
+
+void MciSystem::OnVideoEnd(uint32_t deviceId, const std::shared_ptr<std::atomic<bool>>& alive) {
+  MciNotifyFn fn;
+  {
+    // The lock, unless the device is being closed meanwhile: its closer
+    // holds the lock while it waits for this thread.
+    std::unique_lock<std::recursive_mutex> lock(lock_, std::defer_lock);
+    while (!lock.try_lock()) {
+      if (!*alive) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    auto it = devices_.find(deviceId);
+    if (!*alive || it == devices_.end()) return;
+    Device& d = *it->second;
+    Observe(d, "stop");
+    fn = std::move(d.playNotify);
+    d.playNotify = nullptr;
+  }
+  if (fn) fn(deviceId, mci_notify::kSuccessful);
+}
+
+uint32_t MciSystem::ExecuteVideo(Device& d, const MciCommand& cmd, std::string& ret, const MciNotifyFn& notify,
+                                 std::unique_lock<std::recursive_mutex>& lock) {
+  MoviePlayback& movie = *d.movie;
+  const MovieInfo& info = movie.Info();
+  std::map<std::string, std::string> kw;
+  auto done = [&]() {
+    if (kw.count("notify") && notify) notify(d.id, mci_notify::kSuccessful);
+    return 0u;
+  };
+  auto toMs = [&](const std::string& text) -> int64_t {
+    if (d.format == TimeFormat::kFrames) {
+      const uint64_t frame = ParseNumber(text, 0xFFFFFFFFu);
+      if (int64_t(frame) > info.frameCount) throw MciError{mci_err::kOutOfRange};
+      return std::min(info.lengthMs, MovieMsOfFrame(int64_t(frame), info.frameRate));
+    }
+    const int64_t ms = int64_t(ParseNumber(text, 0xFFFFFFFFu));
+    if (ms > info.lengthMs) throw MciError{mci_err::kOutOfRange};
+    return ms;
+  };
+  auto format = [&](int64_t ms) {
+    return std::to_string(d.format == TimeFormat::kFrames ? MovieFrameAt(ms, info.frameRate) : ms);
+  };
+  // The notification of a play that another command ends.
+  auto endPlay = [&](uint32_t code) {
+    if (!d.playNotify) return;
+    MciNotifyFn fn = std::move(d.playNotify);
+    d.playNotify = nullptr;
+    fn(d.id, code);
+  };
+  const bool wasPlaying = movie.GetMode() != MoviePlayback::Mode::kStopped;
+
+  if (cmd.verb == "play") {
+    kw = MatchMciKeywords(cmd.args, kPlayGrammar);
+    if (movie.GetMode() == MoviePlayback::Mode::kPaused && !kw.count("from") && !kw.count("to")) {
+      movie.Resume();
+      Observe(d, "resume");
+      if (kw.count("notify")) d.playNotify = notify;
+    } else {
+      const int64_t from = kw.count("from") ? toMs(kw["from"]) : -1;
+      const int64_t to = kw.count("to") ? toMs(kw["to"]) : info.lengthMs;
+      const int64_t start = from >= 0 ? from : movie.PositionMs();
+      if (start > to) throw MciError{mci_err::kOutOfRange};
+      endPlay(mci_notify::kSuperseded);
+      if (wasPlaying) Observe(d, "stop");
+      const uint32_t id = d.id;
+      auto alive = d.alive;
+      movie.SetMuted(d.muted);
+      movie.Play(from, to, [this, id, alive] { OnVideoEnd(id, alive); });
+      if (kw.count("notify")) d.playNotify = notify;
+      Observe(d, "play");
+    }
+    if (kw.count("wait")) {
+      const int64_t ms = std::max<int64_t>(0, movie.EndMs() - movie.PositionMs()) + 1;
+      lock.unlock();
+      if (config_.wait) {
+        config_.wait(ms, [&movie] { return movie.GetMode() != MoviePlayback::Mode::kPlaying; });
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+      }
+      lock.lock();
+    }
+    return 0;
+  }
+  if (cmd.verb == "stop") {
+    kw = MatchMciKeywords(cmd.args, kPlainGrammar);
+    movie.Stop();
+    if (wasPlaying) Observe(d, "stop");
+    endPlay(mci_notify::kAborted);
+    return done();
+  }
+  if (cmd.verb == "pause" || cmd.verb == "resume") {
+    kw = MatchMciKeywords(cmd.args, kPlainGrammar);
+    const bool pause = cmd.verb == "pause";
+    if (movie.GetMode() == (pause ? MoviePlayback::Mode::kPlaying : MoviePlayback::Mode::kPaused)) {
+      pause ? movie.Pause() : movie.Resume();
+      Observe(d, pause ? "pause" : "resume");
+    }
+    return done();
+  }
+  if (cmd.verb == "seek") {
+    kw = MatchMciKeywords(cmd.args, kSeekGrammar);
+    if (!kw.count("to")) throw MciError{mci_err::kMissingParameter};
+    const std::string to = LowerAscii(kw["to"]);
+    const int64_t target = to == "start" ? 0 : to == "end" ? info.lengthMs : toMs(kw["to"]);
+    movie.Stop();
+    if (wasPlaying) Observe(d, "stop");
+    endPlay(mci_notify::kAborted);
+    movie.Cue(target);
+    return done();
+  }
+  if (cmd.verb == "status") {
+    kw = MatchMciKeywords(cmd.args, ItemGrammar(kVideoStatusItems, false));
+    const std::string item = TheItem(kw, kVideoStatusItems);
+    if (item == "mode") {
+      const auto mode = movie.GetMode();
+      ret = mode == MoviePlayback::Mode::kPlaying ? "playing" : mode == MoviePlayback::Mode::kPaused ? "paused" : "stopped";
+    } else if (item == "position") {
+      ret = format(movie.PositionMs());
+    } else if (item == "length") {
+      ret = d.format == TimeFormat::kFrames ? std::to_string(info.frameCount) : std::to_string(info.lengthMs);
+    } else if (item == "ready" || item == "media present") {
+      ret = Bool(true);
+    } else if (item == "time format") {
+      ret = d.format == TimeFormat::kFrames ? "frames" : "milliseconds";
+    } else if (item == "frame rate") {
+      ret = std::to_string(std::llround(info.frameRate * 1000));  // frames a second, times 1000
+    } else if (item == "number of tracks" || item == "current track") {
+      ret = "1";
+    } else {
+      ret = Bool(d.windowShown);
+    }
+    return done();
+  }
+  if (cmd.verb == "capability") {
+    kw = MatchMciKeywords(cmd.args, ItemGrammar(kCapabilityItems, false));
+    const std::string item = TheItem(kw, kCapabilityItems);
+    if (item == "device type") {
+      ret = TypeName(d.type);
+    } else if (item == "has audio") {
+      ret = Bool(info.hasAudio);
+    } else {
+      ret = Bool(item == "can play" || item == "has video" || item == "uses files" || item == "compound device");
+    }
+    return done();
+  }
+  if (cmd.verb == "put") {
+    // "at X Y W H" takes four values, which the keyword matcher cannot.
+    std::vector<MciToken> args;
+    std::optional<std::array<int64_t, 4>> at;
+    for (size_t i = 0; i < cmd.args.size(); ++i) {
+      if (!cmd.args[i].quoted && LowerAscii(cmd.args[i].text) == "at") {
+        if (at) throw MciError{mci_err::kDuplicateFlags};
+        if (i + 4 >= cmd.args.size()) throw MciError{mci_err::kMissingStringArgument};
+        std::array<int64_t, 4> r{};
+        for (int k = 0; k < 4; ++k) r[size_t(k)] = int64_t(ParseNumber(cmd.args[i + 1 + size_t(k)].text, 0x7FFF));
+        at = r;
+        i += 4;
+        continue;
+      }
+      args.push_back(cmd.args[i]);
+    }
+    kw = MatchMciKeywords(args, kPutGrammar);
+    if (!kw.count("destination") && !kw.count("window") && !kw.count("source") && !kw.count("frame") &&
+        !kw.count("video"))
+      throw MciError{mci_err::kMissingParameter};
+    if ((kw.count("destination") || kw.count("window")) && at) d.destination = *at;
+    return done();
+  }
+  if (cmd.verb == "where") {
+    kw = MatchMciKeywords(cmd.args, kWhereGrammar);
+    std::array<int64_t, 4> r = d.destination;
+    if (kw.count("source") || kw.count("frame") || kw.count("video")) r = {0, 0, info.width, info.height};
+    else if (!kw.count("destination") && !kw.count("window")) throw MciError{mci_err::kMissingParameter};
+    ret = std::to_string(r[0]) + " " + std::to_string(r[1]) + " " + std::to_string(r[2]) + " " + std::to_string(r[3]);
+    return done();
+  }
+  // window
+  kw = MatchMciKeywords(cmd.args, kWindowGrammar);
+  if (kw.count("state")) {
+    const std::string state = LowerAscii(kw["state"]);
+    if (state == "show" || state == "restore" || state == "maximize" || state == "normal") {
+      d.windowShown = true;
+    } else if (state == "hide" || state == "minimize" || state == "iconic") {
+      d.windowShown = false;
+    } else {
+      throw MciError{mci_err::kBadConstant};
+    }
+  }
+  if (!kw.count("state") && !kw.count("handle") && !kw.count("text")) throw MciError{mci_err::kMissingParameter};
+  return done();
 }
 
 }  // namespace kv

@@ -1,10 +1,12 @@
 // The MCI command-string layer: open devices by name or alias and carry out
 // command strings on them. waveaudio plays through libsndfile and the mixer,
-// sequencer through FluidSynth, cdaudio from a folder of ripped track files;
-// avivideo is refused until movies play. One per player.
+// sequencer through FluidSynth, cdaudio from a folder of ripped track files,
+// digitalvideo (also opened as avivideo) through the movie decoder on the
+// run's clock. One per player.
 #pragma once
 
 #include <cstdint>
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -15,6 +17,7 @@
 #include <string_view>
 
 #include "media/mixer.h"
+#include "media/movie_clock.h"
 
 namespace kv {
 
@@ -32,6 +35,9 @@ struct MciConfig {
   // ("stop", for any reason); called with the system's lock held, so it
   // must not come back into the system.
   std::function<void(const std::string& device, const char* op)> onSound;
+  // A clock of the run for each digital-video device, which paces it;
+  // unset, video devices are not installed.
+  std::function<std::unique_ptr<MovieClock>()> movieClock;
 };
 
 // Called with the device id and a mci_notify code; may come from the audio
@@ -66,6 +72,10 @@ class MciSystem {
   void StartPlay(Device& d, uint64_t from, uint64_t to, const MediaSpan& span, MciNotifyFn notify);
   void Halt(Device& d, uint32_t notifyCode);
   void OnVoiceEnd(uint32_t deviceId, VoiceId voice, VoiceEnd why);
+  uint32_t ExecuteVideo(Device& d, const struct MciCommand& cmd, std::string& ret, const MciNotifyFn& notify,
+                        std::unique_lock<std::recursive_mutex>& lock);
+  void OpenVideo(Device& d, const std::string& element);
+  void OnVideoEnd(uint32_t deviceId, const std::shared_ptr<std::atomic<bool>>& alive);
   void Observe(const Device& d, const char* op);
 
   Mixer* mixer_;

@@ -9,6 +9,7 @@
 #include "inserts/visible_insert.h"
 #include "media/audio.h"
 #include "media/capture_sink.h"
+#include "media/engine_movie_clock.h"
 #include "media/mci_command.h"
 #include "platform/audio_output.h"
 
@@ -63,6 +64,7 @@ MediaContext::MediaContext(Clock& clock, TraceSink* trace, MediaOptions options)
       ctx->runner.PumpMessage(false, std::min(bound, clock_.NowMs() + kRealTimeRenderMs));
   };
   config.onSound = [this](const std::string& device, const char* op) { OnMciSound(device, op); };
+  config.movieClock = [this] { return std::make_unique<EngineMovieClock>(clock_); };
   mci_ = std::make_unique<MciSystem>(device, std::move(config));
   if (speakers_) speakers_->Start();
   // With the speakers SDL pulls the sound, but the loop still keeps the run
@@ -91,7 +93,7 @@ std::optional<std::filesystem::path> MediaContext::Resolve(const std::string& na
 }
 
 void MediaContext::Sync() {
-  if (!mixer_ || !sink_) return;
+  if (!mixer_ || !sink_ || finished_) return;
   std::lock_guard lock(renderMutex_);
   mixer_->RenderTo(Mixer::FrameAtMs(clock_.NowMs()), *sink_);
 }
@@ -119,8 +121,13 @@ void MediaContext::RenderLoop() {
 
 void MediaContext::Finish() {
   if (finished_) return;
-  finished_ = true;
+  {
+    std::lock_guard lock(moviesMutex_);
+    for (MoviePlayback* m : movies_) m->DetachAudio();
+    movies_.clear();
+  }
   Sync();
+  finished_ = true;
   stopRender_ = true;
   if (renderThread_.joinable()) {
     clock_.Wake(renderWaiter_);
@@ -136,6 +143,54 @@ void MediaContext::Finish() {
 
 void MediaContext::TraceSound(const std::string& insert, const char* op) {
   if (trace_) trace_->Sound(ScriptThreadContext::CurrentTraceName(), insert, op);
+}
+
+void MediaContext::TraceMovie(const std::string& insert, const char* op, int64_t frame) {
+  if (trace_) trace_->Movie(insert, op, frame);
+}
+
+MovieAudioOut MediaContext::MovieAudio() {
+  MovieAudioOut out;
+  if (finished_) return out;
+  out.mixer = mixer();
+  out.sync = [this] { Sync(); };
+  out.changed = [this] { Changed(); };
+  return out;
+}
+
+bool MediaContext::SilenceOtherSounds(VoiceId keep) {
+  std::lock_guard lock(silenceMutex_);
+  if (silencingMovies_ > 0 || !mixer() || finished_) return false;
+  Sync();
+  silencedVoices_ = mixer()->PauseAllExcept(keep);
+  ++silencingMovies_;
+  Changed();
+  return true;
+}
+
+void MediaContext::EndSilence() {
+  std::lock_guard lock(silenceMutex_);
+  if (--silencingMovies_ >= 1) return;
+  silencingMovies_ = 0;
+  if (!mixer() || finished_) return;
+  Sync();
+  for (VoiceId v : silencedVoices_) mixer()->Resume(v);
+  silencedVoices_.clear();
+  Changed();
+}
+
+void MediaContext::AddMovie(MoviePlayback& movie) {
+  std::lock_guard lock(moviesMutex_);
+  if (finished_) {
+    movie.DetachAudio();
+    return;
+  }
+  movies_.push_back(&movie);
+}
+
+void MediaContext::RemoveMovie(MoviePlayback& movie) {
+  std::lock_guard lock(moviesMutex_);
+  std::erase(movies_, &movie);
 }
 
 void MediaContext::OnMciSound(const std::string& device, const char* op) {

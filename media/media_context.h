@@ -20,6 +20,7 @@
 #include "media/mci_devices.h"
 #include "media/mci_slots.h"
 #include "media/mixer.h"
+#include "media/movie_playback.h"
 #include "media/sound_buffers.h"
 
 namespace kv {
@@ -68,6 +69,19 @@ class MediaContext : public MediaService {
 
   // The `sound` trace line, on the calling thread.
   void TraceSound(const std::string& insert, const char* op);
+  // The `movie` trace line.
+  void TraceMovie(const std::string& insert, const char* op, int64_t frame);
+  // Where a movie's sound goes: the mixer, kept at the run's time.
+  MovieAudioOut MovieAudio();
+  // A movie with sound silences the other sounds: when no movie has yet,
+  // every other playing voice pauses (true: this movie silenced them). When
+  // the last silencing movie ends, they resume.
+  bool SilenceOtherSounds(VoiceId keep);
+  void EndSilence();
+  // Movies playing in this run: their sound is taken from them when the
+  // run's sound ends, before the mixer goes.
+  void AddMovie(MoviePlayback& movie);
+  void RemoveMovie(MoviePlayback& movie);
   // Sounds playing through the buffers (the play loops).
   std::atomic<int> playingSounds{0};
   // "DirectSound is not available." is shown once per run; true the first time.
@@ -102,9 +116,14 @@ class MediaContext : public MediaService {
   Waiter renderWaiter_;
   std::thread renderThread_;
   std::atomic<bool> stopRender_{false};
-  bool finished_ = false;
+  std::atomic<bool> finished_{false};
+  std::mutex moviesMutex_;
+  std::vector<MoviePlayback*> movies_;
   std::atomic<bool> missingNoticeShown_{false};
   std::atomic<long> aliasCounter_{0};
+  std::mutex silenceMutex_;
+  int silencingMovies_ = 0;
+  std::vector<VoiceId> silencedVoices_;
   std::mutex mciThreadsMutex_;
   std::map<std::string, std::string> mciThreads_;  // device name (lower case) to the thread that played it
 };

@@ -107,6 +107,17 @@ bool Mixer::Pause(VoiceId id) {
   return true;
 }
 
+std::vector<VoiceId> Mixer::PauseAllExcept(VoiceId keep) {
+  std::lock_guard lock(mutex_);
+  std::vector<VoiceId> paused;
+  for (auto& [id, v] : voices_) {
+    if (id == keep || v.state != VoiceState::kPlaying) continue;
+    v.state = VoiceState::kPaused;
+    paused.push_back(id);
+  }
+  return paused;
+}
+
 bool Mixer::Resume(VoiceId id) {
   std::lock_guard lock(mutex_);
   Voice* v = Find(id);

@@ -89,6 +89,9 @@ class Mixer : public AudioSource {
   bool Stop(VoiceId id);
   bool Pause(VoiceId id);
   bool Resume(VoiceId id);
+  // Pauses every playing voice but `keep` and answers them, so that they can
+  // be resumed together (a movie that silences the other sounds).
+  std::vector<VoiceId> PauseAllExcept(VoiceId keep);
 
   void SetVolume(VoiceId id, int32_t volume);
   void SetPan(VoiceId id, int32_t pan);

@@ -156,6 +156,11 @@ void JsonTrace::Sound(const std::string& thread, const std::string& insert, cons
   Write(j.dump());
 }
 
+void JsonTrace::Movie(const std::string& insert, const char* op, int64_t frame) {
+  Json j{{"t", clock_.NowMs()}, {"ev", "movie"}, {"insert", U(insert)}, {"op", op}, {"frame", frame}};
+  Write(j.dump());
+}
+
 void JsonTrace::Mci(const std::string& thread, const std::string& insert, const std::string& command, uint32_t result,
                     const std::string& ret) {
   Json j{{"t", Now()},  {"ev", "mci"},       {"thread", U(thread)}, {"insert", U(insert)},

@@ -43,6 +43,7 @@ class JsonTrace : public TraceSink {
   void Path(const std::string& insert, size_t node, int32_t left, int32_t top, int32_t right,
             int32_t bottom) override;
   void Sound(const std::string& thread, const std::string& insert, const char* op) override;
+  void Movie(const std::string& insert, const char* op, int64_t frame) override;
   void Mci(const std::string& thread, const std::string& insert, const std::string& command, uint32_t result,
            const std::string& ret) override;
   void Print(const std::string& thread, const std::string& insert, const std::string& text) override;

@@ -14,6 +14,8 @@ packages=(
   libgif-dev libjpeg62-turbo-dev libtiff-dev
   # windows of other programs (a saver daemon's window) checked through xcb
   libxcb1-dev
+  # movies (FFmpeg's libraries; the command-line ffmpeg makes the tests' movies only)
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   # scanning (SANE; libsane1 also holds the `test` backend the tests scan from)
   libsane-dev libsane1
   # extension libraries: their procedures are called through libffi
@@ -26,7 +28,7 @@ packages=(
   # test oracles and benchmark baselines only
   libexpat1-dev libxml2-dev libpugixml-dev libpixman-1-dev lua5.4 nginx-light curl sox
   python3-pil imagemagick libjpeg-turbo-progs qt6-image-formats-plugins
-  libwmf-bin perl unrtf
+  libwmf-bin perl unrtf ffmpeg
   # printed PDFs read back as pictures (pdftoppm)
   poppler-utils
   # installing and packaging: the checks of the install tree, the icon's

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ext/register.h"
-#include "inserts/avi.h"
+#include "media/avi.h"
 #include "inserts/button.h"
 #include "inserts/data_entry.h"
 #include "inserts/ellipse.h"

@@ -16,8 +16,11 @@ expect.json:
   absent       lines no actual line may match
   vars         {"GROUP.NAME": value} final values from the end line
   rw           {"rwName": value} final run-time values
-  frames       {"NAME.png": {"size": [W, H], "pixels": [[X, Y, "#RRGGBB"], ...]}}
-               frames written with --render into a fresh folder
+  frames       {"NAME.png": {"size": [W, H], "pixels": [[X, Y, "#RRGGBB"], ...],
+               "counts": [[X, Y, N], ...]}} frames written with --render into a
+               fresh folder; a count is the number a counting movie writes from
+               (X, Y): eight 16-pixel columns, most significant bit first, each
+               light (1) or dark (0), read 8 pixels right of its left edge
   sounds       {"PATH.wav": {"rate": HZ, "channels": 1|2, "bits": 8|16, "ms": MS,
                "value": V or "values": [L, R] or "ramp": true}}: PCM WAV files
                written beside the project before the run (folders made as
@@ -69,6 +72,12 @@ def check_picture(name, path, want, problems):
         got = "#%02X%02X%02X" % img.getpixel((x, y))
         if got != colour.upper():
             problems.append("%s pixel (%d,%d) is %s, expected %s" % (name, x, y, got, colour))
+    for x, y, number in want.get("counts", []):
+        got = 0
+        for b in range(8):
+            got = got * 2 + (1 if sum(img.getpixel((x + 16 * b + 8, y))) > 3 * 128 else 0)
+        if got != number:
+            problems.append("%s counts %d at (%d,%d), expected %d" % (name, got, x, y, number))
 
 
 def write_sounds(build, sounds):
