@@ -6,7 +6,7 @@
 #include <exception>
 #include <vector>
 
-#include "inserts/avi.h"
+#include "engine/kinds.h"
 #include "inserts/button.h"
 #include "inserts/mplayer.h"
 #include "inserts/ole_control.h"
@@ -50,7 +50,8 @@ void ScaleDrawing(CVisibleInsert& copy, double sy) {
 bool PrintsOnPaper(const CInsert& insert) {
   if (!insert.active || insert.GetCategory() != 1) return false;
   if (!dynamic_cast<const CVisibleInsert*>(&insert)) return false;
-  return !dynamic_cast<const CAVI*>(&insert) && !dynamic_cast<const COleCtl*>(&insert) &&
+  // Movies are drawn by their own media layer, not again on paper.
+  return insert.GetKindId() != kind::kMovie && !dynamic_cast<const COleCtl*>(&insert) &&
          !dynamic_cast<const CMPlayer*>(&insert) && !dynamic_cast<const CWindowInsert*>(&insert);
 }
 

@@ -1,5 +1,7 @@
 #include "media/avi.h"
 
+#include "engine/play_context.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -105,16 +107,15 @@ void CAVI::WakeLoop() {
   if (auto t = thread.lock()) t->runner.clock().Wake(t->port.waiter());
 }
 
-bool CAVI::WantsOwnThread() const {
+bool CAVI::WantsOwnThread(PlayContext& ctx) const {
   // Inline play stays on the calling thread unless the object is threaded anyway.
   if (playInline && !threaded && showMode != show_mode::kThreaded) return false;
-  return MayTakeOwnThread();
+  return MayTakeOwnThread(ctx);
 }
 
 void CAVI::TraceMovie(const char* op) {
-  Runner* r = RunnerOf();
-  if (!r || !r->Context().media || !playback_) return;
-  r->Context().media->TraceMovie(name, op, playback_->Frame());
+  if (!playbackMedia_ || !playback_) return;
+  playbackMedia_->TraceMovie(name, op, playback_->Frame());
 }
 
 std::unique_ptr<StageSprite> CAVI::MakeSprite(Stage& stage) {
@@ -165,22 +166,25 @@ std::unique_ptr<StageSprite> CAVI::MakeSprite(Stage& stage) {
   playback_ = std::make_unique<MoviePlayback>(
       std::make_unique<EngineMovieClock>(runner.clock()), std::move(decoder),
       media ? media->MovieAudio() : MovieAudioOut{},
-      [this](const MoviePicture& p, int64_t, const std::function<bool()>& giveUp) { return Present(p, giveUp); });
+      [this, &stage](const MoviePicture& p, int64_t, const std::function<bool()>& giveUp) {
+        return Present(stage, p, giveUp);
+      });
+  playbackMedia_ = media;
   if (media) media->AddMovie(*playback_);
   return sprite;
 }
 
-bool CAVI::Present(const MoviePicture& picture, const std::function<bool()>& giveUp) {
+bool CAVI::Present(Stage& stage, const MoviePicture& picture, const std::function<bool()>& giveUp) {
   // The stage lock comes first; whoever stops the movie may hold it.
   std::unique_lock lock(StageLock(), std::defer_lock);
   while (!lock.try_lock()) {
     if (giveUp()) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  StageSprite* s = GetSprite(false);
+  StageSprite* s = GetSprite();
   if (!s) return true;
   CopyPicture(*s, picture);
-  if (s->onStage) Invalidate();
+  if (s->onStage) RedrawOn(stage);
   return true;
 }
 
@@ -193,14 +197,13 @@ void CAVI::Unsilence(MediaContext* media) {
   if (media && silenced_.exchange(false)) media->EndSilence();
 }
 
-void CAVI::PlayOnStage() {
-  Runner* r = RunnerOf();
-  if (!r) return;
+void CAVI::PlayOnStage(PlayContext& ctx) {
+  Runner* r = &ctx.runner;
   if (!playback_) {
-    CVisibleInsert::PlayOnStage();
+    CVisibleInsert::PlayOnStage(ctx);
     return;
   }
-  MediaContext* media = r->Context().media;
+  MediaContext* media = playbackMedia_;
   // A copy playing on its own thread waits for the end; inline play goes on
   // by itself while the script moves on.
   const bool ownThread = !source.expired();
@@ -221,7 +224,7 @@ void CAVI::PlayOnStage() {
       }
       // Inline: nobody waits; the end is told here, on the movie's thread.
       TraceMovie("stop");
-      if (Runner* run = RunnerOf()) Unsilence(run->Context().media);
+      Unsilence(playbackMedia_);
     });
     Silence(media);
     TraceMovie("play");
@@ -251,8 +254,8 @@ void CAVI::PlayOnStage() {
   if (!running) ClosePlayback();
 }
 
-void CAVI::Stop() {
-  CVisibleInsert::Stop();
+void CAVI::Stop(PlayContext& ctx) {
+  CVisibleInsert::Stop(ctx);
   CAVI& p = Player();
   p.stopRequest_ = true;
   if (&p != this) p.SetRunning(0);
@@ -262,17 +265,17 @@ void CAVI::Stop() {
     // Inline play has no waiting thread to hear of it: it stops here.
     p.playback_->Stop();
     p.TraceMovie("stop");
-    if (Runner* r = p.RunnerOf()) p.Unsilence(r->Context().media);
+    p.Unsilence(p.playbackMedia_);
   }
 }
 
-void CAVI::Pause() {
-  CVisibleInsert::Pause();
+void CAVI::Pause(PlayContext& ctx) {
+  CVisibleInsert::Pause(ctx);
   PauseMovie(true);
 }
 
-void CAVI::Resume() {
-  CVisibleInsert::Resume();
+void CAVI::Resume(PlayContext& ctx) {
+  CVisibleInsert::Resume(ctx);
   PauseMovie(false);
 }
 
@@ -292,15 +295,16 @@ void CAVI::ClosePlayback() {
     playback_->Stop();
     TraceMovie("stop");
   }
-  if (Runner* r = RunnerOf(); r && r->Context().media) {
-    Unsilence(r->Context().media);
-    r->Context().media->RemoveMovie(*playback_);
+  if (playbackMedia_) {
+    Unsilence(playbackMedia_);
+    playbackMedia_->RemoveMovie(*playback_);
   }
   playback_.reset();
+  playbackMedia_ = nullptr;
 }
 
-void CAVI::TakeOffStage() {
-  StageSprite* s = GetSprite(false);
+void CAVI::TakeOffStage(PlayContext& ctx) {
+  StageSprite* s = GetSprite();
   bool on = false;
   if (s) {
     std::lock_guard lock(StageLock());
@@ -311,17 +315,17 @@ void CAVI::TakeOffStage() {
     if (loopActive_) WakeLoop();
     playback_->Stop();
     TraceMovie("stop");
-    if (Runner* r = RunnerOf()) Unsilence(r->Context().media);
+    Unsilence(playbackMedia_);
   }
-  CVisibleInsert::TakeOffStage();
+  CVisibleInsert::TakeOffStage(ctx);
 }
 
-void CAVI::Hide() {
+void CAVI::Hide(PlayContext& ctx) {
   ClosePlayback();
-  TakeOffAndDropSprite();
+  TakeOffAndDropSprite(ctx);
 }
 
-void CAVI::Prepare() { PreloadSprite(); }
+void CAVI::Prepare(PlayContext& ctx) { PreloadSprite(ctx); }
 
 // The movie runs on the run's clock, which goes with the run.
 void CAVI::StageGone() {
@@ -334,8 +338,8 @@ bool CAVI::IsPlaying() const {
   return CVisibleInsert::IsPlaying();
 }
 
-void CAVI::ChangeContent(const std::string& file) {
-  StageSprite* old = GetSprite(false);
+void CAVI::ChangeContent(PlayContext& ctx, const std::string& file) {
+  StageSprite* old = GetSprite();
   if (old && old->onStage && EqualsNoCase(file, movieFile)) return;
   movieFile = file;
   failedFile_.clear();
@@ -345,11 +349,11 @@ void CAVI::ChangeContent(const std::string& file) {
   ClosePlayback();
   DestroySprite();
   // The new movie keeps the old one's place and display state.
-  if (StageSprite* fresh = GetSprite(true); fresh && wasOn) {
+  if (StageSprite* fresh = EnsureSprite(ctx); fresh && wasOn) {
     fresh->SetDisplayState(state);
-    stage->compositor().Add(*fresh, true);
+    ctx.stage->compositor().Add(*fresh, true);
   }
-  Invalidate();
+  Invalidate(ctx);
 }
 
 // The effect periods: 0 where the object has none (a bound of 0 is unset).
@@ -386,7 +390,7 @@ PropertyAnswer CAVI::GetProperty(Property id) const {
   }
 }
 
-bool CAVI::SetProperty(Property id, const PropertyValue& value) {
+bool CAVI::SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) {
   const auto* number = std::get_if<double>(&value);
   if (number && id == Property::kStartTime) {
     SetStartTime(*number);
@@ -396,7 +400,7 @@ bool CAVI::SetProperty(Property id, const PropertyValue& value) {
     SetEndTime(*number);
     return true;
   }
-  return CVisibleInsert::SetProperty(id, value);
+  return CVisibleInsert::SetProperty(ctx, id, value);
 }
 
 }  // namespace kv

@@ -53,22 +53,22 @@ class CAVI : public CVisibleInsert, public AviFields {
   bool HasContent() const override { return !movieFile.empty(); }
   std::string GetFileName() const override { return movieFile; }
   void SetFileName(const std::string& text) override { movieFile = text; }
-  void ChangeContent(const std::string& file) override;
+  void ChangeContent(PlayContext& ctx, const std::string& file) override;
   std::string GetParameterText() const override { return movieCaption; }
-  void SetParameterText(const std::string& text) override { movieCaption = text; }
+  void SetParameterText(PlayContext& /*ctx*/, const std::string& text) override { movieCaption = text; }
   PropertyAnswer GetProperty(Property id) const override;
-  bool SetProperty(Property id, const PropertyValue& value) override;
+  bool SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) override;
 
-  bool WantsOwnThread() const override;
-  void Stop() override;
-  void Pause() override;
-  void Resume() override;
-  void Hide() override;
-  void TakeOffStage() override;
-  void Prepare() override;
+  bool WantsOwnThread(PlayContext& ctx) const override;
+  void Stop(PlayContext& ctx) override;
+  void Pause(PlayContext& ctx) override;
+  void Resume(PlayContext& ctx) override;
+  void Hide(PlayContext& ctx) override;
+  void TakeOffStage(PlayContext& ctx) override;
+  void Prepare(PlayContext& ctx) override;
   void StageGone() override;
   bool IsPlaying() const override;
-  void PlayOnStage() override;
+  void PlayOnStage(PlayContext& ctx) override;
 
   // Start and end positions in seconds, kept within the movie and each
   // other; the effect periods move with them.
@@ -91,11 +91,14 @@ class CAVI : public CVisibleInsert, public AviFields {
   void TraceMovie(const char* op);
   // The movie thread's frame into the sprite's picture; false when the
   // stage lock could not be had before `giveUp`.
-  bool Present(const MoviePicture& picture, const std::function<bool()>& giveUp);
+  bool Present(Stage& stage, const MoviePicture& picture, const std::function<bool()>& giveUp);
   void Silence(MediaContext* media);
   void Unsilence(MediaContext* media);
 
   std::unique_ptr<MoviePlayback> playback_;
+  // The run's media the playback was added to (its sound, its tracking);
+  // set and cleared with playback_, which must leave it before the run ends.
+  MediaContext* playbackMedia_ = nullptr;
   int64_t lengthMs_ = 0;
   std::string failedFile_;  // the substituted name whose opening failed, reported
   std::atomic<bool> ended_{false};

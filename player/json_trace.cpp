@@ -157,7 +157,7 @@ void JsonTrace::Sound(const std::string& thread, const std::string& insert, cons
 }
 
 void JsonTrace::Movie(const std::string& insert, const char* op, int64_t frame) {
-  Json j{{"t", clock_.NowMs()}, {"ev", "movie"}, {"insert", U(insert)}, {"op", op}, {"frame", frame}};
+  Json j{{"t", Now()}, {"ev", "movie"}, {"insert", U(insert)}, {"op", op}, {"frame", frame}};
   Write(j.dump());
 }
 

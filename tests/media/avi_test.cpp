@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "media/avi.h"
+#include "tests/engine/bare_run.h"
 
 namespace kv {
 namespace {
@@ -43,12 +44,13 @@ TEST(MovieTimes, StartAndEndStayInOrderWithTheirEffects) {
 }
 
 TEST(MovieTimes, ThroughTheProperties) {
+  test::BareRun run;
   CAVI movie;
-  EXPECT_TRUE(movie.SetProperty(Property::kEndTime, 4.0));
-  EXPECT_TRUE(movie.SetProperty(Property::kStartTime, 1.5));
+  EXPECT_TRUE(movie.SetProperty(run.ctx(), Property::kEndTime, 4.0));
+  EXPECT_TRUE(movie.SetProperty(run.ctx(), Property::kStartTime, 1.5));
   EXPECT_EQ(movie.GetProperty(Property::kStartTime), PropertyAnswer(1.5));
   EXPECT_EQ(movie.GetProperty(Property::kEndTime), PropertyAnswer(4.0));
-  EXPECT_FALSE(movie.SetProperty(Property::kStartTime, std::string("soon")));
+  EXPECT_FALSE(movie.SetProperty(run.ctx(), Property::kStartTime, std::string("soon")));
   EXPECT_EQ(movie.startMs, 1500u);
 }
 
