@@ -34,6 +34,7 @@ struct PrintedStage {
     settings.clientHeight = 768;
     settings.clientColor = ColorRef(0x00402020);
     stage = std::make_unique<Stage>(*runner, settings, PixelFormat::kXrgb32, pictures);
+    runner->Context().stage = stage.get();
     for (int i = 0; i < 48; ++i) {
       auto r = std::make_shared<CRectangle>();
       r->active = 1;
@@ -48,6 +49,7 @@ struct PrintedStage {
   }
   ~PrintedStage() {
     shapes.clear();
+    runner->Context().stage = nullptr;
     stage.reset();
   }
   Clock clock{true};

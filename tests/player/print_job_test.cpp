@@ -136,12 +136,14 @@ class PrintJob : public ::testing::Test {
     settings.clientHeight = 48;
     settings.clientColor = ColorRef(0x00402020);
     stage = std::make_unique<Stage>(*runner, settings, PixelFormat::kXrgb32, pictures);
+    runner->Context().stage = stage.get();
     printers.setup.device = "Laser";
     printers.setup.port = "lp0";
     printers.setup.page = {300, 300, 2480, 3508};
   }
   ~PrintJob() override {
     box.reset();
+    runner->Context().stage = nullptr;
     stage.reset();
   }
 
