@@ -20,6 +20,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/net/transfer_bench.h"
 #include "net/http.h"
 #include "net/socket.h"
 
@@ -89,12 +90,7 @@ bool StartNginx() {
   fs::create_directories(f.dir / "www");
   fs::permissions(f.dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                              fs::perms::others_read | fs::perms::others_exec);
-  {
-    std::vector<char> block(1 << 20);
-    for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 2654435761u >> 13);
-    std::ofstream out(f.dir / "www" / "big.bin", std::ios::binary);
-    for (size_t done = 0; done < kFileSize; done += block.size()) out.write(block.data(), block.size());
-  }
+  kv::bench::WritePatternFile(f.dir / "www" / "big.bin", kFileSize);
   f.port = FreePort();
   const std::string d = f.dir.string();
   std::ofstream(f.dir / "nginx.conf") << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
@@ -167,11 +163,6 @@ void BM_HttpGet(benchmark::State& state) { Run<FetchOurs>(state, F().oursSeconds
 BENCHMARK(BM_Curl)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HttpGet)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -184,7 +175,7 @@ int main(int argc, char** argv) {
   FetchCurl((F().dir / "warm.out").string());  // the file into the page cache before anyone is timed
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  double ours = Median(F().oursSeconds), curl = Median(F().curlSeconds);
+  double ours = kv::bench::Median(F().oursSeconds), curl = kv::bench::Median(F().curlSeconds);
   if (ours > 0 && curl > 0)
     std::printf("HttpGet vs curl -o, 200 MB from nginx on loopback: ratio %.2f (curl %.0f ms / HttpGet %.0f ms, "
                 "medians of 5)\n", curl / ours, curl * 1000, ours * 1000);

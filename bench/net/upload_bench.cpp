@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/net/transfer_bench.h"
 #include "net/hooks.h"
 #include "net/upload.h"
 
@@ -182,11 +183,6 @@ void BM_MultipartUpload(benchmark::State& state) { Run<UploadOurs>(state, F().ou
 BENCHMARK(BM_CurlUpload)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MultipartUpload)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -195,16 +191,11 @@ int main(int argc, char** argv) {
   std::string tmpl = (fs::temp_directory_path() / "kvuploadXXXXXX").string();
   f.dir = ::mkdtemp(tmpl.data());
   f.file = f.dir / "big.bin";
-  {
-    std::vector<char> block(1 << 20);
-    for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 2654435761u >> 13);
-    std::ofstream out(f.file, std::ios::binary);
-    for (size_t done = 0; done < kFileSize; done += block.size()) out.write(block.data(), block.size());
-  }
+  kv::bench::WritePatternFile(f.file, kFileSize);
   f.sink = std::make_unique<Sink>();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  double ours = Median(f.oursSeconds), curl = Median(f.curlSeconds);
+  double ours = kv::bench::Median(f.oursSeconds), curl = kv::bench::Median(f.curlSeconds);
   if (ours > 0 && curl > 0)
     std::printf("multipart upload vs curl -F, 100 MB to a loopback sink: ratio %.2f (curl %.0f ms / ours %.0f ms, "
                 "medians of 5)\n", curl / ours, curl * 1000, ours * 1000);
