@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <cstdint>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <thread>
@@ -22,6 +24,9 @@
 #include "ext/orlan_builtins.h"
 #include "include/korvel/extension.h"
 #include "inserts/visible_insert.h"
+#include "media/mci_errors.h"
+#include "persist/project_session.h"
+#include "media/movie_decoder.h"
 #include "platform/picture_bound.h"
 #include "platform/text.h"
 
@@ -405,8 +410,30 @@ KV_EXPORT int32_t kv_GetRemoteResource(const char* name, char* buffer, int32_t s
 
 // Movies have no player in this build: the open fails as an animation
 // device that cannot be loaded would.
-KV_EXPORT int32_t AVIFXGetFileLength(const char* /*file*/, void* /*parent*/, int32_t* status) {
+KV_EXPORT int32_t AVIFXGetFileLength(const char* file, void* /*parent*/, int32_t* status) {
   if (status && *status != 0) return 0;
-  if (status) *status = 266;  // cannot load the device's driver
-  return 0;
+  // A run's names resolve against its project, as the movie device's do;
+  // with no run the name is a path as it stands.
+  const std::string name = file ? file : "";
+  std::optional<std::string> host = name;
+  RunOfCaller run;
+  if (run.Live()) {
+    auto resolved = run->Session().locator().RetrieveResource(run->ExpandNames(name));
+    host = resolved ? run->Session().HostPath(*resolved) : std::nullopt;
+  }
+  uint32_t code = 0;
+  int64_t length = 0;
+  if (!host || host->empty()) {
+    code = mci_err::kFileNotFound;
+  } else {
+    try {
+      length = MovieDecoder::OpenFile(*host)->Info().lengthMs;
+    } catch (const MovieError& e) {
+      code = e.kind() == MovieError::Kind::kNotFound ? mci_err::kFileNotFound : mci_err::kInvalidFile;
+    } catch (const std::bad_alloc&) {
+      code = mci_err::kInternal;
+    }
+  }
+  if (status) *status = int32_t(code);
+  return code ? 0 : int32_t(std::clamp<int64_t>(length, 0, INT32_MAX));
 }

@@ -364,5 +364,30 @@ TEST_F(ExtensionCall, WithoutARunTheGettersAnswerNotAvailable) {
   EXPECT_STREQ(getString("seen"), "");
 }
 
+// A movie's length for an extension, with no run: the name is a path. The
+// test movie was made two seconds long at 30 frames a second.
+TEST(MovieLengthForExtensions, AnswersTheLengthOrTheDevicesError) {
+  const std::string dir = KV_MOVIES_DIR;
+  const struct {
+    std::string file;
+    int32_t statusBefore;
+    int32_t minMs, maxMs;  // the answer's bounds
+    int32_t statusAfter;
+  } cases[] = {
+      {dir + "/count.avi", 0, 1966, 2034, 0},
+      {dir + "/count.mp4", 0, 1966, 2034, 0},
+      {dir + "/gone.avi", 0, 0, 0, 275},             // not found
+      {dir + "/make_movies.sh", 0, 0, 0, 296},       // no movie
+      {dir + "/count.avi", 266, 0, 0, 266},          // a status already set answers 0 at once
+  };
+  for (const auto& c : cases) {
+    int32_t status = c.statusBefore;
+    const int32_t ms = AVIFXGetFileLength(c.file.c_str(), nullptr, &status);
+    EXPECT_GE(ms, c.minMs) << c.file;
+    EXPECT_LE(ms, c.maxMs) << c.file;
+    EXPECT_EQ(status, c.statusAfter) << c.file;
+  }
+}
+
 }  // namespace
 }  // namespace kv
