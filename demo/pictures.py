@@ -69,3 +69,54 @@ def tune(path):
     with open(path, 'wb') as f:
         f.write(header + b'MTrk' + struct.pack('>I', len(track)) + track)
 tune(f'{out}/tune.mid')
+
+
+# A short film for the credits, as an uncompressed AVI (24-bit frames, no
+# sound): the demo's checkered ball rolling across a dark reel, 24 frames at
+# 12 a second.
+def film(path, width, height, frames, rate, pixel):
+    row = (width * 3 + 3) & ~3
+    chunks = []
+    for n in range(frames):
+        data = bytearray()
+        for y in range(height - 1, -1, -1):  # bottom-up rows
+            line = bytearray()
+            for x in range(width):
+                r, g, b = pixel(n, x, y)
+                line += bytes((b, g, r))
+            data += line + bytes(row - len(line))
+        chunks.append(bytes(data))
+    size = row * height
+
+    def chunk(fourcc, body):
+        return fourcc + struct.pack('<I', len(body)) + body + (b'\0' if len(body) % 2 else b'')
+
+    def lst(kind, body):
+        return chunk(b'LIST', kind + body)
+
+    avih = struct.pack('<IIIIIIIIII4I', 1000000 // rate, size * rate, 0, 0x10, frames, 0, 1, size,
+                       width, height, 0, 0, 0, 0)
+    strh = b'vids' + b'DIB ' + struct.pack('<IHHIIIIIIIIhhhh', 0, 0, 0, 0, 1, rate, 0, frames, size,
+                                           0xFFFFFFFF, 0, 0, 0, width, height)
+    strf = struct.pack('<IiiHHIIiiII', 40, width, height, 1, 24, 0, size, 0, 0, 0, 0)
+    hdrl = lst(b'hdrl', chunk(b'avih', avih) + lst(b'strl', chunk(b'strh', strh) + chunk(b'strf', strf)))
+    movi_body, index, offset = bytearray(), bytearray(), 4
+    for data in chunks:
+        piece = chunk(b'00db', data)
+        index += b'00db' + struct.pack('<III', 0x10, offset, len(data))
+        movi_body += piece
+        offset += len(piece)
+    body = b'AVI ' + hdrl + lst(b'movi', bytes(movi_body)) + chunk(b'idx1', bytes(index))
+    with open(path, 'wb') as f:
+        f.write(b'RIFF' + struct.pack('<I', len(body)) + body)
+
+
+def reel(n, x, y):
+    if y < 6 or y >= 58:  # the film's edges with their sprocket holes
+        return (230, 230, 230) if (x // 6) % 2 and 1 < y % 58 < 5 else (20, 20, 24)
+    cx, cy = 12 + n * 3, 32
+    dx, dy = x - cx, y - cy
+    if dx * dx + dy * dy > 12 * 12:
+        return (24, 40, 80)
+    return (200, 40, 40) if ((x + n) // 4 + y // 4) % 2 else (240, 240, 240)
+film(f'{out}/reel.avi', 96, 64, 24, 12, reel)

@@ -29,7 +29,7 @@ in_root "korvel --version && kvtool --version && orlanc --version"
 
 echo "trial: the demo, played there and here"
 rm -rf "$root/home/trial" && mkdir -p "$root/home/trial/demo"
-(cd "$build/demo" && cp ./*.kvp ./*.kvs ./*.bmp ./*.ebc ./*.wav ./*.mid ./*.rtf "$root/home/trial/demo/")
+(cd "$build/demo" && cp ./*.kvp ./*.kvs ./*.bmp ./*.ebc ./*.wav ./*.mid ./*.rtf ./*.avi "$root/home/trial/demo/")
 cp "$here/demo/input.txt" "$root/home/trial/input.txt"
 in_root "cd /home/trial/demo && korvel --headless --virtual-clock --until-idle --trace /dev/null \
          --render /home/trial/frames --input /home/trial/input.txt --audio-out /home/trial/demo.wav demo.kvp"
