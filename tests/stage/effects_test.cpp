@@ -268,6 +268,23 @@ TEST_F(EffectRun, RandomRectanglesRevealOneCellPerStep) {
   }
 }
 
+TEST_F(EffectRun, PuzzlePiecesComeInTheShiftRegistersOrder) {
+  ShowSolid(46, 4, 4);  // 2 x 2 pieces of 4 x 4 (the lower ones cut to 2 rows); the clock's seconds (0) seed the order
+  ASSERT_EQ(frames.size(), 4u);
+  CellSequence seq(4, 0);
+  std::vector<uint32_t> order;
+  for (int i = 0; i < 4; ++i) order.push_back(seq.Next());
+  // Each piece's centre, away from the knobs, shows from its own step on.
+  for (size_t step = 0; step < 4; ++step) {
+    const Mask m = MaskOf(frames[step]);
+    for (size_t k = 0; k < 4; ++k) {
+      const uint32_t cell = order[k];
+      const int x = int(cell % 2) * 4 + 2, y = int(cell / 2) * 4 + 1;
+      EXPECT_EQ(m[size_t(y)][size_t(x)], k <= step ? '#' : '.') << "piece " << cell << " at step " << step;
+    }
+  }
+}
+
 TEST_F(EffectRun, PixelFadeOfOneCellRevealsIt) {
   Place(sprite, Solid24(2, 4, kRed), {2, 1, 4, 5}, 5);
   sprite.compositor = &c;
