@@ -116,6 +116,26 @@ INSTANTIATE_TEST_SUITE_P(Table, MixerRepeatTest,
                                          RepeatCase{1, true, 40},    // loops until stopped
                                          RepeatCase{3, true, 40}));  // loop wins over the count
 
+TEST(MixerTest, PlayingFromTheEndOrAfterItsLastPassStartsAtTheBeginning) {
+  // A start position at the sound's end, or past it, plays it from its first
+  // frame, as does playing it again once it has ended: sample for sample.
+  for (uint64_t from : {uint64_t(5), uint64_t(9)}) {
+    Mixer mixer;
+    MemorySink sink;
+    const VoiceId v = mixer.CreateVoice(MonoRamp(5));
+    mixer.Play(v, 1, false);
+    mixer.RenderTo(8, sink);  // the ramp, then silence
+    mixer.Play(v, 1, false, from);
+    mixer.RenderTo(16, sink);
+    ASSERT_EQ(sink.Frames(), 16u);
+    for (size_t f = 0; f < 16; ++f) {
+      const size_t at = f % 8;
+      const int16_t want = at < 5 ? static_cast<int16_t>(100 * (at + 1)) : 0;
+      ASSERT_EQ(sink.L(f), want) << "frame " << f << " from " << from;
+    }
+  }
+}
+
 TEST(MixerTest, EndCallbackComesAfterTheLastSampleIsWritten) {
   Mixer mixer;
   MemorySink sink;
