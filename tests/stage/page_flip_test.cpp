@@ -18,17 +18,7 @@ namespace {
 
 using namespace kv::test;
 
-class PageFlip : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(c.Initialise({0, 0, 200, 100}, kBack, PixelFormat::kXrgb32, &presenter), 0);
-    c.SetEnvironment(&env);
-    presenter.Reset();
-  }
-  FakeEnvironment env;
-  RecordingPresenter presenter;
-  Compositor c{CompositorRole::kStage};
-};
+class PageFlip : public RecordedStage {};
 
 TEST_F(PageFlip, MessageBoxParityTable) {
   // Each step: whether a message shows, then one change and one pass; what

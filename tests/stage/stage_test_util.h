@@ -1,13 +1,17 @@
 // Builders shared by the compositor tests: solid and patterned pictures, a
-// self-drawn sprite that counts its draws, and a run-state double.
+// self-drawn sprite that counts its draws, a run-state double, and a stage
+// whose frames are recorded.
 #pragma once
 
 #include <atomic>
 #include <functional>
 
+#include <gtest/gtest.h>
+
 #include "stage/compositor.h"
 #include "stage/picture.h"
 #include "stage/sprite.h"
+#include "tests/stage/test_presenter.h"
 
 namespace kv::test {
 
@@ -77,5 +81,19 @@ struct FakeEnvironment : StageEnvironment {
 };
 
 struct FakeOwner : SpriteOwner {};
+
+// A 200 x 100 stage compositor on the fake environment, whose frames a
+// recording presenter takes; the presenter starts empty.
+class RecordedStage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(c.Initialise({0, 0, 200, 100}, kBack, PixelFormat::kXrgb32, &presenter), 0);
+    c.SetEnvironment(&env);
+    presenter.Reset();
+  }
+  FakeEnvironment env;
+  RecordingPresenter presenter;
+  Compositor c{CompositorRole::kStage};
+};
 
 }  // namespace kv::test

@@ -13,17 +13,7 @@ namespace {
 
 using namespace kv::test;
 
-class StageUpdate : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(c.Initialise({0, 0, 200, 100}, kBack, PixelFormat::kXrgb32, &presenter), 0);
-    c.SetEnvironment(&env);
-    presenter.Reset();
-  }
-  FakeEnvironment env;
-  RecordingPresenter presenter;
-  Compositor c{CompositorRole::kStage};
-};
+class StageUpdate : public RecordedStage {};
 
 TEST_F(StageUpdate, TwentyFirstDirtyRectangleJoinsTheEntryItGrowsLeast) {
   for (int i = 0; i < 20; ++i) c.MarkDirty({i * 10, 0, i * 10 + 5, 5}, false);
