@@ -430,12 +430,7 @@ int OrlanBinding::RunSubroutine(CBasic& basic, std::string_view name, std::span<
 }
 
 bool OrlanBinding::StartProject(const CStgDoc& project, const std::string& projectPath) {
-  std::string path;
-  for (const auto& node : project.projectTree)
-    if (node && node->kind == kNodeProject && !node->orlanFile.empty()) {
-      path = node->orlanFile;
-      break;
-    }
+  std::string path = ProjectOrlanFile(project.projectTree);
   if (path.empty()) {
     const size_t slash = projectPath.find_last_of("\\/");
     const size_t dot = projectPath.find_last_of('.');

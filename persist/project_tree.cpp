@@ -261,4 +261,10 @@ std::vector<std::shared_ptr<CProjNode>> GetSceneBranch(const ProjectSession& ses
   return branch;
 }
 
+std::string ProjectOrlanFile(const std::vector<std::shared_ptr<CProjNode>>& tree) {
+  for (const auto& node : tree)
+    if (node && node->kind == kNodeProject && !node->orlanFile.empty()) return node->orlanFile;
+  return {};
+}
+
 }  // namespace kv

@@ -65,6 +65,9 @@ std::optional<std::string> GetFirstChild(const ProjectSession& session, const st
                                          std::shared_ptr<CProjNode>* node = nullptr);
 std::optional<std::string> GetNodeDescription(const ProjectSession& session, const std::string& name);
 std::optional<std::string> GetOrlanFile(const ProjectSession& session, const std::string& name);
+// The Orlan code file the project's own node names, wherever it stands in the
+// tree; empty when no project node names one.
+std::string ProjectOrlanFile(const std::vector<std::shared_ptr<CProjNode>>& tree);
 std::vector<std::shared_ptr<CProjNode>> GetSceneBranch(const ProjectSession& session, const std::string& name);
 
 // The Yes/No "Project Message" question for a name missing from the tree;

@@ -62,9 +62,11 @@ MAP = {
             [("tests/ext", None), SCENES, INDEPENDENT]),
     "player": (["player_tests", "korvel"], [("tests/player", None), SCENES]),
     "shell": (["shell_widgets_test", "korvel"], [("tests/shell", None), SCENES]),
-    "tools": (["tool_inputs_test", "toolkit_test", "kvtool_xml_test", "kvtool", "orlanc"],
+    "tools": (["tool_inputs_test", "toolkit_test", "kvtool_xml_test", "stage_compose_test", "stage_effect_tool_test",
+               "imaging_tool_test", "orlan_test", "kvtool", "orlanc"],
               [("tests/tools", None), ("tests/xml", r"^KvtoolXml\."), ("tests/persist", r"^kvtool"),
-               ("tests/net", r"^kvtool")]),
+               ("tests/net", r"^kvtool"), ("tests/stage", r"^(StageComposeTool|EffectTool)\."),
+               ("tests/imaging", r"^PictureTool\."), ("tests/orlan", r"^Orlanc\."), INDEPENDENT]),
 }
 
 # The catalogue: (name, pattern, replacement). Patterns see the line with its

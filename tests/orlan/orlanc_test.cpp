@@ -63,6 +63,32 @@ TEST_F(Orlanc, CompilesAndRunsCodeFiles) {
   EXPECT_EQ(r.output, "hi Ann\n");
 }
 
+// Code files are Windows-1252; a UTF-8 file says so by its byte-order mark.
+TEST_F(Orlanc, ReadsUtf8FilesByTheirMark) {
+  struct Case {
+    const char* name;
+    std::string head, e;  // the file's first bytes and its spelling of e-acute
+    const char* output;
+  };
+  const Case cases[] = {
+      {"utf8.ebs", "\xEF\xBB\xBF", "\xC3\xA9", "1 233\n"},
+      {"cp1252.ebs", "", "\xE9", "1 233\n"},
+      // Two bytes of a mark are not a mark: the file is Windows-1252 and they are code.
+      {"half.ebs", "\xEF\xBB", "\xE9", nullptr},
+  };
+  for (const Case& c : cases) {
+    const std::string src =
+        Write(c.name, c.head + "Sub Main()\nPrint Len(\"" + c.e + "\") & \" \" & Asc(\"" + c.e + "\")\nEnd Sub\n");
+    const Result r = RunOrlanc("run '" + src + "'");
+    if (c.output) {
+      EXPECT_EQ(r.status, 0) << c.name << ": " << r.output;
+      EXPECT_EQ(r.output, c.output) << c.name;
+    } else {
+      EXPECT_EQ(r.status, 2) << c.name << ": " << r.output;
+    }
+  }
+}
+
 TEST_F(Orlanc, ReportsEveryCompileError) {
   std::string src = Write("bad.ebs", "Sub Main()\nx = \nGoTo nowhere\nEnd Sub\n");
   Result r = RunOrlanc("'" + src + "' -o '" + (dir_ / "out.ebc").string() + "'");

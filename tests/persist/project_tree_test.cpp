@@ -278,5 +278,24 @@ TEST_F(ProjectTreeDirTest, GetOrlanFile) {
   EXPECT_EQ(PathOr(GetOrlanFile(session_, "menu.kvs")), "Z:" + (dir_ / "Menu.ebc").string());
 }
 
+TEST(ProjectOrlanFile, OnlyTheProjectNodeNamesTheProjectsCode) {
+  using Tree = std::vector<std::shared_ptr<CProjNode>>;
+  struct Case {
+    const char* what;
+    Tree tree;
+    const char* file;
+  };
+  const Case cases[] = {
+      {"first node", {Node("p.kvp", kNodeProject, 0, "p.ebc"), Node("a.kvs", kNodeScene, 1, "a.ebc")}, "p.ebc"},
+      {"a scene's code comes first", {Node("a.kvs", kNodeScene, 1, "a.ebc"), Node("p.kvp", kNodeProject, 0, "p.ebc")},
+       "p.ebc"},
+      {"an empty project node is passed over",
+       {Node("p.kvp", kNodeProject, 0), nullptr, Node("q.kvp", kNodeProject, 0, "q.ebc")}, "q.ebc"},
+      {"none", {Node("p.kvp", kNodeProject, 0), Node("a.kvs", kNodeScene, 1, "a.ebc")}, ""},
+      {"no nodes", {}, ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ProjectOrlanFile(c.tree), c.file) << c.what;
+}
+
 }  // namespace
 }  // namespace kv

@@ -55,6 +55,7 @@ TEST(ParseArgs, OptionsAnywhereAndOperandsInOrder) {
       {{"--key", "7", "a", "--narrow"}, {"a"}, "", "7", true},
       {{"-o", "x", "-o", "y", "a"}, {"a"}, "y", "", false},  // the last value counts
       {{"a", "-5", "-"}, {"a", "-5", "-"}, "", "", false},     // a negative number and "-" are operands
+      {{"-0", "-9.5", "a"}, {"-0", "-9.5", "a"}, "", "", false},  // both ends of the digits
       {{"a", "--", "--key", "-o"}, {"a", "--key", "-o"}, "", "", false},
       {{"--key", "--narrow"}, {}, "", "--narrow", false},      // a value is taken as it stands
   };

@@ -321,12 +321,7 @@ class Checker {
 
   // The project's own Orlan code is optional; when it is there it must load.
   void CheckProjectOrlan(const std::string& projectName) {
-    std::string path;
-    for (const auto& node : s_.project->projectTree)
-      if (node && node->kind == kNodeProject && !node->orlanFile.empty()) {
-        path = node->orlanFile;
-        break;
-      }
+    std::string path = ProjectOrlanFile(s_.project->projectTree);
     if (path.empty()) path = ReplaceExtension(s_.projectPath, ".ebc");
     host_.Begin();
     const std::string expanded = ExpandNames(path, host_);
