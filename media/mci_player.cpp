@@ -133,6 +133,13 @@ void MciPlayer::ReleaseSlot() {
   runner_.clock().WakeAll();
 }
 
+std::string MciPlayer::PlayCommand() const {
+  std::string command = "play " + QuoteMciArgument(alias_);
+  if (!from_.empty()) command += " from " + from_;
+  if (!to_.empty()) command += " to " + to_;
+  return command + " notify";
+}
+
 uint32_t MciPlayer::Play(const std::string& from, const std::string& to, uint32_t repetitions) {
   if (!open_) return mci_err::kInvalidDeviceName;
   from_ = from;
@@ -162,10 +169,7 @@ uint32_t MciPlayer::Play(const std::string& from, const std::string& to, uint32_
   holdsSlot_ = true;
   shared_->stopRequested = false;
   shared_->notified = 0;
-  std::string command = "play " + QuoteMciArgument(alias_);
-  if (!from_.empty()) command += " from " + from_;
-  if (!to_.empty()) command += " to " + to_;
-  const uint32_t r = Send(command + " notify", nullptr, true);
+  const uint32_t r = Send(PlayCommand(), nullptr, true);
   if (r != 0) {
     ShowError(r, "PlayRepetition");
     Close();
@@ -180,10 +184,7 @@ bool MciPlayer::WaitWhilePlaying(const std::function<bool()>& serve) {
     const uint32_t code = shared_->notified.exchange(0);
     if (code == mci_notify::kSuccessful || code == mci_notify::kSuperseded) {
       if (--repetitionsLeft_ > 0) {
-        std::string command = "play " + QuoteMciArgument(alias_);
-        if (!from_.empty()) command += " from " + from_;
-        if (!to_.empty()) command += " to " + to_;
-        if (Send(command + " notify", nullptr, true) == 0) continue;
+        if (Send(PlayCommand(), nullptr, true) == 0) continue;
       }
       shared_->playing = false;
       ReleaseSlot();

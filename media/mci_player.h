@@ -56,6 +56,7 @@ class MciPlayer {
   void ShowError(uint32_t code, const char* operation);
   void OnNotify(uint32_t code);
   int SlotKind();
+  std::string PlayCommand() const;
   void ReleaseSlot();
 
   Runner& runner_;

@@ -32,7 +32,7 @@ if [ "$report_only" -eq 0 ]; then
 fi
 
 # The player's own sources only: not the tests, benchmarks or generated code.
-folders=(platform orlan xml net persist stage imaging engine inserts media ext player shell tools)
+folders=(platform orlan xml net persist saver stage imaging threed editing engine inserts media ext player shell tools)
 filters=()
 for f in "${folders[@]}"; do filters+=(--filter "$PWD/$f/"); done
 gcovr --root . --object-directory "$build" "${filters[@]}" \

@@ -150,6 +150,26 @@ TEST_F(MediaRun, AnUnnamedPlayerTakesTheFallbackAlias) {
   EXPECT_EQ(player.alias().rfind("SSWaVeAliaS", 0), 0u) << player.alias();
 }
 
+// Each pass ends with a notification that starts the next from the start; a pass of
+// 100 ms played n times takes n times as long on the run's clock.
+TEST_F(MediaRun, RepetitionsPlayTheWholeRangeAgain) {
+  const auto file = Wav("tone.wav", 44100, 4410);
+  struct Case {
+    uint32_t repetitions;
+    int64_t ms;
+  };
+  const Case cases[] = {{0, 100}, {1, 100}, {3, 300}};
+  for (const Case& c : cases) {
+    MciPlayer player(*runner, *media, "voice", false);
+    ASSERT_EQ(player.OpenWave(file.string()), 0u);
+    const int64_t start = runner->Now();
+    ASSERT_EQ(player.Play("0", "100", c.repetitions), 0u);
+    EXPECT_TRUE(player.WaitWhilePlaying(nullptr)) << c.repetitions;
+    EXPECT_NEAR(double(runner->Now() - start), double(c.ms), 20.0) << c.repetitions;
+    player.Close();
+  }
+}
+
 // Paths with spaces are quoted; the device is closed again whatever the answer.
 TEST_F(MediaRun, CanPlayMediaAnswersForTheFileAndClosesIt) {
   const auto spaced = Wav("a folder/with spaces.wav", 22050, 100);
