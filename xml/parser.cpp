@@ -214,6 +214,42 @@ class Parser {
   // The cursor is left on the stopping byte. In content a ']' is data unless
   // "]]>" starts there. The view stays valid until the next run.
   std::string_view GatherRun(uint16_t stop, char stop_byte) {
+#if defined(__SSE2__)
+    // Most runs are short and end within sixteen bytes: an attribute value,
+    // a few words between references, the indentation between elements.
+    // When nothing before the end needs changing the run is the input's own
+    // bytes; when it is whitespace only it collapses to one space.
+    if (end_ - p_ >= 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_));
+      const __m128i space_or_below = _mm_set1_epi8(0x20);
+      const __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(v, space_or_below), space_or_below);
+      const unsigned marks = static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')),
+                       _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('&')), _mm_cmpeq_epi8(v, _mm_set1_epi8(stop_byte))))));
+      if (marks) {
+        const unsigned at = static_cast<unsigned>(__builtin_ctz(marks));
+        const unsigned before = (1u << at) - 1;
+        const unsigned low_bits = static_cast<unsigned>(_mm_movemask_epi8(low)) & before;
+        const unsigned space_bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))));
+        const unsigned lone = space_bits & ~(low_bits << 1) & ~(low_bits >> 1);
+        // In content a ']' is data unless "]]>" starts there: the long way.
+        if (p_[at] != ']') {
+          if ((low_bits & ~lone) == 0) {
+            const char* start = p_;
+            p_ += at;
+            return {start, at};
+          }
+          const unsigned white = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+              _mm_cmpeq_epi8(v, _mm_set1_epi8(' ')),
+              _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\t'))))));
+          if ((white & before) == before) {
+            p_ += at;
+            return " ";
+          }
+        }
+      }
+    }
+#endif
     const char* q = p_;
     size_t n = 0;
     bool in_space = false;
@@ -447,7 +483,7 @@ class Parser {
           // The usual end tag repeats the start tag's name byte for byte.
           const std::string_view own = element.Name();
           if (static_cast<size_t>(end_ - p_) > own.size() &&
-              std::char_traits<char>::compare(p_, own.data(), own.size()) == 0 && !Is(p_[own.size()], kNameChar) &&
+              SameBytes({p_, own.size()}, own) && !Is(p_[own.size()], kNameChar) &&
               p_[own.size()] != '\r') {
             p_ += own.size();
           } else {
@@ -509,7 +545,7 @@ class Parser {
     const char* q = p_ + 1;
     if (end_ - q < 8) return nullptr;
     auto entity = [&](std::string_view rest, std::string_view name) -> Reference* {
-      if (std::char_traits<char>::compare(q, rest.data(), rest.size()) != 0) return nullptr;
+      if (!SameBytes({q, rest.size()}, rest)) return nullptr;
       p_ = q + rest.size();
       return doc_.TryCreateEntityReference(name);
     };
