@@ -129,6 +129,11 @@ class Parser {
     }
   }
   bool Equals() {
+    // Mostly `="` or `='` straight after the name.
+    if (end_ - p_ >= 2 && p_[0] == '=' && (p_[1] == '"' || p_[1] == '\'')) {
+      ++p_;
+      return true;
+    }
     const char* saved = p_;
     SkipSpace();
     if (Peek() != '=') {
@@ -544,16 +549,16 @@ class Parser {
   Reference* QuickReference() {
     const char* q = p_ + 1;
     if (end_ - q < 8) return nullptr;
-    auto entity = [&](std::string_view rest, std::string_view name) -> Reference* {
+    auto entity = [&](std::string_view rest, char character) -> Reference* {
       if (!SameBytes({q, rest.size()}, rest)) return nullptr;
       p_ = q + rest.size();
-      return doc_.TryCreateEntityReference(name);
+      return &doc_.CreateEntityReference(character);
     };
     switch (*q) {
-      case 'l': return entity("lt;", "lt");
-      case 'g': return entity("gt;", "gt");
-      case 'q': return entity("quot;", "quot");
-      case 'a': return q[1] == 'm' ? entity("amp;", "amp") : entity("apos;", "apos");
+      case 'l': return entity("lt;", '<');
+      case 'g': return entity("gt;", '>');
+      case 'q': return entity("quot;", '"');
+      case 'a': return q[1] == 'm' ? entity("amp;", '&') : entity("apos;", '\'');
       case '#': break;
       default: return nullptr;
     }
