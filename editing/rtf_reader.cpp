@@ -175,8 +175,20 @@ class Reader {
       case '\n':
         break;
       default:
-        Byte(c);
+        if (c != '\t' && skipFallback_ == 0 && State().dest == Dest::kText) {
+          // Plain text, the bulk of a file, goes to the pending bytes in
+          // stretches: what Byte would do a byte at a time.
+          const size_t start = pos_ - 1;
+          while (pos_ < data_.size() && IsPlainText(data_[pos_])) ++pos_;
+          pending_.append(data_, start, pos_ - start);
+        } else {
+          Byte(c);
+        }
     }
+  }
+
+  static bool IsPlainText(char c) {
+    return c != '{' && c != '}' && c != '\\' && c != '\r' && c != '\n' && c != '\t';
   }
 
   // ------------------------------------------------ control words

@@ -2,6 +2,8 @@
 // properties and events every visible kind shares.
 #include "inserts/visible_insert.h"
 
+#include <atomic>
+
 #include "engine/events.h"
 #include "persist/field_walk.h"
 
@@ -12,9 +14,13 @@ KV_IMPLEMENT_CLASS(CVisibleInsert, CInsert, 0)
 namespace {
 
 // The attached sound's class, looked up by name: the sound kinds sit in a
-// layer above this one.
+// layer above this one. Every load of a visible insert asks; a registered
+// class never changes, so the answer is kept once there is one (the lookup
+// locks the registry and hashes the name).
 const ClassInfo* SoundClass() {
-  const ClassInfo* c = ClassRegistry::Find("CFileAudio");
+  static std::atomic<const ClassInfo*> found{nullptr};
+  const ClassInfo* c = found.load(std::memory_order_acquire);
+  if (!c && (c = ClassRegistry::Find("CFileAudio"))) found.store(c, std::memory_order_release);
   return c ? c : &CInsert::StaticClass();
 }
 

@@ -48,7 +48,16 @@ uint8_t UnicodeToCp1252(char32_t cp, uint8_t fallback) {
 std::string Cp1252ToUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) AppendUtf8(out, Cp1252ToUnicode(static_cast<uint8_t>(c)));
+  // ASCII, the bulk of most texts, is the same in both: copied in stretches.
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t ascii = i;
+    while (ascii < text.size() && static_cast<uint8_t>(text[ascii]) < 0x80) ++ascii;
+    out.append(text, i, ascii - i);
+    if (ascii == text.size()) break;
+    AppendUtf8(out, Cp1252ToUnicode(static_cast<uint8_t>(text[ascii])));
+    i = ascii + 1;
+  }
   return out;
 }
 

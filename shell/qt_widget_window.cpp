@@ -19,6 +19,7 @@
 #include <QThread>
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <map>
 #include <stdexcept>
 
@@ -358,57 +359,144 @@ const WidgetType* FindWidgetType(const std::string& name) {
 
 }  // namespace
 
+namespace {
+
+QTextCharFormat MakeCharFormat(const RichCharFormat& f, const QFont& base) {
+  // Only what differs from the document's default font (`base`) is set: the
+  // document resolves the rest against it, so the font is the same, and a
+  // format of few properties hashes and compares fast on each insert.
+  QTextCharFormat chars;
+  if (!f.font.empty()) {
+    const QStringList families{QString::fromStdString(f.font)};
+    if (families != base.families()) chars.setFontFamilies(families);
+  }
+  chars.setProperty(QTextFormat::FontPixelSize, std::max(1, int(std::lround(f.halfPoints * 96.0 / 144.0))));
+  const int weight = f.bold ? QFont::Bold : QFont::Normal;
+  if (weight != base.weight()) chars.setFontWeight(weight);
+  if ((f.italic ? QFont::StyleItalic : QFont::StyleNormal) != base.style()) chars.setFontItalic(f.italic);
+  if (f.underline != base.underline()) chars.setFontUnderline(f.underline);
+  if (f.strike != base.strikeOut()) chars.setFontStrikeOut(f.strike);
+  if (f.vertical)
+    chars.setVerticalAlignment(f.vertical > 0 ? QTextCharFormat::AlignSuperScript : QTextCharFormat::AlignSubScript);
+  if (f.color) chars.setForeground(ColorOfRgb(*f.color));
+  if (f.background) chars.setBackground(ColorOfRgb(*f.background));
+  return chars;
+}
+
+QTextBlockFormat MakeBlockFormat(const RichParagraph& p) {
+  // Zero margins and no tab stops are the defaults: left unset.
+  QTextBlockFormat block;
+  if (p.align != RichAlign::kLeft)
+    block.setAlignment(p.align == RichAlign::kCenter ? Qt::AlignHCenter
+                       : p.align == RichAlign::kRight ? Qt::AlignRight
+                                                      : Qt::AlignJustify);
+  else
+    block.setAlignment(Qt::AlignLeft);
+  if (p.leftIndent) block.setLeftMargin(PixelsOfTwips(p.leftIndent));
+  if (p.rightIndent) block.setRightMargin(PixelsOfTwips(p.rightIndent));
+  if (p.firstIndent) block.setTextIndent(PixelsOfTwips(p.firstIndent));
+  if (p.spaceBefore) block.setTopMargin(PixelsOfTwips(p.spaceBefore));
+  if (p.spaceAfter) block.setBottomMargin(PixelsOfTwips(p.spaceAfter));
+  if (!p.tabStops.empty()) {
+    QList<QTextOption::Tab> tabs;
+    for (int t : p.tabStops) tabs.append(QTextOption::Tab(PixelsOfTwips(t), QTextOption::LeftTab));
+    block.setTabPositions(tabs);
+  }
+  return block;
+}
+
+bool SameBlockFormat(const RichParagraph& a, const RichParagraph& b) {
+  return a.align == b.align && a.leftIndent == b.leftIndent && a.rightIndent == b.rightIndent &&
+         a.firstIndent == b.firstIndent && a.spaceBefore == b.spaceBefore && a.spaceAfter == b.spaceAfter &&
+         a.tabStops == b.tabStops;
+}
+
+// Qt hashes a format when it is first compared and keeps the hash in the
+// format's shared data, which every copy then shares; each insert copies the
+// format it is given, so without this every insert would hash it again.
+template <class Format>
+void HashOnce(const Format& format) {
+  Format probe;
+  probe.setProperty(QTextFormat::UserProperty, 0);
+  [[maybe_unused]] volatile bool same = format == probe;
+}
+
+}  // namespace
+
 // Pixel sizes at 96 dots an inch, so the text lays out alike on every display.
+//
+// Each insert into a QTextDocument costs a few thousand instructions whatever
+// its length (format lookup, fragment split, cursor bookkeeping), so the text
+// goes in as few inserts as the formats allow: adjacent runs of one format
+// are one insert, and a paragraph whose block format is its predecessor's
+// starts with a paragraph separator inside the pending text instead of an
+// insertBlock of its own. The separator takes the format of the text before
+// it, as insertBlock gives it the cursor's current format.
 void FillTextDocument(QTextDocument& target, const RichDocument& doc, const QFont& base) {
   target.clear();
   // A shown file is not an edit to undo; one edit block lays out once.
   target.setUndoRedoEnabled(false);
   target.setDefaultFont(base);
-  // A file uses few formats over and over: each is made once.
-  std::vector<std::pair<RichCharFormat, QTextCharFormat>> made;
-  auto formatOf = [&](const RichCharFormat& f) -> const QTextCharFormat& {
-    for (const auto& [rich, chars] : made)
-      if (rich == f) return chars;
-    QFont font = base;
-    if (!f.font.empty()) font.setFamily(QString::fromStdString(f.font));
-    font.setPixelSize(std::max(1, int(std::lround(f.halfPoints * 96.0 / 144.0))));
-    font.setBold(f.bold);
-    font.setItalic(f.italic);
-    font.setUnderline(f.underline);
-    font.setStrikeOut(f.strike);
+  // A file uses few formats over and over: each is made (and hashed) once.
+  struct MadeFormat {
+    RichCharFormat rich;
     QTextCharFormat chars;
-    chars.setFont(font, QTextCharFormat::FontPropertiesAll);
-    if (f.vertical)
-      chars.setVerticalAlignment(f.vertical > 0 ? QTextCharFormat::AlignSuperScript : QTextCharFormat::AlignSubScript);
-    if (f.color) chars.setForeground(ColorOfRgb(*f.color));
-    if (f.background) chars.setBackground(ColorOfRgb(*f.background));
-    made.emplace_back(f, chars);
-    return made.back().second;
+  };
+  std::deque<MadeFormat> made;  // stable addresses: the pending text keeps one
+  const MadeFormat* last = nullptr;
+  auto formatOf = [&](const RichCharFormat& f) -> const QTextCharFormat& {
+    if (last && last->rich == f) return last->chars;
+    for (const MadeFormat& m : made)
+      if (m.rich == f) return (last = &m)->chars;
+    made.push_back({f, MakeCharFormat(f, base)});
+    HashOnce(made.back().chars);
+    return (last = &made.back())->chars;
   };
   QTextCursor cursor(&target);
   cursor.beginEditBlock();
-  bool first = true;
+  // The format an insertBlock gives its separator: the cursor's, which is
+  // that of the text before it.
+  QTextCharFormat current = cursor.charFormat();
+  HashOnce(current);
+  QString pending;
+  const QTextCharFormat* pendingFormat = nullptr;
+  auto flush = [&] {
+    if (pending.isEmpty()) return;
+    cursor.insertText(pending, *pendingFormat);
+    current = *pendingFormat;
+    pending.clear();
+  };
+  // Paragraph formats repeat too.
+  std::vector<std::pair<const RichParagraph*, QTextBlockFormat>> blocks;
+  auto blockOf = [&](const RichParagraph& p) -> const QTextBlockFormat& {
+    for (const auto& [seen, block] : blocks)
+      if (SameBlockFormat(*seen, p)) return block;
+    blocks.emplace_back(&p, MakeBlockFormat(p));
+    HashOnce(blocks.back().second);
+    return blocks.back().second;
+  };
+  const RichParagraph* previous = nullptr;
   for (const RichParagraph& p : doc.paragraphs) {
-    QTextBlockFormat block;
-    block.setAlignment(p.align == RichAlign::kCenter  ? Qt::AlignHCenter
-                       : p.align == RichAlign::kRight ? Qt::AlignRight
-                       : p.align == RichAlign::kJustify ? Qt::AlignJustify
-                                                        : Qt::AlignLeft);
-    block.setLeftMargin(PixelsOfTwips(p.leftIndent));
-    block.setRightMargin(PixelsOfTwips(p.rightIndent));
-    block.setTextIndent(PixelsOfTwips(p.firstIndent));
-    block.setTopMargin(PixelsOfTwips(p.spaceBefore));
-    block.setBottomMargin(PixelsOfTwips(p.spaceAfter));
-    QList<QTextOption::Tab> tabs;
-    for (int t : p.tabStops) tabs.append(QTextOption::Tab(PixelsOfTwips(t), QTextOption::LeftTab));
-    block.setTabPositions(tabs);
-    if (first)
-      cursor.setBlockFormat(block);
-    else
-      cursor.insertBlock(block);
-    first = false;
-    for (const RichRun& r : p.runs) cursor.insertText(QString::fromStdString(r.text), formatOf(r.format));
+    if (!previous || !SameBlockFormat(*previous, p)) {
+      flush();
+      if (!previous)
+        cursor.setBlockFormat(blockOf(p));
+      else
+        cursor.insertBlock(blockOf(p), current);
+    } else {
+      if (pending.isEmpty()) pendingFormat = &current;
+      pending += QChar::ParagraphSeparator;
+    }
+    previous = &p;
+    for (const RichRun& r : p.runs) {
+      if (r.text.empty()) continue;
+      const QTextCharFormat& chars = formatOf(r.format);
+      if (!pending.isEmpty() && pendingFormat != &chars && *pendingFormat != chars) flush();
+      if (pending.isEmpty()) pendingFormat = &chars;
+      pending += QString::fromStdString(r.text);
+    }
   }
+  flush();
   cursor.endEditBlock();
   target.setUndoRedoEnabled(true);
 }

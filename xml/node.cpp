@@ -350,6 +350,11 @@ Reference& Document::CreateEntityReference(std::string_view name) {
   return *reference;
 }
 
+Reference& Document::CreateEntityReference(char character) {
+  if (EntityName(character).empty()) throw std::invalid_argument("CreateEntityReference: no entity for the byte");
+  return Make<Reference>(true, static_cast<uint8_t>(character));
+}
+
 Reference* Document::TryCreateEntityReference(std::string_view name) {
   char character = 0;
   if (!LookupEntity(name, character)) return nullptr;

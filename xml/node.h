@@ -319,6 +319,8 @@ class Document final : public Container {
   Reference& CreateCharacterReference(int character);
   // `name` must be one of the predefined entities (std::invalid_argument).
   Reference& CreateEntityReference(std::string_view name);
+  // The entity reference for `character`, one of < > & ' " (std::invalid_argument).
+  Reference& CreateEntityReference(char character);
   // Null when `name` is not a predefined entity.
   Reference* TryCreateEntityReference(std::string_view name);
   // Copies `text` into the arena, collapsing whitespace runs when asked.

@@ -129,6 +129,11 @@ class Parser {
     }
   }
   bool Equals() {
+    // Mostly `="` or `='` straight after the name.
+    if (end_ - p_ >= 2 && p_[0] == '=' && (p_[1] == '"' || p_[1] == '\'')) {
+      ++p_;
+      return true;
+    }
     const char* saved = p_;
     SkipSpace();
     if (Peek() != '=') {
@@ -214,6 +219,42 @@ class Parser {
   // The cursor is left on the stopping byte. In content a ']' is data unless
   // "]]>" starts there. The view stays valid until the next run.
   std::string_view GatherRun(uint16_t stop, char stop_byte) {
+#if defined(__SSE2__)
+    // Most runs are short and end within sixteen bytes: an attribute value,
+    // a few words between references, the indentation between elements.
+    // When nothing before the end needs changing the run is the input's own
+    // bytes; when it is whitespace only it collapses to one space.
+    if (end_ - p_ >= 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_));
+      const __m128i space_or_below = _mm_set1_epi8(0x20);
+      const __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(v, space_or_below), space_or_below);
+      const unsigned marks = static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')),
+                       _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('&')), _mm_cmpeq_epi8(v, _mm_set1_epi8(stop_byte))))));
+      if (marks) {
+        const unsigned at = static_cast<unsigned>(__builtin_ctz(marks));
+        const unsigned before = (1u << at) - 1;
+        const unsigned low_bits = static_cast<unsigned>(_mm_movemask_epi8(low)) & before;
+        const unsigned space_bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))));
+        const unsigned lone = space_bits & ~(low_bits << 1) & ~(low_bits >> 1);
+        // In content a ']' is data unless "]]>" starts there: the long way.
+        if (p_[at] != ']') {
+          if ((low_bits & ~lone) == 0) {
+            const char* start = p_;
+            p_ += at;
+            return {start, at};
+          }
+          const unsigned white = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+              _mm_cmpeq_epi8(v, _mm_set1_epi8(' ')),
+              _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\t'))))));
+          if ((white & before) == before) {
+            p_ += at;
+            return " ";
+          }
+        }
+      }
+    }
+#endif
     const char* q = p_;
     size_t n = 0;
     bool in_space = false;
@@ -238,9 +279,16 @@ class Parser {
       while (end_ - q >= 16 && run_.size() - n >= 16) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
         __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(v, space_or_below), space_or_below);
-        __m128i marks = _mm_or_si128(_mm_or_si128(low, _mm_cmpeq_epi8(v, lt)),
-                                     _mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, own)));
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(marks));
+        __m128i marks = _mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, own)));
+        // A space between two bytes above 0x20 (the gap between words) is
+        // kept as it is: only whitespace runs, other whitespace bytes and
+        // control bytes need the look below. The last lane's successor is
+        // not known here, nor the first lane's predecessor when a space ran
+        // up to it.
+        const unsigned low_bits = static_cast<unsigned>(_mm_movemask_epi8(low));
+        const unsigned space_bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, blank)));
+        const unsigned lone = space_bits & ~(low_bits << 1) & ~(low_bits >> 1) & 0x7FFF & ~unsigned{in_space};
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(marks)) | (low_bits & ~lone);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n), v);
         if (mask == 0) {
           n += 16;
@@ -437,10 +485,18 @@ class Parser {
       switch (Peek()) {
         case '/': {
           Advance();
-          std::string_view name;
-          const char* name_at = At();
-          if (!ReadName(name)) Fail(kErrExpectedName, name_at);
-          if (!SameBytes(name, element.Name())) Fail(kErrMismatchedEndTag, name_at);
+          // The usual end tag repeats the start tag's name byte for byte.
+          const std::string_view own = element.Name();
+          if (static_cast<size_t>(end_ - p_) > own.size() &&
+              SameBytes({p_, own.size()}, own) && !Is(p_[own.size()], kNameChar) &&
+              p_[own.size()] != '\r') {
+            p_ += own.size();
+          } else {
+            std::string_view name;
+            const char* name_at = At();
+            if (!ReadName(name)) Fail(kErrExpectedName, name_at);
+            if (!SameBytes(name, own)) Fail(kErrMismatchedEndTag, name_at);
+          }
           SkipSpace();
           if (Peek() != '>') Fail(kErrExpectedTagEnd, At());
           Advance();
@@ -472,6 +528,7 @@ class Parser {
 
   // At '&'.
   Reference& ParseReference() {
+    if (Reference* quick = QuickReference()) return *quick;
     const char* amp = p_;
     if (Match("&#x")) return ParseCharacterReference(amp, 16, kErrBadHexReference);
     if (Match("&#")) return ParseCharacterReference(amp, 10, kErrBadDecimalReference);
@@ -484,6 +541,44 @@ class Parser {
     if (!reference) Fail(kErrUnknownEntity, name_at);
     Advance();
     return *reference;
+  }
+
+  // The common spellings, "&lt;" or "&#x41;" with no CR inside and well
+  // before the end, read in one look; null for anything else, which the
+  // careful path reads (and refuses with its position).
+  Reference* QuickReference() {
+    const char* q = p_ + 1;
+    if (end_ - q < 8) return nullptr;
+    auto entity = [&](std::string_view rest, char character) -> Reference* {
+      if (!SameBytes({q, rest.size()}, rest)) return nullptr;
+      p_ = q + rest.size();
+      return &doc_.CreateEntityReference(character);
+    };
+    switch (*q) {
+      case 'l': return entity("lt;", '<');
+      case 'g': return entity("gt;", '>');
+      case 'q': return entity("quot;", '"');
+      case 'a': return q[1] == 'm' ? entity("amp;", '&') : entity("apos;", '\'');
+      case '#': break;
+      default: return nullptr;
+    }
+    ++q;
+    const bool hex = *q == 'x';
+    q += hex;
+    unsigned value = 0;
+    const char* digits = q;
+    for (; q - digits < 3; ++q) {
+      const char c = *q;
+      if (c >= '0' && c <= '9')
+        value = value * (hex ? 16 : 10) + unsigned(c - '0');
+      else if (hex && Is(c, kHexDigit))
+        value = value * 16 + unsigned(LowerAscii(c) - 'a' + 10);
+      else
+        break;
+    }
+    if (q == digits || *q != ';' || value == 0 || value > 255) return nullptr;
+    p_ = q + 1;
+    return &doc_.CreateCharacterReference(static_cast<int>(value));
   }
 
   Reference& ParseCharacterReference(const char* amp, int base, int code) {

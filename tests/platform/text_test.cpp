@@ -58,6 +58,7 @@ TEST(Text, EveryByteRoundTripsThroughUtf8) {
 TEST(Text, Utf8Conversions) {
   EXPECT_EQ(Cp1252ToUtf8("\x80"), "\xE2\x82\xAC");
   EXPECT_EQ(Cp1252ToUtf8("caf\xE9"), "caf\xC3\xA9");
+  EXPECT_EQ(Cp1252ToUtf8("\x80" "ab\x9F\xFF" "cd"), "\xE2\x82\xAC" "ab\xC5\xB8\xC3\xBF" "cd");
   struct Case {
     const char* utf8;
     const char* cp1252;

@@ -158,6 +158,20 @@ TEST(Container, ANodeIsLinkedOnce) {
   EXPECT_THROW(doc.CreateEntityReference("nbsp"), std::invalid_argument);
 }
 
+TEST(Entities, ByNameOrByByteMakeTheSameReference) {
+  Document doc("r", kNormalizeWhitespace);
+  for (auto [name, byte] : {std::pair<const char*, char>{"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"apos", '\''},
+                            {"quot", '"'}}) {
+    Reference& by_byte = doc.CreateEntityReference(byte);
+    EXPECT_EQ(by_byte.Name(), name);
+    EXPECT_EQ(by_byte.Value(), std::string(1, byte));
+    EXPECT_FALSE(by_byte.IsCharacterReference());
+    EXPECT_EQ(doc.CreateEntityReference(std::string_view(name)).Character(), by_byte.Character());
+  }
+  EXPECT_THROW(doc.CreateEntityReference('x'), std::invalid_argument);
+  EXPECT_THROW(doc.CreateEntityReference('\0'), std::invalid_argument);
+}
+
 // Nodes find their document from where they are stored: editing must work
 // on nodes in any of a large document's chunks, next to long strings.
 TEST(Container, EditingNodesAcrossTheWholeArena) {
