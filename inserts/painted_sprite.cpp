@@ -32,7 +32,7 @@ bool PaintedSprite::PaintsEveryPixel() const { return kind == kDrawnSprite && pa
 void RedrawNow(StageSprite* sprite) {
   if (!sprite) return;
   std::lock_guard lock(sprite->Lock());
-  if (sprite && sprite->onStage && sprite->compositor) sprite->compositor->Update(sprite->DisplayedRect());
+  if (sprite->onStage && sprite->compositor) sprite->compositor->Update(sprite->DisplayedRect());
 }
 
 std::unique_ptr<PaintedSprite> MakePaintedSprite(SelfPainting& painter, const CVisibleInsert& insert, Stage& stage) {
