@@ -61,6 +61,7 @@ std::unique_ptr<StageSprite> CWindowInsert::MakeSprite(Stage& stage) {
   if (!factory)
     throw KVRunException(sid::kFunctionNotImplemented,
                          GetKindName() + " \"" + name + "\": this player makes no native widgets (no window factory)");
+  if (!MayMakeWidget(stage.context())) return nullptr;
   auto listener = std::make_unique<StageWidgetListener>(*this, stage);
   std::unique_ptr<WidgetWindow> widget;
   try {
