@@ -7,6 +7,7 @@
 #include "engine/play_context.h"
 #include "engine/runner.h"
 #include "engine/strings.h"
+#include "inserts/stage_host.h"
 #include "inserts/control_registry.h"
 #include "persist/field_walk.h"
 #include "persist/project_session.h"
@@ -135,6 +136,8 @@ bool COleCtl::MayMakeWidget(PlayContext& ctx) {
 
 void COleCtl::ConfigureWidget(PlayContext& ctx, WidgetWindow& widget) {
   widget.SetProperty("enabled", active ? "1" : "0");
+  // The control may take every key for itself; the stage's exit key it passes on.
+  if (ctx.stage) widget.SetProperty("exitKey", std::to_string(ctx.stage->settings().exitKey));
   if (!auxText1.empty()) PutValue(ctx, widget);
 }
 

@@ -2,9 +2,14 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
+#include <QGraphicsView>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLoggingCategory>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
@@ -13,6 +18,7 @@
 #include <cstdlib>
 
 #include "platform/text.h"
+#include "shell/qt_widget_window.h"
 
 namespace kv {
 
@@ -52,21 +58,10 @@ class BrowserView : public QWebEngineView {
     if (name == "locationurl" || name == "url" || name == "navigate" || name == "navigate2") Navigate(value);
   }
 
- protected:
-  void changeEvent(QEvent* e) override {
-    QWebEngineView::changeEvent(e);
-    // Before its first page Chromium shows white; so does a frame drawn then.
-    if (e->type() == QEvent::PaletteChange && palette().color(QPalette::Window) != Qt::white) {
-      QPalette p = palette();
-      p.setColor(QPalette::Window, Qt::white);
-      setPalette(p);
-    }
-  }
-
  private:
   void Navigate(const std::string& address) {
     const QUrl url(QString::fromStdString(Cp1252ToUtf8(address)), QUrl::TolerantMode);
-    if (!testAttribute(Qt::WA_DontShowOnScreen)) {
+    if (!window()->testAttribute(Qt::WA_DontShowOnScreen)) {
       load(url);  // in a window the page comes when it comes
       return;
     }
@@ -95,6 +90,60 @@ class BrowserView : public QWebEngineView {
   }
 };
 
+// What the stage holds: Chromium hands the keys a page leaves unhandled to
+// its view's parent, this box, which passes them on where a key a widget
+// declines goes (the stage's drawing window), the exit key among them.
+class BrowserBox : public QWidget {
+ public:
+  BrowserBox() : view(new BrowserView) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view);
+    setFocusProxy(view);
+    // Chromium takes some keys for itself (Escape among them); the exit key
+    // is looked at before the page sees it.
+    qApp->installEventFilter(this);
+  }
+  BrowserView* const view;
+  int exitKey = Qt::Key_Escape;
+
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    if ((e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) && watched->isWidgetType() &&
+        static_cast<QKeyEvent*>(e)->key() == exitKey && isAncestorOf(static_cast<QWidget*>(watched))) {
+      PassOn(static_cast<QKeyEvent*>(e));
+      return true;
+    }
+    return false;
+  }
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override { PassOn(e); }
+  void keyReleaseEvent(QKeyEvent* e) override { PassOn(e); }
+  void changeEvent(QEvent* e) override {
+    QWidget::changeEvent(e);
+    // A frame drawn before the first page is white, as Chromium draws it.
+    if (e->type() == QEvent::PaletteChange && palette().color(QPalette::Window) != Qt::white) {
+      QPalette p = palette();
+      p.setColor(QPalette::Window, Qt::white);
+      setPalette(p);
+    }
+  }
+
+ private:
+  void PassOn(QKeyEvent* e) {
+    e->ignore();
+    // In the window the box is embedded in the stage's view, a child of the
+    // drawing window; off screen there is none and the key stays declined.
+    QGraphicsProxyWidget* proxy = graphicsProxyWidget();
+    if (!proxy || !proxy->scene() || proxy->scene()->views().isEmpty()) return;
+    QWidget* stageWindow = proxy->scene()->views().first()->parentWidget();
+    if (!stageWindow) return;
+    QKeyEvent copy(e->type(), e->key(), e->modifiers(), e->nativeScanCode(), e->nativeVirtualKey(),
+                   e->nativeModifiers(), e->text(), e->isAutoRepeat(), quint16(e->count()));
+    QCoreApplication::sendEvent(stageWindow, &copy);
+  }
+};
+
 }  // namespace
 
 void PrepareWebEngine() {
@@ -106,15 +155,19 @@ void PrepareWebEngine() {
   QLoggingCategory::setFilterRules("qt.webenginecontext.info=false");
 }
 
-QWidget* MakeWebBrowser() { return new BrowserView; }
+QWidget* MakeWebBrowser() { return new BrowserBox; }
 
 void SetWebBrowserProperty(QWidget& widget, const std::string& property, const std::string& value) {
-  static_cast<BrowserView&>(widget).Set(property, value);
+  auto& box = static_cast<BrowserBox&>(widget);
+  if (property == "exitKey")
+    box.exitKey = QtKeyOfVirtualKey(uint32_t(std::stoul(value)));
+  else
+    box.view->Set(property, value);
 }
 
 void WatchWebBrowser(QWidget& widget, QObject& context,
                      std::function<void(const std::string&, const std::string&)> changed) {
-  auto& view = static_cast<BrowserView&>(widget);
+  BrowserView& view = *static_cast<BrowserBox&>(widget).view;
   QObject::connect(&view, &QWebEngineView::urlChanged, &context, [changed](const QUrl& url) {
     changed("LocationURL", Utf8ToCp1252(url.toString().toStdString()));
   });

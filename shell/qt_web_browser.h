@@ -17,7 +17,8 @@ namespace kv {
 void PrepareWebEngine();
 
 QWidget* MakeWebBrowser();
-// "enabled" ("1"/"0"), and "put:NAME" for a control property put by name:
+// "enabled" ("1"/"0"), "exitKey" (the stage's exit key, a virtual key, which
+// goes to the stage and never to the page), and "put:NAME" for a control property put by name:
 // "LocationURL", "URL", "Navigate" and "Navigate2" (any case) go to the
 // address; other names are kept and change nothing. Off screen a navigation
 // returns once the page is loaded and drawn.
