@@ -172,6 +172,13 @@ std::string COleCtl::AddressOfValue(PlayContext& ctx, const std::string& value, 
   return address;
 }
 
+bool COleCtl::MayReadAddress(PlayContext& ctx, const std::string& address) {
+  const std::optional<std::string> host = LocalPathOfFileAddress(Cp1252ToUtf8(address));
+  if (!host) return false;
+  DocumentOpener* documents = ctx.runner.Documents();
+  return !documents || documents->MayOpenHostPath(*host);
+}
+
 void COleCtl::PutValue(PlayContext& ctx, WidgetWindow& widget) {
   if (auxText2.empty()) return;
   std::string error;

@@ -74,6 +74,9 @@ class COleCtl : public CWindowInsert, public OleControlFields {
   // with `error` set, when the file is refused or cannot be found.
   static std::string AddressOfValue(PlayContext& ctx, const std::string& value, std::string& error);
 
+  // A page may read a "file:" address only inside the run's folders.
+  bool MayReadAddress(PlayContext& ctx, const std::string& address) override;
+
   // The widget property a control property put goes through.
   static std::string PutPropertyName(const std::string& controlProperty) { return "put:" + controlProperty; }
 

@@ -25,6 +25,10 @@ class StageWidgetListener : public WidgetListener {
   void WidgetChanged(const std::string& property, const std::string& value) override {
     if (Stage* stage = stage_.load()) insert_.WidgetChanged(stage->context(), property, value);
   }
+  bool MayReadAddress(const std::string& address) override {
+    Stage* stage = stage_.load();
+    return stage && insert_.MayReadAddress(stage->context(), address);
+  }
   void StageGone() { stage_ = nullptr; }
 
  private:

@@ -43,6 +43,8 @@ class CWindowInsert : public CVisibleInsert {
   // a click in it moves the stage's focus here; a property changed by input.
   void WidgetFocused(PlayContext& ctx);
   virtual void WidgetChanged(PlayContext& /*ctx*/, const std::string& /*property*/, const std::string& /*value*/) {}
+  // Whether the widget may read a local file's address (see WidgetListener).
+  virtual bool MayReadAddress(PlayContext& /*ctx*/, const std::string& /*address*/) { return true; }
 
  protected:
   // Makes the window sprite with its widget; raises when the player has no

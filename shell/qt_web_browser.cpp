@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
+#include <QWebEngineUrlRequestInfo>
+#include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <unistd.h>
@@ -41,12 +43,28 @@ std::string Lower(std::string text) {
   return text;
 }
 
+// Puts every local file a page reads to the run's judge.
+class FileJudge : public QWebEngineUrlRequestInterceptor {
+ public:
+  explicit FileJudge(QObject* parent) : QWebEngineUrlRequestInterceptor(parent) {}
+  std::function<bool(const std::string&)> mayRead;
+  void interceptRequest(QWebEngineUrlRequestInfo& info) override {
+    const QUrl url = info.requestUrl();
+    if (!url.isLocalFile() && url.scheme() != "file") return;
+    if (!mayRead || !mayRead(Utf8ToCp1252(url.toString(QUrl::FullyEncoded).toStdString()))) info.block(true);
+  }
+};
+
 class BrowserView : public QWebEngineView {
  public:
-  BrowserView() {
+  BrowserView() : judge(new FileJudge(this)) {
     setContextMenuPolicy(Qt::NoContextMenu);
     page()->settings()->setAttribute(QWebEngineSettings::ShowScrollBars, true);
+    page()->setUrlRequestInterceptor(judge);
   }
+  // The page does not own its judge, which goes first.
+  ~BrowserView() override { page()->setUrlRequestInterceptor(nullptr); }
+  FileJudge* const judge;
 
   void Set(const std::string& property, const std::string& value) {
     if (property == "enabled") {
@@ -163,6 +181,10 @@ void SetWebBrowserProperty(QWidget& widget, const std::string& property, const s
     box.exitKey = QtKeyOfVirtualKey(uint32_t(std::stoul(value)));
   else
     box.view->Set(property, value);
+}
+
+void JudgeWebBrowserFiles(QWidget& widget, std::function<bool(const std::string& address)> mayRead) {
+  static_cast<BrowserBox&>(widget).view->judge->mayRead = std::move(mayRead);
 }
 
 void WatchWebBrowser(QWidget& widget, QObject& context,

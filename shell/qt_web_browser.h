@@ -25,6 +25,9 @@ QWidget* MakeWebBrowser();
 void SetWebBrowserProperty(QWidget& widget, const std::string& property, const std::string& value);
 // Reports "LocationURL" when the page moves on and "loaded" ("1"/"0") when a
 // load ends.
+// Every "file:" address the page reads (the page itself, its pictures,
+// frames and links) is first put to `mayRead`; a refused one is blocked.
+void JudgeWebBrowserFiles(QWidget& widget, std::function<bool(const std::string& address)> mayRead);
 void WatchWebBrowser(QWidget& widget, QObject& context,
                      std::function<void(const std::string&, const std::string&)> changed);
 

@@ -92,6 +92,8 @@ struct WidgetType {
   // Draws only while shown (Chromium's view): off screen it is shown where
   // no screen shows it.
   bool drawsOnlyShown = false;
+  // Hands the widget the judge of the local files it may read.
+  void (*judge)(QWidget& widget, std::function<bool(const std::string& address)> mayRead) = nullptr;
 };
 
 QString FromCp1252(const std::string& text) { return QString::fromStdString(Cp1252ToUtf8(text)); }
@@ -357,7 +359,8 @@ const WidgetType kWidgetTypes[] = {
      [](QWidget&, QObject&, ChangeSink) {}},
 #ifdef KV_HAVE_WEBENGINE
     {"web browser", MakeWebBrowser, SetWebBrowserProperty,
-     [](QWidget& w, QObject& context, ChangeSink changed) { WatchWebBrowser(w, context, std::move(changed)); }, true},
+     [](QWidget& w, QObject& context, ChangeSink changed) { WatchWebBrowser(w, context, std::move(changed)); }, true,
+     JudgeWebBrowserFiles},
 #endif
 };
 
@@ -547,6 +550,11 @@ void WidgetState::Build() {
     Changed(property, value);
     Redraw();
   });
+  if (type.judge)
+    type.judge(*widget, [this](const std::string& address) {
+      std::lock_guard l(listenerLock);
+      return listener && listener->MayReadAddress(address);
+    });
   Place();
   if (type.drawsOnlyShown && !view) {
     widget->setAttribute(Qt::WA_DontShowOnScreen);
