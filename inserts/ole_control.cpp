@@ -144,6 +144,8 @@ void COleCtl::ConfigureWidget(PlayContext& ctx, WidgetWindow& widget) {
 std::string COleCtl::AddressOfValue(PlayContext& ctx, const std::string& value, std::string& error) {
   Runner& r = ctx.runner;
   const std::string text = r.ExpandNames(value);
+  // An empty value is given as it is (a page: none).
+  if (text.empty()) return text;
   std::optional<std::string> host;
   std::string address;
   if (IsAddress(text)) {
@@ -183,7 +185,7 @@ void COleCtl::PutValue(PlayContext& ctx, WidgetWindow& widget) {
   if (auxText2.empty()) return;
   std::string error;
   const std::string address = AddressOfValue(ctx, auxText1, error);
-  if (address.empty()) {
+  if (!error.empty()) {
     if (ctx.runner.playerRunning) ctx.runner.ReportRunError(this, sid::kUnableToOpenFile, error);
     return;
   }

@@ -70,8 +70,8 @@ class COleCtl : public CWindowInsert, public OleControlFields {
   void ChangeValue(PlayContext& ctx, const std::string& value);
 
   // The address the control is given for a value: itself when it is an
-  // address; else the locator's local file as a "file://" address. Empty,
-  // with `error` set, when the file is refused or cannot be found.
+  // address or empty; else the locator's local file as a "file://" address.
+  // Empty, with `error` set, when the file is refused or cannot be found.
   static std::string AddressOfValue(PlayContext& ctx, const std::string& value, std::string& error);
 
   // A page may read a "file:" address only inside the run's folders.

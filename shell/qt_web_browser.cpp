@@ -78,7 +78,8 @@ class BrowserView : public QWebEngineView {
 
  private:
   void Navigate(const std::string& address) {
-    const QUrl url(QString::fromStdString(Cp1252ToUtf8(address)), QUrl::TolerantMode);
+    const QUrl url = address.empty() ? QUrl("about:blank")
+                                     : QUrl(QString::fromStdString(Cp1252ToUtf8(address)), QUrl::TolerantMode);
     if (!window()->testAttribute(Qt::WA_DontShowOnScreen)) {
       load(url);  // in a window the page comes when it comes
       return;

@@ -563,14 +563,10 @@ void WidgetState::Build() {
 }
 
 void WidgetState::Destroy() {
-  const bool had = widget;
   delete view.data();  // takes the proxy and the embedded widget with it
   delete widget.data();
   delete events;
   events = nullptr;
-  // Chromium's page lets go of its profile through deferred deletes, which
-  // off screen no event loop would run before the application goes.
-  if (had && type.drawsOnlyShown) QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 // Places the widget as the stage and the window stand.
