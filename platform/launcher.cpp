@@ -297,6 +297,9 @@ std::optional<std::string> LocalPathOfFileAddress(std::string_view address) {
     rest.remove_prefix(slash);
   }
   if (!rest.starts_with('/')) return std::nullopt;
+  // The query or fragment is no part of the file's name; an escaped "?" or
+  // "#" is, so they are cut before the escapes are decoded.
+  rest = rest.substr(0, rest.find_first_of("?#"));
   std::string path;
   for (size_t i = 0; i < rest.size(); ++i) {
     if (rest[i] != '%') {
@@ -309,8 +312,7 @@ std::optional<std::string> LocalPathOfFileAddress(std::string_view address) {
     path += static_cast<char>(std::stoi(std::string(rest.substr(i + 1, 2)), nullptr, 16));
     i += 2;
   }
-  // The query or fragment is no part of the file's name.
-  return path.substr(0, path.find_first_of("?#"));
+  return path;
 }
 
 std::string FileAddressOfHostPath(const std::string& hostPath) {

@@ -64,6 +64,19 @@ struct FileAddressCase {
   const char* address;
 };
 
+// An escaped "?" or "#" belongs to the name; a plain one starts the query or
+// fragment, which is no part of it. Cutting after decoding judged another
+// path than the one a handler opens ("x%23/../../etc" is not "x").
+TEST(FileAddresses, QueryAndFragmentAreCutBeforeDecoding) {
+  const FileAddressCase cases[] = {
+      {"/srv/x#/../../etc/passwd", "file:///srv/x%23/../../etc/passwd"},
+      {"/srv/page.html", "file:///srv/page.html?x=1#top"},
+      {"/srv/a?b", "file:///srv/a%3Fb#c"},
+  };
+  for (const FileAddressCase& c : cases)
+    EXPECT_EQ(LocalPathOfFileAddress(c.address), std::optional<std::string>(c.path)) << c.address;
+}
+
 TEST(FileAddresses, EscapeWhatAnAddressCannotHoldAndReadBack) {
   const FileAddressCase cases[] = {
       {"/srv/p/page.html", "file:///srv/p/page.html"},
