@@ -51,7 +51,7 @@
   X(C3d, k3d, "3D", 0, kVisible, kPlays, kNoWindow)                                                             \
   X(CMenuObj, kMenu, "Menu", 0, kVisible, kPlays, kNoWindow)                                                    \
   X(CDataEntry, kDataEntry, "Data Entry", 0, kVisible, kPlays, kWindow)                                         \
-  X(COleCtl, kInsertFolder, "ActiveX Control", 0, kVisible, NotYet("the ActiveX controls"), kWindow)            \
+  X(COleCtl, kInsertFolder, "ActiveX Control", 0, kVisible, kPlays, kWindow)                                    \
   X(CGraphic, kInsertFolder, nullptr, 0, kVisible, kPlays, kNoWindow)                                           \
   X(CObjectFill, kInsertFolder, nullptr, 0, kVisible, kPlays, kNoWindow)                                        \
   X(CRectangle, kInsertFolder, "Rectangle", 0, kVisible, kPlays, kNoWindow)                                     \

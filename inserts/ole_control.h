@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/kinds.h"
-#include "inserts/visible_insert.h"
+#include "inserts/window_insert.h"
 
 namespace kv {
 
@@ -30,7 +30,11 @@ struct OleControlFields {
   std::vector<uint8_t> persistedState;
 };
 
-class COleCtl : public CVisibleInsert, public OleControlFields {
+// Shown by the native widget of the control its class id names in the
+// player's registry (inserts/control_registry.h). The control's server
+// module (`controlFile`, `autoRegister`) is kept, stored and reported, never
+// loaded or registered.
+class COleCtl : public CWindowInsert, public OleControlFields {
   KV_DECLARE_CLASS(COleCtl)
  public:
   // The kind the object was created as (1008 "ActiveX" or 1031 "ActiveX
@@ -44,6 +48,44 @@ class COleCtl : public CVisibleInsert, public OleControlFields {
   void Reset() override;
   void CopyFrom(const CInsert& other) override;
   int GetKindId() const override { return kindId; }
+
+  std::string WidgetType() const override;
+  void ListEvents(std::vector<uint32_t>& events) const override;
+  // Index 0 is the value (auxText1), 1 the server module when autoRegister
+  // is set, then the support files.
+  bool HasContent() const override;
+  void GetPropertyText(int index, std::string& text, int& type) override;
+  int SetPropertyText(PlayContext& ctx, int index, const std::string& text) override;
+  // Requests that change the content give the control a new value.
+  void ChangeContent(PlayContext& ctx, const std::string& value) override;
+  int Run(Runner& runner, int32_t mode) override;
+  void OnEnable(PlayContext& ctx) override;
+  void OnDisable(PlayContext& ctx) override;
+  bool WantsOwnThread(PlayContext& ctx) const override;
+
+  // The value-change operation: `auxText1` := value; with a control on the
+  // stage and a property named in `auxText2`, the control's property is set
+  // to the value, a name that is no address mapped to a local file's
+  // address first. A local file outside the run's folders is refused.
+  void ChangeValue(PlayContext& ctx, const std::string& value);
+
+  // The address the control is given for a value: itself when it is an
+  // address or empty; else the locator's local file as a "file://" address.
+  // Empty, with `error` set, when the file is refused or cannot be found.
+  static std::string AddressOfValue(PlayContext& ctx, const std::string& value, std::string& error);
+
+  // A page may read a "file:" address only inside the run's folders.
+  bool MayReadAddress(PlayContext& ctx, const std::string& address) override;
+
+  // The widget property a control property put goes through.
+  static std::string PutPropertyName(const std::string& controlProperty) { return "put:" + controlProperty; }
+
+ protected:
+  bool MayMakeWidget(PlayContext& ctx) override;
+  void ConfigureWidget(PlayContext& ctx, WidgetWindow& widget) override;
+
+ private:
+  void PutValue(PlayContext& ctx, WidgetWindow& widget);
 };
 
 }  // namespace kv

@@ -25,6 +25,10 @@ class StageWidgetListener : public WidgetListener {
   void WidgetChanged(const std::string& property, const std::string& value) override {
     if (Stage* stage = stage_.load()) insert_.WidgetChanged(stage->context(), property, value);
   }
+  bool MayReadAddress(const std::string& address) override {
+    Stage* stage = stage_.load();
+    return stage && insert_.MayReadAddress(stage->context(), address);
+  }
   void StageGone() { stage_ = nullptr; }
 
  private:
@@ -61,6 +65,7 @@ std::unique_ptr<StageSprite> CWindowInsert::MakeSprite(Stage& stage) {
   if (!factory)
     throw KVRunException(sid::kFunctionNotImplemented,
                          GetKindName() + " \"" + name + "\": this player makes no native widgets (no window factory)");
+  if (!MayMakeWidget(stage.context())) return nullptr;
   auto listener = std::make_unique<StageWidgetListener>(*this, stage);
   std::unique_ptr<WidgetWindow> widget;
   try {

@@ -43,11 +43,16 @@ class CWindowInsert : public CVisibleInsert {
   // a click in it moves the stage's focus here; a property changed by input.
   void WidgetFocused(PlayContext& ctx);
   virtual void WidgetChanged(PlayContext& /*ctx*/, const std::string& /*property*/, const std::string& /*value*/) {}
+  // Whether the widget may read a local file's address (see WidgetListener).
+  virtual bool MayReadAddress(PlayContext& /*ctx*/, const std::string& /*address*/) { return true; }
 
  protected:
   // Makes the window sprite with its widget; raises when the player has no
   // factory or the factory cannot make the widget type.
   std::unique_ptr<StageSprite> MakeSprite(Stage& stage) final;
+  // Whether there is a widget to make at all; a kind that answers false has
+  // reported why (or has nothing to show), and the object stays without sprite.
+  virtual bool MayMakeWidget(PlayContext& /*ctx*/) { return true; }
   // Sets up a new widget before it is shown; kinds set their properties.
   virtual void ConfigureWidget(PlayContext& /*ctx*/, WidgetWindow& /*widget*/) {}
 };

@@ -269,6 +269,8 @@ bool IsExecutableFile(const std::string& path, int& error) {
   return true;
 }
 
+}  // namespace
+
 // "http:", "mailto:" and the like; a drive letter is a single letter.
 bool IsAddress(std::string_view target) {
   size_t colon = target.find(':');
@@ -295,6 +297,9 @@ std::optional<std::string> LocalPathOfFileAddress(std::string_view address) {
     rest.remove_prefix(slash);
   }
   if (!rest.starts_with('/')) return std::nullopt;
+  // The query or fragment is no part of the file's name; an escaped "?" or
+  // "#" is, so they are cut before the escapes are decoded.
+  rest = rest.substr(0, rest.find_first_of("?#"));
   std::string path;
   for (size_t i = 0; i < rest.size(); ++i) {
     if (rest[i] != '%') {
@@ -307,11 +312,27 @@ std::optional<std::string> LocalPathOfFileAddress(std::string_view address) {
     path += static_cast<char>(std::stoi(std::string(rest.substr(i + 1, 2)), nullptr, 16));
     i += 2;
   }
-  // The query or fragment is no part of the file's name.
-  return path.substr(0, path.find_first_of("?#"));
+  return path;
 }
 
-}  // namespace
+std::string FileAddressOfHostPath(const std::string& hostPath) {
+  static const char* const kHex = "0123456789ABCDEF";
+  std::string address = "file://";
+  for (unsigned char c : hostPath) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
+                       c == '-' || c == '_' || c == '.' || c == '~';
+    if (plain) {
+      address += char(c);
+    } else {
+      address += '%';
+      address += kHex[c >> 4];
+      address += kHex[c & 15];
+    }
+  }
+  return address;
+}
+
+bool XdgDocumentOpener::MayOpenHostPath(const std::string& hostPath) const { return !mayOpen_ || mayOpen_(hostPath); }
 
 std::vector<std::string> SplitArguments(std::string_view text) {
   std::vector<std::string> out;

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -125,6 +126,17 @@ class RecordingLauncher : public ProgramLauncher {
   std::vector<std::shared_ptr<Started>> started_;
 };
 
+// "http:", "mailto:" and the like: a scheme of two characters or more (a
+// drive letter is a single letter).
+bool IsAddress(std::string_view target);
+// The host path a "file:" address names ("file:/p", "file:///p",
+// "file://localhost/p", %XX escapes decoded, query and fragment dropped);
+// nothing for another machine's file or a broken escape.
+std::optional<std::string> LocalPathOfFileAddress(std::string_view address);
+// The "file://" address of a host path, every byte beyond the unreserved
+// ones and "/" escaped.
+std::string FileAddressOfHostPath(const std::string& hostPath);
+
 // Opens a document or an address with the desktop's default handler.
 class DocumentOpener {
  public:
@@ -132,6 +144,9 @@ class DocumentOpener {
   // `target`: a stored file name or a URL (Windows-1252). False when there
   // is no such file or no handler could be started.
   virtual bool Open(const std::string& target) = 0;
+  // Whether the run may show or hand on the file at `hostPath`: the same
+  // confinement as documents opened (a web page shown by a control, too).
+  virtual bool MayOpenHostPath(const std::string& /*hostPath*/) const { return true; }
 };
 
 // Through xdg-open, started by a launcher and left to run.
@@ -149,6 +164,7 @@ class XdgDocumentOpener : public DocumentOpener {
   // missing or refused. Under a confinement a "file:" address is judged by
   // its path, and refused when it names another machine's file.
   LaunchCommand CommandFor(const std::string& target) const;
+  bool MayOpenHostPath(const std::string& hostPath) const override;
 
  private:
   ProgramLauncher& launcher_;

@@ -128,7 +128,9 @@ Player::~Player() {
   orlan_.reset();
   // Inserts that outlive the run still own sprites; the stage goes last.
   runner_.reset();
-  // Widgets of the objects just gone are destroyed on this thread's loop.
+  // Widgets of the objects just gone are destroyed on this thread's loop,
+  // those of the project's own objects too, while the loop is still here.
+  if (session_) session_->project.reset();
   RunPostedWork();
   media_.reset();
 }

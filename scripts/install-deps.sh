@@ -12,6 +12,8 @@ packages=(
   nlohmann-json3-dev libpng-dev zlib1g-dev libcurl4-openssl-dev qt6-base-dev
   libsdl2-dev libasound2-dev libsndfile1-dev libfluidsynth-dev timgm6mb-soundfont
   libgif-dev libjpeg62-turbo-dev libtiff-dev
+  # the web browser control (Qt WebEngine, Chromium)
+  qt6-webengine-dev
   # windows of other programs (a saver daemon's window) checked through xcb
   libxcb1-dev
   # movies (FFmpeg's libraries; the command-line ffmpeg makes the tests' movies only)

@@ -309,6 +309,7 @@ int Play(int argc, char** argv, kv::PlayerOptions options, const kv::WindowTarge
 }  // namespace
 
 int main(int argc, char** argv) {
+  kv::PrepareWidgetPlatform();
 #ifdef KV_TEST_KINDS
   kv::RegisterTestKinds();
 #endif

@@ -18,6 +18,7 @@
 #include <QTextEdit>
 #include <QThread>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <deque>
 #include <map>
@@ -27,6 +28,9 @@
 #include "editing/rich_document.h"
 #include "platform/text.h"
 #include "shell/gui_thread.h"
+#ifdef KV_HAVE_WEBENGINE
+#include "shell/qt_web_browser.h"
+#endif
 
 namespace kv {
 
@@ -86,6 +90,11 @@ struct WidgetType {
   QWidget* (*make)();
   void (*set)(QWidget& widget, const std::string& property, const std::string& value);
   void (*watch)(QWidget& widget, QObject& context, ChangeSink changed);
+  // Draws only while shown (Chromium's view): off screen it is shown where
+  // no screen shows it.
+  bool drawsOnlyShown = false;
+  // Hands the widget the judge of the local files it may read.
+  void (*judge)(QWidget& widget, std::function<bool(const std::string& address)> mayRead) = nullptr;
 };
 
 QString FromCp1252(const std::string& text) { return QString::fromStdString(Cp1252ToUtf8(text)); }
@@ -349,6 +358,19 @@ const WidgetType kWidgetTypes[] = {
        static_cast<RichTextEdit&>(w).Set(property, value);
      },
      [](QWidget&, QObject&, ChangeSink) {}},
+#ifdef KV_HAVE_WEBENGINE
+    {"web browser", MakeWebBrowser, SetWebBrowserProperty,
+     [](QWidget& w, QObject& context, ChangeSink changed) { WatchWebBrowser(w, context, std::move(changed)); }, true,
+     JudgeWebBrowserFiles},
+#endif
+};
+
+// Widget types that need a part of Qt this build was made without.
+const std::pair<const char*, const char*> kWidgetTypesNotBuilt[] = {
+#ifndef KV_HAVE_WEBENGINE
+    {"web browser", "Qt WebEngine (Qt6WebEngineWidgets, Debian's qt6-webengine-dev)"},
+#endif
+    {nullptr, nullptr},
 };
 
 const WidgetType* FindWidgetType(const std::string& name) {
@@ -536,11 +558,19 @@ class WidgetEvents;
 // A widget's state, shared by its engine-side window and the GUI thread.
 struct WidgetState {
   WidgetState(QtWidgetFactory& f, const WidgetType& t, WidgetListener& l) : factory(f), type(t), listener(&l) {}
+  // Work posted for the widget that never ran (the run ended first) leaves
+  // it here: on the GUI thread it goes now, before the application does.
+  ~WidgetState() {
+    if (qApp && QThread::currentThread() == qApp->thread()) Destroy();
+  }
 
   QtWidgetFactory& factory;
   const WidgetType& type;
   std::recursive_mutex listenerLock;
   WidgetListener* listener;  // null once the window is gone
+  // The factory went first (its destructor destroyed the widget): nothing
+  // more reaches the GUI thread through it.
+  std::atomic<bool> orphaned{false};
   mutable std::mutex lock;
   Known known;
   // GUI thread only.
@@ -604,8 +634,20 @@ void WidgetState::Build() {
   font.setPixelSize(12);
   widget->setFont(font);
   widget->installEventFilter(events);
-  type.watch(*widget, *events, [this](const std::string& property, const std::string& value) { Changed(property, value); });
+  type.watch(*widget, *events, [this](const std::string& property, const std::string& value) {
+    Changed(property, value);
+    Redraw();
+  });
+  if (type.judge)
+    type.judge(*widget, [this](const std::string& address) {
+      std::lock_guard l(listenerLock);
+      return listener && listener->MayReadAddress(address);
+    });
   Place();
+  if (type.drawsOnlyShown && !view) {
+    widget->setAttribute(Qt::WA_DontShowOnScreen);
+    widget->show();
+  }
 }
 
 void WidgetState::Destroy() {
@@ -705,6 +747,7 @@ class QtWidgetWindow : public WidgetWindow {
       std::lock_guard lock(s_->listenerLock);
       s_->listener = nullptr;
     }
+    if (s_->orphaned) return;
     s_->factory.Forget(s_.get());
     // The widgets go on the GUI thread, after the work posted before.
     Gui([](WidgetState& s) { s.Destroy(); });
@@ -861,6 +904,7 @@ class QtWidgetWindow : public WidgetWindow {
 
  private:
   void Gui(std::function<void(WidgetState&)> work) {
+    if (s_->orphaned) return;
     s_->factory.post()([s = s_, work = std::move(work)] { work(*s); });
   }
 
@@ -886,6 +930,12 @@ class ResizeWatch : public QObject {
 
 }  // namespace
 
+void PrepareWidgetPlatform() {
+#ifdef KV_HAVE_WEBENGINE
+  PrepareWebEngine();
+#endif
+}
+
 QtWidgetFactory::QtWidgetFactory(Post post) : post_(std::move(post)), style_(QStyleFactory::create("Fusion")) {
   // Widgets whose deletion was still queued when the run ended keep using
   // the style until the application goes.
@@ -895,7 +945,23 @@ QtWidgetFactory::QtWidgetFactory(Post post) : post_(std::move(post)), style_(QSt
   QApplication::setCursorFlashTime(0);
 }
 
-QtWidgetFactory::~QtWidgetFactory() { delete resizeWatch_; }
+QtWidgetFactory::~QtWidgetFactory() {
+  // Widgets whose objects outlive the factory go now, on the GUI thread the
+  // factory is destroyed on, while the application (and Chromium's profile
+  // behind a web page) is still there.
+  std::vector<std::shared_ptr<WidgetState>> live;
+  {
+    std::lock_guard lock(lock_);
+    for (auto& w : live_)
+      if (auto s = w.lock()) live.push_back(s);
+    live_.clear();
+  }
+  for (auto& s : live) {
+    s->orphaned = true;
+    s->Destroy();
+  }
+  delete resizeWatch_;
+}
 
 void QtWidgetFactory::AttachWindow(QWidget* drawingWindow, std::function<QRect()> stageArea, QSize stageSize) {
   {
@@ -931,6 +997,9 @@ void QtWidgetFactory::Forget(const WidgetState* state) {
 
 std::unique_ptr<WidgetWindow> QtWidgetFactory::Create(const std::string& type, WidgetListener& listener) {
   const WidgetType* known = FindWidgetType(type);
+  for (const auto& [name, needs] : kWidgetTypesNotBuilt)
+    if (name && type == name)
+      throw std::invalid_argument("the widget type \"" + type + "\" needs " + needs + ", which this player was built without");
   if (!known) throw std::invalid_argument("no native widget of the type \"" + type + "\"");
   auto state = std::make_shared<WidgetState>(*this, *known, listener);
   {

@@ -69,6 +69,9 @@ struct RichDocument;
 // `base` where a run names no font; sizes in pixels at 96 dots an inch.
 void FillTextDocument(QTextDocument& target, const RichDocument& doc, const QFont& base);
 
+// Sets up what widget types need before the application is made.
+void PrepareWidgetPlatform();
+
 // The virtual key's Qt key, Qt::Key_unknown when it has none.
 int QtKeyOfVirtualKey(uint32_t vk);
 

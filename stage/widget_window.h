@@ -30,6 +30,9 @@ class WidgetListener {
   virtual void WidgetFocused() {}
   // A property changed through input ("text" of an entry field). Windows-1252.
   virtual void WidgetChanged(const std::string& /*property*/, const std::string& /*value*/) {}
+  // Whether the widget may read the file a "file:" address names (a page's
+  // own pictures, frames and links). Windows-1252.
+  virtual bool MayReadAddress(const std::string& /*address*/) { return true; }
 };
 
 // A native widget behind a window sprite. Every call returns at once: the

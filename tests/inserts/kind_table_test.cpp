@@ -62,7 +62,7 @@ const Row kRows[] = {
     {"C3d", V | 1, 6117, "3D", 1, true},
     {"CMenuObj", V, 218, "Menu", 1, true},
     {"CDataEntry", 0, 224, "Data Entry", 1, true, W},
-    {"COleCtl", 1, 1000, "ActiveX Control", 1, true, W, N},
+    {"COleCtl", 1, 1000, "ActiveX Control", 1, true, W},
     {"CGraphic", V, 1000, "Undefined", 1, true},
     {"CObjectFill", V, 1000, "Undefined", 1, true},
     {"CRectangle", V, 1000, "Rectangle", 1, true},
