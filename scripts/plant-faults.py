@@ -69,6 +69,21 @@ MAP = {
                ("tests/imaging", r"^PictureTool\."), ("tests/orlan", r"^Orlanc\."), INDEPENDENT]),
 }
 
+def test_binaries(suites, known):
+    """Every test binary of the test folders a folder's tests are taken from.
+    A binary left out of the rebuild would run as it was built before the
+    fault, and the fault would seem to survive."""
+    found = []
+    for folder, _ in suites:
+        lists = os.path.join(ROOT, folder, "CMakeLists.txt")
+        if folder in (SCENES[0], INDEPENDENT[0]) or not os.path.exists(lists):
+            continue
+        for name in re.findall(r"kv_add_test\((\w+)", open(lists).read()):
+            if name not in known and name not in found:
+                found.append(name)
+    return found
+
+
 # The catalogue: (name, pattern, replacement). Patterns see the line with its
 # comments and literals blanked out, so they only match code.
 CATALOGUE = [
@@ -251,6 +266,7 @@ def main():
     if folder not in MAP:
         sys.exit("plant-faults: no tests mapped for folder %r (known: %s)" % (folder, ", ".join(sorted(MAP))))
     targets, suites = MAP[folder]
+    targets = targets + test_binaries(suites, targets)
     sites = [s for f in source_files(a.target) for s in sites_of(f)]
     if not sites:
         sys.exit("plant-faults: no sites in %s" % a.target)
