@@ -43,6 +43,50 @@ bool MayCover(const StageSprite& s) {
   }
 }
 
+// Whether a sprite in front hides everything of its displayed rectangle: a
+// mask or a raster operation lets what lies beneath through.
+bool Hides(const StageSprite& f) {
+  if (!MayCover(f) || f.reveal) return false;
+  if (f.kind == kDrawnSprite && f.pending.rop != ShowParams::kSrcCopy && IsRasterOp(f.pending.rop)) return false;
+  return f.IsOpaque();
+}
+
+// A sprite whose drawing is a plain copy of its picture, so drawing it in
+// pieces costs no more than at once.
+bool DrawsInPieces(const StageSprite& s) {
+  return s.kind == kDrawnSprite && !s.selfDrawn && !s.reveal && s.displayState != kStatePlaceholder &&
+         (s.pending.rop == ShowParams::kSrcCopy || !IsRasterOp(s.pending.rop)) && s.HasPicture();
+}
+
+// The pieces of `pieces` outside `hole`, replacing them; false when more
+// than `limit` would result.
+template <size_t N>
+bool Subtract(std::array<Rect, N>& pieces, int& count, const Rect& hole, int limit) {
+  std::array<Rect, N> out;
+  int n = 0;
+  for (int i = 0; i < count; ++i) {
+    const Rect& a = pieces[size_t(i)];
+    const Rect in = a.Intersect(hole);
+    if (in.IsEmpty()) {
+      if (n >= limit) return false;
+      out[size_t(n++)] = a;
+      continue;
+    }
+    const Rect parts[4] = {{a.left, a.top, a.right, in.top},
+                           {a.left, in.bottom, a.right, a.bottom},
+                           {a.left, in.top, in.left, in.bottom},
+                           {in.right, in.top, a.right, in.bottom}};
+    for (const Rect& p : parts) {
+      if (p.IsEmpty()) continue;
+      if (n >= limit) return false;
+      out[size_t(n++)] = p;
+    }
+  }
+  pieces = out;
+  count = n;
+  return true;
+}
+
 // Marks the calling thread as the one composing, for the re-entry check.
 struct PaintingScope {
   std::thread::id& id;
@@ -143,6 +187,7 @@ void Compositor::Insert(StageSprite& sprite) {
   // Back to front; the background stays at the back whatever the layers.
   if (&sprite == &background_) {
     sprites_.insert(sprites_.begin(), &sprite);
+    ++listVersion_;
     return;
   }
   const int key = SortKey(sprite);
@@ -154,6 +199,7 @@ void Compositor::Insert(StageSprite& sprite) {
     }
   }
   sprites_.insert(sprites_.begin() + ptrdiff_t(at), &sprite);
+  ++listVersion_;
   if (sprite.kind == kWindowSprite) ++windowSprites_;
 }
 
@@ -161,6 +207,7 @@ bool Compositor::Unlist(StageSprite& sprite) {
   auto it = std::find(sprites_.begin(), sprites_.end(), &sprite);
   if (it == sprites_.end()) return false;
   sprites_.erase(it);
+  ++listVersion_;
   if (sprite.kind == kWindowSprite) --windowSprites_;
   sprite.onStage = 0;
   return true;
@@ -209,6 +256,7 @@ void Compositor::Replace(StageSprite& sprite, StageSprite& other) {
   auto it = std::find(sprites_.begin(), sprites_.end(), &sprite);
   if (it == sprites_.end()) return;
   *it = &other;
+  ++listVersion_;
   windowSprites_ += (other.kind == kWindowSprite) - (sprite.kind == kWindowSprite);
   sprite.onStage = 0;
   other.onStage = 1;
@@ -229,6 +277,7 @@ void Compositor::Clear() {
     s->onStage = 0;
   }
   sprites_.clear();
+  ++listVersion_;
   windowSprites_ = 0;
   // The background is no object: clearing the stage leaves it (and what
   // was stamped into it) in place, or nothing would paint the stage again.
@@ -340,32 +389,92 @@ void Compositor::ComposeRect(const Rect& paint) {
           s->window->Repaint();
   }
 
+  // The scratch lists leave their members while in use, so a nested
+  // composition (a sprite's drawing asking for a snapshot) gets its own.
+  std::vector<uint32_t> hits = std::move(hits_);
+  SpriteIndex single = std::move(updateIndex_);
+  if (flushIndexVersion_ == listVersion_ + 1) {
+    flushIndex_.Query(paint, hits);
+    Compose(paint, flushIndex_, hits);
+  } else {
+    IndexSprites(single, &paint);
+    hits.resize(size_t(single.Size()));
+    for (uint32_t i = 0; i < hits.size(); ++i) hits[i] = i;
+    Compose(paint, single, hits);
+  }
+  hits_ = std::move(hits);
+  updateIndex_ = std::move(single);
+}
+
+void Compositor::IndexSprites(SpriteIndex& index, const Rect* within) const {
+  index.Reset(width_, height_);
+  for (StageSprite* s : sprites_) {
+    // Hidden sprites neither draw nor cover; window sprites only cover.
+    if (Hidden(*s)) continue;
+    const Rect r = s->DisplayedRect();
+    if (within && r.Intersect(*within).IsEmpty()) continue;
+    index.Add(s, r, s->kind != kWindowSprite || s->displayState == kStatePlaceholder);
+  }
+  if (!within) index.Finish();
+}
+
+// Draws the candidates back to front. Until the first sprite is drawn, a
+// sprite whose part lies inside an opaque one in front of it is skipped.
+void Compositor::Compose(const Rect& paint, const SpriteIndex& index, const std::vector<uint32_t>& hits) {
   DrawTarget target{offscreen_, {0, 0}};
   bool testCovering = role_ == CompositorRole::kStage;
-  const size_t n = sprites_.size();
+  const size_t n = hits.size();
   for (size_t i = 0; i < n; ++i) {
-    StageSprite& s = *sprites_[i];
-    if (Hidden(s)) continue;
-    if (s.kind == kWindowSprite && s.displayState != kStatePlaceholder) continue;
-    const Rect part = s.DisplayedRect().Intersect(paint);
+    const SpriteIndex::Entry& e = index[hits[i]];
+    if (!e.drawn) continue;
+    const Rect part = e.rect.Intersect(paint);
     if (part.IsEmpty()) continue;
     if (testCovering) {
       bool covered = false;
       for (size_t j = i + 1; j < n && !covered; ++j) {
-        const StageSprite& f = *sprites_[j];
-        covered = MayCover(f) && f.IsOpaque() && f.DisplayedRect().Contains(part);
+        const SpriteIndex::Entry& f = index[hits[j]];
+        covered = f.rect.Contains(part) && Hides(*f.sprite);
       }
       if (covered) continue;
       testCovering = false;
+      // The back-most drawn sprite (the background, mostly) is drawn only
+      // where no opaque sprite in front hides it: the rest is overdrawn anyway.
+      if (DrawsInPieces(*e.sprite)) {
+        DrawUncovered(*e.sprite, target, part, index, hits, i + 1);
+        e.sprite->changed = 0;
+        continue;
+      }
     }
-    DrawSprite(s, target, part);
-    s.changed = 0;
+    DrawSprite(*e.sprite, target, part);
+    e.sprite->changed = 0;
   }
+}
+
+void Compositor::DrawUncovered(StageSprite& s, DrawTarget& target, const Rect& part, const SpriteIndex& index,
+                               const std::vector<uint32_t>& hits, size_t front) {
+  constexpr int kMaxPieces = 16;
+  std::array<Rect, 4 * kMaxPieces> pieces;
+  pieces[0] = part;
+  int count = 1;
+  for (size_t j = front; j < hits.size() && count > 0; ++j) {
+    const SpriteIndex::Entry& f = index[hits[j]];
+    if (!f.rect.Overlaps(part) || !Hides(*f.sprite)) continue;
+    if (!Subtract(pieces, count, f.rect, kMaxPieces)) {
+      // Too fragmented to pay: drawn whole, as the sprites in front overdraw it.
+      pieces[0] = part;
+      count = 1;
+      break;
+    }
+  }
+  for (int k = 0; k < count; ++k) DrawSprite(s, target, pieces[size_t(k)]);
 }
 
 void Compositor::DrawSprite(StageSprite& s, DrawTarget& target, const Rect& part) {
   try {
-    if (s.displayState == kStatePlaceholder)
+    if (&s == &background_ && backgroundPlain_ && DrawsInPieces(s) && s.rect == Rect{0, 0, width_, height_} &&
+        target.buffer.Format() == s.Picture().Format())
+      target.buffer.Fill(part.Offset(-target.origin.x, -target.origin.y), backColor_);
+    else if (s.displayState == kStatePlaceholder)
       target.buffer.Fill(part.Offset(-target.origin.x, -target.origin.y), kPlaceholderColor);
     else if (s.reveal)
       DrawRevealed(s, target, part);
@@ -494,18 +603,47 @@ void Compositor::MarkDirtyLocked(const Rect& rect, bool merge) {
   }
   if (lastDirty_ + 1 >= kMaxDirty) {
     // The list is full: the rectangle joins the entry it grows least, so
-    // scattered changes do not become one stage-wide recomposition.
-    int best = lastDirty_;
-    int64_t bestGrowth = INT64_MAX;
-    for (int i = 0; i <= lastDirty_; ++i) {
-      const Rect u = dirty_[i].Union(rect);
-      const int64_t growth = u.Width64() * u.Height64() - dirty_[i].Width64() * dirty_[i].Height64();
-      if (growth < bestGrowth) best = i, bestGrowth = growth;
+    // scattered changes do not become one stage-wide recomposition. When
+    // that would recompose more than both apart, joining entries that
+    // overlap (a moved sprite's old and new places) may free one first.
+    for (int pass = 0;; ++pass) {
+      int best = lastDirty_;
+      int64_t bestGrowth = INT64_MAX;
+      for (int i = 0; i <= lastDirty_; ++i) {
+        const Rect u = dirty_[i].Union(rect);
+        const int64_t growth = u.Width64() * u.Height64() - dirty_[i].Width64() * dirty_[i].Height64();
+        if (growth < bestGrowth) best = i, bestGrowth = growth;
+      }
+      if (pass == 1 || bestGrowth <= rect.Width64() * rect.Height64() || !CompactDirty()) {
+        dirty_[best] = dirty_[best].Union(rect);
+        return;
+      }
+      if (lastDirty_ + 1 < kMaxDirty) break;
     }
-    dirty_[best] = dirty_[best].Union(rect);
-    return;
   }
   dirty_[++lastDirty_] = rect;
+}
+
+// Joins the entries whose union is no larger than the two apart (a moved
+// sprite's old and new places), keeping the order of the first of each pair:
+// recomposing the union costs no more than recomposing both, and the freed
+// entries spare a distant rectangle from joining a far one.
+bool Compositor::CompactDirty() {
+  const int before = lastDirty_;
+  auto area = [](const Rect& r) { return r.Width64() * r.Height64(); };
+  for (int i = 0; i <= lastDirty_; ++i)
+    for (int j = i + 1; j <= lastDirty_;) {
+      const Rect u = dirty_[i].Union(dirty_[j]);
+      if (area(u) > area(dirty_[i]) + area(dirty_[j])) {
+        ++j;
+        continue;
+      }
+      dirty_[i] = u;
+      std::copy(dirty_.begin() + j + 1, dirty_.begin() + lastDirty_ + 1, dirty_.begin() + j);
+      --lastDirty_;
+      j = i + 1;  // the grown entry may now absorb one it passed
+    }
+  return lastDirty_ < before;
 }
 
 std::vector<Rect> Compositor::DirtyRects() const {
@@ -536,6 +674,19 @@ void Compositor::Flush(bool collectChanged) {
     std::copy(dirty_.begin(), dirty_.begin() + count, work.begin());
     lastDirty_ = -1;
   }
+  // A flush asked for by a sprite's drawing only marks its rectangles dirty again.
+  if (count == 0 || paintingThread_ == std::this_thread::get_id()) {
+    for (int i = count; i-- > 0;) Update(work[i]);
+    return;
+  }
+  // One index serves every rectangle of the flush; a change of the list
+  // while it runs (a sprite's drawing adding another) invalidates it.
+  IndexSprites(flushIndex_, nullptr);
+  flushIndexVersion_ = listVersion_ + 1;
+  struct Expire {
+    uint64_t& version;
+    ~Expire() { version = 0; }
+  } expire{flushIndexVersion_};
   for (int i = count; i-- > 0;) Update(work[i]);
 }
 
@@ -588,6 +739,7 @@ void Compositor::RepaintBackground(bool invalidate) {
   // A fill one pixel past the right and bottom edges would lie outside the
   // surface, so filling the surface covers the whole background.
   background_.Fill(backColor_);
+  backgroundPlain_ = true;
   background_.compositor = this;
   if (!Contains(background_)) Insert(background_);
   background_.onStage = 1;
@@ -608,6 +760,7 @@ void Compositor::Stamp(StageSprite& sprite) {
   if (offscreen_.IsNull()) return;
   const bool listed = Unlist(sprite);
   if (background_.Picture().IsNull()) RepaintBackground(false);
+  backgroundPlain_ = false;
   DrawTarget target{background_.MutablePicture(), {background_.rect.left, background_.rect.top}};
   const Rect d = sprite.DisplayedRect();
   try {

@@ -15,6 +15,7 @@
 #include "stage/hooks.h"
 #include "stage/pixel_buffer.h"
 #include "stage/sprite.h"
+#include "stage/sprite_index.h"
 
 namespace kv {
 
@@ -96,7 +97,12 @@ class Compositor {
   int Width() const { return width_; }
   int Height() const { return height_; }
   ColorRef BackColor() const { return backColor_; }
-  StageSprite& Background() { return background_; }
+  // The background sprite; its picture may be changed through it, so it is
+  // no longer known to be one colour.
+  StageSprite& Background() {
+    backgroundPlain_ = false;
+    return background_;
+  }
   const PixelBuffer& Offscreen() const { return offscreen_; }
   // Copies taken under the locks.
   std::vector<StageSprite*> Sprites() const;
@@ -108,10 +114,18 @@ class Compositor {
   void Insert(StageSprite& sprite);
   bool Unlist(StageSprite& sprite);
   void ComposeRect(const Rect& paint);
+  // Indexes every listed sprite that draws or may cover (`within` limits it
+  // to those touching a rectangle, for a single update).
+  void IndexSprites(SpriteIndex& index, const Rect* within) const;
+  void Compose(const Rect& paint, const SpriteIndex& index, const std::vector<uint32_t>& hits);
+  // Draws `part` of `s` less what the sprites from hits[front] on hide.
+  void DrawUncovered(StageSprite& s, DrawTarget& target, const Rect& part, const SpriteIndex& index,
+                     const std::vector<uint32_t>& hits, size_t front);
   void DrawSprite(StageSprite& s, DrawTarget& target, const Rect& part);
   void DrawRevealed(StageSprite& s, DrawTarget& target, const Rect& part);
   void DrawWithRasterOp(StageSprite& s, DrawTarget& target, const Rect& part);
   void MarkDirtyLocked(const Rect& rect, bool merge);
+  bool CompactDirty();  // true when entries were joined
   Rect ClientRect() const;
 
   mutable std::recursive_mutex lock_;
@@ -123,8 +137,17 @@ class Compositor {
   int width_ = 0;
   int height_ = 0;
   StageSprite background_;
+  // The background's picture is all backColor_ (filled, nothing stamped), so
+  // drawing it is a fill: half the memory traffic of a copy.
+  bool backgroundPlain_ = false;
   ColorRef backColor_{0x00FFFFFF};
   std::vector<StageSprite*> sprites_;  // back to front
+  uint64_t listVersion_ = 0;           // changes whenever sprites_ does
+  // The index of the flush in progress, valid while flushIndexVersion_ is listVersion_ + 1.
+  SpriteIndex flushIndex_;
+  uint64_t flushIndexVersion_ = 0;
+  SpriteIndex updateIndex_;        // a single update's candidates
+  std::vector<uint32_t> hits_;     // the candidates of the rectangle being composed
   int windowSprites_ = 0;
   PixelBuffer offscreen_;
   PixelBuffer revealScratch_;  // what a masked sprite drew, before the mask; under the stage lock

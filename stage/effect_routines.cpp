@@ -89,6 +89,7 @@ class OrderRoutine : public EffectRoutine {
                         : Rect{std::min(b.left, x), std::min(b.top, y), std::max(b.right, x + 1),
                                std::max(b.bottom, y + 1)};
       }
+    FindParts(n);
   }
   Rect Step(int i, EffectFrame& f) override {
     if (f.mask.size() != order_.size()) f.mask.assign(order_.size(), 0);
@@ -99,13 +100,52 @@ class OrderRoutine : public EffectRoutine {
       uint8_t* m = &f.mask[size_t(y) * w_];
       for (int x = b.left; x < b.right; ++x) m[x] |= uint8_t(o[x] == step);
     }
+    f.parts.assign(parts_.begin() + partStart_[size_t(i)], parts_.begin() + partStart_[size_t(i) + 1]);
     return b;
   }
 
  private:
+  static constexpr int kTile = 64;
+
+  // Each step's changed pixels as runs of kTile-square tiles along the tile
+  // rows, cut to the step's rectangle: a step then recomposes the tiles its
+  // pixels lie in rather than the box around all of them.
+  void FindParts(int n) {
+    const int cols = (w_ + kTile - 1) / kTile, rows = (h_ + kTile - 1) / kTile;
+    // The steps present in each tile, tile by tile, so each step's list comes out in tile order.
+    std::vector<std::vector<uint32_t>> tilesOf(static_cast<size_t>(n));
+    std::vector<int32_t> seen(size_t(n), -1);
+    for (int ty = 0; ty < rows; ++ty)
+      for (int tx = 0; tx < cols; ++tx) {
+        const int tile = ty * cols + tx;
+        for (int y = ty * kTile; y < std::min(h_, (ty + 1) * kTile); ++y)
+          for (int x = tx * kTile; x < std::min(w_, (tx + 1) * kTile); ++x) {
+            const uint16_t o = At(x, y);
+            if (o == kNever || o >= n || seen[o] == tile) continue;
+            seen[o] = tile;
+            tilesOf[o].push_back(uint32_t(tile));
+          }
+      }
+    parts_.clear();
+    partStart_.assign(size_t(n) + 1, 0);
+    for (int i = 0; i < n; ++i) {
+      const std::vector<uint32_t>& t = tilesOf[size_t(i)];
+      for (size_t k = 0; k < t.size();) {
+        size_t e = k + 1;
+        while (e < t.size() && t[e] == t[e - 1] + 1 && t[e] % uint32_t(cols) != 0) ++e;
+        const int tx0 = int(t[k] % uint32_t(cols)), tx1 = int(t[e - 1] % uint32_t(cols)), ty = int(t[k] / uint32_t(cols));
+        const Rect run{tx0 * kTile, ty * kTile, (tx1 + 1) * kTile, (ty + 1) * kTile};
+        parts_.push_back(run.Intersect(boxes_[size_t(i)]));
+        k = e;
+      }
+      partStart_[size_t(i) + 1] = uint32_t(parts_.size());
+    }
+  }
   int w_, h_;
   std::vector<uint16_t> order_;
   std::vector<Rect> boxes_;
+  std::vector<Rect> parts_;            // every step's parts, in step order
+  std::vector<uint32_t> partStart_;    // step i's parts: [partStart_[i], partStart_[i + 1])
 };
 
 using Routine = std::unique_ptr<EffectRoutine>;

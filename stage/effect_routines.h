@@ -37,6 +37,10 @@ struct EffectFrame {
   int height = 0;
   std::vector<uint8_t> mask;  // mask routines: 1 where the new image shows, rows of `width`
   std::vector<EffectPiece> pieces;
+  // Mask routines: the parts of the step's rectangle in which pixels changed
+  // (empty: the whole rectangle). Shapes that grow apart change little of a
+  // rectangle that spans them all.
+  std::vector<Rect> parts;
 };
 
 class EffectRoutine {

@@ -99,33 +99,117 @@ KV_INLINE void TransparentLanes(V8& clear, const LaneRanges& k, const V8& p) {
   clear = V8(V8(c == b) == 0xFFFFFFFFu);
 }
 
-// One stretched row of 32-bit pixels. While every group of eight destination
-// pixels draws on at most eight consecutive source pixels (any enlargement),
-// a group is one load and one lane permutation instead of eight gathers.
-template <bool Keyed>
-KV_INLINE void StretchRow32(uint32_t* d, const uint32_t* s, const int32_t* cols, int w, const Ranges32* key,
-                             const LaneRanges* lanes8) {
-  int x = 0;
-  const int32_t last = w > 0 ? cols[w - 1] : 0;
-  for (; x + 8 <= w; x += 8) {
-    const int32_t base = cols[x];
-    if (cols[x + 7] - base > 7 || base + 7 > last) break;
-    V8 lanes, source, p;
-    std::memcpy(&lanes, cols + x, sizeof lanes);
-    Load8(source, s + base);
-    Permute8(p, source, V8(lanes - uint32_t(base)));
-    if (Keyed) {
-      V8 clear, old;
-      TransparentLanes(clear, *lanes8, p);
-      Load8(old, d + x);
-      p = (old & clear) | (p & ~clear);
+// The two forms of the 32-bit key test: a single colour (every range one
+// value wide, the usual keyed picture) is one mask and one compare per lane;
+// ranges clamp each channel.
+struct ExactKey32 {
+  uint32_t key;
+  KV_INLINE bool Transparent(uint32_t p) const { return (p & 0xFFFFFFu) == key; }
+  KV_INLINE void Lanes(V8& clear, const V8& p) const { clear = V8((p & 0xFFFFFFu) == key); }
+};
+
+struct RangeKey32 {
+  Ranges32 ranges;
+  LaneRanges lanes;
+  explicit RangeKey32(KeyRanges k) : ranges(k), lanes(ranges) {}
+  KV_INLINE bool Transparent(uint32_t p) const { return ranges.Transparent(p); }
+  KV_INLINE void Lanes(V8& clear, const V8& p) const { TransparentLanes(clear, lanes, p); }
+};
+
+KV_INLINE bool IsSingleColour(const KeyRanges& k) {
+  return k.redMin == k.redMax && k.greenMin == k.greenMax && k.blueMin == k.blueMax;
+}
+KV_INLINE ExactKey32 SingleColour(const KeyRanges& k) {
+  return {uint32_t(k.redMin) << 16 | uint32_t(k.greenMin) << 8 | k.blueMin};
+}
+
+// The column map of a 32-bit stretch in groups of eight destination pixels.
+// While every group draws on at most eight neighbouring source pixels (any
+// enlargement), a group is one load at `base` and one lane permutation by
+// `lanes` instead of eight gathers; `groups` counts those from the left, and
+// the columns after them are read one by one. Built once per draw and chunk
+// of columns, so the row loop does no index arithmetic.
+struct GroupMap {
+  static constexpr int kColumns = 2048;  // columns per chunk
+  int groups = 0;
+  int32_t base[kColumns / 8];
+  V8 lanes[kColumns / 8];
+
+  KV_INLINE void Build(const int32_t* cols, int w) {
+    const int32_t last = w > 0 ? cols[w - 1] : 0;
+    groups = 0;
+    for (int x = 0; x + 8 <= w; x += 8, ++groups) {
+      const int32_t b = cols[x];
+      if (cols[x + 7] - b > 7 || b + 7 > last) break;
+      V8 l;
+      std::memcpy(&l, cols + x, sizeof l);
+      base[groups] = b;
+      lanes[groups] = V8(l - uint32_t(b));
     }
-    Store8(d + x, p);
   }
-  for (; x < w; ++x) {
+};
+
+// One stretched row (a chunk of it); Key is null for the plain stretch.
+template <typename Key>
+KV_INLINE void StretchRow32(uint32_t* d, const uint32_t* s, const int32_t* cols, int w, const GroupMap& map,
+                            const Key* key) {
+  for (int g = 0; g < map.groups; ++g) {
+    V8 source, p;
+    Load8(source, s + map.base[g]);
+    Permute8(p, source, map.lanes[g]);
+    if (key) {
+      V8 clear, old;
+      key->Lanes(clear, p);
+      Load8(old, d + 8 * g);
+      p = clear != 0 ? old : p;
+    }
+    Store8(d + 8 * g, p);
+  }
+  for (int x = 8 * map.groups; x < w; ++x) {
     const uint32_t p = s[cols[x]];
-    if (!Keyed || !key->Transparent(p)) d[x] = p;
+    if (!key || !key->Transparent(p)) d[x] = p;
   }
+}
+
+// The 32-bit stretch, keyed when `key` is not null. Consecutive destination
+// rows from one source row are copies of the first, unless keyed.
+template <typename Key>
+KV_INLINE void Stretch32Kernel(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, const int32_t* cols,
+                               int w, const int32_t* rows, int h, const Key* key) {
+  GroupMap map;
+  for (int x0 = 0; x0 < w; x0 += GroupMap::kColumns) {
+    const int n = w - x0 < GroupMap::kColumns ? w - x0 : GroupMap::kColumns;
+    map.Build(cols + x0, n);
+    for (int y = 0; y < h; ++y) {
+      uint32_t* d = RowOf<uint32_t>(dst, ds, y) + x0;
+      if (!key && y > 0 && rows[y] == rows[y - 1]) {
+        std::memcpy(d, RowOf<uint32_t>(dst, ds, y - 1) + x0, size_t(n) * 4);
+        continue;
+      }
+      StretchRow32(d, RowOf<uint32_t>(src, ss, rows[y]), cols + x0, n, map, key);
+    }
+  }
+}
+
+// One row of a keyed copy: transparent source pixels leave the destination.
+template <typename Key>
+KV_INLINE void KeyedRow32(uint32_t* d, const uint32_t* s, int w, const Key& key) {
+  int x = 0;
+  for (; x + 8 <= w; x += 8) {
+    V8 p, clear, old;
+    Load8(p, s + x);
+    key.Lanes(clear, p);
+    Load8(old, d + x);
+    Store8(d + x, clear != 0 ? old : p);
+  }
+  for (; x < w; ++x)
+    if (!key.Transparent(s[x])) d[x] = s[x];
+}
+
+template <typename Key>
+KV_INLINE void KeyedCopy32Kernel(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int w, int h,
+                                 const Key& key) {
+  for (int y = 0; y < h; ++y) KeyedRow32(RowOf<uint32_t>(dst, ds, y), RowOf<uint32_t>(src, ss, y), w, key);
 }
 
 template <typename T, typename Key>
@@ -258,22 +342,10 @@ KV_CLONES void Fill16(uint8_t* dst, ptrdiff_t ds, int w, int h, uint16_t pixel) 
 
 KV_CLONES void KeyedCopy32(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int w, int h,
                            KeyRanges k) {
-  const Ranges32 key(k);
-  const LaneRanges lanes8(key);
-  for (int y = 0; y < h; ++y) {
-    uint32_t* d = RowOf<uint32_t>(dst, ds, y);
-    const uint32_t* s = RowOf<uint32_t>(src, ss, y);
-    int x = 0;
-    for (; x + 8 <= w; x += 8) {
-      V8 p, clear, old;
-      Load8(p, s + x);
-      TransparentLanes(clear, lanes8, p);
-      Load8(old, d + x);
-      Store8(d + x, (old & clear) | (p & ~clear));
-    }
-    for (; x < w; ++x)
-      if (!key.Transparent(s[x])) d[x] = s[x];
-  }
+  if (IsSingleColour(k))
+    KeyedCopy32Kernel(dst, ds, src, ss, w, h, SingleColour(k));
+  else
+    KeyedCopy32Kernel(dst, ds, src, ss, w, h, RangeKey32(k));
 }
 
 KV_CLONES void KeyedCopy16(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int w, int h,
@@ -298,15 +370,7 @@ KV_CLONES void KeyedCopyIndexed16(uint8_t* dst, ptrdiff_t ds, const uint8_t* src
 
 KV_CLONES void Stretch32(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, const int32_t* cols, int w,
                          const int32_t* rows, int h) {
-  for (int y = 0; y < h; ++y) {
-    uint32_t* d = RowOf<uint32_t>(dst, ds, y);
-    // Consecutive destination rows from one source row are plain copies.
-    if (y > 0 && rows[y] == rows[y - 1]) {
-      std::memcpy(d, RowOf<uint32_t>(dst, ds, y - 1), size_t(w) * 4);
-      continue;
-    }
-    StretchRow32<false>(d, RowOf<uint32_t>(src, ss, rows[y]), cols, w, nullptr, nullptr);
-  }
+  Stretch32Kernel<ExactKey32>(dst, ds, src, ss, cols, w, rows, h, nullptr);
 }
 
 KV_CLONES void Stretch16(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, const int32_t* cols, int w,
@@ -316,10 +380,13 @@ KV_CLONES void Stretch16(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff
 
 KV_CLONES void StretchKeyed32(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, const int32_t* cols,
                               int w, const int32_t* rows, int h, KeyRanges k) {
-  const Ranges32 key(k);
-  const LaneRanges lanes8(key);
-  for (int y = 0; y < h; ++y)
-    StretchRow32<true>(RowOf<uint32_t>(dst, ds, y), RowOf<uint32_t>(src, ss, rows[y]), cols, w, &key, &lanes8);
+  if (IsSingleColour(k)) {
+    const ExactKey32 key = SingleColour(k);
+    Stretch32Kernel(dst, ds, src, ss, cols, w, rows, h, &key);
+  } else {
+    const RangeKey32 key(k);
+    Stretch32Kernel(dst, ds, src, ss, cols, w, rows, h, &key);
+  }
 }
 
 KV_CLONES void StretchKeyed16(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, const int32_t* cols,

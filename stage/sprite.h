@@ -155,11 +155,14 @@ class StageSprite {
   bool IsTransparentAtSource(int px, int py);
 
   // --- the record; list state is guarded by the stage lock ---
-  int32_t remapPending = 1;
-  int32_t remapActive = 0;
-  std::array<uint8_t, 256> colorMap{};
-  int32_t onStage = 0;
+  // What every composition reads of every listed sprite comes first, so
+  // indexing a long list touches one cache line per sprite.
+  Rect rect;
+  uint8_t displayState = kStateShown;
   uint8_t kind = kDrawnSprite;
+  uint16_t layer = 0;
+  PerspectiveScaling scaling;
+  int32_t onStage = 0;
   ChildWindow* window = nullptr;
   bool savedWndProc = false;  // mouse forwarding installed on `window`
   ShowParams pending;
@@ -170,9 +173,7 @@ class StageSprite {
   int32_t moving = 0;
   int32_t ownsBitmap = 1;
   int32_t ownsHeader = 1;
-  Rect rect;
   Rect srcRect;
-  uint16_t layer = 0;
   int32_t keyed = 0;
   ColorRef keyColor = kDefaultKeyColor;
   uint8_t tolerance = 0;
@@ -183,11 +184,9 @@ class StageSprite {
   int32_t stretch = 1;
   SpriteOwner* owner = nullptr;
   Compositor* compositor = nullptr;
-  uint8_t displayState = kStateShown;
   uint8_t marks = 0;
   int32_t busy = 0;
   int32_t changed = 0;
-  PerspectiveScaling scaling;
   // While an effect runs: only the pixels the mask marks are drawn.
   const RevealMask* reveal = nullptr;
   // Of the last transition effect on this sprite: steps drawn, cut short.
@@ -199,6 +198,9 @@ class StageSprite {
   // are set or changed otherwise, so the file no longer shows what is drawn.
   std::string loadedFrom;
   PixelFormat format;         // the display format the picture is kept in
+  int32_t remapPending = 1;
+  int32_t remapActive = 0;
+  std::array<uint8_t, 256> colorMap{};
 
   // The stage lock of the compositor the sprite belongs to (the default
   // compositor's while it belongs to none).

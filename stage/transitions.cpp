@@ -212,7 +212,10 @@ void TransitionEngine::Run(StageSprite& sprite, const ShowParams& params, bool h
         changed = routine->Step(i, frame);
         frame.mask.swap(mask.bits);
       }
-      c.Update(changed.Offset(area.left, area.top));
+      if (frame.parts.empty())
+        c.Update(changed.Offset(area.left, area.top));
+      else
+        for (const Rect& part : frame.parts) c.Update(part.Offset(area.left, area.top));
       lastSteps_ = i + 1;
       sprite.effectSteps = i + 1;
       if (observer_) observer_(i, steps);

@@ -155,6 +155,21 @@ std::vector<uint8_t> Picture32(int w, int h, std::vector<uint8_t>& out) {
   return out;
 }
 
+#ifdef KV_BENCH_QT
+// The background and every picture of `specs` (the key as alpha in `images`).
+template <typename Specs>
+void PaintStage(QPainter& p, const Specs& specs, const std::vector<QImage>& images) {
+  p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  p.setCompositionMode(QPainter::CompositionMode_Source);
+  p.fillRect(0, 0, kStageW, kStageH, QColor(0x40, 0x60, 0x80));
+  for (size_t i = 0; i < images.size(); ++i) {
+    const auto& s = specs[i];
+    p.setCompositionMode(s.keyed ? QPainter::CompositionMode_SourceOver : QPainter::CompositionMode_Source);
+    p.drawImage(QRect(s.rect.left, s.rect.top, s.rect.Width(), s.rect.Height()), images[i]);
+  }
+}
+#endif
+
 void BM_StageUpdate(benchmark::State& state) {
   Compositor c(CompositorRole::kStage);
   c.Initialise({0, 0, kStageW, kStageH}, kBackColor, PixelFormat::kXrgb32, nullptr);
@@ -178,6 +193,19 @@ void BM_StageUpdate(benchmark::State& state) {
 BENCHMARK(BM_StageUpdate)->Unit(benchmark::kMicrosecond);
 
 #ifdef KV_BENCH_PIXMAN
+// A source over `pixels` (alpha prepared), scaled by the nearest pixel to `rect`.
+pixman_image_t* PixmanSource(uint32_t* pixels, int w, int h, bool keyed, const Rect& rect) {
+  pixman_image_t* img = pixman_image_create_bits(keyed ? PIXMAN_a8r8g8b8 : PIXMAN_x8r8g8b8, w, h, pixels, w * 4);
+  if (rect.Width() != w || rect.Height() != h) {
+    pixman_transform_t t;
+    pixman_transform_init_scale(&t, pixman_double_to_fixed(double(w) / rect.Width()),
+                                pixman_double_to_fixed(double(h) / rect.Height()));
+    pixman_image_set_transform(img, &t);
+    pixman_image_set_filter(img, PIXMAN_FILTER_NEAREST, nullptr, 0);
+  }
+  return img;
+}
+
 void BM_StagePixman(benchmark::State& state) {
   std::vector<uint32_t> stage(size_t(kStageW) * kStageH);
   pixman_image_t* dst =
@@ -194,16 +222,7 @@ void BM_StagePixman(benchmark::State& state) {
     std::memcpy(px.data(), bits.data(), px.size() * 4);
     for (uint32_t& p : px) p = KeyToAlpha(p, s.keyed);
     pixels.push_back(std::move(px));
-    pixman_image_t* img = pixman_image_create_bits(s.keyed ? PIXMAN_a8r8g8b8 : PIXMAN_x8r8g8b8, s.picW, s.picH,
-                                                   pixels.back().data(), s.picW * 4);
-    if (s.rect.Width() != s.picW || s.rect.Height() != s.picH) {
-      pixman_transform_t t;
-      pixman_transform_init_scale(&t, pixman_double_to_fixed(double(s.picW) / s.rect.Width()),
-                                  pixman_double_to_fixed(double(s.picH) / s.rect.Height()));
-      pixman_image_set_transform(img, &t);
-      pixman_image_set_filter(img, PIXMAN_FILTER_NEAREST, nullptr, 0);
-    }
-    srcs.push_back(img);
+    srcs.push_back(PixmanSource(pixels.back().data(), s.picW, s.picH, s.keyed, s.rect));
   }
   for (auto _ : state) {
     pixman_image_composite32(PIXMAN_OP_SRC, fill, nullptr, dst, 0, 0, 0, 0, 0, 0, kStageW, kStageH);
@@ -240,17 +259,9 @@ void BM_StageQPainter(benchmark::State& state) {
     }
     images.push_back(std::move(img));
   }
-  const QColor back(0x40, 0x60, 0x80);
   for (auto _ : state) {
     QPainter p(&stage);
-    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    p.setCompositionMode(QPainter::CompositionMode_Source);
-    p.fillRect(0, 0, kStageW, kStageH, back);
-    for (size_t i = 0; i < images.size(); ++i) {
-      const SpriteSpec& s = kScene[i];
-      p.setCompositionMode(s.keyed ? QPainter::CompositionMode_SourceOver : QPainter::CompositionMode_Source);
-      p.drawImage(QRect(s.rect.left, s.rect.top, s.rect.Width(), s.rect.Height()), images[i]);
-    }
+    PaintStage(p, kScene, images);
     p.end();
     benchmark::ClobberMemory();
   }
@@ -378,6 +389,172 @@ void BM_Move20QPainter(benchmark::State& state) {
   state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Move20QPainter)->Unit(benchmark::kMicrosecond);
+#endif
+
+
+// ---------------------------------------------------------------- scaling with the sprite count
+
+// N small sprites scattered over a 1024 x 768 stage (a quarter each opaque,
+// keyed, keyed and enlarged, opaque and enlarged; they overlap more as N
+// grows) under 8 keyed 48 x 48 movers, each moved every frame (a batch of
+// moves and one flush). Sprite sizes are fixed, so the changed area per
+// frame is the same at every N: the compositor's time should grow with the
+// sprites that touch it, not with N. QPainter and pixman draw the same
+// frame whole, as they have no dirty list.
+constexpr int kScaledMovers = 8;
+
+struct ScaledSpec {
+  Rect rect;
+  int picW, picH;
+  bool keyed;
+  std::vector<uint32_t> pixels;  // 0xFFRRGGBB, the key where the pattern says
+};
+
+std::vector<ScaledSpec> ScaledScene(int n) {
+  std::vector<ScaledSpec> out;
+  uint32_t seed = 12345;
+  auto next = [&seed](uint32_t range) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % range;
+  };
+  for (int i = 0; i < n; ++i) {
+    ScaledSpec s;
+    s.picW = 8 + int(next(17)), s.picH = 8 + int(next(17));
+    const bool enlarged = i % 4 >= 2;
+    s.keyed = i % 4 == 1 || i % 4 == 2;
+    const int w = enlarged ? s.picW * 3 / 2 : s.picW, h = enlarged ? s.picH * 3 / 2 : s.picH;
+    const int x = int(next(uint32_t(kStageW - w))), y = int(next(uint32_t(kStageH - h)));
+    s.rect = {x, y, x + w, y + h};
+    const PixelBuffer p = Pattern(s.picW, s.picH);
+    s.pixels.resize(size_t(s.picW) * s.picH);
+    for (int r = 0; r < s.picH; ++r) std::memcpy(&s.pixels[size_t(r) * s.picW], p.Row(r), size_t(s.picW) * 4);
+    out.push_back(std::move(s));
+  }
+  return out;
+}
+
+Rect ScaledMoverAt(int i, int frame) {
+  const int x = (i * 131 + frame * 3) % (kStageW - 48), y = (i * 89 + frame * 2) % (kStageH - 48);
+  return {x, y, x + 48, y + 48};
+}
+
+void ScalingArgs(benchmark::internal::Benchmark* b) {
+  for (int n : {10, 100, 1000, 10000}) b->Arg(n);
+}
+
+void BM_ScaleCompositor(benchmark::State& state) {
+  const int n = int(state.range(0));
+  PixelBuffer window(kStageW, kStageH);
+  BufferPresenter presenter(window);
+  Compositor c(CompositorRole::kStage);
+  c.Initialise({0, 0, kStageW, kStageH}, kBackColor, PixelFormat::kXrgb32, &presenter);
+  std::vector<std::unique_ptr<StageSprite>> sprites;
+  for (ScaledSpec& spec : ScaledScene(n)) {
+    auto s = std::make_unique<StageSprite>();
+    s->SetPicture({spec.picW, spec.picH, 32, Layout16::k555, reinterpret_cast<const uint8_t*>(spec.pixels.data()),
+                   spec.picW * 4, {}});
+    s->Setup(spec.rect, {0, 0, spec.picW, spec.picH}, 50, spec.keyed, kKey, 0, 0);
+    c.Add(*s, false);
+    sprites.push_back(std::move(s));
+  }
+  std::vector<std::unique_ptr<StageSprite>> movers;
+  std::vector<uint8_t> bits;
+  Picture32(48, 48, bits);
+  for (int i = 0; i < kScaledMovers; ++i) {
+    auto s = std::make_unique<StageSprite>();
+    s->SetPicture({48, 48, 32, Layout16::k555, bits.data(), 48 * 4, {}});
+    s->Setup(ScaledMoverAt(i, 0), {0, 0, 48, 48}, 5, true, kKey, 0, 0);
+    c.Add(*s, false);
+    movers.push_back(std::move(s));
+  }
+  c.Update({0, 0, kStageW, kStageH});
+  int frame = 0;
+  for (auto _ : state) {
+    ++frame;
+    for (int i = 0; i < kScaledMovers; ++i) movers[size_t(i)]->MoveTo(ScaledMoverAt(i, frame), 5, true);
+    c.Flush(false);
+    benchmark::ClobberMemory();
+  }
+  for (auto& s : movers) c.Remove(*s, false);
+  for (auto& s : sprites) c.Remove(*s, false);
+}
+BENCHMARK(BM_ScaleCompositor)->Apply(ScalingArgs)->Unit(benchmark::kMicrosecond);
+
+#ifdef KV_BENCH_QT
+void BM_ScaleQPainter(benchmark::State& state) {
+  const int n = int(state.range(0));
+  QImage window(kStageW, kStageH, QImage::Format_RGB32);
+  const std::vector<ScaledSpec> scene = ScaledScene(n);
+  auto image = [](const uint32_t* px, int w, int h, bool keyed) {
+    QImage img(w, h, keyed ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y) {
+      auto* row = reinterpret_cast<uint32_t*>(img.scanLine(y));
+      for (int x = 0; x < w; ++x) row[x] = KeyToAlpha(px[size_t(y) * w + x], keyed);
+    }
+    return img;
+  };
+  std::vector<QImage> images;
+  for (const ScaledSpec& s : scene) images.push_back(image(s.pixels.data(), s.picW, s.picH, s.keyed));
+  std::vector<uint8_t> bits;
+  Picture32(48, 48, bits);
+  const QImage mover = image(reinterpret_cast<const uint32_t*>(bits.data()), 48, 48, true);
+  int frame = 0;
+  for (auto _ : state) {
+    ++frame;
+    QPainter p(&window);
+    PaintStage(p, scene, images);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    for (int i = 0; i < kScaledMovers; ++i) {
+      const Rect r = ScaledMoverAt(i, frame);
+      p.drawImage(r.left, r.top, mover);
+    }
+    p.end();
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_ScaleQPainter)->Apply(ScalingArgs)->Unit(benchmark::kMicrosecond);
+#endif
+
+#ifdef KV_BENCH_PIXMAN
+void BM_ScalePixman(benchmark::State& state) {
+  const int n = int(state.range(0));
+  std::vector<uint32_t> stage(size_t(kStageW) * kStageH);
+  pixman_image_t* dst = pixman_image_create_bits(PIXMAN_x8r8g8b8, kStageW, kStageH, stage.data(), kStageW * 4);
+  const pixman_color_t back{0x4040, 0x6060, 0x8080, 0xFFFF};
+  pixman_image_t* fill = pixman_image_create_solid_fill(&back);
+  std::vector<ScaledSpec> scene = ScaledScene(n);
+  std::vector<pixman_image_t*> srcs;
+  for (ScaledSpec& s : scene) {
+    for (uint32_t& px : s.pixels) px = KeyToAlpha(px, s.keyed);
+    srcs.push_back(PixmanSource(s.pixels.data(), s.picW, s.picH, s.keyed, s.rect));
+  }
+  std::vector<uint8_t> bits;
+  Picture32(48, 48, bits);
+  std::vector<uint32_t> moverPixels(48 * 48);
+  std::memcpy(moverPixels.data(), bits.data(), moverPixels.size() * 4);
+  for (uint32_t& px : moverPixels) px = KeyToAlpha(px, true);
+  pixman_image_t* mover = pixman_image_create_bits(PIXMAN_a8r8g8b8, 48, 48, moverPixels.data(), 48 * 4);
+  int frame = 0;
+  for (auto _ : state) {
+    ++frame;
+    pixman_image_composite32(PIXMAN_OP_SRC, fill, nullptr, dst, 0, 0, 0, 0, 0, 0, kStageW, kStageH);
+    for (size_t i = 0; i < srcs.size(); ++i) {
+      const ScaledSpec& s = scene[i];
+      pixman_image_composite32(s.keyed ? PIXMAN_OP_OVER : PIXMAN_OP_SRC, srcs[i], nullptr, dst, 0, 0, 0, 0,
+                               s.rect.left, s.rect.top, s.rect.Width(), s.rect.Height());
+    }
+    for (int i = 0; i < kScaledMovers; ++i) {
+      const Rect r = ScaledMoverAt(i, frame);
+      pixman_image_composite32(PIXMAN_OP_OVER, mover, nullptr, dst, 0, 0, 0, 0, r.left, r.top, 48, 48);
+    }
+    benchmark::ClobberMemory();
+  }
+  for (pixman_image_t* i : srcs) pixman_image_unref(i);
+  pixman_image_unref(mover);
+  pixman_image_unref(fill);
+  pixman_image_unref(dst);
+}
+BENCHMARK(BM_ScalePixman)->Apply(ScalingArgs)->Unit(benchmark::kMicrosecond);
 #endif
 
 }  // namespace

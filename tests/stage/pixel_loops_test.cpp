@@ -109,6 +109,71 @@ TEST(StagePixelLoops, KeyedCopy32ChecksEveryChannelRange) {
   }
 }
 
+// The 32-bit keyed copy and stretches against a pixel-by-pixel model, for
+// single-colour keys (a mask and a compare) and ranges (clamping), rows that
+// end inside a group of eight, reductions (read one by one) and rows longer
+// than one chunk of the column map.
+TEST(StagePixelLoops, Keyed32LoopsMatchAPixelModel) {
+  struct Case {
+    const char* what;
+    int sw, sh, dw, dh, from;  // `from`: first destination column of a clipped draw
+    loops::KeyRanges key;
+  };
+  const loops::KeyRanges single{0x20, 0x20, 0x40, 0x40, 0x60, 0x60};
+  const loops::KeyRanges ranges{0x1C, 0x24, 0x3C, 0x44, 0x5C, 0x64};
+  const Case cases[] = {
+      {"same size, single colour", 37, 5, 37, 5, 0, single},
+      {"same size, ranges", 37, 5, 37, 5, 0, ranges},
+      {"enlarged 2/3, single colour", 26, 4, 39, 6, 0, single},
+      {"enlarged, ranges, clipped", 30, 3, 95, 7, 13, ranges},
+      {"reduced: every column read alone", 50, 4, 21, 3, 0, single},
+      {"near 1:1, the last group short", 31, 2, 33, 2, 0, ranges},
+      {"longer than a chunk of the column map", 1500, 2, 2600, 3, 0, single},
+      {"clipped far into a long row", 1500, 2, 4100, 2, 2100, ranges},
+  };
+  auto transparent = [](uint32_t p, const loops::KeyRanges& k) {
+    const uint32_t r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+    return r >= k.redMin && r <= k.redMax && g >= k.greenMin && g <= k.greenMax && b >= k.blueMin && b <= k.blueMax;
+  };
+  for (const Case& k : cases) {
+    // Near-key values in every channel, and an unused byte that is not always
+    // 0xFF: the key ignores it.
+    std::vector<uint32_t> src(size_t(k.sw) * k.sh);
+    for (int i = 0; i < int(src.size()); ++i) {
+      const uint32_t x = uint32_t(i % 9);
+      const uint32_t top = i % 5 == 0 ? 0x00000000u : 0xFF000000u;
+      src[size_t(i)] = top | (x == 0 ? 0x204060u : x == 1 ? 0x1C3C5Cu : x == 2 ? 0x214060u : x == 3 ? 0x203F60u
+                                                       : x == 4 ? 0x204065u : 0x100000u * x + uint32_t(i & 0xFFFF));
+    }
+    const int w = k.dw - k.from;
+    std::vector<int32_t> cols(static_cast<size_t>(w)), rows(static_cast<size_t>(k.dh));
+    BuildStretchMap(0, k.sw, k.dw, k.from, w, cols.data());
+    BuildStretchMap(0, k.sh, k.dh, 0, k.dh, rows.data());
+    const bool stretched = k.sw != k.dw || k.sh != k.dh;
+    for (int mode = 0; mode < 2; ++mode) {  // 0 keyed, 1 plain stretch
+      if (mode == 1 && !stretched) continue;
+      std::vector<uint32_t> dst(size_t(w) * k.dh), want(size_t(w) * k.dh);
+      for (size_t i = 0; i < dst.size(); ++i) dst[i] = want[i] = 0xAB000000u + uint32_t(i);
+      for (int y = 0; y < k.dh; ++y)
+        for (int x = 0; x < w; ++x) {
+          const uint32_t p = src[size_t(rows[size_t(y)]) * k.sw + size_t(cols[size_t(x)])];
+          if (mode == 1 || !transparent(p, k.key)) want[size_t(y) * w + x] = p;
+        }
+      auto* d = reinterpret_cast<uint8_t*>(dst.data());
+      const auto* sp = reinterpret_cast<const uint8_t*>(src.data());
+      if (!stretched)
+        loops::KeyedCopy32(d, w * 4, sp, k.sw * 4, w, k.dh, k.key);
+      else if (mode == 0)
+        loops::StretchKeyed32(d, w * 4, sp, k.sw * 4, cols.data(), w, rows.data(), k.dh, k.key);
+      else
+        loops::Stretch32(d, w * 4, sp, k.sw * 4, cols.data(), w, rows.data(), k.dh);
+      for (size_t i = 0; i < dst.size(); ++i)
+        ASSERT_EQ(dst[i], want[i]) << k.what << (mode ? " (plain)" : " (keyed)") << " at " << i % size_t(w) << ","
+                                   << i / size_t(w);
+    }
+  }
+}
+
 TEST(StagePixelLoops, KeyedCopy16ExpandsBeforeComparing) {
   // 0xF81F: R (0xF8), G (0x00), B (0xF8); 0x07E0: G 0xFC.
   const uint16_t src[3] = {0xF81F, 0x07E0, 0xFFDE};

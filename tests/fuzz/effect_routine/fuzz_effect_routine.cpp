@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto routine = kv::MakeEffectRoutine(in);
   if (!routine) return 0;
   if (routine->Steps() > kv::kMaxEffectSteps || routine->ClockSteps() > kv::kMaxEffectSteps) __builtin_trap();
-  kv::EffectFrame frame{in.width, in.height, {}, {}};
+  kv::EffectFrame frame{in.width, in.height, {}, {}, {}};
   const kv::Rect object{0, 0, in.width, in.height};
   for (int i = 0; i < routine->Steps(); ++i) {
     const kv::Rect changed = routine->Step(i, frame);
