@@ -23,6 +23,7 @@ void HostConnection::Close() {
 }
 
 bool HostConnection::SendRaw(const std::string& bytes) {
+  std::lock_guard guard(sendLock_);
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);

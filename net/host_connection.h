@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -23,6 +24,7 @@ class HostConnection {
   enum class Received { Message, TimedOut, Closed, Broken };
   // The player's next message, waiting at most `timeoutMs` (-1: no limit).
   Received Receive(Message& out, int timeoutMs, std::string* error = nullptr);
+  // Whole frames from any thread: one sender at a time.
   bool SendRaw(const std::string& bytes);
   // Begin, the file's bytes in chunks, delivered; false when the file
   // cannot be read or the player is gone.
@@ -32,6 +34,7 @@ class HostConnection {
 
  private:
   int fd_;
+  std::mutex sendLock_;
   FrameReader reader_;
   std::string buffer_;
   size_t bufferUsed_ = 0;

@@ -44,6 +44,20 @@ std::string Frame(uint32_t kind, const std::string& payload) {
   return out;
 }
 
+std::string TwoWords(uint32_t kind, uint32_t first, uint32_t second) {
+  std::string p;
+  PutU32(p, first);
+  PutU32(p, second);
+  return Frame(kind, p);
+}
+
+std::string IdAndName(uint32_t kind, uint32_t id, std::string_view name) {
+  std::string p;
+  PutU32(p, id);
+  PutName(p, name);
+  return Frame(kind, p);
+}
+
 // Reads one zero-terminated name at `at`; advances past its zero.
 bool TakeName(std::string_view payload, size_t& at, std::string& out, std::string& error) {
   const size_t zero = payload.find('\0', at);
@@ -69,12 +83,7 @@ bool Fixed(std::string_view payload, size_t want, const char* what, std::string&
 
 }  // namespace
 
-std::string EncodeConnect(uint32_t seq) {
-  std::string p;
-  PutU32(p, kProtocolVersion);
-  PutU32(p, seq);
-  return Frame(kConnect, p);
-}
+std::string EncodeConnect(uint32_t seq) { return TwoWords(kConnect, kProtocolVersion, seq); }
 
 std::string EncodeRequest(uint32_t seq, std::string_view name, std::string_view mapped) {
   std::string p;
@@ -98,35 +107,13 @@ std::string EncodeKeepAlive() {
 
 std::string EncodeDisconnect() { return Frame(kDisconnect, {}); }
 
-std::string EncodeReply(uint32_t seq, uint32_t value) {
-  std::string p;
-  PutU32(p, seq);
-  PutU32(p, value);
-  return Frame(kReply, p);
-}
-
-std::string EncodeDelivered(uint32_t id, std::string_view name) {
-  std::string p;
-  PutU32(p, id);
-  PutName(p, name);
-  return Frame(kDelivered, p);
-}
-
-std::string EncodeRefused(uint32_t id, std::string_view name) {
-  std::string p;
-  PutU32(p, id);
-  PutName(p, name);
-  return Frame(kRefused, p);
-}
+std::string EncodeReply(uint32_t seq, uint32_t value) { return TwoWords(kReply, seq, value); }
+std::string EncodeDelivered(uint32_t id, std::string_view name) { return IdAndName(kDelivered, id, name); }
+std::string EncodeRefused(uint32_t id, std::string_view name) { return IdAndName(kRefused, id, name); }
 
 std::string EncodeQuit(uint32_t kind) { return Frame(kind == kQuitAlt ? kQuitAlt : kQuit, {}); }
 
-std::string EncodeClipboard(uint32_t seq, uint32_t format) {
-  std::string p;
-  PutU32(p, seq);
-  PutU32(p, format);
-  return Frame(kClipboard, p);
-}
+std::string EncodeClipboard(uint32_t seq, uint32_t format) { return TwoWords(kClipboard, seq, format); }
 
 std::string EncodeBegin(uint32_t id, uint64_t size) {
   std::string p;
