@@ -148,6 +148,12 @@ class HostedRun final : public RequestorEvents {
     return p_.hostEnded_ >= 0 || (p_.liveMain_.load() && p_.runner_ && p_.runner_->IsStopRequested());
   }
 
+  // A compilation is asked for with its scene's description from the tree.
+  std::string MappedName(const std::string& name) override {
+    if (!p_.session_ || !p_.session_->project) return {};
+    return GetNodeDescription(*p_.session_, FileNameOnly(name) + ".kvs").value_or(std::string());
+  }
+
   // The stage as a bitmap; a true-colour stage has no palette to give (9).
   bool CopyStage(uint32_t format) override {
     if (format != 2) return false;
