@@ -68,7 +68,9 @@ int ScriptAnswer(MsgAnswer a) {
   switch (a) {
     case MsgAnswer::Ok: return 1;
     case MsgAnswer::Cancel: return 2;
+    case MsgAnswer::Abort: return 3;
     case MsgAnswer::Retry: return 4;
+    case MsgAnswer::Ignore: return 5;
     case MsgAnswer::Yes: return 6;
     case MsgAnswer::No: return 7;
   }

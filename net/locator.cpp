@@ -34,6 +34,8 @@ bool IsRegularFile(const std::string& hostPath) {
   return stat(hostPath.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+}  // namespace
+
 std::string RemoveBlanksFromFileName(std::string name) {
   size_t sep = name.find_last_of("/\\");
   size_t start = sep == std::string::npos ? 0 : sep + 1;
@@ -42,8 +44,6 @@ std::string RemoveBlanksFromFileName(std::string name) {
     if (name[i] != ' ') out += name[i];
   return out;
 }
-
-}  // namespace
 
 bool IsSentinelAnswer(std::string_view text) { return text == kAbortAnswer || text == kFailAnswer; }
 

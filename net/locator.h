@@ -25,6 +25,8 @@ namespace kv {
 inline constexpr const char* kAbortAnswer = "!*Abort";
 inline constexpr const char* kFailAnswer = "!*Fail";
 bool IsSentinelAnswer(std::string_view text);
+// A ".kvg" name is asked for without the blanks of its file-name part.
+std::string RemoveBlanksFromFileName(std::string name);
 
 // The name-substitution macros; the shell installs the real expander.
 class NameExpander {

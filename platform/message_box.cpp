@@ -18,6 +18,7 @@ MsgAnswer ScriptedMessageBox::Show(const std::string& text, const std::string& t
       case MsgButtons::YesNo:
       case MsgButtons::YesNoCancel: answer = MsgAnswer::Yes; break;
       case MsgButtons::RetryCancel: answer = MsgAnswer::Retry; break;
+      case MsgButtons::AbortRetryIgnore: answer = MsgAnswer::Abort; break;
     }
   }
   shown_.push_back({text, title, buttons, icon, answer});

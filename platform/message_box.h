@@ -10,8 +10,8 @@
 namespace kv {
 
 enum class MsgIcon { None, Error, Exclamation, Question, Information };
-enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
-enum class MsgAnswer { Ok, Cancel, Yes, No, Retry };
+enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel, AbortRetryIgnore };
+enum class MsgAnswer { Ok, Cancel, Yes, No, Retry, Abort, Ignore };
 
 class MessageBoxService {
  public:

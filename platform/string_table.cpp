@@ -139,6 +139,8 @@ constexpr Entry kStrings[] = {
     // Insert record.
     {5070, "Undefined"},
     {5080, "Unable to initialize socket services.  Remote file access will be disabled."},
+    {5081, "The ~Tarn server failed to respond within the allotted time.  Press Retry to retry request, or press "
+           "Cancel to ignore the request and continue."},
     {5083, "Zure Files|*.kvg||"},
     {5089, "Printing '%s'"},
     {5090, "Printing 'UNTITLED'"},

@@ -31,6 +31,7 @@ inline constexpr uint32_t kInsufficientMemory = 8026;
 inline constexpr uint32_t kNotInProject = 31475;
 inline constexpr uint32_t kCannotReadScript = 51475;
 inline constexpr uint32_t kSocketsUnavailable = 5080;
+inline constexpr uint32_t kHostNotResponding = 5081;
 inline constexpr uint32_t kAllFilesFilter = 5032;
 inline constexpr uint32_t kSelectFile = 5797;
 }  // namespace sid

@@ -56,7 +56,7 @@ std::string PlayerUsage() {
   return "Usage: korvel [OPTIONS] [FILE]\n"
          "Plays a Korvel project (.kvp) or compilation (.kvg).\n"
          "\n"
-         "Original switches: /server 0xHANDLE, /parent 0xHANDLE, /plugin NAME, /project NAME,\n"
+         "Original switches: /server SOCKET, /parent WINDOW-ID, /plugin NAME, /project NAME,\n"
          "  /baseurl URL, /siteid ID, /att TEXT (also written with \"-\").\n"
          "\n"
          "Options:\n"
@@ -83,6 +83,10 @@ std::string PlayerUsage() {
          "  --fullscreen           stage centred on a black full screen\n"
          "  --scale N|fit          scale the stage\n"
          "  --allow-mode-change    let a full-screen project change the display's resolution\n"
+         "  --host-timeout MS      hosted: how long the host may stay silent (default 15000)\n"
+         "\n"
+         "Hosted: korvel /plugin NAME /server SOCKET|fd:N [/parent WINDOW-ID] [/baseurl URL] FILE\n"
+         "  asks the host on SOCKET for FILE and every resource (docs/hosting-protocol.md)\n"
          "\n"
          "Screen saver: korvel --saver [configure | preview WINDOW-ID | run [-root | -window-id ID]]\n"
          "  edits or plays the list in $XDG_CONFIG_HOME/korvel/savers.xml\n"
@@ -182,6 +186,14 @@ bool ParseCommandLine(const std::vector<std::string>& args, PlayerOptions& o, st
         o.seed = static_cast<uint32_t>(n);
       } else if (a == "--fullscreen") o.fullscreen = true;
       else if (a == "--allow-mode-change") o.allowModeChange = true;
+      else if (a == "--host-timeout") {
+        if (!number(n)) return false;
+        if (n == 0) {
+          error = "--host-timeout needs a time above 0";
+          return false;
+        }
+        o.hostTimeoutMs = n;
+      }
       else if (a == "--scale") {
         if (!value(o.scale)) return false;
       } else {

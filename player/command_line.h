@@ -38,6 +38,9 @@ struct PlayerOptions {
   bool fullscreen = false;
   std::string scale;
   bool allowModeChange = false;
+  // How long the host may stay silent before the user is asked (a test
+  // shortens it).
+  int64_t hostTimeoutMs = 15000;
 
   // A screen-saver run, set from the saver list (not from the command line).
   struct Saver {

@@ -18,6 +18,7 @@ std::vector<MsgAnswer> Offered(MsgButtons b) {
     case MsgButtons::YesNo: return {MsgAnswer::Yes, MsgAnswer::No};
     case MsgButtons::YesNoCancel: return {MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Cancel};
     case MsgButtons::RetryCancel: return {MsgAnswer::Retry, MsgAnswer::Cancel};
+    case MsgButtons::AbortRetryIgnore: return {MsgAnswer::Abort, MsgAnswer::Retry, MsgAnswer::Ignore};
   }
   return {MsgAnswer::Ok};
 }
@@ -31,6 +32,8 @@ const char* AnswerWord(MsgAnswer a) {
     case MsgAnswer::Yes: return "yes";
     case MsgAnswer::No: return "no";
     case MsgAnswer::Retry: return "retry";
+    case MsgAnswer::Abort: return "abort";
+    case MsgAnswer::Ignore: return "ignore";
   }
   return "ok";
 }

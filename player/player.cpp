@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
+
+#include <unistd.h>
 
 #include "engine/clock.h"
 #include "engine/expand_names.h"
@@ -20,6 +23,9 @@
 #include "media/media_context.h"
 #include "persist/locator_resolver.h"
 #include "net/hooks.h"
+#include "net/requestor.h"
+#include "ext/orlan_files.h"
+#include "saver/saver_command.h"
 #include "net/temp_folder.h"
 #include "persist/document.h"
 #include "persist/hooks.h"
@@ -115,7 +121,104 @@ Player::Player(PlayerOptions options, HostFacts host)
   locator_->SetHostPaths([session = session_.get()](const std::string& name) { return session->HostPath(name); });
 }
 
+// What the requestor asks of a hosted run.
+class HostedRun final : public RequestorEvents {
+ public:
+  explicit HostedRun(Player& player) : p_(player) {}
+
+  HostFailureChoice HostNotResponding() override {
+    const MsgAnswer a = p_.messages_->ShowWithId(sid::kHostNotResponding, LoadString(sid::kHostNotResponding),
+                                                 LoadString(sid::kAppName), MsgButtons::AbortRetryIgnore,
+                                                 MsgIcon::Exclamation);
+    if (a == MsgAnswer::Retry) return HostFailureChoice::Retry;
+    if (a == MsgAnswer::Ignore) return HostFailureChoice::Ignore;
+    return HostFailureChoice::Abort;
+  }
+
+  void HostEnded(int exitCode, bool /*afterAbort*/, const std::string& reason) override {
+    std::fprintf(stderr, "korvel: the host's connection ended: %s\n", reason.c_str());
+    p_.hostEnded_ = exitCode;
+    // The project stops; the run's loop then ends with the host's code.
+    p_.PostToRun([&p = p_] {
+      if (p.runner_) p.runner_->AbortProject(false);
+    });
+  }
+
+  bool StopWaiting() override {
+    return p_.hostEnded_ >= 0 || (p_.liveMain_.load() && p_.runner_ && p_.runner_->IsStopRequested());
+  }
+
+  // A compilation is asked for with its scene's description from the tree.
+  std::string MappedName(const std::string& name) override {
+    if (!p_.session_ || !p_.session_->project) return {};
+    return GetNodeDescription(*p_.session_, FileNameOnly(name) + ".kvs").value_or(std::string());
+  }
+
+  // The stage as a bitmap; a true-colour stage has no palette to give (9).
+  bool CopyStage(uint32_t format) override {
+    if (format != 2) return false;
+    auto done = std::make_shared<std::promise<bool>>();
+    auto answer = done->get_future();
+    p_.PostToRun([&p = p_, done] {
+      bool ok = false;
+      if (p.stage_ && p.runner_ && p.runner_->Clipboard()) {
+        const PixelBuffer pixels = p.stage_->compositor().Snapshot();
+        const ClipboardBitmap bitmap = ClipboardBitmapOf(pixels, Rect{0, 0, pixels.Width(), pixels.Height()});
+        ok = !bitmap.IsNull();
+        if (ok) p.runner_->Clipboard()->PutPicture(bitmap, {});
+      }
+      done->set_value(ok);
+    });
+    // A run busy elsewhere (opening its project) cannot copy now.
+    return answer.wait_for(std::chrono::seconds(2)) == std::future_status::ready && answer.get();
+  }
+
+ private:
+  Player& p_;
+};
+
+void Player::ConfigureLocator() {
+  if (!options_.pluginMode) return;
+  locator_->SetStandAlone(false);
+  locator_->SetLocalBase(options_.baseUrl.find("file://") != std::string::npos);
+  locator_->SetRequestor(requestor_.get());
+}
+
+int Player::ConnectHost() {
+  if (!options_.pluginMode) {
+    if (!options_.serverWindow.empty() || !options_.parentWindow.empty())
+      std::fprintf(stderr, "korvel: /server and /parent belong to hosted playing, which needs /plugin NAME; the "
+                           "project plays on its own\n");
+    return -1;
+  }
+  SetPluginMode(true);
+  // Without a host to ask, names resolve as they are (a host that handed
+  // the player local files).
+  if (!options_.serverWindow.empty()) {
+    std::string error;
+    const int fd = RRRequestor::OpenServer(options_.serverWindow, error);
+    if (fd < 0) return Fail(exit_status::kNotFound, "cannot reach the host: " + error);
+    const std::string temp = locator_->GetTemporaryDirectory();
+    if (temp.empty()) {
+      ::close(fd);
+      return Fail(exit_status::kNotFound, "no temporary folder for the host's resources");
+    }
+    RequestorOptions requestor;
+    requestor.timeoutMs = options_.hostTimeoutMs;
+    hosted_ = std::make_unique<HostedRun>(*this);
+    requestor_ = std::make_unique<RRRequestor>(TempFolder(temp), requestor, *hosted_);
+    if (!requestor_->Connect(fd, error)) {
+      requestor_.reset();
+      return Fail(exit_status::kNotFound, "the host at " + options_.serverWindow + ": " + error);
+    }
+  }
+  ConfigureLocator();
+  return -1;
+}
+
 Player::~Player() {
+  // The host hears that we go before anything its answers reach goes.
+  if (requestor_) requestor_->Disconnect();
   // Transfers still running end before what their stop test asks goes.
   net_->End();
   if (runner_) runner_->Shutdown();
@@ -185,6 +288,7 @@ void Player::EndPlay() {
   playState_ = std::make_unique<RunPlayState>(runner_);
   session_ = std::make_unique<ProjectSession>(*resolver_, *playState_);
   locator_->SetHostPaths([session = session_.get()](const std::string& name) { return session->HostPath(name); });
+  ConfigureLocator();
   net_ = std::make_shared<NetHooks>();
   // The old run's clock was halted with it; the new one's counts on from
   // where it stopped, as the trace and the scripted input see the run.
@@ -223,18 +327,12 @@ int Player::PrepareRun() {
     std::filesystem::create_directories(options_.renderDir, ec);
     if (ec) return Fail(exit_status::kNotFound, "cannot create " + options_.renderDir + ": " + ec.message());
   }
-  // Hosted playing (inside another program's window or through its socket)
-  // and the plug-in mode are not built: the stage plays on its own.
-  if (!options_.serverWindow.empty() || !options_.parentWindow.empty() || options_.pluginMode)
-    std::fprintf(stderr,
-                 "korvel: hosted playing (/server, /parent, /plugin) is not available yet; the project plays in a "
-                 "stage of its own\n");
   if (options_.headless && (options_.fullscreen || !options_.scale.empty()))
     std::fprintf(stderr, "korvel: --fullscreen and --scale apply to the stage window; a headless run ignores them\n");
 
   messages_ = std::make_unique<HarnessMessageBox>(std::move(answers), trace_.get(), trace_ == nullptr && !window_.messages);
   messages_->SetInteractive(window_.messages);
-  return -1;
+  return ConnectHost();
 }
 
 int Player::PlayFile(bool first) {
@@ -309,6 +407,9 @@ int Player::PlayFile(bool first) {
   facts.baseUrl = options_.baseUrl;
   facts.siteId = options_.siteId;
   facts.att = options_.attValue;
+  // The hosting window's id: what the host gave after "/parent".
+  if (uint64_t parent = 0; options_.pluginMode && saver::ParseWindowId(options_.parentWindow, parent))
+    facts.browserWindow = static_cast<int32_t>(parent);
 
   // The run's sound: captured, silent on the virtual clock, or the speakers.
   MediaOptions media;
@@ -454,7 +555,7 @@ int Player::PlayFile(bool first) {
     const bool hovering = stage_->Hovering();
     if (hovering && now / Stage::kHoverTickMs > hoverPeriod) stage_->HoverTick();
     hoverPeriod = now / Stage::kHoverTickMs;
-    if (runner_->Ended() || saverEnded_) break;
+    if (runner_->Ended() || saverEnded_ || hostEnded_ >= 0) break;
     if (options_.untilMs && now >= *options_.untilMs) break;
     uint64_t activity = 0;
     const bool idle = clock_->OthersIdle(waiter, &activity);
@@ -485,7 +586,9 @@ int Player::PlayFile(bool first) {
     runner_->PumpMessage(true, deadline == kForever ? kForever : deadline - clockBase_);
   }
   // Input that ends a saver ends its run as the project's own end does.
-  const int status = saverEnded_ ? exit_status::kOk : runner_->ExitStatus();
+  int status = saverEnded_ ? exit_status::kOk : runner_->ExitStatus();
+  // A host that ended the connection ends the run with its code.
+  if (hostEnded_ >= 0) status = hostEnded_;
   // The capture ends at the run's end time, before the threads are torn down.
   media_->Sync();
   liveMain_ = nullptr;

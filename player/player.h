@@ -27,6 +27,8 @@ class HeadlessMenus;
 class ClipboardService;
 class CResourceLocator;
 class Clock;
+class HostedRun;
+class RRRequestor;
 class Compositor;
 class MemoryClipboard;
 class MessageBoxService;
@@ -190,6 +192,15 @@ class Player {
   int64_t clockBase_ = 0;    // the run's time when the current clock started
   bool leftDown_ = false;
   bool ended_ = false;
+  // Hosted playing: the link to the host and the requestor on it; the exit
+  // code the host's end of the connection gave (-1 while it lasts).
+  friend class HostedRun;
+  int ConnectHost();
+  // What a hosted run's locator needs; called for each new locator.
+  void ConfigureLocator();
+  std::unique_ptr<HostedRun> hosted_;
+  std::unique_ptr<RRRequestor> requestor_;
+  std::atomic<int> hostEnded_{-1};
 };
 
 }  // namespace kv

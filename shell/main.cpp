@@ -177,7 +177,9 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
           }
           const bool embedded = target.embedIn && kv::ShowInsideForeignWindow(*window, *target.embedIn);
           if (target.embedIn && !embedded)
-            std::fprintf(stderr, "korvel: 0x%llx is not a window; the saver plays on the whole screen\n",
+            std::fprintf(stderr,
+                         target.hosted ? "korvel: /parent 0x%llx is not a window; the stage plays in a window of its own\n"
+                                       : "korvel: 0x%llx is not a window; the saver plays on the whole screen\n",
                          static_cast<unsigned long long>(*target.embedIn));
           if (!embedded) {
             const kv::Point at = target.saver ? kv::Point{0, 0}
@@ -185,7 +187,7 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
                                                                   window->width(), window->height(), screen.width(),
                                                                   screen.height());
             window->move(at.x, at.y);
-            if (shown.fullScreen || (target.embedIn && !embedded)) {
+            if (shown.fullScreen || (target.embedIn && !embedded && !target.hosted)) {
               // Without a window manager nobody honours the full-screen
               // request: the window takes the screen's geometry itself.
               window->setWindowFlag(Qt::FramelessWindowHint);
@@ -352,5 +354,17 @@ int main(int argc, char** argv) {
     std::fputs(kv::PlayerUsage().c_str(), stderr);
     return kv::exit_status::kUsage;
   }
-  return Play(argc, argv, std::move(options), kv::WindowTarget{});
+  // Hosted: the stage goes inside the host's window.
+  kv::WindowTarget target;
+  if (options.pluginMode && !options.parentWindow.empty()) {
+    uint64_t parent = 0;
+    if (kv::saver::ParseWindowId(options.parentWindow, parent) && parent != 0) {
+      target.embedIn = parent;
+      target.hosted = true;
+    } else {
+      std::fprintf(stderr, "korvel: /parent \"%s\" is not a window id; the stage plays in a window of its own\n",
+                   options.parentWindow.c_str());
+    }
+  }
+  return Play(argc, argv, std::move(options), target);
 }

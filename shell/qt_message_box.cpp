@@ -18,6 +18,7 @@ QMessageBox::StandardButtons ButtonsOf(MsgButtons b) {
     case MsgButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
     case MsgButtons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
     case MsgButtons::RetryCancel: return QMessageBox::Retry | QMessageBox::Cancel;
+    case MsgButtons::AbortRetryIgnore: return QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore;
   }
   return QMessageBox::Ok;
 }
@@ -40,8 +41,11 @@ MsgAnswer AnswerOf(int button, MsgButtons offered) {
     case QMessageBox::Yes: return MsgAnswer::Yes;
     case QMessageBox::No: return MsgAnswer::No;
     case QMessageBox::Retry: return MsgAnswer::Retry;
+    case QMessageBox::Abort: return MsgAnswer::Abort;
+    case QMessageBox::Ignore: return MsgAnswer::Ignore;
     default:
       // Closed without a button: the box's cancelling answer.
+      if (offered == MsgButtons::AbortRetryIgnore) return MsgAnswer::Ignore;
       return offered == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Cancel;
   }
 }

@@ -22,6 +22,9 @@ struct WindowTarget {
   bool wholeScreen = false;
   // A saver run: the stage window stays above every other window.
   bool saver = false;
+  // Hosted playing: `embedIn` is the host's window ("/parent"); when it is
+  // none, the stage plays in a window of its own, not on the whole screen.
+  bool hosted = false;
 };
 
 // Plays with the shell's own window or headless, as a plain start would.

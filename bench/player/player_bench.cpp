@@ -1,6 +1,8 @@
 // The player as a user meets it: from starting korvel on the demo project
 // to its first idle frame written (headless, virtual clock), with the run's
-// peak memory. A child process per run, so each start is a cold one.
+// peak memory. A child process per run, so each start is a cold one. The
+// hosted start does the same with every file asked of a host over a local
+// socket (the baseline is the plain start).
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -12,7 +14,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "net/host_connection.h"
 
 extern char** environ;
 
@@ -20,9 +28,10 @@ namespace {
 
 // Runs korvel on the demo until it is first idle; answers the child's peak
 // resident set in KiB, or -1 when it failed.
-long PlayDemoOnce(const std::string& frames) {
-  std::vector<std::string> args = {KV_KORVEL, "--headless", "--virtual-clock", "--until-idle",
-                                   "--render", frames,      "demo.kvp"};
+long PlayDemoOnce(const std::string& frames, std::vector<std::string> hosted = {}) {
+  std::vector<std::string> args = {KV_KORVEL, "--headless", "--virtual-clock", "--until-idle", "--render", frames};
+  args.insert(args.end(), hosted.begin(), hosted.end());
+  args.push_back("demo.kvp");
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -55,6 +64,42 @@ void BM_DemoStartToFirstFrame(benchmark::State& state) {
   std::filesystem::remove_all(frames);
 }
 BENCHMARK(BM_DemoStartToFirstFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
+void BM_HostedDemoStartToFirstFrame(benchmark::State& state) {
+  const std::string frames = (std::filesystem::temp_directory_path() / "korvel-bench-hosted").string();
+  long requests = 0;
+  for (auto _ : state) {
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) {
+      state.SkipWithError("no socket pair");
+      return;
+    }
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);  // the player gets only its own end
+    long asked = 0;
+    std::thread host([&asked, fd = fds[0]] {
+      kv::host::HostConnection connection(fd);
+      kv::host::ServePlayer(connection, [&asked](const std::string& name, const std::string&) {
+        ++asked;
+        auto rel = kv::host::RelativeResourcePath(name, "");
+        std::optional<std::string> file;
+        if (rel && std::filesystem::is_regular_file(std::string(KV_DEMO_DIR) + "/" + *rel))
+          file = std::string(KV_DEMO_DIR) + "/" + *rel;
+        return file;
+      });
+    });
+    const long rss = PlayDemoOnce(frames, {"/plugin", "bench", "/server", "fd:" + std::to_string(fds[1])});
+    close(fds[1]);
+    host.join();
+    if (rss < 0) {
+      state.SkipWithError("korvel failed on the hosted demo project");
+      return;
+    }
+    requests = asked;
+  }
+  state.counters["requests"] = double(requests);
+  std::filesystem::remove_all(frames);
+}
+BENCHMARK(BM_HostedDemoStartToFirstFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 }  // namespace
 

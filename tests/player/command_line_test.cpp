@@ -53,6 +53,9 @@ TEST(CommandLine, LongOptionsWithoutTheirValuesAreUsageErrors) {
       {{"a.kvp", "--print-to"}, "option --print-to needs a value"},
       {{"a.kvp", "--print-to", ""}, "--print-to needs a file name"},
       {{"a.kvp", "--trace"}, "option --trace needs a value"},
+      {{"a.kvp", "--host-timeout"}, "option --host-timeout needs a value"},
+      {{"a.kvp", "--host-timeout", "0"}, "--host-timeout needs a time above 0"},
+      {{"a.kvp", "--host-timeout", "-5"}, "option --host-timeout needs a whole number, not \"-5\""},
   };
   for (const auto& c : cases) {
     PlayerOptions o;
@@ -65,6 +68,11 @@ TEST(CommandLine, LongOptionsWithoutTheirValuesAreUsageErrors) {
   ASSERT_TRUE(ParseCommandLine({"--print-to", "out.pdf", "a.kvp"}, o, error)) << error;
   EXPECT_EQ(o.printTo, "out.pdf");
   EXPECT_EQ(o.fileName, "a.kvp");
+  PlayerOptions hosted;
+  EXPECT_EQ(hosted.hostTimeoutMs, 15000);  // the original's time-out unless a test shortens it
+  ASSERT_TRUE(ParseCommandLine({"/plugin", "h", "--host-timeout", "250", "a.kvp"}, hosted, error)) << error;
+  EXPECT_EQ(hosted.hostTimeoutMs, 250);
+  EXPECT_TRUE(hosted.pluginMode);
 }
 
 }  // namespace

@@ -40,6 +40,15 @@ expect.json:
   received     [{"text": TEXT} or {"hex": HEX}, ...]: the bytes of each
                connection the server took, in order ("{server}" in a text
                and in the texts of "vars" stands for its "HOST:PORT")
+  host         {"base": URL, "refuse": [NAME...], "silent": [NAME...], "close": [NAME...],
+               "garbage": [NAME...], "huge": [NAME...], "quit": [NAME...]}: a
+               hosting peer on a Unix socket for a hosted run ("/plugin test
+               /server PATH" are added); it serves the build folder's files
+               for names (the base URL stripped) and misbehaves on the names
+               listed: refuses them, gives them an id and stays silent, closes
+               the connection, sends bytes that are no frame, announces 2 GiB,
+               or ends the connection
+  requests     the names the host was asked for, in order
   audio        {"file": "OUT.wav", "frames": N, "samples": [[FRAME, L, R], ...],
                "ranges": [[FROM, TO, L, R], ...], "rms": [[FROM, TO, MIN, MAX], ...]}:
                the --audio-out capture (16-bit stereo), its length, sample
@@ -192,6 +201,111 @@ class RecordingServer:
             self.busy.release()
 
 
+class TestHost:
+    """The host's end of the hosting protocol, written from its description
+    (little-endian u32 kind, u32 length, payload) apart from the player's own
+    code, serving one player."""
+
+    def __init__(self, folder, spec):
+        import tempfile
+        self.folder = folder
+        self.spec = spec
+        self.requests = []
+        self.messages = []
+        self.dir = tempfile.mkdtemp(prefix="kvhost-")
+        self.path = os.path.join(self.dir, "host.sock")
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.sock.bind(self.path)
+        self.sock.listen(1)
+        self.sock.settimeout(30)
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    @staticmethod
+    def frame(kind, payload=b""):
+        return struct.pack("<II", kind, len(payload)) + payload
+
+    def read_exact(self, conn, n):
+        data = b""
+        while len(data) < n:
+            chunk = conn.recv(n - len(data))
+            if not chunk:
+                return None
+            data += chunk
+        return data
+
+    def serve(self):
+        try:
+            conn, _ = self.sock.accept()
+        except OSError:
+            return
+        conn.settimeout(60)
+        next_id = 1
+        base = self.spec.get("base", "").lower()
+        try:
+            while True:
+                head = self.read_exact(conn, 8)
+                if head is None:
+                    return
+                kind, length = struct.unpack("<II", head)
+                payload = self.read_exact(conn, length) if length else b""
+                self.messages.append(kind)
+                if kind == 4:  # connect: version, seq
+                    version, seq = struct.unpack("<II", payload)
+                    conn.sendall(self.frame(16, struct.pack("<II", seq, 1 if version == 1 else 0)))
+                elif kind == 5:  # request: seq, name\0, mapped\0
+                    seq = struct.unpack("<I", payload[:4])[0]
+                    name = payload[4:].split(b"\0")[0].decode("latin-1")
+                    self.requests.append(name)
+                    rid = next_id
+                    next_id += 1
+                    conn.sendall(self.frame(16, struct.pack("<II", seq, rid)))
+                    self.answer(conn, rid, name, base)
+                elif kind == 4097:
+                    return
+        except OSError:
+            return
+        finally:
+            conn.close()
+
+    def answer(self, conn, rid, name, base):
+        lowered = name.lower()
+        encoded = name.encode("latin-1") + b"\0"
+        listed = lambda key: lowered in [n.lower() for n in self.spec.get(key, [])]
+        if listed("silent"):
+            return
+        if listed("close"):
+            conn.sendall(self.frame(11, struct.pack("<IQ", rid, 100)) + self.frame(10, struct.pack("<I", rid) + b"abc"))
+            conn.shutdown(socket.SHUT_RDWR)
+            return
+        if listed("garbage"):
+            conn.sendall(b"\xee" * 64)
+            return
+        if listed("huge"):
+            conn.sendall(self.frame(11, struct.pack("<IQ", rid, 2 << 30)))
+            return
+        if listed("quit"):
+            conn.sendall(self.frame(3))
+            return
+        rel = lowered[len(base):] if base and lowered.startswith(base) else name
+        rel = rel.replace("\\", "/").lstrip("/")
+        path = os.path.join(self.folder, rel)
+        if listed("refuse") or ".." in rel.split("/") or not os.path.isfile(path):
+            conn.sendall(self.frame(2, struct.pack("<I", rid) + encoded))
+            return
+        with open(path, "rb") as f:
+            data = f.read()
+        conn.sendall(self.frame(11, struct.pack("<IQ", rid, len(data))))
+        for at in range(0, len(data), 65536):
+            conn.sendall(self.frame(10, struct.pack("<I", rid) + data[at:at + 65536]))
+        conn.sendall(self.frame(1, struct.pack("<I", rid) + encoded))
+
+    def close(self):
+        self.sock.close()
+        self.thread.join(5)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
 def check_received(server, want, problems):
     got = server.received
     for i, item in enumerate(want):
@@ -224,6 +338,10 @@ def main():
     if "frames" in expect:
         shutil.rmtree(frames_dir, ignore_errors=True)
         cmd += ["--render", frames_dir]
+    host = None
+    if "host" in expect:
+        host = TestHost(a.build, expect["host"])
+        cmd += ["/plugin", "test", "/server", host.path]
     cmd.append(expect["file"].replace("{src}", a.src))
     # A scene of hand-made files alone has nothing packed into its folder.
     os.makedirs(a.build, exist_ok=True)
@@ -322,6 +440,10 @@ def main():
         check_audio(a.build, expect["audio"], problems)
     if server:
         check_received(server, expect.get("received", []), problems)
+    if host:
+        host.close()
+        if "requests" in expect and host.requests != expect["requests"]:
+            problems.append("the host was asked for %r, expected %r" % (host.requests, expect["requests"]))
     if problems:
         print("FAIL: " + " ".join(cmd))
         for p in problems:
