@@ -383,24 +383,12 @@ void CAVI::SetEndTime(double seconds) {
 }
 
 PropertyAnswer CAVI::GetProperty(Property id) const {
-  switch (id) {
-    case Property::kStartTime: return GetStartTime();
-    case Property::kEndTime: return GetEndTime();
-    default: return CVisibleInsert::GetProperty(id);
-  }
+  if (PropertyAnswer time = GetTimeProperty(*this, id)) return time;
+  return CVisibleInsert::GetProperty(id);
 }
 
 bool CAVI::SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) {
-  const auto* number = std::get_if<double>(&value);
-  if (number && id == Property::kStartTime) {
-    SetStartTime(*number);
-    return true;
-  }
-  if (number && id == Property::kEndTime) {
-    SetEndTime(*number);
-    return true;
-  }
-  return CVisibleInsert::SetProperty(ctx, id, value);
+  return SetTimeProperty(*this, id, value) || CVisibleInsert::SetProperty(ctx, id, value);
 }
 
 }  // namespace kv

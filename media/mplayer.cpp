@@ -370,25 +370,13 @@ void CMPlayer::SetEndTime(double seconds) {
   PutSelection();
 }
 
-PropertyAnswer CMPlayer::GetProperty(Property pid) const {
-  switch (pid) {
-    case Property::kStartTime: return GetStartTime();
-    case Property::kEndTime: return GetEndTime();
-    default: return CVisibleInsert::GetProperty(pid);
-  }
+PropertyAnswer CMPlayer::GetProperty(Property id) const {
+  if (PropertyAnswer time = GetTimeProperty(*this, id)) return time;
+  return CVisibleInsert::GetProperty(id);
 }
 
-bool CMPlayer::SetProperty(PlayContext& ctx, Property pid, const PropertyValue& value) {
-  const auto* number = std::get_if<double>(&value);
-  if (number && pid == Property::kStartTime) {
-    SetStartTime(*number);
-    return true;
-  }
-  if (number && pid == Property::kEndTime) {
-    SetEndTime(*number);
-    return true;
-  }
-  return CVisibleInsert::SetProperty(ctx, pid, value);
+bool CMPlayer::SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) {
+  return SetTimeProperty(*this, id, value) || CVisibleInsert::SetProperty(ctx, id, value);
 }
 
 }  // namespace kv
