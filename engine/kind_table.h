@@ -39,7 +39,7 @@
   X(CVisibleInsert, kInsertFolder, nullptr, 0, kVisible, kPlays, kNoWindow)                                     \
   X(CDisplay, kImage, "Image", 0, kVisible, kPlays, kNoWindow)                                                  \
   X(CAVI, kMovie, "Movie", 0, kVisible, kPlays, kNoWindow)                                                      \
-  X(CMPlayer, kMediaPlayer, "MediaPlayer", 0, kVisible, NotYet("the media player control"), kWindow)            \
+  X(CMPlayer, kMediaPlayer, "MediaPlayer", 0, kVisible, kPlays, kNoWindow)                                      \
   X(CSDButton, kButton, "Button", 0, kVisible, kPlays, kNoWindow)                                               \
   X(CBasic, kOrlan, "Orlan", 0, kVisible, kPlays, kNoWindow)                                                    \
   X(CText, kind::kText, "Text", 0, kVisible, kPlays, kNoWindow)                                                 \

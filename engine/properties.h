@@ -47,6 +47,23 @@ const T* AnswerAs(const PropertyAnswer& answer) {
   return answer ? std::get_if<T>(&*answer) : nullptr;
 }
 
+// Start and end times in seconds, for kinds that keep them through
+// Get/SetStartTime and Get/SetEndTime; none (false) for other ids.
+template <class Kind>
+PropertyAnswer GetTimeProperty(const Kind& kind, Property id) {
+  if (id == Property::kStartTime) return kind.GetStartTime();
+  if (id == Property::kEndTime) return kind.GetEndTime();
+  return std::nullopt;
+}
+
+template <class Kind>
+bool SetTimeProperty(Kind& kind, Property id, const PropertyValue& value) {
+  const auto* seconds = std::get_if<double>(&value);
+  if (!seconds || (id != Property::kStartTime && id != Property::kEndTime)) return false;
+  id == Property::kStartTime ? kind.SetStartTime(*seconds) : kind.SetEndTime(*seconds);
+  return true;
+}
+
 // A colour a kind keeps in a plain 0x00BBGGRR field; kinds list theirs so
 // that one list serves the get and the set.
 template <class Kind>

@@ -8,7 +8,6 @@
 
 #include "engine/kinds.h"
 #include "inserts/button.h"
-#include "inserts/mplayer.h"
 #include "inserts/ole_control.h"
 #include "inserts/stage_host.h"
 #include "inserts/text.h"
@@ -51,8 +50,8 @@ bool PrintsOnPaper(const CInsert& insert) {
   if (!insert.active || insert.GetCategory() != 1) return false;
   if (!dynamic_cast<const CVisibleInsert*>(&insert)) return false;
   // Movies are drawn by their own media layer, not again on paper.
-  return insert.GetKindId() != kind::kMovie && !dynamic_cast<const COleCtl*>(&insert) &&
-         !dynamic_cast<const CMPlayer*>(&insert) && !dynamic_cast<const CWindowInsert*>(&insert);
+  return insert.GetKindId() != kind::kMovie && insert.GetKindId() != kind::kMediaPlayer &&
+         !dynamic_cast<const COleCtl*>(&insert) && !dynamic_cast<const CWindowInsert*>(&insert);
 }
 
 PrintStage::PrintStage(Stage& stage) : stage_(stage) {}

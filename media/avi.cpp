@@ -85,17 +85,17 @@ uint32_t MciCodeOf(const MovieError& e) {
 
 MoviePixels PixelsOf(PixelFormat f) { return f == PixelFormat::kXrgb32 ? MoviePixels::kXrgb32 : MoviePixels::kRgb565; }
 
-// The converted picture into the sprite's own, row by row.
-void CopyPicture(StageSprite& sprite, const MoviePicture& p) {
+}  // namespace
+
+void CopyMoviePicture(StageSprite& sprite, const MoviePicture& p) {
   PixelBuffer& to = sprite.MutablePicture();
-  if (to.IsNull() || to.Width() != p.width || to.Height() != p.height ||
-      to.BytesPerPixel() * p.width != p.Stride())
-    return;
-  for (int y = 0; y < p.height; ++y) std::memcpy(to.Row(y), p.bits.data() + size_t(y) * size_t(p.Stride()), size_t(p.Stride()));
+  const int bytes = p.format == MoviePixels::kXrgb32 ? 4 : 2;
+  if (to.IsNull() || p.width <= 0 || to.BytesPerPixel() != bytes) return;
+  const int w = std::min(to.Width(), p.width), h = std::min(to.Height(), p.height);
+  for (int y = 0; y < h; ++y)
+    std::memcpy(to.Row(y), p.bits.data() + size_t(y) * size_t(p.Stride()), size_t(w) * size_t(bytes));
   sprite.PictureChanged();
 }
-
-}  // namespace
 
 CAVI& CAVI::Player() {
   if (auto copy = clone.lock())
@@ -161,7 +161,7 @@ std::unique_ptr<StageSprite> CAVI::MakeSprite(Stage& stage) {
   // The first frame shown is the one at the start position.
   decoder->SetOutput(w, h, PixelsOf(format));
   decoder->SeekTo(startMs);
-  CopyPicture(*sprite, decoder->Current());
+  CopyMoviePicture(*sprite, decoder->Current());
   MediaContext* media = runner.Context().media;
   playback_ = std::make_unique<MoviePlayback>(
       std::make_unique<EngineMovieClock>(runner.clock()), std::move(decoder),
@@ -183,7 +183,7 @@ bool CAVI::Present(Stage& stage, const MoviePicture& picture, const std::functio
   }
   StageSprite* s = GetSprite();
   if (!s) return true;
-  CopyPicture(*s, picture);
+  CopyMoviePicture(*s, picture);
   if (s->onStage) RedrawOn(stage);
   return true;
 }
@@ -383,24 +383,12 @@ void CAVI::SetEndTime(double seconds) {
 }
 
 PropertyAnswer CAVI::GetProperty(Property id) const {
-  switch (id) {
-    case Property::kStartTime: return GetStartTime();
-    case Property::kEndTime: return GetEndTime();
-    default: return CVisibleInsert::GetProperty(id);
-  }
+  if (PropertyAnswer time = GetTimeProperty(*this, id)) return time;
+  return CVisibleInsert::GetProperty(id);
 }
 
 bool CAVI::SetProperty(PlayContext& ctx, Property id, const PropertyValue& value) {
-  const auto* number = std::get_if<double>(&value);
-  if (number && id == Property::kStartTime) {
-    SetStartTime(*number);
-    return true;
-  }
-  if (number && id == Property::kEndTime) {
-    SetEndTime(*number);
-    return true;
-  }
-  return CVisibleInsert::SetProperty(ctx, id, value);
+  return SetTimeProperty(*this, id, value) || CVisibleInsert::SetProperty(ctx, id, value);
 }
 
 }  // namespace kv

@@ -35,6 +35,10 @@ struct AviFields {
   std::string movieCaption;
 };
 
+// A converted movie picture into the top left of the sprite's own picture
+// (clipped to it), marked changed.
+void CopyMoviePicture(StageSprite& sprite, const MoviePicture& picture);
+
 class CAVI : public CVisibleInsert, public AviFields {
   KV_DECLARE_CLASS(CAVI)
  public:

@@ -22,18 +22,36 @@ constexpr int64_t kRealTimeRenderMs = 10;
 // How long a "wait" may outlast its time for the speakers to finish the sound.
 constexpr int64_t kSpeakersEndWaitMs = 1000;
 
+// The capture (when there is one) and the recording hear the same blocks.
+class TeeSink : public AudioSink {
+ public:
+  TeeSink(std::unique_ptr<AudioSink> first, AudioSink& second) : first_(std::move(first)), second_(second) {}
+  void Write(const float* stereo, size_t frames) override {
+    if (first_) first_->Write(stereo, frames);
+    second_.Write(stereo, frames);
+  }
+
+ private:
+  std::unique_ptr<AudioSink> first_;
+  AudioSink& second_;
+};
+
 }  // namespace
 
 MediaContext::MediaContext(Clock& clock, TraceSink* trace, MediaOptions options)
     : clock_(clock), trace_(trace), options_(std::move(options)) {
   // Without a device nothing sounds, but a capture still covers the run.
-  if (!options_.noDevice || !options_.captureFile.empty()) {
+  if (!options_.noDevice || !options_.captureFile.empty() || options_.recording) {
     mixer_ = std::make_unique<Mixer>();
     if (!options_.captureFile.empty()) {
       auto capture = std::make_unique<WavCaptureSink>(options_.captureFile);
       capture_ = capture.get();
       sink_ = std::move(capture);
-    } else if (options_.speakers && !clock_.IsVirtual()) {
+    }
+    if (options_.recording) {
+      // A recording takes the sound on the run's clock, as a capture does.
+      sink_ = std::make_unique<TeeSink>(std::move(sink_), *options_.recording);
+    } else if (!sink_ && options_.speakers && !clock_.IsVirtual()) {
       try {
         speakers_ = std::make_unique<SdlAudioOutput>(*mixer_, Mixer::kRate);
       } catch (const std::exception& e) {

@@ -32,6 +32,7 @@ class WavCaptureSink;
 struct MediaOptions {
   bool noDevice = false;               // play as if no sound output could be opened
   std::filesystem::path captureFile;   // everything sounded, as a WAV on the run's clock
+  AudioSink* recording = nullptr;      // also gets everything sounded, on the run's clock
   bool speakers = false;               // try the sound device (real-time runs)
   std::filesystem::path soundFont;     // empty: the default General MIDI SoundFont
   std::filesystem::path cdFolder;      // ripped tracks of the "compact disc"

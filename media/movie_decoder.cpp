@@ -239,7 +239,7 @@ struct MovieDecoder::State {
 
   // Decodes the next frame into `out`; false at the end of the stream.
   bool Decode(DecodedFrame& out) {
-    if (ended) return false;
+    if (ended || !codec) return false;
     if (NextFrame(container.fmt, codec, videoIndex, packet, out.frame, draining)) {
       Stamp(out);
       return true;
@@ -263,6 +263,7 @@ struct MovieDecoder::State {
   }
 
   void Restart() {
+    if (!codec) return;  // sound only: nothing to rewind
     av_seek_frame(container.fmt, videoIndex, origin, AVSEEK_FLAG_BACKWARD);
     avcodec_flush_buffers(codec);
     draining = ended = false;
@@ -277,29 +278,34 @@ struct MovieDecoder::State {
 MovieDecoder::MovieDecoder(std::unique_ptr<State> state) : s_(std::move(state)) {}
 MovieDecoder::~MovieDecoder() = default;
 
-std::unique_ptr<MovieDecoder> MovieDecoder::OpenFile(const fs::path& file) {
+std::unique_ptr<MovieDecoder> MovieDecoder::OpenFile(const fs::path& file, MovieTracks tracks) {
   std::error_code ec;
   if (!fs::is_regular_file(file, ec)) throw MovieError(MovieError::Kind::kNotFound, "not found");
   auto s = std::make_unique<State>();
   s->source.file = file;
   std::unique_ptr<MovieDecoder> d(new MovieDecoder(std::move(s)));
-  d->Start();
+  d->Start(tracks);
   return d;
 }
 
-std::unique_ptr<MovieDecoder> MovieDecoder::OpenBytes(std::span<const uint8_t> bytes) {
+std::unique_ptr<MovieDecoder> MovieDecoder::OpenBytes(std::span<const uint8_t> bytes, MovieTracks tracks) {
   auto s = std::make_unique<State>();
   s->source.memory = std::make_shared<const std::vector<uint8_t>>(bytes.begin(), bytes.end());
   std::unique_ptr<MovieDecoder> d(new MovieDecoder(std::move(s)));
-  d->Start();
+  d->Start(tracks);
   return d;
 }
 
-void MovieDecoder::Start() {
+void MovieDecoder::Start(MovieTracks tracks) {
   State& s = *s_;
   s.container.Open(s.source);
   AVFormatContext* fmt = s.container.fmt;
+  const int audio = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   s.videoIndex = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (tracks == MovieTracks::kSoundOnly || (s.videoIndex < 0 && tracks == MovieTracks::kPictureOrSound)) {
+    StartSoundOnly(audio);
+    return;
+  }
   if (s.videoIndex < 0) throw MovieError(MovieError::Kind::kNoVideo, "it has no video stream");
   s.stream = fmt->streams[s.videoIndex];
   const AVCodecParameters* par = s.stream->codecpar;
@@ -336,12 +342,37 @@ void MovieDecoder::Start() {
   if (info_.lengthMs <= 0) info_.lengthMs = MovieMsOfFrame(info_.frameCount, s.rate);
   info_.format = fmt->iformat ? fmt->iformat->name : "";
   info_.codec = avcodec_get_name(par->codec_id);
-  const int audio = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   info_.hasAudio = audio >= 0 && avcodec_find_decoder(fmt->streams[audio]->codecpar->codec_id) != nullptr;
+  info_.hasPicture = true;
   SetOutput(info_.width, info_.height, MoviePixels::kXrgb32);
 }
 
+// No frame is decoded: the one "frame" is empty and the length is the sound's,
+// decoded now so that a file whose sound cannot be read is refused here.
+void MovieDecoder::StartSoundOnly(int audioIndex) {
+  State& s = *s_;
+  AVFormatContext* fmt = s.container.fmt;
+  if (audioIndex < 0) throw MovieError(MovieError::Kind::kNoVideo, "it has neither pictures nor sound");
+  const AVStream* st = fmt->streams[audioIndex];
+  if (!avcodec_find_decoder(st->codecpar->codec_id)) {
+    throw MovieError(MovieError::Kind::kNoCodec,
+                     std::string("no decoder for its sound codec (") + avcodec_get_name(st->codecpar->codec_id) + ")");
+  }
+  s.videoIndex = -1;
+  info_.hasAudio = true;
+  info_.format = fmt->iformat ? fmt->iformat->name : "";
+  info_.codec = avcodec_get_name(st->codecpar->codec_id);
+  std::shared_ptr<const SoundBuffer> sound = Sound();
+  if (!sound) throw MovieError(MovieError::Kind::kNoFrames, "its sound holds no samples");
+  const uint64_t frames = sound->Frames();
+  info_.lengthMs = int64_t((frames * 1000 + Mixer::kRate - 1) / Mixer::kRate);
+  info_.frameCount = 0;
+  s.picture = {};
+  s.pictureFresh = true;
+}
+
 void MovieDecoder::SetOutput(int width, int height, MoviePixels format) {
+  if (!info_.hasPicture) return;
   width = std::clamp(width, 1, kMaxSide);
   height = std::clamp(height, 1, kMaxSide);
   MoviePicture& p = s_->picture;
@@ -376,7 +407,7 @@ int64_t MovieDecoder::CurrentFrame() const { return s_->cur.index; }
 const MoviePicture& MovieDecoder::Current() {
   State& s = *s_;
   MoviePicture& p = s.picture;
-  if (s.pictureFresh) return p;
+  if (s.pictureFresh || !info_.hasPicture) return p;
   const AVFrame* f = s.cur.frame;
   const AVPixelFormat out = p.format == MoviePixels::kXrgb32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGB565LE;
   s.sws = sws_getCachedContext(s.sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), p.width, p.height,
@@ -469,8 +500,10 @@ std::shared_ptr<const SoundBuffer> MovieDecoder::Sound() {
         // The first sound frame's time against the picture's start.
         const int64_t ts = frame->best_effort_timestamp;
         if (ts != AV_NOPTS_VALUE) {
-          const int64_t at = av_rescale_q(ts, st->time_base, {1, int(Mixer::kRate)}) -
-                             av_rescale_q(s.origin, s.stream->time_base, {1, int(Mixer::kRate)});
+          // Sound only, time 0 is the sound's own start.
+          const int64_t at = s.stream ? av_rescale_q(ts, st->time_base, {1, int(Mixer::kRate)}) -
+                                            av_rescale_q(s.origin, s.stream->time_base, {1, int(Mixer::kRate)})
+                                      : 0;
           if (at > 0) out.assign(size_t(std::min<int64_t>(at, int64_t(kMaxAudioSamples / 2))) * size_t(channels), 0.0f);
           if (at < 0) skip = -at;
         }

@@ -35,11 +35,17 @@ struct MovieInfo {
   int64_t lengthMs = 0;       // the time of the last frame's end
   int64_t frameCount = 0;     // frames at the nominal rate over the length
   bool hasAudio = false;
+  bool hasPicture = false;  // false: sound only, no frames
   std::string format;  // the container FFmpeg recognised
   std::string codec;   // the video codec
 };
 
 enum class MoviePixels { kXrgb32, kRgb565 };
+
+// What an opening reads: the picture (a file without one is refused), the
+// picture when there is one and the sound alone otherwise, or the sound alone
+// (a hidden player: no frame is decoded).
+enum class MovieTracks { kPicture, kPictureOrSound, kSoundOnly };
 
 // One converted picture: rows of width * bytes, top first.
 struct MoviePicture {
@@ -57,8 +63,12 @@ class MovieDecoder {
   static constexpr size_t kMaxAudioSamples = size_t(1) << 26;
 
   // Throw MovieError. The first frame is decoded, so a file that opens has one.
-  static std::unique_ptr<MovieDecoder> OpenFile(const std::filesystem::path& file);
-  static std::unique_ptr<MovieDecoder> OpenBytes(std::span<const uint8_t> bytes);
+  // Without a picture (sound only) there are no frames: Current() is an empty
+  // picture (width 0) and the length is the sound's.
+  static std::unique_ptr<MovieDecoder> OpenFile(const std::filesystem::path& file,
+                                                MovieTracks tracks = MovieTracks::kPicture);
+  static std::unique_ptr<MovieDecoder> OpenBytes(std::span<const uint8_t> bytes,
+                                                 MovieTracks tracks = MovieTracks::kPicture);
   ~MovieDecoder();
   MovieDecoder(const MovieDecoder&) = delete;
   MovieDecoder& operator=(const MovieDecoder&) = delete;
@@ -91,7 +101,8 @@ class MovieDecoder {
 
  private:
   explicit MovieDecoder(std::unique_ptr<State> state);
-  void Start();
+  void Start(MovieTracks tracks);
+  void StartSoundOnly(int audioIndex);
   std::unique_ptr<State> s_;
   MovieInfo info_;
 };

@@ -72,7 +72,7 @@ void MoviePlayback::Play(int64_t fromMs, int64_t toMs, std::function<void()> end
       if (audio_.sync) audio_.sync();
       voice_ = audio_.mixer->CreateVoice(sound, uint64_t(Mixer::FrameAtMs(from)), uint64_t(Mixer::FrameAtMs(end)));
       if (voice_) {
-        if (muted_) audio_.mixer->SetVolume(voice_, kVolumeSilent);
+        if (muted_ || volume_ != kVolumeFull) audio_.mixer->SetVolume(voice_, muted_ ? kVolumeSilent : volume_);
         audio_.mixer->Play(voice_, 1, false);
       }
       if (audio_.changed) audio_.changed();
@@ -130,11 +130,20 @@ void MoviePlayback::Stop() {
 void MoviePlayback::SetMuted(bool muted) {
   Interrupt in(*this);
   muted_ = muted;
-  if (voice_ && audio_.mixer) {
-    if (audio_.sync) audio_.sync();
-    audio_.mixer->SetVolume(voice_, muted ? kVolumeSilent : kVolumeFull);
-    if (audio_.changed) audio_.changed();
-  }
+  ApplyVolumeLocked();
+}
+
+void MoviePlayback::SetVolume(int32_t volume) {
+  Interrupt in(*this);
+  volume_ = std::clamp(volume, kVolumeSilent, kVolumeFull);
+  ApplyVolumeLocked();
+}
+
+void MoviePlayback::ApplyVolumeLocked() {
+  if (!voice_ || !audio_.mixer) return;
+  if (audio_.sync) audio_.sync();
+  audio_.mixer->SetVolume(voice_, muted_ ? kVolumeSilent : volume_);
+  if (audio_.changed) audio_.changed();
 }
 
 void MoviePlayback::DetachAudio() {

@@ -55,6 +55,8 @@ class MoviePlayback {
   // Ends play where it is; `ended` is not called.
   void Stop();
   void SetMuted(bool muted);
+  // The sound's level in hundredths of a decibel (kVolumeSilent..kVolumeFull).
+  void SetVolume(int32_t volume);
   // The sound output goes away: the voice is dropped and the rest of the
   // movie plays without sound.
   void DetachAudio();
@@ -73,6 +75,7 @@ class MoviePlayback {
   int64_t MediaNowLocked() const;
   void PresentLocked();
   void DropVoiceLocked();
+  void ApplyVolumeLocked();
   struct Interrupt;
 
   std::unique_ptr<MovieClock> clock_;
@@ -88,6 +91,7 @@ class MoviePlayback {
   int64_t endMs_ = 0;
   int64_t shownFrame_ = -1;
   bool muted_ = false;
+  int32_t volume_ = kVolumeFull;
   VoiceId voice_ = 0;
   std::function<void()> ended_;
   bool pending_ = true;  // the current frame is still to be presented

@@ -72,6 +72,7 @@ std::string PlayerUsage() {
          "                         MS key NAME, MS char TEXT, MS drop X Y TEXT)\n"
          "  --trace FILE           JSON Lines trace of the run (- for standard output)\n"
          "  --audio-out FILE       write everything sounded to a WAV file\n"
+         "  --record FILE          also encode the stage and its sound into a video (.mp4, .mkv, .avi)\n"
          "  --no-audio-device      play as if no audio output could be opened\n"
          "  --render DIR           write the stage as PNG frames into DIR\n"
          "  --render-at MS[,MS...] with --render, also frames at these times\n"
@@ -147,6 +148,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, PlayerOptions& o, st
         if (!value(o.traceFile)) return false;
       } else if (a == "--audio-out") {
         if (!value(o.audioOut)) return false;
+      } else if (a == "--record") {
+        if (!value(o.recordFile)) return false;
       } else if (a == "--print-to") {
         if (!value(o.printTo)) return false;
         if (o.printTo.empty()) {

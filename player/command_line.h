@@ -28,6 +28,7 @@ struct PlayerOptions {
   std::string inputFile;
   std::string traceFile;
   std::string audioOut;
+  std::string recordFile;
   bool noAudioDevice = false;
   std::string renderDir;
   std::vector<int64_t> renderAt;

@@ -21,6 +21,7 @@
 #include "inserts/headless_menus.h"
 #include "inserts/stage_host.h"
 #include "media/media_context.h"
+#include "media/video_recorder.h"
 #include "persist/locator_resolver.h"
 #include "net/hooks.h"
 #include "net/requestor.h"
@@ -411,8 +412,23 @@ int Player::PlayFile(bool first) {
   if (uint64_t parent = 0; options_.pluginMode && saver::ParseWindowId(options_.parentWindow, parent))
     facts.browserWindow = static_cast<int32_t>(parent);
 
+  // --record: the first project's stage and sound; a file that cannot be
+  // made ends the run before it starts.
+  if (first && !options_.recordFile.empty()) {
+    try {
+      recorder_ = std::make_unique<VideoRecorder>(options_.recordFile, int(stageWidth), int(stageHeight));
+    } catch (const std::exception& e) {
+      EndRun(exit_status::kNotFound);
+      return Fail(exit_status::kNotFound, e.what());
+    }
+    nextRecordTick_ = 0;
+    recordWidth_ = stageWidth;
+    recordHeight_ = stageHeight;
+  }
+
   // The run's sound: captured, silent on the virtual clock, or the speakers.
   MediaOptions media;
+  media.recording = first ? recorder_.get() : nullptr;
   media.noDevice = options_.noAudioDevice;
   media.captureFile = options_.audioOut;
   media.speakers = !options_.virtualClock;
@@ -535,6 +551,12 @@ int Player::PlayFile(bool first) {
     // Frames at given times show everything due at that time.
     bool renderDue = (nextRenderAt < options_.renderAt.size() && options_.renderAt[nextRenderAt] <= now) ||
                      nextEvery <= now;
+    if (recorder_ && first && VideoRecorder::TickMs(nextRecordTick_) <= now) {
+      clock_->WaitQuiet(waiter);
+      // A late wake (real time) records the stage once, at the latest tick.
+      RecordFrame(VideoRecorder::TickAt(now));
+      nextRecordTick_ = VideoRecorder::TickAt(now) + 1;
+    }
     if (renderDue) {
       clock_->WaitQuiet(waiter);
       while (nextRenderAt < options_.renderAt.size() && options_.renderAt[nextRenderAt] <= now)
@@ -579,6 +601,7 @@ int Player::PlayFile(bool first) {
     if (nextRenderAt < options_.renderAt.size()) deadline = std::min(deadline, options_.renderAt[nextRenderAt]);
     if (options_.untilMs) deadline = std::min(deadline, *options_.untilMs);
     deadline = std::min(deadline, nextEvery);
+    if (recorder_ && first) deadline = std::min(deadline, VideoRecorder::TickMs(nextRecordTick_));
     if (stage_->Hovering()) deadline = std::min(deadline, (hoverPeriod + 1) * Stage::kHoverTickMs);
     // Woken at each new idle moment (its frame is written then, before time
     // moves on to scripted input); once seen, time may pass the idle stretch.
@@ -591,6 +614,8 @@ int Player::PlayFile(bool first) {
   if (hostEnded_ >= 0) status = hostEnded_;
   // The capture ends at the run's end time, before the threads are torn down.
   media_->Sync();
+  const int64_t endMs = clock_->NowMs();
+  if (recorder_ && first) RecordFrame(VideoRecorder::TickAt(endMs));
   liveMain_ = nullptr;
   net_->End();
   orlan_->StopAll();
@@ -607,6 +632,7 @@ int Player::PlayFile(bool first) {
   }
   macros_->SetPlaying(false);
   clock_->Leave(waiter);
+  if (recorder_ && first) status = FinishRecording(status, endMs);
   ScriptThreadContext::SetCurrent(nullptr);
   liveMain_ = nullptr;
   // A project replaced by another ends here; the run goes on with the new one.
@@ -860,6 +886,32 @@ void Player::RenderFrame(const std::string& name) {
   std::string path = (std::filesystem::path(options_.renderDir) / file).string();
   std::string error;
   if (!stage_->compositor().WriteSnapshot(path, &error)) std::fprintf(stderr, "korvel: cannot write %s: %s\n", path.c_str(), error.c_str());
+}
+
+void Player::RecordFrame(int64_t tick) {
+  if (!recorder_ || !stage_) return;
+  RunPostedWork();
+  // The sound up to now goes in first, so that the file interleaves closely.
+  if (media_) media_->Sync();
+  PixelBuffer frame = stage_->compositor().Snapshot();
+  if (frame.IsNull() || frame.Width() != int(recordWidth_) || frame.Height() != int(recordHeight_)) return;
+  if (frame.Format() != PixelFormat::kXrgb32) {
+    PixelBuffer wide(frame.Width(), frame.Height(), PixelFormat::kXrgb32);
+    CopyRect(wide, frame, frame.Bounds());
+    frame = std::move(wide);
+  }
+  recorder_->AddFrame(tick, frame.Data(), frame.Stride());
+}
+
+int Player::FinishRecording(int status, int64_t endMs) {
+  std::unique_ptr<VideoRecorder> recorder = std::move(recorder_);
+  try {
+    recorder->Finish(endMs);
+  } catch (const std::exception& e) {
+    Fail(exit_status::kNotFound, std::string("the recording failed: ") + e.what());
+    return status == exit_status::kOk ? exit_status::kNotFound : status;
+  }
+  return status;
 }
 
 void Player::EndRun(int status) {

@@ -21,6 +21,8 @@
 
 namespace kv {
 
+class VideoRecorder;
+
 class ChildWindowFactory;
 class FrameMenus;
 class HeadlessMenus;
@@ -128,6 +130,10 @@ class Player {
   void Deliver(const InputEvent& e);
   void RouteToStage(const InputEvent& e);
   void RenderFrame(const std::string& name);
+  // The stage as it stands into the recording, as grid frame `tick`.
+  void RecordFrame(int64_t tick);
+  // Ends the recording at `endMs`; the run's status, or 1 when it failed.
+  int FinishRecording(int status, int64_t endMs);
   // Keyboard input for the focused window object; true when it took it.
   bool OfferToFocus(const InputEvent& e);
   // Input for the headless frame menus while they are in use; true when taken.
@@ -187,6 +193,9 @@ class Player {
   // The scripted input and frames still to come, across replaced projects.
   size_t nextInput_ = 0;
   size_t nextRenderAt_ = 0;
+  std::unique_ptr<VideoRecorder> recorder_;  // --record, for the first project played
+  int64_t nextRecordTick_ = 0;
+  int64_t recordWidth_ = 0, recordHeight_ = 0;
   int64_t nextEvery_ = 0;
   std::string nextProject_;  // the host file a replaced project named
   int64_t clockBase_ = 0;    // the run's time when the current clock started

@@ -50,7 +50,7 @@ const Row kRows[] = {
     {"CVisibleInsert", 0, 1000, "Undefined", 1, true},
     {"CDisplay", V | 1, 1006, "Image", 1, true},
     {"CAVI", 0, 1007, "Movie", 1, true},
-    {"CMPlayer", 0, 1010, "MediaPlayer", 1, true, W, N},
+    {"CMPlayer", 0, 1010, "MediaPlayer", 1, true},
     {"CSDButton", 0, 1011, "Button", 1, true},
     {"CBasic", 0, 1012, "Orlan", 1, true},
     {"CText", V, 1023, "Text", 1, true},

@@ -9,7 +9,7 @@
 #include "inserts/ellipse.h"
 #include "inserts/hotspot.h"
 #include "inserts/menu.h"
-#include "inserts/mplayer.h"
+#include "media/mplayer.h"
 #include "inserts/ole_control.h"
 #include "inserts/poly.h"
 #include "inserts/rectangle.h"
