@@ -75,8 +75,6 @@ const char* CommandNeeds(uint16_t code) {
       return "drag and drop of object contents";
     case 81:
       return "scanner and bitmap transfer";
-    case 49: case 50: case 51:
-      return "application shell";
     default:
       return nullptr;
   }
@@ -111,6 +109,39 @@ InsertPtr PlayedObject(ScriptThreadContext& thread) {
 }
 
 }  // namespace
+
+// Resource bundles: compilation archives a script opens for lookup (49),
+// closes (50) or unpacks whole into the cache (51); the numeric parameter is
+// the archive's key. Files already taken from a bundle stay cached after it
+// closes, so what shows keeps showing.
+int CFlow::RunBundleCommand(Runner& runner) {
+  const std::string name = runner.ExpandNames(argument);
+  ResourceResolver& locator = runner.Session().locator();
+  auto unprepared = [&]() -> int {
+    runner.variables().SetLastError(2);
+    throw KVRunException(sid::kUnableToPrepareKvg, "For: " + name);
+  };
+  if (name.empty()) unprepared();
+  const std::string file = runner.ResolveFile(name);
+  if (command == command::kCloseCompilation) {
+    // Closing a bundle that is not open changes nothing; scripts can test it.
+    if (file.empty() || !locator.CloseArchive(file)) runner.variables().SetLastError(2);
+    return 1;
+  }
+  if (file.empty()) return unprepared();
+  const int key = static_cast<int>(commandValue);
+  bool ok = false;
+  try {
+    if (command == command::kUnpackCompilation)
+      ok = locator.UnpackArchive(file, key);
+    else
+      ok = locator.IsArchiveOpen(file) || locator.OpenArchive(file, key);
+  } catch (const std::exception&) {
+    ok = false;  // an archive too large to index or extract is not prepared
+  }
+  if (!ok) return unprepared();
+  return 1;
+}
 
 int CFlow::Run(Runner& runner, int32_t mode) {
   runMode = mode;
@@ -461,6 +492,10 @@ int CFlow::Execute(Runner& runner) {
                      target);
       return 1;
     }
+    case command::kOpenCompilation:
+    case command::kUnpackCompilation:
+    case command::kCloseCompilation:
+      return RunBundleCommand(runner);
     case command::kLaunchExecutable: {
       auto launch = std::make_shared<CLaunch>();
       launch->program = expanded();
