@@ -69,10 +69,6 @@ std::shared_ptr<CInsert> CFlow::GetOwner() {
 
 const char* CommandNeeds(uint16_t code) {
   switch (code) {
-    case 79:
-      return "stage window's frame drag";
-    case 80:
-      return "drag and drop of object contents";
     case 81:
       return "scanner and bitmap transfer";
     default:
@@ -603,6 +599,24 @@ int CFlow::Execute(Runner& runner) {
       if (InsertPtr t = findObject())
         if (StageLink* stage = runner.Stage()) stage->StartDrag(*t);
       return 1;
+    case command::kDragStage:
+      if (StageLink* stage = runner.Stage())
+        stage->StartFrameDrag();
+      else
+        vars.SetLastError(2);
+      return 1;
+    case command::kOleDragDrop: {
+      const std::string name = expanded();
+      InsertPtr target = name.empty() || EqualsNoCase(name, "THIS") ? self : findObject();
+      if (!target) return 1;
+      if (InsertPtr copy = target->clone.lock()) target = copy;
+      // Only what shows can be picked up.
+      if (!target->IsShown())
+        throw KVRunException(sid::kRunTimeError, "Cannot drag an object that is not on the Stage: " + target->name);
+      StageLink* stage = runner.Stage();
+      if (!stage || !stage->StartContentDrag(*target)) vars.SetLastError(2);
+      return 1;
+    }
     case command::kPlaySoundInObject:
     case command::kPlayThisObjectsSound: {
       InsertPtr object = command == command::kPlayThisObjectsSound ? self : requireObject();

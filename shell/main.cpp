@@ -36,6 +36,7 @@
 #include "shell/qt_widget_window.h"
 #include "shell/saver_shell.h"
 #include "shell/saver_window.h"
+#include "shell/qt_drag.h"
 #include "shell/stage_window.h"
 #ifdef KV_TEST_KINDS
 // A test build of the player also plays the tests' own kinds.
@@ -134,8 +135,14 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   kv::WindowPresenter* presenter = nullptr;
   const QSize screen(host.screenWidth, host.screenHeight);
   std::atomic<bool> wholeScreen{false};
+  // Drags out of the stage (an object's content, the window's frame).
+  kv::QtDragHost drags(
+      [&app](std::function<void()> work) { QMetaObject::invokeMethod(&app, std::move(work), Qt::QueuedConnection); },
+      nullptr);
   services.stageReady = [&](kv::Stage& stage) {
     const kv::StageSettings& s = stage.settings();
+    drags.SetPictures(&stage.pictures());
+    stage.SetDragHost(&drags);
     const kv::StageScale shown = kv::PresentationScale(scale, s.stageMode, target);
     wholeScreen = s.placement == 1267 || shown.fullScreen;
     // The background picture is decoded here, on the run's thread, at the
@@ -167,6 +174,7 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
           window->runWindow().FollowCursorOf(stagePtr);
           frameMenus.AttachWindow(window.get());
           kv::RunWindow* drawing = &window->runWindow();
+          drags.Attach(drawing);
           widgets.AttachWindow(drawing, [drawing] { return drawing->StageArea(); }, QSize(s.clientWidth, s.clientHeight));
           if (!s.showCaption) window->setWindowFlag(Qt::FramelessWindowHint);
           // A saver and an exclusive full-screen stage stay above every other window.
