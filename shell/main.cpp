@@ -11,6 +11,7 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -37,6 +38,7 @@
 #include "shell/saver_shell.h"
 #include "shell/saver_window.h"
 #include "shell/qt_drag.h"
+#include "shell/remote_bus.h"
 #include "shell/stage_window.h"
 #ifdef KV_TEST_KINDS
 // A test build of the player also plays the tests' own kinds.
@@ -120,8 +122,13 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   std::unique_ptr<kv::StageWindow> window;
   // The page-flip thread of an exclusive full-screen stage; goes before the window.
   std::unique_ptr<kv::ExclusivePresentation> exclusive;
+  // Messages from outside would make a run on the virtual clock depend on
+  // real time: such runs take none.
+  const bool remote = !options.virtualClock;
   kv::Player player(std::move(options), host);
   runLoop = &player;
+  std::optional<kv::RemoteControl> control;
+  if (remote) control.emplace(player);
   player.SetFrameMenus(&frameMenus);
   player.SetPictureLoader(MakePictureLoader());
   kv::QtMessageBox qtBoxes(&app);
@@ -297,6 +304,7 @@ int Play(int argc, char** argv, kv::PlayerOptions options, const kv::WindowTarge
     // Without a window, downloads show their progress on the terminal; the
     // line outlives the player that reports to it.
     kv::TerminalProgress terminalProgress(stderr);
+    const bool remote = !options.virtualClock;
     kv::Player player(std::move(options), host);
     loop = &player;
     if (isatty(STDERR_FILENO)) {
@@ -307,6 +315,8 @@ int Play(int argc, char** argv, kv::PlayerOptions options, const kv::WindowTarge
     player.SetPictureLoader(MakePictureLoader());
     player.SetWindowFactory(&widgets);
     player.SetPdfWriter(kv::MakePdfDevice);
+    std::optional<kv::RemoteControl> control;
+    if (remote) control.emplace(player);
     return player.Run();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "korvel: %s\n", e.what());
