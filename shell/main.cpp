@@ -11,6 +11,8 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <future>
+#include <chrono>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -128,7 +130,21 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   kv::Player player(std::move(options), host);
   runLoop = &player;
   std::optional<kv::RemoteControl> control;
-  if (remote) control.emplace(player);
+  if (remote)
+    control.emplace(player, [&app, &window]() {
+      // Waits a little only: the GUI thread may be on its way out.
+      auto shown = std::make_shared<std::promise<bool>>();
+      std::future<bool> answer = shown->get_future();
+      QMetaObject::invokeMethod(&app, [&window, shown] {
+        if (!window) return shown->set_value(false);
+        if (window->isMinimized()) window->showNormal();
+        window->show();
+        window->raise();
+        window->activateWindow();
+        shown->set_value(true);
+      }, Qt::QueuedConnection);
+      return answer.wait_for(std::chrono::seconds(2)) == std::future_status::ready && answer.get();
+    });
   player.SetFrameMenus(&frameMenus);
   player.SetPictureLoader(MakePictureLoader());
   kv::QtMessageBox qtBoxes(&app);

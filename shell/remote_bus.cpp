@@ -39,6 +39,11 @@ void PlayerBusObject::StageAction(int command, const QString& object) {
   Send(RemoteMessage::kStageAction, object, command);
 }
 
+void PlayerBusObject::ShowStage() {
+  if (!showStage || !showStage())
+    sendErrorReply("org.korvel.Player.Error.NoWindow", "the player shows no stage window");
+}
+
 void PlayerBusObject::Post(const QString& message, const QString& object) {
   auto named = RemoteMessageNamed(message.toStdString());
   if (!named || *named == RemoteMessage::kStageAction) {
@@ -48,7 +53,7 @@ void PlayerBusObject::Post(const QString& message, const QString& object) {
   Send(*named, object);
 }
 
-RemoteControl::RemoteControl(Player& player) {
+RemoteControl::RemoteControl(Player& player, std::function<bool()> showStage) {
   // Only a bus that is already there: no daemon is launched for the player.
   const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -65,6 +70,7 @@ RemoteControl::RemoteControl(Player& player) {
     return;
   }
   object_ = new PlayerBusObject(player);
+  object_->showStage = std::move(showStage);
   // Calls are answered on this thread, so a player whose GUI thread is busy
   // playing still hears them.
   object_->moveToThread(&thread_);

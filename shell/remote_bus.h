@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 #include <QThread>
+#include <functional>
 #include <memory>
 
 #include "player/remote_control.h"
@@ -23,6 +24,8 @@ class PlayerBusObject : public QObject, protected QDBusContext {
 
  public:
   explicit PlayerBusObject(Player& player) : player_(player) {}
+  // The stage window's own work (GUI thread); unset: the run has no window.
+  std::function<bool()> showStage;
 
  public slots:
   void Pause(const QString& object);
@@ -34,6 +37,8 @@ class PlayerBusObject : public QObject, protected QDBusContext {
   void ButtonsOn();
   void RunScript();
   void StageAction(int command, const QString& object);
+  // Brings the stage window forward: restored, shown and made the foreground.
+  void ShowStage();
   // Any of them by its registered name ("KV_PAUSE", "RUNSCRIPT", ...).
   void Post(const QString& message, const QString& object);
 
@@ -46,7 +51,8 @@ class PlayerBusObject : public QObject, protected QDBusContext {
 // bus it says so once on stderr and the player plays on.
 class RemoteControl {
  public:
-  explicit RemoteControl(Player& player);
+  // `showStage` brings a windowed run's stage forward (none headless).
+  explicit RemoteControl(Player& player, std::function<bool()> showStage = {});
   ~RemoteControl();
   bool active() const { return active_; }
 

@@ -89,6 +89,7 @@ def main():
                 ("Post", ["BOGUS", "box"], "org.freedesktop.DBus.Error.InvalidArgs"),
                 ("Post", ["STAGEACTION", "box"], "org.freedesktop.DBus.Error.InvalidArgs"),
                 ("KillMenu", ["box"], "org.korvel.Player.Error.NotAMenu"),
+                ("ShowStage", [], "org.korvel.Player.Error.NoWindow"),  # headless: no window to raise
                 ("RunScript", [], None),
                 ("ShowNewFile", [], None),
                 ("ButtonsOn", [], None),
