@@ -11,6 +11,23 @@
 namespace kv {
 namespace {
 
+// One application for every test of the process.
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "main_frame_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication app(argc, argv);
+  return app;
+}
+
+// A stand-in for the desktop's handler that records each address.
+MainFrame::WebOpener Recorder(std::vector<QString>& opened) {
+  return [&opened](const QString& address) {
+    opened.push_back(address);
+    return true;
+  };
+}
+
 TEST(MainFrameAbout, ShowsTheReleaseBuildMemoryAndOurVersion) {
   const struct {
     const char* ours;
@@ -25,15 +42,9 @@ TEST(MainFrameAbout, ShowsTheReleaseBuildMemoryAndOurVersion) {
 }
 
 TEST(MainFrameAbout, WebSiteCommandsOpenTheirAddresses) {
-  int argc = 1;
-  char name[] = "main_frame_test";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
+  App();
   std::vector<QString> opened;
-  MainFrame frame("test", [&](const QString& address) {
-    opened.push_back(address);
-    return true;
-  });
+  MainFrame frame("test", Recorder(opened));
   // The three items of the web-site menu under Help, in order.
   QMenu* help = nullptr;
   for (QAction* a : frame.menuBar()->actions())
@@ -54,15 +65,9 @@ TEST(MainFrameAbout, WebSiteCommandsOpenTheirAddresses) {
 }
 
 TEST(MainFrameCommands, EveryIdDoesWhatItNames) {
-  int argc = 1;
-  char name[] = "main_frame_test";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
+  App();
   std::vector<QString> opened;
-  MainFrame frame("test", [&](const QString& address) {
-    opened.push_back(address);
-    return true;
-  });
+  MainFrame frame("test", Recorder(opened));
   int raised = 0;
   frame.SetStageRaiser([&] {
     ++raised;
@@ -91,7 +96,9 @@ TEST(MainFrameCommands, EveryIdDoesWhatItNames) {
     raised = 0;
     EXPECT_EQ(frame.Command(c.id), c.known) << c.id;
     EXPECT_EQ(opened.size(), c.address ? 1u : 0u) << c.id;
-    if (c.address && !opened.empty()) EXPECT_EQ(opened[0], c.address) << c.id;
+    if (c.address && !opened.empty()) {
+      EXPECT_EQ(opened[0], c.address) << c.id;
+    }
     EXPECT_EQ(raised, c.raises) << c.id;
     EXPECT_EQ(frame.CurrentCommand(), 0u);
   }
