@@ -160,11 +160,9 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   std::atomic<bool> wholeScreen{false};
   // Drags out of the stage (an object's content, the window's frame).
   kv::QtDragHost drags(
-      [&app](std::function<void()> work) { QMetaObject::invokeMethod(&app, std::move(work), Qt::QueuedConnection); },
-      nullptr);
+      [&app](std::function<void()> work) { QMetaObject::invokeMethod(&app, std::move(work), Qt::QueuedConnection); });
   services.stageReady = [&](kv::Stage& stage) {
     const kv::StageSettings& s = stage.settings();
-    drags.SetPictures(&stage.pictures());
     stage.SetDragHost(&drags);
     const kv::StageScale shown = kv::PresentationScale(scale, s.stageMode, target);
     wholeScreen = s.placement == 1267 || shown.fullScreen;

@@ -1,14 +1,12 @@
 #include "shell/qt_drag.h"
 
 #include <QDrag>
-#include <QImage>
+#include <QFile>
 #include <QMimeData>
 #include <QUrl>
 #include <QWindow>
 
-#include "imaging/metafile_canvas.h"
 #include "platform/text.h"
-#include "stage/hooks.h"
 
 namespace kv {
 
@@ -24,18 +22,18 @@ QString FromStored(const std::string& text) {
 }  // namespace
 
 void QtDragHost::StartContentDrag(const ContentDrag& drag) {
-  // A metafile is decoded here, off the GUI thread, at its own size.
-  QImage picture;
-  if (drag.picture && pictures_) {
-    DecodedPicture decoded;
-    if (pictures_->Load(drag.file, decoded) == 0) picture = imaging::detail::ToQImage(decoded.View());
-  }
-  onGui_([this, drag, picture] {
+  onGui_([this, drag] {
     if (!source_) return;
     auto* mime = new QMimeData;
-    if (!drag.file.empty()) mime->setUrls({QUrl::fromLocalFile(QString::fromLocal8Bit(drag.file.c_str()))});
-    mime->setText(drag.file.empty() ? FromStored(drag.text) : QString::fromLocal8Bit(drag.text.c_str()));
-    if (!picture.isNull()) mime->setImageData(picture);
+    const QString file = QString::fromLocal8Bit(drag.file.c_str());
+    if (!drag.file.empty()) mime->setUrls({QUrl::fromLocalFile(file)});
+    mime->setText(drag.file.empty() ? FromStored(drag.text) : file);
+    // A metafile goes as a picture too: its bytes under its picture type.
+    if (drag.picture) {
+      QFile in(file);
+      if (in.open(QIODevice::ReadOnly))
+        mime->setData(file.endsWith(".emf", Qt::CaseInsensitive) ? "image/emf" : "image/wmf", in.readAll());
+    }
     auto* qdrag = new QDrag(source_);
     qdrag->setMimeData(mime);
     qdrag->exec(Qt::CopyAction);

@@ -11,15 +11,10 @@
 
 namespace kv {
 
-class PictureLoader;
-
 class QtDragHost : public DragHost {
  public:
-  // `onGui` runs work on the GUI thread without waiting; `pictures` decodes
-  // metafiles offered as pictures.
-  QtDragHost(std::function<void(std::function<void()>)> onGui, PictureLoader* pictures)
-      : onGui_(std::move(onGui)), pictures_(pictures) {}
-  void SetPictures(PictureLoader* pictures) { pictures_ = pictures; }
+  // `onGui` runs work on the GUI thread without waiting.
+  explicit QtDragHost(std::function<void(std::function<void()>)> onGui) : onGui_(std::move(onGui)) {}
   // The drawing window drags start from (GUI thread).
   void Attach(QWidget* source) { source_ = source; }
 
@@ -28,7 +23,6 @@ class QtDragHost : public DragHost {
 
  private:
   std::function<void(std::function<void()>)> onGui_;
-  PictureLoader* pictures_;
   QPointer<QWidget> source_;
 };
 
