@@ -69,14 +69,8 @@ std::shared_ptr<CInsert> CFlow::GetOwner() {
 
 const char* CommandNeeds(uint16_t code) {
   switch (code) {
-    case 79:
-      return "stage window's frame drag";
-    case 80:
-      return "drag and drop of object contents";
     case 81:
       return "scanner and bitmap transfer";
-    case 49: case 50: case 51:
-      return "application shell";
     default:
       return nullptr;
   }
@@ -111,6 +105,39 @@ InsertPtr PlayedObject(ScriptThreadContext& thread) {
 }
 
 }  // namespace
+
+// Resource bundles: compilation archives a script opens for lookup (49),
+// closes (50) or unpacks whole into the cache (51); the numeric parameter is
+// the archive's key. Files already taken from a bundle stay cached after it
+// closes, so what shows keeps showing.
+int CFlow::RunBundleCommand(Runner& runner) {
+  const std::string name = runner.ExpandNames(argument);
+  ResourceResolver& locator = runner.Session().locator();
+  auto unprepared = [&]() -> int {
+    runner.variables().SetLastError(2);
+    throw KVRunException(sid::kUnableToPrepareKvg, "For: " + name);
+  };
+  if (name.empty()) unprepared();
+  const std::string file = runner.ResolveFile(name);
+  if (command == command::kCloseCompilation) {
+    // Closing a bundle that is not open changes nothing; scripts can test it.
+    if (file.empty() || !locator.CloseArchive(file)) runner.variables().SetLastError(2);
+    return 1;
+  }
+  if (file.empty()) return unprepared();
+  const int key = static_cast<int>(commandValue);
+  bool ok = false;
+  try {
+    if (command == command::kUnpackCompilation)
+      ok = locator.UnpackArchive(file, key);
+    else
+      ok = locator.IsArchiveOpen(file) || locator.OpenArchive(file, key);
+  } catch (const std::exception&) {
+    ok = false;  // an archive too large to index or extract is not prepared
+  }
+  if (!ok) return unprepared();
+  return 1;
+}
 
 int CFlow::Run(Runner& runner, int32_t mode) {
   runMode = mode;
@@ -461,6 +488,10 @@ int CFlow::Execute(Runner& runner) {
                      target);
       return 1;
     }
+    case command::kOpenCompilation:
+    case command::kUnpackCompilation:
+    case command::kCloseCompilation:
+      return RunBundleCommand(runner);
     case command::kLaunchExecutable: {
       auto launch = std::make_shared<CLaunch>();
       launch->program = expanded();
@@ -568,6 +599,24 @@ int CFlow::Execute(Runner& runner) {
       if (InsertPtr t = findObject())
         if (StageLink* stage = runner.Stage()) stage->StartDrag(*t);
       return 1;
+    case command::kDragStage:
+      if (StageLink* stage = runner.Stage())
+        stage->StartFrameDrag();
+      else
+        vars.SetLastError(2);
+      return 1;
+    case command::kOleDragDrop: {
+      const std::string name = expanded();
+      InsertPtr target = name.empty() || EqualsNoCase(name, "THIS") ? self : findObject();
+      if (!target) return 1;
+      if (InsertPtr copy = target->clone.lock()) target = copy;
+      // Only what shows can be picked up.
+      if (!target->IsShown())
+        throw KVRunException(sid::kRunTimeError, "Cannot drag an object that is not on the Stage: " + target->name);
+      StageLink* stage = runner.Stage();
+      if (!stage || !stage->StartContentDrag(*target)) vars.SetLastError(2);
+      return 1;
+    }
     case command::kPlaySoundInObject:
     case command::kPlayThisObjectsSound: {
       InsertPtr object = command == command::kPlayThisObjectsSound ? self : requireObject();

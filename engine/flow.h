@@ -49,6 +49,7 @@ class CFlow : public CInsert {
 
  private:
   int Execute(Runner& runner);
+  int RunBundleCommand(Runner& runner);
 };
 
 }  // namespace kv

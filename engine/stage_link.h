@@ -20,6 +20,11 @@ class StageLink {
   virtual void MoveToCursor(CInsert& insert) = 0;
   // The insert's sprite follows the pointer while the left button is down.
   virtual void StartDrag(CInsert& insert) = 0;
+  // The stage window's frame follows the pointer until the left button goes up.
+  virtual void StartFrameDrag() = 0;
+  // Drags the insert's content (its file, else its text) out of the stage;
+  // false when it has none.
+  virtual bool StartContentDrag(CInsert& insert) = 0;
   // Applies picture operation `type` to the insert's sprite picture, limited
   // to the rectangle (picture pixels, right and bottom inclusive, left -1:
   // all) where the operation allows; false without a picture or for an

@@ -66,7 +66,8 @@ bool PrintStage::Create(int width, int height, ColorRef background) {
   return true;
 }
 
-void PrintStage::Render(const Rect& source, const std::shared_ptr<CInsert>& single) {
+void PrintStage::Render(const Rect& source, const std::shared_ptr<CInsert>& single,
+                        const std::function<bool()>& cancelled) {
   if (!print_ || source.IsEmpty()) return;
   const double sx = double(print_->Width()) / source.Width();
   const double sy = double(print_->Height()) / source.Height();
@@ -96,6 +97,7 @@ void PrintStage::Render(const Rect& source, const std::shared_ptr<CInsert>& sing
   }
 
   for (const PrintEntry& e : entries) {
+    if (cancelled && cancelled()) return;
     if (!PrintsOnPaper(*e.insert)) continue;
     try {
       auto copy = std::dynamic_pointer_cast<CVisibleInsert>(e.insert->Clone(false));

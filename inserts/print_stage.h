@@ -4,6 +4,7 @@
 // from the screen's pixels.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -36,7 +37,10 @@ class PrintStage {
   // Draws the objects showing in `source` (stage pixels), or `single` alone
   // at (0, 0) with the source's size, scaled to the print stage. An object
   // that fails to draw is left out.
-  void Render(const Rect& source, const std::shared_ptr<CInsert>& single);
+  // `cancelled`, when given, is asked before each object: a Cancel pressed
+  // meanwhile leaves the rest off the paper.
+  void Render(const Rect& source, const std::shared_ptr<CInsert>& single,
+              const std::function<bool()>& cancelled = {});
   // The composed print stage.
   PixelBuffer Picture();
 

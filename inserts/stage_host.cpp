@@ -9,6 +9,9 @@
 #include "engine/runner.h"
 #include "engine/trace.h"
 #include "inserts/menu.h"
+#include "inserts/text.h"
+#include "platform/paths.h"
+#include "platform/text.h"
 #include "inserts/visible_insert.h"
 #include "inserts/window_insert.h"
 #include "stage/locks.h"
@@ -243,9 +246,28 @@ bool Stage::Drop(int x, int y, const std::string& text) {
 
 void Stage::ButtonUp(int button, int x, int y) {
   pointer_ = {x, y};
+  if (button == mouse_button::kLeft) {
+    // A content drag holds the button: its release drops, nothing is released.
+    std::optional<ContentDrag> drag;
+    {
+      std::lock_guard lock(StageLock());
+      drag.swap(contentDrag_);
+      if (drag) {
+        leftDown_ = false;
+        frameDrag_ = false;
+        dragged_ = nullptr;
+        for (StageSprite* s : compositor_.Sprites()) s->marks = 0;
+      }
+    }
+    if (drag) {
+      if (ClientRect().Contains(x, y)) Drop(x, y, drag->text);
+      return;
+    }
+  }
   std::lock_guard lock(StageLock());
   if (button == mouse_button::kLeft) {
     leftDown_ = false;
+    frameDrag_ = false;
     dragged_ = nullptr;
     dragTrack_.reset();
     StageSprite* s = SpriteAt(x, y);
@@ -275,6 +297,22 @@ void Stage::MouseMove(int x, int y, bool leftDown) {
   leftDown_ = leftDown;
   if (paused_) return;
   std::lock_guard lock(StageLock());
+  if (contentDrag_) return;  // the drag has the pointer until it drops
+  if (frameDrag_) {
+    // The grip stays under the pointer: the frame moves by what the pointer
+    // moved on the screen since the grip. Without a screen, a point is read
+    // against the frame where it was at the grip, so a pointer that stays
+    // put leaves the frame where it is.
+    if (!leftDown) return;
+    StageWindowState w = Window();
+    const int32_t left = frameAtGrip_.left + (frameAtGrip_.left + x - frameGrip_.x);
+    const int32_t top = frameAtGrip_.top + (frameAtGrip_.top + y - frameGrip_.y);
+    if (left != w.frame.left || top != w.frame.top) {
+      w.frame = {left, top, left + (w.frame.right - w.frame.left), top + (w.frame.bottom - w.frame.top)};
+      SetWindow(w);
+    }
+    return;
+  }
   if (dragged_ && leftDown && dragTrack_) {
     // The nearest sampled position on the path.
     if (auto pose = dragTrack_->Nearest({x, y}); pose && pose->rect != dragged_->rect)
@@ -395,6 +433,45 @@ void Stage::StartDrag(CInsert& insert) {
     dragOffset_ = {pointer_.x - r.left, pointer_.y - r.top};
   else
     dragOffset_ = {(r.right - r.left) / 2, (r.bottom - r.top) / 2};
+}
+
+void Stage::StartFrameDrag() {
+  if (dragHost_) {
+    dragHost_->StartFrameDrag();
+    return;
+  }
+  std::lock_guard lock(StageLock());
+  const Rect frame = Window().frame;
+  frameDrag_ = true;
+  frameAtGrip_ = frame;
+  frameGrip_ = {frame.left + pointer_.x, frame.top + pointer_.y};
+}
+
+bool Stage::StartContentDrag(CInsert& insert) {
+  ContentDrag drag;
+  drag.object = insert.name;
+  if (const std::string stored = insert.GetFileName(); !stored.empty()) {
+    drag.file = runner_.ResolveFile(stored);
+    if (drag.file.empty()) return false;
+    drag.text = drag.file;
+    const std::string ext = ExtensionOf(drag.file);
+    drag.picture = EqualsNoCase(ext, ".emf") || EqualsNoCase(ext, ".wmf");
+  } else if (auto* text = dynamic_cast<CText*>(&insert)) {
+    drag.text = text->text;
+  }
+  if (drag.text.empty()) return false;
+  if (dragHost_) {
+    dragHost_->StartContentDrag(drag);
+    return true;
+  }
+  std::lock_guard lock(StageLock());
+  contentDrag_ = std::move(drag);
+  return true;
+}
+
+std::optional<ContentDrag> Stage::PendingContentDrag() {
+  std::lock_guard lock(StageLock());
+  return contentDrag_;
 }
 
 void Stage::PausePlayer(PauseCause cause) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -72,6 +73,26 @@ struct StageWindowState {
   bool minimized = false;
 };
 
+// An object's content dragged out of the stage: its file (a local path),
+// offered as a picture too when it is a metafile, else its text.
+struct ContentDrag {
+  std::string object;
+  std::string file;
+  std::string text;  // what a drop receives: the file's path or the text
+  bool picture = false;
+};
+
+// The window that runs drags with the desktop. Without one the stage keeps
+// the drag itself: the next left button release drops it where it happens.
+class DragHost {
+ public:
+  virtual ~DragHost() = default;
+  // Both are called on the thread that runs the command; the host moves to
+  // its own.
+  virtual void StartContentDrag(const ContentDrag& drag) = 0;
+  virtual void StartFrameDrag() = 0;
+};
+
 class Stage : public StageLink, public StageEnvironment {
  public:
   Stage(Runner& runner, const StageSettings& settings, PixelFormat format, PictureLoader& pictures);
@@ -94,6 +115,12 @@ class Stage : public StageLink, public StageEnvironment {
   void ClearStage() override;
   void MoveToCursor(CInsert& insert) override;
   void StartDrag(CInsert& insert) override;
+  void StartFrameDrag() override;
+  bool StartContentDrag(CInsert& insert) override;
+  // Lent by a windowed front end before the run; null: headless drags.
+  void SetDragHost(DragHost* host) { dragHost_ = host; }
+  // The content drag the stage itself holds (headless), if any.
+  std::optional<ContentDrag> PendingContentDrag();
   bool ProcessPicture(CInsert& insert, int type, int value, int value2, int left, int top, int right,
                       int bottom) override;
 
@@ -236,6 +263,12 @@ class Stage : public StageLink, public StageEnvironment {
   Point lastPoint_{-1, -1};
   Point pointer_{-1, -1};
   bool leftDown_ = false;
+  DragHost* dragHost_ = nullptr;
+  // A frame drag: where the grip was on the screen and the frame then.
+  bool frameDrag_ = false;
+  Point frameGrip_{};
+  Rect frameAtGrip_{};
+  std::optional<ContentDrag> contentDrag_;  // guarded by the stage lock
   mutable std::mutex windowLock_;
   StageWindowState window_;
   mutable std::mutex cursorLock_;

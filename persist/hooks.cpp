@@ -12,6 +12,8 @@ std::string ResourceResolver::GetBasePath() { return {}; }
 void ResourceResolver::SetBasePath(const std::string&) {}
 bool ResourceResolver::IsArchiveOpen(const std::string&) { return false; }
 bool ResourceResolver::OpenArchive(const std::string&, int) { return false; }
+bool ResourceResolver::UnpackArchive(const std::string&, int) { return false; }
+bool ResourceResolver::CloseArchive(const std::string&) { return false; }
 void ResourceResolver::CloseAllArchives() {}
 void ResourceResolver::RegisterProjectPath(const std::string&, const std::string&) {}
 void ResourceResolver::ProjectOpened(bool, uint8_t, const std::string&, const std::string&) {}

@@ -27,6 +27,10 @@ class ResourceResolver {
   // Compilation archives by path.
   virtual bool IsArchiveOpen(const std::string& path);
   virtual bool OpenArchive(const std::string& path, int key);
+  // A resource bundle: every entry extracted now, the archive not kept.
+  virtual bool UnpackArchive(const std::string& path, int key);
+  // Closes one archive kept open; false when it was not open.
+  virtual bool CloseArchive(const std::string& path);
   virtual void CloseAllArchives();
   // Plugin mode: a path registered with its project name is opened as it is.
   virtual void RegisterProjectPath(const std::string& path, const std::string& projectName);

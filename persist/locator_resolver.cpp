@@ -33,6 +33,14 @@ bool LocatorResolver::IsArchiveOpen(const std::string& path) { return locator_.I
 bool LocatorResolver::OpenArchive(const std::string& path, int key) {
   return locator_.OpenArchive(path, static_cast<uint32_t>(key), true);
 }
+bool LocatorResolver::UnpackArchive(const std::string& path, int key) {
+  return locator_.OpenArchive(path, static_cast<uint32_t>(key), false);
+}
+bool LocatorResolver::CloseArchive(const std::string& path) {
+  if (!locator_.IsArchiveOpen(path)) return false;
+  locator_.CloseArchive(path);
+  return true;
+}
 void LocatorResolver::CloseAllArchives() { locator_.CloseAllArchives(); }
 void LocatorResolver::RegisterProjectPath(const std::string& path, const std::string& projectName) {
   locator_.AddCachedResource(projectName, path);

@@ -19,6 +19,8 @@ class LocatorResolver : public ResourceResolver {
   void SetBasePath(const std::string& projectUrl) override;
   bool IsArchiveOpen(const std::string& path) override;
   bool OpenArchive(const std::string& path, int key) override;
+  bool UnpackArchive(const std::string& path, int key) override;
+  bool CloseArchive(const std::string& path) override;
   void CloseAllArchives() override;
   void RegisterProjectPath(const std::string& path, const std::string& projectName) override;
   void ProjectOpened(bool compilation, uint8_t fetchFlags, const std::string& projectFile,

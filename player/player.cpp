@@ -1,5 +1,8 @@
 #include "player/player.h"
 
+#include <chrono>
+#include <future>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -675,6 +678,21 @@ void Player::PostToRun(std::function<void()> work) {
     m.kind = MsgKind::kNone;
     main->port.Post(std::move(m));
   }
+}
+
+RemoteOutcome Player::Remote(RemoteMessage message, const std::string& object, int32_t code, int timeoutMs) {
+  auto answer = std::make_shared<std::promise<RemoteOutcome>>();
+  std::future<RemoteOutcome> outcome = answer->get_future();
+  PostToRun([this, answer, message, object, code] {
+    if (!runner_) {
+      answer->set_value({"org.korvel.Player.Error.NotPlaying", "no project is playing"});
+      return;
+    }
+    answer->set_value(DeliverRemote(*runner_, stage_.get(), message, object, code));
+  });
+  if (outcome.wait_for(std::chrono::milliseconds(timeoutMs)) != std::future_status::ready)
+    return {"org.korvel.Player.Error.NoAnswer", "the player did not take the message in time"};
+  return outcome.get();
 }
 
 void Player::RunPostedWork() {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "player/command_line.h"
+#include "player/remote_control.h"
 #include "player/input_script.h"
 #include "saver/saver_command.h"
 #include "player/print_job.h"
@@ -114,6 +115,9 @@ class Player {
   // Runs `work` soon on the thread that called Run, in order; from any
   // thread. A headless run's widgets live on that thread.
   void PostToRun(std::function<void()> work);
+  // A registered message from another process, handled on the run's
+  // thread; waits at most `timeoutMs` for the run to take it.
+  RemoteOutcome Remote(RemoteMessage message, const std::string& object, int32_t code, int timeoutMs = 2000);
   // A screen saver running with its interactive option set ignores requests
   // to close its window.
   bool IgnoresClose() const { return options_.saver.running && options_.saver.interactive; }

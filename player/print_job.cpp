@@ -86,6 +86,19 @@ PrintOutcome RunPrintJob(Stage& stage, const PrintJobRequest& request, Printers&
     return outcome;
   };
 
+  // Cancel is asked at every step, as the printer's abort procedure would
+  // be: once pressed, nothing more is drawn, the document is abandoned
+  // rather than ended, and the print ends as one that was done.
+  auto cancelled = [&] { return progress.Cancelled(); };
+  auto abandon = [&] {
+    device->Abort();
+    outcome.pages = device->Pages();
+    progress.SetStatus("Done Printing");
+    pause(kDoneShownMs);
+    progress.Close();
+    return outcome;
+  };
+
   std::string error;
   progress.SetStatus("Starting Document");
   if (!device->StartDocument(request.documentName, error)) {
@@ -96,9 +109,11 @@ PrintOutcome RunPrintJob(Stage& stage, const PrintJobRequest& request, Printers&
     outcome.error = error;
     return outcome;
   }
+  if (cancelled()) return abandon();
   progress.SetStatus("Starting Page");
   if (!device->StartPage(error)) return fail(error, false, true);
   progress.SetDetail(LoadString(sid::kProcessingPrintRequest));
+  if (cancelled()) return abandon();
 
   const int f = PrintFactor(setup->highQuality, area.Width(), source.Width());
   const int width = area.Width() / f;
@@ -107,8 +122,10 @@ PrintOutcome RunPrintJob(Stage& stage, const PrintJobRequest& request, Printers&
   progress.SetStatus("Creating Print Stage");
   auto print = std::make_unique<PrintStage>(stage);
   if (!print->Create(width, height, background)) return fail("Creating print stage failed", true, false);
+  if (cancelled()) return abandon();
   progress.SetStatus("Rendering Objects");
-  print->Render(source, request.single);
+  print->Render(source, request.single, cancelled);
+  if (cancelled()) return abandon();
   const PixelBuffer picture = print->Picture();
 
   progress.SetStatus("Blitting to Printer");
@@ -118,15 +135,13 @@ PrintOutcome RunPrintJob(Stage& stage, const PrintJobRequest& request, Printers&
     return fail("Blitting to print device failed.", true, true);
   }
   print.reset();
+  if (cancelled()) return abandon();
 
   progress.SetStatus("Printing Page");
   if (!device->EndPage(error)) return fail(error, false, true);
-  if (!progress.Cancelled()) {
-    progress.SetStatus("Ending Document");
-    if (!device->EndDocument(error)) return fail(error, false, true);
-  } else {
-    device->Abort();
-  }
+  if (cancelled()) return abandon();
+  progress.SetStatus("Ending Document");
+  if (!device->EndDocument(error)) return fail(error, false, true);
   outcome.pages = device->Pages();
   progress.SetStatus("Done Printing");
   pause(kDoneShownMs);

@@ -38,6 +38,8 @@ packages=(
   desktop-file-utils libxml2-utils man-db shared-mime-info librsvg2-bin dpkg-dev lintian
   # the stage window tests: a virtual X server, screenshots and synthetic input
   xvfb x11-apps x11-utils xdotool
+  # remote control over a private session bus: the daemon and two clients
+  dbus-daemon dbus-bin libglib2.0-bin
 )
 
 missing=()

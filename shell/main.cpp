@@ -11,6 +11,9 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <future>
+#include <chrono>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -36,6 +39,8 @@
 #include "shell/qt_widget_window.h"
 #include "shell/saver_shell.h"
 #include "shell/saver_window.h"
+#include "shell/qt_drag.h"
+#include "shell/remote_bus.h"
 #include "shell/stage_window.h"
 #ifdef KV_TEST_KINDS
 // A test build of the player also plays the tests' own kinds.
@@ -119,8 +124,27 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   std::unique_ptr<kv::StageWindow> window;
   // The page-flip thread of an exclusive full-screen stage; goes before the window.
   std::unique_ptr<kv::ExclusivePresentation> exclusive;
+  // Messages from outside would make a run on the virtual clock depend on
+  // real time: such runs take none.
+  const bool remote = !options.virtualClock;
   kv::Player player(std::move(options), host);
   runLoop = &player;
+  std::optional<kv::RemoteControl> control;
+  if (remote)
+    control.emplace(player, [&app, &window]() {
+      // Waits a little only: the GUI thread may be on its way out.
+      auto shown = std::make_shared<std::promise<bool>>();
+      std::future<bool> answer = shown->get_future();
+      QMetaObject::invokeMethod(&app, [&window, shown] {
+        if (!window) return shown->set_value(false);
+        if (window->isMinimized()) window->showNormal();
+        window->show();
+        window->raise();
+        window->activateWindow();
+        shown->set_value(true);
+      }, Qt::QueuedConnection);
+      return answer.wait_for(std::chrono::seconds(2)) == std::future_status::ready && answer.get();
+    });
   player.SetFrameMenus(&frameMenus);
   player.SetPictureLoader(MakePictureLoader());
   kv::QtMessageBox qtBoxes(&app);
@@ -134,8 +158,12 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   kv::WindowPresenter* presenter = nullptr;
   const QSize screen(host.screenWidth, host.screenHeight);
   std::atomic<bool> wholeScreen{false};
+  // Drags out of the stage (an object's content, the window's frame).
+  kv::QtDragHost drags(
+      [&app](std::function<void()> work) { QMetaObject::invokeMethod(&app, std::move(work), Qt::QueuedConnection); });
   services.stageReady = [&](kv::Stage& stage) {
     const kv::StageSettings& s = stage.settings();
+    stage.SetDragHost(&drags);
     const kv::StageScale shown = kv::PresentationScale(scale, s.stageMode, target);
     wholeScreen = s.placement == 1267 || shown.fullScreen;
     // The background picture is decoded here, on the run's thread, at the
@@ -167,6 +195,7 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
           window->runWindow().FollowCursorOf(stagePtr);
           frameMenus.AttachWindow(window.get());
           kv::RunWindow* drawing = &window->runWindow();
+          drags.Attach(drawing);
           widgets.AttachWindow(drawing, [drawing] { return drawing->StageArea(); }, QSize(s.clientWidth, s.clientHeight));
           if (!s.showCaption) window->setWindowFlag(Qt::FramelessWindowHint);
           // A saver and an exclusive full-screen stage stay above every other window.
@@ -291,6 +320,7 @@ int Play(int argc, char** argv, kv::PlayerOptions options, const kv::WindowTarge
     // Without a window, downloads show their progress on the terminal; the
     // line outlives the player that reports to it.
     kv::TerminalProgress terminalProgress(stderr);
+    const bool remote = !options.virtualClock;
     kv::Player player(std::move(options), host);
     loop = &player;
     if (isatty(STDERR_FILENO)) {
@@ -301,6 +331,8 @@ int Play(int argc, char** argv, kv::PlayerOptions options, const kv::WindowTarge
     player.SetPictureLoader(MakePictureLoader());
     player.SetWindowFactory(&widgets);
     player.SetPdfWriter(kv::MakePdfDevice);
+    std::optional<kv::RemoteControl> control;
+    if (remote) control.emplace(player);
     return player.Run();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "korvel: %s\n", e.what());

@@ -1,6 +1,8 @@
 #include "shell/main_frame.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -27,7 +29,59 @@ constexpr uint32_t kMemoryKb = 210;
 // The shell's "file not found" answer, shown when no handler could start.
 constexpr unsigned kShellFileNotFound = 2;
 
+// Frame commands.
+constexpr uint32_t kOpenFile = 57601, kOpenProject = 32938, kAbout = 57664, kExit = 57665, kPlayProject = 32943;
+constexpr uint32_t kWebPlayer = 32852, kWebEdition = 32853, kWebHome = 32854;
+constexpr uint32_t kStageForward = 32872, kStageOrFrame = 32791;
+
+// The stage of a player this frame started lives in that player's process:
+// it is asked over the session bus.
+bool RaiseStartedStage(qint64 pid) {
+  if (pid <= 0) return false;
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) return false;
+  QDBusMessage call = QDBusMessage::createMethodCall(QString("org.korvel.Player.pid%1").arg(pid), "/org/korvel/Player",
+                                                     "org.korvel.Player", "ShowStage");
+  return bus.call(call, QDBus::Block, 3000).type() == QDBusMessage::ReplyMessage;
+}
+
 }  // namespace
+
+bool MainFrame::Command(uint32_t id) {
+  struct Dispatch {
+    uint32_t& slot;
+    Dispatch(uint32_t& s, uint32_t id) : slot(s) { slot = id; }
+    ~Dispatch() { slot = 0; }
+  } dispatch(dispatching_, id);
+  switch (id) {
+    case kOpenFile:
+    case kOpenProject: Open(); return true;
+    case kExit: close(); return true;
+    case kPlayProject: if (play_->isEnabled()) PlayProject(); return true;
+    case kAbout: QMessageBox::about(this, "About Korvel", AboutText(version_, PhysicalMemoryKb())); return true;
+    case kWebPlayer: OpenWebPage(6179); return true;
+    case kWebEdition: OpenWebPage(6180); return true;
+    case kWebHome: OpenAddress(kCompanyHomePage); return true;
+    case 33115: OpenWebPage(6235); return true;
+    case 33119: OpenWebPage(6237); return true;
+    case 33120: OpenWebPage(6236); return true;
+    case kStageForward: raiseStage_(); return true;
+    case kStageOrFrame:
+      if (isActiveWindow()) {
+        raiseStage_();
+      } else {
+        if (isMinimized()) showNormal();
+        raise();
+        activateWindow();
+      }
+      return true;
+    // Help topics: nothing to show.
+    case 32955:
+    case 33116:
+    case 33117: return true;
+    default: return false;
+  }
+}
 
 uint64_t PhysicalMemoryKb() {
   const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
@@ -43,23 +97,24 @@ QString AboutText(const QString& ownVersion, uint64_t physicalKb) {
 MainFrame::MainFrame(QString version, WebOpener opener) : version_(std::move(version)), opener_(std::move(opener)) {
   if (!opener_) opener_ = [](const QString& address) { return QDesktopServices::openUrl(QUrl(address)); };
   setWindowTitle("Korvel Player");
+  auto command = [this](uint32_t id) { return [this, id] { Command(id); }; };
   QMenu* file = menuBar()->addMenu("&File");
-  QAction* openProject = file->addAction("Open Pro&ject...", this, &MainFrame::Open);
+  QAction* openProject = file->addAction("Open Pro&ject...", this, command(kOpenProject));
   openProject->setShortcut(QKeySequence("Ctrl+J"));
-  QAction* open = file->addAction("&Open...", this, &MainFrame::Open);
+  QAction* open = file->addAction("&Open...", this, command(kOpenFile));
   open->setShortcut(QKeySequence("Ctrl+O"));
   file->addSeparator();
-  file->addAction("E&xit", this, &QWidget::close);
+  file->addAction("E&xit", this, command(kExit));
   QMenu* play = menuBar()->addMenu("&Play");
-  play_ = play->addAction("&Play Project", this, [this] { PlayProject(); });
+  play_ = play->addAction("&Play Project", this, command(kPlayProject));
   play_->setEnabled(false);
   QMenu* help = menuBar()->addMenu("&Help");
-  help->addAction("&About Korvel...", this,
-                  [this] { QMessageBox::about(this, "About Korvel", AboutText(version_, PhysicalMemoryKb())); });
+  help->addAction("&About Korvel...", this, command(kAbout));
   QMenu* site = help->addMenu("&Connect to Dunmere Web Site");
-  site->addAction("Korvel &Player", this, [this] { OpenWebPage(6179); });
-  site->addAction("Korvel &Web Edition", this, [this] { OpenWebPage(6180); });
-  site->addAction("&Dunmere Home Page", this, [this] { OpenAddress(kCompanyHomePage); });
+  site->addAction("Korvel &Player", this, command(kWebPlayer));
+  site->addAction("Korvel &Web Edition", this, command(kWebEdition));
+  site->addAction("&Dunmere Home Page", this, command(kWebHome));
+  if (!raiseStage_) raiseStage_ = [this] { return RaiseStartedStage(playerPid_); };
   auto* hint = new QLabel("Open a project or compilation (File > Open) to play it.", this);
   hint->setAlignment(Qt::AlignCenter);
   hint->setWordWrap(true);
@@ -100,7 +155,7 @@ bool MainFrame::PlayProject() {
   // The player runs in a process of its own, beside the frame, in the
   // project's folder as a player started on the file would.
   const bool started = QProcess::startDetached(QCoreApplication::applicationFilePath(), {project_},
-                                               QFileInfo(project_).path());
+                                               QFileInfo(project_).path(), &playerPid_);
   if (!started)
     QMessageBox::warning(this, "Korvel Player", "The player could not be started for " + project_ + ".");
   return started;

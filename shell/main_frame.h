@@ -28,6 +28,16 @@ class MainFrame : public QMainWindow {
   // a failure is shown with the address and the handler's code.
   bool OpenWebPage(uint32_t id);
   bool OpenAddress(const QString& address);
+  // Brings the stage of the player this frame started forward; false when
+  // there is none to bring.
+  using StageRaiser = std::function<bool()>;
+  void SetStageRaiser(StageRaiser raiser) { raiseStage_ = std::move(raiser); }
+  // Runs a frame command by its id (the menus end here too). Commands of
+  // the authoring side that the player does not offer are accepted and
+  // ignored; the answer tells whether the id is one of the player's.
+  bool Command(uint32_t id);
+  // The command being dispatched (0 outside a dispatch).
+  uint32_t CurrentCommand() const { return dispatching_; }
   // The project or compilation opened last; empty when none.
   const QString& CurrentProject() const { return project_; }
   // Opens `file` as the current project (the Open commands end here).
@@ -42,6 +52,9 @@ class MainFrame : public QMainWindow {
   WebOpener opener_;
   QString project_;
   QAction* play_ = nullptr;
+  StageRaiser raiseStage_;
+  qint64 playerPid_ = 0;  // the player this frame started last
+  uint32_t dispatching_ = 0;
 };
 
 }  // namespace kv

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -109,6 +110,7 @@ class RecordingProgress : public PrintProgress {
   explicit RecordingProgress(Log& log) : log_(log) {}
   std::string cancelAt;  // Cancel is pressed once this status shows
   void Open(const std::string& document, const std::string& destination) override {
+    cancelled_ = false;  // each print has a window of its own
     log_.lines.push_back("open " + document + " | " + destination);
   }
   void SetDetail(const std::string& text) override { log_.lines.push_back("detail " + text); }
@@ -276,8 +278,6 @@ TEST_F(PrintJob, FailuresShowInTheStatusLineAndEndWhatWasBegun) {
        true,
        {"status Printing Page", "end page", "status Print failed: out of paper", "pause 5000", "pause 1500",
         "end document", "close"}},
-      {"cancelled while printing", [](PrintJob& t) { t.progress.cancelAt = "Blitting to Printer"; }, true, true,
-       {"status Printing Page", "end page", "abort", "status Done Printing", "pause 800", "close"}},
   };
   for (const Case& c : cases) {
     log.lines.clear();
@@ -295,6 +295,38 @@ TEST_F(PrintJob, FailuresShowInTheStatusLineAndEndWhatWasBegun) {
     ASSERT_GE(log.lines.size(), c.tail.size()) << c.what;
     const std::vector<std::string> tail(log.lines.end() - std::ptrdiff_t(c.tail.size()), log.lines.end());
     EXPECT_EQ(tail, c.tail) << c.what;
+  }
+}
+
+TEST_F(PrintJob, CancelStopsAtTheNextStepAndAbandonsTheDocument) {
+  PutBox();
+  const struct {
+    const char* pressedDuring;
+    std::vector<std::string> tail;  // from the step Cancel was pressed in
+    int pages = 0;                  // pages the device had ended
+  } cases[] = {
+      {"Starting Document", {"status Starting Document", "start document main.kvp", "abort"}},
+      {"Starting Page", {"status Starting Page", "start page", "detail Processing print request...", "abort"}},
+      {"Creating Print Stage", {"status Creating Print Stage", "abort"}},
+      {"Rendering Objects", {"status Rendering Objects", "abort"}},
+      {"Blitting to Printer", {"status Blitting to Printer", "draw", "abort"}},
+      {"Printing Page", {"status Printing Page", "end page", "abort"}, 1},
+  };
+  const std::vector<std::string> ending = {"status Done Printing", "pause 800", "close"};
+  for (const auto& c : cases) {
+    log.lines.clear();
+    progress.cancelAt = c.pressedDuring;
+    PrintJobRequest request;
+    request.source = {0, 0, 64, 48};
+    request.documentName = "main.kvp";
+    const PrintOutcome outcome = Print(request);
+    EXPECT_TRUE(outcome.ok) << c.pressedDuring;
+    EXPECT_EQ(outcome.pages, c.pages) << c.pressedDuring;
+    std::vector<std::string> expected = c.tail;
+    expected.insert(expected.end(), ending.begin(), ending.end());
+    auto from = std::find(log.lines.begin(), log.lines.end(), "status " + std::string(c.pressedDuring));
+    ASSERT_NE(from, log.lines.end()) << c.pressedDuring;
+    EXPECT_EQ(std::vector<std::string>(from, log.lines.end()), expected) << c.pressedDuring;
   }
 }
 

@@ -11,6 +11,23 @@
 namespace kv {
 namespace {
 
+// One application for every test of the process.
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "main_frame_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication app(argc, argv);
+  return app;
+}
+
+// A stand-in for the desktop's handler that records each address.
+MainFrame::WebOpener Recorder(std::vector<QString>& opened) {
+  return [&opened](const QString& address) {
+    opened.push_back(address);
+    return true;
+  };
+}
+
 TEST(MainFrameAbout, ShowsTheReleaseBuildMemoryAndOurVersion) {
   const struct {
     const char* ours;
@@ -25,15 +42,9 @@ TEST(MainFrameAbout, ShowsTheReleaseBuildMemoryAndOurVersion) {
 }
 
 TEST(MainFrameAbout, WebSiteCommandsOpenTheirAddresses) {
-  int argc = 1;
-  char name[] = "main_frame_test";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
+  App();
   std::vector<QString> opened;
-  MainFrame frame("test", [&](const QString& address) {
-    opened.push_back(address);
-    return true;
-  });
+  MainFrame frame("test", Recorder(opened));
   // The three items of the web-site menu under Help, in order.
   QMenu* help = nullptr;
   for (QAction* a : frame.menuBar()->actions())
@@ -51,6 +62,62 @@ TEST(MainFrameAbout, WebSiteCommandsOpenTheirAddresses) {
   EXPECT_EQ(opened, expected);
   EXPECT_TRUE(frame.OpenWebPage(6236));
   EXPECT_EQ(opened.back(), "https://korvel-player.example.org/downloads/");
+}
+
+TEST(MainFrameCommands, EveryIdDoesWhatItNames) {
+  App();
+  std::vector<QString> opened;
+  MainFrame frame("test", Recorder(opened));
+  int raised = 0;
+  frame.SetStageRaiser([&] {
+    ++raised;
+    return true;
+  });
+  const struct {
+    uint32_t id;
+    const char* address;  // opened, or null for none
+    int raises;           // stage raises the command makes
+    bool known;
+  } cases[] = {
+      {33115, "https://korvel-player.example.org/support/", 0, true},
+      {33119, "https://korvel-player.example.org/news/", 0, true},
+      {33120, "https://korvel-player.example.org/downloads/", 0, true},
+      {32872, nullptr, 1, true},
+      // The frame is not the active window: it comes forward itself.
+      {32791, nullptr, 0, true},
+      {32955, nullptr, 0, true},
+      {33116, nullptr, 0, true},
+      {33117, nullptr, 0, true},
+      // Authoring commands the player does not offer.
+      {32775, nullptr, 0, false},
+  };
+  for (const auto& c : cases) {
+    opened.clear();
+    raised = 0;
+    EXPECT_EQ(frame.Command(c.id), c.known) << c.id;
+    EXPECT_EQ(opened.size(), c.address ? 1u : 0u) << c.id;
+    if (c.address && !opened.empty()) {
+      EXPECT_EQ(opened[0], c.address) << c.id;
+    }
+    EXPECT_EQ(raised, c.raises) << c.id;
+    EXPECT_EQ(frame.CurrentCommand(), 0u);
+  }
+  // Once the frame is the active window, 32791 brings the stage forward.
+  frame.show();
+  QApplication::setActiveWindow(&frame);
+  QApplication::processEvents();
+  ASSERT_TRUE(frame.isActiveWindow());
+  raised = 0;
+  EXPECT_TRUE(frame.Command(32791));
+  EXPECT_EQ(raised, 1);
+  // The id being dispatched is known while its command runs.
+  uint32_t seen = 0;
+  frame.SetStageRaiser([&] {
+    seen = frame.CurrentCommand();
+    return true;
+  });
+  frame.Command(32872);
+  EXPECT_EQ(seen, 32872u);
 }
 
 }  // namespace

@@ -26,7 +26,8 @@ def main():
         # The real clock: only then does the player open the speakers.
         r = subprocess.run([os.path.abspath(a.korvel), "--headless", "--until", "300", a.project], env=env,
                            cwd=os.path.dirname(a.project), capture_output=True, text=True, timeout=60)
-        lines = r.stderr.splitlines()
+        # Without a session bus the player also says once that remote control is off.
+        lines = [l for l in r.stderr.splitlines() if "remote control is off" not in l]
         if r.returncode != 0 or len(lines) != 1 or not lines[0].startswith("korvel: no sound output"):
             print(f"FAIL {name}: status {r.returncode}, standard error:\n{r.stderr}")
             failures += 1
