@@ -44,8 +44,10 @@ JsonTrace::~JsonTrace() {
   if (owned_ && out_) std::fclose(out_);
 }
 
-void JsonTrace::Write(const std::string& line) {
+void JsonTrace::Write(const std::string& line, bool last) {
   std::lock_guard lock(mutex_);
+  if (ended_) return;
+  ended_ = last;
   std::fwrite(line.data(), 1, line.size(), out_);
   std::fputc('\n', out_);
   std::fflush(out_);
@@ -176,7 +178,7 @@ void JsonTrace::End(int code, const std::vector<VariableView>& vars, const std::
   Json runtime = Json::object();
   for (const auto& v : rw) runtime[U(v.name)] = ValueOf(v);
   Json j{{"t", Now()}, {"ev", "end"}, {"code", code}, {"vars", list}, {"rw", runtime}};
-  Write(j.dump());
+  Write(j.dump(), true);
 }
 
 }  // namespace kv

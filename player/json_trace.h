@@ -50,7 +50,7 @@ class JsonTrace : public TraceSink {
   void End(int code, const std::vector<VariableView>& vars, const std::vector<VariableView>& rw) override;
 
  private:
-  void Write(const std::string& line);
+  void Write(const std::string& line, bool last = false);
   std::string Head(const char* ev);
 
   int64_t Now();
@@ -59,6 +59,9 @@ class JsonTrace : public TraceSink {
   FILE* out_;
   bool owned_;
   std::mutex mutex_;
+  // The end line closes the trace: what the teardown after it does (a movie
+  // stopped as its thread goes) is not part of the run.
+  bool ended_ = false;
 };
 
 // The type name a trace gives a variable type.

@@ -11,13 +11,15 @@
 namespace kv {
 namespace {
 
-// One application for every test of the process.
+// One application for every test of the process, never destroyed: torn down
+// by the exit handlers, Qt WebEngine's clean-up runs after the thread storage
+// it needs is gone and crashes the process after every test passed.
 QApplication& App() {
   static int argc = 1;
   static char name[] = "main_frame_test";
   static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
 
 // A stand-in for the desktop's handler that records each address.
