@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "media/dispatch_value.h"
+#include "platform/dispatch_value.h"
 
 namespace kv {
 

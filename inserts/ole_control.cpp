@@ -210,7 +210,7 @@ std::optional<DispatchValue> NumberOfText(const std::string& text) {
   double number = 0;
   const char* end = text.data() + text.size();
   const auto [at, ec] = std::from_chars(text.data(), end, number);
-  if (ec != std::errc() || at != end) return std::nullopt;
+  if (ec != std::errc() || at != end || !std::isfinite(number)) return std::nullopt;
   if (number == std::trunc(number) && std::abs(number) <= 2147483647.0) return DispatchValue(int32_t(number));
   return DispatchValue(number);
 }

@@ -72,13 +72,6 @@ std::optional<int32_t> MediaPlayerControl::MemberId(std::string_view name) {
   return std::nullopt;
 }
 
-std::optional<double> DispatchNumber(const DispatchValue& v) {
-  if (const auto* b = std::get_if<bool>(&v)) return *b ? 1.0 : 0.0;
-  if (const auto* i = std::get_if<int32_t>(&v)) return double(*i);
-  if (const auto* d = std::get_if<double>(&v)) return *d;
-  return std::nullopt;
-}
-
 MediaPlayerControl::MediaPlayerControl(MediaPlayerSite site) : site_(std::move(site)) {}
 
 // The movie's thread presents through the site: it ends before the site goes.

@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "media/dispatch_value.h"
+#include "platform/dispatch_value.h"
 #include "media/movie_playback.h"
 
 namespace kv {
