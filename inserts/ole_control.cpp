@@ -171,7 +171,7 @@ std::unique_ptr<StageSprite> COleCtl::MakeCompositedSprite(Stage& stage, const C
   const CompositedControlMaker* maker = FindCompositedControlMaker(control.type);
   if (!maker)
     throw KVRunException(sid::kFunctionNotImplemented, GetKindName() + " \"" + name + "\": the " +
-                                                           std::string(control.name) + " control is not in this player");
+                                                           std::string(control.name) + " control is not built in");
   CloseControl();
   const int w = std::max(1, rect.Width()), h = std::max(1, rect.Height());
   auto sprite = std::make_unique<StageSprite>(stage.compositor().Format());
@@ -181,7 +181,8 @@ std::unique_ptr<StageSprite> COleCtl::MakeCompositedSprite(Stage& stage, const C
                 static_cast<uint16_t>(stage.settings().exitKey));
   // The control sits one pixel inside its window, whose own face is black.
   sprite->Fill(ColorRef(0));
-  CompositedControlPlace place{*this, stage, std::max(1, w - 1), std::max(1, h - 1), [this, &stage] { RedrawOn(stage); }};
+  CompositedControlPlace place{*this, stage, std::max(1, w - 1), std::max(1, h - 1),
+                               [this, &stage] { RedrawOn(stage); }};
   std::shared_ptr<CompositedControl> made = (*maker)(place);
   {
     std::lock_guard lock(controlLock_);
