@@ -13,6 +13,7 @@
 #include "ext/basic_insert.h"
 #include "ext/orlan_builtins.h"
 #include "inserts/ole_control.h"
+#include "orlan/automation.h"
 #include "inserts/painted_sprite.h"
 #include "inserts/stage_host.h"
 #include "inserts/visible_insert.h"
@@ -159,12 +160,77 @@ void ChangeAlias(BuiltinCall& c) {
   if (o && o->HasContentAlias()) ChangeFileOf(c, o, c.args.GetString(2));
 }
 
-// Only an ActiveX control has an automation object to hand out; the others
-// answer Nothing.
+// The script's object for an ActiveX object's composited control: members
+// by name, each call reaching the control the object has at that moment.
+class ControlAutomation : public orlan::Automation {
+ public:
+  explicit ControlAutomation(std::weak_ptr<CInsert> object) : object_(std::move(object)) {}
+
+  void Invoke(const std::string& member, int kind, const orlan::Value* args, int nargs,
+              orlan::Value& result) override {
+    const std::shared_ptr<CInsert> object = object_.lock();
+    auto* ole = object ? As<COleCtl>(object.get()) : nullptr;
+    const std::shared_ptr<CompositedControl> control = ole ? ole->Composited() : nullptr;
+    if (!control) orlan::Raise(orlan::err::kObjectNotSet, "the control is not on the stage");
+    const std::optional<int32_t> id = COleCtl::MemberIdOf(*control, member);
+    if (!id) orlan::Raise(orlan::err::kNoSuchMember);
+    DispatchValue out;
+    DispatchStatus status;
+    if (kind == 2) {
+      status = control->Put(*id, ToDispatch(args[0]));
+    } else if (kind == 0) {
+      status = control->Get(*id, out);
+      // A method named without arguments where a value is read.
+      if (status == DispatchStatus::kUnknownMember) status = control->Call(*id, {});
+    } else {
+      std::vector<DispatchValue> values;
+      for (int i = 0; i < nargs; ++i) values.push_back(ToDispatch(args[i]));
+      status = control->Call(*id, values);
+      if (status == DispatchStatus::kUnknownMember && nargs == 0) status = control->Get(*id, out);
+    }
+    switch (status) {
+      case DispatchStatus::kOk: break;
+      case DispatchStatus::kUnknownMember: orlan::Raise(orlan::err::kNoSuchMember);
+      case DispatchStatus::kTypeMismatch: orlan::Raise(orlan::err::kTypeMismatch);
+      case DispatchStatus::kFailed: orlan::Raise(orlan::err::kInvalidCall, control->ErrorText());
+    }
+    result = FromDispatch(out);
+  }
+
+ private:
+  static DispatchValue ToDispatch(const orlan::Value& v) {
+    using orlan::Tag;
+    switch (v.tag) {
+      case Tag::Empty: return {};
+      case Tag::String: return orlan::StrOf(v);
+      case Tag::Boolean: return v.i != 0;
+      case Tag::Integer:
+      case Tag::Long: return v.i;
+      default: return orlan::ToDouble(v);
+    }
+  }
+  static orlan::Value FromDispatch(const DispatchValue& v) {
+    if (const auto* b = std::get_if<bool>(&v)) return orlan::Value::Bool(*b);
+    if (const auto* i = std::get_if<int32_t>(&v)) return orlan::Value::Lng(*i);
+    if (const auto* d = std::get_if<double>(&v)) return orlan::Value::Dbl(*d);
+    if (const auto* s = std::get_if<std::string>(&v)) return orlan::Value::Str(*s);
+    return {};
+  }
+
+  std::weak_ptr<CInsert> object_;
+};
+
+// An ActiveX object with a composited control hands out the control's
+// automation object; the others answer Nothing.
 void GetObject(BuiltinCall& c) {
   auto o = c.ObjectArg(1);
-  if (o && As<COleCtl>(o.get())) {
-    c.Fail("kvoGetObject needs the ActiveX controls");
+  auto* ole = o ? As<COleCtl>(o.get()) : nullptr;
+  if (ole && ole->Composited()) {
+    c.args.Slot(0) = orlan::NewAutomationObject(std::make_shared<ControlAutomation>(o));
+    return;
+  }
+  if (ole && !ole->WidgetType().empty()) {
+    c.Fail("kvoGetObject needs the dispatch object of the " + ole->WidgetType() + " control, which this player lacks");
     return;
   }
   c.args.SetObject(0, 0);

@@ -2,6 +2,7 @@
 
 #include "engine/kind_table.h"
 #include "inserts/register.h"
+#include "media/stage_media_site.h"
 #include "persist/archive.h"
 
 namespace kv {
@@ -19,6 +20,7 @@ void RegisterInsertClasses() {
   KV_UPPER_KINDS(KV_REGISTER)
   KV_UPPER_RECORDS(KV_REGISTER)
 #undef KV_REGISTER
+  RegisterMediaControls();
 }
 
 }  // namespace kv

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <mutex>
 
 namespace kv {
 
@@ -9,8 +11,19 @@ namespace {
 
 // One line per control the player provides.
 constexpr ControlClass kControls[] = {
-    {kWebBrowserClassId, "web browser", "web browser"},
+    {kWebBrowserClassId, "web browser", "web browser", ControlShow::kWidget},
+    {kMediaPlayerClassId, "media player", "media player", ControlShow::kComposited},
 };
+
+struct MakerTable {
+  std::mutex lock;
+  std::map<std::string, CompositedControlMaker, std::less<>> makers;
+};
+
+MakerTable& Makers() {
+  static MakerTable table;
+  return table;
+}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -49,6 +62,20 @@ std::optional<ClassId> ParseClassId(std::string_view text) {
   const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   for (int i = 0; i < 16; ++i) id[size_t(order[i])] = written[i];
   return id;
+}
+
+void SetCompositedControlMaker(std::string_view type, CompositedControlMaker maker) {
+  MakerTable& t = Makers();
+  std::lock_guard lock(t.lock);
+  t.makers[std::string(type)] = std::move(maker);
+}
+
+// Makers are set once, before any run: the answer outlives the lock.
+const CompositedControlMaker* FindCompositedControlMaker(std::string_view type) {
+  MakerTable& t = Makers();
+  std::lock_guard lock(t.lock);
+  const auto it = t.makers.find(type);
+  return it == t.makers.end() ? nullptr : &it->second;
 }
 
 bool IsNullClassId(const ClassId& id) {

@@ -1,10 +1,13 @@
 #include "inserts/ole_control.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <filesystem>
 
 #include "engine/events.h"
 #include "engine/play_context.h"
+#include "engine/run_error.h"
 #include "engine/runner.h"
 #include "engine/strings.h"
 #include "inserts/stage_host.h"
@@ -13,10 +16,15 @@
 #include "persist/project_session.h"
 #include "platform/launcher.h"
 #include "platform/text.h"
+#include "stage/compositor.h"
 
 namespace kv {
 
 KV_IMPLEMENT_CLASS(COleCtl, CVisibleInsert, 1)
+
+COleCtl::COleCtl() = default;
+// A composited control's thread draws into this object: it ends first.
+COleCtl::~COleCtl() { CloseControl(); }
 
 void COleCtl::Reset() {
   CVisibleInsert::Reset();
@@ -55,7 +63,7 @@ KV_FIELD_WALK_IO(COleCtl)
 
 std::string COleCtl::WidgetType() const {
   const ControlClass* c = FindControlClass(controlClsid);
-  return c ? std::string(c->widgetType) : std::string();
+  return c && c->show == ControlShow::kWidget ? std::string(c->type) : std::string();
 }
 
 void COleCtl::ListEvents(std::vector<uint32_t>& events) const {
@@ -117,6 +125,127 @@ void COleCtl::OnEnable(PlayContext& ctx) {
 void COleCtl::OnDisable(PlayContext& ctx) {
   CVisibleInsert::OnDisable(ctx);
   if (WidgetWindow* w = Widget()) w->SetProperty("enabled", "0");
+}
+
+void COleCtl::Hide(PlayContext& ctx) {
+  CWindowInsert::Hide(ctx);
+  CloseControl();
+}
+
+// The control plays on the run's clock, which goes with the run.
+void COleCtl::StageGone() {
+  CloseControl();
+  CWindowInsert::StageGone();
+}
+
+std::shared_ptr<CompositedControl> COleCtl::OwnControl() const {
+  std::lock_guard lock(controlLock_);
+  return control_;
+}
+
+std::shared_ptr<CompositedControl> COleCtl::Composited() const {
+  if (std::shared_ptr<CompositedControl> own = OwnControl()) return own;
+  // An object on a thread of its own is on the stage as its thread copy.
+  if (auto copy = clone.lock())
+    if (auto* other = As<COleCtl>(copy.get())) return other->OwnControl();
+  return nullptr;
+}
+
+void COleCtl::CloseControl() {
+  std::shared_ptr<CompositedControl> control;
+  {
+    std::lock_guard lock(controlLock_);
+    control = std::move(control_);
+  }
+  // Outside the stage lock's reach: the control's drawing gives up when asked.
+  control.reset();
+}
+
+std::unique_ptr<StageSprite> COleCtl::MakeSprite(Stage& stage) {
+  const ControlClass* c = IsNullClassId(controlClsid) ? nullptr : FindControlClass(controlClsid);
+  if (c && c->show == ControlShow::kComposited) return MakeCompositedSprite(stage, *c);
+  return CWindowInsert::MakeSprite(stage);
+}
+
+std::unique_ptr<StageSprite> COleCtl::MakeCompositedSprite(Stage& stage, const ControlClass& control) {
+  const CompositedControlMaker* maker = FindCompositedControlMaker(control.type);
+  if (!maker)
+    throw KVRunException(sid::kFunctionNotImplemented, GetKindName() + " \"" + name + "\": the " +
+                                                           std::string(control.name) + " control is not built in");
+  CloseControl();
+  const int w = std::max(1, rect.Width()), h = std::max(1, rect.Height());
+  auto sprite = std::make_unique<StageSprite>(stage.compositor().Format());
+  const Rect dest{rect.left, rect.top, rect.left + w, rect.top + h};
+  sprite->CreateSurface(dest, layer);
+  sprite->Setup(dest, {0, 0, w, h}, layer, transparent != 0, ColorRef(transparentColor), colorTolerance,
+                static_cast<uint16_t>(stage.settings().exitKey));
+  // The control sits one pixel inside its window, whose own face is black.
+  sprite->Fill(ColorRef(0));
+  CompositedControlPlace place{*this, stage, std::max(1, w - 1), std::max(1, h - 1),
+                               [this, &stage] { RedrawOn(stage); }};
+  std::shared_ptr<CompositedControl> made = (*maker)(place);
+  {
+    std::lock_guard lock(controlLock_);
+    control_ = made;
+  }
+  if (!auxText1.empty()) PutValue(stage.context(), *made);
+  return sprite;
+}
+
+std::optional<int32_t> COleCtl::MemberIdOf(const CompositedControl& control, const std::string& property) {
+  if (property.size() > 1 && property[0] == '#') {
+    int32_t id = 0;
+    const char* end = property.data() + property.size();
+    const auto [at, ec] = std::from_chars(property.data() + 1, end, id);
+    if (ec == std::errc() && at == end) return id;
+    return std::nullopt;
+  }
+  return control.MemberId(property);
+}
+
+namespace {
+
+// A text put into a property the control takes as a number becomes that
+// number, as a control's own conversion of a string would.
+std::optional<DispatchValue> NumberOfText(const std::string& text) {
+  double number = 0;
+  const char* end = text.data() + text.size();
+  const auto [at, ec] = std::from_chars(text.data(), end, number);
+  if (ec != std::errc() || at != end || !std::isfinite(number)) return std::nullopt;
+  if (number == std::trunc(number) && std::abs(number) <= 2147483647.0) return DispatchValue(int32_t(number));
+  return DispatchValue(number);
+}
+
+}  // namespace
+
+void COleCtl::PutValue(PlayContext& ctx, CompositedControl& control) {
+  if (auxText2.empty()) return;
+  Runner& r = ctx.runner;
+  const ControlClass* cls = FindControlClass(controlClsid);
+  const std::string what = "the " + std::string(cls ? cls->name : "ActiveX") + " control";
+  const std::optional<int32_t> id = MemberIdOf(control, auxText2);
+  const std::string text = r.ExpandNames(auxText1);
+  DispatchStatus status = DispatchStatus::kUnknownMember;
+  if (id) {
+    status = control.Put(*id, text);
+    if (status == DispatchStatus::kTypeMismatch)
+      if (const std::optional<DispatchValue> number = NumberOfText(text)) status = control.Put(*id, *number);
+  }
+  if (status == DispatchStatus::kOk) return;
+  uint32_t code = sid::kFunctionNotImplemented;
+  std::string detail;
+  if (status == DispatchStatus::kUnknownMember && id && auxText2[0] == '#') {
+    detail = what + " has no member of the dispatch id " + std::to_string(*id);
+  } else if (status == DispatchStatus::kUnknownMember) {
+    detail = what + " has no property \"" + auxText2 + "\"";
+  } else if (status == DispatchStatus::kTypeMismatch) {
+    detail = what + "'s property \"" + auxText2 + "\" does not take \"" + text + "\"";
+  } else {
+    code = sid::kUnableToOpenFile;
+    detail = control.ErrorText();
+  }
+  if (r.playerRunning) r.ReportRunError(this, code, detail);
+  r.variables().SetLastError(2);
 }
 
 bool COleCtl::MayMakeWidget(PlayContext& ctx) {
@@ -194,6 +323,10 @@ void COleCtl::PutValue(PlayContext& ctx, WidgetWindow& widget) {
 
 void COleCtl::ChangeValue(PlayContext& ctx, const std::string& value) {
   auxText1 = value;
+  if (std::shared_ptr<CompositedControl> control = Composited()) {
+    PutValue(ctx, *control);
+    return;
+  }
   if (WidgetWindow* w = Widget()) {
     PutValue(ctx, *w);
     Invalidate(ctx);

@@ -5,10 +5,13 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "engine/kinds.h"
+#include "inserts/control_registry.h"
 #include "inserts/window_insert.h"
 
 namespace kv {
@@ -30,13 +33,17 @@ struct OleControlFields {
   std::vector<uint8_t> persistedState;
 };
 
-// Shown by the native widget of the control its class id names in the
-// player's registry (inserts/control_registry.h). The control's server
-// module (`controlFile`, `autoRegister`) is kept, stored and reported, never
-// loaded or registered.
+// Shown by the control its class id names in the player's registry
+// (inserts/control_registry.h): a native widget, or a composited control
+// drawn into the object's sprite. The control's server module
+// (`controlFile`, `autoRegister`) is kept, stored and reported, never loaded
+// or registered.
 class COleCtl : public CWindowInsert, public OleControlFields {
   KV_DECLARE_CLASS(COleCtl)
  public:
+  COleCtl();
+  ~COleCtl() override;
+
   // The kind the object was created as (1008 "ActiveX" or 1031 "ActiveX
   // Control" in the editor); not stored.
   int kindId = kind::kInsertFolder;
@@ -62,6 +69,17 @@ class COleCtl : public CWindowInsert, public OleControlFields {
   void OnEnable(PlayContext& ctx) override;
   void OnDisable(PlayContext& ctx) override;
   bool WantsOwnThread(PlayContext& ctx) const override;
+  // A composited control ends with the object's time on the stage.
+  void Hide(PlayContext& ctx) override;
+  void StageGone() override;
+
+  // The composited control while the object (or its thread copy) is on the
+  // stage; null for a widget control or none. Held by the caller for the
+  // length of a call.
+  std::shared_ptr<CompositedControl> Composited() const;
+  // The dispatch id a property name given to a composited control means: a
+  // member name of the control, or "#" and the id in decimal.
+  static std::optional<int32_t> MemberIdOf(const CompositedControl& control, const std::string& property);
 
   // The value-change operation: `auxText1` := value; with a control on the
   // stage and a property named in `auxText2`, the control's property is set
@@ -81,11 +99,19 @@ class COleCtl : public CWindowInsert, public OleControlFields {
   static std::string PutPropertyName(const std::string& controlProperty) { return "put:" + controlProperty; }
 
  protected:
+  std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;
   bool MayMakeWidget(PlayContext& ctx) override;
   void ConfigureWidget(PlayContext& ctx, WidgetWindow& widget) override;
 
  private:
+  std::unique_ptr<StageSprite> MakeCompositedSprite(Stage& stage, const ControlClass& control);
   void PutValue(PlayContext& ctx, WidgetWindow& widget);
+  void PutValue(PlayContext& ctx, CompositedControl& control);
+  void CloseControl();
+  std::shared_ptr<CompositedControl> OwnControl() const;
+
+  mutable std::mutex controlLock_;  // guards the pointer, not the control
+  std::shared_ptr<CompositedControl> control_;
 };
 
 }  // namespace kv

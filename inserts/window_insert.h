@@ -49,7 +49,7 @@ class CWindowInsert : public CVisibleInsert {
  protected:
   // Makes the window sprite with its widget; raises when the player has no
   // factory or the factory cannot make the widget type.
-  std::unique_ptr<StageSprite> MakeSprite(Stage& stage) final;
+  std::unique_ptr<StageSprite> MakeSprite(Stage& stage) override;
   // Whether there is a widget to make at all; a kind that answers false has
   // reported why (or has nothing to show), and the object stays without sprite.
   virtual bool MayMakeWidget(PlayContext& /*ctx*/) { return true; }

@@ -1,6 +1,7 @@
 #include "media/media_player_control.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <new>
 #include <set>
@@ -34,12 +35,40 @@ int64_t SecondsToMs(double seconds) {
   return static_cast<int64_t>(std::llround(std::min(seconds, 1e9) * 1000.0));
 }
 
+struct Member {
+  std::string_view name;
+  int32_t id;
+};
+
+// Our names for the members hosts reach by name; the kept settings have none.
+constexpr Member kMembers[] = {
+    {"Volume", id::kVolume},
+    {"Duration", id::kDuration},
+    {"FileName", id::kFileName},
+    {"AutoStart", id::kAutoStart},
+    {"PlayState", id::kPlayState},
+    {"HasMedia", id::kHasMedia},
+    {"Play", id::kPlay},
+    {"Pause", id::kPause},
+    {"Resume", id::kResume},
+    {"Stop", id::kStop},
+    {"Open", id::kOpen},
+    {"SelectionStart", id::kSelectionStart},
+    {"SelectionEnd", id::kSelectionEnd},
+    {"Position", id::kPosition},
+};
+
+bool SameNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
 }  // namespace
 
-std::optional<double> DispatchNumber(const DispatchValue& v) {
-  if (const auto* b = std::get_if<bool>(&v)) return *b ? 1.0 : 0.0;
-  if (const auto* i = std::get_if<int32_t>(&v)) return double(*i);
-  if (const auto* d = std::get_if<double>(&v)) return *d;
+std::optional<int32_t> MediaPlayerControl::MemberId(std::string_view name) {
+  for (const Member& m : kMembers)
+    if (SameNoCase(m.name, name)) return m.id;
   return std::nullopt;
 }
 

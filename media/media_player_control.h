@@ -16,21 +16,12 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <variant>
+#include <string_view>
 
+#include "platform/dispatch_value.h"
 #include "media/movie_playback.h"
 
 namespace kv {
-
-// A value through the dispatch interface.
-using DispatchValue = std::variant<std::monostate, bool, int32_t, double, std::string>;
-
-enum class DispatchStatus {
-  kOk,
-  kUnknownMember,  // the control has no such id
-  kTypeMismatch,   // the value is not of a type the id takes
-  kFailed,         // the operation failed; ErrorText() says why
-};
 
 namespace mplayer_dispid {
 inline constexpr int32_t kVolume = 19;          // put: hundredths of a decibel, -10000..0
@@ -84,6 +75,10 @@ class MediaPlayerControl {
   DispatchStatus Get(int32_t id, DispatchValue& out);
   DispatchStatus Call(int32_t id, std::span<const DispatchValue> args = {});
 
+  // The dispatch id of a property or method by the name scripts and hosts
+  // use for it (any case); nothing for a name the control does not know.
+  static std::optional<int32_t> MemberId(std::string_view name);
+
   // Why the last open or play failed; empty after a success.
   std::string ErrorText() const;
   MediaPlayState PlayState() const;
@@ -106,8 +101,5 @@ class MediaPlayerControl {
   std::atomic<uint64_t> playSerial_{0};  // an end heard from an older play is ignored
   std::map<int32_t, DispatchValue> stored_;  // display and behaviour settings, kept
 };
-
-// The value as a number or flag; nullopt for a string or nothing.
-std::optional<double> DispatchNumber(const DispatchValue& v);
 
 }  // namespace kv

@@ -1,8 +1,6 @@
 #include "media/mplayer.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "engine/events.h"
 #include "engine/play_context.h"
@@ -10,8 +8,8 @@
 #include "engine/variables.h"
 #include "inserts/stage_host.h"
 #include "media/avi.h"
-#include "media/engine_movie_clock.h"
 #include "media/media_context.h"
+#include "media/stage_media_site.h"
 #include "persist/field_walk.h"
 #include "persist/project_session.h"
 #include "stage/compositor.h"
@@ -82,8 +80,6 @@ class SoundOnlySprite : public StageSprite {
   bool PaintsEveryPixel() const override { return false; }
 };
 
-MoviePixels PixelsOf(PixelFormat f) { return f == PixelFormat::kXrgb32 ? MoviePixels::kXrgb32 : MoviePixels::kRgb565; }
-
 bool IsTrue(const DispatchValue& v) {
   const std::optional<double> n = DispatchNumber(v);
   return n && *n != 0;
@@ -118,48 +114,12 @@ std::unique_ptr<StageSprite> CMPlayer::MakeSprite(Stage& stage) {
   // The control sits one pixel inside its window, whose own face is black.
   sprite->Fill(ColorRef(0));
 
-  MediaContext* media = runner.Context().media;
-  MediaPlayerSite site;
-  site.makeClock = [&runner] { return std::make_unique<EngineMovieClock>(runner.clock()); };
-  site.audio = media ? media->MovieAudio() : MovieAudioOut{};
-  site.resolve = [&runner](const std::string& name) -> std::optional<std::filesystem::path> {
-    auto resolved = runner.Session().locator().RetrieveResource(name);
-    auto host = resolved ? runner.Session().HostPath(*resolved) : std::nullopt;
-    if (!host) return std::nullopt;
-    return std::filesystem::path(*host);
-  };
-  site.width = std::max(1, w - 1);
-  site.height = std::max(1, h - 1);
-  site.pixels = PixelsOf(format);
-  site.showPicture = !hideControl;
-  site.present = [this, &stage](const MoviePicture& p, int64_t, const std::function<bool()>& giveUp) {
-    // The stage lock comes first; whoever stops the control may hold it.
-    std::unique_lock lock(StageLock(), std::defer_lock);
-    while (!lock.try_lock()) {
-      if (giveUp()) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    StageSprite* s = GetSprite();
-    if (!s) return true;
-    CopyMoviePicture(*s, p);
-    if (s->onStage) RedrawOn(stage);
-    return true;
-  };
-  const std::string object = name;
-  site.notify = [this, media, object](const char* op, int64_t frame) {
-    if (media) media->TraceMovie(object, op, frame);
-    // The run loop looks at the play state again at once.
-    WakeThread();
-  };
-  site.track = [media](MoviePlayback& playback, bool opened) {
-    if (!media) return;
-    if (opened)
-      media->AddMovie(playback);
-    else
-      media->RemoveMovie(playback);
-  };
+  MediaPlayerSite site = StageMediaSite(
+      *this, stage, std::max(1, w - 1), std::max(1, h - 1), !hideControl, [this, &stage] { RedrawOn(stage); },
+      // The run loop looks at the play state again at once.
+      [this] { WakeThread(); });
   control_ = std::make_unique<MediaPlayerControl>(std::move(site));
-  controlMedia_ = media;
+  controlMedia_ = runner.Context().media;
   openedFile_ = file;
   failed_ = false;
   Configure(runner);

@@ -65,13 +65,7 @@ void Add(CollectionObj& c, const Value* args, int nargs) {
 Value NewCollection() {
   auto c = std::make_unique<CollectionObj>();
   c->library = kOwnObjectLibrary;
-  uint32_t h = nextHandle.fetch_add(1);
-  if (h == 0) h = nextHandle.fetch_add(1);
-  c->handle.store(h);
-  Value r;
-  r.tag = Tag::Object;
-  r.h = c.release();
-  return r;
+  return WrapOwnObject(std::move(c), nextHandle);
 }
 
 const Value& CollectionItem(const CollectionObj& c, const Value& index) { return c.items[Existing(c, index)]; }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "orlan/automation.h"
 #include "orlan/collection.h"
 #include "orlan/engine_internal.h"
 #include "platform/text.h"
@@ -260,6 +261,24 @@ void Thread::CallMember(Value* base, const std::string& name, int nargs, int kin
       throw;
     }
     for (int k = 1; k <= nargs; ++k) base[k].Clear();
+    return;
+  }
+  if (AutomationObj* a = AutomationOf(obj)) {
+    // The target may be reached from several threads; this call holds it.
+    const std::shared_ptr<Automation> target = a->target;
+    try {
+      std::vector<Value> args;
+      args.reserve(size_t(nargs));
+      for (int k = 1; k <= nargs; ++k) args.emplace_back(Deref(base[k]));
+      Value result;
+      target->Invoke(name, kind, args.data(), nargs, result);
+      base[0] = kind == 3 ? Value() : std::move(result);
+    } catch (...) {
+      for (int k = 1; k <= nargs; ++k) base[k].Clear();
+      throw;
+    }
+    for (int k = 1; k <= nargs; ++k) base[k].Clear();
+    CheckPending();
     return;
   }
   const auto& libs = engine_.libraries();

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "orlan/automation.h"
 #include "orlan/collection.h"
 #include "platform/text.h"
 
@@ -21,6 +22,8 @@ void ReleaseHeap(HeapObj* h) {
     case Tag::Record: std::unique_ptr<RecordObj>(static_cast<RecordObj*>(h)).reset(); break;
     case Tag::Object:
       if (static_cast<ObjectObj*>(h)->library == kOwnObjectLibrary) std::unique_ptr<CollectionObj>(static_cast<CollectionObj*>(h)).reset();
+      else if (static_cast<ObjectObj*>(h)->library == kAutomationLibrary)
+        std::unique_ptr<AutomationObj>(static_cast<AutomationObj*>(h)).reset();
       else {
         std::unique_ptr<ObjectObj> box(static_cast<ObjectObj*>(h));
         if (box->owner) box->owner->Released(*box);
@@ -29,6 +32,16 @@ void ReleaseHeap(HeapObj* h) {
     case Tag::RefBox: std::unique_ptr<RefBoxObj>(static_cast<RefBoxObj*>(h)).reset(); break;
     default: break;
   }
+}
+
+Value WrapOwnObject(std::unique_ptr<ObjectObj> made, std::atomic<uint32_t>& handles) {
+  uint32_t h = handles.fetch_add(1);
+  if (h == 0) h = handles.fetch_add(1);
+  made->handle.store(h);
+  Value r;
+  r.tag = Tag::Object;
+  r.h = made.release();
+  return r;
 }
 
 RefBoxObj::~RefBoxObj() {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <bit>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -233,6 +234,10 @@ struct ScriptError {
   int number;
   std::string description;
 };
+
+// A VM-made object (a collection, an automation object) as a value: it
+// takes the next of `handles` (never 0, which is Nothing).
+Value WrapOwnObject(std::unique_ptr<ObjectObj> made, std::atomic<uint32_t>& handles);
 
 [[noreturn]] void Raise(int number);
 [[noreturn]] void Raise(int number, std::string description);

@@ -3,8 +3,11 @@
 // Data3 reversed (little-endian numbers), Data4 in order.
 #include "inserts/control_registry.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
+#include "inserts/ole_control.h"
 #include "platform/launcher.h"
 
 namespace kv {
@@ -46,17 +49,73 @@ TEST(ClassIds, ParseRefusesWhatIsNoClassId) {
     EXPECT_FALSE(ParseClassId(text)) << text;
 }
 
-TEST(ControlRegistry, ProvidesTheWebBrowserOnly) {
-  const ControlClass* web = FindControlClass(kClassIds[0].bytes);
-  ASSERT_NE(web, nullptr);
-  EXPECT_EQ(web->widgetType, "web browser");
-  // One byte off is another class.
-  ClassId near = kClassIds[0].bytes;
-  near[15] ^= 1;
-  EXPECT_EQ(FindControlClass(near), nullptr);
+struct ControlCase {
+  ClassId bytes;
+  const char* name;
+  const char* type;
+  ControlShow show;
+};
+
+// The class ids as their stored bytes, written out by hand.
+const ControlCase kControls[] = {
+    {{0x61, 0xF9, 0x56, 0x88, 0x0A, 0x34, 0xD0, 0x11, 0xA9, 0x6B, 0x00, 0xC0, 0x4F, 0xD7, 0x05, 0xA2},
+     "web browser", "web browser", ControlShow::kWidget},
+    {{0x12, 0xF3, 0xD6, 0x22, 0xF6, 0xB0, 0xD0, 0x11, 0x94, 0xAB, 0x00, 0x80, 0xC7, 0x4C, 0x7E, 0x95},
+     "media player", "media player", ControlShow::kComposited},
+};
+
+TEST(ControlRegistry, ProvidesTheWebBrowserAndTheMediaPlayer) {
+  for (const ControlCase& c : kControls) {
+    const ControlClass* found = FindControlClass(c.bytes);
+    ASSERT_NE(found, nullptr) << c.name;
+    EXPECT_EQ(found->name, c.name);
+    EXPECT_EQ(found->type, c.type);
+    EXPECT_EQ(found->show, c.show) << c.name;
+    EXPECT_EQ(found->classId, FormatClassId(c.bytes));
+    // One byte off, at either end, is another class.
+    for (size_t at : {size_t(0), size_t(15)}) {
+      ClassId near = c.bytes;
+      near[at] ^= 1;
+      EXPECT_EQ(FindControlClass(near), nullptr) << c.name << " byte " << at;
+    }
+  }
   EXPECT_EQ(FindControlClass(ClassId{}), nullptr);
   EXPECT_TRUE(IsNullClassId(ClassId{}));
-  EXPECT_FALSE(IsNullClassId(near));
+  EXPECT_FALSE(IsNullClassId(kControls[0].bytes));
+}
+
+// A data word read the other way round names no control.
+TEST(ControlRegistry, DataWordsAreLittleEndian) {
+  ClassId swapped = kControls[1].bytes;
+  std::reverse(swapped.begin(), swapped.begin() + 4);
+  EXPECT_EQ(FindControlClass(swapped), nullptr);
+}
+
+// A control that knows one member name.
+class OneNameControl : public CompositedControl {
+ public:
+  std::optional<int32_t> MemberId(std::string_view name) const override {
+    return name == "Volume" ? std::optional<int32_t>(19) : std::nullopt;
+  }
+  DispatchStatus Put(int32_t, const DispatchValue&) override { return DispatchStatus::kUnknownMember; }
+  DispatchStatus Get(int32_t, DispatchValue&) override { return DispatchStatus::kUnknownMember; }
+  DispatchStatus Call(int32_t, std::span<const DispatchValue>) override { return DispatchStatus::kUnknownMember; }
+  std::string ErrorText() const override { return {}; }
+};
+
+// A property is named by the control's member name or by "#" and a decimal
+// dispatch id; anything else names nothing.
+TEST(ControlRegistry, PropertyNamesAndDispatchIds) {
+  const struct {
+    const char* property;
+    std::optional<int32_t> id;
+  } cases[] = {
+      {"Volume", 19},     {"#1026", 1026}, {"#-500", -500}, {"#0", 0},        {"Brightness", std::nullopt},
+      {"#", std::nullopt}, {"#12x", std::nullopt}, {"# 12", std::nullopt}, {"#99999999999", std::nullopt},
+      {"1026", std::nullopt},
+  };
+  const OneNameControl control;
+  for (const auto& c : cases) EXPECT_EQ(COleCtl::MemberIdOf(control, c.property), c.id) << c.property;
 }
 
 struct FileAddressCase {

@@ -188,6 +188,11 @@ TEST_F(MediaPlayerControlTest, DispatchRefusesUnknownIdsAndWrongTypes) {
   EXPECT_EQ(control->Put(id::kFileName, int32_t(3)), DispatchStatus::kTypeMismatch);
   EXPECT_EQ(control->Put(id::kVolume, std::string("loud")), DispatchStatus::kTypeMismatch);
   EXPECT_EQ(control->Call(id::kOpen), DispatchStatus::kTypeMismatch);
+  // A number that is none cannot become a level or a time.
+  for (int32_t dispid : {id::kVolume, id::kSelectionStart, id::kAutoStart, int32_t(1032)})
+    for (double bad : {std::nan(""), HUGE_VAL, -HUGE_VAL})
+      EXPECT_EQ(control->Put(dispid, bad), DispatchStatus::kTypeMismatch) << dispid << " " << bad;
+  EXPECT_EQ(Number(id::kVolume), kVolumeFull);
   // Display settings are kept and read back.
   EXPECT_EQ(control->Put(1032, int32_t(3)), DispatchStatus::kOk);
   EXPECT_EQ(Number(1032), 3);
