@@ -1,0 +1,156 @@
+#!/usr/bin/env python3
+"""A full-screen stage changing the display's mode (--allow-mode-change)
+under Xvfb, whose 1024x768 screen is also offered 640x480 and 800x600.
+
+Each case checks the mode korvel switches to, that the screen then shows the
+stage 1:1 (the headless frame centred on black), and that the screen is
+1024x768 again once korvel has ended: normally, by a script error, by
+SIGTERM, SIGINT and SIGSEGV. Without a larger mode on offer nothing changes and the stage is
+scaled as without the option.
+"""
+import argparse
+import glob
+import os
+import resource
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from window_test import report, wait_for, x_display, x_tool  # noqa: E402
+
+from PIL import Image
+
+SCREEN = "1024x768"
+
+
+def shown(randr, env):
+    """The output's mode and the screen's size, as "mode WxH screen WxH"."""
+    return x_tool([randr, "show"], env).decode().strip()
+
+
+def root_shot(env, path):
+    xwd = x_tool(["xwd", "-root", "-silent"], env)
+    subprocess.run(["convert", "xwd:-", path], input=xwd, check=True)
+    return Image.open(path).convert("RGB")
+
+
+def centred(frame, w, h):
+    want = Image.new("RGB", (w, h))
+    want.paste(frame, ((w - frame.width) // 2, (h - frame.height) // 2))
+    return want
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--korvel", required=True)
+    ap.add_argument("--randr", required=True)
+    ap.add_argument("--scene", required=True)
+    ap.add_argument("--work", required=True)
+    a = ap.parse_args()
+    for tool in ("Xvfb", "xwd", "convert"):
+        if not shutil.which(tool):
+            raise SystemExit("FAIL: %s is missing (scripts/install-deps.sh installs it)" % tool)
+    shutil.rmtree(a.work, ignore_errors=True)
+    os.makedirs(a.work)
+
+    # The stage's headless frame once its pictures show.
+    frames = os.path.join(a.work, "headless")
+    subprocess.run([a.korvel, "--headless", "--virtual-clock", "--until-idle", "--render", frames, "forever.kvp"],
+                   cwd=a.scene, check=True, capture_output=True)
+    stage = Image.open(sorted(glob.glob(os.path.join(frames, "frame-*.png")))[-1]).convert("RGB")
+
+    problems = []
+    # project, extra arguments, modes offered, the mode while it plays, the
+    # frame expected on the screen (None: not compared), the signal that ends
+    # it (None: it ends by itself), its status.
+    cases = [
+        ("forever.kvp", [], ["640x480", "800x600"], "640x480", stage, signal.SIGTERM, -signal.SIGTERM),
+        ("main.kvp", [], ["640x480", "800x600"], "640x480", stage, None, 0),
+        ("error.kvp", ["--answers", "no"], ["800x600", "640x480"], "800x600", None, None, 3),
+        ("forever.kvp", [], ["800x600", "640x480"], "640x480", None, signal.SIGINT, -signal.SIGINT),
+        ("forever.kvp", [], ["640x480"], "640x480", None, signal.SIGSEGV, -signal.SIGSEGV),
+        ("forever.kvp", [], [], None, None, signal.SIGTERM, -signal.SIGTERM),
+    ]
+    original = "mode %s screen %s" % (SCREEN, SCREEN)
+    for case in cases:
+        project, extra, offered, mode, frame, ending, status = case
+        what = "%s with %s offered" % (project, ", ".join(offered) or "no other mode")
+        with x_display(SCREEN) as env:
+            holder = None
+            if offered:
+                holder = subprocess.Popen([a.randr, "hold"] + offered, env=env, stdin=subprocess.PIPE,
+                                          stdout=subprocess.PIPE)
+                if holder.stdout.readline().strip() != b"ready":
+                    raise SystemExit("FAIL: randr_modes could not add %s" % offered)
+            err_path = os.path.join(a.work, "stderr-%d.txt" % cases.index(case))
+            with open(err_path, "wb") as err:
+                # The crash signal leaves no core file in the scene's folder.
+                run = subprocess.Popen([a.korvel, "--allow-mode-change"] + extra + [project], cwd=a.scene, env=env,
+                                       stdout=subprocess.DEVNULL, stderr=err,
+                                       preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, (0, 0)))
+            try:
+                if mode:
+                    want = "mode %s screen %s" % (mode, mode)
+                    try:
+                        wait_for(lambda: shown(a.randr, env) == want, 60, "%s: %s" % (what, want), run)
+                    except SystemExit as e:
+                        problems.append("%s (shows %s)" % (e, shown(a.randr, env)))
+                        continue
+                    if frame is not None:
+                        w, h = (int(v) for v in mode.split("x"))
+                        expected = centred(frame, w, h)
+                        path = os.path.join(a.work, "screen-%s.png" % project)
+                        try:
+                            wait_for(lambda: list(root_shot(env, path).getdata()) == list(expected.getdata()), 30,
+                                     "%s: the stage 1:1 on the %s screen" % (what, mode), run)
+                        except SystemExit as e:
+                            problems.append(str(e))
+                else:
+                    # Scaled as without the option: the stage window fills the screen.
+                    path = os.path.join(a.work, "screen-unchanged.png")
+                    sw, sh = (int(v) for v in SCREEN.split("x"))
+                    f = min(sw / stage.width, sh / stage.height)
+                    sx, sy = (sw - int(stage.width * f)) // 2, (sh - int(stage.height * f)) // 2
+                    corner = stage.getpixel((0, 0))
+
+                    def scaled():
+                        shot = root_shot(env, path)
+                        return shot.getpixel((sx + 1, sy + 1)) == corner and shot.getpixel((0, 0)) == (0, 0, 0)
+
+                    try:
+                        wait_for(scaled, 60, "%s: the stage scaled to the screen" % what, run)
+                    except SystemExit as e:
+                        problems.append(str(e))
+                    if shown(a.randr, env) != original:
+                        problems.append("%s: the display changed to %s" % (what, shown(a.randr, env)))
+                if ending is not None:
+                    run.send_signal(ending)
+                try:
+                    code = run.wait(timeout=60)
+                except subprocess.TimeoutExpired:
+                    problems.append("%s: korvel did not end" % what)
+                    continue
+                if code != status:
+                    problems.append("%s: ended with %d, not %d" % (what, code, status))
+                after = shown(a.randr, env)
+                if after != original:
+                    problems.append("%s: after the run the display shows %s" % (what, after))
+                with open(err_path, encoding="utf-8", errors="replace") as f:
+                    said = f.read()
+                if "allow-mode-change" in said:
+                    problems.append("%s: korvel said: %s" % (what, said.strip()))
+            finally:
+                if run.poll() is None:
+                    run.kill()
+                    run.wait()
+                if holder:
+                    holder.stdin.close()
+                    holder.wait()
+    return report(problems, "the mode changed for the stage and came back after every ending")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
