@@ -5,8 +5,9 @@ under Xvfb, whose 1024x768 screen is also offered 640x480 and 800x600.
 Each case checks the mode korvel switches to, that the screen then shows the
 stage 1:1 (the headless frame centred on black), and that the screen is
 1024x768 again once korvel has ended: normally, by a script error, by
-SIGTERM, SIGINT and SIGSEGV. Without a larger mode on offer nothing changes and the stage is
-scaled as without the option.
+SIGTERM, SIGINT and SIGSEGV. When the screen's own mode is the one for the
+stage, or no mode holds it, nothing changes and the stage is scaled as
+without the option.
 """
 import argparse
 import glob
@@ -63,22 +64,28 @@ def main():
     stage = Image.open(sorted(glob.glob(os.path.join(frames, "frame-*.png")))[-1]).convert("RGB")
 
     problems = []
-    # project, extra arguments, modes offered, the mode while it plays, the
-    # frame expected on the screen (None: not compared), the signal that ends
-    # it (None: it ends by itself), its status.
+    # project, extra arguments, the screen, modes offered, the mode while it
+    # plays (None: unchanged), the frame expected on the screen (None: not
+    # compared), the signal that ends it (None: it ends by itself), its
+    # status, what it says of the option.
     cases = [
-        ("forever.kvp", [], ["640x480", "800x600"], "640x480", stage, signal.SIGTERM, -signal.SIGTERM),
-        ("main.kvp", [], ["640x480", "800x600"], "640x480", stage, None, 0),
-        ("error.kvp", ["--answers", "no"], ["800x600", "640x480"], "800x600", None, None, 3),
-        ("forever.kvp", [], ["800x600", "640x480"], "640x480", None, signal.SIGINT, -signal.SIGINT),
-        ("forever.kvp", [], ["640x480"], "640x480", None, signal.SIGSEGV, -signal.SIGSEGV),
-        ("forever.kvp", [], [], None, None, signal.SIGTERM, -signal.SIGTERM),
+        ("forever.kvp", [], SCREEN, ["640x480", "800x600"], "640x480", stage, signal.SIGTERM, -signal.SIGTERM, None),
+        ("main.kvp", [], SCREEN, ["640x480", "800x600"], "640x480", stage, None, 0, None),
+        ("error.kvp", ["--answers", "no"], SCREEN, ["800x600", "640x480"], "800x600", None, None, 3, None),
+        ("forever.kvp", [], SCREEN, ["800x600", "640x480"], "640x480", None, signal.SIGINT, -signal.SIGINT, None),
+        ("forever.kvp", [], SCREEN, ["640x480"], "640x480", None, signal.SIGSEGV, -signal.SIGSEGV, None),
+        # The screen's own mode holds the stage: nothing changes, nothing is said.
+        ("forever.kvp", [], SCREEN, [], None, None, signal.SIGTERM, -signal.SIGTERM, None),
+        # No mode holds a 700x500 stage: said once, and scaled.
+        ("error.kvp", ["--answers", "no"], "640x480", ["320x240"], None, None, None, 3,
+         "korvel: --allow-mode-change: the display offers no mode as large as the stage; "
+         "the stage is scaled to the screen instead\n"),
     ]
-    original = "mode %s screen %s" % (SCREEN, SCREEN)
     for case in cases:
-        project, extra, offered, mode, frame, ending, status = case
-        what = "%s with %s offered" % (project, ", ".join(offered) or "no other mode")
-        with x_display(SCREEN) as env:
+        project, extra, screen, offered, mode, frame, ending, status, says = case
+        what = "%s on %s with %s offered" % (project, screen, ", ".join(offered) or "no other mode")
+        original = "mode %s screen %s" % (screen, screen)
+        with x_display(screen) as env:
             holder = None
             if offered:
                 holder = subprocess.Popen([a.randr, "hold"] + offered, env=env, stdin=subprocess.PIPE,
@@ -111,14 +118,14 @@ def main():
                 else:
                     # Scaled as without the option: the stage window fills the screen.
                     path = os.path.join(a.work, "screen-unchanged.png")
-                    sw, sh = (int(v) for v in SCREEN.split("x"))
+                    sw, sh = (int(v) for v in screen.split("x"))
                     f = min(sw / stage.width, sh / stage.height)
                     sx, sy = (sw - int(stage.width * f)) // 2, (sh - int(stage.height * f)) // 2
-                    corner = stage.getpixel((0, 0))
+                    corner = (0x20, 0x30, 0x40)  # the stage's colour, off its pictures
 
                     def scaled():
                         shot = root_shot(env, path)
-                        return shot.getpixel((sx + 1, sy + 1)) == corner and shot.getpixel((0, 0)) == (0, 0, 0)
+                        return shot.getpixel((sw // 2, sh // 2)) == corner and shot.getpixel((0, 0)) == (0, 0, 0)
 
                     try:
                         wait_for(scaled, 60, "%s: the stage scaled to the screen" % what, run)
@@ -140,8 +147,9 @@ def main():
                     problems.append("%s: after the run the display shows %s" % (what, after))
                 with open(err_path, encoding="utf-8", errors="replace") as f:
                     said = f.read()
-                if "allow-mode-change" in said:
-                    problems.append("%s: korvel said: %s" % (what, said.strip()))
+                told = "".join(l + "\n" for l in said.splitlines() if "allow-mode-change" in l)
+                if told != (says or ""):
+                    problems.append("%s: korvel said %r" % (what, told))
             finally:
                 if run.poll() is None:
                     run.kill()
