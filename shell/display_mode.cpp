@@ -2,12 +2,17 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
+#include <cerrno>
 #include <cstdlib>
+#include <string>
 
 namespace kv {
 
@@ -41,6 +46,9 @@ struct DisplayModeSwitch::State {
   bool resized = false;
   int screenWidth = 0, screenHeight = 0, screenMmWidth = 0, screenMmHeight = 0;
   std::atomic<bool> changed{false};
+  // The keeper's pipe (-1 without a keeper) and process.
+  int keeper = -1;
+  pid_t keeperPid = -1;
 };
 
 namespace {
@@ -85,6 +93,43 @@ void PutBack(DisplayModeSwitch::State* s) {
   }
   XSync(s->display, False);
   XSetErrorHandler(before);
+  // The keeper is told the mode is back; write() is safe in a signal handler.
+  if (s->keeper >= 0) {
+    const char done = 'd';
+    [[maybe_unused]] ssize_t n = ::write(s->keeper, &done, 1);
+  }
+}
+
+// Starts the keeper: korvel again, given the mode to put back and the read
+// end of a pipe whose write end only this process holds (close-on-exec, so
+// programs the run starts do not hold it open).
+void StartKeeper(DisplayModeSwitch::State* s) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return;
+  std::vector<std::string> args = {"/proc/self/exe", kModeKeeperSwitch,
+                                   std::to_string(s->crtc), std::to_string(s->originalMode),
+                                   std::to_string(s->x), std::to_string(s->y), std::to_string(s->rotation),
+                                   std::to_string(s->resized), std::to_string(s->screenWidth),
+                                   std::to_string(s->screenHeight), std::to_string(s->screenMmWidth),
+                                   std::to_string(s->screenMmHeight)};
+  for (RROutput o : s->outputs) args.push_back(std::to_string(o));
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls until exec: the player has threads.
+    ::dup2(fds[0], 3);  // the pipe's read end as descriptor 3; dup2 clears close-on-exec
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(fds[0]);
+  if (pid < 0) {
+    ::close(fds[1]);
+    return;
+  }
+  s->keeper = fds[1];
+  s->keeperPid = pid;
 }
 
 void OnCrash(int sig) {
@@ -227,6 +272,7 @@ std::unique_ptr<DisplayModeSwitch> DisplayModeSwitch::Enter(int stageWidth, int 
     why = "RandR refused the mode " + std::to_string(chosen.width) + "x" + std::to_string(chosen.height);
     return nullptr;  // the destructor puts the handlers back
   }
+  StartKeeper(raw);
   if (raw->resized) {
     const int mmWidth = raw->screenWidth ? raw->screenMmWidth * newWidth / raw->screenWidth : 0;
     const int mmHeight = raw->screenHeight ? raw->screenMmHeight * newHeight / raw->screenHeight : 0;
@@ -239,6 +285,44 @@ std::unique_ptr<DisplayModeSwitch> DisplayModeSwitch::Enter(int stageWidth, int 
   self->area_ = {raw->x, raw->y, newWidth, newHeight};
   self->mode_ = chosen;
   return self;
+}
+
+int KeepDisplayMode(int argc, char** argv) {
+  if (argc < 13) return 64;
+  // A Ctrl-C or a hang-up of the terminal goes to the player; the keeper
+  // outlives it to see whether the mode came back.
+  ::signal(SIGINT, SIG_IGN);
+  ::signal(SIGTERM, SIG_IGN);
+  ::signal(SIGHUP, SIG_IGN);
+  char said = 0;
+  ssize_t n;
+  while ((n = ::read(3, &said, 1)) < 0 && errno == EINTR) {
+  }
+  if (n == 1 && said == 'd') return 0;
+  // The player ended without putting the mode back.
+  DisplayModeSwitch::State s;
+  auto number = [&](int i) { return std::strtoul(argv[i], nullptr, 10); };
+  s.crtc = number(2);
+  s.originalMode = number(3);
+  s.x = std::atoi(argv[4]);
+  s.y = std::atoi(argv[5]);
+  s.rotation = static_cast<Rotation>(number(6));
+  s.resized = number(7) != 0;
+  s.screenWidth = std::atoi(argv[8]);
+  s.screenHeight = std::atoi(argv[9]);
+  s.screenMmWidth = std::atoi(argv[10]);
+  s.screenMmHeight = std::atoi(argv[11]);
+  for (int i = 12; i < argc; ++i) s.outputs.push_back(number(i));
+  s.display = XOpenDisplay(nullptr);
+  if (!s.display) return 1;
+  s.root = DefaultRootWindow(s.display);
+  s.resources = XRRGetScreenResourcesCurrent(s.display, s.root);
+  if (!s.resources) return 1;
+  s.changed = true;
+  PutBack(&s);
+  XRRFreeScreenResources(s.resources);
+  XCloseDisplay(s.display);
+  return 0;
 }
 
 void DisplayModeSwitch::Restore() {
@@ -258,6 +342,10 @@ DisplayModeSwitch::~DisplayModeSwitch() {
   if (Alive(state_->display)) {
     XRRFreeScreenResources(state_->resources);
     XCloseDisplay(state_->display);
+  }
+  if (state_->keeper >= 0) {
+    ::close(state_->keeper);
+    ::waitpid(state_->keeperPid, nullptr, 0);
   }
   delete state_;
 }

@@ -24,6 +24,12 @@ struct DisplayMode {
 std::optional<size_t> ChooseDisplayMode(const std::vector<DisplayMode>& offered, const DisplayMode& current,
                                         int stageWidth, int stageHeight);
 
+// The hidden first argument that makes korvel the keeper of a changed mode:
+// a process of its own that waits on a pipe from the player and, when the
+// player dies without saying it put the mode back (SIGKILL), puts it back.
+inline constexpr const char* kModeKeeperSwitch = "--keep-display-mode";
+int KeepDisplayMode(int argc, char** argv);
+
 // One switch of the primary output's mode; the destructor puts the original
 // mode back. At most one exists at a time.
 class DisplayModeSwitch {

@@ -373,6 +373,7 @@ int Play(int argc, char** argv, kv::PlayerOptions options, const kv::WindowTarge
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == kv::kModeKeeperSwitch) return kv::KeepDisplayMode(argc, argv);
   kv::PrepareWidgetPlatform();
 #ifdef KV_TEST_KINDS
   kv::RegisterTestKinds();
