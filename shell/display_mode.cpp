@@ -5,11 +5,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -288,7 +290,12 @@ std::unique_ptr<DisplayModeSwitch> DisplayModeSwitch::Enter(int stageWidth, int 
 }
 
 int KeepDisplayMode(int argc, char** argv) {
-  if (argc < 13) return 64;
+  // Only as the player starts it: with the mode's numbers and the pipe.
+  struct stat pipe {};
+  if (argc < 13 || ::fstat(3, &pipe) != 0 || !S_ISFIFO(pipe.st_mode)) {
+    std::fprintf(stderr, "korvel: %s is for korvel's own use\n", kModeKeeperSwitch);
+    return 64;
+  }
   // A Ctrl-C or a hang-up of the terminal goes to the player; the keeper
   // outlives it to see whether the mode came back.
   ::signal(SIGINT, SIG_IGN);
@@ -298,8 +305,9 @@ int KeepDisplayMode(int argc, char** argv) {
   ssize_t n;
   while ((n = ::read(3, &said, 1)) < 0 && errno == EINTR) {
   }
-  if (n == 1 && said == 'd') return 0;
-  // The player ended without putting the mode back.
+  // Only the end of the pipe without a word from the player means it ended
+  // with the mode changed.
+  if (n != 0) return 0;
   DisplayModeSwitch::State s;
   auto number = [&](int i) { return std::strtoul(argv[i], nullptr, 10); };
   s.crtc = number(2);
