@@ -84,6 +84,7 @@ std::string PlayerUsage() {
          "  --fullscreen           stage centred on a black full screen\n"
          "  --scale N|fit          scale the stage\n"
          "  --allow-mode-change    let a full-screen project change the display's resolution\n"
+         "                         (X RandR; the original mode comes back when korvel ends)\n"
          "  --host-timeout MS      hosted: how long the host may stay silent (default 15000)\n"
          "\n"
          "Hosted: korvel /plugin NAME /server SOCKET|fd:N [/parent WINDOW-ID] [/baseurl URL] FILE\n"

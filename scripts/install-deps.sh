@@ -16,6 +16,8 @@ packages=(
   qt6-webengine-dev
   # windows of other programs (a saver daemon's window) checked through xcb
   libxcb1-dev
+  # a full-screen stage changing the display's mode (--allow-mode-change)
+  libxrandr-dev
   # movies (FFmpeg's libraries; the command-line ffmpeg makes the tests' movies only)
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   # scanning (SANE; libsane1 also holds the `test` backend the tests scan from)

@@ -29,6 +29,7 @@
 #include "player/player.h"
 #include "player/terminal_progress.h"
 #include "saver/saver_command.h"
+#include "shell/display_mode.h"
 #include "shell/main_frame.h"
 #include "shell/presentation_window.h"
 #include "shell/progress_panel.h"
@@ -127,6 +128,10 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   // Messages from outside would make a run on the virtual clock depend on
   // real time: such runs take none.
   const bool remote = !options.virtualClock;
+  const bool allowModeChange = options.allowModeChange;
+  // The display's own mode while a full-screen stage plays, when allowed.
+  std::unique_ptr<kv::DisplayModeSwitch> modeSwitch;
+  bool modeSwitchTold = false;
   kv::Player player(std::move(options), host);
   runLoop = &player;
   std::optional<kv::RemoteControl> control;
@@ -156,7 +161,7 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   services.clipboard = &clipboard;
   // The window is made on the GUI thread once the run knows its stage.
   kv::WindowPresenter* presenter = nullptr;
-  const QSize screen(host.screenWidth, host.screenHeight);
+  const QSize screenSize(host.screenWidth, host.screenHeight);
   std::atomic<bool> wholeScreen{false};
   // Drags out of the stage (an object's content, the window's frame).
   kv::QtDragHost drags(
@@ -164,7 +169,32 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
   services.stageReady = [&](kv::Stage& stage) {
     const kv::StageSettings& s = stage.settings();
     stage.SetDragHost(&drags);
-    const kv::StageScale shown = kv::PresentationScale(scale, s.stageMode, target);
+    kv::StageScale shown = kv::PresentationScale(scale, s.stageMode, target);
+    // With a mode of its own the stage shows 1:1, centred when the mode is larger.
+    QSize screen = screenSize;
+    std::optional<QRect> modeArea;
+    if (allowModeChange && (s.stageMode == 1 || s.stageMode == 2) && !target.embedIn) {
+      std::string why;
+      if (modeSwitch) {
+        modeSwitch->Restore();
+        modeSwitch.reset();
+      }
+      if (QGuiApplication::platformName().startsWith("wayland"))
+        why = "a Wayland session does not let a program change the display's resolution";
+      else
+        modeSwitch = kv::DisplayModeSwitch::Enter(s.clientWidth, s.clientHeight, why);
+      if (modeSwitch) {
+        const kv::DisplayModeSwitch::Rect a = modeSwitch->area();
+        modeArea = QRect(a.x, a.y, a.width, a.height);
+        screen = modeArea->size();
+        shown.fit = false;
+        shown.factor = 1;
+      } else if (!why.empty() && !modeSwitchTold) {
+        std::fprintf(stderr, "korvel: --allow-mode-change: %s; the stage is scaled to the screen instead\n",
+                     why.c_str());
+        modeSwitchTold = true;
+      }
+    }
     wholeScreen = s.placement == 1267 || shown.fullScreen;
     // The background picture is decoded here, on the run's thread, at the
     // size of the frame's client area (a twelfth of it for tiles); only
@@ -186,7 +216,7 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
     }
     QMetaObject::invokeMethod(
         &app,
-        [&, s, stagePtr = &stage, background] {
+        [&, s, stagePtr = &stage, background, shown, screen, modeArea] {
           window = std::make_unique<kv::StageWindow>(
               player, QSize(s.clientWidth, s.clientHeight), shown,
               QString::fromStdString(s.caption.empty() ? std::string("Korvel") : s.caption), background,
@@ -220,7 +250,10 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
               // Without a window manager nobody honours the full-screen
               // request: the window takes the screen's geometry itself.
               window->setWindowFlag(Qt::FramelessWindowHint);
-              if (QScreen* primary = QGuiApplication::primaryScreen()) window->setGeometry(primary->geometry());
+              if (modeArea)
+                window->setGeometry(*modeArea);
+              else if (QScreen* primary = QGuiApplication::primaryScreen())
+                window->setGeometry(primary->geometry());
               window->showFullScreen();
             }
             else if (s.placement == 1267)
@@ -263,8 +296,9 @@ int PlayInWindow(int argc, char** argv, kv::PlayerOptions options, kv::HostFacts
       std::fprintf(stderr, "korvel: %s\n", e.what());
       status = kv::exit_status::kAborted;
     }
-    // The desktop gets its normal presentation back before the window goes.
+    // The desktop gets its normal presentation and mode back before the window goes.
     if (exclusive) exclusive->Stop();
+    if (modeSwitch) modeSwitch->Restore();
     progress.SetPlaying(false);
     QMetaObject::invokeMethod(&app, [&] {
       if (window) window->runEnded = true;
@@ -286,10 +320,6 @@ int Play(int argc, char** argv, kv::PlayerOptions options, const kv::WindowTarge
   }
   scale.fullScreen = options.fullscreen;
   if (scale.fullScreen && !scale.fit && options.scale.empty()) scale.fit = true;
-  if (options.allowModeChange)
-    std::fprintf(stderr,
-                 "korvel: --allow-mode-change: changing the display's resolution is not available yet; a "
-                 "full-screen stage is scaled to the screen instead\n");
   EnsureRuntimeFolder();
   try {
     kv::HostFacts host;
@@ -343,6 +373,7 @@ int Play(int argc, char** argv, kv::PlayerOptions options, const kv::WindowTarge
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == kv::kModeKeeperSwitch) return kv::KeepDisplayMode(argc, argv);
   kv::PrepareWidgetPlatform();
 #ifdef KV_TEST_KINDS
   kv::RegisterTestKinds();
