@@ -10,6 +10,7 @@
 #include "engine/run_error.h"
 #include "engine/runner.h"
 #include "engine/strings.h"
+#include "inserts/painted_sprite.h"
 #include "inserts/stage_host.h"
 #include "inserts/control_registry.h"
 #include "persist/field_walk.h"
@@ -175,12 +176,7 @@ std::unique_ptr<StageSprite> COleCtl::MakeCompositedSprite(Stage& stage, const C
   CloseControl();
   const int w = std::max(1, rect.Width()), h = std::max(1, rect.Height());
   auto sprite = std::make_unique<StageSprite>(stage.compositor().Format());
-  const Rect dest{rect.left, rect.top, rect.left + w, rect.top + h};
-  sprite->CreateSurface(dest, layer);
-  sprite->Setup(dest, {0, 0, w, h}, layer, transparent != 0, ColorRef(transparentColor), colorTolerance,
-                static_cast<uint16_t>(stage.settings().exitKey));
-  // The control sits one pixel inside its window, whose own face is black.
-  sprite->Fill(ColorRef(0));
+  SetUpControlSprite(*sprite, *this, stage, w, h);
   CompositedControlPlace place{*this, stage, std::max(1, w - 1), std::max(1, h - 1),
                                [this, &stage] { RedrawOn(stage); }};
   std::shared_ptr<CompositedControl> made = (*maker)(place);

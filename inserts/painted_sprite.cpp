@@ -44,6 +44,15 @@ std::unique_ptr<PaintedSprite> MakePaintedSprite(SelfPainting& painter, const CV
   return sprite;
 }
 
+void SetUpControlSprite(StageSprite& sprite, const CVisibleInsert& insert, Stage& stage, int w, int h) {
+  const Rect& r = insert.rect;
+  const Rect dest{r.left, r.top, r.left + w, r.top + h};
+  sprite.CreateSurface(dest, insert.layer);
+  sprite.Setup(dest, {0, 0, w, h}, insert.layer, insert.transparent != 0, ColorRef(insert.transparentColor),
+               insert.colorTolerance, static_cast<uint16_t>(stage.settings().exitKey));
+  sprite.Fill(ColorRef(0));
+}
+
 int LoadPictureSprite(Stage& stage, const CVisibleInsert& insert, const std::string& file, StageSprite& into) {
   // A name that resolves to no file on the search path is not found (2),
   // never a picture the loader failed to read.

@@ -47,6 +47,10 @@ void RedrawNow(StageSprite* sprite);
 // destination and source, its layer and transparency, the stage's exit key.
 std::unique_ptr<PaintedSprite> MakePaintedSprite(SelfPainting& painter, const CVisibleInsert& insert, Stage& stage);
 
+// A control's sprite: `w`×`h` at the object's place and layer, black; the
+// control draws one pixel inside it, as inside its window's frame.
+void SetUpControlSprite(StageSprite& sprite, const CVisibleInsert& insert, Stage& stage, int w, int h);
+
 // Loads `file` (names already substituted) through the stage's picture
 // loader into a picture sprite keyed as `insert` is; 0, 2 when no such file
 // exists, or the loader's error.

@@ -6,6 +6,7 @@
 #include "engine/play_context.h"
 #include "engine/runner.h"
 #include "engine/variables.h"
+#include "inserts/painted_sprite.h"
 #include "inserts/stage_host.h"
 #include "media/avi.h"
 #include "media/media_context.h"
@@ -107,12 +108,7 @@ std::unique_ptr<StageSprite> CMPlayer::MakeSprite(Stage& stage) {
   const PixelFormat format = stage.compositor().Format();
   std::unique_ptr<StageSprite> sprite =
       hideControl ? std::make_unique<SoundOnlySprite>(format) : std::make_unique<StageSprite>(format);
-  const Rect dest{rect.left, rect.top, rect.left + w, rect.top + h};
-  sprite->CreateSurface(dest, layer);
-  sprite->Setup(dest, {0, 0, w, h}, layer, transparent != 0, ColorRef(transparentColor), colorTolerance,
-                static_cast<uint16_t>(stage.settings().exitKey));
-  // The control sits one pixel inside its window, whose own face is black.
-  sprite->Fill(ColorRef(0));
+  SetUpControlSprite(*sprite, *this, stage, w, h);
 
   MediaPlayerSite site = StageMediaSite(
       *this, stage, std::max(1, w - 1), std::max(1, h - 1), !hideControl, [this, &stage] { RedrawOn(stage); },
