@@ -17,7 +17,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scenes"))
 from run_scene import TestHost  # noqa: E402
-from window_test import report, wait_for, window_id, x_display, x_tool  # noqa: E402
+from window_test import report, screenshot, wait_for, window_id, x_display, x_tool  # noqa: E402
 
 
 def headless_frame(a, work):
@@ -62,9 +62,7 @@ def embedded(a, problems):
         shot_path = os.path.join(work, "embedded.png")
 
         def matches():
-            xwd = x_tool(["xwd", "-root", "-silent"], env)
-            subprocess.run(["convert", "xwd:-", shot_path], input=xwd, check=True)
-            shot = Image.open(shot_path).convert("RGB")
+            shot = screenshot(env, None, shot_path)
             f = 320 // stage.width
             return all(shot.getpixel((50 + sx * f + f // 2, 50 + sy * f + f // 2)) == stage.getpixel((sx, sy))
                        for sy in range(stage.height) for sx in range(stage.width))

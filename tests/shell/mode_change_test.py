@@ -20,7 +20,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from window_test import report, wait_for, x_display, x_tool  # noqa: E402
+from window_test import report, screenshot, start_korvel, wait_for, x_display, x_tool  # noqa: E402
 
 from PIL import Image
 
@@ -32,36 +32,22 @@ def shown(randr, env):
     return x_tool([randr, "show"], env).decode().strip()
 
 
-def root_shot(env, path):
-    xwd = x_tool(["xwd", "-root", "-silent"], env)
-    subprocess.run(["convert", "xwd:-", path], input=xwd, check=True)
-    return Image.open(path).convert("RGB")
-
-
 def centred(frame, w, h):
     want = Image.new("RGB", (w, h))
     want.paste(frame, ((w - frame.width) // 2, (h - frame.height) // 2))
     return want
 
 
-def launch(cmd, cwd, env, err_path, ready, what, tries=3):
-    """Starts korvel and waits until `ready()`. Xvfb now and then refuses a
-    connection made just after another client left: a korvel that could not
-    connect is started again. Answers (process, None) or (process, problem)."""
-    for attempt in range(tries):
-        with open(err_path, "wb") as err:
-            # The crash signal leaves no core file in the scene's folder.
-            run = subprocess.Popen(cmd, cwd=cwd, env=env, stdout=subprocess.DEVNULL, stderr=err,
-                                   preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, (0, 0)))
-        try:
-            wait_for(ready, 60, what, run)
-            return run, None
-        except SystemExit as e:
-            with open(err_path, encoding="utf-8", errors="replace") as f:
-                refused = "could not connect to display" in f.read()
-            if not refused or attempt == tries - 1:
-                return run, str(e)
-    raise AssertionError("unreachable")
+def launch(cmd, cwd, env, err_path, ready, what):
+    """Starts korvel (again when Xvfb refused it, see start_korvel) and waits
+    until `ready()`. Answers (process, None) or (None, problem)."""
+    try:
+        # The crash signal leaves no core file in the scene's folder.
+        run, _ = start_korvel(cmd, env, what, lambda: True if ready() else None, cwd=cwd, stderr_path=err_path,
+                              preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, (0, 0)))
+        return run, None
+    except SystemExit as e:
+        return None, str(e)
 
 
 def main():
@@ -126,7 +112,7 @@ def main():
                 # Scaled as without the option: the stage's colour at the
                 # centre of the screen, black bars at its edge.
                 def ready():
-                    shot = root_shot(env, path)
+                    shot = screenshot(env, None, path)
                     return shot.getpixel((sw // 2, sh // 2)) == (0x20, 0x30, 0x40) and shot.getpixel((0, 0)) == (0, 0, 0)
                 waited = "%s: the stage scaled to the screen" % what
             run, problem = launch([a.korvel, "--allow-mode-change"] + extra + [project], a.scene, env, err_path,
@@ -140,7 +126,7 @@ def main():
                 if frame is not None:
                     expected = centred(frame, sw, sh)
                     try:
-                        wait_for(lambda: list(root_shot(env, path).getdata()) == list(expected.getdata()), 30,
+                        wait_for(lambda: list(screenshot(env, None, path).getdata()) == list(expected.getdata()), 30,
                                  "%s: the stage 1:1 on the %s screen" % (what, mode), run)
                     except SystemExit as e:
                         problems.append(str(e))
@@ -164,7 +150,7 @@ def main():
                 if told != (says or ""):
                     problems.append("%s: korvel said %r" % (what, told))
             finally:
-                if run.poll() is None:
+                if run is not None and run.poll() is None:
                     run.kill()
                     run.wait()
                 if holder:

@@ -25,7 +25,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(__file__))
-from window_test import report, start_korvel, wait_for, x_display, x_tool  # noqa: E402
+from window_test import report, screenshot, start_korvel, wait_for, x_display, x_tool  # noqa: E402
 
 # The modes test's screen is wider than the 4:3 stages: the stage is
 # letter-boxed, with black bars left and right.
@@ -224,9 +224,7 @@ def modes(a, problems):
             shot_path = os.path.join(work, "screen-%s.png" % mode)
 
             def matches():
-                xwd = x_tool(["xwd", "-root", "-silent"], env)
-                subprocess.run(["convert", "xwd:-", shot_path], input=xwd, check=True)
-                shot = Image.open(shot_path).convert("RGB")
+                shot = screenshot(env, None, shot_path)
                 # Stage pixels are compared at their centres; the edges of a
                 # scaled pixel may round either way.
                 for sy in range(stage.height):
@@ -292,9 +290,7 @@ def embedded(a, problems):
                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
 
         def matches():
-            xwd = x_tool(["xwd", "-root", "-silent"], env)
-            subprocess.run(["convert", "xwd:-", shot_path], input=xwd, check=True)
-            shot = Image.open(shot_path).convert("RGB")
+            shot = screenshot(env, None, shot_path)
             f = 320 // stage.width
             return all(shot.getpixel((50 + sx * f + f // 2, 50 + sy * f + f // 2)) == stage.getpixel((sx, sy))
                        for sy in range(stage.height) for sx in range(stage.width))

@@ -41,18 +41,30 @@ def wait_for(pred, timeout, what, run=None, env=None):
     raise SystemExit("FAIL: timed out waiting for %s%s" % (what, shown))
 
 
-def start_korvel(cmd, env, what, find, cwd=None, tries=3):
+def start_korvel(cmd, env, what, find, cwd=None, tries=3, stderr_path=None, preexec_fn=None):
     """Starts korvel and waits until `find()` answers its window. Xvfb now and
     then refuses a connection made just after another client left (the
     xdotool polls here), so a korvel that could not connect is started again;
-    any other early end fails with its output. Answers (process, window)."""
+    any other early end fails with its output. With `stderr_path` korvel's
+    error output goes to that file instead of a pipe. Answers (process,
+    window)."""
     for attempt in range(tries):
-        run = subprocess.Popen(cmd, cwd=cwd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        err = open(stderr_path, "wb") if stderr_path else subprocess.PIPE
+        try:
+            run = subprocess.Popen(cmd, cwd=cwd, env=env, stdout=subprocess.DEVNULL, stderr=err,
+                                   preexec_fn=preexec_fn)
+        finally:
+            if stderr_path:
+                err.close()
         try:
             wait_for(lambda: find() is not None, 60, what, run, env)
             return run, find()
         except SystemExit as e:
-            if "could not connect to display" not in str(e) or attempt == tries - 1:
+            said = str(e)
+            if stderr_path:
+                with open(stderr_path, encoding="utf-8", errors="replace") as f:
+                    said += f.read()
+            if "could not connect to display" not in said or attempt == tries - 1:
                 if run.poll() is None:
                     run.kill()
                 raise
@@ -137,7 +149,9 @@ def x_tool(args, env, tries=5):
 
 
 def screenshot(env, wid, path):
-    xwd = x_tool(["xwd", "-id", wid, "-silent"], env)
+    """Window `wid`, or the whole screen when `wid` is None, as an RGB image
+    (also written to `path`)."""
+    xwd = x_tool(["xwd"] + (["-root"] if wid is None else ["-id", wid]) + ["-silent"], env)
     subprocess.run(["convert", "xwd:-", path], input=xwd, check=True)
     return Image.open(path).convert("RGB")
 
