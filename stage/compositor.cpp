@@ -121,7 +121,7 @@ int Compositor::Initialise(const Rect& area, ColorRef backColor, PixelFormat for
   std::lock_guard lock(lock_);
   Release();
   if (area.IsEmpty()) return kErrNoOffscreen;
-  PixelBuffer offscreen(area.Width(), area.Height(), format);
+  PixelBuffer offscreen = PixelBuffer::HalfPageOffset(area.Width(), area.Height(), format);
   if (offscreen.IsNull()) return kErrNoPicture;
   offscreen_ = std::move(offscreen);
   width_ = area.Width();
@@ -393,11 +393,11 @@ void Compositor::ComposeRect(const Rect& paint) {
   // composition (a sprite's drawing asking for a snapshot) gets its own.
   std::vector<uint32_t> hits = std::move(hits_);
   SpriteIndex single = std::move(updateIndex_);
-  if (flushIndexVersion_ == listVersion_ + 1) {
+  if (flushIndexVersion_ == listVersion_ + 1 && InFlush(paint)) {
     flushIndex_.Query(paint, hits);
     Compose(paint, flushIndex_, hits);
   } else {
-    IndexSprites(single, &paint);
+    IndexSprites(single, &paint, 1, false);
     hits.resize(size_t(single.Size()));
     for (uint32_t i = 0; i < hits.size(); ++i) hits[i] = i;
     Compose(paint, single, hits);
@@ -406,16 +406,38 @@ void Compositor::ComposeRect(const Rect& paint) {
   updateIndex_ = std::move(single);
 }
 
-void Compositor::IndexSprites(SpriteIndex& index, const Rect* within) const {
+namespace {
+constexpr size_t kPrefetchAhead = 8;
+}
+
+bool Compositor::InFlush(const Rect& paint) const {
+  for (int i = 0; i < flushCount_; ++i)
+    if (flushRects_[size_t(i)].Contains(paint)) return true;
+  return false;
+}
+
+void Compositor::IndexSprites(SpriteIndex& index, const Rect* within, int count, bool bucket) const {
   index.Reset(width_, height_);
-  for (StageSprite* s : sprites_) {
+  // Sprites that meet none of the rectangles can neither draw nor cover in
+  // them: leaving them out keeps the index as small as the change, however
+  // many sprites the stage holds.
+  Rect bounds;
+  for (int i = 0; i < count; ++i) bounds = bounds.Union(within[i]);
+  const size_t n = sprites_.size();
+  for (size_t k = 0; k < n; ++k) {
+    // The list is walked for its sprites' first cache line alone: asking for
+    // the lines ahead keeps several misses in flight instead of one.
+    if (k + kPrefetchAhead < n) __builtin_prefetch(sprites_[k + kPrefetchAhead]);
+    StageSprite* s = sprites_[k];
     // Hidden sprites neither draw nor cover; window sprites only cover.
     if (Hidden(*s)) continue;
-    const Rect r = s->DisplayedRect();
-    if (within && r.Intersect(*within).IsEmpty()) continue;
-    index.Add(s, r, s->kind != kWindowSprite || s->displayState == kStatePlaceholder);
+    const Rect r = s->scaling.enabled ? s->DisplayedRect() : s->rect;
+    if (!r.Overlaps(bounds)) continue;
+    bool meets = count == 1;
+    for (int i = 0; i < count && !meets; ++i) meets = r.Overlaps(within[i]);
+    if (meets) index.Add(s, r, s->kind != kWindowSprite || s->displayState == kStatePlaceholder);
   }
-  if (!within) index.Finish();
+  if (bucket) index.Finish();
 }
 
 // Draws the candidates back to front. Until the first sprite is drawn, a
@@ -681,7 +703,9 @@ void Compositor::Flush(bool collectChanged) {
   }
   // One index serves every rectangle of the flush; a change of the list
   // while it runs (a sprite's drawing adding another) invalidates it.
-  IndexSprites(flushIndex_, nullptr);
+  IndexSprites(flushIndex_, work.data(), count, true);
+  flushRects_ = work;
+  flushCount_ = count;
   flushIndexVersion_ = listVersion_ + 1;
   struct Expire {
     uint64_t& version;

@@ -114,9 +114,12 @@ class Compositor {
   void Insert(StageSprite& sprite);
   bool Unlist(StageSprite& sprite);
   void ComposeRect(const Rect& paint);
-  // Indexes every listed sprite that draws or may cover (`within` limits it
-  // to those touching a rectangle, for a single update).
-  void IndexSprites(SpriteIndex& index, const Rect* within) const;
+  // Indexes every listed sprite that draws or may cover and meets one of the
+  // `count` rectangles at `within`; `bucket` readies it for queries (a
+  // single update takes every entry instead).
+  void IndexSprites(SpriteIndex& index, const Rect* within, int count, bool bucket) const;
+  // Whether `paint` lies inside one of the flush's rectangles, which its index covers.
+  bool InFlush(const Rect& paint) const;
   void Compose(const Rect& paint, const SpriteIndex& index, const std::vector<uint32_t>& hits);
   // Draws `part` of `s` less what the sprites from hits[front] on hide.
   void DrawUncovered(StageSprite& s, DrawTarget& target, const Rect& part, const SpriteIndex& index,
@@ -143,9 +146,12 @@ class Compositor {
   ColorRef backColor_{0x00FFFFFF};
   std::vector<StageSprite*> sprites_;  // back to front
   uint64_t listVersion_ = 0;           // changes whenever sprites_ does
-  // The index of the flush in progress, valid while flushIndexVersion_ is listVersion_ + 1.
+  // The index of the flush in progress, valid while flushIndexVersion_ is
+  // listVersion_ + 1, over the sprites that meet the flush's rectangles.
   SpriteIndex flushIndex_;
   uint64_t flushIndexVersion_ = 0;
+  std::array<Rect, kMaxDirty> flushRects_{};
+  int flushCount_ = 0;
   SpriteIndex updateIndex_;        // a single update's candidates
   std::vector<uint32_t> hits_;     // the candidates of the rectangle being composed
   int windowSprites_ = 0;

@@ -10,18 +10,24 @@ namespace {
 constexpr int kMaxSide = 32768;
 }
 
-PixelBuffer::PixelBuffer(int width, int height, PixelFormat format) : format_(format) {
+PixelBuffer::PixelBuffer(int width, int height, PixelFormat format) : PixelBuffer(width, height, format, 0) {}
+
+PixelBuffer::PixelBuffer(int width, int height, PixelFormat format, size_t lead) : format_(format) {
   if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) return;
   const size_t row = size_t(width) * kv::BytesPerPixel(format);
   const size_t stride = (row + kStrideAlign - 1) / kStrideAlign * kStrideAlign;
-  uint8_t* p = static_cast<uint8_t*>(std::aligned_alloc(kStrideAlign, stride * size_t(height)));
+  uint8_t* p = static_cast<uint8_t*>(std::aligned_alloc(kStrideAlign, lead + stride * size_t(height)));
   if (!p) return;
-  std::memset(p, 0, stride * size_t(height));
+  std::memset(p + lead, 0, stride * size_t(height));
   owned_.reset(p);
-  data_ = p;
+  data_ = p + lead;
   width_ = width;
   height_ = height;
   stride_ = ptrdiff_t(stride);
+}
+
+PixelBuffer PixelBuffer::HalfPageOffset(int width, int height, PixelFormat format) {
+  return PixelBuffer(width, height, format, 2048);
 }
 
 PixelBuffer PixelBuffer::Wrap(uint8_t* data, int width, int height, ptrdiff_t stride, PixelFormat format) {

@@ -20,6 +20,13 @@ class PixelBuffer {
   PixelBuffer() = default;
   // Owned, zero-filled. Fails (IsNull) for sizes beyond the 32768 x 32768 limit.
   PixelBuffer(int width, int height, PixelFormat format = PixelFormat::kXrgb32);
+  // The same, its rows starting half a page further into their pages than
+  // any other buffer's. Large allocations all start at one offset in a page,
+  // and with a stride that is a multiple of 4096 every row does too; copying
+  // rows between two such buffers then has each row's loads wait on the
+  // previous row's stores to the same page offset (4K aliasing). A buffer
+  // that rows are copied into and out of (the off-screen picture) is made so.
+  static PixelBuffer HalfPageOffset(int width, int height, PixelFormat format);
   // Wraps memory the caller keeps alive; no copy.
   static PixelBuffer Wrap(uint8_t* data, int width, int height, ptrdiff_t stride, PixelFormat format);
 
@@ -51,6 +58,8 @@ class PixelBuffer {
   void Fill(ColorRef c) { Fill(Bounds(), c); }
 
  private:
+  PixelBuffer(int width, int height, PixelFormat format, size_t lead);
+
   struct FreeDeleter {
     void operator()(uint8_t* p) const { std::free(p); }
   };

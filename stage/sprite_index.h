@@ -1,8 +1,8 @@
-// The listed sprites of one flush with their displayed rectangles, bucketed by
-// a coarse grid over the stage, so that recomposing a dirty rectangle visits
-// the sprites that touch it instead of the whole list. Rebuilt for each flush:
-// a sprite's rectangle is a plain field that many places write, so an index
-// kept across flushes could miss a move.
+// The listed sprites that meet one flush's rectangles, with their displayed
+// rectangles, bucketed by a coarse grid over the stage, so that recomposing a
+// dirty rectangle visits the sprites that touch it instead of the whole list.
+// Rebuilt for each flush: a sprite's rectangle is a plain field that many
+// places write, so an index kept across flushes could miss a move.
 #pragma once
 
 #include <cstdint>
