@@ -76,7 +76,7 @@ std::string_view EntityName(char character) {
 void Arena::FreeChunk::operator()(std::byte* chunk) const { std::free(chunk); }
 
 void* Arena::AllocateInNewChunk(size_t size, size_t align) {
-  if (size + align > kChunkSize - kHeader) {
+  if (size + align + kGrain > kChunkSize - kHeader) {
     // Only strings are this long; nodes never are.
     large_.push_back(std::make_unique_for_overwrite<std::byte[]>(size + align));
     std::byte* base = large_.back().get();
@@ -87,7 +87,7 @@ void* Arena::AllocateInNewChunk(size_t size, size_t align) {
   chunks_.emplace_back(chunk);
   std::memcpy(chunk, &owner_, sizeof owner_);
   cursor_ = chunk + kHeader;
-  limit_ = chunk + kChunkSize;
+  top_ = chunk + kChunkSize;
   return Allocate(size, align);
 }
 
@@ -312,7 +312,7 @@ void Document::SetRoot(Element& root) {
 
 std::string_view Document::StoreCopy(std::string_view text, bool collapse) {
   if (text.size() > UINT32_MAX) throw std::length_error("XML text longer than 4 GiB");
-  char* memory = static_cast<char*>(arena_.Allocate(text.size(), 1));
+  char* memory = arena_.AllocateBytes(text.size());
   if (!collapse) {
     std::memcpy(memory, text.data(), text.size());
     return {memory, text.size()};
