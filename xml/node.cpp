@@ -82,9 +82,17 @@ void* Arena::AllocateInNewChunk(size_t size, size_t align) {
     std::byte* base = large_.back().get();
     return base + ((0 - reinterpret_cast<uintptr_t>(base)) & (align - 1));
   }
-  auto* chunk = static_cast<std::byte*>(std::aligned_alloc(kChunkSize, kChunkSize));
-  if (!chunk) throw std::bad_alloc();
-  chunks_.emplace_back(chunk);
+  if (next_chunk_ == block_end_) {
+    const size_t bytes = block_chunks_ * kChunkSize;
+    auto* block = static_cast<std::byte*>(std::aligned_alloc(kChunkSize, bytes));
+    if (!block) throw std::bad_alloc();
+    blocks_.emplace_back(block);
+    next_chunk_ = block;
+    block_end_ = block + bytes;
+    block_chunks_ = std::min(block_chunks_ * 2, kMaxBlockChunks);
+  }
+  std::byte* chunk = next_chunk_;
+  next_chunk_ += kChunkSize;
   std::memcpy(chunk, &owner_, sizeof owner_);
   cursor_ = chunk + kHeader;
   top_ = chunk + kChunkSize;

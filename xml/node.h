@@ -99,7 +99,13 @@ class Arena {
     void operator()(std::byte* chunk) const;
   };
 
-  std::vector<std::unique_ptr<std::byte, FreeChunk>> chunks_;
+  // Chunks come in blocks that double from one chunk to kMaxBlockChunks:
+  // a small document takes one chunk, a large one few allocations.
+  static constexpr size_t kMaxBlockChunks = 16;
+  std::vector<std::unique_ptr<std::byte, FreeChunk>> blocks_;
+  std::byte* next_chunk_ = nullptr;
+  std::byte* block_end_ = nullptr;
+  size_t block_chunks_ = 1;
   std::vector<std::unique_ptr<std::byte[]>> large_;  // strings too long for a chunk
   void* owner_;
   std::byte* cursor_ = nullptr;  // bottom end of the free space
