@@ -379,7 +379,7 @@ class Parser {
   // makes is in mode 1), with single CRs dropped as the reader drops them.
   // The cursor is left on the stopping byte. In content a ']' is data unless
   // "]]>" starts there. The view stays valid until the next run.
-  std::string_view GatherRun(uint16_t stop, char stop_byte) {
+  std::string_view GatherRun(uint16_t stop, [[maybe_unused]] char stop_byte) {
     const char* q = p_;
     size_t n = 0;
     bool in_space = false;
@@ -617,7 +617,7 @@ class Parser {
   }
 
   // `own` is the element's name when it was read as a short one.
-  void ParseContent(Element& element, const ShortName& own_short) {
+  void ParseContent(Element& element, [[maybe_unused]] const ShortName& own_short) {
     Children children;
     for (;;) {
       std::string_view run;
@@ -697,6 +697,12 @@ class Parser {
   // At '&'.
   Reference& ParseReference() {
     if (Reference* quick = QuickReference()) return *quick;
+    return ParseOtherReference();
+  }
+
+  // Kept out of line: the quick path above is inlined where references are
+  // read.
+  [[gnu::noinline]] Reference& ParseOtherReference() {
     const char* amp = p_;
     if (Match("&#x")) return ParseCharacterReference(amp, 16, kErrBadHexReference);
     if (Match("&#")) return ParseCharacterReference(amp, 10, kErrBadDecimalReference);
