@@ -289,34 +289,41 @@ class Parser {
           _mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, own)))));
       const unsigned low =
           static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, space_or_below), space_or_below)));
-      const unsigned spaces = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, blank)));
-      // A space between two bytes above 0x20 stays as it is; the last lane's
-      // successor is the byte after the block. The first lane's predecessor
-      // is the byte before the run (never in a whitespace run) or a byte
-      // of the block before, which stopped the scan if it were whitespace
-      // next to this one.
-      const unsigned next_low = static_cast<unsigned char>(q[16]) <= 0x20;
-      const unsigned lone = spaces & ~(low << 1) & ~((low >> 1) | (next_low << 15));
-      const unsigned changed = low & ~lone;
+      // A space between two bytes above 0x20 stays as it is. The first
+      // lane's predecessor is the byte before the run (never whitespace) or
+      // the last lane of the block before, which stopped the scan had it
+      // been whitespace next to this one.
       if (marks) {
         const unsigned at = static_cast<unsigned>(__builtin_ctz(marks));
         const unsigned before = (1u << at) - 1;
         // In content a ']' is data unless "]]>" starts there: the long way.
-        if (q[at] == ']') return false;
-        if ((changed & before) == 0) {
-          run = {p_, static_cast<size_t>(q + at - p_)};
-          p_ = q + at;
-          return true;
+        if (stop_byte == ']' && q[at] == ']') return false;
+        const unsigned low_before = low & before;
+        if (low_before != 0) {
+          const unsigned spaces = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, blank)));
+          const unsigned lone = spaces & ~(low << 1) & ~(low >> 1);
+          if ((low_before & ~lone) != 0) {
+            if (q != p_) return false;
+            const unsigned white =
+                spaces | static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+                             _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')))));
+            if ((white & before) != before) return false;
+            run = " ";
+            p_ = q + at;
+            return true;
+          }
         }
-        if (q != p_) return false;
-        const unsigned white = spaces | static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
-                                            _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')))));
-        if ((white & before) != before) return false;
-        run = " ";
+        run = {p_, static_cast<size_t>(q + at - p_)};
         p_ = q + at;
         return true;
       }
-      if (changed) return false;
+      if (low) {
+        // The last lane's successor is the byte after the block.
+        const unsigned spaces = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, blank)));
+        const unsigned next_low = static_cast<unsigned char>(q[16]) <= 0x20;
+        const unsigned lone = spaces & ~(low << 1) & ~((low >> 1) | (next_low << 15));
+        if (low & ~lone) return false;
+      }
       q += 16;
     }
 #else
