@@ -251,21 +251,27 @@ class Parser {
     const char* q = p_;
     if (end_ - q < 17 || !Is(*q, kNameStart)) return false;
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-    const unsigned other = ~NameBits(v) & 0xFFFF;
-    if (!other) return false;
-    const unsigned size = static_cast<unsigned>(__builtin_ctz(other));
-    if (q[size] == '\r') return false;
-    const __m128i key = _mm_and_si128(v, LanesBelow(size));
-    const uint64_t head = static_cast<uint64_t>(_mm_cvtsi128_si64(key));
-    NameSlot& slot = names_[(head * 0x9E3779B97F4A7C15u) >> (64 - 7)];
-    if (!SameLanes(slot.key, key)) {
-      slot.key = key;
+    // The slot follows from the first four bytes, whatever the name's
+    // length, so a name that was seen there is recognised without finding
+    // its end first: its bytes, then a byte that ends it.
+    uint32_t head;
+    std::memcpy(&head, q, 4);
+    NameSlot& slot = names_[(head * 0x9E3779B1u) >> (32 - 7)];
+    const unsigned known = slot.name.size;
+    if (!known || !SameLanes(_mm_and_si128(v, slot.mask), slot.name.key) || Is(q[known], kNameChar) ||
+        q[known] == '\r') {
+      const unsigned other = ~NameBits(v) & 0xFFFF;
+      if (!other) return false;
+      const unsigned size = static_cast<unsigned>(__builtin_ctz(other));
+      if (q[size] == '\r') return false;
+      slot.mask = LanesBelow(size);
+      slot.name.key = _mm_and_si128(v, slot.mask);
+      slot.name.size = size;
       slot.stored = {CopyToArena({q, size}), size};
     }
     stored = slot.stored;
-    name.key = key;
-    name.size = size;
-    p_ = q + size;
+    name = slot.name;
+    p_ = q + slot.name.size;
     return true;
 #else
     (void)name;
@@ -848,7 +854,8 @@ class Parser {
 #if defined(__SSE2__)
   // Element and attribute names repeat: one stored copy serves them all.
   struct NameSlot {
-    __m128i key;
+    ShortName name;
+    __m128i mask;  // the lanes of the name
     std::string_view stored;
   };
   std::array<NameSlot, 128> names_{};
