@@ -244,7 +244,8 @@ class Parser {
   };
 
   // The usual name: shorter than sixteen bytes, well before the end, no CR
-  // in or after it. Stored once per document; the cursor is left after it.
+  // in or after it. Shared through the parser's name table; the cursor is
+  // left after it.
   // False, with the cursor unmoved, for anything else (ReadName reads it).
   bool ReadShortName(ShortName& name, std::string_view& stored) {
 #if defined(__SSE2__)
@@ -629,7 +630,7 @@ class Parser {
     }
   }
 
-  // `own` is the element's name when it was read as a short one.
+  // `own_short` is the element's name when it was read as a short one.
   void ParseContent(Element& element, [[maybe_unused]] const ShortName& own_short) {
     Children children;
     for (;;) {
