@@ -76,18 +76,26 @@ std::string_view EntityName(char character) {
 void Arena::FreeChunk::operator()(std::byte* chunk) const { std::free(chunk); }
 
 void* Arena::AllocateInNewChunk(size_t size, size_t align) {
-  if (size + align > kChunkSize - kHeader) {
+  if (size + align + kGrain > kChunkSize - kHeader) {
     // Only strings are this long; nodes never are.
     large_.push_back(std::make_unique_for_overwrite<std::byte[]>(size + align));
     std::byte* base = large_.back().get();
     return base + ((0 - reinterpret_cast<uintptr_t>(base)) & (align - 1));
   }
-  auto* chunk = static_cast<std::byte*>(std::aligned_alloc(kChunkSize, kChunkSize));
-  if (!chunk) throw std::bad_alloc();
-  chunks_.emplace_back(chunk);
+  if (next_chunk_ == block_end_) {
+    const size_t bytes = block_chunks_ * kChunkSize;
+    auto* block = static_cast<std::byte*>(std::aligned_alloc(kChunkSize, bytes));
+    if (!block) throw std::bad_alloc();
+    blocks_.emplace_back(block);
+    next_chunk_ = block;
+    block_end_ = block + bytes;
+    block_chunks_ = std::min(block_chunks_ * 2, kMaxBlockChunks);
+  }
+  std::byte* chunk = next_chunk_;
+  next_chunk_ += kChunkSize;
   std::memcpy(chunk, &owner_, sizeof owner_);
   cursor_ = chunk + kHeader;
-  limit_ = chunk + kChunkSize;
+  top_ = chunk + kChunkSize;
   return Allocate(size, align);
 }
 
@@ -312,7 +320,7 @@ void Document::SetRoot(Element& root) {
 
 std::string_view Document::StoreCopy(std::string_view text, bool collapse) {
   if (text.size() > UINT32_MAX) throw std::length_error("XML text longer than 4 GiB");
-  char* memory = static_cast<char*>(arena_.Allocate(text.size(), 1));
+  char* memory = arena_.AllocateBytes(text.size());
   if (!collapse) {
     std::memcpy(memory, text.data(), text.size());
     return {memory, text.size()};

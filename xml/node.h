@@ -61,13 +61,28 @@ class Arena {
   explicit Arena(void* owner) : owner_(owner) {}
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
-  // `align` is a power of two.
+  // `align` is a power of two. Nodes fill a chunk from the bottom, strings
+  // from the top, so neither pays for the other's alignment.
   void* Allocate(size_t size, size_t align) {
+    if (align == 1) return AllocateBytes(size);
+    if (align <= kGrain && size % kGrain == 0) {
+      // The bottom cursor stays on a multiple of kGrain: no padding to work out.
+      if (static_cast<size_t>(top_ - cursor_) < size) return AllocateInNewChunk(size, align);
+      void* memory = cursor_;
+      cursor_ += size;
+      return memory;
+    }
     size_t pad = (0 - reinterpret_cast<uintptr_t>(cursor_)) & (align - 1);
-    if (static_cast<size_t>(limit_ - cursor_) < pad + size) return AllocateInNewChunk(size, align);
+    size_t rounded = (size + kGrain - 1) & ~(kGrain - 1);
+    if (static_cast<size_t>(top_ - cursor_) < pad + rounded) return AllocateInNewChunk(size, align);
     void* memory = cursor_ + pad;
-    cursor_ += pad + size;
+    cursor_ += pad + rounded;
     return memory;
+  }
+  char* AllocateBytes(size_t size) {
+    if (static_cast<size_t>(top_ - cursor_) < size) return static_cast<char*>(AllocateInNewChunk(size, 1));
+    top_ -= size;
+    return reinterpret_cast<char*>(top_);
   }
   // The owner of the chunk that holds `p`, which came from Allocate with a
   // size well below kChunkSize.
@@ -76,23 +91,35 @@ class Arena {
   }
 
  private:
+  friend class Parser;
   static constexpr size_t kHeader = 16;
+  static constexpr size_t kGrain = 8;
   void* AllocateInNewChunk(size_t size, size_t align);
   struct FreeChunk {
     void operator()(std::byte* chunk) const;
   };
 
-  std::vector<std::unique_ptr<std::byte, FreeChunk>> chunks_;
+  // Chunks come in blocks that double from one chunk to kMaxBlockChunks:
+  // a small document takes one chunk, a large one few allocations.
+  static constexpr size_t kMaxBlockChunks = 16;
+  std::vector<std::unique_ptr<std::byte, FreeChunk>> blocks_;
+  std::byte* next_chunk_ = nullptr;
+  std::byte* block_end_ = nullptr;
+  size_t block_chunks_ = 1;
   std::vector<std::unique_ptr<std::byte[]>> large_;  // strings too long for a chunk
   void* owner_;
-  std::byte* cursor_ = nullptr;
-  std::byte* limit_ = nullptr;
+  std::byte* cursor_ = nullptr;  // bottom end of the free space
+  std::byte* top_ = nullptr;     // top end
 };
 
-// Only a document makes nodes that live in an arena.
+// The parser builds the tree straight from the arena (xml/parser.cpp).
+class Parser;
+
+// Only a document (and its parser) makes nodes that live in an arena.
 class ArenaKey {
   ArenaKey() = default;
   friend class Document;
+  friend class Parser;
 };
 
 // Nodes live in their document's arena and are handled through references;
@@ -146,6 +173,7 @@ class Node {
  private:
   friend class Container;
   friend class Element;
+  friend class Parser;
   // Sibling lists are circular: the last node's link is the first node with
   // the low bit set, so a list needs only its last node.
   static bool IsLastLink(const Node* link) { return reinterpret_cast<uintptr_t>(link) & 1; }
@@ -256,6 +284,7 @@ class Container : public WithText {
 
  private:
   [[noreturn]] static void RefuseChild();
+  friend class Parser;
   Node* last_ = nullptr;
 };
 
@@ -282,6 +311,7 @@ class Element final : public Container {
   void AddAttribute(Attribute& attribute);
 
  private:
+  friend class Parser;
   Node* last_attribute_ = nullptr;
 };
 
@@ -333,6 +363,7 @@ class Document final : public Container {
 
  private:
   friend class Container;
+  friend class Parser;
   template <typename T, typename... Args>
   T& Make(Args&&... args) {
     void* memory = arena_.Allocate(sizeof(T), alignof(T));

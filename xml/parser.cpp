@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -59,6 +61,35 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+#if defined(__SSE2__)
+// One bit per name byte among sixteen: letters (case folded with 0x20), '-'
+// to ':' without '/', and '_'; bytes of 0x80 and above are negative in the
+// signed compares.
+unsigned NameBits(__m128i v) {
+  const __m128i case_bit = _mm_set1_epi8(0x20), before_a = _mm_set1_epi8('a' - 1), after_z = _mm_set1_epi8('z' + 1);
+  const __m128i before_dash = _mm_set1_epi8('-' - 1), after_colon = _mm_set1_epi8(':' + 1);
+  const __m128i slash = _mm_set1_epi8('/'), underscore = _mm_set1_epi8('_');
+  __m128i folded = _mm_or_si128(v, case_bit);
+  __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(folded, before_a), _mm_cmpgt_epi8(after_z, folded));
+  __m128i punct = _mm_andnot_si128(_mm_cmpeq_epi8(v, slash),
+                                   _mm_and_si128(_mm_cmpgt_epi8(v, before_dash), _mm_cmpgt_epi8(after_colon, v)));
+  __m128i name = _mm_or_si128(_mm_or_si128(letter, punct), _mm_cmpeq_epi8(v, underscore));
+  return static_cast<unsigned>(_mm_movemask_epi8(name));
+}
+
+// The lanes below `n` (0 to 16) all ones, the others zero.
+__m128i LanesBelow(unsigned n) {
+  const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  return _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(n)), lanes);
+}
+
+bool SameLanes(__m128i a, __m128i b) { return _mm_movemask_epi8(_mm_cmpeq_epi8(a, b)) == 0xFFFF; }
+#endif
+
+}  // namespace
+
+// A friend of the node classes: it links the nodes it makes itself, without
+// the checks AddChild makes for nodes from outside.
 class Parser {
  public:
   Parser(const char* buffer, size_t length, Document& doc)
@@ -172,19 +203,8 @@ class Parser {
   // The first byte at or after `q` that is no name byte.
   const char* SkipNameBytes(const char* q) const {
 #if defined(__SSE2__)
-    // Letters (case folded with 0x20), '-' to ':' without '/', and '_';
-    // bytes of 0x80 and above are negative in the signed compares.
-    const __m128i case_bit = _mm_set1_epi8(0x20), before_a = _mm_set1_epi8('a' - 1), after_z = _mm_set1_epi8('z' + 1);
-    const __m128i before_dash = _mm_set1_epi8('-' - 1), after_colon = _mm_set1_epi8(':' + 1);
-    const __m128i slash = _mm_set1_epi8('/'), underscore = _mm_set1_epi8('_');
     while (end_ - q >= 16) {
-      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-      __m128i folded = _mm_or_si128(v, case_bit);
-      __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(folded, before_a), _mm_cmpgt_epi8(after_z, folded));
-      __m128i punct = _mm_andnot_si128(_mm_cmpeq_epi8(v, slash),
-                                       _mm_and_si128(_mm_cmpgt_epi8(v, before_dash), _mm_cmpgt_epi8(after_colon, v)));
-      __m128i name = _mm_or_si128(_mm_or_si128(letter, punct), _mm_cmpeq_epi8(v, underscore));
-      unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(name)) & 0xFFFF;
+      unsigned other = ~NameBits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q))) & 0xFFFF;
       if (other) return q + __builtin_ctz(other);
       q += 16;
     }
@@ -213,48 +233,167 @@ class Parser {
     return true;
   }
 
+  // A name shorter than sixteen bytes: its bytes zero-padded to sixteen
+  // (no name holds a NUL), which intern it and match its end tag in one go.
+  // Size 0 for a name read the long way.
+  struct ShortName {
+#if defined(__SSE2__)
+    __m128i key;
+#endif
+    unsigned size = 0;
+  };
+
+  // The usual name: shorter than sixteen bytes, well before the end, no CR
+  // in or after it. Shared through the parser's name table; the cursor is
+  // left after it.
+  // False, with the cursor unmoved, for anything else (ReadName reads it).
+  bool ReadShortName(ShortName& name, std::string_view& stored) {
+#if defined(__SSE2__)
+    const char* q = p_;
+    if (end_ - q < 17 || !Is(*q, kNameStart)) return false;
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+    // The slot follows from the first four bytes, whatever the name's
+    // length, so a name that was seen there is recognised without finding
+    // its end first: its bytes, then a byte that ends it.
+    uint32_t head;
+    std::memcpy(&head, q, 4);
+    NameSlot& slot = names_[(head * 0x9E3779B1u) >> (32 - 7)];
+    const unsigned known = slot.name.size;
+    if (!known || !SameLanes(_mm_and_si128(v, slot.mask), slot.name.key) || Is(q[known], kNameChar) ||
+        q[known] == '\r') {
+      const unsigned other = ~NameBits(v) & 0xFFFF;
+      if (!other) return false;
+      const unsigned size = static_cast<unsigned>(__builtin_ctz(other));
+      if (q[size] == '\r') return false;
+      slot.mask = LanesBelow(size);
+      slot.name.key = _mm_and_si128(v, slot.mask);
+      slot.name.size = size;
+      slot.stored = {CopyToArena({q, size}), size};
+    }
+    stored = slot.stored;
+    name = slot.name;
+    p_ = q + slot.name.size;
+    return true;
+#else
+    (void)name;
+    (void)stored;
+    return false;
+#endif
+  }
+
+  // The common run, read in sixteen-byte steps: nothing before its end needs
+  // changing, so it is the input's own bytes; or whitespace only, ending
+  // within sixteen bytes, which collapses to one space. False, with the
+  // cursor unmoved, for anything else (GatherRun reads it).
+  bool PlainRun(char stop_byte, std::string_view& run) {
+#if defined(__SSE2__)
+    const __m128i lt = _mm_set1_epi8('<'), amp = _mm_set1_epi8('&'), own = _mm_set1_epi8(stop_byte);
+    const __m128i space_or_below = _mm_set1_epi8(0x20), blank = _mm_set1_epi8(' ');
+    const char* q = p_;
+    while (end_ - q >= 17) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+      const unsigned marks = static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, own)))));
+      const unsigned low =
+          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, space_or_below), space_or_below)));
+      // A space between two bytes above 0x20 stays as it is. The first
+      // lane's predecessor is the byte before the run (never whitespace) or
+      // the last lane of the block before, which stopped the scan had it
+      // been whitespace next to this one.
+      if (marks) {
+        const unsigned at = static_cast<unsigned>(__builtin_ctz(marks));
+        const unsigned before = (1u << at) - 1;
+        // In content a ']' is data unless "]]>" starts there: the long way.
+        if (stop_byte == ']' && q[at] == ']') return false;
+        const unsigned low_before = low & before;
+        if (low_before != 0) {
+          const unsigned spaces = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, blank)));
+          const unsigned lone = spaces & ~(low << 1) & ~(low >> 1);
+          if ((low_before & ~lone) != 0) {
+            if (q != p_) return false;
+            const unsigned white =
+                spaces | static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+                             _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')))));
+            if ((white & before) != before) return false;
+            run = " ";
+            p_ = q + at;
+            return true;
+          }
+        }
+        run = {p_, static_cast<size_t>(q + at - p_)};
+        p_ = q + at;
+        return true;
+      }
+      if (low) {
+        // The last lane's successor is the byte after the block.
+        const unsigned spaces = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, blank)));
+        const unsigned next_low = static_cast<unsigned char>(q[16]) <= 0x20;
+        const unsigned lone = spaces & ~(low << 1) & ~((low >> 1) | (next_low << 15));
+        if (low & ~lone) return false;
+      }
+      q += 16;
+    }
+#else
+    (void)stop_byte;
+    (void)run;
+#endif
+    return false;
+  }
+
+  // A text node for a gathered run.
+  Node& MakeText(std::string_view run) {
+    if (run.empty()) return doc_.Make<ShortText>(false);
+    if (run.size() == 1 && run[0] == ' ') return doc_.Make<ShortText>(true);
+    // Beyond 4 GiB StoreCopy refuses it.
+    if (run.size() > UINT32_MAX) return doc_.Make<LeafNode>(kTextNode, doc_.StoreCopy(run, false));
+    return doc_.Make<LeafNode>(kTextNode, std::string_view(CopyToArena(run), run.size()));
+  }
+
+  char* CopyToArena(std::string_view text) {
+    Arena& arena = doc_.arena_;
+#if defined(__SSE2__)
+    // Up to sixteen bytes of the input, well after its start: one store of
+    // the sixteen bytes that end with them, into free space that ends where
+    // the copy does (strings are laid from the top of a chunk down).
+    const uintptr_t offset = reinterpret_cast<uintptr_t>(text.data()) - reinterpret_cast<uintptr_t>(begin_);
+    if (text.size() <= 16 && offset >= 16 && offset < static_cast<uintptr_t>(end_ - begin_) &&
+        arena.top_ - arena.cursor_ >= 16) {
+      const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + text.size() - 16));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(arena.top_ - 16), tail);
+      arena.top_ -= text.size();
+      return reinterpret_cast<char*>(arena.top_);
+    }
+#endif
+    char* copy = arena.AllocateBytes(text.size());
+    std::memcpy(copy, text.data(), text.size());
+    return copy;
+  }
+
+  // A child list built in order and closed into its container at the end.
+  struct Children {
+    Node* first = nullptr;
+    Node* last = nullptr;
+  };
+  static void Add(Children& list, Node& node) {
+    node.linked_ = true;
+    if (list.last)
+      list.last->next_ = &node;
+    else
+      list.first = &node;
+    list.last = &node;
+  }
+  static void Close(const Children& list, Node*& last) {
+    if (!list.last) return;
+    list.last->next_ = Node::LastLinkTo(list.first);
+    last = list.last;
+  }
+
   // Character data up to the next byte of class `stop`, collapsed as a
   // container in mode 1 collapses added text (every container the parser
   // makes is in mode 1), with single CRs dropped as the reader drops them.
   // The cursor is left on the stopping byte. In content a ']' is data unless
   // "]]>" starts there. The view stays valid until the next run.
-  std::string_view GatherRun(uint16_t stop, char stop_byte) {
-#if defined(__SSE2__)
-    // Most runs are short and end within sixteen bytes: an attribute value,
-    // a few words between references, the indentation between elements.
-    // When nothing before the end needs changing the run is the input's own
-    // bytes; when it is whitespace only it collapses to one space.
-    if (end_ - p_ >= 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_));
-      const __m128i space_or_below = _mm_set1_epi8(0x20);
-      const __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(v, space_or_below), space_or_below);
-      const unsigned marks = static_cast<unsigned>(_mm_movemask_epi8(
-          _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')),
-                       _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('&')), _mm_cmpeq_epi8(v, _mm_set1_epi8(stop_byte))))));
-      if (marks) {
-        const unsigned at = static_cast<unsigned>(__builtin_ctz(marks));
-        const unsigned before = (1u << at) - 1;
-        const unsigned low_bits = static_cast<unsigned>(_mm_movemask_epi8(low)) & before;
-        const unsigned space_bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))));
-        const unsigned lone = space_bits & ~(low_bits << 1) & ~(low_bits >> 1);
-        // In content a ']' is data unless "]]>" starts there: the long way.
-        if (p_[at] != ']') {
-          if ((low_bits & ~lone) == 0) {
-            const char* start = p_;
-            p_ += at;
-            return {start, at};
-          }
-          const unsigned white = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
-              _mm_cmpeq_epi8(v, _mm_set1_epi8(' ')),
-              _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\t'))))));
-          if ((white & before) == before) {
-            p_ += at;
-            return " ";
-          }
-        }
-      }
-    }
-#endif
+  std::string_view GatherRun(uint16_t stop, [[maybe_unused]] char stop_byte) {
     const char* q = p_;
     size_t n = 0;
     bool in_space = false;
@@ -423,11 +562,23 @@ class Parser {
     const char* open = At();
     Advance();
     std::string_view name;
-    if (!ReadName(name)) Fail(kErrExpectedName, At());
+    ShortName own;
+    const bool short_name = ReadShortName(own, name);
+    if (!short_name && !ReadName(name)) Fail(kErrExpectedName, At());
     // Nesting is bounded so that hostile input cannot exhaust the stack.
     if (++depth_ > kMaxDepth) Fail(kErrTooDeep, open);
-    Element& element = doc_.CreateElement(name);
-    while (SkipSpace() && Is(Peek(), kNameStart)) ParseAttribute(element);
+    Element& element =
+        short_name ? doc_.Make<Element>(ArenaKey(), name, kNormalizeWhitespace) : doc_.CreateElement(name);
+    Children attributes;
+    for (;;) {
+      // Mostly one space before each attribute.
+      if (end_ - p_ >= 2 && p_[0] == ' ' && Is(p_[1], kNameStart))
+        ++p_;
+      else if (!SkipSpace() || !Is(Peek(), kNameStart))
+        break;
+      Add(attributes, ParseAttribute());
+    }
+    Close(attributes, element.last_attribute_);
     char c = Peek();
     if (c == '/') {
       Advance();
@@ -435,7 +586,7 @@ class Parser {
       Advance();
     } else if (c == '>') {
       Advance();
-      ParseContent(element);
+      ParseContent(element, own);
     } else {
       Fail(kErrExpectedTagEnd, At());
     }
@@ -443,43 +594,73 @@ class Parser {
     return element;
   }
 
-  void ParseAttribute(Element& element) {
+  Attribute& ParseAttribute() {
     std::string_view name;
-    ReadName(name);
-    Attribute& attribute = doc_.CreateAttribute(name);
-    element.AddAttribute(attribute);
-    if (!Equals()) Fail(kErrExpectedEquals, NextToken());
-    char quote = Peek();
-    if (quote != '"' && quote != '\'') Fail(kErrExpectedQuote, At());
-    Advance();
+    ShortName unused;
+    Attribute& attribute = ReadShortName(unused, name)
+                               ? doc_.Make<Attribute>(ArenaKey(), name, kNormalizeWhitespace)
+                               : (ReadName(name), doc_.CreateAttribute(name));
+    char quote;
+    // Mostly `="` or `='` straight after the name.
+    if (end_ - p_ >= 2 && p_[0] == '=' && (p_[1] == '"' || p_[1] == '\'')) {
+      quote = p_[1];
+      p_ += 2;
+    } else {
+      if (!Equals()) Fail(kErrExpectedEquals, NextToken());
+      quote = Peek();
+      if (quote != '"' && quote != '\'') Fail(kErrExpectedQuote, At());
+      Advance();
+    }
     const uint16_t stop = quote == '"' ? kDoubleQuoteStop : kSingleQuoteStop;
+    Children children;
     for (;;) {
-      std::string_view run = GatherRun(stop, quote);
+      std::string_view run;
+      if (!PlainRun(quote, run)) run = GatherRun(stop, quote);
       char c = Current();
       if (c == '\0') Fail(kErrEndOfInput, p_);
       if (c == '<') Fail(kErrLessThanInValue, p_);
-      attribute.AddChild(doc_.CreateText(run));
+      Add(children, MakeText(run));
       if (c == '&') {
-        attribute.AddChild(ParseReference());
+        Add(children, ParseReference());
         continue;
       }
       ++p_;  // the closing quote
-      return;
+      Close(children, attribute.last_);
+      return attribute;
     }
   }
 
-  void ParseContent(Element& element) {
+  // `own_short` is the element's name when it was read as a short one.
+  void ParseContent(Element& element, [[maybe_unused]] const ShortName& own_short) {
+    Children children;
     for (;;) {
-      std::string_view run = GatherRun(kContentStop, ']');
+      std::string_view run;
+      if (!PlainRun(']', run)) run = GatherRun(kContentStop, ']');
       char c = Current();
       if (c == '\0') Fail(kErrEndOfInput, p_);
-      element.AddChild(doc_.CreateText(run));
+      Add(children, MakeText(run));
       if (c == '&') {
-        element.AddChild(ParseReference());
+        Add(children, ParseReference());
         continue;
       }
-      // c == '<': an end tag, comment, CDATA section, processing
-      // instruction or child element, tried in that order.
+      // c == '<'. The usual cases first: the end tag that repeats the short
+      // name of its start tag and is closed at once, and a child element.
+#if defined(__SSE2__)
+      if (own_short.size && end_ - p_ >= 18 && p_[1] == '/' &&
+          SameLanes(_mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p_ + 2)), LanesBelow(own_short.size)),
+                    own_short.key) &&
+          p_[2 + own_short.size] == '>') {
+        p_ += 3 + own_short.size;
+        Close(children, element.last_);
+        return;
+      }
+#endif
+      if (end_ - p_ >= 2 && Is(p_[1], kNameStart)) {
+        Add(children, ParseElement());
+        continue;
+      }
+      // An end tag, comment, CDATA section, processing instruction or child
+      // element, tried in that order.
       const char* open = p_;
       Advance();
       switch (Peek()) {
@@ -500,27 +681,28 @@ class Parser {
           SkipSpace();
           if (Peek() != '>') Fail(kErrExpectedTagEnd, At());
           Advance();
+          Close(children, element.last_);
           return;
         }
         case '!':
           p_ = open;
           if (Match("<!--")) {
-            element.AddChild(ParseComment());
+            Add(children, ParseComment());
             continue;
           }
           if (Match("<![CDATA[")) {
-            element.AddChild(ParseCData());
+            Add(children, ParseCData());
             continue;
           }
           Fail(kErrBadMarkup, open);
         case '?':
           Advance();
-          element.AddChild(ParseProcessingInstruction());
+          Add(children, ParseProcessingInstruction());
           continue;
         default:
           if (!Is(Peek(), kNameStart)) Fail(kErrBadMarkup, open);
           p_ = open;
-          element.AddChild(ParseElement());
+          Add(children, ParseElement());
           continue;
       }
     }
@@ -529,6 +711,12 @@ class Parser {
   // At '&'.
   Reference& ParseReference() {
     if (Reference* quick = QuickReference()) return *quick;
+    return ParseOtherReference();
+  }
+
+  // Kept out of line: the quick path above is inlined where references are
+  // read.
+  [[gnu::noinline]] Reference& ParseOtherReference() {
     const char* amp = p_;
     if (Match("&#x")) return ParseCharacterReference(amp, 16, kErrBadHexReference);
     if (Match("&#")) return ParseCharacterReference(amp, 10, kErrBadDecimalReference);
@@ -549,10 +737,18 @@ class Parser {
   Reference* QuickReference() {
     const char* q = p_ + 1;
     if (end_ - q < 8) return nullptr;
+    // The eight bytes after '&' as one word, the first in the low byte.
+    uint64_t word = 0;
+    if constexpr (std::endian::native == std::endian::little)
+      std::memcpy(&word, q, 8);
+    else
+      for (int i = 0; i < 8; ++i) word |= uint64_t{static_cast<unsigned char>(q[i])} << (8 * i);
     auto entity = [&](std::string_view rest, char character) -> Reference* {
-      if (!SameBytes({q, rest.size()}, rest)) return nullptr;
+      uint64_t spelling = 0;
+      for (size_t i = 0; i < rest.size(); ++i) spelling |= uint64_t{static_cast<unsigned char>(rest[i])} << (8 * i);
+      if ((word & ((uint64_t{1} << (8 * rest.size())) - 1)) != spelling) return nullptr;
       p_ = q + rest.size();
-      return &doc_.CreateEntityReference(character);
+      return &doc_.Make<Reference>(true, static_cast<uint8_t>(character));
     };
     switch (*q) {
       case 'l': return entity("lt;", '<');
@@ -578,7 +774,7 @@ class Parser {
     }
     if (q == digits || *q != ';' || value == 0 || value > 255) return nullptr;
     p_ = q + 1;
-    return &doc_.CreateCharacterReference(static_cast<int>(value));
+    return &doc_.Make<Reference>(false, static_cast<uint8_t>(value));
   }
 
   Reference& ParseCharacterReference(const char* amp, int base, int code) {
@@ -656,9 +852,16 @@ class Parser {
   std::string run_ = std::string(4096, '\0');
   std::string run_scratch_;
   std::string name_scratch_;
+#if defined(__SSE2__)
+  // Element and attribute names repeat: one stored copy serves them all.
+  struct NameSlot {
+    ShortName name;
+    __m128i mask;  // the lanes of the name
+    std::string_view stored;
+  };
+  std::array<NameSlot, 128> names_{};
+#endif
 };
-
-}  // namespace
 
 const char* ErrorText(int code) {
   static constexpr const char* kTexts[] = {

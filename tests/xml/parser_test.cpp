@@ -327,6 +327,78 @@ TEST(Parse, LongRunsFollowTheByteWiseRules) {
   }
 }
 
+// Names under sixteen bytes and runs with nothing to collapse are read
+// sixteen bytes at a time. Each case puts the byte that ends a name or a run
+// just before, on and after a sixteen-byte boundary, and is read once as it
+// is (ending near the end of the input) and once followed by padding.
+TEST(Parse, NamesAndRunsAroundSixteenByteBoundaries) {
+  const std::string n15 = "abcdefghijklmno", n16 = n15 + "p", n17 = n16 + "q";
+  const std::string x14(14, 'x'), x15(15, 'x'), x16(16, 'x'), x32(32, 'x');
+  struct Case {
+    std::string text;
+    std::string root;      // the root's name
+    std::string value;     // the root's value
+    std::string v;         // the value of the root's attribute v
+    std::string first;     // the root's first child as stored
+  };
+  const Case cases[] = {
+      {"<" + n15 + " v='1'>t</" + n15 + ">", n15, "t", "1", "t"},
+      {"<" + n16 + " v='1'>t</" + n16 + ">", n16, "t", "1", "t"},
+      {"<" + n17 + " v='1'>t</" + n17 + ">", n17, "t", "1", "t"},
+      {"<" + n15 + "></" + n15 + "\r\n>", n15, "", "", ""},
+      {"<" + n15 + "/>", n15, "", "", ""},
+      {"<a>" + x15 + "  y</a>", "a", x15 + " y", "", x15 + " y"},
+      {"<a>" + x15 + " y</a>", "a", x15 + " y", "", x15 + " y"},
+      {"<a>" + x14 + " \ny</a>", "a", x14 + " y", "", x14 + " y"},
+      {"<a>" + x16 + "\ty</a>", "a", x16 + " y", "", x16 + " y"},
+      {"<a>" + x16 + " </a>", "a", x16, "", x16 + " "},
+      {"<a>" + x32 + "</a>", "a", x32, "", x32},
+      {"<a>" + x32 + "x&amp;</a>", "a", x32 + "x&", "", x32 + "x"},
+      {"<a>" + std::string(16, ' ') + "<b/></a>", "a", "", "", " "},
+      {"<a>" + std::string(15, ' ') + "\n<b/></a>", "a", "", "", " "},
+      {"<a>\x01" + x16 + "</a>", "a", "\x01" + x16, "", "\x01" + x16},
+      {"<a>" + x15 + "]" + x16 + "</a>", "a", x15 + "]" + x16, "", x15 + "]" + x16},
+      {"<a v='" + x15 + "  y'/>", "a", "", x15 + " y", ""},
+      {"<a v='" + x16 + "'/>", "a", "", x16, ""},
+      {"<a v=\"" + x32 + " \"/>", "a", "", x32, ""},
+      {"<a v='" + x15 + "\r\ny'/>", "a", "", x15 + " y", ""},
+  };
+  for (const Case& c : cases) {
+    for (const std::string& text : {c.text, c.text + std::string(40, ' ')}) {
+      auto doc = ParseText(text);
+      ASSERT_TRUE(doc) << text;
+      const Element& root = *doc->Root();
+      EXPECT_EQ(root.Name(), c.root) << text;
+      EXPECT_EQ(root.Value(), c.value) << text;
+      EXPECT_EQ(root.FindAttribute("v").Value(), c.v) << text;
+      EXPECT_EQ(root.FirstChild() ? std::string(root.FirstChild()->Text()) : "", c.first) << text;
+    }
+  }
+
+  const ErrorCase errors[] = {
+      {"<a>xxxxxxxxxxxxxxxxxxxx", 1, 1, 24},                 // the end after a long run
+      {"<a v='xxxxxxxxxxxxxxxxxxxx", 1, 1, 27},              // the end inside a long value
+      {"<abcdefghijklmnop></abcdefghijklmno>", 12, 1, 21},   // an end tag one byte short
+      {"<abcdefghijklmno></abcdefghijklmnop>", 12, 1, 20},   // one byte long
+      {"<abcdefghijklmno></abcdefghijklmno x>", 11, 1, 36},  // 'x' where '>' belongs
+      {"<a>xxxxxxxxxxxxxxx]]></a>", 14, 1, 19},              // "]]>" at the sixteenth byte
+  };
+  for (const ErrorCase& c : errors) {
+    auto error = ErrorOf(c.text);
+    ASSERT_TRUE(error) << c.text;
+    EXPECT_EQ(error->code, c.code) << c.text;
+    EXPECT_EQ(error->line, c.line) << c.text;
+    EXPECT_EQ(error->column, c.column) << c.text;
+  }
+
+  // Names that share their first eight bytes keep their own bytes.
+  auto doc = ParseText("<r><descriptionA/><descriptionB/><descriptionA/><descriptionA2/></r>");
+  std::string names;
+  for (const Node* n = doc->Root()->FirstChild(); n; n = n->Next())
+    if (n->IsType(kElementNode)) names += std::string(n->Name()) + ",";
+  EXPECT_EQ(names, "descriptionA,descriptionB,descriptionA,descriptionA2,");
+}
+
 TEST(Parse, AttributesKeepOrderAndDuplicates) {
   auto doc = ParseText("<a  x = \"1\"\ty='2' x=\"3\"/>");
   const Element& a = *doc->Root();
