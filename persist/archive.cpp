@@ -306,17 +306,21 @@ ObjectPtr Archive::Read(const ClassInfo* expected, bool owning) {
   ObjectPtr object = cls->factory();
   uint32_t entry = AddEntry({object, nullptr, true});
   uint32_t savedSchema = objectSchema_;
+  const CObject* savedMade = made_;
   objectSchema_ = schema;
+  made_ = object.get();
   ++depth_;
   try {
     object->Serialize(*this);
   } catch (...) {
     --depth_;
     objectSchema_ = savedSchema;
+    made_ = savedMade;
     throw;
   }
   --depth_;
   objectSchema_ = savedSchema;
+  made_ = savedMade;
   loadTable_[entry].inProgress = false;
   return object;
 }

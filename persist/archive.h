@@ -193,6 +193,10 @@ class Archive {
   }
   // The schema found in the file for the object whose Serialize runs.
   uint32_t GetObjectSchema() const { return objectSchema_; }
+  // Whether `object` is the one this load has just made with its class's
+  // factory and whose Serialize runs now: its fields are still the ones its
+  // constructor gave it.
+  bool IsNewlyMade(const CObject* object) const { return object && object == made_; }
 
   // Two-way helpers: storing writes the value, loading reads into it, so one
   // Serialize body serves both directions.
@@ -233,6 +237,7 @@ class Archive {
   std::vector<Entry> loadTable_;
   std::unordered_map<const ClassInfo*, uint16_t> schemaMap_;
   uint32_t objectSchema_ = kNoSchema;
+  const CObject* made_ = nullptr;
   int depth_ = 0;
 };
 
