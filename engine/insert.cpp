@@ -51,13 +51,27 @@ void CInsert::Reset() {
   auxLong = 0;
 }
 
+void CInsert::ResetMade() {
+  struct Scope {
+    bool& flag;
+    explicit Scope(bool& f) : flag(f) { flag = true; }
+    ~Scope() { flag = false; }
+  } scope(fieldsAsMade_);
+  Reset();
+}
+
 template <class W>
 void CInsert::Walk(W& w) {
   const uint16_t version = w.Version("loadedVersion", loadedVersion, kNewestVersion, 1, "CInsert");
   if constexpr (W::kArchive) {
     if (w.Filling()) {
       document = w.ar.GetDocument();
-      Reset();
+      // A load mostly fills objects it has just made.
+      if (w.ar.IsNewlyMade(this)) {
+        ResetMade();
+      } else {
+        Reset();
+      }
     }
   }
   // Each later version put its additions in front of the older fields.

@@ -95,6 +95,10 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   uint32_t auxLong = 0;
   std::atomic<int32_t> running{0};
 
+ private:
+  bool fieldsAsMade_ = false;
+
+ public:
   // The stored fields, once; see persist/field_walk.h.
   template <class W>
   void Walk(W& w);
@@ -117,6 +121,12 @@ class CInsert : public CObject, public std::enable_shared_from_this<CInsert> {
   // Back to the flag a new object has, here and in the copies this one owns.
   virtual void KeepNewEditorFlags();
   virtual void Reset();
+  // Reset on an object its constructor has only just made (every insert a
+  // load creates): the same values, without assigning again the fields the
+  // constructor gave just those values.
+  void ResetMade();
+  // True while ResetMade runs: each class part's field reset has nothing to do.
+  bool FieldsAsMade() const { return fieldsAsMade_; }
   // Copies every stored field except auxByte; hotkeys deep; the handlers are
   // replaced by clones owned by this insert. Kinds extend it with their own
   // fields; `other` is always of this insert's own class.

@@ -20,7 +20,8 @@ KV_IMPLEMENT_CLASS(CSDButton, CVisibleInsert, 0)
 
 void CSDButton::Reset() {
   CVisibleInsert::Reset();
-  std::array<std::string, 4> keep{normalPicture, pressedPicture, buttonAux3, buttonAux4};
+  std::array<std::string, 4> keep{std::move(normalPicture), std::move(pressedPicture), std::move(buttonAux3),
+                                  std::move(buttonAux4)};
   FieldTransfer::Reset(*this);
   normalPicture = std::move(keep[0]);
   pressedPicture = std::move(keep[1]);
@@ -160,10 +161,10 @@ void CSDButton::PaintButton(StageSprite&, DrawTarget& target, const Rect& clip, 
     }
     const Rect box = Moved(inner, down);
     const TextLayout layout =
-        LayOutText(caption, captionFont_, box, draw_text::kSingleLine | draw_text::kCenter | draw_text::kVCenter,
+        LayOutText(caption, *captionFont_, box, draw_text::kSingleLine | draw_text::kCenter | draw_text::kVCenter,
                    DecoderOf(font));
-    DrawLayout(p, layout, captionFont_, ToQColor(captionShadow));
-    DrawLayout(p, layout, captionFont_, ToQColor(textColor), QPoint(-1, -1));
+    DrawLayout(p, layout, *captionFont_, ToQColor(captionShadow));
+    DrawLayout(p, layout, *captionFont_, ToQColor(textColor), QPoint(-1, -1));
   }
 
   // Frame, then the bevel; each bevel line one pixel shorter than the one

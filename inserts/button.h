@@ -5,6 +5,7 @@
 #include <QFont>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "inserts/kvfont.h"
@@ -83,7 +84,8 @@ class CSDButton : public CVisibleInsert, public ButtonFields, public SelfPaintin
   std::unique_ptr<StageSprite> normalBitmap_;
   std::unique_ptr<StageSprite> pressedBitmap_;
   bool haveCaptionFont_ = false;
-  QFont captionFont_;
+  // Made when a caption is first drawn: most loaded buttons never draw.
+  std::optional<QFont> captionFont_;
   double captionScale_ = 0;
 };
 

@@ -151,7 +151,7 @@ const TextLayout& CText::LayoutAtOrigin(const Rect& area) {
   layoutFont_ = FontOf(font, scale);
   // Laid out in a rectangle of the same size at (0, 0): a text that moves
   // keeps its layout.
-  layout_ = LayOutText(shown_, layoutFont_, {0, 0, area.Width(), area.Height()}, drawFlags, DecoderOf(font));
+  layout_ = LayOutText(shown_, *layoutFont_, {0, 0, area.Width(), area.Height()}, drawFlags, DecoderOf(font));
   layoutKey_ = std::move(key);
   haveLayout_ = true;
   return layout_;
@@ -174,8 +174,8 @@ void CText::PaintText(QPainter& p, const StageSprite& sprite, const Rect& areaIn
   // A turned text turns about the rectangle's top left corner.
   p.translate(area.left, area.top);
   if (!font.useDefault && font.escapement % 3600 != 0) p.rotate(-font.escapement / 10.0);  // tenths of a degree, counter-clockwise
-  if (HasShadow(sprite, area)) DrawLayout(p, layout, layoutFont_, ToQColor(shadowColor), ShadowOffset(area));
-  if (!IsKeyedAway(sprite, penColor)) DrawLayout(p, layout, layoutFont_, ToQColor(penColor));
+  if (HasShadow(sprite, area)) DrawLayout(p, layout, *layoutFont_, ToQColor(shadowColor), ShadowOffset(area));
+  if (!IsKeyedAway(sprite, penColor)) DrawLayout(p, layout, *layoutFont_, ToQColor(penColor));
   p.restore();
 }
 

@@ -4,6 +4,7 @@
 
 #include <QFont>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "inserts/graphic.h"
@@ -91,7 +92,8 @@ class CText : public CGraphic, public TextFields, public SelfPainting {
   uint64_t shownSerial_ = 0;  // counts the changes of shown_
   bool haveLayout_ = false;
   LayoutKey layoutKey_;
-  QFont layoutFont_;
+  // Made with the first layout: most loaded texts are never laid out.
+  std::optional<QFont> layoutFont_;
   TextLayout layout_;
 };
 

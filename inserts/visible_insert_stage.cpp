@@ -66,6 +66,9 @@ void CVisibleInsert::AdoptSprite(Stage& stage, std::unique_ptr<StageSprite> spri
 }
 
 void CVisibleInsert::DestroySprite() {
+  // Most inserts never get a sprite (every one a load makes and its document
+  // drops): nothing to take, so no stage lock to wait for.
+  if (!sprite_.load()) return;
   std::shared_ptr<StageSprite> gone;
   {
     std::lock_guard lock(StageLock());

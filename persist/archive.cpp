@@ -159,30 +159,35 @@ void Archive::WriteString(std::string_view s) {
 }
 
 std::string Archive::ReadString() {
+  std::string s;
+  ReadString(s);
+  return s;
+}
+
+void Archive::ReadLongString(std::string& into) {
   bool wide = false;
-  uint32_t n = ReadU8();
-  if (n == 0xFF) {
-    n = ReadU16();
-    if (n == 0xFFFE) {
-      // A wide string: the same prefix again counts 16-bit characters.
-      wide = true;
-      n = ReadU8();
-      if (n == 0xFF) {
-        n = ReadU16();
-        if (n == 0xFFFF) n = ReadU32();
-      }
-    } else if (n == 0xFFFF) {
-      n = ReadU32();
+  uint32_t n = ReadU16();
+  if (n == 0xFFFE) {
+    // A wide string: the same prefix again counts 16-bit characters.
+    wide = true;
+    n = ReadU8();
+    if (n == 0xFF) {
+      n = ReadU16();
+      if (n == 0xFFFF) n = ReadU32();
     }
+  } else if (n == 0xFFFF) {
+    n = ReadU32();
   }
   if (!wide) {
     const auto chars = in_.Take(n);
-    return std::string(chars.begin(), chars.end());
+    into.assign(reinterpret_cast<const char*>(chars.data()), chars.size());
+    return;
   }
   if (n > Remaining() / 2) Fail(CArchiveException::endOfFile);
+  const uint8_t* p = in_.Take(uint64_t{n} * 2).data();
   std::u16string units(n, u'\0');
-  for (uint32_t i = 0; i < n; ++i) units[i] = ReadU16();
-  return Utf16ToCp1252(units);
+  for (uint32_t i = 0; i < n; ++i) units[i] = LoadLe16(p + 2 * i);
+  into = Utf16ToCp1252(units);
 }
 
 void Archive::WriteCount(uint64_t count) {
@@ -295,8 +300,10 @@ ObjectPtr Archive::Read(const ClassInfo* expected, bool owning) {
     if (c == 0 || c >= loadTable_.size()) Fail(CArchiveException::badIndex, "class reference beyond the table");
     cls = loadTable_[c].cls;
     if (!cls) Fail(CArchiveException::badIndex, "an object where a class was expected");
-    auto it = schemaMap_.find(cls);
-    schema = it != schemaMap_.end() ? it->second : cls->FileSchema();
+    schema = cls->FileSchema();
+    // Only an older schema of a versionable class is kept: usually none.
+    if (!schemaMap_.empty())
+      if (auto it = schemaMap_.find(cls); it != schemaMap_.end()) schema = it->second;
   }
   if (expected && !cls->IsDerivedFrom(*expected))
     Fail(CArchiveException::badClass, std::string(cls->name) + " is not a " + expected->name);
@@ -306,29 +313,27 @@ ObjectPtr Archive::Read(const ClassInfo* expected, bool owning) {
   ObjectPtr object = cls->factory();
   uint32_t entry = AddEntry({object, nullptr, true});
   uint32_t savedSchema = objectSchema_;
+  const CObject* savedMade = made_;
   objectSchema_ = schema;
+  made_ = object.get();
   ++depth_;
   try {
     object->Serialize(*this);
   } catch (...) {
     --depth_;
     objectSchema_ = savedSchema;
+    made_ = savedMade;
     throw;
   }
   --depth_;
   objectSchema_ = savedSchema;
+  made_ = savedMade;
   loadTable_[entry].inProgress = false;
   return object;
 }
 
-uint16_t Archive::Version(uint16_t newest, uint16_t oldest, const char* what) {
-  if (storing_) {
-    WriteU16(newest);
-    return newest;
-  }
-  uint16_t v = ReadU16();
-  if (v < oldest || v > newest) Fail(CArchiveException::badSchema, std::string("version of ") + what);
-  return v;
+void Archive::FailVersion(const char* what) const {
+  Fail(CArchiveException::badSchema, std::string("version of ") + what);
 }
 
 }  // namespace kv

@@ -170,6 +170,15 @@ class Archive {
   // Length-prefixed Windows-1252 string; the reader also takes wide strings.
   void WriteString(std::string_view s);
   std::string ReadString();
+  // The same into `into`, which keeps its buffer when the text fits. The
+  // usual string (narrow, under 255 characters, often empty) is read inline.
+  void ReadString(std::string& into) {
+    const uint8_t n = ReadU8();
+    if (n == 0xFF) return ReadLongString(into);
+    if (n == 0) return into.clear();
+    const auto chars = in_.Take(n);
+    into.assign(reinterpret_cast<const char*>(chars.data()), n);
+  }
 
   // Element counts. The reader refuses a count whose elements, at
   // `minElementBytes` each, could not fit in what is left of the input.
@@ -193,6 +202,10 @@ class Archive {
   }
   // The schema found in the file for the object whose Serialize runs.
   uint32_t GetObjectSchema() const { return objectSchema_; }
+  // Whether `object` is the one this load has just made with its class's
+  // factory and whose Serialize runs now: its fields are still the ones its
+  // constructor gave it.
+  bool IsNewlyMade(const CObject* object) const { return object && object == made_; }
 
   // Two-way helpers: storing writes the value, loading reads into it, so one
   // Serialize body serves both directions.
@@ -204,12 +217,21 @@ class Archive {
   void Io(int32_t& v) { storing_ ? WriteI32(v) : void(v = ReadI32()); }
   void Io(float& v) { storing_ ? WriteFloat(v) : void(v = ReadFloat()); }
   void Io(double& v) { storing_ ? WriteDouble(v) : void(v = ReadDouble()); }
-  void Io(std::string& v) { storing_ ? WriteString(v) : void(v = ReadString()); }
+  void Io(std::string& v) { storing_ ? WriteString(v) : ReadString(v); }
 
   // A class's own version word: storing writes `newest` and answers it;
   // loading reads it and refuses anything outside [oldest, newest] with
   // bad schema, naming `what`.
-  uint16_t Version(uint16_t newest, uint16_t oldest, const char* what);
+  // Inline: every class part of every object reads one.
+  uint16_t Version(uint16_t newest, uint16_t oldest, const char* what) {
+    if (storing_) {
+      WriteU16(newest);
+      return newest;
+    }
+    const uint16_t v = ReadU16();
+    if (v < oldest || v > newest) FailVersion(what);
+    return v;
+  }
 
  private:
   struct Entry {
@@ -218,6 +240,9 @@ class Archive {
     bool inProgress = false;  // its Serialize is running
   };
   ObjectPtr Read(const ClassInfo* expected, bool owning);
+  [[noreturn]] void FailVersion(const char* what) const;
+  // A string whose one-byte length prefix read 0xFF.
+  void ReadLongString(std::string& into);
   // A read past the end: end of file, or a read from a storing archive.
   [[noreturn]] static void ShortRead(const void* archive);
   uint32_t AddEntry(Entry e);
@@ -233,6 +258,7 @@ class Archive {
   std::vector<Entry> loadTable_;
   std::unordered_map<const ClassInfo*, uint16_t> schemaMap_;
   uint32_t objectSchema_ = kNoSchema;
+  const CObject* made_ = nullptr;
   int depth_ = 0;
 };
 

@@ -312,9 +312,14 @@ class FieldTransfer {
     Run(self, from, Job::kCopy);
   }
   // Gives `self`'s fields the values a new object has. Every load resets,
-  // so the new object's field list is gathered once per class.
+  // so the new object's field list is gathered once per class. An object
+  // that answers FieldsAsMade() true holds those values already: it comes
+  // straight from its constructor.
   template <class Self>
   static void Reset(Self& self) {
+    if constexpr (requires { self.FieldsAsMade(); }) {
+      if (self.FieldsAsMade()) return;
+    }
     static const Self fresh;
     static const std::vector<Gathered> fields = Gather(fresh, Job::kReset);
     FieldTransfer assign(Job::kReset, &fields);

@@ -360,5 +360,45 @@ TEST(ArchiveCycles, BackReferenceToAnOwnerResolves) {
   EXPECT_EQ(std::static_pointer_cast<CBackLinked>(list->items[0])->owner.lock(), list);
 }
 
+// Notes, while it loads, whether the archive counts it as just made, before
+// and after reading an optional object of its own class.
+class CMadeProbe : public CObject {
+  KV_DECLARE_CLASS(CMadeProbe)
+ public:
+  bool madeAtStart = false;
+  bool madeAfterChild = false;
+  ObjectPtr child;
+  void Serialize(Archive& ar) override {
+    if (ar.IsStoring()) return;
+    madeAtStart = ar.IsNewlyMade(this);
+    if (ar.ReadU8()) child = ar.ReadObject(nullptr);
+    madeAfterChild = ar.IsNewlyMade(this);
+  }
+};
+KV_IMPLEMENT_CLASS(CMadeProbe, CObject, 0)
+
+TEST(ArchiveNewObjects, OnlyTheObjectTheLoadMadeCountsAsJustMade) {
+  CMadeProbe::StaticClass();
+  // A probe (class 1, object 2) holding a second probe (class reference 1).
+  Bytes b;
+  b.newClass("CMadeProbe").u8(1).u16(0x8001).u8(0);
+  Archive in(std::span(b.b.data(), b.b.size()), "t");
+  auto outer = in.ReadObjectOf<CMadeProbe>();
+  auto inner = std::static_pointer_cast<CMadeProbe>(outer->child);
+  ASSERT_TRUE(inner);
+  EXPECT_TRUE(outer->madeAtStart);
+  EXPECT_TRUE(outer->madeAfterChild);  // the inner object's load is over
+  EXPECT_TRUE(inner->madeAtStart);
+  EXPECT_FALSE(in.IsNewlyMade(outer.get()));  // its load is over too
+
+  // An object the caller hands to Serialize is not one the load made.
+  Bytes again;
+  again.u8(0);
+  Archive in2(std::span(again.b.data(), again.b.size()), "t");
+  CMadeProbe existing;
+  existing.Serialize(in2);
+  EXPECT_FALSE(existing.madeAtStart);
+}
+
 }  // namespace
 }  // namespace kv
