@@ -503,7 +503,10 @@ class Reader {
     GroupState& s = State();
     if (s.dest == Dest::kFontTable) {
       if (c == ';' && !escaped) {
-        EndFontEntry();
+        // Only an open entry ends: its name, once converted, is not bytes of
+        // a code page any more (a stray ";" would convert it again, doubling
+        // it each time).
+        if (fontName_) EndFontEntry();
       } else if (fontName_ && fonts_[fontNumber_].name.size() < 256) {
         fonts_[fontNumber_].name.push_back(c);
       }
