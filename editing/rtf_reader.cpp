@@ -38,6 +38,20 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
+// Windows-1252 bytes appended to UTF-8 text in place; ASCII, the bulk of
+// most texts, is the same in both and is copied in stretches.
+void AppendCp1252(std::string& out, std::string_view bytes) {
+  size_t i = 0;
+  while (i < bytes.size()) {
+    size_t ascii = i;
+    while (ascii < bytes.size() && static_cast<uint8_t>(bytes[ascii]) < 0x80) ++ascii;
+    out.append(bytes, i, ascii - i);
+    if (ascii == bytes.size()) break;
+    AppendUtf8(out, Cp1252ToUnicode(static_cast<uint8_t>(bytes[ascii])));
+    i = ascii + 1;
+  }
+}
+
 // The code page of a font's character set; 0 for the document's own.
 int CodePageOfCharset(int charset) {
   switch (charset) {
@@ -72,12 +86,12 @@ class CodePages {
   }
   void Append(std::string& out, int page, const std::string& bytes) {
     if (page == 1252 || page == 0) {
-      out += Cp1252ToUtf8(bytes);
+      AppendCp1252(out, bytes);
       return;
     }
     iconv_t cd = Open(page);
     if (cd == iconv_t(-1)) {
-      out += Cp1252ToUtf8(bytes);  // a code page this host cannot convert
+      AppendCp1252(out, bytes);  // a code page this host cannot convert
       return;
     }
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
@@ -489,7 +503,10 @@ class Reader {
     GroupState& s = State();
     if (s.dest == Dest::kFontTable) {
       if (c == ';' && !escaped) {
-        EndFontEntry();
+        // Only an open entry ends: its name, once converted, is not bytes of
+        // a code page any more (a stray ";" would convert it again, doubling
+        // it each time).
+        if (fontName_) EndFontEntry();
       } else if (fontName_ && fonts_[fontNumber_].name.size() < 256) {
         fonts_[fontNumber_].name.push_back(c);
       }
@@ -526,45 +543,42 @@ class Reader {
   void Unicode(char32_t cp) {
     if (State().dest != Dest::kText) return;
     Flush();
-    std::string utf8;
-    AppendUtf8(utf8, cp);
-    Append(utf8);
+    AppendUtf8(Run(), cp);
   }
 
-  // The format of new text: the group's, with its font resolved.
-  RichCharFormat Current() {
-    RichCharFormat f = State().format;
-    const int number = State().fontNumber >= 0 ? State().fontNumber : defaultFont_;
+  // The font table's entry of the current font; null for a font the table
+  // does not list, which takes the widget's own font.
+  const FontEntry* CurrentFont() const {
+    const int number = stack_.back().fontNumber >= 0 ? stack_.back().fontNumber : defaultFont_;
     auto it = fonts_.find(number);
-    // A font the table does not list takes the widget's own font.
-    f.font = it != fonts_.end() ? it->second.name : std::string();
-    return f;
+    return it != fonts_.end() ? &it->second : nullptr;
   }
 
-  int CurrentCodePage() {
-    const int number = State().fontNumber >= 0 ? State().fontNumber : defaultFont_;
-    auto it = fonts_.find(number);
-    const int page = it != fonts_.end() ? CodePageOfCharset(it->second.charset) : 0;
-    return page ? page : codePage_;
+  // The text of the paragraph's last run, begun anew unless that run has
+  // the current format: the group's, with its font resolved now (the group's
+  // format keeps the name it last resolved to; its number decides).
+  std::string& Run() {
+    const FontEntry* font = CurrentFont();
+    RichCharFormat& f = State().format;
+    if (font) {
+      if (f.font != font->name) f.font = font->name;
+    } else {
+      f.font.clear();
+    }
+    std::vector<RichRun>& runs = para_.runs;
+    if (!runs.empty() && runs.back().format == f) return runs.back().text;
+    return runs.emplace_back(RichRun{std::string(), f}).text;
   }
 
   // Turns the bytes gathered so far into text of the current format.
   void Flush() {
     if (pending_.empty()) return;
-    std::string utf8;
-    pages_.Append(utf8, CurrentCodePage(), pending_);
+    const FontEntry* font = CurrentFont();
+    const int page = font ? CodePageOfCharset(font->charset) : 0;
+    std::string& text = Run();
+    pages_.Append(text, page ? page : codePage_, pending_);
     pending_.clear();
-    Append(utf8);
-  }
-
-  void Append(const std::string& utf8) {
-    if (utf8.empty()) return;
-    RichCharFormat f = Current();
-    std::vector<RichRun>& runs = para_.runs;
-    if (!runs.empty() && runs.back().format == f)
-      runs.back().text += utf8;
-    else
-      runs.push_back({utf8, std::move(f)});
+    if (text.empty()) para_.runs.pop_back();  // nothing came of the bytes
   }
 
   void EndParagraph(bool last) {

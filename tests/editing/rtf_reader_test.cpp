@@ -115,6 +115,15 @@ TEST(RtfReader, CharacterFormats) {
   }
 }
 
+// The name is converted from its code page when its entry ends, once:
+// further ";" in the table leave it as it is.
+TEST(RtfReader, FontNameConvertedOnce) {
+  const RichDocument d = ReadRtf(R"({\rtf1{\fonttbl{\f0 Caf\'e9;;;{\s0 Normal;}}}\f0 x})");
+  ASSERT_EQ(d.paragraphs.size(), 1u);
+  ASSERT_EQ(d.paragraphs[0].runs.size(), 1u);
+  EXPECT_EQ(d.paragraphs[0].runs[0].format.font, "Caf\xc3\xa9");
+}
+
 TEST(RtfReader, ParagraphFormats) {
   const RichDocument d = ReadRtf(
       R"({\rtf1\pard\qc\sb60\sa120 a\par\qr\li100\ri200\fi-50 b\par\pard\tx720\tx1440\qj c\par{\pard\qc d\par}e})");

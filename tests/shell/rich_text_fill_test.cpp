@@ -206,6 +206,13 @@ const FillCase kFillCases[] = {
       Para({{"one\u2028two", kSerif}, {" end", kPlain}}, RichAlign::kLeft, 0, {1440, 2880}),
       Para({{"x\ty", kPlain}}, RichAlign::kLeft, 0, {720})}},
     {"NamedFonts", {Para({{"named sans ", kSansNamed}, {"serif ", kSerif}, {"default", kPlain}})}},
+    // Text that makes blocks of its own: each separator one place, and a
+    // "\r\n" one separator for two characters, but not across two inserts.
+    {"SeparatorsInsideRuns",
+     {Para({{"a\rb", kPlain}, {"c\u2029d", kBold}, {"e\nf", kBig}}, RichAlign::kCenter), Para({{"g", kPlain}})}},
+    {"CrLfInsideRuns",
+     {Para({{"a\r\nb", kPlain}, {"c\r", kBold}, {"\nd", kPlain}, {"e\r", kBold}, {"\nf", kBold}}),
+      Para({{"g", kMarked}}, RichAlign::kRight)}},
     {"JustifiedWraps",
      {Para({{"Justified text long enough to wrap onto a second line of the narrow page, ", kPlain},
             {"with a bold tail that wraps as well.", kBold}},
