@@ -308,6 +308,9 @@ class RichTextEdit : public QTextEdit {
       if (auto doc = TakeRichDocument(value)) {
         FillTextDocument(*document(), *doc, font());
         moveCursor(QTextCursor::Start);
+      } else if (auto stream = TakeRichDocumentStream(value)) {
+        FillTextDocument(*document(), *stream, font());
+        moveCursor(QTextCursor::Start);
       }
     } else if (property == "background") {
       background_ = uint32_t(std::stoul(value));
@@ -489,36 +492,42 @@ bool IsAscii(const std::string& s) {
   return any < 0x80;
 }
 
+// Where a fill stands between two batches of paragraphs.
+struct FillState {
+  const RichParagraph* previous = nullptr;  // the last paragraph filled
+  // The format the next paragraph separator takes: that of the text before
+  // it, as insertBlock gives it the cursor's current format.
+  const QTextCharFormat* current = nullptr;
+};
+
+using Paragraphs = std::vector<const RichParagraph*>;
+
 // One insert a stretch of one format: adjacent runs of one format are one
 // insert, and a paragraph whose block format is its predecessor's starts
 // with a paragraph separator inside the pending text instead of an
-// insertBlock of its own. The separator takes the format of the text before
-// it, as insertBlock gives it the cursor's current format.
-void FillByRuns(QTextCursor& cursor, const RichDocument& doc, FillFormats& formats) {
-  QTextCharFormat current = cursor.charFormat();
-  HashOnce(current);
+// insertBlock of its own.
+void FillByRuns(QTextCursor& cursor, const Paragraphs& paragraphs, FillFormats& formats, FillState& state) {
   QString pending;
   const QTextCharFormat* pendingFormat = nullptr;
   auto flush = [&] {
     if (pending.isEmpty()) return;
     cursor.insertText(pending, *pendingFormat);
-    current = *pendingFormat;
+    state.current = pendingFormat;
     pending.clear();
   };
-  const RichParagraph* previous = nullptr;
-  for (const RichParagraph& p : doc.paragraphs) {
-    if (!previous || !SameBlockFormat(*previous, p)) {
+  for (const RichParagraph* p : paragraphs) {
+    if (!state.previous || !SameBlockFormat(*state.previous, *p)) {
       flush();
-      if (!previous)
-        cursor.setBlockFormat(formats.Block(p));
+      if (!state.previous)
+        cursor.setBlockFormat(formats.Block(*p));
       else
-        cursor.insertBlock(formats.Block(p), current);
+        cursor.insertBlock(formats.Block(*p), *state.current);
     } else {
-      if (pending.isEmpty()) pendingFormat = &current;
+      if (pending.isEmpty()) pendingFormat = state.current;
       pending += QChar::ParagraphSeparator;
     }
-    previous = &p;
-    for (const RichRun& r : p.runs) {
+    state.previous = p;
+    for (const RichRun& r : p->runs) {
       if (r.text.empty()) continue;
       const QTextCharFormat& chars = formats.Chars(r.format);
       // A "\r" that ends one run and a "\n" that begins the next are two
@@ -537,11 +546,10 @@ void FillByRuns(QTextCursor& cursor, const RichDocument& doc, FillFormats& forma
 // block format change (the paragraphs of one block format are one insert,
 // with separators inside); then every stretch of another format gets its
 // format. Setting a range's format moves no cursor, while every insert
-// walks the document's cursor set, so this does a third fewer of Qt's
-// expensive steps. A separator takes the format of the text before it, as
-// insertBlock gives it the cursor's current format.
-// False, having inserted nothing, for text with a "\r\n" in it.
-bool FillTextThenFormats(QTextCursor& cursor, const RichDocument& doc, FillFormats& formats) {
+// walks the document's cursor set, so this takes fewer of Qt's expensive
+// steps. False, having inserted nothing, for text with a "\r\n" in it.
+bool FillTextThenFormats(QTextCursor& cursor, const Paragraphs& paragraphs, FillFormats& formats,
+                         FillState& state) {
   struct Group {
     const QTextBlockFormat* block;
     QString text;
@@ -552,7 +560,7 @@ bool FillTextThenFormats(QTextCursor& cursor, const RichDocument& doc, FillForma
     const QTextCharFormat* chars;
   };
   std::vector<Stretch> stretches;
-  int position = 0;
+  int position = cursor.document()->characterCount() - 1;
   auto mark = [&](int length, const QTextCharFormat* chars) {
     if (!stretches.empty() && stretches.back().chars == chars)
       stretches.back().to += length;
@@ -560,17 +568,18 @@ bool FillTextThenFormats(QTextCursor& cursor, const RichDocument& doc, FillForma
       stretches.push_back({position, position + length, chars});
     position += length;
   };
-  const QTextCharFormat* current = &formats.Distinct(cursor.charFormat());
+  const RichParagraph* previous = state.previous;
+  const QTextCharFormat* current = state.current;
   bool carriageReturns = false;
-  const RichParagraph* previous = nullptr;
-  for (const RichParagraph& p : doc.paragraphs) {
-    if (!previous || !SameBlockFormat(*previous, p))
-      groups.push_back({&formats.Block(p), QString()});
+  for (const RichParagraph* p : paragraphs) {
+    // A batch begins with a block of its own whatever the format before.
+    if (groups.empty() || !SameBlockFormat(*previous, *p))
+      groups.push_back({&formats.Block(*p), QString()});
     else
       groups.back().text += QChar::ParagraphSeparator;
     if (previous) mark(1, current);
-    previous = &p;
-    for (const RichRun& r : p.runs) {
+    previous = p;
+    for (const RichRun& r : p->runs) {
       if (r.text.empty()) continue;
       QString& text = groups.back().text;
       const qsizetype before = text.size();
@@ -598,19 +607,19 @@ bool FillTextThenFormats(QTextCursor& cursor, const RichDocument& doc, FillForma
     else
       ++it->second;
   }
-  const QTextCharFormat* common = &formats.Distinct(cursor.charFormat());
+  const QTextCharFormat* common = state.current;
   int most = 0;
   for (const auto& [chars, n] : counts)
     if (n > most) {
       common = chars;
       most = n;
     }
-  for (size_t g = 0; g < groups.size(); ++g) {
-    if (g == 0)
-      cursor.setBlockFormat(*groups[g].block);
+  for (const Group& g : groups) {
+    if (!state.previous && &g == &groups.front())
+      cursor.setBlockFormat(*g.block);
     else
-      cursor.insertBlock(*groups[g].block, *common);
-    if (!groups[g].text.isEmpty()) cursor.insertText(groups[g].text, *common);
+      cursor.insertBlock(*g.block, *common);
+    if (!g.text.isEmpty()) cursor.insertText(g.text, *common);
   }
   for (const Stretch& s : stretches) {
     if (s.chars == common) continue;
@@ -618,7 +627,32 @@ bool FillTextThenFormats(QTextCursor& cursor, const RichDocument& doc, FillForma
     cursor.setPosition(s.to, QTextCursor::KeepAnchor);
     cursor.setCharFormat(*s.chars);
   }
+  // The next batch goes on at the end (moving there by position lays out
+  // nothing).
+  cursor.setPosition(position);
+  state.previous = previous;
+  state.current = current;
   return true;
+}
+
+// Fills from batches of paragraphs that `next` hands out until it answers
+// false.
+template <class Next>
+void Fill(QTextDocument& target, const QFont& base, Next next) {
+  target.clear();
+  // A shown file is not an edit to undo; one edit block lays out once.
+  target.setUndoRedoEnabled(false);
+  target.setDefaultFont(base);
+  FillFormats formats(base);
+  QTextCursor cursor(&target);
+  cursor.beginEditBlock();
+  FillState state;
+  state.current = &formats.Distinct(cursor.charFormat());
+  Paragraphs batch;
+  while (next(batch))
+    if (!FillTextThenFormats(cursor, batch, formats, state)) FillByRuns(cursor, batch, formats, state);
+  cursor.endEditBlock();
+  target.setUndoRedoEnabled(true);
 }
 
 }  // namespace
@@ -629,16 +663,19 @@ bool FillTextThenFormats(QTextCursor& cursor, const RichDocument& doc, FillForma
 // its length (format lookup, fragment split, cursor bookkeeping), so the text
 // goes in as few inserts as the formats allow.
 void FillTextDocument(QTextDocument& target, const RichDocument& doc, const QFont& base) {
-  target.clear();
-  // A shown file is not an edit to undo; one edit block lays out once.
-  target.setUndoRedoEnabled(false);
-  target.setDefaultFont(base);
-  FillFormats formats(base);
-  QTextCursor cursor(&target);
-  cursor.beginEditBlock();
-  if (!FillTextThenFormats(cursor, doc, formats)) FillByRuns(cursor, doc, formats);
-  cursor.endEditBlock();
-  target.setUndoRedoEnabled(true);
+  bool given = false;
+  Fill(target, base, [&](Paragraphs& batch) {
+    if (given) return false;
+    batch.clear();
+    for (const RichParagraph& p : doc.paragraphs) batch.push_back(&p);
+    given = true;
+    return !batch.empty();
+  });
+}
+
+void FillTextDocument(QTextDocument& target, RichDocumentStream& stream, const QFont& base) {
+  Fill(target, base, [&](Paragraphs& batch) { return stream.Next(batch); });
+  if (!stream.Error().empty()) FillTextDocument(target, RichDocument(), base);
 }
 
 int QtKeyOfVirtualKey(uint32_t vk) {
