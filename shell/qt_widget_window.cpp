@@ -505,8 +505,10 @@ using Paragraphs = std::vector<const RichParagraph*>;
 // One insert a stretch of one format: adjacent runs of one format are one
 // insert, and a paragraph whose block format is its predecessor's starts
 // with a paragraph separator inside the pending text instead of an
-// insertBlock of its own.
-void FillByRuns(QTextCursor& cursor, const Paragraphs& paragraphs, FillFormats& formats, FillState& state) {
+// insertBlock of its own. (Inserting the text in one format and setting the
+// others on ranges after walks the cursor set less but runs slower: a
+// range's format splits fragments all over a tree at its full size.)
+void FillParagraphs(QTextCursor& cursor, const Paragraphs& paragraphs, FillFormats& formats, FillState& state) {
   QString pending;
   const QTextCharFormat* pendingFormat = nullptr;
   auto flush = [&] {
@@ -536,103 +538,13 @@ void FillByRuns(QTextCursor& cursor, const Paragraphs& paragraphs, FillFormats& 
           ((pendingFormat != &chars && *pendingFormat != chars) || (pending.back() == u'\r' && r.text[0] == '\n')))
         flush();
       if (pending.isEmpty()) pendingFormat = &chars;
-      pending += QString::fromStdString(r.text);
+      if (IsAscii(r.text))
+        pending += QLatin1StringView(r.text.data(), qsizetype(r.text.size()));
+      else
+        pending += QString::fromStdString(r.text);
     }
   }
   flush();
-}
-
-// The text first, in the format most stretches have, one insert for each
-// block format change (the paragraphs of one block format are one insert,
-// with separators inside); then every stretch of another format gets its
-// format. Setting a range's format moves no cursor, while every insert
-// walks the document's cursor set, so this takes fewer of Qt's expensive
-// steps. False, having inserted nothing, for text with a "\r\n" in it.
-bool FillTextThenFormats(QTextCursor& cursor, const Paragraphs& paragraphs, FillFormats& formats,
-                         FillState& state) {
-  struct Group {
-    const QTextBlockFormat* block;
-    QString text;
-  };
-  std::vector<Group> groups;
-  struct Stretch {
-    int from, to;
-    const QTextCharFormat* chars;
-  };
-  std::vector<Stretch> stretches;
-  int position = cursor.document()->characterCount() - 1;
-  auto mark = [&](int length, const QTextCharFormat* chars) {
-    if (!stretches.empty() && stretches.back().chars == chars)
-      stretches.back().to += length;
-    else
-      stretches.push_back({position, position + length, chars});
-    position += length;
-  };
-  const RichParagraph* previous = state.previous;
-  const QTextCharFormat* current = state.current;
-  bool carriageReturns = false;
-  for (const RichParagraph* p : paragraphs) {
-    // A batch begins with a block of its own whatever the format before.
-    if (groups.empty() || !SameBlockFormat(*previous, *p))
-      groups.push_back({&formats.Block(*p), QString()});
-    else
-      groups.back().text += QChar::ParagraphSeparator;
-    if (previous) mark(1, current);
-    previous = p;
-    for (const RichRun& r : p->runs) {
-      if (r.text.empty()) continue;
-      QString& text = groups.back().text;
-      const qsizetype before = text.size();
-      carriageReturns = carriageReturns || r.text.find('\r') != std::string::npos;
-      if (IsAscii(r.text))
-        text += QLatin1StringView(r.text.data(), qsizetype(r.text.size()));
-      else
-        text += QString::fromStdString(r.text);
-      current = &formats.Chars(r.format);
-      mark(int(text.size() - before), current);
-    }
-  }
-  // insertText makes one block separator of a "\r\n" and one of every other
-  // separator ("\r", "\n", U+2029): only a pair takes fewer places than it
-  // has characters, and then the positions counted here would not hold.
-  if (carriageReturns &&
-      std::any_of(groups.begin(), groups.end(), [](const Group& g) { return g.text.contains(u"\r\n"); }))
-    return false;
-  // The format of most stretches goes in with the text.
-  std::vector<std::pair<const QTextCharFormat*, int>> counts;
-  for (const Stretch& s : stretches) {
-    auto it = std::find_if(counts.begin(), counts.end(), [&](const auto& c) { return c.first == s.chars; });
-    if (it == counts.end())
-      counts.emplace_back(s.chars, 1);
-    else
-      ++it->second;
-  }
-  const QTextCharFormat* common = state.current;
-  int most = 0;
-  for (const auto& [chars, n] : counts)
-    if (n > most) {
-      common = chars;
-      most = n;
-    }
-  for (const Group& g : groups) {
-    if (!state.previous && &g == &groups.front())
-      cursor.setBlockFormat(*g.block);
-    else
-      cursor.insertBlock(*g.block, *common);
-    if (!g.text.isEmpty()) cursor.insertText(g.text, *common);
-  }
-  for (const Stretch& s : stretches) {
-    if (s.chars == common) continue;
-    cursor.setPosition(s.from);
-    cursor.setPosition(s.to, QTextCursor::KeepAnchor);
-    cursor.setCharFormat(*s.chars);
-  }
-  // The next batch goes on at the end (moving there by position lays out
-  // nothing).
-  cursor.setPosition(position);
-  state.previous = previous;
-  state.current = current;
-  return true;
 }
 
 // Fills from batches of paragraphs that `next` hands out until it answers
@@ -649,8 +561,7 @@ void Fill(QTextDocument& target, const QFont& base, Next next) {
   FillState state;
   state.current = &formats.Distinct(cursor.charFormat());
   Paragraphs batch;
-  while (next(batch))
-    if (!FillTextThenFormats(cursor, batch, formats, state)) FillByRuns(cursor, batch, formats, state);
+  while (next(batch)) FillParagraphs(cursor, batch, formats, state);
   cursor.endEditBlock();
   target.setUndoRedoEnabled(true);
 }
