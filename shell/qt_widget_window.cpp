@@ -515,7 +515,7 @@ void FillParagraphs(QTextCursor& cursor, const Paragraphs& paragraphs, FillForma
     if (pending.isEmpty()) return;
     cursor.insertText(pending, *pendingFormat);
     state.current = pendingFormat;
-    pending.clear();
+    pending.resize(0);  // keeps its room for the next stretch
   };
   for (const RichParagraph* p : paragraphs) {
     if (!state.previous || !SameBlockFormat(*state.previous, *p)) {
