@@ -145,7 +145,11 @@ struct FontEntry {
 class Reader {
  public:
   // The state outside every group sits at the bottom of the stack.
-  explicit Reader(std::string_view data) : data_(data) { stack_.emplace_back(); }
+  // With `into`, each paragraph goes there as it ends instead of into the
+  // document Read answers.
+  explicit Reader(std::string_view data, RichDocumentStream* into = nullptr) : data_(data), into_(into) {
+    stack_.emplace_back();
+  }
 
   RichDocument Read() {
     if (data_.size() > kMaxRtfBytes)
@@ -583,15 +587,21 @@ class Reader {
 
   void EndParagraph(bool last) {
     Flush();
-    if (last && para_.runs.empty() && !doc_.paragraphs.empty()) return;
+    if (last && para_.runs.empty() && paragraphs_ > 0) return;
     std::vector<RichRun> runs = std::move(para_.runs);
     para_ = State().para;
     para_.runs = std::move(runs);
-    doc_.paragraphs.push_back(std::move(para_));
+    if (into_)
+      into_->Add(std::move(para_));
+    else
+      doc_.paragraphs.push_back(std::move(para_));
+    ++paragraphs_;
     para_ = RichParagraph();
   }
 
   std::string_view data_;
+  RichDocumentStream* into_;
+  size_t paragraphs_ = 0;  // ended so far
   size_t pos_ = 0;
   bool ended_ = false;
   std::vector<GroupState> stack_;
@@ -621,6 +631,45 @@ bool LooksLikeRtf(std::string_view data) {
 
 RichDocument ReadRtf(std::string_view data) { return Reader(data).Read(); }
 
+void ReadRtf(std::string_view data, RichDocumentStream& into) { Reader(data, &into).Read(); }
+
+void RichDocumentStream::Add(RichParagraph paragraph) {
+  pending_.push_back(std::move(paragraph));
+  if (pending_.size() < kBatch) return;
+  {
+    std::lock_guard l(lock_);
+    for (RichParagraph& p : pending_) paragraphs_.push_back(std::move(p));
+    shown_ = paragraphs_.size();
+  }
+  pending_.clear();
+  added_.notify_one();
+}
+
+void RichDocumentStream::Finish(std::string error) {
+  {
+    std::lock_guard l(lock_);
+    for (RichParagraph& p : pending_) paragraphs_.push_back(std::move(p));
+    shown_ = paragraphs_.size();
+    finished_ = true;
+    error_ = std::move(error);
+  }
+  pending_.clear();
+  added_.notify_one();
+}
+
+bool RichDocumentStream::Next(std::vector<const RichParagraph*>& batch) {
+  batch.clear();
+  std::unique_lock l(lock_);
+  added_.wait(l, [&] { return taken_ < shown_ || finished_; });
+  for (; taken_ < shown_; ++taken_) batch.push_back(&paragraphs_[taken_]);
+  return !batch.empty();
+}
+
+std::string RichDocumentStream::Error() const {
+  std::lock_guard l(lock_);
+  return error_;
+}
+
 std::string RichDocument::PlainText() const {
   std::string out;
   for (const RichParagraph& p : paragraphs) {
@@ -645,7 +694,8 @@ namespace {
 struct Handoff {
   std::mutex lock;
   uint64_t next = 0;
-  std::map<std::string, std::weak_ptr<const RichDocument>> waiting;
+  std::map<std::string, std::weak_ptr<const RichDocument>> documents;
+  std::map<std::string, std::weak_ptr<RichDocumentStream>> streams;
 };
 
 Handoff& Documents() {
@@ -653,25 +703,43 @@ Handoff& Documents() {
   return h;
 }
 
-}  // namespace
-
-std::string ShareRichDocument(std::shared_ptr<const RichDocument> doc) {
+template <class T>
+std::string Share(std::map<std::string, std::weak_ptr<T>>& waiting, const char* kind, std::shared_ptr<T> item) {
   Handoff& h = Documents();
   std::lock_guard l(h.lock);
-  std::erase_if(h.waiting, [](const auto& w) { return w.second.expired(); });
-  const std::string key = "rich document " + std::to_string(++h.next);
-  h.waiting[key] = doc;
+  std::erase_if(waiting, [](const auto& w) { return w.second.expired(); });
+  const std::string key = kind + std::to_string(++h.next);
+  waiting[key] = item;
   return key;
 }
 
-std::shared_ptr<const RichDocument> TakeRichDocument(const std::string& key) {
+template <class T>
+std::shared_ptr<T> Take(std::map<std::string, std::weak_ptr<T>>& waiting, const std::string& key) {
   Handoff& h = Documents();
   std::lock_guard l(h.lock);
-  auto it = h.waiting.find(key);
-  if (it == h.waiting.end()) return nullptr;
-  auto doc = it->second.lock();
-  h.waiting.erase(it);
-  return doc;
+  auto it = waiting.find(key);
+  if (it == waiting.end()) return nullptr;
+  auto item = it->second.lock();
+  waiting.erase(it);
+  return item;
+}
+
+}  // namespace
+
+std::string ShareRichDocument(std::shared_ptr<const RichDocument> doc) {
+  return Share(Documents().documents, "rich document ", std::move(doc));
+}
+
+std::shared_ptr<const RichDocument> TakeRichDocument(const std::string& key) {
+  return Take(Documents().documents, key);
+}
+
+std::string ShareRichDocumentStream(std::shared_ptr<RichDocumentStream> stream) {
+  return Share(Documents().streams, "rich document stream ", std::move(stream));
+}
+
+std::shared_ptr<RichDocumentStream> TakeRichDocumentStream(const std::string& key) {
+  return Take(Documents().streams, key);
 }
 
 RichDocument PlainTextDocument(std::string_view text) {

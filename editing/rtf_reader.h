@@ -26,6 +26,9 @@ inline constexpr int kMaxRtfDepth = 1000;         // deeper group nesting is ref
 // kMaxRtfBytes, or nests groups deeper than kMaxRtfDepth. Unbalanced braces
 // end the document where the data ends; unknown control words are ignored.
 RichDocument ReadRtf(std::string_view data);
+// The same, each paragraph added to `into` as it ends (RtfError as above,
+// with some paragraphs added; `into` is not finished here).
+void ReadRtf(std::string_view data, RichDocumentStream& into);
 
 // Whether `data` begins as an RTF document ("{\rtf").
 bool LooksLikeRtf(std::string_view data);

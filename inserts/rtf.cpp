@@ -1,7 +1,11 @@
 #include "inserts/rtf.h"
 
+#include <exception>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string_view>
+#include <thread>
 
 #include "editing/rtf_reader.h"
 #include "engine/runner.h"
@@ -73,51 +77,104 @@ int CRTF::SetPropertyText(PlayContext& ctx, int index, const std::string& text) 
   return 1;
 }
 
-RichDocument CRTF::ReadFile(const std::string& hostPath, std::string& error) {
+namespace {
+
+// The bytes of a file the field can show, or nothing and why not.
+std::optional<std::string> ReadShownFile(const std::string& hostPath, std::string& error) {
   std::error_code ec;
   const auto size = std::filesystem::file_size(hostPath, ec);
   if (ec) {
     error = "cannot read the file";
-    return {};
+    return std::nullopt;
   }
   if (size > kMaxRtfBytes) {
     error = "the file has " + std::to_string(size) + " bytes; at most " + std::to_string(kMaxRtfBytes) +
             " are shown";
-    return {};
+    return std::nullopt;
   }
   std::ifstream in(hostPath, std::ios::binary);
   std::string data(size, '\0');
   in.read(data.data(), std::streamsize(size));
   data.resize(size_t(in.gcount()));
-  const std::string ext = std::filesystem::path(hostPath).extension().string();
-  // A file named ".rtf" that holds no RTF shows as plain text, as it would
-  // in the rich edit control.
-  if (!EqualsNoCase(ext, ".rtf") || !LooksLikeRtf(data)) return PlainTextDocument(data);
+  return data;
+}
+
+// A file named ".rtf" that holds no RTF shows as plain text, as it would in
+// the rich edit control.
+bool IsRtf(const std::string& hostPath, std::string_view data) {
+  return EqualsNoCase(std::filesystem::path(hostPath).extension().string(), ".rtf") && LooksLikeRtf(data);
+}
+
+}  // namespace
+
+RichDocument CRTF::ReadFile(const std::string& hostPath, std::string& error) {
+  const std::optional<std::string> data = ReadShownFile(hostPath, error);
+  if (!data) return {};
+  if (!IsRtf(hostPath, *data)) return PlainTextDocument(*data);
   try {
-    return ReadRtf(data);
+    return ReadRtf(*data);
   } catch (const RtfError& e) {
     error = e.what();
     return {};
   }
 }
 
+void CRTF::ReadFile(const std::string& hostPath, RichDocumentStream& into, std::string& error) {
+  // Finished whatever happens: the widget waits until it is.
+  struct Finisher {
+    RichDocumentStream& into;
+    std::string& error;
+    ~Finisher() { into.Finish(error.empty() && std::uncaught_exceptions() ? "the file could not be read" : error); }
+  } finisher{into, error};
+  const std::optional<std::string> data = ReadShownFile(hostPath, error);
+  if (!data) return;
+  if (!IsRtf(hostPath, *data)) {
+    for (RichParagraph& p : PlainTextDocument(*data).paragraphs) into.Add(std::move(p));
+    return;
+  }
+  try {
+    ReadRtf(*data, into);
+  } catch (const RtfError& e) {
+    error = e.what();
+  }
+}
+
 void CRTF::LoadDocument(PlayContext& ctx, WidgetWindow& widget) {
   Runner* r = ctx.stage ? &ctx.runner : nullptr;
-  auto doc = std::make_shared<RichDocument>();
   const std::string file = r ? r->ExpandNames(rtfFile) : rtfFile;
+  std::optional<std::string> host;
   if (r && !file.empty()) {
-    std::optional<std::string> host;
     if (auto resolved = r->Session().locator().RetrieveResource(file)) host = r->Session().HostPath(*resolved);
     if (!host || !std::filesystem::is_regular_file(*host)) {
+      host.reset();
       if (r->playerRunning) r->ReportRunError(this, 6011, file);
-    } else {
-      std::string error;
-      *doc = ReadFile(*host, error);
-      if (!error.empty() && r->playerRunning) r->ReportRunError(this, 8015, file + ": " + error);
     }
   }
-  shown_ = doc;
-  widget.SetProperty("document", ShareRichDocument(doc));
+  if (!host) {
+    auto doc = std::make_shared<const RichDocument>();
+    shown_ = doc;
+    widget.SetProperty("document", ShareRichDocument(doc));
+    return;
+  }
+  // The widget shows the paragraphs as the reader ends them: the reader
+  // works on a thread of its own, so the widget may fill its document on
+  // this thread or on the GUI thread meanwhile.
+  auto stream = std::make_shared<RichDocumentStream>();
+  shown_ = stream;
+  std::string error;
+  std::exception_ptr failure;
+  {
+    std::jthread reader([&] {
+      try {
+        ReadFile(*host, *stream, error);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    });
+    widget.SetProperty("document", ShareRichDocumentStream(stream));
+  }
+  if (failure) std::rethrow_exception(failure);
+  if (!error.empty() && r->playerRunning) r->ReportRunError(this, 8015, file + ": " + error);
 }
 
 void CRTF::ConfigureWidget(PlayContext& ctx, WidgetWindow& widget) {

@@ -11,6 +11,7 @@
 namespace kv {
 
 struct RichDocument;
+class RichDocumentStream;
 
 namespace rtf_flag {
 inline constexpr uint8_t kTransparent = 1;
@@ -57,6 +58,10 @@ class CRTF : public CWindowInsert, public RtfFields {
   // The document a file holds, as the field shows it; `error` tells why a
   // file could not be shown (the document is then empty).
   static RichDocument ReadFile(const std::string& hostPath, std::string& error);
+  // The same, each paragraph added to `into` as it is read; `into` is
+  // finished on return (empty, with `error`, for a file that cannot be
+  // shown).
+  static void ReadFile(const std::string& hostPath, RichDocumentStream& into, std::string& error);
 
  protected:
   void ConfigureWidget(PlayContext& ctx, WidgetWindow& widget) override;
@@ -64,7 +69,9 @@ class CRTF : public CWindowInsert, public RtfFields {
  private:
   void LoadDocument(PlayContext& ctx, WidgetWindow& widget);
 
-  std::shared_ptr<const RichDocument> shown_;  // the document the widget shows
+  // What the widget shows, a document or a stream of one: the handoff to
+  // the widget holds it weakly.
+  std::shared_ptr<const void> shown_;
 };
 
 }  // namespace kv

@@ -308,6 +308,9 @@ class RichTextEdit : public QTextEdit {
       if (auto doc = TakeRichDocument(value)) {
         FillTextDocument(*document(), *doc, font());
         moveCursor(QTextCursor::Start);
+      } else if (auto stream = TakeRichDocumentStream(value)) {
+        FillTextDocument(*document(), *stream, font());
+        moveCursor(QTextCursor::Start);
       }
     } else if (property == "background") {
       background_ = uint32_t(std::stoul(value));
@@ -489,36 +492,44 @@ bool IsAscii(const std::string& s) {
   return any < 0x80;
 }
 
+// Where a fill stands between two batches of paragraphs.
+struct FillState {
+  const RichParagraph* previous = nullptr;  // the last paragraph filled
+  // The format the next paragraph separator takes: that of the text before
+  // it, as insertBlock gives it the cursor's current format.
+  const QTextCharFormat* current = nullptr;
+};
+
+using Paragraphs = std::vector<const RichParagraph*>;
+
 // One insert a stretch of one format: adjacent runs of one format are one
 // insert, and a paragraph whose block format is its predecessor's starts
 // with a paragraph separator inside the pending text instead of an
-// insertBlock of its own. The separator takes the format of the text before
-// it, as insertBlock gives it the cursor's current format.
-void FillByRuns(QTextCursor& cursor, const RichDocument& doc, FillFormats& formats) {
-  QTextCharFormat current = cursor.charFormat();
-  HashOnce(current);
+// insertBlock of its own. (Inserting the text in one format and setting the
+// others on ranges after walks the cursor set less but runs slower: a
+// range's format splits fragments all over a tree at its full size.)
+void FillParagraphs(QTextCursor& cursor, const Paragraphs& paragraphs, FillFormats& formats, FillState& state) {
   QString pending;
   const QTextCharFormat* pendingFormat = nullptr;
   auto flush = [&] {
     if (pending.isEmpty()) return;
     cursor.insertText(pending, *pendingFormat);
-    current = *pendingFormat;
-    pending.clear();
+    state.current = pendingFormat;
+    pending.resize(0);  // keeps its room for the next stretch
   };
-  const RichParagraph* previous = nullptr;
-  for (const RichParagraph& p : doc.paragraphs) {
-    if (!previous || !SameBlockFormat(*previous, p)) {
+  for (const RichParagraph* p : paragraphs) {
+    if (!state.previous || !SameBlockFormat(*state.previous, *p)) {
       flush();
-      if (!previous)
-        cursor.setBlockFormat(formats.Block(p));
+      if (!state.previous)
+        cursor.setBlockFormat(formats.Block(*p));
       else
-        cursor.insertBlock(formats.Block(p), current);
+        cursor.insertBlock(formats.Block(*p), *state.current);
     } else {
-      if (pending.isEmpty()) pendingFormat = &current;
+      if (pending.isEmpty()) pendingFormat = state.current;
       pending += QChar::ParagraphSeparator;
     }
-    previous = &p;
-    for (const RichRun& r : p.runs) {
+    state.previous = p;
+    for (const RichRun& r : p->runs) {
       if (r.text.empty()) continue;
       const QTextCharFormat& chars = formats.Chars(r.format);
       // A "\r" that ends one run and a "\n" that begins the next are two
@@ -527,98 +538,32 @@ void FillByRuns(QTextCursor& cursor, const RichDocument& doc, FillFormats& forma
           ((pendingFormat != &chars && *pendingFormat != chars) || (pending.back() == u'\r' && r.text[0] == '\n')))
         flush();
       if (pending.isEmpty()) pendingFormat = &chars;
-      pending += QString::fromStdString(r.text);
+      if (IsAscii(r.text))
+        pending += QLatin1StringView(r.text.data(), qsizetype(r.text.size()));
+      else
+        pending += QString::fromStdString(r.text);
     }
   }
   flush();
 }
 
-// The text first, in the format most stretches have, one insert for each
-// block format change (the paragraphs of one block format are one insert,
-// with separators inside); then every stretch of another format gets its
-// format. Setting a range's format moves no cursor, while every insert
-// walks the document's cursor set, so this does a third fewer of Qt's
-// expensive steps. A separator takes the format of the text before it, as
-// insertBlock gives it the cursor's current format.
-// False, having inserted nothing, for text with a "\r\n" in it.
-bool FillTextThenFormats(QTextCursor& cursor, const RichDocument& doc, FillFormats& formats) {
-  struct Group {
-    const QTextBlockFormat* block;
-    QString text;
-  };
-  std::vector<Group> groups;
-  struct Stretch {
-    int from, to;
-    const QTextCharFormat* chars;
-  };
-  std::vector<Stretch> stretches;
-  int position = 0;
-  auto mark = [&](int length, const QTextCharFormat* chars) {
-    if (!stretches.empty() && stretches.back().chars == chars)
-      stretches.back().to += length;
-    else
-      stretches.push_back({position, position + length, chars});
-    position += length;
-  };
-  const QTextCharFormat* current = &formats.Distinct(cursor.charFormat());
-  bool carriageReturns = false;
-  const RichParagraph* previous = nullptr;
-  for (const RichParagraph& p : doc.paragraphs) {
-    if (!previous || !SameBlockFormat(*previous, p))
-      groups.push_back({&formats.Block(p), QString()});
-    else
-      groups.back().text += QChar::ParagraphSeparator;
-    if (previous) mark(1, current);
-    previous = &p;
-    for (const RichRun& r : p.runs) {
-      if (r.text.empty()) continue;
-      QString& text = groups.back().text;
-      const qsizetype before = text.size();
-      carriageReturns = carriageReturns || r.text.find('\r') != std::string::npos;
-      if (IsAscii(r.text))
-        text += QLatin1StringView(r.text.data(), qsizetype(r.text.size()));
-      else
-        text += QString::fromStdString(r.text);
-      current = &formats.Chars(r.format);
-      mark(int(text.size() - before), current);
-    }
-  }
-  // insertText makes one block separator of a "\r\n" and one of every other
-  // separator ("\r", "\n", U+2029): only a pair takes fewer places than it
-  // has characters, and then the positions counted here would not hold.
-  if (carriageReturns &&
-      std::any_of(groups.begin(), groups.end(), [](const Group& g) { return g.text.contains(u"\r\n"); }))
-    return false;
-  // The format of most stretches goes in with the text.
-  std::vector<std::pair<const QTextCharFormat*, int>> counts;
-  for (const Stretch& s : stretches) {
-    auto it = std::find_if(counts.begin(), counts.end(), [&](const auto& c) { return c.first == s.chars; });
-    if (it == counts.end())
-      counts.emplace_back(s.chars, 1);
-    else
-      ++it->second;
-  }
-  const QTextCharFormat* common = &formats.Distinct(cursor.charFormat());
-  int most = 0;
-  for (const auto& [chars, n] : counts)
-    if (n > most) {
-      common = chars;
-      most = n;
-    }
-  for (size_t g = 0; g < groups.size(); ++g) {
-    if (g == 0)
-      cursor.setBlockFormat(*groups[g].block);
-    else
-      cursor.insertBlock(*groups[g].block, *common);
-    if (!groups[g].text.isEmpty()) cursor.insertText(groups[g].text, *common);
-  }
-  for (const Stretch& s : stretches) {
-    if (s.chars == common) continue;
-    cursor.setPosition(s.from);
-    cursor.setPosition(s.to, QTextCursor::KeepAnchor);
-    cursor.setCharFormat(*s.chars);
-  }
-  return true;
+// Fills from batches of paragraphs that `next` hands out until it answers
+// false.
+template <class Next>
+void Fill(QTextDocument& target, const QFont& base, Next next) {
+  target.clear();
+  // A shown file is not an edit to undo; one edit block lays out once.
+  target.setUndoRedoEnabled(false);
+  target.setDefaultFont(base);
+  FillFormats formats(base);
+  QTextCursor cursor(&target);
+  cursor.beginEditBlock();
+  FillState state;
+  state.current = &formats.Distinct(cursor.charFormat());
+  Paragraphs batch;
+  while (next(batch)) FillParagraphs(cursor, batch, formats, state);
+  cursor.endEditBlock();
+  target.setUndoRedoEnabled(true);
 }
 
 }  // namespace
@@ -629,16 +574,19 @@ bool FillTextThenFormats(QTextCursor& cursor, const RichDocument& doc, FillForma
 // its length (format lookup, fragment split, cursor bookkeeping), so the text
 // goes in as few inserts as the formats allow.
 void FillTextDocument(QTextDocument& target, const RichDocument& doc, const QFont& base) {
-  target.clear();
-  // A shown file is not an edit to undo; one edit block lays out once.
-  target.setUndoRedoEnabled(false);
-  target.setDefaultFont(base);
-  FillFormats formats(base);
-  QTextCursor cursor(&target);
-  cursor.beginEditBlock();
-  if (!FillTextThenFormats(cursor, doc, formats)) FillByRuns(cursor, doc, formats);
-  cursor.endEditBlock();
-  target.setUndoRedoEnabled(true);
+  bool given = false;
+  Fill(target, base, [&](Paragraphs& batch) {
+    if (given) return false;
+    batch.clear();
+    for (const RichParagraph& p : doc.paragraphs) batch.push_back(&p);
+    given = true;
+    return !batch.empty();
+  });
+}
+
+void FillTextDocument(QTextDocument& target, RichDocumentStream& stream, const QFont& base) {
+  Fill(target, base, [&](Paragraphs& batch) { return stream.Next(batch); });
+  if (!stream.Error().empty()) FillTextDocument(target, RichDocument(), base);
 }
 
 int QtKeyOfVirtualKey(uint32_t vk) {

@@ -64,10 +64,14 @@ class QtWidgetFactory : public ChildWindowFactory {
 };
 
 struct RichDocument;
+class RichDocumentStream;
 
 // Fills `target` with the document as the rich text widget shows it, in
 // `base` where a run names no font; sizes in pixels at 96 dots an inch.
 void FillTextDocument(QTextDocument& target, const RichDocument& doc, const QFont& base);
+// The same, taking the paragraphs as the stream's reader ends them; the
+// same document in the end (an empty one if the reader failed).
+void FillTextDocument(QTextDocument& target, RichDocumentStream& stream, const QFont& base);
 
 // Sets up what widget types need before the application is made.
 void PrepareWidgetPlatform();

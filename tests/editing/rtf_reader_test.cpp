@@ -9,6 +9,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "editing/rtf_reader.h"
@@ -229,6 +230,61 @@ TEST(RtfReader, SameWordsAsUnrtf) {
     EXPECT_EQ(Words(ReadRtf(data).PlainText()), Words(Unrtf(entry.path()))) << entry.path();
   }
   EXPECT_GE(files, 3);
+}
+
+// Read into a stream on a thread of its own and taken on this one: the same
+// paragraphs as the whole document, in order, whatever the batches.
+TEST(RtfReader, StreamHandsOverTheSameParagraphs) {
+  std::ifstream in(std::filesystem::path(KV_SOURCE_DIR) / "tests/editing/rtf/features.rtf", std::ios::binary);
+  const std::string features((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t body = features.find("\\pard"), end = features.rfind('}');
+  std::string data = features.substr(0, body);
+  for (int i = 0; i < 100; ++i) data += features.substr(body, end - body);
+  data += "}";
+  const RichDocument whole = ReadRtf(data);
+  ASSERT_GT(whole.paragraphs.size(), 700u);
+
+  RichDocumentStream stream;
+  std::jthread reader([&] {
+    ReadRtf(data, stream);
+    stream.Finish();
+  });
+  std::vector<const RichParagraph*> batch;
+  RichDocument taken;
+  while (stream.Next(batch))
+    for (const RichParagraph* p : batch) taken.paragraphs.push_back(*p);
+  EXPECT_EQ(stream.Error(), "");
+  ASSERT_EQ(taken.paragraphs.size(), whole.paragraphs.size());
+  EXPECT_EQ(taken.PlainText(), whole.PlainText());
+  for (size_t i = 0; i < whole.paragraphs.size(); ++i) {
+    const RichParagraph &a = taken.paragraphs[i], &b = whole.paragraphs[i];
+    ASSERT_EQ(a.runs.size(), b.runs.size()) << "paragraph " << i;
+    EXPECT_EQ(a.align, b.align);
+    EXPECT_EQ(a.leftIndent, b.leftIndent);
+    EXPECT_EQ(a.tabStops, b.tabStops);
+    for (size_t r = 0; r < a.runs.size(); ++r) EXPECT_TRUE(a.runs[r].format == b.runs[r].format) << i << " " << r;
+  }
+}
+
+// A finished stream answers its error once everything is taken; a key
+// redeems only as the kind it was shared as.
+TEST(RtfReader, StreamErrorAndHandoff) {
+  auto stream = std::make_shared<RichDocumentStream>();
+  stream->Add(RichParagraph());
+  stream->Finish("broken");
+  std::vector<const RichParagraph*> batch;
+  EXPECT_TRUE(stream->Next(batch));
+  EXPECT_EQ(batch.size(), 1u);
+  EXPECT_FALSE(stream->Next(batch));
+  EXPECT_EQ(stream->Error(), "broken");
+
+  auto doc = std::make_shared<const RichDocument>();
+  const std::string docKey = ShareRichDocument(doc), streamKey = ShareRichDocumentStream(stream);
+  EXPECT_EQ(TakeRichDocumentStream(docKey), nullptr);
+  EXPECT_EQ(TakeRichDocument(streamKey), nullptr);
+  EXPECT_EQ(TakeRichDocument(docKey), doc);
+  EXPECT_EQ(TakeRichDocumentStream(streamKey), stream);
+  EXPECT_EQ(TakeRichDocumentStream(streamKey), nullptr) << "redeemed once";
 }
 
 }  // namespace

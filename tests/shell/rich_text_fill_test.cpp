@@ -11,10 +11,12 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "editing/rich_document.h"
@@ -242,6 +244,68 @@ INSTANTIATE_TEST_SUITE_P(Documents, FillCases, ::testing::Combine(::testing::Val
                            return std::string(std::get<0>(info.param).name) +
                                   (std::get<1>(info.param) ? "_BoldItalicBase" : "_PlainBase");
                          });
+
+// Adds the paragraphs to a stream on a thread of its own while the
+// document fills from it, as the object hands a file being read; pausing
+// now and then, so that the fill takes them in several batches.
+void FillFromStream(QTextDocument& target, const RichDocument& doc, const QFont& base, const std::string& error = {}) {
+  RichDocumentStream stream;
+  std::jthread reader([&] {
+    for (size_t i = 0; i < doc.paragraphs.size(); ++i) {
+      if (i % 200 == 199) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      stream.Add(doc.paragraphs[i]);
+    }
+    stream.Finish(error);
+  });
+  FillTextDocument(target, stream, base);
+}
+
+TEST_P(FillCases, FromAStreamMatchesTheOneInsertPerRunFill) {
+  const auto& [c, boldBase] = GetParam();
+  RichDocument doc;
+  doc.paragraphs = c.paragraphs;
+  const QFont base = boldBase ? BoldItalicBase() : PlainBase();
+  QTextDocument want, got;
+  ReferenceFill(want, doc, base);
+  FillFromStream(got, doc, base);
+  EXPECT_EQ(Contents(got), Contents(want));
+  EXPECT_TRUE(Render(got) == Render(want)) << "laid-out pixels differ";
+  EXPECT_TRUE(got.isUndoRedoEnabled());
+  EXPECT_FALSE(got.isUndoAvailable());
+}
+
+// Enough paragraphs for several batches: block formats that go on across a
+// batch's end, empty paragraphs, and a "\r\n" that makes one batch go in
+// run by run between batches that do not.
+TEST_F(RichTextFill, ManyBatchesFromAStream) {
+  RichDocument doc;
+  const RichCharFormat formats[] = {kPlain, kBold, kBig, kMarked, kSerif};
+  for (int i = 0; i < 900; ++i) {
+    const RichAlign align = (i / 7) % 2 ? RichAlign::kCenter : RichAlign::kLeft;
+    std::vector<RichRun> runs;
+    if (i % 11 != 5)
+      for (int r = 0; r < i % 4 + 1; ++r) runs.push_back({"p" + std::to_string(i) + " r" + std::to_string(r), formats[(i + r) % 5]});
+    if (i == 300) runs.push_back({"one\r\ntwo", kBold});
+    doc.paragraphs.push_back(Para(std::move(runs), align, (i / 13) % 3 * 360));
+  }
+  QTextDocument want, got;
+  ReferenceFill(want, doc, PlainBase());
+  FillFromStream(got, doc, PlainBase());
+  EXPECT_EQ(got.toRawText().toStdString(), want.toRawText().toStdString());
+  EXPECT_EQ(Contents(got), Contents(want));
+}
+
+// A reader that fails leaves the document empty, whatever it added first.
+TEST_F(RichTextFill, FailedStreamLeavesTheDocumentEmpty) {
+  RichDocument doc;
+  for (int i = 0; i < 600; ++i) doc.paragraphs.push_back(Para({{"text", kBold}}, RichAlign::kRight));
+  QTextDocument want, got;
+  ReferenceFill(want, RichDocument(), PlainBase());
+  FillFromStream(got, doc, PlainBase(), "the file could not be read");
+  EXPECT_EQ(got.toRawText().toStdString(), "");
+  EXPECT_EQ(Contents(got), Contents(want));
+  EXPECT_TRUE(Render(got) == Render(want));
+}
 
 // A document filled twice shows only the second fill.
 TEST_F(RichTextFill, RefillReplacesTheDocument) {
