@@ -38,20 +38,6 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-// Windows-1252 bytes appended to UTF-8 text in place; ASCII, the bulk of
-// most texts, is the same in both and is copied in stretches.
-void AppendCp1252(std::string& out, std::string_view bytes) {
-  size_t i = 0;
-  while (i < bytes.size()) {
-    size_t ascii = i;
-    while (ascii < bytes.size() && static_cast<uint8_t>(bytes[ascii]) < 0x80) ++ascii;
-    out.append(bytes, i, ascii - i);
-    if (ascii == bytes.size()) break;
-    AppendUtf8(out, Cp1252ToUnicode(static_cast<uint8_t>(bytes[ascii])));
-    i = ascii + 1;
-  }
-}
-
 // The code page of a font's character set; 0 for the document's own.
 int CodePageOfCharset(int charset) {
   switch (charset) {
@@ -86,12 +72,12 @@ class CodePages {
   }
   void Append(std::string& out, int page, const std::string& bytes) {
     if (page == 1252 || page == 0) {
-      AppendCp1252(out, bytes);
+      AppendCp1252ToUtf8(out, bytes);
       return;
     }
     iconv_t cd = Open(page);
     if (cd == iconv_t(-1)) {
-      AppendCp1252(out, bytes);  // a code page this host cannot convert
+      AppendCp1252ToUtf8(out, bytes);  // a code page this host cannot convert
       return;
     }
     iconv(cd, nullptr, nullptr, nullptr, nullptr);

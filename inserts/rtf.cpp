@@ -5,7 +5,6 @@
 #include <fstream>
 #include <optional>
 #include <string_view>
-#include <thread>
 
 #include "editing/rtf_reader.h"
 #include "engine/runner.h"
@@ -150,30 +149,16 @@ void CRTF::LoadDocument(PlayContext& ctx, WidgetWindow& widget) {
       if (r->playerRunning) r->ReportRunError(this, 6011, file);
     }
   }
-  if (!host) {
-    auto doc = std::make_shared<const RichDocument>();
-    shown_ = doc;
-    widget.SetProperty("document", ShareRichDocument(doc));
-    return;
-  }
-  // The widget shows the paragraphs as the reader ends them: the reader
-  // works on a thread of its own, so the widget may fill its document on
-  // this thread or on the GUI thread meanwhile.
-  auto stream = std::make_shared<RichDocumentStream>();
-  shown_ = stream;
+  // The whole file is read before the widget is handed the document. Filling
+  // the widget from a stream while this thread read it (the reader on a
+  // thread of its own) saved nothing on two cores and, in the stage window,
+  // left the shown text drawn differently from the headless frame now and
+  // then under load.
+  auto doc = std::make_shared<RichDocument>();
   std::string error;
-  std::exception_ptr failure;
-  {
-    std::jthread reader([&] {
-      try {
-        ReadFile(*host, *stream, error);
-      } catch (...) {
-        failure = std::current_exception();
-      }
-    });
-    widget.SetProperty("document", ShareRichDocumentStream(stream));
-  }
-  if (failure) std::rethrow_exception(failure);
+  if (host) *doc = ReadFile(*host, error);
+  shown_ = doc;
+  widget.SetProperty("document", ShareRichDocument(doc));
   if (!error.empty() && r->playerRunning) r->ReportRunError(this, 8015, file + ": " + error);
 }
 

@@ -48,6 +48,11 @@ uint8_t UnicodeToCp1252(char32_t cp, uint8_t fallback) {
 std::string Cp1252ToUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
+  AppendCp1252ToUtf8(out, text);
+  return out;
+}
+
+void AppendCp1252ToUtf8(std::string& out, std::string_view text) {
   // ASCII, the bulk of most texts, is the same in both: copied in stretches.
   size_t i = 0;
   while (i < text.size()) {
@@ -58,7 +63,6 @@ std::string Cp1252ToUtf8(std::string_view text) {
     AppendUtf8(out, Cp1252ToUnicode(static_cast<uint8_t>(text[ascii])));
     i = ascii + 1;
   }
-  return out;
 }
 
 std::string Utf8ToCp1252(std::string_view text, bool* lossy, uint8_t fallback) {

@@ -18,6 +18,8 @@ char32_t Cp1252ToUnicode(uint8_t byte);
 uint8_t UnicodeToCp1252(char32_t cp, uint8_t fallback = '?');
 
 std::string Cp1252ToUtf8(std::string_view text);
+// The same appended to `out`, which keeps its buffer.
+void AppendCp1252ToUtf8(std::string& out, std::string_view text);
 
 // Malformed UTF-8 and characters outside the code page become `fallback`;
 // `lossy` (when given) tells whether that happened.
