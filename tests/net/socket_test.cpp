@@ -284,12 +284,14 @@ TEST(WriteOutgoingBytes, AFileShorterThanPromisedFails) {
 }
 
 TEST(WriteOutgoingBytes, APeerThatGoesRaisesNoSignal) {
-  // A peer that resets at once: sending a large file fails with an error,
-  // and the process is not ended by SIGPIPE (nor left with one pending).
+  // A peer that resets without reading: sending a large file fails with an
+  // error, and the process is not ended by SIGPIPE (nor left with one
+  // pending). The pause lets the connection finish first: a reset that
+  // arrives while connecting fails the connect, not the write under test.
   TempFile file(Pattern(16 << 20));
   OutgoingBytes bytes;
   bytes.AddFile(file.fd(), 16 << 20);
-  LoopbackServer server({ServerStep::Reset()});
+  LoopbackServer server({ServerStep::Pause(200), ServerStep::Reset()});
   CHttpBlockingSocket s;
   ConnectLoopback(s, server.port());
   EXPECT_THROW(s.Write(bytes, 0, bytes.size(), 5), CBlockingSocketException);
