@@ -221,15 +221,22 @@ const FillCase kFillCases[] = {
            RichAlign::kJustify, 360)}},
 };
 
-class FillCases : public RichTextFill, public ::testing::WithParamInterface<std::tuple<FillCase, bool>> {};
+class FillCases : public RichTextFill, public ::testing::WithParamInterface<std::tuple<FillCase, bool>> {
+ protected:
+  // The case's document and base font, with the reference fill of it in `want`.
+  std::pair<RichDocument, QFont> Reference(QTextDocument& want) const {
+    const auto& [c, boldBase] = GetParam();
+    RichDocument doc;
+    doc.paragraphs = c.paragraphs;
+    const QFont base = boldBase ? BoldItalicBase() : PlainBase();
+    ReferenceFill(want, doc, base);
+    return {std::move(doc), base};
+  }
+};
 
 TEST_P(FillCases, MatchesTheOneInsertPerRunFill) {
-  const auto& [c, boldBase] = GetParam();
-  RichDocument doc;
-  doc.paragraphs = c.paragraphs;
-  const QFont base = boldBase ? BoldItalicBase() : PlainBase();
   QTextDocument want, got;
-  ReferenceFill(want, doc, base);
+  const auto [doc, base] = Reference(want);
   FillTextDocument(got, doc, base);
   EXPECT_EQ(got.toRawText().toStdString(), want.toRawText().toStdString());
   EXPECT_EQ(Contents(got), Contents(want));
@@ -261,12 +268,8 @@ void FillFromStream(QTextDocument& target, const RichDocument& doc, const QFont&
 }
 
 TEST_P(FillCases, FromAStreamMatchesTheOneInsertPerRunFill) {
-  const auto& [c, boldBase] = GetParam();
-  RichDocument doc;
-  doc.paragraphs = c.paragraphs;
-  const QFont base = boldBase ? BoldItalicBase() : PlainBase();
   QTextDocument want, got;
-  ReferenceFill(want, doc, base);
+  const auto [doc, base] = Reference(want);
   FillFromStream(got, doc, base);
   EXPECT_EQ(Contents(got), Contents(want));
   EXPECT_TRUE(Render(got) == Render(want)) << "laid-out pixels differ";
